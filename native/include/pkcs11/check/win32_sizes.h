@@ -1,0 +1,64 @@
+// Record sizes on 32-bit Windows, where CK_ULONG, handles and pointers are
+// 4 bytes and every PKCS#11 structure is packed to 1 byte. The Java side and
+// the parameter conversions rely on exactly these sizes (ulParameterLen of a
+// mechanism parameter record is its size), so a 32-bit Windows build that
+// includes this header fails to compile if the layout drifts.
+//
+// Elsewhere the header checks nothing: on other targets the sizes follow
+// from the width of CK_ULONG and natural alignment, and check/layout_check.cpp
+// compares them with independent headers instead.
+
+#ifndef PKCS11_CHECK_WIN32_SIZES_H
+#define PKCS11_CHECK_WIN32_SIZES_H
+
+#include "../pkcs11.h"
+
+#if defined(_WIN32) && !defined(_WIN64)
+
+// The premises of the numbers below.
+static_assert(sizeof(CK_ULONG) == 4, "CK_ULONG is 32 bits on Win32");
+static_assert(sizeof(CK_VOID_PTR) == 4, "pointers are 32 bits on Win32");
+static_assert(alignof(CK_INFO) == 1, "PKCS#11 records are packed to 1 byte on Windows");
+
+// Information records
+static_assert(sizeof(CK_VERSION) == 2);
+static_assert(sizeof(CK_DATE) == 8);
+static_assert(sizeof(CK_INFO) == 72);
+static_assert(sizeof(CK_SLOT_INFO) == 104);
+static_assert(sizeof(CK_TOKEN_INFO) == 160);
+static_assert(sizeof(CK_SESSION_INFO) == 16);
+static_assert(sizeof(CK_MECHANISM_INFO) == 12);
+static_assert(sizeof(CK_ATTRIBUTE) == 12);
+static_assert(sizeof(CK_MECHANISM) == 12);
+static_assert(sizeof(CK_C_INITIALIZE_ARGS) == 24);
+
+// Mechanism parameter records
+static_assert(sizeof(CK_RSA_PKCS_OAEP_PARAMS) == 20);
+static_assert(sizeof(CK_KEA_DERIVE_PARAMS) == 21);
+static_assert(sizeof(CK_RC2_CBC_PARAMS) == 12);
+static_assert(sizeof(CK_RC2_MAC_GENERAL_PARAMS) == 8);
+static_assert(sizeof(CK_RC5_PARAMS) == 8);
+static_assert(sizeof(CK_RC5_CBC_PARAMS) == 16);
+static_assert(sizeof(CK_RC5_MAC_GENERAL_PARAMS) == 12);
+static_assert(sizeof(CK_SKIPJACK_PRIVATE_WRAP_PARAMS) == 44);
+static_assert(sizeof(CK_SKIPJACK_RELAYX_PARAMS) == 56);
+static_assert(sizeof(CK_PBE_PARAMS) == 24);
+static_assert(sizeof(CK_PKCS5_PBKD2_PARAMS) == 36);
+static_assert(sizeof(CK_KEY_DERIVATION_STRING_DATA) == 8);
+static_assert(sizeof(CK_KEY_WRAP_SET_OAEP_PARAMS) == 9);
+static_assert(sizeof(CK_SSL3_RANDOM_DATA) == 16);
+static_assert(sizeof(CK_SSL3_MASTER_KEY_DERIVE_PARAMS) == 20);
+static_assert(sizeof(CK_SSL3_KEY_MAT_PARAMS) == 33);
+static_assert(sizeof(CK_SSL3_KEY_MAT_OUT) == 24);
+static_assert(sizeof(CK_RSA_PKCS_PSS_PARAMS) == 12);
+static_assert(sizeof(CK_ECDH1_DERIVE_PARAMS) == 20);
+static_assert(sizeof(CK_ECDH2_DERIVE_PARAMS) == 36);
+static_assert(sizeof(CK_X9_42_DH1_DERIVE_PARAMS) == 20);
+static_assert(sizeof(CK_X9_42_DH2_DERIVE_PARAMS) == 36);
+
+// The function list: a 2-byte version followed by 68 entry points.
+static_assert(sizeof(CK_FUNCTION_LIST) == 2 + 68 * 4);
+
+#endif  // _WIN32 && !_WIN64
+
+#endif  // PKCS11_CHECK_WIN32_SIZES_H
