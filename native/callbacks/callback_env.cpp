@@ -1,0 +1,102 @@
+#include "callbacks/callback_env.h"
+
+#include "core/jni_cache.h"
+
+namespace vorlen {
+
+CallbackEnv::CallbackEnv() : vm_(jni::javaVM()) {
+    if (vm_ == nullptr || !jni::cachesReady()) {
+        return;
+    }
+    void* env = nullptr;
+    const jint status = vm_->GetEnv(&env, JNI_VERSION_1_2);
+    if (status == JNI_OK) {
+        env_ = static_cast<JNIEnv*>(env);
+    } else if (status == JNI_EDETACHED || status == JNI_EVERSION) {
+        if (vm_->AttachCurrentThread(&env, nullptr) != JNI_OK || env == nullptr) {
+            return;
+        }
+        env_ = static_cast<JNIEnv*>(env);
+        attached_ = true;
+    } else {
+        return;
+    }
+    // A callback during a Java call may find an exception of an earlier callback pending; the
+    // Java call below must not run with it, so it is held and raised again afterwards.
+    if (env_->ExceptionCheck()) {
+        earlier_ = env_->ExceptionOccurred();
+        env_->ExceptionClear();
+    }
+    // Local references die with the frame, also on module threads that stay attached.
+    framePushed_ = env_->PushLocalFrame(16) == 0;
+    if (!framePushed_) {
+        env_->ExceptionClear();
+        if (earlier_ != nullptr) {
+            env_->Throw(earlier_);
+            env_->DeleteLocalRef(earlier_);
+            earlier_ = nullptr;
+        }
+        if (attached_) {
+            vm_->DetachCurrentThread();
+        }
+        env_ = nullptr;
+        attached_ = false;
+    }
+}
+
+CK_RV CallbackEnv::pendingErrorCode() {
+    if (env_ == nullptr || !env_->ExceptionCheck()) {
+        return CKR_OK;
+    }
+    // JNI allows no method call with an exception pending: take it, ask it, raise it again.
+    jthrowable thrown = env_->ExceptionOccurred();
+    env_->ExceptionClear();
+    CK_RV rv = CKR_GENERAL_ERROR;
+    if (env_->IsInstanceOf(thrown, jni::core.pkcs11Exception)) {
+        const jlong code = env_->CallLongMethod(thrown, jni::core.pkcs11ExceptionGetErrorCode);
+        if (env_->ExceptionCheck()) {
+            env_->ExceptionClear();  // an overriding getErrorCode that throws
+        } else {
+            rv = static_cast<CK_RV>(code);
+        }
+    }
+    env_->Throw(thrown);
+    env_->DeleteLocalRef(thrown);
+    return rv;
+}
+
+CallbackEnv::~CallbackEnv() {
+    if (env_ == nullptr) {
+        return;
+    }
+    // The exception of this callback leaves the frame with PopLocalFrame's result.
+    jthrowable thrown = nullptr;
+    if (env_->ExceptionCheck()) {
+        thrown = env_->ExceptionOccurred();
+        env_->ExceptionClear();
+    }
+    if (framePushed_) {
+        thrown = static_cast<jthrowable>(env_->PopLocalFrame(thrown));
+    }
+    if (attached_) {
+        // Nobody on a thread of the module's own can receive an exception.
+        if (thrown != nullptr) {
+            env_->DeleteLocalRef(thrown);
+        }
+        vm_->DetachCurrentThread();
+        return;
+    }
+    if (earlier_ != nullptr) {
+        // The first failure is what the Java caller sees (as the cause of the module's error).
+        env_->Throw(earlier_);
+        env_->DeleteLocalRef(earlier_);
+        if (thrown != nullptr) {
+            env_->DeleteLocalRef(thrown);
+        }
+    } else if (thrown != nullptr) {
+        env_->Throw(thrown);
+        env_->DeleteLocalRef(thrown);
+    }
+}
+
+}  // namespace vorlen

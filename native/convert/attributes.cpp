@@ -1,0 +1,296 @@
+// Templates of CK_ATTRIBUTE, Java values of any supported class, and the way back by type.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "convert/convert.h"
+#include "convert/convert_cache.h"
+#include "core/exceptions.h"
+
+namespace vorlen {
+
+namespace {
+
+constexpr const char* kCannotConvert =
+    "Java object of this class cannot be converted to native PKCS#11 type: ";
+
+// A single fixed-size value in a new heap block.
+template <typename T>
+bool storeValue(JNIEnv* env, const T& value, NativeBuffer& out) {
+    if (!out.allocate(env, sizeof(T), sizeof(T), "no room for an attribute value")) {
+        return false;
+    }
+    std::memcpy(out.get(), &value, sizeof(T));
+    return true;
+}
+
+// Throws the "cannot be converted" PKCS11RuntimeException naming the object's class.
+void throwCannotConvert(JNIEnv* env, jobject value) {
+    const auto& c = jni::convert;
+    LocalRef<jobject> cls(env, env->CallObjectMethod(value, c.objectGetClass));
+    if (!cls) {
+        return;  // getClass failed: its exception stays pending
+    }
+    LocalRef<jstring> name(env, static_cast<jstring>(env->CallObjectMethod(cls.get(), c.classGetName)));
+    if (!name) {
+        return;
+    }
+    UtfChars chars(env, name.get());
+    if (!chars) {
+        throwOutOfMemory(env, "no room for a class name");
+        return;
+    }
+    std::string message(kCannotConvert);
+    message += chars.get();
+    throwPKCS11RuntimeException(env, message.c_str());
+}
+
+// One field of a CK_DATE: the low byte of each char, at most `width`; the rest stays zero.
+void copyDateField(JNIEnv* env, jobject date, jfieldID field, CK_CHAR* target, jsize width) {
+    LocalRef<jcharArray> array(env, static_cast<jcharArray>(env->GetObjectField(date, field)));
+    if (!array) {
+        return;
+    }
+    jchar chars[4] = {};
+    const jsize n = std::min(env->GetArrayLength(array.get()), width);
+    env->GetCharArrayRegion(array.get(), 0, n, chars);
+    for (jsize i = 0; i < n; ++i) {
+        target[i] = ckChar(chars[i]);
+    }
+}
+
+enum class ValueKind { Long, Boolean, Chars, Date, Bytes };
+
+ValueKind kindOf(CK_ATTRIBUTE_TYPE type) {
+    switch (type) {
+        case CKA_CLASS:
+        case CKA_CERTIFICATE_TYPE:
+        case CKA_KEY_TYPE:
+        case CKA_MODULUS_BITS:
+        case CKA_PRIME_BITS:
+        case CKA_SUB_PRIME_BITS:
+        case CKA_VALUE_BITS:
+        case CKA_VALUE_LEN:
+        case CKA_KEY_GEN_MECHANISM:
+        case CKA_AUTH_PIN_FLAGS:
+        case CKA_HW_FEATURE_TYPE:
+            return ValueKind::Long;
+        case CKA_TOKEN:
+        case CKA_PRIVATE:
+        case CKA_TRUSTED:
+        case CKA_SENSITIVE:
+        case CKA_ENCRYPT:
+        case CKA_DECRYPT:
+        case CKA_WRAP:
+        case CKA_UNWRAP:
+        case CKA_SIGN:
+        case CKA_SIGN_RECOVER:
+        case CKA_VERIFY:
+        case CKA_VERIFY_RECOVER:
+        case CKA_DERIVE:
+        case CKA_EXTRACTABLE:
+        case CKA_LOCAL:
+        case CKA_NEVER_EXTRACTABLE:
+        case CKA_ALWAYS_SENSITIVE:
+        case CKA_MODIFIABLE:
+        case CKA_SECONDARY_AUTH:
+        case CKA_RESET_ON_INIT:
+        case CKA_HAS_RESET:
+            return ValueKind::Boolean;
+        case CKA_LABEL:
+        case CKA_APPLICATION:
+            return ValueKind::Chars;
+        case CKA_START_DATE:
+        case CKA_END_DATE:
+            return ValueKind::Date;
+        default:
+            return ValueKind::Bytes;
+    }
+}
+
+}  // namespace
+
+bool toCkULong(JNIEnv* env, jobject value, NativeBuffer& out) {
+    return storeValue(env, ckULong(env->CallLongMethod(value, jni::convert.longValue)), out);
+}
+
+bool toCkVersion(JNIEnv* env, jobject version, NativeBuffer& out) {
+    out.reset();
+    if (version == nullptr) {
+        throwNullPointer(env, "a CK_VERSION is null");
+        return false;
+    }
+    CK_VERSION native{};
+    native.major = static_cast<CK_BYTE>(env->GetByteField(version, jni::convert.versionMajor));
+    native.minor = static_cast<CK_BYTE>(env->GetByteField(version, jni::convert.versionMinor));
+    return storeValue(env, native, out);
+}
+
+bool toCkDate(JNIEnv* env, jobject date, NativeBuffer& out) {
+    out.reset();
+    if (date == nullptr) {
+        throwNullPointer(env, "a CK_DATE is null");
+        return false;
+    }
+    CK_DATE native{};
+    const auto& c = jni::convert;
+    copyDateField(env, date, c.dateYear, native.year, 4);
+    copyDateField(env, date, c.dateMonth, native.month, 2);
+    copyDateField(env, date, c.dateDay, native.day, 2);
+    return storeValue(env, native, out);
+}
+
+bool toCkValue(JNIEnv* env, jobject value, NativeBuffer& out) {
+    out.reset();
+    if (value == nullptr) {
+        return true;
+    }
+    const auto& c = jni::convert;
+    if (env->IsInstanceOf(value, c.longClass)) {
+        return toCkULong(env, value, out);
+    }
+    if (env->IsInstanceOf(value, c.booleanClass)) {
+        return storeValue(env, ckBBool(env->CallBooleanMethod(value, c.booleanValue)), out);
+    }
+    if (env->IsInstanceOf(value, c.byteArrayClass)) {
+        return toCkByteArray(env, static_cast<jbyteArray>(value), out);
+    }
+    if (env->IsInstanceOf(value, c.charArrayClass)) {
+        return toCkCharArray(env, static_cast<jcharArray>(value), out);
+    }
+    if (env->IsInstanceOf(value, c.byteClass)) {
+        return storeValue(env, static_cast<CK_BYTE>(env->CallByteMethod(value, c.byteValue)), out);
+    }
+    if (env->IsInstanceOf(value, c.date)) {
+        return toCkDate(env, value, out);
+    }
+    if (env->IsInstanceOf(value, c.characterClass)) {
+        return storeValue(env, ckChar(env->CallCharMethod(value, c.charValue)), out);
+    }
+    if (env->IsInstanceOf(value, c.integerClass)) {
+        return storeValue(env, ckULongFromInt(env->CallIntMethod(value, c.intValue)), out);
+    }
+    if (env->IsInstanceOf(value, c.booleanArrayClass)) {
+        return toCkBBoolArray(env, static_cast<jbooleanArray>(value), out);
+    }
+    if (env->IsInstanceOf(value, c.intArrayClass) || env->IsInstanceOf(value, c.longArrayClass)) {
+        const bool converted =
+            env->IsInstanceOf(value, c.intArrayClass)
+                ? toCkULongArrayFromInts(env, static_cast<jintArray>(value), out)
+                : toCkULongArray(env, static_cast<jlongArray>(value), out);
+        if (converted) {
+            out.setCount(static_cast<CK_ULONG>(out.count() * sizeof(CK_ULONG)));  // bytes
+        }
+        return converted;
+    }
+    if (env->IsInstanceOf(value, c.stringClass)) {
+        return toCkUtf8String(env, static_cast<jstring>(value), out);
+    }
+    throwCannotConvert(env, value);
+    return false;
+}
+
+bool NativeTemplate::allocate(JNIEnv* env, CK_ULONG count) {
+    freeValues();
+    count_ = 0;
+    std::size_t bytes = 0;
+    if (!multiplySize(env, count, sizeof(CK_ATTRIBUTE), bytes) ||
+        !block_.allocate(env, bytes, "no room for a template")) {
+        return false;
+    }
+    std::memset(block_.get(), 0, bytes);
+    count_ = count;
+    return true;
+}
+
+void NativeTemplate::clear() {
+    freeValues();
+    block_ = HeapBuffer();
+    count_ = 0;
+}
+
+void NativeTemplate::freeValues() {
+    for (CK_ULONG i = 0; i < count_; ++i) {
+        heapFree(data()[i].pValue);
+        data()[i].pValue = nullptr;
+    }
+}
+
+bool toCkAttributeArray(JNIEnv* env, jobjectArray array, NativeTemplate& out) {
+    if (array == nullptr) {
+        out.clear();
+        return true;
+    }
+    const jsize n = env->GetArrayLength(array);
+    if (!out.allocate(env, static_cast<CK_ULONG>(n))) {
+        return false;
+    }
+    const auto& c = jni::convert;
+    for (jsize i = 0; i < n; ++i) {
+        LocalRef<jobject> element(env, env->GetObjectArrayElement(array, i));
+        if (!element) {
+            const std::string message =
+                "element " + std::to_string(i) + " of the CK_ATTRIBUTE[] template is null";
+            throwNullPointer(env, message.c_str());
+            return false;
+        }
+        CK_ATTRIBUTE& record = out[static_cast<CK_ULONG>(i)];
+        record.type = ckULong(env->GetLongField(element.get(), c.attributeType));
+        LocalRef<jobject> value(env, env->GetObjectField(element.get(), c.attributePValue));
+        NativeBuffer converted;
+        if (!toCkValue(env, value.get(), converted)) {
+            return false;
+        }
+        record.ulValueLen = converted.count();
+        record.pValue = converted.release();
+    }
+    return true;
+}
+
+jobject toJavaAttributeValue(JNIEnv* env, const CK_ATTRIBUTE& attribute) {
+    const CK_ULONG length = attribute.ulValueLen;
+    if (length == 0 || length > kMaxJavaArrayLength || attribute.pValue == nullptr) {
+        return nullptr;
+    }
+    const auto* bytes = static_cast<const CK_BYTE*>(attribute.pValue);
+    switch (kindOf(attribute.type)) {
+        case ValueKind::Long:
+            if (length >= sizeof(CK_ULONG)) {
+                CK_ULONG value;
+                std::memcpy(&value, bytes, sizeof value);
+                return toJavaLong(env, value);
+            }
+            break;
+        case ValueKind::Boolean:
+            return toJavaBoolean(env, bytes[0]);
+        case ValueKind::Chars:
+            return toJavaCharArray(env, bytes, length);
+        case ValueKind::Date:
+            if (length >= sizeof(CK_DATE)) {
+                CK_DATE date;
+                std::memcpy(&date, bytes, sizeof date);
+                return toJavaDate(env, date);
+            }
+            break;
+        case ValueKind::Bytes:
+            break;
+    }
+    return toJavaByteArray(env, bytes, length);
+}
+
+jobject toJavaAttribute(JNIEnv* env, const CK_ATTRIBUTE& attribute) {
+    const auto& c = jni::convert;
+    LocalRef<jobject> object(env, env->AllocObject(c.attribute));
+    if (!object) {
+        return nullptr;
+    }
+    env->SetLongField(object.get(), c.attributeType, javaLong(attribute.type));
+    LocalRef<jobject> value(env, toJavaAttributeValue(env, attribute));
+    if (env->ExceptionCheck()) {
+        return nullptr;
+    }
+    env->SetObjectField(object.get(), c.attributePValue, value.get());
+    return object.release();
+}
+
+}  // namespace vorlen

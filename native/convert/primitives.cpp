@@ -1,0 +1,188 @@
+// Java primitive arrays, strings and single values across the boundary.
+#include <cstring>
+
+#include "convert/convert.h"
+#include "convert/convert_cache.h"
+
+namespace vorlen {
+
+namespace {
+
+// Java array lengths are never negative; this only keeps the type conversions explicit.
+std::size_t lengthOf(JNIEnv* env, jarray array) {
+    const jsize length = env->GetArrayLength(array);
+    return length > 0 ? static_cast<std::size_t>(length) : 0;
+}
+
+// Copies a Java array of JavaT into a native array of NativeT, one element at a time through
+// `convert`, using one region copy into a temporary.
+template <typename ArrayT, typename JavaT, typename NativeT, typename Convert>
+bool widen(JNIEnv* env, ArrayT array, NativeBuffer& out, const char* what,
+           void (JNIEnv::*getRegion)(ArrayT, jsize, jsize, JavaT*), Convert convert) {
+    out.reset();
+    if (array == nullptr) {
+        return true;
+    }
+    const std::size_t n = lengthOf(env, array);
+    std::size_t javaBytes = 0;
+    std::size_t nativeBytes = 0;
+    HeapBuffer temporary;
+    if (!multiplySize(env, n, sizeof(JavaT), javaBytes) ||
+        !multiplySize(env, n, sizeof(NativeT), nativeBytes) ||
+        !temporary.allocate(env, javaBytes, what) ||
+        !out.allocate(env, nativeBytes, static_cast<CK_ULONG>(n), what)) {
+        out.reset();
+        return false;
+    }
+    (env->*getRegion)(array, 0, static_cast<jsize>(n), temporary.as<JavaT>());
+    const JavaT* source = temporary.as<JavaT>();
+    NativeT* target = out.as<NativeT>();
+    for (std::size_t i = 0; i < n; ++i) {
+        target[i] = convert(source[i]);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool multiplySize(JNIEnv* env, std::size_t count, std::size_t elementSize, std::size_t& bytes) {
+    if (elementSize != 0 && count > static_cast<std::size_t>(-1) / elementSize) {
+        throwOutOfMemory(env, "a native buffer of that size cannot be addressed");
+        return false;
+    }
+    bytes = count * elementSize;
+    return true;
+}
+
+bool toCkByteArray(JNIEnv* env, jbyteArray array, NativeBuffer& out) {
+    out.reset();
+    if (array == nullptr) {
+        return true;
+    }
+    const std::size_t n = lengthOf(env, array);
+    if (!out.allocate(env, n, static_cast<CK_ULONG>(n), "no room for a copy of a byte[]")) {
+        return false;
+    }
+    env->GetByteArrayRegion(array, 0, static_cast<jsize>(n), out.as<jbyte>());
+    return true;
+}
+
+bool toCkCharArray(JNIEnv* env, jcharArray array, NativeBuffer& out) {
+    return widen<jcharArray, jchar, CK_CHAR>(env, array, out, "no room for a copy of a char[]",
+                                             &JNIEnv::GetCharArrayRegion,
+                                             [](jchar c) { return ckChar(c); });
+}
+
+bool toCkBBoolArray(JNIEnv* env, jbooleanArray array, NativeBuffer& out) {
+    return widen<jbooleanArray, jboolean, CK_BBOOL>(env, array, out,
+                                                    "no room for a copy of a boolean[]",
+                                                    &JNIEnv::GetBooleanArrayRegion,
+                                                    [](jboolean b) { return ckBBool(b); });
+}
+
+bool toCkULongArray(JNIEnv* env, jlongArray array, NativeBuffer& out) {
+    return widen<jlongArray, jlong, CK_ULONG>(env, array, out, "no room for a copy of a long[]",
+                                              &JNIEnv::GetLongArrayRegion,
+                                              [](jlong v) { return ckULong(v); });
+}
+
+bool toCkULongArrayFromInts(JNIEnv* env, jintArray array, NativeBuffer& out) {
+    return widen<jintArray, jint, CK_ULONG>(env, array, out, "no room for a copy of an int[]",
+                                            &JNIEnv::GetIntArrayRegion,
+                                            [](jint v) { return ckULongFromInt(v); });
+}
+
+bool toCkUtf8String(JNIEnv* env, jstring string, NativeBuffer& out) {
+    out.reset();
+    if (string == nullptr) {
+        return true;
+    }
+    // GetStringUTFLength and GetStringUTFRegion copy without pinning the string.
+    const jsize chars = env->GetStringLength(string);
+    const jsize bytes = env->GetStringUTFLength(string);
+    const std::size_t n = bytes > 0 ? static_cast<std::size_t>(bytes) : 0;
+    if (!out.allocate(env, n + 1, static_cast<CK_ULONG>(n), "no room for a copy of a String")) {
+        return false;
+    }
+    env->GetStringUTFRegion(string, 0, chars, out.as<char>());
+    out.bytes()[n] = 0;
+    return true;
+}
+
+jbyteArray toJavaByteArray(JNIEnv* env, const CK_BYTE* bytes, CK_ULONG length) {
+    if (length > kMaxJavaArrayLength) {
+        throwOutOfMemory(env, "a native value is longer than a Java array can be");
+        return nullptr;
+    }
+    const auto n = static_cast<jsize>(length);
+    jbyteArray array = env->NewByteArray(n);
+    if (array != nullptr && n > 0) {
+        env->SetByteArrayRegion(array, 0, n, reinterpret_cast<const jbyte*>(bytes));
+    }
+    return array;
+}
+
+jcharArray toJavaCharArray(JNIEnv* env, const CK_UTF8CHAR* bytes, CK_ULONG length) {
+    if (length > kMaxJavaArrayLength) {
+        throwOutOfMemory(env, "a native value is longer than a Java array can be");
+        return nullptr;
+    }
+    const auto n = static_cast<jsize>(length);
+    jchar small[64];
+    HeapBuffer large;
+    jchar* temporary = small;
+    if (length > sizeof small / sizeof small[0]) {
+        std::size_t bytesNeeded = 0;
+        if (!multiplySize(env, length, sizeof(jchar), bytesNeeded) ||
+            !large.allocate(env, bytesNeeded, "no room for a char[]")) {
+            return nullptr;
+        }
+        temporary = large.as<jchar>();
+    }
+    for (CK_ULONG i = 0; i < length; ++i) {
+        temporary[i] = static_cast<jchar>(bytes[i]);
+    }
+    jcharArray array = env->NewCharArray(n);
+    if (array != nullptr && n > 0) {
+        env->SetCharArrayRegion(array, 0, n, temporary);
+    }
+    return array;
+}
+
+jlongArray toJavaLongArray(JNIEnv* env, const CK_ULONG* values, CK_ULONG count) {
+    if (count > kMaxJavaArrayLength) {
+        throwOutOfMemory(env, "a native list is longer than a Java array can be");
+        return nullptr;
+    }
+    const auto n = static_cast<jsize>(count);
+    jlong small[64];
+    HeapBuffer large;
+    jlong* temporary = small;
+    if (count > sizeof small / sizeof small[0]) {
+        std::size_t bytesNeeded = 0;
+        if (!multiplySize(env, count, sizeof(jlong), bytesNeeded) ||
+            !large.allocate(env, bytesNeeded, "no room for a long[]")) {
+            return nullptr;
+        }
+        temporary = large.as<jlong>();
+    }
+    for (CK_ULONG i = 0; i < count; ++i) {
+        temporary[i] = javaLong(values[i]);
+    }
+    jlongArray array = env->NewLongArray(n);
+    if (array != nullptr && n > 0) {
+        env->SetLongArrayRegion(array, 0, n, temporary);
+    }
+    return array;
+}
+
+jobject toJavaBoolean(JNIEnv* env, CK_BBOOL value) {
+    return env->NewObject(jni::convert.booleanClass, jni::convert.booleanInit,
+                          value == CK_TRUE ? JNI_TRUE : JNI_FALSE);
+}
+
+jobject toJavaLong(JNIEnv* env, CK_ULONG value) {
+    return env->NewObject(jni::convert.longClass, jni::convert.longInit, javaLong(value));
+}
+
+}  // namespace vorlen

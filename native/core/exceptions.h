@@ -1,0 +1,39 @@
+// Turning failures into Java exceptions. Every failure leaves exactly one exception pending in
+// the calling thread; the native method then returns its neutral value.
+#pragma once
+
+#include <jni.h>
+
+#include "pkcs11/pkcs11.h"
+
+namespace vorlen {
+
+/// Zero-extends a CK_ULONG to a Java long.
+inline jlong toJavaLongValue(CK_ULONG value) { return static_cast<jlong>(value); }
+
+/// 0 for CKR_OK; otherwise throws PKCS11Exception(rv) and returns rv zero-extended.
+/// An exception left pending by a callback of the module on this thread becomes the cause of
+/// the new PKCS11Exception; when the module nevertheless returned CKR_OK, that exception is
+/// cleared so that the call's result reaches the caller.
+jlong checkReturnValue(JNIEnv* env, CK_RV rv);
+
+/// Throws PKCS11RuntimeException with `message`, or with no message when it is null.
+void throwPKCS11RuntimeException(JNIEnv* env, jstring message);
+/// Same with a native (modified UTF-8) message.
+void throwPKCS11RuntimeException(JNIEnv* env, const char* message);
+/// PKCS11RuntimeException "This object is not connected to a module."
+void throwNotConnected(JNIEnv* env);
+/// java.io.IOException with `message`.
+void throwIOException(JNIEnv* env, const char* message);
+/// java.lang.NullPointerException with `message`.
+void throwNullPointer(JNIEnv* env, const char* message);
+/// java.lang.IllegalArgumentException with `message`.
+void throwIllegalArgument(JNIEnv* env, const char* message);
+
+/// When a module reports more than the library gave it room for, together with CKR_OK:
+/// PKCS11RuntimeException "<function> reported <reported> <what> but only <allocated> were
+/// allocated". Returns true when it threw.
+bool throwIfOverrun(JNIEnv* env, const char* function, const char* what, CK_ULONG reported,
+                    CK_ULONG allocated);
+
+}  // namespace vorlen

@@ -1,0 +1,60 @@
+// Classes, field and method IDs, looked up once on a Java thread when the library is
+// initialised and read from any thread afterwards (also from module threads, where FindClass
+// would only see the system class loader).
+#pragma once
+
+#include <jni.h>
+
+namespace vorlen::jni {
+
+/// Looks classes and members up for a cache. After the first failure it makes no further JNI
+/// call (the failure's exception stays pending) and every later result is null.
+class Loader {
+public:
+    explicit Loader(JNIEnv* env) : env_(env) {}
+    /// A global reference to the class (kept for the life of the process).
+    jclass cls(const char* name);
+    jfieldID field(jclass cls, const char* name, const char* signature);
+    jmethodID method(jclass cls, const char* name, const char* signature);
+    jmethodID staticMethod(jclass cls, const char* name, const char* signature);
+    bool ok() const { return ok_; }
+    JNIEnv* env() const { return env_; }
+
+private:
+    template <typename T> T check(T value);
+    JNIEnv* env_;
+    bool ok_ = true;
+};
+
+/// The members the binding core uses.
+struct CoreCache {
+    jclass object;               // java.lang.Object
+    jclass throwable;            // java.lang.Throwable
+    jmethodID throwableInitCause;
+    jclass outOfMemoryError;
+    jclass nullPointerException;
+    jclass illegalArgumentException;
+    jclass ioException;
+    jclass pkcs11Impl;
+    jfieldID pkcs11ImplBindingHandle;  // "bindingHandle" "J"
+    jclass pkcs11Exception;
+    jmethodID pkcs11ExceptionInit;     // "(J)V"
+    jmethodID pkcs11ExceptionGetErrorCode;  // "()J"
+    jclass pkcs11RuntimeException;
+    jmethodID pkcs11RuntimeExceptionInit;        // "()V"
+    jmethodID pkcs11RuntimeExceptionInitMessage; // "(Ljava/lang/String;)V"
+};
+
+/// Filled by loadCaches; valid once cachesReady() is true.
+extern CoreCache core;
+
+/// The VM the library was loaded into (set when the library is loaded).
+JavaVM* javaVM();
+void setJavaVM(JavaVM* vm);
+
+/// Loads every cache of the library once. Returns false with the exception of the missing
+/// class or member pending. Safe to call again (and from several threads).
+bool loadCaches(JNIEnv* env);
+bool cachesReady();
+
+}  // namespace vorlen::jni

@@ -1,0 +1,172 @@
+// Small owners of JNI resources, so that no early return can leak a frame, a pinned array,
+// characters of a string or a global reference.
+#pragma once
+
+#include <jni.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <utility>
+
+namespace vorlen {
+
+// ---- counted global references and heap blocks (the test hooks read the counters) ----
+
+/// Global references that the library holds now.
+std::int64_t liveGlobalReferences();
+/// Heap blocks that the library holds now (allocated through heapAlloc, not yet freed).
+std::int64_t liveHeapBlocks();
+
+/// NewGlobalRef that counts what it made; returns nullptr (with OutOfMemoryError pending where
+/// the VM raised none) when the VM cannot make one. A null `object` yields nullptr quietly.
+jobject newGlobalRef(JNIEnv* env, jobject object);
+/// DeleteGlobalRef of a reference made by newGlobalRef; null is ignored.
+void deleteGlobalRef(JNIEnv* env, jobject ref);
+
+/// malloc that counts its blocks. A size of 0 yields a valid, non-null block.
+void* heapAlloc(std::size_t size) noexcept;
+void heapFree(void* block) noexcept;
+
+/// Throws java.lang.OutOfMemoryError with `what` unless an exception is already pending.
+void throwOutOfMemory(JNIEnv* env, const char* what);
+
+// ---- RAII types ----
+
+/// A heap block owned by one scope; also remembers how many bytes it holds, so that nothing
+/// is ever read or written past it.
+class HeapBuffer {
+public:
+    HeapBuffer() = default;
+    explicit HeapBuffer(std::size_t size) : data_(heapAlloc(size)), size_(data_ ? size : 0) {}
+    HeapBuffer(const HeapBuffer&) = delete;
+    HeapBuffer& operator=(const HeapBuffer&) = delete;
+    HeapBuffer(HeapBuffer&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+    HeapBuffer& operator=(HeapBuffer&& other) noexcept {
+        if (this != &other) {
+            heapFree(data_);
+            data_ = std::exchange(other.data_, nullptr);
+            size_ = std::exchange(other.size_, 0);
+        }
+        return *this;
+    }
+    ~HeapBuffer() { heapFree(data_); }
+
+    /// Allocates `size` bytes; false (and OutOfMemoryError pending) when that fails.
+    bool allocate(JNIEnv* env, std::size_t size, const char* what) {
+        *this = HeapBuffer(size);
+        if (data_ == nullptr) {
+            throwOutOfMemory(env, what);
+            return false;
+        }
+        return true;
+    }
+    void* get() const { return data_; }
+    template <typename T> T* as() const { return static_cast<T*>(data_); }
+    std::size_t size() const { return size_; }
+    explicit operator bool() const { return data_ != nullptr; }
+    /// Gives the block up to a new owner.
+    void* release() {
+        size_ = 0;
+        return std::exchange(data_, nullptr);
+    }
+
+private:
+    void* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+/// A local reference deleted at the end of the scope.
+template <typename T = jobject>
+class LocalRef {
+public:
+    LocalRef(JNIEnv* env, T ref) : env_(env), ref_(ref) {}
+    LocalRef(const LocalRef&) = delete;
+    LocalRef& operator=(const LocalRef&) = delete;
+    ~LocalRef() {
+        if (ref_ != nullptr) {
+            env_->DeleteLocalRef(ref_);
+        }
+    }
+    T get() const { return ref_; }
+    explicit operator bool() const { return ref_ != nullptr; }
+    T release() { return std::exchange(ref_, nullptr); }
+
+private:
+    JNIEnv* env_;
+    T ref_;
+};
+
+/// A local frame popped at the end of the scope (callbacks on long-lived module threads).
+class LocalFrame {
+public:
+    LocalFrame(JNIEnv* env, jint capacity) : env_(env), pushed_(env->PushLocalFrame(capacity) == 0) {}
+    LocalFrame(const LocalFrame&) = delete;
+    LocalFrame& operator=(const LocalFrame&) = delete;
+    ~LocalFrame() {
+        if (pushed_) {
+            env_->PopLocalFrame(nullptr);
+        }
+    }
+    explicit operator bool() const { return pushed_; }
+
+private:
+    JNIEnv* env_;
+    bool pushed_;
+};
+
+/// The modified UTF-8 characters of a Java string.
+class UtfChars {
+public:
+    UtfChars(JNIEnv* env, jstring string)
+        : env_(env), string_(string), chars_(string ? env->GetStringUTFChars(string, nullptr) : nullptr) {}
+    UtfChars(const UtfChars&) = delete;
+    UtfChars& operator=(const UtfChars&) = delete;
+    ~UtfChars() {
+        if (chars_ != nullptr) {
+            env_->ReleaseStringUTFChars(string_, chars_);
+        }
+    }
+    const char* get() const { return chars_; }
+    explicit operator bool() const { return chars_ != nullptr; }
+
+private:
+    JNIEnv* env_;
+    jstring string_;
+    const char* chars_;
+};
+
+/// Elements of a Java primitive array, released with the given mode at the end of the scope.
+template <typename ArrayT, typename ElemT,
+          ElemT* (JNIEnv::*Get)(ArrayT, jboolean*),
+          void (JNIEnv::*Release)(ArrayT, ElemT*, jint)>
+class ArrayElements {
+public:
+    ArrayElements(JNIEnv* env, ArrayT array, jint releaseMode = 0)
+        : env_(env), array_(array), mode_(releaseMode),
+          elements_(array ? (env->*Get)(array, nullptr) : nullptr) {}
+    ArrayElements(const ArrayElements&) = delete;
+    ArrayElements& operator=(const ArrayElements&) = delete;
+    ~ArrayElements() {
+        if (elements_ != nullptr) {
+            (env_->*Release)(array_, elements_, mode_);
+        }
+    }
+    ElemT* get() const { return elements_; }
+    explicit operator bool() const { return elements_ != nullptr; }
+
+private:
+    JNIEnv* env_;
+    ArrayT array_;
+    jint mode_;
+    ElemT* elements_;
+};
+
+using ByteArrayElements = ArrayElements<jbyteArray, jbyte, &JNIEnv::GetByteArrayElements,
+                                        &JNIEnv::ReleaseByteArrayElements>;
+using CharArrayElements = ArrayElements<jcharArray, jchar, &JNIEnv::GetCharArrayElements,
+                                        &JNIEnv::ReleaseCharArrayElements>;
+
+}  // namespace vorlen

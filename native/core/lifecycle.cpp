@@ -1,0 +1,114 @@
+// The four methods of PKCS11Impl that stand for no PKCS#11 function, and the test hooks.
+#include <jni.h>
+
+#include <string>
+
+#include "core/exceptions.h"
+#include "core/jni_cache.h"
+#include "core/jni_util.h"
+#include "core/module_list.h"
+#include "pkcs11/pkcs11.h"
+
+namespace vorlen {
+// Implemented by the callbacks: drops the state that outlives single calls when the library
+// is finalised (saved initialization arguments, notification bookkeeping).
+void finalizeCallbackState(JNIEnv* env);
+}  // namespace vorlen
+
+using namespace vorlen;
+
+extern "C" {
+
+JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void*) {
+    jni::setJavaVM(vm);
+    return JNI_VERSION_1_8;
+}
+
+JNIEXPORT void JNICALL
+Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_initializeLibrary(JNIEnv* env, jclass) {
+    if (!jni::loadCaches(env)) {
+        return;  // the missing class or member is reported by the pending exception
+    }
+    markLibraryInitialized();
+}
+
+JNIEXPORT void JNICALL
+Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_finalizeLibrary(JNIEnv* env, jclass) {
+    if (!jni::cachesReady() || !libraryInitialized()) {
+        return;  // never initialised, or finalised already
+    }
+    finalizeModuleList(env);
+    finalizeCallbackState(env);
+}
+
+JNIEXPORT void JNICALL
+Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_connect(JNIEnv* env, jobject self, jstring path) {
+    if (path == nullptr) {
+        throwNullPointer(env, "the module path is null");
+        return;
+    }
+    if (!jni::cachesReady() || !libraryInitialized()) {
+        throwPKCS11RuntimeException(
+            env, "The PKCS#11 library is not initialized: call PKCS11Impl.initializeLibrary() first.");
+        return;
+    }
+    UtfChars chars(env, path);
+    if (!chars) {
+        throwOutOfMemory(env, "no room for the module path");
+        return;
+    }
+    std::string error;
+    platform::LibraryHandle library = loadModule(chars.get(), error);
+    if (library == nullptr) {
+        // The system's text, a line break, then the path.
+        if (error.empty() || error.back() != '\n') {
+            error += '\n';
+        }
+        error += chars.get();
+        throwIOException(env, error.c_str());
+        return;
+    }
+    void* entry = platform::findSymbol(library, "C_GetFunctionList", error);
+    if (entry == nullptr) {
+        unloadModule(env, library);  // nothing refers to it any more
+        throwIOException(env, error.c_str());
+        return;
+    }
+    ModuleRecord record;
+    record.library = library;
+    const CK_RV rv = reinterpret_cast<CK_C_GetFunctionList>(entry)(&record.functions);
+    if (rv != CKR_OK) {
+        record.functions = nullptr;  // never trust what a failing call wrote
+    }
+    if (!putModule(env, self, record)) {
+        unloadModule(env, library);
+        return;
+    }
+    if (rv != CKR_OK) {
+        checkReturnValue(env, rv);
+    } else if (record.functions == nullptr) {
+        throwPKCS11RuntimeException(
+            env, "C_GetFunctionList returned CKR_OK but no function list; the object stays "
+                 "unusable until it is disconnected or connected again.");
+    }
+}
+
+JNIEXPORT void JNICALL
+Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_disconnect(JNIEnv* env, jobject self) {
+    if (!jni::cachesReady()) {
+        return;
+    }
+    removeModule(env, self);
+}
+
+JNIEXPORT jlong JNICALL
+Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_globalReferenceCount(JNIEnv*, jclass) {
+    return static_cast<jlong>(liveGlobalReferences());
+}
+
+JNIEXPORT jlong JNICALL
+Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_heapBlockCount(JNIEnv*, jclass) {
+    return static_cast<jlong>(liveHeapBlocks());
+}
+
+}  // extern "C"

@@ -1,0 +1,86 @@
+// ModuleList: which PKCS#11 module each PKCS11Impl object is connected to.
+//
+// An object's binding is found without any lock and without running Java code: the object's
+// private "bindingHandle" field names a slot of the list (index and generation), and the slot's
+// global reference is compared with the object by reference identity (IsSameObject). A forged
+// or stale handle finds nothing. Every call into a module pins the slot by counting itself in
+// flight; disconnect unbinds at once, and the module is unloaded when the last call in flight
+// on it has returned (on the thread of that call), so no call ever runs into an unloaded module
+// and a disconnect from inside a callback cannot deadlock.
+#pragma once
+
+#include <jni.h>
+
+#include <cstdint>
+#include <string>
+
+#include "pkcs11/pkcs11.h"
+#include "platform/dynamic_library.h"
+
+namespace vorlen {
+
+struct Binding;
+
+/// What connect recorded for a loaded module.
+struct ModuleRecord {
+    platform::LibraryHandle library = nullptr;
+    CK_FUNCTION_LIST_PTR functions = nullptr;  // null until C_GetFunctionList wrote one
+};
+
+/// Marks the library ready; true when it already was.
+bool markLibraryInitialized();
+/// Drops every binding (modules stay loaded) and marks the library not initialised.
+void finalizeModuleList(JNIEnv* env);
+bool libraryInitialized();
+
+/// Binds `object` to `record`, replacing an earlier binding of the same object (whose module
+/// stays loaded). Returns false with an exception pending when the library is not initialised
+/// or memory runs out; the record is then still the caller's.
+bool putModule(JNIEnv* env, jobject object, const ModuleRecord& record);
+
+/// Unbinds `object`; its module is unloaded once no call is in flight on it.
+/// Returns false when the object was not bound.
+bool removeModule(JNIEnv* env, jobject object);
+
+/// A call in flight on a module: pins the object's binding for the life of the guard.
+class ModuleCall {
+public:
+    /// Looks the object's binding up; when there is none (or no function list), throws
+    /// "This object is not connected to a module." and the guard is empty.
+    ModuleCall(JNIEnv* env, jobject object);
+    ModuleCall(const ModuleCall&) = delete;
+    ModuleCall& operator=(const ModuleCall&) = delete;
+    ~ModuleCall();
+
+    explicit operator bool() const { return functions_ != nullptr; }
+    CK_FUNCTION_LIST_PTR operator->() const { return functions_; }
+    CK_FUNCTION_LIST_PTR functions() const { return functions_; }
+    /// The loaded module this call goes to. Two objects connected to the same module file share
+    /// it; it names the module instance until the module is really unloaded.
+    const void* module() const;
+    /// Gives the binding a heap block (from heapAlloc) that the module may keep pointing at,
+    /// such as the reserved value of C_Initialize: freed when the binding ends, or when a
+    /// later block replaces it. Null is ignored.
+    void keepUntilUnbound(void* block);
+
+private:
+    JNIEnv* env_;
+    Binding* binding_ = nullptr;
+    CK_FUNCTION_LIST_PTR functions_ = nullptr;
+};
+
+/// Loads a module file and counts the library as a user of it. Returns null with the system's
+/// error text in `error`.
+platform::LibraryHandle loadModule(const char* path, std::string& error);
+/// Gives up one use of a module loaded by loadModule; when the library no longer uses the
+/// module at all, it is unloaded and the state kept for it (releaseModuleState) is released.
+void unloadModule(JNIEnv* env, platform::LibraryHandle library);
+
+/// Implemented by the callbacks: releases what is kept for the sessions of a module that is no
+/// longer loaded by the library (it can no longer call back).
+void releaseModuleState(JNIEnv* env, const void* module);
+
+/// Test hook: bindings that hold a slot now (bound or waiting for calls in flight).
+std::int64_t liveBindings();
+
+}  // namespace vorlen

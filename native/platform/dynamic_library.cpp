@@ -1,0 +1,89 @@
+#include "platform/dynamic_library.h"
+
+#ifdef _WIN32
+#  define WIN32_LEAN_AND_MEAN
+#  include <windows.h>
+#else
+#  include <dlfcn.h>
+#endif
+
+namespace vorlen::platform {
+
+namespace {
+
+#ifdef _WIN32
+// The text the system holds for the calling thread's last error, as FormatMessageA gives it
+// (in the ANSI code page, ending with a line break).
+std::string lastErrorText() {
+    const DWORD code = GetLastError();
+    char* text = nullptr;
+    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                        FORMAT_MESSAGE_FROM_SYSTEM;
+    const DWORD length = FormatMessageA(flags, nullptr, code, 0,
+                                        reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    std::string result;
+    if (length != 0 && text != nullptr) {
+        result.assign(text, length);
+    } else {
+        result = "Windows error " + std::to_string(code) + "\r\n";
+    }
+    if (text != nullptr) {
+        LocalFree(text);
+    }
+    return result;
+}
+#else
+std::string lastErrorText(const char* fallback) {
+    const char* text = dlerror();
+    return text != nullptr ? std::string(text) : std::string(fallback);
+}
+#endif
+
+}  // namespace
+
+LibraryHandle openLibrary(const char* path, std::string& error) {
+#ifdef _WIN32
+    HMODULE module = LoadLibraryA(path);
+    if (module == nullptr) {
+        error = lastErrorText();
+    }
+    return reinterpret_cast<LibraryHandle>(module);
+#else
+    dlerror();
+    void* handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        error = lastErrorText("the dynamic loader gave no reason");
+    }
+    return handle;
+#endif
+}
+
+void* findSymbol(LibraryHandle library, const char* name, std::string& error) {
+#ifdef _WIN32
+    FARPROC symbol = GetProcAddress(reinterpret_cast<HMODULE>(library), name);
+    if (symbol == nullptr) {
+        error = lastErrorText();
+    }
+    return reinterpret_cast<void*>(symbol);
+#else
+    dlerror();
+    void* symbol = dlsym(library, name);
+    if (symbol == nullptr) {
+        error = lastErrorText("symbol not found");
+    }
+    return symbol;
+#endif
+}
+
+void closeLibrary(LibraryHandle library) {
+    if (library == nullptr) {
+        return;
+    }
+#ifdef _WIN32
+    FreeLibrary(reinterpret_cast<HMODULE>(library));
+#else
+    dlclose(library);
+#endif
+}
+
+}  // namespace vorlen::platform

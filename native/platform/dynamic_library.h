@@ -1,0 +1,21 @@
+// Loading PKCS#11 module files: the only place that knows the operating system's loader.
+#pragma once
+
+#include <string>
+
+namespace vorlen::platform {
+
+/// Opaque handle of a loaded dynamic library (HMODULE on Windows, dlopen handle elsewhere).
+using LibraryHandle = void*;
+
+/// Loads the library at `path`. On failure returns nullptr and stores the system's error text
+/// in `error` (never empty: a generic text stands in when the system gives none).
+LibraryHandle openLibrary(const char* path, std::string& error);
+
+/// Looks up an exported symbol. On failure returns nullptr and stores the system's error text.
+void* findSymbol(LibraryHandle library, const char* name, std::string& error);
+
+/// Releases one load of the library.
+void closeLibrary(LibraryHandle library);
+
+}  // namespace vorlen::platform
