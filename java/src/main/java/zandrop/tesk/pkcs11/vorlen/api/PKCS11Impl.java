@@ -1,0 +1,1016 @@
+package zandrop.tesk.pkcs11.vorlen.api;
+
+import java.io.IOException;
+
+/**
+ * A connection to one PKCS #11 module, whose functions it offers as native methods of the same
+ * names.
+ *
+ * <p>A typical session signs data with a key found by its label:
+ * <pre>{@code
+ * PKCS11Impl module = new PKCS11Impl("/path/to/module.so");
+ * module.C_Initialize(new CK_C_INITIALIZE_ARGS(PKCS11Constants.CKF_OS_LOCKING_OK));
+ * long[] slots = module.C_GetSlotList(true);
+ * long session = module.C_OpenSession(slots[0], PKCS11Constants.CKF_SERIAL_SESSION, null, null);
+ * module.C_Login(session, PKCS11Constants.CKU_USER, pin);
+ * module.C_FindObjectsInit(session, new CK_ATTRIBUTE[] {
+ *         new CK_ATTRIBUTE(PKCS11Constants.CKA_LABEL, "signing key".toCharArray())});
+ * long[] keys = module.C_FindObjects(session, 1);
+ * module.C_FindObjectsFinal(session);
+ * module.C_SignInit(session, new CK_MECHANISM(PKCS11Constants.CKM_SHA256_RSA_PKCS), keys[0]);
+ * byte[] signature = module.C_Sign(session, data);
+ * module.C_CloseSession(session);
+ * module.C_Finalize(null);
+ * module.disconnect();
+ * }</pre>
+ *
+ * <h2>Life cycle</h2>
+ *
+ * <p>Loading this class loads the native library (see the system property
+ * {@code zandrop.tesk.pkcs11.vorlen.library}) and initialises it with
+ * {@link #initializeLibrary()}, so that objects can connect at once. {@link #finalizeLibrary()}
+ * releases the library's process-wide state; a program that calls it must call
+ * {@link #initializeLibrary()} again before it connects another object.
+ *
+ * <p>An object is connected to at most one module at a time. {@link #connect(String)} loads the
+ * module file and binds the object to it; connecting again binds it to the new module;
+ * {@link #disconnect()} unbinds the object and unloads the module. The binding belongs to the
+ * object's identity: an {@code equals} method of a subclass plays no part in it.
+ * {@code disconnect} does not finalise the module: call {@link #C_Finalize(Object)} first.
+ *
+ * <h2>Values</h2>
+ *
+ * <p>Slot IDs, session and object handles, flags, types and lengths are Java {@code long}s. A
+ * value passed to the module keeps the low bits that fit in the platform's {@code CK_ULONG};
+ * a value returned by the module is zero-extended. Where a {@code CK_ULONG} has 32 bits, a
+ * handle or code with all bits set therefore reads 4294967295, never -1.
+ *
+ * <p>PINs, labels and other character data are {@code char[]}s of which each element stands for
+ * one byte: only its low 8 bits reach the module, without any character-set conversion. A
+ * {@code byte[]} argument is copied. A null array reaches the module as a null pointer of
+ * length 0, an empty one as a valid pointer of length 0. Attribute values and mechanism
+ * parameters are converted by their Java class, as {@link CK_ATTRIBUTE} and
+ * {@link CK_MECHANISM} describe.
+ *
+ * <h2>Errors</h2>
+ *
+ * <ul>
+ * <li>A module function that returns anything but {@code CKR_OK} throws a
+ *     {@link PKCS11Exception} carrying that value; the method returns no result.</li>
+ * <li>A PKCS #11 method called on an object that is not connected throws a
+ *     {@link PKCS11RuntimeException} with the message "This object is not connected to a
+ *     module."; nothing is converted and the module is not called.</li>
+ * <li>An attribute value or mechanism parameter of a class that cannot be converted throws a
+ *     {@link PKCS11RuntimeException} whose message names the class.</li>
+ * </ul>
+ *
+ * <h2>Threads</h2>
+ *
+ * <p>Any thread may call any method, on one object or on several. The library holds no lock
+ * while a module function runs, so a module sees concurrent calls; how it protects itself is
+ * what {@link #C_Initialize(Object)} tells it. The module may call the callbacks of
+ * {@link CK_C_INITIALIZE_ARGS} and {@link CK_NOTIFY} on any thread, its own included.
+ */
+public class PKCS11Impl {
+
+    static {
+        NativeLibraryLoader.load();
+        initializeLibrary();
+    }
+
+    /**
+     * Internal: an opaque handle of this object's binding to its module. Only the native
+     * library writes it, and it checks the handle before using it; Java code never reads or
+     * writes it.
+     */
+    private long bindingHandle;
+
+    /** Creates an object that is not connected to a module; call {@link #connect(String)}. */
+    public PKCS11Impl() {
+    }
+
+    /**
+     * Creates an object and connects it to a module, as {@link #connect(String)} does. When the
+     * connection fails, the object is disconnected again before the exception is thrown, so
+     * that the module is not left loaded for an object that nobody can reach.
+     *
+     * @param modulePath the path of the module file
+     * @throws IOException if the module file cannot be loaded or exports no
+     *     {@code C_GetFunctionList}; the message is the system's description of the error
+     * @throws PKCS11Exception if the module's {@code C_GetFunctionList} fails
+     */
+    public PKCS11Impl(String modulePath) throws IOException, PKCS11Exception {
+        boolean connected = false;
+        try {
+            connect(modulePath);
+            connected = true;
+        } finally {
+            if (!connected) {
+                disconnect();
+            }
+        }
+    }
+
+    // ---- The library and the connection to a module.
+
+    /**
+     * Sets up the library's process-wide state. Loading this class calls it; call it again
+     * only after {@link #finalizeLibrary()}. Further calls change nothing.
+     */
+    public static native void initializeLibrary();
+
+    /**
+     * Releases the library's process-wide state: every object is unbound from its module, and
+     * the notification bindings of open sessions and the mutex callbacks of
+     * {@link #C_Initialize(Object)} are dropped. No module is finalised or unloaded: finalise
+     * and disconnect every module first. Afterwards, {@link #initializeLibrary()} must be called
+     * before an object connects again.
+     */
+    public static native void finalizeLibrary();
+
+    /**
+     * Connects this object to a module: loads the module file and obtains its function list
+     * with {@code C_GetFunctionList}. An object that is connected already is bound to the new
+     * module; the old module stays loaded until its other connections, if any, are
+     * disconnected.
+     *
+     * <p>This does not initialise the module: call {@link #C_Initialize(Object)} next.
+     *
+     * @param modulePath the path of the module file
+     * @throws IOException if the module file cannot be loaded or exports no
+     *     {@code C_GetFunctionList}; the message is the system's description of the error
+     * @throws PKCS11Exception if the module's {@code C_GetFunctionList} fails; the object is
+     *     connected all the same, and {@link #disconnect()} unloads the module
+     */
+    public native void connect(String modulePath) throws IOException, PKCS11Exception;
+
+    /**
+     * Disconnects this object from its module and unloads the module file. It does not call
+     * {@code C_Finalize}. An object that is not connected is left as it is.
+     */
+    public native void disconnect();
+
+    // ---- Test hooks.
+
+    /**
+     * Returns the number of JNI global references that the library has made and not yet
+     * deleted; tests use it to find leaks.
+     *
+     * @return the number of live global references of the library's own
+     */
+    static native long globalReferenceCount();
+
+    /**
+     * Returns the number of native heap blocks that the library holds; tests use it to find
+     * leaks.
+     *
+     * @return the number of heap blocks the library has allocated and not yet freed
+     */
+    static native long heapBlockCount();
+
+    // ---- General-purpose functions.
+
+    /**
+     * Initialises the module.
+     *
+     * @param pInitArgs a {@link CK_C_INITIALIZE_ARGS} that says how the module may protect
+     *     itself against concurrent calls (operating-system locks or the mutex callbacks it
+     *     holds), or null when the application calls the module from one thread only
+     * @throws PKCS11Exception with the module's error, such as
+     *     {@code CKR_CRYPTOKI_ALREADY_INITIALIZED} or {@code CKR_CANT_LOCK}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_Initialize(Object pInitArgs) throws PKCS11Exception;
+
+    /**
+     * Finalises the module: it closes its sessions and releases its resources. The library's
+     * own state stays as it is; the object stays connected.
+     *
+     * @param pReserved reserved by the standard; pass null
+     * @throws PKCS11Exception with the module's error, such as
+     *     {@code CKR_CRYPTOKI_NOT_INITIALIZED}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_Finalize(Object pReserved) throws PKCS11Exception;
+
+    /**
+     * Returns general information about the module.
+     *
+     * @return the module's information
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native CK_INFO C_GetInfo() throws PKCS11Exception;
+
+    // ---- Slot and token management functions.
+
+    /**
+     * Returns the slots of the module.
+     *
+     * @param tokenPresent true for the slots that hold a token, false for all slots
+     * @return the slot IDs, possibly none
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native long[] C_GetSlotList(boolean tokenPresent) throws PKCS11Exception;
+
+    /**
+     * Returns information about a slot.
+     *
+     * @param slotID the slot
+     * @return the slot's information
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_SLOT_ID_INVALID}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native CK_SLOT_INFO C_GetSlotInfo(long slotID) throws PKCS11Exception;
+
+    /**
+     * Returns information about the token in a slot.
+     *
+     * @param slotID the slot
+     * @return the token's information
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_TOKEN_NOT_PRESENT}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native CK_TOKEN_INFO C_GetTokenInfo(long slotID) throws PKCS11Exception;
+
+    /**
+     * Returns the mechanisms that the token in a slot supports.
+     *
+     * @param slotID the slot
+     * @return the mechanism types, possibly none
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native long[] C_GetMechanismList(long slotID) throws PKCS11Exception;
+
+    /**
+     * Returns information about a mechanism that the token in a slot supports.
+     *
+     * @param slotID the slot
+     * @param type the mechanism type, such as {@link PKCS11Constants#CKM_AES_CBC}
+     * @return the mechanism's key sizes and flags
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_MECHANISM_INVALID}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native CK_MECHANISM_INFO C_GetMechanismInfo(long slotID, long type)
+            throws PKCS11Exception;
+
+    /**
+     * Initialises the token in a slot, destroying its objects.
+     *
+     * @param slotID the slot
+     * @param pPin the security officer's PIN, or null where the token has a protected
+     *     authentication path
+     * @param pLabel the token's label: 32 characters, padded with blanks
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_PIN_INCORRECT}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_InitToken(long slotID, char[] pPin, char[] pLabel) throws PKCS11Exception;
+
+    /**
+     * Initialises the normal user's PIN; the security officer must be logged in.
+     *
+     * @param hSession a read/write session
+     * @param pPin the user's new PIN, or null where the token has a protected authentication
+     *     path
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_USER_NOT_LOGGED_IN}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_InitPIN(long hSession, char[] pPin) throws PKCS11Exception;
+
+    /**
+     * Changes the PIN of the user who is logged in, or of the normal user when nobody is.
+     *
+     * @param hSession a read/write session
+     * @param pOldPin the old PIN, or null where the token has a protected authentication path
+     * @param pNewPin the new PIN, or null where the token has a protected authentication path
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_PIN_INCORRECT}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_SetPIN(long hSession, char[] pOldPin, char[] pNewPin)
+            throws PKCS11Exception;
+
+    /**
+     * Waits for a slot event, such as the insertion or removal of a token.
+     *
+     * @param flags {@link PKCS11Constants#CKF_DONT_BLOCK} to return at once, or 0 to wait for
+     *     the next event; without {@code CKF_DONT_BLOCK} the calling thread may wait for a long
+     *     time
+     * @param pReserved reserved by the standard; ignored
+     * @return the slot where the event happened
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_NO_EVENT} when
+     *     {@code CKF_DONT_BLOCK} is given and nothing has happened
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native long C_WaitForSlotEvent(long flags, Object pReserved) throws PKCS11Exception;
+
+    // ---- Session management functions.
+
+    /**
+     * Opens a session with the token in a slot.
+     *
+     * @param slotID the slot
+     * @param flags {@link PKCS11Constants#CKF_SERIAL_SESSION}, which the standard requires,
+     *     and {@link PKCS11Constants#CKF_RW_SESSION} for a read/write session
+     * @param pApplication an object that the notifications of this session pass to
+     *     {@code Notify}, or null; ignored when {@code Notify} is null
+     * @param Notify receives the session's notifications, or null for none; it is held until
+     *     the session is closed
+     * @return the session handle
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_TOKEN_NOT_PRESENT}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native long C_OpenSession(long slotID, long flags, Object pApplication, CK_NOTIFY Notify)
+            throws PKCS11Exception;
+
+    /**
+     * Closes a session, and releases its {@link CK_NOTIFY} when it has one.
+     *
+     * @param hSession the session
+     * @throws PKCS11Exception with the module's error, such as
+     *     {@code CKR_SESSION_HANDLE_INVALID}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_CloseSession(long hSession) throws PKCS11Exception;
+
+    /**
+     * Closes every session with the token in a slot, and releases their {@link CK_NOTIFY}s.
+     *
+     * @param slotID the slot
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_CloseAllSessions(long slotID) throws PKCS11Exception;
+
+    /**
+     * Returns information about a session.
+     *
+     * @param hSession the session
+     * @return the session's slot, state and flags
+     * @throws PKCS11Exception with the module's error, such as
+     *     {@code CKR_SESSION_HANDLE_INVALID}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native CK_SESSION_INFO C_GetSessionInfo(long hSession) throws PKCS11Exception;
+
+    /**
+     * Saves the state of the session's active operations.
+     *
+     * @param hSession the session
+     * @return the saved state, for {@link #C_SetOperationState(long, char[], long, long)}
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_STATE_UNSAVEABLE}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native byte[] C_GetOperationState(long hSession) throws PKCS11Exception;
+
+    /**
+     * Restores the state of a session's operations that
+     * {@link #C_GetOperationState(long)} saved.
+     *
+     * @param hSession the session
+     * @param pOperationState the saved state, each byte widened to one {@code char}: only the
+     *     low 8 bits of each element reach the module
+     * @param hEncryptionKey the key of the restored encryption or decryption operation, or 0
+     * @param hAuthenticationKey the key of the restored signature, MAC or verification
+     *     operation, or 0
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_SAVED_STATE_INVALID}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_SetOperationState(long hSession, char[] pOperationState,
+            long hEncryptionKey, long hAuthenticationKey) throws PKCS11Exception;
+
+    /**
+     * Logs a user in to the token.
+     *
+     * @param hSession a session with the token
+     * @param userType {@link PKCS11Constants#CKU_USER}, {@link PKCS11Constants#CKU_SO} or
+     *     {@link PKCS11Constants#CKU_CONTEXT_SPECIFIC}
+     * @param pPin the PIN, or null where the token has a protected authentication path
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_PIN_INCORRECT}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_Login(long hSession, long userType, char[] pPin) throws PKCS11Exception;
+
+    /**
+     * Logs the user out of the token.
+     *
+     * @param hSession a session with the token
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_USER_NOT_LOGGED_IN}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_Logout(long hSession) throws PKCS11Exception;
+
+    // ---- Object management functions.
+
+    /**
+     * Creates an object.
+     *
+     * @param hSession the session
+     * @param pTemplate the object's attributes
+     * @return the handle of the new object
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_TEMPLATE_INCOMPLETE}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or an
+     *     attribute value cannot be converted
+     */
+    public native long C_CreateObject(long hSession, CK_ATTRIBUTE[] pTemplate)
+            throws PKCS11Exception;
+
+    /**
+     * Copies an object.
+     *
+     * @param hSession the session
+     * @param hObject the object to copy
+     * @param pTemplate attributes in which the copy differs, or null
+     * @return the handle of the copy
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_ACTION_PROHIBITED}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or an
+     *     attribute value cannot be converted
+     */
+    public native long C_CopyObject(long hSession, long hObject, CK_ATTRIBUTE[] pTemplate)
+            throws PKCS11Exception;
+
+    /**
+     * Destroys an object.
+     *
+     * @param hSession the session
+     * @param hObject the object
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_OBJECT_HANDLE_INVALID}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_DestroyObject(long hSession, long hObject) throws PKCS11Exception;
+
+    /**
+     * Returns the size of an object on the token.
+     *
+     * @param hSession the session
+     * @param hObject the object
+     * @return the size in bytes
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_INFORMATION_SENSITIVE}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native long C_GetObjectSize(long hSession, long hObject) throws PKCS11Exception;
+
+    /**
+     * Reads attribute values of an object.
+     *
+     * <p>The template names the attributes to read; their values are ignored. After the module
+     * has reported the values, every element of the array is replaced by a new
+     * {@link CK_ATTRIBUTE} of the same type whose value has the Java class of its type, or null
+     * when the module reports none. This happens also when the module reports an error after
+     * reporting the lengths of the values, before the exception is thrown. When an attribute is
+     * sensitive or unknown, the module reports the error at once and the array stays as it was.
+     *
+     * @param hSession the session
+     * @param hObject the object
+     * @param pTemplate the attributes to read; receives the values
+     * @throws PKCS11Exception with the module's error, such as
+     *     {@code CKR_ATTRIBUTE_SENSITIVE} or {@code CKR_ATTRIBUTE_TYPE_INVALID}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_GetAttributeValue(long hSession, long hObject, CK_ATTRIBUTE[] pTemplate)
+            throws PKCS11Exception;
+
+    /**
+     * Changes attribute values of an object.
+     *
+     * @param hSession the session
+     * @param hObject the object
+     * @param pTemplate the attributes and their new values
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_ATTRIBUTE_READ_ONLY}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or an
+     *     attribute value cannot be converted
+     */
+    public native void C_SetAttributeValue(long hSession, long hObject, CK_ATTRIBUTE[] pTemplate)
+            throws PKCS11Exception;
+
+    /**
+     * Starts a search for objects.
+     *
+     * @param hSession the session
+     * @param pTemplate the attributes that the objects found must have; null or empty to find
+     *     every object
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_OPERATION_ACTIVE}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or an
+     *     attribute value cannot be converted
+     */
+    public native void C_FindObjectsInit(long hSession, CK_ATTRIBUTE[] pTemplate)
+            throws PKCS11Exception;
+
+    /**
+     * Continues a search for objects.
+     *
+     * @param hSession the session
+     * @param ulMaxObjectCount the most handles to return
+     * @return the handles found, as many as the module reports; none when the search is over
+     * @throws PKCS11Exception with the module's error, such as
+     *     {@code CKR_OPERATION_NOT_INITIALIZED}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native long[] C_FindObjects(long hSession, long ulMaxObjectCount) throws PKCS11Exception;
+
+    /**
+     * Ends a search for objects.
+     *
+     * @param hSession the session
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_FindObjectsFinal(long hSession) throws PKCS11Exception;
+
+    // ---- Encryption functions.
+
+    /**
+     * Starts an encryption.
+     *
+     * @param hSession the session
+     * @param pMechanism the encryption mechanism and its parameter
+     * @param hKey the encryption key
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_MECHANISM_INVALID}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     mechanism parameter cannot be converted
+     */
+    public native void C_EncryptInit(long hSession, CK_MECHANISM pMechanism, long hKey)
+            throws PKCS11Exception;
+
+    /**
+     * Encrypts data in one part, ending the encryption.
+     *
+     * @param hSession the session
+     * @param pData the data
+     * @return the encrypted data
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_DATA_LEN_RANGE}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native byte[] C_Encrypt(long hSession, byte[] pData) throws PKCS11Exception;
+
+    /**
+     * Continues a multi-part encryption.
+     *
+     * @param hSession the session
+     * @param pPart the next part of the data
+     * @return the encrypted data that this part completes, possibly none
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native byte[] C_EncryptUpdate(long hSession, byte[] pPart) throws PKCS11Exception;
+
+    /**
+     * Ends a multi-part encryption.
+     *
+     * @param hSession the session
+     * @return the last encrypted data, possibly none
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native byte[] C_EncryptFinal(long hSession) throws PKCS11Exception;
+
+    // ---- Decryption functions.
+
+    /**
+     * Starts a decryption.
+     *
+     * @param hSession the session
+     * @param pMechanism the decryption mechanism and its parameter
+     * @param hKey the decryption key
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_KEY_TYPE_INCONSISTENT}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     mechanism parameter cannot be converted
+     */
+    public native void C_DecryptInit(long hSession, CK_MECHANISM pMechanism, long hKey)
+            throws PKCS11Exception;
+
+    /**
+     * Decrypts data in one part, ending the decryption.
+     *
+     * @param hSession the session
+     * @param pEncryptedData the encrypted data
+     * @return the decrypted data
+     * @throws PKCS11Exception with the module's error, such as
+     *     {@code CKR_ENCRYPTED_DATA_INVALID}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native byte[] C_Decrypt(long hSession, byte[] pEncryptedData) throws PKCS11Exception;
+
+    /**
+     * Continues a multi-part decryption.
+     *
+     * @param hSession the session
+     * @param pEncryptedPart the next part of the encrypted data
+     * @return the decrypted data that this part completes, possibly none
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native byte[] C_DecryptUpdate(long hSession, byte[] pEncryptedPart)
+            throws PKCS11Exception;
+
+    /**
+     * Ends a multi-part decryption.
+     *
+     * @param hSession the session
+     * @return the last decrypted data, possibly none
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native byte[] C_DecryptFinal(long hSession) throws PKCS11Exception;
+
+    // ---- Message digesting functions.
+
+    /**
+     * Starts a digest.
+     *
+     * @param hSession the session
+     * @param pMechanism the digest mechanism, such as {@link PKCS11Constants#CKM_SHA256}
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_MECHANISM_INVALID}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     mechanism parameter cannot be converted
+     */
+    public native void C_DigestInit(long hSession, CK_MECHANISM pMechanism) throws PKCS11Exception;
+
+    /**
+     * Digests data in one part, ending the digest.
+     *
+     * @param hSession the session
+     * @param pData the data
+     * @return the digest
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native byte[] C_Digest(long hSession, byte[] pData) throws PKCS11Exception;
+
+    /**
+     * Continues a multi-part digest with data.
+     *
+     * @param hSession the session
+     * @param pPart the next part of the data
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_DigestUpdate(long hSession, byte[] pPart) throws PKCS11Exception;
+
+    /**
+     * Continues a multi-part digest with the value of a secret key.
+     *
+     * @param hSession the session
+     * @param hKey the secret key
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_KEY_INDIGESTIBLE}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_DigestKey(long hSession, long hKey) throws PKCS11Exception;
+
+    /**
+     * Ends a multi-part digest.
+     *
+     * @param hSession the session
+     * @return the digest
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native byte[] C_DigestFinal(long hSession) throws PKCS11Exception;
+
+    // ---- Signing and MACing functions.
+
+    /**
+     * Starts a signature or MAC.
+     *
+     * @param hSession the session
+     * @param pMechanism the signature or MAC mechanism and its parameter
+     * @param hKey the signing key
+     * @throws PKCS11Exception with the module's error, such as
+     *     {@code CKR_KEY_FUNCTION_NOT_PERMITTED}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     mechanism parameter cannot be converted
+     */
+    public native void C_SignInit(long hSession, CK_MECHANISM pMechanism, long hKey)
+            throws PKCS11Exception;
+
+    /**
+     * Signs data in one part, ending the signature.
+     *
+     * @param hSession the session
+     * @param pData the data
+     * @return the signature or MAC
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_DATA_LEN_RANGE}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native byte[] C_Sign(long hSession, byte[] pData) throws PKCS11Exception;
+
+    /**
+     * Continues a multi-part signature or MAC.
+     *
+     * @param hSession the session
+     * @param pPart the next part of the data
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_SignUpdate(long hSession, byte[] pPart) throws PKCS11Exception;
+
+    /**
+     * Ends a multi-part signature or MAC.
+     *
+     * @param hSession the session
+     * @return the signature or MAC
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native byte[] C_SignFinal(long hSession) throws PKCS11Exception;
+
+    /**
+     * Starts a signature from which the data can be recovered.
+     *
+     * @param hSession the session
+     * @param pMechanism the signature mechanism and its parameter
+     * @param hKey the signing key
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     mechanism parameter cannot be converted
+     */
+    public native void C_SignRecoverInit(long hSession, CK_MECHANISM pMechanism, long hKey)
+            throws PKCS11Exception;
+
+    /**
+     * Signs data in one part so that the data can be recovered from the signature.
+     *
+     * @param hSession the session
+     * @param pData the data
+     * @return the signature
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native byte[] C_SignRecover(long hSession, byte[] pData) throws PKCS11Exception;
+
+    // ---- Functions for verifying signatures and MACs.
+
+    /**
+     * Starts a verification of a signature or MAC.
+     *
+     * @param hSession the session
+     * @param pMechanism the signature or MAC mechanism and its parameter
+     * @param hKey the verification key
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     mechanism parameter cannot be converted
+     */
+    public native void C_VerifyInit(long hSession, CK_MECHANISM pMechanism, long hKey)
+            throws PKCS11Exception;
+
+    /**
+     * Verifies a signature or MAC of data in one part, ending the verification. A signature
+     * that does not verify is an error: the method returns normally only for a valid one.
+     *
+     * @param hSession the session
+     * @param pData the data
+     * @param pSignature the signature or MAC
+     * @throws PKCS11Exception with the module's error: {@code CKR_SIGNATURE_INVALID} or
+     *     {@code CKR_SIGNATURE_LEN_RANGE} for a signature that does not verify
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_Verify(long hSession, byte[] pData, byte[] pSignature)
+            throws PKCS11Exception;
+
+    /**
+     * Continues a multi-part verification.
+     *
+     * @param hSession the session
+     * @param pPart the next part of the data
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_VerifyUpdate(long hSession, byte[] pPart) throws PKCS11Exception;
+
+    /**
+     * Ends a multi-part verification. A signature that does not verify is an error: the
+     * method returns normally only for a valid one.
+     *
+     * @param hSession the session
+     * @param pSignature the signature or MAC
+     * @throws PKCS11Exception with the module's error: {@code CKR_SIGNATURE_INVALID} or
+     *     {@code CKR_SIGNATURE_LEN_RANGE} for a signature that does not verify
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_VerifyFinal(long hSession, byte[] pSignature) throws PKCS11Exception;
+
+    /**
+     * Starts a verification that recovers the data from the signature.
+     *
+     * @param hSession the session
+     * @param pMechanism the signature mechanism and its parameter
+     * @param hKey the verification key
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     mechanism parameter cannot be converted
+     */
+    public native void C_VerifyRecoverInit(long hSession, CK_MECHANISM pMechanism, long hKey)
+            throws PKCS11Exception;
+
+    /**
+     * Verifies a signature and recovers the signed data from it.
+     *
+     * @param hSession the session
+     * @param pSignature the signature
+     * @return the recovered data
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_SIGNATURE_INVALID}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native byte[] C_VerifyRecover(long hSession, byte[] pSignature) throws PKCS11Exception;
+
+    // ---- Dual-function cryptographic functions.
+
+    /**
+     * Continues a digest and an encryption of the same data at once.
+     *
+     * @param hSession the session
+     * @param pPart the next part of the data
+     * @return the encrypted data that this part completes, possibly none
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native byte[] C_DigestEncryptUpdate(long hSession, byte[] pPart) throws PKCS11Exception;
+
+    /**
+     * Continues a decryption and a digest of the decrypted data at once.
+     *
+     * @param hSession the session
+     * @param pEncryptedPart the next part of the encrypted data
+     * @return the decrypted data that this part completes, possibly none
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native byte[] C_DecryptDigestUpdate(long hSession, byte[] pEncryptedPart)
+            throws PKCS11Exception;
+
+    /**
+     * Continues a signature and an encryption of the same data at once.
+     *
+     * @param hSession the session
+     * @param pPart the next part of the data
+     * @return the encrypted data that this part completes, possibly none
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native byte[] C_SignEncryptUpdate(long hSession, byte[] pPart) throws PKCS11Exception;
+
+    /**
+     * Continues a decryption and a verification of the decrypted data at once.
+     *
+     * @param hSession the session
+     * @param pEncryptedPart the next part of the encrypted data
+     * @return the decrypted data that this part completes, possibly none
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native byte[] C_DecryptVerifyUpdate(long hSession, byte[] pEncryptedPart)
+            throws PKCS11Exception;
+
+    // ---- Key management functions.
+
+    /**
+     * Generates a secret key or a set of domain parameters.
+     *
+     * <p>For the password-based mechanisms {@link PKCS11Constants#CKM_PBE_MD2_DES_CBC} to
+     * {@link PKCS11Constants#CKM_PBE_SHA1_CAST128_CBC}, the initialization vector that the
+     * module generates is written into the {@code pInitVector} array of the
+     * {@link CK_PBE_PARAMS} parameter, also when the module reports an error.
+     *
+     * @param hSession the session
+     * @param pMechanism the key generation mechanism and its parameter
+     * @param pTemplate the attributes of the new key
+     * @return the handle of the new key
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_TEMPLATE_INCONSISTENT}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     mechanism parameter or an attribute value cannot be converted; the module is then not
+     *     called
+     */
+    public native long C_GenerateKey(long hSession, CK_MECHANISM pMechanism,
+            CK_ATTRIBUTE[] pTemplate) throws PKCS11Exception;
+
+    /**
+     * Generates a public and private key pair.
+     *
+     * @param hSession the session
+     * @param pMechanism the key pair generation mechanism and its parameter
+     * @param pPublicKeyTemplate the attributes of the public key
+     * @param pPrivateKeyTemplate the attributes of the private key
+     * @return two handles: the public key's first, then the private key's
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_TEMPLATE_INCOMPLETE}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     mechanism parameter or an attribute value cannot be converted
+     */
+    public native long[] C_GenerateKeyPair(long hSession, CK_MECHANISM pMechanism,
+            CK_ATTRIBUTE[] pPublicKeyTemplate, CK_ATTRIBUTE[] pPrivateKeyTemplate)
+            throws PKCS11Exception;
+
+    /**
+     * Wraps (encrypts) a key.
+     *
+     * @param hSession the session
+     * @param pMechanism the wrapping mechanism and its parameter
+     * @param hWrappingKey the key that encrypts
+     * @param hKey the key to wrap
+     * @return the wrapped key
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_KEY_UNEXTRACTABLE}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     mechanism parameter cannot be converted
+     */
+    public native byte[] C_WrapKey(long hSession, CK_MECHANISM pMechanism, long hWrappingKey,
+            long hKey) throws PKCS11Exception;
+
+    /**
+     * Unwraps (decrypts) a wrapped key, creating a new key object.
+     *
+     * <p>With {@link PKCS11Constants#CKM_KEY_WRAP_SET_OAEP}, the block contents byte and the
+     * bytes of X that the module returns are written into the
+     * {@link CK_KEY_WRAP_SET_OAEP_PARAMS} parameter, also when the module reports an error.
+     *
+     * @param hSession the session
+     * @param pMechanism the unwrapping mechanism and its parameter
+     * @param hUnwrappingKey the key that decrypts
+     * @param pWrappedKey the wrapped key
+     * @param pTemplate the attributes of the new key
+     * @return the handle of the new key
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_WRAPPED_KEY_INVALID}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     mechanism parameter or an attribute value cannot be converted
+     */
+    public native long C_UnwrapKey(long hSession, CK_MECHANISM pMechanism, long hUnwrappingKey,
+            byte[] pWrappedKey, CK_ATTRIBUTE[] pTemplate) throws PKCS11Exception;
+
+    /**
+     * Derives a key from a base key.
+     *
+     * <p>With {@link PKCS11Constants#CKM_SSL3_MASTER_KEY_DERIVE}, the protocol version that the
+     * module returns is written into the {@code pVersion} object of the
+     * {@link CK_SSL3_MASTER_KEY_DERIVE_PARAMS} parameter; with
+     * {@link PKCS11Constants#CKM_SSL3_KEY_AND_MAC_DERIVE}, the handles and initialization
+     * vectors are written into the {@code pReturnedKeyMaterial} object of the
+     * {@link CK_SSL3_KEY_MAT_PARAMS} parameter. Both happen also when the module reports an
+     * error.
+     *
+     * @param hSession the session
+     * @param pMechanism the derivation mechanism and its parameter
+     * @param hBaseKey the base key
+     * @param pTemplate the attributes of the new key
+     * @return the handle of the new key; not meaningful for
+     *     {@link PKCS11Constants#CKM_SSL3_KEY_AND_MAC_DERIVE}, whose keys are returned in the
+     *     parameter
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_KEY_TYPE_INCONSISTENT}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     mechanism parameter or an attribute value cannot be converted
+     */
+    public native long C_DeriveKey(long hSession, CK_MECHANISM pMechanism, long hBaseKey,
+            CK_ATTRIBUTE[] pTemplate) throws PKCS11Exception;
+
+    // ---- Random number generation functions.
+
+    /**
+     * Mixes additional seed material into the token's random number generator.
+     *
+     * @param hSession the session
+     * @param pSeed the seed material
+     * @throws PKCS11Exception with the module's error, such as
+     *     {@code CKR_RANDOM_SEED_NOT_SUPPORTED}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_SeedRandom(long hSession, byte[] pSeed) throws PKCS11Exception;
+
+    /**
+     * Fills an array with random bytes. The module writes into the array itself; whatever it
+     * wrote stays there also when it reports an error.
+     *
+     * @param hSession the session
+     * @param RandomData the array to fill, as many bytes as it has elements; must not be null
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_RANDOM_NO_RNG}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_GenerateRandom(long hSession, byte[] RandomData) throws PKCS11Exception;
+
+    // ---- Parallel function management functions.
+
+    /**
+     * Obtains the status of a function running in parallel. This is a legacy function: a
+     * module that follows the standard answers {@code CKR_FUNCTION_NOT_PARALLEL}.
+     *
+     * @param hSession the session
+     * @throws PKCS11Exception with the module's answer, normally
+     *     {@code CKR_FUNCTION_NOT_PARALLEL}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_GetFunctionStatus(long hSession) throws PKCS11Exception;
+
+    /**
+     * Cancels a function running in parallel. This is a legacy function: a module that follows
+     * the standard answers {@code CKR_FUNCTION_NOT_PARALLEL}.
+     *
+     * @param hSession the session
+     * @throws PKCS11Exception with the module's answer, normally
+     *     {@code CKR_FUNCTION_NOT_PARALLEL}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_CancelFunction(long hSession) throws PKCS11Exception;
+
+    /** Returns {@code PKCS11Impl@} followed by this object's identity hash code in hexadecimal. */
+    @Override
+    public String toString() {
+        return "PKCS11Impl@" + Integer.toHexString(System.identityHashCode(this));
+    }
+}

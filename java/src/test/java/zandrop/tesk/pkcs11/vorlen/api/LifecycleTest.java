@@ -1,0 +1,208 @@
+package zandrop.tesk.pkcs11.vorlen.api;
+
+import static org.junit.jupiter.api.Assertions.assertDoesNotThrow;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertNotEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import java.io.File;
+import java.io.IOException;
+
+import org.junit.jupiter.api.BeforeEach;
+import org.junit.jupiter.api.Test;
+
+import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
+
+/** Connecting objects to module files, rebinding, disconnecting, and the library's lifecycle. */
+class LifecycleTest {
+    private static final String NOT_CONNECTED = "This object is not connected to a module.";
+
+    private TestModule first;
+    private TestModule second;
+
+    @BeforeEach
+    void resetModules() {
+        PKCS11Impl.initializeLibrary();
+        first = TestModules.firstModule();
+        second = TestModules.secondModule();
+    }
+
+    private static void assertNotConnected(PKCS11Impl pkcs11) {
+        PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class, () -> pkcs11.C_Finalize(null));
+        assertEquals(NOT_CONNECTED, e.getMessage());
+    }
+
+    @Test
+    void initializeLibraryTwiceKeepsBindingsWorking() throws Exception {
+        PKCS11Impl pkcs11 = TestModules.connected(TestModules.first());
+        PKCS11Impl.initializeLibrary();
+        PKCS11Impl.initializeLibrary();
+        pkcs11.C_Finalize(null);
+        assertEquals(1, first.count("C_Finalize"));
+        pkcs11.disconnect();
+    }
+
+    @Test
+    void missingFileGivesSystemTextThenLineBreakThenPath() {
+        String path = new File(System.getProperty("java.io.tmpdir"), "no-such-module-" + System.nanoTime() + ".so").getPath();
+        PKCS11Impl pkcs11 = new PKCS11Impl();
+        IOException e = assertThrows(IOException.class, () -> pkcs11.connect(path));
+        String message = e.getMessage();
+        assertTrue(message.endsWith("\n" + path), message);
+        String systemText = message.substring(0, message.length() - path.length() - 1);
+        assertFalse(systemText.isBlank(), message);
+        assertTrue(systemText.contains("No such file"), message);
+        assertNotConnected(pkcs11);
+    }
+
+    @Test
+    void libraryWithoutFunctionListGivesSystemTextOnly() {
+        String path = TestModules.withoutFunctionList();
+        PKCS11Impl pkcs11 = new PKCS11Impl();
+        IOException e = assertThrows(IOException.class, () -> pkcs11.connect(path));
+        assertTrue(e.getMessage().contains("C_GetFunctionList"), e.getMessage());
+        assertFalse(e.getMessage().endsWith("\n" + path), "the path is not appended: " + e.getMessage());
+        assertNotConnected(pkcs11);
+    }
+
+    @Test
+    void nullPathIsAClearError() {
+        PKCS11Impl pkcs11 = new PKCS11Impl();
+        NullPointerException e = assertThrows(NullPointerException.class, () -> pkcs11.connect(null));
+        assertTrue(e.getMessage().contains("path"), e.getMessage());
+    }
+
+    @Test
+    void failingGetFunctionListThrowsAndLeavesObjectBoundButUnusable() throws Exception {
+        first.script("C_GetFunctionList", "rv=0x6");
+        PKCS11Impl pkcs11 = new PKCS11Impl();
+        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.connect(TestModules.first()));
+        assertEquals(PKCS11Constants.CKR_FUNCTION_FAILED, e.getErrorCode());
+        assertNotConnected(pkcs11);
+        // Bound all the same: a later connect rebinds it and calls reach the module.
+        pkcs11.connect(TestModules.first());
+        pkcs11.C_Finalize(null);
+        assertEquals(1, first.count("C_Finalize"));
+        pkcs11.disconnect();
+        assertNotConnected(pkcs11);
+    }
+
+    @Test
+    void rebindingSendsLaterCallsToTheSecondModule() throws Exception {
+        PKCS11Impl pkcs11 = TestModules.connected(TestModules.first());
+        pkcs11.connect(TestModules.second());
+        pkcs11.C_Finalize(null);
+        assertEquals(0, first.count("C_Finalize"));
+        assertEquals(1, second.count("C_Finalize"));
+        pkcs11.disconnect();
+        assertNotConnected(pkcs11);
+    }
+
+    @Test
+    void twoObjectsOnOneModuleFileAreIndependent() throws Exception {
+        PKCS11Impl a = TestModules.connected(TestModules.first());
+        PKCS11Impl b = TestModules.connected(TestModules.first());
+        a.disconnect();
+        assertNotConnected(a);
+        b.C_Finalize(null);
+        assertEquals(1, first.count("C_Finalize"));
+        b.disconnect();
+    }
+
+    /** A subclass whose equals calls every instance equal. */
+    static final class AllEqual extends PKCS11Impl {
+        @Override
+        public boolean equals(Object other) {
+            return true;
+        }
+
+        @Override
+        public int hashCode() {
+            return 0;
+        }
+    }
+
+    @Test
+    void bindingIsByIdentityNeverByEquals() throws Exception {
+        PKCS11Impl a = new AllEqual();
+        PKCS11Impl b = new AllEqual();
+        assertEquals(a, b);
+        a.connect(TestModules.first());
+        assertNotConnected(b);
+        b.connect(TestModules.second());
+        a.C_Finalize(null);
+        b.C_Finalize(null);
+        b.C_Finalize(null);
+        assertEquals(1, first.count("C_Finalize"));
+        assertEquals(2, second.count("C_Finalize"));
+        a.disconnect();
+        assertNotConnected(a);
+        b.C_Finalize(null);
+        assertEquals(3, second.count("C_Finalize"));
+        b.disconnect();
+    }
+
+    @Test
+    void disconnectOfUnboundObjectIsQuiet() {
+        PKCS11Impl pkcs11 = new PKCS11Impl();
+        assertDoesNotThrow(pkcs11::disconnect);
+        assertDoesNotThrow(pkcs11::disconnect);
+        assertNotConnected(pkcs11);
+    }
+
+    @Test
+    void errorCodesAreZeroExtended() throws Exception {
+        PKCS11Impl pkcs11 = TestModules.connected(TestModules.first());
+        first.script("C_Finalize", "rv=0x80000000");
+        first.script("C_Finalize", "rv=0xFFFFFFFF");
+        PKCS11Exception vendor = assertThrows(PKCS11Exception.class, () -> pkcs11.C_Finalize(null));
+        assertEquals(2147483648L, vendor.getErrorCode());
+        assertEquals(PKCS11Constants.CKR_VENDOR_DEFINED, vendor.getErrorCode());
+        PKCS11Exception largest = assertThrows(PKCS11Exception.class, () -> pkcs11.C_Finalize(null));
+        assertEquals(4294967295L, largest.getErrorCode());
+        assertTrue(largest.getMessage().contains("FFFFFFFF"), largest.getMessage());
+        pkcs11.disconnect();
+    }
+
+    @Test
+    void initializeWithNullArgumentsAndFinalizeReachTheModule() throws Exception {
+        PKCS11Impl pkcs11 = TestModules.connected(TestModules.first());
+        pkcs11.C_Initialize(null);
+        pkcs11.C_Finalize(null);
+        assertTrue(first.last("C_Initialize").isNull("pInitArgs"));
+        assertTrue(first.last("C_Finalize").isNull("pReserved"));
+        first.script("C_Initialize", "rv=0x191");
+        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_Initialize(null));
+        assertEquals(PKCS11Constants.CKR_CRYPTOKI_ALREADY_INITIALIZED, e.getErrorCode());
+        pkcs11.disconnect();
+    }
+
+    @Test
+    void finalizeLibraryUnbindsEveryObjectAndConnectNeedsInitializationAgain() throws Exception {
+        PKCS11Impl a = TestModules.connected(TestModules.first());
+        PKCS11Impl b = TestModules.connected(TestModules.second());
+        PKCS11Impl.finalizeLibrary();
+        PKCS11Impl.finalizeLibrary(); // a second time is harmless
+        assertNotConnected(a);
+        assertNotConnected(b);
+        assertDoesNotThrow(a::disconnect);
+        PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class, () -> a.connect(TestModules.first()));
+        assertTrue(e.getMessage().contains("initializeLibrary"), e.getMessage());
+        PKCS11Impl.initializeLibrary();
+        a.connect(TestModules.first());
+        a.C_Finalize(null);
+        assertEquals(1, first.count("C_Finalize"));
+        a.disconnect();
+    }
+
+    @Test
+    void disconnectReleasesTheGlobalReference() throws Exception {
+        long before = PKCS11Impl.globalReferenceCount();
+        PKCS11Impl pkcs11 = TestModules.connected(TestModules.first());
+        assertNotEquals(before, PKCS11Impl.globalReferenceCount());
+        pkcs11.disconnect();
+        assertEquals(before, PKCS11Impl.globalReferenceCount());
+    }
+}

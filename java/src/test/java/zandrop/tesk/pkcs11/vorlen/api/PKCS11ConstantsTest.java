@@ -1,0 +1,114 @@
+package zandrop.tesk.pkcs11.vorlen.api;
+
+import static org.junit.jupiter.api.Assertions.assertAll;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertNotNull;
+import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import java.lang.reflect.Field;
+import java.lang.reflect.Modifier;
+import java.util.ArrayList;
+import java.util.LinkedHashMap;
+import java.util.List;
+import java.util.Map;
+import java.util.function.LongFunction;
+import org.junit.jupiter.api.Test;
+
+class PKCS11ConstantsTest {
+
+    /** Every public constant of the class, by name. */
+    private static Map<String, Long> constants() throws IllegalAccessException {
+        Map<String, Long> constants = new LinkedHashMap<>();
+        for (Field field : PKCS11Constants.class.getDeclaredFields()) {
+            int modifiers = field.getModifiers();
+            if (Modifier.isPublic(modifiers) && Modifier.isStatic(modifiers)
+                    && field.getType() == long.class) {
+                constants.put(field.getName(), field.getLong(null));
+            }
+        }
+        return constants;
+    }
+
+    @Test
+    void everyValueIsAnUnsigned32BitNumber() throws IllegalAccessException {
+        Map<String, Long> constants = constants();
+        assertTrue(constants.size() > 600, "only " + constants.size() + " constants");
+        List<String> outOfRange = new ArrayList<>();
+        constants.forEach((name, value) -> {
+            if (value < 0 || value > 0xFFFFFFFFL) {
+                outOfRange.add(name + "=" + value);
+            }
+        });
+        assertEquals(List.of(), outOfRange, "constants whose value a CK_ULONG cannot hold as written");
+    }
+
+    @Test
+    void lookUpsNameEveryConstantOfTheirFamilyConsistently() throws IllegalAccessException {
+        Map<String, Long> constants = constants();
+        Map<String, LongFunction<String>> lookUps = Map.of(
+                "CKR_", PKCS11Constants::returnValueName,
+                "CKA_", PKCS11Constants::attributeName,
+                "CKM_", PKCS11Constants::mechanismName,
+                "CKO_", PKCS11Constants::objectClassName);
+        List<String> problems = new ArrayList<>();
+        constants.forEach((name, value) -> lookUps.forEach((prefix, lookUp) -> {
+            if (name.startsWith(prefix)) {
+                String found = lookUp.apply(value);
+                // An alias may report another name, but that name must stand for the same value.
+                if (found == null || !found.startsWith(prefix) || !value.equals(constants.get(found))) {
+                    problems.add(name + " -> " + found);
+                }
+            }
+        }));
+        assertEquals(List.of(), problems);
+    }
+
+    @Test
+    void aliasesResolveToTheCurrentName() {
+        assertAll(
+                () -> assertEquals("CKM_EC_KEY_PAIR_GEN", PKCS11Constants.mechanismName(0x1040L)),
+                () -> assertEquals("CKM_PBE_MD5_CAST128_CBC", PKCS11Constants.mechanismName(0x3A4L)),
+                () -> assertEquals("CKM_CAST128_KEY_GEN", PKCS11Constants.mechanismName(0x320L)),
+                () -> assertEquals("CKA_EC_PARAMS", PKCS11Constants.attributeName(0x180L)),
+                () -> assertEquals("CKA_SUB_PRIME_BITS", PKCS11Constants.attributeName(0x134L)));
+    }
+
+    @Test
+    void unknownValuesHaveNoName() {
+        assertAll(
+                () -> assertNull(PKCS11Constants.returnValueName(0x4L)),
+                () -> assertNull(PKCS11Constants.returnValueName(0x80000001L)),
+                // Only the low 32 bits are significant natively, but the look-up must not wrap.
+                () -> assertNull(PKCS11Constants.returnValueName(0x100000000L)),
+                () -> assertNull(PKCS11Constants.attributeName(-1L)),
+                () -> assertNull(PKCS11Constants.mechanismName(0x7FFFFFFFL)),
+                () -> assertNull(PKCS11Constants.objectClassName(9L)));
+    }
+
+    @Test
+    void coversVersion240() throws IllegalAccessException {
+        // Values as the standard defines them, looked up by name and by value.
+        Map<String, Long> expected = Map.ofEntries(
+                Map.entry("CKM_AES_GCM", 0x1087L),
+                Map.entry("CKM_SHA256_RSA_PKCS_PSS", 0x43L),
+                Map.entry("CKM_TLS_KEY_AND_MAC_DERIVE", 0x376L),
+                Map.entry("CKM_PBE_MD5_DES_CBC", 0x3A1L),
+                Map.entry("CKM_KEY_WRAP_SET_OAEP", 0x401L),
+                Map.entry("CKM_SSL3_MASTER_KEY_DERIVE", 0x371L),
+                Map.entry("CKR_MUTEX_BAD", 0x1A0L),
+                Map.entry("CKR_FUNCTION_NOT_PARALLEL", 0x51L),
+                Map.entry("CKA_ALLOWED_MECHANISMS", 0x40000600L),
+                Map.entry("CKR_VENDOR_DEFINED", 0x80000000L),
+                Map.entry("CK_UNAVAILABLE_INFORMATION", 0xFFFFFFFFL));
+        Map<String, Long> constants = constants();
+        expected.forEach((name, value) -> {
+            assertNotNull(constants.get(name), name);
+            assertEquals(value, constants.get(name), name);
+        });
+        assertAll(
+                () -> assertEquals("CKM_AES_GCM", PKCS11Constants.mechanismName(0x1087L)),
+                () -> assertEquals("CKR_FUNCTION_NOT_PARALLEL", PKCS11Constants.returnValueName(0x51L)),
+                () -> assertEquals("CKO_OTP_KEY", PKCS11Constants.objectClassName(8L)));
+    }
+}
