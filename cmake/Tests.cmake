@@ -30,7 +30,7 @@ add_custom_command(
   COMMENT "Compiling the Java tests"
   VERBATIM)
 add_custom_target(vorlen_java_tests ALL DEPENDS ${VORLEN_TEST_STAMP}
-  vorlentestmodule vorlentestmodule2 vorlentestmodule_nogfl vorlentestcontrol)
+  vorlentestmodule vorlentestmodule2 vorlentestmodule3 vorlentestmodule_nogfl vorlentestcontrol)
 
 # ---- how a test JVM runs ----
 set(VORLEN_TEST_ENV "")
@@ -51,6 +51,7 @@ set(VORLEN_TEST_PROPERTIES
   -Dvorlen.testmodule=$<TARGET_FILE:vorlentestmodule>
   -Dvorlen.testmodule2=$<TARGET_FILE:vorlentestmodule2>
   -Dvorlen.testmodule.nogfl=$<TARGET_FILE:vorlentestmodule_nogfl>
+  -Dvorlen.testmodule.unload=$<TARGET_FILE:vorlentestmodule3>
   -Dvorlen.testcontrol.library=$<TARGET_FILE:vorlentestcontrol>
   -Dvorlen.build.dir=${CMAKE_BINARY_DIR})
 
@@ -89,7 +90,7 @@ endforeach()
 
 # ---- native test programs ----
 if(TARGET vorlen_testmodule_selftest)
-  add_test(NAME native.testmodule_selftest COMMAND vorlen_testmodule_selftest $<TARGET_FILE:vorlentestmodule>)
+  add_test(NAME native.testmodule_selftest COMMAND vorlen_testmodule_selftest $<TARGET_FILE:vorlentestmodule> $<TARGET_FILE:vorlentestmodule2>)
   set_tests_properties(native.testmodule_selftest PROPERTIES
     FAIL_REGULAR_EXPRESSION "${VORLEN_FAIL_PATTERN}" LABELS native)
 endif()

@@ -1,0 +1,43 @@
+package zandrop.tesk.pkcs11.vorlen.api;
+
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
+
+/**
+ * The native widths of the platform the tests run on, so that one suite states its expectations
+ * for 32-bit and 64-bit CK_ULONG alike.
+ */
+final class Platform {
+    private Platform() {
+    }
+
+    /** sizeof(CK_ULONG): 4 on Windows and 32-bit Linux, 8 on 64-bit Linux. */
+    static final int ULONG_SIZE = System.getProperty("os.name").startsWith("Windows")
+            || "32".equals(System.getProperty("sun.arch.data.model")) ? 4 : 8;
+
+    /** All bits of a CK_ULONG set, as a Java long (zero-extended): CK_UNAVAILABLE_INFORMATION. */
+    static final long ALL_BITS = ULONG_SIZE == 8 ? -1L : 0xFFFFFFFFL;
+
+    /** A Java long as the CK_ULONG it becomes: the low bits that fit. */
+    static long ulong(long value) {
+        return ULONG_SIZE == 8 ? value : value & 0xFFFFFFFFL;
+    }
+
+    /** The native bytes of a CK_ULONG holding the low bits of {@code value}. */
+    static byte[] ulongBytes(long... values) {
+        ByteBuffer buffer = ByteBuffer.allocate(values.length * ULONG_SIZE).order(ByteOrder.nativeOrder());
+        for (long value : values) {
+            if (ULONG_SIZE == 8) {
+                buffer.putLong(value);
+            } else {
+                buffer.putInt((int) value);
+            }
+        }
+        return buffer.array();
+    }
+
+    /** Hex of a byte string, for scripting the test module. */
+    static String hex(byte[] bytes) {
+        return java.util.HexFormat.of().formatHex(bytes);
+    }
+}

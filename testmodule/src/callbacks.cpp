@@ -1,0 +1,198 @@
+// Callbacks into the caller: session notifications and the mutex functions
+// of C_Initialize, run on the calling thread or on threads of this module.
+// The state lock is never held while a callback runs.
+#include "framework.hpp"
+
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <system_error>
+#include <utility>
+
+namespace vtm {
+
+namespace {
+
+/// Everything a callback run needs, copied under the lock beforehand so that
+/// the run itself touches no shared state except the record.
+struct Plan {
+    std::string fn;
+    std::vector<CK_NOTIFICATION> events;
+    std::vector<MutexOp> mutex;
+    unsigned sleepMs = 0;
+    bool haveSession = false;
+    CK_SESSION_HANDLE hSession = 0;
+    CK_NOTIFY notify = nullptr;
+    CK_VOID_PTR application = nullptr;
+    InitArgs args;
+    CK_VOID_PTR lastMutex = nullptr;
+};
+
+std::string pointerText(const void* p) {
+    char buf[2 + 2 * sizeof(void*) + 1];
+    std::snprintf(buf, sizeof buf, "0x%" PRIxPTR, reinterpret_cast<std::uintptr_t>(p));
+    return buf;
+}
+
+/// Appends one `callback` pseudo-call to the record.
+void recordCallback(const Plan& plan, const std::string& fields) {
+    std::string line = "callback thread=" + std::to_string(threadId()) +
+                       " moduleThread=" + (onModuleThread() ? "1" : "0") + " from=" + plan.fn + ' ' + fields;
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.record.push_back(std::move(line));
+    ++s.counts["callback"];
+}
+
+std::string rvText(CK_RV rv) { return "rv=" + std::to_string(rv); }
+
+void runNotify(const Plan& plan) {
+    for (CK_NOTIFICATION event : plan.events) {
+        const std::string what = "kind=notify hSession=" + std::to_string(plan.hSession) +
+                                 " event=" + std::to_string(event);
+        if (!plan.haveSession || plan.notify == nullptr) {
+            recordCallback(plan, what + " skipped=1");
+            continue;
+        }
+        const CK_RV rv = plan.notify(plan.hSession, event, plan.application);
+        recordCallback(plan, what + ' ' + rvText(rv));
+    }
+}
+
+void runMutex(const Plan& plan) {
+    CK_VOID_PTR current = plan.lastMutex;
+    const InitArgs& a = plan.args;
+    for (const MutexOp& op : plan.mutex) {
+        switch (op.kind) {
+            case MutexOp::Kind::Create: {
+                if (a.create == nullptr) {
+                    recordCallback(plan, "kind=create skipped=1");
+                    break;
+                }
+                CK_VOID_PTR handle = nullptr;
+                const CK_RV rv = a.create(&handle);
+                recordCallback(plan, "kind=create " + rvText(rv) + " handle=" + pointerText(handle));
+                if (rv == CKR_OK) {
+                    current = handle;
+                    State& s = state();
+                    std::lock_guard<std::mutex> lock(s.mutex);
+                    s.lastMutex = handle;
+                }
+                break;
+            }
+            case MutexOp::Kind::Lock:
+            case MutexOp::Kind::Unlock:
+            case MutexOp::Kind::Destroy: {
+                const bool lock = op.kind == MutexOp::Kind::Lock;
+                const bool unlock = op.kind == MutexOp::Kind::Unlock;
+                const char* kind = lock ? "lock" : unlock ? "unlock" : "destroy";
+                const auto fnPtr = lock ? a.lock : unlock ? a.unlock : a.destroy;
+                if (fnPtr == nullptr) {
+                    recordCallback(plan, std::string("kind=") + kind + " skipped=1");
+                    break;
+                }
+                const CK_RV rv = fnPtr(current);
+                recordCallback(plan, std::string("kind=") + kind + ' ' + rvText(rv) + " handle=" + pointerText(current));
+                break;
+            }
+            case MutexOp::Kind::Loop: {
+                if (a.lock == nullptr || a.unlock == nullptr) {
+                    recordCallback(plan, "kind=loop skipped=1");
+                    break;
+                }
+                CK_RV first = CKR_OK;
+                CK_ULONG failures = 0;
+                for (CK_ULONG i = 0; i < op.count; ++i) {
+                    const CK_RV locked = a.lock(current);
+                    const CK_RV unlocked = a.unlock(current);
+                    for (const CK_RV rv : {locked, unlocked}) {
+                        if (rv != CKR_OK && failures++ == 0) first = rv;
+                    }
+                }
+                recordCallback(plan, "kind=loop count=" + std::to_string(op.count) + " failures=" +
+                                         std::to_string(failures) + ' ' + rvText(first) +
+                                         " handle=" + pointerText(current));
+                break;
+            }
+        }
+    }
+}
+
+void runPlan(const Plan& plan) {
+    if (plan.sleepMs) std::this_thread::sleep_for(std::chrono::milliseconds(plan.sleepMs));
+    runNotify(plan);
+    runMutex(plan);
+}
+
+}  // namespace
+
+void runCallbacks(const std::string& fn, const Step& step, std::optional<CK_SESSION_HANDLE> session,
+                  const std::optional<Session>& sessionData) {
+    if (step.notify.empty() && step.mutex.empty() && step.sleepMs == 0) return;
+
+    Plan plan;
+    plan.fn = fn;
+    plan.events = step.notify;
+    plan.mutex = step.mutex;
+    plan.sleepMs = step.sleepMs;
+    State& s = state();
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        plan.args = s.initArgs;
+        plan.lastMutex = s.lastMutex;
+        if (session) {
+            plan.hSession = *session;
+            if (sessionData) {
+                plan.haveSession = true;
+                plan.notify = sessionData->notify;
+                plan.application = sessionData->application;
+            } else if (auto it = s.sessions.find(*session); it != s.sessions.end()) {
+                plan.haveSession = true;
+                plan.notify = it->second.notify;
+                plan.application = it->second.application;
+            }
+        }
+    }
+
+    if (!step.nativeThread) {
+        runPlan(plan);
+        return;
+    }
+    std::vector<std::thread> threads;
+    try {
+        for (unsigned i = 0; i < step.threads; ++i) {
+            threads.emplace_back([plan] {
+                markModuleThread();
+                runPlan(plan);
+            });
+        }
+    } catch (const std::system_error&) {
+        // Out of threads: run what started, note the rest.
+        for (std::thread& t : threads) t.join();
+        recordCallback(plan, std::string("kind=error started=") + std::to_string(threads.size()) +
+                                 " failed=1");
+        return;
+    }
+    if (step.async) {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        for (std::thread& t : threads) s.asyncThreads.push_back(std::move(t));
+    } else {
+        for (std::thread& t : threads) t.join();
+    }
+}
+
+void joinAsync() {
+    std::vector<std::thread> threads;
+    {
+        State& s = state();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        threads.swap(s.asyncThreads);
+    }
+    for (std::thread& t : threads) {
+        // A callback thread that asks for the join itself cannot wait for itself.
+        if (t.get_id() == std::this_thread::get_id()) t.detach();
+        else t.join();
+    }
+}
+
+}  // namespace vtm

@@ -1,0 +1,277 @@
+// Internal declarations of the scriptable test module.
+//
+// Every module entry follows the same pattern, carried out by the Call
+// helper below:
+//
+//   1. take the next scripted step of the entry (or its default step);
+//   2. record the arguments exactly as the entry received them;
+//   3. write the outputs, never beyond the capacity the caller gave;
+//   4. append the record line, run the step's callbacks (notify, mutex)
+//      without holding the module lock, and return the step's CK_RV.
+//
+// All state lives in one process-wide State object of this module file, so
+// two module files built from the same sources are two independent instances.
+#pragma once
+
+#include "pkcs11/pkcs11.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+/// Marks the few functions that this module file exports.
+#if defined(_WIN32)
+#define VTM_EXPORT extern "C" __declspec(dllexport)
+#else
+#define VTM_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+namespace vtm {
+
+using Bytes = std::vector<std::uint8_t>;
+
+/// The most bytes of one buffer that the record holds; longer buffers are
+/// recorded by their first bytes and marked as truncated.
+inline constexpr std::size_t kMaxRecordedBytes = 1u << 20;
+/// The most template entries that the record holds.
+inline constexpr CK_ULONG kMaxRecordedAttributes = 4096;
+
+/// The fixed-size records that an entry may fill; selects the field setters
+/// that a step of that entry accepts.
+enum class RecordKind { None, Info, SlotInfo, TokenInfo, MechanismInfo, SessionInfo };
+
+/// A scripted attribute value for C_GetAttributeValue.
+struct AttrScript {
+    CK_ATTRIBUTE_TYPE type = 0;
+    CK_ULONG len = 0;  ///< length to report
+    Bytes value;       ///< bytes to write when the caller gives a buffer
+};
+
+/// One mutex operation run through the callbacks that C_Initialize received.
+struct MutexOp {
+    enum class Kind { Create, Lock, Unlock, Destroy, Loop };
+    Kind kind = Kind::Create;
+    CK_ULONG count = 0;  ///< number of lock/unlock pairs for Loop
+};
+
+/// A settable field of an information record.
+struct Field {
+    enum class Kind { Ulong, Byte, Text };
+    const char* name;
+    std::size_t offset;
+    std::size_t size;
+    Kind kind;
+};
+
+/// The field `name` of the record kind `kind`, or nullptr (outputs.cpp).
+const Field* findField(RecordKind kind, const std::string& name);
+
+/// A field setter for an information record: either a number or the bytes
+/// for a fixed text field (blank-padded to the field's size).
+struct FieldSet {
+    std::string name;
+    bool isText = false;
+    CK_ULONG number = 0;
+    Bytes text;
+};
+
+/// A write into the mechanism parameter block at a byte offset.
+struct ParamWrite {
+    CK_ULONG offset = 0;
+    Bytes bytes;
+};
+
+/// One scripted behaviour of an entry. Absent optionals mean "the entry's
+/// built-in behaviour".
+struct Step {
+    std::optional<CK_RV> rv;
+    std::optional<CK_ULONG> len;
+    std::optional<Bytes> out;
+    std::optional<std::vector<CK_ULONG>> handles;
+    std::optional<CK_ULONG> handle;
+    std::optional<Bytes> rec;
+    std::vector<FieldSet> fields;
+    std::vector<AttrScript> attrs;
+    std::vector<CK_NOTIFICATION> notify;
+    std::optional<CK_SESSION_HANDLE> session;  ///< session to notify instead of the entry's
+    std::vector<MutexOp> mutex;
+    bool nativeThread = false;
+    unsigned threads = 1;
+    bool async = false;
+    unsigned sleepMs = 0;
+    unsigned times = 1;     ///< number of calls this step serves
+    bool nowrite = false;   ///< leave every output untouched
+    bool nullList = false;  ///< C_GetFunctionList: store a NULL list pointer
+    // Results written into mechanism parameters (key management entries).
+    std::vector<ParamWrite> param;
+    std::optional<Bytes> pbeIv;
+    std::optional<std::pair<CK_BYTE, CK_BYTE>> sslVersion;
+    std::optional<std::vector<CK_ULONG>> sslKeyMat;
+    std::optional<Bytes> sslIvClient;
+    std::optional<Bytes> sslIvServer;
+    std::optional<CK_BYTE> oaepBC;
+    std::optional<Bytes> oaepX;
+};
+
+/// A session as C_OpenSession stored it.
+struct Session {
+    CK_SLOT_ID slot = 0;
+    CK_FLAGS flags = 0;
+    CK_VOID_PTR application = nullptr;
+    CK_NOTIFY notify = nullptr;
+};
+
+/// The callbacks of the CK_C_INITIALIZE_ARGS that C_Initialize received,
+/// copied because the caller may free its record after the call.
+struct InitArgs {
+    CK_CREATEMUTEX create = nullptr;
+    CK_DESTROYMUTEX destroy = nullptr;
+    CK_LOCKMUTEX lock = nullptr;
+    CK_UNLOCKMUTEX unlock = nullptr;
+};
+
+/// Per entry: the queue of scripted steps and the default step.
+struct EntryScript {
+    std::deque<Step> queue;
+    Step fallback;
+};
+
+/// The process-wide state of this module instance, guarded by `mutex`.
+/// The mutex is never held while a callback into the caller runs.
+struct State {
+    std::mutex mutex;
+    std::map<std::string, EntryScript> scripts;
+    std::vector<std::string> record;
+    std::map<std::string, std::size_t> counts;
+    std::map<CK_SESSION_HANDLE, Session> sessions;
+    /// Per session handle: the handles C_FindObjects still has to return.
+    std::map<CK_SESSION_HANDLE, std::deque<CK_OBJECT_HANDLE>> pools;
+    CK_SESSION_HANDLE nextSession = 1;
+    CK_OBJECT_HANDLE nextObject = 100;
+    InitArgs initArgs;
+    CK_VOID_PTR lastMutex = nullptr;  ///< handle of the latest successful create
+    std::vector<std::thread> asyncThreads;
+};
+
+/// The state of this module instance (never destroyed, so that threads and
+/// late callers at process exit find it intact).
+State& state();
+
+// ---- entry registry (script.cpp) --------------------------------------
+
+/// Description of one entry of the function list.
+struct EntryInfo {
+    const char* name;
+    RecordKind record;
+    CK_RV defaultRv;  ///< rv of the built-in default step
+};
+
+/// The entry named `name`, or nullptr.
+const EntryInfo* findEntry(const std::string& name);
+
+/// Parses a step for the entry `entry`; on failure returns nullopt and sets
+/// `error`.
+std::optional<Step> parseStep(const EntryInfo& entry, const std::string& text, std::string& error);
+
+/// Restores every built-in default and clears queues, record, sessions and
+/// counters. Called with the state lock held; async threads are joined by the
+/// caller before.
+void resetLocked(State& s);
+
+// ---- record formatting (record.cpp) ----------------------------------
+
+/// Lowercase hex of `n` bytes.
+std::string hex(const void* data, std::size_t n);
+/// The kernel thread id of the calling thread.
+unsigned long threadId();
+/// True on a thread that this module created.
+bool onModuleThread();
+/// Marks the calling thread as created by this module.
+void markModuleThread();
+
+// ---- the call helper -----------------------------------------------------
+
+class Call {
+public:
+    /// Takes the next step of entry `fn` and starts its record line.
+    explicit Call(const char* fn);
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+
+    /// The step this call follows.
+    const Step& step() const { return step_; }
+
+    // Recording of arguments, one helper per kind of argument.
+    Call& scalar(const char* key, CK_ULONG value);
+    Call& bytes(const char* key, const void* data, CK_ULONG len);
+    Call& pointer(const char* key, const void* p);  ///< "ptr" or "null"
+    Call& inLen(const char* key, const CK_ULONG* p); ///< value as received or "null"
+    Call& tmpl(const char* key, const CK_ATTRIBUTE* t, CK_ULONG count, bool withValues = true);
+    Call& mechanism(const CK_MECHANISM* m);
+    Call& raw(const char* key, const std::string& value);
+
+    /// Marks the call as CKR_ARGUMENTS_BAD when `p` is null; outputs are then
+    /// not written and the scripted rv is ignored.
+    Call& require(const void* p);
+    bool bad() const { return bad_; }
+    /// True when outputs may be written (arguments fine, no `nowrite`).
+    bool writes() const { return !bad_ && !step_.nowrite; }
+
+    // Outputs, all bounded by the capacity the caller gave.
+    /// Byte output with the size-query convention: `buf` NULL reports the
+    /// length only; a buffer too small for the data gives
+    /// CKR_BUFFER_TOO_SMALL unless the step scripts an rv.
+    void outBytes(CK_BYTE_PTR buf, CK_ULONG_PTR len, const Bytes& dflt);
+    /// The same for a list of CK_ULONG values (slots, mechanisms).
+    void outList(CK_ULONG_PTR list, CK_ULONG_PTR count, const std::vector<CK_ULONG>& dflt);
+    /// A single handle or number output.
+    void outHandle(CK_ULONG_PTR p, CK_ULONG dflt);
+    /// A fixed-size record: default, then `rec=`, then field setters.
+    void outRecord(void* p, RecordKind kind, const void* dflt, std::size_t size);
+    /// Results written into the mechanism parameter block.
+    void outParameters(CK_MECHANISM_PTR m);
+    /// The rv that finish() will return.
+    CK_RV result() const { return bad_ ? CKR_ARGUMENTS_BAD : step_.rv.value_or(auto_); }
+    /// Sets the rv returned when the step scripts none.
+    void autoRv(CK_RV rv) { if (auto_ == CKR_OK) auto_ = rv; }
+
+    /// Session to notify (the entry's session by default).
+    void notifySession(CK_SESSION_HANDLE h) { notifyTarget_ = h; }
+    /// Session data to notify with when it is not stored (C_OpenSession).
+    void notifyWith(CK_SESSION_HANDLE h, const Session& s) { notifyTarget_ = h; notifyData_ = s; }
+
+    /// Appends the record line, runs the callbacks and returns the rv.
+    CK_RV finish();
+
+private:
+    std::string fn_;
+    Step step_;
+    std::string line_;
+    CK_RV auto_ = CKR_OK;
+    bool bad_ = false;
+    std::optional<CK_SESSION_HANDLE> notifyTarget_;
+    std::optional<Session> notifyData_;
+};
+
+/// Runs the callbacks of `step` for a call of `fn` (callbacks.cpp).
+/// `session` is the session to notify, if any. Called without the lock.
+void runCallbacks(const std::string& fn, const Step& step,
+                  std::optional<CK_SESSION_HANDLE> session,
+                  const std::optional<Session>& sessionData);
+
+/// Answers one control command (script.cpp).
+std::string command(const std::string& text);
+
+/// Joins every async callback thread (callbacks.cpp). Call without the lock.
+void joinAsync();
+
+/// Pattern bytes 0x00, 0x01, ... of length n.
+Bytes pattern(std::size_t n);
+
+}  // namespace vtm

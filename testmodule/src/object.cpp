@@ -1,0 +1,142 @@
+// Object management entries. C_FindObjectsInit takes the handles that the
+// search will return from its step (`handles=`); C_FindObjects hands them
+// out up to the caller's maximum.
+#include "entries.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vtm::entry {
+
+CK_RV C_CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount,
+                     CK_OBJECT_HANDLE_PTR phObject) {
+    Call c("C_CreateObject");
+    c.scalar("hSession", hSession).tmpl("pTemplate", pTemplate, ulCount).scalar("ulCount", ulCount);
+    c.pointer("phObject", phObject).require(phObject);
+    c.outHandle(phObject, newObjectHandle(c.step()));
+    c.notifySession(hSession);
+    return c.finish();
+}
+
+CK_RV C_CopyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,
+                   CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phNewObject) {
+    Call c("C_CopyObject");
+    c.scalar("hSession", hSession).scalar("hObject", hObject).tmpl("pTemplate", pTemplate, ulCount);
+    c.scalar("ulCount", ulCount).pointer("phNewObject", phNewObject).require(phNewObject);
+    c.outHandle(phNewObject, newObjectHandle(c.step()));
+    c.notifySession(hSession);
+    return c.finish();
+}
+
+CK_RV C_DestroyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject) {
+    Call c("C_DestroyObject");
+    c.scalar("hSession", hSession).scalar("hObject", hObject);
+    c.notifySession(hSession);
+    return c.finish();
+}
+
+CK_RV C_GetObjectSize(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ULONG_PTR pulSize) {
+    Call c("C_GetObjectSize");
+    c.scalar("hSession", hSession).scalar("hObject", hObject).pointer("pulSize", pulSize).require(pulSize);
+    c.outHandle(pulSize, c.step().len.value_or(128));
+    c.notifySession(hSession);
+    return c.finish();
+}
+
+CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,
+                          CK_ULONG ulCount) {
+    Call c("C_GetAttributeValue");
+    // Value pointers are outputs here: recorded as ptr/null, never read.
+    c.scalar("hSession", hSession).scalar("hObject", hObject).tmpl("pTemplate", pTemplate, ulCount, false);
+    c.scalar("ulCount", ulCount);
+    if (ulCount > 0) c.require(pTemplate);
+    if (c.writes()) {
+        const std::vector<AttrScript>& scripted = c.step().attrs;
+        for (CK_ULONG i = 0; i < ulCount; ++i) {
+            CK_ATTRIBUTE& a = pTemplate[i];
+            // The last script line for a type wins.
+            const auto it = std::find_if(scripted.rbegin(), scripted.rend(),
+                                         [&](const AttrScript& s) { return s.type == a.type; });
+            if (it == scripted.rend()) {
+                a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+                c.autoRv(CKR_ATTRIBUTE_TYPE_INVALID);
+                continue;
+            }
+            if (a.pValue != nullptr) {
+                const CK_ULONG capacity = a.ulValueLen;
+                if (it->value.size() > capacity && !c.step().rv) {
+                    a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+                    c.autoRv(CKR_BUFFER_TOO_SMALL);
+                    continue;
+                }
+                const std::size_t n = std::min<std::size_t>(it->value.size(), capacity);
+                if (n) std::memcpy(a.pValue, it->value.data(), n);
+            }
+            a.ulValueLen = it->len;
+        }
+    }
+    c.notifySession(hSession);
+    return c.finish();
+}
+
+CK_RV C_SetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,
+                          CK_ULONG ulCount) {
+    Call c("C_SetAttributeValue");
+    c.scalar("hSession", hSession).scalar("hObject", hObject).tmpl("pTemplate", pTemplate, ulCount);
+    c.scalar("ulCount", ulCount);
+    c.notifySession(hSession);
+    return c.finish();
+}
+
+CK_RV C_FindObjectsInit(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount) {
+    Call c("C_FindObjectsInit");
+    c.scalar("hSession", hSession).tmpl("pTemplate", pTemplate, ulCount).scalar("ulCount", ulCount);
+    if (c.result() == CKR_OK) {
+        const std::vector<CK_ULONG> found = c.step().handles.value_or(std::vector<CK_ULONG>{});
+        State& s = state();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.pools[hSession].assign(found.begin(), found.end());
+    }
+    c.notifySession(hSession);
+    return c.finish();
+}
+
+CK_RV C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_PTR phObject, CK_ULONG ulMaxObjectCount,
+                    CK_ULONG_PTR pulObjectCount) {
+    Call c("C_FindObjects");
+    c.scalar("hSession", hSession).pointer("phObject", phObject).scalar("ulMaxObjectCount", ulMaxObjectCount);
+    c.pointer("pulObjectCount", pulObjectCount).require(phObject).require(pulObjectCount);
+    if (c.writes()) {
+        std::vector<CK_OBJECT_HANDLE> found;
+        if (c.step().handles) {
+            found = *c.step().handles;
+            if (found.size() > ulMaxObjectCount) found.resize(ulMaxObjectCount);
+        } else {
+            State& s = state();
+            std::lock_guard<std::mutex> lock(s.mutex);
+            std::deque<CK_OBJECT_HANDLE>& pool = s.pools[hSession];
+            while (!pool.empty() && found.size() < ulMaxObjectCount) {
+                found.push_back(pool.front());
+                pool.pop_front();
+            }
+        }
+        if (!found.empty()) std::memcpy(phObject, found.data(), found.size() * sizeof(CK_OBJECT_HANDLE));
+        *pulObjectCount = c.step().len.value_or(static_cast<CK_ULONG>(found.size()));
+    }
+    c.notifySession(hSession);
+    return c.finish();
+}
+
+CK_RV C_FindObjectsFinal(CK_SESSION_HANDLE hSession) {
+    Call c("C_FindObjectsFinal");
+    c.scalar("hSession", hSession);
+    if (c.result() == CKR_OK) {
+        State& s = state();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.pools.erase(hSession);
+    }
+    c.notifySession(hSession);
+    return c.finish();
+}
+
+}  // namespace vtm::entry

@@ -1,0 +1,137 @@
+// Recording of calls: the Call helper's argument recorders and the
+// formatting shared by the record.
+#include "framework.hpp"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace vtm {
+
+namespace {
+
+thread_local bool moduleThread = false;
+
+std::string decimal(CK_ULONG v) { return std::to_string(v); }
+
+}  // namespace
+
+std::string hex(const void* data, std::size_t n) {
+    static const char digits[] = "0123456789abcdef";
+    std::string s;
+    s.reserve(2 * n);
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    for (std::size_t i = 0; i < n; ++i) {
+        s.push_back(digits[p[i] >> 4]);
+        s.push_back(digits[p[i] & 0x0f]);
+    }
+    return s;
+}
+
+unsigned long threadId() { return static_cast<unsigned long>(::syscall(SYS_gettid)); }
+
+bool onModuleThread() { return moduleThread; }
+
+void markModuleThread() { moduleThread = true; }
+
+Bytes pattern(std::size_t n) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i);
+    return b;
+}
+
+Call::Call(const char* fn) : fn_(fn) {
+    State& s = state();
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        EntryScript& script = s.scripts[fn_];
+        if (script.queue.empty()) {
+            step_ = script.fallback;
+        } else if (script.queue.front().times > 1) {
+            step_ = script.queue.front();
+            --script.queue.front().times;
+        } else {
+            step_ = std::move(script.queue.front());
+            script.queue.pop_front();
+        }
+    }
+    line_ = fn_ + " thread=" + std::to_string(threadId());
+}
+
+Call& Call::raw(const char* key, const std::string& value) {
+    line_ += ' ';
+    line_ += key;
+    line_ += '=';
+    line_ += value;
+    return *this;
+}
+
+Call& Call::scalar(const char* key, CK_ULONG value) { return raw(key, decimal(value)); }
+
+Call& Call::bytes(const char* key, const void* data, CK_ULONG len) {
+    if (data == nullptr) return raw(key, "null");
+    const bool truncated = len > kMaxRecordedBytes;
+    raw(key, "hex:" + hex(data, truncated ? kMaxRecordedBytes : static_cast<std::size_t>(len)));
+    if (truncated) raw((std::string(key) + "Truncated").c_str(), "1");
+    return *this;
+}
+
+Call& Call::pointer(const char* key, const void* p) { return raw(key, p ? "ptr" : "null"); }
+
+Call& Call::inLen(const char* key, const CK_ULONG* p) {
+    return raw(key, p ? decimal(*p) : std::string("null"));
+}
+
+Call& Call::tmpl(const char* key, const CK_ATTRIBUTE* t, CK_ULONG count, bool withValues) {
+    if (t == nullptr) return raw(key, "null");
+    const bool truncated = count > kMaxRecordedAttributes;
+    const CK_ULONG n = truncated ? kMaxRecordedAttributes : count;
+    std::string v = "[";
+    for (CK_ULONG i = 0; i < n; ++i) {
+        if (i) v += ';';
+        v += decimal(t[i].type) + ':' + decimal(t[i].ulValueLen) + ':';
+        if (t[i].pValue == nullptr) {
+            v += "null";
+        } else if (!withValues || t[i].ulValueLen > kMaxRecordedBytes) {
+            v += "ptr";
+        } else {
+            v += hex(t[i].pValue, static_cast<std::size_t>(t[i].ulValueLen));
+        }
+    }
+    v += ']';
+    raw(key, v);
+    if (truncated) raw((std::string(key) + "Truncated").c_str(), "1");
+    return *this;
+}
+
+Call& Call::mechanism(const CK_MECHANISM* m) {
+    if (m == nullptr) return raw("pMechanism", "null");
+    scalar("mechanism", m->mechanism);
+    bytes("pParameter", m->pParameter, m->ulParameterLen);
+    return scalar("ulParameterLen", m->ulParameterLen);
+}
+
+Call& Call::require(const void* p) {
+    if (p == nullptr) bad_ = true;
+    return *this;
+}
+
+CK_RV Call::finish() {
+    const CK_RV rv = result();
+    line_ += " rv=" + decimal(rv);
+    State& s = state();
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.record.push_back(std::move(line_));
+        ++s.counts[fn_];
+    }
+    std::optional<CK_SESSION_HANDLE> target = step_.session ? step_.session : notifyTarget_;
+    std::optional<Session> data = step_.session ? std::nullopt : notifyData_;
+    runCallbacks(fn_, step_, target, data);
+    return rv;
+}
+
+}  // namespace vtm
