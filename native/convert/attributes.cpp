@@ -28,11 +28,11 @@ bool storeValue(JNIEnv* env, const T& value, NativeBuffer& out) {
 void throwCannotConvert(JNIEnv* env, jobject value) {
     const auto& c = jni::convert;
     LocalRef<jobject> cls(env, env->CallObjectMethod(value, c.objectGetClass));
-    if (!cls) {
+    if (env->ExceptionCheck() || !cls) {
         return;  // getClass failed: its exception stays pending
     }
     LocalRef<jstring> name(env, static_cast<jstring>(env->CallObjectMethod(cls.get(), c.classGetName)));
-    if (!name) {
+    if (env->ExceptionCheck() || !name) {
         return;
     }
     UtfChars chars(env, name.get());
@@ -111,7 +111,8 @@ ValueKind kindOf(CK_ATTRIBUTE_TYPE type) {
 }  // namespace
 
 bool toCkULong(JNIEnv* env, jobject value, NativeBuffer& out) {
-    return storeValue(env, ckULong(env->CallLongMethod(value, jni::convert.longValue)), out);
+    const jlong number = env->CallLongMethod(value, jni::convert.longValue);
+    return !env->ExceptionCheck() && storeValue(env, ckULong(number), out);
 }
 
 bool toCkVersion(JNIEnv* env, jobject version, NativeBuffer& out) {
@@ -150,7 +151,8 @@ bool toCkValue(JNIEnv* env, jobject value, NativeBuffer& out) {
         return toCkULong(env, value, out);
     }
     if (env->IsInstanceOf(value, c.booleanClass)) {
-        return storeValue(env, ckBBool(env->CallBooleanMethod(value, c.booleanValue)), out);
+        const jboolean flag = env->CallBooleanMethod(value, c.booleanValue);
+        return !env->ExceptionCheck() && storeValue(env, ckBBool(flag), out);
     }
     if (env->IsInstanceOf(value, c.byteArrayClass)) {
         return toCkByteArray(env, static_cast<jbyteArray>(value), out);
@@ -159,16 +161,19 @@ bool toCkValue(JNIEnv* env, jobject value, NativeBuffer& out) {
         return toCkCharArray(env, static_cast<jcharArray>(value), out);
     }
     if (env->IsInstanceOf(value, c.byteClass)) {
-        return storeValue(env, static_cast<CK_BYTE>(env->CallByteMethod(value, c.byteValue)), out);
+        const jbyte number = env->CallByteMethod(value, c.byteValue);
+        return !env->ExceptionCheck() && storeValue(env, static_cast<CK_BYTE>(number), out);
     }
     if (env->IsInstanceOf(value, c.date)) {
         return toCkDate(env, value, out);
     }
     if (env->IsInstanceOf(value, c.characterClass)) {
-        return storeValue(env, ckChar(env->CallCharMethod(value, c.charValue)), out);
+        const jchar character = env->CallCharMethod(value, c.charValue);
+        return !env->ExceptionCheck() && storeValue(env, ckChar(character), out);
     }
     if (env->IsInstanceOf(value, c.integerClass)) {
-        return storeValue(env, ckULongFromInt(env->CallIntMethod(value, c.intValue)), out);
+        const jint number = env->CallIntMethod(value, c.intValue);
+        return !env->ExceptionCheck() && storeValue(env, ckULongFromInt(number), out);
     }
     if (env->IsInstanceOf(value, c.booleanArrayClass)) {
         return toCkBBoolArray(env, static_cast<jbooleanArray>(value), out);

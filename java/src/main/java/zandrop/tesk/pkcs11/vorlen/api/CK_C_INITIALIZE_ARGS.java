@@ -14,6 +14,13 @@ package zandrop.tesk.pkcs11.vorlen.api;
  * must stay unchanged while the module is initialised. One set of callbacks serves the whole
  * process: initialising a module with callbacks makes every module's mutex callbacks call the
  * objects of the latest such initialisation.
+ *
+ * <p>A callback that the module makes on a thread of its own runs on a Java thread attached for
+ * that one call and detached afterwards, so the lock and the unlock of one mutex may come from
+ * two different {@link Thread} objects. Use a lock that has no owner, such as a
+ * {@link java.util.concurrent.Semaphore} with one permit, not a {@code ReentrantLock} or a
+ * monitor. A callback reports failure by throwing {@link PKCS11Exception}; the module receives
+ * its error code (any other throwable gives {@code CKR_GENERAL_ERROR}).
  */
 public class CK_C_INITIALIZE_ARGS {
 

@@ -15,7 +15,7 @@ import java.util.Collections;
 import java.util.List;
 import java.util.concurrent.ConcurrentLinkedQueue;
 import java.util.concurrent.atomic.AtomicInteger;
-import java.util.concurrent.locks.ReentrantLock;
+import java.util.concurrent.Semaphore;
 
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.BeforeEach;
@@ -29,7 +29,11 @@ class MutexCallbackTest {
     private TestModule module;
     private PKCS11Impl pkcs11;
 
-    /** Java mutexes that remember every call they get. */
+    /**
+     * Java mutexes that remember every call they get. A module thread is attached for one
+     * callback at a time, so lock and unlock of one mutex may come from different Java threads:
+     * the mutex is a semaphore, which has no owner.
+     */
     static final class RecordingMutexes {
         final List<String> events = Collections.synchronizedList(new ArrayList<>());
         final List<Object> created = Collections.synchronizedList(new ArrayList<>());
@@ -40,7 +44,7 @@ class MutexCallbackTest {
             return new CK_C_INITIALIZE_ARGS(
                     () -> {
                         threads.add(Thread.currentThread());
-                        ReentrantLock lock = new ReentrantLock();
+                        Semaphore lock = new Semaphore(1);
                         created.add(lock);
                         events.add("create");
                         return lock;
@@ -55,12 +59,12 @@ class MutexCallbackTest {
                         if (lockFailure != null) {
                             throw lockFailure;
                         }
-                        ((ReentrantLock) mutex).lock();
+                        ((Semaphore) mutex).acquireUninterruptibly();
                         events.add("lock");
                     },
                     mutex -> {
                         threads.add(Thread.currentThread());
-                        ((ReentrantLock) mutex).unlock();
+                        ((Semaphore) mutex).release();
                         events.add("unlock");
                     },
                     CKF_OS_LOCKING_OK);
@@ -69,6 +73,9 @@ class MutexCallbackTest {
 
     @BeforeEach
     void connect() throws Exception {
+        // Start without saved initialization arguments of an earlier test.
+        PKCS11Impl.finalizeLibrary();
+        PKCS11Impl.initializeLibrary();
         module = TestModules.firstModule();
         pkcs11 = TestModules.connected(TestModules.first());
     }
