@@ -198,6 +198,26 @@ class LifecycleTest {
     }
 
     @Test
+    void disconnectFromInsideACallbackLetsTheCallFinish() throws Exception {
+        PKCS11Impl.finalizeLibrary();  // no saved initialization arguments of an earlier test
+        PKCS11Impl.initializeLibrary();
+        PKCS11Impl pkcs11 = TestModules.connected(TestModules.first());
+        first.script("C_Initialize", "mutex=create");
+        CK_C_INITIALIZE_ARGS args = new CK_C_INITIALIZE_ARGS();
+        args.CreateMutex = () -> {
+            pkcs11.disconnect();  // while C_Initialize is still inside the module
+            return new Object();
+        };
+        long bindingsBefore = PKCS11Impl.globalReferenceCount();
+        pkcs11.C_Initialize(args);
+        assertEquals(PKCS11Constants.CKR_OK, first.calls("callback").get(0).num("rv"));
+        assertNotConnected(pkcs11);
+        // The binding's reference went when the call left the module; the mutex handle (kept by
+        // the module) and the saved arguments remain.
+        assertEquals(bindingsBefore + 1, PKCS11Impl.globalReferenceCount());
+    }
+
+    @Test
     void disconnectReleasesTheGlobalReference() throws Exception {
         long before = PKCS11Impl.globalReferenceCount();
         PKCS11Impl pkcs11 = TestModules.connected(TestModules.first());
