@@ -9,6 +9,7 @@ for role in "${@:-build}"; do
     build) ;;
     test) want+=(junit5) ;;
     demo) ;;
+    bench) want+=(softhsm2 libjna-java) ;;
     *) echo "install-deps: unknown role '$role'" >&2; exit 2 ;;
   esac
 done

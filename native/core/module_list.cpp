@@ -263,7 +263,11 @@ bool putModule(JNIEnv* env, jobject object, const ModuleRecord& record) {
         }
         jobject ref = newGlobalRef(env, object);
         if (ref == nullptr) {
-            freeSlots.push_back(binding->index);  // capacity is there: it was just popped or new
+            try {
+                freeSlots.push_back(binding->index);
+            } catch (const std::bad_alloc&) {
+                // The slot is lost for reuse; the list stays consistent.
+            }
             return false;
         }
         replaced = findBoundLocked(env, object);
