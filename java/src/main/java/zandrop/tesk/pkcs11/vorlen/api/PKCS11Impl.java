@@ -121,10 +121,14 @@ public class PKCS11Impl {
 
     /**
      * Releases the library's process-wide state: every object is unbound from its module, and
-     * the notification bindings of open sessions and the mutex callbacks of
-     * {@link #C_Initialize(Object)} are dropped. No module is finalised or unloaded: finalise
-     * and disconnect every module first. Afterwards, {@link #initializeLibrary()} must be called
-     * before an object connects again.
+     * the mutex callbacks of {@link #C_Initialize(Object)} are dropped. No module is finalised
+     * or unloaded: finalise and disconnect every module first. Afterwards,
+     * {@link #initializeLibrary()} must be called before an object connects again.
+     *
+     * <p>The {@link CK_NOTIFY} objects of sessions that are still open stay held, because their
+     * modules stay loaded and may still notify them; they are released when such a session is
+     * closed through an object connected to the same module file again, or when that module
+     * file is unloaded.
      */
     public static native void finalizeLibrary();
 
@@ -310,22 +314,36 @@ public class PKCS11Impl {
     /**
      * Opens a session with the token in a slot.
      *
+     * <p>With a {@code Notify}, the module may call it on any thread from the start of this
+     * call (before the handle has been returned) until the session is closed; an exception it
+     * throws answers the module with the exception's error code ({@code CKR_GENERAL_ERROR} for
+     * anything but a {@link PKCS11Exception}). {@code Notify} and {@code pApplication} are
+     * held until the module has confirmed that the session is closed: by
+     * {@link #C_CloseSession(long)} of its handle, or {@link #C_CloseAllSessions(long)} of its
+     * slot, called on any object connected to the same module file; or until that module file
+     * is unloaded. When this call fails they are released at once.
+     *
      * @param slotID the slot
      * @param flags {@link PKCS11Constants#CKF_SERIAL_SESSION}, which the standard requires,
-     *     and {@link PKCS11Constants#CKF_RW_SESSION} for a read/write session
+     *     and {@link PKCS11Constants#CKF_RW_SESSION} for a read/write session; passed on
+     *     unchanged
      * @param pApplication an object that the notifications of this session pass to
-     *     {@code Notify}, or null; ignored when {@code Notify} is null
-     * @param Notify receives the session's notifications, or null for none; it is held until
-     *     the session is closed
+     *     {@code Notify}, or null; ignored (not passed to the module) when {@code Notify} is null
+     * @param Notify receives the session's notifications, or null for none
      * @return the session handle
      * @throws PKCS11Exception with the module's error, such as {@code CKR_TOKEN_NOT_PRESENT}
      * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws OutOfMemoryError if there is no room to hold {@code Notify}; the module is then
+     *     not called
      */
     public native long C_OpenSession(long slotID, long flags, Object pApplication, CK_NOTIFY Notify)
             throws PKCS11Exception;
 
     /**
-     * Closes a session, and releases its {@link CK_NOTIFY} when it has one.
+     * Closes a session, and releases its {@link CK_NOTIFY} when it has one. Only the session of
+     * this object's module is concerned, also when another module has a session with the same
+     * handle. When the module fails to close the session, its {@code CK_NOTIFY} stays held, and
+     * a later successful close releases it.
      *
      * @param hSession the session
      * @throws PKCS11Exception with the module's error, such as
@@ -336,6 +354,8 @@ public class PKCS11Impl {
 
     /**
      * Closes every session with the token in a slot, and releases their {@link CK_NOTIFY}s.
+     * Sessions of other slots and of other modules, and their {@code CK_NOTIFY}s, are not
+     * touched. When the module fails, nothing is released.
      *
      * @param slotID the slot
      * @throws PKCS11Exception with the module's error
@@ -355,12 +375,16 @@ public class PKCS11Impl {
     public native CK_SESSION_INFO C_GetSessionInfo(long hSession) throws PKCS11Exception;
 
     /**
-     * Saves the state of the session's active operations.
+     * Saves the state of the session's active operations. The module is asked for the length
+     * first, then for the state; a state that grew in between gives the module's
+     * {@code CKR_BUFFER_TOO_SMALL}.
      *
      * @param hSession the session
      * @return the saved state, for {@link #C_SetOperationState(long, char[], long, long)}
      * @throws PKCS11Exception with the module's error, such as {@code CKR_STATE_UNSAVEABLE}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the module
+     *     reports a length that no Java array can hold or, with {@code CKR_OK}, more bytes than
+     *     it was given room for
      */
     public native byte[] C_GetOperationState(long hSession) throws PKCS11Exception;
 
@@ -369,8 +393,9 @@ public class PKCS11Impl {
      * {@link #C_GetOperationState(long)} saved.
      *
      * @param hSession the session
-     * @param pOperationState the saved state, each byte widened to one {@code char}: only the
-     *     low 8 bits of each element reach the module
+     * @param pOperationState the saved state, each byte widened to one {@code char} (for
+     *     example {@code (char) (b & 0xFF)}): only the low 8 bits of each element reach the
+     *     module
      * @param hEncryptionKey the key of the restored encryption or decryption operation, or 0
      * @param hAuthenticationKey the key of the restored signature, MAC or verification
      *     operation, or 0
@@ -454,19 +479,39 @@ public class PKCS11Impl {
     /**
      * Reads attribute values of an object.
      *
-     * <p>The template names the attributes to read; their values are ignored. After the module
-     * has reported the values, every element of the array is replaced by a new
-     * {@link CK_ATTRIBUTE} of the same type whose value has the Java class of its type, or null
-     * when the module reports none. This happens also when the module reports an error after
-     * reporting the lengths of the values, before the exception is thrown. When an attribute is
-     * sensitive or unknown, the module reports the error at once and the array stays as it was.
+     * <p>The template names the attributes to read; their values are ignored. The module is
+     * asked for the lengths of the values first, then for the values. After the second call,
+     * every element of the array is replaced by a new {@link CK_ATTRIBUTE} of the same type
+     * whose value has the Java class of its type, or null when the module reports none (an
+     * empty value, or the length {@code CK_UNAVAILABLE_INFORMATION}). This happens also when
+     * the module reports an error in the second call, before the exception is thrown; a value
+     * that grew between the two calls is such an error ({@code CKR_BUFFER_TOO_SMALL}), and it
+     * reads null. When an attribute is sensitive or unknown, the module reports the error in
+     * the first call and the array stays as it was.
+     *
+     * <p>Lengths the module reports are not trusted beyond the memory they were given:
+     * <ul>
+     * <li>an attribute whose first length is one no Java array can hold, such as
+     *     {@code CK_UNAVAILABLE_INFORMATION} together with {@code CKR_OK}, gets no buffer in
+     *     the second call and reads null;</li>
+     * <li>an attribute whose length in the second call is larger than the one of the first,
+     *     while the module answers {@code CKR_OK}, is not read and reads null; after the whole
+     *     array has been filled, a {@link PKCS11RuntimeException} names the function, the
+     *     attribute type and both byte counts (for the first such attribute).</li>
+     * </ul>
      *
      * @param hSession the session
      * @param hObject the object
      * @param pTemplate the attributes to read; receives the values
      * @throws PKCS11Exception with the module's error, such as
      *     {@code CKR_ATTRIBUTE_SENSITIVE} or {@code CKR_ATTRIBUTE_TYPE_INVALID}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws PKCS11RuntimeException if this object is not connected to a module, an element of
+     *     the template holds a value that cannot be converted (the module is then not called),
+     *     or the module reports a length over the buffer it was given, as described above
+     * @throws NullPointerException if an element of the template is null; the module is not
+     *     called
+     * @throws ArrayStoreException if the array's component type is a subclass of
+     *     {@code CK_ATTRIBUTE}, which cannot hold the new objects
      */
     public native void C_GetAttributeValue(long hSession, long hObject, CK_ATTRIBUTE[] pTemplate)
             throws PKCS11Exception;

@@ -1,0 +1,72 @@
+// Session notifications: the Java objects a session was opened with, the list that finds them
+// again when sessions are closed, and the native CK_NOTIFY the module calls.
+//
+// A NotifyBinding is what the module receives as pApplication; notifyCallback reaches the Java
+// objects through it alone. NotifyList records, for each open session that has a binding, the
+// module and slot it belongs to, so that closing sessions releases exactly the bindings of the
+// sessions the module closed. A binding is released only after the module has confirmed the
+// close (or has been unloaded), so the module never notifies through a released binding.
+#pragma once
+
+#include <jni.h>
+
+#include <cstdint>
+
+#include "pkcs11/pkcs11.h"
+
+namespace vorlen {
+
+/// The Java objects of one session's notifications, one heap block. The same block is the
+/// session's NotifyList entry, so that recording an opened session cannot fail.
+struct NotifyBinding {
+    jobject notify;       // global reference to the Java CK_NOTIFY (never null)
+    jobject application;  // global reference to the application object, or null
+
+    // Set by putNotify: the session the binding serves.
+    const void* module;         // ModuleCall::module() of the module that opened the session
+    CK_SLOT_ID slot;            // the slot given to C_OpenSession
+    CK_SESSION_HANDLE session;  // the handle the module returned
+    std::uint64_t sequence;     // when it entered the list (see notifyListMark)
+    NotifyBinding* next;
+};
+
+/// Makes a binding with global references to `notify` (not null) and `application` (may be
+/// null). Returns null with OutOfMemoryError pending when memory or references run out.
+NotifyBinding* newNotifyBinding(JNIEnv* env, jobject notify, jobject application);
+
+/// Deletes the binding's global references and frees it. Null is ignored.
+void releaseNotifyBinding(JNIEnv* env, NotifyBinding* binding);
+
+/// Records the binding of a session that `module` opened on `slot`. A null binding adds
+/// nothing. Never fails: the binding is its own list entry.
+void putNotify(const void* module, CK_SLOT_ID slot, CK_SESSION_HANDLE session,
+               NotifyBinding* binding);
+
+/// The position of the list now. A wrapper takes it before it asks the module to close
+/// sessions, and afterwards takes out only entries recorded before it: a session that another
+/// thread opened while the close ran (perhaps under a handle just freed) keeps its binding.
+std::uint64_t notifyListMark();
+
+/// Takes out one entry of `module` with handle `session` recorded before `mark`; null when
+/// there is none left. Call it until null after a successful C_CloseSession: besides the
+/// closed session's entry, there may be entries of earlier sessions with the same handle that
+/// the module closed by other means (C_Finalize), and those are over too.
+NotifyBinding* removeNotify(const void* module, CK_SESSION_HANDLE session, std::uint64_t mark);
+
+/// Takes out one entry of `module` on `slot` recorded before `mark`; null when there is none
+/// left. Call it until null after a successful C_CloseAllSessions.
+NotifyBinding* popNotify(const void* module, CK_SLOT_ID slot, std::uint64_t mark);
+
+/// Takes out one entry of `module`, whatever its slot; null when there is none left. Used when
+/// the module has been unloaded and can no longer notify.
+NotifyBinding* popNotify(const void* module);
+
+/// The native CK_NOTIFY: calls the Java CK_NOTIFY of the binding given as pApplication with
+/// the handle and the event zero-extended and the application object. Returns CKR_OK, the
+/// error code of a PKCS11Exception the Java method threw (CKR_GENERAL_ERROR for another
+/// throwable), CKR_OK without calling Java for a null pApplication, and kCallbackUnreachable
+/// when Java cannot be reached.
+CK_RV PKCS11_CALL notifyCallback(CK_SESSION_HANDLE hSession, CK_NOTIFICATION event,
+                                 CK_VOID_PTR pApplication);
+
+}  // namespace vorlen
