@@ -90,6 +90,16 @@ class LifecycleTest {
     }
 
     @Test
+    void getFunctionListAnsweringOkWithoutAListIsNotSuccess() throws Exception {
+        first.script("C_GetFunctionList", "null=1");
+        PKCS11Impl pkcs11 = new PKCS11Impl();
+        PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class, () -> pkcs11.connect(TestModules.first()));
+        assertTrue(e.getMessage().contains("no function list"), e.getMessage());
+        assertNotConnected(pkcs11);
+        pkcs11.disconnect();
+    }
+
+    @Test
     void rebindingSendsLaterCallsToTheSecondModule() throws Exception {
         PKCS11Impl pkcs11 = TestModules.connected(TestModules.first());
         pkcs11.connect(TestModules.second());
