@@ -52,6 +52,49 @@ private:
     std::size_t size_ = 0;
 };
 
+/// A copy of a Java byte[] input for one call: on the stack when small, on the heap
+/// otherwise. A null array gives a null pointer with length 0, an empty one a valid pointer
+/// with length 0.
+class InputBytes {
+public:
+    static constexpr std::size_t kInline = 256;
+
+    InputBytes() = default;
+    InputBytes(const InputBytes&) = delete;
+    InputBytes& operator=(const InputBytes&) = delete;
+
+    /// Copies `array`; false with OutOfMemoryError pending when there is no room.
+    bool convert(JNIEnv* env, jbyteArray array) {
+        data_ = nullptr;
+        length_ = 0;
+        if (array == nullptr) {
+            return true;
+        }
+        const jsize n = env->GetArrayLength(array);
+        const std::size_t size = n > 0 ? static_cast<std::size_t>(n) : 0;
+        if (size <= kInline) {
+            data_ = inline_;
+        } else if (heap_.allocate(env, size, "no room for a copy of a byte[]")) {
+            data_ = heap_.as<CK_BYTE>();
+        } else {
+            return false;
+        }
+        if (size > 0) {
+            env->GetByteArrayRegion(array, 0, n, reinterpret_cast<jbyte*>(data_));
+        }
+        length_ = static_cast<CK_ULONG>(size);
+        return true;
+    }
+    CK_BYTE_PTR data() const { return data_; }
+    CK_ULONG length() const { return length_; }
+
+private:
+    CK_BYTE inline_[kInline];
+    HeapBuffer heap_;
+    CK_BYTE_PTR data_ = nullptr;
+    CK_ULONG length_ = 0;
+};
+
 /// A length or count the module reported that no Java array could hold: refused before any
 /// allocation is made for it.
 inline bool throwIfTooLong(JNIEnv* env, const char* function, const char* what, CK_ULONG reported) {

@@ -117,6 +117,8 @@ struct Step {
     std::optional<Bytes> sslIvServer;
     std::optional<CK_BYTE> oaepBC;
     std::optional<Bytes> oaepX;
+    /// Record the mechanism parameter decoded as this structure (params.cpp).
+    std::optional<std::string> decode;
 };
 
 /// A session as C_OpenSession stored it.
@@ -258,6 +260,11 @@ private:
     std::optional<CK_SESSION_HANDLE> notifyTarget_;
     std::optional<Session> notifyData_;
 };
+
+/// Whether `decode=` knows the parameter structure `name` (params.cpp).
+bool knownParameterStruct(const std::string& name);
+/// Records the fields of `m`'s parameter read as the structure `name` (params.cpp).
+void decodeParameter(Call& c, const std::string& name, const CK_MECHANISM& m);
 
 /// Runs the callbacks of `step` for a call of `fn` (callbacks.cpp).
 /// `session` is the session to notify, if any. Called without the lock.

@@ -111,7 +111,9 @@ Call& Call::mechanism(const CK_MECHANISM* m) {
     if (m == nullptr) return raw("pMechanism", "null");
     scalar("mechanism", m->mechanism);
     bytes("pParameter", m->pParameter, m->ulParameterLen);
-    return scalar("ulParameterLen", m->ulParameterLen);
+    scalar("ulParameterLen", m->ulParameterLen);
+    if (step_.decode) decodeParameter(*this, *step_.decode, *m);
+    return *this;
 }
 
 Call& Call::require(const void* p) {

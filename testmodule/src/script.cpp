@@ -285,6 +285,9 @@ bool parsePair(const EntryInfo& entry, const std::string& key, const std::string
     } else if (key == "oaepX") {
         ok = parseHex(value, b);
         step.oaepX = b;
+    } else if (key == "decode") {
+        ok = knownParameterStruct(value);
+        step.decode = value;
     } else if (const Field* f = findField(entry.record, key)) {
         FieldSet set;
         set.name = key;

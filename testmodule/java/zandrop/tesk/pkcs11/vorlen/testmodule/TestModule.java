@@ -76,6 +76,8 @@ import java.util.concurrent.ConcurrentHashMap;
  *       the parameter block, {@code pbeIv=<hex>}, {@code sslVersion=<major>.<minor>}, {@code
  *       sslKeyMat=<h,h,h,h>}, {@code sslIvClient=<hex>}, {@code sslIvServer=<hex>}, {@code
  *       oaepBC=<n>}, {@code oaepX=<hex>}.
+ *   <li>{@code decode=<STRUCT>} (entries that take a mechanism) record the parameter block read
+ *       as that PKCS#11 structure, such as {@code CK_RSA_PKCS_OAEP_PARAMS}; see the record lines.
  * </ul>
  *
  * <p>Built-in behaviour: the slot list is {1}; the mechanism list {CKM_RSA_PKCS, CKM_SHA256};
@@ -96,7 +98,13 @@ import java.util.concurrent.ConcurrentHashMap;
  * [<type>:<len>:<hex>|null|ptr;...]}; mechanisms {@code mechanism=<type> pParameter=hex:..|null
  * ulParameterLen=<n>} (or {@code pMechanism=null}); C_Initialize {@code pInitArgs=null} or {@code
  * pInitArgs=ptr CreateMutex=set|null DestroyMutex=.. LockMutex=.. UnlockMutex=.. flags=<n>
- * pReserved=null|ptr}; C_OpenSession {@code pApplication=null|ptr Notify=null|ptr}.
+ * pReserved=null|ptr}; C_OpenSession {@code pApplication=null|ptr Notify=null|ptr}. With {@code
+ * decode=}, the mechanism is followed by {@code param=<STRUCT>} and {@code param.<field>=} for every
+ * field of the structure: scalars decimal, buffers read by their length field (or fixed size) as
+ * {@code hex:..} or {@code null}, the password pointers of CK_PKCS5_PBKD2_PARAMS {@code ptr|null};
+ * nested fields as {@code param.RandomInfo.pClientRandom=}, {@code
+ * param.pReturnedKeyMaterial.hClientKey=} (IVs read by ulIVSizeInBits / 8). A block whose length
+ * is not the structure's size gives {@code param=mismatch} and is not read.
  *
  * <p>Callbacks add {@code callback thread=<tid> moduleThread=0|1 from=<C_Function>
  * kind=notify|create|lock|unlock|destroy|loop ...} with {@code rv=}, {@code handle=0x<mutex

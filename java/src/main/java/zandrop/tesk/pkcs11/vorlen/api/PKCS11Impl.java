@@ -573,7 +573,12 @@ public class PKCS11Impl {
      * @param hKey the encryption key
      * @throws PKCS11Exception with the module's error, such as {@code CKR_MECHANISM_INVALID}
      * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     mechanism parameter cannot be converted
+     *     mechanism parameter cannot be converted; the module is then not called
+     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
+     *     hold is null; the module is then not called
+     * @throws IllegalArgumentException if the parameter holds a value that its native record
+     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
+     *     module is then not called
      */
     public native void C_EncryptInit(long hSession, CK_MECHANISM pMechanism, long hKey)
             throws PKCS11Exception;
@@ -585,7 +590,8 @@ public class PKCS11Impl {
      * @param pData the data
      * @return the encrypted data
      * @throws PKCS11Exception with the module's error, such as {@code CKR_DATA_LEN_RANGE}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than it was given room for
      */
     public native byte[] C_Encrypt(long hSession, byte[] pData) throws PKCS11Exception;
 
@@ -596,7 +602,8 @@ public class PKCS11Impl {
      * @param pPart the next part of the data
      * @return the encrypted data that this part completes, possibly none
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than it was given room for
      */
     public native byte[] C_EncryptUpdate(long hSession, byte[] pPart) throws PKCS11Exception;
 
@@ -606,7 +613,8 @@ public class PKCS11Impl {
      * @param hSession the session
      * @return the last encrypted data, possibly none
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than it was given room for
      */
     public native byte[] C_EncryptFinal(long hSession) throws PKCS11Exception;
 
@@ -620,7 +628,12 @@ public class PKCS11Impl {
      * @param hKey the decryption key
      * @throws PKCS11Exception with the module's error, such as {@code CKR_KEY_TYPE_INCONSISTENT}
      * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     mechanism parameter cannot be converted
+     *     mechanism parameter cannot be converted; the module is then not called
+     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
+     *     hold is null; the module is then not called
+     * @throws IllegalArgumentException if the parameter holds a value that its native record
+     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
+     *     module is then not called
      */
     public native void C_DecryptInit(long hSession, CK_MECHANISM pMechanism, long hKey)
             throws PKCS11Exception;
@@ -633,7 +646,8 @@ public class PKCS11Impl {
      * @return the decrypted data
      * @throws PKCS11Exception with the module's error, such as
      *     {@code CKR_ENCRYPTED_DATA_INVALID}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than it was given room for
      */
     public native byte[] C_Decrypt(long hSession, byte[] pEncryptedData) throws PKCS11Exception;
 
@@ -644,7 +658,8 @@ public class PKCS11Impl {
      * @param pEncryptedPart the next part of the encrypted data
      * @return the decrypted data that this part completes, possibly none
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than it was given room for
      */
     public native byte[] C_DecryptUpdate(long hSession, byte[] pEncryptedPart)
             throws PKCS11Exception;
@@ -655,7 +670,8 @@ public class PKCS11Impl {
      * @param hSession the session
      * @return the last decrypted data, possibly none
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than it was given room for
      */
     public native byte[] C_DecryptFinal(long hSession) throws PKCS11Exception;
 
@@ -668,7 +684,12 @@ public class PKCS11Impl {
      * @param pMechanism the digest mechanism, such as {@link PKCS11Constants#CKM_SHA256}
      * @throws PKCS11Exception with the module's error, such as {@code CKR_MECHANISM_INVALID}
      * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     mechanism parameter cannot be converted
+     *     mechanism parameter cannot be converted; the module is then not called
+     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
+     *     hold is null; the module is then not called
+     * @throws IllegalArgumentException if the parameter holds a value that its native record
+     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
+     *     module is then not called
      */
     public native void C_DigestInit(long hSession, CK_MECHANISM pMechanism) throws PKCS11Exception;
 
@@ -679,7 +700,8 @@ public class PKCS11Impl {
      * @param pData the data
      * @return the digest
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than it was given room for
      */
     public native byte[] C_Digest(long hSession, byte[] pData) throws PKCS11Exception;
 
@@ -709,7 +731,8 @@ public class PKCS11Impl {
      * @param hSession the session
      * @return the digest
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than it was given room for
      */
     public native byte[] C_DigestFinal(long hSession) throws PKCS11Exception;
 
@@ -724,7 +747,12 @@ public class PKCS11Impl {
      * @throws PKCS11Exception with the module's error, such as
      *     {@code CKR_KEY_FUNCTION_NOT_PERMITTED}
      * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     mechanism parameter cannot be converted
+     *     mechanism parameter cannot be converted; the module is then not called
+     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
+     *     hold is null; the module is then not called
+     * @throws IllegalArgumentException if the parameter holds a value that its native record
+     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
+     *     module is then not called
      */
     public native void C_SignInit(long hSession, CK_MECHANISM pMechanism, long hKey)
             throws PKCS11Exception;
@@ -736,7 +764,8 @@ public class PKCS11Impl {
      * @param pData the data
      * @return the signature or MAC
      * @throws PKCS11Exception with the module's error, such as {@code CKR_DATA_LEN_RANGE}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than it was given room for
      */
     public native byte[] C_Sign(long hSession, byte[] pData) throws PKCS11Exception;
 
@@ -756,7 +785,8 @@ public class PKCS11Impl {
      * @param hSession the session
      * @return the signature or MAC
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than it was given room for
      */
     public native byte[] C_SignFinal(long hSession) throws PKCS11Exception;
 
@@ -768,7 +798,12 @@ public class PKCS11Impl {
      * @param hKey the signing key
      * @throws PKCS11Exception with the module's error
      * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     mechanism parameter cannot be converted
+     *     mechanism parameter cannot be converted; the module is then not called
+     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
+     *     hold is null; the module is then not called
+     * @throws IllegalArgumentException if the parameter holds a value that its native record
+     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
+     *     module is then not called
      */
     public native void C_SignRecoverInit(long hSession, CK_MECHANISM pMechanism, long hKey)
             throws PKCS11Exception;
@@ -780,7 +815,8 @@ public class PKCS11Impl {
      * @param pData the data
      * @return the signature
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than it was given room for
      */
     public native byte[] C_SignRecover(long hSession, byte[] pData) throws PKCS11Exception;
 
@@ -794,7 +830,12 @@ public class PKCS11Impl {
      * @param hKey the verification key
      * @throws PKCS11Exception with the module's error
      * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     mechanism parameter cannot be converted
+     *     mechanism parameter cannot be converted; the module is then not called
+     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
+     *     hold is null; the module is then not called
+     * @throws IllegalArgumentException if the parameter holds a value that its native record
+     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
+     *     module is then not called
      */
     public native void C_VerifyInit(long hSession, CK_MECHANISM pMechanism, long hKey)
             throws PKCS11Exception;
@@ -843,7 +884,12 @@ public class PKCS11Impl {
      * @param hKey the verification key
      * @throws PKCS11Exception with the module's error
      * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     mechanism parameter cannot be converted
+     *     mechanism parameter cannot be converted; the module is then not called
+     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
+     *     hold is null; the module is then not called
+     * @throws IllegalArgumentException if the parameter holds a value that its native record
+     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
+     *     module is then not called
      */
     public native void C_VerifyRecoverInit(long hSession, CK_MECHANISM pMechanism, long hKey)
             throws PKCS11Exception;
@@ -855,7 +901,8 @@ public class PKCS11Impl {
      * @param pSignature the signature
      * @return the recovered data
      * @throws PKCS11Exception with the module's error, such as {@code CKR_SIGNATURE_INVALID}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than it was given room for
      */
     public native byte[] C_VerifyRecover(long hSession, byte[] pSignature) throws PKCS11Exception;
 
@@ -868,7 +915,8 @@ public class PKCS11Impl {
      * @param pPart the next part of the data
      * @return the encrypted data that this part completes, possibly none
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than it was given room for
      */
     public native byte[] C_DigestEncryptUpdate(long hSession, byte[] pPart) throws PKCS11Exception;
 
@@ -879,7 +927,8 @@ public class PKCS11Impl {
      * @param pEncryptedPart the next part of the encrypted data
      * @return the decrypted data that this part completes, possibly none
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than it was given room for
      */
     public native byte[] C_DecryptDigestUpdate(long hSession, byte[] pEncryptedPart)
             throws PKCS11Exception;
@@ -891,7 +940,8 @@ public class PKCS11Impl {
      * @param pPart the next part of the data
      * @return the encrypted data that this part completes, possibly none
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than it was given room for
      */
     public native byte[] C_SignEncryptUpdate(long hSession, byte[] pPart) throws PKCS11Exception;
 
@@ -902,7 +952,8 @@ public class PKCS11Impl {
      * @param pEncryptedPart the next part of the encrypted data
      * @return the decrypted data that this part completes, possibly none
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than it was given room for
      */
     public native byte[] C_DecryptVerifyUpdate(long hSession, byte[] pEncryptedPart)
             throws PKCS11Exception;
@@ -925,6 +976,11 @@ public class PKCS11Impl {
      * @throws PKCS11RuntimeException if this object is not connected to a module, or the
      *     mechanism parameter or an attribute value cannot be converted; the module is then not
      *     called
+     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
+     *     hold is null; the module is then not called
+     * @throws IllegalArgumentException if the parameter holds a value that its native record
+     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
+     *     module is then not called
      */
     public native long C_GenerateKey(long hSession, CK_MECHANISM pMechanism,
             CK_ATTRIBUTE[] pTemplate) throws PKCS11Exception;
@@ -939,7 +995,13 @@ public class PKCS11Impl {
      * @return two handles: the public key's first, then the private key's
      * @throws PKCS11Exception with the module's error, such as {@code CKR_TEMPLATE_INCOMPLETE}
      * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     mechanism parameter or an attribute value cannot be converted
+     *     mechanism parameter or an attribute value cannot be converted; the module is then not
+     *     called
+     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
+     *     hold is null; the module is then not called
+     * @throws IllegalArgumentException if the parameter holds a value that its native record
+     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
+     *     module is then not called
      */
     public native long[] C_GenerateKeyPair(long hSession, CK_MECHANISM pMechanism,
             CK_ATTRIBUTE[] pPublicKeyTemplate, CK_ATTRIBUTE[] pPrivateKeyTemplate)
@@ -954,8 +1016,14 @@ public class PKCS11Impl {
      * @param hKey the key to wrap
      * @return the wrapped key
      * @throws PKCS11Exception with the module's error, such as {@code CKR_KEY_UNEXTRACTABLE}
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     mechanism parameter cannot be converted
+     * @throws PKCS11RuntimeException if this object is not connected to a module, if the
+     *     mechanism parameter cannot be converted (the module is then not called), or if the
+     *     module reports a longer wrapped key than it was given room for
+     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
+     *     hold is null; the module is then not called
+     * @throws IllegalArgumentException if the parameter holds a value that its native record
+     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
+     *     module is then not called
      */
     public native byte[] C_WrapKey(long hSession, CK_MECHANISM pMechanism, long hWrappingKey,
             long hKey) throws PKCS11Exception;
@@ -975,7 +1043,13 @@ public class PKCS11Impl {
      * @return the handle of the new key
      * @throws PKCS11Exception with the module's error, such as {@code CKR_WRAPPED_KEY_INVALID}
      * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     mechanism parameter or an attribute value cannot be converted
+     *     mechanism parameter or an attribute value cannot be converted; the module is then not
+     *     called
+     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
+     *     hold is null; the module is then not called
+     * @throws IllegalArgumentException if the parameter holds a value that its native record
+     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
+     *     module is then not called
      */
     public native long C_UnwrapKey(long hSession, CK_MECHANISM pMechanism, long hUnwrappingKey,
             byte[] pWrappedKey, CK_ATTRIBUTE[] pTemplate) throws PKCS11Exception;
@@ -1000,7 +1074,13 @@ public class PKCS11Impl {
      *     parameter
      * @throws PKCS11Exception with the module's error, such as {@code CKR_KEY_TYPE_INCONSISTENT}
      * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     mechanism parameter or an attribute value cannot be converted
+     *     mechanism parameter or an attribute value cannot be converted; the module is then not
+     *     called
+     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
+     *     hold is null; the module is then not called
+     * @throws IllegalArgumentException if the parameter holds a value that its native record
+     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
+     *     module is then not called
      */
     public native long C_DeriveKey(long hSession, CK_MECHANISM pMechanism, long hBaseKey,
             CK_ATTRIBUTE[] pTemplate) throws PKCS11Exception;
@@ -1026,6 +1106,7 @@ public class PKCS11Impl {
      * @param RandomData the array to fill, as many bytes as it has elements; must not be null
      * @throws PKCS11Exception with the module's error, such as {@code CKR_RANDOM_NO_RNG}
      * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws NullPointerException if RandomData is null; the module is then not called
      */
     public native void C_GenerateRandom(long hSession, byte[] RandomData) throws PKCS11Exception;
 

@@ -1,0 +1,121 @@
+package zandrop.tesk.pkcs11.vorlen.api;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertInstanceOf;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.fail;
+
+import java.io.File;
+import java.io.IOException;
+import java.lang.reflect.InvocationTargetException;
+import java.lang.reflect.Method;
+import java.lang.reflect.Modifier;
+import java.nio.charset.StandardCharsets;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.Set;
+import java.util.TreeSet;
+
+import org.junit.jupiter.api.Assumptions;
+import org.junit.jupiter.api.Test;
+
+/**
+ * Every native method of PKCS11Impl is bound to the library: called on an object that is not
+ * connected, each PKCS#11 method answers with the library's exception, not UnsatisfiedLinkError.
+ */
+class NativeMethodsTest {
+    private static final String NOT_CONNECTED = "This object is not connected to a module.";
+    private static final String PREFIX = "Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_";
+
+    private static List<Method> nativeMethods() {
+        List<Method> natives = new ArrayList<>();
+        for (Method m : PKCS11Impl.class.getDeclaredMethods()) {
+            if (Modifier.isNative(m.getModifiers())) {
+                natives.add(m);
+            }
+        }
+        return natives;
+    }
+
+    private static Object neutral(Class<?> type) {
+        if (type == long.class) {
+            return 0L;
+        }
+        if (type == boolean.class) {
+            return false;
+        }
+        if (type.isPrimitive()) {
+            throw new IllegalStateException("no neutral value for " + type);
+        }
+        return null;
+    }
+
+    @Test
+    void everyPkcs11MethodReachesTheLibraryOnADisconnectedObject() throws Exception {
+        PKCS11Impl disconnected = new PKCS11Impl();
+        int pkcs11Methods = 0;
+        for (Method m : nativeMethods()) {
+            if (!m.getName().startsWith("C_")) {
+                continue;
+            }
+            pkcs11Methods++;
+            Object[] arguments = new Object[m.getParameterCount()];
+            for (int i = 0; i < arguments.length; i++) {
+                arguments[i] = neutral(m.getParameterTypes()[i]);
+            }
+            InvocationTargetException e = assertThrows(InvocationTargetException.class,
+                    () -> m.invoke(disconnected, arguments), m.getName());
+            PKCS11RuntimeException cause = assertInstanceOf(PKCS11RuntimeException.class, e.getCause(),
+                    m.getName() + " threw " + e.getCause());
+            assertEquals(NOT_CONNECTED, cause.getMessage(), m.getName());
+        }
+        assertEquals(67, pkcs11Methods, "one native method per function of the list but C_GetFunctionList");
+    }
+
+    @Test
+    void theLibraryMethodsAreBoundToo() throws Exception {
+        assertEquals(71 + 2, nativeMethods().size(), "71 methods and the two counters for tests");
+        PKCS11Impl.initializeLibrary();
+        PKCS11Impl.heapBlockCount();
+        PKCS11Impl.globalReferenceCount();
+        PKCS11Impl object = new PKCS11Impl();
+        object.disconnect();
+        assertThrows(NullPointerException.class, () -> object.connect(null));
+    }
+
+    /** The JNI short name of a method: underscores escaped as "_1". */
+    private static String exportName(Method m) {
+        return PREFIX + m.getName().replace("_", "_1");
+    }
+
+    @Test
+    void theLibraryExportsExactlyTheNativeMethods() throws Exception {
+        File library = new File(TestModules.path("vorlen.build.dir"), System.mapLibraryName("vorlenpkcs11"));
+        Assumptions.assumeTrue(library.isFile(), "no library file at " + library);
+        Process nm;
+        try {
+            nm = new ProcessBuilder("nm", "-D", "--defined-only", library.getPath()).redirectErrorStream(true).start();
+        } catch (IOException e) {
+            Assumptions.abort("nm is not available: " + e.getMessage());
+            return;
+        }
+        String output = new String(nm.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+        if (nm.waitFor() != 0) {
+            fail("nm failed: " + output);
+        }
+        Set<String> exported = new TreeSet<>();
+        for (String line : output.split("\n")) {
+            String[] parts = line.trim().split("\\s+");
+            String symbol = parts[parts.length - 1];
+            if (symbol.startsWith("Java_")) {
+                exported.add(symbol);
+            }
+        }
+        Set<String> expected = new TreeSet<>();
+        for (Method m : nativeMethods()) {
+            expected.add(exportName(m));
+        }
+        assertEquals(expected, exported);
+        assertEquals(73, exported.size());
+    }
+}

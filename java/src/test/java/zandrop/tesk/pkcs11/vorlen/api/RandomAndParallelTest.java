@@ -1,0 +1,110 @@
+package zandrop.tesk.pkcs11.vorlen.api;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
+
+import org.junit.jupiter.api.AfterEach;
+import org.junit.jupiter.api.BeforeEach;
+import org.junit.jupiter.api.Test;
+
+import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
+import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
+
+/** Seeding and generating random data, and the legacy parallel-function stubs. */
+class RandomAndParallelTest {
+    private static final long HIGH = 0x100000000L;
+
+    private TestModule module;
+    private PKCS11Impl pkcs11;
+    private long blocksBefore;
+
+    @BeforeEach
+    void connect() throws Exception {
+        module = TestModules.firstModule();
+        pkcs11 = TestModules.connected(TestModules.first());
+        blocksBefore = PKCS11Impl.heapBlockCount();
+    }
+
+    @AfterEach
+    void disconnect() {
+        try {
+            assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "no native block outlives a call");
+        } finally {
+            pkcs11.disconnect();
+        }
+    }
+
+    @Test
+    void generateRandomFillsTheCallersArrayForExactlyItsLength() throws Exception {
+        byte[] random = new byte[32];
+        pkcs11.C_GenerateRandom(HIGH | 3, random);
+        Call call = module.last("C_GenerateRandom");
+        assertEquals(32, call.num("ulRandomLen"));
+        assertEquals(Platform.ulong(HIGH | 3), call.num("hSession"));
+        for (int i = 0; i < 32; i++) {
+            assertEquals((byte) i, random[i], "the module's byte " + i);
+        }
+
+        byte[] empty = new byte[0];
+        pkcs11.C_GenerateRandom(1, empty);
+        assertEquals(0, module.last("C_GenerateRandom").num("ulRandomLen"));
+        assertEquals(2, module.count("C_GenerateRandom"));
+    }
+
+    @Test
+    void whatTheModuleWroteStaysAlsoWhenItFails() throws Exception {
+        byte[] random = new byte[4];
+        module.script("C_GenerateRandom", "out=deadbeef rv=" + CKR_DEVICE_ERROR);
+        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GenerateRandom(1, random));
+        assertEquals(CKR_DEVICE_ERROR, e.getErrorCode());
+        assertArrayEquals(new byte[] {(byte) 0xDE, (byte) 0xAD, (byte) 0xBE, (byte) 0xEF}, random);
+
+        byte[] partly = new byte[6];
+        module.script("C_GenerateRandom", "out=0102 rv=" + CKR_RANDOM_NO_RNG);
+        assertThrows(PKCS11Exception.class, () -> pkcs11.C_GenerateRandom(1, partly));
+        assertArrayEquals(new byte[] {1, 2, 0, 0, 0, 0}, partly, "the elements the module did not write stay");
+    }
+
+    @Test
+    void aNullRandomArrayIsRefusedBeforeTheModule() {
+        NullPointerException e = assertThrows(NullPointerException.class, () -> pkcs11.C_GenerateRandom(1, null));
+        assertTrue(e.getMessage().contains("RandomData"), e.getMessage());
+        assertEquals(0, module.count("C_GenerateRandom"));
+    }
+
+    @Test
+    void seedRandomPassesItsBytesOrANullPointer() throws Exception {
+        byte[] seed = new byte[1000];
+        seed[999] = 42;
+        pkcs11.C_SeedRandom(HIGH | 1, seed);
+        Call call = module.last("C_SeedRandom");
+        assertArrayEquals(seed, call.bytes("pSeed"));
+        assertEquals(1000, call.num("ulSeedLen"));
+        assertEquals(Platform.ulong(HIGH | 1), call.num("hSession"));
+
+        pkcs11.C_SeedRandom(1, null);
+        assertTrue(module.last("C_SeedRandom").isNull("pSeed"));
+        assertEquals(0, module.last("C_SeedRandom").num("ulSeedLen"));
+
+        module.script("C_SeedRandom", "rv=" + CKR_RANDOM_SEED_NOT_SUPPORTED);
+        assertEquals(CKR_RANDOM_SEED_NOT_SUPPORTED,
+                assertThrows(PKCS11Exception.class, () -> pkcs11.C_SeedRandom(1, seed)).getErrorCode());
+    }
+
+    @Test
+    void theParallelFunctionsAnswerFunctionNotParallel() throws Exception {
+        PKCS11Exception status = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GetFunctionStatus(HIGH | 7));
+        assertEquals(CKR_FUNCTION_NOT_PARALLEL, status.getErrorCode());
+        assertEquals(Platform.ulong(HIGH | 7), module.last("C_GetFunctionStatus").num("hSession"));
+        PKCS11Exception cancel = assertThrows(PKCS11Exception.class, () -> pkcs11.C_CancelFunction(8));
+        assertEquals(CKR_FUNCTION_NOT_PARALLEL, cancel.getErrorCode());
+        assertEquals(8, module.last("C_CancelFunction").num("hSession"));
+
+        // A module that answers CKR_OK makes them return normally.
+        module.script("C_GetFunctionStatus", "rv=0");
+        pkcs11.C_GetFunctionStatus(1);
+    }
+}

@@ -1,0 +1,235 @@
+// Decoding of mechanism parameter records for the record: a step with
+// `decode=<STRUCT>` makes an entry that records a mechanism read pParameter
+// as that structure and record each field as `param.<field>=`. Scalars are
+// decimal; buffers are read by the length field the structure gives them (or
+// their fixed size) as `hex:` or `null`; pointers that are only passed on are
+// `ptr` or `null`.
+//
+// A block whose length is not the structure's size is not read: the line
+// gets `param=mismatch`; otherwise it gets `param=<STRUCT>` first.
+#include "framework.hpp"
+
+#include <cstring>
+
+namespace vtm {
+
+namespace {
+
+/// How one field of a parameter record is decoded.
+struct ParamField {
+    enum class Kind {
+        Ulong,    ///< a CK_ULONG
+        Byte,     ///< a CK_BYTE or CK_BBOOL
+        Bytes,    ///< a pointer, its bytes counted by the CK_ULONG at `extra`
+        Fixed,    ///< a pointer to `extra` bytes
+        Inline,   ///< `extra` bytes in the record itself
+        Pointer,  ///< a pointer recorded as ptr or null only
+        KeyMat,   ///< a CK_SSL3_KEY_MAT_OUT pointer; IV bits in the CK_ULONG at `extra`
+    };
+    const char* name;
+    std::size_t offset;
+    Kind kind;
+    std::size_t extra;
+};
+
+struct ParamStruct {
+    const char* name;
+    std::size_t size;
+    std::vector<ParamField> fields;
+};
+
+using K = ParamField::Kind;
+
+#define VTM_UL(T, f) {#f, offsetof(T, f), K::Ulong, 0}
+#define VTM_BYTE(T, f) {#f, offsetof(T, f), K::Byte, 0}
+#define VTM_BYTES(T, f, len) {#f, offsetof(T, f), K::Bytes, offsetof(T, len)}
+#define VTM_RANDOM(T)                                                                                   \
+    {"RandomInfo.pClientRandom", offsetof(T, RandomInfo) + offsetof(CK_SSL3_RANDOM_DATA, pClientRandom), \
+     K::Bytes, offsetof(T, RandomInfo) + offsetof(CK_SSL3_RANDOM_DATA, ulClientRandomLen)},              \
+        {"RandomInfo.ulClientRandomLen",                                                                 \
+         offsetof(T, RandomInfo) + offsetof(CK_SSL3_RANDOM_DATA, ulClientRandomLen), K::Ulong, 0},       \
+        {"RandomInfo.pServerRandom", offsetof(T, RandomInfo) + offsetof(CK_SSL3_RANDOM_DATA, pServerRandom), \
+         K::Bytes, offsetof(T, RandomInfo) + offsetof(CK_SSL3_RANDOM_DATA, ulServerRandomLen)},          \
+        {"RandomInfo.ulServerRandomLen",                                                                 \
+         offsetof(T, RandomInfo) + offsetof(CK_SSL3_RANDOM_DATA, ulServerRandomLen), K::Ulong, 0}
+
+const std::vector<ParamStruct>& structs() {
+    static const std::vector<ParamStruct> table = {
+        {"CK_RSA_PKCS_OAEP_PARAMS", sizeof(CK_RSA_PKCS_OAEP_PARAMS),
+         {VTM_UL(CK_RSA_PKCS_OAEP_PARAMS, hashAlg), VTM_UL(CK_RSA_PKCS_OAEP_PARAMS, mgf),
+          VTM_UL(CK_RSA_PKCS_OAEP_PARAMS, source),
+          VTM_BYTES(CK_RSA_PKCS_OAEP_PARAMS, pSourceData, ulSourceDataLen),
+          VTM_UL(CK_RSA_PKCS_OAEP_PARAMS, ulSourceDataLen)}},
+        {"CK_KEA_DERIVE_PARAMS", sizeof(CK_KEA_DERIVE_PARAMS),
+         {VTM_BYTE(CK_KEA_DERIVE_PARAMS, isSender), VTM_UL(CK_KEA_DERIVE_PARAMS, ulRandomLen),
+          VTM_BYTES(CK_KEA_DERIVE_PARAMS, pRandomA, ulRandomLen),
+          VTM_BYTES(CK_KEA_DERIVE_PARAMS, pRandomB, ulRandomLen),
+          VTM_UL(CK_KEA_DERIVE_PARAMS, ulPublicDataLen),
+          VTM_BYTES(CK_KEA_DERIVE_PARAMS, pPublicData, ulPublicDataLen)}},
+        {"CK_RC2_CBC_PARAMS", sizeof(CK_RC2_CBC_PARAMS),
+         {VTM_UL(CK_RC2_CBC_PARAMS, ulEffectiveBits),
+          {"iv", offsetof(CK_RC2_CBC_PARAMS, iv), K::Inline, sizeof(CK_RC2_CBC_PARAMS::iv)}}},
+        {"CK_RC2_MAC_GENERAL_PARAMS", sizeof(CK_RC2_MAC_GENERAL_PARAMS),
+         {VTM_UL(CK_RC2_MAC_GENERAL_PARAMS, ulEffectiveBits), VTM_UL(CK_RC2_MAC_GENERAL_PARAMS, ulMacLength)}},
+        {"CK_RC5_PARAMS", sizeof(CK_RC5_PARAMS),
+         {VTM_UL(CK_RC5_PARAMS, ulWordsize), VTM_UL(CK_RC5_PARAMS, ulRounds)}},
+        {"CK_RC5_CBC_PARAMS", sizeof(CK_RC5_CBC_PARAMS),
+         {VTM_UL(CK_RC5_CBC_PARAMS, ulWordsize), VTM_UL(CK_RC5_CBC_PARAMS, ulRounds),
+          VTM_BYTES(CK_RC5_CBC_PARAMS, pIv, ulIvLen), VTM_UL(CK_RC5_CBC_PARAMS, ulIvLen)}},
+        {"CK_RC5_MAC_GENERAL_PARAMS", sizeof(CK_RC5_MAC_GENERAL_PARAMS),
+         {VTM_UL(CK_RC5_MAC_GENERAL_PARAMS, ulWordsize), VTM_UL(CK_RC5_MAC_GENERAL_PARAMS, ulRounds),
+          VTM_UL(CK_RC5_MAC_GENERAL_PARAMS, ulMacLength)}},
+        {"CK_SKIPJACK_PRIVATE_WRAP_PARAMS", sizeof(CK_SKIPJACK_PRIVATE_WRAP_PARAMS),
+         {VTM_UL(CK_SKIPJACK_PRIVATE_WRAP_PARAMS, ulPasswordLen),
+          VTM_BYTES(CK_SKIPJACK_PRIVATE_WRAP_PARAMS, pPassword, ulPasswordLen),
+          VTM_UL(CK_SKIPJACK_PRIVATE_WRAP_PARAMS, ulPublicDataLen),
+          VTM_BYTES(CK_SKIPJACK_PRIVATE_WRAP_PARAMS, pPublicData, ulPublicDataLen),
+          VTM_UL(CK_SKIPJACK_PRIVATE_WRAP_PARAMS, ulPAndGLen), VTM_UL(CK_SKIPJACK_PRIVATE_WRAP_PARAMS, ulQLen),
+          VTM_UL(CK_SKIPJACK_PRIVATE_WRAP_PARAMS, ulRandomLen),
+          VTM_BYTES(CK_SKIPJACK_PRIVATE_WRAP_PARAMS, pRandomA, ulRandomLen),
+          VTM_BYTES(CK_SKIPJACK_PRIVATE_WRAP_PARAMS, pPrimeP, ulPAndGLen),
+          VTM_BYTES(CK_SKIPJACK_PRIVATE_WRAP_PARAMS, pBaseG, ulPAndGLen),
+          VTM_BYTES(CK_SKIPJACK_PRIVATE_WRAP_PARAMS, pSubprimeQ, ulQLen)}},
+        {"CK_SKIPJACK_RELAYX_PARAMS", sizeof(CK_SKIPJACK_RELAYX_PARAMS),
+         {VTM_UL(CK_SKIPJACK_RELAYX_PARAMS, ulOldWrappedXLen),
+          VTM_BYTES(CK_SKIPJACK_RELAYX_PARAMS, pOldWrappedX, ulOldWrappedXLen),
+          VTM_UL(CK_SKIPJACK_RELAYX_PARAMS, ulOldPasswordLen),
+          VTM_BYTES(CK_SKIPJACK_RELAYX_PARAMS, pOldPassword, ulOldPasswordLen),
+          VTM_UL(CK_SKIPJACK_RELAYX_PARAMS, ulOldPublicDataLen),
+          VTM_BYTES(CK_SKIPJACK_RELAYX_PARAMS, pOldPublicData, ulOldPublicDataLen),
+          VTM_UL(CK_SKIPJACK_RELAYX_PARAMS, ulOldRandomLen),
+          VTM_BYTES(CK_SKIPJACK_RELAYX_PARAMS, pOldRandomA, ulOldRandomLen),
+          VTM_UL(CK_SKIPJACK_RELAYX_PARAMS, ulNewPasswordLen),
+          VTM_BYTES(CK_SKIPJACK_RELAYX_PARAMS, pNewPassword, ulNewPasswordLen),
+          VTM_UL(CK_SKIPJACK_RELAYX_PARAMS, ulNewPublicDataLen),
+          VTM_BYTES(CK_SKIPJACK_RELAYX_PARAMS, pNewPublicData, ulNewPublicDataLen),
+          VTM_UL(CK_SKIPJACK_RELAYX_PARAMS, ulNewRandomLen),
+          VTM_BYTES(CK_SKIPJACK_RELAYX_PARAMS, pNewRandomA, ulNewRandomLen)}},
+        // pInitVector receives the 8-byte IV of the PBE key generations.
+        {"CK_PBE_PARAMS", sizeof(CK_PBE_PARAMS),
+         {{"pInitVector", offsetof(CK_PBE_PARAMS, pInitVector), K::Fixed, 8},
+          VTM_BYTES(CK_PBE_PARAMS, pPassword, ulPasswordLen), VTM_UL(CK_PBE_PARAMS, ulPasswordLen),
+          VTM_BYTES(CK_PBE_PARAMS, pSalt, ulSaltLen), VTM_UL(CK_PBE_PARAMS, ulSaltLen),
+          VTM_UL(CK_PBE_PARAMS, ulIteration)}},
+        {"CK_PKCS5_PBKD2_PARAMS", sizeof(CK_PKCS5_PBKD2_PARAMS),
+         {VTM_UL(CK_PKCS5_PBKD2_PARAMS, saltSource),
+          VTM_BYTES(CK_PKCS5_PBKD2_PARAMS, pSaltSourceData, ulSaltSourceDataLen),
+          VTM_UL(CK_PKCS5_PBKD2_PARAMS, ulSaltSourceDataLen), VTM_UL(CK_PKCS5_PBKD2_PARAMS, iterations),
+          VTM_UL(CK_PKCS5_PBKD2_PARAMS, prf), VTM_BYTES(CK_PKCS5_PBKD2_PARAMS, pPrfData, ulPrfDataLen),
+          VTM_UL(CK_PKCS5_PBKD2_PARAMS, ulPrfDataLen),
+          {"pPassword", offsetof(CK_PKCS5_PBKD2_PARAMS, pPassword), K::Pointer, 0},
+          {"ulPasswordLen", offsetof(CK_PKCS5_PBKD2_PARAMS, ulPasswordLen), K::Pointer, 0}}},
+        {"CK_KEY_DERIVATION_STRING_DATA", sizeof(CK_KEY_DERIVATION_STRING_DATA),
+         {VTM_BYTES(CK_KEY_DERIVATION_STRING_DATA, pData, ulLen), VTM_UL(CK_KEY_DERIVATION_STRING_DATA, ulLen)}},
+        {"CK_KEY_WRAP_SET_OAEP_PARAMS", sizeof(CK_KEY_WRAP_SET_OAEP_PARAMS),
+         {VTM_BYTE(CK_KEY_WRAP_SET_OAEP_PARAMS, bBC), VTM_BYTES(CK_KEY_WRAP_SET_OAEP_PARAMS, pX, ulXLen),
+          VTM_UL(CK_KEY_WRAP_SET_OAEP_PARAMS, ulXLen)}},
+        {"CK_SSL3_MASTER_KEY_DERIVE_PARAMS", sizeof(CK_SSL3_MASTER_KEY_DERIVE_PARAMS),
+         {VTM_RANDOM(CK_SSL3_MASTER_KEY_DERIVE_PARAMS),
+          {"pVersion", offsetof(CK_SSL3_MASTER_KEY_DERIVE_PARAMS, pVersion), K::Fixed, sizeof(CK_VERSION)}}},
+        {"CK_SSL3_KEY_MAT_PARAMS", sizeof(CK_SSL3_KEY_MAT_PARAMS),
+         {VTM_UL(CK_SSL3_KEY_MAT_PARAMS, ulMacSizeInBits), VTM_UL(CK_SSL3_KEY_MAT_PARAMS, ulKeySizeInBits),
+          VTM_UL(CK_SSL3_KEY_MAT_PARAMS, ulIVSizeInBits), VTM_BYTE(CK_SSL3_KEY_MAT_PARAMS, bIsExport),
+          VTM_RANDOM(CK_SSL3_KEY_MAT_PARAMS),
+          {"pReturnedKeyMaterial", offsetof(CK_SSL3_KEY_MAT_PARAMS, pReturnedKeyMaterial), K::KeyMat,
+           offsetof(CK_SSL3_KEY_MAT_PARAMS, ulIVSizeInBits)}}},
+        {"CK_RSA_PKCS_PSS_PARAMS", sizeof(CK_RSA_PKCS_PSS_PARAMS),
+         {VTM_UL(CK_RSA_PKCS_PSS_PARAMS, hashAlg), VTM_UL(CK_RSA_PKCS_PSS_PARAMS, mgf),
+          VTM_UL(CK_RSA_PKCS_PSS_PARAMS, sLen)}},
+        {"CK_ECDH1_DERIVE_PARAMS", sizeof(CK_ECDH1_DERIVE_PARAMS),
+         {VTM_UL(CK_ECDH1_DERIVE_PARAMS, kdf), VTM_UL(CK_ECDH1_DERIVE_PARAMS, ulSharedDataLen),
+          VTM_BYTES(CK_ECDH1_DERIVE_PARAMS, pSharedData, ulSharedDataLen),
+          VTM_UL(CK_ECDH1_DERIVE_PARAMS, ulPublicDataLen),
+          VTM_BYTES(CK_ECDH1_DERIVE_PARAMS, pPublicData, ulPublicDataLen)}},
+        {"CK_ECDH2_DERIVE_PARAMS", sizeof(CK_ECDH2_DERIVE_PARAMS),
+         {VTM_UL(CK_ECDH2_DERIVE_PARAMS, kdf), VTM_UL(CK_ECDH2_DERIVE_PARAMS, ulSharedDataLen),
+          VTM_BYTES(CK_ECDH2_DERIVE_PARAMS, pSharedData, ulSharedDataLen),
+          VTM_UL(CK_ECDH2_DERIVE_PARAMS, ulPublicDataLen),
+          VTM_BYTES(CK_ECDH2_DERIVE_PARAMS, pPublicData, ulPublicDataLen),
+          VTM_UL(CK_ECDH2_DERIVE_PARAMS, ulPrivateDataLen), VTM_UL(CK_ECDH2_DERIVE_PARAMS, hPrivateData),
+          VTM_UL(CK_ECDH2_DERIVE_PARAMS, ulPublicDataLen2),
+          VTM_BYTES(CK_ECDH2_DERIVE_PARAMS, pPublicData2, ulPublicDataLen2)}},
+        {"CK_X9_42_DH1_DERIVE_PARAMS", sizeof(CK_X9_42_DH1_DERIVE_PARAMS),
+         {VTM_UL(CK_X9_42_DH1_DERIVE_PARAMS, kdf), VTM_UL(CK_X9_42_DH1_DERIVE_PARAMS, ulOtherInfoLen),
+          VTM_BYTES(CK_X9_42_DH1_DERIVE_PARAMS, pOtherInfo, ulOtherInfoLen),
+          VTM_UL(CK_X9_42_DH1_DERIVE_PARAMS, ulPublicDataLen),
+          VTM_BYTES(CK_X9_42_DH1_DERIVE_PARAMS, pPublicData, ulPublicDataLen)}},
+        {"CK_X9_42_DH2_DERIVE_PARAMS", sizeof(CK_X9_42_DH2_DERIVE_PARAMS),
+         {VTM_UL(CK_X9_42_DH2_DERIVE_PARAMS, kdf), VTM_UL(CK_X9_42_DH2_DERIVE_PARAMS, ulOtherInfoLen),
+          VTM_BYTES(CK_X9_42_DH2_DERIVE_PARAMS, pOtherInfo, ulOtherInfoLen),
+          VTM_UL(CK_X9_42_DH2_DERIVE_PARAMS, ulPublicDataLen),
+          VTM_BYTES(CK_X9_42_DH2_DERIVE_PARAMS, pPublicData, ulPublicDataLen),
+          VTM_UL(CK_X9_42_DH2_DERIVE_PARAMS, ulPrivateDataLen), VTM_UL(CK_X9_42_DH2_DERIVE_PARAMS, hPrivateData),
+          VTM_UL(CK_X9_42_DH2_DERIVE_PARAMS, ulPublicDataLen2),
+          VTM_BYTES(CK_X9_42_DH2_DERIVE_PARAMS, pPublicData2, ulPublicDataLen2)}},
+    };
+    return table;
+}
+
+#undef VTM_UL
+#undef VTM_BYTE
+#undef VTM_BYTES
+#undef VTM_RANDOM
+
+const ParamStruct* findStruct(const std::string& name) {
+    for (const ParamStruct& s : structs())
+        if (name == s.name) return &s;
+    return nullptr;
+}
+
+template <typename T>
+T read(const std::uint8_t* block, std::size_t offset) {
+    T value;
+    std::memcpy(&value, block + offset, sizeof value);
+    return value;
+}
+
+/// The handles and IVs that a CK_SSL3_KEY_MAT_OUT holds before the module writes into it.
+void decodeKeyMat(Call& c, const std::string& key, const CK_SSL3_KEY_MAT_OUT* out, CK_ULONG ivBytes) {
+    if (out == nullptr) {
+        c.raw(key.c_str(), "null");
+        return;
+    }
+    c.raw(key.c_str(), "ptr");
+    c.scalar((key + ".hClientMacSecret").c_str(), out->hClientMacSecret);
+    c.scalar((key + ".hServerMacSecret").c_str(), out->hServerMacSecret);
+    c.scalar((key + ".hClientKey").c_str(), out->hClientKey);
+    c.scalar((key + ".hServerKey").c_str(), out->hServerKey);
+    c.bytes((key + ".pIVClient").c_str(), out->pIVClient, ivBytes);
+    c.bytes((key + ".pIVServer").c_str(), out->pIVServer, ivBytes);
+}
+
+}  // namespace
+
+bool knownParameterStruct(const std::string& name) { return findStruct(name) != nullptr; }
+
+void decodeParameter(Call& c, const std::string& name, const CK_MECHANISM& m) {
+    const ParamStruct* s = findStruct(name);
+    if (s == nullptr || m.pParameter == nullptr || m.ulParameterLen != s->size) {
+        c.raw("param", "mismatch");
+        return;
+    }
+    c.raw("param", s->name);
+    const auto* block = static_cast<const std::uint8_t*>(m.pParameter);
+    for (const ParamField& f : s->fields) {
+        const std::string key = std::string("param.") + f.name;
+        switch (f.kind) {
+            case K::Ulong: c.scalar(key.c_str(), read<CK_ULONG>(block, f.offset)); break;
+            case K::Byte: c.scalar(key.c_str(), block[f.offset]); break;
+            case K::Bytes:
+                c.bytes(key.c_str(), read<const void*>(block, f.offset), read<CK_ULONG>(block, f.extra));
+                break;
+            case K::Fixed:
+                c.bytes(key.c_str(), read<const void*>(block, f.offset), static_cast<CK_ULONG>(f.extra));
+                break;
+            case K::Inline: c.bytes(key.c_str(), block + f.offset, static_cast<CK_ULONG>(f.extra)); break;
+            case K::Pointer: c.pointer(key.c_str(), read<const void*>(block, f.offset)); break;
+            case K::KeyMat:
+                decodeKeyMat(c, key, read<const CK_SSL3_KEY_MAT_OUT*>(block, f.offset),
+                             read<CK_ULONG>(block, f.extra) / 8);
+                break;
+        }
+    }
+}
+
+}  // namespace vtm
