@@ -1,0 +1,146 @@
+package zandrop.tesk.pkcs11.vorlen.demo;
+
+import java.io.PrintStream;
+
+/**
+ * vorlen-demo: a small command-line program for a token user, written against the public Java
+ * API of vorlen-pkcs11 alone.
+ *
+ * <p>Without {@code --module} it works on a SoftHSM2 demo token in a folder of its own (see
+ * {@link DemoToken}), which it creates on first use. Errors are reported as one line, with the
+ * CKR_ name where a module answered with an error; the exit status is 0 on success, 1 on such
+ * an error and 2 for a command line it does not understand.
+ */
+public final class Main {
+
+    private static final String USAGE = String.join("\n",
+            "usage: vorlen-demo COMMAND [OPTIONS]",
+            "",
+            "commands:",
+            "  road        the road of one request: connect, initialise, open a session, log in,",
+            "              find a key by its label, sign, verify, close, finalise; each step printed",
+            "  info        the module, its slots and their tokens",
+            "  mechanisms  the mechanisms of a token, with key sizes and flags",
+            "  objects     the objects of a token: handles, classes, key types, labels",
+            "  keygen      generate a key on the token: --type rsa|ec|aes --label NAME",
+            "              [--bits N (rsa 2048, aes 256)] [--curve p256|p384|p521]",
+            "  sign        sign --data TEXT or --in FILE with the private key --label NAME",
+            "  verify      verify --signature HEX over --data TEXT or --in FILE with the public key",
+            "  random      --bytes N random bytes from the token (32)",
+            "",
+            "options:",
+            "  --module PATH  the PKCS#11 module; without it, a SoftHSM2 demo token in",
+            "                 $XDG_DATA_HOME/vorlen-demo (~/.local/share/vorlen-demo), created on first",
+            "                 use with user PIN " + DemoToken.USER_PIN + " and the RSA key pair \""
+                    + DemoToken.KEY_LABEL + "\"",
+            "  --slot ID      the slot (decimal or 0x...); default: the first initialised token",
+            "  --pin PIN      the user's PIN (default for the demo token: " + DemoToken.USER_PIN + ")",
+            "  --label NAME   the key's label (default for the demo token: " + DemoToken.KEY_LABEL + ")");
+
+    private Main() {
+    }
+
+    public static void main(String[] args) {
+        System.exit(run(args, System.out, System.err));
+    }
+
+    /** Runs one command; returns the exit status. */
+    static int run(String[] args, PrintStream out, PrintStream err) {
+        Options options;
+        try {
+            options = Options.parse(args);
+        } catch (UsageException e) {
+            err.println("vorlen-demo: " + e.getMessage() + " (see vorlen-demo --help)");
+            return 2;
+        }
+        if (options.command.equals("help")) {
+            out.println(USAGE);
+            return 0;
+        }
+        try {
+            boolean demo = !options.has("module");
+            if (demo && !DemoToken.active()) {
+                DemoToken.prepareFolder();
+                DemoToken.softHsmModule();
+                out.flush();
+                return DemoToken.reexecute(args);
+            }
+            return dispatch(options, demo, out);
+        } catch (UsageException e) {
+            err.println("vorlen-demo: " + e.getMessage() + " (see vorlen-demo --help)");
+            return 2;
+        } catch (DemoException e) {
+            out.flush();
+            err.println("vorlen-demo: " + e.getMessage());
+            return 1;
+        } catch (RuntimeException | LinkageError e) {
+            out.flush();
+            err.println("vorlen-demo: " + e.getClass().getSimpleName() + ": " + e.getMessage());
+            return 1;
+        }
+    }
+
+    private static int dispatch(Options options, boolean demo, PrintStream out)
+            throws DemoException, UsageException {
+        String command = options.command;
+        switch (command) {
+            case "road": case "info": case "mechanisms": case "objects": case "keygen":
+            case "sign": case "verify": case "random":
+                break;
+            default:
+                throw new UsageException("unknown command '" + command + "'");
+        }
+        String module = demo ? DemoToken.softHsmModule() : options.get("module");
+        String tokenLabel = null;
+        if (demo) {
+            options.setDefault("pin", DemoToken.USER_PIN);
+            options.setDefault("label", DemoToken.KEY_LABEL);
+            if (!options.has("slot")) {
+                tokenLabel = DemoToken.TOKEN_LABEL;
+                try (Token token = Token.open(module)) {
+                    DemoToken.ensure(token, out);
+                }
+            }
+        }
+        Long slotOption = options.has("slot") ? options.number("slot", 0) : null;
+        if (command.equals("road")) {
+            String pin = options.require("pin", "road needs --pin PIN");
+            String label = options.require("label", "road needs --label NAME of a key pair to sign with");
+            byte[] data = options.has("data") || options.has("in") ? Commands.data(options) : Road.defaultData();
+            if (data.length == 0) {
+                throw new UsageException("road signs at least one byte");
+            }
+            Road.walk(module, slotOption, tokenLabel, pin, label, data, out);
+            return 0;
+        }
+        try (Token token = Token.open(module)) {
+            if (command.equals("info")) {
+                Commands.info(token, out);
+                return 0;
+            }
+            long slot = token.chooseSlot(slotOption, tokenLabel);
+            switch (command) {
+                case "mechanisms":
+                    Commands.mechanisms(token, slot, out);
+                    break;
+                case "objects":
+                    Commands.objects(token, slot, options.get("pin"), out);
+                    break;
+                case "keygen":
+                    Commands.keygen(token, slot, options, options.require("pin", "keygen needs --pin PIN"), out);
+                    break;
+                case "sign":
+                    Commands.sign(token, slot, options, options.require("label", "sign needs --label NAME"),
+                            options.require("pin", "sign needs --pin PIN"), out);
+                    break;
+                case "verify":
+                    Commands.verify(token, slot, options, options.require("label", "verify needs --label NAME"), out);
+                    break;
+                default:
+                    Commands.random(token, slot, options, out);
+                    break;
+            }
+        }
+        return 0;
+    }
+}

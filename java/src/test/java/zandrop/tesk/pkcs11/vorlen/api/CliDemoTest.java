@@ -1,0 +1,235 @@
+package zandrop.tesk.pkcs11.vorlen.api;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.fail;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
+
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.security.Signature;
+import java.util.ArrayList;
+import java.util.HashMap;
+import java.util.HexFormat;
+import java.util.List;
+import java.util.Map;
+
+import org.junit.jupiter.api.Test;
+
+/**
+ * The demo program (vorlen-demo.jar) as a user runs it: in a JVM of its own, with -Xcheck:jni,
+ * against SoftHSM2. Its default demo token lives under XDG_DATA_HOME, which points into the
+ * test's temporary folder; signatures it prints are verified by the JDK from the public key
+ * that this JVM reads through the library.
+ */
+class CliDemoTest {
+
+    /** What one run of the program printed. */
+    private record Run(int status, String out, String err) {
+        List<String> errLines() {
+            return err.isEmpty() ? List.of() : List.of(err.split("\n"));
+        }
+
+        String value(String key) {
+            for (String line : out.split("\n")) {
+                if (line.startsWith(key + " ")) {
+                    return line.substring(key.length()).trim();
+                }
+            }
+            fail("no line '" + key + "' in:\n" + out);
+            return null;
+        }
+    }
+
+    private static Run demo(Map<String, String> environment, String... args) {
+        String jar = System.getProperty("vorlen.demo.jar");
+        assertTrue(jar != null && Files.exists(Path.of(jar)), "vorlen-demo.jar was built: " + jar);
+        // The demo token's module is the one of this build's width.
+        List<String> command = new ArrayList<>(List.of(System.getProperty("vorlen.java", "java"), "-Xcheck:jni",
+                "-Dvorlen.demo.softhsm2=" + RealModules.softHsm2(), "-jar", jar));
+        command.addAll(List.of(args));
+        Map<String, String> env = new HashMap<>(environment);
+        // The test JVM runs under the sanitizer runtime when the library is built with it; the
+        // program's JVM loads the same library and keeps it.
+        RealModules.Result result = RealModules.run(command, env, true);
+        String all = result.out() + result.err();
+        assertFalse(all.contains("WARNING in native method") || all.contains("WARNING: JNI")
+                || all.contains("FATAL ERROR in native method"), "no JNI warning:\n" + all);
+        return new Run(result.status(), result.out(), result.err());
+    }
+
+    /** The environment of the default demo mode: its folder under the test's temporary folder. */
+    private static Map<String, String> demoEnvironment(String name) {
+        Path data = RealModules.testDir().resolve(name);
+        return Map.of("XDG_DATA_HOME", data.toString());
+    }
+
+    @Test
+    void roadRunsEndToEndOnTheDemoTokenItCreates() throws Exception {
+        Map<String, String> env = demoEnvironment("road");
+        Path demoHome = Path.of(env.get("XDG_DATA_HOME"), "vorlen-demo");
+        assertFalse(Files.exists(demoHome));
+
+        Run first = demo(env, "road");
+        assertEquals(0, first.status(), first.out() + first.err());
+        assertEquals("", first.err());
+        assertTrue(first.out().contains("Created the demo token \"vorlen-demo\" in " + demoHome), first.out());
+        assertTrue(Files.isRegularFile(demoHome.resolve("softhsm2.conf")), "its own SoftHSM2 configuration");
+        assertTrue(Files.readString(demoHome.resolve("softhsm2.conf")).contains(demoHome.resolve("tokens").toString()));
+        assertFalse(Files.exists(Path.of(System.getenv("HOME"), ".local")), "nothing written to the user's home");
+
+        String[] steps = {"connect", "C_Initialize", "C_GetSlotList", "C_OpenSession", "C_Login", "C_FindObjects",
+            "C_SignInit, C_Sign", "C_FindObjects, C_VerifyInit, C_Verify", "C_VerifyInit, C_Verify", "C_Logout",
+            "C_CloseSession", "C_Finalize", "disconnect"};
+        List<String> stepLines = new ArrayList<>();
+        for (String line : first.out().split("\n")) {
+            if (line.matches("^\\s*\\d+  .*")) {
+                stepLines.add(line);
+            }
+        }
+        assertEquals(steps.length, stepLines.size(), first.out());
+        for (int i = 0; i < steps.length; i++) {
+            String line = stepLines.get(i);
+            assertTrue(line.trim().startsWith((i + 1) + "  " + steps[i]), "step " + (i + 1) + ": " + line);
+            assertFalse(line.contains("FAILED"), line);
+        }
+        String out = first.out();
+        assertTrue(out.contains("CKS_RO_USER_FUNCTIONS"), "the login shows in the session state");
+        assertTrue(out.contains("private key \"demo-key\""), out);
+        assertTrue(out.contains("CKM_SHA256_RSA_PKCS: "), out);
+        assertTrue(out.contains("(256 bytes)"), "a 2048-bit RSA signature");
+        assertTrue(out.contains("the signature is valid"), out);
+        assertTrue(out.contains("CKR_SIGNATURE_INVALID, as it should be"), out);
+
+        // The second run finds the token it made.
+        Run second = demo(env, "road", "--data", "another request");
+        assertEquals(0, second.status(), second.out() + second.err());
+        assertFalse(second.out().contains("Created the demo token"), second.out());
+        assertTrue(second.out().contains("sign 15 bytes"), second.out());
+    }
+
+    @Test
+    void aWrongPinIsOneErrorLineWithItsCkrName() {
+        Map<String, String> env = demoEnvironment("wrong-pin");
+        Run wrong = demo(env, "road", "--pin", "0000");
+        assertEquals(1, wrong.status());
+        assertEquals(1, wrong.errLines().size(), "one line:\n" + wrong.err());
+        assertEquals("vorlen-demo: C_Login: CKR_PIN_INCORRECT (0x000000A0)", wrong.errLines().get(0));
+        assertTrue(wrong.out().contains("C_Login, C_GetSessionInfo"), wrong.out());
+        assertTrue(wrong.out().contains("FAILED"), wrong.out());
+        assertFalse(wrong.out().contains("C_SignInit"), "the road ends at the failure");
+
+        Run unknown = demo(env, "frobnicate");
+        assertEquals(2, unknown.status());
+        assertEquals(List.of("vorlen-demo: unknown command 'frobnicate' (see vorlen-demo --help)"), unknown.errLines());
+
+        Run missing = demo(Map.of(), "info", "--module", "/nonexistent/module.so");
+        assertEquals(1, missing.status());
+        assertEquals(1, missing.errLines().size(), missing.err());
+        assertTrue(missing.err().startsWith("vorlen-demo: cannot load the module /nonexistent/module.so: "), missing.err());
+    }
+
+    @Test
+    void commandsOnATokenOfTheTestsOwnWithTheJdkAsOracle() throws Exception {
+        RealModules.testDir();
+        String module = RealModules.softHsm2();
+        PKCS11Impl pkcs11 = new PKCS11Impl(module);
+        long slot;
+        try {
+            pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
+            RealSoftHsmToken.initialise(pkcs11, "cli token");
+            pkcs11.C_Finalize(null);
+            pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
+            slot = RealSoftHsmToken.requireSlot(pkcs11, "cli token");
+            pkcs11.C_Finalize(null);
+        } finally {
+            pkcs11.disconnect();
+        }
+        String slotText = "0x" + Long.toHexString(slot);
+        String pin = RealSoftHsmToken.USER_PIN;
+        Map<String, String> env = Map.of();  // SOFTHSM2_CONF: the test's own token folder
+
+        Run info = demo(env, "info", "--module", module);
+        assertEquals(0, info.status(), info.err());
+        assertTrue(info.out().contains("Slot " + slotText + "  "), info.out());
+        assertTrue(info.out().contains("\"cli token\""), info.out());
+
+        Run mechanisms = demo(env, "mechanisms", "--module", module, "--slot", slotText);
+        assertEquals(0, mechanisms.status(), mechanisms.err());
+        assertTrue(mechanisms.out().matches("(?s).*\\n  CKM_SHA256_RSA_PKCS +512-16384 +sign verify\\n.*"), mechanisms.out());
+
+        Run rsa = demo(env, "keygen", "--module", module, "--slot", slotText, "--pin", pin, "--type", "rsa",
+                "--bits", "2048", "--label", "cli rsa");
+        assertEquals(0, rsa.status(), rsa.err());
+        Run ec = demo(env, "keygen", "--module", module, "--slot", slotText, "--pin", pin, "--type", "ec",
+                "--label", "cli ec");
+        assertEquals(0, ec.status(), ec.err());
+        Run aes = demo(env, "keygen", "--module", module, "--slot", slotText, "--pin", pin, "--type", "aes",
+                "--label", "cli aes");
+        assertEquals(0, aes.status(), aes.err());
+        Run again = demo(env, "keygen", "--module", module, "--slot", slotText, "--pin", pin, "--type", "aes",
+                "--label", "cli aes");
+        assertEquals(1, again.status());
+        assertTrue(again.err().contains("exists already"), again.err());
+
+        Run publicObjects = demo(env, "objects", "--module", module, "--slot", slotText);
+        assertEquals(0, publicObjects.status(), publicObjects.err());
+        assertTrue(publicObjects.out().startsWith("2 objects visible without logging in"), publicObjects.out());
+        Run objects = demo(env, "objects", "--module", module, "--slot", slotText, "--pin", pin);
+        assertTrue(objects.out().startsWith("5 objects"), objects.out());
+        assertTrue(objects.out().matches("(?s).*CKO_SECRET_KEY +CKK_AES +\"cli aes\".*"), objects.out());
+
+        Run random = demo(env, "random", "--module", module, "--slot", slotText, "--bytes", "24");
+        assertTrue(random.out().trim().matches("[0-9a-f]{48}"), random.out());
+
+        byte[] data = "signed by the demo program".getBytes(StandardCharsets.UTF_8);
+        Path file = RealModules.testDir().resolve("data.bin");
+        Files.write(file, data);
+        Run rsaSign = demo(env, "sign", "--module", module, "--slot", slotText, "--pin", pin, "--label", "cli rsa",
+                "--in", file.toString());
+        assertEquals(0, rsaSign.status(), rsaSign.err());
+        byte[] rsaSignature = HexFormat.of().parseHex(rsaSign.value("signature"));
+        Run ecSign = demo(env, "sign", "--module", module, "--slot", slotText, "--pin", pin, "--label", "cli ec",
+                "--data", "signed by the demo program");
+        assertEquals(0, ecSign.status(), ecSign.err());
+        byte[] ecSignature = HexFormat.of().parseHex(ecSign.value("signature"));
+
+        Run verified = demo(env, "verify", "--module", module, "--slot", slotText, "--label", "cli ec",
+                "--data", "signed by the demo program", "--signature", ecSign.value("signature"));
+        assertEquals(0, verified.status(), verified.err());
+        assertEquals("valid", verified.value("signature"));
+        Run rejected = demo(env, "verify", "--module", module, "--slot", slotText, "--label", "cli rsa",
+                "--data", "something else", "--signature", rsaSign.value("signature"));
+        assertEquals(1, rejected.status());
+        assertEquals(List.of("vorlen-demo: C_Verify: CKR_SIGNATURE_INVALID (0x000000C0)"), rejected.errLines());
+
+        // The JDK verifies both signatures with the public keys read through the library.
+        pkcs11 = new PKCS11Impl(module);
+        try {
+            pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
+            long session = pkcs11.C_OpenSession(slot, CKF_SERIAL_SESSION, null, null);
+            long[] rsaKey = RealModules.find(pkcs11, session, new CK_ATTRIBUTE(CKA_CLASS, CKO_PUBLIC_KEY),
+                    new CK_ATTRIBUTE(CKA_LABEL, "cli rsa".toCharArray()));
+            assertEquals(1, rsaKey.length);
+            CK_ATTRIBUTE[] rsaValues = RealModules.read(pkcs11, session, rsaKey[0], CKA_MODULUS, CKA_PUBLIC_EXPONENT);
+            Signature jdk = Signature.getInstance("SHA256withRSA");
+            jdk.initVerify(RealModules.rsaPublicKey(rsaValues[0].getByteArray(), rsaValues[1].getByteArray()));
+            jdk.update(data);
+            assertTrue(jdk.verify(rsaSignature), "the JDK accepts the program's RSA signature");
+
+            long[] ecKey = RealModules.find(pkcs11, session, new CK_ATTRIBUTE(CKA_CLASS, CKO_PUBLIC_KEY),
+                    new CK_ATTRIBUTE(CKA_LABEL, "cli ec".toCharArray()));
+            assertEquals(1, ecKey.length);
+            Signature ecdsa = Signature.getInstance("SHA256withECDSAinP1363Format");
+            ecdsa.initVerify(RealModules.ecPublicKey(RealModules.bytes(pkcs11, session, ecKey[0], CKA_EC_POINT)));
+            ecdsa.update(data);
+            assertTrue(ecdsa.verify(ecSignature), "the JDK accepts the program's ECDSA signature");
+            pkcs11.C_CloseSession(session);
+            pkcs11.C_Finalize(null);
+        } finally {
+            pkcs11.disconnect();
+        }
+    }
+}

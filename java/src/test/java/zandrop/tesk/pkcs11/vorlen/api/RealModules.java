@@ -1,0 +1,232 @@
+package zandrop.tesk.pkcs11.vorlen.api;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.fail;
+
+import java.io.ByteArrayOutputStream;
+import java.io.IOException;
+import java.io.InputStream;
+import java.io.UncheckedIOException;
+import java.math.BigInteger;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.security.AlgorithmParameters;
+import java.security.GeneralSecurityException;
+import java.security.KeyFactory;
+import java.security.interfaces.ECPublicKey;
+import java.security.interfaces.RSAPublicKey;
+import java.security.spec.ECGenParameterSpec;
+import java.security.spec.ECParameterSpec;
+import java.security.spec.ECPoint;
+import java.security.spec.ECPublicKeySpec;
+import java.security.spec.RSAPublicKeySpec;
+import java.util.Arrays;
+import java.util.List;
+import java.util.Map;
+import java.util.concurrent.CompletableFuture;
+import java.util.concurrent.TimeUnit;
+
+/**
+ * What the suites against real modules share: the paths that CMake found, the temporary folder
+ * of the test run, external programs, and conversions of public values for the JDK's own
+ * cryptography, which serves as the oracle.
+ */
+final class RealModules {
+    private RealModules() {
+    }
+
+    /** DER of the object identifier of the curve P-256 (secp256r1), as CKA_EC_PARAMS holds it. */
+    static final byte[] P256_PARAMS = java.util.HexFormat.of().parseHex("06082a8648ce3d030107");
+
+    /** A file that CMake found at configure time; the test fails when the package is missing. */
+    static String path(String property, String debianPackage) {
+        String path = System.getProperty(property);
+        if (path == null) {
+            fail("system property " + property + " is not set: run this suite through ctest");
+        }
+        if (path.isEmpty() || !Files.exists(Path.of(path))) {
+            fail("install package " + debianPackage + " (scripts/install-deps.sh test does), then configure"
+                    + " the build again: " + property + " was not found" + (path.isEmpty() ? "" : " at " + path));
+        }
+        return path;
+    }
+
+    static String softHsm2() {
+        return path("vorlen.real.softhsm2", "softhsm2");
+    }
+
+    static String nssSoftoken() {
+        return path("vorlen.real.softokn", "libnss3");
+    }
+
+    static String p11KitTrust() {
+        return path("vorlen.real.p11kittrust", "p11-kit-modules");
+    }
+
+    static String pkcs11Tool() {
+        return path("vorlen.real.pkcs11tool", "opensc");
+    }
+
+    static String trustTool() {
+        return path("vorlen.real.trust", "p11-kit");
+    }
+
+    /**
+     * The temporary folder that the test wrapper made for this run (cmake/with-temp-token-dir.sh);
+     * SOFTHSM2_CONF names a configuration whose token folder lies in it.
+     */
+    static Path testDir() {
+        String dir = System.getenv("VORLEN_TEST_DIR");
+        if (dir == null || !Files.isDirectory(Path.of(dir))) {
+            fail("VORLEN_TEST_DIR is not set: run this suite through ctest, whose wrapper makes the folder");
+        }
+        String config = System.getenv("SOFTHSM2_CONF");
+        assertTrue(config != null && config.startsWith(dir), "SOFTHSM2_CONF lies in the test folder: " + config);
+        return Path.of(dir);
+    }
+
+    /** The output of a program that ran to its end. */
+    record Result(int status, String out, String err) {
+    }
+
+    /**
+     * Runs a program with the test's environment, less the sanitizer runtime that the test JVM
+     * may have preloaded (the program is not built with it), and waits at most two minutes.
+     */
+    static Result run(List<String> command, Map<String, String> extraEnvironment, boolean keepSanitizer) {
+        ProcessBuilder builder = new ProcessBuilder(command);
+        if (!keepSanitizer) {
+            builder.environment().remove("LD_PRELOAD");
+            builder.environment().remove("ASAN_OPTIONS");
+            builder.environment().remove("UBSAN_OPTIONS");
+        }
+        builder.environment().putAll(extraEnvironment);
+        try {
+            Process process = builder.start();
+            process.getOutputStream().close();
+            CompletableFuture<String> out = CompletableFuture.supplyAsync(() -> readAll(process.getInputStream()));
+            CompletableFuture<String> err = CompletableFuture.supplyAsync(() -> readAll(process.getErrorStream()));
+            if (!process.waitFor(120, TimeUnit.SECONDS)) {
+                process.destroyForcibly();
+                fail("timed out after two minutes: " + command);
+            }
+            return new Result(process.exitValue(), out.join(), err.join());
+        } catch (IOException e) {
+            throw new UncheckedIOException("cannot run " + command, e);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+            throw new AssertionError("interrupted", e);
+        }
+    }
+
+    static Result run(String... command) {
+        return run(List.of(command), Map.of(), false);
+    }
+
+    private static String readAll(InputStream in) {
+        try (in) {
+            ByteArrayOutputStream bytes = new ByteArrayOutputStream();
+            in.transferTo(bytes);
+            return bytes.toString(StandardCharsets.UTF_8);
+        } catch (IOException e) {
+            throw new UncheckedIOException(e);
+        }
+    }
+
+    // ---- attributes
+
+    /** Reads attributes of an object; returns the values in template order. */
+    static CK_ATTRIBUTE[] read(PKCS11Impl pkcs11, long session, long object, long... types)
+            throws PKCS11Exception {
+        CK_ATTRIBUTE[] template = new CK_ATTRIBUTE[types.length];
+        for (int i = 0; i < types.length; i++) {
+            template[i] = new CK_ATTRIBUTE(types[i]);
+        }
+        pkcs11.C_GetAttributeValue(session, object, template);
+        for (int i = 0; i < types.length; i++) {
+            assertEquals(types[i], template[i].type, "attribute " + i + " keeps its type");
+        }
+        return template;
+    }
+
+    static byte[] bytes(PKCS11Impl pkcs11, long session, long object, long type) throws PKCS11Exception {
+        return read(pkcs11, session, object, type)[0].getByteArray();
+    }
+
+    /** Every object that matches a template, read in batches of a few handles. */
+    static long[] find(PKCS11Impl pkcs11, long session, CK_ATTRIBUTE... template) throws PKCS11Exception {
+        pkcs11.C_FindObjectsInit(session, template);
+        long[] all = new long[0];
+        try {
+            long[] some;
+            while ((some = pkcs11.C_FindObjects(session, 3)).length > 0) {
+                assertTrue(some.length <= 3, "no more handles than asked for");
+                long[] grown = Arrays.copyOf(all, all.length + some.length);
+                System.arraycopy(some, 0, grown, all.length, some.length);
+                all = grown;
+            }
+        } finally {
+            pkcs11.C_FindObjectsFinal(session);
+        }
+        return all;
+    }
+
+    // ---- public values for the JDK
+
+    static RSAPublicKey rsaPublicKey(byte[] modulus, byte[] exponent) throws GeneralSecurityException {
+        return (RSAPublicKey) KeyFactory.getInstance("RSA").generatePublic(
+                new RSAPublicKeySpec(new BigInteger(1, modulus), new BigInteger(1, exponent)));
+    }
+
+    static ECParameterSpec p256() throws GeneralSecurityException {
+        AlgorithmParameters parameters = AlgorithmParameters.getInstance("EC");
+        parameters.init(new ECGenParameterSpec("secp256r1"));
+        return parameters.getParameterSpec(ECParameterSpec.class);
+    }
+
+    /**
+     * The uncompressed point of CKA_EC_POINT: modules give it as a DER OCTET STRING (the
+     * standard's form) or, some of them, bare.
+     */
+    static byte[] uncompressedPoint(byte[] ecPoint, int fieldBytes) {
+        int bare = 1 + 2 * fieldBytes;
+        if (ecPoint.length == bare && ecPoint[0] == 4) {
+            return ecPoint;
+        }
+        assertEquals(0x04, ecPoint[0], "CKA_EC_POINT is a DER OCTET STRING");
+        int length = ecPoint[1] & 0xFF;
+        int offset = 2;
+        if (length == 0x81) {
+            length = ecPoint[2] & 0xFF;
+            offset = 3;
+        }
+        assertEquals(ecPoint.length - offset, length, "the OCTET STRING fills CKA_EC_POINT");
+        assertEquals(bare, length, "an uncompressed point of the curve");
+        return Arrays.copyOfRange(ecPoint, offset, ecPoint.length);
+    }
+
+    static ECPublicKey ecPublicKey(byte[] ecPoint) throws GeneralSecurityException {
+        byte[] point = uncompressedPoint(ecPoint, 32);
+        assertEquals(4, point[0], "uncompressed form");
+        BigInteger x = new BigInteger(1, Arrays.copyOfRange(point, 1, 33));
+        BigInteger y = new BigInteger(1, Arrays.copyOfRange(point, 33, 65));
+        return (ECPublicKey) KeyFactory.getInstance("EC").generatePublic(new ECPublicKeySpec(new ECPoint(x, y), p256()));
+    }
+
+    /** A JDK public key of P-256 as an uncompressed point, the form ECDH takes. */
+    static byte[] uncompressed(ECPublicKey key) {
+        byte[] point = new byte[65];
+        point[0] = 4;
+        fixed(key.getW().getAffineX(), point, 1);
+        fixed(key.getW().getAffineY(), point, 33);
+        return point;
+    }
+
+    private static void fixed(BigInteger value, byte[] into, int offset) {
+        byte[] bytes = value.toByteArray();
+        int skip = bytes.length > 32 ? bytes.length - 32 : 0;
+        System.arraycopy(bytes, skip, into, offset + 32 - (bytes.length - skip), bytes.length - skip);
+    }
+}

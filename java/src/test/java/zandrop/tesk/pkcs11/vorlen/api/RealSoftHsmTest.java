@@ -1,0 +1,737 @@
+package zandrop.tesk.pkcs11.vorlen.api;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertNotEquals;
+import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertSame;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
+
+import java.io.ByteArrayOutputStream;
+import java.math.BigInteger;
+import java.nio.charset.StandardCharsets;
+import java.security.KeyPair;
+import java.security.KeyPairGenerator;
+import java.security.MessageDigest;
+import java.security.Signature;
+import java.security.interfaces.ECPublicKey;
+import java.security.interfaces.RSAPublicKey;
+import java.security.spec.ECGenParameterSpec;
+import java.security.spec.MGF1ParameterSpec;
+import java.security.spec.PSSParameterSpec;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.HashSet;
+import java.util.List;
+import java.util.Set;
+import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
+import java.util.concurrent.TimeUnit;
+
+import javax.crypto.Cipher;
+import javax.crypto.KeyAgreement;
+import javax.crypto.spec.IvParameterSpec;
+import javax.crypto.spec.OAEPParameterSpec;
+import javax.crypto.spec.PSource;
+import javax.crypto.spec.SecretKeySpec;
+
+import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.TestInstance;
+
+/**
+ * The library against SoftHSM2, on a fresh token in a temporary folder that the suite initialises
+ * through the library. Every result is checked by the JDK's own cryptography: signatures are
+ * verified and ciphertexts, digests, wrapped keys and shared secrets recomputed from the public
+ * values (or the extractable key values) read back through the library.
+ */
+@TestInstance(TestInstance.Lifecycle.PER_CLASS)
+class RealSoftHsmTest {
+    private static final String TOKEN_LABEL = "vorlen real test";
+
+    private PKCS11Impl pkcs11;
+    private long slot;
+    /** A read/write session in which the user is logged in; the keys of the tests live in it. */
+    private long session;
+    private long heapBlocksBefore;
+
+    @BeforeAll
+    void initialiseToken() throws Exception {
+        RealModules.testDir();
+        heapBlocksBefore = PKCS11Impl.heapBlockCount();
+        pkcs11 = new PKCS11Impl(RealModules.softHsm2());
+        pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
+        CK_INFO info = pkcs11.C_GetInfo();
+        assertEquals("SoftHSM", new String(info.manufacturerID).stripTrailing());
+        assertEquals(2, info.cryptokiVersion.major);
+        slot = RealSoftHsmToken.initialise(pkcs11, TOKEN_LABEL);
+        session = pkcs11.C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
+        pkcs11.C_Login(session, CKU_USER, RealSoftHsmToken.USER_PIN.toCharArray());
+    }
+
+    @AfterAll
+    void finalizeModule() throws Exception {
+        if (pkcs11 == null) {
+            return;
+        }
+        try {
+            if (session != 0) {
+                pkcs11.C_Logout(session);
+                pkcs11.C_CloseSession(session);
+            }
+            pkcs11.C_Finalize(null);
+        } finally {
+            pkcs11.disconnect();
+        }
+        assertEquals(heapBlocksBefore, PKCS11Impl.heapBlockCount(), "every native block was freed");
+    }
+
+    // ---- key generation on the token
+
+    /** An RSA key pair of session objects: public handle, private handle. */
+    private long[] rsaKeyPair(long inSession, boolean onToken) throws PKCS11Exception {
+        CK_ATTRIBUTE[] publicTemplate = {
+            new CK_ATTRIBUTE(CKA_TOKEN, onToken),
+            new CK_ATTRIBUTE(CKA_MODULUS_BITS, 2048L),
+            new CK_ATTRIBUTE(CKA_PUBLIC_EXPONENT, new byte[] {1, 0, 1}),
+            new CK_ATTRIBUTE(CKA_VERIFY, true),
+            new CK_ATTRIBUTE(CKA_ENCRYPT, true),
+            new CK_ATTRIBUTE(CKA_WRAP, true),
+            new CK_ATTRIBUTE(CKA_LABEL, "rsa".toCharArray()),
+        };
+        CK_ATTRIBUTE[] privateTemplate = {
+            new CK_ATTRIBUTE(CKA_TOKEN, onToken),
+            new CK_ATTRIBUTE(CKA_PRIVATE, true),
+            new CK_ATTRIBUTE(CKA_SENSITIVE, true),
+            new CK_ATTRIBUTE(CKA_SIGN, true),
+            new CK_ATTRIBUTE(CKA_DECRYPT, true),
+            new CK_ATTRIBUTE(CKA_UNWRAP, true),
+            new CK_ATTRIBUTE(CKA_LABEL, "rsa".toCharArray()),
+        };
+        long[] pair = pkcs11.C_GenerateKeyPair(inSession, new CK_MECHANISM(CKM_RSA_PKCS_KEY_PAIR_GEN),
+                publicTemplate, privateTemplate);
+        assertEquals(2, pair.length);
+        assertEquals(CKO_PUBLIC_KEY, RealModules.read(pkcs11, inSession, pair[0], CKA_CLASS)[0].getLong());
+        assertEquals(CKO_PRIVATE_KEY, RealModules.read(pkcs11, inSession, pair[1], CKA_CLASS)[0].getLong());
+        return pair;
+    }
+
+    private RSAPublicKey rsaPublicKey(long publicKey) throws Exception {
+        CK_ATTRIBUTE[] values = RealModules.read(pkcs11, session, publicKey, CKA_MODULUS, CKA_PUBLIC_EXPONENT,
+                CKA_MODULUS_BITS, CKA_KEY_TYPE);
+        assertEquals(2048L, values[2].getLong(), "CKA_MODULUS_BITS reads back as a Long");
+        assertEquals(CKK_RSA, values[3].getLong());
+        RSAPublicKey key = RealModules.rsaPublicKey(values[0].getByteArray(), values[1].getByteArray());
+        assertEquals(2048, key.getModulus().bitLength());
+        assertEquals(BigInteger.valueOf(65537), key.getPublicExponent());
+        return key;
+    }
+
+    private long[] ecKeyPair() throws PKCS11Exception {
+        CK_ATTRIBUTE[] publicTemplate = {
+            new CK_ATTRIBUTE(CKA_TOKEN, false),
+            new CK_ATTRIBUTE(CKA_EC_PARAMS, RealModules.P256_PARAMS),
+            new CK_ATTRIBUTE(CKA_VERIFY, true),
+        };
+        CK_ATTRIBUTE[] privateTemplate = {
+            new CK_ATTRIBUTE(CKA_TOKEN, false),
+            new CK_ATTRIBUTE(CKA_PRIVATE, true),
+            new CK_ATTRIBUTE(CKA_SENSITIVE, true),
+            new CK_ATTRIBUTE(CKA_SIGN, true),
+            new CK_ATTRIBUTE(CKA_DERIVE, true),
+        };
+        return pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_EC_KEY_PAIR_GEN), publicTemplate,
+                privateTemplate);
+    }
+
+    /** An AES key whose value can be read, so that the JDK can redo what the token did. */
+    private long extractableAesKey(int bytes, String label) throws PKCS11Exception {
+        CK_ATTRIBUTE[] template = {
+            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
+            new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_AES),
+            new CK_ATTRIBUTE(CKA_VALUE_LEN, (long) bytes),
+            new CK_ATTRIBUTE(CKA_TOKEN, false),
+            new CK_ATTRIBUTE(CKA_SENSITIVE, false),
+            new CK_ATTRIBUTE(CKA_EXTRACTABLE, true),
+            new CK_ATTRIBUTE(CKA_ENCRYPT, true),
+            new CK_ATTRIBUTE(CKA_DECRYPT, true),
+            new CK_ATTRIBUTE(CKA_WRAP, true),
+            new CK_ATTRIBUTE(CKA_UNWRAP, true),
+            new CK_ATTRIBUTE(CKA_LABEL, label.toCharArray()),
+        };
+        long key = pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN), template);
+        assertEquals((long) bytes, RealModules.read(pkcs11, session, key, CKA_VALUE_LEN)[0].getLong());
+        return key;
+    }
+
+    private byte[] random(int length) throws PKCS11Exception {
+        byte[] bytes = new byte[length];
+        pkcs11.C_GenerateRandom(session, bytes);
+        return bytes;
+    }
+
+    // ---- signatures
+
+    @Test
+    void rsaPkcs1AndPssSignaturesVerifyWithTheJdk() throws Exception {
+        long[] pair = rsaKeyPair(session, false);
+        RSAPublicKey publicKey = rsaPublicKey(pair[0]);
+        byte[] data = "a request signed on the token".getBytes(StandardCharsets.US_ASCII);
+
+        // PKCS #1 v1.5, one part.
+        pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), pair[1]);
+        byte[] signature = pkcs11.C_Sign(session, data);
+        assertEquals(256, signature.length);
+        Signature jdk = Signature.getInstance("SHA256withRSA");
+        jdk.initVerify(publicKey);
+        jdk.update(data);
+        assertTrue(jdk.verify(signature), "the JDK accepts the token's PKCS #1 v1.5 signature");
+
+        // The same in three parts: PKCS #1 v1.5 is deterministic.
+        pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), pair[1]);
+        pkcs11.C_SignUpdate(session, Arrays.copyOfRange(data, 0, 5));
+        pkcs11.C_SignUpdate(session, new byte[0]);
+        pkcs11.C_SignUpdate(session, Arrays.copyOfRange(data, 5, data.length));
+        assertArrayEquals(signature, pkcs11.C_SignFinal(session), "multi-part signature equals the one-part one");
+
+        // The token verifies its own signature, one part and several, and rejects a forged one.
+        pkcs11.C_VerifyInit(session, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), pair[0]);
+        pkcs11.C_Verify(session, data, signature);
+        pkcs11.C_VerifyInit(session, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), pair[0]);
+        pkcs11.C_VerifyUpdate(session, Arrays.copyOfRange(data, 0, 10));
+        pkcs11.C_VerifyUpdate(session, Arrays.copyOfRange(data, 10, data.length));
+        pkcs11.C_VerifyFinal(session, signature);
+        byte[] forged = signature.clone();
+        forged[100] ^= 0x40;
+        pkcs11.C_VerifyInit(session, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), pair[0]);
+        PKCS11Exception invalid = assertThrows(PKCS11Exception.class, () -> pkcs11.C_Verify(session, data, forged));
+        assertEquals(CKR_SIGNATURE_INVALID, invalid.getErrorCode());
+
+        // PSS with its parameter record: SHA-256, MGF1 with SHA-256, 32 bytes of salt.
+        CK_RSA_PKCS_PSS_PARAMS pss = new CK_RSA_PKCS_PSS_PARAMS(CKM_SHA256, CKG_MGF1_SHA256, 32);
+        pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_SHA256_RSA_PKCS_PSS, pss), pair[1]);
+        byte[] pssSignature = pkcs11.C_Sign(session, data);
+        Signature jdkPss = Signature.getInstance("RSASSA-PSS");
+        jdkPss.setParameter(new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, 32, 1));
+        jdkPss.initVerify(publicKey);
+        jdkPss.update(data);
+        assertTrue(jdkPss.verify(pssSignature), "the JDK accepts the token's PSS signature");
+        jdkPss.initVerify(publicKey);
+        jdkPss.update("another request".getBytes(StandardCharsets.US_ASCII));
+        assertFalse(jdkPss.verify(pssSignature), "the oracle rejects other data");
+
+        // Raw PSS over a digest the JDK made; salt length 20 this time.
+        byte[] digest = MessageDigest.getInstance("SHA-256").digest(data);
+        pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_RSA_PKCS_PSS,
+                new CK_RSA_PKCS_PSS_PARAMS(CKM_SHA256, CKG_MGF1_SHA256, 20)), pair[1]);
+        byte[] rawPss = pkcs11.C_Sign(session, digest);
+        jdkPss.setParameter(new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, 20, 1));
+        jdkPss.initVerify(publicKey);
+        jdkPss.update(data);
+        assertTrue(jdkPss.verify(rawPss), "the salt length of the parameter record reached the module");
+        pkcs11.C_VerifyInit(session, new CK_MECHANISM(CKM_RSA_PKCS_PSS,
+                new CK_RSA_PKCS_PSS_PARAMS(CKM_SHA256, CKG_MGF1_SHA256, 20)), pair[0]);
+        pkcs11.C_Verify(session, digest, rawPss);
+    }
+
+    @Test
+    void ecdsaSignaturesVerifyWithTheJdk() throws Exception {
+        long[] pair = ecKeyPair();
+        CK_ATTRIBUTE[] values = RealModules.read(pkcs11, session, pair[0], CKA_EC_PARAMS, CKA_EC_POINT, CKA_KEY_TYPE);
+        assertArrayEquals(RealModules.P256_PARAMS, values[0].getByteArray());
+        assertEquals(CKK_EC, values[2].getLong());
+        ECPublicKey publicKey = RealModules.ecPublicKey(values[1].getByteArray());
+
+        byte[] data = new byte[3000];
+        Arrays.fill(data, (byte) 'e');
+        byte[] digest = MessageDigest.getInstance("SHA-256").digest(data);
+        pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_ECDSA), pair[1]);
+        byte[] signature = pkcs11.C_Sign(session, digest);
+        assertEquals(64, signature.length, "r and s of 32 bytes each");
+        Signature jdk = Signature.getInstance("SHA256withECDSAinP1363Format");
+        jdk.initVerify(publicKey);
+        jdk.update(data);
+        assertTrue(jdk.verify(signature), "the JDK accepts the token's ECDSA signature");
+
+        pkcs11.C_VerifyInit(session, new CK_MECHANISM(CKM_ECDSA), pair[0]);
+        pkcs11.C_Verify(session, digest, signature);
+        byte[] otherDigest = digest.clone();
+        otherDigest[0] ^= 1;
+        pkcs11.C_VerifyInit(session, new CK_MECHANISM(CKM_ECDSA), pair[0]);
+        PKCS11Exception invalid = assertThrows(PKCS11Exception.class,
+                () -> pkcs11.C_Verify(session, otherDigest, signature));
+        assertEquals(CKR_SIGNATURE_INVALID, invalid.getErrorCode());
+    }
+
+    @Test
+    void resultsLongerThanTheFirstOutputBufferComeBackWhole() throws Exception {
+        // A 3072-bit key signs 384 bytes; an AES encryption of 64 KiB returns as much.
+        CK_ATTRIBUTE[] publicTemplate = {
+            new CK_ATTRIBUTE(CKA_TOKEN, false),
+            new CK_ATTRIBUTE(CKA_MODULUS_BITS, 3072L),
+            new CK_ATTRIBUTE(CKA_PUBLIC_EXPONENT, new byte[] {1, 0, 1}),
+            new CK_ATTRIBUTE(CKA_VERIFY, true),
+        };
+        CK_ATTRIBUTE[] privateTemplate = {
+            new CK_ATTRIBUTE(CKA_TOKEN, false),
+            new CK_ATTRIBUTE(CKA_SIGN, true),
+        };
+        long[] pair = pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_RSA_PKCS_KEY_PAIR_GEN),
+                publicTemplate, privateTemplate);
+        CK_ATTRIBUTE[] values = RealModules.read(pkcs11, session, pair[0], CKA_MODULUS, CKA_PUBLIC_EXPONENT);
+        byte[] data = new byte[70_000];
+        Arrays.fill(data, (byte) 0x5A);
+        pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_SHA512_RSA_PKCS), pair[1]);
+        byte[] signature = pkcs11.C_Sign(session, data);
+        assertEquals(384, signature.length);
+        Signature jdk = Signature.getInstance("SHA512withRSA");
+        jdk.initVerify(RealModules.rsaPublicKey(values[0].getByteArray(), values[1].getByteArray()));
+        jdk.update(data);
+        assertTrue(jdk.verify(signature));
+        pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_SHA512_RSA_PKCS), pair[1]);
+        pkcs11.C_SignUpdate(session, data);
+        assertArrayEquals(signature, pkcs11.C_SignFinal(session), "the final part is as long");
+
+        long key = extractableAesKey(16, "long output");
+        SecretKeySpec jdkKey = new SecretKeySpec(RealModules.bytes(pkcs11, session, key, CKA_VALUE), "AES");
+        byte[] iv = random(16);
+        byte[] plain = Arrays.copyOf(data, 65536);
+        Cipher cipher = Cipher.getInstance("AES/CBC/NoPadding");
+        cipher.init(Cipher.ENCRYPT_MODE, jdkKey, new IvParameterSpec(iv));
+        byte[] expected = cipher.doFinal(plain);
+        pkcs11.C_EncryptInit(session, new CK_MECHANISM(CKM_AES_CBC, iv), key);
+        assertArrayEquals(expected, pkcs11.C_Encrypt(session, plain), "64 KiB in one part");
+        pkcs11.C_EncryptInit(session, new CK_MECHANISM(CKM_AES_CBC, iv), key);
+        byte[] first = pkcs11.C_EncryptUpdate(session, Arrays.copyOf(plain, 40_000));
+        assertEquals(40_000 - 40_000 % 16, first.length);
+        byte[] second = pkcs11.C_EncryptUpdate(session, Arrays.copyOfRange(plain, 40_000, plain.length));
+        assertEquals(0, pkcs11.C_EncryptFinal(session).length);
+        ByteArrayOutputStream joined = new ByteArrayOutputStream();
+        joined.write(first);
+        joined.write(second);
+        assertArrayEquals(expected, joined.toByteArray(), "64 KiB in two parts");
+        pkcs11.C_DecryptInit(session, new CK_MECHANISM(CKM_AES_CBC, iv), key);
+        assertArrayEquals(plain, pkcs11.C_Decrypt(session, expected));
+    }
+
+    // ---- encryption
+
+    @Test
+    void rsaOaepEncryptionRoundTripsAndDecryptsWhatTheJdkEncrypted() throws Exception {
+        long[] pair = rsaKeyPair(session, false);
+        RSAPublicKey publicKey = rsaPublicKey(pair[0]);
+        byte[] message = "a secret of forty-two bytes, give or take".getBytes(StandardCharsets.US_ASCII);
+        // SoftHSM2 offers OAEP with SHA-1 and without a label (pSourceData null) only.
+        CK_RSA_PKCS_OAEP_PARAMS oaep = new CK_RSA_PKCS_OAEP_PARAMS(CKM_SHA_1, CKG_MGF1_SHA1, CKZ_DATA_SPECIFIED, null);
+        CK_MECHANISM mechanism = new CK_MECHANISM(CKM_RSA_PKCS_OAEP, oaep);
+
+        pkcs11.C_EncryptInit(session, mechanism, pair[0]);
+        byte[] ciphertext = pkcs11.C_Encrypt(session, message);
+        assertEquals(256, ciphertext.length);
+        pkcs11.C_EncryptInit(session, mechanism, pair[0]);
+        assertFalse(Arrays.equals(ciphertext, pkcs11.C_Encrypt(session, message)), "OAEP is randomised");
+        pkcs11.C_DecryptInit(session, mechanism, pair[1]);
+        assertArrayEquals(message, pkcs11.C_Decrypt(session, ciphertext), "token to token");
+
+        Cipher jdk = Cipher.getInstance("RSA/ECB/OAEPPadding");
+        jdk.init(Cipher.ENCRYPT_MODE, publicKey, new OAEPParameterSpec("SHA-1", "MGF1", MGF1ParameterSpec.SHA1,
+                PSource.PSpecified.DEFAULT));
+        byte[] fromJdk = jdk.doFinal(message);
+        pkcs11.C_DecryptInit(session, mechanism, pair[1]);
+        assertArrayEquals(message, pkcs11.C_Decrypt(session, fromJdk), "JDK to token");
+
+        // An empty label is a valid pointer of length 0, which this module refuses as it refuses
+        // any label: so the library does not turn an empty array into null.
+        PKCS11Exception emptyLabel = assertThrows(PKCS11Exception.class, () -> pkcs11.C_EncryptInit(session,
+                new CK_MECHANISM(CKM_RSA_PKCS_OAEP, new CK_RSA_PKCS_OAEP_PARAMS(CKM_SHA_1, CKG_MGF1_SHA1,
+                        CKZ_DATA_SPECIFIED, new byte[0])), pair[0]));
+        assertEquals(CKR_ARGUMENTS_BAD, emptyLabel.getErrorCode());
+
+        // A ciphertext that was altered does not decrypt.
+        byte[] altered = fromJdk.clone();
+        altered[200] ^= 1;
+        pkcs11.C_DecryptInit(session, mechanism, pair[1]);
+        PKCS11Exception invalid = assertThrows(PKCS11Exception.class, () -> pkcs11.C_Decrypt(session, altered));
+        assertNotEquals(CKR_OK, invalid.getErrorCode());
+    }
+
+    @Test
+    void aesCbcInOneAndManyPartsMatchesTheJdk() throws Exception {
+        long key = extractableAesKey(32, "aes-cbc");
+        byte[] value = RealModules.bytes(pkcs11, session, key, CKA_VALUE);
+        assertEquals(32, value.length);
+        SecretKeySpec jdkKey = new SecretKeySpec(value, "AES");
+        byte[] iv = random(16);
+        byte[] plain = new byte[100];
+        for (int i = 0; i < plain.length; i++) {
+            plain[i] = (byte) (i * 7 + 3);
+        }
+        Cipher jdk = Cipher.getInstance("AES/CBC/PKCS5Padding");
+        jdk.init(Cipher.ENCRYPT_MODE, jdkKey, new IvParameterSpec(iv));
+        byte[] expected = jdk.doFinal(plain);
+
+        CK_MECHANISM cbcPad = new CK_MECHANISM(CKM_AES_CBC_PAD, iv);
+        pkcs11.C_EncryptInit(session, cbcPad, key);
+        assertArrayEquals(expected, pkcs11.C_Encrypt(session, plain), "one part, with padding");
+        assertSame(iv, cbcPad.pParameter, "the IV is the caller's array");
+
+        // Many parts of awkward sizes: output comes in whole blocks, the rest at the end.
+        int[] cuts = {0, 1, 15, 16, 33, 33, 64, 100};
+        ByteArrayOutputStream encrypted = new ByteArrayOutputStream();
+        pkcs11.C_EncryptInit(session, cbcPad, key);
+        for (int i = 1; i < cuts.length; i++) {
+            byte[] out = pkcs11.C_EncryptUpdate(session, Arrays.copyOfRange(plain, cuts[i - 1], cuts[i]));
+            assertEquals(0, out.length % 16, "whole blocks only");
+            encrypted.write(out);
+        }
+        encrypted.write(pkcs11.C_EncryptFinal(session));
+        assertArrayEquals(expected, encrypted.toByteArray(), "many parts, with padding");
+
+        ByteArrayOutputStream decrypted = new ByteArrayOutputStream();
+        pkcs11.C_DecryptInit(session, cbcPad, key);
+        for (int offset = 0; offset < expected.length; offset += 13) {
+            decrypted.write(pkcs11.C_DecryptUpdate(session,
+                    Arrays.copyOfRange(expected, offset, Math.min(expected.length, offset + 13))));
+        }
+        decrypted.write(pkcs11.C_DecryptFinal(session));
+        assertArrayEquals(plain, decrypted.toByteArray(), "many parts back");
+
+        // Without padding: 64 bytes, compared with the JDK; a length off the block fails.
+        byte[] blocks = Arrays.copyOf(plain, 64);
+        Cipher noPad = Cipher.getInstance("AES/CBC/NoPadding");
+        noPad.init(Cipher.ENCRYPT_MODE, jdkKey, new IvParameterSpec(iv));
+        pkcs11.C_EncryptInit(session, new CK_MECHANISM(CKM_AES_CBC, iv), key);
+        byte[] cbc = pkcs11.C_Encrypt(session, blocks);
+        assertArrayEquals(noPad.doFinal(blocks), cbc);
+        pkcs11.C_DecryptInit(session, new CK_MECHANISM(CKM_AES_CBC, iv), key);
+        assertArrayEquals(blocks, pkcs11.C_Decrypt(session, cbc));
+        pkcs11.C_EncryptInit(session, new CK_MECHANISM(CKM_AES_CBC, iv), key);
+        PKCS11Exception length = assertThrows(PKCS11Exception.class,
+                () -> pkcs11.C_Encrypt(session, new byte[17]));
+        assertEquals(CKR_DATA_LEN_RANGE, length.getErrorCode());
+
+        // An IV of the wrong length reaches the module as it is, and the module refuses it.
+        PKCS11Exception badIv = assertThrows(PKCS11Exception.class,
+                () -> pkcs11.C_EncryptInit(session, new CK_MECHANISM(CKM_AES_CBC, new byte[15]), key));
+        assertTrue(badIv.getErrorCode() == CKR_MECHANISM_PARAM_INVALID || badIv.getErrorCode() == CKR_MECHANISM_INVALID,
+                badIv.getMessage());
+    }
+
+    // ---- digests
+
+    @Test
+    void digestsInOneAndManyPartsMatchTheJdk() throws Exception {
+        byte[] data = new byte[5000];
+        for (int i = 0; i < data.length; i++) {
+            data[i] = (byte) (i % 251);
+        }
+        long[][] mechanisms = {{CKM_SHA_1}, {CKM_SHA256}, {CKM_SHA512}, {CKM_MD5}};
+        String[] names = {"SHA-1", "SHA-256", "SHA-512", "MD5"};
+        for (int m = 0; m < names.length; m++) {
+            MessageDigest jdk = MessageDigest.getInstance(names[m]);
+            CK_MECHANISM mechanism = new CK_MECHANISM(mechanisms[m][0]);
+            pkcs11.C_DigestInit(session, mechanism);
+            assertArrayEquals(jdk.digest(data), pkcs11.C_Digest(session, data), names[m] + ", one part");
+            pkcs11.C_DigestInit(session, mechanism);
+            assertArrayEquals(jdk.digest(new byte[0]), pkcs11.C_Digest(session, new byte[0]), names[m] + " of nothing");
+            pkcs11.C_DigestInit(session, mechanism);
+            for (int offset = 0; offset < data.length; offset += 999) {
+                pkcs11.C_DigestUpdate(session, Arrays.copyOfRange(data, offset, Math.min(data.length, offset + 999)));
+            }
+            assertArrayEquals(jdk.digest(data), pkcs11.C_DigestFinal(session), names[m] + ", many parts");
+        }
+
+        // A secret key's value digested as part of the data.
+        long key = extractableAesKey(16, "digested");
+        byte[] value = RealModules.bytes(pkcs11, session, key, CKA_VALUE);
+        pkcs11.C_DigestInit(session, new CK_MECHANISM(CKM_SHA256));
+        pkcs11.C_DigestUpdate(session, data);
+        pkcs11.C_DigestKey(session, key);
+        MessageDigest jdk = MessageDigest.getInstance("SHA-256");
+        jdk.update(data);
+        jdk.update(value);
+        assertArrayEquals(jdk.digest(), pkcs11.C_DigestFinal(session), "C_DigestKey digests the key's value");
+    }
+
+    // ---- wrapping
+
+    @Test
+    void wrappedKeysMatchTheJdkAndUnwrapToTheSameValue() throws Exception {
+        long wrappingKey = extractableAesKey(32, "wrapping");
+        long target = extractableAesKey(16, "target");
+        byte[] wrappingValue = RealModules.bytes(pkcs11, session, wrappingKey, CKA_VALUE);
+        byte[] targetValue = RealModules.bytes(pkcs11, session, target, CKA_VALUE);
+
+        byte[] wrapped = pkcs11.C_WrapKey(session, new CK_MECHANISM(CKM_AES_KEY_WRAP), wrappingKey, target);
+        Cipher jdk = Cipher.getInstance("AESWrap");
+        jdk.init(Cipher.WRAP_MODE, new SecretKeySpec(wrappingValue, "AES"));
+        assertArrayEquals(jdk.wrap(new SecretKeySpec(targetValue, "AES")), wrapped,
+                "RFC 3394 wrapping as the JDK does it");
+
+        CK_ATTRIBUTE[] template = {
+            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
+            new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_AES),
+            new CK_ATTRIBUTE(CKA_TOKEN, false),
+            new CK_ATTRIBUTE(CKA_SENSITIVE, false),
+            new CK_ATTRIBUTE(CKA_EXTRACTABLE, true),
+            new CK_ATTRIBUTE(CKA_LABEL, "unwrapped".toCharArray()),
+        };
+        long unwrapped = pkcs11.C_UnwrapKey(session, new CK_MECHANISM(CKM_AES_KEY_WRAP), wrappingKey, wrapped, template);
+        assertNotEquals(target, unwrapped);
+        assertArrayEquals(targetValue, RealModules.bytes(pkcs11, session, unwrapped, CKA_VALUE));
+        assertArrayEquals("unwrapped".toCharArray(), RealModules.read(pkcs11, session, unwrapped, CKA_LABEL)[0].getCharArray());
+
+        // A damaged wrapped key fails RFC 3394's integrity check.
+        byte[] damaged = wrapped.clone();
+        damaged[3] ^= 1;
+        PKCS11Exception invalid = assertThrows(PKCS11Exception.class, () -> pkcs11.C_UnwrapKey(session,
+                new CK_MECHANISM(CKM_AES_KEY_WRAP), wrappingKey, damaged, template));
+        assertNotEquals(CKR_OK, invalid.getErrorCode());
+
+        // RSA OAEP wraps with the public key; the JDK unwraps nothing here, but the token's
+        // private key gets the same value back.
+        long[] rsa = rsaKeyPair(session, false);
+        CK_MECHANISM oaep = new CK_MECHANISM(CKM_RSA_PKCS_OAEP,
+                new CK_RSA_PKCS_OAEP_PARAMS(CKM_SHA_1, CKG_MGF1_SHA1, CKZ_DATA_SPECIFIED, null));
+        byte[] rsaWrapped = pkcs11.C_WrapKey(session, oaep, rsa[0], target);
+        assertEquals(256, rsaWrapped.length);
+        long rsaUnwrapped = pkcs11.C_UnwrapKey(session, oaep, rsa[1], rsaWrapped, template);
+        assertArrayEquals(targetValue, RealModules.bytes(pkcs11, session, rsaUnwrapped, CKA_VALUE));
+    }
+
+    // ---- derivation
+
+    @Test
+    void ecdhDerivationAgreesWithTheJdk() throws Exception {
+        long[] pair = ecKeyPair();
+        ECPublicKey tokenPublic = RealModules.ecPublicKey(RealModules.bytes(pkcs11, session, pair[0], CKA_EC_POINT));
+        KeyPairGenerator generator = KeyPairGenerator.getInstance("EC");
+        generator.initialize(new ECGenParameterSpec("secp256r1"));
+        KeyPair jdkPair = generator.generateKeyPair();
+
+        byte[] peerPoint = RealModules.uncompressed((ECPublicKey) jdkPair.getPublic());
+        CK_ECDH1_DERIVE_PARAMS params = new CK_ECDH1_DERIVE_PARAMS(CKD_NULL, null, peerPoint);
+        CK_ATTRIBUTE[] template = {
+            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
+            new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_GENERIC_SECRET),
+            new CK_ATTRIBUTE(CKA_VALUE_LEN, 32L),
+            new CK_ATTRIBUTE(CKA_TOKEN, false),
+            new CK_ATTRIBUTE(CKA_SENSITIVE, false),
+            new CK_ATTRIBUTE(CKA_EXTRACTABLE, true),
+        };
+        long secret = pkcs11.C_DeriveKey(session, new CK_MECHANISM(CKM_ECDH1_DERIVE, params), pair[1], template);
+        byte[] tokenSecret = RealModules.bytes(pkcs11, session, secret, CKA_VALUE);
+
+        KeyAgreement agreement = KeyAgreement.getInstance("ECDH");
+        agreement.init(jdkPair.getPrivate());
+        agreement.doPhase(tokenPublic, true);
+        assertArrayEquals(agreement.generateSecret(), tokenSecret, "both sides agree on the shared secret");
+        assertArrayEquals(peerPoint, params.pPublicData, "the parameter's arrays are left as they were");
+        assertNull(params.pSharedData);
+    }
+
+    // ---- objects
+
+    @Test
+    void objectsAreCreatedCopiedSearchedReadModifiedAndDestroyed() throws Exception {
+        byte[] application = "vorlen objects test".getBytes(StandardCharsets.US_ASCII);
+        CK_ATTRIBUTE[] template = {
+            new CK_ATTRIBUTE(CKA_CLASS, CKO_DATA),
+            new CK_ATTRIBUTE(CKA_TOKEN, true),
+            new CK_ATTRIBUTE(CKA_PRIVATE, false),
+            new CK_ATTRIBUTE(CKA_MODIFIABLE, true),
+            new CK_ATTRIBUTE(CKA_LABEL, "original".toCharArray()),
+            new CK_ATTRIBUTE(CKA_APPLICATION, "vorlen objects test".toCharArray()),
+            new CK_ATTRIBUTE(CKA_VALUE, new byte[] {1, 2, 3, 4, 5}),
+        };
+        long original = pkcs11.C_CreateObject(session, template);
+        long size = pkcs11.C_GetObjectSize(session, original);
+        assertTrue(size == Platform.ALL_BITS || size > 0, "a size, or CK_UNAVAILABLE_INFORMATION zero-extended: " + size);
+
+        CK_ATTRIBUTE[] read = RealModules.read(pkcs11, session, original, CKA_CLASS, CKA_TOKEN, CKA_LABEL,
+                CKA_APPLICATION, CKA_VALUE, CKA_PRIVATE);
+        assertEquals(CKO_DATA, read[0].getLong());
+        assertEquals(Boolean.TRUE, read[1].getBoolean());
+        assertArrayEquals("original".toCharArray(), read[2].getCharArray());
+        assertArrayEquals(new String(application, StandardCharsets.US_ASCII).toCharArray(), read[3].getCharArray());
+        assertArrayEquals(new byte[] {1, 2, 3, 4, 5}, read[4].getByteArray());
+        assertEquals(Boolean.FALSE, read[5].getBoolean());
+
+        long copy = pkcs11.C_CopyObject(session, original, new CK_ATTRIBUTE[] {
+            new CK_ATTRIBUTE(CKA_LABEL, "copy".toCharArray())});
+        assertNotEquals(original, copy);
+        assertArrayEquals(new byte[] {1, 2, 3, 4, 5}, RealModules.bytes(pkcs11, session, copy, CKA_VALUE),
+                "the copy has the original's value");
+        assertArrayEquals("copy".toCharArray(), RealModules.read(pkcs11, session, copy, CKA_LABEL)[0].getCharArray());
+        pkcs11.C_SetAttributeValue(session, copy, new CK_ATTRIBUTE[] {
+            new CK_ATTRIBUTE(CKA_LABEL, "copy, renamed".toCharArray()),
+        });
+        assertArrayEquals("copy, renamed".toCharArray(), RealModules.read(pkcs11, session, copy, CKA_LABEL)[0].getCharArray());
+        assertArrayEquals("original".toCharArray(), RealModules.read(pkcs11, session, original, CKA_LABEL)[0].getCharArray(),
+                "the original keeps its label");
+        // SoftHSM2 keeps the value of a data object fixed once it is created.
+        PKCS11Exception readOnly = assertThrows(PKCS11Exception.class, () -> pkcs11.C_SetAttributeValue(session, copy,
+                new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_VALUE, new byte[] {9, 8, 7})}));
+        assertEquals(CKR_ATTRIBUTE_READ_ONLY, readOnly.getErrorCode());
+
+        CK_ATTRIBUTE byApplication = new CK_ATTRIBUTE(CKA_APPLICATION, "vorlen objects test".toCharArray());
+        long[] both = RealModules.find(pkcs11, session, byApplication);
+        assertEquals(Set.of(original, copy), toSet(both));
+        assertArrayEquals(new long[] {copy}, RealModules.find(pkcs11, session, byApplication,
+                new CK_ATTRIBUTE(CKA_LABEL, "copy, renamed".toCharArray())));
+        assertArrayEquals(new long[0], RealModules.find(pkcs11, session, byApplication,
+                new CK_ATTRIBUTE(CKA_LABEL, "nothing of that name".toCharArray())));
+
+        // Many objects, found in batches of three.
+        List<Long> many = new ArrayList<>();
+        for (int i = 0; i < 8; i++) {
+            many.add(pkcs11.C_CreateObject(session, new CK_ATTRIBUTE[] {
+                new CK_ATTRIBUTE(CKA_CLASS, CKO_DATA),
+                new CK_ATTRIBUTE(CKA_TOKEN, false),
+                new CK_ATTRIBUTE(CKA_LABEL, "batch".toCharArray()),
+                new CK_ATTRIBUTE(CKA_VALUE, new byte[] {(byte) i}),
+            }));
+        }
+        assertEquals(new HashSet<>(many), toSet(RealModules.find(pkcs11, session,
+                new CK_ATTRIBUTE(CKA_LABEL, "batch".toCharArray()))));
+
+        // A sensitive value is refused, and the template stays as it was.
+        long sensitive = pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN), new CK_ATTRIBUTE[] {
+            new CK_ATTRIBUTE(CKA_VALUE_LEN, 16L), new CK_ATTRIBUTE(CKA_TOKEN, false),
+            new CK_ATTRIBUTE(CKA_SENSITIVE, true)});
+        CK_ATTRIBUTE marker = new CK_ATTRIBUTE(CKA_VALUE, "unchanged");
+        CK_ATTRIBUTE[] secretTemplate = {marker};
+        PKCS11Exception refused = assertThrows(PKCS11Exception.class,
+                () -> pkcs11.C_GetAttributeValue(session, sensitive, secretTemplate));
+        assertEquals(CKR_ATTRIBUTE_SENSITIVE, refused.getErrorCode());
+        assertSame(marker, secretTemplate[0]);
+
+        for (long handle : many) {
+            pkcs11.C_DestroyObject(session, handle);
+        }
+        pkcs11.C_DestroyObject(session, copy);
+        pkcs11.C_DestroyObject(session, original);
+        assertArrayEquals(new long[0], RealModules.find(pkcs11, session, byApplication));
+        PKCS11Exception gone = assertThrows(PKCS11Exception.class,
+                () -> RealModules.read(pkcs11, session, original, CKA_LABEL));
+        assertEquals(CKR_OBJECT_HANDLE_INVALID, gone.getErrorCode());
+    }
+
+    private static Set<Long> toSet(long[] handles) {
+        Set<Long> set = new HashSet<>();
+        for (long handle : handles) {
+            assertTrue(set.add(handle), "no handle twice");
+        }
+        return set;
+    }
+
+    // ---- random data and sessions
+
+    @Test
+    void randomDataFillsTheCallersArray() throws Exception {
+        pkcs11.C_SeedRandom(session, "some seed".getBytes(StandardCharsets.US_ASCII));
+        byte[] first = new byte[4096];
+        pkcs11.C_GenerateRandom(session, first);
+        byte[] second = random(4096);
+        assertFalse(Arrays.equals(first, second), "two draws differ");
+        Set<Byte> values = new HashSet<>();
+        for (byte b : first) {
+            values.add(b);
+        }
+        assertTrue(values.size() > 200, "4096 random bytes take most of the 256 values: " + values.size());
+        byte[] empty = new byte[0];
+        pkcs11.C_GenerateRandom(session, empty);
+    }
+
+    @Test
+    void sessionInformationFollowsLoginAndClose() throws Exception {
+        CK_SESSION_INFO info = pkcs11.C_GetSessionInfo(session);
+        assertEquals(slot, info.slotID);
+        assertEquals(CKS_RW_USER_FUNCTIONS, info.state);
+        assertEquals(CKF_SERIAL_SESSION | CKF_RW_SESSION, info.flags & (CKF_SERIAL_SESSION | CKF_RW_SESSION));
+
+        long readOnly = pkcs11.C_OpenSession(slot, CKF_SERIAL_SESSION, null, null);
+        assertNotEquals(session, readOnly);
+        CK_SESSION_INFO roInfo = pkcs11.C_GetSessionInfo(readOnly);
+        assertEquals(CKS_RO_USER_FUNCTIONS, roInfo.state, "the login holds for every session of the token");
+        assertEquals(0, roInfo.flags & CKF_RW_SESSION);
+        PKCS11Exception readOnlyCreate = assertThrows(PKCS11Exception.class, () -> pkcs11.C_CreateObject(readOnly,
+                new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_CLASS, CKO_DATA), new CK_ATTRIBUTE(CKA_TOKEN, true)}));
+        assertEquals(CKR_SESSION_READ_ONLY, readOnlyCreate.getErrorCode());
+        pkcs11.C_CloseSession(readOnly);
+        PKCS11Exception closed = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GetSessionInfo(readOnly));
+        assertEquals(CKR_SESSION_HANDLE_INVALID, closed.getErrorCode());
+
+        PKCS11Exception noSlot = assertThrows(PKCS11Exception.class,
+                () -> pkcs11.C_OpenSession(0x7FFF0001L, CKF_SERIAL_SESSION, null, null));
+        assertEquals(CKR_SLOT_ID_INVALID, noSlot.getErrorCode());
+        PKCS11Exception notSerial = assertThrows(PKCS11Exception.class,
+                () -> pkcs11.C_OpenSession(slot, 0, null, null));
+        assertEquals(CKR_SESSION_PARALLEL_NOT_SUPPORTED, notSerial.getErrorCode());
+    }
+
+    @Test
+    void severalSessionsFromSeveralThreadsAtOnce() throws Exception {
+        long[] pair = rsaKeyPair(session, true);
+        RSAPublicKey publicKey = rsaPublicKey(pair[0]);
+        long aes = extractableAesKey(16, "threads");
+        SecretKeySpec aesValue = new SecretKeySpec(RealModules.bytes(pkcs11, session, aes, CKA_VALUE), "AES");
+        int threads = 4;
+        int rounds = 15;
+        ExecutorService pool = Executors.newFixedThreadPool(threads);
+        CountDownLatch start = new CountDownLatch(1);
+        try {
+            List<Future<Long>> results = new ArrayList<>();
+            for (int t = 0; t < threads; t++) {
+                int thread = t;
+                results.add(pool.submit(() -> {
+                    long own = pkcs11.C_OpenSession(slot, CKF_SERIAL_SESSION, null, null);
+                    start.await();
+                    try {
+                        for (int round = 0; round < rounds; round++) {
+                            byte[] data = ("thread " + thread + " round " + round).getBytes(StandardCharsets.US_ASCII);
+                            pkcs11.C_SignInit(own, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), pair[1]);
+                            byte[] signature = pkcs11.C_Sign(own, data);
+                            Signature jdk = Signature.getInstance("SHA256withRSA");
+                            jdk.initVerify(publicKey);
+                            jdk.update(data);
+                            assertTrue(jdk.verify(signature), "thread " + thread + " round " + round);
+
+                            pkcs11.C_DigestInit(own, new CK_MECHANISM(CKM_SHA256));
+                            assertArrayEquals(MessageDigest.getInstance("SHA-256").digest(data), pkcs11.C_Digest(own, data));
+
+                            byte[] iv = new byte[16];
+                            iv[0] = (byte) thread;
+                            iv[1] = (byte) round;
+                            pkcs11.C_EncryptInit(own, new CK_MECHANISM(CKM_AES_CBC_PAD, iv), aes);
+                            byte[] encrypted = pkcs11.C_Encrypt(own, data);
+                            Cipher cipher = Cipher.getInstance("AES/CBC/PKCS5Padding");
+                            cipher.init(Cipher.ENCRYPT_MODE, aesValue, new IvParameterSpec(iv));
+                            assertArrayEquals(cipher.doFinal(data), encrypted);
+                        }
+                        assertEquals(slot, pkcs11.C_GetSessionInfo(own).slotID);
+                    } finally {
+                        pkcs11.C_CloseSession(own);
+                    }
+                    return own;
+                }));
+            }
+            start.countDown();
+            Set<Long> sessions = new HashSet<>();
+            for (Future<Long> result : results) {
+                sessions.add(result.get(300, TimeUnit.SECONDS));
+            }
+            assertEquals(threads, sessions.size(), "each thread had a session of its own");
+        } finally {
+            pool.shutdownNow();
+        }
+        pkcs11.C_DestroyObject(session, pair[0]);
+        pkcs11.C_DestroyObject(session, pair[1]);
+    }
+}
