@@ -88,6 +88,12 @@ bool toCkInitializeArgs(JNIEnv* env, jobject javaArgs, NativeInitArgs& out) {
     if (javaArgs == nullptr) {
         return true;
     }
+    // The Java parameter is declared as Object: anything else is refused before its fields are
+    // read.
+    if (!env->IsInstanceOf(javaArgs, c.initArgs)) {
+        throwCannotConvert(env, javaArgs);
+        return false;
+    }
     CK_C_INITIALIZE_ARGS& args = out.args;
     auto isSet = [&](jfieldID field) {
         LocalRef<jobject> value(env, env->GetObjectField(javaArgs, field));

@@ -1,6 +1,8 @@
 #include "callbacks/notify.h"
 
+#include <array>
 #include <mutex>
+#include <new>
 
 #include "callbacks/callback_cache.h"
 #include "callbacks/callback_env.h"
@@ -11,13 +13,108 @@ namespace vorlen {
 
 namespace {
 
-// NotifyList: a singly linked list through NotifyBinding::next, appended at the tail. The lock
-// is held for the list operation alone: no Java code, no module call and no deletion of a
-// global reference happens under it.
+constexpr std::uint64_t kCountMask = (std::uint64_t{1} << 32) - 1;
+constexpr std::uint64_t kLive = std::uint64_t{1} << 32;
+constexpr std::uint64_t kDying = std::uint64_t{1} << 33;
+
+constexpr std::size_t kChunkBits = 8;
+constexpr std::size_t kChunkSize = std::size_t{1} << kChunkBits;
+constexpr std::size_t kMaxChunks = std::size_t{1} << 14;  // room for four million sessions
+
+// The table of bindings. Chunks are allocated as needed and never freed; a binding's address
+// is what the module receives as pApplication, so it must stay valid for as long as the
+// process lives.
+std::array<std::atomic<NotifyBinding*>, kMaxChunks> chunks{};
+std::atomic<std::size_t> chunkCount{0};
+
+// Guards NotifyList, the free list and the growth of the table. Held for list operations
+// alone: no Java code, no module call and no deletion of a global reference under it.
 std::mutex notifyListLock;
-NotifyBinding* head = nullptr;
+NotifyBinding* head = nullptr;      // NotifyList, appended at the tail
 NotifyBinding* tail = nullptr;
+NotifyBinding* freeList = nullptr;  // recycled bindings
+std::uint32_t nextIndex = 0;
 std::uint64_t lastSequence = 0;  // sequence of the latest entry; only grows
+
+NotifyBinding* allocateLocked() {
+    if (freeList != nullptr) {
+        NotifyBinding* binding = freeList;
+        freeList = binding->next;
+        binding->next = nullptr;
+        return binding;
+    }
+    if (nextIndex >= kChunkSize * kMaxChunks) {
+        return nullptr;
+    }
+    const std::size_t chunkIndex = nextIndex >> kChunkBits;
+    NotifyBinding* chunk = chunks[chunkIndex].load(std::memory_order_relaxed);
+    if (chunk == nullptr) {
+        chunk = new (std::nothrow) NotifyBinding[kChunkSize];
+        if (chunk == nullptr) {
+            return nullptr;
+        }
+        for (std::size_t i = 0; i < kChunkSize; ++i) {
+            chunk[i].index = static_cast<std::uint32_t>((chunkIndex << kChunkBits) + i);
+        }
+        chunks[chunkIndex].store(chunk, std::memory_order_release);
+        chunkCount.store(chunkIndex + 1, std::memory_order_release);
+    }
+    return &chunk[nextIndex++ & (kChunkSize - 1)];
+}
+
+// Whether `pointer` is a binding of the table: a module that hands back anything else as
+// pApplication gets no call into Java.
+NotifyBinding* bindingAt(const void* pointer) {
+    const std::size_t count = chunkCount.load(std::memory_order_acquire);
+    const auto address = reinterpret_cast<std::uintptr_t>(pointer);
+    for (std::size_t i = 0; i < count; ++i) {
+        NotifyBinding* chunk = chunks[i].load(std::memory_order_acquire);
+        const auto first = reinterpret_cast<std::uintptr_t>(chunk);
+        if (address >= first && address < first + kChunkSize * sizeof(NotifyBinding) &&
+            (address - first) % sizeof(NotifyBinding) == 0) {
+            return chunk + (address - first) / sizeof(NotifyBinding);
+        }
+    }
+    return nullptr;
+}
+
+// Deletes the references and puts the binding on the free list. Only one thread gets here
+// for a given release: the one that found it not live and with no notification running.
+void recycle(JNIEnv* env, NotifyBinding* binding) {
+    jobject notify = binding->notify;
+    jobject application = binding->application;
+    binding->notify = nullptr;
+    binding->application = nullptr;
+    deleteGlobalRef(env, notify);
+    deleteGlobalRef(env, application);
+    std::lock_guard<std::mutex> guard(notifyListLock);
+    binding->module = nullptr;
+    binding->sessionKnown.store(false, std::memory_order_relaxed);
+    binding->state.store(0, std::memory_order_release);
+    binding->next = freeList;
+    freeList = binding;
+}
+
+// Pins a live binding for one notification.
+bool pin(NotifyBinding* binding) {
+    std::uint64_t state = binding->state.load(std::memory_order_acquire);
+    for (;;) {
+        if ((state & kLive) == 0 || (state & kCountMask) == kCountMask) {
+            return false;
+        }
+        if (binding->state.compare_exchange_weak(state, state + 1, std::memory_order_acquire,
+                                                 std::memory_order_acquire)) {
+            return true;
+        }
+    }
+}
+
+void unpin(JNIEnv* env, NotifyBinding* binding) {
+    const std::uint64_t old = binding->state.fetch_sub(1, std::memory_order_acq_rel);
+    if ((old & kCountMask) == 1 && (old & kDying) != 0) {
+        recycle(env, binding);
+    }
+}
 
 // Unlinks and returns the first entry that `matches`, or null (notifyListLock held).
 template <typename Matches>
@@ -46,24 +143,28 @@ NotifyBinding* takeFirst(Matches matches) {
 }  // namespace
 
 NotifyBinding* newNotifyBinding(JNIEnv* env, jobject notify, jobject application) {
-    auto* binding = static_cast<NotifyBinding*>(heapAlloc(sizeof(NotifyBinding)));
+    NotifyBinding* binding = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(notifyListLock);
+        binding = allocateLocked();
+    }
     if (binding == nullptr) {
         throwOutOfMemory(env, "no room for the notification objects of a session");
         return nullptr;
     }
-    *binding = NotifyBinding{nullptr, nullptr, nullptr, 0, 0, 0, nullptr};
     if (application != nullptr) {
         binding->application = newGlobalRef(env, application);
         if (binding->application == nullptr) {
-            releaseNotifyBinding(env, binding);
+            recycle(env, binding);
             return nullptr;
         }
     }
     binding->notify = newGlobalRef(env, notify);
     if (binding->notify == nullptr) {
-        releaseNotifyBinding(env, binding);
+        recycle(env, binding);
         return nullptr;
     }
+    binding->state.store(kLive, std::memory_order_release);
     return binding;
 }
 
@@ -71,9 +172,14 @@ void releaseNotifyBinding(JNIEnv* env, NotifyBinding* binding) {
     if (binding == nullptr) {
         return;
     }
-    deleteGlobalRef(env, binding->notify);
-    deleteGlobalRef(env, binding->application);
-    heapFree(binding);
+    std::uint64_t state = binding->state.load(std::memory_order_relaxed);
+    while (!binding->state.compare_exchange_weak(state, (state & ~kLive) | kDying,
+                                                 std::memory_order_acq_rel,
+                                                 std::memory_order_relaxed)) {
+    }
+    if ((state & kCountMask) == 0) {
+        recycle(env, binding);  // otherwise the notification that runs now recycles it
+    }
 }
 
 void putNotify(const void* module, CK_SLOT_ID slot, CK_SESSION_HANDLE session,
@@ -83,7 +189,8 @@ void putNotify(const void* module, CK_SLOT_ID slot, CK_SESSION_HANDLE session,
     }
     binding->module = module;
     binding->slot = slot;
-    binding->session = session;
+    binding->session.store(session, std::memory_order_relaxed);
+    binding->sessionKnown.store(true, std::memory_order_release);
     binding->next = nullptr;
     std::lock_guard<std::mutex> guard(notifyListLock);
     binding->sequence = ++lastSequence;
@@ -98,7 +205,8 @@ std::uint64_t notifyListMark() {
 
 NotifyBinding* removeNotify(const void* module, CK_SESSION_HANDLE session, std::uint64_t mark) {
     return takeFirst([&](const NotifyBinding& entry) {
-        return entry.module == module && entry.session == session && entry.sequence <= mark;
+        return entry.module == module && entry.session.load(std::memory_order_relaxed) == session &&
+               entry.sequence <= mark;
     });
 }
 
@@ -117,14 +225,28 @@ CK_RV PKCS11_CALL notifyCallback(CK_SESSION_HANDLE hSession, CK_NOTIFICATION eve
     if (pApplication == nullptr) {
         return CKR_OK;
     }
-    const auto* binding = static_cast<const NotifyBinding*>(pApplication);
+    NotifyBinding* binding = bindingAt(pApplication);
+    if (binding == nullptr) {
+        return CKR_ARGUMENTS_BAD;  // not a binding the library gave out
+    }
     CallbackEnv callback;
     if (!callback) {
         return kCallbackUnreachable;
     }
-    callback.env()->CallVoidMethod(binding->notify, jni::callbacks.notifyMethod, javaLong(hSession),
-                                   javaLong(event), binding->application);
-    return callback.pendingErrorCode();
+    // A session that was closed (the module still notifies it), or a recycled binding that
+    // now serves another session: nobody listens any more.
+    if (!pin(binding)) {
+        return CKR_OK;
+    }
+    CK_RV rv = CKR_OK;
+    if (!binding->sessionKnown.load(std::memory_order_acquire) ||
+        binding->session.load(std::memory_order_relaxed) == hSession) {
+        callback.env()->CallVoidMethod(binding->notify, jni::callbacks.notifyMethod,
+                                       javaLong(hSession), javaLong(event), binding->application);
+        rv = callback.pendingErrorCode();
+    }
+    unpin(callback.env(), binding);
+    return rv;
 }
 
 }  // namespace vorlen

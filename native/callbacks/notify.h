@@ -10,31 +10,41 @@
 
 #include <jni.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "pkcs11/pkcs11.h"
 
 namespace vorlen {
 
-/// The Java objects of one session's notifications, one heap block. The same block is the
-/// session's NotifyList entry, so that recording an opened session cannot fail.
+/// The Java objects of one session's notifications. Bindings live in a table whose memory is
+/// never returned: a binding is recycled, not freed, so a module that notifies a session after
+/// the library released its binding (a module fault) finds a binding that is no longer live,
+/// or one that serves another session handle, and the notification is dropped instead of
+/// reaching freed memory. The binding is also the session's NotifyList entry, so that
+/// recording an opened session cannot fail.
 struct NotifyBinding {
-    jobject notify;       // global reference to the Java CK_NOTIFY (never null)
-    jobject application;  // global reference to the application object, or null
+    // live | dying | notifications running (low bits); see notify.cpp
+    std::atomic<std::uint64_t> state{0};
+    jobject notify = nullptr;       // global reference to the Java CK_NOTIFY (never null)
+    jobject application = nullptr;  // global reference to the application object, or null
 
     // Set by putNotify: the session the binding serves.
-    const void* module;         // ModuleCall::module() of the module that opened the session
-    CK_SLOT_ID slot;            // the slot given to C_OpenSession
-    CK_SESSION_HANDLE session;  // the handle the module returned
-    std::uint64_t sequence;     // when it entered the list (see notifyListMark)
-    NotifyBinding* next;
+    const void* module = nullptr;       // ModuleCall::module() of the module that opened it
+    CK_SLOT_ID slot = 0;                // the slot given to C_OpenSession
+    std::atomic<CK_SESSION_HANDLE> session{0};  // the handle the module returned
+    std::atomic<bool> sessionKnown{false};      // false while C_OpenSession runs
+    std::uint64_t sequence = 0;         // when it entered the list (see notifyListMark)
+    NotifyBinding* next = nullptr;      // NotifyList, or the free list
+    std::uint32_t index = 0;            // place in the table
 };
 
 /// Makes a binding with global references to `notify` (not null) and `application` (may be
 /// null). Returns null with OutOfMemoryError pending when memory or references run out.
 NotifyBinding* newNotifyBinding(JNIEnv* env, jobject notify, jobject application);
 
-/// Deletes the binding's global references and frees it. Null is ignored.
+/// Deletes the binding's global references and recycles it; when a notification is running
+/// through it right now, that notification does so when it returns. Null is ignored.
 void releaseNotifyBinding(JNIEnv* env, NotifyBinding* binding);
 
 /// Records the binding of a session that `module` opened on `slot`. A null binding adds

@@ -24,27 +24,6 @@ bool storeValue(JNIEnv* env, const T& value, NativeBuffer& out) {
     return true;
 }
 
-// Throws the "cannot be converted" PKCS11RuntimeException naming the object's class.
-void throwCannotConvert(JNIEnv* env, jobject value) {
-    const auto& c = jni::convert;
-    LocalRef<jobject> cls(env, env->CallObjectMethod(value, c.objectGetClass));
-    if (env->ExceptionCheck() || !cls) {
-        return;  // getClass failed: its exception stays pending
-    }
-    LocalRef<jstring> name(env, static_cast<jstring>(env->CallObjectMethod(cls.get(), c.classGetName)));
-    if (env->ExceptionCheck() || !name) {
-        return;
-    }
-    UtfChars chars(env, name.get());
-    if (!chars) {
-        throwOutOfMemory(env, "no room for a class name");
-        return;
-    }
-    std::string message(kCannotConvert);
-    message += chars.get();
-    throwPKCS11RuntimeException(env, message.c_str());
-}
-
 // One field of a CK_DATE: the low byte of each char, at most `width`; the rest stays zero.
 void copyDateField(JNIEnv* env, jobject date, jfieldID field, CK_CHAR* target, jsize width) {
     LocalRef<jcharArray> array(env, static_cast<jcharArray>(env->GetObjectField(date, field)));
@@ -109,6 +88,26 @@ ValueKind kindOf(CK_ATTRIBUTE_TYPE type) {
 }
 
 }  // namespace
+
+void throwCannotConvert(JNIEnv* env, jobject value) {
+    const auto& c = jni::convert;
+    LocalRef<jobject> cls(env, env->CallObjectMethod(value, c.objectGetClass));
+    if (env->ExceptionCheck() || !cls) {
+        return;  // getClass failed: its exception stays pending
+    }
+    LocalRef<jstring> name(env, static_cast<jstring>(env->CallObjectMethod(cls.get(), c.classGetName)));
+    if (env->ExceptionCheck() || !name) {
+        return;
+    }
+    UtfChars chars(env, name.get());
+    if (!chars) {
+        throwOutOfMemory(env, "no room for a class name");
+        return;
+    }
+    std::string message(kCannotConvert);
+    message += chars.get();
+    throwPKCS11RuntimeException(env, message.c_str());
+}
 
 bool toCkULong(JNIEnv* env, jobject value, NativeBuffer& out) {
     const jlong number = env->CallLongMethod(value, jni::convert.longValue);

@@ -143,6 +143,8 @@ bool toCkAttributeArray(JNIEnv* env, jobjectArray array, NativeTemplate& out);
 /// unsupported class throws PKCS11RuntimeException "Java object of this class cannot be
 /// converted to native PKCS#11 type: <class name>".
 bool toCkValue(JNIEnv* env, jobject value, NativeBuffer& out);
+/// Throws that PKCS11RuntimeException for `value` (not null).
+void throwCannotConvert(JNIEnv* env, jobject value);
 bool toCkVersion(JNIEnv* env, jobject version, NativeBuffer& out);
 bool toCkDate(JNIEnv* env, jobject date, NativeBuffer& out);
 /// A boxed java.lang.Long as a CK_ULONG (the low bits that fit).

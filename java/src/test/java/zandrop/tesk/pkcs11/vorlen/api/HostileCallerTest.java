@@ -1,0 +1,225 @@
+package zandrop.tesk.pkcs11.vorlen.api;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import java.lang.reflect.Field;
+import java.lang.reflect.InvocationTargetException;
+import java.lang.reflect.Method;
+import java.lang.reflect.Modifier;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.Comparator;
+import java.util.List;
+import java.util.Map;
+import java.util.Random;
+import java.util.TreeMap;
+
+import org.junit.jupiter.api.Test;
+
+import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
+
+/**
+ * A hostile caller: every native method of PKCS11Impl, called many times with random arguments
+ * (nulls in every position, objects of every class in every Object position, subclasses, arrays
+ * of the wrong element type, huge and negative numbers, templates with null elements). Every
+ * call must end with a return or a documented exception; a crash or a JNI warning fails the run.
+ * Seeded and bounded, so that a failure can be reproduced.
+ */
+class HostileCallerTest {
+    private static final long SEED = Long.getLong("vorlen.fuzz.seed", 20261208L);
+    private static final int CALLS = Integer.getInteger("vorlen.fuzz.calls", 30000);
+
+    private static final Class<?>[] PARAMETER_CLASSES = {
+        CK_RSA_PKCS_OAEP_PARAMS.class, CK_KEA_DERIVE_PARAMS.class, CK_RC2_CBC_PARAMS.class,
+        CK_RC2_MAC_GENERAL_PARAMS.class, CK_RC5_PARAMS.class, CK_RC5_CBC_PARAMS.class,
+        CK_RC5_MAC_GENERAL_PARAMS.class, CK_SKIPJACK_PRIVATE_WRAP_PARAMS.class,
+        CK_SKIPJACK_RELAYX_PARAMS.class, CK_PBE_PARAMS.class, CK_PKCS5_PBKD2_PARAMS.class,
+        CK_KEY_DERIVATION_STRING_DATA.class, CK_KEY_WRAP_SET_OAEP_PARAMS.class,
+        CK_SSL3_MASTER_KEY_DERIVE_PARAMS.class, CK_SSL3_KEY_MAT_PARAMS.class, CK_RSA_PKCS_PSS_PARAMS.class,
+        CK_ECDH1_DERIVE_PARAMS.class, CK_ECDH2_DERIVE_PARAMS.class, CK_X9_42_DH1_DERIVE_PARAMS.class,
+        CK_X9_42_DH2_DERIVE_PARAMS.class, CK_SSL3_RANDOM_DATA.class, CK_SSL3_KEY_MAT_OUT.class,
+        CK_VERSION.class, CK_DATE.class, CK_ATTRIBUTE.class, CK_MECHANISM.class, CK_INFO.class,
+        CK_C_INITIALIZE_ARGS.class,
+    };
+
+    /** A subclass, to show that conversions do not depend on the exact class. */
+    static final class MyDate extends CK_DATE {
+    }
+
+    private final Random random = new Random(SEED);
+
+    private long anyLong() {
+        long[] edges = {0, 1, -1, 2, 0xFFFFFFFFL, 0x100000000L, 0x100000005L, Long.MAX_VALUE, Long.MIN_VALUE,
+            0x80000000L, 100, 1000};
+        return random.nextInt(4) == 0 ? random.nextLong() : edges[random.nextInt(edges.length)];
+    }
+
+    private int anyLength() {
+        int[] lengths = {0, 1, 7, 8, 16, 32, 255, 256, 257, 1000, 70000};
+        return lengths[random.nextInt(lengths.length)];
+    }
+
+    private byte[] anyBytes() {
+        if (random.nextInt(5) == 0) {
+            return null;
+        }
+        byte[] bytes = new byte[anyLength()];
+        random.nextBytes(bytes);
+        return bytes;
+    }
+
+    private char[] anyChars() {
+        if (random.nextInt(5) == 0) {
+            return null;
+        }
+        char[] chars = new char[anyLength()];
+        for (int i = 0; i < chars.length; i++) {
+            chars[i] = (char) random.nextInt(0x10000);
+        }
+        return chars;
+    }
+
+    /** A record or parameter object with every field random (or null). */
+    private Object anyRecord(Class<?> type, int depth) throws Exception {
+        Object object = type == CK_DATE.class && random.nextBoolean() ? new MyDate()
+                : type.getDeclaredConstructor().newInstance();
+        for (Field field : type.getFields()) {
+            if (Modifier.isStatic(field.getModifiers())) {
+                continue;
+            }
+            field.set(object, anyOf(field.getType(), depth + 1));
+        }
+        return object;
+    }
+
+    private Object anyObject(int depth) throws Exception {
+        switch (random.nextInt(depth > 2 ? 16 : 19)) {
+            case 0: return null;
+            case 1: return anyLong();
+            case 2: return random.nextInt();
+            case 3: return random.nextBoolean();
+            case 4: return (byte) random.nextInt();
+            case 5: return (char) random.nextInt(0x10000);
+            case 6: return (short) random.nextInt();
+            case 7: return "text\u0000\u0141\uD83D\uDE00".substring(0, random.nextInt(8));
+            case 8: return anyBytes();
+            case 9: return anyChars();
+            case 10: return new int[] {random.nextInt(), -1};
+            case 11: return new long[] {anyLong(), anyLong(), anyLong()};
+            case 12: return new boolean[] {true, false, random.nextBoolean()};
+            case 13: return new short[3];
+            case 14: return new float[] {1f};
+            case 15: return new Object();
+            case 16: return anyRecord(PARAMETER_CLASSES[random.nextInt(PARAMETER_CLASSES.length)], depth);
+            case 17: return anyTemplate(depth);
+            default: return new StringBuilder("sb");
+        }
+    }
+
+    private CK_ATTRIBUTE[] anyTemplate(int depth) throws Exception {
+        if (random.nextInt(6) == 0) {
+            return null;
+        }
+        CK_ATTRIBUTE[] template = new CK_ATTRIBUTE[random.nextInt(6)];
+        for (int i = 0; i < template.length; i++) {
+            template[i] = random.nextInt(12) == 0 ? null : new CK_ATTRIBUTE(anyLong(), anyObject(depth + 1));
+        }
+        return template;
+    }
+
+    private Object anyOf(Class<?> type, int depth) throws Exception {
+        if (type == long.class) {
+            return anyLong();
+        }
+        if (type == boolean.class) {
+            return random.nextBoolean();
+        }
+        if (type == byte.class) {
+            return (byte) random.nextInt();
+        }
+        if (type == byte[].class) {
+            return anyBytes();
+        }
+        if (type == char[].class) {
+            return anyChars();
+        }
+        if (type == CK_ATTRIBUTE[].class) {
+            return anyTemplate(depth);
+        }
+        if (type == CK_MECHANISM.class) {
+            return random.nextInt(8) == 0 ? null : new CK_MECHANISM(anyLong(), anyObject(depth + 1));
+        }
+        if (type == CK_NOTIFY.class) {
+            return random.nextBoolean() ? null : (CK_NOTIFY) (session, event, application) -> {
+                if (event == 0) {
+                    throw new PKCS11Exception(PKCS11Constants.CKR_CANCEL);
+                }
+            };
+        }
+        if (type == Object.class) {
+            return anyObject(depth);
+        }
+        if (depth < 3 && !type.isPrimitive() && !type.isInterface() && !type.isArray()) {
+            return random.nextInt(6) == 0 ? null : anyRecord(type, depth);
+        }
+        return null;
+    }
+
+    private static boolean documented(Throwable t) {
+        return t instanceof PKCS11Exception || t instanceof PKCS11RuntimeException
+                || t instanceof NullPointerException || t instanceof IllegalArgumentException
+                || t instanceof ArrayStoreException || t instanceof OutOfMemoryError;
+    }
+
+    @Test
+    void randomArgumentsNeverCrashAndEndInDocumentedOutcomes() throws Exception {
+        TestModule module = TestModules.firstModule();
+        PKCS11Impl pkcs11 = TestModules.connected(TestModules.first());
+        List<Method> methods = new ArrayList<>();
+        for (Method method : PKCS11Impl.class.getDeclaredMethods()) {
+            if (Modifier.isNative(method.getModifiers()) && Modifier.isPublic(method.getModifiers())
+                    && !Modifier.isStatic(method.getModifiers()) && method.getName().startsWith("C_")) {
+                methods.add(method);
+            }
+        }
+        methods.sort(Comparator.comparing(Method::getName)); // a stable order for the seed
+        assertEquals(67, methods.size(), "every PKCS#11 method takes part");
+
+        long refsBefore = PKCS11Impl.globalReferenceCount();
+        long blocksBefore = PKCS11Impl.heapBlockCount();
+        Map<String, Integer> outcomes = new TreeMap<>();
+        for (int i = 0; i < CALLS; i++) {
+            Method method = methods.get(random.nextInt(methods.size()));
+            if (method.getName().equals("C_WaitForSlotEvent") || method.getName().equals("C_Finalize")) {
+                continue; // blocking, or ending the module's state for the rest of the run
+            }
+            Object[] arguments = new Object[method.getParameterCount()];
+            Class<?>[] types = method.getParameterTypes();
+            for (int a = 0; a < arguments.length; a++) {
+                arguments[a] = anyOf(types[a], 0);
+            }
+            String outcome;
+            try {
+                method.invoke(pkcs11, arguments);
+                outcome = "returned";
+            } catch (InvocationTargetException e) {
+                Throwable cause = e.getCause();
+                assertTrue(documented(cause), () -> method.getName() + Arrays.deepToString(arguments) + " threw " + cause);
+                outcome = cause.getClass().getSimpleName();
+            }
+            outcomes.merge(outcome, 1, Integer::sum);
+            if (i % 500 == 499) {
+                module.reset(); // forget the sessions and records of the calls so far
+            }
+        }
+        pkcs11.C_CloseAllSessions(1);
+        pkcs11.disconnect();
+        System.out.println("hostile caller, seed " + SEED + ", " + CALLS + " calls: " + outcomes);
+        assertTrue(outcomes.getOrDefault("returned", 0) > 0, "some calls succeed");
+        assertTrue(outcomes.getOrDefault("PKCS11RuntimeException", 0) > 0, "some values are refused");
+        assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "no native heap block outlives its call");
+        assertTrue(PKCS11Impl.globalReferenceCount() <= refsBefore + 1,
+                "no global reference outlives the sessions (the saved init arguments may remain)");
+    }
+}

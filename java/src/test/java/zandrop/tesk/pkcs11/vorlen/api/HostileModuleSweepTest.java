@@ -1,0 +1,178 @@
+package zandrop.tesk.pkcs11.vorlen.api;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertInstanceOf;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.fail;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
+
+import java.lang.reflect.InvocationTargetException;
+import java.lang.reflect.Method;
+import java.lang.reflect.Modifier;
+import java.util.ArrayList;
+import java.util.Comparator;
+import java.util.LinkedHashMap;
+import java.util.List;
+import java.util.Map;
+import java.util.TreeMap;
+
+import org.junit.jupiter.api.Test;
+
+import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
+
+/**
+ * A hostile module: every PKCS#11 method of the library, each against every misbehaviour of its
+ * module entry that the test module can stage — errors on the first or only on the second call,
+ * lengths and counts that lie (over the buffer, CK_UNAVAILABLE_INFORMATION, growing between the
+ * calls), callbacks that throw, callbacks from many module threads at once. Nothing may crash,
+ * leak, warn, or report a failure as success.
+ */
+class HostileModuleSweepTest {
+    private static final long FAILED = CKR_DEVICE_ERROR;
+
+    /** One misbehaviour: the steps scripted for the method's own module entry. */
+    private record Misbehaviour(String name, String... steps) {
+    }
+
+    private static final List<Misbehaviour> MISBEHAVIOURS = List.of(
+            new Misbehaviour("fails", "rv=" + FAILED + " times=8"),
+            new Misbehaviour("fails-on-second-call", "", "rv=" + FAILED + " times=7"),
+            new Misbehaviour("length-over-buffer", "len=4096 rv=0 times=8"),
+            new Misbehaviour("length-over-buffer-on-second-call", "", "len=100000 rv=0 times=7"),
+            new Misbehaviour("length-unavailable", "len=unavail rv=0 times=8"),
+            new Misbehaviour("length-unavailable-on-second-call", "", "len=unavail rv=0 times=7"),
+            new Misbehaviour("length-grows", "len=64", "len=128 rv=0 times=7"),
+            new Misbehaviour("nothing-written", "nowrite=1 rv=0 times=8"),
+            new Misbehaviour("callback-throws", "notify=0 times=8"),
+            new Misbehaviour("callback-throws-and-fails", "notify=0 rv=" + FAILED + " times=8"),
+            new Misbehaviour("callbacks-from-many-threads", "notify=1,2 thread=native threads=8 times=8"),
+            new Misbehaviour("late-async-callback", "notify=1 async=1 sleep=5 times=8"));
+
+    private static Object argument(Class<?> type, long session) {
+        if (type == long.class) {
+            return session;
+        }
+        if (type == boolean.class) {
+            return true;
+        }
+        if (type == byte[].class) {
+            return new byte[32];
+        }
+        if (type == char[].class) {
+            return "1234".toCharArray();
+        }
+        if (type == CK_MECHANISM.class) {
+            return new CK_MECHANISM(CKM_SHA256);
+        }
+        if (type == CK_ATTRIBUTE[].class) {
+            return new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_LABEL, "label"), new CK_ATTRIBUTE(CKA_VALUE)};
+        }
+        return null; // Object and CK_NOTIFY
+    }
+
+    /** Calls the method; returns "returned" or the thrown exception. */
+    private static Object call(Method method, PKCS11Impl pkcs11, long session) throws Exception {
+        Object[] arguments = new Object[method.getParameterCount()];
+        Class<?>[] types = method.getParameterTypes();
+        for (int i = 0; i < arguments.length; i++) {
+            arguments[i] = argument(types[i], session);
+        }
+        try {
+            method.invoke(pkcs11, arguments);
+            return "returned";
+        } catch (InvocationTargetException e) {
+            return e.getCause();
+        }
+    }
+
+    @Test
+    void everyMethodAgainstEveryMisbehaviour() throws Exception {
+        TestModule module = TestModules.firstModule();
+        PKCS11Impl pkcs11 = TestModules.connected(TestModules.first());
+        List<Method> methods = new ArrayList<>();
+        for (Method method : PKCS11Impl.class.getDeclaredMethods()) {
+            if (Modifier.isNative(method.getModifiers()) && Modifier.isPublic(method.getModifiers())
+                    && method.getName().startsWith("C_")) {
+                methods.add(method);
+            }
+        }
+        methods.sort(Comparator.comparing(Method::getName));
+        assertEquals(67, methods.size());
+        CK_NOTIFY throwing = (session, event, application) -> {
+            if (event == CKN_SURRENDER) {
+                throw new PKCS11Exception(CKR_CANCEL);
+            }
+        };
+        long refs = PKCS11Impl.globalReferenceCount();
+        long blocks = PKCS11Impl.heapBlockCount();
+        Map<String, Map<String, Integer>> outcomes = new TreeMap<>();
+        int cases = 0;
+        for (Method method : methods) {
+            String entry = method.getName();
+            if (entry.equals("C_WaitForSlotEvent")) {
+                continue; // covered below without blocking
+            }
+            module.reset();
+            long session = pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, "app", throwing);
+            module.script(entry, "times=8"); // a scripted step that changes nothing: the baseline
+            Object baseline = call(method, pkcs11, session);
+            pkcs11.C_CloseAllSessions(1);
+            for (Misbehaviour misbehaviour : MISBEHAVIOURS) {
+                module.reset();
+                session = pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, "app", throwing);
+                for (String step : misbehaviour.steps()) {
+                    module.script(entry, step);
+                }
+                Object outcome = call(method, pkcs11, session);
+                module.join();
+                String where = entry + " / " + misbehaviour.name() + ": " + outcome;
+                cases++;
+                if (outcome instanceof Throwable t) {
+                    assertTrue(t instanceof PKCS11Exception || t instanceof PKCS11RuntimeException
+                            || t instanceof OutOfMemoryError, where);
+                }
+                switch (misbehaviour.name()) {
+                    case "fails", "callback-throws-and-fails" -> {
+                        PKCS11Exception e = assertInstanceOf(PKCS11Exception.class, outcome, where);
+                        assertEquals(FAILED, e.getErrorCode(), where);
+                    }
+                    case "callback-throws", "callbacks-from-many-threads", "late-async-callback" ->
+                        assertEquals(describe(baseline), describe(outcome), where + " (baseline " + baseline + ")");
+                    default -> {
+                    }
+                }
+                boolean javaThrew = module.calls("callback").stream()
+                        .anyMatch(c -> c.has("rv") && c.num("rv") == CKR_CANCEL);
+                if (misbehaviour.name().equals("callback-throws-and-fails") && javaThrew) {
+                    Throwable cause = ((Throwable) outcome).getCause();
+                    assertInstanceOf(PKCS11Exception.class, cause, where);
+                    assertEquals(CKR_CANCEL, ((PKCS11Exception) cause).getErrorCode(), where);
+                }
+                outcomes.computeIfAbsent(entry, k -> new LinkedHashMap<>()).merge(describe(outcome), 1, Integer::sum);
+                module.reset(); // the module's own behaviour again, for the clean-up
+                pkcs11.C_CloseAllSessions(1);
+                assertEquals(blocks, PKCS11Impl.heapBlockCount(), where + ": heap blocks");
+                assertEquals(refs, PKCS11Impl.globalReferenceCount(), where + ": global references");
+            }
+        }
+        module.reset();
+        module.script("C_WaitForSlotEvent", "rv=" + FAILED);
+        try {
+            pkcs11.C_WaitForSlotEvent(CKF_DONT_BLOCK, null);
+            fail("a failure reported as success");
+        } catch (PKCS11Exception e) {
+            assertEquals(FAILED, e.getErrorCode());
+        }
+        pkcs11.disconnect();
+        System.out.println("hostile module sweep: " + cases + " cases over " + outcomes.size() + " methods x "
+                + MISBEHAVIOURS.size() + " misbehaviours");
+        outcomes.forEach((entry, counts) -> System.out.println("  " + entry + " " + counts));
+    }
+
+    private static String describe(Object outcome) {
+        if (outcome instanceof PKCS11Exception e) {
+            return "PKCS11Exception " + Long.toHexString(e.getErrorCode());
+        }
+        return outcome instanceof Throwable t ? t.getClass().getSimpleName() : String.valueOf(outcome);
+    }
+}
