@@ -140,69 +140,138 @@ bool toCkDate(JNIEnv* env, jobject date, NativeBuffer& out) {
     return storeValue(env, native, out);
 }
 
+namespace {
+
+// The Java classes a value may have, in the order in which they are tested.
+enum class JavaValue {
+    Long, Boolean, Bytes, Chars, Byte, Date, Character, Integer, Booleans, Ints, Longs, String,
+    Unsupported
+};
+
+JavaValue classify(JNIEnv* env, jobject value) {
+    const auto& c = jni::convert;
+    const jclass order[] = {c.longClass,      c.booleanClass,      c.byteArrayClass,
+                            c.charArrayClass, c.byteClass,         c.date,
+                            c.characterClass, c.integerClass,      c.booleanArrayClass,
+                            c.intArrayClass,  c.longArrayClass,    c.stringClass};
+    for (std::size_t i = 0; i < sizeof order / sizeof order[0]; ++i) {
+        if (env->IsInstanceOf(value, order[i])) {
+            return static_cast<JavaValue>(i);
+        }
+    }
+    return JavaValue::Unsupported;
+}
+
+CK_ULONG arrayLength(JNIEnv* env, jobject array) {
+    return static_cast<CK_ULONG>(env->GetArrayLength(static_cast<jarray>(array)));
+}
+
+}  // namespace
+
 bool toCkValue(JNIEnv* env, jobject value, NativeBuffer& out) {
     out.reset();
     if (value == nullptr) {
         return true;
     }
     const auto& c = jni::convert;
-    if (env->IsInstanceOf(value, c.longClass)) {
-        return toCkULong(env, value, out);
-    }
-    if (env->IsInstanceOf(value, c.booleanClass)) {
-        const jboolean flag = env->CallBooleanMethod(value, c.booleanValue);
-        return !env->ExceptionCheck() && storeValue(env, ckBBool(flag), out);
-    }
-    if (env->IsInstanceOf(value, c.byteArrayClass)) {
-        return toCkByteArray(env, static_cast<jbyteArray>(value), out);
-    }
-    if (env->IsInstanceOf(value, c.charArrayClass)) {
-        return toCkCharArray(env, static_cast<jcharArray>(value), out);
-    }
-    if (env->IsInstanceOf(value, c.byteClass)) {
-        const jbyte number = env->CallByteMethod(value, c.byteValue);
-        return !env->ExceptionCheck() && storeValue(env, static_cast<CK_BYTE>(number), out);
-    }
-    if (env->IsInstanceOf(value, c.date)) {
-        return toCkDate(env, value, out);
-    }
-    if (env->IsInstanceOf(value, c.characterClass)) {
-        const jchar character = env->CallCharMethod(value, c.charValue);
-        return !env->ExceptionCheck() && storeValue(env, ckChar(character), out);
-    }
-    if (env->IsInstanceOf(value, c.integerClass)) {
-        const jint number = env->CallIntMethod(value, c.intValue);
-        return !env->ExceptionCheck() && storeValue(env, ckULongFromInt(number), out);
-    }
-    if (env->IsInstanceOf(value, c.booleanArrayClass)) {
-        return toCkBBoolArray(env, static_cast<jbooleanArray>(value), out);
-    }
-    if (env->IsInstanceOf(value, c.intArrayClass) || env->IsInstanceOf(value, c.longArrayClass)) {
-        const bool converted =
-            env->IsInstanceOf(value, c.intArrayClass)
-                ? toCkULongArrayFromInts(env, static_cast<jintArray>(value), out)
-                : toCkULongArray(env, static_cast<jlongArray>(value), out);
-        if (converted) {
-            out.setCount(static_cast<CK_ULONG>(out.count() * sizeof(CK_ULONG)));  // bytes
+    const JavaValue kind = classify(env, value);
+    switch (kind) {
+        case JavaValue::Long:
+            return toCkULong(env, value, out);
+        case JavaValue::Boolean: {
+            const jboolean flag = env->CallBooleanMethod(value, c.booleanValue);
+            return !env->ExceptionCheck() && storeValue(env, ckBBool(flag), out);
         }
-        return converted;
+        case JavaValue::Bytes:
+            return toCkByteArray(env, static_cast<jbyteArray>(value), out);
+        case JavaValue::Chars:
+            return toCkCharArray(env, static_cast<jcharArray>(value), out);
+        case JavaValue::Byte: {
+            const jbyte number = env->CallByteMethod(value, c.byteValue);
+            return !env->ExceptionCheck() && storeValue(env, static_cast<CK_BYTE>(number), out);
+        }
+        case JavaValue::Date:
+            return toCkDate(env, value, out);
+        case JavaValue::Character: {
+            const jchar character = env->CallCharMethod(value, c.charValue);
+            return !env->ExceptionCheck() && storeValue(env, ckChar(character), out);
+        }
+        case JavaValue::Integer: {
+            const jint number = env->CallIntMethod(value, c.intValue);
+            return !env->ExceptionCheck() && storeValue(env, ckULongFromInt(number), out);
+        }
+        case JavaValue::Booleans:
+            return toCkBBoolArray(env, static_cast<jbooleanArray>(value), out);
+        case JavaValue::Ints:
+        case JavaValue::Longs: {
+            const bool converted =
+                kind == JavaValue::Ints
+                    ? toCkULongArrayFromInts(env, static_cast<jintArray>(value), out)
+                    : toCkULongArray(env, static_cast<jlongArray>(value), out);
+            if (converted) {
+                out.setCount(static_cast<CK_ULONG>(out.count() * sizeof(CK_ULONG)));  // bytes
+            }
+            return converted;
+        }
+        case JavaValue::String:
+            return toCkUtf8String(env, static_cast<jstring>(value), out);
+        case JavaValue::Unsupported:
+            break;
     }
-    if (env->IsInstanceOf(value, c.stringClass)) {
-        return toCkUtf8String(env, static_cast<jstring>(value), out);
+    throwCannotConvert(env, value);
+    return false;
+}
+
+bool toCkValueLength(JNIEnv* env, jobject value, CK_ULONG& length) {
+    length = 0;
+    if (value == nullptr) {
+        return true;
+    }
+    switch (classify(env, value)) {
+        case JavaValue::Long:
+        case JavaValue::Integer:
+            length = sizeof(CK_ULONG);
+            return true;
+        case JavaValue::Boolean:
+        case JavaValue::Byte:
+        case JavaValue::Character:
+            length = 1;
+            return true;
+        case JavaValue::Date:
+            length = sizeof(CK_DATE);
+            return true;
+        case JavaValue::Bytes:
+        case JavaValue::Chars:
+        case JavaValue::Booleans:
+            length = arrayLength(env, value);
+            return true;
+        case JavaValue::Ints:
+        case JavaValue::Longs:
+            length = arrayLength(env, value) * sizeof(CK_ULONG);
+            return true;
+        case JavaValue::String:
+            length = static_cast<CK_ULONG>(env->GetStringUTFLength(static_cast<jstring>(value)));
+            return true;
+        case JavaValue::Unsupported:
+            break;
     }
     throwCannotConvert(env, value);
     return false;
 }
 
 bool NativeTemplate::allocate(JNIEnv* env, CK_ULONG count) {
-    freeValues();
-    count_ = 0;
-    std::size_t bytes = 0;
-    if (!multiplySize(env, count, sizeof(CK_ATTRIBUTE), bytes) ||
-        !block_.allocate(env, bytes, "no room for a template")) {
-        return false;
+    clear();
+    if (count <= kInline) {
+        records_ = inline_;
+    } else {
+        std::size_t bytes = 0;
+        if (!multiplySize(env, count, sizeof(CK_ATTRIBUTE), bytes) ||
+            !block_.allocate(env, bytes, "no room for a template")) {
+            return false;
+        }
+        records_ = block_.as<CK_ATTRIBUTE>();
     }
-    std::memset(block_.get(), 0, bytes);
+    std::memset(static_cast<void*>(records_), 0, count * sizeof(CK_ATTRIBUTE));
     count_ = count;
     return true;
 }
@@ -210,6 +279,7 @@ bool NativeTemplate::allocate(JNIEnv* env, CK_ULONG count) {
 void NativeTemplate::clear() {
     freeValues();
     block_ = HeapBuffer();
+    records_ = nullptr;
     count_ = 0;
 }
 
@@ -220,7 +290,12 @@ void NativeTemplate::freeValues() {
     }
 }
 
-bool toCkAttributeArray(JNIEnv* env, jobjectArray array, NativeTemplate& out) {
+namespace {
+
+// Reads a CK_ATTRIBUTE[] into `out`, each value through `convert(value, record)`. Stops at the
+// first element that is null or whose value `convert` refuses.
+template <typename Convert>
+bool readTemplate(JNIEnv* env, jobjectArray array, NativeTemplate& out, Convert convert) {
     if (array == nullptr) {
         out.clear();
         return true;
@@ -241,14 +316,31 @@ bool toCkAttributeArray(JNIEnv* env, jobjectArray array, NativeTemplate& out) {
         CK_ATTRIBUTE& record = out[static_cast<CK_ULONG>(i)];
         record.type = ckULong(env->GetLongField(element.get(), c.attributeType));
         LocalRef<jobject> value(env, env->GetObjectField(element.get(), c.attributePValue));
+        if (!convert(value.get(), record)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool toCkAttributeArray(JNIEnv* env, jobjectArray array, NativeTemplate& out) {
+    return readTemplate(env, array, out, [env](jobject value, CK_ATTRIBUTE& record) {
         NativeBuffer converted;
-        if (!toCkValue(env, value.get(), converted)) {
+        if (!toCkValue(env, value, converted)) {
             return false;
         }
         record.ulValueLen = converted.count();
         record.pValue = converted.release();
-    }
-    return true;
+        return true;
+    });
+}
+
+bool toCkAttributeTypes(JNIEnv* env, jobjectArray array, NativeTemplate& out) {
+    return readTemplate(env, array, out, [env](jobject value, CK_ATTRIBUTE& record) {
+        return toCkValueLength(env, value, record.ulValueLen);
+    });
 }
 
 jobject toJavaAttributeValue(JNIEnv* env, const CK_ATTRIBUTE& attribute) {

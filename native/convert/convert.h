@@ -112,7 +112,8 @@ jobject toJavaMechanismInfo(JNIEnv* env, const CK_MECHANISM_INFO& info);
 
 // ---- attributes and values ----
 
-/// A converted CK_ATTRIBUTE[]: one block of records, each value a heap block of its own.
+/// A converted CK_ATTRIBUTE[]: one block of records (inline for small templates), each value a
+/// heap block of its own.
 class NativeTemplate {
 public:
     NativeTemplate() = default;
@@ -122,7 +123,8 @@ public:
 
     /// Makes room for `count` records, all with null values.
     bool allocate(JNIEnv* env, CK_ULONG count);
-    CK_ATTRIBUTE_PTR data() const { return block_.as<CK_ATTRIBUTE>(); }
+    /// Null for a null template; never null otherwise, also for count 0.
+    CK_ATTRIBUTE_PTR data() const { return records_; }
     CK_ULONG count() const { return count_; }
     CK_ATTRIBUTE& operator[](CK_ULONG i) const { return data()[i]; }
     /// Frees every value; the value pointers become null, types and lengths stay.
@@ -131,7 +133,11 @@ public:
     void clear();
 
 private:
+    // Templates of up to kInline attributes (nearly all of them) need no heap block.
+    static constexpr CK_ULONG kInline = 16;
+    CK_ATTRIBUTE inline_[kInline];
     HeapBuffer block_;
+    CK_ATTRIBUTE_PTR records_ = nullptr;
     CK_ULONG count_ = 0;
 };
 
@@ -139,10 +145,16 @@ private:
 /// be converted (a null element, a value of an unsupported class), frees what it converted
 /// and returns false.
 bool toCkAttributeArray(JNIEnv* env, jobjectArray array, NativeTemplate& out);
+/// As toCkAttributeArray, but only the types are kept: every value pointer is null and every
+/// length the byte length the value would convert to. Refuses what toCkAttributeArray refuses.
+bool toCkAttributeTypes(JNIEnv* env, jobjectArray array, NativeTemplate& out);
 /// Converts a Java value to its native form by its class; null gives a null buffer. An
 /// unsupported class throws PKCS11RuntimeException "Java object of this class cannot be
 /// converted to native PKCS#11 type: <class name>".
 bool toCkValue(JNIEnv* env, jobject value, NativeBuffer& out);
+/// The byte length toCkValue would give `value`, without converting it; refuses the same
+/// classes with the same exception.
+bool toCkValueLength(JNIEnv* env, jobject value, CK_ULONG& length);
 /// Throws that PKCS11RuntimeException for `value` (not null).
 void throwCannotConvert(JNIEnv* env, jobject value);
 bool toCkVersion(JNIEnv* env, jobject version, NativeBuffer& out);

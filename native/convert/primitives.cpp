@@ -155,6 +155,14 @@ jlongArray toJavaLongArray(JNIEnv* env, const CK_ULONG* values, CK_ULONG count) 
         return nullptr;
     }
     const auto n = static_cast<jsize>(count);
+    if constexpr (sizeof(CK_ULONG) == sizeof(jlong)) {
+        // Same width: zero extension changes nothing, the values copy as they are.
+        jlongArray array = env->NewLongArray(n);
+        if (array != nullptr && n > 0) {
+            env->SetLongArrayRegion(array, 0, n, reinterpret_cast<const jlong*>(values));
+        }
+        return array;
+    }
     jlong small[64];
     HeapBuffer large;
     jlong* temporary = small;

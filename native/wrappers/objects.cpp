@@ -85,41 +85,65 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1GetAttributeValue)(JNIEnv* env, jobject
     if (!module) {
         return;
     }
+    // Only the types are asked for; the values are not converted (a value of a class that
+    // could not be converted is refused all the same).
     NativeTemplate attributes;
-    if (!toCkAttributeArray(env, pTemplate, attributes)) {
+    if (!toCkAttributeTypes(env, pTemplate, attributes)) {
         return;
     }
-    // Only the types are asked for: the converted values go before the first call.
-    attributes.freeValues();
     const CK_SESSION_HANDLE session = ckULong(hSession);
     const CK_OBJECT_HANDLE object = ckULong(hObject);
     if (!succeeded(env, module->C_GetAttributeValue(session, object, attributes.data(),
                                                     attributes.count()))) {
         return;
     }
-    // A buffer of the reported length for every value a Java array can hold. A length no Java
-    // array can hold (CK_UNAVAILABLE_INFORMATION among them) gets no buffer: the second call
-    // reports it again and the value reads as null.
+    // A buffer of the reported length for every value a Java array can hold, all in one block
+    // (on the stack when small). A length no Java array can hold (CK_UNAVAILABLE_INFORMATION
+    // among them) gets no buffer: the second call reports it again and the value reads as null.
     const CK_ULONG count = attributes.count();
+    constexpr CK_ULONG kNoBuffer = CK_UNAVAILABLE_INFORMATION;
     std::size_t capacityBytes = 0;
-    HeapBuffer capacities;
+    ScratchBuffer capacityBlock;
     if (!multiplySize(env, count, sizeof(CK_ULONG), capacityBytes) ||
-        !capacities.allocate(env, capacityBytes, "no room for a template")) {
+        !capacityBlock.allocate(env, capacityBytes, "no room for a template")) {
         return;
     }
+    auto* capacities = reinterpret_cast<CK_ULONG*>(capacityBlock.data());
+    constexpr std::size_t kAlign = alignof(CK_ULONG);
+    std::size_t total = 0;
     for (CK_ULONG i = 0; i < count; ++i) {
-        CK_ATTRIBUTE& attribute = attributes[i];
-        const CK_ULONG length = attribute.ulValueLen;
-        capacities.as<CK_ULONG>()[i] = 0;
-        if (length > kMaxJavaArrayLength) {
+        const CK_ULONG length = attributes[i].ulValueLen;
+        capacities[i] = length <= kMaxJavaArrayLength ? length : kNoBuffer;
+        if (capacities[i] == kNoBuffer) {
             continue;
         }
-        attribute.pValue = heapAlloc(length);
-        if (attribute.pValue == nullptr) {
-            throwOutOfMemory(env, "no room for an attribute value");
+        if (total > static_cast<std::size_t>(-1) - length - kAlign) {
+            throwOutOfMemory(env, "the attribute values are too long to hold");
             return;
         }
-        capacities.as<CK_ULONG>()[i] = length;
+        total = (total + kAlign - 1) / kAlign * kAlign + length;
+    }
+    ScratchBuffer values;
+    if (!values.allocate(env, total, "no room for the attribute values")) {
+        return;
+    }
+    // The values belong to `values`, not to the template: the pointers go before it frees.
+    struct ValuesOwnedElsewhere {
+        NativeTemplate& attributes;
+        ~ValuesOwnedElsewhere() {
+            for (CK_ULONG i = 0; i < attributes.count(); ++i) {
+                attributes[i].pValue = nullptr;
+            }
+        }
+    } valuesOwnedElsewhere{attributes};
+    std::size_t offset = 0;
+    for (CK_ULONG i = 0; i < count; ++i) {
+        if (capacities[i] == kNoBuffer) {
+            continue;
+        }
+        offset = (offset + kAlign - 1) / kAlign * kAlign;
+        attributes[i].pValue = values.data() + offset;
+        offset += capacities[i];
     }
     const CK_RV rv = module->C_GetAttributeValue(session, object, attributes.data(), count);
     // A notification the module sent on this thread during the call may have left the Java
@@ -137,7 +161,7 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1GetAttributeValue)(JNIEnv* env, jobject
     for (CK_ULONG i = 0; i < count; ++i) {
         CK_ATTRIBUTE record = attributes[i];
         if (record.pValue != nullptr && record.ulValueLen != CK_UNAVAILABLE_INFORMATION &&
-            record.ulValueLen > capacities.as<CK_ULONG>()[i]) {
+            record.ulValueLen > capacities[i]) {
             record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
             overrunIndex = std::min(overrunIndex, i);
         }
@@ -157,7 +181,7 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1GetAttributeValue)(JNIEnv* env, jobject
                       "were allocated; its value was not read",
                       static_cast<unsigned long>(attributes[overrunIndex].ulValueLen),
                       static_cast<unsigned long>(attributes[overrunIndex].type),
-                      static_cast<unsigned long>(capacities.as<CK_ULONG>()[overrunIndex]));
+                      static_cast<unsigned long>(capacities[overrunIndex]));
         throwPKCS11RuntimeException(env, message);
         return;
     }
