@@ -1,18 +1,45 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests or the demo need, and only those missing.
-# Usage: scripts/install-deps.sh [build|test|demo]...   (default: build)
+# Usage: scripts/install-deps.sh [build|test|demo|bench|i386|mingw]...   (default: build)
+#   i386   the 32-bit Linux build and its tests: g++ -m32, the i386 JDK, and the i386 PKCS#11
+#          modules of the real-module suites with what SoftHSM2 needs to run (its library itself
+#          is unpacked into the build by scripts/unpack-softhsm-i386.sh)
+#   mingw  the 32-bit Windows cross build
 set -euo pipefail
 
 want=(cmake make g++ openjdk-17-jdk-headless libp11-kit-dev libnss3-dev)
+i386=0
 for role in "${@:-build}"; do
   case "$role" in
     build) ;;
-    test) want+=(junit5) ;;
-    demo) ;;
+    # The real-module suites: SoftHSM2, NSS's softoken, p11-kit's trust module with the system's
+    # certificates and its `trust` tool, OpenSC's pkcs11-tool for the cross-check.
+    test) want+=(junit5 softhsm2 libnss3 p11-kit p11-kit-modules ca-certificates opensc) ;;
+    demo) want+=(softhsm2) ;;
     bench) want+=(softhsm2 libjna-java) ;;
+    i386)
+      i386=1
+      want+=(g++-multilib openjdk-17-jdk-headless:i386 libnss3:i386 p11-kit-modules:i386
+             libssl3:i386 libstdc++6:i386 libgcc-s1:i386)
+      ;;
+    mingw) want+=(g++-mingw-w64-i686) ;;
     *) echo "install-deps: unknown role '$role'" >&2; exit 2 ;;
   esac
 done
+
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO=sudo
+else
+  SUDO=
+fi
+
+# The :i386 packages need the architecture, and package lists that know it.
+update_needed=0
+if [ "$i386" = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "Adding the i386 architecture"
+  $SUDO dpkg --add-architecture i386
+  update_needed=1
+fi
 
 missing=()
 for package in "${want[@]}"; do
@@ -20,16 +47,13 @@ for package in "${want[@]}"; do
     missing+=("$package")
   fi
 done
-if [ ${#missing[@]} -eq 0 ]; then
+if [ ${#missing[@]} -eq 0 ] && [ "$update_needed" = 0 ]; then
   exit 0
 fi
 
-echo "Installing: ${missing[*]}"
-if [ "$(id -u)" -ne 0 ]; then
-  SUDO=sudo
-else
-  SUDO=
-fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,37 +1,109 @@
 #!/usr/bin/env bash
-# Builds everything and runs the whole test suite: the normal build, then the same suite with
-# the native code under AddressSanitizer and UndefinedBehaviorSanitizer.
-# Usage: scripts/test.sh [--no-sanitize] [--only-sanitize]
+# Builds everything and runs the whole test suite, at each width the library is built for:
+#   64  Linux x86-64: the suite, then the same suite with the native code under
+#       AddressSanitizer and UndefinedBehaviorSanitizer
+#   32  Linux i386 (g++ -m32, run by the i386 JDK's 32-bit JVM): the same suite and its
+#       sanitizer variant; and the 32-bit Windows cross build (MinGW-w64), whose test checks
+#       the DLL's exported names (nothing runs on Windows)
+# The tests are the same at both widths; they read the width of CK_ULONG from the JVM.
+#
+# Usage: scripts/test.sh [--width 64|32|all] [--no-sanitize] [--only-sanitize]
+#   --width          which widths to build and test (default: all)
+#   --no-sanitize    skip the sanitizer variants
+#   --only-sanitize  run only the sanitizer variants (and the Windows build)
+# Build trees go to build/<platform>; VORLEN_BUILD_PREFIX replaces "build/".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-plain=1
-sanitize=1
-for arg in "$@"; do
-  case "$arg" in
-    --no-sanitize) sanitize=0 ;;
-    --only-sanitize) plain=0 ;;
-    *) echo "usage: scripts/test.sh [--no-sanitize] [--only-sanitize]" >&2; exit 2 ;;
-  esac
-done
-
-scripts/install-deps.sh build test
-
-jobs=$(nproc 2>/dev/null || echo 2)
-status=0
-run_variant() {
-  local dir=$1; shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  cmake --build "$dir" -j "$jobs"
-  (cd "$dir" && ctest --output-on-failure -j "$jobs") || status=1
+usage() {
+  echo "usage: scripts/test.sh [--width 64|32|all] [--no-sanitize] [--only-sanitize]" >&2
+  exit 2
 }
 
-if [ "$plain" = 1 ]; then
-  echo "=== tests (x86-64) ==="
-  run_variant build/x86_64
+width=all
+plain=1
+sanitize=1
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --width)
+      [ $# -ge 2 ] || usage
+      width=$2
+      shift
+      ;;
+    --width=*) width=${1#--width=} ;;
+    --no-sanitize) sanitize=0 ;;
+    --only-sanitize) plain=0 ;;
+    *) usage ;;
+  esac
+  shift
+done
+case "$width" in
+  64 | 32 | all) ;;
+  *) usage ;;
+esac
+
+roles=(build test)
+if [ "$width" != 64 ]; then
+  roles+=(i386 mingw)
 fi
-if [ "$sanitize" = 1 ]; then
-  echo "=== tests under ASan and UBSan (x86-64) ==="
-  run_variant build/x86_64-sanitize -DVORLEN_SANITIZE=ON
+scripts/install-deps.sh "${roles[@]}"
+
+prefix=${VORLEN_BUILD_PREFIX:-build/}
+jobs=$(nproc 2>/dev/null || echo 2)
+status=0
+failed=()
+
+# run_variant NAME DIR [cmake options...]: configure, build everything, run every test.
+run_variant() {
+  local name=$1 dir=$2
+  shift 2
+  echo "=== $name ==="
+  if cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null &&
+     cmake --build "$dir" -j "$jobs" &&
+     (cd "$dir" && ctest --output-on-failure -j "$jobs"); then
+    return 0
+  fi
+  status=1
+  failed+=("$name")
+}
+
+if [ "$width" != 32 ]; then
+  if [ "$plain" = 1 ]; then
+    run_variant "tests (x86-64)" "${prefix}x86_64"
+  fi
+  if [ "$sanitize" = 1 ]; then
+    run_variant "tests under ASan and UBSan (x86-64)" "${prefix}x86_64-sanitize" -DVORLEN_SANITIZE=ON
+  fi
+fi
+
+if [ "$width" != 64 ]; then
+  # SoftHSM2's i386 library for the real-module suites, shared by both 32-bit trees.
+  softhsm_i386=$(pwd)/${prefix}softhsm-i386
+  scripts/unpack-softhsm-i386.sh "$softhsm_i386"
+  i386=(-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i386.cmake -DVORLEN_SOFTHSM_I386_ROOT="$softhsm_i386")
+  if [ "$plain" = 1 ]; then
+    run_variant "tests (x86, 32-bit)" "${prefix}x86" "${i386[@]}"
+  fi
+  if [ "$sanitize" = 1 ]; then
+    run_variant "tests under ASan and UBSan (x86, 32-bit)" "${prefix}x86-sanitize" "${i386[@]}" -DVORLEN_SANITIZE=ON
+  fi
+
+  # Windows: the library and the jar only (no test module, nothing to run); the one test reads
+  # the DLL's export table.
+  echo "=== Windows build (x86, 32-bit) ==="
+  dir=${prefix}windows-x86
+  if cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+       -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake -DVORLEN_BENCH=OFF >/dev/null &&
+     cmake --build "$dir" -j "$jobs" --target vorlen_jar &&
+     (cd "$dir" && ctest --output-on-failure -L windows); then
+    :
+  else
+    status=1
+    failed+=("Windows build (x86, 32-bit)")
+  fi
+fi
+
+if [ "$status" != 0 ]; then
+  echo "FAILED: ${failed[*]}" >&2
 fi
 exit $status

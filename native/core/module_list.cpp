@@ -16,7 +16,8 @@ namespace vorlen {
 // One slot of ModuleList. Slots are never freed, only reused with a new generation, so a
 // stale handle always points at valid memory and is told apart by its generation.
 struct Binding {
-    // generation (high 32 bits) | dying | bound | calls in flight (low 30 bits)
+    // generation (high 32 bits) | dying | bound | calls in flight counted here (low 30 bits;
+    // most calls announce themselves in a pin of their thread instead)
     std::atomic<std::uint64_t> state{0};
     jobject object = nullptr;  // global reference to the PKCS11Impl object
     ModuleRecord record;
@@ -65,55 +66,188 @@ Binding* slotAt(std::uint64_t index) {
     if (index >= kChunkSize * kMaxChunks) {
         return nullptr;
     }
-    Binding* chunk = chunks[index >> kChunkBits].load(std::memory_order_acquire);
-    return chunk != nullptr ? &chunk[index & (kChunkSize - 1)] : nullptr;
+    // Below the bound, the index fits a size_t of any width.
+    const auto slot = static_cast<std::size_t>(index);
+    Binding* chunk = chunks[slot >> kChunkBits].load(std::memory_order_acquire);
+    return chunk != nullptr ? &chunk[slot & (kChunkSize - 1)] : nullptr;
 }
 
-// Pins the binding named by `handle` if it is bound; the caller then checks identity.
-Binding* acquire(jlong handle) {
-    const auto raw = static_cast<std::uint64_t>(handle);
-    const std::uint64_t low = raw & 0xFFFFFFFFu;
-    if (low == 0) {
-        return nullptr;
-    }
-    Binding* binding = slotAt(low - 1);
-    if (binding == nullptr) {
-        return nullptr;
-    }
-    const std::uint32_t generation = generationOf(raw);
-    std::uint64_t state = binding->state.load(std::memory_order_acquire);
-    for (;;) {
-        if (generationOf(state) != generation || (state & kBound) == 0 ||
-            (state & kCountMask) == kCountMask) {
-            return nullptr;
+// ---- calls in flight ----
+//
+// A call announces the binding it uses in a pin of its own thread (a few nested calls deep:
+// a callback may call into another object), so that threads calling at once never write to a
+// shared cache line. Only when a thread runs out of pins does a call count itself in the
+// binding's state word instead. Unbinding marks the binding dying; it is finished (its module
+// unloaded, its slot recycled) once no pin holds it and its count is zero. Pinning and
+// unbinding follow the store-then-load pattern on both sides (sequentially consistent), so
+// either the call sees the binding dying and lets go, or the unbinding sees the pin and leaves
+// the finishing to the call's release.
+
+constexpr int kPinDepth = 8;
+
+struct ThreadPins {
+    std::array<std::atomic<Binding*>, kPinDepth> pinned{};
+    int depth = 0;                  // used by the owning thread only
+    std::atomic<bool> inUse{true};  // a record whose thread ended is reused by a new thread
+    ThreadPins* next = nullptr;     // fixed once the record is published
+};
+
+std::atomic<ThreadPins*> allPins{nullptr};
+
+ThreadPins* claimPins() {
+    for (ThreadPins* p = allPins.load(std::memory_order_acquire); p != nullptr; p = p->next) {
+        bool expected = false;
+        if (p->inUse.compare_exchange_strong(expected, true, std::memory_order_acquire)) {
+            return p;
         }
-        if (binding->state.compare_exchange_weak(state, state + 1, std::memory_order_acquire,
-                                                 std::memory_order_acquire)) {
-            return binding;
-        }
     }
+    auto* fresh = new (std::nothrow) ThreadPins;
+    if (fresh == nullptr) {
+        return nullptr;  // calls on this thread count themselves in the state word
+    }
+    fresh->next = allPins.load(std::memory_order_relaxed);
+    while (!allPins.compare_exchange_weak(fresh->next, fresh, std::memory_order_release,
+                                          std::memory_order_relaxed)) {
+    }
+    return fresh;
 }
+
+// The calling thread's pins, claimed at its first call and given back when it ends.
+struct PinsOfThisThread {
+    ThreadPins* pins = nullptr;
+    ~PinsOfThisThread() {
+        if (pins != nullptr) {
+            pins->depth = 0;
+            pins->inUse.store(false, std::memory_order_release);
+        }
+    }
+};
+thread_local PinsOfThisThread pinsOfThisThread;
+
+ThreadPins* myPins() {
+    if (pinsOfThisThread.pins == nullptr) {
+        pinsOfThisThread.pins = claimPins();
+    }
+    return pinsOfThisThread.pins;
+}
+
+bool pinnedAnywhere(const Binding* binding) {
+    for (ThreadPins* p = allPins.load(std::memory_order_acquire); p != nullptr; p = p->next) {
+        for (const std::atomic<Binding*>& pin : p->pinned) {
+            if (pin.load(std::memory_order_seq_cst) == binding) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Bindings taken out of service whose calls may still be in flight (writeLock held).
+std::vector<Binding*> dying;
 
 void finishUnbinding(JNIEnv* env, Binding* binding);
 
-void release(JNIEnv* env, Binding* binding) {
-    const std::uint64_t old = binding->state.fetch_sub(1, std::memory_order_acq_rel);
-    if ((old & kCountMask) == 1 && (old & kDying) != 0) {
+// Finishes every dying binding that no call holds any more.
+void reclaim(JNIEnv* env) {
+    std::vector<Binding*> finishNow;
+    {
+        std::lock_guard<std::mutex> guard(writeLock);
+        for (auto it = dying.begin(); it != dying.end();) {
+            Binding* binding = *it;
+            if ((binding->state.load(std::memory_order_seq_cst) & kCountMask) == 0 &&
+                !pinnedAnywhere(binding)) {
+                try {
+                    finishNow.push_back(binding);
+                } catch (const std::bad_alloc&) {
+                    ++it;  // finished by a later reclaim
+                    continue;
+                }
+                it = dying.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (Binding* binding : finishNow) {
         finishUnbinding(env, binding);
     }
 }
 
-// Takes the binding out of service (writeLock held). Returns true when no call is in flight,
-// so that the caller must finish it after releasing the lock; otherwise the last call in
-// flight finishes it.
-bool unbindLocked(Binding* binding, bool unloadModuleWhenReleased) {
+struct Pin {
+    Binding* binding = nullptr;
+    int slot = -1;  // index in the thread's pins, or -1 when counted in the state word
+};
+
+bool usable(std::uint64_t state, std::uint32_t generation) {
+    return generationOf(state) == generation && (state & kBound) != 0;
+}
+
+// Pins the binding named by `handle` if it is bound; the caller then checks identity.
+Pin acquire(JNIEnv* env, jlong handle) {
+    const auto raw = static_cast<std::uint64_t>(handle);
+    const std::uint64_t low = raw & 0xFFFFFFFFu;
+    if (low == 0) {
+        return {};
+    }
+    Binding* binding = slotAt(low - 1);
+    if (binding == nullptr) {
+        return {};
+    }
+    const std::uint32_t generation = generationOf(raw);
+    if (!usable(binding->state.load(std::memory_order_acquire), generation)) {
+        return {};
+    }
+    ThreadPins* pins = myPins();
+    if (pins != nullptr && pins->depth < kPinDepth) {
+        const int slot = pins->depth;
+        pins->pinned[slot].store(binding, std::memory_order_seq_cst);
+        if (usable(binding->state.load(std::memory_order_seq_cst), generation)) {
+            pins->depth = slot + 1;
+            return {binding, slot};
+        }
+        pins->pinned[slot].store(nullptr, std::memory_order_seq_cst);
+        reclaim(env);  // an unbinding may have seen the pin and left the finishing to us
+        return {};
+    }
+    std::uint64_t state = binding->state.load(std::memory_order_acquire);
+    for (;;) {
+        if (!usable(state, generation) || (state & kCountMask) == kCountMask) {
+            return {};
+        }
+        if (binding->state.compare_exchange_weak(state, state + 1, std::memory_order_seq_cst,
+                                                 std::memory_order_acquire)) {
+            return {binding, -1};
+        }
+    }
+}
+
+void release(JNIEnv* env, const Pin& pin) {
+    Binding* binding = pin.binding;
+    bool dyingNow = false;
+    if (pin.slot >= 0) {
+        ThreadPins* pins = myPins();
+        pins->depth = pin.slot;
+        pins->pinned[pin.slot].store(nullptr, std::memory_order_seq_cst);
+        dyingNow = (binding->state.load(std::memory_order_seq_cst) & kDying) != 0;
+    } else {
+        const std::uint64_t old = binding->state.fetch_sub(1, std::memory_order_seq_cst);
+        dyingNow = (old & kDying) != 0;
+    }
+    if (dyingNow) {
+        reclaim(env);
+    }
+}
+
+// Takes the binding out of service (writeLock held); reclaim finishes it once no call holds
+// it any more.
+void unbindLocked(Binding* binding, bool unloadModuleWhenReleased) {
     binding->unloadWhenReleased = unloadModuleWhenReleased;
     std::uint64_t state = binding->state.load(std::memory_order_relaxed);
     while (!binding->state.compare_exchange_weak(state, (state & ~kBound) | kDying,
-                                                 std::memory_order_acq_rel,
+                                                 std::memory_order_seq_cst,
                                                  std::memory_order_relaxed)) {
     }
-    return (state & kCountMask) == 0;
+    dying.push_back(binding);  // capacity reserved by the caller
 }
 
 // The binding of `object`, if it is bound (writeLock held).
@@ -191,7 +325,6 @@ bool markLibraryInitialized() { return initialized.exchange(true); }
 bool libraryInitialized() { return initialized.load(std::memory_order_acquire); }
 
 void finalizeModuleList(JNIEnv* env) {
-    std::vector<Binding*> finishNow;
     {
         std::lock_guard<std::mutex> guard(writeLock);
         initialized.store(false, std::memory_order_release);
@@ -200,19 +333,15 @@ void finalizeModuleList(JNIEnv* env) {
             if ((binding->state.load(std::memory_order_acquire) & kBound) == 0) {
                 continue;
             }
-            // The module stays loaded: its sessions may still call back.
-            if (unbindLocked(binding, false)) {
-                try {
-                    finishNow.push_back(binding);
-                } catch (const std::bad_alloc&) {
-                    // Leaves that slot dying; it is never reused, nothing else is lost.
-                }
+            try {
+                dying.reserve(dying.size() + 1);
+            } catch (const std::bad_alloc&) {
+                continue;  // that binding stays bound; nothing is lost
             }
+            unbindLocked(binding, false);  // the module stays loaded: its sessions may call back
         }
     }
-    for (Binding* binding : finishNow) {
-        finishUnbinding(env, binding);
-    }
+    reclaim(env);
 }
 
 platform::LibraryHandle loadModule(const char* path, std::string& error) {
@@ -247,8 +376,6 @@ void unloadModule(JNIEnv* env, platform::LibraryHandle library) {
 }
 
 bool putModule(JNIEnv* env, jobject object, const ModuleRecord& record) {
-    Binding* replaced = nullptr;
-    bool finishReplaced = false;
     {
         std::lock_guard<std::mutex> guard(writeLock);
         if (!initialized.load(std::memory_order_relaxed)) {
@@ -256,7 +383,13 @@ bool putModule(JNIEnv* env, jobject object, const ModuleRecord& record) {
                 env, "The PKCS#11 library is not initialized: call PKCS11Impl.initializeLibrary() first.");
             return false;
         }
-        Binding* binding = allocateSlotLocked();
+        Binding* binding = nullptr;
+        try {
+            dying.reserve(dying.size() + 1);  // room for the binding this one may replace
+            binding = allocateSlotLocked();
+        } catch (const std::bad_alloc&) {
+            binding = nullptr;
+        }
         if (binding == nullptr) {
             throwOutOfMemory(env, "no room for another module binding");
             return false;
@@ -270,10 +403,9 @@ bool putModule(JNIEnv* env, jobject object, const ModuleRecord& record) {
             }
             return false;
         }
-        replaced = findBoundLocked(env, object);
-        if (replaced != nullptr) {
+        if (Binding* replaced = findBoundLocked(env, object)) {
             // Rebinding: the earlier module stays loaded (calls in flight on it finish there).
-            finishReplaced = unbindLocked(replaced, false);
+            unbindLocked(replaced, false);
         }
         binding->object = ref;
         binding->record = record;
@@ -285,41 +417,43 @@ bool putModule(JNIEnv* env, jobject object, const ModuleRecord& record) {
         bindingsAlive.fetch_add(1, std::memory_order_relaxed);
         env->SetLongField(object, jni::core.pkcs11ImplBindingHandle, handleOf(binding));
     }
-    if (finishReplaced) {
-        finishUnbinding(env, replaced);
-    }
+    reclaim(env);
     return true;
 }
 
 bool removeModule(JNIEnv* env, jobject object) {
-    Binding* binding = nullptr;
-    bool finishNow = false;
     {
         std::lock_guard<std::mutex> guard(writeLock);
-        binding = findBoundLocked(env, object);
+        Binding* binding = findBoundLocked(env, object);
         if (binding == nullptr) {
             return false;
         }
-        finishNow = unbindLocked(binding, true);
+        try {
+            dying.reserve(dying.size() + 1);
+        } catch (const std::bad_alloc&) {
+            throwOutOfMemory(env, "no room to disconnect");
+            return false;
+        }
+        unbindLocked(binding, true);
         env->SetLongField(object, jni::core.pkcs11ImplBindingHandle, 0);
     }
-    if (finishNow) {
-        finishUnbinding(env, binding);
-    }
+    reclaim(env);  // unloads the module now, or when the last call in flight on it returns
     return true;
 }
 
 ModuleCall::ModuleCall(JNIEnv* env, jobject object) : env_(env) {
     if (object != nullptr && jni::cachesReady()) {
         const jlong handle = env->GetLongField(object, jni::core.pkcs11ImplBindingHandle);
-        Binding* binding = acquire(handle);
-        if (binding != nullptr) {
-            if (binding->record.functions != nullptr && env->IsSameObject(binding->object, object)) {
-                binding_ = binding;
-                functions_ = binding->record.functions;
+        const Pin pin = acquire(env, handle);
+        if (pin.binding != nullptr) {
+            if (pin.binding->record.functions != nullptr &&
+                env->IsSameObject(pin.binding->object, object)) {
+                binding_ = pin.binding;
+                pinSlot_ = pin.slot;
+                functions_ = pin.binding->record.functions;
                 return;
             }
-            release(env, binding);
+            release(env, pin);
         }
     }
     throwNotConnected(env);
@@ -327,7 +461,7 @@ ModuleCall::ModuleCall(JNIEnv* env, jobject object) : env_(env) {
 
 ModuleCall::~ModuleCall() {
     if (binding_ != nullptr) {
-        release(env_, binding_);
+        release(env_, Pin{binding_, pinSlot_});
     }
 }
 

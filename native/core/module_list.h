@@ -3,10 +3,11 @@
 // An object's binding is found without any lock and without running Java code: the object's
 // private "bindingHandle" field names a slot of the list (index and generation), and the slot's
 // global reference is compared with the object by reference identity (IsSameObject). A forged
-// or stale handle finds nothing. Every call into a module pins the slot by counting itself in
-// flight; disconnect unbinds at once, and the module is unloaded when the last call in flight
-// on it has returned (on the thread of that call), so no call ever runs into an unloaded module
-// and a disconnect from inside a callback cannot deadlock.
+// or stale handle finds nothing. Every call into a module pins the slot (in a pin of its own
+// thread, so that threads never contend); disconnect unbinds at once, and the module is
+// unloaded when the last call in flight on it has returned (on the thread of that call), so no
+// call ever runs into an unloaded module and a disconnect from inside a callback cannot
+// deadlock.
 #pragma once
 
 #include <jni.h>
@@ -66,6 +67,7 @@ public:
 private:
     JNIEnv* env_;
     Binding* binding_ = nullptr;
+    int pinSlot_ = -1;
     CK_FUNCTION_LIST_PTR functions_ = nullptr;
 };
 
