@@ -47,7 +47,14 @@ vorlen_real_property(p2 vorlen.real.softokn "${VORLEN_NSS_SOFTOKEN_MODULE}")
 vorlen_real_property(p3 vorlen.real.p11kittrust "${VORLEN_P11KIT_TRUST_MODULE}")
 vorlen_real_property(p4 vorlen.real.pkcs11tool "${VORLEN_PKCS11_TOOL}")
 vorlen_real_property(p5 vorlen.real.trust "${VORLEN_TRUST_TOOL}")
-set(VORLEN_REAL_PROPERTIES ${p1} ${p2} ${p3} ${p4} ${p5}
+# The system's command-line tools are built for the system's width: at 32 bits they load the
+# system's SoftHSM2 (cmake/Platforms.cmake names it), which reads the same token folder.
+if(VORLEN_SOFTHSM2_TOOL_MODULE)
+  vorlen_real_property(p6 vorlen.real.softhsm2.tool "${VORLEN_SOFTHSM2_TOOL_MODULE}")
+else()
+  vorlen_real_property(p6 vorlen.real.softhsm2.tool "${VORLEN_SOFTHSM2_MODULE}")
+endif()
+set(VORLEN_REAL_PROPERTIES ${p1} ${p2} ${p3} ${p4} ${p5} ${p6}
   -Dvorlen.demo.jar=${VORLEN_DEMO_JAR}
   -Dvorlen.java=${VORLEN_REAL_JAVA})
 foreach(missing VORLEN_SOFTHSM2_MODULE VORLEN_NSS_SOFTOKEN_MODULE VORLEN_P11KIT_TRUST_MODULE

@@ -57,6 +57,11 @@ final class RealModules {
         return path("vorlen.real.softhsm2", "softhsm2");
     }
 
+    /** The SoftHSM2 module the system's command-line tools load (the system's own width). */
+    static String softHsm2ForTools() {
+        return path("vorlen.real.softhsm2.tool", "softhsm2");
+    }
+
     static String nssSoftoken() {
         return path("vorlen.real.softokn", "libnss3");
     }

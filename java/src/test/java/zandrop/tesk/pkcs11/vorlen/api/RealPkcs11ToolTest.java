@@ -65,7 +65,8 @@ class RealPkcs11ToolTest {
     }
 
     private String tool(String... arguments) {
-        List<String> command = new ArrayList<>(List.of(RealModules.pkcs11Tool(), "--module", module));
+        List<String> command = new ArrayList<>(
+                List.of(RealModules.pkcs11Tool(), "--module", RealModules.softHsm2ForTools()));
         command.addAll(List.of(arguments));
         RealModules.Result result = RealModules.run(command, Map.of(), false);
         assertEquals(0, result.status(), "pkcs11-tool " + String.join(" ", arguments) + ": " + result.err());
