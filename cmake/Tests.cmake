@@ -98,6 +98,14 @@ function(vorlen_add_junit_test class_name)
     LABELS "java;${T_LABEL}")
 endfunction()
 
+# JVM options of single test classes. The memory test measures resident memory, so its Java
+# heap is fixed and touched up front: what grows then is native.
+set(VORLEN_JVM_OPTIONS_LongLoopTest -Xms128m -Xmx128m -XX:+AlwaysPreTouch)
+set(VORLEN_LABEL_LongLoopTest hardening)
+set(VORLEN_LABEL_ThreadStressTest hardening)
+set(VORLEN_LABEL_HostileCallerTest hardening)
+set(VORLEN_LABEL_HostileModuleSweepTest hardening)
+
 # Every *Test.java under the test tree is a JUnit class of its own.
 foreach(source ${VORLEN_TEST_JAVA_SOURCES})
   get_filename_component(name ${source} NAME_WE)
@@ -105,7 +113,8 @@ foreach(source ${VORLEN_TEST_JAVA_SOURCES})
     file(RELATIVE_PATH rel ${PROJECT_SOURCE_DIR}/java/src/test/java ${source})
     string(REGEX REPLACE "\\.java$" "" rel ${rel})
     string(REPLACE "/" "." class_name ${rel})
-    vorlen_add_junit_test(${class_name})
+    vorlen_add_junit_test(${class_name} LABEL "${VORLEN_LABEL_${name}}"
+      EXTRA_JVM_OPTIONS ${VORLEN_JVM_OPTIONS_${name}})
   endif()
 endforeach()
 

@@ -174,8 +174,26 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1GenerateRandom)(JNIEnv* env, jobject se
         return;
     }
     CK_RV rv = CKR_OK;
+    const jsize length = env->GetArrayLength(RandomData);
+    if (static_cast<std::size_t>(length) <= ScratchBuffer::kInline) {
+        // Small arrays go through the stack: the array's bytes in, the module's bytes out
+        // (also after a failure), with no copy made by the VM.
+        ScratchBuffer bytes;
+        bytes.allocate(env, static_cast<std::size_t>(length), "");
+        env->GetByteArrayRegion(RandomData, 0, length, reinterpret_cast<jbyte*>(bytes.data()));
+        rv = module->C_GenerateRandom(ckULong(hSession), bytes.data(), static_cast<CK_ULONG>(length));
+        LocalRef<jthrowable> callbackFailure(env, env->ExceptionOccurred());
+        if (callbackFailure) {
+            env->ExceptionClear();  // the copy back must not run with it pending
+        }
+        env->SetByteArrayRegion(RandomData, 0, length, reinterpret_cast<const jbyte*>(bytes.data()));
+        if (callbackFailure) {
+            env->Throw(callbackFailure.get());
+        }
+        checkReturnValue(env, rv);
+        return;
+    }
     {
-        const jsize length = env->GetArrayLength(RandomData);
         ByteArrayElements elements(env, RandomData, 0);  // mode 0: written back and released
         if (!elements) {
             throwOutOfMemory(env, "no room for the elements of the RandomData array");

@@ -229,7 +229,7 @@ JNIEXPORT jlongArray JNICALL VORLEN_WRAPPER(C_1FindObjects)(JNIEnv* env, jobject
         return nullptr;
     }
     const CK_ULONG maximum = std::min(ckULong(ulMaxObjectCount), kMaxHandlesPerCall);
-    CK_OBJECT_HANDLE small[64];
+    CK_OBJECT_HANDLE small[256];
     NativeBuffer large;
     CK_OBJECT_HANDLE_PTR handles = small;
     if (maximum > sizeof small / sizeof small[0]) {

@@ -6,11 +6,7 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.junit.jupiter.api.Assertions.fail;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
-import java.lang.reflect.InvocationTargetException;
 import java.lang.reflect.Method;
-import java.lang.reflect.Modifier;
-import java.util.ArrayList;
-import java.util.Comparator;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
@@ -48,55 +44,11 @@ class HostileModuleSweepTest {
             new Misbehaviour("callbacks-from-many-threads", "notify=1,2 thread=native threads=8 times=8"),
             new Misbehaviour("late-async-callback", "notify=1 async=1 sleep=5 times=8"));
 
-    private static Object argument(Class<?> type, long session) {
-        if (type == long.class) {
-            return session;
-        }
-        if (type == boolean.class) {
-            return true;
-        }
-        if (type == byte[].class) {
-            return new byte[32];
-        }
-        if (type == char[].class) {
-            return "1234".toCharArray();
-        }
-        if (type == CK_MECHANISM.class) {
-            return new CK_MECHANISM(CKM_SHA256);
-        }
-        if (type == CK_ATTRIBUTE[].class) {
-            return new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_LABEL, "label"), new CK_ATTRIBUTE(CKA_VALUE)};
-        }
-        return null; // Object and CK_NOTIFY
-    }
-
-    /** Calls the method; returns "returned" or the thrown exception. */
-    private static Object call(Method method, PKCS11Impl pkcs11, long session) throws Exception {
-        Object[] arguments = new Object[method.getParameterCount()];
-        Class<?>[] types = method.getParameterTypes();
-        for (int i = 0; i < arguments.length; i++) {
-            arguments[i] = argument(types[i], session);
-        }
-        try {
-            method.invoke(pkcs11, arguments);
-            return "returned";
-        } catch (InvocationTargetException e) {
-            return e.getCause();
-        }
-    }
-
     @Test
     void everyMethodAgainstEveryMisbehaviour() throws Exception {
         TestModule module = TestModules.firstModule();
         PKCS11Impl pkcs11 = TestModules.connected(TestModules.first());
-        List<Method> methods = new ArrayList<>();
-        for (Method method : PKCS11Impl.class.getDeclaredMethods()) {
-            if (Modifier.isNative(method.getModifiers()) && Modifier.isPublic(method.getModifiers())
-                    && method.getName().startsWith("C_")) {
-                methods.add(method);
-            }
-        }
-        methods.sort(Comparator.comparing(Method::getName));
+        List<Method> methods = AllMethods.pkcs11Methods();
         assertEquals(67, methods.size());
         CK_NOTIFY throwing = (session, event, application) -> {
             if (event == CKN_SURRENDER) {
@@ -115,7 +67,7 @@ class HostileModuleSweepTest {
             module.reset();
             long session = pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, "app", throwing);
             module.script(entry, "times=8"); // a scripted step that changes nothing: the baseline
-            Object baseline = call(method, pkcs11, session);
+            Object baseline = AllMethods.call(method, pkcs11, session);
             pkcs11.C_CloseAllSessions(1);
             for (Misbehaviour misbehaviour : MISBEHAVIOURS) {
                 module.reset();
@@ -123,7 +75,7 @@ class HostileModuleSweepTest {
                 for (String step : misbehaviour.steps()) {
                     module.script(entry, step);
                 }
-                Object outcome = call(method, pkcs11, session);
+                Object outcome = AllMethods.call(method, pkcs11, session);
                 module.join();
                 String where = entry + " / " + misbehaviour.name() + ": " + outcome;
                 cases++;

@@ -1,0 +1,67 @@
+package zandrop.tesk.pkcs11.vorlen.api;
+
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
+
+import java.lang.reflect.InvocationTargetException;
+import java.lang.reflect.Method;
+import java.lang.reflect.Modifier;
+import java.util.ArrayList;
+import java.util.Comparator;
+import java.util.List;
+
+/** Every PKCS#11 method of PKCS11Impl, and a call of each with plain, valid arguments. */
+final class AllMethods {
+    private AllMethods() {
+    }
+
+    /** The 67 PKCS#11 methods, in a stable order. */
+    static List<Method> pkcs11Methods() {
+        List<Method> methods = new ArrayList<>();
+        for (Method method : PKCS11Impl.class.getDeclaredMethods()) {
+            if (Modifier.isNative(method.getModifiers()) && Modifier.isPublic(method.getModifiers())
+                    && !Modifier.isStatic(method.getModifiers()) && method.getName().startsWith("C_")) {
+                methods.add(method);
+            }
+        }
+        methods.sort(Comparator.comparing(Method::getName));
+        return methods;
+    }
+
+    /** A plain argument of the given type: every handle and slot is {@code session}. */
+    static Object argument(Class<?> type, long session) {
+        if (type == long.class) {
+            return session;
+        }
+        if (type == boolean.class) {
+            return true;
+        }
+        if (type == byte[].class) {
+            return new byte[32];
+        }
+        if (type == char[].class) {
+            return "1234".toCharArray();
+        }
+        if (type == CK_MECHANISM.class) {
+            return new CK_MECHANISM(CKM_SHA256);
+        }
+        if (type == CK_ATTRIBUTE[].class) {
+            return new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_LABEL, "label"), new CK_ATTRIBUTE(CKA_VALUE)};
+        }
+        return null; // Object and CK_NOTIFY
+    }
+
+    /** Calls the method with plain arguments; returns "returned" or what it threw. */
+    static Object call(Method method, PKCS11Impl pkcs11, long session) throws Exception {
+        Object[] arguments = new Object[method.getParameterCount()];
+        Class<?>[] types = method.getParameterTypes();
+        for (int i = 0; i < arguments.length; i++) {
+            arguments[i] = argument(types[i], session);
+        }
+        try {
+            method.invoke(pkcs11, arguments);
+            return "returned";
+        } catch (InvocationTargetException e) {
+            return e.getCause();
+        }
+    }
+}

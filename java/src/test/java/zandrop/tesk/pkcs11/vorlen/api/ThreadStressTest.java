@@ -1,0 +1,117 @@
+package zandrop.tesk.pkcs11.vorlen.api;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
+
+import java.util.ArrayList;
+import java.util.List;
+import java.util.Random;
+import java.util.concurrent.ConcurrentLinkedQueue;
+import java.util.concurrent.atomic.AtomicBoolean;
+import java.util.concurrent.atomic.AtomicLong;
+
+import org.junit.jupiter.api.Test;
+
+import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
+
+/**
+ * Many threads open sessions, sign, search, read attributes and close, while others connect and
+ * disconnect objects, initialise and finalise the module, close all sessions, and the module
+ * notifies sessions from threads of its own. Bounded in time; nothing may crash, warn or leak,
+ * and every call ends in a result or a documented exception.
+ */
+class ThreadStressTest {
+    private static final long DURATION_MILLIS = Long.getLong("vorlen.stress.millis", 5000);
+    private static final int WORKERS = 8;
+
+    @Test
+    void workersAndDisruptersTogether() throws Exception {
+        TestModule module = TestModules.firstModule();
+        module.setDefault("C_SignInit", "notify=1 thread=native");
+        module.setDefault("C_FindObjectsInit", "handles=1,2,3,4");
+        module.setDefault("C_GetAttributeValue", "attr=3::6b6579 attr=" + CKA_VALUE + "::0102030405");
+        PKCS11Impl shared = TestModules.connected(TestModules.first());
+        long refsBefore = PKCS11Impl.globalReferenceCount() - 1; // the shared binding goes at the end
+        long blocksBefore = PKCS11Impl.heapBlockCount();
+
+        AtomicBoolean stop = new AtomicBoolean();
+        AtomicLong rounds = new AtomicLong();
+        AtomicLong moduleErrors = new AtomicLong();
+        AtomicLong notifications = new AtomicLong();
+        AtomicLong disruptions = new AtomicLong();
+        ConcurrentLinkedQueue<Throwable> failures = new ConcurrentLinkedQueue<>();
+        CK_NOTIFY notify = (session, event, application) -> notifications.incrementAndGet();
+        List<Thread> threads = new ArrayList<>();
+
+        for (int t = 0; t < WORKERS; t++) {
+            threads.add(new Thread(() -> {
+                byte[] data = new byte[32];
+                while (!stop.get()) {
+                    try {
+                        long session = shared.C_OpenSession(1, CKF_SERIAL_SESSION, "app", notify);
+                        try {
+                            shared.C_SignInit(session, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), 100);
+                            shared.C_Sign(session, data);
+                            shared.C_FindObjectsInit(session, new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_CLASS, CKO_PRIVATE_KEY)});
+                            shared.C_FindObjects(session, 10);
+                            shared.C_FindObjectsFinal(session);
+                            CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_LABEL), new CK_ATTRIBUTE(CKA_VALUE)};
+                            shared.C_GetAttributeValue(session, 100, template);
+                            shared.C_GetSessionInfo(session);
+                        } finally {
+                            shared.C_CloseSession(session);
+                        }
+                        rounds.incrementAndGet();
+                    } catch (PKCS11Exception e) {
+                        moduleErrors.incrementAndGet(); // a session closed under it by a disrupter
+                    } catch (Throwable e) {
+                        failures.add(e);
+                    }
+                }
+            }, "worker-" + t));
+        }
+        threads.add(new Thread(() -> {
+            Random random = new Random(7);
+            PKCS11Impl[] others = {new PKCS11Impl(), new PKCS11Impl(), new PKCS11Impl()};
+            while (!stop.get()) {
+                PKCS11Impl other = others[random.nextInt(others.length)];
+                try {
+                    switch (random.nextInt(5)) {
+                        case 0 -> other.connect(TestModules.first());
+                        case 1 -> other.disconnect();
+                        case 2 -> other.C_Initialize(null);
+                        case 3 -> other.C_Finalize(null);
+                        default -> other.C_CloseAllSessions(1);
+                    }
+                    disruptions.incrementAndGet();
+                } catch (PKCS11Exception | PKCS11RuntimeException e) {
+                    disruptions.incrementAndGet(); // not connected, or the module refused
+                } catch (Throwable e) {
+                    failures.add(e);
+                }
+            }
+            for (PKCS11Impl other : others) {
+                other.disconnect();
+            }
+        }, "disrupter"));
+        threads.forEach(Thread::start);
+        Thread.sleep(DURATION_MILLIS);
+        stop.set(true);
+        for (Thread thread : threads) {
+            thread.join();
+        }
+        module.join();
+        module.reset();
+        shared.C_CloseAllSessions(1);
+        shared.disconnect();
+
+        System.out.println("thread stress: " + WORKERS + " workers and 1 disrupter for " + DURATION_MILLIS + " ms: "
+                + rounds.get() + " rounds, " + moduleErrors.get() + " module errors, " + notifications.get()
+                + " notifications, " + disruptions.get() + " disruptions");
+        assertTrue(failures.isEmpty(), () -> "unexpected: " + failures);
+        assertTrue(rounds.get() > 0 && notifications.get() > 0 && disruptions.get() > 0);
+        assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "no native heap block left behind");
+        assertEquals(refsBefore, PKCS11Impl.globalReferenceCount(), "no global reference left behind");
+    }
+}
