@@ -13,8 +13,6 @@ import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
 
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
@@ -24,28 +22,9 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
  * The six shapes of the cryptographic wrappers, each checked on every member: the calls a
  * module sees, what the caller gets back, and how a module's errors and wrong lengths end.
  */
-class CryptoShapesTest {
+class CryptoShapesTest extends ConnectedToTestModule {
     private static final long HIGH = 0x100000000L;
 
-    private TestModule module;
-    private PKCS11Impl pkcs11;
-    private long blocksBefore;
-
-    @BeforeEach
-    void connect() throws Exception {
-        module = TestModules.firstModule();
-        pkcs11 = TestModules.connected(TestModules.first());
-        blocksBefore = PKCS11Impl.heapBlockCount();
-    }
-
-    @AfterEach
-    void disconnect() {
-        try {
-            assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "no native block outlives a call");
-        } finally {
-            pkcs11.disconnect();
-        }
-    }
 
     @FunctionalInterface
     interface Transform {

@@ -11,8 +11,6 @@ import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 import java.util.Arrays;
 import java.util.List;
 
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
@@ -23,32 +21,14 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
  * the mechanism parameter: written into the caller's objects for exactly the mechanisms that
  * return them, also when the module fails, and never beyond what either side holds.
  */
-class KeyManagementTest {
+class KeyManagementTest extends ConnectedToTestModule {
     private static final long HIGH = 0x100000000L;
     private static final String IV = "00ff80417f0102fe";
     private static final char[] IV_CHARS = {0x00, 0xFF, 0x80, 0x41, 0x7F, 0x01, 0x02, 0xFE};
 
-    private TestModule module;
-    private PKCS11Impl pkcs11;
-    private long blocksBefore;
     /** Run by the module's CreateMutex callback, in the middle of a module call. */
     private Runnable duringCall = () -> { };
 
-    @BeforeEach
-    void connect() throws Exception {
-        module = TestModules.firstModule();
-        pkcs11 = TestModules.connected(TestModules.first());
-        blocksBefore = PKCS11Impl.heapBlockCount();
-    }
-
-    @AfterEach
-    void disconnect() {
-        try {
-            assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "no native block outlives a call");
-        } finally {
-            pkcs11.disconnect();
-        }
-    }
 
     /**
      * Lets the test change Java objects while the module call is under way: a step with

@@ -12,8 +12,6 @@ import java.nio.charset.StandardCharsets;
 import java.util.LinkedHashMap;
 import java.util.Map;
 
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.function.Executable;
 
@@ -24,28 +22,9 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
  * A Java CK_MECHANISM to what the module receives: the type's low bits, the parameter's native
  * form chosen by its Java class alone, and parameters that stop a call before the module.
  */
-class MechanismDispatchTest {
+class MechanismDispatchTest extends ConnectedToTestModule {
     private static final String CANNOT_CONVERT = "Java object of this class cannot be converted to native PKCS#11 type: ";
 
-    private TestModule module;
-    private PKCS11Impl pkcs11;
-    private long blocksBefore;
-
-    @BeforeEach
-    void connect() throws Exception {
-        module = TestModules.firstModule();
-        pkcs11 = TestModules.connected(TestModules.first());
-        blocksBefore = PKCS11Impl.heapBlockCount();
-    }
-
-    @AfterEach
-    void disconnect() {
-        try {
-            assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "no native block outlives a call");
-        } finally {
-            pkcs11.disconnect();
-        }
-    }
 
     /** Starts a signature with the mechanism and returns what the module received. */
     private Call signInit(CK_MECHANISM mechanism) throws Exception {

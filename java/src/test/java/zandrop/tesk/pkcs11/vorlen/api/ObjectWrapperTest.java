@@ -14,8 +14,6 @@ import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 import java.nio.charset.StandardCharsets;
 import java.util.List;
 
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
@@ -25,28 +23,10 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
  * The object wrappers around their module calls: the two calls of C_GetAttributeValue and what
  * reaches the caller's array, searches in steps, and templates that never reach the module.
  */
-class ObjectWrapperTest {
+class ObjectWrapperTest extends ConnectedToTestModule {
     private static final long HIGH = 0x100000000L;
 
-    private TestModule module;
-    private PKCS11Impl pkcs11;
-    private long blocksBefore;
 
-    @BeforeEach
-    void connect() throws Exception {
-        module = TestModules.firstModule();
-        pkcs11 = TestModules.connected(TestModules.first());
-        blocksBefore = PKCS11Impl.heapBlockCount();
-    }
-
-    @AfterEach
-    void disconnect() {
-        try {
-            assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "every native block of the test is freed");
-        } finally {
-            pkcs11.disconnect();
-        }
-    }
 
     private static CK_ATTRIBUTE[] template(long... types) {
         CK_ATTRIBUTE[] template = new CK_ATTRIBUTE[types.length];

@@ -16,8 +16,6 @@ import static zandrop.tesk.pkcs11.vorlen.api.ParameterLayout.sizeof;
 
 import java.util.Arrays;
 
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.function.Executable;
 
@@ -28,29 +26,10 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
  * The native record that a module receives for each of the twenty parameter classes, field by
  * field, as the test module decodes it, with the record's size on this platform.
  */
-class ParameterRecordTest {
+class ParameterRecordTest extends ConnectedToTestModule {
     /** A bit above the low 32: kept where CK_ULONG has 64 bits, dropped where it has 32. */
     private static final long HIGH = 0x100000000L;
 
-    private TestModule module;
-    private PKCS11Impl pkcs11;
-    private long blocksBefore;
-
-    @BeforeEach
-    void connect() throws Exception {
-        module = TestModules.firstModule();
-        pkcs11 = TestModules.connected(TestModules.first());
-        blocksBefore = PKCS11Impl.heapBlockCount();
-    }
-
-    @AfterEach
-    void disconnect() {
-        try {
-            assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "no native block outlives a call");
-        } finally {
-            pkcs11.disconnect();
-        }
-    }
 
     /** Starts an encryption with the parameter; returns the call as the module decoded it. */
     private Call sent(String struct, Object parameter, int size) throws Exception {

@@ -6,36 +6,15 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
 import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
 
 /** Seeding and generating random data, and the legacy parallel-function stubs. */
-class RandomAndParallelTest {
+class RandomAndParallelTest extends ConnectedToTestModule {
     private static final long HIGH = 0x100000000L;
 
-    private TestModule module;
-    private PKCS11Impl pkcs11;
-    private long blocksBefore;
-
-    @BeforeEach
-    void connect() throws Exception {
-        module = TestModules.firstModule();
-        pkcs11 = TestModules.connected(TestModules.first());
-        blocksBefore = PKCS11Impl.heapBlockCount();
-    }
-
-    @AfterEach
-    void disconnect() {
-        try {
-            assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "no native block outlives a call");
-        } finally {
-            pkcs11.disconnect();
-        }
-    }
 
     @Test
     void generateRandomFillsTheCallersArrayForExactlyItsLength() throws Exception {
