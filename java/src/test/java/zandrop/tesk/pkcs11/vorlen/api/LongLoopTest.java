@@ -70,8 +70,13 @@ class LongLoopTest {
         assertEquals(blocks, PKCS11Impl.heapBlockCount(), "native heap blocks");
         assertEquals(refs, PKCS11Impl.globalReferenceCount(), "global references");
         // A leak of even one small block per call would add megabytes over this many calls.
-        assertTrue(residentAfter - residentBefore < 24 * 1024,
-                "resident memory grew by " + (residentAfter - residentBefore) + " KiB");
+        // Under AddressSanitizer freed memory waits in its quarantine, so resident memory says
+        // nothing there; the counters above still do.
+        String preload = System.getenv().getOrDefault("LD_PRELOAD", "");
+        if (!preload.contains("libasan")) {
+            assertTrue(residentAfter - residentBefore < 24 * 1024,
+                    "resident memory grew by " + (residentAfter - residentBefore) + " KiB");
+        }
         pkcs11.disconnect();
     }
 }
