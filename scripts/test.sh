@@ -52,6 +52,31 @@ prefix=${VORLEN_BUILD_PREFIX:-build/}
 jobs=$(nproc 2>/dev/null || echo 2)
 status=0
 failed=()
+passed_total=0
+failed_total=0
+
+# run_ctest DIR [ctest options...]: runs ctest in DIR and adds its counts to the totals.
+run_ctest() {
+  local dir=$1 out
+  shift
+  out=$(mktemp)
+  local rc=0
+  (cd "$dir" && ctest --output-on-failure -j "$jobs" "$@") 2>&1 | tee "$out" || rc=1
+  local line
+  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$out" | tail -n 1 || true)
+  if [ -n "$line" ]; then
+    local bad all
+    bad=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/')
+    all=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/')
+    passed_total=$((passed_total + all - bad))
+    failed_total=$((failed_total + bad))
+  else
+    failed_total=$((failed_total + 1))  # ctest did not even report
+    rc=1
+  fi
+  rm -f "$out"
+  return $rc
+}
 
 # run_variant NAME DIR [cmake options...]: configure, build everything, run every test.
 run_variant() {
@@ -60,7 +85,7 @@ run_variant() {
   echo "=== $name ==="
   if cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null &&
      cmake --build "$dir" -j "$jobs" &&
-     (cd "$dir" && ctest --output-on-failure -j "$jobs"); then
+     run_ctest "$dir"; then
     return 0
   fi
   status=1
@@ -95,7 +120,7 @@ if [ "$width" != 64 ]; then
   if cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
        -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake -DVORLEN_BENCH=OFF >/dev/null &&
      cmake --build "$dir" -j "$jobs" --target vorlen_jar &&
-     (cd "$dir" && ctest --output-on-failure -L windows); then
+     run_ctest "$dir" -L windows; then
     :
   else
     status=1
@@ -106,4 +131,6 @@ fi
 if [ "$status" != 0 ]; then
   echo "FAILED: ${failed[*]}" >&2
 fi
+# One closing line over every variant's ctest run.
+echo "total: $passed_total passed, $failed_total failed"
 exit $status
