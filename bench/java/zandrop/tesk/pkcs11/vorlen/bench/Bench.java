@@ -175,13 +175,16 @@ public final class Bench {
         long[] rsa = pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_RSA_PKCS_KEY_PAIR_GEN),
                 new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_MODULUS_BITS, 2048L),
                     new CK_ATTRIBUTE(CKA_PUBLIC_EXPONENT, new byte[] {1, 0, 1}), new CK_ATTRIBUTE(CKA_VERIFY, true)},
-                new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_SIGN, true)});
+                new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_SIGN, true), new CK_ATTRIBUTE(CKA_TOKEN, true),
+                    new CK_ATTRIBUTE(CKA_LABEL, "bench-rsa")});
         byte[] p256 = {0x06, 0x08, 0x2a, (byte) 0x86, 0x48, (byte) 0xce, 0x3d, 0x03, 0x01, 0x07};
         long[] ec = pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_EC_KEY_PAIR_GEN),
                 new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_EC_PARAMS, p256), new CK_ATTRIBUTE(CKA_VERIFY, true)},
-                new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_SIGN, true)});
+                new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_SIGN, true), new CK_ATTRIBUTE(CKA_TOKEN, true),
+                    new CK_ATTRIBUTE(CKA_LABEL, "bench-ec")});
         long aes = pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN),
-                new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_VALUE_LEN, 32L), new CK_ATTRIBUTE(CKA_ENCRYPT, true)});
+                new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_VALUE_LEN, 32L), new CK_ATTRIBUTE(CKA_ENCRYPT, true),
+                    new CK_ATTRIBUTE(CKA_TOKEN, true), new CK_ATTRIBUTE(CKA_LABEL, "bench-aes")});
         byte[] hash = new byte[32];
         hash[0] = 1;
         byte[] mebibyte = new byte[1 << 20];
@@ -206,15 +209,40 @@ public final class Bench {
             pkcs11.C_Encrypt(session, mebibyte);
         }));
 
-        // The peer, on its own session of the same module instance (session keys are visible).
+        try {
+            jnaRealWork(path, slot, pin, hash, mebibyte, iv);
+        } catch (RuntimeException e) {
+            scale.add("JNA peer on SoftHSM2 not measured: " + e.getMessage());
+        }
+        pkcs11.C_Logout(session);
+        pkcs11.C_CloseSession(session);
+        pkcs11.C_Finalize(null);
+        pkcs11.disconnect();
+    }
+
+    /** The real-work workloads through the JNA peer, on keys it finds by label. */
+    private void jnaRealWork(String path, long slot, char[] pin, byte[] hash, byte[] mebibyte, byte[] iv)
+            throws Exception {
+        Harness big = new Harness(10, 7, 50);
+        // The peer, on the same instance of the module: its initialisation and login are
+        // already done (the module says so), and it finds the keys by label.
         JnaSoftHsm.bind(path);
+        JnaSoftHsm.C_Initialize(Pointer.NULL); // CKR_CRYPTOKI_ALREADY_INITIALIZED
         NativeLongByReference peerSessionRef = new NativeLongByReference();
         check(JnaSoftHsm.C_OpenSession(new NativeLong(slot), new NativeLong(CKF_SERIAL_SESSION | CKF_RW_SESSION),
                 Pointer.NULL, Pointer.NULL, peerSessionRef));
         NativeLong peer = peerSessionRef.getValue();
+        byte[] pinBytes = new String(pin).getBytes(java.nio.charset.StandardCharsets.US_ASCII);
+        long login = JnaSoftHsm.C_Login(peer, new NativeLong(CKU_USER), pinBytes, new NativeLong(pinBytes.length)).longValue();
+        if (login != 0 && login != CKR_USER_ALREADY_LOGGED_IN) {
+            check(new NativeLong(login));
+        }
+        long peerRsa = jnaFind(peer, "bench-rsa");
+        long peerEc = jnaFind(peer, "bench-ec");
+        long peerAes = jnaFind(peer, "bench-aes");
         NativeLong hashLength = new NativeLong(hash.length);
-        put("real.C_Sign.RSA-2048", 2, new Harness(20, 7, 200).measure(() -> jnaSign(peer, CKM_RSA_PKCS, rsa[1], hash, hashLength)));
-        put("real.C_Sign.ECDSA-P256", 2, new Harness(50, 7, 1000).measure(() -> jnaSign(peer, CKM_ECDSA, ec[1], hash, hashLength)));
+        put("real.C_Sign.RSA-2048", 2, new Harness(20, 7, 200).measure(() -> jnaSign(peer, CKM_RSA_PKCS, peerRsa, hash, hashLength)));
+        put("real.C_Sign.ECDSA-P256", 2, new Harness(50, 7, 1000).measure(() -> jnaSign(peer, CKM_ECDSA, peerEc, hash, hashLength)));
         NativeLong mebibyteLength = new NativeLong(mebibyte.length);
         put("real.C_Digest.SHA-256.1MiB", 2, big.measure(() -> {
             JnaTypes.Mechanism m = new JnaTypes.Mechanism();
@@ -232,17 +260,33 @@ public final class Bench {
             m.mechanism = new NativeLong(CKM_AES_CBC);
             m.pParameter = ivMemory;
             m.ulParameterLen = new NativeLong(16);
-            check(JnaSoftHsm.C_EncryptInit(peer, m, new NativeLong(aes)));
+            check(JnaSoftHsm.C_EncryptInit(peer, m, new NativeLong(peerAes)));
             NativeLongByReference length = new NativeLongByReference();
             check(JnaSoftHsm.C_Encrypt(peer, mebibyte, mebibyteLength, null, length));
             byte[] out = new byte[length.getValue().intValue()];
             check(JnaSoftHsm.C_Encrypt(peer, mebibyte, mebibyteLength, out, length));
         }));
         check(JnaSoftHsm.C_CloseSession(peer));
-        pkcs11.C_Logout(session);
-        pkcs11.C_CloseSession(session);
-        pkcs11.C_Finalize(null);
-        pkcs11.disconnect();
+    }
+
+    /** The handle of the one object with this label, found through the peer. */
+    private static long jnaFind(NativeLong session, String label) {
+        byte[] text = label.getBytes(java.nio.charset.StandardCharsets.US_ASCII);
+        Memory value = new Memory(text.length);
+        value.write(0, text, 0, text.length);
+        JnaTypes.Attribute attribute = new JnaTypes.Attribute();
+        attribute.type = new NativeLong(CKA_LABEL);
+        attribute.pValue = value;
+        attribute.ulValueLen = new NativeLong(text.length);
+        check(JnaSoftHsm.C_FindObjectsInit(session, attribute, new NativeLong(1)));
+        Memory handles = new Memory(4L * NativeLong.SIZE);
+        NativeLongByReference count = new NativeLongByReference();
+        check(JnaSoftHsm.C_FindObjects(session, handles, new NativeLong(4), count));
+        check(JnaSoftHsm.C_FindObjectsFinal(session));
+        if (count.getValue().longValue() != 1) {
+            throw new IllegalStateException("the peer finds " + count.getValue() + " objects labelled " + label);
+        }
+        return handles.getNativeLong(0).longValue();
     }
 
     private static void jnaSign(NativeLong session, long mechanism, long key, byte[] data, NativeLong length) {

@@ -1,5 +1,8 @@
 package zandrop.tesk.pkcs11.vorlen.bench;
 
+import java.util.Map;
+
+import com.sun.jna.Library;
 import com.sun.jna.Native;
 import com.sun.jna.NativeLibrary;
 import com.sun.jna.NativeLong;
@@ -12,7 +15,9 @@ final class JnaOverhead {
     }
 
     static void bind(String path) {
-        Native.register(JnaOverhead.class, NativeLibrary.getInstance(path));
+        // RTLD_LAZY | RTLD_LOCAL: JNA's default RTLD_GLOBAL would let this module's C_ names
+        // take the place of another module's own (symbol interposition).
+        Native.register(JnaOverhead.class, NativeLibrary.getInstance(path, Map.of(Library.OPTION_OPEN_FLAGS, 1)));
     }
 
     static native NativeLong C_Initialize(Pointer args);

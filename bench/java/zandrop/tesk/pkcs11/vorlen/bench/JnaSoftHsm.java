@@ -1,5 +1,8 @@
 package zandrop.tesk.pkcs11.vorlen.bench;
 
+import java.util.Map;
+
+import com.sun.jna.Library;
 import com.sun.jna.Native;
 import com.sun.jna.NativeLibrary;
 import com.sun.jna.NativeLong;
@@ -12,12 +15,20 @@ final class JnaSoftHsm {
     }
 
     static void bind(String path) {
-        Native.register(JnaSoftHsm.class, NativeLibrary.getInstance(path));
+        // RTLD_LAZY | RTLD_LOCAL: JNA's default RTLD_GLOBAL would let this module's C_ names
+        // take the place of another module's own (symbol interposition).
+        Native.register(JnaSoftHsm.class, NativeLibrary.getInstance(path, Map.of(Library.OPTION_OPEN_FLAGS, 1)));
     }
 
+    static native NativeLong C_Initialize(Pointer args);
     static native NativeLong C_OpenSession(NativeLong slot, NativeLong flags, Pointer application, Pointer notify,
             NativeLongByReference session);
     static native NativeLong C_CloseSession(NativeLong session);
+    static native NativeLong C_Login(NativeLong session, NativeLong userType, byte[] pin, NativeLong pinLength);
+    static native NativeLong C_FindObjectsInit(NativeLong session, JnaTypes.Attribute template, NativeLong count);
+    static native NativeLong C_FindObjects(NativeLong session, Pointer handles, NativeLong max,
+            NativeLongByReference count);
+    static native NativeLong C_FindObjectsFinal(NativeLong session);
     static native NativeLong C_SignInit(NativeLong session, JnaTypes.Mechanism mechanism, NativeLong key);
     static native NativeLong C_Sign(NativeLong session, byte[] data, NativeLong length, byte[] signature,
             NativeLongByReference signatureLength);
