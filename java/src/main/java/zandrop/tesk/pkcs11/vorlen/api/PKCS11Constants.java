@@ -30,8 +30,23 @@ public final class PKCS11Constants {
 
     // ---- Special values and the version of the standard these constants follow.
 
-    /** A CK_ULONG field whose value the token cannot report (all 32 bits set). */
+    /**
+     * A CK_ULONG field whose value the token cannot report: all bits set. This constant is the
+     * value where CK_ULONG has 32 bits (Windows, 32-bit Linux); where it has 64 bits (64-bit
+     * Linux) the same native value reads as -1. Test values with {@link #isUnavailable(long)}.
+     */
     public static final long CK_UNAVAILABLE_INFORMATION = 0xFFFFFFFFL;
+
+    /**
+     * Whether a CK_ULONG value read from a module is CK_UNAVAILABLE_INFORMATION on any platform:
+     * all 32 bits set, or all 64 bits set (-1).
+     *
+     * @param value a count, size or length as the library returned it
+     * @return true for 4294967295 and for -1
+     */
+    public static boolean isUnavailable(long value) {
+        return value == CK_UNAVAILABLE_INFORMATION || value == -1L;
+    }
     /** A maximum count without a limit, as in ulMaxSessionCount. */
     public static final long CK_EFFECTIVELY_INFINITE = 0L;
     /** A handle that never denotes a session or an object. */

@@ -2,6 +2,7 @@ package zandrop.tesk.pkcs11.vorlen.api;
 
 import static org.junit.jupiter.api.Assertions.assertAll;
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
@@ -110,5 +111,14 @@ class PKCS11ConstantsTest {
                 () -> assertEquals("CKM_AES_GCM", PKCS11Constants.mechanismName(0x1087L)),
                 () -> assertEquals("CKR_FUNCTION_NOT_PARALLEL", PKCS11Constants.returnValueName(0x51L)),
                 () -> assertEquals("CKO_OTP_KEY", PKCS11Constants.objectClassName(8L)));
+    }
+
+    @Test
+    void unavailableInformationAtEitherWidth() {
+        assertTrue(PKCS11Constants.isUnavailable(4294967295L));
+        assertTrue(PKCS11Constants.isUnavailable(-1L));
+        assertFalse(PKCS11Constants.isUnavailable(0));
+        assertFalse(PKCS11Constants.isUnavailable(4294967294L));
+        assertFalse(PKCS11Constants.isUnavailable(0x1FFFFFFFFL));
     }
 }
