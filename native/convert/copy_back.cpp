@@ -18,34 +18,6 @@ namespace vorlen {
 
 namespace {
 
-/// Sets an exception that is pending when a copy-back starts (one a callback of the module
-/// left) aside for the copy-back's JNI calls, and throws it again at the end of the scope. An
-/// exception of the copy-back itself then gives way to it.
-class PendingException {
-public:
-    explicit PendingException(JNIEnv* env) : env_(env), exception_(env->ExceptionOccurred()) {
-        if (exception_ != nullptr) {
-            env_->ExceptionClear();
-        }
-    }
-    PendingException(const PendingException&) = delete;
-    PendingException& operator=(const PendingException&) = delete;
-    ~PendingException() {
-        if (exception_ == nullptr) {
-            return;
-        }
-        if (env_->ExceptionCheck()) {
-            env_->ExceptionClear();
-        }
-        env_->Throw(exception_);
-        env_->DeleteLocalRef(exception_);
-    }
-
-private:
-    JNIEnv* env_;
-    jthrowable exception_;
-};
-
 /// The Java parameter of `jMechanism` when a copy-back may write into it: the Java mechanism
 /// still has the native mechanism's type and its parameter is an instance of `cls`. Null (and
 /// nothing to write) otherwise.
@@ -116,7 +88,7 @@ void copyBackPbeInitVector(JNIEnv* env, const NativeMechanism& mechanism, jobjec
     if (available == 0) {
         return;
     }
-    PendingException pending(env);
+    HeldException pending(env);  // a callback's exception, raised again afterwards
     const auto& ids = jni::mechanisms.pbe;
     LocalRef<jobject> parameter(env, javaParameter(env, mechanism, jMechanism, ids.cls));
     if (parameter) {
@@ -132,7 +104,7 @@ void copyBackKeyWrapSetOaepParams(JNIEnv* env, const NativeMechanism& mechanism,
     }
     // The module may have changed ulXLen: what was allocated is what may be read.
     const std::size_t available = mechanism.nestedSize(params->pX);
-    PendingException pending(env);
+    HeldException pending(env);  // a callback's exception, raised again afterwards
     const auto& ids = jni::mechanisms.keyWrapSetOaep;
     LocalRef<jobject> parameter(env, javaParameter(env, mechanism, jMechanism, ids.cls));
     if (!parameter) {
@@ -151,7 +123,7 @@ void copyBackSsl3MasterKeyVersion(JNIEnv* env, const NativeMechanism& mechanism,
         return;
     }
     const CK_VERSION version = *params->pVersion;
-    PendingException pending(env);
+    HeldException pending(env);  // a callback's exception, raised again afterwards
     const auto& ids = jni::mechanisms.ssl3MasterKeyDerive;
     LocalRef<jobject> parameter(env, javaParameter(env, mechanism, jMechanism, ids.cls));
     if (!parameter) {
@@ -172,7 +144,7 @@ void copyBackSsl3KeyMatOut(JNIEnv* env, const NativeMechanism& mechanism, jobjec
         return;
     }
     const CK_SSL3_KEY_MAT_OUT keys = *params->pReturnedKeyMaterial;
-    PendingException pending(env);
+    HeldException pending(env);  // a callback's exception, raised again afterwards
     const auto& ids = jni::mechanisms.ssl3KeyMat;
     LocalRef<jobject> parameter(env, javaParameter(env, mechanism, jMechanism, ids.cls));
     if (!parameter) {

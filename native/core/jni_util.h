@@ -138,6 +138,39 @@ private:
     const char* chars_;
 };
 
+/// Sets aside the exception pending on this thread (one a callback of the module left during
+/// the module call) so that the JNI calls that build the call's results may run, and raises it
+/// again at the end of the scope. When those calls failed themselves, their newer exception is
+/// the one that stays pending. Raised before checkReturnValue, the held exception becomes the
+/// cause of the module's error, or is dropped when the module answered CKR_OK.
+class HeldException {
+public:
+    explicit HeldException(JNIEnv* env) : env_(env), held_(env->ExceptionOccurred()) {
+        if (held_ != nullptr) {
+            env_->ExceptionClear();
+        }
+    }
+    HeldException(const HeldException&) = delete;
+    HeldException& operator=(const HeldException&) = delete;
+    ~HeldException() { raise(); }
+
+    /// Raises the held exception now (unless a newer one is pending).
+    void raise() {
+        if (held_ == nullptr) {
+            return;
+        }
+        if (!env_->ExceptionCheck()) {
+            env_->Throw(held_);
+        }
+        env_->DeleteLocalRef(held_);
+        held_ = nullptr;
+    }
+
+private:
+    JNIEnv* env_;
+    jthrowable held_;
+};
+
 /// Elements of a Java primitive array, released with the given mode at the end of the scope.
 template <typename ArrayT, typename ElemT,
           ElemT* (JNIEnv::*Get)(ArrayT, jboolean*),

@@ -182,14 +182,9 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1GenerateRandom)(JNIEnv* env, jobject se
         bytes.allocate(env, static_cast<std::size_t>(length), "");
         env->GetByteArrayRegion(RandomData, 0, length, reinterpret_cast<jbyte*>(bytes.data()));
         rv = module->C_GenerateRandom(ckULong(hSession), bytes.data(), static_cast<CK_ULONG>(length));
-        LocalRef<jthrowable> callbackFailure(env, env->ExceptionOccurred());
-        if (callbackFailure) {
-            env->ExceptionClear();  // the copy back must not run with it pending
-        }
+        HeldException callbackFailure(env);  // the copy back must not run with it pending
         env->SetByteArrayRegion(RandomData, 0, length, reinterpret_cast<const jbyte*>(bytes.data()));
-        if (callbackFailure) {
-            env->Throw(callbackFailure.get());
-        }
+        callbackFailure.raise();
         checkReturnValue(env, rv);
         return;
     }

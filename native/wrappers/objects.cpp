@@ -146,14 +146,8 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1GetAttributeValue)(JNIEnv* env, jobject
         offset += capacities[i];
     }
     const CK_RV rv = module->C_GetAttributeValue(session, object, attributes.data(), count);
-    // A notification the module sent on this thread during the call may have left the Java
-    // exception of its CK_NOTIFY pending. No JNI conversion may run with it, so it is held
-    // aside and raised again for checkReturnValue, which makes it the cause of the module's
-    // error (or drops it when the module answered CKR_OK).
-    LocalRef<jthrowable> callbackFailure(env, env->ExceptionOccurred());
-    if (callbackFailure) {
-        env->ExceptionClear();
-    }
+    // A CK_NOTIFY that threw during the call must not be pending while the results are built.
+    HeldException callbackFailure(env);
 
     // The new objects replace the caller's, whatever the second call returned. A value whose
     // length the module reports above the buffer it was given is not read: it reads as null.
@@ -185,9 +179,7 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1GetAttributeValue)(JNIEnv* env, jobject
         throwPKCS11RuntimeException(env, message);
         return;
     }
-    if (callbackFailure) {
-        env->Throw(callbackFailure.get());
-    }
+    callbackFailure.raise();
     checkReturnValue(env, rv);
 }
 
