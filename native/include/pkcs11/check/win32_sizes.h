@@ -56,8 +56,11 @@ static_assert(sizeof(CK_ECDH2_DERIVE_PARAMS) == 36);
 static_assert(sizeof(CK_X9_42_DH1_DERIVE_PARAMS) == 20);
 static_assert(sizeof(CK_X9_42_DH2_DERIVE_PARAMS) == 36);
 
-// The function list: a 2-byte version followed by 68 entry points.
+// The function lists: a 2-byte version followed by 68 (2.x) or 92 (3.0)
+// entry points; an interface is three 4-byte members.
 static_assert(sizeof(CK_FUNCTION_LIST) == 2 + 68 * 4);
+static_assert(sizeof(CK_FUNCTION_LIST_3_0) == 2 + 92 * 4);
+static_assert(sizeof(CK_INTERFACE) == 12);
 
 #endif  // _WIN32 && !_WIN64
 
