@@ -1,6 +1,7 @@
 // The four methods of PKCS11Impl that stand for no PKCS#11 function, and the test hooks.
 #include <jni.h>
 
+#include <new>
 #include <string>
 
 #include "core/exceptions.h"
@@ -76,9 +77,18 @@ Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_connect(JNIEnv* env, jobject self
     }
     ModuleRecord record;
     record.library = library;
-    const CK_RV rv = reinterpret_cast<CK_C_GetFunctionList>(entry)(&record.functions);
-    if (rv != CKR_OK) {
-        record.functions = nullptr;  // never trust what a failing call wrote
+    CK_FUNCTION_LIST_PTR list = nullptr;
+    const CK_RV rv = reinterpret_cast<CK_C_GetFunctionList>(entry)(&list);
+    if (rv == CKR_OK && list != nullptr) {
+        // The library's own copy: a NULL entry becomes a stub, never a call of address 0.
+        record.functions.reset(new (std::nothrow) ModuleFunctions);
+        if (!record.functions) {
+            unloadModule(env, library);
+            throwOutOfMemory(env, "no room for the module's function list");
+            return;
+        }
+        copyFunctionList(*list, *record.functions);
+        record.list = {ModuleInterface::functionList2, list->version};
     }
     if (!putModule(env, self, record)) {
         unloadModule(env, library);
@@ -86,7 +96,7 @@ Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_connect(JNIEnv* env, jobject self
     }
     if (rv != CKR_OK) {
         checkReturnValue(env, rv);
-    } else if (record.functions == nullptr) {
+    } else if (list == nullptr) {
         throwPKCS11RuntimeException(
             env, "C_GetFunctionList returned CKR_OK but no function list; the object stays "
                  "unusable until it is disconnected or connected again.");

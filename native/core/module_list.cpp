@@ -5,6 +5,7 @@
 #include <mutex>
 #include <new>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "core/exceptions.h"
@@ -270,7 +271,7 @@ Binding* allocateSlotLocked() {
 void finishUnbinding(JNIEnv* env, Binding* binding) {
     // No call is in flight and none can start: the slot is ours alone until recycled.
     jobject object = binding->object;
-    const ModuleRecord record = binding->record;
+    const ModuleRecord record = std::move(binding->record);
     const bool unload = binding->unloadWhenReleased;
     binding->object = nullptr;
     binding->record = ModuleRecord{};
@@ -343,7 +344,7 @@ void unloadModule(JNIEnv* env, platform::LibraryHandle library) {
     }
 }
 
-bool putModule(JNIEnv* env, jobject object, const ModuleRecord& record) {
+bool putModule(JNIEnv* env, jobject object, ModuleRecord& record) {
     {
         std::lock_guard<std::mutex> guard(writeLock);
         if (!initialized.load(std::memory_order_relaxed)) {
@@ -372,7 +373,7 @@ bool putModule(JNIEnv* env, jobject object, const ModuleRecord& record) {
             unbindLocked(replaced, false);
         }
         binding->object = ref;
-        binding->record = record;
+        binding->record = std::move(record);
         binding->unloadWhenReleased = false;
         const std::uint64_t generation =
             generationOf(binding->state.load(std::memory_order_relaxed));
@@ -414,7 +415,7 @@ ModuleCall::ModuleCall(JNIEnv* env, jobject object) : env_(env) {
                 env->IsSameObject(pin.binding->object, object)) {
                 binding_ = pin.binding;
                 pinSlot_ = pin.slot;
-                functions_ = pin.binding->record.functions;
+                functions_ = pin.binding->record.functions.get();
                 return;
             }
             release(env, pin);
@@ -428,6 +429,8 @@ ModuleCall::~ModuleCall() {
         release(env_, Pin{binding_, pinSlot_});
     }
 }
+
+const ModuleListInfo& ModuleCall::list() const { return binding_->record.list; }
 
 const void* ModuleCall::module() const {
     return binding_ != nullptr ? binding_->record.library : nullptr;

@@ -13,8 +13,10 @@
 #include <jni.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "core/module_functions.h"
 #include "pkcs11/pkcs11.h"
 #include "platform/dynamic_library.h"
 
@@ -25,7 +27,9 @@ struct Binding;
 /// What connect recorded for a loaded module.
 struct ModuleRecord {
     platform::LibraryHandle library = nullptr;
-    CK_FUNCTION_LIST_PTR functions = nullptr;  // null until C_GetFunctionList wrote one
+    /// The library's copy of the module's list; null when the module gave none.
+    std::unique_ptr<ModuleFunctions> functions;
+    ModuleListInfo list;
 };
 
 /// Marks the library ready; true when it already was.
@@ -37,7 +41,7 @@ bool libraryInitialized();
 /// Binds `object` to `record`, replacing an earlier binding of the same object (whose module
 /// stays loaded). Returns false with an exception pending when the library is not initialised
 /// or memory runs out; the record is then still the caller's.
-bool putModule(JNIEnv* env, jobject object, const ModuleRecord& record);
+bool putModule(JNIEnv* env, jobject object, ModuleRecord& record);
 
 /// Unbinds `object`; its module is unloaded once no call is in flight on it.
 /// Returns false when the object was not bound.
@@ -54,8 +58,12 @@ public:
     ~ModuleCall();
 
     explicit operator bool() const { return functions_ != nullptr; }
-    CK_FUNCTION_LIST_PTR operator->() const { return functions_; }
-    CK_FUNCTION_LIST_PTR functions() const { return functions_; }
+    /// The module's entries: the one way to the module. An entry the module does not have
+    /// answers CKR_FUNCTION_NOT_SUPPORTED without calling anything.
+    ModuleFunctions* operator->() const { return functions_; }
+    ModuleFunctions* functions() const { return functions_; }
+    /// Which list of the module the binding uses, and its version.
+    const ModuleListInfo& list() const;
     /// The loaded module this call goes to. Two objects connected to the same module file share
     /// it; it names the module instance until the module is really unloaded.
     const void* module() const;
@@ -68,7 +76,7 @@ private:
     JNIEnv* env_;
     Binding* binding_ = nullptr;
     int pinSlot_ = -1;
-    CK_FUNCTION_LIST_PTR functions_ = nullptr;
+    ModuleFunctions* functions_ = nullptr;
 };
 
 /// Loads a module file and counts the library as a user of it. Returns null with the system's
