@@ -67,10 +67,11 @@ public:
     /// The loaded module this call goes to. Two objects connected to the same module file share
     /// it; it names the module instance until the module is really unloaded.
     const void* module() const;
-    /// Gives the binding a heap block (from heapAlloc) that the module may keep pointing at,
-    /// such as the reserved value of C_Initialize: freed when the binding ends, or when a
-    /// later block replaces it. Null is ignored.
-    void keepUntilUnbound(void* block);
+    /// Gives the module a heap block (from heapAlloc) that it may keep pointing at, such as
+    /// the reserved value of a C_Initialize it accepted: kept per loaded module (objects on
+    /// the same file share it) and freed when the library unloads the module, or when a later
+    /// block replaces it. Null is ignored.
+    void keepWhileLoaded(void* block);
 
 private:
     JNIEnv* env_;
@@ -83,12 +84,13 @@ private:
 /// error text in `error`.
 platform::LibraryHandle loadModule(const char* path, std::string& error);
 /// Gives up one use of a module loaded by loadModule; when the library no longer uses the
-/// module at all, it is unloaded and the state kept for it (releaseModuleState) is released.
+/// module at all, it is unloaded, its kept block freed and the module-released hook called.
 void unloadModule(JNIEnv* env, platform::LibraryHandle library);
 
-/// Implemented by the callbacks: releases what is kept for the sessions of a module that is no
-/// longer loaded by the library (it can no longer call back).
-void releaseModuleState(JNIEnv* env, const void* module);
+/// Called when the library has unloaded a module (it can no longer call back), so that the
+/// layers above release what they keep for it. Registered by the top of the library.
+using ModuleReleasedHook = void (*)(JNIEnv* env, const void* module);
+void setModuleReleasedHook(ModuleReleasedHook hook);
 
 /// Test hook: bindings that hold a slot now (bound or waiting for calls in flight).
 std::int64_t liveBindings();
