@@ -38,10 +38,15 @@ bool markLibraryInitialized();
 void finalizeModuleList(JNIEnv* env);
 bool libraryInitialized();
 
+enum class PutModule {
+    bound,        ///< the object is bound to the record (which the binding now owns)
+    keptEarlier,  ///< the record has no function list and the object keeps its working binding
+    failed,       ///< an exception is pending (library not initialised, out of memory)
+};
 /// Binds `object` to `record`, replacing an earlier binding of the same object (whose module
-/// stays loaded). Returns false with an exception pending when the library is not initialised
-/// or memory runs out; the record is then still the caller's.
-bool putModule(JNIEnv* env, jobject object, ModuleRecord& record);
+/// stays loaded) in one step for concurrent calls. A record without a function list never
+/// replaces a working binding. Unless bound, the record is still the caller's.
+PutModule putModule(JNIEnv* env, jobject object, ModuleRecord& record);
 
 /// Unbinds `object`; its module is unloaded once no call is in flight on it.
 /// Returns false when the object was not bound.
