@@ -171,6 +171,7 @@ ModuleCall::~ModuleCall() {
     if (binding_ != nullptr) {
         release(env_, Pin{binding_, pinSlot_});
     }
+    closeDeferredModules(env_);
 }
 
 const ModuleListInfo& ModuleCall::list() const { return binding_->record.list; }

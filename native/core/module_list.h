@@ -92,6 +92,19 @@ platform::LibraryHandle loadModule(const char* path, std::string& error);
 /// module at all, it is unloaded, its kept block freed and the module-released hook called.
 void unloadModule(JNIEnv* env, platform::LibraryHandle library);
 
+/// Held by every callback from a module (mutex callbacks and notifications, on any thread) for
+/// its whole length: while one is held, no module file is closed, so a disconnect from that
+/// callback or from another thread never unloads a module under a running callback. A module
+/// whose last use goes meanwhile is closed by the first call, connect or disconnect that ends
+/// after the last hold, never on the callback's thread, which returns into the module.
+class ModuleHold {
+public:
+    ModuleHold();
+    ModuleHold(const ModuleHold&) = delete;
+    ModuleHold& operator=(const ModuleHold&) = delete;
+    ~ModuleHold();
+};
+
 /// Called when the library has unloaded a module (it can no longer call back), so that the
 /// layers above release what they keep for it. Registered by the top of the library.
 using ModuleReleasedHook = void (*)(JNIEnv* env, const void* module);

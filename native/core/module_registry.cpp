@@ -202,10 +202,12 @@ PutModule putModule(JNIEnv* env, jobject object, ModuleRecord& record) {
         }
     }
     reclaim(env);
+    closeDeferredModules(env);
     return PutModule::bound;
 }
 
 bool removeModule(JNIEnv* env, jobject object) {
+    closeDeferredModules(env);
     {
         std::lock_guard<std::mutex> guard(writeLock);
         Binding* binding = findBoundLocked(env, object);
@@ -222,6 +224,7 @@ bool removeModule(JNIEnv* env, jobject object) {
         env->SetLongField(object, jni::core.pkcs11ImplBindingHandle, 0);
     }
     reclaim(env);  // unloads the module now, or when the last call in flight on it returns
+    closeDeferredModules(env);
     return true;
 }
 
