@@ -187,4 +187,61 @@ class ThreadStressTest {
         first.reset();
         second.reset();
     }
+
+    /**
+     * A module thread notifies a session; its Java listener disconnects the module's only
+     * object, or waits while another thread does. The module file stays mapped for as long as
+     * the callback runs and is unloaded after it, at the next call of the library.
+     */
+    @Test
+    void moduleStaysLoadedWhileItsCallbacksRun() throws Exception {
+        String path = TestModules.path("vorlen.testmodule.unload");
+        long refsBefore = PKCS11Impl.globalReferenceCount();
+        for (boolean fromCallback : new boolean[] {true, false}) {
+            TestModule control = TestModule.load(path);
+            control.reset();
+            PKCS11Impl alone = TestModules.connected(path);
+            java.util.concurrent.CountDownLatch inCallback = new java.util.concurrent.CountDownLatch(1);
+            java.util.concurrent.CountDownLatch disconnected = new java.util.concurrent.CountDownLatch(1);
+            java.util.concurrent.CountDownLatch done = new java.util.concurrent.CountDownLatch(1);
+            AtomicBoolean mappedDuring = new AtomicBoolean();
+            CK_NOTIFY listener = (session, event, application) -> {
+                try {
+                    if (fromCallback) {
+                        alone.disconnect();
+                    } else {
+                        inCallback.countDown();
+                        disconnected.await(10, java.util.concurrent.TimeUnit.SECONDS);
+                    }
+                    mappedDuring.set(mapped(path));
+                } catch (Exception e) {
+                    throw new IllegalStateException(e);
+                } finally {
+                    done.countDown();
+                }
+            };
+            long session = alone.C_OpenSession(1, CKF_SERIAL_SESSION, null, listener);
+            control.script("C_GetInfo", "notify=0 session=" + session + " async=1 sleep=100");
+            alone.C_GetInfo();
+            control.release(); // from now on only the library holds the module file
+            if (!fromCallback) {
+                assertTrue(inCallback.await(10, java.util.concurrent.TimeUnit.SECONDS));
+                alone.disconnect();
+                disconnected.countDown();
+            }
+            assertTrue(done.await(10, java.util.concurrent.TimeUnit.SECONDS), "the notification ran");
+            assertTrue(mappedDuring.get(), "mapped while the callback ran (disconnect from "
+                    + (fromCallback ? "the callback)" : "another thread)"));
+            Thread.sleep(300); // the module's thread leaves the module's code and ends
+            new PKCS11Impl().disconnect(); // a later call of the library closes the module
+            assertTrue(!mapped(path), "unloaded after the callback");
+            assertEquals(refsBefore, PKCS11Impl.globalReferenceCount(), "the session's binding is released");
+        }
+    }
+
+    private static boolean mapped(String path) throws java.io.IOException {
+        String real = java.nio.file.Path.of(path).toRealPath().toString();
+        return java.nio.file.Files.readAllLines(java.nio.file.Path.of("/proc/self/maps")).stream()
+                .anyMatch(line -> line.endsWith(real));
+    }
 }
