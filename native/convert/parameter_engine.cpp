@@ -169,7 +169,7 @@ bool Conversion::setLength(const RecordDescriptor& d, const Member& m, std::byte
     if (m.length == kNoMember) {
         return true;
     }
-    for (std::size_t i = 0; i < lengthCount && false; ++i) {
+    for (std::size_t i = 0; i < lengthCount; ++i) {
         if (lengths[i].offset == m.length && lengths[i].count != count) {
             char message[200];
             std::snprintf(message, sizeof message,
@@ -348,9 +348,6 @@ bool Conversion::finish() {
             stated = std::max(stated, static_cast<std::size_t>(size));
         }
         NativeBuffer copy;
-        if (w.array == nullptr) {
-            stated = 0;
-        }
         if (!copyArray(env_, m, w.array, copy) || !growTo(env_, copy, stated)) {
             return false;
         }
