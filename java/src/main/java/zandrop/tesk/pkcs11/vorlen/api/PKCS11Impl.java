@@ -52,6 +52,10 @@ import java.io.IOException;
  * parameters are converted by their Java class, as {@link CK_ATTRIBUTE} and
  * {@link CK_MECHANISM} describe.
  *
+ * <p>Memory that the library hands a module for its outputs (byte results, lists, records,
+ * attribute values) is zero-filled before the call: a byte that the module leaves unwritten,
+ * even while it answers {@code CKR_OK}, reads as zero, never as memory left over from earlier.
+ *
  * <h2>Errors</h2>
  *
  * <ul>
@@ -488,6 +492,9 @@ public class PKCS11Impl {
      * that grew between the two calls is such an error ({@code CKR_BUFFER_TOO_SMALL}), and it
      * reads null. When an attribute is sensitive or unknown, the module reports the error in
      * the first call and the array stays as it was.
+     * A value that the module does not write in the second call (one that failed, say because
+     * another thread destroyed the object in between) holds zero bytes of the first call's
+     * length.
      *
      * <p>Lengths the module reports are not trusted beyond the memory they were given:
      * <ul>
