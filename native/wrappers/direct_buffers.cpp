@@ -19,6 +19,7 @@
 #include <cstdint>
 
 #include "convert/convert.h"
+#include "convert/scratch.h"
 #include "wrappers/frame.h"
 
 using namespace vorlen;
@@ -127,7 +128,7 @@ private:
     CK_ULONG length_ = 0;
     jbyteArray array_ = nullptr;
     jint offset_ = 0;
-    ScratchBuffer copy_;
+    Scratch<CK_BYTE, 512> copy_;
 };
 
 struct Entry {
