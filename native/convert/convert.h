@@ -18,6 +18,7 @@
 #include <new>
 #include <utility>
 
+#include "convert/scratch.h"
 #include "core/jni_util.h"
 #include "pkcs11/pkcs11.h"
 
@@ -123,24 +124,59 @@ public:
     NativeTemplate& operator=(const NativeTemplate&) = delete;
     ~NativeTemplate() { freeValues(); }
 
-    /// Makes room for `count` records, all with null values.
+    /// Makes room for `count` records, all zero (null values).
     bool allocate(JNIEnv* env, CK_ULONG count);
     /// Null for a null template; never null otherwise, also for count 0.
-    CK_ATTRIBUTE_PTR data() const { return records_; }
-    CK_ULONG count() const { return count_; }
-    CK_ATTRIBUTE& operator[](CK_ULONG i) const { return data()[i]; }
+    CK_ATTRIBUTE_PTR data() const { return records_.data(); }
+    CK_ULONG count() const { return records_.ulCount(); }
+    CK_ATTRIBUTE& operator[](CK_ULONG i) const { return records_[i]; }
     /// Frees every value; the value pointers become null, types and lengths stay.
     void freeValues();
     /// Frees everything: a null template with count 0.
     void clear();
 
 private:
-    // Templates of up to kInline attributes (nearly all of them) need no heap block.
-    static constexpr CK_ULONG kInline = 16;
-    CK_ATTRIBUTE inline_[kInline];
-    HeapBuffer block_;
-    CK_ATTRIBUTE_PTR records_ = nullptr;
-    CK_ULONG count_ = 0;
+    // Templates of up to 16 attributes (nearly all of them) need no heap block.
+    Scratch<CK_ATTRIBUTE, 16> records_;
+};
+
+/// The values of a template read from a module in the standard's two calls, and the way back
+/// into the caller's Java template. In use:
+///   readTypes(template)         the types, with the lengths their Java values would have
+///   module call with data()     the module reports the length of every value
+///   allocateValues()            one zero-filled block with room for every reported length
+///   module call with data()     the module writes the values
+///   storeValues(template, rv)   new Java CK_ATTRIBUTEs replace the caller's elements
+/// A byte of a value that the module did not write reads as zero.
+class AttributeQuery {
+public:
+    AttributeQuery() = default;
+    AttributeQuery(const AttributeQuery&) = delete;
+    AttributeQuery& operator=(const AttributeQuery&) = delete;
+    ~AttributeQuery();
+
+    /// As toCkAttributeTypes.
+    bool readTypes(JNIEnv* env, jobjectArray array);
+    CK_ATTRIBUTE_PTR data() const { return attributes_.data(); }
+    CK_ULONG count() const { return attributes_.count(); }
+
+    /// A buffer of the reported length for every value a Java array can hold, all in one
+    /// zero-filled block (on the stack when small). A length no Java array can hold
+    /// (CK_UNAVAILABLE_INFORMATION among them) gets no buffer: the second call reports it
+    /// again and the value reads as null. False with OutOfMemoryError pending.
+    bool allocateValues(JNIEnv* env);
+
+    /// Replaces every element of `array` with a new CK_ATTRIBUTE holding what the second call
+    /// (which returned `rv`) left: also after an error, as the Java API promises. A value whose
+    /// length the module reports above the buffer it was given is not read: it reads as null,
+    /// and with CKR_OK a PKCS11RuntimeException names the first such attribute. False with an
+    /// exception pending.
+    bool storeValues(JNIEnv* env, jobjectArray array, CK_RV rv);
+
+private:
+    NativeTemplate attributes_;
+    Scratch<CK_ULONG, 16> capacities_;  // what allocateValues gave each value
+    OutputBytes values_;
 };
 
 /// A null array gives a null template with count 0. Stops at the first element that cannot

@@ -94,13 +94,13 @@ JNIEXPORT jlong JNICALL VORLEN_WRAPPER(C_1UnwrapKey)(JNIEnv* env, jobject self, 
     NativeMechanism mechanism;
     InputBytes wrapped;
     NativeTemplate attributes;
-    if (!toCkMechanism(env, pMechanism, mechanism) || !wrapped.convert(env, pWrappedKey) ||
+    if (!toCkMechanism(env, pMechanism, mechanism) || !copyJavaBytes(env, pWrappedKey, wrapped) ||
         !toCkAttributeArray(env, pTemplate, attributes)) {
         return 0;
     }
     CK_OBJECT_HANDLE key = 0;
     const CK_RV rv = module->C_UnwrapKey(ckULong(hSession), mechanism.get(), ckULong(hUnwrappingKey),
-                                         wrapped.data(), wrapped.length(), attributes.data(),
+                                         wrapped.data(), wrapped.ulCount(), attributes.data(),
                                          attributes.count(), &key);
     attributes.clear();
     copyBackResults(env, mechanism, ResultsOf::UnwrapKey);
@@ -137,10 +137,10 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1SeedRandom)(JNIEnv* env, jobject self, 
         return;
     }
     InputBytes seed;
-    if (!seed.convert(env, pSeed)) {
+    if (!copyJavaBytes(env, pSeed, seed)) {
         return;
     }
-    checkReturnValue(env, module->C_SeedRandom(ckULong(hSession), seed.data(), seed.length()));
+    checkReturnValue(env, module->C_SeedRandom(ckULong(hSession), seed.data(), seed.ulCount()));
 }
 
 // The module writes into the caller's array itself; whatever it wrote stays there, also when
@@ -157,11 +157,11 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1GenerateRandom)(JNIEnv* env, jobject se
     }
     CK_RV rv = CKR_OK;
     const jsize length = env->GetArrayLength(RandomData);
-    if (static_cast<std::size_t>(length) <= ScratchBuffer::kInline) {
+    if (static_cast<std::size_t>(length) <= OutputBytes::kInline) {
         // Small arrays go through the stack: the array's bytes in, the module's bytes out
         // (also after a failure), with no copy made by the VM.
-        ScratchBuffer bytes;
-        bytes.allocate(env, static_cast<std::size_t>(length), "");
+        OutputBytes bytes;
+        bytes.allocateUninitialized(env, static_cast<std::size_t>(length), "");  // filled below
         env->GetByteArrayRegion(RandomData, 0, length, reinterpret_cast<jbyte*>(bytes.data()));
         rv = module->C_GenerateRandom(ckULong(hSession), bytes.data(), static_cast<CK_ULONG>(length));
         HeldException callbackFailure(env);  // the copy back must not run with it pending
