@@ -74,7 +74,7 @@ NotifyBinding* popNotify(const void* module);
 /// The native CK_NOTIFY: calls the Java CK_NOTIFY of the binding given as pApplication with
 /// the handle and the event zero-extended and the application object. Returns CKR_OK, the
 /// error code of a PKCS11Exception the Java method threw (CKR_GENERAL_ERROR for another
-/// throwable), CKR_OK without calling Java for a null pApplication, and kCallbackUnreachable
+/// throwable, and for a code that would read CKR_OK), CKR_OK without calling Java for a null pApplication, and kCallbackUnreachable
 /// when Java cannot be reached.
 CK_RV PKCS11_CALL notifyCallback(CK_SESSION_HANDLE hSession, CK_NOTIFICATION event,
                                  CK_VOID_PTR pApplication);

@@ -68,6 +68,25 @@ import java.io.IOException;
  *     {@link PKCS11RuntimeException} whose message names the class.</li>
  * </ul>
  *
+ * <p>A callback ({@link CK_NOTIFY}, the mutex callbacks of {@link CK_C_INITIALIZE_ARGS}) that
+ * throws answers the module with an error, never with {@code CKR_OK}: the error code of a
+ * {@link PKCS11Exception}, or {@code CKR_GENERAL_ERROR} for any other throwable and for a
+ * {@code PKCS11Exception} whose code reads {@code CKR_OK} in the platform's {@code CK_ULONG}
+ * (0, or a multiple of 2<sup>32</sup> where {@code CK_ULONG} has 32 bits). When the callback
+ * ran on the thread of a method of this class, what it threw is also kept for that method:
+ * <ul>
+ * <li>when the module's function fails, the first throwable becomes the cause of the
+ *     {@link PKCS11Exception} (an {@link Error} takes the place of an earlier exception);</li>
+ * <li>when the module's function nevertheless returns {@code CKR_OK}, an {@link Error}
+ *     (such as {@link OutOfMemoryError} or {@link StackOverflowError}) is thrown by the method,
+ *     which then returns no result (a session the module opened stays recorded and is closed
+ *     as any other); an {@link Exception} ({@code PKCS11Exception} or
+ *     {@link RuntimeException}) is dropped: the module has seen the error code and judged it,
+ *     and the call's result reaches the caller.</li>
+ * </ul>
+ * A callback on a thread that the module created has nobody to throw to: only the module sees
+ * its error code.
+ *
  * <h2>Threads</h2>
  *
  * <p>Any thread may call any method, on one object or on several. The library holds no lock
