@@ -53,9 +53,10 @@ JNIEXPORT jlong JNICALL VORLEN_WRAPPER(C_1OpenSession)(JNIEnv* env, jobject self
     const CK_SLOT_ID slot = ckULong(slotID);
     CK_SESSION_HANDLE session = 0;
     // The module may notify through the binding already during this call.
-    const CK_RV rv = module->C_OpenSession(slot, ckULong(flags), binding.get(),
-                                           binding.get() != nullptr ? notifyCallback : nullptr,
-                                           &session);
+    NotifyBinding* notify = binding.get();
+    const CK_RV rv = module->C_OpenSession(slot, ckULong(flags),
+                                           notify != nullptr ? notifyToken(notify) : nullptr,
+                                           notify != nullptr ? notifyCallback : nullptr, &session);
     // The binding follows the module's answer alone: an Error a callback threw during the call
     // (see checkReturnValue) does not undo a session that the module opened.
     if (rv == CKR_OK) {

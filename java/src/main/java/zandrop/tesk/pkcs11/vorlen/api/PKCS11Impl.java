@@ -150,8 +150,8 @@ public class PKCS11Impl {
      *
      * <p>The {@link CK_NOTIFY} objects of sessions that are still open stay held, because their
      * modules stay loaded and may still notify them; they are released when such a session is
-     * closed through an object connected to the same module file again, or when that module
-     * file is unloaded.
+     * closed (or the module finalised with {@code C_Finalize}) through an object connected to
+     * the same module file again, or when that module file is unloaded.
      */
     public static native void finalizeLibrary();
 
@@ -211,7 +211,8 @@ public class PKCS11Impl {
 
     /**
      * Finalises the module: it closes its sessions and releases its resources. The library's
-     * own state stays as it is; the object stays connected.
+     * own state stays as it is; the object stays connected. When the module answers
+     * {@code CKR_OK}, the {@link CK_NOTIFY} objects of the sessions it ended are released.
      *
      * @param pReserved reserved by the standard; pass null
      * @throws PKCS11Exception with the module's error, such as
@@ -342,9 +343,12 @@ public class PKCS11Impl {
      * throws answers the module with the exception's error code ({@code CKR_GENERAL_ERROR} for
      * anything but a {@link PKCS11Exception}). {@code Notify} and {@code pApplication} are
      * held until the module has confirmed that the session is closed: by
-     * {@link #C_CloseSession(long)} of its handle, or {@link #C_CloseAllSessions(long)} of its
-     * slot, called on any object connected to the same module file; or until that module file
-     * is unloaded. When this call fails they are released at once.
+     * {@link #C_CloseSession(long)} of its handle, {@link #C_CloseAllSessions(long)} of its
+     * slot or {@link #C_Finalize(Object)}, called on any object connected to the same module
+     * file; or until that module file is unloaded. When this call fails they are released at
+     * once. A notification that the module sends for a session after it was closed (late, or
+     * racing the close) is dropped: it never reaches the {@code Notify} of another session,
+     * also not one whose {@code C_OpenSession} is still running.
      *
      * @param slotID the slot
      * @param flags {@link PKCS11Constants#CKF_SERIAL_SESSION}, which the standard requires,
