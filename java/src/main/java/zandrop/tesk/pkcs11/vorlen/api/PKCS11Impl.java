@@ -87,6 +87,15 @@ import java.io.IOException;
  * A callback on a thread that the module created has nobody to throw to: only the module sees
  * its error code.
  *
+ * <p>A length or count that a module reports and no Java array can hold (more than
+ * {@code Integer.MAX_VALUE}, {@code CK_UNAVAILABLE_INFORMATION} among them) is refused with a
+ * {@link PKCS11RuntimeException} naming the function, before any memory is allocated for it.
+ * When the module reported it in answer to a size query, the module was only asked for a
+ * length: an operation it had under way (an encryption, a digest, ...) stays active, as after
+ * {@code CKR_BUFFER_TOO_SMALL}, and a new one on the session fails with
+ * {@code CKR_OPERATION_ACTIVE} until {@link #C_CloseSession(long)} ends it. The library does
+ * not end it by itself: no call of the standard ends every kind of operation safely.
+ *
  * <h2>Threads</h2>
  *
  * <p>Any thread may call any method, on one object or on several. The library holds no lock
@@ -574,6 +583,11 @@ public class PKCS11Impl {
 
     /**
      * Continues a search for objects.
+     *
+     * <p>The module is asked for at most 2<sup>20</sup> (1,048,576) handles in one call: a
+     * larger maximum, such as {@code Long.MAX_VALUE} or -1 for "all of them", asks for
+     * 2<sup>20</sup>, and the handles beyond come with the next calls, as the search goes on.
+     * The maximum is read as the {@code CK_ULONG} its low bits give, so a negative one is large.
      *
      * @param hSession the session
      * @param ulMaxObjectCount the most handles to return
