@@ -63,6 +63,13 @@ final class LibraryWorkloads implements Workloads {
         }
     }
 
+    /** C_Sign32 on the benchmark module through direct buffers. */
+    Harness.Loop directSign32() {
+        ByteBuffer data = ByteBuffer.allocateDirect(32);
+        ByteBuffer signature = ByteBuffer.allocateDirect(256);
+        return Harness.loop(() -> pkcs11.C_Sign(1, data.clear(), signature.clear()));
+    }
+
     /** The bulk-data workloads through direct buffers (null for the others). */
     Harness.Loop direct(String workload, RealWork w) {
         long s = w.session();
