@@ -82,8 +82,11 @@ static_assert(sizeof(CK_SP800_108_FEEDBACK_KDF_PARAMS) == 28);
 static_assert(offsetof(CK_EDDSA_PARAMS, ulContextDataLen) == 1);
 static_assert(offsetof(CK_HKDF_PARAMS, prfHashMechanism) == 2);
 
-// The function list: a 2-byte version followed by 68 entry points.
+// The function lists: a 2-byte version followed by 68 (2.x) or 92 (3.0)
+// entry points; an interface is three 4-byte members.
 static_assert(sizeof(CK_FUNCTION_LIST) == 2 + 68 * 4);
+static_assert(sizeof(CK_FUNCTION_LIST_3_0) == 2 + 92 * 4);
+static_assert(sizeof(CK_INTERFACE) == 12);
 
 #endif  // _WIN32 && !_WIN64
 
