@@ -19,7 +19,10 @@ public class CK_GCM_PARAMS {
     /** The initialization vector, usually 12 bytes. Required. */
     public byte[] pIv;
 
-    /** The length of the initialization vector in bits; 0 means 8 times the length of pIv. */
+    /**
+     * The length of the initialization vector in bits; 0 (the default) passes 8 times the length
+     * of pIv.
+     */
     public long ulIvBits;
 
     /** The additional authenticated data, or null for none. */
