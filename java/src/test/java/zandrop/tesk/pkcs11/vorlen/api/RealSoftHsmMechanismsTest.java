@@ -13,7 +13,11 @@ import java.security.spec.X509EncodedKeySpec;
 import java.util.Arrays;
 import java.util.HexFormat;
 
+import java.io.ByteArrayOutputStream;
+
 import javax.crypto.Cipher;
+import javax.crypto.spec.GCMParameterSpec;
+import javax.crypto.spec.IvParameterSpec;
 import javax.crypto.spec.SecretKeySpec;
 
 import org.junit.jupiter.api.AfterAll;
@@ -23,7 +27,8 @@ import org.junit.jupiter.api.TestInstance;
 
 /**
  * The newer mechanisms against SoftHSM2, on a fresh token in a temporary folder, with the JDK as
- * the oracle: AES-CMAC, AES key wrap with padding, EdDSA on Ed25519.
+ * the oracle: AES-GCM, AES-CTR, AES-CMAC, AES key wrap with padding, the derivation by
+ * AES-CBC encryption of data, EdDSA on Ed25519.
  */
 @TestInstance(TestInstance.Lifecycle.PER_CLASS)
 class RealSoftHsmMechanismsTest {
@@ -91,6 +96,113 @@ class RealSoftHsmMechanismsTest {
             bytes[i] = (byte) (i * 7 + 3);
         }
         return bytes;
+    }
+
+    /** Encrypts in one part, or in parts of {@code part} bytes with the final part last. */
+    private byte[] encrypt(CK_MECHANISM mechanism, long key, byte[] plain, int part) throws PKCS11Exception {
+        pkcs11.C_EncryptInit(session, mechanism, key);
+        if (part == 0) {
+            return pkcs11.C_Encrypt(session, plain);
+        }
+        ByteArrayOutputStream out = new ByteArrayOutputStream();
+        for (int from = 0; from < plain.length; from += part) {
+            out.writeBytes(pkcs11.C_EncryptUpdate(session, Arrays.copyOfRange(plain, from,
+                    Math.min(plain.length, from + part))));
+        }
+        out.writeBytes(pkcs11.C_EncryptFinal(session));
+        return out.toByteArray();
+    }
+
+    private byte[] decrypt(CK_MECHANISM mechanism, long key, byte[] cipher, int part) throws PKCS11Exception {
+        pkcs11.C_DecryptInit(session, mechanism, key);
+        if (part == 0) {
+            return pkcs11.C_Decrypt(session, cipher);
+        }
+        ByteArrayOutputStream out = new ByteArrayOutputStream();
+        for (int from = 0; from < cipher.length; from += part) {
+            out.writeBytes(pkcs11.C_DecryptUpdate(session, Arrays.copyOfRange(cipher, from,
+                    Math.min(cipher.length, from + part))));
+        }
+        out.writeBytes(pkcs11.C_DecryptFinal(session));
+        return out.toByteArray();
+    }
+
+    // ---- AES-GCM
+
+    @Test
+    void aesGcmWithAndWithoutAadInOneAndManyPartsMatchesTheJdk() throws Exception {
+        long key = readableKey(CKM_AES_KEY_GEN, CKK_AES, 32);
+        SecretKeySpec jdkKey = new SecretKeySpec(value(key), "AES");
+        byte[] plain = data(100);
+        for (byte[] aad : new byte[][] {null, data(20)}) {
+            for (int tagBits : new int[] {96, 128}) {
+                for (int part : new int[] {0, 16, 33}) {
+                    String what = "AAD " + (aad == null ? "none" : aad.length) + ", tag " + tagBits + ", parts of " + part;
+                    byte[] iv = data(12);
+                    iv[0] = (byte) (tagBits + part);
+                    Cipher jdk = Cipher.getInstance("AES/GCM/NoPadding");
+                    jdk.init(Cipher.ENCRYPT_MODE, jdkKey, new GCMParameterSpec(tagBits, iv));
+                    if (aad != null) {
+                        jdk.updateAAD(aad);
+                    }
+                    byte[] expected = jdk.doFinal(plain);
+
+                    CK_GCM_PARAMS params = new CK_GCM_PARAMS(iv, 0, aad, tagBits);
+                    CK_MECHANISM gcm = new CK_MECHANISM(CKM_AES_GCM, params);
+                    byte[] sealed = encrypt(gcm, key, plain, part);
+                    assertArrayEquals(expected, sealed, what);
+                    assertArrayEquals(plain, decrypt(gcm, key, sealed, part), what);
+                }
+            }
+        }
+        // A changed tag is refused.
+        byte[] iv = data(12);
+        CK_MECHANISM gcm = new CK_MECHANISM(CKM_AES_GCM, new CK_GCM_PARAMS(iv, 96, null, 128));
+        byte[] sealed = encrypt(gcm, key, plain, 0);
+        sealed[sealed.length - 1] ^= 1;
+        pkcs11.C_DecryptInit(session, gcm, key);
+        assertThrows(PKCS11Exception.class, () -> pkcs11.C_Decrypt(session, sealed));
+    }
+
+    // ---- AES-CTR
+
+    @Test
+    void aesCtrCarriesItsCounterAcrossBytesAsTheJdkDoes() throws Exception {
+        long key = readableKey(CKM_AES_KEY_GEN, CKK_AES, 16);
+        // The low 64 bits of the counter block wrap after the first block: the carry runs into
+        // the upper half, within the 128 counter bits.
+        byte[] cb = HexFormat.of().parseHex("0011223344556677ffffffffffffffff");
+        byte[] plain = data(50);
+        Cipher jdk = Cipher.getInstance("AES/CTR/NoPadding");
+        jdk.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(value(key), "AES"), new IvParameterSpec(cb));
+        byte[] expected = jdk.doFinal(plain);
+        for (int part : new int[] {0, 7}) {
+            CK_MECHANISM ctr = new CK_MECHANISM(CKM_AES_CTR, new CK_AES_CTR_PARAMS(128, cb));
+            assertArrayEquals(expected, encrypt(ctr, key, plain, part), "parts of " + part);
+            assertArrayEquals(plain, decrypt(ctr, key, expected, part), "parts of " + part);
+        }
+    }
+
+    // ---- derivation by encryption of data
+
+    @Test
+    void aesCbcEncryptDataDerivesTheJdksCiphertext() throws Exception {
+        long base = readableKey(CKM_AES_KEY_GEN, CKK_AES, 32);
+        byte[] iv = data(16);
+        byte[] input = HexFormat.of().parseHex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f");
+        CK_ATTRIBUTE[] template = {
+            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
+            new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_AES),
+            new CK_ATTRIBUTE(CKA_VALUE_LEN, 32L),
+            new CK_ATTRIBUTE(CKA_TOKEN, false),
+            new CK_ATTRIBUTE(CKA_SENSITIVE, false),
+            new CK_ATTRIBUTE(CKA_EXTRACTABLE, true),
+        };
+        long derived = pkcs11.C_DeriveKey(session, new CK_MECHANISM(CKM_AES_CBC_ENCRYPT_DATA,
+                new CK_AES_CBC_ENCRYPT_DATA_PARAMS(iv, input)), base, template);
+        Cipher jdk = Cipher.getInstance("AES/CBC/NoPadding");
+        jdk.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(value(base), "AES"), new IvParameterSpec(iv));
+        assertArrayEquals(jdk.doFinal(input), value(derived));
     }
 
     // ---- AES-CMAC
@@ -228,6 +340,9 @@ class RealSoftHsmMechanismsTest {
         PublicKey publicKey = ed25519PublicKey(pair[0]);
         byte[] message = data(1000);
         pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_EDDSA), pair[1]);
+        assertEd25519Verifies(publicKey, message, pkcs11.C_Sign(session, message));
+        // The parameter of plain Ed25519: not pre-hashed, no context.
+        pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_EDDSA, new CK_EDDSA_PARAMS(false, null)), pair[1]);
         assertEd25519Verifies(publicKey, message, pkcs11.C_Sign(session, message));
     }
 }
