@@ -7,6 +7,8 @@
  * descriptor is ignored) {@code --enable-native-access=ALL-UNNAMED}, or the manifest attribute
  * {@code Enable-Native-Access: ALL-UNNAMED} of an executable jar.
  */
+// The name is the package's root, digits and all.
+@SuppressWarnings("module")
 module zandrop.tesk.pkcs11.vorlen {
     exports zandrop.tesk.pkcs11.vorlen.api;
 }
