@@ -1,6 +1,5 @@
 #include "callbacks/notify.h"
 
-#include <array>
 #include <mutex>
 #include <new>
 
@@ -8,6 +7,7 @@
 #include "callbacks/callback_env.h"
 #include "convert/convert.h"
 #include "core/jni_util.h"
+#include "core/slot_table.h"
 
 namespace vorlen {
 
@@ -17,68 +17,32 @@ constexpr std::uint64_t kCountMask = (std::uint64_t{1} << 32) - 1;
 constexpr std::uint64_t kLive = std::uint64_t{1} << 32;
 constexpr std::uint64_t kDying = std::uint64_t{1} << 33;
 
-constexpr std::size_t kChunkBits = 8;
-constexpr std::size_t kChunkSize = std::size_t{1} << kChunkBits;
-constexpr std::size_t kMaxChunks = std::size_t{1} << 14;  // room for four million sessions
+// The table of bindings. A binding's address is what the module receives as pApplication, so
+// its memory stays valid for as long as the process lives. Room for four million sessions.
+SlotTable<NotifyBinding> table;
 
-// The table of bindings. Chunks are allocated as needed and never freed; a binding's address
-// is what the module receives as pApplication, so it must stay valid for as long as the
-// process lives.
-std::array<std::atomic<NotifyBinding*>, kMaxChunks> chunks{};
-std::atomic<std::size_t> chunkCount{0};
-
-// Guards NotifyList, the free list and the growth of the table. Held for list operations
-// alone: no Java code, no module call and no deletion of a global reference under it.
+// Guards NotifyList and the allocation and recycling of table slots. Held for list
+// operations alone: no Java code, no module call and no deletion of a global reference under it.
 std::mutex notifyListLock;
 NotifyBinding* head = nullptr;      // NotifyList, appended at the tail
 NotifyBinding* tail = nullptr;
-NotifyBinding* freeList = nullptr;  // recycled bindings
-std::uint32_t nextIndex = 0;
 std::uint64_t lastSequence = 0;  // sequence of the latest entry; only grows
 
 NotifyBinding* allocateLocked() {
-    if (freeList != nullptr) {
-        NotifyBinding* binding = freeList;
-        freeList = binding->next;
+    std::uint32_t index = 0;
+    NotifyBinding* binding = table.allocate(index);
+    if (binding != nullptr) {
+        binding->index = index;
         binding->next = nullptr;
-        return binding;
     }
-    if (nextIndex >= kChunkSize * kMaxChunks) {
-        return nullptr;
-    }
-    const std::size_t chunkIndex = nextIndex >> kChunkBits;
-    NotifyBinding* chunk = chunks[chunkIndex].load(std::memory_order_relaxed);
-    if (chunk == nullptr) {
-        chunk = new (std::nothrow) NotifyBinding[kChunkSize];
-        if (chunk == nullptr) {
-            return nullptr;
-        }
-        for (std::size_t i = 0; i < kChunkSize; ++i) {
-            chunk[i].index = static_cast<std::uint32_t>((chunkIndex << kChunkBits) + i);
-        }
-        chunks[chunkIndex].store(chunk, std::memory_order_release);
-        chunkCount.store(chunkIndex + 1, std::memory_order_release);
-    }
-    return &chunk[nextIndex++ & (kChunkSize - 1)];
+    return binding;
 }
 
 // Whether `pointer` is a binding of the table: a module that hands back anything else as
 // pApplication gets no call into Java.
-NotifyBinding* bindingAt(const void* pointer) {
-    const std::size_t count = chunkCount.load(std::memory_order_acquire);
-    const auto address = reinterpret_cast<std::uintptr_t>(pointer);
-    for (std::size_t i = 0; i < count; ++i) {
-        NotifyBinding* chunk = chunks[i].load(std::memory_order_acquire);
-        const auto first = reinterpret_cast<std::uintptr_t>(chunk);
-        if (address >= first && address < first + kChunkSize * sizeof(NotifyBinding) &&
-            (address - first) % sizeof(NotifyBinding) == 0) {
-            return chunk + (address - first) / sizeof(NotifyBinding);
-        }
-    }
-    return nullptr;
-}
+NotifyBinding* bindingAt(const void* pointer) { return table.find(pointer); }
 
-// Deletes the references and puts the binding on the free list. Only one thread gets here
+// Deletes the references and recycles the binding. Only one thread gets here
 // for a given release: the one that found it not live and with no notification running.
 void recycle(JNIEnv* env, NotifyBinding* binding) {
     jobject notify = binding->notify;
@@ -91,8 +55,8 @@ void recycle(JNIEnv* env, NotifyBinding* binding) {
     binding->module = nullptr;
     binding->sessionKnown.store(false, std::memory_order_relaxed);
     binding->state.store(0, std::memory_order_release);
-    binding->next = freeList;
-    freeList = binding;
+    binding->next = nullptr;
+    table.recycle(binding->index);
 }
 
 // Pins a live binding for one notification.

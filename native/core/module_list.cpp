@@ -10,6 +10,7 @@
 #include "core/exceptions.h"
 #include "core/jni_cache.h"
 #include "core/jni_util.h"
+#include "core/slot_table.h"
 
 namespace vorlen {
 
@@ -33,17 +34,12 @@ constexpr std::uint64_t kBound = std::uint64_t{1} << 30;
 constexpr std::uint64_t kDying = std::uint64_t{1} << 31;
 constexpr unsigned kGenerationShift = 32;
 
-constexpr std::size_t kChunkBits = 8;
-constexpr std::size_t kChunkSize = std::size_t{1} << kChunkBits;
-constexpr std::size_t kMaxChunks = std::size_t{1} << 14;  // room for four million bindings
-
-std::array<std::atomic<Binding*>, kMaxChunks> chunks{};
+// Room for four million bindings.
+SlotTable<Binding> slots;
 
 // Guards the writers of ModuleList: slot allocation, binding and unbinding. Readers (calls)
 // never take it. No Java code runs while it is held.
 std::mutex writeLock;
-std::vector<std::uint32_t> freeSlots;
-std::uint32_t nextIndex = 0;
 std::atomic<bool> initialized{false};
 std::atomic<std::int64_t> bindingsAlive{0};
 
@@ -62,15 +58,7 @@ jlong handleOf(const Binding* binding) {
                               (std::uint64_t{binding->index} + 1));
 }
 
-Binding* slotAt(std::uint64_t index) {
-    if (index >= kChunkSize * kMaxChunks) {
-        return nullptr;
-    }
-    // Below the bound, the index fits a size_t of any width.
-    const auto slot = static_cast<std::size_t>(index);
-    Binding* chunk = chunks[slot >> kChunkBits].load(std::memory_order_acquire);
-    return chunk != nullptr ? &chunk[slot & (kChunkSize - 1)] : nullptr;
-}
+Binding* slotAt(std::uint64_t index) { return slots.at(index); }
 
 // ---- calls in flight ----
 //
@@ -271,28 +259,12 @@ Binding* findBoundLocked(JNIEnv* env, jobject object) {
 }
 
 Binding* allocateSlotLocked() {
-    if (!freeSlots.empty()) {
-        Binding* binding = slotAt(freeSlots.back());
-        freeSlots.pop_back();
-        return binding;
+    std::uint32_t index = 0;
+    Binding* binding = slots.allocate(index);
+    if (binding != nullptr) {
+        binding->index = index;
     }
-    const std::uint32_t index = nextIndex;
-    if (index >= kChunkSize * kMaxChunks) {
-        return nullptr;
-    }
-    std::atomic<Binding*>& chunkSlot = chunks[index >> kChunkBits];
-    if (chunkSlot.load(std::memory_order_relaxed) == nullptr) {
-        Binding* chunk = new (std::nothrow) Binding[kChunkSize];
-        if (chunk == nullptr) {
-            return nullptr;
-        }
-        for (std::size_t i = 0; i < kChunkSize; ++i) {
-            chunk[i].index = static_cast<std::uint32_t>((index & ~(kChunkSize - 1)) + i);
-        }
-        chunkSlot.store(chunk, std::memory_order_release);
-    }
-    ++nextIndex;
-    return slotAt(index);
+    return binding;
 }
 
 void finishUnbinding(JNIEnv* env, Binding* binding) {
@@ -311,11 +283,7 @@ void finishUnbinding(JNIEnv* env, Binding* binding) {
     const std::uint64_t state = binding->state.load(std::memory_order_relaxed);
     binding->state.store(std::uint64_t{generationOf(state) + 1u} << kGenerationShift,
                          std::memory_order_release);
-    try {
-        freeSlots.push_back(binding->index);
-    } catch (const std::bad_alloc&) {
-        // The slot is lost for reuse; the list stays consistent.
-    }
+    slots.recycle(binding->index);
     bindingsAlive.fetch_sub(1, std::memory_order_relaxed);
 }
 
@@ -328,7 +296,7 @@ void finalizeModuleList(JNIEnv* env) {
     {
         std::lock_guard<std::mutex> guard(writeLock);
         initialized.store(false, std::memory_order_release);
-        for (std::uint32_t index = 0; index < nextIndex; ++index) {
+        for (std::uint32_t index = 0; index < slots.size(); ++index) {
             Binding* binding = slotAt(index);
             if ((binding->state.load(std::memory_order_acquire) & kBound) == 0) {
                 continue;
@@ -396,11 +364,7 @@ bool putModule(JNIEnv* env, jobject object, const ModuleRecord& record) {
         }
         jobject ref = newGlobalRef(env, object);
         if (ref == nullptr) {
-            try {
-                freeSlots.push_back(binding->index);
-            } catch (const std::bad_alloc&) {
-                // The slot is lost for reuse; the list stays consistent.
-            }
+            slots.recycle(binding->index);
             return false;
         }
         if (Binding* replaced = findBoundLocked(env, object)) {
