@@ -56,6 +56,7 @@ void loadCore(Loader& l, CoreCache& c) {
     c.throwable = l.cls("java/lang/Throwable");
     c.throwableInitCause = l.method(c.throwable, "initCause",
                                     "(Ljava/lang/Throwable;)Ljava/lang/Throwable;");
+    c.error = l.cls("java/lang/Error");
     c.outOfMemoryError = l.cls("java/lang/OutOfMemoryError");
     c.nullPointerException = l.cls("java/lang/NullPointerException");
     c.illegalArgumentException = l.cls("java/lang/IllegalArgumentException");

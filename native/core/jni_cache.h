@@ -31,6 +31,7 @@ struct CoreCache {
     jclass object;               // java.lang.Object
     jclass throwable;            // java.lang.Throwable
     jmethodID throwableInitCause;
+    jclass error;                // java.lang.Error
     jclass outOfMemoryError;
     jclass nullPointerException;
     jclass illegalArgumentException;

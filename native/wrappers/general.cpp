@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "callbacks/init_args.h"
+#include "callbacks/notify.h"
 #include "convert/convert.h"
 #include "wrappers/frame.h"
 
@@ -41,8 +42,17 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1Finalize)(JNIEnv* env, jobject self, jo
     if (!module) {
         return;
     }
+    const std::uint64_t mark = notifyListMark();
     // The reference itself, unconverted: null gives NULL_PTR.
-    checkReturnValue(env, module->C_Finalize(reinterpret_cast<CK_VOID_PTR>(pReserved)));
+    const CK_RV rv = module->C_Finalize(reinterpret_cast<CK_VOID_PTR>(pReserved));
+    if (rv == CKR_OK) {
+        // Every session of the module has ended: their notification objects are released (not
+        // those of sessions that another thread opened meanwhile, after a new C_Initialize).
+        while (NotifyBinding* binding = popNotify(module.module(), mark)) {
+            releaseNotifyBinding(env, binding);
+        }
+    }
+    checkReturnValue(env, rv);
 }
 
 JNIEXPORT jobject JNICALL VORLEN_WRAPPER(C_1GetInfo)(JNIEnv* env, jobject self) {

@@ -438,6 +438,115 @@ constexpr int isForeignMacro(const char* name, const char* expansion) {
     X(ns, CK_INTERFACE, pInterfaceName) X(ns, CK_INTERFACE, pFunctionList)             \
     X(ns, CK_INTERFACE, flags)
 
+// Parameter records of version 3.0, and the GCM record without ulIvBits.
+#define PKCS11_FIELDS_CK_CHACHA20_PARAMS(X, ns)                                            \
+    X(ns, CK_CHACHA20_PARAMS, pBlockCounter) X(ns, CK_CHACHA20_PARAMS, blockCounterBits)   \
+    X(ns, CK_CHACHA20_PARAMS, pNonce) X(ns, CK_CHACHA20_PARAMS, ulNonceBits)
+#define PKCS11_FIELDS_CK_SALSA20_CHACHA20_POLY1305_PARAMS(X, ns)                           \
+    X(ns, CK_SALSA20_CHACHA20_POLY1305_PARAMS, pNonce)                                     \
+    X(ns, CK_SALSA20_CHACHA20_POLY1305_PARAMS, ulNonceLen)                                 \
+    X(ns, CK_SALSA20_CHACHA20_POLY1305_PARAMS, pAAD)                                       \
+    X(ns, CK_SALSA20_CHACHA20_POLY1305_PARAMS, ulAADLen)
+#define PKCS11_FIELDS_CK_EDDSA_PARAMS(X, ns)                                        \
+    X(ns, CK_EDDSA_PARAMS, phFlag) X(ns, CK_EDDSA_PARAMS, ulContextDataLen)         \
+    X(ns, CK_EDDSA_PARAMS, pContextData)
+#define PKCS11_FIELDS_CK_PKCS5_PBKD2_PARAMS2(X, ns)                                             \
+    X(ns, CK_PKCS5_PBKD2_PARAMS2, saltSource) X(ns, CK_PKCS5_PBKD2_PARAMS2, pSaltSourceData)    \
+    X(ns, CK_PKCS5_PBKD2_PARAMS2, ulSaltSourceDataLen) X(ns, CK_PKCS5_PBKD2_PARAMS2, iterations) \
+    X(ns, CK_PKCS5_PBKD2_PARAMS2, prf) X(ns, CK_PKCS5_PBKD2_PARAMS2, pPrfData)                  \
+    X(ns, CK_PKCS5_PBKD2_PARAMS2, ulPrfDataLen) X(ns, CK_PKCS5_PBKD2_PARAMS2, pPassword)        \
+    X(ns, CK_PKCS5_PBKD2_PARAMS2, ulPasswordLen)
+#define PKCS11_FIELDS_CK_GCM_MESSAGE_PARAMS(X, ns)                                          \
+    X(ns, CK_GCM_MESSAGE_PARAMS, pIv) X(ns, CK_GCM_MESSAGE_PARAMS, ulIvLen)                 \
+    X(ns, CK_GCM_MESSAGE_PARAMS, ulIvFixedBits) X(ns, CK_GCM_MESSAGE_PARAMS, ivGenerator)   \
+    X(ns, CK_GCM_MESSAGE_PARAMS, pTag) X(ns, CK_GCM_MESSAGE_PARAMS, ulTagBits)
+#define PKCS11_FIELDS_CK_CCM_MESSAGE_PARAMS(X, ns)                                            \
+    X(ns, CK_CCM_MESSAGE_PARAMS, ulDataLen) X(ns, CK_CCM_MESSAGE_PARAMS, pNonce)              \
+    X(ns, CK_CCM_MESSAGE_PARAMS, ulNonceLen) X(ns, CK_CCM_MESSAGE_PARAMS, ulNonceFixedBits)   \
+    X(ns, CK_CCM_MESSAGE_PARAMS, nonceGenerator) X(ns, CK_CCM_MESSAGE_PARAMS, pMAC)           \
+    X(ns, CK_CCM_MESSAGE_PARAMS, ulMACLen)
+#define PKCS11_FIELDS_CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS(X, ns)                       \
+    X(ns, CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS, pNonce)                                 \
+    X(ns, CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS, ulNonceLen)                             \
+    X(ns, CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS, pTag)
+#define PKCS11_FIELDS_CK_HKDF_PARAMS(X, ns)                                              \
+    X(ns, CK_HKDF_PARAMS, bExtract) X(ns, CK_HKDF_PARAMS, bExpand)                       \
+    X(ns, CK_HKDF_PARAMS, prfHashMechanism) X(ns, CK_HKDF_PARAMS, ulSaltType)            \
+    X(ns, CK_HKDF_PARAMS, pSalt) X(ns, CK_HKDF_PARAMS, ulSaltLen)                        \
+    X(ns, CK_HKDF_PARAMS, hSaltKey) X(ns, CK_HKDF_PARAMS, pInfo) X(ns, CK_HKDF_PARAMS, ulInfoLen)
+#define PKCS11_FIELDS_CK_PRF_DATA_PARAM(X, ns)                                        \
+    X(ns, CK_PRF_DATA_PARAM, type) X(ns, CK_PRF_DATA_PARAM, pValue)                   \
+    X(ns, CK_PRF_DATA_PARAM, ulValueLen)
+#define PKCS11_FIELDS_CK_SP800_108_COUNTER_FORMAT(X, ns)       \
+    X(ns, CK_SP800_108_COUNTER_FORMAT, bLittleEndian)          \
+    X(ns, CK_SP800_108_COUNTER_FORMAT, ulWidthInBits)
+#define PKCS11_FIELDS_CK_SP800_108_DKM_LENGTH_FORMAT(X, ns)    \
+    X(ns, CK_SP800_108_DKM_LENGTH_FORMAT, dkmLengthMethod)     \
+    X(ns, CK_SP800_108_DKM_LENGTH_FORMAT, bLittleEndian)       \
+    X(ns, CK_SP800_108_DKM_LENGTH_FORMAT, ulWidthInBits)
+#define PKCS11_FIELDS_CK_DERIVED_KEY(X, ns)                                             \
+    X(ns, CK_DERIVED_KEY, pTemplate) X(ns, CK_DERIVED_KEY, ulAttributeCount)            \
+    X(ns, CK_DERIVED_KEY, phKey)
+#define PKCS11_FIELDS_CK_SP800_108_KDF_PARAMS(X, ns)                                            \
+    X(ns, CK_SP800_108_KDF_PARAMS, prfType) X(ns, CK_SP800_108_KDF_PARAMS, ulNumberOfDataParams) \
+    X(ns, CK_SP800_108_KDF_PARAMS, pDataParams)                                                 \
+    X(ns, CK_SP800_108_KDF_PARAMS, ulAdditionalDerivedKeys)                                     \
+    X(ns, CK_SP800_108_KDF_PARAMS, pAdditionalDerivedKeys)
+#define PKCS11_FIELDS_CK_SP800_108_FEEDBACK_KDF_PARAMS(X, ns)                     \
+    X(ns, CK_SP800_108_FEEDBACK_KDF_PARAMS, prfType)                              \
+    X(ns, CK_SP800_108_FEEDBACK_KDF_PARAMS, ulNumberOfDataParams)                 \
+    X(ns, CK_SP800_108_FEEDBACK_KDF_PARAMS, pDataParams)                          \
+    X(ns, CK_SP800_108_FEEDBACK_KDF_PARAMS, ulIVLen)                              \
+    X(ns, CK_SP800_108_FEEDBACK_KDF_PARAMS, pIV)                                  \
+    X(ns, CK_SP800_108_FEEDBACK_KDF_PARAMS, ulAdditionalDerivedKeys)              \
+    X(ns, CK_SP800_108_FEEDBACK_KDF_PARAMS, pAdditionalDerivedKeys)
+
+// Sizes of the records of the newer mechanisms, computed by hand for the two
+// Linux widths (LP64: 8-byte CK_ULONG and pointers; ILP32: 4-byte, natural
+// alignment; the packed Windows sizes are in win32_sizes.h). They hold
+// whether or not a foreign header is installed.
+#define PKCS11_CHECK_SIZES_BY_WIDTH(X)                      \
+    X(CK_GCM_PARAMS, 48, 24)                                \
+    X(CK_GCM_PARAMS_WITHOUT_IV_BITS, 40, 20)                \
+    X(CK_CCM_PARAMS, 48, 24)                                \
+    X(CK_AES_CTR_PARAMS, 24, 20)                            \
+    X(CK_AES_CBC_ENCRYPT_DATA_PARAMS, 32, 24)               \
+    X(CK_DES_CBC_ENCRYPT_DATA_PARAMS, 24, 16)               \
+    X(CK_ECDH_AES_KEY_WRAP_PARAMS, 32, 16)                  \
+    X(CK_RSA_AES_KEY_WRAP_PARAMS, 16, 8)                    \
+    X(CK_CHACHA20_PARAMS, 32, 16)                           \
+    X(CK_SALSA20_CHACHA20_POLY1305_PARAMS, 32, 16)          \
+    X(CK_EDDSA_PARAMS, 24, 12)                              \
+    X(CK_PKCS5_PBKD2_PARAMS2, 72, 36)                       \
+    X(CK_GCM_MESSAGE_PARAMS, 48, 24)                        \
+    X(CK_CCM_MESSAGE_PARAMS, 56, 28)                        \
+    X(CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS, 24, 12)      \
+    X(CK_HKDF_PARAMS, 64, 32)                               \
+    X(CK_PRF_DATA_PARAM, 24, 12)                            \
+    X(CK_SP800_108_COUNTER_FORMAT, 16, 8)                   \
+    X(CK_SP800_108_DKM_LENGTH_FORMAT, 24, 12)               \
+    X(CK_DERIVED_KEY, 24, 12)                               \
+    X(CK_SP800_108_KDF_PARAMS, 40, 20)                      \
+    X(CK_SP800_108_FEEDBACK_KDF_PARAMS, 56, 28)
+
+#if !defined(_WIN32)
+namespace layout_check {
+inline constexpr bool lp64 = sizeof(CK_ULONG) == 8 && sizeof(CK_VOID_PTR) == 8;
+inline constexpr bool ilp32 = sizeof(CK_ULONG) == 4 && sizeof(CK_VOID_PTR) == 4;
+static_assert(lp64 || ilp32, "a Linux width other than LP64 and ILP32");
+#define PKCS11_CHECK_SIZE_BY_WIDTH(T, lp64Size, ilp32Size) \
+    static_assert(sizeof(::T) == (lp64 ? lp64Size : ilp32Size), #T ": size differs from the hand-computed one");
+PKCS11_CHECK_SIZES_BY_WIDTH(PKCS11_CHECK_SIZE_BY_WIDTH)
+#undef PKCS11_CHECK_SIZE_BY_WIDTH
+// The members that a wrong layout would move first.
+static_assert(offsetof(CK_GCM_PARAMS, pAAD) == 3 * sizeof(CK_ULONG) &&
+              offsetof(CK_GCM_PARAMS_WITHOUT_IV_BITS, pAAD) == 2 * sizeof(CK_ULONG));
+static_assert(offsetof(CK_EDDSA_PARAMS, ulContextDataLen) == sizeof(CK_ULONG));
+static_assert(offsetof(CK_HKDF_PARAMS, prfHashMechanism) == sizeof(CK_ULONG));
+static_assert(offsetof(CK_SP800_108_DKM_LENGTH_FORMAT, ulWidthInBits) == 2 * sizeof(CK_ULONG));
+}  // namespace layout_check
+#endif
+
 // The function lists are checked row by row of PKCS11_FUNCTIONS; a check
 // macro PKCS11_CHECK_<what>_2 stands for the rows of major version 2 alone
 // (the entries of CK_FUNCTION_LIST).
@@ -744,6 +853,42 @@ PKCS11_CHECK_RECORD(nss, CK_ECDH_AES_KEY_WRAP_PARAMS)
 PKCS11_CHECK_RECORD(nss, CK_OTP_PARAM)
 PKCS11_CHECK_RECORD(nss, CK_OTP_PARAMS)
 PKCS11_CHECK_RECORD(nss, CK_OTP_SIGNATURE_INFO)
+// Records of version 3.0.
+PKCS11_CHECK_RECORD(nss, CK_CHACHA20_PARAMS)
+PKCS11_CHECK_RECORD(nss, CK_SALSA20_CHACHA20_POLY1305_PARAMS)
+PKCS11_CHECK_RECORD(nss, CK_EDDSA_PARAMS)
+PKCS11_CHECK_RECORD(nss, CK_PKCS5_PBKD2_PARAMS2)
+PKCS11_CHECK_RECORD(nss, CK_GCM_MESSAGE_PARAMS)
+PKCS11_CHECK_RECORD(nss, CK_CCM_MESSAGE_PARAMS)
+PKCS11_CHECK_RECORD(nss, CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS)
+PKCS11_CHECK_RECORD(nss, CK_HKDF_PARAMS)
+PKCS11_CHECK_RECORD(nss, CK_PRF_DATA_PARAM)
+PKCS11_CHECK_RECORD(nss, CK_SP800_108_COUNTER_FORMAT)
+PKCS11_CHECK_RECORD(nss, CK_SP800_108_DKM_LENGTH_FORMAT)
+PKCS11_CHECK_RECORD(nss, CK_DERIVED_KEY)
+PKCS11_CHECK_RECORD(nss, CK_SP800_108_KDF_PARAMS)
+PKCS11_CHECK_RECORD(nss, CK_SP800_108_FEEDBACK_KDF_PARAMS)
+static_assert(isSame<::CK_GENERATOR_FUNCTION, nss::CK_GENERATOR_FUNCTION> &&
+              isSame<::CK_SP800_108_PRF_TYPE, nss::CK_SP800_108_PRF_TYPE> &&
+              isSame<::CK_PRF_DATA_TYPE, nss::CK_PRF_DATA_TYPE> &&
+              isSame<::CK_SP800_108_DKM_LENGTH_METHOD, nss::CK_SP800_108_DKM_LENGTH_METHOD> &&
+              isSame<::CK_PROFILE_ID, nss::CK_PROFILE_ID>);
+// NSS names the GCM record without ulIvBits CK_NSS_GCM_PARAMS.
+static_assert(sizeof(::CK_GCM_PARAMS_WITHOUT_IV_BITS) == sizeof(nss::CK_NSS_GCM_PARAMS) &&
+              alignof(::CK_GCM_PARAMS_WITHOUT_IV_BITS) == alignof(nss::CK_NSS_GCM_PARAMS));
+#define PKCS11_CHECK_GCM_WITHOUT_IV_BITS(f)                                             \
+    static_assert(offsetof(::CK_GCM_PARAMS_WITHOUT_IV_BITS, f) ==                       \
+                      offsetof(nss::CK_NSS_GCM_PARAMS, f) &&                            \
+                  sizeof(::CK_GCM_PARAMS_WITHOUT_IV_BITS::f) == sizeof(nss::CK_NSS_GCM_PARAMS::f) && \
+                  isPointer<decltype(::CK_GCM_PARAMS_WITHOUT_IV_BITS::f)> ==            \
+                      isPointer<decltype(nss::CK_NSS_GCM_PARAMS::f)>,                   \
+                  "CK_GCM_PARAMS_WITHOUT_IV_BITS::" #f " differs");
+PKCS11_CHECK_GCM_WITHOUT_IV_BITS(pIv)
+PKCS11_CHECK_GCM_WITHOUT_IV_BITS(ulIvLen)
+PKCS11_CHECK_GCM_WITHOUT_IV_BITS(pAAD)
+PKCS11_CHECK_GCM_WITHOUT_IV_BITS(ulAADLen)
+PKCS11_CHECK_GCM_WITHOUT_IV_BITS(ulTagBits)
+#undef PKCS11_CHECK_GCM_WITHOUT_IV_BITS
 PKCS11_CHECK_RECORD(nss, CK_INTERFACE)
 
 // Both function lists: size, and offset and argument shapes of every entry.
