@@ -4,7 +4,6 @@
 #include "callbacks/callback_cache.h"
 #include "callbacks/init_args.h"
 #include "callbacks/notify.h"
-#include "core/module_list.h"
 
 namespace vorlen {
 

@@ -1,6 +1,5 @@
 #include "callbacks/notify.h"
 
-#include <array>
 #include <mutex>
 #include <new>
 
@@ -8,6 +7,7 @@
 #include "callbacks/callback_env.h"
 #include "convert/convert.h"
 #include "core/jni_util.h"
+#include "core/slot_table.h"
 
 namespace vorlen {
 
@@ -18,15 +18,10 @@ constexpr std::uint64_t kLive = std::uint64_t{1} << 32;
 constexpr std::uint64_t kDying = std::uint64_t{1} << 33;
 constexpr unsigned kGenerationShift = 34;
 
-constexpr std::size_t kChunkBits = 8;
-constexpr std::size_t kChunkSize = std::size_t{1} << kChunkBits;
-constexpr std::size_t kMaxChunks = std::size_t{1} << 14;  // room for four million sessions
-
 // A token is (generation << kIndexBits) | (index + 1): never null, and the index part of a
 // null-free token fits kIndexBits, the last index being left unused.
 constexpr unsigned kIndexBits = 22;
-static_assert(kChunkSize * kMaxChunks == std::size_t{1} << kIndexBits);
-constexpr std::size_t kMaxBindings = kChunkSize * kMaxChunks - 1;
+constexpr std::size_t kMaxBindings = (std::size_t{1} << kIndexBits) - 1;
 // The generation bits a token carries beside the index: what a pointer has left (10 at 32
 // bits), at most what the state word holds (30).
 constexpr unsigned kGenerationBits =
@@ -40,56 +35,27 @@ constexpr std::size_t kQuarantine = 64;
 
 std::uint64_t generationOf(std::uint64_t state) { return state >> kGenerationShift; }
 
-// The table of bindings. Chunks are allocated as needed and never freed; a binding's address
-// is what the module receives as pApplication, so it must stay valid for as long as the
-// process lives.
-std::array<std::atomic<NotifyBinding*>, kMaxChunks> chunks{};
-std::atomic<std::size_t> chunkCount{0};
+// The table of bindings. Its memory is never returned: a late notification's token always
+// names valid memory, whose generation tells whether it is still the session's.
+SlotTable<NotifyBinding> table;
+static_assert(decltype(table)::kCapacity == std::size_t{1} << kIndexBits);
 
-// Guards NotifyList, the free list and the growth of the table. Held for list operations
+// Guards NotifyList and the allocation and recycling of table slots. Held for list operations
 // alone: no Java code, no module call and no deletion of a global reference under it.
 std::mutex notifyListLock;
 NotifyBinding* head = nullptr;      // NotifyList, appended at the tail
 NotifyBinding* tail = nullptr;
-NotifyBinding* freeHead = nullptr;  // recycled bindings, oldest first
-NotifyBinding* freeTail = nullptr;
-std::size_t freeCount = 0;
-std::uint32_t nextIndex = 0;
 std::uint64_t lastSequence = 0;  // sequence of the latest entry; only grows
-
-NotifyBinding* takeFreeLocked() {
-    NotifyBinding* binding = freeHead;
-    freeHead = binding->next;
-    if (freeHead == nullptr) {
-        freeTail = nullptr;
-    }
-    --freeCount;
-    binding->next = nullptr;
-    return binding;
-}
 
 NotifyBinding* allocateLocked() {
     // The oldest released binding, once enough were released after it; a new one otherwise.
-    if (freeCount > kQuarantine || (freeCount > 0 && nextIndex >= kMaxBindings)) {
-        return takeFreeLocked();
+    std::uint32_t index = 0;
+    NotifyBinding* binding = table.allocate(index, kQuarantine, kMaxBindings);
+    if (binding != nullptr) {
+        binding->index = index;
+        binding->next = nullptr;
     }
-    if (nextIndex >= kMaxBindings) {
-        return nullptr;
-    }
-    const std::size_t chunkIndex = nextIndex >> kChunkBits;
-    NotifyBinding* chunk = chunks[chunkIndex].load(std::memory_order_relaxed);
-    if (chunk == nullptr) {
-        chunk = new (std::nothrow) NotifyBinding[kChunkSize];
-        if (chunk == nullptr) {
-            return nullptr;
-        }
-        for (std::size_t i = 0; i < kChunkSize; ++i) {
-            chunk[i].index = static_cast<std::uint32_t>((chunkIndex << kChunkBits) + i);
-        }
-        chunks[chunkIndex].store(chunk, std::memory_order_release);
-        chunkCount.store(chunkIndex + 1, std::memory_order_release);
-    }
-    return &chunk[nextIndex++ & (kChunkSize - 1)];
+    return binding;
 }
 
 // The binding a token names, and the generation the token carries; null for a pointer that
@@ -102,13 +68,7 @@ NotifyBinding* bindingAt(const void* pointer, std::uint64_t& generation) {
     if (place == 0 || generation > kGenerationMask) {
         return nullptr;
     }
-    const std::size_t index = place - 1;
-    const std::size_t chunkIndex = index >> kChunkBits;
-    if (chunkIndex >= chunkCount.load(std::memory_order_acquire)) {
-        return nullptr;
-    }
-    NotifyBinding* chunk = chunks[chunkIndex].load(std::memory_order_acquire);
-    return chunk != nullptr ? chunk + (index & (kChunkSize - 1)) : nullptr;
+    return table.at(place - 1);
 }
 
 // Deletes the references and queues the binding for reuse, keeping its generation. Only one
@@ -127,9 +87,7 @@ void recycle(JNIEnv* env, NotifyBinding* binding) {
     const std::uint64_t generation = generationOf(binding->state.load(std::memory_order_relaxed));
     binding->state.store(generation << kGenerationShift, std::memory_order_release);
     binding->next = nullptr;
-    (freeTail != nullptr ? freeTail->next : freeHead) = binding;
-    freeTail = binding;
-    ++freeCount;
+    table.recycle(binding->index);
 }
 
 // Pins a live binding of the given generation for one notification.

@@ -41,7 +41,7 @@ struct NotifyBinding {
     std::atomic<CK_SESSION_HANDLE> session{0};  // the handle the module returned
     std::atomic<bool> sessionKnown{false};      // false while C_OpenSession runs
     std::uint64_t sequence = 0;         // when it entered the list (see notifyListMark)
-    NotifyBinding* next = nullptr;      // NotifyList, or the free list
+    NotifyBinding* next = nullptr;      // NotifyList
     std::uint32_t index = 0;            // place in the table
 };
 

@@ -74,11 +74,7 @@ void loadCore(Loader& l, CoreCache& c) {
 
 }  // namespace
 
-// Each unit with a cache of its own provides its loader here.
-void loadConvertCache(Loader& loader);
-void loadCallbackCache(Loader& loader);
-
-bool loadCaches(JNIEnv* env) {
+bool loadCaches(JNIEnv* env, void (*loadLayers)(Loader& loader)) {
     if (ready.load(std::memory_order_acquire)) {
         return true;
     }
@@ -91,8 +87,7 @@ bool loadCaches(JNIEnv* env) {
     // that live as long as the library's own class.
     Loader loader(env);
     loadCore(loader, core);
-    loadConvertCache(loader);
-    loadCallbackCache(loader);
+    loadLayers(loader);
     if (!loader.ok()) {
         return false;
     }

@@ -29,8 +29,11 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1Initialize)(JNIEnv* env, jobject self, 
         return;
     }
     const CK_RV rv = module->C_Initialize(pInitArgs != nullptr ? &args.args : nullptr);
-    // The module may keep pointing at "pReserved": it lives as long as the binding.
-    module.keepUntilUnbound(args.reserved.release());
+    if (rv == CKR_OK) {
+        // The module may keep pointing at "pReserved": a value it accepted lives as long as
+        // the module stays loaded (a refused one is freed with the arguments).
+        module.keepWhileLoaded(args.reserved.release());
+    }
     checkReturnValue(env, rv);
 }
 

@@ -2,7 +2,8 @@
 //
 // Three key functions hand results of the module back through the mechanism parameter: the
 // copy-back runs after the module call whatever it returned, before the parameter and what it
-// points to are freed, and before the return value becomes an exception.
+// points to are freed, and before the return value becomes an exception. Which records and
+// mechanisms return results is the records' business (convert/parameters.cpp).
 #include <jni.h>
 
 #include "convert/convert.h"
@@ -11,16 +12,6 @@
 using namespace vorlen;
 
 #define VORLEN_WRAPPER(name) Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_##name
-
-namespace {
-
-/// The PBE key generations that return an initialization vector in CK_PBE_PARAMS:
-/// CKM_PBE_MD2_DES_CBC to CKM_PBE_SHA1_CAST5_CBC.
-bool returnsPbeInitVector(CK_MECHANISM_TYPE type) {
-    return type >= CKM_PBE_MD2_DES_CBC && type <= CKM_PBE_SHA1_CAST5_CBC;
-}
-
-}  // namespace
 
 extern "C" {
 
@@ -40,9 +31,7 @@ JNIEXPORT jlong JNICALL VORLEN_WRAPPER(C_1GenerateKey)(JNIEnv* env, jobject self
     const CK_RV rv = module->C_GenerateKey(ckULong(hSession), mechanism.get(), attributes.data(),
                                            attributes.count(), &key);
     attributes.clear();
-    if (returnsPbeInitVector(mechanism.type())) {
-        copyBackPbeInitVector(env, mechanism, pMechanism);
-    }
+    copyBackResults(env, mechanism, ResultsOf::GenerateKey);
     mechanism.reset();
     return succeeded(env, rv) ? javaLong(key) : 0;
 }
@@ -114,9 +103,7 @@ JNIEXPORT jlong JNICALL VORLEN_WRAPPER(C_1UnwrapKey)(JNIEnv* env, jobject self, 
                                          wrapped.data(), wrapped.ulCount(), attributes.data(),
                                          attributes.count(), &key);
     attributes.clear();
-    if (mechanism.type() == CKM_KEY_WRAP_SET_OAEP) {
-        copyBackKeyWrapSetOaepParams(env, mechanism, pMechanism);
-    }
+    copyBackResults(env, mechanism, ResultsOf::UnwrapKey);
     mechanism.reset();
     return succeeded(env, rv) ? javaLong(key) : 0;
 }
@@ -138,12 +125,7 @@ JNIEXPORT jlong JNICALL VORLEN_WRAPPER(C_1DeriveKey)(JNIEnv* env, jobject self, 
     const CK_RV rv = module->C_DeriveKey(ckULong(hSession), mechanism.get(), ckULong(hBaseKey),
                                          attributes.data(), attributes.count(), &key);
     attributes.clear();
-    if (mechanism.type() == CKM_SSL3_MASTER_KEY_DERIVE) {
-        copyBackSsl3MasterKeyVersion(env, mechanism, pMechanism);
-    }
-    if (mechanism.type() == CKM_SSL3_KEY_AND_MAC_DERIVE) {
-        copyBackSsl3KeyMatOut(env, mechanism, pMechanism);
-    }
+    copyBackResults(env, mechanism, ResultsOf::DeriveKey);
     mechanism.reset();
     return succeeded(env, rv) ? javaLong(key) : 0;
 }

@@ -109,6 +109,8 @@ struct Step {
     unsigned times = 1;     ///< number of calls this step serves
     bool nowrite = false;   ///< leave every output untouched
     bool nullList = false;  ///< C_GetFunctionList: store a NULL list pointer
+    /// C_GetFunctionList: hand out a list whose entries of these names are NULL
+    std::vector<std::string> nullEntries;
     // Results written into mechanism parameters (key management entries).
     std::vector<ParamWrite> param;
     std::optional<Bytes> pbeIv;

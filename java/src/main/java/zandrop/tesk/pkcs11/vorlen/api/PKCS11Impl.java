@@ -1,6 +1,9 @@
 package zandrop.tesk.pkcs11.vorlen.api;
 
 import java.io.IOException;
+import java.nio.ByteBuffer;
+import java.nio.ReadOnlyBufferException;
+import java.util.Objects;
 
 /**
  * A connection to one PKCS #11 module, whose functions it offers as native methods of the same
@@ -1177,6 +1180,389 @@ public class PKCS11Impl {
      * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_CancelFunction(long hSession) throws PKCS11Exception;
+
+    // ---- Bulk data in ByteBuffers.
+    //
+    // Overloads of the data-carrying methods for java.nio.ByteBuffers, as
+    // Cipher.doFinal(ByteBuffer, ByteBuffer) takes them. They are plain Java methods over one
+    // native method, bufferCall: a native method that is overloaded could not keep the short
+    // JNI name under which the byte[] forms are exported.
+
+    private static final int BUFFER_ENCRYPT = 0;
+    private static final int BUFFER_ENCRYPT_UPDATE = 1;
+    private static final int BUFFER_ENCRYPT_FINAL = 2;
+    private static final int BUFFER_DECRYPT = 3;
+    private static final int BUFFER_DECRYPT_UPDATE = 4;
+    private static final int BUFFER_DECRYPT_FINAL = 5;
+    private static final int BUFFER_DIGEST = 6;
+    private static final int BUFFER_DIGEST_UPDATE = 7;
+    private static final int BUFFER_DIGEST_FINAL = 8;
+    private static final int BUFFER_SIGN = 9;
+    private static final int BUFFER_SIGN_UPDATE = 10;
+    private static final int BUFFER_SIGN_FINAL = 11;
+    private static final int BUFFER_VERIFY = 12;
+    private static final int BUFFER_VERIFY_UPDATE = 13;
+    private static final int BUFFER_VERIFY_FINAL = 14;
+
+    /**
+     * Encrypts data in one part, ending the encryption, from one buffer into another.
+     *
+     * <p>The ByteBuffer overloads work alike. The input is the buffer's bytes from its position
+     * to its limit; the output is written at the output buffer's position, in the room up to
+     * its limit. On success the input's position has reached its limit and the output's
+     * position has advanced by the number of bytes written, which is returned. The bytes of a
+     * direct buffer reach the module in place, without a copy; a heap buffer is accepted and
+     * its bytes are copied (no Java array is pinned while the module works). Input and output
+     * may share memory; they must not be the same buffer object.
+     *
+     * <p>When the output does not have room for the result, the module answers
+     * {@code CKR_BUFFER_TOO_SMALL}: the method throws {@link PKCS11Exception} with that code,
+     * nothing is consumed, neither position moves, and the operation goes on, so the call can
+     * be made again with more room. On any exception the positions are unchanged.
+     *
+     * @param hSession the session
+     * @param pData the data, from its position to its limit
+     * @param pEncryptedData where the encrypted data goes, at its position
+     * @return the number of bytes written into pEncryptedData
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_BUFFER_TOO_SMALL}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than the room it was given
+     * @throws NullPointerException if a buffer is null
+     * @throws java.nio.ReadOnlyBufferException if the output buffer is read-only
+     * @throws IllegalArgumentException if input and output are the same buffer object
+     */
+    public int C_Encrypt(long hSession, ByteBuffer pData, ByteBuffer pEncryptedData)
+            throws PKCS11Exception {
+        return transfer(BUFFER_ENCRYPT, hSession, required(pData, "pData"),
+                output(pEncryptedData, "pEncryptedData"), true);
+    }
+
+    /**
+     * Continues a multi-part encryption from one buffer into another, as
+     * {@link #C_Encrypt(long, ByteBuffer, ByteBuffer)} describes.
+     *
+     * @param hSession the session
+     * @param pPart the next part of the data, from its position to its limit
+     * @param pEncryptedPart where the encrypted data that this part completes goes
+     * @return the number of bytes written into pEncryptedPart, possibly 0
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_BUFFER_TOO_SMALL}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than the room it was given
+     * @throws NullPointerException if a buffer is null
+     * @throws java.nio.ReadOnlyBufferException if the output buffer is read-only
+     * @throws IllegalArgumentException if input and output are the same buffer object
+     */
+    public int C_EncryptUpdate(long hSession, ByteBuffer pPart, ByteBuffer pEncryptedPart)
+            throws PKCS11Exception {
+        return transfer(BUFFER_ENCRYPT_UPDATE, hSession, required(pPart, "pPart"),
+                output(pEncryptedPart, "pEncryptedPart"), true);
+    }
+
+    /**
+     * Ends a multi-part encryption into a buffer, as
+     * {@link #C_Encrypt(long, ByteBuffer, ByteBuffer)} describes.
+     *
+     * @param hSession the session
+     * @param pLastEncryptedPart where the last encrypted data goes, at its position
+     * @return the number of bytes written, possibly 0
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_BUFFER_TOO_SMALL}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than the room it was given
+     * @throws NullPointerException if the buffer is null
+     * @throws java.nio.ReadOnlyBufferException if the buffer is read-only
+     */
+    public int C_EncryptFinal(long hSession, ByteBuffer pLastEncryptedPart) throws PKCS11Exception {
+        return transfer(BUFFER_ENCRYPT_FINAL, hSession, null,
+                output(pLastEncryptedPart, "pLastEncryptedPart"), true);
+    }
+
+    /**
+     * Decrypts data in one part, ending the decryption, from one buffer into another, as
+     * {@link #C_Encrypt(long, ByteBuffer, ByteBuffer)} describes.
+     *
+     * @param hSession the session
+     * @param pEncryptedData the encrypted data, from its position to its limit
+     * @param pData where the decrypted data goes, at its position
+     * @return the number of bytes written into pData
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_BUFFER_TOO_SMALL}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than the room it was given
+     * @throws NullPointerException if a buffer is null
+     * @throws java.nio.ReadOnlyBufferException if the output buffer is read-only
+     * @throws IllegalArgumentException if input and output are the same buffer object
+     */
+    public int C_Decrypt(long hSession, ByteBuffer pEncryptedData, ByteBuffer pData)
+            throws PKCS11Exception {
+        return transfer(BUFFER_DECRYPT, hSession, required(pEncryptedData, "pEncryptedData"),
+                output(pData, "pData"), true);
+    }
+
+    /**
+     * Continues a multi-part decryption from one buffer into another, as
+     * {@link #C_Encrypt(long, ByteBuffer, ByteBuffer)} describes.
+     *
+     * @param hSession the session
+     * @param pEncryptedPart the next part of the encrypted data, from its position to its limit
+     * @param pPart where the decrypted data that this part completes goes
+     * @return the number of bytes written into pPart, possibly 0
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_BUFFER_TOO_SMALL}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than the room it was given
+     * @throws NullPointerException if a buffer is null
+     * @throws java.nio.ReadOnlyBufferException if the output buffer is read-only
+     * @throws IllegalArgumentException if input and output are the same buffer object
+     */
+    public int C_DecryptUpdate(long hSession, ByteBuffer pEncryptedPart, ByteBuffer pPart)
+            throws PKCS11Exception {
+        return transfer(BUFFER_DECRYPT_UPDATE, hSession, required(pEncryptedPart, "pEncryptedPart"),
+                output(pPart, "pPart"), true);
+    }
+
+    /**
+     * Ends a multi-part decryption into a buffer, as
+     * {@link #C_Encrypt(long, ByteBuffer, ByteBuffer)} describes.
+     *
+     * @param hSession the session
+     * @param pLastPart where the last decrypted data goes, at its position
+     * @return the number of bytes written, possibly 0
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_BUFFER_TOO_SMALL}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than the room it was given
+     * @throws NullPointerException if the buffer is null
+     * @throws java.nio.ReadOnlyBufferException if the buffer is read-only
+     */
+    public int C_DecryptFinal(long hSession, ByteBuffer pLastPart) throws PKCS11Exception {
+        return transfer(BUFFER_DECRYPT_FINAL, hSession, null, output(pLastPart, "pLastPart"), true);
+    }
+
+    /**
+     * Digests data in one part, ending the digest, from one buffer into another, as
+     * {@link #C_Encrypt(long, ByteBuffer, ByteBuffer)} describes.
+     *
+     * @param hSession the session
+     * @param pData the data, from its position to its limit
+     * @param pDigest where the digest goes, at its position
+     * @return the number of bytes written into pDigest
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_BUFFER_TOO_SMALL}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than the room it was given
+     * @throws NullPointerException if a buffer is null
+     * @throws java.nio.ReadOnlyBufferException if the output buffer is read-only
+     * @throws IllegalArgumentException if input and output are the same buffer object
+     */
+    public int C_Digest(long hSession, ByteBuffer pData, ByteBuffer pDigest) throws PKCS11Exception {
+        return transfer(BUFFER_DIGEST, hSession, required(pData, "pData"), output(pDigest, "pDigest"), true);
+    }
+
+    /**
+     * Continues a multi-part digest with the bytes of a buffer, from its position to its
+     * limit; on success the position has reached the limit.
+     *
+     * @param hSession the session
+     * @param pPart the next part of the data
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws NullPointerException if the buffer is null
+     */
+    public void C_DigestUpdate(long hSession, ByteBuffer pPart) throws PKCS11Exception {
+        transfer(BUFFER_DIGEST_UPDATE, hSession, required(pPart, "pPart"), null, false);
+    }
+
+    /**
+     * Ends a multi-part digest into a buffer, as
+     * {@link #C_Encrypt(long, ByteBuffer, ByteBuffer)} describes.
+     *
+     * @param hSession the session
+     * @param pDigest where the digest goes, at its position
+     * @return the number of bytes written
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_BUFFER_TOO_SMALL}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than the room it was given
+     * @throws NullPointerException if the buffer is null
+     * @throws java.nio.ReadOnlyBufferException if the buffer is read-only
+     */
+    public int C_DigestFinal(long hSession, ByteBuffer pDigest) throws PKCS11Exception {
+        return transfer(BUFFER_DIGEST_FINAL, hSession, null, output(pDigest, "pDigest"), true);
+    }
+
+    /**
+     * Signs data in one part, ending the signature, from one buffer into another, as
+     * {@link #C_Encrypt(long, ByteBuffer, ByteBuffer)} describes. The module is offered the
+     * output buffer's room at once (one call): a signature that does not fit is
+     * {@code CKR_BUFFER_TOO_SMALL}, and the signing goes on.
+     *
+     * @param hSession the session
+     * @param pData the data, from its position to its limit
+     * @param pSignature where the signature or MAC goes, at its position
+     * @return the number of bytes written into pSignature
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_BUFFER_TOO_SMALL}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than the room it was given
+     * @throws NullPointerException if a buffer is null
+     * @throws java.nio.ReadOnlyBufferException if the output buffer is read-only
+     * @throws IllegalArgumentException if input and output are the same buffer object
+     */
+    public int C_Sign(long hSession, ByteBuffer pData, ByteBuffer pSignature) throws PKCS11Exception {
+        return transfer(BUFFER_SIGN, hSession, required(pData, "pData"), output(pSignature, "pSignature"), true);
+    }
+
+    /**
+     * Continues a multi-part signature or MAC with the bytes of a buffer, from its position to
+     * its limit; on success the position has reached the limit.
+     *
+     * @param hSession the session
+     * @param pPart the next part of the data
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws NullPointerException if the buffer is null
+     */
+    public void C_SignUpdate(long hSession, ByteBuffer pPart) throws PKCS11Exception {
+        transfer(BUFFER_SIGN_UPDATE, hSession, required(pPart, "pPart"), null, false);
+    }
+
+    /**
+     * Ends a multi-part signature or MAC into a buffer, as
+     * {@link #C_Encrypt(long, ByteBuffer, ByteBuffer)} describes.
+     *
+     * @param hSession the session
+     * @param pSignature where the signature or MAC goes, at its position
+     * @return the number of bytes written
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_BUFFER_TOO_SMALL}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than the room it was given
+     * @throws NullPointerException if the buffer is null
+     * @throws java.nio.ReadOnlyBufferException if the buffer is read-only
+     */
+    public int C_SignFinal(long hSession, ByteBuffer pSignature) throws PKCS11Exception {
+        return transfer(BUFFER_SIGN_FINAL, hSession, null, output(pSignature, "pSignature"), true);
+    }
+
+    /**
+     * Verifies a signature or MAC in one part, ending the verification, with the data and the
+     * signature in buffers, each from its position to its limit; on success both positions
+     * have reached their limits. Direct buffers reach the module without a copy.
+     *
+     * @param hSession the session
+     * @param pData the data
+     * @param pSignature the signature or MAC
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_SIGNATURE_INVALID}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws NullPointerException if a buffer is null
+     * @throws IllegalArgumentException if the two are the same buffer object
+     */
+    public void C_Verify(long hSession, ByteBuffer pData, ByteBuffer pSignature) throws PKCS11Exception {
+        transfer(BUFFER_VERIFY, hSession, required(pData, "pData"), required(pSignature, "pSignature"), false);
+    }
+
+    /**
+     * Continues a multi-part verification with the bytes of a buffer, from its position to its
+     * limit; on success the position has reached the limit.
+     *
+     * @param hSession the session
+     * @param pPart the next part of the data
+     * @throws PKCS11Exception with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws NullPointerException if the buffer is null
+     */
+    public void C_VerifyUpdate(long hSession, ByteBuffer pPart) throws PKCS11Exception {
+        transfer(BUFFER_VERIFY_UPDATE, hSession, required(pPart, "pPart"), null, false);
+    }
+
+    /**
+     * Ends a multi-part verification with the signature in a buffer, from its position to its
+     * limit; on success the position has reached the limit.
+     *
+     * @param hSession the session
+     * @param pSignature the signature or MAC
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_SIGNATURE_INVALID}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws NullPointerException if the buffer is null
+     */
+    public void C_VerifyFinal(long hSession, ByteBuffer pSignature) throws PKCS11Exception {
+        transfer(BUFFER_VERIFY_FINAL, hSession, required(pSignature, "pSignature"), null, false);
+    }
+
+    private static ByteBuffer required(ByteBuffer buffer, String name) {
+        return Objects.requireNonNull(buffer, name);
+    }
+
+    private static ByteBuffer output(ByteBuffer buffer, String name) {
+        if (Objects.requireNonNull(buffer, name).isReadOnly()) {
+            throw new ReadOnlyBufferException();
+        }
+        return buffer;
+    }
+
+    /**
+     * Hands the buffers' regions to {@link #bufferCall(int, long, ByteBuffer, byte[], int, int,
+     * ByteBuffer, byte[], int, int)} and moves the positions after a successful call.
+     * {@code second} is the output when {@code written} is true, a second input otherwise.
+     */
+    private int transfer(int function, long hSession, ByteBuffer first, ByteBuffer second, boolean written)
+            throws PKCS11Exception {
+        if (first != null && first == second) {
+            throw new IllegalArgumentException(
+                    "the two buffers must be different objects (a duplicate() may share the bytes)");
+        }
+        int firstStart = 0;
+        int firstEnd = 0;
+        ByteBuffer firstDirect = null;
+        byte[] firstArray = null;
+        int firstOffset = 0;
+        if (first != null) {
+            firstStart = first.position();
+            firstEnd = first.limit();
+            if (first.isDirect()) {
+                firstDirect = first;
+                firstOffset = firstStart;
+            } else if (first.hasArray()) {
+                firstArray = first.array();
+                firstOffset = first.arrayOffset() + firstStart;
+            } else { // a read-only heap buffer: its bytes, copied
+                firstArray = new byte[firstEnd - firstStart];
+                first.duplicate().get(firstArray);
+            }
+        }
+        int secondStart = 0;
+        int secondEnd = 0;
+        ByteBuffer secondDirect = null;
+        byte[] secondArray = null;
+        int secondOffset = 0;
+        if (second != null) {
+            secondStart = second.position();
+            secondEnd = second.limit();
+            if (second.isDirect()) {
+                secondDirect = second;
+                secondOffset = secondStart;
+            } else if (second.hasArray()) {
+                secondArray = second.array();
+                secondOffset = second.arrayOffset() + secondStart;
+            } else { // a read-only heap buffer as the second input (an output is never read-only)
+                secondArray = new byte[secondEnd - secondStart];
+                second.duplicate().get(secondArray);
+            }
+        }
+        int count = bufferCall(function, hSession, firstDirect, firstArray, firstOffset, firstEnd - firstStart,
+                secondDirect, secondArray, secondOffset, secondEnd - secondStart);
+        if (first != null) {
+            first.position(firstEnd);
+        }
+        if (second != null) {
+            second.position(written ? secondStart + count : secondEnd);
+        }
+        return count;
+    }
+
+    /**
+     * The native side of the ByteBuffer overloads: one module call on two regions of bytes,
+     * each given either as a direct buffer with the region's offset in it, or as a Java array
+     * with the region's offset in it (copied into native memory for the call; an output region
+     * is copied back after it), or as neither (no region). Returns the number of output bytes
+     * written, 0 for the functions without output.
+     */
+    private native int bufferCall(int function, long hSession, ByteBuffer inBuffer, byte[] inArray, int inOffset,
+            int inLength, ByteBuffer outBuffer, byte[] outArray, int outOffset, int outLength)
+            throws PKCS11Exception;
 
     /** Returns {@code PKCS11Impl@} followed by this object's identity hash code in hexadecimal. */
     @Override

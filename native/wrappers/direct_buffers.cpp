@@ -1,0 +1,233 @@
+// Bulk data in java.nio.ByteBuffers: the one native method behind the ByteBuffer overloads of
+// PKCS11Impl (C_Encrypt, C_Decrypt, C_Digest, C_Sign, C_Verify, their Update and Final forms).
+//
+// The Java side reads the buffers' positions and limits and passes, for the input and for the
+// output, either a direct buffer with the offset of the region in it, or a Java array with the
+// offset of the region in the array (a heap buffer's backing array, or a copy of a read-only
+// one). A direct buffer's memory reaches the module as it is: nothing is copied. An array
+// region is copied into native memory before the module call and the output copied back into
+// the array after it; no Java array is ever pinned across a module call.
+//
+// The output goes to the module with the room the caller's buffer has. A module that needs more
+// answers CKR_BUFFER_TOO_SMALL and, by the standard's convention for variable-length output,
+// keeps the operation going and consumes nothing: the caller gets PKCS11Exception with that
+// code, the buffers' positions stay as they were, and the call can be made again with a larger
+// buffer. One module call, never a size query: a null output pointer would be taken for one.
+#include <jni.h>
+
+#include <algorithm>
+#include <cstdint>
+
+#include "convert/convert.h"
+#include "wrappers/frame.h"
+
+using namespace vorlen;
+
+#define VORLEN_WRAPPER(name) Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_##name
+
+namespace {
+
+// The function codes of PKCS11Impl.bufferCall, in the order of its BUFFER_ constants.
+enum class Function : jint {
+    Encrypt, EncryptUpdate, EncryptFinal,
+    Decrypt, DecryptUpdate, DecryptFinal,
+    Digest, DigestUpdate, DigestFinal,
+    Sign, SignUpdate, SignFinal,
+    Verify, VerifyUpdate, VerifyFinal,
+};
+
+/// One region of bytes: in a direct buffer (used in place) or in a Java array (copied).
+class Region {
+public:
+    Region() = default;
+    Region(const Region&) = delete;
+    Region& operator=(const Region&) = delete;
+
+    /// Finds the region; for an array region that is an input, copies it. False with an
+    /// exception pending when the arguments do not describe a region of the buffer or array,
+    /// or there is no room for the copy. No buffer and no array is the empty, absent region.
+    bool take(JNIEnv* env, jobject buffer, jbyteArray array, jint offset, jint length, bool input) {
+        if (offset < 0 || length < 0) {
+            throwIllegalArgument(env, "a negative buffer offset or length");
+            return false;
+        }
+        length_ = static_cast<CK_ULONG>(length);
+        const std::int64_t end = static_cast<std::int64_t>(offset) + length;
+        if (buffer != nullptr) {
+            auto* base = static_cast<CK_BYTE_PTR>(env->GetDirectBufferAddress(buffer));
+            const jlong capacity = env->GetDirectBufferCapacity(buffer);
+            if (base == nullptr || capacity < 0) {
+                throwIllegalArgument(env, "the buffer is not a direct buffer");
+                return false;
+            }
+            if (end > capacity) {
+                throwIllegalArgument(env, "the region lies outside the buffer");
+                return false;
+            }
+            data_ = base + offset;
+            return true;
+        }
+        if (array == nullptr) {
+            if (length != 0) {
+                throwIllegalArgument(env, "no buffer for a region of bytes");
+                return false;
+            }
+            data_ = nullptr;
+            return true;
+        }
+        if (end > env->GetArrayLength(array)) {
+            throwIllegalArgument(env, "the region lies outside the array");
+            return false;
+        }
+        array_ = array;
+        offset_ = offset;
+        if (!copy_.allocate(env, length_, "no room for a copy of a buffer's bytes")) {
+            return false;
+        }
+        data_ = copy_.data();
+        if (input && length > 0) {
+            env->GetByteArrayRegion(array, offset, length, reinterpret_cast<jbyte*>(data_));
+        }
+        return true;
+    }
+
+    /// Copies the first `written` output bytes back into the array (nothing for a direct buffer).
+    void copyBack(JNIEnv* env, CK_ULONG written) const {
+        if (array_ != nullptr && written > 0) {
+            env->SetByteArrayRegion(array_, offset_, static_cast<jsize>(written),
+                                    reinterpret_cast<const jbyte*>(data_));
+        }
+    }
+
+    /// Whether the two regions share bytes of memory.
+    bool overlaps(const Region& other) const {
+        if (data_ == nullptr || other.data_ == nullptr || length_ == 0 || other.length_ == 0) {
+            return false;
+        }
+        const auto a = reinterpret_cast<std::uintptr_t>(data_);
+        const auto b = reinterpret_cast<std::uintptr_t>(other.data_);
+        return a < b + other.length_ && b < a + length_;
+    }
+
+    /// Replaces the region's bytes by a private copy (an input that shares memory with the output).
+    bool copyAside(JNIEnv* env) {
+        if (!copy_.allocate(env, length_, "no room for a copy of a buffer's bytes")) {
+            return false;
+        }
+        std::copy(data_, data_ + length_, copy_.data());
+        data_ = copy_.data();
+        return true;
+    }
+
+    CK_BYTE_PTR data() const { return data_; }
+    CK_ULONG length() const { return length_; }
+
+private:
+    CK_BYTE_PTR data_ = nullptr;
+    CK_ULONG length_ = 0;
+    jbyteArray array_ = nullptr;
+    jint offset_ = 0;
+    OutputBytes copy_;
+};
+
+struct Entry {
+    const char* name;
+    enum Shape { Transform, Finish, Feed, Verify } shape;
+};
+
+Entry describe(Function function) {
+    switch (function) {
+        case Function::Encrypt: return {"C_Encrypt", Entry::Transform};
+        case Function::EncryptUpdate: return {"C_EncryptUpdate", Entry::Transform};
+        case Function::EncryptFinal: return {"C_EncryptFinal", Entry::Finish};
+        case Function::Decrypt: return {"C_Decrypt", Entry::Transform};
+        case Function::DecryptUpdate: return {"C_DecryptUpdate", Entry::Transform};
+        case Function::DecryptFinal: return {"C_DecryptFinal", Entry::Finish};
+        case Function::Digest: return {"C_Digest", Entry::Transform};
+        case Function::DigestUpdate: return {"C_DigestUpdate", Entry::Feed};
+        case Function::DigestFinal: return {"C_DigestFinal", Entry::Finish};
+        case Function::Sign: return {"C_Sign", Entry::Transform};
+        case Function::SignUpdate: return {"C_SignUpdate", Entry::Feed};
+        case Function::SignFinal: return {"C_SignFinal", Entry::Finish};
+        case Function::Verify: return {"C_Verify", Entry::Verify};
+        case Function::VerifyUpdate: return {"C_VerifyUpdate", Entry::Feed};
+        case Function::VerifyFinal: return {"C_VerifyFinal", Entry::Feed};
+    }
+    return {nullptr, Entry::Feed};
+}
+
+/// The module call itself. `out` and `outLength` are used by the shapes with output; the
+/// Verify shape takes `out` as its second input (the signature).
+CK_RV callModule(CK_FUNCTION_LIST_PTR f, Function function, CK_SESSION_HANDLE s, const Region& in,
+                 const Region& out, CK_BYTE_PTR output, CK_ULONG_PTR outLength) {
+    switch (function) {
+        case Function::Encrypt: return f->C_Encrypt(s, in.data(), in.length(), output, outLength);
+        case Function::EncryptUpdate: return f->C_EncryptUpdate(s, in.data(), in.length(), output, outLength);
+        case Function::EncryptFinal: return f->C_EncryptFinal(s, output, outLength);
+        case Function::Decrypt: return f->C_Decrypt(s, in.data(), in.length(), output, outLength);
+        case Function::DecryptUpdate: return f->C_DecryptUpdate(s, in.data(), in.length(), output, outLength);
+        case Function::DecryptFinal: return f->C_DecryptFinal(s, output, outLength);
+        case Function::Digest: return f->C_Digest(s, in.data(), in.length(), output, outLength);
+        case Function::DigestUpdate: return f->C_DigestUpdate(s, in.data(), in.length());
+        case Function::DigestFinal: return f->C_DigestFinal(s, output, outLength);
+        case Function::Sign: return f->C_Sign(s, in.data(), in.length(), output, outLength);
+        case Function::SignUpdate: return f->C_SignUpdate(s, in.data(), in.length());
+        case Function::SignFinal: return f->C_SignFinal(s, output, outLength);
+        case Function::Verify: return f->C_Verify(s, in.data(), in.length(), out.data(), out.length());
+        case Function::VerifyUpdate: return f->C_VerifyUpdate(s, in.data(), in.length());
+        case Function::VerifyFinal: return f->C_VerifyFinal(s, in.data(), in.length());
+    }
+    return CKR_FUNCTION_FAILED;
+}
+
+}  // namespace
+
+extern "C" {
+
+/// Returns the number of output bytes written (0 for the shapes without output).
+JNIEXPORT jint JNICALL VORLEN_WRAPPER(bufferCall)(JNIEnv* env, jobject self, jint function,
+                                                  jlong hSession, jobject inBuffer,
+                                                  jbyteArray inArray, jint inOffset,
+                                                  jint inLength, jobject outBuffer,
+                                                  jbyteArray outArray, jint outOffset,
+                                                  jint outLength) {
+    const auto fn = static_cast<Function>(function);
+    const Entry entry = describe(fn);
+    if (function < 0 || entry.name == nullptr) {
+        throwIllegalArgument(env, "no such buffer function");
+        return 0;
+    }
+    ModuleCall module(env, self);
+    if (!module) {
+        return 0;
+    }
+    const bool hasOutput = entry.shape == Entry::Transform || entry.shape == Entry::Finish;
+    Region in;
+    Region out;
+    if (!in.take(env, inBuffer, inArray, inOffset, inLength, true) ||
+        !out.take(env, outBuffer, outArray, outOffset, outLength, !hasOutput)) {
+        return 0;
+    }
+    // An input that shares memory with the output is read before any output is written.
+    if (hasOutput && in.overlaps(out) && !in.copyAside(env)) {
+        return 0;
+    }
+    // Never a null output pointer: the module would take the call for a size query.
+    CK_BYTE noRoom = 0;
+    CK_BYTE_PTR output = out.data() != nullptr ? out.data() : &noRoom;
+    CK_ULONG written = out.length();
+    const CK_RV rv = callModule(module.functions(), fn, ckULong(hSession), in, out, output, &written);
+    if (!succeeded(env, rv)) {
+        return 0;
+    }
+    if (!hasOutput) {
+        return 0;
+    }
+    if (throwIfOverrun(env, entry.name, "bytes", written, out.length())) {
+        return 0;
+    }
+    out.copyBack(env, written);
+    return static_cast<jint>(written);
+}
+
+}  // extern "C"
