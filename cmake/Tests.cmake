@@ -166,6 +166,18 @@ set(VORLEN_LABEL_ThreadStressTest hardening)
 set(VORLEN_LABEL_HostileCallerTest hardening)
 set(VORLEN_LABEL_HostileModuleSweepTest hardening)
 
+# The hostile caller's number of calls and seed (empty: the test's own defaults, CI's short
+# slice). A long run gets four hours instead of ten minutes.
+set(VORLEN_FUZZ_CALLS "" CACHE STRING "Calls of the hostile caller (empty: its default)")
+set(VORLEN_FUZZ_SEED "" CACHE STRING "Seed of the hostile caller (empty: its default)")
+if(VORLEN_FUZZ_CALLS)
+  list(APPEND VORLEN_JVM_OPTIONS_HostileCallerTest -Dvorlen.fuzz.calls=${VORLEN_FUZZ_CALLS})
+  set(VORLEN_TIMEOUT_HostileCallerTest 14400)
+endif()
+if(VORLEN_FUZZ_SEED)
+  list(APPEND VORLEN_JVM_OPTIONS_HostileCallerTest -Dvorlen.fuzz.seed=${VORLEN_FUZZ_SEED})
+endif()
+
 # Every *Test.java under the test tree is a JUnit class of its own.
 foreach(source ${VORLEN_TEST_JAVA_SOURCES})
   get_filename_component(name ${source} NAME_WE)
@@ -174,7 +186,7 @@ foreach(source ${VORLEN_TEST_JAVA_SOURCES})
     string(REGEX REPLACE "\\.java$" "" rel ${rel})
     string(REPLACE "/" "." class_name ${rel})
     vorlen_add_junit_test(${class_name} LABEL "${VORLEN_LABEL_${name}}"
-      EXTRA_JVM_OPTIONS ${VORLEN_JVM_OPTIONS_${name}})
+      TIMEOUT "${VORLEN_TIMEOUT_${name}}" EXTRA_JVM_OPTIONS ${VORLEN_JVM_OPTIONS_${name}})
   endif()
 endforeach()
 
