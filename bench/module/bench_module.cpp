@@ -7,6 +7,12 @@
 
 #define BENCH_EXPORT extern "C" __attribute__((visibility("default")))
 
+// Every entry of the 2.x list is exported by name; declared from the list's rows.
+#define BENCH_DECLARE(name, major, minor, arguments) \
+    PKCS11_ONLY_MAJOR_2_##major(BENCH_EXPORT CK_RV name arguments;)
+PKCS11_FUNCTIONS(BENCH_DECLARE)
+#undef BENCH_DECLARE
+
 namespace {
 
 constexpr CK_ULONG kSignatureLength = 64;
@@ -171,26 +177,14 @@ BENCH_EXPORT CK_RV C_CancelFunction(CK_SESSION_HANDLE) { return CKR_FUNCTION_NOT
 BENCH_EXPORT CK_RV C_WaitForSlotEvent(CK_FLAGS, CK_SLOT_ID_PTR slot, CK_VOID_PTR) { if (slot) *slot = 1; return CKR_OK; }
 
 namespace {
-CK_FUNCTION_LIST functionList = {
-    {2, 40},
-    C_Initialize, C_Finalize, C_GetInfo, nullptr /* set below */, C_GetSlotList, C_GetSlotInfo,
-    C_GetTokenInfo, C_GetMechanismList, C_GetMechanismInfo, C_InitToken, C_InitPIN, C_SetPIN,
-    C_OpenSession, C_CloseSession, C_CloseAllSessions, C_GetSessionInfo, C_GetOperationState,
-    C_SetOperationState, C_Login, C_Logout, C_CreateObject, C_CopyObject, C_DestroyObject,
-    C_GetObjectSize, C_GetAttributeValue, C_SetAttributeValue, C_FindObjectsInit, C_FindObjects,
-    C_FindObjectsFinal, C_EncryptInit, C_Encrypt, C_EncryptUpdate, C_EncryptFinal, C_DecryptInit,
-    C_Decrypt, C_DecryptUpdate, C_DecryptFinal, C_DigestInit, C_Digest, C_DigestUpdate,
-    C_DigestKey, C_DigestFinal, C_SignInit, C_Sign, C_SignUpdate, C_SignFinal, C_SignRecoverInit,
-    C_SignRecover, C_VerifyInit, C_Verify, C_VerifyUpdate, C_VerifyFinal, C_VerifyRecoverInit,
-    C_VerifyRecover, C_DigestEncryptUpdate, C_DecryptDigestUpdate, C_SignEncryptUpdate,
-    C_DecryptVerifyUpdate, C_GenerateKey, C_GenerateKeyPair, C_WrapKey, C_UnwrapKey, C_DeriveKey,
-    C_SeedRandom, C_GenerateRandom, C_GetFunctionStatus, C_CancelFunction, C_WaitForSlotEvent,
-};
+// Every entry of the 2.x list, from the function list's rows.
+#define BENCH_LIST_ENTRY(name, major, minor, arguments) PKCS11_ONLY_MAJOR_2_##major(name, )
+CK_FUNCTION_LIST functionList = {{2, 40}, PKCS11_FUNCTIONS(BENCH_LIST_ENTRY)};
+#undef BENCH_LIST_ENTRY
 }  // namespace
 
 BENCH_EXPORT CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR list) {
     if (list == nullptr) return CKR_ARGUMENTS_BAD;
-    functionList.C_GetFunctionList = C_GetFunctionList;
     *list = &functionList;
     return CKR_OK;
 }

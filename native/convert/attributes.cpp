@@ -1,5 +1,6 @@
 // Templates of CK_ATTRIBUTE, Java values of any supported class, and the way back by type.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -261,32 +262,18 @@ bool toCkValueLength(JNIEnv* env, jobject value, CK_ULONG& length) {
 
 bool NativeTemplate::allocate(JNIEnv* env, CK_ULONG count) {
     clear();
-    if (count <= kInline) {
-        records_ = inline_;
-    } else {
-        std::size_t bytes = 0;
-        if (!multiplySize(env, count, sizeof(CK_ATTRIBUTE), bytes) ||
-            !block_.allocate(env, bytes, "no room for a template")) {
-            return false;
-        }
-        records_ = block_.as<CK_ATTRIBUTE>();
-    }
-    std::memset(static_cast<void*>(records_), 0, count * sizeof(CK_ATTRIBUTE));
-    count_ = count;
-    return true;
+    return records_.allocate(env, count, "no room for a template");
 }
 
 void NativeTemplate::clear() {
     freeValues();
-    block_ = HeapBuffer();
-    records_ = nullptr;
-    count_ = 0;
+    records_.reset();
 }
 
 void NativeTemplate::freeValues() {
-    for (CK_ULONG i = 0; i < count_; ++i) {
-        heapFree(data()[i].pValue);
-        data()[i].pValue = nullptr;
+    for (CK_ULONG i = 0; i < count(); ++i) {
+        heapFree(records_[i].pValue);
+        records_[i].pValue = nullptr;
     }
 }
 
@@ -387,6 +374,95 @@ jobject toJavaAttribute(JNIEnv* env, const CK_ATTRIBUTE& attribute) {
     }
     env->SetObjectField(object.get(), c.attributePValue, value.get());
     return object.release();
+}
+
+// ---- C_GetAttributeValue's two calls ----
+
+namespace {
+
+// An attribute that allocateValues gave no buffer.
+constexpr CK_ULONG kNoBuffer = CK_UNAVAILABLE_INFORMATION;
+constexpr std::size_t kValueAlign = alignof(CK_ULONG);
+
+std::size_t alignUp(std::size_t offset) { return (offset + kValueAlign - 1) / kValueAlign * kValueAlign; }
+
+}  // namespace
+
+AttributeQuery::~AttributeQuery() {
+    // The values belong to values_, not to the template: the pointers go before it frees them.
+    for (CK_ULONG i = 0; i < attributes_.count(); ++i) {
+        attributes_[i].pValue = nullptr;
+    }
+}
+
+bool AttributeQuery::readTypes(JNIEnv* env, jobjectArray array) {
+    return toCkAttributeTypes(env, array, attributes_);
+}
+
+bool AttributeQuery::allocateValues(JNIEnv* env) {
+    const CK_ULONG count = attributes_.count();
+    if (!capacities_.allocate(env, count, "no room for a template")) {
+        return false;
+    }
+    std::size_t total = 0;
+    for (CK_ULONG i = 0; i < count; ++i) {
+        const CK_ULONG length = attributes_[i].ulValueLen;
+        capacities_[i] = length <= kMaxJavaArrayLength ? length : kNoBuffer;
+        if (capacities_[i] == kNoBuffer) {
+            continue;
+        }
+        if (total > static_cast<std::size_t>(-1) - length - kValueAlign) {
+            throwOutOfMemory(env, "the attribute values are too long to hold");
+            return false;
+        }
+        total = alignUp(total) + length;
+    }
+    if (!values_.allocate(env, total, "no room for the attribute values")) {
+        return false;
+    }
+    std::size_t offset = 0;
+    for (CK_ULONG i = 0; i < count; ++i) {
+        if (capacities_[i] == kNoBuffer) {
+            continue;
+        }
+        offset = alignUp(offset);
+        attributes_[i].pValue = values_.data() + offset;
+        offset += capacities_[i];
+    }
+    return true;
+}
+
+bool AttributeQuery::storeValues(JNIEnv* env, jobjectArray array, CK_RV rv) {
+    const CK_ULONG count = attributes_.count();
+    CK_ULONG overrunIndex = count;
+    for (CK_ULONG i = 0; i < count; ++i) {
+        CK_ATTRIBUTE record = attributes_[i];
+        if (record.pValue != nullptr && record.ulValueLen != CK_UNAVAILABLE_INFORMATION &&
+            record.ulValueLen > capacities_[i]) {
+            record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+            overrunIndex = std::min(overrunIndex, i);
+        }
+        LocalRef<jobject> converted(env, toJavaAttribute(env, record));
+        if (!converted) {
+            return false;
+        }
+        env->SetObjectArrayElement(array, static_cast<jsize>(i), converted.get());
+        if (env->ExceptionCheck()) {
+            return false;  // an ArrayStoreException for an array of a subclass of CK_ATTRIBUTE
+        }
+    }
+    if (rv == CKR_OK && overrunIndex < count) {
+        char message[200];
+        std::snprintf(message, sizeof message,
+                      "C_GetAttributeValue reported %lu bytes for attribute 0x%lX but only %lu "
+                      "were allocated; its value was not read",
+                      static_cast<unsigned long>(attributes_[overrunIndex].ulValueLen),
+                      static_cast<unsigned long>(attributes_[overrunIndex].type),
+                      static_cast<unsigned long>(capacities_[overrunIndex]));
+        throwPKCS11RuntimeException(env, message);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace vorlen

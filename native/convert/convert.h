@@ -7,7 +7,8 @@
 // pending.
 //
 // Widths: a Java long becomes a CK_ULONG keeping the low bits that fit; a CK_ULONG becomes a
-// Java long by zero extension; a Java int of -1 gives all bits set; a Java char becomes a
+// Java long by zero extension; a Java int is an unsigned 32-bit number (zero-extended), except
+// -1, which gives all bits set; a Java char becomes a
 // CK_CHAR by keeping its low 8 bits and a CK_CHAR becomes a char by zero extension; a Java
 // boolean (or CK_BBOOL) is true only when it equals 1.
 #pragma once
@@ -15,7 +16,11 @@
 #include <jni.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <new>
+#include <utility>
 
+#include "convert/scratch.h"
 #include "core/jni_util.h"
 #include "pkcs11/pkcs11.h"
 
@@ -24,8 +29,10 @@ namespace vorlen {
 // ---- scalars ----
 
 inline CK_ULONG ckULong(jlong value) { return static_cast<CK_ULONG>(value); }
+/// An int is an unsigned 32-bit number (0x80000000 stays 0x80000000 at 64 bits), except -1,
+/// which gives all bits set (CK_UNAVAILABLE_INFORMATION, CK_EFFECTIVELY_INFINITE...).
 inline CK_ULONG ckULongFromInt(jint value) {
-    return static_cast<CK_ULONG>(static_cast<CK_LONG>(value));
+    return value == -1 ? ~CK_ULONG{0} : static_cast<CK_ULONG>(static_cast<std::uint32_t>(value));
 }
 inline jlong javaLong(CK_ULONG value) { return static_cast<jlong>(value); }
 inline CK_BBOOL ckBBool(jboolean value) { return value == 1 ? CK_TRUE : CK_FALSE; }
@@ -87,7 +94,7 @@ bool toCkCharArray(JNIEnv* env, jcharArray array, NativeBuffer& out);
 bool toCkBBoolArray(JNIEnv* env, jbooleanArray array, NativeBuffer& out);
 /// One CK_ULONG per element; count() is the element count.
 bool toCkULongArray(JNIEnv* env, jlongArray array, NativeBuffer& out);
-/// One CK_ULONG per int element (sign-extended, so -1 gives all bits set).
+/// One CK_ULONG per int element, as ckULongFromInt gives it.
 bool toCkULongArrayFromInts(JNIEnv* env, jintArray array, NativeBuffer& out);
 /// Modified UTF-8 with a terminating zero; count() is the byte count without the zero.
 bool toCkUtf8String(JNIEnv* env, jstring string, NativeBuffer& out);
@@ -121,24 +128,59 @@ public:
     NativeTemplate& operator=(const NativeTemplate&) = delete;
     ~NativeTemplate() { freeValues(); }
 
-    /// Makes room for `count` records, all with null values.
+    /// Makes room for `count` records, all zero (null values).
     bool allocate(JNIEnv* env, CK_ULONG count);
     /// Null for a null template; never null otherwise, also for count 0.
-    CK_ATTRIBUTE_PTR data() const { return records_; }
-    CK_ULONG count() const { return count_; }
-    CK_ATTRIBUTE& operator[](CK_ULONG i) const { return data()[i]; }
+    CK_ATTRIBUTE_PTR data() const { return records_.data(); }
+    CK_ULONG count() const { return records_.ulCount(); }
+    CK_ATTRIBUTE& operator[](CK_ULONG i) const { return records_[i]; }
     /// Frees every value; the value pointers become null, types and lengths stay.
     void freeValues();
     /// Frees everything: a null template with count 0.
     void clear();
 
 private:
-    // Templates of up to kInline attributes (nearly all of them) need no heap block.
-    static constexpr CK_ULONG kInline = 16;
-    CK_ATTRIBUTE inline_[kInline];
-    HeapBuffer block_;
-    CK_ATTRIBUTE_PTR records_ = nullptr;
-    CK_ULONG count_ = 0;
+    // Templates of up to 16 attributes (nearly all of them) need no heap block.
+    Scratch<CK_ATTRIBUTE, 16> records_;
+};
+
+/// The values of a template read from a module in the standard's two calls, and the way back
+/// into the caller's Java template. In use:
+///   readTypes(template)         the types, with the lengths their Java values would have
+///   module call with data()     the module reports the length of every value
+///   allocateValues()            one zero-filled block with room for every reported length
+///   module call with data()     the module writes the values
+///   storeValues(template, rv)   new Java CK_ATTRIBUTEs replace the caller's elements
+/// A byte of a value that the module did not write reads as zero.
+class AttributeQuery {
+public:
+    AttributeQuery() = default;
+    AttributeQuery(const AttributeQuery&) = delete;
+    AttributeQuery& operator=(const AttributeQuery&) = delete;
+    ~AttributeQuery();
+
+    /// As toCkAttributeTypes.
+    bool readTypes(JNIEnv* env, jobjectArray array);
+    CK_ATTRIBUTE_PTR data() const { return attributes_.data(); }
+    CK_ULONG count() const { return attributes_.count(); }
+
+    /// A buffer of the reported length for every value a Java array can hold, all in one
+    /// zero-filled block (on the stack when small). A length no Java array can hold
+    /// (CK_UNAVAILABLE_INFORMATION among them) gets no buffer: the second call reports it
+    /// again and the value reads as null. False with OutOfMemoryError pending.
+    bool allocateValues(JNIEnv* env);
+
+    /// Replaces every element of `array` with a new CK_ATTRIBUTE holding what the second call
+    /// (which returned `rv`) left: also after an error, as the Java API promises. A value whose
+    /// length the module reports above the buffer it was given is not read: it reads as null,
+    /// and with CKR_OK a PKCS11RuntimeException names the first such attribute. False with an
+    /// exception pending.
+    bool storeValues(JNIEnv* env, jobjectArray array, CK_RV rv);
+
+private:
+    NativeTemplate attributes_;
+    Scratch<CK_ULONG, 16> capacities_;  // what allocateValues gave each value
+    OutputBytes values_;
 };
 
 /// A null array gives a null template with count 0. Stops at the first element that cannot
@@ -171,87 +213,126 @@ jobject toJavaAttributeValue(JNIEnv* env, const CK_ATTRIBUTE& attribute);
 
 // ---- mechanisms and their parameters ----
 
-/// The form a mechanism parameter took: the first class of the dispatch that the Java
-/// parameter matched, in the order in which they are tested.
-enum class ParameterKind {
-    None,  // no parameter
-    Bytes,
-    Long,
-    Version,
-    RsaPkcsOaep,
-    KeaDerive,
-    Rc2Cbc,
-    Rc2MacGeneral,
-    Rc5,
-    Rc5Cbc,
-    Rc5MacGeneral,
-    SkipjackPrivateWrap,
-    SkipjackRelayx,
-    Pbe,
-    Pkcs5Pbkd2,
-    KeyDerivationStringData,
-    KeyWrapSetOaep,
-    Ssl3MasterKeyDerive,
-    Ssl3KeyMat,
-    RsaPkcsPss,
-    Ecdh1Derive,
-    Ecdh2Derive,
-    X942Dh1Derive,
-    X942Dh2Derive,
-    Value,  // any other value, in its attribute value form
+struct Member;
+struct RecordDescriptor;
+
+/// The calls after which a module leaves results in a mechanism parameter record.
+enum class ResultsOf : unsigned char { GenerateKey = 1, UnwrapKey = 2, DeriveKey = 4 };
+
+/// A few elements kept inline, more on the heap (rare: records that point to many buffers).
+template <typename T, std::size_t N>
+class SmallList {
+public:
+    SmallList() = default;
+    SmallList(const SmallList&) = delete;
+    SmallList& operator=(const SmallList&) = delete;
+    ~SmallList() { clear(); }
+
+    /// Appends `value`; false with OutOfMemoryError pending when no room is left.
+    bool push(JNIEnv* env, T&& value) {
+        if (count_ < N) {
+            inline_[count_++] = std::move(value);
+            return true;
+        }
+        if (count_ - N == heapCapacity_) {
+            const std::size_t capacity = heapCapacity_ == 0 ? N : 2 * heapCapacity_;
+            HeapBuffer larger;
+            if (!larger.allocate(env, capacity * sizeof(T), "no room for a mechanism parameter")) {
+                return false;
+            }
+            T* moved = larger.as<T>();
+            for (std::size_t i = 0; i < count_ - N; ++i) {
+                new (&moved[i]) T(std::move(more()[i]));
+                more()[i].~T();
+            }
+            more_ = std::move(larger);
+            heapCapacity_ = capacity;
+        }
+        new (&more()[count_ - N]) T(std::move(value));
+        ++count_;
+        return true;
+    }
+    std::size_t size() const { return count_; }
+    T& operator[](std::size_t i) { return i < N ? inline_[i] : more()[i - N]; }
+    /// Destroys every element, the last first.
+    void clear() {
+        while (count_ > N) {
+            more()[--count_ - N].~T();
+        }
+        for (std::size_t i = count_; i > 0; --i) {
+            inline_[i - 1] = T();
+        }
+        count_ = 0;
+        more_ = HeapBuffer();
+        heapCapacity_ = 0;
+    }
+
+private:
+    T* more() { return more_.as<T>(); }
+    T inline_[N] = {};
+    HeapBuffer more_;
+    std::size_t count_ = 0;
+    std::size_t heapCapacity_ = 0;
+};
+
+/// A result of the module that goes back into a Java object after the call: a scalar into the
+/// field of `holder`, or bytes into the array `holder`.
+struct ResultTarget {
+    jobject holder = nullptr;  // a local reference of the NativeMechanism's
+    jfieldID field = nullptr;
+    const Member* member = nullptr;
+    const void* source = nullptr;  // the native value or buffer
+    std::size_t bytes = 0;         // the bytes allocated at `source`
 };
 
 /// A converted CK_MECHANISM that owns everything it points to: the parameter block and every
-/// buffer a parameter record points to (array copies, the CK_VERSION of an SSL3 master key
-/// derivation, the CK_SSL3_KEY_MAT_OUT and its IV buffers). All of it is freed with the
-/// object, so no native memory of a mechanism outlives the call that converted it. The
-/// copy-backs read the module's results from here before that.
+/// buffer a parameter record points to (array copies, nested records, buffers the module writes
+/// into). All of it is freed with the object, so no native memory of a mechanism outlives the
+/// call that converted it. It also keeps the Java objects and arrays that receive the module's
+/// results, so that copyBackResults writes into the very objects that were converted.
 class NativeMechanism {
 public:
-    /// The most buffers one parameter record points to (CK_SKIPJACK_RELAYX_PARAMS has 7).
-    static constexpr std::size_t kMaxNested = 8;
-
     NativeMechanism() = default;
     NativeMechanism(const NativeMechanism&) = delete;
     NativeMechanism& operator=(const NativeMechanism&) = delete;
+    ~NativeMechanism() { reset(); }
 
     /// The record to hand to the module.
     CK_MECHANISM_PTR get() { return &mechanism_; }
     CK_MECHANISM_TYPE type() const { return mechanism_.mechanism; }
     void setType(CK_MECHANISM_TYPE type) { mechanism_.mechanism = type; }
-    ParameterKind kind() const { return kind_; }
+    /// The record the parameter was converted to; null for a parameter of another form.
+    const RecordDescriptor* record() const { return record_; }
 
     /// Takes `block` as the parameter: pParameter and ulParameterLen become its address and
-    /// its count. The nested buffers kept so far stay: they belong to this block.
-    void setParameter(ParameterKind kind, NativeBuffer&& block);
-
-    /// The parameter block as a record of type T when the parameter is of `kind` and of the
-    /// size of a T; null otherwise.
-    template <typename T>
-    T* record(ParameterKind expected) const {
-        if (kind_ != expected || block_.isNull() || block_.size() != sizeof(T)) {
-            return nullptr;
-        }
-        return block_.as<T>();
-    }
+    /// its count. `record` names the record it holds, if any.
+    void setParameter(NativeBuffer&& block, const RecordDescriptor* record = nullptr);
 
     /// Keeps a buffer that the parameter record will point to and stores its address (null
-    /// for a null buffer) in `pointer`. False with an exception pending when no slot is left.
+    /// for a null buffer) in `pointer`. False with an exception pending when there is no room.
     bool keep(JNIEnv* env, NativeBuffer&& buffer, void*& pointer);
+    /// Keeps a local reference to `object` for the copy-back (deleted by reset) and returns it;
+    /// null with an exception pending when there is no room.
+    jobject keepObject(JNIEnv* env, jobject object);
+    /// Adds a result to copy back; false with an exception pending when there is no room.
+    bool keepResult(JNIEnv* env, const ResultTarget& target) {
+        return results_.push(env, ResultTarget(target));
+    }
+    std::size_t resultCount() const { return results_.size(); }
+    ResultTarget& result(std::size_t i) { return results_[i]; }
 
-    /// The bytes allocated for the nested buffer that starts at `pointer`; 0 when this
-    /// mechanism owns no buffer there (a null pointer, or one that the module replaced).
-    std::size_t nestedSize(const void* pointer) const;
-
-    /// Frees the parameter and its nested buffers: a mechanism without parameter.
+    /// Frees the parameter, its nested buffers and the references kept for the copy-back: a
+    /// mechanism without parameter.
     void reset();
 
 private:
     CK_MECHANISM mechanism_{};
-    ParameterKind kind_ = ParameterKind::None;
+    const RecordDescriptor* record_ = nullptr;
     NativeBuffer block_;
-    NativeBuffer nested_[kMaxNested];
-    std::size_t nestedCount_ = 0;
+    SmallList<NativeBuffer, 8> nested_;
+    SmallList<ResultTarget, 6> results_;
+    SmallList<jobject, 4> objects_;
+    JNIEnv* env_ = nullptr;  // of the objects kept
 };
 
 /// A Java CK_MECHANISM: the low bits of "mechanism" that fit and the parameter chosen by its
@@ -260,82 +341,19 @@ private:
 bool toCkMechanism(JNIEnv* env, jobject mechanism, NativeMechanism& out);
 
 /// The parameter of a mechanism, by the first of these classes it is an instance of: byte[],
-/// java.lang.Long, CK_VERSION, then the twenty parameter classes in the order of
-/// ParameterKind; anything else goes to toCkValue. A null parameter gives none (NULL, 0).
+/// java.lang.Long, CK_VERSION, then the parameter records (parameter_records.h) in their
+/// order; anything else goes to toCkValue. A null parameter gives none (NULL, 0).
 bool toCkMechanismParameter(JNIEnv* env, jobject parameter, NativeMechanism& out);
 
-// The twenty parameter records. Each fills `out` from an object of its Java class (the caller
-// has checked the class); the buffers it points to are kept by `owner`. A null byte[] or
-// char[] field gives a null pointer and length 0; a null object field throws
-// NullPointerException naming the field.
+/// Converts `object`, of the record's Java class, into a new parameter block of exactly the
+/// record's size (every byte defined: padding is zero). False with an exception pending and
+/// no parameter when any member cannot be converted.
+bool toCkRecord(JNIEnv* env, const RecordDescriptor& record, jobject object, NativeMechanism& out);
 
-bool toCkRsaPkcsOaepParams(JNIEnv* env, jobject params, NativeMechanism& owner,
-                           CK_RSA_PKCS_OAEP_PARAMS& out);
-/// ulRandomLen is the length of "pRandomB".
-bool toCkKeaDeriveParams(JNIEnv* env, jobject params, NativeMechanism& owner,
-                         CK_KEA_DERIVE_PARAMS& out);
-/// "iv" must have exactly 8 elements: anything else throws IllegalArgumentException.
-bool toCkRc2CbcParams(JNIEnv* env, jobject params, NativeMechanism& owner, CK_RC2_CBC_PARAMS& out);
-bool toCkRc2MacGeneralParams(JNIEnv* env, jobject params, NativeMechanism& owner,
-                             CK_RC2_MAC_GENERAL_PARAMS& out);
-bool toCkRc5Params(JNIEnv* env, jobject params, NativeMechanism& owner, CK_RC5_PARAMS& out);
-bool toCkRc5CbcParams(JNIEnv* env, jobject params, NativeMechanism& owner, CK_RC5_CBC_PARAMS& out);
-bool toCkRc5MacGeneralParams(JNIEnv* env, jobject params, NativeMechanism& owner,
-                             CK_RC5_MAC_GENERAL_PARAMS& out);
-/// ulPAndGLen is the length of "pBaseG".
-bool toCkSkipjackPrivateWrapParams(JNIEnv* env, jobject params, NativeMechanism& owner,
-                                   CK_SKIPJACK_PRIVATE_WRAP_PARAMS& out);
-bool toCkSkipjackRelayxParams(JNIEnv* env, jobject params, NativeMechanism& owner,
-                              CK_SKIPJACK_RELAYX_PARAMS& out);
-/// One byte per char. The pInitVector buffer has room for at least 8 bytes, the IV that the
-/// module writes into it; bytes beyond the Java array are zero.
-bool toCkPbeParams(JNIEnv* env, jobject params, NativeMechanism& owner, CK_PBE_PARAMS& out);
-/// pPassword and ulPasswordLen, which the Java class does not have, are null.
-bool toCkPkcs5Pbkd2Params(JNIEnv* env, jobject params, NativeMechanism& owner,
-                          CK_PKCS5_PBKD2_PARAMS& out);
-bool toCkKeyDerivationStringData(JNIEnv* env, jobject params, NativeMechanism& owner,
-                                 CK_KEY_DERIVATION_STRING_DATA& out);
-bool toCkKeyWrapSetOaepParams(JNIEnv* env, jobject params, NativeMechanism& owner,
-                              CK_KEY_WRAP_SET_OAEP_PARAMS& out);
-/// pVersion points to a new CK_VERSION holding the Java one.
-bool toCkSsl3MasterKeyDeriveParams(JNIEnv* env, jobject params, NativeMechanism& owner,
-                                   CK_SSL3_MASTER_KEY_DERIVE_PARAMS& out);
-/// pReturnedKeyMaterial points to a new CK_SSL3_KEY_MAT_OUT holding the Java handles; its IV
-/// buffers hold the Java arrays and have room for at least ulIVSizeInBits / 8 bytes each.
-bool toCkSsl3KeyMatParams(JNIEnv* env, jobject params, NativeMechanism& owner,
-                          CK_SSL3_KEY_MAT_PARAMS& out);
-bool toCkRsaPkcsPssParams(JNIEnv* env, jobject params, NativeMechanism& owner,
-                          CK_RSA_PKCS_PSS_PARAMS& out);
-bool toCkEcdh1DeriveParams(JNIEnv* env, jobject params, NativeMechanism& owner,
-                           CK_ECDH1_DERIVE_PARAMS& out);
-bool toCkEcdh2DeriveParams(JNIEnv* env, jobject params, NativeMechanism& owner,
-                           CK_ECDH2_DERIVE_PARAMS& out);
-bool toCkX942Dh1DeriveParams(JNIEnv* env, jobject params, NativeMechanism& owner,
-                             CK_X9_42_DH1_DERIVE_PARAMS& out);
-bool toCkX942Dh2DeriveParams(JNIEnv* env, jobject params, NativeMechanism& owner,
-                             CK_X9_42_DH2_DERIVE_PARAMS& out);
-/// The random data embedded in both SSL3 records.
-bool toCkSsl3RandomData(JNIEnv* env, jobject randomData, NativeMechanism& owner,
-                        CK_SSL3_RANDOM_DATA& out);
-
-// ---- results copied back into the Java parameter ----
-//
-// After the module call, whatever it returned, the results a module leaves in a parameter
-// record go back into the Java parameter object they came from. Each copy-back writes only
-// when the Java mechanism still has the native mechanism's type, its parameter is of the
-// expected class and was converted to the expected record, and the result pointer is one this
-// mechanism owns; it never writes more elements than the native buffer holds, nor more than
-// the Java array has. An exception pending before the copy-back stays pending.
-
-/// The IV of the PBE key generations into the char[] "pInitVector", each byte zero-extended.
-void copyBackPbeInitVector(JNIEnv* env, const NativeMechanism& mechanism, jobject jMechanism);
-/// "bBC" and the bytes of the byte[] "pX" of a CK_KEY_WRAP_SET_OAEP_PARAMS.
-void copyBackKeyWrapSetOaepParams(JNIEnv* env, const NativeMechanism& mechanism,
-                                  jobject jMechanism);
-/// "major" and "minor" of the CK_VERSION in "pVersion".
-void copyBackSsl3MasterKeyVersion(JNIEnv* env, const NativeMechanism& mechanism,
-                                  jobject jMechanism);
-/// The four handles (zero-extended) and the two IV arrays of "pReturnedKeyMaterial".
-void copyBackSsl3KeyMatOut(JNIEnv* env, const NativeMechanism& mechanism, jobject jMechanism);
+/// After the module call, whatever it returned: when the parameter record's result rule names
+/// `function` and the mechanism's type, the results the module left in the record go back into
+/// the Java objects and arrays that were converted (never more bytes than both the buffer and
+/// the array hold; a null array gets nothing). An exception pending before stays pending.
+void copyBackResults(JNIEnv* env, NativeMechanism& mechanism, ResultsOf function);
 
 }  // namespace vorlen

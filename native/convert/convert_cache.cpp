@@ -1,6 +1,6 @@
 // Classes and members the conversions use, looked up once when the library is initialised.
 #include "convert/convert_cache.h"
-#include "convert/mechanism_cache.h"
+#include "convert/parameter_records.h"
 
 namespace vorlen::jni {
 
@@ -100,7 +100,7 @@ void loadRecords(Loader& l, ConvertCache& c) {
 void loadConvertCache(Loader& loader) {
     loadJavaLang(loader, convert);
     loadRecords(loader, convert);
-    loadMechanismCache(loader);
+    loadParameterRecords(loader);
 }
 
 }  // namespace vorlen::jni

@@ -128,23 +128,16 @@ jcharArray toJavaCharArray(JNIEnv* env, const CK_UTF8CHAR* bytes, CK_ULONG lengt
         return nullptr;
     }
     const auto n = static_cast<jsize>(length);
-    jchar small[64];
-    HeapBuffer large;
-    jchar* temporary = small;
-    if (length > sizeof small / sizeof small[0]) {
-        std::size_t bytesNeeded = 0;
-        if (!multiplySize(env, length, sizeof(jchar), bytesNeeded) ||
-            !large.allocate(env, bytesNeeded, "no room for a char[]")) {
-            return nullptr;
-        }
-        temporary = large.as<jchar>();
+    Scratch<jchar, 64> temporary;
+    if (!temporary.allocateUninitialized(env, length, "no room for a char[]")) {
+        return nullptr;
     }
     for (CK_ULONG i = 0; i < length; ++i) {
         temporary[i] = static_cast<jchar>(bytes[i]);
     }
     jcharArray array = env->NewCharArray(n);
     if (array != nullptr && n > 0) {
-        env->SetCharArrayRegion(array, 0, n, temporary);
+        env->SetCharArrayRegion(array, 0, n, temporary.data());
     }
     return array;
 }
@@ -163,23 +156,16 @@ jlongArray toJavaLongArray(JNIEnv* env, const CK_ULONG* values, CK_ULONG count) 
         }
         return array;
     }
-    jlong small[64];
-    HeapBuffer large;
-    jlong* temporary = small;
-    if (count > sizeof small / sizeof small[0]) {
-        std::size_t bytesNeeded = 0;
-        if (!multiplySize(env, count, sizeof(jlong), bytesNeeded) ||
-            !large.allocate(env, bytesNeeded, "no room for a long[]")) {
-            return nullptr;
-        }
-        temporary = large.as<jlong>();
+    Scratch<jlong, 64> temporary;
+    if (!temporary.allocateUninitialized(env, count, "no room for a long[]")) {
+        return nullptr;
     }
     for (CK_ULONG i = 0; i < count; ++i) {
         temporary[i] = javaLong(values[i]);
     }
     jlongArray array = env->NewLongArray(n);
     if (array != nullptr && n > 0) {
-        env->SetLongArrayRegion(array, 0, n, temporary);
+        env->SetLongArrayRegion(array, 0, n, temporary.data());
     }
     return array;
 }

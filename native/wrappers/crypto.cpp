@@ -49,12 +49,12 @@ jbyteArray transform(JNIEnv* env, jobject self, const char* function, jlong hSes
         return nullptr;
     }
     InputBytes input;
-    if (!input.convert(env, pInput)) {
+    if (!copyJavaBytes(env, pInput, input)) {
         return nullptr;
     }
     const CK_SESSION_HANDLE session = ckULong(hSession);
     return queryBytes(env, function, [&](CK_BYTE_PTR output, CK_ULONG_PTR length) {
-        return (module.functions()->*Entry)(session, input.data(), input.length(), output, length);
+        return (module.functions()->*Entry)(session, input.data(), input.ulCount(), output, length);
     });
 }
 
@@ -79,10 +79,10 @@ void feed(JNIEnv* env, jobject self, jlong hSession, jbyteArray pInput) {
         return;
     }
     InputBytes input;
-    if (!input.convert(env, pInput)) {
+    if (!copyJavaBytes(env, pInput, input)) {
         return;
     }
-    checkReturnValue(env, (module.functions()->*Entry)(ckULong(hSession), input.data(), input.length()));
+    checkReturnValue(env, (module.functions()->*Entry)(ckULong(hSession), input.data(), input.ulCount()));
 }
 
 }  // namespace
@@ -182,17 +182,17 @@ JNIEXPORT jbyteArray JNICALL VORLEN_WRAPPER(C_1Sign)(JNIEnv* env, jobject self, 
         return nullptr;
     }
     InputBytes data;
-    if (!data.convert(env, pData)) {
+    if (!copyJavaBytes(env, pData, data)) {
         return nullptr;
     }
     const CK_SESSION_HANDLE session = ckULong(hSession);
-    ScratchBuffer signature;
+    OutputBytes signature;  // zero-filled: a module that writes less leaves no stray bytes
     CK_ULONG allocated = kFirstSignatureBytes;
     if (!signature.allocate(env, allocated, "no room for a signature")) {
         return nullptr;
     }
     CK_ULONG length = allocated;
-    CK_RV rv = module->C_Sign(session, data.data(), data.length(), signature.data(), &length);
+    CK_RV rv = module->C_Sign(session, data.data(), data.ulCount(), signature.data(), &length);
     if (rv == CKR_BUFFER_TOO_SMALL) {
         // Exactly the length the module asked for, and one retry only.
         if (throwIfTooLong(env, "C_Sign", "bytes", length) ||
@@ -200,7 +200,7 @@ JNIEXPORT jbyteArray JNICALL VORLEN_WRAPPER(C_1Sign)(JNIEnv* env, jobject self, 
             return nullptr;
         }
         allocated = length;
-        rv = module->C_Sign(session, data.data(), data.length(), signature.data(), &length);
+        rv = module->C_Sign(session, data.data(), data.ulCount(), signature.data(), &length);
     }
     if (rv == CKR_OK && throwIfOverrun(env, "C_Sign", "bytes", length, allocated)) {
         return nullptr;
@@ -248,11 +248,11 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1Verify)(JNIEnv* env, jobject self, jlon
     }
     InputBytes data;
     InputBytes signature;
-    if (!data.convert(env, pData) || !signature.convert(env, pSignature)) {
+    if (!copyJavaBytes(env, pData, data) || !copyJavaBytes(env, pSignature, signature)) {
         return;
     }
-    checkReturnValue(env, module->C_Verify(ckULong(hSession), data.data(), data.length(),
-                                           signature.data(), signature.length()));
+    checkReturnValue(env, module->C_Verify(ckULong(hSession), data.data(), data.ulCount(),
+                                           signature.data(), signature.ulCount()));
 }
 
 JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1VerifyUpdate)(JNIEnv* env, jobject self, jlong hSession,

@@ -127,7 +127,7 @@ private:
     CK_ULONG length_ = 0;
     jbyteArray array_ = nullptr;
     jint offset_ = 0;
-    ScratchBuffer copy_;
+    OutputBytes copy_;
 };
 
 struct Entry {

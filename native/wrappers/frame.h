@@ -16,84 +16,12 @@
 
 namespace vorlen {
 
-/// checkReturnValue as a condition: true for CKR_OK, otherwise the exception is pending.
-inline bool succeeded(JNIEnv* env, CK_RV rv) { return checkReturnValue(env, rv) == 0; }
-
-/// Output bytes for one call: on the stack when small, on the heap otherwise.
-class ScratchBuffer {
-public:
-    static constexpr std::size_t kInline = 512;
-
-    ScratchBuffer() = default;
-    ScratchBuffer(const ScratchBuffer&) = delete;
-    ScratchBuffer& operator=(const ScratchBuffer&) = delete;
-
-    bool allocate(JNIEnv* env, std::size_t size, const char* what) {
-        size_ = size;
-        if (size <= kInline) {
-            data_ = inline_;
-            return true;
-        }
-        if (!heap_.allocate(env, size, what)) {
-            data_ = nullptr;
-            size_ = 0;
-            return false;
-        }
-        data_ = heap_.as<CK_BYTE>();
-        return true;
-    }
-    CK_BYTE_PTR data() const { return data_; }
-    std::size_t size() const { return size_; }
-
-private:
-    alignas(alignof(std::max_align_t)) CK_BYTE inline_[kInline];
-    HeapBuffer heap_;
-    CK_BYTE_PTR data_ = nullptr;
-    std::size_t size_ = 0;
-};
-
-/// A copy of a Java byte[] input for one call: on the stack when small, on the heap
-/// otherwise. A null array gives a null pointer with length 0, an empty one a valid pointer
-/// with length 0.
-class InputBytes {
-public:
-    static constexpr std::size_t kInline = 256;
-
-    InputBytes() = default;
-    InputBytes(const InputBytes&) = delete;
-    InputBytes& operator=(const InputBytes&) = delete;
-
-    /// Copies `array`; false with OutOfMemoryError pending when there is no room.
-    bool convert(JNIEnv* env, jbyteArray array) {
-        data_ = nullptr;
-        length_ = 0;
-        if (array == nullptr) {
-            return true;
-        }
-        const jsize n = env->GetArrayLength(array);
-        const std::size_t size = n > 0 ? static_cast<std::size_t>(n) : 0;
-        if (size <= kInline) {
-            data_ = inline_;
-        } else if (heap_.allocate(env, size, "no room for a copy of a byte[]")) {
-            data_ = heap_.as<CK_BYTE>();
-        } else {
-            return false;
-        }
-        if (size > 0) {
-            env->GetByteArrayRegion(array, 0, n, reinterpret_cast<jbyte*>(data_));
-        }
-        length_ = static_cast<CK_ULONG>(size);
-        return true;
-    }
-    CK_BYTE_PTR data() const { return data_; }
-    CK_ULONG length() const { return length_; }
-
-private:
-    CK_BYTE inline_[kInline];
-    HeapBuffer heap_;
-    CK_BYTE_PTR data_ = nullptr;
-    CK_ULONG length_ = 0;
-};
+/// checkReturnValue as a condition: true for CKR_OK with no exception pending; otherwise an
+/// exception is pending (the module's error, or an Error a callback threw while the module
+/// answered CKR_OK) and no result may be built.
+inline bool succeeded(JNIEnv* env, CK_RV rv) {
+    return checkReturnValue(env, rv) == 0 && !env->ExceptionCheck();
+}
 
 /// A length or count the module reported that no Java array could hold: refused before any
 /// allocation is made for it.
@@ -109,7 +37,8 @@ inline bool throwIfTooLong(JNIEnv* env, const char* function, const char* what, 
     return true;
 }
 
-/// A fixed-size record filled by the module, converted only after CKR_OK.
+/// A fixed-size record filled by the module (zero before the call), converted only after
+/// CKR_OK.
 /// `call(Record*)` makes the module call.
 template <typename Record, typename Call, typename Convert>
 jobject queryRecord(JNIEnv* env, Call call, Convert convert) {
@@ -121,7 +50,7 @@ jobject queryRecord(JNIEnv* env, Call call, Convert convert) {
 }
 
 /// The size-query shape for byte output: `call(buffer, &length)` is made first with a null
-/// buffer, then with a buffer of the reported length (non-null also for 0 bytes). The result
+/// buffer, then with a zero-filled buffer of the reported length (non-null also for 0 bytes). The result
 /// holds the bytes of the length the second call wrote back; a length over the buffer with
 /// CKR_OK is refused.
 template <typename Call>
@@ -131,7 +60,7 @@ jbyteArray queryBytes(JNIEnv* env, const char* function, Call call) {
         throwIfTooLong(env, function, "bytes", length)) {
         return nullptr;
     }
-    ScratchBuffer output;
+    OutputBytes output;  // zero-filled: a module that writes less leaves no stray bytes
     if (!output.allocate(env, length, "no room for the output of a PKCS#11 call")) {
         return nullptr;
     }
@@ -158,21 +87,19 @@ jlongArray queryList(JNIEnv* env, const char* function, bool oneCallWhenEmpty, C
     if (count == 0 && oneCallWhenEmpty) {
         return toJavaLongArray(env, nullptr, 0);
     }
-    std::size_t bytes = 0;
-    NativeBuffer list;
-    if (!multiplySize(env, count, sizeof(CK_ULONG), bytes) ||
-        !list.allocate(env, bytes, count, "no room for a PKCS#11 list")) {
+    Scratch<CK_ULONG, 64> list;  // zero-filled, as every output
+    if (!list.allocate(env, count, "no room for a PKCS#11 list")) {
         return nullptr;
     }
     CK_ULONG written = count;
-    const CK_RV rv = call(list.as<CK_ULONG>(), &written);
+    const CK_RV rv = call(list.data(), &written);
     if (rv == CKR_OK && throwIfOverrun(env, function, "entries", written, count)) {
         return nullptr;
     }
     if (!succeeded(env, rv)) {
         return nullptr;
     }
-    return toJavaLongArray(env, list.as<CK_ULONG>(), written);
+    return toJavaLongArray(env, list.data(), written);
 }
 
 }  // namespace vorlen

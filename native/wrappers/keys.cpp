@@ -2,7 +2,8 @@
 //
 // Three key functions hand results of the module back through the mechanism parameter: the
 // copy-back runs after the module call whatever it returned, before the parameter and what it
-// points to are freed, and before the return value becomes an exception.
+// points to are freed, and before the return value becomes an exception. Which records and
+// mechanisms return results is the records' business (convert/parameters.cpp).
 #include <jni.h>
 
 #include "convert/convert.h"
@@ -11,16 +12,6 @@
 using namespace vorlen;
 
 #define VORLEN_WRAPPER(name) Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_##name
-
-namespace {
-
-/// The PBE key generations that return an initialization vector in CK_PBE_PARAMS:
-/// CKM_PBE_MD2_DES_CBC to CKM_PBE_SHA1_CAST5_CBC.
-bool returnsPbeInitVector(CK_MECHANISM_TYPE type) {
-    return type >= CKM_PBE_MD2_DES_CBC && type <= CKM_PBE_SHA1_CAST5_CBC;
-}
-
-}  // namespace
 
 extern "C" {
 
@@ -40,9 +31,7 @@ JNIEXPORT jlong JNICALL VORLEN_WRAPPER(C_1GenerateKey)(JNIEnv* env, jobject self
     const CK_RV rv = module->C_GenerateKey(ckULong(hSession), mechanism.get(), attributes.data(),
                                            attributes.count(), &key);
     attributes.clear();
-    if (returnsPbeInitVector(mechanism.type())) {
-        copyBackPbeInitVector(env, mechanism, pMechanism);
-    }
+    copyBackResults(env, mechanism, ResultsOf::GenerateKey);
     mechanism.reset();
     return succeeded(env, rv) ? javaLong(key) : 0;
 }
@@ -105,18 +94,16 @@ JNIEXPORT jlong JNICALL VORLEN_WRAPPER(C_1UnwrapKey)(JNIEnv* env, jobject self, 
     NativeMechanism mechanism;
     InputBytes wrapped;
     NativeTemplate attributes;
-    if (!toCkMechanism(env, pMechanism, mechanism) || !wrapped.convert(env, pWrappedKey) ||
+    if (!toCkMechanism(env, pMechanism, mechanism) || !copyJavaBytes(env, pWrappedKey, wrapped) ||
         !toCkAttributeArray(env, pTemplate, attributes)) {
         return 0;
     }
     CK_OBJECT_HANDLE key = 0;
     const CK_RV rv = module->C_UnwrapKey(ckULong(hSession), mechanism.get(), ckULong(hUnwrappingKey),
-                                         wrapped.data(), wrapped.length(), attributes.data(),
+                                         wrapped.data(), wrapped.ulCount(), attributes.data(),
                                          attributes.count(), &key);
     attributes.clear();
-    if (mechanism.type() == CKM_KEY_WRAP_SET_OAEP) {
-        copyBackKeyWrapSetOaepParams(env, mechanism, pMechanism);
-    }
+    copyBackResults(env, mechanism, ResultsOf::UnwrapKey);
     mechanism.reset();
     return succeeded(env, rv) ? javaLong(key) : 0;
 }
@@ -138,12 +125,7 @@ JNIEXPORT jlong JNICALL VORLEN_WRAPPER(C_1DeriveKey)(JNIEnv* env, jobject self, 
     const CK_RV rv = module->C_DeriveKey(ckULong(hSession), mechanism.get(), ckULong(hBaseKey),
                                          attributes.data(), attributes.count(), &key);
     attributes.clear();
-    if (mechanism.type() == CKM_SSL3_MASTER_KEY_DERIVE) {
-        copyBackSsl3MasterKeyVersion(env, mechanism, pMechanism);
-    }
-    if (mechanism.type() == CKM_SSL3_KEY_AND_MAC_DERIVE) {
-        copyBackSsl3KeyMatOut(env, mechanism, pMechanism);
-    }
+    copyBackResults(env, mechanism, ResultsOf::DeriveKey);
     mechanism.reset();
     return succeeded(env, rv) ? javaLong(key) : 0;
 }
@@ -155,10 +137,10 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1SeedRandom)(JNIEnv* env, jobject self, 
         return;
     }
     InputBytes seed;
-    if (!seed.convert(env, pSeed)) {
+    if (!copyJavaBytes(env, pSeed, seed)) {
         return;
     }
-    checkReturnValue(env, module->C_SeedRandom(ckULong(hSession), seed.data(), seed.length()));
+    checkReturnValue(env, module->C_SeedRandom(ckULong(hSession), seed.data(), seed.ulCount()));
 }
 
 // The module writes into the caller's array itself; whatever it wrote stays there, also when
@@ -175,11 +157,11 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1GenerateRandom)(JNIEnv* env, jobject se
     }
     CK_RV rv = CKR_OK;
     const jsize length = env->GetArrayLength(RandomData);
-    if (static_cast<std::size_t>(length) <= ScratchBuffer::kInline) {
+    if (static_cast<std::size_t>(length) <= OutputBytes::kInline) {
         // Small arrays go through the stack: the array's bytes in, the module's bytes out
         // (also after a failure), with no copy made by the VM.
-        ScratchBuffer bytes;
-        bytes.allocate(env, static_cast<std::size_t>(length), "");
+        OutputBytes bytes;
+        bytes.allocateUninitialized(env, static_cast<std::size_t>(length), "");  // filled below
         env->GetByteArrayRegion(RandomData, 0, length, reinterpret_cast<jbyte*>(bytes.data()));
         rv = module->C_GenerateRandom(ckULong(hSession), bytes.data(), static_cast<CK_ULONG>(length));
         HeldException callbackFailure(env);  // the copy back must not run with it pending

@@ -87,96 +87,20 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1GetAttributeValue)(JNIEnv* env, jobject
     }
     // Only the types are asked for; the values are not converted (a value of a class that
     // could not be converted is refused all the same).
-    NativeTemplate attributes;
-    if (!toCkAttributeTypes(env, pTemplate, attributes)) {
+    AttributeQuery query;
+    if (!query.readTypes(env, pTemplate)) {
         return;
     }
     const CK_SESSION_HANDLE session = ckULong(hSession);
     const CK_OBJECT_HANDLE object = ckULong(hObject);
-    if (!succeeded(env, module->C_GetAttributeValue(session, object, attributes.data(),
-                                                    attributes.count()))) {
+    if (!succeeded(env, module->C_GetAttributeValue(session, object, query.data(), query.count())) ||
+        !query.allocateValues(env)) {
         return;
     }
-    // A buffer of the reported length for every value a Java array can hold, all in one block
-    // (on the stack when small). A length no Java array can hold (CK_UNAVAILABLE_INFORMATION
-    // among them) gets no buffer: the second call reports it again and the value reads as null.
-    const CK_ULONG count = attributes.count();
-    constexpr CK_ULONG kNoBuffer = CK_UNAVAILABLE_INFORMATION;
-    std::size_t capacityBytes = 0;
-    ScratchBuffer capacityBlock;
-    if (!multiplySize(env, count, sizeof(CK_ULONG), capacityBytes) ||
-        !capacityBlock.allocate(env, capacityBytes, "no room for a template")) {
-        return;
-    }
-    auto* capacities = reinterpret_cast<CK_ULONG*>(capacityBlock.data());
-    constexpr std::size_t kAlign = alignof(CK_ULONG);
-    std::size_t total = 0;
-    for (CK_ULONG i = 0; i < count; ++i) {
-        const CK_ULONG length = attributes[i].ulValueLen;
-        capacities[i] = length <= kMaxJavaArrayLength ? length : kNoBuffer;
-        if (capacities[i] == kNoBuffer) {
-            continue;
-        }
-        if (total > static_cast<std::size_t>(-1) - length - kAlign) {
-            throwOutOfMemory(env, "the attribute values are too long to hold");
-            return;
-        }
-        total = (total + kAlign - 1) / kAlign * kAlign + length;
-    }
-    ScratchBuffer values;
-    if (!values.allocate(env, total, "no room for the attribute values")) {
-        return;
-    }
-    // The values belong to `values`, not to the template: the pointers go before it frees.
-    struct ValuesOwnedElsewhere {
-        NativeTemplate& attributes;
-        ~ValuesOwnedElsewhere() {
-            for (CK_ULONG i = 0; i < attributes.count(); ++i) {
-                attributes[i].pValue = nullptr;
-            }
-        }
-    } valuesOwnedElsewhere{attributes};
-    std::size_t offset = 0;
-    for (CK_ULONG i = 0; i < count; ++i) {
-        if (capacities[i] == kNoBuffer) {
-            continue;
-        }
-        offset = (offset + kAlign - 1) / kAlign * kAlign;
-        attributes[i].pValue = values.data() + offset;
-        offset += capacities[i];
-    }
-    const CK_RV rv = module->C_GetAttributeValue(session, object, attributes.data(), count);
+    const CK_RV rv = module->C_GetAttributeValue(session, object, query.data(), query.count());
     // A CK_NOTIFY that threw during the call must not be pending while the results are built.
     HeldException callbackFailure(env);
-
-    // The new objects replace the caller's, whatever the second call returned. A value whose
-    // length the module reports above the buffer it was given is not read: it reads as null.
-    CK_ULONG overrunIndex = count;
-    for (CK_ULONG i = 0; i < count; ++i) {
-        CK_ATTRIBUTE record = attributes[i];
-        if (record.pValue != nullptr && record.ulValueLen != CK_UNAVAILABLE_INFORMATION &&
-            record.ulValueLen > capacities[i]) {
-            record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-            overrunIndex = std::min(overrunIndex, i);
-        }
-        LocalRef<jobject> converted(env, toJavaAttribute(env, record));
-        if (!converted) {
-            return;
-        }
-        env->SetObjectArrayElement(pTemplate, static_cast<jsize>(i), converted.get());
-        if (env->ExceptionCheck()) {
-            return;  // an ArrayStoreException for an array of a subclass of CK_ATTRIBUTE
-        }
-    }
-    if (rv == CKR_OK && overrunIndex < count) {
-        char message[200];
-        std::snprintf(message, sizeof message,
-                      "C_GetAttributeValue reported %lu bytes for attribute 0x%lX but only %lu "
-                      "were allocated; its value was not read",
-                      static_cast<unsigned long>(attributes[overrunIndex].ulValueLen),
-                      static_cast<unsigned long>(attributes[overrunIndex].type),
-                      static_cast<unsigned long>(capacities[overrunIndex]));
-        throwPKCS11RuntimeException(env, message);
+    if (!query.storeValues(env, pTemplate, rv)) {
         return;
     }
     callbackFailure.raise();
@@ -221,25 +145,19 @@ JNIEXPORT jlongArray JNICALL VORLEN_WRAPPER(C_1FindObjects)(JNIEnv* env, jobject
         return nullptr;
     }
     const CK_ULONG maximum = std::min(ckULong(ulMaxObjectCount), kMaxHandlesPerCall);
-    CK_OBJECT_HANDLE small[256];
-    NativeBuffer large;
-    CK_OBJECT_HANDLE_PTR handles = small;
-    if (maximum > sizeof small / sizeof small[0]) {
-        if (!large.allocate(env, maximum * sizeof(CK_OBJECT_HANDLE), maximum,
-                            "no room for object handles")) {
-            return nullptr;
-        }
-        handles = large.as<CK_OBJECT_HANDLE>();
+    Scratch<CK_OBJECT_HANDLE, 256> handles;  // zero-filled, as every output
+    if (!handles.allocate(env, maximum, "no room for object handles")) {
+        return nullptr;
     }
     CK_ULONG found = 0;
-    const CK_RV rv = module->C_FindObjects(ckULong(hSession), handles, maximum, &found);
+    const CK_RV rv = module->C_FindObjects(ckULong(hSession), handles.data(), maximum, &found);
     if (rv == CKR_OK && throwIfOverrun(env, "C_FindObjects", "handles", found, maximum)) {
         return nullptr;
     }
     if (!succeeded(env, rv)) {
         return nullptr;
     }
-    return toJavaLongArray(env, handles, found);
+    return toJavaLongArray(env, handles.data(), found);
 }
 
 JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1FindObjectsFinal)(JNIEnv* env, jobject self,

@@ -100,6 +100,7 @@ struct Step {
     std::vector<AttrScript> attrs;
     std::vector<CK_NOTIFICATION> notify;
     std::optional<CK_SESSION_HANDLE> session;  ///< session to notify instead of the entry's
+    bool late = false;  ///< `session` may name a closed session: notify it with its old data
     std::vector<MutexOp> mutex;
     bool nativeThread = false;
     unsigned threads = 1;
@@ -108,6 +109,8 @@ struct Step {
     unsigned times = 1;     ///< number of calls this step serves
     bool nowrite = false;   ///< leave every output untouched
     bool nullList = false;  ///< C_GetFunctionList: store a NULL list pointer
+    /// C_GetFunctionList: hand out a list whose entries of these names are NULL
+    std::vector<std::string> nullEntries;
     // Results written into mechanism parameters (key management entries).
     std::vector<ParamWrite> param;
     std::optional<Bytes> pbeIv;
@@ -152,6 +155,9 @@ struct State {
     std::vector<std::string> record;
     std::map<std::string, std::size_t> counts;
     std::map<CK_SESSION_HANDLE, Session> sessions;
+    /// Sessions closed by C_CloseSession, kept so that a step with `session=` and `late=1` can
+    /// still notify them (with their old pApplication), as a late or faulty module would.
+    std::map<CK_SESSION_HANDLE, Session> closed;
     /// Per session handle: the handles C_FindObjects still has to return.
     std::map<CK_SESSION_HANDLE, std::deque<CK_OBJECT_HANDLE>> pools;
     CK_SESSION_HANDLE nextSession = 1;

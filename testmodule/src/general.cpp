@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace vtm {
 
@@ -168,84 +169,40 @@ CK_RV C_WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VOID_PTR pRese
 
 namespace {
 
-CK_FUNCTION_LIST functionList = {
-    .version = {2, 40},
-    .C_Initialize = entry::C_Initialize,
-    .C_Finalize = entry::C_Finalize,
-    .C_GetInfo = entry::C_GetInfo,
-    .C_GetFunctionList = entry::C_GetFunctionList,
-    .C_GetSlotList = entry::C_GetSlotList,
-    .C_GetSlotInfo = entry::C_GetSlotInfo,
-    .C_GetTokenInfo = entry::C_GetTokenInfo,
-    .C_GetMechanismList = entry::C_GetMechanismList,
-    .C_GetMechanismInfo = entry::C_GetMechanismInfo,
-    .C_InitToken = entry::C_InitToken,
-    .C_InitPIN = entry::C_InitPIN,
-    .C_SetPIN = entry::C_SetPIN,
-    .C_OpenSession = entry::C_OpenSession,
-    .C_CloseSession = entry::C_CloseSession,
-    .C_CloseAllSessions = entry::C_CloseAllSessions,
-    .C_GetSessionInfo = entry::C_GetSessionInfo,
-    .C_GetOperationState = entry::C_GetOperationState,
-    .C_SetOperationState = entry::C_SetOperationState,
-    .C_Login = entry::C_Login,
-    .C_Logout = entry::C_Logout,
-    .C_CreateObject = entry::C_CreateObject,
-    .C_CopyObject = entry::C_CopyObject,
-    .C_DestroyObject = entry::C_DestroyObject,
-    .C_GetObjectSize = entry::C_GetObjectSize,
-    .C_GetAttributeValue = entry::C_GetAttributeValue,
-    .C_SetAttributeValue = entry::C_SetAttributeValue,
-    .C_FindObjectsInit = entry::C_FindObjectsInit,
-    .C_FindObjects = entry::C_FindObjects,
-    .C_FindObjectsFinal = entry::C_FindObjectsFinal,
-    .C_EncryptInit = entry::C_EncryptInit,
-    .C_Encrypt = entry::C_Encrypt,
-    .C_EncryptUpdate = entry::C_EncryptUpdate,
-    .C_EncryptFinal = entry::C_EncryptFinal,
-    .C_DecryptInit = entry::C_DecryptInit,
-    .C_Decrypt = entry::C_Decrypt,
-    .C_DecryptUpdate = entry::C_DecryptUpdate,
-    .C_DecryptFinal = entry::C_DecryptFinal,
-    .C_DigestInit = entry::C_DigestInit,
-    .C_Digest = entry::C_Digest,
-    .C_DigestUpdate = entry::C_DigestUpdate,
-    .C_DigestKey = entry::C_DigestKey,
-    .C_DigestFinal = entry::C_DigestFinal,
-    .C_SignInit = entry::C_SignInit,
-    .C_Sign = entry::C_Sign,
-    .C_SignUpdate = entry::C_SignUpdate,
-    .C_SignFinal = entry::C_SignFinal,
-    .C_SignRecoverInit = entry::C_SignRecoverInit,
-    .C_SignRecover = entry::C_SignRecover,
-    .C_VerifyInit = entry::C_VerifyInit,
-    .C_Verify = entry::C_Verify,
-    .C_VerifyUpdate = entry::C_VerifyUpdate,
-    .C_VerifyFinal = entry::C_VerifyFinal,
-    .C_VerifyRecoverInit = entry::C_VerifyRecoverInit,
-    .C_VerifyRecover = entry::C_VerifyRecover,
-    .C_DigestEncryptUpdate = entry::C_DigestEncryptUpdate,
-    .C_DecryptDigestUpdate = entry::C_DecryptDigestUpdate,
-    .C_SignEncryptUpdate = entry::C_SignEncryptUpdate,
-    .C_DecryptVerifyUpdate = entry::C_DecryptVerifyUpdate,
-    .C_GenerateKey = entry::C_GenerateKey,
-    .C_GenerateKeyPair = entry::C_GenerateKeyPair,
-    .C_WrapKey = entry::C_WrapKey,
-    .C_UnwrapKey = entry::C_UnwrapKey,
-    .C_DeriveKey = entry::C_DeriveKey,
-    .C_SeedRandom = entry::C_SeedRandom,
-    .C_GenerateRandom = entry::C_GenerateRandom,
-    .C_GetFunctionStatus = entry::C_GetFunctionStatus,
-    .C_CancelFunction = entry::C_CancelFunction,
-    .C_WaitForSlotEvent = entry::C_WaitForSlotEvent,
-};
+// Every entry of the 2.x list, from the function list's rows.
+#define VTM_LIST_ENTRY(name, major, minor, arguments) PKCS11_ONLY_MAJOR_2_##major(.name = entry::name, )
+const CK_FUNCTION_LIST functionList = {.version = {2, 40}, PKCS11_FUNCTIONS(VTM_LIST_ENTRY)};
+#undef VTM_LIST_ENTRY
+
+// The list handed out instead when a step names entries to leave NULL; the
+// caller copies or uses it before asking for another.
+CK_FUNCTION_LIST listWithHoles;
+
+// Sets the entry `name` of `list` to NULL; false when the list has no such entry.
+bool clearEntry(CK_FUNCTION_LIST& list, const std::string& name) {
+#define VTM_CLEAR_ENTRY(entryName, major, minor, arguments) \
+    PKCS11_ONLY_MAJOR_2_##major(if (name == #entryName) { list.entryName = nullptr; return true; })
+    PKCS11_FUNCTIONS(VTM_CLEAR_ENTRY)
+#undef VTM_CLEAR_ENTRY
+    return false;
+}
 
 }  // namespace
 
 CK_RV entry::C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR ppFunctionList) {
     Call c("C_GetFunctionList");
     c.pointer("ppFunctionList", ppFunctionList).require(ppFunctionList);
-    if (c.writes()) *ppFunctionList = c.step().nullList ? nullptr : &functionList;
+    if (c.writes()) {
+        if (c.step().nullList) {
+            *ppFunctionList = nullptr;
+        } else if (c.step().nullEntries.empty()) {
+            *ppFunctionList = const_cast<CK_FUNCTION_LIST_PTR>(&functionList);
+        } else {
+            listWithHoles = functionList;
+            for (const std::string& name : c.step().nullEntries) clearEntry(listWithHoles, name);
+            *ppFunctionList = &listWithHoles;
+        }
+    }
     return c.finish();
 }
 

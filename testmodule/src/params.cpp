@@ -25,11 +25,14 @@ struct ParamField {
         Inline,   ///< `extra` bytes in the record itself
         Pointer,  ///< a pointer recorded as ptr or null only
         KeyMat,   ///< a CK_SSL3_KEY_MAT_OUT pointer; IV bits in the CK_ULONG at `extra`
+        BitBytes, ///< a pointer, its length in bits in the CK_ULONG at `extra`
+        Record,   ///< a pointer to the record `record`, decoded as `<field>.<its fields>`
     };
     const char* name;
     std::size_t offset;
     Kind kind;
     std::size_t extra;
+    const char* record = nullptr;
 };
 
 struct ParamStruct {
@@ -162,6 +165,57 @@ const std::vector<ParamStruct>& structs() {
           VTM_UL(CK_X9_42_DH2_DERIVE_PARAMS, ulPrivateDataLen), VTM_UL(CK_X9_42_DH2_DERIVE_PARAMS, hPrivateData),
           VTM_UL(CK_X9_42_DH2_DERIVE_PARAMS, ulPublicDataLen2),
           VTM_BYTES(CK_X9_42_DH2_DERIVE_PARAMS, pPublicData2, ulPublicDataLen2)}},
+        // The records of the newer mechanisms.
+        {"CK_GCM_PARAMS", sizeof(CK_GCM_PARAMS),
+         {VTM_BYTES(CK_GCM_PARAMS, pIv, ulIvLen), VTM_UL(CK_GCM_PARAMS, ulIvLen), VTM_UL(CK_GCM_PARAMS, ulIvBits),
+          VTM_BYTES(CK_GCM_PARAMS, pAAD, ulAADLen), VTM_UL(CK_GCM_PARAMS, ulAADLen),
+          VTM_UL(CK_GCM_PARAMS, ulTagBits)}},
+        {"CK_GCM_PARAMS_WITHOUT_IV_BITS", sizeof(CK_GCM_PARAMS_WITHOUT_IV_BITS),
+         {VTM_BYTES(CK_GCM_PARAMS_WITHOUT_IV_BITS, pIv, ulIvLen), VTM_UL(CK_GCM_PARAMS_WITHOUT_IV_BITS, ulIvLen),
+          VTM_BYTES(CK_GCM_PARAMS_WITHOUT_IV_BITS, pAAD, ulAADLen),
+          VTM_UL(CK_GCM_PARAMS_WITHOUT_IV_BITS, ulAADLen), VTM_UL(CK_GCM_PARAMS_WITHOUT_IV_BITS, ulTagBits)}},
+        {"CK_CCM_PARAMS", sizeof(CK_CCM_PARAMS),
+         {VTM_UL(CK_CCM_PARAMS, ulDataLen), VTM_BYTES(CK_CCM_PARAMS, pNonce, ulNonceLen),
+          VTM_UL(CK_CCM_PARAMS, ulNonceLen), VTM_BYTES(CK_CCM_PARAMS, pAAD, ulAADLen),
+          VTM_UL(CK_CCM_PARAMS, ulAADLen), VTM_UL(CK_CCM_PARAMS, ulMACLen)}},
+        {"CK_AES_CTR_PARAMS", sizeof(CK_AES_CTR_PARAMS),
+         {VTM_UL(CK_AES_CTR_PARAMS, ulCounterBits),
+          {"cb", offsetof(CK_AES_CTR_PARAMS, cb), K::Inline, sizeof(CK_AES_CTR_PARAMS::cb)}}},
+        {"CK_AES_CBC_ENCRYPT_DATA_PARAMS", sizeof(CK_AES_CBC_ENCRYPT_DATA_PARAMS),
+         {{"iv", offsetof(CK_AES_CBC_ENCRYPT_DATA_PARAMS, iv), K::Inline, sizeof(CK_AES_CBC_ENCRYPT_DATA_PARAMS::iv)},
+          VTM_BYTES(CK_AES_CBC_ENCRYPT_DATA_PARAMS, pData, length), VTM_UL(CK_AES_CBC_ENCRYPT_DATA_PARAMS, length)}},
+        {"CK_DES_CBC_ENCRYPT_DATA_PARAMS", sizeof(CK_DES_CBC_ENCRYPT_DATA_PARAMS),
+         {{"iv", offsetof(CK_DES_CBC_ENCRYPT_DATA_PARAMS, iv), K::Inline, sizeof(CK_DES_CBC_ENCRYPT_DATA_PARAMS::iv)},
+          VTM_BYTES(CK_DES_CBC_ENCRYPT_DATA_PARAMS, pData, length), VTM_UL(CK_DES_CBC_ENCRYPT_DATA_PARAMS, length)}},
+        {"CK_CHACHA20_PARAMS", sizeof(CK_CHACHA20_PARAMS),
+         {{"pBlockCounter", offsetof(CK_CHACHA20_PARAMS, pBlockCounter), K::BitBytes,
+           offsetof(CK_CHACHA20_PARAMS, blockCounterBits)},
+          VTM_UL(CK_CHACHA20_PARAMS, blockCounterBits),
+          {"pNonce", offsetof(CK_CHACHA20_PARAMS, pNonce), K::BitBytes, offsetof(CK_CHACHA20_PARAMS, ulNonceBits)},
+          VTM_UL(CK_CHACHA20_PARAMS, ulNonceBits)}},
+        {"CK_SALSA20_CHACHA20_POLY1305_PARAMS", sizeof(CK_SALSA20_CHACHA20_POLY1305_PARAMS),
+         {VTM_BYTES(CK_SALSA20_CHACHA20_POLY1305_PARAMS, pNonce, ulNonceLen),
+          VTM_UL(CK_SALSA20_CHACHA20_POLY1305_PARAMS, ulNonceLen),
+          VTM_BYTES(CK_SALSA20_CHACHA20_POLY1305_PARAMS, pAAD, ulAADLen),
+          VTM_UL(CK_SALSA20_CHACHA20_POLY1305_PARAMS, ulAADLen)}},
+        {"CK_EDDSA_PARAMS", sizeof(CK_EDDSA_PARAMS),
+         {VTM_BYTE(CK_EDDSA_PARAMS, phFlag), VTM_UL(CK_EDDSA_PARAMS, ulContextDataLen),
+          VTM_BYTES(CK_EDDSA_PARAMS, pContextData, ulContextDataLen)}},
+        {"CK_ECDH_AES_KEY_WRAP_PARAMS", sizeof(CK_ECDH_AES_KEY_WRAP_PARAMS),
+         {VTM_UL(CK_ECDH_AES_KEY_WRAP_PARAMS, ulAESKeyBits), VTM_UL(CK_ECDH_AES_KEY_WRAP_PARAMS, kdf),
+          VTM_UL(CK_ECDH_AES_KEY_WRAP_PARAMS, ulSharedDataLen),
+          VTM_BYTES(CK_ECDH_AES_KEY_WRAP_PARAMS, pSharedData, ulSharedDataLen)}},
+        {"CK_RSA_AES_KEY_WRAP_PARAMS", sizeof(CK_RSA_AES_KEY_WRAP_PARAMS),
+         {VTM_UL(CK_RSA_AES_KEY_WRAP_PARAMS, ulAESKeyBits),
+          {"pOAEPParams", offsetof(CK_RSA_AES_KEY_WRAP_PARAMS, pOAEPParams), K::Record, 0,
+           "CK_RSA_PKCS_OAEP_PARAMS"}}},
+        {"CK_PKCS5_PBKD2_PARAMS2", sizeof(CK_PKCS5_PBKD2_PARAMS2),
+         {VTM_UL(CK_PKCS5_PBKD2_PARAMS2, saltSource),
+          VTM_BYTES(CK_PKCS5_PBKD2_PARAMS2, pSaltSourceData, ulSaltSourceDataLen),
+          VTM_UL(CK_PKCS5_PBKD2_PARAMS2, ulSaltSourceDataLen), VTM_UL(CK_PKCS5_PBKD2_PARAMS2, iterations),
+          VTM_UL(CK_PKCS5_PBKD2_PARAMS2, prf), VTM_BYTES(CK_PKCS5_PBKD2_PARAMS2, pPrfData, ulPrfDataLen),
+          VTM_UL(CK_PKCS5_PBKD2_PARAMS2, ulPrfDataLen), VTM_BYTES(CK_PKCS5_PBKD2_PARAMS2, pPassword, ulPasswordLen),
+          VTM_UL(CK_PKCS5_PBKD2_PARAMS2, ulPasswordLen)}},
     };
     return table;
 }
@@ -199,20 +253,9 @@ void decodeKeyMat(Call& c, const std::string& key, const CK_SSL3_KEY_MAT_OUT* ou
     c.bytes((key + ".pIVServer").c_str(), out->pIVServer, ivBytes);
 }
 
-}  // namespace
-
-bool knownParameterStruct(const std::string& name) { return findStruct(name) != nullptr; }
-
-void decodeParameter(Call& c, const std::string& name, const CK_MECHANISM& m) {
-    const ParamStruct* s = findStruct(name);
-    if (s == nullptr || m.pParameter == nullptr || m.ulParameterLen != s->size) {
-        c.raw("param", "mismatch");
-        return;
-    }
-    c.raw("param", s->name);
-    const auto* block = static_cast<const std::uint8_t*>(m.pParameter);
-    for (const ParamField& f : s->fields) {
-        const std::string key = std::string("param.") + f.name;
+void decodeFields(Call& c, const std::string& prefix, const ParamStruct& s, const std::uint8_t* block) {
+    for (const ParamField& f : s.fields) {
+        const std::string key = prefix + f.name;
         switch (f.kind) {
             case K::Ulong: c.scalar(key.c_str(), read<CK_ULONG>(block, f.offset)); break;
             case K::Byte: c.scalar(key.c_str(), block[f.offset]); break;
@@ -228,8 +271,31 @@ void decodeParameter(Call& c, const std::string& name, const CK_MECHANISM& m) {
                 decodeKeyMat(c, key, read<const CK_SSL3_KEY_MAT_OUT*>(block, f.offset),
                              read<CK_ULONG>(block, f.extra) / 8);
                 break;
+            case K::BitBytes:
+                c.bytes(key.c_str(), read<const void*>(block, f.offset), read<CK_ULONG>(block, f.extra) / 8);
+                break;
+            case K::Record: {
+                const auto* nested = read<const std::uint8_t*>(block, f.offset);
+                c.pointer(key.c_str(), nested);
+                if (nested != nullptr) decodeFields(c, key + ".", *findStruct(f.record), nested);
+                break;
+            }
         }
     }
+}
+
+}  // namespace
+
+bool knownParameterStruct(const std::string& name) { return findStruct(name) != nullptr; }
+
+void decodeParameter(Call& c, const std::string& name, const CK_MECHANISM& m) {
+    const ParamStruct* s = findStruct(name);
+    if (s == nullptr || m.pParameter == nullptr || m.ulParameterLen != s->size) {
+        c.raw("param", "mismatch");
+        return;
+    }
+    c.raw("param", s->name);
+    decodeFields(c, "param.", *s, static_cast<const std::uint8_t*>(m.pParameter));
 }
 
 }  // namespace vtm

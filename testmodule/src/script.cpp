@@ -9,85 +9,36 @@
 #include <exception>
 #include <limits>
 #include <sstream>
+#include <string_view>
 
 namespace vtm {
 
 namespace {
 
-/// All entries of the function list, in the standard order.
-const EntryInfo entries[] = {
-    {"C_Initialize", RecordKind::None, CKR_OK},
-    {"C_Finalize", RecordKind::None, CKR_OK},
-    {"C_GetInfo", RecordKind::Info, CKR_OK},
-    {"C_GetFunctionList", RecordKind::None, CKR_OK},
-    {"C_GetSlotList", RecordKind::None, CKR_OK},
-    {"C_GetSlotInfo", RecordKind::SlotInfo, CKR_OK},
-    {"C_GetTokenInfo", RecordKind::TokenInfo, CKR_OK},
-    {"C_GetMechanismList", RecordKind::None, CKR_OK},
-    {"C_GetMechanismInfo", RecordKind::MechanismInfo, CKR_OK},
-    {"C_InitToken", RecordKind::None, CKR_OK},
-    {"C_InitPIN", RecordKind::None, CKR_OK},
-    {"C_SetPIN", RecordKind::None, CKR_OK},
-    {"C_OpenSession", RecordKind::None, CKR_OK},
-    {"C_CloseSession", RecordKind::None, CKR_OK},
-    {"C_CloseAllSessions", RecordKind::None, CKR_OK},
-    {"C_GetSessionInfo", RecordKind::SessionInfo, CKR_OK},
-    {"C_GetOperationState", RecordKind::None, CKR_OK},
-    {"C_SetOperationState", RecordKind::None, CKR_OK},
-    {"C_Login", RecordKind::None, CKR_OK},
-    {"C_Logout", RecordKind::None, CKR_OK},
-    {"C_CreateObject", RecordKind::None, CKR_OK},
-    {"C_CopyObject", RecordKind::None, CKR_OK},
-    {"C_DestroyObject", RecordKind::None, CKR_OK},
-    {"C_GetObjectSize", RecordKind::None, CKR_OK},
-    {"C_GetAttributeValue", RecordKind::None, CKR_OK},
-    {"C_SetAttributeValue", RecordKind::None, CKR_OK},
-    {"C_FindObjectsInit", RecordKind::None, CKR_OK},
-    {"C_FindObjects", RecordKind::None, CKR_OK},
-    {"C_FindObjectsFinal", RecordKind::None, CKR_OK},
-    {"C_EncryptInit", RecordKind::None, CKR_OK},
-    {"C_Encrypt", RecordKind::None, CKR_OK},
-    {"C_EncryptUpdate", RecordKind::None, CKR_OK},
-    {"C_EncryptFinal", RecordKind::None, CKR_OK},
-    {"C_DecryptInit", RecordKind::None, CKR_OK},
-    {"C_Decrypt", RecordKind::None, CKR_OK},
-    {"C_DecryptUpdate", RecordKind::None, CKR_OK},
-    {"C_DecryptFinal", RecordKind::None, CKR_OK},
-    {"C_DigestInit", RecordKind::None, CKR_OK},
-    {"C_Digest", RecordKind::None, CKR_OK},
-    {"C_DigestUpdate", RecordKind::None, CKR_OK},
-    {"C_DigestKey", RecordKind::None, CKR_OK},
-    {"C_DigestFinal", RecordKind::None, CKR_OK},
-    {"C_SignInit", RecordKind::None, CKR_OK},
-    {"C_Sign", RecordKind::None, CKR_OK},
-    {"C_SignUpdate", RecordKind::None, CKR_OK},
-    {"C_SignFinal", RecordKind::None, CKR_OK},
-    {"C_SignRecoverInit", RecordKind::None, CKR_OK},
-    {"C_SignRecover", RecordKind::None, CKR_OK},
-    {"C_VerifyInit", RecordKind::None, CKR_OK},
-    {"C_Verify", RecordKind::None, CKR_OK},
-    {"C_VerifyUpdate", RecordKind::None, CKR_OK},
-    {"C_VerifyFinal", RecordKind::None, CKR_OK},
-    {"C_VerifyRecoverInit", RecordKind::None, CKR_OK},
-    {"C_VerifyRecover", RecordKind::None, CKR_OK},
-    {"C_DigestEncryptUpdate", RecordKind::None, CKR_OK},
-    {"C_DecryptDigestUpdate", RecordKind::None, CKR_OK},
-    {"C_SignEncryptUpdate", RecordKind::None, CKR_OK},
-    {"C_DecryptVerifyUpdate", RecordKind::None, CKR_OK},
-    {"C_GenerateKey", RecordKind::None, CKR_OK},
-    {"C_GenerateKeyPair", RecordKind::None, CKR_OK},
-    {"C_WrapKey", RecordKind::None, CKR_OK},
-    {"C_UnwrapKey", RecordKind::None, CKR_OK},
-    {"C_DeriveKey", RecordKind::None, CKR_OK},
-    {"C_SeedRandom", RecordKind::None, CKR_OK},
-    {"C_GenerateRandom", RecordKind::None, CKR_OK},
-    // Legacy parallel functions: a module following the standard says so.
-    {"C_GetFunctionStatus", RecordKind::None, CKR_FUNCTION_NOT_PARALLEL},
-    {"C_CancelFunction", RecordKind::None, CKR_FUNCTION_NOT_PARALLEL},
-    {"C_WaitForSlotEvent", RecordKind::None, CKR_OK},
-};
+/// The record an entry's steps may set fields of.
+constexpr RecordKind recordOf(std::string_view name) {
+    if (name == "C_GetInfo") return RecordKind::Info;
+    if (name == "C_GetSlotInfo") return RecordKind::SlotInfo;
+    if (name == "C_GetTokenInfo") return RecordKind::TokenInfo;
+    if (name == "C_GetMechanismInfo") return RecordKind::MechanismInfo;
+    if (name == "C_GetSessionInfo") return RecordKind::SessionInfo;
+    return RecordKind::None;
+}
 
-static_assert(sizeof entries / sizeof entries[0] == 68, "one registry line per entry of the function list");
+/// The rv of an entry's built-in default step. The legacy parallel functions
+/// answer as a module following the standard does.
+constexpr CK_RV defaultRvOf(std::string_view name) {
+    return name == "C_GetFunctionStatus" || name == "C_CancelFunction" ? CKR_FUNCTION_NOT_PARALLEL : CKR_OK;
+}
+
+/// All entries of the 2.x function list, in the standard order.
+#define VTM_REGISTRY_ROW(name, major, minor, arguments) \
+    PKCS11_ONLY_MAJOR_2_##major({#name, recordOf(#name), defaultRvOf(#name)}, )
+const EntryInfo entries[] = {PKCS11_FUNCTIONS(VTM_REGISTRY_ROW)};
+#undef VTM_REGISTRY_ROW
+
+static_assert(sizeof entries / sizeof entries[0] == CK_FUNCTION_LIST_ENTRIES,
+              "one registry line per entry of the function list");
 
 /// Parses an unsigned decimal or 0x-hex number that fits a CK_ULONG.
 bool parseNumber(const std::string& text, CK_ULONG& out) {
@@ -236,6 +187,8 @@ bool parsePair(const EntryInfo& entry, const std::string& key, const std::string
     } else if (key == "session") {
         ok = parseNumber(value, n);
         step.session = n;
+    } else if (key == "late") {
+        ok = parseFlag(value, step.late);
     } else if (key == "mutex") {
         ok = parseMutexOps(value, step.mutex);
     } else if (key == "thread") {
@@ -255,6 +208,12 @@ bool parsePair(const EntryInfo& entry, const std::string& key, const std::string
         ok = parseFlag(value, step.nowrite);
     } else if (key == "null" && std::strcmp(entry.name, "C_GetFunctionList") == 0) {
         ok = parseFlag(value, step.nullList);
+    } else if (key == "nullEntries" && std::strcmp(entry.name, "C_GetFunctionList") == 0) {
+        // Names of entries that the handed-out list leaves NULL, comma-separated.
+        for (const std::string& name : split(value, ',')) {
+            ok = ok && findEntry(name) != nullptr;
+            step.nullEntries.push_back(name);
+        }
     } else if (key == "param") {
         const std::size_t colon = value.find(':');
         ParamWrite w;
@@ -349,6 +308,7 @@ void resetLocked(State& s) {
     s.record.clear();
     s.counts.clear();
     s.sessions.clear();
+    s.closed.clear();
     s.pools.clear();
     s.nextSession = 1;
     s.nextObject = 100;

@@ -1,5 +1,6 @@
 // PKCS#11 (Cryptoki) v2.40 definitions used by the JNI library and its test
-// module: types and structures, constants, and the module function list.
+// module: types and structures, constants, and the module function lists
+// (the 2.x list and the 3.0 list with its interface records).
 //
 // This is the header to include; the three parts can be included on their
 // own as well. See pkcs11_types.h for the platform convention (width of

@@ -1,5 +1,5 @@
-// PKCS#11 (Cryptoki) v2.40 types and structures, as this library and its
-// test module see them.
+// PKCS#11 (Cryptoki) v2.40 types and structures, and the parameter records
+// of version 3.0, as this library and its test module see them.
 //
 // Platform convention, the same as that of the module headers a PKCS#11
 // module is built with:
@@ -78,6 +78,13 @@ typedef CK_ULONG CK_PKCS5_PBKDF2_SALT_SOURCE_TYPE;
 typedef CK_PKCS5_PBKDF2_SALT_SOURCE_TYPE* CK_PKCS5_PBKDF2_SALT_SOURCE_TYPE_PTR;
 typedef CK_ULONG CK_PKCS5_PBKD2_PSEUDO_RANDOM_FUNCTION_TYPE;
 typedef CK_PKCS5_PBKD2_PSEUDO_RANDOM_FUNCTION_TYPE* CK_PKCS5_PBKD2_PSEUDO_RANDOM_FUNCTION_TYPE_PTR;
+
+// Types of version 3.0.
+typedef CK_ULONG CK_PROFILE_ID;               // CKP_ value of a CKO_PROFILE object
+typedef CK_ULONG CK_GENERATOR_FUNCTION;       // CKG_ value: how a message IV or nonce is made
+typedef CK_MECHANISM_TYPE CK_SP800_108_PRF_TYPE;
+typedef CK_ULONG CK_PRF_DATA_TYPE;            // CK_SP800_108_ value of a CK_PRF_DATA_PARAM
+typedef CK_ULONG CK_SP800_108_DKM_LENGTH_METHOD;
 
 // Parameters that are a single CK_ULONG.
 typedef CK_ULONG CK_RC2_PARAMS;
@@ -553,6 +560,18 @@ struct CK_GCM_PARAMS {
 };
 typedef CK_GCM_PARAMS* CK_GCM_PARAMS_PTR;
 
+// The GCM record as the 2.30 text and modules built on headers before 2.40
+// describe it: without ulIvBits. Same members otherwise; a module expects
+// one layout or the other, and nothing in the record tells them apart.
+struct CK_GCM_PARAMS_WITHOUT_IV_BITS {
+    CK_BYTE_PTR pIv;
+    CK_ULONG ulIvLen;
+    CK_BYTE_PTR pAAD;
+    CK_ULONG ulAADLen;
+    CK_ULONG ulTagBits;
+};
+typedef CK_GCM_PARAMS_WITHOUT_IV_BITS* CK_GCM_PARAMS_WITHOUT_IV_BITS_PTR;
+
 struct CK_CCM_PARAMS {
     CK_ULONG ulDataLen;
     CK_BYTE_PTR pNonce;
@@ -576,6 +595,148 @@ struct CK_ECDH_AES_KEY_WRAP_PARAMS {
     CK_BYTE_PTR pSharedData;
 };
 typedef CK_ECDH_AES_KEY_WRAP_PARAMS* CK_ECDH_AES_KEY_WRAP_PARAMS_PTR;
+
+// --- Mechanism parameters of version 3.0 ----------------------------------
+
+// The block counter and the nonce are given in bits; pBlockCounter holds
+// blockCounterBits / 8 bytes.
+struct CK_CHACHA20_PARAMS {
+    CK_BYTE_PTR pBlockCounter;
+    CK_ULONG blockCounterBits;
+    CK_BYTE_PTR pNonce;
+    CK_ULONG ulNonceBits;
+};
+typedef CK_CHACHA20_PARAMS* CK_CHACHA20_PARAMS_PTR;
+
+struct CK_SALSA20_CHACHA20_POLY1305_PARAMS {
+    CK_BYTE_PTR pNonce;
+    CK_ULONG ulNonceLen;
+    CK_BYTE_PTR pAAD;
+    CK_ULONG ulAADLen;
+};
+typedef CK_SALSA20_CHACHA20_POLY1305_PARAMS* CK_SALSA20_CHACHA20_POLY1305_PARAMS_PTR;
+
+struct CK_EDDSA_PARAMS {
+    CK_BBOOL phFlag;  // CK_TRUE for the pre-hashed variant (Ed25519ph, Ed448ph)
+    CK_ULONG ulContextDataLen;
+    CK_BYTE_PTR pContextData;
+};
+typedef CK_EDDSA_PARAMS* CK_EDDSA_PARAMS_PTR;
+
+// The 2.40 mend of CK_PKCS5_PBKD2_PARAMS: the password length by value.
+struct CK_PKCS5_PBKD2_PARAMS2 {
+    CK_PKCS5_PBKDF2_SALT_SOURCE_TYPE saltSource;
+    CK_VOID_PTR pSaltSourceData;
+    CK_ULONG ulSaltSourceDataLen;
+    CK_ULONG iterations;
+    CK_PKCS5_PBKD2_PSEUDO_RANDOM_FUNCTION_TYPE prf;
+    CK_VOID_PTR pPrfData;
+    CK_ULONG ulPrfDataLen;
+    CK_UTF8CHAR_PTR pPassword;
+    CK_ULONG ulPasswordLen;
+};
+typedef CK_PKCS5_PBKD2_PARAMS2* CK_PKCS5_PBKD2_PARAMS2_PTR;
+
+// Per-message parameters of the message-based functions. The module may
+// write into pIv or pNonce (a generated IV) and into pTag or pMAC (the tag
+// of an encryption); pTag holds ulTagBits / 8 bytes.
+struct CK_GCM_MESSAGE_PARAMS {
+    CK_BYTE_PTR pIv;
+    CK_ULONG ulIvLen;
+    CK_ULONG ulIvFixedBits;
+    CK_GENERATOR_FUNCTION ivGenerator;
+    CK_BYTE_PTR pTag;
+    CK_ULONG ulTagBits;
+};
+typedef CK_GCM_MESSAGE_PARAMS* CK_GCM_MESSAGE_PARAMS_PTR;
+
+struct CK_CCM_MESSAGE_PARAMS {
+    CK_ULONG ulDataLen;
+    CK_BYTE_PTR pNonce;
+    CK_ULONG ulNonceLen;
+    CK_ULONG ulNonceFixedBits;
+    CK_GENERATOR_FUNCTION nonceGenerator;
+    CK_BYTE_PTR pMAC;
+    CK_ULONG ulMACLen;
+};
+typedef CK_CCM_MESSAGE_PARAMS* CK_CCM_MESSAGE_PARAMS_PTR;
+
+// pTag holds the 16-byte Poly1305 tag.
+struct CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS {
+    CK_BYTE_PTR pNonce;
+    CK_ULONG ulNonceLen;
+    CK_BYTE_PTR pTag;
+};
+typedef CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS* CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS_PTR;
+
+// ulSaltType is a CKF_HKDF_SALT_ value: no salt, pSalt, or the key hSaltKey.
+struct CK_HKDF_PARAMS {
+    CK_BBOOL bExtract;
+    CK_BBOOL bExpand;
+    CK_MECHANISM_TYPE prfHashMechanism;
+    CK_ULONG ulSaltType;
+    CK_BYTE_PTR pSalt;
+    CK_ULONG ulSaltLen;
+    CK_OBJECT_HANDLE hSaltKey;
+    CK_BYTE_PTR pInfo;
+    CK_ULONG ulInfoLen;
+};
+typedef CK_HKDF_PARAMS* CK_HKDF_PARAMS_PTR;
+
+// One input of an SP 800-108 key derivation: pValue points at a
+// CK_SP800_108_COUNTER_FORMAT, a CK_SP800_108_DKM_LENGTH_FORMAT or bytes,
+// depending on type (a CK_SP800_108_ value).
+struct CK_PRF_DATA_PARAM {
+    CK_PRF_DATA_TYPE type;
+    CK_VOID_PTR pValue;
+    CK_ULONG ulValueLen;
+};
+typedef CK_PRF_DATA_PARAM* CK_PRF_DATA_PARAM_PTR;
+
+struct CK_SP800_108_COUNTER_FORMAT {
+    CK_BBOOL bLittleEndian;
+    CK_ULONG ulWidthInBits;
+};
+typedef CK_SP800_108_COUNTER_FORMAT* CK_SP800_108_COUNTER_FORMAT_PTR;
+
+struct CK_SP800_108_DKM_LENGTH_FORMAT {
+    CK_SP800_108_DKM_LENGTH_METHOD dkmLengthMethod;
+    CK_BBOOL bLittleEndian;
+    CK_ULONG ulWidthInBits;
+};
+typedef CK_SP800_108_DKM_LENGTH_FORMAT* CK_SP800_108_DKM_LENGTH_FORMAT_PTR;
+
+// A further key that an SP 800-108 derivation makes; the module writes its
+// handle into *phKey.
+struct CK_DERIVED_KEY {
+    CK_ATTRIBUTE_PTR pTemplate;
+    CK_ULONG ulAttributeCount;
+    CK_OBJECT_HANDLE_PTR phKey;
+};
+typedef CK_DERIVED_KEY* CK_DERIVED_KEY_PTR;
+
+// Counter and double-pipeline mode. (The 3.0 text types
+// pAdditionalDerivedKeys as a CK_DERIVED_KEY; it is a pointer to an array.)
+struct CK_SP800_108_KDF_PARAMS {
+    CK_SP800_108_PRF_TYPE prfType;
+    CK_ULONG ulNumberOfDataParams;
+    CK_PRF_DATA_PARAM_PTR pDataParams;
+    CK_ULONG ulAdditionalDerivedKeys;
+    CK_DERIVED_KEY_PTR pAdditionalDerivedKeys;
+};
+typedef CK_SP800_108_KDF_PARAMS* CK_SP800_108_KDF_PARAMS_PTR;
+
+// Feedback mode: the counter-mode record with an IV.
+struct CK_SP800_108_FEEDBACK_KDF_PARAMS {
+    CK_SP800_108_PRF_TYPE prfType;
+    CK_ULONG ulNumberOfDataParams;
+    CK_PRF_DATA_PARAM_PTR pDataParams;
+    CK_ULONG ulIVLen;
+    CK_BYTE_PTR pIV;
+    CK_ULONG ulAdditionalDerivedKeys;
+    CK_DERIVED_KEY_PTR pAdditionalDerivedKeys;
+};
+typedef CK_SP800_108_FEEDBACK_KDF_PARAMS* CK_SP800_108_FEEDBACK_KDF_PARAMS_PTR;
 
 // One-time-password parameters.
 struct CK_OTP_PARAM {

@@ -6,8 +6,10 @@
 //   - p11-kit's pkcs11.h (libp11-kit-dev): basic types, the information
 //     records, a few parameter records, the callback types and the whole
 //     CK_FUNCTION_LIST (offset, type and argument shape of all 68 entries);
-//   - NSS's pkcs11t.h (libnss3-dev, needs NSPR's prtypes.h on the include
-//     path): every record we define, the older parameter records among them.
+//   - NSS's pkcs11t.h and pkcs11f.h (libnss3-dev, needs NSPR's prtypes.h on
+//     the include path): every record we define, the older parameter records
+//     among them, CK_INTERFACE, and both function lists, CK_FUNCTION_LIST and
+//     CK_FUNCTION_LIST_3_0 (offset and argument shape of all 92 entries).
 // For each record it checks size, alignment, and offset, size and pointer-ness
 // of every field; for each constant of pkcs11_constants.h the value, against
 // each foreign header that defines the name.
@@ -117,13 +119,18 @@ static_assert((CKA_WRAP_TEMPLATE & CKF_ARRAY_ATTRIBUTE) != 0 &&
 static_assert(sizeof(CK_RC2_CBC_PARAMS::iv) == 8);
 static_assert(isArray<decltype(CK_RC2_CBC_PARAMS::iv)>);
 
-// The function list is a version followed by 68 entry points and nothing
-// else; the padding after the version is whatever the platform puts before a
-// pointer (none on Windows).
+// Each function list is a version followed by its entry points, one pointer
+// each, in the order of PKCS11_FUNCTIONS, and nothing else; the padding after
+// the version is whatever the platform puts before a pointer (none on
+// Windows). The 2.x list has the 68 rows of major version 2, and they come
+// first in the 3.0 list.
+static_assert(CK_FUNCTION_LIST_ENTRIES == 68 && CK_FUNCTION_LIST_3_0_ENTRIES == 92);
 static_assert(sizeof(CK_FUNCTION_LIST) ==
               offsetof(CK_FUNCTION_LIST, C_Initialize) + 68 * sizeof(CK_C_Initialize));
-static_assert(offsetof(CK_FUNCTION_LIST, C_WaitForSlotEvent) ==
-              offsetof(CK_FUNCTION_LIST, C_Initialize) + 67 * sizeof(CK_C_Initialize));
+static_assert(sizeof(CK_FUNCTION_LIST_3_0) ==
+              offsetof(CK_FUNCTION_LIST_3_0, C_Initialize) + 92 * sizeof(CK_C_Initialize));
+static_assert(offsetof(CK_FUNCTION_LIST, C_Initialize) ==
+              offsetof(CK_FUNCTION_LIST_3_0, C_Initialize));
 
 // Every constant has a CK_ULONG type (through one of the PKCS#11 typedefs),
 // and its value is captured for the comparisons with the foreign headers.
@@ -427,39 +434,152 @@ constexpr int isForeignMacro(const char* name, const char* expansion) {
 #define PKCS11_FIELDS_CK_OTP_PARAMS(X, ns) X(ns, CK_OTP_PARAMS, pParams) X(ns, CK_OTP_PARAMS, ulCount)
 #define PKCS11_FIELDS_CK_OTP_SIGNATURE_INFO(X, ns) \
     X(ns, CK_OTP_SIGNATURE_INFO, pParams) X(ns, CK_OTP_SIGNATURE_INFO, ulCount)
+#define PKCS11_FIELDS_CK_INTERFACE(X, ns)                                              \
+    X(ns, CK_INTERFACE, pInterfaceName) X(ns, CK_INTERFACE, pFunctionList)             \
+    X(ns, CK_INTERFACE, flags)
 
-// The 68 entries of CK_FUNCTION_LIST in order.
-#define PKCS11_CHECK_FUNCTIONS(X)                                                          \
-    X(C_Initialize) X(C_Finalize) X(C_GetInfo) X(C_GetFunctionList) X(C_GetSlotList)       \
-    X(C_GetSlotInfo) X(C_GetTokenInfo) X(C_GetMechanismList) X(C_GetMechanismInfo)          \
-    X(C_InitToken) X(C_InitPIN) X(C_SetPIN) X(C_OpenSession) X(C_CloseSession)              \
-    X(C_CloseAllSessions) X(C_GetSessionInfo) X(C_GetOperationState)                        \
-    X(C_SetOperationState) X(C_Login) X(C_Logout) X(C_CreateObject) X(C_CopyObject)         \
-    X(C_DestroyObject) X(C_GetObjectSize) X(C_GetAttributeValue) X(C_SetAttributeValue)     \
-    X(C_FindObjectsInit) X(C_FindObjects) X(C_FindObjectsFinal) X(C_EncryptInit)            \
-    X(C_Encrypt) X(C_EncryptUpdate) X(C_EncryptFinal) X(C_DecryptInit) X(C_Decrypt)         \
-    X(C_DecryptUpdate) X(C_DecryptFinal) X(C_DigestInit) X(C_Digest) X(C_DigestUpdate)      \
-    X(C_DigestKey) X(C_DigestFinal) X(C_SignInit) X(C_Sign) X(C_SignUpdate) X(C_SignFinal)  \
-    X(C_SignRecoverInit) X(C_SignRecover) X(C_VerifyInit) X(C_Verify) X(C_VerifyUpdate)     \
-    X(C_VerifyFinal) X(C_VerifyRecoverInit) X(C_VerifyRecover) X(C_DigestEncryptUpdate)     \
-    X(C_DecryptDigestUpdate) X(C_SignEncryptUpdate) X(C_DecryptVerifyUpdate)               \
-    X(C_GenerateKey) X(C_GenerateKeyPair) X(C_WrapKey) X(C_UnwrapKey) X(C_DeriveKey)        \
-    X(C_SeedRandom) X(C_GenerateRandom) X(C_GetFunctionStatus) X(C_CancelFunction)          \
-    X(C_WaitForSlotEvent)
+// Parameter records of version 3.0, and the GCM record without ulIvBits.
+#define PKCS11_FIELDS_CK_CHACHA20_PARAMS(X, ns)                                            \
+    X(ns, CK_CHACHA20_PARAMS, pBlockCounter) X(ns, CK_CHACHA20_PARAMS, blockCounterBits)   \
+    X(ns, CK_CHACHA20_PARAMS, pNonce) X(ns, CK_CHACHA20_PARAMS, ulNonceBits)
+#define PKCS11_FIELDS_CK_SALSA20_CHACHA20_POLY1305_PARAMS(X, ns)                           \
+    X(ns, CK_SALSA20_CHACHA20_POLY1305_PARAMS, pNonce)                                     \
+    X(ns, CK_SALSA20_CHACHA20_POLY1305_PARAMS, ulNonceLen)                                 \
+    X(ns, CK_SALSA20_CHACHA20_POLY1305_PARAMS, pAAD)                                       \
+    X(ns, CK_SALSA20_CHACHA20_POLY1305_PARAMS, ulAADLen)
+#define PKCS11_FIELDS_CK_EDDSA_PARAMS(X, ns)                                        \
+    X(ns, CK_EDDSA_PARAMS, phFlag) X(ns, CK_EDDSA_PARAMS, ulContextDataLen)         \
+    X(ns, CK_EDDSA_PARAMS, pContextData)
+#define PKCS11_FIELDS_CK_PKCS5_PBKD2_PARAMS2(X, ns)                                             \
+    X(ns, CK_PKCS5_PBKD2_PARAMS2, saltSource) X(ns, CK_PKCS5_PBKD2_PARAMS2, pSaltSourceData)    \
+    X(ns, CK_PKCS5_PBKD2_PARAMS2, ulSaltSourceDataLen) X(ns, CK_PKCS5_PBKD2_PARAMS2, iterations) \
+    X(ns, CK_PKCS5_PBKD2_PARAMS2, prf) X(ns, CK_PKCS5_PBKD2_PARAMS2, pPrfData)                  \
+    X(ns, CK_PKCS5_PBKD2_PARAMS2, ulPrfDataLen) X(ns, CK_PKCS5_PBKD2_PARAMS2, pPassword)        \
+    X(ns, CK_PKCS5_PBKD2_PARAMS2, ulPasswordLen)
+#define PKCS11_FIELDS_CK_GCM_MESSAGE_PARAMS(X, ns)                                          \
+    X(ns, CK_GCM_MESSAGE_PARAMS, pIv) X(ns, CK_GCM_MESSAGE_PARAMS, ulIvLen)                 \
+    X(ns, CK_GCM_MESSAGE_PARAMS, ulIvFixedBits) X(ns, CK_GCM_MESSAGE_PARAMS, ivGenerator)   \
+    X(ns, CK_GCM_MESSAGE_PARAMS, pTag) X(ns, CK_GCM_MESSAGE_PARAMS, ulTagBits)
+#define PKCS11_FIELDS_CK_CCM_MESSAGE_PARAMS(X, ns)                                            \
+    X(ns, CK_CCM_MESSAGE_PARAMS, ulDataLen) X(ns, CK_CCM_MESSAGE_PARAMS, pNonce)              \
+    X(ns, CK_CCM_MESSAGE_PARAMS, ulNonceLen) X(ns, CK_CCM_MESSAGE_PARAMS, ulNonceFixedBits)   \
+    X(ns, CK_CCM_MESSAGE_PARAMS, nonceGenerator) X(ns, CK_CCM_MESSAGE_PARAMS, pMAC)           \
+    X(ns, CK_CCM_MESSAGE_PARAMS, ulMACLen)
+#define PKCS11_FIELDS_CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS(X, ns)                       \
+    X(ns, CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS, pNonce)                                 \
+    X(ns, CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS, ulNonceLen)                             \
+    X(ns, CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS, pTag)
+#define PKCS11_FIELDS_CK_HKDF_PARAMS(X, ns)                                              \
+    X(ns, CK_HKDF_PARAMS, bExtract) X(ns, CK_HKDF_PARAMS, bExpand)                       \
+    X(ns, CK_HKDF_PARAMS, prfHashMechanism) X(ns, CK_HKDF_PARAMS, ulSaltType)            \
+    X(ns, CK_HKDF_PARAMS, pSalt) X(ns, CK_HKDF_PARAMS, ulSaltLen)                        \
+    X(ns, CK_HKDF_PARAMS, hSaltKey) X(ns, CK_HKDF_PARAMS, pInfo) X(ns, CK_HKDF_PARAMS, ulInfoLen)
+#define PKCS11_FIELDS_CK_PRF_DATA_PARAM(X, ns)                                        \
+    X(ns, CK_PRF_DATA_PARAM, type) X(ns, CK_PRF_DATA_PARAM, pValue)                   \
+    X(ns, CK_PRF_DATA_PARAM, ulValueLen)
+#define PKCS11_FIELDS_CK_SP800_108_COUNTER_FORMAT(X, ns)       \
+    X(ns, CK_SP800_108_COUNTER_FORMAT, bLittleEndian)          \
+    X(ns, CK_SP800_108_COUNTER_FORMAT, ulWidthInBits)
+#define PKCS11_FIELDS_CK_SP800_108_DKM_LENGTH_FORMAT(X, ns)    \
+    X(ns, CK_SP800_108_DKM_LENGTH_FORMAT, dkmLengthMethod)     \
+    X(ns, CK_SP800_108_DKM_LENGTH_FORMAT, bLittleEndian)       \
+    X(ns, CK_SP800_108_DKM_LENGTH_FORMAT, ulWidthInBits)
+#define PKCS11_FIELDS_CK_DERIVED_KEY(X, ns)                                             \
+    X(ns, CK_DERIVED_KEY, pTemplate) X(ns, CK_DERIVED_KEY, ulAttributeCount)            \
+    X(ns, CK_DERIVED_KEY, phKey)
+#define PKCS11_FIELDS_CK_SP800_108_KDF_PARAMS(X, ns)                                            \
+    X(ns, CK_SP800_108_KDF_PARAMS, prfType) X(ns, CK_SP800_108_KDF_PARAMS, ulNumberOfDataParams) \
+    X(ns, CK_SP800_108_KDF_PARAMS, pDataParams)                                                 \
+    X(ns, CK_SP800_108_KDF_PARAMS, ulAdditionalDerivedKeys)                                     \
+    X(ns, CK_SP800_108_KDF_PARAMS, pAdditionalDerivedKeys)
+#define PKCS11_FIELDS_CK_SP800_108_FEEDBACK_KDF_PARAMS(X, ns)                     \
+    X(ns, CK_SP800_108_FEEDBACK_KDF_PARAMS, prfType)                              \
+    X(ns, CK_SP800_108_FEEDBACK_KDF_PARAMS, ulNumberOfDataParams)                 \
+    X(ns, CK_SP800_108_FEEDBACK_KDF_PARAMS, pDataParams)                          \
+    X(ns, CK_SP800_108_FEEDBACK_KDF_PARAMS, ulIVLen)                              \
+    X(ns, CK_SP800_108_FEEDBACK_KDF_PARAMS, pIV)                                  \
+    X(ns, CK_SP800_108_FEEDBACK_KDF_PARAMS, ulAdditionalDerivedKeys)              \
+    X(ns, CK_SP800_108_FEEDBACK_KDF_PARAMS, pAdditionalDerivedKeys)
+
+// Sizes of the records of the newer mechanisms, computed by hand for the two
+// Linux widths (LP64: 8-byte CK_ULONG and pointers; ILP32: 4-byte, natural
+// alignment; the packed Windows sizes are in win32_sizes.h). They hold
+// whether or not a foreign header is installed.
+#define PKCS11_CHECK_SIZES_BY_WIDTH(X)                      \
+    X(CK_GCM_PARAMS, 48, 24)                                \
+    X(CK_GCM_PARAMS_WITHOUT_IV_BITS, 40, 20)                \
+    X(CK_CCM_PARAMS, 48, 24)                                \
+    X(CK_AES_CTR_PARAMS, 24, 20)                            \
+    X(CK_AES_CBC_ENCRYPT_DATA_PARAMS, 32, 24)               \
+    X(CK_DES_CBC_ENCRYPT_DATA_PARAMS, 24, 16)               \
+    X(CK_ECDH_AES_KEY_WRAP_PARAMS, 32, 16)                  \
+    X(CK_RSA_AES_KEY_WRAP_PARAMS, 16, 8)                    \
+    X(CK_CHACHA20_PARAMS, 32, 16)                           \
+    X(CK_SALSA20_CHACHA20_POLY1305_PARAMS, 32, 16)          \
+    X(CK_EDDSA_PARAMS, 24, 12)                              \
+    X(CK_PKCS5_PBKD2_PARAMS2, 72, 36)                       \
+    X(CK_GCM_MESSAGE_PARAMS, 48, 24)                        \
+    X(CK_CCM_MESSAGE_PARAMS, 56, 28)                        \
+    X(CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS, 24, 12)      \
+    X(CK_HKDF_PARAMS, 64, 32)                               \
+    X(CK_PRF_DATA_PARAM, 24, 12)                            \
+    X(CK_SP800_108_COUNTER_FORMAT, 16, 8)                   \
+    X(CK_SP800_108_DKM_LENGTH_FORMAT, 24, 12)               \
+    X(CK_DERIVED_KEY, 24, 12)                               \
+    X(CK_SP800_108_KDF_PARAMS, 40, 20)                      \
+    X(CK_SP800_108_FEEDBACK_KDF_PARAMS, 56, 28)
+
+#if !defined(_WIN32)
+namespace layout_check {
+inline constexpr bool lp64 = sizeof(CK_ULONG) == 8 && sizeof(CK_VOID_PTR) == 8;
+inline constexpr bool ilp32 = sizeof(CK_ULONG) == 4 && sizeof(CK_VOID_PTR) == 4;
+static_assert(lp64 || ilp32, "a Linux width other than LP64 and ILP32");
+#define PKCS11_CHECK_SIZE_BY_WIDTH(T, lp64Size, ilp32Size) \
+    static_assert(sizeof(::T) == (lp64 ? lp64Size : ilp32Size), #T ": size differs from the hand-computed one");
+PKCS11_CHECK_SIZES_BY_WIDTH(PKCS11_CHECK_SIZE_BY_WIDTH)
+#undef PKCS11_CHECK_SIZE_BY_WIDTH
+// The members that a wrong layout would move first.
+static_assert(offsetof(CK_GCM_PARAMS, pAAD) == 3 * sizeof(CK_ULONG) &&
+              offsetof(CK_GCM_PARAMS_WITHOUT_IV_BITS, pAAD) == 2 * sizeof(CK_ULONG));
+static_assert(offsetof(CK_EDDSA_PARAMS, ulContextDataLen) == sizeof(CK_ULONG));
+static_assert(offsetof(CK_HKDF_PARAMS, prfHashMechanism) == sizeof(CK_ULONG));
+static_assert(offsetof(CK_SP800_108_DKM_LENGTH_FORMAT, ulWidthInBits) == 2 * sizeof(CK_ULONG));
+}  // namespace layout_check
+#endif
+
+// The function lists are checked row by row of PKCS11_FUNCTIONS; a check
+// macro PKCS11_CHECK_<what>_2 stands for the rows of major version 2 alone
+// (the entries of CK_FUNCTION_LIST).
 
 namespace layout_check {
 
-// Each entry has the CK_C_ type of its name, and the list has exactly the
-// entries above, one pointer each, in this order.
-#define PKCS11_CHECK_ENTRY_TYPE(name)                                               \
-    static_assert(isSame<decltype(::CK_FUNCTION_LIST::name), ::CK_##name>, \
-                  "CK_FUNCTION_LIST::" #name " is not a CK_" #name);
-PKCS11_CHECK_FUNCTIONS(PKCS11_CHECK_ENTRY_TYPE)
-#undef PKCS11_CHECK_ENTRY_TYPE
+// Each entry has the CK_C_ type of its name and sits at its place in the row
+// order, in both lists.
+enum EntryIndex : Size {
+#define PKCS11_CHECK_INDEX(name, major, minor, arguments) index_##name,
+    PKCS11_FUNCTIONS(PKCS11_CHECK_INDEX)
+#undef PKCS11_CHECK_INDEX
+};
 
-#define PKCS11_CHECK_COUNT_ENTRY(name) +1
-static_assert(0 PKCS11_CHECK_FUNCTIONS(PKCS11_CHECK_COUNT_ENTRY) == 68);
-#undef PKCS11_CHECK_COUNT_ENTRY
+#define PKCS11_CHECK_OWN_ENTRY(List, name)                                                      \
+    static_assert(isSame<decltype(::List::name), ::CK_##name>,                                  \
+                  #List "::" #name " is not a CK_" #name);                                      \
+    static_assert(offsetof(::List, name) ==                                                     \
+                      offsetof(::List, C_Initialize) + index_##name * sizeof(CK_C_Initialize),  \
+                  #List "::" #name " is not at its place in the row order");
+#define PKCS11_CHECK_OWN_ENTRY_3(name, major, minor, arguments) \
+    PKCS11_CHECK_OWN_ENTRY(CK_FUNCTION_LIST_3_0, name)
+#define PKCS11_CHECK_OWN_ENTRY_2(name, major, minor, arguments) \
+    PKCS11_ONLY_MAJOR_2_##major(PKCS11_CHECK_OWN_ENTRY(CK_FUNCTION_LIST, name))
+PKCS11_FUNCTIONS(PKCS11_CHECK_OWN_ENTRY_3)
+PKCS11_FUNCTIONS(PKCS11_CHECK_OWN_ENTRY_2)
+#undef PKCS11_CHECK_OWN_ENTRY
+#undef PKCS11_CHECK_OWN_ENTRY_3
+#undef PKCS11_CHECK_OWN_ENTRY_2
+
+// The 2.x rows all come before the first 3.0 row.
+static_assert(index_C_WaitForSlotEvent == 67 && index_C_GetInterfaceList == 68 &&
+              index_C_MessageVerifyFinal == 91);
 
 }  // namespace layout_check
 
@@ -573,6 +693,7 @@ PKCS11_CHECK_RECORD(p11kit, CK_OTP_SIGNATURE_INFO)
 static_assert(sizeof(::CK_FUNCTION_LIST) == sizeof(p11kit::CK_FUNCTION_LIST));
 static_assert(alignof(::CK_FUNCTION_LIST) == alignof(p11kit::CK_FUNCTION_LIST));
 PKCS11_CHECK_FIELD(p11kit, CK_FUNCTION_LIST, version)
+// (p11-kit 0.24 has no 3.0 list: that one is compared with NSS below.)
 #define PKCS11_CHECK_ENTRY(name)                                                        \
     static_assert(offsetof(::CK_FUNCTION_LIST, name) ==                                 \
                       offsetof(p11kit::CK_FUNCTION_LIST, name),                         \
@@ -580,8 +701,11 @@ PKCS11_CHECK_FIELD(p11kit, CK_FUNCTION_LIST, version)
     static_assert(sameSignatureShape<::CK_##name, p11kit::CK_##name>(),                 \
                   #name ": arguments differ");                                          \
     static_assert(isSame<decltype(p11kit::CK_FUNCTION_LIST::name), p11kit::CK_##name>);
-PKCS11_CHECK_FUNCTIONS(PKCS11_CHECK_ENTRY)
+#define PKCS11_CHECK_ENTRY_2(name, major, minor, arguments) \
+    PKCS11_ONLY_MAJOR_2_##major(PKCS11_CHECK_ENTRY(name))
+PKCS11_FUNCTIONS(PKCS11_CHECK_ENTRY_2)
 #undef PKCS11_CHECK_ENTRY
+#undef PKCS11_CHECK_ENTRY_2
 
 }  // namespace layout_check::with_p11kit
 
@@ -605,7 +729,35 @@ PKCS11_CHECK_FUNCTIONS(PKCS11_CHECK_ENTRY)
 #include <prtypes.h>
 
 namespace nss {
+// Declared here first, so that pkcs11t.h's "typedef struct CK_FUNCTION_LIST
+// CK_FUNCTION_LIST" names NSS's list, not ours in the global namespace.
+struct CK_FUNCTION_LIST;
+struct CK_FUNCTION_LIST_3_0;
 #include <nss/pkcs11t.h>
+// The entry types and both function lists, built from pkcs11f.h the way NSS's
+// pkcs11.h builds them, but without its extern declarations of the functions
+// (p11-kit declared the same C names with its own types above).
+#define CK_PKCS11_3_0 1
+#define CK_NEED_ARG_LIST 1
+#define CK_PKCS11_FUNCTION_INFO(name) typedef CK_DECLARE_FUNCTION_POINTER(CK_RV, CK_##name)
+#include <nss/pkcs11f.h>
+#undef CK_NEED_ARG_LIST
+#undef CK_PKCS11_FUNCTION_INFO
+#define CK_PKCS11_FUNCTION_INFO(name) CK_##name name;
+#include <nss/pkcs11p.h>
+struct CK_FUNCTION_LIST_3_0 {
+    CK_VERSION version;
+#include <nss/pkcs11f.h>
+};
+#define CK_PKCS11_2_0_ONLY 1
+struct CK_FUNCTION_LIST {
+    CK_VERSION version;
+#include <nss/pkcs11f.h>
+};
+#include <nss/pkcs11u.h>
+#undef CK_PKCS11_FUNCTION_INFO
+#undef CK_PKCS11_2_0_ONLY
+#undef CK_PKCS11_3_0
 }  // namespace nss
 
 // NSS describes a later interface version.
@@ -701,6 +853,63 @@ PKCS11_CHECK_RECORD(nss, CK_ECDH_AES_KEY_WRAP_PARAMS)
 PKCS11_CHECK_RECORD(nss, CK_OTP_PARAM)
 PKCS11_CHECK_RECORD(nss, CK_OTP_PARAMS)
 PKCS11_CHECK_RECORD(nss, CK_OTP_SIGNATURE_INFO)
+// Records of version 3.0.
+PKCS11_CHECK_RECORD(nss, CK_CHACHA20_PARAMS)
+PKCS11_CHECK_RECORD(nss, CK_SALSA20_CHACHA20_POLY1305_PARAMS)
+PKCS11_CHECK_RECORD(nss, CK_EDDSA_PARAMS)
+PKCS11_CHECK_RECORD(nss, CK_PKCS5_PBKD2_PARAMS2)
+PKCS11_CHECK_RECORD(nss, CK_GCM_MESSAGE_PARAMS)
+PKCS11_CHECK_RECORD(nss, CK_CCM_MESSAGE_PARAMS)
+PKCS11_CHECK_RECORD(nss, CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS)
+PKCS11_CHECK_RECORD(nss, CK_HKDF_PARAMS)
+PKCS11_CHECK_RECORD(nss, CK_PRF_DATA_PARAM)
+PKCS11_CHECK_RECORD(nss, CK_SP800_108_COUNTER_FORMAT)
+PKCS11_CHECK_RECORD(nss, CK_SP800_108_DKM_LENGTH_FORMAT)
+PKCS11_CHECK_RECORD(nss, CK_DERIVED_KEY)
+PKCS11_CHECK_RECORD(nss, CK_SP800_108_KDF_PARAMS)
+PKCS11_CHECK_RECORD(nss, CK_SP800_108_FEEDBACK_KDF_PARAMS)
+static_assert(isSame<::CK_GENERATOR_FUNCTION, nss::CK_GENERATOR_FUNCTION> &&
+              isSame<::CK_SP800_108_PRF_TYPE, nss::CK_SP800_108_PRF_TYPE> &&
+              isSame<::CK_PRF_DATA_TYPE, nss::CK_PRF_DATA_TYPE> &&
+              isSame<::CK_SP800_108_DKM_LENGTH_METHOD, nss::CK_SP800_108_DKM_LENGTH_METHOD> &&
+              isSame<::CK_PROFILE_ID, nss::CK_PROFILE_ID>);
+// NSS names the GCM record without ulIvBits CK_NSS_GCM_PARAMS.
+static_assert(sizeof(::CK_GCM_PARAMS_WITHOUT_IV_BITS) == sizeof(nss::CK_NSS_GCM_PARAMS) &&
+              alignof(::CK_GCM_PARAMS_WITHOUT_IV_BITS) == alignof(nss::CK_NSS_GCM_PARAMS));
+#define PKCS11_CHECK_GCM_WITHOUT_IV_BITS(f)                                             \
+    static_assert(offsetof(::CK_GCM_PARAMS_WITHOUT_IV_BITS, f) ==                       \
+                      offsetof(nss::CK_NSS_GCM_PARAMS, f) &&                            \
+                  sizeof(::CK_GCM_PARAMS_WITHOUT_IV_BITS::f) == sizeof(nss::CK_NSS_GCM_PARAMS::f) && \
+                  isPointer<decltype(::CK_GCM_PARAMS_WITHOUT_IV_BITS::f)> ==            \
+                      isPointer<decltype(nss::CK_NSS_GCM_PARAMS::f)>,                   \
+                  "CK_GCM_PARAMS_WITHOUT_IV_BITS::" #f " differs");
+PKCS11_CHECK_GCM_WITHOUT_IV_BITS(pIv)
+PKCS11_CHECK_GCM_WITHOUT_IV_BITS(ulIvLen)
+PKCS11_CHECK_GCM_WITHOUT_IV_BITS(pAAD)
+PKCS11_CHECK_GCM_WITHOUT_IV_BITS(ulAADLen)
+PKCS11_CHECK_GCM_WITHOUT_IV_BITS(ulTagBits)
+#undef PKCS11_CHECK_GCM_WITHOUT_IV_BITS
+PKCS11_CHECK_RECORD(nss, CK_INTERFACE)
+
+// Both function lists: size, and offset and argument shapes of every entry.
+static_assert(sizeof(::CK_FUNCTION_LIST) == sizeof(nss::CK_FUNCTION_LIST));
+static_assert(sizeof(::CK_FUNCTION_LIST_3_0) == sizeof(nss::CK_FUNCTION_LIST_3_0));
+static_assert(alignof(::CK_FUNCTION_LIST_3_0) == alignof(nss::CK_FUNCTION_LIST_3_0));
+PKCS11_CHECK_FIELD(nss, CK_FUNCTION_LIST_3_0, version)
+#define PKCS11_CHECK_ENTRY(List, name)                                                 \
+    static_assert(offsetof(::List, name) == offsetof(nss::List, name),                 \
+                  #name ": offset in " #List " differs");                               \
+    static_assert(isSame<decltype(nss::List::name), nss::CK_##name>);
+#define PKCS11_CHECK_ENTRY_3(name, major, minor, arguments)                      \
+    PKCS11_CHECK_ENTRY(CK_FUNCTION_LIST_3_0, name)                               \
+    static_assert(sameSignatureShape<::CK_##name, nss::CK_##name>(), #name ": arguments differ");
+#define PKCS11_CHECK_ENTRY_2(name, major, minor, arguments) \
+    PKCS11_ONLY_MAJOR_2_##major(PKCS11_CHECK_ENTRY(CK_FUNCTION_LIST, name))
+PKCS11_FUNCTIONS(PKCS11_CHECK_ENTRY_3)
+PKCS11_FUNCTIONS(PKCS11_CHECK_ENTRY_2)
+#undef PKCS11_CHECK_ENTRY
+#undef PKCS11_CHECK_ENTRY_3
+#undef PKCS11_CHECK_ENTRY_2
 
 }  // namespace layout_check::with_nss
 

@@ -11,6 +11,8 @@
 #ifndef PKCS11_CHECK_WIN32_SIZES_H
 #define PKCS11_CHECK_WIN32_SIZES_H
 
+#include <stddef.h>
+
 #include "../pkcs11.h"
 
 #if defined(_WIN32) && !defined(_WIN64)
@@ -55,9 +57,36 @@ static_assert(sizeof(CK_ECDH1_DERIVE_PARAMS) == 20);
 static_assert(sizeof(CK_ECDH2_DERIVE_PARAMS) == 36);
 static_assert(sizeof(CK_X9_42_DH1_DERIVE_PARAMS) == 20);
 static_assert(sizeof(CK_X9_42_DH2_DERIVE_PARAMS) == 36);
+static_assert(sizeof(CK_GCM_PARAMS) == 24);
+static_assert(sizeof(CK_GCM_PARAMS_WITHOUT_IV_BITS) == 20);
+static_assert(sizeof(CK_CCM_PARAMS) == 24);
+static_assert(sizeof(CK_AES_CTR_PARAMS) == 20);
+static_assert(sizeof(CK_AES_CBC_ENCRYPT_DATA_PARAMS) == 24);
+static_assert(sizeof(CK_DES_CBC_ENCRYPT_DATA_PARAMS) == 16);
+static_assert(sizeof(CK_ECDH_AES_KEY_WRAP_PARAMS) == 16);
+static_assert(sizeof(CK_RSA_AES_KEY_WRAP_PARAMS) == 8);
+static_assert(sizeof(CK_CHACHA20_PARAMS) == 16);
+static_assert(sizeof(CK_SALSA20_CHACHA20_POLY1305_PARAMS) == 16);
+static_assert(sizeof(CK_EDDSA_PARAMS) == 9);
+static_assert(sizeof(CK_PKCS5_PBKD2_PARAMS2) == 36);
+static_assert(sizeof(CK_GCM_MESSAGE_PARAMS) == 24);
+static_assert(sizeof(CK_CCM_MESSAGE_PARAMS) == 28);
+static_assert(sizeof(CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS) == 12);
+static_assert(sizeof(CK_HKDF_PARAMS) == 30);
+static_assert(sizeof(CK_PRF_DATA_PARAM) == 12);
+static_assert(sizeof(CK_SP800_108_COUNTER_FORMAT) == 5);
+static_assert(sizeof(CK_SP800_108_DKM_LENGTH_FORMAT) == 9);
+static_assert(sizeof(CK_DERIVED_KEY) == 12);
+static_assert(sizeof(CK_SP800_108_KDF_PARAMS) == 20);
+static_assert(sizeof(CK_SP800_108_FEEDBACK_KDF_PARAMS) == 28);
+static_assert(offsetof(CK_EDDSA_PARAMS, ulContextDataLen) == 1);
+static_assert(offsetof(CK_HKDF_PARAMS, prfHashMechanism) == 2);
 
-// The function list: a 2-byte version followed by 68 entry points.
+// The function lists: a 2-byte version followed by 68 (2.x) or 92 (3.0)
+// entry points; an interface is three 4-byte members.
 static_assert(sizeof(CK_FUNCTION_LIST) == 2 + 68 * 4);
+static_assert(sizeof(CK_FUNCTION_LIST_3_0) == 2 + 92 * 4);
+static_assert(sizeof(CK_INTERFACE) == 12);
 
 #endif  // _WIN32 && !_WIN64
 

@@ -14,7 +14,9 @@ public class CK_KEA_DERIVE_PARAMS {
     public boolean isSender;
 
     /**
-     * The random value Ra; as long as {@link #pRandomB}, whose length the module receives for both.
+     * The random value Ra. The module receives one length for both random values: this array
+     * must be as long as {@link #pRandomB} (a null array counting as empty), or the conversion
+     * throws {@link IllegalArgumentException} before the module is called.
      */
     public byte[] pRandomA;
 

@@ -18,8 +18,9 @@ package zandrop.tesk.pkcs11.vorlen.api;
 public class CK_PBE_PARAMS {
 
     /**
-     * Receives the generated initialization vector: supply an array of 8 characters, or null when
-     * no vector is wanted.
+     * Receives the generated initialization vector. The module always receives a buffer of at
+     * least 8 bytes, whatever this field holds; supply an array of 8 characters to receive the
+     * vector, or null when no vector is wanted.
      */
     public char[] pInitVector;
 

@@ -19,7 +19,11 @@ public class CK_SKIPJACK_PRIVATE_WRAP_PARAMS {
     /** The random value Ra. */
     public byte[] pRandomA;
 
-    /** The prime p; as long as {@link #pBaseG}, whose length the module receives for both. */
+    /**
+     * The prime p. The module receives one length for p and g: this array must be as long as
+     * {@link #pBaseG} (a null array counting as empty), or the conversion throws
+     * {@link IllegalArgumentException} before the module is called.
+     */
     public byte[] pPrimeP;
 
     /** The base g. */

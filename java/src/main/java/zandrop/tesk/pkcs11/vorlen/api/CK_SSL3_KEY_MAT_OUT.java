@@ -4,10 +4,13 @@ package zandrop.tesk.pkcs11.vorlen.api;
  * The keys and initialization vectors that an SSL 3.0 or TLS key and MAC derivation returns, part
  * of {@link CK_SSL3_KEY_MAT_PARAMS}.
  *
- * <p>After {@link PKCS11Constants#CKM_SSL3_KEY_AND_MAC_DERIVE} the four handles hold the module's
- * new objects and the two arrays hold the initialization vectors, as many bytes as each array has
- * elements. Supply two arrays of {@code ulIVSizeInBits / 8} bytes, or null when no vectors are
- * wanted.
+ * <p>The module always receives two initialization vector buffers of the library's own, each of
+ * at least {@code ulIVSizeInBits / 8} bytes (holding this object's arrays, if any, then zeros),
+ * whatever the two arrays hold. After {@link PKCS11Constants#CKM_SSL3_KEY_AND_MAC_DERIVE} the four
+ * handles hold the module's new objects, and each array that was not null receives the vector,
+ * as many bytes as both the array and the buffer hold. Supply two arrays of
+ * {@code ulIVSizeInBits / 8} bytes to receive the vectors; a null array receives nothing. The
+ * results go into this object and the arrays it held when the call began.
  */
 public class CK_SSL3_KEY_MAT_OUT {
 

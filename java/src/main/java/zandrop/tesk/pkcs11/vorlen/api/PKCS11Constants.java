@@ -7,7 +7,9 @@ import java.util.Map;
 /**
  * The constants of PKCS #11 v2.40: return values, attribute types, mechanism types, object
  * classes, key and certificate types, flags, user types, session states, notifications and the
- * parameter values of the mechanism parameter records.
+ * parameter values of the mechanism parameter records; and those of version 3.0 that its newer
+ * mechanisms, their parameter records and the 3.0 functions use (EdDSA and Montgomery keys,
+ * ChaCha20, SHA-3, HKDF, SP 800-108, the message flags and IV generators, ...).
  *
  * <p>Every constant has the name it has in the standard and its value as a {@code long}. A
  * {@code CK_ULONG} reaches Java zero-extended, so every value here is non-negative: the values
@@ -169,6 +171,20 @@ public final class PKCS11Constants {
     public static final long CKF_EC_UNCOMPRESS = 0x01000000L;
     /** Mechanism flag: supports compressed elliptic curve points. */
     public static final long CKF_EC_COMPRESS = 0x02000000L;
+    /** Mechanism flag: usable with C_MessageEncryptInit. */
+    public static final long CKF_MESSAGE_ENCRYPT = 0x00000002L;
+    /** Mechanism flag: usable with C_MessageDecryptInit. */
+    public static final long CKF_MESSAGE_DECRYPT = 0x00000004L;
+    /** Mechanism flag: usable with C_MessageSignInit. */
+    public static final long CKF_MESSAGE_SIGN = 0x00000008L;
+    /** Mechanism flag: usable with C_MessageVerifyInit. */
+    public static final long CKF_MESSAGE_VERIFY = 0x00000010L;
+    /** Mechanism flag: usable with the Begin and Next message functions. */
+    public static final long CKF_MULTI_MESSAGE = 0x00000020L;
+    /** Flag of C_SessionCancel: cancel an object search. */
+    public static final long CKF_FIND_OBJECTS = 0x00000040L;
+    /** The name version 3.0 gives {@link #CKF_EC_NAMEDCURVE}. */
+    public static final long CKF_EC_OID = 0x00800000L;
     /** Mechanism flag reserved for extensions; must be 0. */
     public static final long CKF_EXTENSION = 0x80000000L;
 
@@ -241,6 +257,8 @@ public final class PKCS11Constants {
     public static final long CKO_MECHANISM = 0x00000007L;
     /** A one-time-password key. */
     public static final long CKO_OTP_KEY = 0x00000008L;
+    /** A profile object: which profile of the standard the token implements. */
+    public static final long CKO_PROFILE = 0x00000009L;
     /** The first vendor-defined object class. */
     public static final long CKO_VENDOR_DEFINED = 0x80000000L;
 
@@ -254,6 +272,21 @@ public final class PKCS11Constants {
     public static final long CKH_USER_INTERFACE = 0x00000003L;
     /** The first vendor-defined hardware feature type. */
     public static final long CKH_VENDOR_DEFINED = 0x80000000L;
+
+    // ---- Profiles (CK_PROFILE_ID), the CKA_PROFILE_ID of a CKO_PROFILE object.
+
+    /** Profile: none. */
+    public static final long CKP_INVALID_ID = 0x00000000L;
+    /** Profile: baseline provider. */
+    public static final long CKP_BASELINE_PROVIDER = 0x00000001L;
+    /** Profile: extended provider. */
+    public static final long CKP_EXTENDED_PROVIDER = 0x00000002L;
+    /** Profile: authentication token. */
+    public static final long CKP_AUTHENTICATION_TOKEN = 0x00000003L;
+    /** Profile: public certificates token. */
+    public static final long CKP_PUBLIC_CERTIFICATES_TOKEN = 0x00000004L;
+    /** The first vendor-defined profile. */
+    public static final long CKP_VENDOR_DEFINED = 0x80000000L;
 
     // ---- Key types (CK_KEY_TYPE).
 
@@ -304,6 +337,26 @@ public final class PKCS11Constants {
     public static final long CKK_GOSTR3410 = 0x00000030L;
     public static final long CKK_GOSTR3411 = 0x00000031L;
     public static final long CKK_GOST28147 = 0x00000032L;
+    // Version 3.0:
+    public static final long CKK_CHACHA20 = 0x00000033L;
+    public static final long CKK_POLY1305 = 0x00000034L;
+    public static final long CKK_AES_XTS = 0x00000035L;
+    public static final long CKK_SHA3_224_HMAC = 0x00000036L;
+    public static final long CKK_SHA3_256_HMAC = 0x00000037L;
+    public static final long CKK_SHA3_384_HMAC = 0x00000038L;
+    public static final long CKK_SHA3_512_HMAC = 0x00000039L;
+    public static final long CKK_BLAKE2B_160_HMAC = 0x0000003AL;
+    public static final long CKK_BLAKE2B_256_HMAC = 0x0000003BL;
+    public static final long CKK_BLAKE2B_384_HMAC = 0x0000003CL;
+    public static final long CKK_BLAKE2B_512_HMAC = 0x0000003DL;
+    public static final long CKK_SALSA20 = 0x0000003EL;
+    public static final long CKK_X2RATCHET = 0x0000003FL;
+    public static final long CKK_EC_EDWARDS = 0x00000040L;
+    public static final long CKK_EC_MONTGOMERY = 0x00000041L;
+    public static final long CKK_HKDF = 0x00000042L;
+    public static final long CKK_SHA512_224_HMAC = 0x00000043L;
+    public static final long CKK_SHA512_256_HMAC = 0x00000044L;
+    public static final long CKK_SHA512_T_HMAC = 0x00000045L;
     /** The first vendor-defined key type. */
     public static final long CKK_VENDOR_DEFINED = 0x80000000L;
 
@@ -452,6 +505,25 @@ public final class PKCS11Constants {
     public static final long CKA_UNWRAP_TEMPLATE = 0x40000212L;
     public static final long CKA_DERIVE_TEMPLATE = 0x40000213L;
     public static final long CKA_ALLOWED_MECHANISMS = 0x40000600L;
+    // Version 3.0:
+    public static final long CKA_PROFILE_ID = 0x00000601L;
+    public static final long CKA_X2RATCHET_BAG = 0x00000602L;
+    public static final long CKA_X2RATCHET_BAGSIZE = 0x00000603L;
+    public static final long CKA_X2RATCHET_BOBS1STMSG = 0x00000604L;
+    public static final long CKA_X2RATCHET_CKR = 0x00000605L;
+    public static final long CKA_X2RATCHET_CKS = 0x00000606L;
+    public static final long CKA_X2RATCHET_DHP = 0x00000607L;
+    public static final long CKA_X2RATCHET_DHR = 0x00000608L;
+    public static final long CKA_X2RATCHET_DHS = 0x00000609L;
+    public static final long CKA_X2RATCHET_HKR = 0x0000060AL;
+    public static final long CKA_X2RATCHET_HKS = 0x0000060BL;
+    public static final long CKA_X2RATCHET_ISALICE = 0x0000060CL;
+    public static final long CKA_X2RATCHET_NHKR = 0x0000060DL;
+    public static final long CKA_X2RATCHET_NHKS = 0x0000060EL;
+    public static final long CKA_X2RATCHET_NR = 0x0000060FL;
+    public static final long CKA_X2RATCHET_NS = 0x00000610L;
+    public static final long CKA_X2RATCHET_PNS = 0x00000611L;
+    public static final long CKA_X2RATCHET_RK = 0x00000612L;
     /** The first vendor-defined attribute type. */
     public static final long CKA_VENDOR_DEFINED = 0x80000000L;
 
@@ -832,6 +904,103 @@ public final class PKCS11Constants {
     public static final long CKM_AES_KEY_WRAP_PAD = 0x0000210AL;
     public static final long CKM_RSA_PKCS_TPM_1_1 = 0x00004001L;
     public static final long CKM_RSA_PKCS_OAEP_TPM_1_1 = 0x00004002L;
+    // Version 3.0:
+    public static final long CKM_DSA_SHA3_224 = 0x00000018L;
+    public static final long CKM_DSA_SHA3_256 = 0x00000019L;
+    public static final long CKM_DSA_SHA3_384 = 0x0000001AL;
+    public static final long CKM_DSA_SHA3_512 = 0x0000001BL;
+    public static final long CKM_SHA3_256_RSA_PKCS = 0x00000060L;
+    public static final long CKM_SHA3_384_RSA_PKCS = 0x00000061L;
+    public static final long CKM_SHA3_512_RSA_PKCS = 0x00000062L;
+    public static final long CKM_SHA3_256_RSA_PKCS_PSS = 0x00000063L;
+    public static final long CKM_SHA3_384_RSA_PKCS_PSS = 0x00000064L;
+    public static final long CKM_SHA3_512_RSA_PKCS_PSS = 0x00000065L;
+    public static final long CKM_SHA3_224_RSA_PKCS = 0x00000066L;
+    public static final long CKM_SHA3_224_RSA_PKCS_PSS = 0x00000067L;
+    public static final long CKM_SHA3_256 = 0x000002B0L;
+    public static final long CKM_SHA3_256_HMAC = 0x000002B1L;
+    public static final long CKM_SHA3_256_HMAC_GENERAL = 0x000002B2L;
+    public static final long CKM_SHA3_256_KEY_GEN = 0x000002B3L;
+    public static final long CKM_SHA3_224 = 0x000002B5L;
+    public static final long CKM_SHA3_224_HMAC = 0x000002B6L;
+    public static final long CKM_SHA3_224_HMAC_GENERAL = 0x000002B7L;
+    public static final long CKM_SHA3_224_KEY_GEN = 0x000002B8L;
+    public static final long CKM_SHA3_384 = 0x000002C0L;
+    public static final long CKM_SHA3_384_HMAC = 0x000002C1L;
+    public static final long CKM_SHA3_384_HMAC_GENERAL = 0x000002C2L;
+    public static final long CKM_SHA3_384_KEY_GEN = 0x000002C3L;
+    public static final long CKM_SHA3_512 = 0x000002D0L;
+    public static final long CKM_SHA3_512_HMAC = 0x000002D1L;
+    public static final long CKM_SHA3_512_HMAC_GENERAL = 0x000002D2L;
+    public static final long CKM_SHA3_512_KEY_GEN = 0x000002D3L;
+    public static final long CKM_SHA3_256_KEY_DERIVATION = 0x00000397L;
+    public static final long CKM_SHA3_224_KEY_DERIVATION = 0x00000398L;
+    public static final long CKM_SHA3_384_KEY_DERIVATION = 0x00000399L;
+    public static final long CKM_SHA3_512_KEY_DERIVATION = 0x0000039AL;
+    public static final long CKM_SHAKE_128_KEY_DERIVATION = 0x0000039BL;
+    public static final long CKM_SHAKE_256_KEY_DERIVATION = 0x0000039CL;
+    public static final long CKM_SP800_108_COUNTER_KDF = 0x000003ACL;
+    public static final long CKM_SP800_108_FEEDBACK_KDF = 0x000003ADL;
+    public static final long CKM_SP800_108_DOUBLE_PIPELINE_KDF = 0x000003AEL;
+    public static final long CKM_ECDSA_SHA3_224 = 0x00001047L;
+    public static final long CKM_ECDSA_SHA3_256 = 0x00001048L;
+    public static final long CKM_ECDSA_SHA3_384 = 0x00001049L;
+    public static final long CKM_ECDSA_SHA3_512 = 0x0000104AL;
+    public static final long CKM_EC_EDWARDS_KEY_PAIR_GEN = 0x00001055L;
+    public static final long CKM_EC_MONTGOMERY_KEY_PAIR_GEN = 0x00001056L;
+    public static final long CKM_EDDSA = 0x00001057L;
+    public static final long CKM_EC_KEY_PAIR_GEN_W_EXTRA_BITS = 0x0000140BL;
+    public static final long CKM_CHACHA20_KEY_GEN = 0x00001225L;
+    public static final long CKM_CHACHA20 = 0x00001226L;
+    public static final long CKM_POLY1305_KEY_GEN = 0x00001227L;
+    public static final long CKM_POLY1305 = 0x00001228L;
+    /** The name version 3.0 gives {@link #CKM_DSA_PROBABLISTIC_PARAMETER_GEN}, spelt right. */
+    public static final long CKM_DSA_PROBABILISTIC_PARAMETER_GEN = 0x00002003L;
+    public static final long CKM_DSA_FIPS_G_GEN = 0x00002005L;
+    public static final long CKM_AES_KEY_WRAP_KWP = 0x0000210BL;
+    public static final long CKM_SHA_1_KEY_GEN = 0x00004003L;
+    public static final long CKM_SHA224_KEY_GEN = 0x00004004L;
+    public static final long CKM_SHA256_KEY_GEN = 0x00004005L;
+    public static final long CKM_SHA384_KEY_GEN = 0x00004006L;
+    public static final long CKM_SHA512_KEY_GEN = 0x00004007L;
+    public static final long CKM_SHA512_224_KEY_GEN = 0x00004008L;
+    public static final long CKM_SHA512_256_KEY_GEN = 0x00004009L;
+    public static final long CKM_SHA512_T_KEY_GEN = 0x0000400AL;
+    public static final long CKM_NULL = 0x0000400BL;
+    public static final long CKM_BLAKE2B_160 = 0x0000400CL;
+    public static final long CKM_BLAKE2B_160_HMAC = 0x0000400DL;
+    public static final long CKM_BLAKE2B_160_HMAC_GENERAL = 0x0000400EL;
+    public static final long CKM_BLAKE2B_160_KEY_DERIVE = 0x0000400FL;
+    public static final long CKM_BLAKE2B_160_KEY_GEN = 0x00004010L;
+    public static final long CKM_BLAKE2B_256 = 0x00004011L;
+    public static final long CKM_BLAKE2B_256_HMAC = 0x00004012L;
+    public static final long CKM_BLAKE2B_256_HMAC_GENERAL = 0x00004013L;
+    public static final long CKM_BLAKE2B_256_KEY_DERIVE = 0x00004014L;
+    public static final long CKM_BLAKE2B_256_KEY_GEN = 0x00004015L;
+    public static final long CKM_BLAKE2B_384 = 0x00004016L;
+    public static final long CKM_BLAKE2B_384_HMAC = 0x00004017L;
+    public static final long CKM_BLAKE2B_384_HMAC_GENERAL = 0x00004018L;
+    public static final long CKM_BLAKE2B_384_KEY_DERIVE = 0x00004019L;
+    public static final long CKM_BLAKE2B_384_KEY_GEN = 0x0000401AL;
+    public static final long CKM_BLAKE2B_512 = 0x0000401BL;
+    public static final long CKM_BLAKE2B_512_HMAC = 0x0000401CL;
+    public static final long CKM_BLAKE2B_512_HMAC_GENERAL = 0x0000401DL;
+    public static final long CKM_BLAKE2B_512_KEY_DERIVE = 0x0000401EL;
+    public static final long CKM_BLAKE2B_512_KEY_GEN = 0x0000401FL;
+    public static final long CKM_SALSA20 = 0x00004020L;
+    public static final long CKM_CHACHA20_POLY1305 = 0x00004021L;
+    public static final long CKM_SALSA20_POLY1305 = 0x00004022L;
+    public static final long CKM_X3DH_INITIALIZE = 0x00004023L;
+    public static final long CKM_X3DH_RESPOND = 0x00004024L;
+    public static final long CKM_X2RATCHET_INITIALIZE = 0x00004025L;
+    public static final long CKM_X2RATCHET_RESPOND = 0x00004026L;
+    public static final long CKM_X2RATCHET_ENCRYPT = 0x00004027L;
+    public static final long CKM_X2RATCHET_DECRYPT = 0x00004028L;
+    public static final long CKM_XEDDSA = 0x00004029L;
+    public static final long CKM_HKDF_DERIVE = 0x0000402AL;
+    public static final long CKM_HKDF_DATA = 0x0000402BL;
+    public static final long CKM_HKDF_KEY_GEN = 0x0000402CL;
+    public static final long CKM_SALSA20_KEY_GEN = 0x0000402DL;
     /** The first vendor-defined mechanism type. */
     public static final long CKM_VENDOR_DEFINED = 0x80000000L;
 
@@ -925,12 +1094,15 @@ public final class PKCS11Constants {
     public static final long CKR_MUTEX_NOT_LOCKED = 0x000001A1L;
     public static final long CKR_NEW_PIN_MODE = 0x000001B0L;
     public static final long CKR_NEXT_OTP = 0x000001B1L;
-    public static final long CKR_EXCEEDED_MAX_ITERATIONS = 0x000001C0L;
-    public static final long CKR_FIPS_SELF_TEST_FAILED = 0x000001C1L;
-    public static final long CKR_LIBRARY_LOAD_FAILED = 0x000001C2L;
-    public static final long CKR_PIN_TOO_WEAK = 0x000001C3L;
-    public static final long CKR_PUBLIC_KEY_INVALID = 0x000001C4L;
+    public static final long CKR_EXCEEDED_MAX_ITERATIONS = 0x000001B5L;
+    public static final long CKR_FIPS_SELF_TEST_FAILED = 0x000001B6L;
+    public static final long CKR_LIBRARY_LOAD_FAILED = 0x000001B7L;
+    public static final long CKR_PIN_TOO_WEAK = 0x000001B8L;
+    public static final long CKR_PUBLIC_KEY_INVALID = 0x000001B9L;
     public static final long CKR_FUNCTION_REJECTED = 0x00000200L;
+    // Version 3.0:
+    public static final long CKR_TOKEN_RESOURCE_EXCEEDED = 0x00000201L;
+    public static final long CKR_OPERATION_CANCEL_FAILED = 0x00000202L;
     /** The first vendor-defined return value. */
     public static final long CKR_VENDOR_DEFINED = 0x80000000L;
 
@@ -946,6 +1118,14 @@ public final class PKCS11Constants {
     public static final long CKG_MGF1_SHA512 = 0x00000004L;
     /** MGF1 with SHA-224. */
     public static final long CKG_MGF1_SHA224 = 0x00000005L;
+    /** MGF1 with SHA3-224. */
+    public static final long CKG_MGF1_SHA3_224 = 0x00000006L;
+    /** MGF1 with SHA3-256. */
+    public static final long CKG_MGF1_SHA3_256 = 0x00000007L;
+    /** MGF1 with SHA3-384. */
+    public static final long CKG_MGF1_SHA3_384 = 0x00000008L;
+    /** MGF1 with SHA3-512. */
+    public static final long CKG_MGF1_SHA3_512 = 0x00000009L;
 
     // ---- Sources of the OAEP encoding parameter and of the PBKDF2 salt.
 
@@ -974,6 +1154,40 @@ public final class PKCS11Constants {
     public static final long CKD_SHA512_KDF = 0x00000008L;
     /** The CryptoPro key diversification function. */
     public static final long CKD_CPDIVERSIFY_KDF = 0x00000009L;
+    /** The ANSI X9.63 key derivation function with SHA3-224. */
+    public static final long CKD_SHA3_224_KDF = 0x0000000AL;
+    /** The ANSI X9.63 key derivation function with SHA3-256. */
+    public static final long CKD_SHA3_256_KDF = 0x0000000BL;
+    /** The ANSI X9.63 key derivation function with SHA3-384. */
+    public static final long CKD_SHA3_384_KDF = 0x0000000CL;
+    /** The ANSI X9.63 key derivation function with SHA3-512. */
+    public static final long CKD_SHA3_512_KDF = 0x0000000DL;
+    /** The NIST SP 800-56A single-step key derivation function with SHA-1. */
+    public static final long CKD_SHA1_KDF_SP800 = 0x0000000EL;
+    /** The NIST SP 800-56A single-step key derivation function with SHA-224. */
+    public static final long CKD_SHA224_KDF_SP800 = 0x0000000FL;
+    /** The NIST SP 800-56A single-step key derivation function with SHA-256. */
+    public static final long CKD_SHA256_KDF_SP800 = 0x00000010L;
+    /** The NIST SP 800-56A single-step key derivation function with SHA-384. */
+    public static final long CKD_SHA384_KDF_SP800 = 0x00000011L;
+    /** The NIST SP 800-56A single-step key derivation function with SHA-512. */
+    public static final long CKD_SHA512_KDF_SP800 = 0x00000012L;
+    /** The NIST SP 800-56A single-step key derivation function with SHA3-224. */
+    public static final long CKD_SHA3_224_KDF_SP800 = 0x00000013L;
+    /** The NIST SP 800-56A single-step key derivation function with SHA3-256. */
+    public static final long CKD_SHA3_256_KDF_SP800 = 0x00000014L;
+    /** The NIST SP 800-56A single-step key derivation function with SHA3-384. */
+    public static final long CKD_SHA3_384_KDF_SP800 = 0x00000015L;
+    /** The NIST SP 800-56A single-step key derivation function with SHA3-512. */
+    public static final long CKD_SHA3_512_KDF_SP800 = 0x00000016L;
+    /** The ANSI X9.63 key derivation function with BLAKE2b-160. */
+    public static final long CKD_BLAKE2B_160_KDF = 0x00000017L;
+    /** The ANSI X9.63 key derivation function with BLAKE2b-256. */
+    public static final long CKD_BLAKE2B_256_KDF = 0x00000018L;
+    /** The ANSI X9.63 key derivation function with BLAKE2b-384. */
+    public static final long CKD_BLAKE2B_384_KDF = 0x00000019L;
+    /** The ANSI X9.63 key derivation function with BLAKE2b-512. */
+    public static final long CKD_BLAKE2B_512_KDF = 0x0000001AL;
 
     // ---- Pseudo-random functions of PBKDF2 (CK_PKCS5_PBKDF2_PSEUDO_RANDOM_FUNCTION_TYPE).
 
@@ -993,6 +1207,69 @@ public final class PKCS11Constants {
     public static final long CKP_PKCS5_PBKD2_HMAC_SHA512_224 = 0x00000007L;
     /** PBKDF2 with HMAC-SHA-512/256. */
     public static final long CKP_PKCS5_PBKD2_HMAC_SHA512_256 = 0x00000008L;
+
+    // ---- Flag of C_EncryptMessageNext, C_DecryptMessageNext, C_SignMessageNext and
+    //      C_VerifyMessageNext.
+
+    /** Message flag: this part is the last of its message. */
+    public static final long CKF_END_OF_MESSAGE = 0x00000001L;
+
+    // ---- Flag of CK_INTERFACE.
+
+    /** Interface flag: the function list stays usable in a child process after fork. */
+    public static final long CKF_INTERFACE_FORK_SAFE = 0x00000001L;
+
+    // ---- How a message IV or nonce is generated (CK_GENERATOR_FUNCTION).
+
+    /** IV generator: none; the caller supplies the whole IV. */
+    public static final long CKG_NO_GENERATE = 0x00000000L;
+    /** IV generator: the module generates the IV as it sees fit. */
+    public static final long CKG_GENERATE = 0x00000001L;
+    /** IV generator: a counter after the fixed bits. */
+    public static final long CKG_GENERATE_COUNTER = 0x00000002L;
+    /** IV generator: random bits after the fixed bits. */
+    public static final long CKG_GENERATE_RANDOM = 0x00000003L;
+    /** IV generator: a counter combined with the fixed bits by exclusive or. */
+    public static final long CKG_GENERATE_COUNTER_XOR = 0x00000004L;
+
+    // ---- Salt of an HKDF derivation (ulSaltType of CK_HKDF_PARAMS).
+
+    /** HKDF salt: none, that is a string of zero bytes. */
+    public static final long CKF_HKDF_SALT_NULL = 0x00000001L;
+    /** HKDF salt: the bytes of pSalt. */
+    public static final long CKF_HKDF_SALT_DATA = 0x00000002L;
+    /** HKDF salt: the value of the key hSaltKey. */
+    public static final long CKF_HKDF_SALT_KEY = 0x00000004L;
+
+    // ---- Types of the inputs of an SP 800-108 key derivation (CK_PRF_DATA_TYPE).
+
+    /**
+     * SP 800-108 input: the iteration variable; in counter mode its value is a
+     * {@link CK_SP800_108_COUNTER_FORMAT}.
+     */
+    public static final long CK_SP800_108_ITERATION_VARIABLE = 0x00000001L;
+    /**
+     * SP 800-108 input: the counter of feedback and double-pipeline mode; its value is a
+     * {@link CK_SP800_108_COUNTER_FORMAT}.
+     */
+    public static final long CK_SP800_108_OPTIONAL_COUNTER = 0x00000002L;
+    /** The name the mechanisms text of version 3.0 gives {@link #CK_SP800_108_OPTIONAL_COUNTER}. */
+    public static final long CK_SP800_108_COUNTER = 0x00000002L;
+    /**
+     * SP 800-108 input: the length of the derived key material; its value is a
+     * {@link CK_SP800_108_DKM_LENGTH_FORMAT}.
+     */
+    public static final long CK_SP800_108_DKM_LENGTH = 0x00000003L;
+    /** SP 800-108 input: a byte array, such as a label or a context. */
+    public static final long CK_SP800_108_BYTE_ARRAY = 0x00000004L;
+
+    // ---- How an SP 800-108 derivation counts the length of the derived key material
+    //      (CK_SP800_108_DKM_LENGTH_METHOD).
+
+    /** SP 800-108 length: the sum of the lengths of the derived keys. */
+    public static final long CK_SP800_108_DKM_LENGTH_SUM_OF_KEYS = 0x00000001L;
+    /** SP 800-108 length: the sum of the lengths of the output segments of the PRF. */
+    public static final long CK_SP800_108_DKM_LENGTH_SUM_OF_SEGMENTS = 0x00000002L;
 
     // ---- Name look-ups.
 
@@ -1149,6 +1426,8 @@ public final class PKCS11Constants {
             names.put(CKR_PIN_TOO_WEAK, "CKR_PIN_TOO_WEAK");
             names.put(CKR_PUBLIC_KEY_INVALID, "CKR_PUBLIC_KEY_INVALID");
             names.put(CKR_FUNCTION_REJECTED, "CKR_FUNCTION_REJECTED");
+            names.put(CKR_TOKEN_RESOURCE_EXCEEDED, "CKR_TOKEN_RESOURCE_EXCEEDED");
+            names.put(CKR_OPERATION_CANCEL_FAILED, "CKR_OPERATION_CANCEL_FAILED");
             names.put(CKR_VENDOR_DEFINED, "CKR_VENDOR_DEFINED");
             return Collections.unmodifiableMap(names);
         }
@@ -1260,6 +1539,24 @@ public final class PKCS11Constants {
             names.put(CKA_UNWRAP_TEMPLATE, "CKA_UNWRAP_TEMPLATE");
             names.put(CKA_DERIVE_TEMPLATE, "CKA_DERIVE_TEMPLATE");
             names.put(CKA_ALLOWED_MECHANISMS, "CKA_ALLOWED_MECHANISMS");
+            names.put(CKA_PROFILE_ID, "CKA_PROFILE_ID");
+            names.put(CKA_X2RATCHET_BAG, "CKA_X2RATCHET_BAG");
+            names.put(CKA_X2RATCHET_BAGSIZE, "CKA_X2RATCHET_BAGSIZE");
+            names.put(CKA_X2RATCHET_BOBS1STMSG, "CKA_X2RATCHET_BOBS1STMSG");
+            names.put(CKA_X2RATCHET_CKR, "CKA_X2RATCHET_CKR");
+            names.put(CKA_X2RATCHET_CKS, "CKA_X2RATCHET_CKS");
+            names.put(CKA_X2RATCHET_DHP, "CKA_X2RATCHET_DHP");
+            names.put(CKA_X2RATCHET_DHR, "CKA_X2RATCHET_DHR");
+            names.put(CKA_X2RATCHET_DHS, "CKA_X2RATCHET_DHS");
+            names.put(CKA_X2RATCHET_HKR, "CKA_X2RATCHET_HKR");
+            names.put(CKA_X2RATCHET_HKS, "CKA_X2RATCHET_HKS");
+            names.put(CKA_X2RATCHET_ISALICE, "CKA_X2RATCHET_ISALICE");
+            names.put(CKA_X2RATCHET_NHKR, "CKA_X2RATCHET_NHKR");
+            names.put(CKA_X2RATCHET_NHKS, "CKA_X2RATCHET_NHKS");
+            names.put(CKA_X2RATCHET_NR, "CKA_X2RATCHET_NR");
+            names.put(CKA_X2RATCHET_NS, "CKA_X2RATCHET_NS");
+            names.put(CKA_X2RATCHET_PNS, "CKA_X2RATCHET_PNS");
+            names.put(CKA_X2RATCHET_RK, "CKA_X2RATCHET_RK");
             names.put(CKA_VENDOR_DEFINED, "CKA_VENDOR_DEFINED");
             return Collections.unmodifiableMap(names);
         }
@@ -1578,7 +1875,7 @@ public final class PKCS11Constants {
             names.put(CKM_DSA_PARAMETER_GEN, "CKM_DSA_PARAMETER_GEN");
             names.put(CKM_DH_PKCS_PARAMETER_GEN, "CKM_DH_PKCS_PARAMETER_GEN");
             names.put(CKM_X9_42_DH_PARAMETER_GEN, "CKM_X9_42_DH_PARAMETER_GEN");
-            names.put(CKM_DSA_PROBABLISTIC_PARAMETER_GEN, "CKM_DSA_PROBABLISTIC_PARAMETER_GEN");
+            names.put(CKM_DSA_PROBABILISTIC_PARAMETER_GEN, "CKM_DSA_PROBABILISTIC_PARAMETER_GEN");
             names.put(CKM_DSA_SHAWE_TAYLOR_PARAMETER_GEN, "CKM_DSA_SHAWE_TAYLOR_PARAMETER_GEN");
             names.put(CKM_AES_OFB, "CKM_AES_OFB");
             names.put(CKM_AES_CFB64, "CKM_AES_CFB64");
@@ -1589,6 +1886,100 @@ public final class PKCS11Constants {
             names.put(CKM_AES_KEY_WRAP_PAD, "CKM_AES_KEY_WRAP_PAD");
             names.put(CKM_RSA_PKCS_TPM_1_1, "CKM_RSA_PKCS_TPM_1_1");
             names.put(CKM_RSA_PKCS_OAEP_TPM_1_1, "CKM_RSA_PKCS_OAEP_TPM_1_1");
+            names.put(CKM_DSA_SHA3_224, "CKM_DSA_SHA3_224");
+            names.put(CKM_DSA_SHA3_256, "CKM_DSA_SHA3_256");
+            names.put(CKM_DSA_SHA3_384, "CKM_DSA_SHA3_384");
+            names.put(CKM_DSA_SHA3_512, "CKM_DSA_SHA3_512");
+            names.put(CKM_SHA3_256_RSA_PKCS, "CKM_SHA3_256_RSA_PKCS");
+            names.put(CKM_SHA3_384_RSA_PKCS, "CKM_SHA3_384_RSA_PKCS");
+            names.put(CKM_SHA3_512_RSA_PKCS, "CKM_SHA3_512_RSA_PKCS");
+            names.put(CKM_SHA3_256_RSA_PKCS_PSS, "CKM_SHA3_256_RSA_PKCS_PSS");
+            names.put(CKM_SHA3_384_RSA_PKCS_PSS, "CKM_SHA3_384_RSA_PKCS_PSS");
+            names.put(CKM_SHA3_512_RSA_PKCS_PSS, "CKM_SHA3_512_RSA_PKCS_PSS");
+            names.put(CKM_SHA3_224_RSA_PKCS, "CKM_SHA3_224_RSA_PKCS");
+            names.put(CKM_SHA3_224_RSA_PKCS_PSS, "CKM_SHA3_224_RSA_PKCS_PSS");
+            names.put(CKM_SHA3_256, "CKM_SHA3_256");
+            names.put(CKM_SHA3_256_HMAC, "CKM_SHA3_256_HMAC");
+            names.put(CKM_SHA3_256_HMAC_GENERAL, "CKM_SHA3_256_HMAC_GENERAL");
+            names.put(CKM_SHA3_256_KEY_GEN, "CKM_SHA3_256_KEY_GEN");
+            names.put(CKM_SHA3_224, "CKM_SHA3_224");
+            names.put(CKM_SHA3_224_HMAC, "CKM_SHA3_224_HMAC");
+            names.put(CKM_SHA3_224_HMAC_GENERAL, "CKM_SHA3_224_HMAC_GENERAL");
+            names.put(CKM_SHA3_224_KEY_GEN, "CKM_SHA3_224_KEY_GEN");
+            names.put(CKM_SHA3_384, "CKM_SHA3_384");
+            names.put(CKM_SHA3_384_HMAC, "CKM_SHA3_384_HMAC");
+            names.put(CKM_SHA3_384_HMAC_GENERAL, "CKM_SHA3_384_HMAC_GENERAL");
+            names.put(CKM_SHA3_384_KEY_GEN, "CKM_SHA3_384_KEY_GEN");
+            names.put(CKM_SHA3_512, "CKM_SHA3_512");
+            names.put(CKM_SHA3_512_HMAC, "CKM_SHA3_512_HMAC");
+            names.put(CKM_SHA3_512_HMAC_GENERAL, "CKM_SHA3_512_HMAC_GENERAL");
+            names.put(CKM_SHA3_512_KEY_GEN, "CKM_SHA3_512_KEY_GEN");
+            names.put(CKM_SHA3_256_KEY_DERIVATION, "CKM_SHA3_256_KEY_DERIVATION");
+            names.put(CKM_SHA3_224_KEY_DERIVATION, "CKM_SHA3_224_KEY_DERIVATION");
+            names.put(CKM_SHA3_384_KEY_DERIVATION, "CKM_SHA3_384_KEY_DERIVATION");
+            names.put(CKM_SHA3_512_KEY_DERIVATION, "CKM_SHA3_512_KEY_DERIVATION");
+            names.put(CKM_SHAKE_128_KEY_DERIVATION, "CKM_SHAKE_128_KEY_DERIVATION");
+            names.put(CKM_SHAKE_256_KEY_DERIVATION, "CKM_SHAKE_256_KEY_DERIVATION");
+            names.put(CKM_SP800_108_COUNTER_KDF, "CKM_SP800_108_COUNTER_KDF");
+            names.put(CKM_SP800_108_FEEDBACK_KDF, "CKM_SP800_108_FEEDBACK_KDF");
+            names.put(CKM_SP800_108_DOUBLE_PIPELINE_KDF, "CKM_SP800_108_DOUBLE_PIPELINE_KDF");
+            names.put(CKM_ECDSA_SHA3_224, "CKM_ECDSA_SHA3_224");
+            names.put(CKM_ECDSA_SHA3_256, "CKM_ECDSA_SHA3_256");
+            names.put(CKM_ECDSA_SHA3_384, "CKM_ECDSA_SHA3_384");
+            names.put(CKM_ECDSA_SHA3_512, "CKM_ECDSA_SHA3_512");
+            names.put(CKM_EC_EDWARDS_KEY_PAIR_GEN, "CKM_EC_EDWARDS_KEY_PAIR_GEN");
+            names.put(CKM_EC_MONTGOMERY_KEY_PAIR_GEN, "CKM_EC_MONTGOMERY_KEY_PAIR_GEN");
+            names.put(CKM_EDDSA, "CKM_EDDSA");
+            names.put(CKM_EC_KEY_PAIR_GEN_W_EXTRA_BITS, "CKM_EC_KEY_PAIR_GEN_W_EXTRA_BITS");
+            names.put(CKM_CHACHA20_KEY_GEN, "CKM_CHACHA20_KEY_GEN");
+            names.put(CKM_CHACHA20, "CKM_CHACHA20");
+            names.put(CKM_POLY1305_KEY_GEN, "CKM_POLY1305_KEY_GEN");
+            names.put(CKM_POLY1305, "CKM_POLY1305");
+            names.put(CKM_DSA_FIPS_G_GEN, "CKM_DSA_FIPS_G_GEN");
+            names.put(CKM_AES_KEY_WRAP_KWP, "CKM_AES_KEY_WRAP_KWP");
+            names.put(CKM_SHA_1_KEY_GEN, "CKM_SHA_1_KEY_GEN");
+            names.put(CKM_SHA224_KEY_GEN, "CKM_SHA224_KEY_GEN");
+            names.put(CKM_SHA256_KEY_GEN, "CKM_SHA256_KEY_GEN");
+            names.put(CKM_SHA384_KEY_GEN, "CKM_SHA384_KEY_GEN");
+            names.put(CKM_SHA512_KEY_GEN, "CKM_SHA512_KEY_GEN");
+            names.put(CKM_SHA512_224_KEY_GEN, "CKM_SHA512_224_KEY_GEN");
+            names.put(CKM_SHA512_256_KEY_GEN, "CKM_SHA512_256_KEY_GEN");
+            names.put(CKM_SHA512_T_KEY_GEN, "CKM_SHA512_T_KEY_GEN");
+            names.put(CKM_NULL, "CKM_NULL");
+            names.put(CKM_BLAKE2B_160, "CKM_BLAKE2B_160");
+            names.put(CKM_BLAKE2B_160_HMAC, "CKM_BLAKE2B_160_HMAC");
+            names.put(CKM_BLAKE2B_160_HMAC_GENERAL, "CKM_BLAKE2B_160_HMAC_GENERAL");
+            names.put(CKM_BLAKE2B_160_KEY_DERIVE, "CKM_BLAKE2B_160_KEY_DERIVE");
+            names.put(CKM_BLAKE2B_160_KEY_GEN, "CKM_BLAKE2B_160_KEY_GEN");
+            names.put(CKM_BLAKE2B_256, "CKM_BLAKE2B_256");
+            names.put(CKM_BLAKE2B_256_HMAC, "CKM_BLAKE2B_256_HMAC");
+            names.put(CKM_BLAKE2B_256_HMAC_GENERAL, "CKM_BLAKE2B_256_HMAC_GENERAL");
+            names.put(CKM_BLAKE2B_256_KEY_DERIVE, "CKM_BLAKE2B_256_KEY_DERIVE");
+            names.put(CKM_BLAKE2B_256_KEY_GEN, "CKM_BLAKE2B_256_KEY_GEN");
+            names.put(CKM_BLAKE2B_384, "CKM_BLAKE2B_384");
+            names.put(CKM_BLAKE2B_384_HMAC, "CKM_BLAKE2B_384_HMAC");
+            names.put(CKM_BLAKE2B_384_HMAC_GENERAL, "CKM_BLAKE2B_384_HMAC_GENERAL");
+            names.put(CKM_BLAKE2B_384_KEY_DERIVE, "CKM_BLAKE2B_384_KEY_DERIVE");
+            names.put(CKM_BLAKE2B_384_KEY_GEN, "CKM_BLAKE2B_384_KEY_GEN");
+            names.put(CKM_BLAKE2B_512, "CKM_BLAKE2B_512");
+            names.put(CKM_BLAKE2B_512_HMAC, "CKM_BLAKE2B_512_HMAC");
+            names.put(CKM_BLAKE2B_512_HMAC_GENERAL, "CKM_BLAKE2B_512_HMAC_GENERAL");
+            names.put(CKM_BLAKE2B_512_KEY_DERIVE, "CKM_BLAKE2B_512_KEY_DERIVE");
+            names.put(CKM_BLAKE2B_512_KEY_GEN, "CKM_BLAKE2B_512_KEY_GEN");
+            names.put(CKM_SALSA20, "CKM_SALSA20");
+            names.put(CKM_CHACHA20_POLY1305, "CKM_CHACHA20_POLY1305");
+            names.put(CKM_SALSA20_POLY1305, "CKM_SALSA20_POLY1305");
+            names.put(CKM_X3DH_INITIALIZE, "CKM_X3DH_INITIALIZE");
+            names.put(CKM_X3DH_RESPOND, "CKM_X3DH_RESPOND");
+            names.put(CKM_X2RATCHET_INITIALIZE, "CKM_X2RATCHET_INITIALIZE");
+            names.put(CKM_X2RATCHET_RESPOND, "CKM_X2RATCHET_RESPOND");
+            names.put(CKM_X2RATCHET_ENCRYPT, "CKM_X2RATCHET_ENCRYPT");
+            names.put(CKM_X2RATCHET_DECRYPT, "CKM_X2RATCHET_DECRYPT");
+            names.put(CKM_XEDDSA, "CKM_XEDDSA");
+            names.put(CKM_HKDF_DERIVE, "CKM_HKDF_DERIVE");
+            names.put(CKM_HKDF_DATA, "CKM_HKDF_DATA");
+            names.put(CKM_HKDF_KEY_GEN, "CKM_HKDF_KEY_GEN");
+            names.put(CKM_SALSA20_KEY_GEN, "CKM_SALSA20_KEY_GEN");
             names.put(CKM_VENDOR_DEFINED, "CKM_VENDOR_DEFINED");
             return Collections.unmodifiableMap(names);
         }
@@ -1604,6 +1995,7 @@ public final class PKCS11Constants {
             names.put(CKO_DOMAIN_PARAMETERS, "CKO_DOMAIN_PARAMETERS");
             names.put(CKO_MECHANISM, "CKO_MECHANISM");
             names.put(CKO_OTP_KEY, "CKO_OTP_KEY");
+            names.put(CKO_PROFILE, "CKO_PROFILE");
             names.put(CKO_VENDOR_DEFINED, "CKO_VENDOR_DEFINED");
             return Collections.unmodifiableMap(names);
         }

@@ -52,14 +52,24 @@ final class AllMethods {
 
     /** Calls the method with plain arguments; returns "returned" or what it threw. */
     static Object call(Method method, PKCS11Impl pkcs11, long session) throws Exception {
+        Object outcome = invoke(method, pkcs11, arguments(method, session));
+        return outcome instanceof Throwable ? outcome : "returned";
+    }
+
+    /** Plain arguments for the method: every handle and slot is {@code session}. */
+    static Object[] arguments(Method method, long session) {
         Object[] arguments = new Object[method.getParameterCount()];
         Class<?>[] types = method.getParameterTypes();
         for (int i = 0; i < arguments.length; i++) {
             arguments[i] = argument(types[i], session);
         }
+        return arguments;
+    }
+
+    /** Calls the method; returns its result (null for void) or what it threw. */
+    static Object invoke(Method method, PKCS11Impl pkcs11, Object[] arguments) throws Exception {
         try {
-            method.invoke(pkcs11, arguments);
-            return "returned";
+            return method.invoke(pkcs11, arguments);
         } catch (InvocationTargetException e) {
             return e.getCause();
         }

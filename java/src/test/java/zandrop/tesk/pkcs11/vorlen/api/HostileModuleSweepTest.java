@@ -2,15 +2,20 @@ package zandrop.tesk.pkcs11.vorlen.api;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertInstanceOf;
+import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.junit.jupiter.api.Assertions.fail;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
+import java.lang.reflect.Field;
 import java.lang.reflect.Method;
+import java.lang.reflect.Modifier;
+import java.util.Arrays;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
 import java.util.TreeMap;
+import java.util.stream.IntStream;
 
 import org.junit.jupiter.api.Test;
 
@@ -20,8 +25,9 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
  * A hostile module: every PKCS#11 method of the library, each against every misbehaviour of its
  * module entry that the test module can stage — errors on the first or only on the second call,
  * lengths and counts that lie (over the buffer, CK_UNAVAILABLE_INFORMATION, growing between the
- * calls), callbacks that throw, callbacks from many module threads at once. Nothing may crash,
- * leak, warn, or report a failure as success.
+ * calls), outputs left unwritten (with CKR_OK, or with an error in the second call), callbacks
+ * that throw, callbacks from many module threads at once. Nothing may crash, leak, warn, report
+ * a failure as success, or hand out a byte that the module did not write.
  */
 class HostileModuleSweepTest {
     private static final long FAILED = CKR_DEVICE_ERROR;
@@ -39,6 +45,8 @@ class HostileModuleSweepTest {
             new Misbehaviour("length-unavailable-on-second-call", "", "len=unavail rv=0 times=7"),
             new Misbehaviour("length-grows", "len=64", "len=128 rv=0 times=7"),
             new Misbehaviour("nothing-written", "nowrite=1 rv=0 times=8"),
+            new Misbehaviour("nothing-written-on-second-call", "", "nowrite=1 rv=0 times=7"),
+            new Misbehaviour("second-call-fails-without-writing", "", "nowrite=1 rv=" + FAILED + " times=7"),
             new Misbehaviour("callback-throws", "notify=0 times=8"),
             new Misbehaviour("callback-throws-and-fails", "notify=0 rv=" + FAILED + " times=8"),
             new Misbehaviour("callbacks-from-many-threads", "notify=1,2 thread=native threads=8 times=8"),
@@ -75,8 +83,12 @@ class HostileModuleSweepTest {
                 for (String step : misbehaviour.steps()) {
                     module.script(entry, step);
                 }
-                Object outcome = AllMethods.call(method, pkcs11, session);
+                int callsBefore = module.count(entry);
+                Object[] arguments = AllMethods.arguments(method, session);
+                Object result = AllMethods.invoke(method, pkcs11, arguments);
+                Object outcome = result instanceof Throwable ? result : "returned";
                 module.join();
+                boolean secondCall = module.count(entry) - callsBefore >= 2;
                 String where = entry + " / " + misbehaviour.name() + ": " + outcome;
                 cases++;
                 if (outcome instanceof Throwable t) {
@@ -90,6 +102,19 @@ class HostileModuleSweepTest {
                     }
                     case "callback-throws", "callbacks-from-many-threads", "late-async-callback" ->
                         assertEquals(describe(baseline), describe(outcome), where + " (baseline " + baseline + ")");
+                    case "nothing-written" -> assertNoStrayBytes(result, arguments, where);
+                    case "nothing-written-on-second-call" -> {
+                        if (secondCall) {
+                            assertNoStrayBytes(result, arguments, where);
+                        }
+                    }
+                    case "second-call-fails-without-writing" -> {
+                        if (secondCall) {
+                            PKCS11Exception e = assertInstanceOf(PKCS11Exception.class, outcome, where);
+                            assertEquals(FAILED, e.getErrorCode(), where);
+                            assertNoStrayBytes(result, arguments, where);
+                        }
+                    }
                     default -> {
                     }
                 }
@@ -119,6 +144,98 @@ class HostileModuleSweepTest {
         System.out.println("hostile module sweep: " + cases + " cases over " + outcomes.size() + " methods x "
                 + MISBEHAVIOURS.size() + " misbehaviours");
         outcomes.forEach((entry, counts) -> System.out.println("  " + entry + " " + counts));
+    }
+
+    /**
+     * What a call handed out after its module wrote nothing: its result and, for
+     * C_GetAttributeValue, the values put into the template. Memory the library gave the module
+     * was zero, so every value is zero, false, empty or null.
+     */
+    private static void assertNoStrayBytes(Object result, Object[] arguments, String where) throws Exception {
+        if (!(result instanceof Throwable)) {
+            assertTrue(unwritten(result, 0), where + ": stray bytes in the result " + show(result));
+        }
+        for (Object argument : arguments) {
+            if (argument instanceof CK_ATTRIBUTE[] template && where.startsWith("C_GetAttributeValue ")) {
+                for (CK_ATTRIBUTE attribute : template) {
+                    assertTrue(unwritten(attribute.pValue, 0), where + ": stray bytes in " + attribute);
+                }
+            }
+        }
+    }
+
+    private static boolean unwritten(Object value, int depth) throws Exception {
+        if (value == null) {
+            return true;
+        }
+        if (value instanceof Long number) {
+            return number == 0;
+        }
+        if (value instanceof Boolean flag) {
+            return !flag;
+        }
+        if (value instanceof byte[] bytes) {
+            return IntStream.range(0, bytes.length).allMatch(i -> bytes[i] == 0);
+        }
+        if (value instanceof char[] chars) {
+            return IntStream.range(0, chars.length).allMatch(i -> chars[i] == 0);
+        }
+        if (value instanceof long[] longs) {
+            return Arrays.stream(longs).allMatch(v -> v == 0);
+        }
+        if (value.getClass().getPackage() == PKCS11Impl.class.getPackage() && depth < 3) {
+            for (Field field : value.getClass().getFields()) {
+                if (Modifier.isStatic(field.getModifiers())) {
+                    continue;
+                }
+                Object member = field.get(value);
+                boolean zero = member instanceof Number n ? n.longValue() == 0 : unwritten(member, depth + 1);
+                if (!zero) {
+                    return false;
+                }
+            }
+            return true;
+        }
+        return false;
+    }
+
+    private static String show(Object value) {
+        if (value instanceof byte[] bytes) {
+            return Arrays.toString(bytes);
+        }
+        return value instanceof long[] longs ? Arrays.toString(longs) : String.valueOf(value);
+    }
+
+    /**
+     * A module whose function list leaves an entry NULL: every method answers
+     * CKR_FUNCTION_NOT_SUPPORTED without calling anything, and the object stays usable.
+     */
+    @Test
+    void nullEntriesOfTheFunctionListAreNotSupported() throws Exception {
+        TestModule module = TestModules.firstModule();
+        PKCS11Impl full = TestModules.connected(TestModules.first());
+        long refs = PKCS11Impl.globalReferenceCount();
+        long blocks = PKCS11Impl.heapBlockCount();
+        for (Method method : AllMethods.pkcs11Methods()) {
+            String entry = method.getName();
+            module.reset();
+            long session = full.C_OpenSession(1, CKF_SERIAL_SESSION, null, null);
+            module.script("C_GetFunctionList", "nullEntries=" + entry);
+            PKCS11Impl holed = TestModules.connected(TestModules.first());
+            module.clear();
+            Object outcome = AllMethods.call(method, holed, session);
+            PKCS11Exception e = assertInstanceOf(PKCS11Exception.class, outcome, entry + ": " + outcome);
+            assertEquals(CKR_FUNCTION_NOT_SUPPORTED, e.getErrorCode(), entry);
+            assertEquals(0, module.count(entry), entry + " must not reach the module");
+            if (!entry.equals("C_GetInfo")) {
+                assertNotNull(holed.C_GetInfo(), entry + ": the other entries still work");
+            }
+            holed.disconnect();
+            full.C_CloseAllSessions(1);
+            assertEquals(blocks, PKCS11Impl.heapBlockCount(), entry + ": heap blocks");
+            assertEquals(refs, PKCS11Impl.globalReferenceCount(), entry + ": global references");
+        }
+        full.disconnect();
     }
 
     private static String describe(Object outcome) {

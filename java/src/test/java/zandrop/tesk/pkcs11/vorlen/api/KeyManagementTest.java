@@ -120,21 +120,22 @@ class KeyManagementTest extends ConnectedToTestModule {
     }
 
     @Test
-    void theIvCopyBackTestsTheJavaSideAgainAfterTheCall() throws Exception {
+    void theIvGoesIntoTheArrayThatWasConvertedWhateverTheCallChanges() throws Exception {
         hookIntoModuleCalls();
         long references = PKCS11Impl.globalReferenceCount();
 
-        // The array grows during the call: only the 8 bytes the library holds are copied.
-        CK_PBE_PARAMS params = pbe(filled(8, 'x'));
+        // Another array is stored during the call: the IV goes into the array that was converted.
+        char[] converted = filled(8, 'x');
+        CK_PBE_PARAMS params = pbe(converted);
         char[] longer = filled(20, 'y');
         duringCall = () -> params.pInitVector = longer;
         module.script("C_GenerateKey", "mutex=create,destroy pbeIv=" + IV);
         pkcs11.C_GenerateKey(1, new CK_MECHANISM(CKM_PBE_MD5_DES_CBC, params), null);
-        assertArrayEquals(IV_CHARS, Arrays.copyOf(longer, 8));
-        assertArrayEquals(filled(12, 'y'), Arrays.copyOfRange(longer, 8, 20), "nothing beyond the native buffer");
+        assertArrayEquals(IV_CHARS, converted);
+        assertArrayEquals(filled(20, 'y'), longer, "an array the library never saw is not written");
 
         // The parameter is replaced by an object of another class, even one with the same
-        // fields: it is no CK_PBE_PARAMS, and nothing is written.
+        // fields: the IV still goes into the parameter that was converted, and only there.
         CK_PBE_PARAMS replaced = pbe(filled(8, 'x'));
         CK_MECHANISM mechanism = new CK_MECHANISM(CKM_PBE_MD5_DES_CBC, replaced);
         LookAlike other = new LookAlike();
@@ -142,15 +143,21 @@ class KeyManagementTest extends ConnectedToTestModule {
         module.script("C_GenerateKey", "mutex=create,destroy pbeIv=" + IV);
         pkcs11.C_GenerateKey(1, mechanism, null);
         assertArrayEquals(filled(8, 'z'), other.pInitVector);
-        assertArrayEquals(filled(8, 'x'), replaced.pInitVector);
+        assertArrayEquals(IV_CHARS, replaced.pInitVector);
 
-        // The mechanism type changes: the copy-back belongs to the type that was converted.
+        // The Java mechanism type changes: the copy-back belongs to the type the module got.
         CK_PBE_PARAMS retyped = pbe(filled(8, 'x'));
         CK_MECHANISM changing = new CK_MECHANISM(CKM_PBE_MD5_DES_CBC, retyped);
-        duringCall = () -> changing.mechanism = CKM_PBE_MD5_CAST_CBC;
+        duringCall = () -> changing.mechanism = CKM_PBE_SHA1_RC4_128;
         module.script("C_GenerateKey", "mutex=create,destroy pbeIv=" + IV);
         pkcs11.C_GenerateKey(1, changing, null);
-        assertArrayEquals(filled(8, 'x'), retyped.pInitVector);
+        assertArrayEquals(IV_CHARS, retyped.pInitVector);
+        CK_PBE_PARAMS notReturning = pbe(filled(8, 'x'));
+        CK_MECHANISM toPbe = new CK_MECHANISM(CKM_PBE_SHA1_RC4_128, notReturning);
+        duringCall = () -> toPbe.mechanism = CKM_PBE_MD5_DES_CBC;
+        module.script("C_GenerateKey", "mutex=create,destroy pbeIv=" + IV);
+        pkcs11.C_GenerateKey(1, toPbe, null);
+        assertArrayEquals(filled(8, 'x'), notReturning.pInitVector);
         assertEquals(references, PKCS11Impl.globalReferenceCount(), "every mutex of the hook was destroyed");
     }
 
@@ -263,16 +270,21 @@ class KeyManagementTest extends ConnectedToTestModule {
     @Test
     void setOaepCopiesNoMoreThanTheNativeBufferHolds() throws Exception {
         hookIntoModuleCalls();
-        // The module reports a longer X than it was given (and writes what fits); the caller's
-        // array grows during the call. Only the 4 bytes the library allocated are copied.
-        CK_KEY_WRAP_SET_OAEP_PARAMS params = new CK_KEY_WRAP_SET_OAEP_PARAMS((byte) 1, new byte[4]);
+        // The module reports a longer X than it was given (and writes what fits); another,
+        // longer array is stored during the call. Only the 4 bytes the library allocated are
+        // copied, into the array that was converted.
+        byte[] converted = new byte[4];
+        CK_KEY_WRAP_SET_OAEP_PARAMS params = new CK_KEY_WRAP_SET_OAEP_PARAMS((byte) 1, converted);
         byte[] longer = new byte[12];
         Arrays.fill(longer, (byte) 0x77);
         duringCall = () -> params.pX = longer;
         module.script("C_UnwrapKey", "mutex=create,destroy oaepBC=3 oaepX=0102030405060708 rv=0");
         pkcs11.C_UnwrapKey(1, new CK_MECHANISM(CKM_KEY_WRAP_SET_OAEP, params), 2, new byte[1], null);
         assertEquals(3, params.bBC);
-        assertArrayEquals(new byte[] {1, 2, 3, 4, 0x77, 0x77, 0x77, 0x77, 0x77, 0x77, 0x77, 0x77}, longer);
+        assertArrayEquals(new byte[] {1, 2, 3, 4}, converted);
+        byte[] untouched = new byte[12];
+        Arrays.fill(untouched, (byte) 0x77);
+        assertArrayEquals(untouched, longer);
     }
 
     @Test

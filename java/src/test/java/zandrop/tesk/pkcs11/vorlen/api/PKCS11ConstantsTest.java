@@ -7,13 +7,19 @@ import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import java.io.IOException;
 import java.lang.reflect.Field;
 import java.lang.reflect.Modifier;
+import java.nio.file.Files;
+import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
+import java.util.TreeSet;
 import java.util.function.LongFunction;
+import java.util.regex.Matcher;
+import java.util.regex.Pattern;
 import org.junit.jupiter.api.Test;
 
 class PKCS11ConstantsTest {
@@ -84,7 +90,8 @@ class PKCS11ConstantsTest {
                 () -> assertNull(PKCS11Constants.returnValueName(0x100000000L)),
                 () -> assertNull(PKCS11Constants.attributeName(-1L)),
                 () -> assertNull(PKCS11Constants.mechanismName(0x7FFFFFFFL)),
-                () -> assertNull(PKCS11Constants.objectClassName(9L)));
+                // 9 is CKO_PROFILE since version 3.0.
+                () -> assertNull(PKCS11Constants.objectClassName(10L)));
     }
 
     @Test
@@ -111,6 +118,74 @@ class PKCS11ConstantsTest {
                 () -> assertEquals("CKM_AES_GCM", PKCS11Constants.mechanismName(0x1087L)),
                 () -> assertEquals("CKR_FUNCTION_NOT_PARALLEL", PKCS11Constants.returnValueName(0x51L)),
                 () -> assertEquals("CKO_OTP_KEY", PKCS11Constants.objectClassName(8L)));
+    }
+
+    /**
+     * The constants of the native header, which the build compares with NSS's own header: every
+     * {@code inline constexpr TYPE NAME = VALUE;}, with CK_ULONG's 32 low bits for {@code ~0UL}.
+     */
+    private static Map<String, Long> nativeConstants() throws IOException {
+        Path cache = Path.of(TestModules.path("vorlen.build.dir"), "CMakeCache.txt");
+        Matcher source = Pattern.compile("(?m)^vorlen_pkcs11_SOURCE_DIR:STATIC=(.*)$")
+                .matcher(Files.readString(cache));
+        assertTrue(source.find(), "no source directory in " + cache);
+        String header = Files.readString(
+                Path.of(source.group(1), "native/include/pkcs11/pkcs11_constants.h"));
+        Map<String, Long> constants = new LinkedHashMap<>();
+        Matcher line = Pattern.compile("(?m)^inline constexpr CK_\\w+ (\\w+) = ([^;]+);").matcher(header);
+        while (line.find()) {
+            long value = 0;
+            for (String term : line.group(2).split("\\|")) {
+                String t = term.trim();
+                if (t.equals("~0UL")) {
+                    value |= 0xFFFFFFFFL;
+                } else if (t.matches("(0x)?[0-9A-Fa-f]+UL|\\d+")) {
+                    String digits = t.replace("UL", "");
+                    value |= digits.startsWith("0x") ? Long.parseLong(digits.substring(2), 16)
+                            : Long.parseLong(digits);
+                } else {
+                    assertNotNull(constants.get(t), "unknown term " + t + " in " + line.group());
+                    value |= constants.get(t);
+                }
+            }
+            constants.put(line.group(1), value);
+        }
+        return constants;
+    }
+
+    @Test
+    void everyConstantHasTheValueOfTheNativeHeader() throws Exception {
+        Map<String, Long> header = nativeConstants();
+        Map<String, Long> java = constants();
+        assertTrue(header.size() > 850, "only " + header.size() + " constants read from the header");
+        List<String> differ = new ArrayList<>();
+        header.forEach((name, value) -> {
+            if (!value.equals(java.get(name))) {
+                differ.add(name + ": header " + Long.toHexString(value) + ", Java " + java.get(name));
+            }
+        });
+        assertEquals(List.of(), differ);
+        TreeSet<String> javaOnly = new TreeSet<>(java.keySet());
+        javaOnly.removeAll(header.keySet());
+        assertEquals(new TreeSet<>(), javaOnly, "constants that the native header lacks");
+    }
+
+    @Test
+    void coversVersion30AndNamesItsReturnValuesAndMechanisms() {
+        assertAll(
+                () -> assertEquals("CKR_OPERATION_CANCEL_FAILED", PKCS11Constants.returnValueName(0x202L)),
+                () -> assertEquals("CKR_TOKEN_RESOURCE_EXCEEDED", PKCS11Constants.returnValueName(0x201L)),
+                // The five return values that 2.40 numbers from 0x1B5.
+                () -> assertEquals("CKR_EXCEEDED_MAX_ITERATIONS", PKCS11Constants.returnValueName(0x1B5L)),
+                () -> assertEquals("CKR_PUBLIC_KEY_INVALID", PKCS11Constants.returnValueName(0x1B9L)),
+                () -> assertNull(PKCS11Constants.returnValueName(0x1C0L)),
+                () -> assertEquals("CKM_EDDSA", PKCS11Constants.mechanismName(0x1057L)),
+                () -> assertEquals("CKM_CHACHA20_POLY1305", PKCS11Constants.mechanismName(0x4021L)),
+                () -> assertEquals("CKM_SP800_108_COUNTER_KDF", PKCS11Constants.mechanismName(0x3ACL)),
+                () -> assertEquals("CKM_DSA_PROBABILISTIC_PARAMETER_GEN",
+                        PKCS11Constants.mechanismName(0x2003L)),
+                () -> assertEquals("CKA_PROFILE_ID", PKCS11Constants.attributeName(0x601L)),
+                () -> assertEquals("CKO_PROFILE", PKCS11Constants.objectClassName(9L)));
     }
 
     @Test

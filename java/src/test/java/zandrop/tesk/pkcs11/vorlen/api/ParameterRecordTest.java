@@ -82,13 +82,13 @@ class ParameterRecordTest extends ConnectedToTestModule {
     }
 
     @Test
-    void keaTakesTheSharedRandomLengthFromRandomB() throws Exception {
+    void keaGivesBothRandomsTheirSharedLength() throws Exception {
         int size = sizeof(BYTE, ULONG, POINTER, POINTER, ULONG, POINTER);
         Call call = sent("CK_KEA_DERIVE_PARAMS",
-                new CK_KEA_DERIVE_PARAMS(true, run(0x10, 20), run(0x40, 16), run(0x70, 3)), size);
+                new CK_KEA_DERIVE_PARAMS(true, run(0x10, 16), run(0x40, 16), run(0x70, 3)), size);
         assertNum(1, call, "isSender");
         assertNum(16, call, "ulRandomLen");
-        assertBytes(run(0x10, 16), call, "pRandomA");  // read by the shared length
+        assertBytes(run(0x10, 16), call, "pRandomA");
         assertBytes(run(0x40, 16), call, "pRandomB");
         assertBytes(run(0x70, 3), call, "pPublicData");
         assertNum(3, call, "ulPublicDataLen");
@@ -97,6 +97,27 @@ class ParameterRecordTest extends ConnectedToTestModule {
         assertNum(0, notSender, "isSender");
         assertNum(0, notSender, "ulRandomLen");
         assertTrue(notSender.isNull("param.pRandomA"));
+    }
+
+    @Test
+    void arraysSharingOneLengthMustAgreeBeforeTheModule() {
+        // The module reads both arrays by one length: a shorter one would be read past its end.
+        byte[] sixteen = run(0, 16);
+        Object[][] cases = {
+            {new CK_KEA_DERIVE_PARAMS(true, run(0, 20), sixteen, null), "pRandomA and pRandomB", "20 and 16"},
+            {new CK_KEA_DERIVE_PARAMS(true, run(0, 1), sixteen, null), "pRandomA and pRandomB", "1 and 16"},
+            {new CK_KEA_DERIVE_PARAMS(true, null, sixteen, null), "pRandomA and pRandomB", "0 and 16"},
+            {new CK_KEA_DERIVE_PARAMS(true, sixteen, new byte[0], null), "pRandomA and pRandomB", "16 and 0"},
+            {new CK_SKIPJACK_PRIVATE_WRAP_PARAMS(null, null, null, run(0, 1), run(0, 64), null),
+                "pPrimeP and pBaseG", "1 and 64"},
+            {new CK_SKIPJACK_PRIVATE_WRAP_PARAMS(null, null, null, run(0, 12), null, null),
+                "pPrimeP and pBaseG", "12 and 0"},
+        };
+        for (Object[] c : cases) {
+            String record = c[0].getClass().getSimpleName();
+            assertRejectedBeforeTheModule(IllegalArgumentException.class,
+                    record + "." + c[1] + " must have the same length, not " + c[2], c[0]);
+        }
     }
 
     @Test
@@ -141,10 +162,10 @@ class ParameterRecordTest extends ConnectedToTestModule {
     }
 
     @Test
-    void skipjackPrivateWrapTakesThePAndGLengthFromBaseG() throws Exception {
+    void skipjackPrivateWrapGivesPAndGTheirSharedLength() throws Exception {
         int size = sizeof(ULONG, POINTER, ULONG, POINTER, ULONG, ULONG, ULONG, POINTER, POINTER, POINTER, POINTER);
         Call call = sent("CK_SKIPJACK_PRIVATE_WRAP_PARAMS", new CK_SKIPJACK_PRIVATE_WRAP_PARAMS(
-                run(1, 4), run(0x10, 5), run(0x20, 6), run(0x30, 12), run(0x50, 10), run(0x70, 7)), size);
+                run(1, 4), run(0x10, 5), run(0x20, 6), run(0x30, 10), run(0x50, 10), run(0x70, 7)), size);
         assertBytes(run(1, 4), call, "pPassword");
         assertNum(4, call, "ulPasswordLen");
         assertBytes(run(0x10, 5), call, "pPublicData");
@@ -152,7 +173,7 @@ class ParameterRecordTest extends ConnectedToTestModule {
         assertBytes(run(0x20, 6), call, "pRandomA");
         assertNum(6, call, "ulRandomLen");
         assertNum(10, call, "ulPAndGLen");
-        assertBytes(run(0x30, 10), call, "pPrimeP");  // read by the shared length
+        assertBytes(run(0x30, 10), call, "pPrimeP");
         assertBytes(run(0x50, 10), call, "pBaseG");
         assertBytes(run(0x70, 7), call, "pSubprimeQ");
         assertNum(7, call, "ulQLen");
@@ -194,8 +215,9 @@ class ParameterRecordTest extends ConnectedToTestModule {
         assertBytes(new byte[8], empty, "pInitVector");
         assertTrue(empty.isNull("param.pPassword"));
         assertNum(0, empty, "ulSaltLen");
+        // No array at all: the module still gets the 8 bytes it writes (nothing is copied back).
         Call none = sent("CK_PBE_PARAMS", new CK_PBE_PARAMS(null, null, null, 1), size);
-        assertTrue(none.isNull("param.pInitVector"));
+        assertBytes(new byte[8], none, "pInitVector");
     }
 
     @Test
@@ -264,7 +286,7 @@ class ParameterRecordTest extends ConnectedToTestModule {
         assertBytes(run(0x61, 8), call, "pReturnedKeyMaterial.pIVClient");
         assertBytes(run(0x71, 8), call, "pReturnedKeyMaterial.pIVServer");
 
-        // Arrays shorter than the IV size: the module may still write all of it; no arrays: no IVs.
+        // An array shorter than the IV size, or none: the module may still write all of it.
         out.pIVClient = run(0x61, 4);
         out.pIVServer = null;
         CK_SSL3_KEY_MAT_PARAMS bigIv = new CK_SSL3_KEY_MAT_PARAMS(0, 0, 128, false,
@@ -273,7 +295,7 @@ class ParameterRecordTest extends ConnectedToTestModule {
         assertNum(0, padded, "bIsExport");
         byte[] expected = Arrays.copyOf(run(0x61, 4), 16);
         assertBytes(expected, padded, "pReturnedKeyMaterial.pIVClient");
-        assertTrue(padded.isNull("param.pReturnedKeyMaterial.pIVServer"));
+        assertBytes(new byte[16], padded, "pReturnedKeyMaterial.pIVServer");
         assertTrue(padded.isNull("param.RandomInfo.pClientRandom"));
     }
 
