@@ -1,25 +1,28 @@
 # What depends on the target platform, kept out of CMakeLists.txt:
 #
+#   - VORLEN_JVM_OS_NAME and VORLEN_JVM_OS_ARCH: the os.name and os.arch that a JVM of the
+#     target platform reports; CMakeLists.txt asks NativeLibraryLoader which folder of the jar
+#     that JVM looks in, and puts the library there;
 #   - the JNI headers of the 32-bit Windows cross build: the JDK's jni.h, which is the same on
 #     every platform, with our own native/platform/win32/jni_md.h instead of the JDK's Linux one;
 #   - vorlen_platform_library(target): what the Windows DLL needs at link time (the exported
 #     names a 32-bit JVM looks up, a runtime linked in statically);
-#   - at 32 bits, the PKCS#11 module files that the real-module suites load (cache variables
-#     that cmake/RealModules.cmake takes as they are):
+#   - in the Linux cross builds (i386, aarch64), the PKCS#11 module files that the real-module
+#     suites load (cache variables that cmake/RealModules.cmake takes as they are):
 #       VORLEN_SOFTHSM2_MODULE       SoftHSM2 (libsofthsm2)
 #       VORLEN_NSS_SOFTOKEN_MODULE   NSS's software token (libnss3)
 #       VORLEN_P11KIT_TRUST_MODULE   p11-kit's trust module (p11-kit-modules)
-#     NSS and p11-kit install as :i386 packages beside the 64-bit ones. libsofthsm2:i386 cannot
-#     (it conflicts with the 64-bit package and uses the same path), so
-#     scripts/unpack-softhsm-i386.sh unpacks it into the build tree. The 64-bit modules lie in
-#     the same search paths and no 32-bit JVM can load them, so the 32-bit paths are fixed here
-#     rather than searched for; -D overrides them. At 64 bits RealModules.cmake finds them.
+#     NSS and p11-kit install as :i386 or :arm64 packages beside the machine's own.
+#     libsofthsm2 cannot (it conflicts with the machine's package and uses the same path), so
+#     scripts/unpack-softhsm.sh unpacks it into the build folder (VORLEN_SOFTHSM_ROOT). The
+#     machine's own modules lie in the same search paths and the target's JVM cannot load them,
+#     so the target's paths are fixed here rather than searched for; -D overrides them. In a
+#     native build RealModules.cmake finds them.
 #       VORLEN_SOFTHSM2_TOOL_MODULE  the SoftHSM2 module for the system's command-line tools
-#     The tools (pkcs11-tool) exist at 64 bits only (opensc has no i386 package beside the
-#     64-bit one), and a 64-bit process cannot load the i386 module. They load the system's
-#     64-bit SoftHSM2 instead, which reads the same token folder (SOFTHSM2_CONF): its token
-#     files are the same at both widths, and so are the slot IDs. Set at 32 bits only; at
-#     64 bits the tools load VORLEN_SOFTHSM2_MODULE.
+#     The tools (pkcs11-tool) exist for the machine's architecture only, and they cannot load
+#     the target's module. They load the machine's SoftHSM2 instead, which reads the same token
+#     folder (SOFTHSM2_CONF): its token files are the same on every platform, and so are the slot
+#     IDs. Set in the cross builds only; natively the tools load VORLEN_SOFTHSM2_MODULE.
 #
 # Run as a script (cmake -DNM=... -DDEF=... -DOBJECTS=... -P cmake/Platforms.cmake) it writes
 # the export definitions of the Windows DLL; see vorlen_platform_library().
@@ -59,6 +62,30 @@ if(CMAKE_SCRIPT_MODE_FILE)
   return()
 endif()
 
+# ---- what the target's JVM reports as os.name and os.arch ----
+if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
+  set(VORLEN_JVM_OS_NAME Windows)
+elseif(CMAKE_SYSTEM_NAME STREQUAL "Darwin")
+  set(VORLEN_JVM_OS_NAME "Mac OS X")
+else()
+  set(VORLEN_JVM_OS_NAME ${CMAKE_SYSTEM_NAME})
+endif()
+string(TOLOWER "${CMAKE_SYSTEM_PROCESSOR}" vorlen_processor)
+if(vorlen_processor MATCHES "^(aarch64|arm64)$")
+  set(VORLEN_JVM_OS_ARCH aarch64)
+elseif(vorlen_processor MATCHES "^(x86_64|amd64|x86|i[3-6]86)$")
+  # A 32-bit build on an x86-64 host names the host's processor: the width decides.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(VORLEN_JVM_OS_ARCH amd64)
+  elseif(CMAKE_SYSTEM_NAME STREQUAL "Windows")
+    set(VORLEN_JVM_OS_ARCH x86)
+  else()
+    set(VORLEN_JVM_OS_ARCH i386)
+  endif()
+else()
+  set(VORLEN_JVM_OS_ARCH ${vorlen_processor})
+endif()
+
 # ---- JNI headers of the Windows cross build ----
 if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
   if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
@@ -91,25 +118,33 @@ function(vorlen_platform_library target)
   target_link_options(${target} PRIVATE -static ${def})
 endfunction()
 
-# ---- the module files of the real-module suites, at 32 bits ----
+# ---- the module files of the real-module suites, in the Linux cross builds ----
+set(vorlen_multiarch "")
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND CMAKE_SIZEOF_VOID_P EQUAL 4)
-  set(VORLEN_SOFTHSM_I386_ROOT ${CMAKE_BINARY_DIR}/softhsm-i386 CACHE PATH
-      "Where scripts/unpack-softhsm-i386.sh unpacked libsofthsm2:i386")
-  set(VORLEN_SOFTHSM2_MODULE ${VORLEN_SOFTHSM_I386_ROOT}/usr/lib/softhsm/libsofthsm2.so
-      CACHE FILEPATH "SoftHSM2's PKCS#11 module (i386)")
-  set(VORLEN_NSS_SOFTOKEN_MODULE /usr/lib/i386-linux-gnu/libsoftokn3.so
-      CACHE FILEPATH "NSS's software token module (i386)")
-  set(VORLEN_P11KIT_TRUST_MODULE /usr/lib/i386-linux-gnu/pkcs11/p11-kit-trust.so
-      CACHE FILEPATH "p11-kit's trust module (i386)")
+  set(vorlen_multiarch i386-linux-gnu)
+  set(vorlen_debian_arch i386)
+elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND CMAKE_CROSSCOMPILING AND VORLEN_JVM_OS_ARCH STREQUAL "aarch64")
+  set(vorlen_multiarch aarch64-linux-gnu)
+  set(vorlen_debian_arch arm64)
+endif()
+if(vorlen_multiarch)
+  set(VORLEN_SOFTHSM_ROOT ${CMAKE_BINARY_DIR}/softhsm-${vorlen_debian_arch} CACHE PATH
+      "Where scripts/unpack-softhsm.sh unpacked libsofthsm2:${vorlen_debian_arch}")
+  set(VORLEN_SOFTHSM2_MODULE ${VORLEN_SOFTHSM_ROOT}/usr/lib/softhsm/libsofthsm2.so
+      CACHE FILEPATH "SoftHSM2's PKCS#11 module (${vorlen_debian_arch})")
+  set(VORLEN_NSS_SOFTOKEN_MODULE /usr/lib/${vorlen_multiarch}/libsoftokn3.so
+      CACHE FILEPATH "NSS's software token module (${vorlen_debian_arch})")
+  set(VORLEN_P11KIT_TRUST_MODULE /usr/lib/${vorlen_multiarch}/pkcs11/p11-kit-trust.so
+      CACHE FILEPATH "p11-kit's trust module (${vorlen_debian_arch})")
   set(VORLEN_SOFTHSM2_TOOL_MODULE /usr/lib/softhsm/libsofthsm2.so
-      CACHE FILEPATH "SoftHSM2's 64-bit module, for the command-line tools of the real-module suites")
+      CACHE FILEPATH "The machine's own SoftHSM2 module, for the command-line tools of the real-module suites")
   if(NOT EXISTS "${VORLEN_SOFTHSM2_MODULE}")
     message(STATUS "VORLEN_SOFTHSM2_MODULE: ${VORLEN_SOFTHSM2_MODULE} is missing "
-                   "(scripts/unpack-softhsm-i386.sh ${VORLEN_SOFTHSM_I386_ROOT} makes it)")
+                   "(scripts/unpack-softhsm.sh ${vorlen_debian_arch} ${VORLEN_SOFTHSM_ROOT} makes it)")
   endif()
   foreach(module VORLEN_NSS_SOFTOKEN_MODULE VORLEN_P11KIT_TRUST_MODULE VORLEN_SOFTHSM2_TOOL_MODULE)
     if(NOT EXISTS "${${module}}")
-      message(STATUS "${module}: ${${module}} is missing (scripts/install-deps.sh i386 and test install it)")
+      message(STATUS "${module}: ${${module}} is missing (scripts/install-deps.sh test and i386 or aarch64 install it)")
     endif()
   endforeach()
 endif()

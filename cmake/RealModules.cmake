@@ -14,11 +14,6 @@
 
 # A module path given in the cache (-D, or cmake/Platforms.cmake for the 32-bit build) is taken
 # as it is; find_file searches only for one that is not set.
-if(DEFINED VORLEN_TEST_JAVA)
-  set(VORLEN_REAL_JAVA ${VORLEN_TEST_JAVA})
-else()
-  set(VORLEN_REAL_JAVA ${Java_JAVA_EXECUTABLE})
-endif()
 
 set(VORLEN_MULTIARCH_LIB /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE})
 
@@ -55,8 +50,7 @@ else()
   vorlen_real_property(p6 vorlen.real.softhsm2.tool "${VORLEN_SOFTHSM2_MODULE}")
 endif()
 set(VORLEN_REAL_PROPERTIES ${p1} ${p2} ${p3} ${p4} ${p5} ${p6}
-  -Dvorlen.demo.jar=${VORLEN_DEMO_JAR}
-  -Dvorlen.java=${VORLEN_REAL_JAVA})
+  -Dvorlen.demo.jar=${VORLEN_DEMO_JAR})
 foreach(missing VORLEN_SOFTHSM2_MODULE VORLEN_NSS_SOFTOKEN_MODULE VORLEN_P11KIT_TRUST_MODULE
                 VORLEN_PKCS11_TOOL VORLEN_TRUST_TOOL)
   if(NOT ${missing})
@@ -80,18 +74,23 @@ endif()
 
 # The sanitizer environment is given to the JVM alone (through env), not to the wrapper; the
 # tests pass it on to the demo program's JVM and strip it from the external tools they run.
+# The tests that start a JVM of their own (the demo program's) start the one that runs them.
 function(vorlen_add_real_test class_name labels)
   string(REGEX REPLACE ".*\\." "" short_name ${class_name})
-  add_test(NAME java.${short_name}
-    COMMAND ${VORLEN_REAL_RUNNER} env ${VORLEN_REAL_ENV}
-            ${VORLEN_REAL_JAVA} ${VORLEN_JVM_OPTIONS} ${VORLEN_TEST_PROPERTIES} ${VORLEN_REAL_PROPERTIES}
-            -jar ${JUNIT_CONSOLE} --disable-banner --details=tree --fail-if-no-tests
-            --class-path ${VORLEN_JAR}:${VORLEN_TEST_CLASSES}:${JUNIT_PARAMS}
-            --select-class ${class_name})
-  set_tests_properties(java.${short_name} PROPERTIES
-    FAIL_REGULAR_EXPRESSION "${VORLEN_FAIL_PATTERN}"
-    TIMEOUT 600
-    LABELS "java;${labels}")
+  foreach(leg IN LISTS VORLEN_JVM_LEGS)
+    set(name ${VORLEN_LEG_PREFIX_${leg}}java.${short_name})
+    add_test(NAME ${name}
+      COMMAND ${VORLEN_REAL_RUNNER} env ${VORLEN_REAL_ENV}
+              ${VORLEN_LEG_JVM_${leg}} ${VORLEN_JVM_OPTIONS} ${VORLEN_LEG_OPTIONS_${leg}}
+              ${VORLEN_TEST_PROPERTIES} ${VORLEN_REAL_PROPERTIES} -Dvorlen.java=${VORLEN_LEG_JVM_${leg}}
+              -jar ${JUNIT_CONSOLE} --disable-banner --details=tree --fail-if-no-tests
+              --class-path ${VORLEN_JAR}:${VORLEN_TEST_CLASSES}:${JUNIT_PARAMS}
+              --select-class ${class_name})
+    set_tests_properties(${name} PROPERTIES
+      FAIL_REGULAR_EXPRESSION "${VORLEN_LEG_FAIL_${leg}}"
+      TIMEOUT 600
+      LABELS "java;${labels};${VORLEN_LEG_LABEL_${leg}}")
+  endforeach()
 endfunction()
 
 foreach(source ${VORLEN_TEST_JAVA_SOURCES})

@@ -2,14 +2,34 @@
 # programs, all registered with ctest. Every JVM runs with -Xcheck:jni, and any JNI warning,
 # sanitizer report or UBSan runtime error in the output fails the test.
 
-# The Windows cross build runs no JVM: its one test reads the DLL's export table.
+# The platform folder of the jar, checked by the JVM that runs the tests (cmake/CheckJarPlatform.cmake).
+# Where that JVM is not the host's, the host's also checks it, given the os.name and os.arch that
+# the target's JVM reports (label "host": it runs even where the target's JVM cannot).
+function(vorlen_add_platform_tests test_jvm)
+  if(test_jvm)
+    add_test(NAME platform.jar_folder
+      COMMAND ${CMAKE_COMMAND} -DJAR=${VORLEN_JAR} -DJAVA=${test_jvm}
+              -P ${PROJECT_SOURCE_DIR}/cmake/CheckJarPlatform.cmake)
+    set_tests_properties(platform.jar_folder PROPERTIES LABELS platform TIMEOUT 300)
+  endif()
+  if(NOT test_jvm STREQUAL Java_JAVA_EXECUTABLE)
+    add_test(NAME platform.jar_folder.host
+      COMMAND ${CMAKE_COMMAND} -DJAR=${VORLEN_JAR} -DJAVA=${Java_JAVA_EXECUTABLE}
+              "-DOS_NAME=${VORLEN_JVM_OS_NAME}" "-DOS_ARCH=${VORLEN_JVM_OS_ARCH}"
+              -P ${PROJECT_SOURCE_DIR}/cmake/CheckJarPlatform.cmake)
+    set_tests_properties(platform.jar_folder.host PROPERTIES LABELS "platform;host" TIMEOUT 120)
+  endif()
+endfunction()
+
+# The Windows cross build runs no JVM: its tests read the DLL's export table and the jar.
 if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
   # Every native method of PKCS11Impl, under the standard-call name that a 32-bit JVM looks up;
   # the names and argument sizes are derived from the compiled class.
   add_test(NAME windows.exports
     COMMAND ${Java_JAVA_EXECUTABLE} ${PROJECT_SOURCE_DIR}/scripts/Win32Exports.java
             ${VORLEN_CLASSES} ${CMAKE_OBJDUMP} $<TARGET_FILE:vorlenpkcs11>)
-  set_tests_properties(windows.exports PROPERTIES LABELS windows TIMEOUT 120)
+  set_tests_properties(windows.exports PROPERTIES LABELS "windows;host" TIMEOUT 120)
+  vorlen_add_platform_tests("")
   return()
 endif()
 
@@ -46,8 +66,25 @@ add_custom_target(vorlen_java_tests ALL DEPENDS ${VORLEN_TEST_STAMP}
 add_dependencies(vorlen_java_tests vorlen_jar)
 
 # ---- how a test JVM runs ----
-# The JVM must have the library's width: the 32-bit build runs the i386 JDK's java.
+# The JVM must have the library's width and processor: the i386 build runs the i386 JDK's java
+# (cmake/toolchain-i386.cmake sets VORLEN_TEST_JAVA), the aarch64 build the arm64 JDK's, under
+# the toolchain's CMAKE_CROSSCOMPILING_EMULATOR (qemu-aarch64). VORLEN_TEST_JVM is the one command
+# that starts a test JVM, for ctest and for the tests that start JVMs of their own: under an
+# emulator a script in the build tree, written here.
 set(VORLEN_TEST_JAVA "${Java_JAVA_EXECUTABLE}" CACHE FILEPATH "The java that runs the tests")
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  set(VORLEN_TEST_JVM ${CMAKE_BINARY_DIR}/test-java)
+  set(vorlen_launcher "")
+  foreach(word IN LISTS CMAKE_CROSSCOMPILING_EMULATOR ITEMS ${VORLEN_TEST_JAVA})
+    string(APPEND vorlen_launcher "'${word}' ")
+  endforeach()
+  file(WRITE ${VORLEN_TEST_JVM} "#!/bin/sh\n# The test JVM, under the emulator (cmake/Tests.cmake)\nexec ${vorlen_launcher}\"$@\"\n")
+  file(CHMOD ${VORLEN_TEST_JVM} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+       GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+else()
+  set(VORLEN_TEST_JVM ${VORLEN_TEST_JAVA})
+endif()
+vorlen_add_platform_tests(${VORLEN_TEST_JVM})
 set(VORLEN_TEST_ENV "")
 set(VORLEN_JVM_OPTIONS -Xcheck:jni -Xss4m)
 if(VORLEN_SANITIZE)
@@ -77,7 +114,26 @@ set(VORLEN_TEST_PROPERTIES
   -Dvorlen.testcontrol.library=$<TARGET_FILE:vorlentestcontrol>
   -Dvorlen.build.dir=${CMAKE_BINARY_DIR})
 
-# One ctest test per JUnit class, so that a crash names its class and tests run in parallel.
+# The JVMs every Java test runs on: the test JVM, and JDK 25's where VORLEN_JDK25_HOME names one
+# (not under the sanitizers): its tests are named jdk25.java.*, labelled "jdk25", run with
+# native access granted to the class path, and fail on any warning in their output.
+set(VORLEN_JDK25_HOME "" CACHE PATH "A JDK 25 whose JVM also runs the Java tests (empty: none)")
+set(VORLEN_JVM_LEGS default)
+set(VORLEN_LEG_JVM_default ${VORLEN_TEST_JVM})
+set(VORLEN_LEG_OPTIONS_default "")
+set(VORLEN_LEG_PREFIX_default "")
+set(VORLEN_LEG_LABEL_default "")
+set(VORLEN_LEG_FAIL_default "${VORLEN_FAIL_PATTERN}")
+if(VORLEN_JDK25_HOME AND NOT VORLEN_SANITIZE)
+  list(APPEND VORLEN_JVM_LEGS jdk25)
+  set(VORLEN_LEG_JVM_jdk25 ${VORLEN_JDK25_HOME}/bin/java)
+  set(VORLEN_LEG_OPTIONS_jdk25 --enable-native-access=ALL-UNNAMED)
+  set(VORLEN_LEG_PREFIX_jdk25 "jdk25.")
+  set(VORLEN_LEG_LABEL_jdk25 jdk25)
+  set(VORLEN_LEG_FAIL_jdk25 "${VORLEN_FAIL_PATTERN}|WARNING: ")
+endif()
+
+# One ctest test per JUnit class and JVM, so that a crash names its class and tests run in parallel.
 function(vorlen_add_junit_test class_name)
   set(options "")
   set(one LABEL TIMEOUT)
@@ -87,16 +143,20 @@ function(vorlen_add_junit_test class_name)
     set(T_TIMEOUT 600)
   endif()
   string(REGEX REPLACE ".*\\." "" short_name ${class_name})
-  add_test(NAME java.${short_name}
-    COMMAND ${VORLEN_TEST_JAVA} ${VORLEN_JVM_OPTIONS} ${VORLEN_TEST_PROPERTIES} ${T_EXTRA_JVM_OPTIONS}
-            -jar ${JUNIT_CONSOLE} --disable-banner --details=tree --fail-if-no-tests
-            --class-path ${VORLEN_JAR}:${VORLEN_TEST_CLASSES}:${JUNIT_PARAMS}
-            --select-class ${class_name})
-  set_tests_properties(java.${short_name} PROPERTIES
-    FAIL_REGULAR_EXPRESSION "${VORLEN_FAIL_PATTERN}"
-    ENVIRONMENT "${VORLEN_TEST_ENV}"
-    TIMEOUT ${T_TIMEOUT}
-    LABELS "java;${T_LABEL}")
+  foreach(leg IN LISTS VORLEN_JVM_LEGS)
+    set(name ${VORLEN_LEG_PREFIX_${leg}}java.${short_name})
+    add_test(NAME ${name}
+      COMMAND ${VORLEN_LEG_JVM_${leg}} ${VORLEN_JVM_OPTIONS} ${VORLEN_LEG_OPTIONS_${leg}}
+              ${VORLEN_TEST_PROPERTIES} ${T_EXTRA_JVM_OPTIONS}
+              -jar ${JUNIT_CONSOLE} --disable-banner --details=tree --fail-if-no-tests
+              --class-path ${VORLEN_JAR}:${VORLEN_TEST_CLASSES}:${JUNIT_PARAMS}
+              --select-class ${class_name})
+    set_tests_properties(${name} PROPERTIES
+      FAIL_REGULAR_EXPRESSION "${VORLEN_LEG_FAIL_${leg}}"
+      ENVIRONMENT "${VORLEN_TEST_ENV}"
+      TIMEOUT ${T_TIMEOUT}
+      LABELS "java;${T_LABEL};${VORLEN_LEG_LABEL_${leg}}")
+  endforeach()
 endfunction()
 
 # JVM options of single test classes. The memory test measures resident memory, so its Java

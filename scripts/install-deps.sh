@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests or the demo need, and only those missing.
-# Usage: scripts/install-deps.sh [build|test|demo|bench|i386|mingw]...   (default: build)
-#   i386   the 32-bit Linux build and its tests: g++ -m32, the i386 JDK, and the i386 PKCS#11
-#          modules of the real-module suites with what SoftHSM2 needs to run (its library itself
-#          is unpacked into the build by scripts/unpack-softhsm-i386.sh)
-#   mingw  the 32-bit Windows cross build
+# Usage: scripts/install-deps.sh [build|test|demo|bench|i386|mingw|aarch64|coverage]...
+#          (default: build)
+#   i386     the 32-bit Linux build and its tests: g++ -m32, the i386 JDK, and the i386 PKCS#11
+#            modules of the real-module suites with what SoftHSM2 needs to run (its library
+#            itself is unpacked into the build by scripts/unpack-softhsm.sh)
+#   mingw    the 32-bit Windows cross build
+#   aarch64  the Linux aarch64 cross build and its tests: clang and lld with the arm64 C and C++
+#            libraries (not g++-aarch64-linux-gnu, which cannot be installed beside
+#            g++-multilib), the arm64 JDK, qemu-user (qemu-aarch64 runs the arm64 JVM), the arm64
+#            PKCS#11 modules and what SoftHSM2 needs (unpacked as for i386)
+#   coverage scripts/coverage.sh: gcovr
 set -euo pipefail
 
 want=(cmake make g++ openjdk-17-jdk-headless libp11-kit-dev libnss3-dev)
-i386=0
+foreign=()  # Debian architectures the :ARCH packages need
 for role in "${@:-build}"; do
   case "$role" in
     build) ;;
@@ -18,11 +24,17 @@ for role in "${@:-build}"; do
     demo) want+=(softhsm2) ;;
     bench) want+=(softhsm2 libjna-java) ;;
     i386)
-      i386=1
+      foreign+=(i386)
       want+=(g++-multilib openjdk-17-jdk-headless:i386 libnss3:i386 p11-kit-modules:i386
              libssl3:i386 libstdc++6:i386 libgcc-s1:i386)
       ;;
     mingw) want+=(g++-mingw-w64-i686) ;;
+    aarch64)
+      foreign+=(arm64)
+      want+=(clang lld libc6-dev:arm64 libstdc++-12-dev:arm64 qemu-user openjdk-17-jdk-headless:arm64 libnss3:arm64
+             p11-kit-modules:arm64 libssl3:arm64 libstdc++6:arm64 libgcc-s1:arm64)
+      ;;
+    coverage) want+=(gcovr) ;;
     *) echo "install-deps: unknown role '$role'" >&2; exit 2 ;;
   esac
 done
@@ -33,13 +45,15 @@ else
   SUDO=
 fi
 
-# The :i386 packages need the architecture, and package lists that know it.
+# The :i386 and :arm64 packages need the architecture, and package lists that know it.
 update_needed=0
-if [ "$i386" = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-  echo "Adding the i386 architecture"
-  $SUDO dpkg --add-architecture i386
-  update_needed=1
-fi
+for arch in "${foreign[@]}"; do
+  if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+    echo "Adding the $arch architecture"
+    $SUDO dpkg --add-architecture "$arch"
+    update_needed=1
+  fi
+done
 
 missing=()
 for package in "${want[@]}"; do

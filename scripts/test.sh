@@ -1,33 +1,44 @@
 #!/usr/bin/env bash
-# Builds everything and runs the whole test suite, at each width the library is built for:
-#   64  Linux x86-64: the suite, then the same suite with the native code under
-#       AddressSanitizer and UndefinedBehaviorSanitizer
-#   32  Linux i386 (g++ -m32, run by the i386 JDK's 32-bit JVM): the same suite and its
-#       sanitizer variant; and the 32-bit Windows cross build (MinGW-w64), whose test checks
-#       the DLL's exported names (nothing runs on Windows)
-# The tests are the same at both widths; they read the width of CK_ULONG from the JVM.
+# Builds everything and runs the whole test suite on each platform the library is built for:
+#   x86-64   Linux x86-64: the suite on JDK 17, the same suite on JDK 25 where one is installed
+#            (JAVA25_HOME names it, else the system's JVM folder is searched), and the suite with
+#            the native code under AddressSanitizer and UndefinedBehaviorSanitizer
+#   32-bit   Linux i386 (g++ -m32, run by the i386 JDK's 32-bit JVM): the same suite and its
+#            sanitizer variant; and the 32-bit Windows cross build (MinGW-w64), whose tests
+#            check the DLL's exported names and the jar (nothing runs on Windows)
+#   aarch64  Linux on ARM, cross-built (clang for aarch64), the same suite run by the arm64
+#            JDK's JVM under qemu-aarch64 (without the sanitizers)
+# The tests are the same everywhere; they read the width of CK_ULONG from the JVM.
 #
-# Where this machine cannot execute i386 programs (a kernel without 32-bit emulation), the two
-# 32-bit Linux trees are still configured and built, their compile-time layout checks included,
-# but none of their tests runs, and the closing lines say so; nothing unrun counts as passed.
-# VORLEN_NO_I386_RUN=1 takes that path on a machine that could run them.
+# A platform whose programs this machine cannot execute (a kernel without 32-bit emulation; no
+# working qemu-aarch64) is still configured and built, its compile-time layout checks included,
+# and only its tests labelled "host" (which run on the host's JVM) run; a closing line says so
+# and why. Nothing unrun counts as passed. VORLEN_NO_I386_RUN=1 takes that path for i386 on a
+# machine that could run it, VORLEN_NO_AARCH64_RUN=1 for aarch64.
 #
-# Usage: scripts/test.sh [--width 64|32|all] [--no-sanitize] [--only-sanitize]
-#   --width          which widths to build and test (default: all)
+# Usage: scripts/test.sh [--width 64|32|aarch64|all] [--no-sanitize] [--only-sanitize]
+#                        [--no-aarch64] [--no-jdk25]
+#   --width          which platforms: 64 = x86-64 (with JDK 25), 32 = i386 and Windows,
+#                    aarch64, or all (the default)
 #   --no-sanitize    skip the sanitizer variants
 #   --only-sanitize  run only the sanitizer variants (and the Windows build)
-# Build trees go to build/<platform>; VORLEN_BUILD_PREFIX replaces "build/".
+#   --no-aarch64     leave out aarch64 (with --width all)
+#   --no-jdk25       leave out the JDK 25 run
+# Build trees go to build/<platform>; VORLEN_BUILD_PREFIX replaces "build/". The closing line is
+# "total: N passed, N failed" over every ctest run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 usage() {
-  echo "usage: scripts/test.sh [--width 64|32|all] [--no-sanitize] [--only-sanitize]" >&2
+  echo "usage: scripts/test.sh [--width 64|32|aarch64|all] [--no-sanitize] [--only-sanitize] [--no-aarch64] [--no-jdk25]" >&2
   exit 2
 }
 
 width=all
 plain=1
 sanitize=1
+aarch64=1
+jdk25_wanted=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --width)
@@ -38,19 +49,37 @@ while [ $# -gt 0 ]; do
     --width=*) width=${1#--width=} ;;
     --no-sanitize) sanitize=0 ;;
     --only-sanitize) plain=0 ;;
+    --no-aarch64) aarch64=0 ;;
+    --no-jdk25) jdk25_wanted=0 ;;
     *) usage ;;
   esac
   shift
 done
 case "$width" in
-  64 | 32 | all) ;;
+  64 | 32 | aarch64 | all) ;;
   *) usage ;;
 esac
+want_x86_64=0; want_32=0; want_aarch64=0
+case "$width" in
+  64) want_x86_64=1 ;;
+  32) want_32=1 ;;
+  aarch64) want_aarch64=1 ;;
+  all) want_x86_64=1; want_32=1; want_aarch64=$aarch64 ;;
+esac
+[ "$plain" = 1 ] || want_aarch64=0  # aarch64 runs without the sanitizers only
+
+notes=()  # one line each in the closing summary: what was left out or not run, and why
+if [ "$(uname -m)" != x86_64 ]; then
+  # The cross builds expect an x86-64 Debian host; elsewhere the native build alone runs.
+  if [ "$want_32" = 1 ] || [ "$want_aarch64" = 1 ]; then
+    notes+=("cross builds (i386, Windows, aarch64): not built: this script cross-builds from x86-64 only, and this machine is $(uname -m)")
+  fi
+  want_32=0; want_aarch64=0
+fi
 
 roles=(build test)
-if [ "$width" != 64 ]; then
-  roles+=(i386 mingw)
-fi
+[ "$want_32" = 1 ] && roles+=(i386 mingw)
+[ "$want_aarch64" = 1 ] && roles+=(aarch64)
 scripts/install-deps.sh "${roles[@]}"
 
 prefix=${VORLEN_BUILD_PREFIX:-build/}
@@ -59,15 +88,14 @@ status=0
 failed=()
 passed_total=0
 failed_total=0
-not_run_total=0
-notes=()  # one line each in the closing summary: what was built but not run, and why
+summary=()  # one line per ctest run: what ran, its counts and its time
 
-# run_ctest DIR [ctest options...]: runs ctest in DIR and adds its counts to the totals.
+# run_ctest NAME DIR [ctest options...]: runs ctest in DIR and adds its counts to the totals.
 run_ctest() {
-  local dir=$1 out
-  shift
+  local name=$1 dir=$2 out
+  shift 2
   out=$(mktemp)
-  local rc=0
+  local rc=0 start=$SECONDS
   (cd "$dir" && ctest --output-on-failure -j "$jobs" "$@") 2>&1 | tee "$out" || rc=1
   local line
   line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$out" | tail -n 1 || true)
@@ -77,108 +105,178 @@ run_ctest() {
     all=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/')
     passed_total=$((passed_total + all - bad))
     failed_total=$((failed_total + bad))
+    summary+=("$name: $((all - bad)) of $all tests passed ($((SECONDS - start)) s)")
   else
     failed_total=$((failed_total + 1))  # ctest did not even report
+    summary+=("$name: ctest reported no result")
     rc=1
   fi
   rm -f "$out"
   return $rc
 }
 
-# run_variant NAME DIR [cmake options...]: configure, build everything, run every test.
-# With run_tests=0 in its environment it builds only, and adds the tree's test count to
-# not_run_total.
-run_variant() {
+# fail NAME: records a failed step.
+fail() {
+  status=1
+  failed+=("$1")
+}
+
+# build_tree NAME DIR [cmake options...]: configure and build everything.
+build_tree() {
   local name=$1 dir=$2
   shift 2
   echo "=== $name ==="
-  if cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null &&
-     cmake --build "$dir" -j "$jobs"; then
-    if [ "${run_tests:-1}" = 0 ]; then
-      local count
-      count=$(cd "$dir" && ctest -N | sed -nE 's/^Total Tests: ([0-9]+)$/\1/p')
-      not_run_total=$((not_run_total + ${count:-0}))
-      echo "$name: built; its ${count:-0} tests not run"
-      return 0
-    fi
-    if run_ctest "$dir"; then
-      return 0
-    fi
-  fi
-  status=1
-  failed+=("$name")
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null &&
+    cmake --build "$dir" -j "$jobs"
 }
 
-# Can this machine execute i386 programs? Compiles and starts an empty one (g++ -m32). Sets
-# i386_reason to why not, or leaves it empty.
-probe_i386() {
-  i386_reason=
-  if [ -n "${VORLEN_NO_I386_RUN:-}" ] && [ "${VORLEN_NO_I386_RUN}" != 0 ]; then
-    i386_reason="VORLEN_NO_I386_RUN is set"
+# run_variant NAME DIR [cmake options...]: configure, build everything, run every test.
+# With run_tests=0 in its environment it runs only the tests labelled "host" and says how many
+# others it left out: why is the caller's note.
+run_variant() {
+  local name=$1 dir=$2
+  shift 2
+  if ! build_tree "$name" "$dir" "$@"; then
+    fail "$name (build)"
     return
   fi
+  if [ "${run_tests:-1}" = 0 ]; then
+    local count
+    count=$(cd "$dir" && ctest -N -LE host | sed -nE 's/^Total Tests: ([0-9]+)$/\1/p')
+    not_run=$((not_run + ${count:-0}))
+    echo "$name: built; its ${count:-0} tests not run; those labelled host run"
+    run_ctest "$name, host tests only" "$dir" -L host || fail "$name"
+    return
+  fi
+  run_ctest "$name" "$dir" "${ctest_options[@]}" || fail "$name"
+}
+
+# can_run DESCRIPTION COMPILER [LAUNCHER...]: builds an empty program with COMPILER and starts it
+# (through LAUNCHER); prints why not when it cannot run, nothing when it can.
+can_run() {
+  local description=$1 compiler=$2
+  shift 2
   local probe
   probe=$(mktemp -d)
-  if ! echo 'int main() { return 0; }' | g++ -m32 -x c++ - -o "$probe/probe" 2>"$probe/log"; then
-    i386_reason="g++ -m32 cannot build a program here: $(head -n 1 "$probe/log")"
-  elif ! "$probe/probe" 2>/dev/null; then
-    i386_reason="this kernel cannot execute i386 programs"
+  # shellcheck disable=SC2086
+  if ! echo 'int main() { return 0; }' | $compiler -x c++ - -o "$probe/probe" 2>"$probe/log"; then
+    echo "$compiler cannot build a program here: $(head -n 1 "$probe/log")"
+  elif ! "$@" "$probe/probe" 2>"$probe/log"; then
+    echo "this machine cannot execute $description programs: $(head -n 1 "$probe/log" | sed -E 's/.*: //')"
   fi
   rm -rf "$probe"
 }
 
-if [ "$width" != 32 ]; then
+# forced VARIABLE: true when the environment variable is set to anything but 0.
+forced() {
+  local value=${!1:-}
+  [ -n "$value" ] && [ "$value" != 0 ]
+}
+
+# ---- x86-64, and JDK 25 on its tree ----
+ctest_options=()
+if [ "$want_x86_64" = 1 ]; then
+  native_tree=${prefix}$(uname -m)
+  jdk25=
+  if [ "$plain" = 1 ] && [ "$jdk25_wanted" = 1 ]; then
+    if [ -n "${JAVA25_HOME:-}" ]; then
+      candidates=("$JAVA25_HOME")
+    else
+      candidates=(/usr/lib/jvm/*25*)
+    fi
+    for candidate in "${candidates[@]}"; do
+      if [ -x "$candidate/bin/java" ] &&
+         "$candidate/bin/java" -version 2>&1 | grep -qE 'version "25[".]'; then
+        jdk25=$candidate
+        break
+      fi
+    done
+    if [ -z "$jdk25" ]; then
+      if [ -n "${JAVA25_HOME:-}" ]; then
+        notes+=("JDK 25: not run: JAVA25_HOME=$JAVA25_HOME is no JDK 25")
+        fail "JDK 25 (JAVA25_HOME)"
+      else
+        notes+=("JDK 25: not run: none installed in /usr/lib/jvm (JAVA25_HOME names one elsewhere)")
+      fi
+    fi
+  fi
   if [ "$plain" = 1 ]; then
-    run_variant "tests (x86-64)" "${prefix}x86_64"
+    # The JDK 25 run shares this tree (its tests are labelled jdk25): one native build for both.
+    ctest_options=(-LE jdk25)
+    run_variant "x86-64, JDK 17" "$native_tree" -DVORLEN_JDK25_HOME="$jdk25"
+    ctest_options=()
+    if [ -n "$jdk25" ] && [ -f "$native_tree/CTestTestfile.cmake" ]; then
+      echo "=== x86-64, JDK 25 ($jdk25) ==="
+      run_ctest "x86-64, JDK 25" "$native_tree" -L jdk25 || fail "x86-64, JDK 25"
+    fi
   fi
   if [ "$sanitize" = 1 ]; then
-    run_variant "tests under ASan and UBSan (x86-64)" "${prefix}x86_64-sanitize" -DVORLEN_SANITIZE=ON
+    run_variant "x86-64 under ASan and UBSan" "${native_tree}-sanitize" -DVORLEN_SANITIZE=ON
   fi
 fi
 
-if [ "$width" != 64 ]; then
+# ---- 32 bits: Linux i386 and Windows ----
+if [ "$want_32" = 1 ]; then
   # SoftHSM2's i386 library for the real-module suites, shared by both 32-bit trees.
   softhsm_i386=$(pwd)/${prefix}softhsm-i386
-  scripts/unpack-softhsm-i386.sh "$softhsm_i386"
-  i386=(-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i386.cmake -DVORLEN_SOFTHSM_I386_ROOT="$softhsm_i386")
-  probe_i386
-  run_tests=1
-  if [ -n "$i386_reason" ]; then
-    run_tests=0
-    echo "32-bit Linux: the trees are built but no test runs: $i386_reason"
+  scripts/unpack-softhsm.sh i386 "$softhsm_i386"
+  i386=(-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i386.cmake -DVORLEN_SOFTHSM_ROOT="$softhsm_i386")
+  if forced VORLEN_NO_I386_RUN; then
+    reason="VORLEN_NO_I386_RUN is set"
+  else
+    reason=$(can_run i386 "g++ -m32")
   fi
-  not_run_before=$not_run_total
+  run_tests=1
+  [ -n "$reason" ] && run_tests=0
+  not_run=0
   if [ "$plain" = 1 ]; then
-    run_tests=$run_tests run_variant "tests (x86, 32-bit)" "${prefix}x86" "${i386[@]}"
+    run_tests=$run_tests run_variant "x86 (32-bit)" "${prefix}x86" "${i386[@]}"
   fi
   if [ "$sanitize" = 1 ]; then
-    run_tests=$run_tests run_variant "tests under ASan and UBSan (x86, 32-bit)" "${prefix}x86-sanitize" "${i386[@]}" -DVORLEN_SANITIZE=ON
+    run_tests=$run_tests run_variant "x86 (32-bit) under ASan and UBSan" "${prefix}x86-sanitize" "${i386[@]}" -DVORLEN_SANITIZE=ON
   fi
-  if [ -n "$i386_reason" ]; then
-    notes+=("32-bit Linux: built, not run ($((not_run_total - not_run_before)) tests): $i386_reason")
+  if [ -n "$reason" ]; then
+    notes+=("32-bit Linux: built, not run ($not_run tests): $reason")
   fi
 
-  # Windows: the library and the jar only (no test module, nothing to run); the one test reads
-  # the DLL's export table.
-  echo "=== Windows build (x86, 32-bit) ==="
+  # Windows: the library and the jar only (no test module, nothing to run); its tests read the
+  # DLL's export table and the jar.
+  name="Windows x86 (32-bit), build and host checks"
   dir=${prefix}windows-x86
-  if cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-       -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake -DVORLEN_BENCH=OFF >/dev/null &&
-     cmake --build "$dir" -j "$jobs" --target vorlen_jar &&
-     run_ctest "$dir" -L windows; then
-    :
+  if build_tree "$name" "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake -DVORLEN_BENCH=OFF; then
+    run_ctest "$name" "$dir" -L host || fail "$name"
   else
-    status=1
-    failed+=("Windows build (x86, 32-bit)")
+    fail "$name (build)"
   fi
 fi
 
+# ---- aarch64, under qemu-aarch64 where this machine is no arm64 one ----
+if [ "$want_aarch64" = 1 ]; then
+  softhsm_arm64=$(pwd)/${prefix}softhsm-arm64
+  scripts/unpack-softhsm.sh arm64 "$softhsm_arm64"
+  if forced VORLEN_NO_AARCH64_RUN; then
+    reason="VORLEN_NO_AARCH64_RUN is set"
+  else
+    reason=$(can_run aarch64 "clang++ --target=aarch64-linux-gnu -fuse-ld=lld" qemu-aarch64 -L /)
+  fi
+  run_tests=1
+  [ -n "$reason" ] && run_tests=0
+  not_run=0
+  run_tests=$run_tests run_variant "aarch64 (qemu-aarch64)" "${prefix}aarch64" \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-aarch64.cmake -DVORLEN_SOFTHSM_ROOT="$softhsm_arm64"
+  if [ -n "$reason" ]; then
+    notes+=("Linux aarch64: built, not run ($not_run tests): $reason")
+  fi
+fi
+
+echo
+echo "=== summary ==="
+for line in "${summary[@]}" "${notes[@]}"; do
+  echo "$line"
+done
 if [ "$status" != 0 ]; then
   echo "FAILED: ${failed[*]}" >&2
 fi
-for note in "${notes[@]}"; do
-  echo "$note"
-done
-# One closing line over every variant's ctest run (tests that did not run are in neither count).
+# One closing line over every ctest run (tests that did not run are in neither count).
 echo "total: $passed_total passed, $failed_total failed"
 exit $status

@@ -22,4 +22,19 @@ struct CallbackCache {
 
 extern CallbackCache callbacks;
 
+/// Loads the callbacks' cache (called once, by the top of the library).
+void loadCallbackCache(Loader& loader);
+
 }  // namespace vorlen::jni
+
+namespace vorlen {
+
+/// Releases what the callbacks keep for the sessions of a module that the library no longer
+/// loads (it can no longer call back). The top of the library registers it with the core.
+void releaseModuleState(JNIEnv* env, const void* module);
+
+/// Drops the state that outlives single calls when the library is finalised (saved
+/// initialization arguments; notification bookkeeping stays, see callback_state.cpp).
+void finalizeCallbackState(JNIEnv* env);
+
+}  // namespace vorlen

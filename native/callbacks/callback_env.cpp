@@ -1,5 +1,7 @@
 #include "callbacks/callback_env.h"
 
+#include <utility>
+
 #include "core/jni_cache.h"
 
 namespace vorlen {
@@ -60,6 +62,11 @@ CK_RV CallbackEnv::pendingErrorCode() {
             rv = static_cast<CK_RV>(code);
         }
     }
+    // A callback that threw never answers success: not with PKCS11Exception(0), nor with a code
+    // whose bits that fit a CK_ULONG are all 0.
+    if (rv == CKR_OK) {
+        rv = CKR_GENERAL_ERROR;
+    }
     env_->Throw(thrown);
     env_->DeleteLocalRef(thrown);
     return rv;
@@ -86,16 +93,22 @@ CallbackEnv::~CallbackEnv() {
         vm_->DetachCurrentThread();
         return;
     }
-    if (earlier_ != nullptr) {
-        // The first failure is what the Java caller sees (as the cause of the module's error).
-        env_->Throw(earlier_);
-        env_->DeleteLocalRef(earlier_);
-        if (thrown != nullptr) {
-            env_->DeleteLocalRef(thrown);
-        }
-    } else if (thrown != nullptr) {
-        env_->Throw(thrown);
-        env_->DeleteLocalRef(thrown);
+    // The first failure is what the Java caller sees (as the cause of the module's error),
+    // unless this callback threw an Error where the first one was an Exception: an Error is
+    // never dropped.
+    if (earlier_ != nullptr && thrown != nullptr &&
+        env_->IsInstanceOf(thrown, jni::core.error) &&
+        !env_->IsInstanceOf(earlier_, jni::core.error)) {
+        std::swap(earlier_, thrown);
+    }
+    jthrowable kept = earlier_ != nullptr ? earlier_ : thrown;
+    jthrowable dropped = earlier_ != nullptr ? thrown : nullptr;
+    if (kept != nullptr) {
+        env_->Throw(kept);
+        env_->DeleteLocalRef(kept);
+    }
+    if (dropped != nullptr) {
+        env_->DeleteLocalRef(dropped);
     }
 }
 

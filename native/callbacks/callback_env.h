@@ -26,7 +26,8 @@ public:
     bool attachedHere() const { return attached_; }
 
     /// CKR_OK when the Java call threw nothing; otherwise the thrown PKCS11Exception's
-    /// "getErrorCode" (CKR_GENERAL_ERROR for any other throwable). The exception stays pending.
+    /// "getErrorCode" (CKR_GENERAL_ERROR for any other throwable, and for a code that would
+    /// read CKR_OK: a callback that threw never answers success). The exception stays pending.
     CK_RV pendingErrorCode();
 
 private:

@@ -4,7 +4,6 @@
 #include "callbacks/callback_cache.h"
 #include "callbacks/init_args.h"
 #include "callbacks/notify.h"
-#include "core/module_list.h"
 
 namespace vorlen {
 
@@ -46,11 +45,10 @@ void releaseModuleState(JNIEnv* env, const void* module) {
 }
 
 // The notification bindings stay in NotifyList: finalizing the library unloads no module, and
-// a module that is still loaded may notify its open sessions at any time, so releasing their
-// bindings here could hand it freed memory. Keeping the entries is safe. They are released
-// when their module is finally unloaded (releaseModuleState) or when their sessions are
-// closed through a later binding of the same module, since entries are matched by module, not
-// by the PKCS11Impl object that opened the session.
+// a module that is still loaded may notify its open sessions at any time. They are released
+// when their module is finally unloaded (releaseModuleState), finalized (C_Finalize), or when
+// their sessions are closed through a later binding of the same module, since entries are
+// matched by module, not by the PKCS11Impl object that opened the session.
 void finalizeCallbackState(JNIEnv* env) { clearSavedInitArgs(env); }
 
 }  // namespace vorlen

@@ -16,21 +16,41 @@ namespace {
 constexpr std::uint64_t kCountMask = (std::uint64_t{1} << 32) - 1;
 constexpr std::uint64_t kLive = std::uint64_t{1} << 32;
 constexpr std::uint64_t kDying = std::uint64_t{1} << 33;
+constexpr unsigned kGenerationShift = 34;
 
-// The table of bindings. A binding's address is what the module receives as pApplication, so
-// its memory stays valid for as long as the process lives. Room for four million sessions.
+// A token is (generation << kIndexBits) | (index + 1): never null, and the index part of a
+// null-free token fits kIndexBits, the last index being left unused.
+constexpr unsigned kIndexBits = 22;
+constexpr std::size_t kMaxBindings = (std::size_t{1} << kIndexBits) - 1;
+// The generation bits a token carries beside the index: what a pointer has left (10 at 32
+// bits), at most what the state word holds (30).
+constexpr unsigned kGenerationBits =
+    sizeof(std::uintptr_t) * 8 - kIndexBits < 64 - kGenerationShift
+        ? static_cast<unsigned>(sizeof(std::uintptr_t) * 8 - kIndexBits)
+        : 64 - kGenerationShift;
+constexpr std::uint64_t kGenerationMask = (std::uint64_t{1} << kGenerationBits) - 1;
+
+// A released binding is reused only once this many others were released after it.
+constexpr std::size_t kQuarantine = 64;
+
+std::uint64_t generationOf(std::uint64_t state) { return state >> kGenerationShift; }
+
+// The table of bindings. Its memory is never returned: a late notification's token always
+// names valid memory, whose generation tells whether it is still the session's.
 SlotTable<NotifyBinding> table;
+static_assert(decltype(table)::kCapacity == std::size_t{1} << kIndexBits);
 
-// Guards NotifyList and the allocation and recycling of table slots. Held for list
-// operations alone: no Java code, no module call and no deletion of a global reference under it.
+// Guards NotifyList and the allocation and recycling of table slots. Held for list operations
+// alone: no Java code, no module call and no deletion of a global reference under it.
 std::mutex notifyListLock;
 NotifyBinding* head = nullptr;      // NotifyList, appended at the tail
 NotifyBinding* tail = nullptr;
 std::uint64_t lastSequence = 0;  // sequence of the latest entry; only grows
 
 NotifyBinding* allocateLocked() {
+    // The oldest released binding, once enough were released after it; a new one otherwise.
     std::uint32_t index = 0;
-    NotifyBinding* binding = table.allocate(index);
+    NotifyBinding* binding = table.allocate(index, kQuarantine, kMaxBindings);
     if (binding != nullptr) {
         binding->index = index;
         binding->next = nullptr;
@@ -38,12 +58,22 @@ NotifyBinding* allocateLocked() {
     return binding;
 }
 
-// Whether `pointer` is a binding of the table: a module that hands back anything else as
-// pApplication gets no call into Java.
-NotifyBinding* bindingAt(const void* pointer) { return table.find(pointer); }
+// The binding a token names, and the generation the token carries; null for a pointer that
+// is no token of the table: a module that hands back anything else as pApplication gets no
+// call into Java.
+NotifyBinding* bindingAt(const void* pointer, std::uint64_t& generation) {
+    const auto token = reinterpret_cast<std::uintptr_t>(pointer);
+    const std::uintptr_t place = token & ((std::uintptr_t{1} << kIndexBits) - 1);
+    generation = static_cast<std::uint64_t>(token >> kIndexBits);
+    if (place == 0 || generation > kGenerationMask) {
+        return nullptr;
+    }
+    return table.at(place - 1);
+}
 
-// Deletes the references and recycles the binding. Only one thread gets here
-// for a given release: the one that found it not live and with no notification running.
+// Deletes the references and queues the binding for reuse, keeping its generation. Only one
+// thread gets here for a given release: the one that found it not live and with no
+// notification running.
 void recycle(JNIEnv* env, NotifyBinding* binding) {
     jobject notify = binding->notify;
     jobject application = binding->application;
@@ -54,16 +84,18 @@ void recycle(JNIEnv* env, NotifyBinding* binding) {
     std::lock_guard<std::mutex> guard(notifyListLock);
     binding->module = nullptr;
     binding->sessionKnown.store(false, std::memory_order_relaxed);
-    binding->state.store(0, std::memory_order_release);
+    const std::uint64_t generation = generationOf(binding->state.load(std::memory_order_relaxed));
+    binding->state.store(generation << kGenerationShift, std::memory_order_release);
     binding->next = nullptr;
     table.recycle(binding->index);
 }
 
-// Pins a live binding for one notification.
-bool pin(NotifyBinding* binding) {
+// Pins a live binding of the given generation for one notification.
+bool pin(NotifyBinding* binding, std::uint64_t generation) {
     std::uint64_t state = binding->state.load(std::memory_order_acquire);
     for (;;) {
-        if ((state & kLive) == 0 || (state & kCountMask) == kCountMask) {
+        if ((state & kLive) == 0 || generationOf(state) != generation ||
+            (state & kCountMask) == kCountMask) {
             return false;
         }
         if (binding->state.compare_exchange_weak(state, state + 1, std::memory_order_acquire,
@@ -128,8 +160,21 @@ NotifyBinding* newNotifyBinding(JNIEnv* env, jobject notify, jobject application
         recycle(env, binding);
         return nullptr;
     }
-    binding->state.store(kLive, std::memory_order_release);
+    // A new generation (never 0): the tokens of the binding's earlier sessions stop matching.
+    std::uint64_t generation =
+        (generationOf(binding->state.load(std::memory_order_relaxed)) + 1) & kGenerationMask;
+    if (generation == 0) {
+        generation = 1;
+    }
+    binding->state.store(kLive | (generation << kGenerationShift), std::memory_order_release);
     return binding;
+}
+
+CK_VOID_PTR notifyToken(const NotifyBinding* binding) {
+    const std::uint64_t generation = generationOf(binding->state.load(std::memory_order_acquire));
+    const std::uintptr_t token = (static_cast<std::uintptr_t>(generation) << kIndexBits) |
+                                 (static_cast<std::uintptr_t>(binding->index) + 1);
+    return reinterpret_cast<CK_VOID_PTR>(token);
 }
 
 void releaseNotifyBinding(JNIEnv* env, NotifyBinding* binding) {
@@ -180,6 +225,11 @@ NotifyBinding* popNotify(const void* module, CK_SLOT_ID slot, std::uint64_t mark
     });
 }
 
+NotifyBinding* popNotify(const void* module, std::uint64_t mark) {
+    return takeFirst(
+        [&](const NotifyBinding& entry) { return entry.module == module && entry.sequence <= mark; });
+}
+
 NotifyBinding* popNotify(const void* module) {
     return takeFirst([&](const NotifyBinding& entry) { return entry.module == module; });
 }
@@ -189,7 +239,8 @@ CK_RV PKCS11_CALL notifyCallback(CK_SESSION_HANDLE hSession, CK_NOTIFICATION eve
     if (pApplication == nullptr) {
         return CKR_OK;
     }
-    NotifyBinding* binding = bindingAt(pApplication);
+    std::uint64_t generation = 0;
+    NotifyBinding* binding = bindingAt(pApplication, generation);
     if (binding == nullptr) {
         return CKR_ARGUMENTS_BAD;  // not a binding the library gave out
     }
@@ -198,8 +249,8 @@ CK_RV PKCS11_CALL notifyCallback(CK_SESSION_HANDLE hSession, CK_NOTIFICATION eve
         return kCallbackUnreachable;
     }
     // A session that was closed (the module still notifies it), or a recycled binding that
-    // now serves another session: nobody listens any more.
-    if (!pin(binding)) {
+    // now serves another session under a new generation: nobody listens any more.
+    if (!pin(binding, generation)) {
         return CKR_OK;
     }
     CK_RV rv = CKR_OK;

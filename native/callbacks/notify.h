@@ -18,13 +18,19 @@
 namespace vorlen {
 
 /// The Java objects of one session's notifications. Bindings live in a table whose memory is
-/// never returned: a binding is recycled, not freed, so a module that notifies a session after
-/// the library released its binding (a module fault) finds a binding that is no longer live,
-/// or one that serves another session handle, and the notification is dropped instead of
-/// reaching freed memory. The binding is also the session's NotifyList entry, so that
-/// recording an opened session cannot fail.
+/// never returned: a binding is recycled, not freed. The module receives as pApplication not
+/// the binding's address but its token, the binding's place in the table together with the
+/// generation it has for this session; a binding that is released and made again for another
+/// session gets a new generation. A module that notifies a session after the library released
+/// its binding (a module fault, or a late notification racing the close) presents a token
+/// whose generation no longer matches, and the notification is dropped: it never reaches the
+/// CK_NOTIFY of a session that reuses the binding, not even while that session's
+/// C_OpenSession is still running. Released bindings also wait in a queue before they are
+/// reused, so that even where a generation has few bits (32-bit pointers) a stale token would
+/// have to outlive tens of thousands of sessions to match again. The binding is also the
+/// session's NotifyList entry, so that recording an opened session cannot fail.
 struct NotifyBinding {
-    // live | dying | notifications running (low bits); see notify.cpp
+    // generation (high bits) | dying | live | notifications running (low bits); see notify.cpp
     std::atomic<std::uint64_t> state{0};
     jobject notify = nullptr;       // global reference to the Java CK_NOTIFY (never null)
     jobject application = nullptr;  // global reference to the application object, or null
@@ -42,6 +48,9 @@ struct NotifyBinding {
 /// Makes a binding with global references to `notify` (not null) and `application` (may be
 /// null). Returns null with OutOfMemoryError pending when memory or references run out.
 NotifyBinding* newNotifyBinding(JNIEnv* env, jobject notify, jobject application);
+
+/// What the module receives as pApplication for a live binding: its token (never null).
+CK_VOID_PTR notifyToken(const NotifyBinding* binding);
 
 /// Deletes the binding's global references and recycles it; when a notification is running
 /// through it right now, that notification does so when it returns. Null is ignored.
@@ -67,15 +76,20 @@ NotifyBinding* removeNotify(const void* module, CK_SESSION_HANDLE session, std::
 /// left. Call it until null after a successful C_CloseAllSessions.
 NotifyBinding* popNotify(const void* module, CK_SLOT_ID slot, std::uint64_t mark);
 
+/// Takes out one entry of `module`, whatever its slot, recorded before `mark`; null when there
+/// is none left. Call it until null after a successful C_Finalize, which ends every session.
+NotifyBinding* popNotify(const void* module, std::uint64_t mark);
+
 /// Takes out one entry of `module`, whatever its slot; null when there is none left. Used when
 /// the module has been unloaded and can no longer notify.
 NotifyBinding* popNotify(const void* module);
 
-/// The native CK_NOTIFY: calls the Java CK_NOTIFY of the binding given as pApplication with
-/// the handle and the event zero-extended and the application object. Returns CKR_OK, the
-/// error code of a PKCS11Exception the Java method threw (CKR_GENERAL_ERROR for another
-/// throwable), CKR_OK without calling Java for a null pApplication, and kCallbackUnreachable
-/// when Java cannot be reached.
+/// The native CK_NOTIFY: calls the Java CK_NOTIFY of the binding whose token is pApplication,
+/// with the handle and the event zero-extended and the application object. Returns CKR_OK,
+/// the error code of a PKCS11Exception the Java method threw (CKR_GENERAL_ERROR for another
+/// throwable, and for a code that would read CKR_OK), CKR_OK without calling Java for a null
+/// pApplication or a stale token, CKR_ARGUMENTS_BAD for a pApplication that is no token, and
+/// kCallbackUnreachable when Java cannot be reached.
 CK_RV PKCS11_CALL notifyCallback(CK_SESSION_HANDLE hSession, CK_NOTIFICATION event,
                                  CK_VOID_PTR pApplication);
 

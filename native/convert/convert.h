@@ -7,7 +7,8 @@
 // pending.
 //
 // Widths: a Java long becomes a CK_ULONG keeping the low bits that fit; a CK_ULONG becomes a
-// Java long by zero extension; a Java int of -1 gives all bits set; a Java char becomes a
+// Java long by zero extension; a Java int is an unsigned 32-bit number (zero-extended), except
+// -1, which gives all bits set; a Java char becomes a
 // CK_CHAR by keeping its low 8 bits and a CK_CHAR becomes a char by zero extension; a Java
 // boolean (or CK_BBOOL) is true only when it equals 1.
 #pragma once
@@ -15,6 +16,7 @@
 #include <jni.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <new>
 #include <utility>
 
@@ -27,8 +29,10 @@ namespace vorlen {
 // ---- scalars ----
 
 inline CK_ULONG ckULong(jlong value) { return static_cast<CK_ULONG>(value); }
+/// An int is an unsigned 32-bit number (0x80000000 stays 0x80000000 at 64 bits), except -1,
+/// which gives all bits set (CK_UNAVAILABLE_INFORMATION, CK_EFFECTIVELY_INFINITE...).
 inline CK_ULONG ckULongFromInt(jint value) {
-    return static_cast<CK_ULONG>(static_cast<CK_LONG>(value));
+    return value == -1 ? ~CK_ULONG{0} : static_cast<CK_ULONG>(static_cast<std::uint32_t>(value));
 }
 inline jlong javaLong(CK_ULONG value) { return static_cast<jlong>(value); }
 inline CK_BBOOL ckBBool(jboolean value) { return value == 1 ? CK_TRUE : CK_FALSE; }
@@ -90,7 +94,7 @@ bool toCkCharArray(JNIEnv* env, jcharArray array, NativeBuffer& out);
 bool toCkBBoolArray(JNIEnv* env, jbooleanArray array, NativeBuffer& out);
 /// One CK_ULONG per element; count() is the element count.
 bool toCkULongArray(JNIEnv* env, jlongArray array, NativeBuffer& out);
-/// One CK_ULONG per int element (sign-extended, so -1 gives all bits set).
+/// One CK_ULONG per int element, as ckULongFromInt gives it.
 bool toCkULongArrayFromInts(JNIEnv* env, jintArray array, NativeBuffer& out);
 /// Modified UTF-8 with a terminating zero; count() is the byte count without the zero.
 bool toCkUtf8String(JNIEnv* env, jstring string, NativeBuffer& out);

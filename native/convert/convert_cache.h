@@ -60,4 +60,7 @@ struct ConvertCache {
 
 extern ConvertCache convert;
 
+/// Loads the conversion layer's cache (called once, by the top of the library).
+void loadConvertCache(Loader& loader);
+
 }  // namespace vorlen::jni

@@ -32,6 +32,9 @@ bool NativeMechanism::keep(JNIEnv* env, NativeBuffer&& buffer, void*& pointer) {
 
 jobject NativeMechanism::keepObject(JNIEnv* env, jobject object) {
     if (object == nullptr) {
+        if (!env->ExceptionCheck()) {
+            throwOutOfMemory(env, "no room for a local reference");
+        }
         return nullptr;
     }
     env_ = env;

@@ -155,6 +155,8 @@ private:
                    Length* lengths, std::size_t& lengthCount);
     bool keepScalar(jobject& holder, jobject object, jfieldID field, const Member& m,
                     const std::byte* at);
+    /// Arrays whose bits another member counts hold exactly that many.
+    bool checkBitCounts(const RecordDescriptor& d, jobject object, const std::byte* record);
     bool fillArray(const RecordDescriptor& d, const Member& m, jfieldID field, jobject object,
                    std::byte* record, std::byte* outer, const RecordDescriptor* outerRecord,
                    Length* lengths, std::size_t& lengthCount);
@@ -204,6 +206,10 @@ bool Conversion::fillArray(const RecordDescriptor& d, const Member& m, jfieldID 
                            const RecordDescriptor* outerRecord, Length* lengths,
                            std::size_t& lengthCount) {
     LocalRef<jarray> array(env_, static_cast<jarray>(env_->GetObjectField(object, field)));
+    if (!array && m.mandatory) {
+        throwMemberNull(env_, d, m);
+        return false;
+    }
     if (m.written.scope != WrittenSize::Scope::None || m.written.minimum > 0) {
         // Sized once the whole parameter is filled: the size member may come later.
         const CK_ULONG count = array ? static_cast<CK_ULONG>(env_->GetArrayLength(array.get())) : 0;
@@ -257,12 +263,25 @@ bool Conversion::fill(const RecordDescriptor& d, jobject object, std::byte* reco
         const jfieldID field = d.ids->fields[i];
         std::byte* at = record + m.offset;
         switch (m.kind) {
-            case MemberKind::ULong:
-                put<CK_ULONG>(at, ckULong(env_->GetLongField(object, field)));
+            case MemberKind::ULong: {
+                CK_ULONG value = ckULong(env_->GetLongField(object, field));
+                if (value == 0 && m.bitsOfLength != kNoMember) {
+                    value = 8 * get<CK_ULONG>(record + m.bitsOfLength);
+                }
+                if (m.bytesOnly && value % 8 != 0) {
+                    char message[160];
+                    std::snprintf(message, sizeof message,
+                                  "%s.%s must be a whole number of bytes, not %lu bits", d.name,
+                                  m.name, static_cast<unsigned long>(value));
+                    throwIllegalArgument(env_, message);
+                    return false;
+                }
+                put<CK_ULONG>(at, value);
                 if (!keepScalar(holder, object, field, m, at)) {
                     return false;
                 }
                 break;
+            }
             case MemberKind::Bool:
                 put<CK_BBOOL>(at, ckBBool(env_->GetBooleanField(object, field)));
                 if (!keepScalar(holder, object, field, m, at)) {
@@ -326,6 +345,34 @@ bool Conversion::fill(const RecordDescriptor& d, jobject object, std::byte* reco
                 }
                 break;
             }
+        }
+    }
+    return checkBitCounts(d, object, record);
+}
+
+bool Conversion::checkBitCounts(const RecordDescriptor& d, jobject object, const std::byte* record) {
+    for (std::size_t i = 0; i < d.members.size(); ++i) {
+        const Member& m = d.members[i];
+        if (m.bitCount == kNoMember) {
+            continue;
+        }
+        LocalRef<jarray> array(env_, static_cast<jarray>(env_->GetObjectField(object, d.ids->fields[i])));
+        const CK_ULONG bits = get<CK_ULONG>(record + m.bitCount);
+        const CK_ULONG count = array ? static_cast<CK_ULONG>(env_->GetArrayLength(array.get())) : 0;
+        if (bits % 8 != 0 || bits / 8 != count) {
+            const char* bitsName = "";
+            for (const Member& other : d.members) {
+                if (other.offset == m.bitCount) {
+                    bitsName = other.name;
+                }
+            }
+            char message[200];
+            std::snprintf(message, sizeof message,
+                          "%s.%s must have %s / 8 elements (%s is %lu), not %lu", d.name, m.name,
+                          bitsName, bitsName, static_cast<unsigned long>(bits),
+                          static_cast<unsigned long>(count));
+            throwIllegalArgument(env_, message);
+            return false;
         }
     }
     return true;

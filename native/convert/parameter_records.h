@@ -16,7 +16,11 @@
 //   bytes first, zeros after. Results go back only into arrays the caller gave, as many bytes as
 //   both the array and the buffer hold.
 // - A nested object (embedded or pointed to) that is null throws NullPointerException
-//   "<record>.<member> is null".
+//   "<record>.<member> is null"; so does an array marked required().
+// - Members that count bits: wholeBytes() refuses a count that is not a multiple of 8;
+//   zeroMeansBitsOf(length) turns a 0 from Java into 8 times a length member filled before it;
+//   an array countedInBitsBy(member) must have exactly that member's value / 8 elements (the
+//   module reads that many bytes). All are IllegalArgumentException before the module is called.
 #pragma once
 
 #include <jni.h>
@@ -71,6 +75,10 @@ struct Member {
     const RecordDescriptor* nested = nullptr;  // Embedded, Pointer
     WrittenSize written{};                     // Bytes, Chars: the module may write into it
     bool result = false;                       // copied back into the Java object after the call
+    bool mandatory = false;                    // Bytes, Chars: a null array is refused
+    bool bytesOnly = false;                    // ULong counting bits: a multiple of 8
+    std::size_t bitsOfLength = kNoMember;      // ULong: 0 becomes 8 × the CK_ULONG at this offset
+    std::size_t bitCount = kNoMember;          // Bytes: the CK_ULONG at this offset counts its bits
 
     /// The module writes a result here that goes back into the Java field (or its array).
     constexpr Member copiedBack() const {
@@ -82,6 +90,32 @@ struct Member {
     constexpr Member writes(WrittenSize size) const {
         Member m = copiedBack();
         m.written = size;
+        return m;
+    }
+    /// A null array is refused with NullPointerException.
+    constexpr Member required() const {
+        Member m = *this;
+        m.mandatory = true;
+        return m;
+    }
+    /// A count of bits that must be a whole number of bytes.
+    constexpr Member wholeBytes() const {
+        Member m = *this;
+        m.bytesOnly = true;
+        return m;
+    }
+    /// A count of bits whose 0 means 8 times the length member at `lengthOffset`, which an
+    /// array earlier in the record sets.
+    constexpr Member zeroMeansBitsOf(std::size_t lengthOffset) const {
+        Member m = *this;
+        m.bitsOfLength = lengthOffset;
+        return m;
+    }
+    /// An array without a length member whose bits the CK_ULONG at `bitsOffset` counts: it
+    /// must have exactly that many bits.
+    constexpr Member countedInBitsBy(std::size_t bitsOffset) const {
+        Member m = *this;
+        m.bitCount = bitsOffset;
         return m;
     }
 };

@@ -205,6 +205,71 @@ VORLEN_RECORD(CK_X9_42_DH2_DERIVE_PARAMS, kNoResults,
               number(F(hPrivateData)),
               bytes(F(pPublicData2), L(ulPublicDataLen2)))
 
+// ---- the records of the newer mechanisms ----
+
+// ulIvBits 0 passes 8 × the IV's length.
+VORLEN_RECORD(CK_GCM_PARAMS, kNoResults,
+              bytes(F(pIv), L(ulIvLen)).required(),
+              number(F(ulIvBits)).zeroMeansBitsOf(L(ulIvLen)),
+              bytes(F(pAAD), L(ulAADLen)),
+              number(F(ulTagBits)).wholeBytes())
+
+// The layout before 2.40, chosen by the caller through its own Java class.
+VORLEN_RECORD(CK_GCM_PARAMS_WITHOUT_IV_BITS, kNoResults,
+              bytes(F(pIv), L(ulIvLen)).required(),
+              bytes(F(pAAD), L(ulAADLen)),
+              number(F(ulTagBits)).wholeBytes())
+
+VORLEN_RECORD(CK_CCM_PARAMS, kNoResults,
+              number(F(ulDataLen)),
+              bytes(F(pNonce), L(ulNonceLen)).required(),
+              bytes(F(pAAD), L(ulAADLen)),
+              number(F(ulMACLen)))
+
+VORLEN_RECORD(CK_AES_CTR_PARAMS, kNoResults,
+              number(F(ulCounterBits)),
+              fixedBytes(F(cb), sizeof(R::cb)))
+
+VORLEN_RECORD(CK_AES_CBC_ENCRYPT_DATA_PARAMS, kNoResults,
+              fixedBytes(F(iv), sizeof(R::iv)),
+              bytes(F(pData), L(length)).required())
+
+VORLEN_RECORD(CK_DES_CBC_ENCRYPT_DATA_PARAMS, kNoResults,
+              fixedBytes(F(iv), sizeof(R::iv)),
+              bytes(F(pData), L(length)).required())
+
+// The counter and the nonce have no length members: the module reads their bits / 8 bytes.
+VORLEN_RECORD(CK_CHACHA20_PARAMS, kNoResults,
+              bytes(F(pBlockCounter)).required().countedInBitsBy(L(blockCounterBits)),
+              number(F(blockCounterBits)),
+              bytes(F(pNonce)).required().countedInBitsBy(L(ulNonceBits)),
+              number(F(ulNonceBits)))
+
+VORLEN_RECORD(CK_SALSA20_CHACHA20_POLY1305_PARAMS, kNoResults,
+              bytes(F(pNonce), L(ulNonceLen)).required(),
+              bytes(F(pAAD), L(ulAADLen)))
+
+VORLEN_RECORD(CK_EDDSA_PARAMS, kNoResults,
+              flag(F(phFlag)),
+              bytes(F(pContextData), L(ulContextDataLen)))
+
+VORLEN_RECORD(CK_ECDH_AES_KEY_WRAP_PARAMS, kNoResults,
+              number(F(ulAESKeyBits)),
+              number(F(kdf)),
+              bytes(F(pSharedData), L(ulSharedDataLen)))
+
+VORLEN_RECORD(CK_RSA_AES_KEY_WRAP_PARAMS, kNoResults,
+              number(F(ulAESKeyBits)),
+              pointerTo(F(pOAEPParams), CK_RSA_PKCS_OAEP_PARAMS_::record))
+
+VORLEN_RECORD(CK_PKCS5_PBKD2_PARAMS2, kNoResults,
+              number(F(saltSource)),
+              bytes(F(pSaltSourceData), L(ulSaltSourceDataLen)),
+              number(F(iterations)),
+              number(F(prf)),
+              bytes(F(pPrfData), L(ulPrfDataLen)),
+              chars(F(pPassword), L(ulPasswordLen)).required())
+
 // ---- the per-message parameters of the message-based functions ----
 
 // After C_EncryptMessage and the other message calls (whatever the mechanism): a generated IV
@@ -220,7 +285,7 @@ VORLEN_RECORD(CK_GCM_MESSAGE_PARAMS, kMessageResults,
               bytes(F(pTag)).writes(WrittenSize{WrittenSize::Scope::Record,
                                                 offsetof(CK_GCM_MESSAGE_PARAMS, ulTagBits),
                                                 "ulTagBits", 8, 0}),
-              number(F(ulTagBits)))
+              number(F(ulTagBits)).wholeBytes())
 
 // ulMACLen is the length of the caller's pMAC.
 VORLEN_RECORD(CK_CCM_MESSAGE_PARAMS, kMessageResults,
@@ -273,6 +338,18 @@ const RecordDescriptor* const kParameterRecords[] = {
     &CK_ECDH2_DERIVE_PARAMS_::record,
     &CK_X9_42_DH1_DERIVE_PARAMS_::record,
     &CK_X9_42_DH2_DERIVE_PARAMS_::record,
+    &CK_GCM_PARAMS_::record,
+    &CK_GCM_PARAMS_WITHOUT_IV_BITS_::record,
+    &CK_CCM_PARAMS_::record,
+    &CK_AES_CTR_PARAMS_::record,
+    &CK_AES_CBC_ENCRYPT_DATA_PARAMS_::record,
+    &CK_DES_CBC_ENCRYPT_DATA_PARAMS_::record,
+    &CK_CHACHA20_PARAMS_::record,
+    &CK_SALSA20_CHACHA20_POLY1305_PARAMS_::record,
+    &CK_EDDSA_PARAMS_::record,
+    &CK_ECDH_AES_KEY_WRAP_PARAMS_::record,
+    &CK_RSA_AES_KEY_WRAP_PARAMS_::record,
+    &CK_PKCS5_PBKD2_PARAMS2_::record,
     &CK_GCM_MESSAGE_PARAMS_::record,
     &CK_CCM_MESSAGE_PARAMS_::record,
     &CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS_::record,
@@ -286,7 +363,7 @@ const RecordDescriptor* const kNestedRecords[] = {
     &CK_SSL3_KEY_MAT_OUT_::record,
 };
 
-static_assert(std::size(kParameterRecords) == 24, "one line per parameter class");
+static_assert(std::size(kParameterRecords) == 36, "one line per parameter class");
 
 }  // namespace
 

@@ -41,10 +41,25 @@ void throwByName(JNIEnv* env, jclass cached, const char* name, const char* messa
 
 }  // namespace
 
+bool errorPending(JNIEnv* env) {
+    if (!env->ExceptionCheck() || !jni::cachesReady()) {
+        return false;
+    }
+    // JNI allows no IsInstanceOf with an exception pending: take it, ask it, raise it again.
+    jthrowable pending = env->ExceptionOccurred();
+    env->ExceptionClear();
+    const bool error = env->IsInstanceOf(pending, jni::core.error) == JNI_TRUE;
+    env->Throw(pending);
+    env->DeleteLocalRef(pending);
+    return error;
+}
+
 jlong checkReturnValue(JNIEnv* env, CK_RV rv) {
     if (rv == CKR_OK) {
-        if (env->ExceptionCheck()) {
-            env->ExceptionClear();  // a callback failed, but the module answered CKR_OK
+        // A callback failed, but the module answered CKR_OK: its answer prevails over an
+        // Exception; an Error is never dropped.
+        if (env->ExceptionCheck() && !errorPending(env)) {
+            env->ExceptionClear();
         }
         return 0;
     }
@@ -127,6 +142,9 @@ bool throwIfOverrun(JNIEnv* env, const char* function, const char* what, CK_ULON
                     CK_ULONG allocated) {
     if (reported <= allocated) {
         return false;
+    }
+    if (errorPending(env)) {
+        return true;  // an Error a callback threw goes first; no result is built
     }
     char message[256];
     std::snprintf(message, sizeof message,

@@ -13,9 +13,14 @@ inline jlong toJavaLongValue(CK_ULONG value) { return static_cast<jlong>(value);
 
 /// 0 for CKR_OK; otherwise throws PKCS11Exception(rv) and returns rv zero-extended.
 /// An exception left pending by a callback of the module on this thread becomes the cause of
-/// the new PKCS11Exception; when the module nevertheless returned CKR_OK, that exception is
-/// cleared so that the call's result reaches the caller.
+/// the new PKCS11Exception. When the module nevertheless returned CKR_OK, an Exception (the
+/// callback's answer, which the module overrode) is cleared so that the call's result reaches
+/// the caller, but an Error (OutOfMemoryError, StackOverflowError...) stays pending: the caller
+/// must then build no result.
 jlong checkReturnValue(JNIEnv* env, CK_RV rv);
+
+/// Whether the exception pending on this thread is a java.lang.Error.
+bool errorPending(JNIEnv* env);
 
 /// Throws PKCS11RuntimeException with `message`, or with no message when it is null.
 void throwPKCS11RuntimeException(JNIEnv* env, jstring message);

@@ -56,6 +56,7 @@ void loadCore(Loader& l, CoreCache& c) {
     c.throwable = l.cls("java/lang/Throwable");
     c.throwableInitCause = l.method(c.throwable, "initCause",
                                     "(Ljava/lang/Throwable;)Ljava/lang/Throwable;");
+    c.error = l.cls("java/lang/Error");
     c.outOfMemoryError = l.cls("java/lang/OutOfMemoryError");
     c.nullPointerException = l.cls("java/lang/NullPointerException");
     c.illegalArgumentException = l.cls("java/lang/IllegalArgumentException");
@@ -73,11 +74,7 @@ void loadCore(Loader& l, CoreCache& c) {
 
 }  // namespace
 
-// Each unit with a cache of its own provides its loader here.
-void loadConvertCache(Loader& loader);
-void loadCallbackCache(Loader& loader);
-
-bool loadCaches(JNIEnv* env) {
+bool loadCaches(JNIEnv* env, void (*loadLayers)(Loader& loader)) {
     if (ready.load(std::memory_order_acquire)) {
         return true;
     }
@@ -90,8 +87,7 @@ bool loadCaches(JNIEnv* env) {
     // that live as long as the library's own class.
     Loader loader(env);
     loadCore(loader, core);
-    loadConvertCache(loader);
-    loadCallbackCache(loader);
+    loadLayers(loader);
     if (!loader.ok()) {
         return false;
     }

@@ -31,6 +31,7 @@ struct CoreCache {
     jclass object;               // java.lang.Object
     jclass throwable;            // java.lang.Throwable
     jmethodID throwableInitCause;
+    jclass error;                // java.lang.Error
     jclass outOfMemoryError;
     jclass nullPointerException;
     jclass illegalArgumentException;
@@ -52,9 +53,11 @@ extern CoreCache core;
 JavaVM* javaVM();
 void setJavaVM(JavaVM* vm);
 
-/// Loads every cache of the library once. Returns false with the exception of the missing
-/// class or member pending. Safe to call again (and from several threads).
-bool loadCaches(JNIEnv* env);
+/// Loads every cache of the library once: the core's own, then those of the layers above
+/// through `loadLayers` (the top of the library passes one that loads each layer's cache in
+/// order). Returns false with the exception of the missing class or member pending. Safe to
+/// call again (and from several threads).
+bool loadCaches(JNIEnv* env, void (*loadLayers)(Loader& loader));
 bool cachesReady();
 
 }  // namespace vorlen::jni

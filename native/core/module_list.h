@@ -13,8 +13,10 @@
 #include <jni.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "core/module_functions.h"
 #include "pkcs11/pkcs11.h"
 #include "platform/dynamic_library.h"
 
@@ -25,7 +27,9 @@ struct Binding;
 /// What connect recorded for a loaded module.
 struct ModuleRecord {
     platform::LibraryHandle library = nullptr;
-    CK_FUNCTION_LIST_PTR functions = nullptr;  // null until C_GetFunctionList wrote one
+    /// The library's copy of the module's list; null when the module gave none.
+    std::unique_ptr<ModuleFunctions> functions;
+    ModuleListInfo list;
 };
 
 /// Marks the library ready; true when it already was.
@@ -37,7 +41,7 @@ bool libraryInitialized();
 /// Binds `object` to `record`, replacing an earlier binding of the same object (whose module
 /// stays loaded). Returns false with an exception pending when the library is not initialised
 /// or memory runs out; the record is then still the caller's.
-bool putModule(JNIEnv* env, jobject object, const ModuleRecord& record);
+bool putModule(JNIEnv* env, jobject object, ModuleRecord& record);
 
 /// Unbinds `object`; its module is unloaded once no call is in flight on it.
 /// Returns false when the object was not bound.
@@ -54,33 +58,39 @@ public:
     ~ModuleCall();
 
     explicit operator bool() const { return functions_ != nullptr; }
-    CK_FUNCTION_LIST_PTR operator->() const { return functions_; }
-    CK_FUNCTION_LIST_PTR functions() const { return functions_; }
+    /// The module's entries: the one way to the module. An entry the module does not have
+    /// answers CKR_FUNCTION_NOT_SUPPORTED without calling anything.
+    ModuleFunctions* operator->() const { return functions_; }
+    ModuleFunctions* functions() const { return functions_; }
+    /// Which list of the module the binding uses, and its version.
+    const ModuleListInfo& list() const;
     /// The loaded module this call goes to. Two objects connected to the same module file share
     /// it; it names the module instance until the module is really unloaded.
     const void* module() const;
-    /// Gives the binding a heap block (from heapAlloc) that the module may keep pointing at,
-    /// such as the reserved value of C_Initialize: freed when the binding ends, or when a
-    /// later block replaces it. Null is ignored.
-    void keepUntilUnbound(void* block);
+    /// Gives the module a heap block (from heapAlloc) that it may keep pointing at, such as
+    /// the reserved value of a C_Initialize it accepted: kept per loaded module (objects on
+    /// the same file share it) and freed when the library unloads the module, or when a later
+    /// block replaces it. Null is ignored.
+    void keepWhileLoaded(void* block);
 
 private:
     JNIEnv* env_;
     Binding* binding_ = nullptr;
     int pinSlot_ = -1;
-    CK_FUNCTION_LIST_PTR functions_ = nullptr;
+    ModuleFunctions* functions_ = nullptr;
 };
 
 /// Loads a module file and counts the library as a user of it. Returns null with the system's
 /// error text in `error`.
 platform::LibraryHandle loadModule(const char* path, std::string& error);
 /// Gives up one use of a module loaded by loadModule; when the library no longer uses the
-/// module at all, it is unloaded and the state kept for it (releaseModuleState) is released.
+/// module at all, it is unloaded, its kept block freed and the module-released hook called.
 void unloadModule(JNIEnv* env, platform::LibraryHandle library);
 
-/// Implemented by the callbacks: releases what is kept for the sessions of a module that is no
-/// longer loaded by the library (it can no longer call back).
-void releaseModuleState(JNIEnv* env, const void* module);
+/// Called when the library has unloaded a module (it can no longer call back), so that the
+/// layers above release what they keep for it. Registered by the top of the library.
+using ModuleReleasedHook = void (*)(JNIEnv* env, const void* module);
+void setModuleReleasedHook(ModuleReleasedHook hook);
 
 /// Test hook: bindings that hold a slot now (bound or waiting for calls in flight).
 std::int64_t liveBindings();

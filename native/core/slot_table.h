@@ -60,19 +60,24 @@ public:
     /// Slots allocated so far (indices 0 to size() - 1). Owner's lock held.
     std::uint32_t size() const { return next_; }
 
-    /// A free slot and its index: the oldest recycled one, else a new one. Null when the table
-    /// is full or memory runs out. Owner's lock held.
-    T* allocate(std::uint32_t& index) {
-        if (freeHead_ != kNone) {
+    /// A free slot and its index: the oldest recycled one once more than `quarantine` slots
+    /// wait in the free queue (or no new slot below `limit` is left), else a new one. Null when
+    /// the table (or `limit`) is full or memory runs out. Owner's lock held.
+    T* allocate(std::uint32_t& index, std::size_t quarantine = 0, std::size_t limit = kCapacity) {
+        if (limit > kCapacity) {
+            limit = kCapacity;
+        }
+        if (freeHead_ != kNone && (freeCount_ > quarantine || next_ >= limit)) {
             index = freeHead_;
             Chunk* chunk = chunkOf(index);
             freeHead_ = chunk->nextFree[index & (kChunkSize - 1)];
             if (freeHead_ == kNone) {
                 freeTail_ = kNone;
             }
+            --freeCount_;
             return &chunk->slots[index & (kChunkSize - 1)];
         }
-        if (next_ >= kCapacity) {
+        if (next_ >= limit) {
             return nullptr;
         }
         const std::size_t c = next_ >> ChunkBits;
@@ -98,6 +103,7 @@ public:
             chunkOf(freeTail_)->nextFree[freeTail_ & (kChunkSize - 1)] = index;
         }
         freeTail_ = index;
+        ++freeCount_;
     }
 
 private:
@@ -117,6 +123,7 @@ private:
     std::uint32_t next_ = 0;
     std::uint32_t freeHead_ = kNone;
     std::uint32_t freeTail_ = kNone;
+    std::size_t freeCount_ = 0;  // slots in the free queue
 };
 
 }  // namespace vorlen

@@ -19,7 +19,6 @@
 #include <cstdint>
 
 #include "convert/convert.h"
-#include "convert/scratch.h"
 #include "wrappers/frame.h"
 
 using namespace vorlen;
@@ -128,7 +127,7 @@ private:
     CK_ULONG length_ = 0;
     jbyteArray array_ = nullptr;
     jint offset_ = 0;
-    Scratch<CK_BYTE, 512> copy_;
+    OutputBytes copy_;
 };
 
 struct Entry {

@@ -16,8 +16,12 @@
 
 namespace vorlen {
 
-/// checkReturnValue as a condition: true for CKR_OK, otherwise the exception is pending.
-inline bool succeeded(JNIEnv* env, CK_RV rv) { return checkReturnValue(env, rv) == 0; }
+/// checkReturnValue as a condition: true for CKR_OK with no exception pending; otherwise an
+/// exception is pending (the module's error, or an Error a callback threw while the module
+/// answered CKR_OK) and no result may be built.
+inline bool succeeded(JNIEnv* env, CK_RV rv) {
+    return checkReturnValue(env, rv) == 0 && !env->ExceptionCheck();
+}
 
 /// A length or count the module reported that no Java array could hold: refused before any
 /// allocation is made for it.

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "callbacks/init_args.h"
+#include "callbacks/notify.h"
 #include "convert/convert.h"
 #include "wrappers/frame.h"
 
@@ -28,8 +29,11 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1Initialize)(JNIEnv* env, jobject self, 
         return;
     }
     const CK_RV rv = module->C_Initialize(pInitArgs != nullptr ? &args.args : nullptr);
-    // The module may keep pointing at "pReserved": it lives as long as the binding.
-    module.keepUntilUnbound(args.reserved.release());
+    if (rv == CKR_OK) {
+        // The module may keep pointing at "pReserved": a value it accepted lives as long as
+        // the module stays loaded (a refused one is freed with the arguments).
+        module.keepWhileLoaded(args.reserved.release());
+    }
     checkReturnValue(env, rv);
 }
 
@@ -38,8 +42,17 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1Finalize)(JNIEnv* env, jobject self, jo
     if (!module) {
         return;
     }
+    const std::uint64_t mark = notifyListMark();
     // The reference itself, unconverted: null gives NULL_PTR.
-    checkReturnValue(env, module->C_Finalize(reinterpret_cast<CK_VOID_PTR>(pReserved)));
+    const CK_RV rv = module->C_Finalize(reinterpret_cast<CK_VOID_PTR>(pReserved));
+    if (rv == CKR_OK) {
+        // Every session of the module has ended: their notification objects are released (not
+        // those of sessions that another thread opened meanwhile, after a new C_Initialize).
+        while (NotifyBinding* binding = popNotify(module.module(), mark)) {
+            releaseNotifyBinding(env, binding);
+        }
+    }
+    checkReturnValue(env, rv);
 }
 
 JNIEXPORT jobject JNICALL VORLEN_WRAPPER(C_1GetInfo)(JNIEnv* env, jobject self) {

@@ -53,14 +53,16 @@ JNIEXPORT jlong JNICALL VORLEN_WRAPPER(C_1OpenSession)(JNIEnv* env, jobject self
     const CK_SLOT_ID slot = ckULong(slotID);
     CK_SESSION_HANDLE session = 0;
     // The module may notify through the binding already during this call.
-    const CK_RV rv = module->C_OpenSession(slot, ckULong(flags), binding.get(),
-                                           binding.get() != nullptr ? notifyCallback : nullptr,
-                                           &session);
-    if (!succeeded(env, rv)) {
-        return 0;  // the binding is released: the module opened no session with it
-    }
-    putNotify(module.module(), slot, session, binding.release());
-    return javaLong(session);
+    NotifyBinding* notify = binding.get();
+    const CK_RV rv = module->C_OpenSession(slot, ckULong(flags),
+                                           notify != nullptr ? notifyToken(notify) : nullptr,
+                                           notify != nullptr ? notifyCallback : nullptr, &session);
+    // The binding follows the module's answer alone: an Error a callback threw during the call
+    // (see checkReturnValue) does not undo a session that the module opened.
+    if (rv == CKR_OK) {
+        putNotify(module.module(), slot, session, binding.release());
+    }  // otherwise the binding is released: the module opened no session with it
+    return succeeded(env, rv) ? javaLong(session) : 0;
 }
 
 JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1CloseSession)(JNIEnv* env, jobject self, jlong hSession) {
@@ -70,12 +72,13 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1CloseSession)(JNIEnv* env, jobject self
     }
     const CK_SESSION_HANDLE session = ckULong(hSession);
     const std::uint64_t mark = notifyListMark();
-    if (!succeeded(env, module->C_CloseSession(session))) {
-        return;  // the session stays open, and so does its binding
+    const CK_RV rv = module->C_CloseSession(session);
+    if (rv == CKR_OK) {  // otherwise the session stays open, and so does its binding
+        while (NotifyBinding* binding = removeNotify(module.module(), session, mark)) {
+            releaseNotifyBinding(env, binding);
+        }
     }
-    while (NotifyBinding* binding = removeNotify(module.module(), session, mark)) {
-        releaseNotifyBinding(env, binding);
-    }
+    checkReturnValue(env, rv);
 }
 
 JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1CloseAllSessions)(JNIEnv* env, jobject self,
@@ -86,13 +89,15 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1CloseAllSessions)(JNIEnv* env, jobject 
     }
     const CK_SLOT_ID slot = ckULong(slotID);
     const std::uint64_t mark = notifyListMark();
-    if (!succeeded(env, module->C_CloseAllSessions(slot))) {
-        return;
+    const CK_RV rv = module->C_CloseAllSessions(slot);
+    if (rv == CKR_OK) {
+        // Only this module's sessions on this slot are closed; other slots and modules keep
+        // theirs.
+        while (NotifyBinding* binding = popNotify(module.module(), slot, mark)) {
+            releaseNotifyBinding(env, binding);
+        }
     }
-    // Only this module's sessions on this slot are closed; other slots and modules keep theirs.
-    while (NotifyBinding* binding = popNotify(module.module(), slot, mark)) {
-        releaseNotifyBinding(env, binding);
-    }
+    checkReturnValue(env, rv);
 }
 
 JNIEXPORT jobject JNICALL VORLEN_WRAPPER(C_1GetSessionInfo)(JNIEnv* env, jobject self,

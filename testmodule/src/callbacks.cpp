@@ -150,6 +150,10 @@ void runCallbacks(const std::string& fn, const Step& step, std::optional<CK_SESS
                 plan.haveSession = true;
                 plan.notify = it->second.notify;
                 plan.application = it->second.application;
+            } else if (auto old = s.closed.find(*session); step.late && old != s.closed.end()) {
+                plan.haveSession = true;  // a late notification of a closed session
+                plan.notify = old->second.notify;
+                plan.application = old->second.application;
             }
         }
     }

@@ -100,6 +100,7 @@ struct Step {
     std::vector<AttrScript> attrs;
     std::vector<CK_NOTIFICATION> notify;
     std::optional<CK_SESSION_HANDLE> session;  ///< session to notify instead of the entry's
+    bool late = false;  ///< `session` may name a closed session: notify it with its old data
     std::vector<MutexOp> mutex;
     bool nativeThread = false;
     unsigned threads = 1;
@@ -166,6 +167,9 @@ struct State {
     std::vector<std::string> record;
     std::map<std::string, std::size_t> counts;
     std::map<CK_SESSION_HANDLE, Session> sessions;
+    /// Sessions closed by C_CloseSession, kept so that a step with `session=` and `late=1` can
+    /// still notify them (with their old pApplication), as a late or faulty module would.
+    std::map<CK_SESSION_HANDLE, Session> closed;
     /// Per session handle: the handles C_FindObjects still has to return.
     std::map<CK_SESSION_HANDLE, std::deque<CK_OBJECT_HANDLE>> pools;
     CK_SESSION_HANDLE nextSession = 1;

@@ -186,6 +186,8 @@ bool parsePair(const EntryInfo& entry, const std::string& key, const std::string
     } else if (key == "session") {
         ok = parseNumber(value, n);
         step.session = n;
+    } else if (key == "late") {
+        ok = parseFlag(value, step.late);
     } else if (key == "mutex") {
         ok = parseMutexOps(value, step.mutex);
     } else if (key == "thread") {
@@ -317,6 +319,7 @@ void resetLocked(State& s) {
     s.record.clear();
     s.counts.clear();
     s.sessions.clear();
+    s.closed.clear();
     s.pools.clear();
     s.nextSession = 1;
     s.nextObject = 100;

@@ -44,7 +44,10 @@ CK_RV C_CloseSession(CK_SESSION_HANDLE hSession) {
     if (c.result() == CKR_OK) {
         State& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
-        s.sessions.erase(hSession);
+        if (const auto it = s.sessions.find(hSession); it != s.sessions.end()) {
+            s.closed[hSession] = it->second;
+            s.sessions.erase(it);
+        }
         s.pools.erase(hSession);
     }
     return c.finish();

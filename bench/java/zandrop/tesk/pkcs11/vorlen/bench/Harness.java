@@ -1,54 +1,114 @@
 package zandrop.tesk.pkcs11.vorlen.bench;
 
+import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.LinkedHashMap;
+import java.util.List;
+import java.util.Map;
 
 /**
- * A small, careful timing harness (JMH is not packaged for Debian): a warm-up, then several runs
- * of many calls each; the result is the median over the runs of the mean time per call.
+ * A small, careful timing harness (JMH is not packaged for Debian). Competing implementations of
+ * one workload are measured interleaved: each is warmed up, its number of calls per run is set
+ * so that a run takes about the same time for all, and then the runs take turns, one of each
+ * implementation per round, the order rotating from round to round. So every implementation
+ * sees the same moments of a busy machine. The figure of each is the median over the runs of
+ * the mean time per call, with the fastest and slowest runs as its spread.
  */
 final class Harness {
+    /** n calls of a workload, made one by one in Java or in one native loop. */
+    @FunctionalInterface
+    interface Loop {
+        void run(int n) throws Throwable;
+    }
+
     /** One call of a workload. */
     @FunctionalInterface
     interface Call {
-        void run() throws Exception;
+        void run() throws Throwable;
     }
 
-    private final int warmup;
-    private final int runs;
-    private final int iterations;
+    /** Results stored here escape, so that the compiler cannot drop the work that made them. */
+    static Object sink;
 
-    Harness(int warmup, int runs, int iterations) {
-        this.warmup = warmup;
-        this.runs = runs;
-        this.iterations = iterations;
-    }
-
-    /** Median nanoseconds per call. */
-    double measure(Call call) throws Exception {
-        for (int i = 0; i < warmup; i++) {
-            call.run();
+    /** ns per call: the median run and the spread of the runs. */
+    record Stats(double median, double min, double max) {
+        @Override
+        public String toString() {
+            return String.format("%.1f [%.1f-%.1f]", median, min, max);
         }
-        double[] perCall = new double[runs];
-        for (int r = 0; r < runs; r++) {
-            long start = System.nanoTime();
-            for (int i = 0; i < iterations; i++) {
+    }
+
+    private final int runs;
+    private final long warmupNanos;
+    private final long runNanos;
+
+    Harness(int runs, long warmupMillis, long runMillis) {
+        this.runs = runs;
+        this.warmupNanos = warmupMillis * 1_000_000L;
+        this.runNanos = runMillis * 1_000_000L;
+    }
+
+    static Loop loop(Call call) {
+        return n -> {
+            for (int i = 0; i < n; i++) {
                 call.run();
             }
-            perCall[r] = (System.nanoTime() - start) / (double) iterations;
+        };
+    }
+
+    /** The implementations of one workload, measured interleaved. */
+    Map<String, Stats> interleaved(Map<String, Loop> loops) throws Throwable {
+        List<String> names = new ArrayList<>(loops.keySet());
+        int[] iterations = new int[names.size()];
+        for (int k = 0; k < names.size(); k++) {
+            iterations[k] = calibrate(loops.get(names.get(k)));
         }
-        Arrays.sort(perCall);
-        return perCall[runs / 2];
+        double[][] perCall = new double[names.size()][runs];
+        for (int r = 0; r < runs; r++) {
+            for (int j = 0; j < names.size(); j++) {
+                int k = (j + r) % names.size();
+                Loop loop = loops.get(names.get(k));
+                long start = System.nanoTime();
+                loop.run(iterations[k]);
+                perCall[k][r] = (System.nanoTime() - start) / (double) iterations[k];
+            }
+        }
+        Map<String, Stats> result = new LinkedHashMap<>();
+        for (int k = 0; k < names.size(); k++) {
+            double[] v = perCall[k];
+            Arrays.sort(v);
+            result.put(names.get(k), new Stats(v[runs / 2], v[0], v[runs - 1]));
+        }
+        return result;
+    }
+
+    /** Warms the loop up for the warm-up time; returns the calls that fill one run. */
+    private int calibrate(Loop loop) throws Throwable {
+        int chunk = 1;
+        long calls = 0;
+        long start = System.nanoTime();
+        long elapsed = 0;
+        while (elapsed < warmupNanos) {
+            loop.run(chunk);
+            calls += chunk;
+            elapsed = System.nanoTime() - start;
+            if (chunk < 10_000) {
+                chunk *= 2;
+            }
+        }
+        double nsPerCall = elapsed / (double) calls;
+        return (int) Math.max(1, Math.min(50_000_000, runNanos / nsPerCall));
     }
 
     /**
      * Median nanoseconds per call with {@code threads} threads calling at once: the time a call
      * takes divided by the number of threads, so that perfect scaling halves it.
      */
-    double measureParallel(int threads, Call call) throws Exception {
+    double measureParallel(int threads, int warmup, int iterations, Call call) throws Throwable {
         double[] perCall = new double[runs];
         for (int r = -1; r < runs; r++) {
             Thread[] workers = new Thread[threads];
-            Exception[] failure = new Exception[1];
+            Throwable[] failure = new Throwable[1];
             final int count = r < 0 ? warmup : iterations;
             java.util.concurrent.CyclicBarrier barrier = new java.util.concurrent.CyclicBarrier(threads + 1);
             for (int t = 0; t < threads; t++) {
@@ -59,7 +119,7 @@ final class Harness {
                             call.run();
                         }
                         barrier.await();
-                    } catch (Exception e) {
+                    } catch (Throwable e) {
                         failure[0] = e;
                     }
                 });

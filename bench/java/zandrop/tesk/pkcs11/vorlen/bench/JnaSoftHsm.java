@@ -6,7 +6,6 @@ import com.sun.jna.Library;
 import com.sun.jna.Native;
 import com.sun.jna.NativeLibrary;
 import com.sun.jna.NativeLong;
-import com.sun.jna.Pointer;
 import com.sun.jna.ptr.NativeLongByReference;
 
 /** The peer: SoftHSM2's entries through a JNA direct-mapped binding. */
@@ -20,15 +19,6 @@ final class JnaSoftHsm {
         Native.register(JnaSoftHsm.class, NativeLibrary.getInstance(path, Map.of(Library.OPTION_OPEN_FLAGS, 1)));
     }
 
-    static native NativeLong C_Initialize(Pointer args);
-    static native NativeLong C_OpenSession(NativeLong slot, NativeLong flags, Pointer application, Pointer notify,
-            NativeLongByReference session);
-    static native NativeLong C_CloseSession(NativeLong session);
-    static native NativeLong C_Login(NativeLong session, NativeLong userType, byte[] pin, NativeLong pinLength);
-    static native NativeLong C_FindObjectsInit(NativeLong session, JnaTypes.Attribute template, NativeLong count);
-    static native NativeLong C_FindObjects(NativeLong session, Pointer handles, NativeLong max,
-            NativeLongByReference count);
-    static native NativeLong C_FindObjectsFinal(NativeLong session);
     static native NativeLong C_SignInit(NativeLong session, JnaTypes.Mechanism mechanism, NativeLong key);
     static native NativeLong C_Sign(NativeLong session, byte[] data, NativeLong length, byte[] signature,
             NativeLongByReference signatureLength);

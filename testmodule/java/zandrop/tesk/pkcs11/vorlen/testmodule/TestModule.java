@@ -62,7 +62,9 @@ import java.util.concurrent.ConcurrentHashMap;
  *       bytes) and the bytes to write when a buffer is given. Unscripted types get
  *       CK_UNAVAILABLE_INFORMATION and CKR_ATTRIBUTE_TYPE_INVALID.
  *   <li>{@code notify=<event,...>} call the session's Notify with these events; the session is the
- *       entry's own (the new one for C_OpenSession) or {@code session=<n>}.
+ *       entry's own (the new one for C_OpenSession) or {@code session=<n>}; with {@code late=1},
+ *       {@code session=} may name a session closed by C_CloseSession, notified late with the
+ *       pApplication it had.
  *   <li>{@code mutex=<op,...>} with ops {@code create}, {@code lock}, {@code unlock}, {@code
  *       destroy}, {@code loop:<n>} (n lock/unlock pairs, recorded as one line), run through the
  *       callbacks that C_Initialize received, on the latest created mutex.

@@ -118,7 +118,14 @@ final class DemoToken {
         List<String> command = new ArrayList<>();
         command.add(ProcessHandle.current().info().command()
                 .orElse(Path.of(System.getProperty("java.home"), "bin", "java").toString()));
-        command.addAll(ManagementFactory.getRuntimeMXBean().getInputArguments());
+        List<String> options = ManagementFactory.getRuntimeMXBean().getInputArguments();
+        command.addAll(options);
+        // Started from its jar, this JVM has native access through the manifest; the new one is
+        // started from the class path, where JDK 22 and later need it given as an option.
+        if (Runtime.version().feature() >= 22
+                && options.stream().noneMatch(o -> o.startsWith("--enable-native-access"))) {
+            command.add("--enable-native-access=ALL-UNNAMED");
+        }
         command.add("-cp");
         command.add(System.getProperty("java.class.path"));
         command.add(Main.class.getName());

@@ -6,14 +6,17 @@ package zandrop.tesk.pkcs11.vorlen.api;
  * <p>The Java class of the value decides its native form:
  * <ul>
  * <li>{@link Long} and {@link Integer}: a {@code CK_ULONG} (a {@code Long} keeps the low bits
- *     that fit);</li>
+ *     that fit; an {@code Integer} is an unsigned 32-bit number, so that
+ *     {@code CKK_VENDOR_DEFINED} given as {@code (int) 0x80000000} stays 0x80000000 also where
+ *     a {@code CK_ULONG} has 64 bits, except -1, which gives all bits set, as
+ *     {@code CK_UNAVAILABLE_INFORMATION} has them at either width);</li>
  * <li>{@link Boolean}: a {@code CK_BBOOL};</li>
  * <li>{@code byte[]}: the bytes unchanged;</li>
  * <li>{@code char[]}: one byte per character, its low 8 bits (no character-set conversion);</li>
  * <li>{@link Byte}, {@link Character}: one byte;</li>
  * <li>{@link CK_DATE}: the eight characters of a date;</li>
  * <li>{@code boolean[]}, {@code int[]}, {@code long[]}: arrays of {@code CK_BBOOL} or
- *     {@code CK_ULONG};</li>
+ *     {@code CK_ULONG}, each element as a single value of its class;</li>
  * <li>{@link String}: its modified UTF-8 bytes;</li>
  * <li>{@code null}: no value, length 0 (as in a template for
  *     {@link PKCS11Impl#C_GetAttributeValue(long, long, CK_ATTRIBUTE[])}).</li>

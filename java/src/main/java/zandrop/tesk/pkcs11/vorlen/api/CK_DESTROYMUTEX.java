@@ -13,7 +13,10 @@ public interface CK_DESTROYMUTEX {
      *
      * @param pMutex the mutex, as the create callback returned it
      * @throws PKCS11Exception to make the module's call fail with the exception's error code,
-     *     such as {@link PKCS11Constants#CKR_MUTEX_BAD}
+     *     such as {@link PKCS11Constants#CKR_MUTEX_BAD} (an error code that reads
+     *     {@code CKR_OK} gives {@code CKR_GENERAL_ERROR}: a callback that throws never answers
+     *     success). Any other throwable answers {@code CKR_GENERAL_ERROR}; what happens to the
+     *     throwable afterwards is described in {@link PKCS11Impl} under "Errors".
      */
     void CK_DESTROYMUTEX(Object pMutex) throws PKCS11Exception;
 }

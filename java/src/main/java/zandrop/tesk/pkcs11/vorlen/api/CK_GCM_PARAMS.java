@@ -19,7 +19,10 @@ public class CK_GCM_PARAMS {
     /** The initialization vector, usually 12 bytes. Required. */
     public byte[] pIv;
 
-    /** The length of the initialization vector in bits; 0 means 8 times the length of pIv. */
+    /**
+     * The length of the initialization vector in bits; 0 (the default) passes 8 times the length
+     * of pIv.
+     */
     public long ulIvBits;
 
     /** The additional authenticated data, or null for none. */
@@ -39,8 +42,8 @@ public class CK_GCM_PARAMS {
      * Creates an object with every field set. Arrays and objects are used as they are, not copied.
      *
      * @param pIv the initialization vector, usually 12 bytes
-     * @param ulIvBits the length of the initialization vector in bits; 0 means 8 times the length
-     *     of pIv
+     * @param ulIvBits the length of the initialization vector in bits; 0 (the default) passes 8
+     *     times the length of pIv
      * @param pAAD the additional authenticated data, or null for none
      * @param ulTagBits the length of the authentication tag in bits, a multiple of 8 from 0 to 128,
      *     such as 128 or 96

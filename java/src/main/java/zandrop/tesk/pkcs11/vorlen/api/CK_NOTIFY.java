@@ -18,7 +18,10 @@ public interface CK_NOTIFY {
      * @param event the event, such as {@link PKCS11Constants#CKN_SURRENDER}
      * @param pApplication the application object given to {@code C_OpenSession}, or null
      * @throws PKCS11Exception to answer the module with the exception's error code, such as
-     *     {@link PKCS11Constants#CKR_CANCEL} to refuse to surrender
+     *     {@link PKCS11Constants#CKR_CANCEL} to refuse to surrender (an error code that reads
+     *     {@code CKR_OK} gives {@code CKR_GENERAL_ERROR}: a callback that throws never answers
+     *     success). Any other throwable answers {@code CKR_GENERAL_ERROR}; what happens to the
+     *     throwable afterwards is described in {@link PKCS11Impl} under "Errors".
      */
     void CK_NOTIFY(long hSession, long event, Object pApplication) throws PKCS11Exception;
 }

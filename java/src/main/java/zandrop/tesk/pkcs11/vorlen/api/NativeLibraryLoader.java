@@ -24,8 +24,8 @@ import java.util.Set;
  *     names, and nothing else.</li>
  * <li>Otherwise the library that the jar carries for the running platform, the resource
  *     {@code /zandrop/tesk/pkcs11/vorlen/api/native/<platform>/<file>}, where the platform is
- *     {@code linux-x86_64}, {@code linux-x86}, {@code windows-x86} or {@code windows-x86_64}
- *     and the file is {@code System.mapLibraryName("vorlenpkcs11")}. The resource is copied
+ *     {@code linux-x86_64}, {@code linux-x86}, {@code linux-aarch64}, {@code windows-x86} or
+ *     {@code windows-x86_64} (as {@link #platform(String, String)} names it) and the file is {@code System.mapLibraryName("vorlenpkcs11")}. The resource is copied
  *     into a new temporary directory that only the current user can read (on file systems with
  *     POSIX permissions) and loaded from there; both are deleted when the JVM exits, where the
  *     system allows deleting a loaded library.</li>
@@ -34,6 +34,9 @@ import java.util.Set;
  * </ol>
  * When nothing can be loaded, {@link #load()} throws an {@link UnsatisfiedLinkError} whose
  * message lists every attempt and why it failed.
+ *
+ * <p>This class alone names the platforms: the build runs {@link #main(String[])} to learn the
+ * folder into which it puts the library, and so does the test that checks a jar.
  */
 final class NativeLibraryLoader {
 
@@ -49,6 +52,22 @@ final class NativeLibraryLoader {
     private static boolean loaded;
 
     private NativeLibraryLoader() {
+    }
+
+    /**
+     * Prints the platform's name, as the jar's folder for the native library is named: that of
+     * the running JVM, or, given two arguments, that of a JVM whose {@code os.name} and
+     * {@code os.arch} they are.
+     *
+     * @param args nothing, or the values of {@code os.name} and {@code os.arch}
+     */
+    public static void main(String[] args) {
+        if (args.length != 0 && args.length != 2) {
+            System.err.println("usage: NativeLibraryLoader [OS_NAME OS_ARCH]");
+            System.exit(2);
+        }
+        System.out.println(args.length == 2 ? platform(args[0], args[1])
+                : platform(System.getProperty("os.name"), System.getProperty("os.arch")));
     }
 
     /**
@@ -180,6 +199,9 @@ final class NativeLibraryLoader {
             case "i586":
             case "i686":
                 return "x86";
+            case "aarch64":
+            case "arm64":
+                return "aarch64";
             default:
                 return arch.replaceAll("[^a-z0-9_]", "");
         }

@@ -71,6 +71,34 @@ import java.util.Objects;
  *     {@link PKCS11RuntimeException} whose message names the class.</li>
  * </ul>
  *
+ * <p>A callback ({@link CK_NOTIFY}, the mutex callbacks of {@link CK_C_INITIALIZE_ARGS}) that
+ * throws answers the module with an error, never with {@code CKR_OK}: the error code of a
+ * {@link PKCS11Exception}, or {@code CKR_GENERAL_ERROR} for any other throwable and for a
+ * {@code PKCS11Exception} whose code reads {@code CKR_OK} in the platform's {@code CK_ULONG}
+ * (0, or a multiple of 2<sup>32</sup> where {@code CK_ULONG} has 32 bits). When the callback
+ * ran on the thread of a method of this class, what it threw is also kept for that method:
+ * <ul>
+ * <li>when the module's function fails, the first throwable becomes the cause of the
+ *     {@link PKCS11Exception} (an {@link Error} takes the place of an earlier exception);</li>
+ * <li>when the module's function nevertheless returns {@code CKR_OK}, an {@link Error}
+ *     (such as {@link OutOfMemoryError} or {@link StackOverflowError}) is thrown by the method,
+ *     which then returns no result (a session the module opened stays recorded and is closed
+ *     as any other); an {@link Exception} ({@code PKCS11Exception} or
+ *     {@link RuntimeException}) is dropped: the module has seen the error code and judged it,
+ *     and the call's result reaches the caller.</li>
+ * </ul>
+ * A callback on a thread that the module created has nobody to throw to: only the module sees
+ * its error code.
+ *
+ * <p>A length or count that a module reports and no Java array can hold (more than
+ * {@code Integer.MAX_VALUE}, {@code CK_UNAVAILABLE_INFORMATION} among them) is refused with a
+ * {@link PKCS11RuntimeException} naming the function, before any memory is allocated for it.
+ * When the module reported it in answer to a size query, the module was only asked for a
+ * length: an operation it had under way (an encryption, a digest, ...) stays active, as after
+ * {@code CKR_BUFFER_TOO_SMALL}, and a new one on the session fails with
+ * {@code CKR_OPERATION_ACTIVE} until {@link #C_CloseSession(long)} ends it. The library does
+ * not end it by itself: no call of the standard ends every kind of operation safely.
+ *
  * <h2>Threads</h2>
  *
  * <p>Any thread may call any method, on one object or on several. The library holds no lock
@@ -134,8 +162,8 @@ public class PKCS11Impl {
      *
      * <p>The {@link CK_NOTIFY} objects of sessions that are still open stay held, because their
      * modules stay loaded and may still notify them; they are released when such a session is
-     * closed through an object connected to the same module file again, or when that module
-     * file is unloaded.
+     * closed (or the module finalised with {@code C_Finalize}) through an object connected to
+     * the same module file again, or when that module file is unloaded.
      */
     public static native void finalizeLibrary();
 
@@ -195,7 +223,8 @@ public class PKCS11Impl {
 
     /**
      * Finalises the module: it closes its sessions and releases its resources. The library's
-     * own state stays as it is; the object stays connected.
+     * own state stays as it is; the object stays connected. When the module answers
+     * {@code CKR_OK}, the {@link CK_NOTIFY} objects of the sessions it ended are released.
      *
      * @param pReserved reserved by the standard; pass null
      * @throws PKCS11Exception with the module's error, such as
@@ -326,9 +355,12 @@ public class PKCS11Impl {
      * throws answers the module with the exception's error code ({@code CKR_GENERAL_ERROR} for
      * anything but a {@link PKCS11Exception}). {@code Notify} and {@code pApplication} are
      * held until the module has confirmed that the session is closed: by
-     * {@link #C_CloseSession(long)} of its handle, or {@link #C_CloseAllSessions(long)} of its
-     * slot, called on any object connected to the same module file; or until that module file
-     * is unloaded. When this call fails they are released at once.
+     * {@link #C_CloseSession(long)} of its handle, {@link #C_CloseAllSessions(long)} of its
+     * slot or {@link #C_Finalize(Object)}, called on any object connected to the same module
+     * file; or until that module file is unloaded. When this call fails they are released at
+     * once. A notification that the module sends for a session after it was closed (late, or
+     * racing the close) is dropped: it never reaches the {@code Notify} of another session,
+     * also not one whose {@code C_OpenSession} is still running.
      *
      * @param slotID the slot
      * @param flags {@link PKCS11Constants#CKF_SERIAL_SESSION}, which the standard requires,
@@ -554,6 +586,11 @@ public class PKCS11Impl {
 
     /**
      * Continues a search for objects.
+     *
+     * <p>The module is asked for at most 2<sup>20</sup> (1,048,576) handles in one call: a
+     * larger maximum, such as {@code Long.MAX_VALUE} or -1 for "all of them", asks for
+     * 2<sup>20</sup>, and the handles beyond come with the next calls, as the search goes on.
+     * The maximum is read as the {@code CK_ULONG} its low bits give, so a negative one is large.
      *
      * @param hSession the session
      * @param ulMaxObjectCount the most handles to return

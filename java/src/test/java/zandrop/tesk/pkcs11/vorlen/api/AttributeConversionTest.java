@@ -75,6 +75,15 @@ class AttributeConversionTest {
     }
 
     @Test
+    void intValuesAreUnsigned32BitNumbersExceptMinusOne() throws Exception {
+        // CKK_VENDOR_DEFINED as an Integer: 0x80000000 at every width, not sign-extended.
+        assertSent(Integer.valueOf((int) CKK_VENDOR_DEFINED), Platform.ulongBytes(CKK_VENDOR_DEFINED));
+        assertSent(Integer.valueOf(-2), Platform.ulongBytes(0xFFFFFFFEL));
+        assertSent(Integer.valueOf(-1), Platform.ulongBytes(-1L));
+        assertSent(new int[] {0x80000000, -1, -2}, Platform.ulongBytes(0x80000000L, -1L, 0xFFFFFFFEL));
+    }
+
+    @Test
     void nullAndEmptyValuesStayDistinct() throws Exception {
         Call.Attr none = sent(null);
         assertEquals(0, none.len());

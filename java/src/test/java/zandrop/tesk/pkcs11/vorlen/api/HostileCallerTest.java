@@ -40,7 +40,11 @@ class HostileCallerTest {
         CK_ECDH1_DERIVE_PARAMS.class, CK_ECDH2_DERIVE_PARAMS.class, CK_X9_42_DH1_DERIVE_PARAMS.class,
         CK_X9_42_DH2_DERIVE_PARAMS.class, CK_SSL3_RANDOM_DATA.class, CK_SSL3_KEY_MAT_OUT.class,
         CK_VERSION.class, CK_DATE.class, CK_ATTRIBUTE.class, CK_MECHANISM.class, CK_INFO.class,
-        CK_C_INITIALIZE_ARGS.class,
+        CK_C_INITIALIZE_ARGS.class, CK_GCM_PARAMS.class, CK_GCM_PARAMS_WITHOUT_IV_BITS.class,
+        CK_CCM_PARAMS.class, CK_AES_CTR_PARAMS.class, CK_AES_CBC_ENCRYPT_DATA_PARAMS.class,
+        CK_DES_CBC_ENCRYPT_DATA_PARAMS.class, CK_CHACHA20_PARAMS.class,
+        CK_SALSA20_CHACHA20_POLY1305_PARAMS.class, CK_EDDSA_PARAMS.class, CK_ECDH_AES_KEY_WRAP_PARAMS.class,
+        CK_RSA_AES_KEY_WRAP_PARAMS.class, CK_PKCS5_PBKD2_PARAMS2.class,
     };
 
     /** A subclass, to show that conversions do not depend on the exact class. */

@@ -2,6 +2,7 @@ package zandrop.tesk.pkcs11.vorlen.api;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertInstanceOf;
+import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.junit.jupiter.api.Assertions.fail;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
@@ -203,6 +204,38 @@ class HostileModuleSweepTest {
             return Arrays.toString(bytes);
         }
         return value instanceof long[] longs ? Arrays.toString(longs) : String.valueOf(value);
+    }
+
+    /**
+     * A module whose function list leaves an entry NULL: every method answers
+     * CKR_FUNCTION_NOT_SUPPORTED without calling anything, and the object stays usable.
+     */
+    @Test
+    void nullEntriesOfTheFunctionListAreNotSupported() throws Exception {
+        TestModule module = TestModules.firstModule();
+        PKCS11Impl full = TestModules.connected(TestModules.first());
+        long refs = PKCS11Impl.globalReferenceCount();
+        long blocks = PKCS11Impl.heapBlockCount();
+        for (Method method : AllMethods.pkcs11Methods()) {
+            String entry = method.getName();
+            module.reset();
+            long session = full.C_OpenSession(1, CKF_SERIAL_SESSION, null, null);
+            module.script("C_GetFunctionList", "nullEntries=" + entry);
+            PKCS11Impl holed = TestModules.connected(TestModules.first());
+            module.clear();
+            Object outcome = AllMethods.call(method, holed, session);
+            PKCS11Exception e = assertInstanceOf(PKCS11Exception.class, outcome, entry + ": " + outcome);
+            assertEquals(CKR_FUNCTION_NOT_SUPPORTED, e.getErrorCode(), entry);
+            assertEquals(0, module.count(entry), entry + " must not reach the module");
+            if (!entry.equals("C_GetInfo")) {
+                assertNotNull(holed.C_GetInfo(), entry + ": the other entries still work");
+            }
+            holed.disconnect();
+            full.C_CloseAllSessions(1);
+            assertEquals(blocks, PKCS11Impl.heapBlockCount(), entry + ": heap blocks");
+            assertEquals(refs, PKCS11Impl.globalReferenceCount(), entry + ": global references");
+        }
+        full.disconnect();
     }
 
     private static String describe(Object outcome) {

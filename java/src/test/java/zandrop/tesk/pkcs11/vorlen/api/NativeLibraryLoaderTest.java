@@ -21,7 +21,8 @@ class NativeLibraryLoaderTest {
                 () -> assertEquals("windows-x86", NativeLibraryLoader.platform("Windows 10", "x86")),
                 () -> assertEquals("windows-x86_64",
                         NativeLibraryLoader.platform("Windows Server 2022", "amd64")),
-                () -> assertEquals("linux-aarch64", NativeLibraryLoader.platform("Linux", "aarch64")));
+                () -> assertEquals("linux-aarch64", NativeLibraryLoader.platform("Linux", "aarch64")),
+                () -> assertEquals("macos-aarch64", NativeLibraryLoader.platform("Mac OS X", "arm64")));
     }
 
     @Test

@@ -12,6 +12,7 @@ import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.io.ByteArrayOutputStream;
 import java.math.BigInteger;
+import java.nio.ByteBuffer;
 import java.nio.charset.StandardCharsets;
 import java.security.KeyPair;
 import java.security.KeyPairGenerator;
@@ -457,6 +458,52 @@ class RealSoftHsmTest {
         jdk.update(data);
         jdk.update(value);
         assertArrayEquals(jdk.digest(), pkcs11.C_DigestFinal(session), "C_DigestKey digests the key's value");
+    }
+
+    @Test
+    void byteBuffersMatchTheJdkAndAShortOutputLosesNothing() throws Exception {
+        long key = extractableAesKey(16, "aes-buffers");
+        SecretKeySpec jdkKey = new SecretKeySpec(RealModules.bytes(pkcs11, session, key, CKA_VALUE), "AES");
+        byte[] iv = random(16);
+        byte[] plain = random(1000);
+        Cipher jdk = Cipher.getInstance("AES/CBC/PKCS5Padding");
+        jdk.init(Cipher.ENCRYPT_MODE, jdkKey, new IvParameterSpec(iv));
+        byte[] expected = jdk.doFinal(plain);
+        CK_MECHANISM cbcPad = new CK_MECHANISM(CKM_AES_CBC_PAD, iv);
+
+        ByteBuffer in = ByteBuffer.allocateDirect(plain.length).put(plain).flip();
+        ByteBuffer out = ByteBuffer.allocateDirect(expected.length + 16);
+        pkcs11.C_EncryptInit(session, cbcPad, key);
+        ByteBuffer tight = out.duplicate().limit(100);
+        PKCS11Exception tooSmall = assertThrows(PKCS11Exception.class, () -> pkcs11.C_Encrypt(session, in, tight));
+        assertEquals(CKR_BUFFER_TOO_SMALL, tooSmall.getErrorCode());
+        assertEquals(0, in.position(), "nothing consumed");
+        assertEquals(expected.length, pkcs11.C_Encrypt(session, in, out), "the operation went on");
+        byte[] encrypted = new byte[expected.length];
+        out.flip().get(encrypted);
+        assertArrayEquals(expected, encrypted);
+
+        // Parts from a heap buffer into a direct one, then back from direct into heap.
+        ByteBuffer heapIn = ByteBuffer.wrap(plain);
+        out.clear();
+        pkcs11.C_EncryptInit(session, cbcPad, key);
+        for (int cut : new int[] {7, 300, 301, 1000}) {
+            pkcs11.C_EncryptUpdate(session, heapIn.limit(cut), out);
+        }
+        pkcs11.C_EncryptFinal(session, out);
+        assertEquals(expected.length, out.position());
+        ByteBuffer back = ByteBuffer.allocate(expected.length);
+        pkcs11.C_DecryptInit(session, cbcPad, key);
+        pkcs11.C_DecryptUpdate(session, out.flip(), back);
+        pkcs11.C_DecryptFinal(session, back);
+        assertArrayEquals(plain, Arrays.copyOf(back.array(), back.position()));
+
+        ByteBuffer digest = ByteBuffer.allocateDirect(32);
+        pkcs11.C_DigestInit(session, new CK_MECHANISM(CKM_SHA256));
+        assertEquals(32, pkcs11.C_Digest(session, in.rewind(), digest));
+        byte[] sha = new byte[32];
+        digest.flip().get(sha);
+        assertArrayEquals(MessageDigest.getInstance("SHA-256").digest(plain), sha);
     }
 
     // ---- wrapping

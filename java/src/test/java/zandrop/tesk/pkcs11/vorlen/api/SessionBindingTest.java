@@ -271,4 +271,57 @@ class SessionBindingTest {
         pkcs11.C_CloseSession(session);
         assertEquals(0, refs());
     }
+
+    @Test
+    void lateNotificationOfAClosedSessionNeverReachesANewSession() throws Exception {
+        Recorder closedNotify = new Recorder();
+        Recorder newNotify = new Recorder();
+        for (int round = 0; round < 3; round++) {
+            long closed = pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, "closed", closedNotify);
+            pkcs11.C_CloseSession(closed);
+            // While the next session is being opened (its binding maybe the one just released),
+            // the module notifies the closed session with the pApplication it had.
+            first.script("C_OpenSession", "notify=" + CKN_SURRENDER + " late=1 session=" + closed);
+            long opened = pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, "new", newNotify);
+            assertEquals(Long.toString(closed), first.last("callback").get("hSession"));
+            assertEquals(CKR_OK, first.last("callback").num("rv"), "dropped, not refused");
+            assertEquals(List.of(), newNotify.received, "round " + round);
+            assertEquals(List.of(), closedNotify.received, "round " + round);
+            // And once the new session is known, the closed one's notifications still go nowhere.
+            first.script("C_GetSessionInfo", "notify=" + CKN_SURRENDER + " late=1 session=" + closed);
+            pkcs11.C_GetSessionInfo(opened);
+            assertEquals(List.of(), newNotify.received, "round " + round);
+            notifyThrough(pkcs11, first, opened);
+            assertEquals(1, newNotify.received.size(), "the new session's own notification arrives");
+            assertEquals("new", newNotify.received.get(0).application());
+            newNotify.received.clear();
+            pkcs11.C_CloseSession(opened);
+        }
+        assertEquals(0, refs());
+    }
+
+    @Test
+    void finalizeReleasesTheBindingsOfTheSessionsItEnded() throws Exception {
+        for (int cycle = 0; cycle < 50; cycle++) {
+            pkcs11.C_Initialize(null);
+            pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, "app", new Recorder());
+            other.C_OpenSession(1, CKF_SERIAL_SESSION, "other module", new Recorder());
+            pkcs11.C_Finalize(null);
+        }
+        assertEquals(100, refs(), "only the other module's sessions, which were not finalised, are held");
+        other.C_Finalize(null);
+        assertEquals(0, refs(), "no references are left for sessions that C_Finalize ended");
+
+        // A C_Finalize that fails ends nothing: the binding stays.
+        Recorder kept = new Recorder();
+        long session = pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, "kept", kept);
+        first.script("C_Finalize", "rv=" + CKR_DEVICE_ERROR);
+        assertThrows(PKCS11Exception.class, () -> pkcs11.C_Finalize(null));
+        assertEquals(2, refs());
+        notifyThrough(pkcs11, first, session);
+        assertEquals(1, kept.received.size());
+        pkcs11.C_Finalize(null);
+        assertEquals(0, refs());
+        assertEquals(blocksBefore, PKCS11Impl.heapBlockCount());
+    }
 }

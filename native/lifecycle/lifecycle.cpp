@@ -1,21 +1,31 @@
-// The four methods of PKCS11Impl that stand for no PKCS#11 function, and the test hooks.
+// The top of the library: the four methods of PKCS11Impl that stand for no PKCS#11 function,
+// and the test hooks. It is the one place that knows every layer: it loads each layer's cache
+// in order and registers with the core what the core must call back (the core includes and
+// calls nothing above it).
 #include <jni.h>
 
+#include <new>
 #include <string>
 
+#include "callbacks/callback_cache.h"
+#include "convert/convert_cache.h"
 #include "core/exceptions.h"
 #include "core/jni_cache.h"
 #include "core/jni_util.h"
 #include "core/module_list.h"
 #include "pkcs11/pkcs11.h"
 
-namespace vorlen {
-// Implemented by the callbacks: drops the state that outlives single calls when the library
-// is finalised (saved initialization arguments, notification bookkeeping).
-void finalizeCallbackState(JNIEnv* env);
-}  // namespace vorlen
-
 using namespace vorlen;
+
+namespace {
+
+// The caches of the layers above the core, bottom up.
+void loadLayerCaches(jni::Loader& loader) {
+    jni::loadConvertCache(loader);
+    jni::loadCallbackCache(loader);
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -26,9 +36,10 @@ JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void*) {
 
 JNIEXPORT void JNICALL
 Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_initializeLibrary(JNIEnv* env, jclass) {
-    if (!jni::loadCaches(env)) {
+    if (!jni::loadCaches(env, loadLayerCaches)) {
         return;  // the missing class or member is reported by the pending exception
     }
+    setModuleReleasedHook(releaseModuleState);
     markLibraryInitialized();
 }
 
@@ -76,9 +87,18 @@ Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_connect(JNIEnv* env, jobject self
     }
     ModuleRecord record;
     record.library = library;
-    const CK_RV rv = reinterpret_cast<CK_C_GetFunctionList>(entry)(&record.functions);
-    if (rv != CKR_OK) {
-        record.functions = nullptr;  // never trust what a failing call wrote
+    CK_FUNCTION_LIST_PTR list = nullptr;
+    const CK_RV rv = reinterpret_cast<CK_C_GetFunctionList>(entry)(&list);
+    if (rv == CKR_OK && list != nullptr) {
+        // The library's own copy: a NULL entry becomes a stub, never a call of address 0.
+        record.functions.reset(new (std::nothrow) ModuleFunctions);
+        if (!record.functions) {
+            unloadModule(env, library);
+            throwOutOfMemory(env, "no room for the module's function list");
+            return;
+        }
+        copyFunctionList(*list, *record.functions);
+        record.list = {ModuleInterface::functionList2, list->version};
     }
     if (!putModule(env, self, record)) {
         unloadModule(env, library);
@@ -86,7 +106,7 @@ Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_connect(JNIEnv* env, jobject self
     }
     if (rv != CKR_OK) {
         checkReturnValue(env, rv);
-    } else if (record.functions == nullptr) {
+    } else if (list == nullptr) {
         throwPKCS11RuntimeException(
             env, "C_GetFunctionList returned CKR_OK but no function list; the object stays "
                  "unusable until it is disconnected or connected again.");

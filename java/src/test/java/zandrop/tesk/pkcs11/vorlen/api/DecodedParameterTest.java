@@ -1,0 +1,53 @@
+package zandrop.tesk.pkcs11.vorlen.api;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_AES_CBC;
+
+import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
+
+/**
+ * Sends a mechanism parameter to the test module, which decodes the native record member by member
+ * at the platform's offsets and records it; the helpers compare the members and the refusals that
+ * happen before the module is called.
+ */
+abstract class DecodedParameterTest extends ConnectedToTestModule {
+    /** A bit above the low 32: kept where CK_ULONG has 64 bits, dropped where it has 32. */
+    static final long HIGH = 0x100000000L;
+
+    /** Starts an encryption with the parameter; returns the call as the module decoded it. */
+    Call sent(String struct, Object parameter, int size) throws Exception {
+        module.script("C_EncryptInit", "decode=" + struct);
+        pkcs11.C_EncryptInit(1, new CK_MECHANISM(CKM_AES_CBC, parameter), 7);
+        Call call = module.last("C_EncryptInit");
+        assertEquals(struct, call.get("param"), call.toString());
+        assertEquals(size, call.num("ulParameterLen"), "sizeof(" + struct + ")");
+        return call;
+    }
+
+    static byte[] run(int from, int n) {
+        byte[] bytes = new byte[n];
+        for (int i = 0; i < n; i++) {
+            bytes[i] = (byte) (from + i);
+        }
+        return bytes;
+    }
+
+    static void assertBytes(byte[] expected, Call call, String field) {
+        assertArrayEquals(expected, call.bytes("param." + field), field + " in " + call);
+    }
+
+    static void assertNum(long expected, Call call, String field) {
+        assertEquals(expected, call.num("param." + field), field + " in " + call);
+    }
+
+    void assertRejectedBeforeTheModule(Class<? extends Throwable> type, String text, Object parameter) {
+        int before = module.count("C_EncryptInit");
+        Throwable e = assertThrows(type,
+                () -> pkcs11.C_EncryptInit(1, new CK_MECHANISM(CKM_AES_CBC, parameter), 7));
+        assertTrue(e.getMessage().contains(text), e.getMessage());
+        assertEquals(before, module.count("C_EncryptInit"), "the module is not called");
+    }
+}

@@ -1,0 +1,348 @@
+package zandrop.tesk.pkcs11.vorlen.api;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
+
+import java.security.KeyFactory;
+import java.security.PublicKey;
+import java.security.Signature;
+import java.security.spec.X509EncodedKeySpec;
+import java.util.Arrays;
+import java.util.HexFormat;
+
+import java.io.ByteArrayOutputStream;
+
+import javax.crypto.Cipher;
+import javax.crypto.spec.GCMParameterSpec;
+import javax.crypto.spec.IvParameterSpec;
+import javax.crypto.spec.SecretKeySpec;
+
+import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.TestInstance;
+
+/**
+ * The newer mechanisms against SoftHSM2, on a fresh token in a temporary folder, with the JDK as
+ * the oracle: AES-GCM, AES-CTR, AES-CMAC, AES key wrap with padding, the derivation by
+ * AES-CBC encryption of data, EdDSA on Ed25519.
+ */
+@TestInstance(TestInstance.Lifecycle.PER_CLASS)
+class RealSoftHsmMechanismsTest {
+    private static final String TOKEN_LABEL = "vorlen mechanisms";
+    /** DER of the object identifier of Ed25519 (1.3.101.112), as CKA_EC_PARAMS holds it. */
+    private static final byte[] ED25519_PARAMS = HexFormat.of().parseHex("06032b6570");
+
+    private PKCS11Impl pkcs11;
+    private long session;
+    private long heapBlocksBefore;
+
+    @BeforeAll
+    void initialiseToken() throws Exception {
+        RealModules.testDir();
+        heapBlocksBefore = PKCS11Impl.heapBlockCount();
+        pkcs11 = new PKCS11Impl(RealModules.softHsm2());
+        pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
+        long slot = RealSoftHsmToken.initialise(pkcs11, TOKEN_LABEL);
+        session = pkcs11.C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
+        pkcs11.C_Login(session, CKU_USER, RealSoftHsmToken.USER_PIN.toCharArray());
+    }
+
+    @AfterAll
+    void finalizeModule() throws Exception {
+        if (pkcs11 == null) {
+            return;
+        }
+        try {
+            pkcs11.C_Logout(session);
+            pkcs11.C_CloseSession(session);
+            pkcs11.C_Finalize(null);
+        } finally {
+            pkcs11.disconnect();
+        }
+        assertEquals(heapBlocksBefore, PKCS11Impl.heapBlockCount(), "every native block was freed");
+    }
+
+    /** A session secret key whose value can be read, so that the JDK can redo what the token did. */
+    private long readableKey(long generator, long keyType, int bytes) throws PKCS11Exception {
+        CK_ATTRIBUTE[] template = {
+            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
+            new CK_ATTRIBUTE(CKA_KEY_TYPE, keyType),
+            new CK_ATTRIBUTE(CKA_VALUE_LEN, (long) bytes),
+            new CK_ATTRIBUTE(CKA_TOKEN, false),
+            new CK_ATTRIBUTE(CKA_SENSITIVE, false),
+            new CK_ATTRIBUTE(CKA_EXTRACTABLE, true),
+            new CK_ATTRIBUTE(CKA_ENCRYPT, true),
+            new CK_ATTRIBUTE(CKA_DECRYPT, true),
+            new CK_ATTRIBUTE(CKA_SIGN, true),
+            new CK_ATTRIBUTE(CKA_VERIFY, true),
+            new CK_ATTRIBUTE(CKA_WRAP, true),
+            new CK_ATTRIBUTE(CKA_UNWRAP, true),
+            new CK_ATTRIBUTE(CKA_DERIVE, true),
+        };
+        return pkcs11.C_GenerateKey(session, new CK_MECHANISM(generator), template);
+    }
+
+    private byte[] value(long key) throws PKCS11Exception {
+        return RealModules.bytes(pkcs11, session, key, CKA_VALUE);
+    }
+
+    private static byte[] data(int length) {
+        byte[] bytes = new byte[length];
+        for (int i = 0; i < length; i++) {
+            bytes[i] = (byte) (i * 7 + 3);
+        }
+        return bytes;
+    }
+
+    /** Encrypts in one part, or in parts of {@code part} bytes with the final part last. */
+    private byte[] encrypt(CK_MECHANISM mechanism, long key, byte[] plain, int part) throws PKCS11Exception {
+        pkcs11.C_EncryptInit(session, mechanism, key);
+        if (part == 0) {
+            return pkcs11.C_Encrypt(session, plain);
+        }
+        ByteArrayOutputStream out = new ByteArrayOutputStream();
+        for (int from = 0; from < plain.length; from += part) {
+            out.writeBytes(pkcs11.C_EncryptUpdate(session, Arrays.copyOfRange(plain, from,
+                    Math.min(plain.length, from + part))));
+        }
+        out.writeBytes(pkcs11.C_EncryptFinal(session));
+        return out.toByteArray();
+    }
+
+    private byte[] decrypt(CK_MECHANISM mechanism, long key, byte[] cipher, int part) throws PKCS11Exception {
+        pkcs11.C_DecryptInit(session, mechanism, key);
+        if (part == 0) {
+            return pkcs11.C_Decrypt(session, cipher);
+        }
+        ByteArrayOutputStream out = new ByteArrayOutputStream();
+        for (int from = 0; from < cipher.length; from += part) {
+            out.writeBytes(pkcs11.C_DecryptUpdate(session, Arrays.copyOfRange(cipher, from,
+                    Math.min(cipher.length, from + part))));
+        }
+        out.writeBytes(pkcs11.C_DecryptFinal(session));
+        return out.toByteArray();
+    }
+
+    // ---- AES-GCM
+
+    @Test
+    void aesGcmWithAndWithoutAadInOneAndManyPartsMatchesTheJdk() throws Exception {
+        long key = readableKey(CKM_AES_KEY_GEN, CKK_AES, 32);
+        SecretKeySpec jdkKey = new SecretKeySpec(value(key), "AES");
+        byte[] plain = data(100);
+        for (byte[] aad : new byte[][] {null, data(20)}) {
+            for (int tagBits : new int[] {96, 128}) {
+                for (int part : new int[] {0, 16, 33}) {
+                    String what = "AAD " + (aad == null ? "none" : aad.length) + ", tag " + tagBits + ", parts of " + part;
+                    byte[] iv = data(12);
+                    iv[0] = (byte) (tagBits + part);
+                    Cipher jdk = Cipher.getInstance("AES/GCM/NoPadding");
+                    jdk.init(Cipher.ENCRYPT_MODE, jdkKey, new GCMParameterSpec(tagBits, iv));
+                    if (aad != null) {
+                        jdk.updateAAD(aad);
+                    }
+                    byte[] expected = jdk.doFinal(plain);
+
+                    CK_GCM_PARAMS params = new CK_GCM_PARAMS(iv, 0, aad, tagBits);
+                    CK_MECHANISM gcm = new CK_MECHANISM(CKM_AES_GCM, params);
+                    byte[] sealed = encrypt(gcm, key, plain, part);
+                    assertArrayEquals(expected, sealed, what);
+                    assertArrayEquals(plain, decrypt(gcm, key, sealed, part), what);
+                }
+            }
+        }
+        // A changed tag is refused.
+        byte[] iv = data(12);
+        CK_MECHANISM gcm = new CK_MECHANISM(CKM_AES_GCM, new CK_GCM_PARAMS(iv, 96, null, 128));
+        byte[] sealed = encrypt(gcm, key, plain, 0);
+        sealed[sealed.length - 1] ^= 1;
+        pkcs11.C_DecryptInit(session, gcm, key);
+        assertThrows(PKCS11Exception.class, () -> pkcs11.C_Decrypt(session, sealed));
+    }
+
+    // ---- AES-CTR
+
+    @Test
+    void aesCtrCarriesItsCounterAcrossBytesAsTheJdkDoes() throws Exception {
+        long key = readableKey(CKM_AES_KEY_GEN, CKK_AES, 16);
+        // The low 64 bits of the counter block wrap after the first block: the carry runs into
+        // the upper half, within the 128 counter bits.
+        byte[] cb = HexFormat.of().parseHex("0011223344556677ffffffffffffffff");
+        byte[] plain = data(50);
+        Cipher jdk = Cipher.getInstance("AES/CTR/NoPadding");
+        jdk.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(value(key), "AES"), new IvParameterSpec(cb));
+        byte[] expected = jdk.doFinal(plain);
+        for (int part : new int[] {0, 7}) {
+            CK_MECHANISM ctr = new CK_MECHANISM(CKM_AES_CTR, new CK_AES_CTR_PARAMS(128, cb));
+            assertArrayEquals(expected, encrypt(ctr, key, plain, part), "parts of " + part);
+            assertArrayEquals(plain, decrypt(ctr, key, expected, part), "parts of " + part);
+        }
+    }
+
+    // ---- derivation by encryption of data
+
+    @Test
+    void aesCbcEncryptDataDerivesTheJdksCiphertext() throws Exception {
+        long base = readableKey(CKM_AES_KEY_GEN, CKK_AES, 32);
+        byte[] iv = data(16);
+        byte[] input = HexFormat.of().parseHex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f");
+        CK_ATTRIBUTE[] template = {
+            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
+            new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_AES),
+            new CK_ATTRIBUTE(CKA_VALUE_LEN, 32L),
+            new CK_ATTRIBUTE(CKA_TOKEN, false),
+            new CK_ATTRIBUTE(CKA_SENSITIVE, false),
+            new CK_ATTRIBUTE(CKA_EXTRACTABLE, true),
+        };
+        long derived = pkcs11.C_DeriveKey(session, new CK_MECHANISM(CKM_AES_CBC_ENCRYPT_DATA,
+                new CK_AES_CBC_ENCRYPT_DATA_PARAMS(iv, input)), base, template);
+        Cipher jdk = Cipher.getInstance("AES/CBC/NoPadding");
+        jdk.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(value(base), "AES"), new IvParameterSpec(iv));
+        assertArrayEquals(jdk.doFinal(input), value(derived));
+    }
+
+    // ---- AES-CMAC
+
+    /** AES-CMAC of RFC 4493, computed with the JDK's AES. */
+    private static byte[] cmac(byte[] key, byte[] message) throws Exception {
+        Cipher aes = Cipher.getInstance("AES/ECB/NoPadding");
+        aes.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(key, "AES"));
+        byte[] k1 = doubled(aes.doFinal(new byte[16]));
+        byte[] k2 = doubled(k1);
+        int blocks = Math.max(1, (message.length + 15) / 16);
+        boolean complete = message.length > 0 && message.length % 16 == 0;
+        byte[] last = new byte[16];
+        int lastStart = (blocks - 1) * 16;
+        System.arraycopy(message, lastStart, last, 0, message.length - lastStart);
+        if (!complete) {
+            last[message.length - lastStart] = (byte) 0x80;
+        }
+        byte[] subkey = complete ? k1 : k2;
+        byte[] x = new byte[16];
+        for (int b = 0; b < blocks; b++) {
+            for (int i = 0; i < 16; i++) {
+                x[i] ^= b == blocks - 1 ? (byte) (last[i] ^ subkey[i]) : message[b * 16 + i];
+            }
+            x = aes.doFinal(x);
+        }
+        return x;
+    }
+
+    private static byte[] doubled(byte[] block) {
+        byte[] out = new byte[16];
+        for (int i = 0; i < 16; i++) {
+            out[i] = (byte) ((block[i] << 1) | (i < 15 ? (block[i + 1] & 0xFF) >>> 7 : 0));
+        }
+        if ((block[0] & 0x80) != 0) {
+            out[15] ^= (byte) 0x87;
+        }
+        return out;
+    }
+
+    @Test
+    void aesCmacInOneAndManyPartsMatchesRfc4493() throws Exception {
+        // The oracle itself, on the first example of RFC 4493.
+        byte[] rfcKey = HexFormat.of().parseHex("2b7e151628aed2a6abf7158809cf4f3c");
+        assertArrayEquals(HexFormat.of().parseHex("bb1d6929e95937287fa37d129b756746"), cmac(rfcKey, new byte[0]));
+
+        long key = readableKey(CKM_AES_KEY_GEN, CKK_AES, 32);
+        for (int length : new int[] {0, 16, 40}) {
+            byte[] message = data(length);
+            byte[] expected = cmac(value(key), message);
+            pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_AES_CMAC), key);
+            assertArrayEquals(expected, pkcs11.C_Sign(session, message), "one part, " + length + " bytes");
+            pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_AES_CMAC), key);
+            for (int from = 0; from < length; from += 7) {
+                pkcs11.C_SignUpdate(session, Arrays.copyOfRange(message, from, Math.min(length, from + 7)));
+            }
+            assertArrayEquals(expected, pkcs11.C_SignFinal(session), "many parts, " + length + " bytes");
+        }
+        pkcs11.C_VerifyInit(session, new CK_MECHANISM(CKM_AES_CMAC), key);
+        byte[] wrong = cmac(value(key), data(5));
+        wrong[0] ^= 1;
+        PKCS11Exception refused = assertThrows(PKCS11Exception.class, () -> pkcs11.C_Verify(session, data(5), wrong));
+        assertEquals(CKR_SIGNATURE_INVALID, refused.getErrorCode());
+    }
+
+    // ---- AES key wrap with padding (RFC 5649)
+
+    @Test
+    void aesKeyWrapWithPaddingMatchesTheJdkAndUnwraps() throws Exception {
+        long kek = readableKey(CKM_AES_KEY_GEN, CKK_AES, 16);
+        // SoftHSM2 fills a key value up to a multiple of 8 bytes with zeros before it wraps it
+        // (RFC 5649 would pad by itself), so the key wrapped here has 24 bytes: the wrap differs
+        // from that of RFC 3394 in its initial value, which holds the length.
+        long target = readableKey(CKM_GENERIC_SECRET_KEY_GEN, CKK_GENERIC_SECRET, 24);
+        byte[] wrapped = pkcs11.C_WrapKey(session, new CK_MECHANISM(CKM_AES_KEY_WRAP_PAD), kek, target);
+
+        Cipher jdk = Cipher.getInstance("AES/KWP/NoPadding");
+        jdk.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(value(kek), "AES"));
+        assertArrayEquals(jdk.doFinal(value(target)), wrapped, "the JDK wraps to the same bytes");
+
+        CK_ATTRIBUTE[] template = {
+            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
+            new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_GENERIC_SECRET),
+            new CK_ATTRIBUTE(CKA_TOKEN, false),
+            new CK_ATTRIBUTE(CKA_SENSITIVE, false),
+            new CK_ATTRIBUTE(CKA_EXTRACTABLE, true),
+        };
+        long unwrapped = pkcs11.C_UnwrapKey(session, new CK_MECHANISM(CKM_AES_KEY_WRAP_PAD), kek, wrapped, template);
+        assertArrayEquals(value(target), value(unwrapped));
+    }
+
+    // ---- EdDSA
+
+    /** An Ed25519 key pair of session objects: public handle, private handle. */
+    private long[] ed25519KeyPair() throws PKCS11Exception {
+        CK_ATTRIBUTE[] publicTemplate = {
+            new CK_ATTRIBUTE(CKA_TOKEN, false),
+            new CK_ATTRIBUTE(CKA_EC_PARAMS, ED25519_PARAMS),
+            new CK_ATTRIBUTE(CKA_VERIFY, true),
+        };
+        CK_ATTRIBUTE[] privateTemplate = {
+            new CK_ATTRIBUTE(CKA_TOKEN, false),
+            new CK_ATTRIBUTE(CKA_PRIVATE, true),
+            new CK_ATTRIBUTE(CKA_SENSITIVE, true),
+            new CK_ATTRIBUTE(CKA_SIGN, true),
+        };
+        long[] pair = pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_EC_EDWARDS_KEY_PAIR_GEN),
+                publicTemplate, privateTemplate);
+        assertEquals(CKK_EC_EDWARDS, RealModules.read(pkcs11, session, pair[0], CKA_KEY_TYPE)[0].getLong());
+        return pair;
+    }
+
+    /** The JDK's Ed25519 key for a CKA_EC_POINT: the 32 bytes, raw or in a DER octet string. */
+    private PublicKey ed25519PublicKey(long publicKey) throws Exception {
+        byte[] point = RealModules.bytes(pkcs11, session, publicKey, CKA_EC_POINT);
+        if (point.length == 34 && point[0] == 0x04 && point[1] == 32) {
+            point = Arrays.copyOfRange(point, 2, 34);
+        }
+        assertEquals(32, point.length, "an Ed25519 public key has 32 bytes");
+        byte[] spki = HexFormat.of().parseHex("302a300506032b6570032100" + HexFormat.of().formatHex(point));
+        return KeyFactory.getInstance("Ed25519").generatePublic(new X509EncodedKeySpec(spki));
+    }
+
+    private void assertEd25519Verifies(PublicKey key, byte[] message, byte[] signature) throws Exception {
+        assertEquals(64, signature.length);
+        Signature jdk = Signature.getInstance("Ed25519");
+        jdk.initVerify(key);
+        jdk.update(message);
+        assertTrue(jdk.verify(signature), "the JDK's Ed25519 accepts the token's signature");
+    }
+
+    @Test
+    void ed25519SignaturesVerifyWithTheJdk() throws Exception {
+        long[] pair = ed25519KeyPair();
+        PublicKey publicKey = ed25519PublicKey(pair[0]);
+        byte[] message = data(1000);
+        pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_EDDSA), pair[1]);
+        assertEd25519Verifies(publicKey, message, pkcs11.C_Sign(session, message));
+        // The parameter of plain Ed25519: not pre-hashed, no context.
+        pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_EDDSA, new CK_EDDSA_PARAMS(false, null)), pair[1]);
+        assertEd25519Verifies(publicKey, message, pkcs11.C_Sign(session, message));
+    }
+}

@@ -1,0 +1,173 @@
+// Calls in flight: every call into a module pins its binding for the length of the call.
+//
+// A call announces the binding it uses in a pin of its own thread (a few nested calls deep:
+// a callback may call into another object), so that threads calling at once never write to a
+// shared cache line. Only when a thread runs out of pins does a call count itself in the
+// binding's state word instead. Unbinding marks the binding dying; it is finished (its module
+// unloaded, its slot recycled) once no pin holds it and its count is zero. Pinning and
+// unbinding follow the store-then-load pattern on both sides (sequentially consistent), so
+// either the call sees the binding dying and lets go, or the unbinding sees the pin and leaves
+// the finishing to the call's release.
+#include <array>
+#include <atomic>
+#include <new>
+
+#include "core/module_internal.h"
+#include "core/exceptions.h"
+#include "core/jni_cache.h"
+#include "core/module_list.h"
+
+namespace vorlen {
+
+using namespace binding;
+
+namespace {
+
+constexpr int kPinDepth = 8;
+
+struct ThreadPins {
+    std::array<std::atomic<Binding*>, kPinDepth> pinned{};
+    int depth = 0;                  // used by the owning thread only
+    std::atomic<bool> inUse{true};  // a record whose thread ended is reused by a new thread
+    ThreadPins* next = nullptr;     // fixed once the record is published
+};
+
+std::atomic<ThreadPins*> allPins{nullptr};
+
+ThreadPins* claimPins() {
+    for (ThreadPins* p = allPins.load(std::memory_order_acquire); p != nullptr; p = p->next) {
+        bool expected = false;
+        if (p->inUse.compare_exchange_strong(expected, true, std::memory_order_acquire)) {
+            return p;
+        }
+    }
+    auto* fresh = new (std::nothrow) ThreadPins;
+    if (fresh == nullptr) {
+        return nullptr;  // calls on this thread count themselves in the state word
+    }
+    fresh->next = allPins.load(std::memory_order_relaxed);
+    while (!allPins.compare_exchange_weak(fresh->next, fresh, std::memory_order_release,
+                                          std::memory_order_relaxed)) {
+    }
+    return fresh;
+}
+
+// The calling thread's pins, claimed at its first call and given back when it ends.
+struct PinsOfThisThread {
+    ThreadPins* pins = nullptr;
+    ~PinsOfThisThread() {
+        if (pins != nullptr) {
+            pins->depth = 0;
+            pins->inUse.store(false, std::memory_order_release);
+        }
+    }
+};
+thread_local PinsOfThisThread pinsOfThisThread;
+
+ThreadPins* myPins() {
+    if (pinsOfThisThread.pins == nullptr) {
+        pinsOfThisThread.pins = claimPins();
+    }
+    return pinsOfThisThread.pins;
+}
+
+struct Pin {
+    Binding* binding = nullptr;
+    int slot = -1;  // index in the thread's pins, or -1 when counted in the state word
+};
+
+// Pins the binding named by `handle` if it is bound; the caller then checks identity.
+Pin acquire(JNIEnv* env, jlong handle) {
+    Binding* binding = slotOf(handle);
+    if (binding == nullptr) {
+        return {};
+    }
+    const std::uint32_t generation = generationOf(static_cast<std::uint64_t>(handle));
+    if (!usable(binding->state.load(std::memory_order_acquire), generation)) {
+        return {};
+    }
+    ThreadPins* pins = myPins();
+    if (pins != nullptr && pins->depth < kPinDepth) {
+        const int slot = pins->depth;
+        pins->pinned[slot].store(binding, std::memory_order_seq_cst);
+        if (usable(binding->state.load(std::memory_order_seq_cst), generation)) {
+            pins->depth = slot + 1;
+            return {binding, slot};
+        }
+        pins->pinned[slot].store(nullptr, std::memory_order_seq_cst);
+        reclaim(env);  // an unbinding may have seen the pin and left the finishing to us
+        return {};
+    }
+    std::uint64_t state = binding->state.load(std::memory_order_acquire);
+    for (;;) {
+        if (!usable(state, generation) || (state & kCountMask) == kCountMask) {
+            return {};
+        }
+        if (binding->state.compare_exchange_weak(state, state + 1, std::memory_order_seq_cst,
+                                                 std::memory_order_acquire)) {
+            return {binding, -1};
+        }
+    }
+}
+
+void release(JNIEnv* env, const Pin& pin) {
+    Binding* binding = pin.binding;
+    bool dyingNow = false;
+    if (pin.slot >= 0) {
+        ThreadPins* pins = myPins();
+        pins->depth = pin.slot;
+        pins->pinned[pin.slot].store(nullptr, std::memory_order_seq_cst);
+        dyingNow = (binding->state.load(std::memory_order_seq_cst) & kDying) != 0;
+    } else {
+        const std::uint64_t old = binding->state.fetch_sub(1, std::memory_order_seq_cst);
+        dyingNow = (old & kDying) != 0;
+    }
+    if (dyingNow) {
+        reclaim(env);
+    }
+}
+
+}  // namespace
+
+bool binding::pinnedAnywhere(const Binding* binding) {
+    for (ThreadPins* p = allPins.load(std::memory_order_acquire); p != nullptr; p = p->next) {
+        for (const std::atomic<Binding*>& pin : p->pinned) {
+            if (pin.load(std::memory_order_seq_cst) == binding) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+ModuleCall::ModuleCall(JNIEnv* env, jobject object) : env_(env) {
+    if (object != nullptr && jni::cachesReady()) {
+        const jlong handle = env->GetLongField(object, jni::core.pkcs11ImplBindingHandle);
+        const Pin pin = acquire(env, handle);
+        if (pin.binding != nullptr) {
+            if (pin.binding->record.functions != nullptr &&
+                env->IsSameObject(pin.binding->object, object)) {
+                binding_ = pin.binding;
+                pinSlot_ = pin.slot;
+                functions_ = pin.binding->record.functions.get();
+                return;
+            }
+            release(env, pin);
+        }
+    }
+    throwNotConnected(env);
+}
+
+ModuleCall::~ModuleCall() {
+    if (binding_ != nullptr) {
+        release(env_, Pin{binding_, pinSlot_});
+    }
+}
+
+const ModuleListInfo& ModuleCall::list() const { return binding_->record.list; }
+
+const void* ModuleCall::module() const {
+    return binding_ != nullptr ? binding_->record.library : nullptr;
+}
+
+}  // namespace vorlen

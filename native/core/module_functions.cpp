@@ -1,0 +1,36 @@
+#include "core/module_functions.h"
+
+namespace vorlen {
+
+namespace {
+
+// One stub per entry type: it takes the entry's arguments and answers
+// CKR_FUNCTION_NOT_SUPPORTED, touching nothing.
+template <typename Entry>
+struct NotSupported;
+
+template <typename... Arguments>
+struct NotSupported<CK_RV(PKCS11_CALL*)(Arguments...)> {
+    static CK_RV PKCS11_CALL call(Arguments...) { return CKR_FUNCTION_NOT_SUPPORTED; }
+};
+
+template <typename Entry>
+Entry orStub(Entry entry) {
+    return entry != nullptr ? entry : &NotSupported<Entry>::call;
+}
+
+}  // namespace
+
+void copyFunctionList(const CK_FUNCTION_LIST& list, ModuleFunctions& out) {
+    out.version = list.version;
+#define VORLEN_COPY_ENTRY(name, major, minor, arguments) \
+    PKCS11_ONLY_MAJOR_2_##major(out.name = orStub(list.name);)
+#define VORLEN_STUB_ENTRY(name, major, minor, arguments) \
+    VORLEN_AFTER_2_##major(out.name = &NotSupported<CK_##name>::call;)
+    PKCS11_FUNCTIONS(VORLEN_COPY_ENTRY)
+    PKCS11_FUNCTIONS(VORLEN_STUB_ENTRY)
+#undef VORLEN_COPY_ENTRY
+#undef VORLEN_STUB_ENTRY
+}
+
+}  // namespace vorlen

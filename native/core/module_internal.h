@@ -1,0 +1,61 @@
+// The inside of ModuleList, shared by its units: the binding slots and their state word
+// (module_registry.cpp), the calls in flight that pin them (module_calls.cpp), the module
+// files and their uses (module_loader.cpp), and the blocks a loaded module may keep pointing
+// at (module_reserved.cpp).
+#pragma once
+
+#include <jni.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "core/module_list.h"
+
+namespace vorlen {
+
+// One slot of ModuleList. Slots are never freed, only reused with a new generation, so a
+// stale handle always points at valid memory and is told apart by its generation.
+struct Binding {
+    // generation (high 32 bits) | dying | bound | calls in flight counted here (low 30 bits;
+    // most calls announce themselves in a pin of their thread instead)
+    std::atomic<std::uint64_t> state{0};
+    jobject object = nullptr;  // global reference to the PKCS11Impl object
+    ModuleRecord record;
+    bool unloadWhenReleased = false;
+    std::uint32_t index = 0;
+};
+
+namespace binding {
+
+constexpr std::uint64_t kCountMask = (std::uint64_t{1} << 30) - 1;
+constexpr std::uint64_t kBound = std::uint64_t{1} << 30;
+constexpr std::uint64_t kDying = std::uint64_t{1} << 31;
+constexpr unsigned kGenerationShift = 32;
+
+inline std::uint32_t generationOf(std::uint64_t state) {
+    return static_cast<std::uint32_t>(state >> kGenerationShift);
+}
+
+/// Whether a state word is bound under `generation`.
+inline bool usable(std::uint64_t state, std::uint32_t generation) {
+    return generationOf(state) == generation && (state & kBound) != 0;
+}
+
+/// The slot a handle names (whatever its state), or null for a handle that names none.
+Binding* slotOf(jlong handle);
+
+/// Finishes every binding taken out of service that no call holds any more (module_registry).
+void reclaim(JNIEnv* env);
+
+/// Whether a call on some thread has the binding pinned now (module_calls).
+bool pinnedAnywhere(const Binding* binding);
+
+}  // namespace binding
+
+/// Gives the loaded module `library` a heap block (from heapAlloc) that it may keep pointing
+/// at; it replaces (and frees) the module's earlier block. Freed by releaseKeptBlock.
+void keepForModule(platform::LibraryHandle library, void* block);
+/// Frees the block kept for `library`: called when the library unloads it.
+void releaseKeptBlock(platform::LibraryHandle library);
+
+}  // namespace vorlen

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Line and branch coverage of the native library (native/) by the whole x86-64 test suite.
+# Builds build/coverage (Debug, gcc --coverage, no benchmarks), runs every test there with
+# ctest, then prints with gcovr: the totals for native/, and the units with the lowest line
+# coverage. Branches that only C++ exception handling creates and those gcc marks unreachable are
+# left out of the branch figure (gcovr --exclude-throw-branches --exclude-unreachable-branches).
+# The full per-file table goes to build/coverage/coverage.txt.
+#
+# Usage: scripts/coverage.sh [--least N]   (N units listed, default 12)
+# The figure is printed even when tests fail; the exit status is then 1.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+least=12
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --least) least=$2; shift ;;
+    *) echo "usage: scripts/coverage.sh [--least N]" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+scripts/install-deps.sh build test coverage
+
+dir=${VORLEN_BUILD_PREFIX:-build/}coverage
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DVORLEN_BENCH=OFF \
+  -DCMAKE_CXX_FLAGS="--coverage" -DCMAKE_EXE_LINKER_FLAGS="--coverage" \
+  -DCMAKE_SHARED_LINKER_FLAGS="--coverage" -DCMAKE_MODULE_LINKER_FLAGS="--coverage" >/dev/null
+cmake --build "$dir" -j "$jobs"
+# Counts of an earlier run would add up with this one.
+find "$dir" -name '*.gcda' -delete
+
+status=0
+start=$SECONDS
+(cd "$dir" && ctest --output-on-failure -j "$jobs") || status=1
+echo "tests took $((SECONDS - start)) s"
+
+gcovr_options=(--root . --filter 'native/' --exclude-throw-branches --exclude-unreachable-branches
+               --object-directory "$dir" "$dir")
+gcovr "${gcovr_options[@]}" --branches --output "$dir/coverage-branches.txt"
+gcovr "${gcovr_options[@]}" --output "$dir/coverage.txt"
+echo
+echo "=== coverage of native/ by the whole x86-64 suite ==="
+gcovr "${gcovr_options[@]}" --print-summary --output /dev/null
+echo
+echo "least covered units (lines):"
+# The table's rows: File Lines Exec Cover Missing; sorted by coverage, lowest first.
+grep -E '^native/' "$dir/coverage.txt" | sort -k4 -n | head -n "$least" | awk '{printf "  %-48s %5s of %5s lines  %s\n", $1, $3, $2, $4}'
+echo "least covered units (branches):"
+grep -E '^native/' "$dir/coverage-branches.txt" | sort -k4 -n | head -n "$least" |
+  awk '{printf "  %-48s %5s of %5s branches  %s\n", $1, $3, $2, $4}'
+echo "(tables: $dir/coverage.txt, $dir/coverage-branches.txt)"
+exit $status
