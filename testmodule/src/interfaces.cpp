@@ -112,8 +112,8 @@ CK_RV C_GetInterfaceList(CK_INTERFACE_PTR pInterfacesList, CK_ULONG_PTR pulCount
 CK_RV C_GetInterface(CK_UTF8CHAR_PTR pInterfaceName, CK_VERSION_PTR pVersion, CK_INTERFACE_PTR_PTR ppInterface,
                      CK_FLAGS flags) {
     Call c("C_GetInterface");
-    c.raw("pInterfaceName", pInterfaceName ? "txt:" + std::string(reinterpret_cast<const char*>(pInterfaceName))
-                                           : std::string("null"));
+    c.bytes("pInterfaceName", pInterfaceName,
+            pInterfaceName ? static_cast<CK_ULONG>(std::strlen(reinterpret_cast<const char*>(pInterfaceName))) : 0);
     c.raw("pVersion", pVersion ? versionText(*pVersion) : std::string("null"));
     c.pointer("ppInterface", ppInterface).scalar("flags", flags).require(ppInterface);
     if (c.writes()) {

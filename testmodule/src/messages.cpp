@@ -19,25 +19,31 @@ Bytes echo(const CK_BYTE* in, CK_ULONG len) {
     return Bytes(in, in + std::min(len, kMaxEcho));
 }
 
-/// Records the per-message parameter; then writes the step's values into it.
+/// Records the per-message parameter as the entry received it.
 void parameter(Call& c, CK_VOID_PTR p, CK_ULONG len) {
     c.bytes("pParameter", p, len).scalar("ulParameterLen", len);
     if (!c.step().decode) return;
     const CK_MECHANISM m{0, p, len};
     decodeParameter(c, *c.step().decode, m);
-    if (!c.writes() || p == nullptr) return;
+}
+
+/// Writes the step's values into the per-message parameter (as a module does
+/// when it produces output, never for a size query).
+void writeParameter(Call& c, CK_VOID_PTR p, CK_ULONG len) {
+    if (!c.writes() || p == nullptr || !c.step().decode) return;
     for (const auto& [field, bytes] : c.step().writes) writeParameterField(*c.step().decode, p, len, field, bytes);
 }
 
 CK_RV initialise(const char* fn, CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
     Call c(fn);
     c.scalar("hSession", hSession).mechanism(pMechanism).require(pMechanism).scalar("hKey", hKey);
+    c.notifySession(hSession);
     return c.finish();
 }
 
 CK_RV sessionOnly(const char* fn, CK_SESSION_HANDLE hSession) {
     Call c(fn);
-    c.scalar("hSession", hSession);
+    c.scalar("hSession", hSession).notifySession(hSession);
     return c.finish();
 }
 
@@ -46,12 +52,13 @@ CK_RV whole(const char* fn, const char* in, const char* out, CK_SESSION_HANDLE h
             CK_ULONG ulParameterLen, CK_BYTE_PTR pAssociatedData, CK_ULONG ulAssociatedDataLen, CK_BYTE_PTR pIn,
             CK_ULONG ulInLen, CK_BYTE_PTR pOut, CK_ULONG_PTR pulOutLen) {
     Call c(fn);
-    c.scalar("hSession", hSession);
+    c.scalar("hSession", hSession).notifySession(hSession);
     parameter(c, pParameter, ulParameterLen);
     c.bytes("pAssociatedData", pAssociatedData, ulAssociatedDataLen).scalar("ulAssociatedDataLen", ulAssociatedDataLen);
     c.bytes(in, pIn, ulInLen).scalar((std::string("ul") + (in + 1) + "Len").c_str(), ulInLen);
     c.pointer(out, pOut).inLen((std::string("pul") + (out + 1) + "Len").c_str(), pulOutLen).require(pulOutLen);
     c.outBytes(pOut, pulOutLen, echo(pIn, ulInLen));
+    if (pOut != nullptr) writeParameter(c, pParameter, ulParameterLen);
     return c.finish();
 }
 
@@ -59,9 +66,10 @@ CK_RV whole(const char* fn, const char* in, const char* out, CK_SESSION_HANDLE h
 CK_RV beginWithData(const char* fn, CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen,
                     CK_BYTE_PTR pAssociatedData, CK_ULONG ulAssociatedDataLen) {
     Call c(fn);
-    c.scalar("hSession", hSession);
+    c.scalar("hSession", hSession).notifySession(hSession);
     parameter(c, pParameter, ulParameterLen);
     c.bytes("pAssociatedData", pAssociatedData, ulAssociatedDataLen).scalar("ulAssociatedDataLen", ulAssociatedDataLen);
+    writeParameter(c, pParameter, ulParameterLen);
     return c.finish();
 }
 
@@ -70,19 +78,20 @@ CK_RV next(const char* fn, const char* in, const char* out, CK_SESSION_HANDLE hS
            CK_ULONG ulParameterLen, CK_BYTE_PTR pIn, CK_ULONG ulInLen, CK_BYTE_PTR pOut, CK_ULONG_PTR pulOutLen,
            CK_FLAGS flags) {
     Call c(fn);
-    c.scalar("hSession", hSession);
+    c.scalar("hSession", hSession).notifySession(hSession);
     parameter(c, pParameter, ulParameterLen);
     c.bytes(in, pIn, ulInLen).scalar((std::string("ul") + (in + 1) + "Len").c_str(), ulInLen);
     c.pointer(out, pOut).inLen((std::string("pul") + (out + 1) + "Len").c_str(), pulOutLen).require(pulOutLen);
     c.scalar("flags", flags);
     c.outBytes(pOut, pulOutLen, echo(pIn, ulInLen));
+    if (pOut != nullptr) writeParameter(c, pParameter, ulParameterLen);
     return c.finish();
 }
 
 /// C_SignMessageBegin, C_VerifyMessageBegin.
 CK_RV begin(const char* fn, CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen) {
     Call c(fn);
-    c.scalar("hSession", hSession);
+    c.scalar("hSession", hSession).notifySession(hSession);
     parameter(c, pParameter, ulParameterLen);
     return c.finish();
 }
@@ -92,12 +101,13 @@ CK_RV sign(const char* fn, bool lengthRequired, CK_SESSION_HANDLE hSession, CK_V
            CK_ULONG ulParameterLen, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,
            CK_ULONG_PTR pulSignatureLen) {
     Call c(fn);
-    c.scalar("hSession", hSession);
+    c.scalar("hSession", hSession).notifySession(hSession);
     parameter(c, pParameter, ulParameterLen);
     c.bytes("pData", pData, ulDataLen).scalar("ulDataLen", ulDataLen);
     c.pointer("pSignature", pSignature).inLen("pulSignatureLen", pulSignatureLen);
     if (lengthRequired) c.require(pulSignatureLen);
     c.outBytes(pSignature, pulSignatureLen, pattern(64));
+    if (pSignature != nullptr || pulSignatureLen == nullptr) writeParameter(c, pParameter, ulParameterLen);
     return c.finish();
 }
 
@@ -105,7 +115,7 @@ CK_RV sign(const char* fn, bool lengthRequired, CK_SESSION_HANDLE hSession, CK_V
 CK_RV verify(const char* fn, CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen,
              CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen) {
     Call c(fn);
-    c.scalar("hSession", hSession);
+    c.scalar("hSession", hSession).notifySession(hSession);
     parameter(c, pParameter, ulParameterLen);
     c.bytes("pData", pData, ulDataLen).scalar("ulDataLen", ulDataLen);
     c.bytes("pSignature", pSignature, ulSignatureLen).scalar("ulSignatureLen", ulSignatureLen);
