@@ -61,7 +61,7 @@ add_custom_command(
   COMMENT "Compiling the Java tests"
   VERBATIM)
 add_custom_target(vorlen_java_tests ALL DEPENDS ${VORLEN_TEST_STAMP}
-  vorlentestmodule vorlentestmodule2 vorlentestmodule3 vorlentestmodule_nogfl vorlentestcontrol)
+  vorlentestmodule vorlentestmodule2 vorlentestmodule3 vorlentestmodule_v3 vorlentestmodule_nogfl vorlentestcontrol)
 # The jar's rule must run in one target only: a parallel build would otherwise run it twice.
 add_dependencies(vorlen_java_tests vorlen_jar)
 
@@ -144,6 +144,7 @@ set(VORLEN_TEST_PROPERTIES ${VORLEN_EMULATOR_PROPERTY}
   -Dvorlen.testmodule=$<TARGET_FILE:vorlentestmodule>
   -Dvorlen.testmodule2=$<TARGET_FILE:vorlentestmodule2>
   -Dvorlen.testmodule.nogfl=$<TARGET_FILE:vorlentestmodule_nogfl>
+  -Dvorlen.testmodule.v3=$<TARGET_FILE:vorlentestmodule_v3>
   -Dvorlen.testmodule.unload=$<TARGET_FILE:vorlentestmodule3>
   -Dvorlen.testcontrol.library=$<TARGET_FILE:vorlentestcontrol>
   -Dvorlen.build.dir=${CMAKE_BINARY_DIR})

@@ -116,6 +116,9 @@ jobject toJavaSlotInfo(JNIEnv* env, const CK_SLOT_INFO& info);
 jobject toJavaTokenInfo(JNIEnv* env, const CK_TOKEN_INFO& info);
 jobject toJavaSessionInfo(JNIEnv* env, const CK_SESSION_INFO& info);
 jobject toJavaMechanismInfo(JNIEnv* env, const CK_MECHANISM_INFO& info);
+/// A CK_INTERFACE of a module: its NUL-terminated name (null for a null pointer), the version
+/// its function list starts with (null for a null list) and its flags.
+jobject toJavaInterface(JNIEnv* env, const CK_INTERFACE& info);
 
 // ---- attributes and values ----
 
@@ -217,7 +220,9 @@ struct Member;
 struct RecordDescriptor;
 
 /// The calls after which a module leaves results in a mechanism parameter record.
-enum class ResultsOf : unsigned char { GenerateKey = 1, UnwrapKey = 2, DeriveKey = 4 };
+/// Message: the message-based functions of version 3.0, whose per-message parameter is converted
+/// as a mechanism parameter of type 0.
+enum class ResultsOf : unsigned char { GenerateKey = 1, UnwrapKey = 2, DeriveKey = 4, Message = 8 };
 
 /// A few elements kept inline, more on the heap (rare: records that point to many buffers).
 template <typename T, std::size_t N>

@@ -54,7 +54,8 @@ struct ConvertCache {
     jclass mechanismInfo;
     jfieldID mechanismInfoMinKeySize, mechanismInfoMaxKeySize, mechanismInfoFlags;
     jclass attribute;
-    jfieldID attributeType, attributePValue;
+    jfieldID attributeType, attributePValue;    jclass interfaceClass;  // CK_INTERFACE
+    jfieldID interfaceName, interfaceVersion, interfaceFlags;
 };
 
 extern ConvertCache convert;

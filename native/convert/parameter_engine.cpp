@@ -384,7 +384,9 @@ bool Conversion::finish() {
         const Member& m = *w.member;
         std::size_t stated = m.written.minimum;
         if (w.sizeAt != nullptr) {
-            const CK_ULONG size = get<CK_ULONG>(w.sizeAt) / m.written.unit;
+            // Rounded up: a count of bits that is no multiple of 8 still fills its last byte.
+            const CK_ULONG member = get<CK_ULONG>(w.sizeAt);
+            const CK_ULONG size = member / m.written.unit + (member % m.written.unit != 0 ? 1 : 0);
             if (size > kMaxJavaArrayLength) {
                 char message[160];
                 std::snprintf(message, sizeof message, "%s.%s is too large", w.sizeRecord,

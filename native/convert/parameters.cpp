@@ -270,6 +270,47 @@ VORLEN_RECORD(CK_PKCS5_PBKD2_PARAMS2, kNoResults,
               bytes(F(pPrfData), L(ulPrfDataLen)),
               chars(F(pPassword), L(ulPasswordLen)).required())
 
+// ---- the per-message parameters of the message-based functions ----
+
+// After C_EncryptMessage and the other message calls (whatever the mechanism): a generated IV
+// or nonce goes back into pIv or pNonce, the tag into pTag or pMAC.
+constexpr ResultRule kMessageResults =
+    resultsOf(ResultsOf::Message, 0, static_cast<CK_MECHANISM_TYPE>(-1));
+
+// The module writes ulTagBits / 8 bytes of tag into pTag.
+VORLEN_RECORD(CK_GCM_MESSAGE_PARAMS, kMessageResults,
+              bytes(F(pIv), L(ulIvLen)).copiedBack(),
+              number(F(ulIvFixedBits)),
+              number(F(ivGenerator)),
+              bytes(F(pTag)).writes(WrittenSize{WrittenSize::Scope::Record,
+                                                offsetof(CK_GCM_MESSAGE_PARAMS, ulTagBits),
+                                                "ulTagBits", 8, 0}),
+              number(F(ulTagBits)).wholeBytes())
+
+// ulMACLen is the length of the caller's pMAC.
+VORLEN_RECORD(CK_CCM_MESSAGE_PARAMS, kMessageResults,
+              number(F(ulDataLen)),
+              bytes(F(pNonce), L(ulNonceLen)).copiedBack(),
+              number(F(ulNonceFixedBits)),
+              number(F(nonceGenerator)),
+              bytes(F(pMAC), L(ulMACLen)).copiedBack())
+
+// The module writes the 16-byte Poly1305 tag into pTag.
+VORLEN_RECORD(CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS, kMessageResults,
+              bytes(F(pNonce), L(ulNonceLen)).copiedBack(),
+              bytes(F(pTag)).writes(WrittenSize{WrittenSize::Scope::None, kNoMember, nullptr, 1, 16}))
+
+// ---- key derivations of version 3.0 ----
+
+VORLEN_RECORD(CK_HKDF_PARAMS, kNoResults,
+              flag(F(bExtract)),
+              flag(F(bExpand)),
+              number(F(prfHashMechanism)),
+              number(F(ulSaltType)),
+              bytes(F(pSalt), L(ulSaltLen)),
+              number(F(hSaltKey)),
+              bytes(F(pInfo), L(ulInfoLen)))
+
 #undef VORLEN_RECORD
 #undef L
 #undef F
@@ -309,6 +350,10 @@ const RecordDescriptor* const kParameterRecords[] = {
     &CK_ECDH_AES_KEY_WRAP_PARAMS_::record,
     &CK_RSA_AES_KEY_WRAP_PARAMS_::record,
     &CK_PKCS5_PBKD2_PARAMS2_::record,
+    &CK_GCM_MESSAGE_PARAMS_::record,
+    &CK_CCM_MESSAGE_PARAMS_::record,
+    &CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS_::record,
+    &CK_HKDF_PARAMS_::record,
 };
 
 // The records only nested in parameter records.
@@ -318,7 +363,7 @@ const RecordDescriptor* const kNestedRecords[] = {
     &CK_SSL3_KEY_MAT_OUT_::record,
 };
 
-static_assert(std::size(kParameterRecords) == 32, "one line per parameter class");
+static_assert(std::size(kParameterRecords) == 36, "one line per parameter class");
 
 }  // namespace
 

@@ -3,6 +3,8 @@
 #include "convert/convert.h"
 #include "convert/convert_cache.h"
 
+#include <cstring>
+
 namespace vorlen {
 
 namespace {
@@ -147,6 +149,40 @@ jobject toJavaMechanismInfo(JNIEnv* env, const CK_MECHANISM_INFO& info) {
         .ulong(c.mechanismInfoMaxKeySize, info.ulMaxKeySize)
         .ulong(c.mechanismInfoFlags, info.flags)
         .result();
+}
+
+namespace {
+// The longest interface name read; a module's name without its zero ends there.
+constexpr std::size_t kMaxInterfaceName = 256;
+}  // namespace
+
+jobject toJavaInterface(JNIEnv* env, const CK_INTERFACE& info) {
+    const auto& c = jni::convert;
+    const auto* text = reinterpret_cast<const char*>(info.pInterfaceName);
+    LocalRef<jobject> name(env, text == nullptr ? nullptr
+                                                : toJavaCharArray(env, info.pInterfaceName,
+                                                                  static_cast<CK_ULONG>(strnlen(
+                                                                      text, kMaxInterfaceName))));
+    if (text != nullptr && !name) {
+        return nullptr;
+    }
+    CK_VERSION listVersion{};  // every function list starts with its version
+    if (info.pFunctionList != nullptr) {
+        std::memcpy(&listVersion, info.pFunctionList, sizeof listVersion);
+    }
+    LocalRef<jobject> version(env, info.pFunctionList == nullptr ? nullptr
+                                                                 : toJavaVersion(env, listVersion));
+    if (info.pFunctionList != nullptr && !version) {
+        return nullptr;
+    }
+    LocalRef<jobject> object(env, env->AllocObject(c.interfaceClass));
+    if (!object) {
+        return nullptr;
+    }
+    env->SetObjectField(object.get(), c.interfaceName, name.get());
+    env->SetObjectField(object.get(), c.interfaceVersion, version.get());
+    env->SetLongField(object.get(), c.interfaceFlags, javaLong(info.flags));
+    return object.release();
 }
 
 }  // namespace vorlen

@@ -33,4 +33,11 @@ void copyFunctionList(const CK_FUNCTION_LIST& list, ModuleFunctions& out) {
 #undef VORLEN_STUB_ENTRY
 }
 
+void copyFunctionList3(const CK_FUNCTION_LIST_3_0& list, ModuleFunctions& out) {
+    out.version = list.version;
+#define VORLEN_COPY_ENTRY(name, major, minor, arguments) out.name = orStub(list.name);
+    PKCS11_FUNCTIONS(VORLEN_COPY_ENTRY)
+#undef VORLEN_COPY_ENTRY
+}
+
 }  // namespace vorlen

@@ -29,6 +29,7 @@ struct ModuleFunctions : CK_FUNCTION_LIST {
 enum class ModuleInterface {
     functionList2,  ///< the CK_FUNCTION_LIST of C_GetFunctionList: read as the 2.x list whatever
                     ///< version it announces (a 3.0 module's list may say 3.0 and still be short)
+    interface3,     ///< the CK_FUNCTION_LIST_3_0 of the "PKCS 11" interface of a 3.x version
 };
 
 /// What the binding records of the list it uses.
@@ -39,5 +40,7 @@ struct ModuleListInfo {
 
 /// Fills `out` from a 2.x list: its 68 entries, a stub for each NULL one, stubs for the rest.
 void copyFunctionList(const CK_FUNCTION_LIST& list, ModuleFunctions& out);
+/// Fills `out` from a 3.0 list: all its entries, a stub for each NULL one.
+void copyFunctionList3(const CK_FUNCTION_LIST_3_0& list, ModuleFunctions& out);
 
 }  // namespace vorlen

@@ -4,6 +4,7 @@
 // calls nothing above it).
 #include <jni.h>
 
+#include <memory>
 #include <new>
 #include <string>
 
@@ -12,6 +13,7 @@
 #include "core/exceptions.h"
 #include "core/jni_cache.h"
 #include "core/jni_util.h"
+#include "core/module_interface.h"
 #include "core/module_list.h"
 #include "pkcs11/pkcs11.h"
 
@@ -78,6 +80,18 @@ Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_connect(JNIEnv* env, jobject self
         error += chars.get();
         throwIOException(env, error.c_str());
         return;
+    }
+    // A 3.0 module: its "PKCS 11" interface of the highest 3.x version, if it hands one out.
+    if (std::unique_ptr<ModuleFunctions> functions3(new (std::nothrow) ModuleFunctions); functions3) {
+        ModuleRecord record;
+        record.library = library;
+        if (findInterface3(library, *functions3, record.list)) {
+            record.functions = std::move(functions3);
+            if (!putModule(env, self, record)) {
+                unloadModule(env, library);
+            }
+            return;
+        }
     }
     void* entry = platform::findSymbol(library, "C_GetFunctionList", error);
     if (entry == nullptr) {

@@ -7,10 +7,10 @@
 
 namespace vtm::entry {
 
-// One entry per row of major version 2 of the function list (general.cpp,
-// session.cpp, object.cpp, crypto.cpp, keys.cpp), declared from the list.
-#define VTM_DECLARE_ENTRY(name, major, minor, arguments) \
-    PKCS11_ONLY_MAJOR_2_##major(CK_RV name arguments;)
+// One entry per row of the function list (general.cpp, session.cpp,
+// object.cpp, crypto.cpp, keys.cpp; the 3.0 rows in interfaces.cpp and
+// messages.cpp), declared from the list.
+#define VTM_DECLARE_ENTRY(name, major, minor, arguments) CK_RV name arguments;
 PKCS11_FUNCTIONS(VTM_DECLARE_ENTRY)
 #undef VTM_DECLARE_ENTRY
 
@@ -20,6 +20,9 @@ namespace vtm {
 
 /// A new object handle: the step's `handle=` or the next of the counter.
 CK_OBJECT_HANDLE newObjectHandle(const Step& step);
+
+/// The 2.x function list that C_GetFunctionList hands out (general.cpp).
+const CK_FUNCTION_LIST& functionList2();
 
 /// Fills a fixed text field with `text`, blank-padded.
 void setText(CK_UTF8CHAR* field, std::size_t size, const char* text);

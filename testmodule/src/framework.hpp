@@ -122,6 +122,18 @@ struct Step {
     std::optional<Bytes> oaepX;
     /// Record the mechanism parameter decoded as this structure (params.cpp).
     std::optional<std::string> decode;
+    /// Per-message parameters (message entries): bytes written into the buffer
+    /// a field of the `decode=` structure points to, bounded by its length.
+    std::vector<std::pair<std::string, Bytes>> writes;
+    /// C_GetInterface: hand out the interface with a list of this version.
+    std::optional<CK_VERSION> listVersion;
+};
+
+/// One interface that C_GetInterfaceList and C_GetInterface offer.
+struct InterfaceSpec {
+    bool vendor = false;  ///< "Vorlen vendor" (a list of no entries) or "PKCS 11"
+    CK_VERSION version{};
+    CK_FLAGS flags = 0;
 };
 
 /// A session as C_OpenSession stored it.
@@ -165,6 +177,9 @@ struct State {
     InitArgs initArgs;
     CK_VOID_PTR lastMutex = nullptr;  ///< handle of the latest successful create
     std::vector<std::thread> asyncThreads;
+    /// The interfaces offered, in order (interfaces.cpp); `reset` restores
+    /// vendor 1.0, "PKCS 11" 3.0, "PKCS 11" 2.40.
+    std::vector<InterfaceSpec> interfaces;
 };
 
 /// The state of this module instance (never destroyed, so that threads and
@@ -271,6 +286,16 @@ private:
 bool knownParameterStruct(const std::string& name);
 /// Records the fields of `m`'s parameter read as the structure `name` (params.cpp).
 void decodeParameter(Call& c, const std::string& name, const CK_MECHANISM& m);
+
+/// Writes `bytes` into the buffer that `field` of the structure `name` points
+/// to in the block `block` of `length` bytes, at most the length the structure
+/// states for it; false when the structure or field is unknown (params.cpp).
+bool writeParameterField(const std::string& name, void* block, CK_ULONG length, const std::string& field,
+                         const Bytes& bytes);
+
+/// Parses `vendor:1.0,pkcs:3.0,...` (optionally `:<flags>` after the
+/// version) into `out` (interfaces.cpp).
+bool parseInterfaces(const std::string& text, std::vector<InterfaceSpec>& out);
 
 /// Runs the callbacks of `step` for a call of `fn` (callbacks.cpp).
 /// `session` is the session to notify, if any. Called without the lock.

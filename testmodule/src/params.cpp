@@ -9,6 +9,7 @@
 // gets `param=mismatch`; otherwise it gets `param=<STRUCT>` first.
 #include "framework.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 namespace vtm {
@@ -216,6 +217,27 @@ const std::vector<ParamStruct>& structs() {
           VTM_UL(CK_PKCS5_PBKD2_PARAMS2, prf), VTM_BYTES(CK_PKCS5_PBKD2_PARAMS2, pPrfData, ulPrfDataLen),
           VTM_UL(CK_PKCS5_PBKD2_PARAMS2, ulPrfDataLen), VTM_BYTES(CK_PKCS5_PBKD2_PARAMS2, pPassword, ulPasswordLen),
           VTM_UL(CK_PKCS5_PBKD2_PARAMS2, ulPasswordLen)}},
+        // The per-message parameters of the message-based functions, and HKDF.
+        {"CK_GCM_MESSAGE_PARAMS", sizeof(CK_GCM_MESSAGE_PARAMS),
+         {VTM_BYTES(CK_GCM_MESSAGE_PARAMS, pIv, ulIvLen), VTM_UL(CK_GCM_MESSAGE_PARAMS, ulIvLen),
+          VTM_UL(CK_GCM_MESSAGE_PARAMS, ulIvFixedBits), VTM_UL(CK_GCM_MESSAGE_PARAMS, ivGenerator),
+          {"pTag", offsetof(CK_GCM_MESSAGE_PARAMS, pTag), K::BitBytes, offsetof(CK_GCM_MESSAGE_PARAMS, ulTagBits)},
+          VTM_UL(CK_GCM_MESSAGE_PARAMS, ulTagBits)}},
+        {"CK_CCM_MESSAGE_PARAMS", sizeof(CK_CCM_MESSAGE_PARAMS),
+         {VTM_UL(CK_CCM_MESSAGE_PARAMS, ulDataLen), VTM_BYTES(CK_CCM_MESSAGE_PARAMS, pNonce, ulNonceLen),
+          VTM_UL(CK_CCM_MESSAGE_PARAMS, ulNonceLen), VTM_UL(CK_CCM_MESSAGE_PARAMS, ulNonceFixedBits),
+          VTM_UL(CK_CCM_MESSAGE_PARAMS, nonceGenerator), VTM_BYTES(CK_CCM_MESSAGE_PARAMS, pMAC, ulMACLen),
+          VTM_UL(CK_CCM_MESSAGE_PARAMS, ulMACLen)}},
+        {"CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS", sizeof(CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS),
+         {VTM_BYTES(CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS, pNonce, ulNonceLen),
+          VTM_UL(CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS, ulNonceLen),
+          {"pTag", offsetof(CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS, pTag), K::Fixed, 16}}},
+        {"CK_HKDF_PARAMS", sizeof(CK_HKDF_PARAMS),
+         {VTM_BYTE(CK_HKDF_PARAMS, bExtract), VTM_BYTE(CK_HKDF_PARAMS, bExpand),
+          VTM_UL(CK_HKDF_PARAMS, prfHashMechanism), VTM_UL(CK_HKDF_PARAMS, ulSaltType),
+          VTM_BYTES(CK_HKDF_PARAMS, pSalt, ulSaltLen), VTM_UL(CK_HKDF_PARAMS, ulSaltLen),
+          VTM_UL(CK_HKDF_PARAMS, hSaltKey), VTM_BYTES(CK_HKDF_PARAMS, pInfo, ulInfoLen),
+          VTM_UL(CK_HKDF_PARAMS, ulInfoLen)}},
     };
     return table;
 }
@@ -287,6 +309,27 @@ void decodeFields(Call& c, const std::string& prefix, const ParamStruct& s, cons
 }  // namespace
 
 bool knownParameterStruct(const std::string& name) { return findStruct(name) != nullptr; }
+
+bool writeParameterField(const std::string& name, void* block, CK_ULONG length, const std::string& field,
+                         const Bytes& bytes) {
+    const ParamStruct* s = findStruct(name);
+    if (s == nullptr || block == nullptr || length != s->size) return false;
+    const auto* base = static_cast<const std::uint8_t*>(block);
+    for (const ParamField& f : s->fields) {
+        if (field != f.name) continue;
+        std::size_t room = 0;
+        switch (f.kind) {
+            case K::Bytes: room = read<CK_ULONG>(base, f.extra); break;
+            case K::Fixed: room = f.extra; break;
+            case K::BitBytes: room = (read<CK_ULONG>(base, f.extra) + 7) / 8; break;
+            default: return false;
+        }
+        auto* target = read<std::uint8_t*>(base, f.offset);
+        if (target != nullptr) std::memcpy(target, bytes.data(), std::min(room, bytes.size()));
+        return true;
+    }
+    return false;
+}
 
 void decodeParameter(Call& c, const std::string& name, const CK_MECHANISM& m) {
     const ParamStruct* s = findStruct(name);

@@ -31,14 +31,13 @@ constexpr CK_RV defaultRvOf(std::string_view name) {
     return name == "C_GetFunctionStatus" || name == "C_CancelFunction" ? CKR_FUNCTION_NOT_PARALLEL : CKR_OK;
 }
 
-/// All entries of the 2.x function list, in the standard order.
-#define VTM_REGISTRY_ROW(name, major, minor, arguments) \
-    PKCS11_ONLY_MAJOR_2_##major({#name, recordOf(#name), defaultRvOf(#name)}, )
+/// All entries of the 3.0 function list, in the standard order.
+#define VTM_REGISTRY_ROW(name, major, minor, arguments) {#name, recordOf(#name), defaultRvOf(#name)},
 const EntryInfo entries[] = {PKCS11_FUNCTIONS(VTM_REGISTRY_ROW)};
 #undef VTM_REGISTRY_ROW
 
-static_assert(sizeof entries / sizeof entries[0] == CK_FUNCTION_LIST_ENTRIES,
-              "one registry line per entry of the function list");
+static_assert(sizeof entries / sizeof entries[0] == CK_FUNCTION_LIST_3_0_ENTRIES,
+              "one registry line per entry of the 3.0 function list");
 
 /// Parses an unsigned decimal or 0x-hex number that fits a CK_ULONG.
 bool parseNumber(const std::string& text, CK_ULONG& out) {
@@ -206,7 +205,19 @@ bool parsePair(const EntryInfo& entry, const std::string& key, const std::string
         ok = parseSmall(value, 1000000, step.times) && step.times >= 1;
     } else if (key == "nowrite") {
         ok = parseFlag(value, step.nowrite);
-    } else if (key == "null" && std::strcmp(entry.name, "C_GetFunctionList") == 0) {
+    } else if (key == "write") {
+        // <field>:<hex>, into the buffer that field of the decode= structure points to.
+        const std::size_t colon = value.find(':');
+        ok = colon != std::string::npos && colon > 0 && parseHex(value.substr(colon + 1), b);
+        step.writes.emplace_back(value.substr(0, colon), b);
+    } else if (key == "listVersion" && std::strcmp(entry.name, "C_GetInterface") == 0) {
+        const std::vector<std::string> parts = split(value, '.');
+        CK_ULONG major = 0, minor = 0;
+        ok = parts.size() == 2 && parseNumber(parts[0], major) && parseNumber(parts[1], minor) && major < 256 &&
+             minor < 256;
+        step.listVersion = CK_VERSION{static_cast<CK_BYTE>(major), static_cast<CK_BYTE>(minor)};
+    } else if (key == "null" && (std::strcmp(entry.name, "C_GetFunctionList") == 0 ||
+                                 std::strcmp(entry.name, "C_GetInterface") == 0)) {
         ok = parseFlag(value, step.nullList);
     } else if (key == "nullEntries" && std::strcmp(entry.name, "C_GetFunctionList") == 0) {
         // Names of entries that the handed-out list leaves NULL, comma-separated.
@@ -314,6 +325,7 @@ void resetLocked(State& s) {
     s.nextObject = 100;
     s.initArgs = InitArgs{};
     s.lastMutex = nullptr;
+    s.interfaces = {{true, {1, 0}, 0}, {false, {3, 0}, 0}, {false, {2, 40}, 0}};
 }
 
 std::string command(const std::string& text) {
@@ -349,6 +361,15 @@ std::string command(const std::string& text) {
         return out;
     }
     if (verb == "tid") return std::to_string(threadId());
+    if (verb == "interfaces") {
+        std::string spec;
+        in >> spec;
+        std::vector<InterfaceSpec> parsed;
+        if (!parseInterfaces(spec, parsed)) return "error: bad interfaces '" + spec + "'";
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.interfaces = std::move(parsed);
+        return "ok";
+    }
     if (verb == "sessions") {
         std::lock_guard<std::mutex> lock(s.mutex);
         std::string out;

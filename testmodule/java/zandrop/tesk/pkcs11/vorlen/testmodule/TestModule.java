@@ -33,6 +33,11 @@ import java.util.concurrent.ConcurrentHashMap;
  *   <li>{@code count <C_Function>|callback} how many such lines the record holds.
  *   <li>{@code clear} empties the record only. {@code sessions} lists the stored sessions.
  *       {@code tid} answers the kernel thread id of the calling thread.
+ *   <li>{@code interfaces <kind>:<major>.<minor>[:<flags>],...} the interfaces that
+ *       C_GetInterfaceList and C_GetInterface offer, in order; kind {@code pkcs} ("PKCS 11", the
+ *       3.0 list carrying that version) or {@code vendor} ("Vorlen vendor", a list of no
+ *       entries). {@code reset} restores {@code vendor:1.0,pkcs:3.0,pkcs:2.40}. Only the module
+ *       file {@code vorlentestmodule_v3} exports the two entry points.
  * </ul>
  *
  * <h2>Steps</h2>
@@ -80,6 +85,12 @@ import java.util.concurrent.ConcurrentHashMap;
  *       oaepBC=<n>}, {@code oaepX=<hex>}.
  *   <li>{@code decode=<STRUCT>} (entries that take a mechanism) record the parameter block read
  *       as that PKCS#11 structure, such as {@code CK_RSA_PKCS_OAEP_PARAMS}; see the record lines.
+ *   <li>Message entries (3.0): {@code decode=<STRUCT>} also decodes the per-message parameter;
+ *       {@code write=<field>:<hex>} (repeatable) writes into the buffer that field points to,
+ *       at most the length the structure states for it ({@code write=pTag:..}).
+ *   <li>C_GetInterface: {@code rv=}, {@code null=1} (a NULL interface pointer), {@code
+ *       listVersion=<major>.<minor>} (hand out a list of that version instead of the one the
+ *       interface announced).
  * </ul>
  *
  * <p>Built-in behaviour: the slot list is {1}; the mechanism list {CKM_RSA_PKCS, CKM_SHA256};

@@ -1181,6 +1181,361 @@ public class PKCS11Impl {
      */
     public native void C_CancelFunction(long hSession) throws PKCS11Exception;
 
+    // ---- PKCS #11 3.0: interfaces, user login, cancellation.
+    //
+    // The methods below exist in the 3.0 function list only. On an object whose module offered
+    // a 2.x list (see getInterfaceVersion()), each of them throws a PKCS11Exception with
+    // CKR_FUNCTION_NOT_SUPPORTED without converting anything and without calling the module.
+
+    /**
+     * Tells which function list of its module this object uses: the version of the "PKCS 11"
+     * interface that {@link #connect(String)} obtained with {@code C_GetInterface}, or 2.40 when
+     * the module offered only the list of {@code C_GetFunctionList} (whatever version that list
+     * announces, the object then uses it as a 2.x list).
+     *
+     * @return a new CK_VERSION; 3.0 or later when the 3.0 methods reach the module
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native CK_VERSION getInterfaceVersion();
+
+    /**
+     * Lists the interfaces the module offers (the module's exported {@code C_GetInterfaceList};
+     * a 2.x module has none).
+     *
+     * @return one new CK_INTERFACE per interface, in the module's order: its name (one char per
+     *     byte, without the terminating zero), its version and its flags
+     * @throws PKCS11Exception with {@code CKR_FUNCTION_NOT_SUPPORTED} if the module does not
+     *     export {@code C_GetInterfaceList}, or with the module's error
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the module
+     *     reports more interfaces than it was given room for
+     */
+    public native CK_INTERFACE[] C_GetInterfaceList() throws PKCS11Exception;
+
+    /**
+     * Logs a named user in to the token (PKCS #11 3.0).
+     *
+     * @param hSession a session with the token
+     * @param userType {@link PKCS11Constants#CKU_USER}, {@link PKCS11Constants#CKU_SO} or
+     *     {@link PKCS11Constants#CKU_CONTEXT_SPECIFIC}
+     * @param pPin the PIN, or null where the token has a protected authentication path
+     * @param pUsername the user's name (one byte per char), or null
+     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
+     *     a 2.x list
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_LoginUser(long hSession, long userType, char[] pPin, char[] pUsername)
+            throws PKCS11Exception;
+
+    /**
+     * Cancels operations of a session (PKCS #11 3.0).
+     *
+     * @param hSession the session
+     * @param flags which operations: {@link PKCS11Constants#CKF_ENCRYPT},
+     *     {@link PKCS11Constants#CKF_MESSAGE_ENCRYPT} and the other operation flags, or-ed
+     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
+     *     a 2.x list
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_SessionCancel(long hSession, long flags) throws PKCS11Exception;
+
+    // ---- PKCS #11 3.0: message-based encryption and decryption.
+    //
+    // A per-message parameter (pParameter) is converted by its class exactly as the parameter
+    // of a CK_MECHANISM is (see CK_MECHANISM): a CK_GCM_MESSAGE_PARAMS, CK_CCM_MESSAGE_PARAMS,
+    // CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS, a byte[], ... . What the module writes into it
+    // goes back into the caller's objects after each call: a generated IV or nonce into pIv or
+    // pNonce, the tag of an encryption into pTag or pMAC (as many bytes as both the array and
+    // the record's buffer hold). A pTag given as null or shorter than the tag still gets a
+    // buffer of the full tag length, so the module never writes past it.
+    //
+    // Outputs follow the size protocol of C_Encrypt: a size query, then a zero-filled buffer of
+    // the reported length; a module that reports more than it was given room for, with CKR_OK,
+    // gives a PKCS11RuntimeException.
+
+    /**
+     * Prepares a session for message-based encryption with one key.
+     *
+     * @param hSession the session
+     * @param pMechanism the mechanism, such as {@link PKCS11Constants#CKM_AES_GCM} (its
+     *     parameter is usually null: each message brings its own)
+     * @param hKey the key
+     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
+     *     a 2.x list
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     parameter cannot be converted
+     * @throws NullPointerException if pMechanism is null
+     */
+    public native void C_MessageEncryptInit(long hSession, CK_MECHANISM pMechanism, long hKey)
+            throws PKCS11Exception;
+
+    /**
+     * Encrypts one message.
+     *
+     * @param hSession the session
+     * @param pParameter the per-message parameter; receives the generated IV and the tag
+     * @param pAssociatedData the associated data, or null
+     * @param pPlaintext the plaintext
+     * @return the ciphertext
+     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
+     *     a 2.x list
+     * @throws PKCS11RuntimeException if this object is not connected to a module, the parameter
+     *     cannot be converted, or the module reports more than it was given room for
+     */
+    public native byte[] C_EncryptMessage(long hSession, Object pParameter, byte[] pAssociatedData,
+            byte[] pPlaintext) throws PKCS11Exception;
+
+    /**
+     * Starts a message encrypted in parts.
+     *
+     * @param hSession the session
+     * @param pParameter the per-message parameter; receives a generated IV
+     * @param pAssociatedData the associated data, or null
+     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
+     *     a 2.x list
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     parameter cannot be converted
+     */
+    public native void C_EncryptMessageBegin(long hSession, Object pParameter, byte[] pAssociatedData)
+            throws PKCS11Exception;
+
+    /**
+     * Encrypts the next part of a message.
+     *
+     * @param hSession the session
+     * @param pParameter the per-message parameter given to Begin; receives the tag with the
+     *     last part
+     * @param pPlaintextPart the part
+     * @param flags {@link PKCS11Constants#CKF_END_OF_MESSAGE} with the last part, otherwise 0
+     * @return the encrypted part
+     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
+     *     a 2.x list
+     * @throws PKCS11RuntimeException if this object is not connected to a module, the parameter
+     *     cannot be converted, or the module reports more than it was given room for
+     */
+    public native byte[] C_EncryptMessageNext(long hSession, Object pParameter, byte[] pPlaintextPart,
+            long flags) throws PKCS11Exception;
+
+    /**
+     * Ends message-based encryption in the session.
+     *
+     * @param hSession the session
+     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
+     *     a 2.x list
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_MessageEncryptFinal(long hSession) throws PKCS11Exception;
+
+    /**
+     * Prepares a session for message-based decryption with one key.
+     *
+     * @param hSession the session
+     * @param pMechanism the mechanism
+     * @param hKey the key
+     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
+     *     a 2.x list
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     parameter cannot be converted
+     * @throws NullPointerException if pMechanism is null
+     */
+    public native void C_MessageDecryptInit(long hSession, CK_MECHANISM pMechanism, long hKey)
+            throws PKCS11Exception;
+
+    /**
+     * Decrypts one message.
+     *
+     * @param hSession the session
+     * @param pParameter the per-message parameter with the IV and the tag to check
+     * @param pAssociatedData the associated data, or null
+     * @param pCiphertext the ciphertext
+     * @return the plaintext
+     * @throws PKCS11Exception with the module's error (such as {@code CKR_ENCRYPTED_DATA_INVALID}
+     *     for a tag that does not match), or {@code CKR_FUNCTION_NOT_SUPPORTED} on a 2.x list
+     * @throws PKCS11RuntimeException if this object is not connected to a module, the parameter
+     *     cannot be converted, or the module reports more than it was given room for
+     */
+    public native byte[] C_DecryptMessage(long hSession, Object pParameter, byte[] pAssociatedData,
+            byte[] pCiphertext) throws PKCS11Exception;
+
+    /**
+     * Starts a message decrypted in parts.
+     *
+     * @param hSession the session
+     * @param pParameter the per-message parameter
+     * @param pAssociatedData the associated data, or null
+     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
+     *     a 2.x list
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     parameter cannot be converted
+     */
+    public native void C_DecryptMessageBegin(long hSession, Object pParameter, byte[] pAssociatedData)
+            throws PKCS11Exception;
+
+    /**
+     * Decrypts the next part of a message.
+     *
+     * @param hSession the session
+     * @param pParameter the per-message parameter given to Begin
+     * @param pCiphertextPart the part
+     * @param flags {@link PKCS11Constants#CKF_END_OF_MESSAGE} with the last part, otherwise 0
+     * @return the decrypted part
+     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
+     *     a 2.x list
+     * @throws PKCS11RuntimeException if this object is not connected to a module, the parameter
+     *     cannot be converted, or the module reports more than it was given room for
+     */
+    public native byte[] C_DecryptMessageNext(long hSession, Object pParameter, byte[] pCiphertextPart,
+            long flags) throws PKCS11Exception;
+
+    /**
+     * Ends message-based decryption in the session.
+     *
+     * @param hSession the session
+     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
+     *     a 2.x list
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_MessageDecryptFinal(long hSession) throws PKCS11Exception;
+
+    // ---- PKCS #11 3.0: message-based signing and verification.
+
+    /**
+     * Prepares a session for message-based signing or MACing with one key.
+     *
+     * @param hSession the session
+     * @param pMechanism the mechanism
+     * @param hKey the key
+     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
+     *     a 2.x list
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     parameter cannot be converted
+     * @throws NullPointerException if pMechanism is null
+     */
+    public native void C_MessageSignInit(long hSession, CK_MECHANISM pMechanism, long hKey)
+            throws PKCS11Exception;
+
+    /**
+     * Signs one message.
+     *
+     * @param hSession the session
+     * @param pParameter the per-message parameter, or null
+     * @param pData the message
+     * @return the signature or MAC
+     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
+     *     a 2.x list
+     * @throws PKCS11RuntimeException if this object is not connected to a module, the parameter
+     *     cannot be converted, or the module reports more than it was given room for
+     */
+    public native byte[] C_SignMessage(long hSession, Object pParameter, byte[] pData)
+            throws PKCS11Exception;
+
+    /**
+     * Starts a message signed in parts.
+     *
+     * @param hSession the session
+     * @param pParameter the per-message parameter, or null
+     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
+     *     a 2.x list
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     parameter cannot be converted
+     */
+    public native void C_SignMessageBegin(long hSession, Object pParameter) throws PKCS11Exception;
+
+    /**
+     * Signs the next part of a message.
+     *
+     * @param hSession the session
+     * @param pParameter the per-message parameter given to Begin
+     * @param pData the part
+     * @param last true with the last part: the module then returns the signature (asked for
+     *     with the size protocol); otherwise no signature is asked for
+     * @return the signature when {@code last}, otherwise null
+     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
+     *     a 2.x list
+     * @throws PKCS11RuntimeException if this object is not connected to a module, the parameter
+     *     cannot be converted, or the module reports more than it was given room for
+     */
+    public native byte[] C_SignMessageNext(long hSession, Object pParameter, byte[] pData, boolean last)
+            throws PKCS11Exception;
+
+    /**
+     * Ends message-based signing in the session.
+     *
+     * @param hSession the session
+     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
+     *     a 2.x list
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_MessageSignFinal(long hSession) throws PKCS11Exception;
+
+    /**
+     * Prepares a session for message-based verification with one key.
+     *
+     * @param hSession the session
+     * @param pMechanism the mechanism
+     * @param hKey the key
+     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
+     *     a 2.x list
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     parameter cannot be converted
+     * @throws NullPointerException if pMechanism is null
+     */
+    public native void C_MessageVerifyInit(long hSession, CK_MECHANISM pMechanism, long hKey)
+            throws PKCS11Exception;
+
+    /**
+     * Verifies the signature of one message. A signature that does not verify is the module's
+     * error.
+     *
+     * @param hSession the session
+     * @param pParameter the per-message parameter, or null
+     * @param pData the message
+     * @param pSignature the signature or MAC
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_SIGNATURE_INVALID},
+     *     or {@code CKR_FUNCTION_NOT_SUPPORTED} on a 2.x list
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     parameter cannot be converted
+     */
+    public native void C_VerifyMessage(long hSession, Object pParameter, byte[] pData, byte[] pSignature)
+            throws PKCS11Exception;
+
+    /**
+     * Starts a message verified in parts.
+     *
+     * @param hSession the session
+     * @param pParameter the per-message parameter, or null
+     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
+     *     a 2.x list
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     parameter cannot be converted
+     */
+    public native void C_VerifyMessageBegin(long hSession, Object pParameter) throws PKCS11Exception;
+
+    /**
+     * Verifies the next part of a message.
+     *
+     * @param hSession the session
+     * @param pParameter the per-message parameter given to Begin
+     * @param pData the part
+     * @param pSignature null for every part but the last; the signature with the last part
+     *     (which then ends the message)
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_SIGNATURE_INVALID},
+     *     or {@code CKR_FUNCTION_NOT_SUPPORTED} on a 2.x list
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     parameter cannot be converted
+     */
+    public native void C_VerifyMessageNext(long hSession, Object pParameter, byte[] pData,
+            byte[] pSignature) throws PKCS11Exception;
+
+    /**
+     * Ends message-based verification in the session.
+     *
+     * @param hSession the session
+     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
+     *     a 2.x list
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     */
+    public native void C_MessageVerifyFinal(long hSession) throws PKCS11Exception;
+
     // ---- Bulk data in ByteBuffers.
     //
     // Overloads of the data-carrying methods for java.nio.ByteBuffers, as

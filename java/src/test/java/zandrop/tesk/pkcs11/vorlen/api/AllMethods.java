@@ -8,18 +8,37 @@ import java.lang.reflect.Modifier;
 import java.util.ArrayList;
 import java.util.Comparator;
 import java.util.List;
+import java.util.Set;
 
 /** Every PKCS#11 method of PKCS11Impl, and a call of each with plain, valid arguments. */
 final class AllMethods {
     private AllMethods() {
     }
 
-    /** The 67 PKCS#11 methods, in a stable order. */
+    /** The 23 methods of the functions that the 3.0 list added (C_GetInterface is connect's). */
+    static final Set<String> VERSION_3 = Set.of("C_GetInterfaceList", "C_LoginUser", "C_SessionCancel",
+            "C_MessageEncryptInit", "C_EncryptMessage", "C_EncryptMessageBegin", "C_EncryptMessageNext",
+            "C_MessageEncryptFinal", "C_MessageDecryptInit", "C_DecryptMessage", "C_DecryptMessageBegin",
+            "C_DecryptMessageNext", "C_MessageDecryptFinal", "C_MessageSignInit", "C_SignMessage",
+            "C_SignMessageBegin", "C_SignMessageNext", "C_MessageSignFinal", "C_MessageVerifyInit",
+            "C_VerifyMessage", "C_VerifyMessageBegin", "C_VerifyMessageNext", "C_MessageVerifyFinal");
+
+    /** The 67 PKCS#11 methods of the 2.x list, in a stable order. */
     static List<Method> pkcs11Methods() {
+        return methods(false);
+    }
+
+    /** The 23 methods of the 3.0 list's new functions, in a stable order. */
+    static List<Method> version3Methods() {
+        return methods(true);
+    }
+
+    private static List<Method> methods(boolean version3) {
         List<Method> methods = new ArrayList<>();
         for (Method method : PKCS11Impl.class.getDeclaredMethods()) {
             if (Modifier.isNative(method.getModifiers()) && Modifier.isPublic(method.getModifiers())
-                    && !Modifier.isStatic(method.getModifiers()) && method.getName().startsWith("C_")) {
+                    && !Modifier.isStatic(method.getModifiers()) && method.getName().startsWith("C_")
+                    && VERSION_3.contains(method.getName()) == version3) {
                 methods.add(method);
             }
         }

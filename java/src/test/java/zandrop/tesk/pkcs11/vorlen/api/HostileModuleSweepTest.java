@@ -58,6 +58,30 @@ class HostileModuleSweepTest {
         PKCS11Impl pkcs11 = TestModules.connected(TestModules.first());
         List<Method> methods = AllMethods.pkcs11Methods();
         assertEquals(67, methods.size());
+        sweep(module, pkcs11, methods);
+        module.reset();
+        module.script("C_WaitForSlotEvent", "rv=" + FAILED);
+        try {
+            pkcs11.C_WaitForSlotEvent(CKF_DONT_BLOCK, null);
+            fail("a failure reported as success");
+        } catch (PKCS11Exception e) {
+            assertEquals(FAILED, e.getErrorCode());
+        }
+        pkcs11.disconnect();
+    }
+
+    /** The methods of the 3.0 list, through the "PKCS 11" 3.0 interface of the 3.0 test module. */
+    @Test
+    void everyVersion3MethodAgainstEveryMisbehaviour() throws Exception {
+        TestModule module = TestModules.v3Module();
+        PKCS11Impl pkcs11 = TestModules.connected(TestModules.v3());
+        List<Method> methods = AllMethods.version3Methods();
+        assertEquals(23, methods.size());
+        sweep(module, pkcs11, methods);
+        pkcs11.disconnect();
+    }
+
+    private static void sweep(TestModule module, PKCS11Impl pkcs11, List<Method> methods) throws Exception {
         CK_NOTIFY throwing = (session, event, application) -> {
             if (event == CKN_SURRENDER) {
                 throw new PKCS11Exception(CKR_CANCEL);
@@ -132,15 +156,6 @@ class HostileModuleSweepTest {
                 assertEquals(refs, PKCS11Impl.globalReferenceCount(), where + ": global references");
             }
         }
-        module.reset();
-        module.script("C_WaitForSlotEvent", "rv=" + FAILED);
-        try {
-            pkcs11.C_WaitForSlotEvent(CKF_DONT_BLOCK, null);
-            fail("a failure reported as success");
-        } catch (PKCS11Exception e) {
-            assertEquals(FAILED, e.getErrorCode());
-        }
-        pkcs11.disconnect();
         System.out.println("hostile module sweep: " + cases + " cases over " + outcomes.size() + " methods x "
                 + MISBEHAVIOURS.size() + " misbehaviours");
         outcomes.forEach((entry, counts) -> System.out.println("  " + entry + " " + counts));
@@ -182,6 +197,14 @@ class HostileModuleSweepTest {
         }
         if (value instanceof long[] longs) {
             return Arrays.stream(longs).allMatch(v -> v == 0);
+        }
+        if (value instanceof Object[] elements) {
+            for (Object element : elements) {
+                if (!unwritten(element, depth + 1)) {
+                    return false;
+                }
+            }
+            return true;
         }
         if (value.getClass().getPackage() == PKCS11Impl.class.getPackage() && depth < 3) {
             for (Field field : value.getClass().getFields()) {

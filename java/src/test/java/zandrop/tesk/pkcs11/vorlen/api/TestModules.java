@@ -25,6 +25,18 @@ final class TestModules {
         return path("vorlen.testmodule2");
     }
 
+    /** The module file that also exports C_GetInterfaceList and C_GetInterface (3.0). */
+    static String v3() {
+        return path("vorlen.testmodule.v3");
+    }
+
+    /** Control of the 3.0 module, reset to its built-in behaviour. */
+    static TestModule v3Module() {
+        TestModule module = TestModule.load(v3());
+        module.reset();
+        return module;
+    }
+
     /** A library that exports no C_GetFunctionList. */
     static String withoutFunctionList() {
         return path("vorlen.testmodule.nogfl");

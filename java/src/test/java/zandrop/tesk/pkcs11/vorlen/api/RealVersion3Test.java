@@ -1,0 +1,319 @@
+package zandrop.tesk.pkcs11.vorlen.api;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertInstanceOf;
+import static org.junit.jupiter.api.Assertions.assertNotEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
+
+import java.io.ByteArrayOutputStream;
+import java.lang.reflect.Method;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+
+import javax.crypto.Cipher;
+import javax.crypto.Mac;
+import javax.crypto.spec.GCMParameterSpec;
+import javax.crypto.spec.IvParameterSpec;
+import javax.crypto.spec.SecretKeySpec;
+
+import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.TestInstance;
+
+/**
+ * The 3.0 functions against real modules. NSS's softoken offers the "PKCS 11" 3.0 interface: the
+ * message-based AES-GCM and ChaCha20-Poly1305 are checked against the JDK's ciphers (IVs and tags
+ * copied back into the caller's arrays), HKDF and the SP 800-108 counter-mode KDF against HMAC
+ * computations in the JDK. SoftHSM2 is a 2.40 module: the same object type falls back to its 2.x
+ * list and refuses every 3.0 method.
+ */
+@TestInstance(TestInstance.Lifecycle.PER_CLASS)
+class RealVersion3Test {
+    private PKCS11Impl pkcs11;
+    private long session;
+    private long blocksBefore;
+
+    @BeforeAll
+    void initialiseNss() throws Exception {
+        Path database = RealModules.testDir().resolve("nssdb-v3");
+        Files.createDirectories(database);
+        blocksBefore = PKCS11Impl.heapBlockCount();
+        pkcs11 = new PKCS11Impl(RealModules.nssSoftoken());
+        CK_C_INITIALIZE_ARGS args = new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK);
+        args.pReserved = "configdir='sql:" + database + "' certPrefix='' keyPrefix='' secmod='secmod.db' flags= ";
+        pkcs11.C_Initialize(args);
+        session = pkcs11.C_OpenSession(pkcs11.C_GetSlotList(true)[0], CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
+    }
+
+    @AfterAll
+    void finalizeNss() throws Exception {
+        try {
+            pkcs11.C_CloseSession(session);
+            pkcs11.C_Finalize(null);
+        } finally {
+            pkcs11.disconnect();
+        }
+        assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "no native block outlives the suite");
+    }
+
+    private static byte[] bytes(int length, int start) {
+        byte[] b = new byte[length];
+        for (int i = 0; i < length; i++) {
+            b[i] = (byte) (start + 7 * i);
+        }
+        return b;
+    }
+
+    private static byte[] concat(byte[] a, byte[] b) {
+        byte[] c = Arrays.copyOf(a, a.length + b.length);
+        System.arraycopy(b, 0, c, a.length, b.length);
+        return c;
+    }
+
+    private long secretKey(long keyType, byte[] value, long... usages) throws PKCS11Exception {
+        List<CK_ATTRIBUTE> template = new ArrayList<>(List.of(
+                new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
+                new CK_ATTRIBUTE(CKA_KEY_TYPE, keyType),
+                new CK_ATTRIBUTE(CKA_TOKEN, false),
+                new CK_ATTRIBUTE(CKA_VALUE, value)));
+        for (long usage : usages) {
+            template.add(new CK_ATTRIBUTE(usage, true));
+        }
+        return pkcs11.C_CreateObject(session, template.toArray(new CK_ATTRIBUTE[0]));
+    }
+
+    private static CK_ATTRIBUTE[] readableSecret(int length) {
+        return new CK_ATTRIBUTE[] {
+            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
+            new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_GENERIC_SECRET),
+            new CK_ATTRIBUTE(CKA_TOKEN, false),
+            new CK_ATTRIBUTE(CKA_SENSITIVE, false),
+            new CK_ATTRIBUTE(CKA_EXTRACTABLE, true),
+            new CK_ATTRIBUTE(CKA_VALUE_LEN, (long) length),
+        };
+    }
+
+    private byte[] value(long key) throws PKCS11Exception {
+        return RealModules.bytes(pkcs11, session, key, CKA_VALUE);
+    }
+
+    // ---- the interface
+
+    @Test
+    void theSoftokenOffersPkcs11ThreeZero() throws Exception {
+        assertEquals(3, pkcs11.getInterfaceVersion().major);
+        assertEquals(0, pkcs11.getInterfaceVersion().minor);
+        CK_INTERFACE[] interfaces = pkcs11.C_GetInterfaceList();
+        List<String> names = new ArrayList<>();
+        for (CK_INTERFACE i : interfaces) {
+            names.add(new String(i.pInterfaceName) + " " + i.version.major + "." + i.version.minor);
+        }
+        System.out.println("NSS softoken interfaces: " + names);
+        assertTrue(names.contains("PKCS 11 3.0"), names.toString());
+        assertTrue(names.contains("PKCS 11 2.40"), names.toString());
+        assertTrue(interfaces.length >= 3, "and a vendor interface: " + names);
+    }
+
+    // ---- message-based AEAD against the JDK
+
+    @Test
+    void aesGcmMessagesEqualTheJdk() throws Exception {
+        byte[] keyValue = bytes(16, 3);
+        long key = secretKey(CKK_AES, keyValue, CKA_ENCRYPT, CKA_DECRYPT);
+        byte[] aad = bytes(13, 0x40);
+        byte[] plaintext = bytes(37, 0x11);
+        byte[] iv = bytes(12, 0x70);
+        byte[] tag = new byte[16];
+
+        pkcs11.C_MessageEncryptInit(session, new CK_MECHANISM(CKM_AES_GCM), key);
+        byte[] ciphertext;
+        try {
+            ciphertext = pkcs11.C_EncryptMessage(session,
+                    new CK_GCM_MESSAGE_PARAMS(iv, 0, CKG_NO_GENERATE, tag, 128), aad, plaintext);
+        } finally {
+            pkcs11.C_MessageEncryptFinal(session);
+        }
+        // A generated IV (a fixed first half, a counter after it): the module writes it into the
+        // caller's array.
+        byte[] generatedIv = bytes(12, 0x21);
+        byte[] generatedTag = new byte[16];
+        byte[] second;
+        pkcs11.C_MessageEncryptInit(session, new CK_MECHANISM(CKM_AES_GCM), key);
+        try {
+            second = pkcs11.C_EncryptMessage(session,
+                    new CK_GCM_MESSAGE_PARAMS(generatedIv, 48, CKG_GENERATE_COUNTER, generatedTag, 128), aad, plaintext);
+        } finally {
+            pkcs11.C_MessageEncryptFinal(session);
+        }
+        assertArrayEquals(Arrays.copyOf(bytes(12, 0x21), 6), Arrays.copyOf(generatedIv, 6), "the fixed part stays");
+        assertFalse(Arrays.equals(bytes(12, 0x21), generatedIv), "the generated part came back: " + Arrays.toString(generatedIv));
+
+        Cipher jdk = Cipher.getInstance("AES/GCM/NoPadding");
+        jdk.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(keyValue, "AES"), new GCMParameterSpec(128, iv));
+        jdk.updateAAD(aad);
+        assertArrayEquals(jdk.doFinal(plaintext), concat(ciphertext, tag), "ciphertext and tag of the JDK");
+        jdk.init(Cipher.DECRYPT_MODE, new SecretKeySpec(keyValue, "AES"), new GCMParameterSpec(128, generatedIv));
+        jdk.updateAAD(aad);
+        assertArrayEquals(plaintext, jdk.doFinal(concat(second, generatedTag)), "the JDK opens it with that IV and tag");
+
+        pkcs11.C_MessageDecryptInit(session, new CK_MECHANISM(CKM_AES_GCM), key);
+        assertArrayEquals(plaintext, pkcs11.C_DecryptMessage(session,
+                new CK_GCM_MESSAGE_PARAMS(iv, 0, CKG_NO_GENERATE, tag, 128), aad, ciphertext));
+        byte[] tampered = tag.clone();
+        tampered[5] ^= 1;
+        PKCS11Exception refused = assertThrows(PKCS11Exception.class, () -> pkcs11.C_DecryptMessage(session,
+                new CK_GCM_MESSAGE_PARAMS(iv, 0, CKG_NO_GENERATE, tampered, 128), aad, ciphertext));
+        System.out.println("a tampered GCM tag: " + refused.getMessage());
+        pkcs11.C_MessageDecryptFinal(session);
+        pkcs11.C_DestroyObject(session, key);
+    }
+
+    @Test
+    void chacha20Poly1305MessagesEqualTheJdk() throws Exception {
+        byte[] keyValue = bytes(32, 9);
+        long key = secretKey(CKK_CHACHA20, keyValue, CKA_ENCRYPT, CKA_DECRYPT);
+        byte[] aad = bytes(7, 0x21);
+        byte[] plaintext = bytes(70, 0x05);
+        byte[] nonce = bytes(12, 0x33);
+        byte[] tag = new byte[16];
+
+        pkcs11.C_MessageEncryptInit(session, new CK_MECHANISM(CKM_CHACHA20_POLY1305), key);
+        byte[] ciphertext;
+        try {
+            ciphertext = pkcs11.C_EncryptMessage(session,
+                    new CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS(nonce, tag), aad, plaintext);
+        } finally {
+            pkcs11.C_MessageEncryptFinal(session);
+        }
+        Cipher jdk = Cipher.getInstance("ChaCha20-Poly1305");
+        jdk.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(keyValue, "ChaCha20"), new IvParameterSpec(nonce));
+        jdk.updateAAD(aad);
+        assertArrayEquals(jdk.doFinal(plaintext), concat(ciphertext, tag));
+
+        pkcs11.C_MessageDecryptInit(session, new CK_MECHANISM(CKM_CHACHA20_POLY1305), key);
+        assertArrayEquals(plaintext, pkcs11.C_DecryptMessage(session,
+                new CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS(nonce, tag), aad, ciphertext));
+        byte[] tampered = tag.clone();
+        tampered[0] ^= (byte) 0x80;
+        assertThrows(PKCS11Exception.class, () -> pkcs11.C_DecryptMessage(session,
+                new CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS(nonce, tampered), aad, ciphertext));
+        pkcs11.C_MessageDecryptFinal(session);
+        pkcs11.C_DestroyObject(session, key);
+    }
+
+    /** Begin and Next: the softoken answers for itself; what it does is checked against the JDK. */
+    @Test
+    void aesGcmInPartsEqualsTheJdkOrIsRefusedByTheModule() throws Exception {
+        byte[] keyValue = bytes(16, 0x50);
+        long key = secretKey(CKK_AES, keyValue, CKA_ENCRYPT, CKA_DECRYPT);
+        byte[] aad = bytes(4, 1);
+        byte[] iv = bytes(12, 2);
+        byte[] tag = new byte[16];
+        CK_GCM_MESSAGE_PARAMS params = new CK_GCM_MESSAGE_PARAMS(iv, 0, CKG_NO_GENERATE, tag, 128);
+        pkcs11.C_MessageEncryptInit(session, new CK_MECHANISM(CKM_AES_GCM), key);
+        try {
+            pkcs11.C_EncryptMessageBegin(session, params, aad);
+        } catch (PKCS11Exception e) {
+            System.out.println("NOT OFFERED by the NSS softoken: C_EncryptMessageBegin answers " + e.getMessage());
+            assertEquals(CKR_FUNCTION_NOT_SUPPORTED, e.getErrorCode(), "refused as not supported, nothing else");
+            pkcs11.C_MessageEncryptFinal(session);
+            pkcs11.C_DestroyObject(session, key);
+            return;
+        }
+        ByteArrayOutputStream out = new ByteArrayOutputStream();
+        out.write(pkcs11.C_EncryptMessageNext(session, params, bytes(20, 3), 0));
+        out.write(pkcs11.C_EncryptMessageNext(session, params, bytes(9, 4), CKF_END_OF_MESSAGE));
+        pkcs11.C_MessageEncryptFinal(session);
+        Cipher jdk = Cipher.getInstance("AES/GCM/NoPadding");
+        jdk.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(keyValue, "AES"), new GCMParameterSpec(128, iv));
+        jdk.updateAAD(aad);
+        jdk.update(bytes(20, 3));
+        assertArrayEquals(jdk.doFinal(bytes(9, 4)), concat(out.toByteArray(), tag));
+        pkcs11.C_DestroyObject(session, key);
+    }
+
+    // ---- HKDF against HMAC-SHA256 in the JDK
+
+    private static byte[] hmac(byte[] key, byte[]... data) throws Exception {
+        Mac mac = Mac.getInstance("HmacSHA256");
+        mac.init(new SecretKeySpec(key.length == 0 ? new byte[32] : key, "HmacSHA256"));
+        for (byte[] d : data) {
+            mac.update(d);
+        }
+        return mac.doFinal();
+    }
+
+    private static byte[] expand(byte[] prk, byte[] info, int length) throws Exception {
+        ByteArrayOutputStream okm = new ByteArrayOutputStream();
+        byte[] t = new byte[0];
+        for (int i = 1; okm.size() < length; i++) {
+            t = hmac(prk, t, info, new byte[] {(byte) i});
+            okm.write(t);
+        }
+        return Arrays.copyOf(okm.toByteArray(), length);
+    }
+
+    private long hkdf(long baseKey, CK_HKDF_PARAMS params, int length) throws PKCS11Exception {
+        return pkcs11.C_DeriveKey(session, new CK_MECHANISM(CKM_HKDF_DERIVE, params), baseKey, readableSecret(length));
+    }
+
+    @Test
+    void hkdfExtractExpandAndBothEqualTheJdk() throws Exception {
+        byte[] ikm = bytes(22, 0x0b);
+        byte[] salt = bytes(13, 0x00);
+        byte[] info = bytes(10, 0xf0);
+        long base = secretKey(CKK_GENERIC_SECRET, ikm, CKA_DERIVE);
+        byte[] prk = hmac(salt, ikm);
+
+        long extracted = hkdf(base, new CK_HKDF_PARAMS(true, false, CKM_SHA256, CKF_HKDF_SALT_DATA, salt, 0, null), 32);
+        assertArrayEquals(prk, value(extracted), "extract");
+
+        long prkKey = secretKey(CKK_GENERIC_SECRET, prk, CKA_DERIVE);
+        long expanded = hkdf(prkKey, new CK_HKDF_PARAMS(false, true, CKM_SHA256, CKF_HKDF_SALT_NULL, null, 0, info), 42);
+        assertArrayEquals(expand(prk, info, 42), value(expanded), "expand");
+
+        long both = hkdf(base, new CK_HKDF_PARAMS(true, true, CKM_SHA256, CKF_HKDF_SALT_DATA, salt, 0, info), 42);
+        assertArrayEquals(expand(prk, info, 42), value(both), "extract and expand (RFC 5869's case 1 shape)");
+
+        long saltKey = secretKey(CKK_GENERIC_SECRET, salt, CKA_DERIVE);
+        long keyed = hkdf(base, new CK_HKDF_PARAMS(true, true, CKM_SHA256, CKF_HKDF_SALT_KEY, null, saltKey, info), 42);
+        assertArrayEquals(expand(prk, info, 42), value(keyed), "the salt as a key");
+
+        long noSalt = hkdf(base, new CK_HKDF_PARAMS(true, true, CKM_SHA256, CKF_HKDF_SALT_NULL, null, 0, info), 42);
+        assertArrayEquals(expand(hmac(new byte[0], ikm), info, 42), value(noSalt), "no salt: zeros of the hash length");
+        for (long k : new long[] {extracted, prkKey, expanded, both, saltKey, keyed, noSalt, base}) {
+            pkcs11.C_DestroyObject(session, k);
+        }
+    }
+
+    // ---- SoftHSM2: a 2.40 module
+
+    @Test
+    void softHsmFallsBackToItsTwoXListAndRefusesEveryThreeZeroMethod() throws Exception {
+        PKCS11Impl softHsm = new PKCS11Impl(RealModules.softHsm2());
+        try {
+            softHsm.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
+            assertEquals(2, softHsm.getInterfaceVersion().major);
+            assertEquals(40, softHsm.getInterfaceVersion().minor);
+            long blocks = PKCS11Impl.heapBlockCount();
+            for (Method method : AllMethods.version3Methods()) {
+                Object outcome = AllMethods.invoke(method, softHsm, AllMethods.arguments(method, 1));
+                PKCS11Exception e = assertInstanceOf(PKCS11Exception.class, outcome, method.getName());
+                assertEquals(CKR_FUNCTION_NOT_SUPPORTED, e.getErrorCode(), method.getName());
+            }
+            assertEquals(blocks, PKCS11Impl.heapBlockCount());
+            assertNotEquals(0, softHsm.C_GetSlotList(false).length, "the 2.x list still works");
+            softHsm.C_Finalize(null);
+        } finally {
+            softHsm.disconnect();
+        }
+    }
+}

@@ -1,0 +1,369 @@
+package zandrop.tesk.pkcs11.vorlen.api;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertInstanceOf;
+import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
+
+import java.lang.reflect.Method;
+import java.util.HexFormat;
+import java.util.List;
+
+import org.junit.jupiter.api.AfterEach;
+import org.junit.jupiter.api.BeforeEach;
+import org.junit.jupiter.api.Test;
+
+import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
+import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
+
+/**
+ * The functions of the 3.0 list against the 3.0 test module: how connect chooses the interface,
+ * the interface list, and for every new method the bytes the module receives (per-message
+ * parameters decoded at the platform's width) and what goes back into the caller's objects.
+ */
+class Version3FunctionsTest {
+    private static final int WIDTH = Platform.ULONG_SIZE;
+    private static final HexFormat HEX = HexFormat.of();
+
+    private TestModule module;
+    private PKCS11Impl pkcs11;
+    private long blocksBefore;
+
+    @BeforeEach
+    void connect() throws Exception {
+        module = TestModules.v3Module();
+        pkcs11 = TestModules.connected(TestModules.v3());
+        blocksBefore = PKCS11Impl.heapBlockCount();
+    }
+
+    @AfterEach
+    void disconnect() {
+        try {
+            assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "no native block outlives a call");
+        } finally {
+            pkcs11.disconnect();
+        }
+    }
+
+    private static byte[] bytes(int length, int start) {
+        byte[] b = new byte[length];
+        for (int i = 0; i < length; i++) {
+            b[i] = (byte) (start + i);
+        }
+        return b;
+    }
+
+    private static String version(CK_VERSION v) {
+        return (v.major & 0xFF) + "." + (v.minor & 0xFF);
+    }
+
+    private PKCS11Impl connectAgain() throws Exception {
+        module.clear();
+        return TestModules.connected(TestModules.v3());
+    }
+
+    // ---- connecting
+
+    @Test
+    void connectTakesTheHighestPkcs11InterfaceItAnnounces() throws Exception {
+        assertEquals("3.0", version(pkcs11.getInterfaceVersion()));
+        module.command("interfaces vendor:1.0,pkcs:2.40,pkcs:3.1,pkcs:3.0");
+        PKCS11Impl again = connectAgain();
+        try {
+            assertEquals("3.1", version(again.getInterfaceVersion()));
+            Call get = module.last("C_GetInterface");
+            assertEquals("PKCS 11", new String(get.bytes("pInterfaceName"), "US-ASCII"));
+            assertEquals("3.1", get.get("pVersion"));
+            assertEquals(0, module.count("C_GetFunctionList"), "the 2.x list is not asked for");
+            again.C_SessionCancel(7, CKF_MESSAGE_ENCRYPT);
+            assertEquals(7, module.last("C_SessionCancel").num("hSession"));
+        } finally {
+            again.disconnect();
+        }
+    }
+
+    @Test
+    void anInterfaceThatCannotBeUsedFallsBackToTheFunctionList() throws Exception {
+        String[][] cases = {
+            {"C_GetInterface", "rv=" + CKR_GENERAL_ERROR},
+            {"C_GetInterface", "null=1"},
+            {"C_GetInterface", "listVersion=3.1"},  // a list of a version it did not announce
+            {"C_GetInterface", "listVersion=2.40"},
+            {"C_GetInterfaceList", "rv=" + CKR_GENERAL_ERROR + " times=2"},  // then the default: 3.0
+        };
+        for (String[] c : cases) {
+            module.reset();
+            module.script(c[0], c[1]);
+            PKCS11Impl again = connectAgain();
+            try {
+                boolean usable = c[0].equals("C_GetInterfaceList");
+                assertEquals(usable ? "3.0" : "2.40", version(again.getInterfaceVersion()), c[1]);
+                assertEquals(usable ? 0 : 1, module.count("C_GetFunctionList"), c[1]);
+                if (usable) {
+                    assertTrue(module.last("C_GetInterface").isNull("pVersion"), "the module's default interface");
+                } else {
+                    PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> again.C_SessionCancel(1, 0));
+                    assertEquals(CKR_FUNCTION_NOT_SUPPORTED, e.getErrorCode());
+                    assertEquals(0, module.count("C_SessionCancel"));
+                }
+            } finally {
+                again.disconnect();
+            }
+        }
+        module.reset();
+        module.command("interfaces vendor:3.0,pkcs:2.40");  // no "PKCS 11" of a 3.x version
+        PKCS11Impl twoX = connectAgain();
+        try {
+            assertEquals("2.40", version(twoX.getInterfaceVersion()));
+        } finally {
+            twoX.disconnect();
+        }
+    }
+
+    @Test
+    void theInterfaceListInTheModulesOrder() throws Exception {
+        module.command("interfaces vendor:1.2:1,pkcs:3.0:1,pkcs:2.40");
+        CK_INTERFACE[] list = pkcs11.C_GetInterfaceList();
+        assertEquals(3, list.length);
+        assertEquals("Vorlen vendor", new String(list[0].pInterfaceName));
+        assertEquals("1.2", version(list[0].version));
+        assertEquals(CKF_INTERFACE_FORK_SAFE, list[0].flags);
+        assertEquals("PKCS 11", new String(list[1].pInterfaceName));
+        assertEquals("3.0", version(list[1].version));
+        assertEquals("2.40", version(list[2].version));
+        assertEquals(0, list[2].flags);
+        List<Call> calls = module.calls("C_GetInterfaceList");
+        assertTrue(calls.get(calls.size() - 2).isNull("pInterfacesList"), "a size query first");
+        assertEquals(3, calls.get(calls.size() - 1).num("pulCount"));
+    }
+
+    /** Every 3.0 method on a 2.x binding: CKR_FUNCTION_NOT_SUPPORTED, nothing converted or called. */
+    @Test
+    void onA2xListEveryNewMethodIsRefusedBeforeTheModule() throws Exception {
+        TestModule first = TestModules.firstModule();
+        PKCS11Impl twoX = TestModules.connected(TestModules.first());
+        try {
+            assertEquals("2.40", version(twoX.getInterfaceVersion()));
+            long blocks = PKCS11Impl.heapBlockCount();
+            for (Method method : AllMethods.version3Methods()) {
+                Object[] arguments = AllMethods.arguments(method, 1);
+                for (int i = 0; i < arguments.length; i++) {
+                    if (method.getParameterTypes()[i] == Object.class) {
+                        arguments[i] = new Object();  // not convertible: refused all the same
+                    }
+                }
+                Object outcome = AllMethods.invoke(method, twoX, arguments);
+                PKCS11Exception e = assertInstanceOf(PKCS11Exception.class, outcome, method.getName());
+                assertEquals(CKR_FUNCTION_NOT_SUPPORTED, e.getErrorCode(), method.getName());
+            }
+            assertEquals(1, first.calls().size(), "only C_GetFunctionList: " + first.calls());
+            assertEquals(blocks, PKCS11Impl.heapBlockCount());
+        } finally {
+            twoX.disconnect();
+        }
+    }
+
+    // ---- login and cancellation
+
+    @Test
+    void loginUserAndSessionCancel() throws Exception {
+        pkcs11.C_LoginUser(3, CKU_USER, "1234".toCharArray(), "alice".toCharArray());
+        Call login = module.last("C_LoginUser");
+        assertEquals(3, login.num("hSession"));
+        assertEquals(CKU_USER, login.num("userType"));
+        assertArrayEquals("1234".getBytes(), login.bytes("pPin"));
+        assertEquals(4, login.num("ulPinLen"));
+        assertArrayEquals("alice".getBytes(), login.bytes("pUsername"));
+        assertEquals(5, login.num("ulUsernameLen"));
+        pkcs11.C_LoginUser(3, CKU_SO, null, null);
+        assertTrue(module.last("C_LoginUser").isNull("pUsername"));
+        pkcs11.C_SessionCancel(4, CKF_MESSAGE_ENCRYPT | CKF_MESSAGE_DECRYPT);
+        assertEquals(CKF_MESSAGE_ENCRYPT | CKF_MESSAGE_DECRYPT, module.last("C_SessionCancel").num("flags"));
+        module.script("C_SessionCancel", "rv=" + CKR_OPERATION_CANCEL_FAILED);
+        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_SessionCancel(4, 0));
+        assertEquals(CKR_OPERATION_CANCEL_FAILED, e.getErrorCode());
+    }
+
+    // ---- message-based encryption: the per-message records and their copy-back
+
+    @Test
+    void gcmMessageParametersByteForByteWithIvAndTagCopiedBack() throws Exception {
+        pkcs11.C_MessageEncryptInit(1, new CK_MECHANISM(CKM_AES_GCM), 9);
+        assertEquals(9, module.last("C_MessageEncryptInit").num("hKey"));
+        byte[] iv = new byte[12];
+        byte[] tag = new byte[16];
+        CK_GCM_MESSAGE_PARAMS params = new CK_GCM_MESSAGE_PARAMS(iv, 32, CKG_GENERATE_COUNTER, tag, 128);
+        module.script("C_EncryptMessage", "decode=CK_GCM_MESSAGE_PARAMS times=2 write=pIv:" + HEX.formatHex(bytes(12, 0xA0))
+                + " write=pTag:" + HEX.formatHex(bytes(16, 0x50)));
+        byte[] ciphertext = pkcs11.C_EncryptMessage(1, params, bytes(5, 1), bytes(20, 0x30));
+        assertArrayEquals(bytes(20, 0x30), ciphertext, "the module echoes");
+        assertArrayEquals(bytes(12, 0xA0), iv, "the generated IV went back into the caller's array");
+        assertArrayEquals(bytes(16, 0x50), tag, "the tag went back into the caller's array");
+        assertSame(iv, params.pIv);
+
+        List<Call> calls = module.calls("C_EncryptMessage");
+        assertEquals(2, calls.size(), "a size query, then the call");
+        assertTrue(calls.get(0).isNull("pCiphertext"));
+        Call call = calls.get(1);
+        assertEquals(6 * WIDTH, call.num("ulParameterLen"), "sizeof at this width");
+        assertEquals("CK_GCM_MESSAGE_PARAMS", call.get("param"));
+        assertArrayEquals(new byte[12], call.bytes("param.pIv"), "the caller's IV as it was");
+        assertEquals(12, call.num("param.ulIvLen"));
+        assertEquals(32, call.num("param.ulIvFixedBits"));
+        assertEquals(CKG_GENERATE_COUNTER, call.num("param.ivGenerator"));
+        assertEquals(128, call.num("param.ulTagBits"));
+        assertArrayEquals(new byte[16], call.bytes("param.pTag"));
+        assertArrayEquals(bytes(5, 1), call.bytes("pAssociatedData"));
+        assertEquals(20, call.num("ulPlaintextLen"));
+        assertEquals(20, call.num("pulCiphertextLen"));
+    }
+
+    @Test
+    void aTagArrayThatIsNullOrShortStillGetsTheWholeTagBuffer() throws Exception {
+        module.setDefault("C_EncryptMessage", "decode=CK_GCM_MESSAGE_PARAMS write=pTag:" + HEX.formatHex(bytes(16, 0x70)));
+        CK_GCM_MESSAGE_PARAMS noTag = new CK_GCM_MESSAGE_PARAMS(new byte[12], 0, CKG_NO_GENERATE, null, 128);
+        pkcs11.C_EncryptMessage(1, noTag, null, bytes(4, 0));
+        Call call = module.last("C_EncryptMessage");
+        assertArrayEquals(new byte[16], call.bytes("param.pTag"), "a zero buffer of the whole tag");
+        assertNull(noTag.pTag, "nothing to copy back into");
+        assertTrue(call.isNull("pAssociatedData"));
+
+        byte[] shortTag = {9, 9, 9, 9};
+        CK_GCM_MESSAGE_PARAMS shortParams = new CK_GCM_MESSAGE_PARAMS(new byte[12], 0, CKG_NO_GENERATE, shortTag, 120);
+        pkcs11.C_EncryptMessage(1, shortParams, null, bytes(4, 0));
+        Call second = module.last("C_EncryptMessage");
+        byte[] given = new byte[15];  // ulTagBits / 8 bytes: the caller's first, zeros after
+        System.arraycopy(new byte[] {9, 9, 9, 9}, 0, given, 0, 4);
+        assertArrayEquals(given, second.bytes("param.pTag"));
+        assertArrayEquals(bytes(4, 0x70), shortTag, "as many bytes as the caller's array holds");
+    }
+
+    @Test
+    void decryptionHandsTheTagToTheModule() throws Exception {
+        pkcs11.C_MessageDecryptInit(1, new CK_MECHANISM(CKM_AES_GCM), 5);
+        module.setDefault("C_DecryptMessage", "decode=CK_GCM_MESSAGE_PARAMS");
+        byte[] tag = bytes(16, 0x20);
+        byte[] plaintext = pkcs11.C_DecryptMessage(1, new CK_GCM_MESSAGE_PARAMS(bytes(12, 1), 0, CKG_NO_GENERATE, tag, 128),
+                bytes(3, 7), bytes(9, 0x40));
+        assertArrayEquals(bytes(9, 0x40), plaintext);
+        Call call = module.last("C_DecryptMessage");
+        assertArrayEquals(bytes(16, 0x20), call.bytes("param.pTag"));
+        assertArrayEquals(bytes(12, 1), call.bytes("param.pIv"));
+        assertArrayEquals(bytes(9, 0x40), call.bytes("pCiphertext"));
+        assertArrayEquals(bytes(16, 0x20), tag, "the caller's tag unchanged");
+        module.script("C_DecryptMessage", "rv=" + CKR_ENCRYPTED_DATA_INVALID);
+        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_DecryptMessage(1,
+                new CK_GCM_MESSAGE_PARAMS(bytes(12, 1), 0, CKG_NO_GENERATE, tag, 128), null, bytes(9, 0)));
+        assertEquals(CKR_ENCRYPTED_DATA_INVALID, e.getErrorCode());
+        pkcs11.C_MessageDecryptFinal(1);
+        assertEquals(1, module.count("C_MessageDecryptFinal"));
+    }
+
+    @Test
+    void chachaAndCcmMessageParameters() throws Exception {
+        byte[] nonce = new byte[12];
+        byte[] tag = new byte[16];
+        module.setDefault("C_EncryptMessage", "decode=CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS write=pNonce:"
+                + HEX.formatHex(bytes(12, 0x11)) + " write=pTag:" + HEX.formatHex(bytes(16, 0x33)));
+        pkcs11.C_EncryptMessage(1, new CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS(nonce, tag), null, bytes(2, 0));
+        Call call = module.last("C_EncryptMessage");
+        assertEquals(3 * WIDTH, call.num("ulParameterLen"));
+        assertEquals(12, call.num("param.ulNonceLen"));
+        assertArrayEquals(bytes(12, 0x11), nonce);
+        assertArrayEquals(bytes(16, 0x33), tag);
+
+        byte[] mac = new byte[8];
+        byte[] ccmNonce = bytes(7, 3);
+        module.setDefault("C_EncryptMessage", "decode=CK_CCM_MESSAGE_PARAMS write=pMAC:" + HEX.formatHex(bytes(8, 0x60)));
+        pkcs11.C_EncryptMessage(1, new CK_CCM_MESSAGE_PARAMS(2, ccmNonce, 0, CKG_NO_GENERATE, mac), null, bytes(2, 0));
+        Call ccm = module.last("C_EncryptMessage");
+        assertEquals(2, ccm.num("param.ulDataLen"));
+        assertArrayEquals(bytes(7, 3), ccm.bytes("param.pNonce"));
+        assertEquals(8, ccm.num("param.ulMACLen"));
+        assertArrayEquals(bytes(8, 0x60), mac);
+        assertArrayEquals(bytes(7, 3), ccmNonce, "a nonce the module did not write stays");
+    }
+
+    @Test
+    void encryptionInPartsCopiesTheTagBackWithTheLastPart() throws Exception {
+        byte[] tag = new byte[16];
+        CK_GCM_MESSAGE_PARAMS params = new CK_GCM_MESSAGE_PARAMS(bytes(12, 0), 0, CKG_NO_GENERATE, tag, 128);
+        module.setDefault("C_EncryptMessageBegin", "decode=CK_GCM_MESSAGE_PARAMS");
+        pkcs11.C_EncryptMessageBegin(2, params, bytes(4, 0x10));
+        Call begin = module.last("C_EncryptMessageBegin");
+        assertArrayEquals(bytes(4, 0x10), begin.bytes("pAssociatedData"));
+        assertArrayEquals(bytes(12, 0), begin.bytes("param.pIv"));
+
+        assertArrayEquals(bytes(6, 1), pkcs11.C_EncryptMessageNext(2, params, bytes(6, 1), 0));
+        assertEquals(0, module.last("C_EncryptMessageNext").num("flags"));
+        module.setDefault("C_EncryptMessageNext", "decode=CK_GCM_MESSAGE_PARAMS write=pTag:" + HEX.formatHex(bytes(16, 0x44)));
+        assertArrayEquals(bytes(3, 9), pkcs11.C_EncryptMessageNext(2, params, bytes(3, 9), CKF_END_OF_MESSAGE));
+        Call last = module.last("C_EncryptMessageNext");
+        assertEquals(CKF_END_OF_MESSAGE, last.num("flags"));
+        assertArrayEquals(bytes(3, 9), last.bytes("pPlaintextPart"));
+        assertArrayEquals(bytes(16, 0x44), tag);
+        pkcs11.C_MessageEncryptFinal(2);
+
+        pkcs11.C_DecryptMessageBegin(2, params, null);
+        assertArrayEquals(bytes(5, 2), pkcs11.C_DecryptMessageNext(2, params, bytes(5, 2), CKF_END_OF_MESSAGE));
+        assertEquals(CKF_END_OF_MESSAGE, module.last("C_DecryptMessageNext").num("flags"));
+    }
+
+    // ---- message-based signing and verification
+
+    @Test
+    void signingAndVerifyingMessages() throws Exception {
+        pkcs11.C_MessageSignInit(1, new CK_MECHANISM(CKM_SHA256_HMAC), 8);
+        assertArrayEquals(bytes(64, 0), pkcs11.C_SignMessage(1, null, bytes(10, 0)));
+        Call sign = module.last("C_SignMessage");
+        assertTrue(sign.isNull("pParameter"));
+        assertEquals(0, sign.num("ulParameterLen"));
+        assertArrayEquals(bytes(10, 0), sign.bytes("pData"));
+
+        pkcs11.C_SignMessageBegin(1, bytes(4, 0));
+        assertArrayEquals(bytes(4, 0), module.last("C_SignMessageBegin").bytes("pParameter"), "a byte[] parameter");
+        assertNull(pkcs11.C_SignMessageNext(1, null, bytes(3, 0), false));
+        Call part = module.last("C_SignMessageNext");
+        assertTrue(part.isNull("pSignature"));
+        assertEquals("null", part.get("pulSignatureLen"), "no signature asked for before the last part");
+        module.clear();
+        assertArrayEquals(bytes(64, 0), pkcs11.C_SignMessageNext(1, null, bytes(3, 0), true));
+        List<Call> lastParts = module.calls("C_SignMessageNext");
+        assertEquals(2, lastParts.size(), "the size protocol with the last part");
+        assertTrue(lastParts.get(0).isNull("pSignature"));
+        assertEquals(64, lastParts.get(1).num("pulSignatureLen"));
+        pkcs11.C_MessageSignFinal(1);
+
+        pkcs11.C_MessageVerifyInit(1, new CK_MECHANISM(CKM_SHA256_HMAC), 8);
+        pkcs11.C_VerifyMessage(1, null, bytes(10, 0), bytes(32, 5));
+        assertArrayEquals(bytes(32, 5), module.last("C_VerifyMessage").bytes("pSignature"));
+        pkcs11.C_VerifyMessageBegin(1, null);
+        pkcs11.C_VerifyMessageNext(1, null, bytes(2, 0), null);
+        Call verifyPart = module.last("C_VerifyMessageNext");
+        assertTrue(verifyPart.isNull("pSignature"));
+        assertEquals(0, verifyPart.num("ulSignatureLen"));
+        module.script("C_VerifyMessageNext", "rv=" + CKR_SIGNATURE_INVALID);
+        PKCS11Exception e = assertThrows(PKCS11Exception.class,
+                () -> pkcs11.C_VerifyMessageNext(1, null, bytes(2, 0), bytes(32, 0)));
+        assertEquals(CKR_SIGNATURE_INVALID, e.getErrorCode());
+        pkcs11.C_MessageVerifyFinal(1);
+        assertEquals(1, module.count("C_MessageVerifyFinal"));
+    }
+
+    @Test
+    void aParameterThatCannotBeConvertedNeverReachesTheModule() throws Exception {
+        module.clear();
+        PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class,
+                () -> pkcs11.C_EncryptMessage(1, new Object(), null, bytes(2, 0)));
+        assertTrue(e.getMessage().contains("java.lang.Object"), e.getMessage());
+        assertThrows(NullPointerException.class, () -> pkcs11.C_MessageSignInit(1, null, 0));
+        assertEquals(0, module.calls().size(), module.calls().toString());
+    }
+
+    private static void assertSame(Object expected, Object actual) {
+        org.junit.jupiter.api.Assertions.assertSame(expected, actual);
+    }
+}

@@ -1,0 +1,16 @@
+// Choosing the function list of a module that offers the interfaces of version 3.0.
+#pragma once
+
+#include "core/module_functions.h"
+#include "platform/dynamic_library.h"
+
+namespace vorlen {
+
+/// Asks a module that exports C_GetInterface for the "PKCS 11" interface of the highest 3.x
+/// version its C_GetInterfaceList announces (without that list, for its default "PKCS 11"
+/// interface) and fills `functions` and `info` from it. False when the module exports no
+/// C_GetInterface, the call fails, or what it hands out is not a "PKCS 11" list of the version
+/// it announced (of a 3.x version): the caller then uses C_GetFunctionList.
+bool findInterface3(platform::LibraryHandle library, ModuleFunctions& functions, ModuleListInfo& info);
+
+}  // namespace vorlen
