@@ -44,11 +44,17 @@ echo
 echo "=== coverage of native/ by the whole x86-64 suite ==="
 gcovr "${gcovr_options[@]}" --print-summary --output /dev/null
 echo
+# table FILE: gcovr's rows for native/ as "file total covered percent" (gcovr puts a long file
+# name on a line of its own, its figures on the next).
+table() {
+  awk '/^native\// { if (NF == 1) { name = $1; next } print $1, $2, $3, $4; next }
+       name != "" { print name, $1, $2, $3; name = "" }' "$1"
+}
 echo "least covered units (lines):"
-# The table's rows: File Lines Exec Cover Missing; sorted by coverage, lowest first.
-grep -E '^native/' "$dir/coverage.txt" | sort -k4 -n | head -n "$least" | awk '{printf "  %-48s %5s of %5s lines  %s\n", $1, $3, $2, $4}'
+table "$dir/coverage.txt" | sort -k4 -n | head -n "$least" |
+  awk '{printf "  %-52s %6s of %6s lines     %s\n", $1, $3, $2, $4}'
 echo "least covered units (branches):"
-grep -E '^native/' "$dir/coverage-branches.txt" | sort -k4 -n | head -n "$least" |
-  awk '{printf "  %-48s %5s of %5s branches  %s\n", $1, $3, $2, $4}'
+table "$dir/coverage-branches.txt" | sort -k4 -n | head -n "$least" |
+  awk '{printf "  %-52s %6s of %6s branches  %s\n", $1, $3, $2, $4}'
 echo "(tables: $dir/coverage.txt, $dir/coverage-branches.txt)"
 exit $status
