@@ -334,9 +334,11 @@ private:
     CK_MECHANISM mechanism_{};
     const RecordDescriptor* record_ = nullptr;
     NativeBuffer block_;
-    SmallList<NativeBuffer, 8> nested_;
-    SmallList<ResultTarget, 6> results_;
-    SmallList<jobject, 4> objects_;
+    // Inline room for what most records need; the rest, and the records with results, use the
+    // heap (the records with many buffers and with results keep that path exercised).
+    SmallList<NativeBuffer, 3> nested_;
+    SmallList<ResultTarget, 2> results_;
+    SmallList<jobject, 2> objects_;
     JNIEnv* env_ = nullptr;  // of the objects kept
 };
 
