@@ -10,7 +10,8 @@ import java.util.Map;
  * A small, careful timing harness (JMH is not packaged for Debian). Competing implementations of
  * one workload are measured interleaved: each is warmed up, its number of calls per run is set
  * so that a run takes about the same time for all, and then the runs take turns, one of each
- * implementation per round, the order rotating from round to round. So every implementation
+ * implementation per round, in a new random order each round (none always runs right after
+ * the same other one, whose garbage or cache footprint it would inherit). So every implementation
  * sees the same moments of a busy machine. The figure of each is the median over the runs of
  * the mean time per call, with the fastest and slowest runs as its spread.
  *
@@ -80,9 +81,14 @@ final class Harness {
             iterations[k] = calibrate(loops.get(names.get(k)));
         }
         double[][] perCall = new double[names.size()][runs];
+        java.util.Random order = new java.util.Random(18);
+        List<Integer> turns = new ArrayList<>();
+        for (int k = 0; k < names.size(); k++) {
+            turns.add(k);
+        }
         for (int r = 0; r < runs; r++) {
-            for (int j = 0; j < names.size(); j++) {
-                int k = (j + r) % names.size();
+            java.util.Collections.shuffle(turns, order); // no implementation always follows the same one
+            for (int k : turns) {
                 Loop loop = loops.get(names.get(k));
                 long start = now();
                 loop.run(iterations[k]);
