@@ -19,6 +19,7 @@
 #include <cstdint>
 
 #include "convert/convert.h"
+#include "convert/scratch.h"
 #include "wrappers/frame.h"
 
 using namespace vorlen;
@@ -35,6 +36,8 @@ enum class Function : jint {
     Sign, SignUpdate, SignFinal,
     Verify, VerifyUpdate, VerifyFinal,
 };
+
+constexpr const char* kNoRoom = "no room for a copy of a buffer's bytes";
 
 /// One region of bytes: in a direct buffer (used in place) or in a Java array (copied).
 class Region {
@@ -81,7 +84,10 @@ public:
         }
         array_ = array;
         offset_ = offset;
-        if (!copy_.allocate(env, length_, "no room for a copy of a buffer's bytes")) {
+        // An output is zero-filled: bytes a module reports but does not write read as zero.
+        const bool copied = input ? copy_.allocateUninitialized(env, length_, kNoRoom)
+                                  : copy_.allocate(env, length_, kNoRoom);
+        if (!copied) {
             return false;
         }
         data_ = copy_.data();
@@ -111,7 +117,7 @@ public:
 
     /// Replaces the region's bytes by a private copy (an input that shares memory with the output).
     bool copyAside(JNIEnv* env) {
-        if (!copy_.allocate(env, length_, "no room for a copy of a buffer's bytes")) {
+        if (!copy_.allocateUninitialized(env, length_, kNoRoom)) {
             return false;
         }
         std::copy(data_, data_ + length_, copy_.data());

@@ -30,7 +30,8 @@ public final class Bench {
     private static final String DIRECT = "library, direct buffers";
     private static final String[] COLUMNS = {MODULE, LIBRARY, JNA, FFM};
 
-    private final Harness harness = new Harness(9, 300, 40);
+    private static final int RUNS = 11;
+    private final Harness harness = new Harness(RUNS, 100, 10);
     private final Map<String, Map<String, Harness.Stats>> rows = new LinkedHashMap<>();
     private final List<String> notes = new ArrayList<>();
 
@@ -117,13 +118,14 @@ public final class Bench {
         for (PKCS11Impl other : others) {
             other.disconnect();
         }
-        double one = harness.measureParallel(1, 200_000, 2_000_000, () -> pkcs11.C_GetSessionInfo(1));
-        double two = harness.measureParallel(2, 200_000, 2_000_000, () -> pkcs11.C_GetSessionInfo(1));
+        double one = harness.measureParallel(1, 50_000, 300_000, () -> pkcs11.C_GetSessionInfo(1));
+        double two = harness.measureParallel(2, 50_000, 300_000, () -> pkcs11.C_GetSessionInfo(1));
+        notes.add("threads (wall-clock time, so only as good as the machine is idle):");
         notes.add(String.format("C_GetSessionInfo, 1 thread:  %8.1f ns per call", one));
         notes.add(String.format("C_GetSessionInfo, 2 threads: %8.1f ns per call (throughput x%.2f)", two, one / two));
         byte[] data = new byte[32];
-        double sign1 = harness.measureParallel(1, 200_000, 2_000_000, () -> pkcs11.C_Sign(1, data));
-        double sign2 = harness.measureParallel(2, 200_000, 2_000_000, () -> pkcs11.C_Sign(1, data));
+        double sign1 = harness.measureParallel(1, 50_000, 300_000, () -> pkcs11.C_Sign(1, data));
+        double sign2 = harness.measureParallel(2, 50_000, 300_000, () -> pkcs11.C_Sign(1, data));
         notes.add(String.format("C_Sign32, 1 thread:  %8.1f ns per call", sign1));
         notes.add(String.format("C_Sign32, 2 threads: %8.1f ns per call (throughput x%.2f)", sign2, sign1 / sign2));
         pkcs11.disconnect();
@@ -199,8 +201,9 @@ public final class Bench {
     }
 
     private void print() {
-        System.out.printf("Java %s (%s), %d processors; ns per call, median of 9 interleaved runs [fastest-slowest]%n",
-                Runtime.version(), System.getProperty("java.vm.name"), Runtime.getRuntime().availableProcessors());
+        System.out.printf("Java %s (%s), %d processors; ns of the calling thread's CPU time per call,"
+                + " median of %d interleaved runs [fastest-slowest]%n",
+                Runtime.version(), System.getProperty("java.vm.name"), Runtime.getRuntime().availableProcessors(), RUNS);
         System.out.printf("%-46s %-24s %-24s %-24s %-24s %10s %10s %8s%n", "workload", "module (same process)",
                 "library", "JNA", "FFM", "lib-module", "lib/module", "lib/FFM");
         for (Map.Entry<String, Map<String, Harness.Stats>> row : rows.entrySet()) {

@@ -10,9 +10,15 @@ import java.util.Map;
  * A small, careful timing harness (JMH is not packaged for Debian). Competing implementations of
  * one workload are measured interleaved: each is warmed up, its number of calls per run is set
  * so that a run takes about the same time for all, and then the runs take turns, one of each
- * implementation per round, the order rotating from round to round. So every implementation
+ * implementation per round, in a new random order each round (none always runs right after
+ * the same other one, whose garbage or cache footprint it would inherit). So every implementation
  * sees the same moments of a busy machine. The figure of each is the median over the runs of
  * the mean time per call, with the fastest and slowest runs as its spread.
+ *
+ * <p>Time is the calling thread's CPU time: on a machine shared with other work, the time the
+ * thread waits for a processor is not the workload's cost (the compiler's and the collector's
+ * threads are not counted either). Warm-up lasts a minimum time and a minimum number of calls,
+ * so that the compiler has seen the loop however busy the machine is.
  */
 final class Harness {
     /** n calls of a workload, made one by one in Java or in one native loop. */
@@ -38,9 +44,20 @@ final class Harness {
         }
     }
 
+    private static final java.lang.management.ThreadMXBean THREADS =
+            java.lang.management.ManagementFactory.getThreadMXBean();
+    /** Calls of each loop before it is measured, unless that takes longer than the cap. */
+    private static final long WARMUP_CALLS = 20_000;
+    private static final long WARMUP_CAP_NANOS = 300_000_000L;
+
     private final int runs;
     private final long warmupNanos;
     private final long runNanos;
+
+    /** The calling thread's CPU time in ns. */
+    static long now() {
+        return THREADS.getCurrentThreadCpuTime();
+    }
 
     Harness(int runs, long warmupMillis, long runMillis) {
         this.runs = runs;
@@ -64,13 +81,18 @@ final class Harness {
             iterations[k] = calibrate(loops.get(names.get(k)));
         }
         double[][] perCall = new double[names.size()][runs];
+        java.util.Random order = new java.util.Random(18);
+        List<Integer> turns = new ArrayList<>();
+        for (int k = 0; k < names.size(); k++) {
+            turns.add(k);
+        }
         for (int r = 0; r < runs; r++) {
-            for (int j = 0; j < names.size(); j++) {
-                int k = (j + r) % names.size();
+            java.util.Collections.shuffle(turns, order); // no implementation always follows the same one
+            for (int k : turns) {
                 Loop loop = loops.get(names.get(k));
-                long start = System.nanoTime();
+                long start = now();
                 loop.run(iterations[k]);
-                perCall[k][r] = (System.nanoTime() - start) / (double) iterations[k];
+                perCall[k][r] = (now() - start) / (double) iterations[k];
             }
         }
         Map<String, Stats> result = new LinkedHashMap<>();
@@ -86,12 +108,12 @@ final class Harness {
     private int calibrate(Loop loop) throws Throwable {
         int chunk = 1;
         long calls = 0;
-        long start = System.nanoTime();
+        long start = now();
         long elapsed = 0;
-        while (elapsed < warmupNanos) {
+        while ((elapsed < warmupNanos || calls < WARMUP_CALLS) && elapsed < WARMUP_CAP_NANOS) {
             loop.run(chunk);
             calls += chunk;
-            elapsed = System.nanoTime() - start;
+            elapsed = now() - start;
             if (chunk < 10_000) {
                 chunk *= 2;
             }
