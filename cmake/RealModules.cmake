@@ -75,6 +75,7 @@ endif()
 # The sanitizer environment is given to the JVM alone (through env), not to the wrapper; the
 # tests pass it on to the demo program's JVM and strip it from the external tools they run.
 # The tests that start a JVM of their own (the demo program's) start the one that runs them.
+math(EXPR vorlen_real_timeout "600 * ${VORLEN_TIMEOUT_SCALE}")
 function(vorlen_add_real_test class_name labels)
   string(REGEX REPLACE ".*\\." "" short_name ${class_name})
   foreach(leg IN LISTS VORLEN_JVM_LEGS)
@@ -88,7 +89,7 @@ function(vorlen_add_real_test class_name labels)
               --select-class ${class_name})
     set_tests_properties(${name} PROPERTIES
       FAIL_REGULAR_EXPRESSION "${VORLEN_LEG_FAIL_${leg}}"
-      TIMEOUT 600
+      TIMEOUT ${vorlen_real_timeout}
       LABELS "java;${labels};${VORLEN_LEG_LABEL_${leg}}")
   endforeach()
 endfunction()

@@ -74,8 +74,12 @@ add_dependencies(vorlen_java_tests vorlen_jar)
 set(VORLEN_TEST_JAVA "${Java_JAVA_EXECUTABLE}" CACHE FILEPATH "The java that runs the tests")
 if(CMAKE_CROSSCOMPILING_EMULATOR)
   set(VORLEN_TEST_JVM ${CMAKE_BINARY_DIR}/test-java)
+  # The JVM starts programs (the system's tools) through its helper jspawnhelper by default: a
+  # program of the target, which the kernel cannot start without a binfmt_misc registration.
+  # FORK makes the JVM's emulated process start them itself; they are the host's own.
   set(vorlen_launcher "")
-  foreach(word IN LISTS CMAKE_CROSSCOMPILING_EMULATOR ITEMS ${VORLEN_TEST_JAVA})
+  foreach(word IN LISTS CMAKE_CROSSCOMPILING_EMULATOR ITEMS ${VORLEN_TEST_JAVA}
+               -Djdk.lang.Process.launchMechanism=FORK)
     string(APPEND vorlen_launcher "'${word}' ")
   endforeach()
   file(WRITE ${VORLEN_TEST_JVM} "#!/bin/sh\n# The test JVM, under the emulator (cmake/Tests.cmake)\nexec ${vorlen_launcher}\"$@\"\n")
@@ -85,6 +89,12 @@ else()
   set(VORLEN_TEST_JVM ${VORLEN_TEST_JAVA})
 endif()
 vorlen_add_platform_tests(${VORLEN_TEST_JVM})
+# An emulated JVM is many times slower: its tests get longer time limits.
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  set(VORLEN_TIMEOUT_SCALE 4)
+else()
+  set(VORLEN_TIMEOUT_SCALE 1)
+endif()
 set(VORLEN_TEST_ENV "")
 set(VORLEN_JVM_OPTIONS -Xcheck:jni -Xss4m)
 if(VORLEN_SANITIZE)
@@ -105,7 +115,32 @@ endif()
 set(VORLEN_FAIL_PATTERN
   "WARNING in native method|WARNING: JNI|FATAL ERROR in native method|ERROR: AddressSanitizer|ERROR: LeakSanitizer|runtime error:|UndefinedBehaviorSanitizer")
 
-set(VORLEN_TEST_PROPERTIES
+# What an emulated tree cannot run, one line each in not-run.txt, which scripts/test.sh prints:
+# a JVM started by a test JVM by its own path (the demo restarts itself) is a program of the
+# target, which the kernel starts only where the emulator is registered with binfmt_misc.
+set(VORLEN_EMULATOR_PROPERTY "")
+file(REMOVE ${CMAKE_BINARY_DIR}/not-run.txt)
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  list(GET CMAKE_CROSSCOMPILING_EMULATOR 0 vorlen_emulator)
+  get_filename_component(vorlen_emulator ${vorlen_emulator} NAME)
+  set(vorlen_binfmt /proc/sys/fs/binfmt_misc/${vorlen_emulator})
+  set(vorlen_registered FALSE)
+  if(EXISTS ${vorlen_binfmt})
+    file(STRINGS ${vorlen_binfmt} vorlen_binfmt_state LIMIT_COUNT 1)
+    if(vorlen_binfmt_state STREQUAL "enabled")
+      set(vorlen_registered TRUE)
+    endif()
+  endif()
+  if(NOT vorlen_registered)
+    set(VORLEN_EMULATOR_PROPERTY -Dvorlen.jvm.emulator=${vorlen_emulator})
+    file(WRITE ${CMAKE_BINARY_DIR}/not-run.txt
+      "java.CliDemoTest: 2 of its 3 cases not run: the demo program restarts its JVM by the "
+      "executable's path, a program for ${CMAKE_SYSTEM_PROCESSOR} that this kernel cannot start "
+      "(${vorlen_emulator} has no binfmt_misc registration here)\n")
+  endif()
+endif()
+
+set(VORLEN_TEST_PROPERTIES ${VORLEN_EMULATOR_PROPERTY}
   -Dvorlen.testmodule=$<TARGET_FILE:vorlentestmodule>
   -Dvorlen.testmodule2=$<TARGET_FILE:vorlentestmodule2>
   -Dvorlen.testmodule.nogfl=$<TARGET_FILE:vorlentestmodule_nogfl>
@@ -142,6 +177,7 @@ function(vorlen_add_junit_test class_name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 600)
   endif()
+  math(EXPR T_TIMEOUT "${T_TIMEOUT} * ${VORLEN_TIMEOUT_SCALE}")
   string(REGEX REPLACE ".*\\." "" short_name ${class_name})
   foreach(leg IN LISTS VORLEN_JVM_LEGS)
     set(name ${VORLEN_LEG_PREFIX_${leg}}java.${short_name})
@@ -167,6 +203,18 @@ set(VORLEN_LABEL_ThreadStressTest hardening)
 set(VORLEN_LABEL_HostileCallerTest hardening)
 set(VORLEN_LABEL_HostileModuleSweepTest hardening)
 
+# The hostile caller's number of calls and seed (empty: the test's own defaults, CI's short
+# slice). A long run gets four hours instead of ten minutes.
+set(VORLEN_FUZZ_CALLS "" CACHE STRING "Calls of the hostile caller (empty: its default)")
+set(VORLEN_FUZZ_SEED "" CACHE STRING "Seed of the hostile caller (empty: its default)")
+if(VORLEN_FUZZ_CALLS)
+  list(APPEND VORLEN_JVM_OPTIONS_HostileCallerTest -Dvorlen.fuzz.calls=${VORLEN_FUZZ_CALLS})
+  set(VORLEN_TIMEOUT_HostileCallerTest 14400)
+endif()
+if(VORLEN_FUZZ_SEED)
+  list(APPEND VORLEN_JVM_OPTIONS_HostileCallerTest -Dvorlen.fuzz.seed=${VORLEN_FUZZ_SEED})
+endif()
+
 # Every *Test.java under the test tree is a JUnit class of its own.
 foreach(source ${VORLEN_TEST_JAVA_SOURCES})
   get_filename_component(name ${source} NAME_WE)
@@ -175,7 +223,7 @@ foreach(source ${VORLEN_TEST_JAVA_SOURCES})
     string(REGEX REPLACE "\\.java$" "" rel ${rel})
     string(REPLACE "/" "." class_name ${rel})
     vorlen_add_junit_test(${class_name} LABEL "${VORLEN_LABEL_${name}}"
-      EXTRA_JVM_OPTIONS ${VORLEN_JVM_OPTIONS_${name}})
+      TIMEOUT "${VORLEN_TIMEOUT_${name}}" EXTRA_JVM_OPTIONS ${VORLEN_JVM_OPTIONS_${name}})
   endif()
 endforeach()
 

@@ -149,6 +149,12 @@ run_variant() {
     return
   fi
   run_ctest "$name" "$dir" "${ctest_options[@]}" || fail "$name"
+  # What the tree's configuration found it cannot run here (cmake/Tests.cmake).
+  if [ -s "$dir/not-run.txt" ]; then
+    while IFS= read -r line; do
+      notes+=("$name: $line")
+    done < "$dir/not-run.txt"
+  fi
 }
 
 # can_run DESCRIPTION COMPILER [LAUNCHER...]: builds an empty program with COMPILER and starts it

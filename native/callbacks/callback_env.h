@@ -5,6 +5,7 @@
 
 #include <jni.h>
 
+#include "core/module_list.h"
 #include "pkcs11/pkcs11.h"
 
 namespace vorlen {
@@ -31,6 +32,7 @@ public:
     CK_RV pendingErrorCode();
 
 private:
+    ModuleHold hold_;  // first in, last out: no module is unloaded while the callback runs
     JavaVM* vm_ = nullptr;
     JNIEnv* env_ = nullptr;
     bool attached_ = false;

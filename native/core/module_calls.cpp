@@ -142,17 +142,26 @@ bool binding::pinnedAnywhere(const Binding* binding) {
 
 ModuleCall::ModuleCall(JNIEnv* env, jobject object) : env_(env) {
     if (object != nullptr && jni::cachesReady()) {
-        const jlong handle = env->GetLongField(object, jni::core.pkcs11ImplBindingHandle);
-        const Pin pin = acquire(env, handle);
-        if (pin.binding != nullptr) {
-            if (pin.binding->record.functions != nullptr &&
-                env->IsSameObject(pin.binding->object, object)) {
-                binding_ = pin.binding;
-                pinSlot_ = pin.slot;
-                functions_ = pin.binding->record.functions.get();
-                return;
+        jlong handle = env->GetLongField(object, jni::core.pkcs11ImplBindingHandle);
+        for (;;) {
+            const Pin pin = acquire(env, handle);
+            if (pin.binding != nullptr) {
+                if (pin.binding->record.functions != nullptr &&
+                    env->IsSameObject(pin.binding->object, object)) {
+                    binding_ = pin.binding;
+                    pinSlot_ = pin.slot;
+                    functions_ = pin.binding->record.functions.get();
+                    return;
+                }
+                release(env, pin);
             }
-            release(env, pin);
+            // A rebinding stores the new handle before it unbinds the earlier binding: when
+            // the handle read has gone, the object's handle names its new binding.
+            const jlong again = env->GetLongField(object, jni::core.pkcs11ImplBindingHandle);
+            if (again == handle) {
+                break;
+            }
+            handle = again;
         }
     }
     throwNotConnected(env);
@@ -162,6 +171,7 @@ ModuleCall::~ModuleCall() {
     if (binding_ != nullptr) {
         release(env_, Pin{binding_, pinSlot_});
     }
+    closeDeferredModules(env_);
 }
 
 const ModuleListInfo& ModuleCall::list() const { return binding_->record.list; }

@@ -58,4 +58,8 @@ void keepForModule(platform::LibraryHandle library, void* block);
 /// Frees the block kept for `library`: called when the library unloads it.
 void releaseKeptBlock(platform::LibraryHandle library);
 
+/// Closes the module files whose close waited for callbacks to end, if none runs now. Called
+/// on the way out of every call, connect and disconnect (never inside a callback).
+void closeDeferredModules(JNIEnv* env);
+
 }  // namespace vorlen

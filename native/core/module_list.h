@@ -38,10 +38,15 @@ bool markLibraryInitialized();
 void finalizeModuleList(JNIEnv* env);
 bool libraryInitialized();
 
+enum class PutModule {
+    bound,        ///< the object is bound to the record (which the binding now owns)
+    keptEarlier,  ///< the record has no function list and the object keeps its working binding
+    failed,       ///< an exception is pending (library not initialised, out of memory)
+};
 /// Binds `object` to `record`, replacing an earlier binding of the same object (whose module
-/// stays loaded). Returns false with an exception pending when the library is not initialised
-/// or memory runs out; the record is then still the caller's.
-bool putModule(JNIEnv* env, jobject object, ModuleRecord& record);
+/// stays loaded) in one step for concurrent calls. A record without a function list never
+/// replaces a working binding. Unless bound, the record is still the caller's.
+PutModule putModule(JNIEnv* env, jobject object, ModuleRecord& record);
 
 /// Unbinds `object`; its module is unloaded once no call is in flight on it.
 /// Returns false when the object was not bound.
@@ -86,6 +91,19 @@ platform::LibraryHandle loadModule(const char* path, std::string& error);
 /// Gives up one use of a module loaded by loadModule; when the library no longer uses the
 /// module at all, it is unloaded, its kept block freed and the module-released hook called.
 void unloadModule(JNIEnv* env, platform::LibraryHandle library);
+
+/// Held by every callback from a module (mutex callbacks and notifications, on any thread) for
+/// its whole length: while one is held, no module file is closed, so a disconnect from that
+/// callback or from another thread never unloads a module under a running callback. A module
+/// whose last use goes meanwhile is closed by the first call, connect or disconnect that ends
+/// after the last hold, never on the callback's thread, which returns into the module.
+class ModuleHold {
+public:
+    ModuleHold();
+    ModuleHold(const ModuleHold&) = delete;
+    ModuleHold& operator=(const ModuleHold&) = delete;
+    ~ModuleHold();
+};
 
 /// Called when the library has unloaded a module (it can no longer call back), so that the
 /// layers above release what they keep for it. Registered by the top of the library.

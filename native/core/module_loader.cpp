@@ -1,8 +1,11 @@
-// Loading and unloading module files, with the count of the library's uses of each.
+// Loading and unloading module files, with the count of the library's uses of each, and the
+// holds of callbacks that keep every module file loaded while they run.
 #include <atomic>
 #include <mutex>
 #include <new>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "core/module_internal.h"
 #include "core/module_list.h"
@@ -18,7 +21,49 @@ std::unordered_map<platform::LibraryHandle, std::int64_t> moduleUses;
 
 std::atomic<ModuleReleasedHook> moduleReleased{nullptr};
 
+// Callbacks from modules running now, on any thread. While there is one, no module file is
+// closed: the callback's thread returns into the module that called it, and the library cannot
+// tell which module a mutex callback comes from.
+std::atomic<std::int64_t> callbacksRunning{0};
+// Modules the library no longer uses whose file could not be closed because a callback was
+// running (loaderLock); closed by closeDeferredModules.
+std::vector<platform::LibraryHandle> deferredCloses;
+std::atomic<bool> closesDeferred{false};
+
+// Closes a module the library no longer uses (loaderLock held). When it is in use again (a
+// connect loaded the same file while its close waited), only the loader's count is given back.
+void closeModuleLocked(JNIEnv* env, platform::LibraryHandle library) {
+    platform::closeLibrary(library);
+    if (moduleUses.count(library) != 0) {
+        return;
+    }
+    releaseKeptBlock(library);
+    if (ModuleReleasedHook hook = moduleReleased.load(std::memory_order_acquire)) {
+        hook(env, library);
+    }
+}
+
 }  // namespace
+
+ModuleHold::ModuleHold() { callbacksRunning.fetch_add(1, std::memory_order_seq_cst); }
+
+ModuleHold::~ModuleHold() { callbacksRunning.fetch_sub(1, std::memory_order_seq_cst); }
+
+void closeDeferredModules(JNIEnv* env) {
+    if (!closesDeferred.load(std::memory_order_acquire)) {
+        return;
+    }
+    std::lock_guard<std::mutex> guard(loaderLock);
+    if (callbacksRunning.load(std::memory_order_seq_cst) != 0) {
+        return;  // a later call closes them
+    }
+    std::vector<platform::LibraryHandle> closing = std::move(deferredCloses);
+    deferredCloses.clear();
+    closesDeferred.store(false, std::memory_order_release);
+    for (platform::LibraryHandle library : closing) {
+        closeModuleLocked(env, library);
+    }
+}
 
 void setModuleReleasedHook(ModuleReleasedHook hook) {
     moduleReleased.store(hook, std::memory_order_release);
@@ -49,13 +94,20 @@ void unloadModule(JNIEnv* env, platform::LibraryHandle library) {
     if (found != moduleUses.end() && found->second == 0) {
         moduleUses.erase(found);
     }
-    platform::closeLibrary(library);
-    if (lastUse) {
-        releaseKeptBlock(library);
-        if (ModuleReleasedHook hook = moduleReleased.load(std::memory_order_acquire)) {
-            hook(env, library);
-        }
+    if (!lastUse) {
+        platform::closeLibrary(library);  // gives back this use only: the file stays loaded
+        return;
     }
+    if (callbacksRunning.load(std::memory_order_seq_cst) != 0) {
+        try {
+            deferredCloses.push_back(library);
+            closesDeferred.store(true, std::memory_order_release);
+        } catch (const std::bad_alloc&) {
+            // Left loaded for good: closing it under a running callback could crash.
+        }
+        return;
+    }
+    closeModuleLocked(env, library);
 }
 
 }  // namespace vorlen

@@ -155,13 +155,18 @@ void finalizeModuleList(JNIEnv* env) {
     reclaim(env);
 }
 
-bool putModule(JNIEnv* env, jobject object, ModuleRecord& record) {
+PutModule putModule(JNIEnv* env, jobject object, ModuleRecord& record) {
     {
         std::lock_guard<std::mutex> guard(writeLock);
         if (!initialized.load(std::memory_order_relaxed)) {
             throwPKCS11RuntimeException(
                 env, "The PKCS#11 library is not initialized: call PKCS11Impl.initializeLibrary() first.");
-            return false;
+            return PutModule::failed;
+        }
+        Binding* replaced = findBoundLocked(env, object);
+        if (record.functions == nullptr && replaced != nullptr &&
+            replaced->record.functions != nullptr) {
+            return PutModule::keptEarlier;  // a connect that got no list spoils no working binding
         }
         Binding* binding = nullptr;
         try {
@@ -172,16 +177,12 @@ bool putModule(JNIEnv* env, jobject object, ModuleRecord& record) {
         }
         if (binding == nullptr) {
             throwOutOfMemory(env, "no room for another module binding");
-            return false;
+            return PutModule::failed;
         }
         jobject ref = newGlobalRef(env, object);
         if (ref == nullptr) {
             slots.recycle(binding->index);
-            return false;
-        }
-        if (Binding* replaced = findBoundLocked(env, object)) {
-            // Rebinding: the earlier module stays loaded (calls in flight on it finish there).
-            unbindLocked(replaced, false);
+            return PutModule::failed;
         }
         binding->object = ref;
         binding->record = std::move(record);
@@ -189,15 +190,24 @@ bool putModule(JNIEnv* env, jobject object, ModuleRecord& record) {
         const std::uint64_t generation =
             generationOf(binding->state.load(std::memory_order_relaxed));
         binding->state.store((std::uint64_t{generation} << kGenerationShift) | kBound,
-                             std::memory_order_release);
+                             std::memory_order_seq_cst);
         bindingsAlive.fetch_add(1, std::memory_order_relaxed);
+        // Rebinding is one step for a concurrent call: the new binding is usable and the
+        // object names it before the earlier one is taken out of service. A call that read the
+        // earlier handle either pins the earlier binding (its module stays loaded, so the call
+        // finishes there) or finds it unbound and, reading the handle again, the new one.
         env->SetLongField(object, jni::core.pkcs11ImplBindingHandle, handleOf(binding));
+        if (replaced != nullptr) {
+            unbindLocked(replaced, false);
+        }
     }
     reclaim(env);
-    return true;
+    closeDeferredModules(env);
+    return PutModule::bound;
 }
 
 bool removeModule(JNIEnv* env, jobject object) {
+    closeDeferredModules(env);
     {
         std::lock_guard<std::mutex> guard(writeLock);
         Binding* binding = findBoundLocked(env, object);
@@ -214,6 +224,7 @@ bool removeModule(JNIEnv* env, jobject object) {
         env->SetLongField(object, jni::core.pkcs11ImplBindingHandle, 0);
     }
     reclaim(env);  // unloads the module now, or when the last call in flight on it returns
+    closeDeferredModules(env);
     return true;
 }
 

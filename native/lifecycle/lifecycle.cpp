@@ -114,16 +114,24 @@ Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_connect(JNIEnv* env, jobject self
         copyFunctionList(*list, *record.functions);
         record.list = {ModuleInterface::functionList2, list->version};
     }
-    if (!putModule(env, self, record)) {
-        unloadModule(env, library);
-        return;
+    const PutModule put = putModule(env, self, record);
+    if (put != PutModule::bound) {
+        unloadModule(env, library);  // nothing refers to it
+        if (put == PutModule::failed) {
+            return;
+        }
     }
+    // A connect that got no function list leaves a working earlier binding as it was; an
+    // object that had none is bound all the same (unusable until connected again).
     if (rv != CKR_OK) {
         checkReturnValue(env, rv);
     } else if (list == nullptr) {
         throwPKCS11RuntimeException(
-            env, "C_GetFunctionList returned CKR_OK but no function list; the object stays "
-                 "unusable until it is disconnected or connected again.");
+            env, put == PutModule::keptEarlier
+                     ? "C_GetFunctionList returned CKR_OK but no function list; the object "
+                       "keeps its earlier connection."
+                     : "C_GetFunctionList returned CKR_OK but no function list; the object stays "
+                       "unusable until it is disconnected or connected again.");
     }
 }
 

@@ -96,3 +96,14 @@ extern "C" JNIEXPORT jstring JNICALL Java_zandrop_tesk_pkcs11_vorlen_testmodule_
     module->free(answer);
     return result;
 }
+
+// Lets go of the module (for tests in which the library under test must really unload it):
+// the handle is dead afterwards. The caller has joined the module's threads or left them to
+// the library.
+extern "C" JNIEXPORT void JNICALL Java_zandrop_tesk_pkcs11_vorlen_testmodule_TestModule_close(JNIEnv*, jclass,
+                                                                                            jlong handle) {
+    auto* module = reinterpret_cast<ModuleHandle*>(static_cast<std::uintptr_t>(handle));
+    if (module == nullptr) return;
+    dlclose(module->library);
+    delete module;
+}

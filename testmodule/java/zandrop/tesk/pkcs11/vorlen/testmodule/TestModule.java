@@ -164,6 +164,16 @@ public final class TestModule {
         return new TestModule(modulePath, h);
     }
 
+    /**
+     * Lets go of the module file, so that only the library under test holds it and unloading it
+     * really unmaps it. This object is unusable afterwards; {@link #load} opens the file again.
+     */
+    public void release() {
+        if (HANDLES.remove(path, handle)) {
+            close(handle);
+        }
+    }
+
     /** The module file path. */
     public String path() {
         return path;
@@ -262,6 +272,8 @@ public final class TestModule {
     }
 
     private static native long open(String path);
+
+    private static native void close(long handle);
 
     private static native String command(long handle, String command);
 }

@@ -16,7 +16,7 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
  * The records of the AEAD and counter modes (GCM in both layouts, CCM, CTR, ChaCha20,
  * ChaCha20-Poly1305) as the module receives them, member by member, and their refusals.
  */
-class CipherParameterRecordTest extends DecodedParameterTest {
+class CipherParameterRecordTest extends DecodedParameters {
     private static final int GCM_SIZE = sizeof(POINTER, ULONG, ULONG, POINTER, ULONG, ULONG);
     private static final int GCM_WITHOUT_IV_BITS_SIZE = sizeof(POINTER, ULONG, POINTER, ULONG, ULONG);
 

@@ -18,7 +18,7 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
  * key wraps with ECDH and RSA, PBKDF2 with the password by value) as the module receives them,
  * member by member, and their refusals.
  */
-class KeyParameterRecordTest extends DecodedParameterTest {
+class KeyParameterRecordTest extends DecodedParameters {
 
     @Test
     void cbcEncryptDataHoldsItsIvInTheRecord() throws Exception {

@@ -250,6 +250,23 @@ class MutexCallbackTest {
     }
 
     @Test
+    void reservedValueLivesAsLongAsTheModuleIsLoaded() throws Exception {
+        long blocks = PKCS11Impl.heapBlockCount();
+        PKCS11Impl sharing = TestModules.connected(TestModules.first());
+        CK_C_INITIALIZE_ARGS args = new CK_C_INITIALIZE_ARGS();
+        args.pReserved = "configdir='/tmp/x'";
+        pkcs11.C_Initialize(args);
+        assertEquals(blocks + 1, PKCS11Impl.heapBlockCount());
+        module.script("C_Initialize", "rv=" + CKR_CRYPTOKI_ALREADY_INITIALIZED);
+        assertThrows(PKCS11Exception.class, () -> sharing.C_Initialize(args));
+        assertEquals(blocks + 1, PKCS11Impl.heapBlockCount(), "a refused value does not replace the kept one");
+        pkcs11.disconnect();
+        assertEquals(blocks + 1, PKCS11Impl.heapBlockCount(), "the module is still loaded and may read it");
+        sharing.disconnect();
+        assertEquals(blocks, PKCS11Impl.heapBlockCount(), "freed when the module is unloaded");
+    }
+
+    @Test
     void unconvertibleReservedValueStopsBeforeTheModule() {
         CK_C_INITIALIZE_ARGS args = new RecordingMutexes().args();
         args.pReserved = new StringBuilder("x");

@@ -1,9 +1,12 @@
 package zandrop.tesk.pkcs11.vorlen.api;
 
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
+import java.nio.ByteBuffer;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.security.KeyPair;
@@ -11,8 +14,13 @@ import java.security.KeyPairGenerator;
 import java.security.MessageDigest;
 import java.security.interfaces.ECPublicKey;
 import java.security.spec.ECGenParameterSpec;
+import java.util.Arrays;
 
+import javax.crypto.Cipher;
 import javax.crypto.KeyAgreement;
+import javax.crypto.spec.GCMParameterSpec;
+import javax.crypto.spec.IvParameterSpec;
+import javax.crypto.spec.SecretKeySpec;
 
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.BeforeAll;
@@ -21,7 +29,9 @@ import org.junit.jupiter.api.TestInstance;
 
 /**
  * The newer mechanisms against NSS's softoken, on a fresh database in the test's temporary
- * folder, with the JDK as the oracle: ECDH with a key derivation function and shared data.
+ * folder, with the JDK as the oracle: AES-GCM in both layouts of its parameter,
+ * ChaCha20-Poly1305 with additional data, AES-CTR, ECDH with a key derivation function and shared
+ * data.
  */
 @TestInstance(TestInstance.Lifecycle.PER_CLASS)
 class RealNssSoftokenMechanismsTest {
@@ -119,5 +129,106 @@ class RealNssSoftokenMechanismsTest {
         long secret = pkcs11.C_DeriveKey(session, new CK_MECHANISM(CKM_ECDH1_DERIVE, params), pair[1],
                 readableSecret(CKK_GENERIC_SECRET, 40));
         assertArrayEquals(x963Sha256(z, sharedInfo, 40), RealModules.bytes(pkcs11, session, secret, CKA_VALUE));
+    }
+
+    private long readableKey(long generator, long keyType, long length) throws PKCS11Exception {
+        return pkcs11.C_GenerateKey(session, new CK_MECHANISM(generator), readableSecret(keyType, length));
+    }
+
+    private byte[] value(long key) throws PKCS11Exception {
+        return RealModules.bytes(pkcs11, session, key, CKA_VALUE);
+    }
+
+    private byte[] encrypt(CK_MECHANISM mechanism, long key, byte[] plain) throws PKCS11Exception {
+        pkcs11.C_EncryptInit(session, mechanism, key);
+        return pkcs11.C_Encrypt(session, plain);
+    }
+
+    private byte[] decrypt(CK_MECHANISM mechanism, long key, byte[] sealed) throws PKCS11Exception {
+        pkcs11.C_DecryptInit(session, mechanism, key);
+        return pkcs11.C_Decrypt(session, sealed);
+    }
+
+    /*
+     * Through the byte[] forms, whose output has the room the module's size query reports, the
+     * softoken (NSS 3.87) answers CKR_BUFFER_TOO_SMALL to C_Encrypt with its AEAD mechanisms.
+     * The ByteBuffer forms let the caller give the room itself: data plus tag to seal, the sealed
+     * length to open.
+     */
+
+    private byte[] seal(CK_MECHANISM mechanism, long key, byte[] plain, int tagBytes) throws PKCS11Exception {
+        pkcs11.C_EncryptInit(session, mechanism, key);
+        ByteBuffer out = ByteBuffer.allocateDirect(plain.length + tagBytes);
+        int written = pkcs11.C_Encrypt(session, ByteBuffer.wrap(plain), out);
+        byte[] sealed = new byte[written];
+        out.flip().get(sealed);
+        return sealed;
+    }
+
+    private byte[] open(CK_MECHANISM mechanism, long key, byte[] sealed) throws PKCS11Exception {
+        pkcs11.C_DecryptInit(session, mechanism, key);
+        ByteBuffer out = ByteBuffer.allocate(sealed.length);
+        int written = pkcs11.C_Decrypt(session, ByteBuffer.wrap(sealed), out);
+        return Arrays.copyOf(out.array(), written);
+    }
+
+    // ---- AES-GCM: the softoken reads either layout, told apart by the parameter's length
+
+    @Test
+    void aesGcmInBothLayoutsMatchesTheJdk() throws Exception {
+        long key = readableKey(CKM_AES_KEY_GEN, CKK_AES, 16);
+        byte[] iv = data(12);
+        byte[] aad = data(9);
+        byte[] plain = data(70);
+        Cipher jdk = Cipher.getInstance("AES/GCM/NoPadding");
+        jdk.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(value(key), "AES"), new GCMParameterSpec(96, iv));
+        jdk.updateAAD(aad);
+        byte[] expected = jdk.doFinal(plain);
+
+        CK_MECHANISM current = new CK_MECHANISM(CKM_AES_GCM, new CK_GCM_PARAMS(iv, 96, aad, 96));
+        CK_MECHANISM older = new CK_MECHANISM(CKM_AES_GCM, new CK_GCM_PARAMS_WITHOUT_IV_BITS(iv, aad, 96));
+        assertArrayEquals(expected, seal(current, key, plain, 12), "with ulIvBits");
+        assertArrayEquals(expected, seal(older, key, plain, 12), "without ulIvBits");
+        assertArrayEquals(plain, open(older, key, expected));
+        byte[] tampered = expected.clone();
+        tampered[3] ^= 0x10;
+        PKCS11Exception refused = assertThrows(PKCS11Exception.class, () -> open(current, key, tampered));
+        assertEquals(CKR_ENCRYPTED_DATA_INVALID, refused.getErrorCode());
+    }
+
+    // ---- ChaCha20-Poly1305
+
+    @Test
+    void chacha20Poly1305WithAadMatchesTheJdk() throws Exception {
+        long key = readableKey(CKM_CHACHA20_KEY_GEN, CKK_CHACHA20, 32);
+        byte[] nonce = data(12);
+        byte[] aad = data(13);
+        byte[] plain = data(77);
+        Cipher jdk = Cipher.getInstance("ChaCha20-Poly1305");
+        jdk.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(value(key), "ChaCha20"), new IvParameterSpec(nonce));
+        jdk.updateAAD(aad);
+        byte[] expected = jdk.doFinal(plain);
+
+        CK_MECHANISM mechanism = new CK_MECHANISM(CKM_CHACHA20_POLY1305,
+                new CK_SALSA20_CHACHA20_POLY1305_PARAMS(nonce, aad));
+        assertArrayEquals(expected, seal(mechanism, key, plain, 16));
+        assertArrayEquals(plain, open(mechanism, key, expected));
+    }
+
+    // ---- AES-CTR
+
+    @Test
+    void aesCtrMatchesTheJdk() throws Exception {
+        long key = readableKey(CKM_AES_KEY_GEN, CKK_AES, 32);
+        byte[] cb = data(16);
+        cb[12] = cb[13] = cb[14] = 0;
+        cb[15] = 1;
+        byte[] plain = data(45);
+        Cipher jdk = Cipher.getInstance("AES/CTR/NoPadding");
+        jdk.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(value(key), "AES"), new IvParameterSpec(cb));
+        byte[] expected = jdk.doFinal(plain);
+        CK_MECHANISM ctr = new CK_MECHANISM(CKM_AES_CTR, new CK_AES_CTR_PARAMS(32, cb));
+        assertArrayEquals(expected, encrypt(ctr, key, plain));
+        assertArrayEquals(plain, decrypt(ctr, key, expected));
     }
 }

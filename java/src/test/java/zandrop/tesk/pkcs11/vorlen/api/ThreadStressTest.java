@@ -114,4 +114,134 @@ class ThreadStressTest {
         assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "no native heap block left behind");
         assertEquals(refsBefore, PKCS11Impl.globalReferenceCount(), "no global reference left behind");
     }
+
+    /**
+     * An object that stays connected while another thread rebinds it again and again (with
+     * failing connects in between, and other objects connecting and disconnecting): every call
+     * on it reaches the old module or the new one, never "not connected".
+     */
+    @Test
+    void callsOnAnObjectBeingReboundAlwaysFindAModule() throws Exception {
+        TestModule first = TestModules.firstModule();
+        TestModule second = TestModules.secondModule();
+        PKCS11Impl target = TestModules.connected(TestModules.first());
+        long refsBefore = PKCS11Impl.globalReferenceCount() - 1; // the target's binding goes at the end
+        AtomicBoolean stop = new AtomicBoolean();
+        AtomicLong calls = new AtomicLong();
+        AtomicLong rebinds = new AtomicLong();
+        ConcurrentLinkedQueue<Throwable> failures = new ConcurrentLinkedQueue<>();
+        List<Thread> threads = new ArrayList<>();
+        for (int i = 0; i < 3; i++) {
+            threads.add(new Thread(() -> {
+                while (!stop.get()) {
+                    try {
+                        target.C_GetSlotList(false);
+                        calls.incrementAndGet();
+                    } catch (Throwable t) {
+                        failures.add(t);
+                        return;
+                    }
+                }
+            }));
+        }
+        threads.add(new Thread(() -> {
+            String[] paths = {TestModules.first(), TestModules.second()};
+            PKCS11Impl bystander = new PKCS11Impl();
+            try {
+                for (int i = 0; !stop.get(); i++) {
+                    target.connect(paths[i % 2]);
+                    rebinds.incrementAndGet();
+                    try {
+                        target.connect(TestModules.withoutFunctionList()); // fails, changes nothing
+                        failures.add(new AssertionError("connect without C_GetFunctionList succeeded"));
+                    } catch (java.io.IOException expected) {
+                        // the earlier binding stays
+                    }
+                    (i % 2 == 0 ? first : second).script("C_GetFunctionList", "rv=" + CKR_DEVICE_ERROR);
+                    try {
+                        target.connect(paths[i % 2]); // fails, changes nothing
+                        failures.add(new AssertionError("a failing C_GetFunctionList connected"));
+                    } catch (PKCS11Exception expected) {
+                        // the earlier binding stays
+                    }
+                    bystander.connect(paths[(i + 1) % 2]);
+                    bystander.disconnect();
+                }
+            } catch (Throwable t) {
+                failures.add(t);
+            }
+        }));
+        threads.forEach(Thread::start);
+        long deadline = System.nanoTime() + Math.min(DURATION_MILLIS, 3000) * 1_000_000L;
+        while (System.nanoTime() < deadline && failures.isEmpty()) {
+            Thread.sleep(20);
+        }
+        stop.set(true);
+        for (Thread thread : threads) {
+            thread.join();
+        }
+        assertTrue(failures.isEmpty(), () -> "calls during rebinding failed: " + failures);
+        assertTrue(calls.get() > 0 && rebinds.get() > 0, calls + " calls, " + rebinds + " rebinds");
+        target.disconnect();
+        assertEquals(refsBefore, PKCS11Impl.globalReferenceCount(), "no global reference leaked");
+        first.reset();
+        second.reset();
+    }
+
+    /**
+     * A module thread notifies a session; its Java listener disconnects the module's only
+     * object, or waits while another thread does. The module file stays mapped for as long as
+     * the callback runs and is unloaded after it, at the next call of the library.
+     */
+    @Test
+    void moduleStaysLoadedWhileItsCallbacksRun() throws Exception {
+        String path = TestModules.path("vorlen.testmodule.unload");
+        long refsBefore = PKCS11Impl.globalReferenceCount();
+        for (boolean fromCallback : new boolean[] {true, false}) {
+            TestModule control = TestModule.load(path);
+            control.reset();
+            PKCS11Impl alone = TestModules.connected(path);
+            java.util.concurrent.CountDownLatch inCallback = new java.util.concurrent.CountDownLatch(1);
+            java.util.concurrent.CountDownLatch disconnected = new java.util.concurrent.CountDownLatch(1);
+            java.util.concurrent.CountDownLatch done = new java.util.concurrent.CountDownLatch(1);
+            AtomicBoolean mappedDuring = new AtomicBoolean();
+            CK_NOTIFY listener = (session, event, application) -> {
+                try {
+                    if (fromCallback) {
+                        alone.disconnect();
+                    } else {
+                        inCallback.countDown();
+                        disconnected.await(10, java.util.concurrent.TimeUnit.SECONDS);
+                    }
+                    mappedDuring.set(mapped(path));
+                } catch (Exception e) {
+                    throw new IllegalStateException(e);
+                } finally {
+                    done.countDown();
+                }
+            };
+            long session = alone.C_OpenSession(1, CKF_SERIAL_SESSION, null, listener);
+            control.script("C_GetInfo", "notify=0 session=" + session + " async=1 sleep=100");
+            alone.C_GetInfo();
+            control.release(); // from now on only the library holds the module file
+            if (!fromCallback) {
+                assertTrue(inCallback.await(10, java.util.concurrent.TimeUnit.SECONDS));
+                alone.disconnect();
+                disconnected.countDown();
+            }
+            assertTrue(done.await(10, java.util.concurrent.TimeUnit.SECONDS), "the notification ran");
+            assertTrue(mappedDuring.get(), "mapped while the callback ran (disconnect from "
+                    + (fromCallback ? "the callback)" : "another thread)"));
+            Thread.sleep(300); // the module's thread leaves the module's code and ends
+            new PKCS11Impl().disconnect(); // a later call of the library closes the module
+            assertTrue(!mapped(path), "unloaded after the callback");
+            assertEquals(refsBefore, PKCS11Impl.globalReferenceCount(), "the session's binding is released");
+        }
+    }
+
+    private static boolean mapped(String path) throws java.io.IOException {
+        String real = java.nio.file.Path.of(path).toRealPath().toString();
+        return java.nio.file.Files.readAllLines(java.nio.file.Path.of("/proc/self/maps")).stream()
+                .anyMatch(line -> line.endsWith(real));
+    }
 }

@@ -13,7 +13,7 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
  * at the platform's offsets and records it; the helpers compare the members and the refusals that
  * happen before the module is called.
  */
-abstract class DecodedParameterTest extends ConnectedToTestModule {
+abstract class DecodedParameters extends ConnectedToTestModule {
     /** A bit above the low 32: kept where CK_ULONG has 64 bits, dropped where it has 32. */
     static final long HIGH = 0x100000000L;
 
