@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "convert/convert.h"
+#include "convert/convert_cache.h"
 #include "convert/parameter_records.h"
 #include "core/exceptions.h"
 
@@ -26,8 +27,12 @@ const char* javaSignature(MemberKind kind) {
         case MemberKind::Bytes:
         case MemberKind::FixedBytes: return "[B";
         case MemberKind::Chars: return "[C";
+        case MemberKind::Value: return "Ljava/lang/Object;";
+        case MemberKind::Template: return "[Lzandrop/tesk/pkcs11/vorlen/api/CK_ATTRIBUTE;";
+        case MemberKind::HandleOut: return "J";
         case MemberKind::Embedded:
-        case MemberKind::Pointer: break;
+        case MemberKind::Pointer:
+        case MemberKind::Records: break;
     }
     return "";
 }
@@ -56,7 +61,8 @@ void loadParameterRecords(Loader& l) {
                 char signature[160];
                 std::snprintf(signature, sizeof signature, "%s", javaSignature(m.kind));
                 if (m.nested != nullptr) {
-                    std::snprintf(signature, sizeof signature, "L%s%s;", kPackage, m.nested->name);
+                    std::snprintf(signature, sizeof signature, "%sL%s%s;",
+                                  m.kind == MemberKind::Records ? "[" : "", kPackage, m.nested->name);
                 }
                 ids.fields[i] = l.field(ids.cls, m.name, signature);
             }
@@ -157,6 +163,13 @@ private:
                     const std::byte* at);
     /// Arrays whose bits another member counts hold exactly that many.
     bool checkBitCounts(const RecordDescriptor& d, jobject object, const std::byte* record);
+    bool fillRecords(const RecordDescriptor& d, const Member& m, jobject object, jfieldID field,
+                     std::byte* record);
+    bool fillValue(const RecordDescriptor& d, const Member& m, jobject object, jfieldID field,
+                   std::byte* record);
+    bool fillTemplate(const Member& m, jobject object, jfieldID field, std::byte* record);
+    /// Keeps `buffer` for the module and stores its address at `at`.
+    bool keepAt(NativeBuffer&& buffer, std::byte* at);
     bool fillArray(const RecordDescriptor& d, const Member& m, jfieldID field, jobject object,
                    std::byte* record, std::byte* outer, const RecordDescriptor* outerRecord,
                    Length* lengths, std::size_t& lengthCount);
@@ -318,6 +331,35 @@ bool Conversion::fill(const RecordDescriptor& d, jobject object, std::byte* reco
                 env_->GetByteArrayRegion(array.get(), 0, length, reinterpret_cast<jbyte*>(at));
                 break;
             }
+            case MemberKind::Records:
+                if (!fillRecords(d, m, object, field, record)) {
+                    return false;
+                }
+                break;
+            case MemberKind::Value:
+                if (!fillValue(d, m, object, field, record)) {
+                    return false;
+                }
+                break;
+            case MemberKind::Template:
+                if (!fillTemplate(m, object, field, record)) {
+                    return false;
+                }
+                break;
+            case MemberKind::HandleOut: {
+                NativeBuffer handle;
+                if (!handle.allocate(env_, sizeof(CK_ULONG), 1, "no room for a mechanism parameter")) {
+                    return false;
+                }
+                put<CK_ULONG>(static_cast<std::byte*>(handle.get()),
+                              ckULong(env_->GetLongField(object, field)));
+                void* pointer = handle.get();
+                if (!keepAt(std::move(handle), at) ||
+                    !keepScalar(holder, object, field, m, static_cast<const std::byte*>(pointer))) {
+                    return false;
+                }
+                break;
+            }
             case MemberKind::Embedded:
             case MemberKind::Pointer: {
                 LocalRef<jobject> nested(env_, env_->GetObjectField(object, field));
@@ -348,6 +390,138 @@ bool Conversion::fill(const RecordDescriptor& d, jobject object, std::byte* reco
         }
     }
     return checkBitCounts(d, object, record);
+}
+
+bool Conversion::keepAt(NativeBuffer&& buffer, std::byte* at) {
+    void* pointer = nullptr;
+    if (!owner_.keep(env_, std::move(buffer), pointer)) {
+        return false;
+    }
+    put<void*>(at, pointer);
+    return true;
+}
+
+bool Conversion::fillRecords(const RecordDescriptor& d, const Member& m, jobject object,
+                             jfieldID field, std::byte* record) {
+    LocalRef<jobjectArray> array(env_, static_cast<jobjectArray>(env_->GetObjectField(object, field)));
+    const jsize count = array ? env_->GetArrayLength(array.get()) : 0;
+    if (m.length != kNoMember) {
+        put<CK_ULONG>(record + m.length, static_cast<CK_ULONG>(count));
+    }
+    if (!array || count == 0) {
+        return true;  // NULL and 0 (an empty array has nothing to point at)
+    }
+    const RecordDescriptor& element = *m.nested;
+    std::size_t bytes = 0;
+    NativeBuffer block;
+    if (!multiplySize(env_, static_cast<std::size_t>(count), element.size, bytes) ||
+        !block.allocate(env_, bytes, static_cast<CK_ULONG>(count), "no room for a mechanism parameter")) {
+        return false;
+    }
+    std::memset(block.get(), 0, bytes);
+    auto* first = static_cast<std::byte*>(block.get());
+    if (!keepAt(std::move(block), record + m.offset)) {
+        return false;
+    }
+    for (jsize i = 0; i < count; ++i) {
+        LocalRef<jobject> item(env_, env_->GetObjectArrayElement(array.get(), i));
+        if (!item) {
+            char message[160];
+            std::snprintf(message, sizeof message, "%s.%s[%ld] is null", d.name, m.name,
+                          static_cast<long>(i));
+            throwNullPointer(env_, message);
+            return false;
+        }
+        if (!fill(element, item.get(), first + static_cast<std::size_t>(i) * element.size, record, &d)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Conversion::fillValue(const RecordDescriptor& d, const Member& m, jobject object,
+                           jfieldID field, std::byte* record) {
+    LocalRef<jobject> value(env_, env_->GetObjectField(object, field));
+    CK_ULONG length = 0;
+    if (value) {
+        NativeBuffer native;
+        const RecordDescriptor* form = nullptr;
+        for (auto records : {nestedRecords(), parameterRecords()}) {
+            for (const RecordDescriptor* candidate : records) {
+                if (form == nullptr && env_->IsInstanceOf(value.get(), candidate->ids->cls)) {
+                    form = candidate;
+                }
+            }
+        }
+        if (form != nullptr) {
+            if (!native.allocate(env_, form->size, static_cast<CK_ULONG>(form->size),
+                                 "no room for a mechanism parameter")) {
+                return false;
+            }
+            std::memset(native.get(), 0, form->size);
+            auto* target = static_cast<std::byte*>(native.get());
+            length = static_cast<CK_ULONG>(form->size);
+            if (!keepAt(std::move(native), record + m.offset) ||
+                !fill(*form, value.get(), target, record, &d)) {
+                return false;
+            }
+        } else if (env_->IsInstanceOf(value.get(), jni::convert.byteArrayClass)) {
+            if (!toCkByteArray(env_, static_cast<jbyteArray>(value.get()), native)) {
+                return false;
+            }
+            length = native.count();
+            if (!keepAt(std::move(native), record + m.offset)) {
+                return false;
+            }
+        } else {
+            throwCannotConvert(env_, value.get());
+            return false;
+        }
+    }
+    if (m.length != kNoMember) {
+        put<CK_ULONG>(record + m.length, length);
+    }
+    return true;
+}
+
+bool Conversion::fillTemplate(const Member& m, jobject object, jfieldID field, std::byte* record) {
+    LocalRef<jobjectArray> array(env_, static_cast<jobjectArray>(env_->GetObjectField(object, field)));
+    NativeTemplate converted;
+    if (!toCkAttributeArray(env_, array.get(), converted)) {
+        return false;
+    }
+    const CK_ULONG count = converted.count();
+    if (m.length != kNoMember) {
+        put<CK_ULONG>(record + m.length, count);
+    }
+    if (converted.data() == nullptr || count == 0) {
+        return true;
+    }
+    // The template moves into buffers of the mechanism: the records, then each value.
+    NativeBuffer records;
+    const std::size_t bytes = static_cast<std::size_t>(count) * sizeof(CK_ATTRIBUTE);
+    if (!records.allocate(env_, bytes, count, "no room for a mechanism parameter")) {
+        return false;
+    }
+    auto* target = static_cast<std::byte*>(records.get());
+    for (CK_ULONG i = 0; i < count; ++i) {
+        CK_ATTRIBUTE attribute = converted[i];
+        if (attribute.pValue != nullptr) {
+            NativeBuffer copy;
+            const std::size_t size = attribute.ulValueLen > 0 ? attribute.ulValueLen : 1;
+            if (!copy.allocate(env_, size, attribute.ulValueLen, "no room for a mechanism parameter")) {
+                return false;
+            }
+            std::memcpy(copy.get(), attribute.pValue, attribute.ulValueLen);
+            void* pointer = nullptr;
+            if (!owner_.keep(env_, std::move(copy), pointer)) {
+                return false;
+            }
+            attribute.pValue = pointer;
+        }
+        std::memcpy(target + i * sizeof(CK_ATTRIBUTE), &attribute, sizeof attribute);
+    }
+    return keepAt(std::move(records), record + m.offset);
 }
 
 bool Conversion::checkBitCounts(const RecordDescriptor& d, jobject object, const std::byte* record) {
@@ -493,9 +667,15 @@ void copyBackResults(JNIEnv* env, NativeMechanism& mechanism, ResultsOf function
                 }
                 break;
             }
+            case MemberKind::HandleOut:
+                env->SetLongField(t.holder, t.field, javaLong(get<CK_ULONG>(t.source)));
+                break;
             case MemberKind::FixedBytes:
             case MemberKind::Embedded:
             case MemberKind::Pointer:
+            case MemberKind::Records:
+            case MemberKind::Value:
+            case MemberKind::Template:
                 break;  // never results themselves: their members are
         }
     }

@@ -46,6 +46,14 @@ enum class MemberKind : unsigned char {
     FixedBytes,  // byte[] "[B" of exactly `length` elements -> the bytes inside the record
     Embedded,    // an object of `nested` -> its record inside this one
     Pointer,     // an object of `nested` -> a pointer to a record of its own
+    Records,     // an array of `nested` -> a pointer to an array of its records; the element
+                 // count into `length`; a null array gives NULL and 0
+    Value,       // an Object "Ljava/lang/Object;" -> a pointer to its native form and its byte
+                 // length into `length`: a byte[] is copied, an object of a record class becomes
+                 // its record, null gives NULL and 0
+    Template,    // a CK_ATTRIBUTE[] -> a pointer to a converted template; the count into `length`
+    HandleOut,   // long "J" -> a pointer to a CK_ULONG holding the value, which the module
+                 // replaces (a new object's handle); copied back when marked copiedBack()
 };
 
 constexpr std::size_t kNoMember = static_cast<std::size_t>(-1);
@@ -69,10 +77,10 @@ struct Member {
     const char* name;
     MemberKind kind;
     std::size_t offset;
-    /// Bytes, Chars: offset of the CK_ULONG that takes the array's element count (kNoMember
-    /// when the record has none). FixedBytes: the exact element count.
+    /// Bytes, Chars, Records, Value, Template: offset of the CK_ULONG that takes the element
+    /// (Value: byte) count (kNoMember when the record has none). FixedBytes: the exact count.
     std::size_t length = kNoMember;
-    const RecordDescriptor* nested = nullptr;  // Embedded, Pointer
+    const RecordDescriptor* nested = nullptr;  // Embedded, Pointer, Records
     WrittenSize written{};                     // Bytes, Chars: the module may write into it
     bool result = false;                       // copied back into the Java object after the call
     bool mandatory = false;                    // Bytes, Chars: a null array is refused

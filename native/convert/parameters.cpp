@@ -39,6 +39,24 @@ constexpr Member pointerTo(const char* name, std::size_t offset, const RecordDes
     return Member{name, MemberKind::Pointer, offset, kNoMember, &record};
 }
 
+/// An array of records of `record`; its element count goes into the member at `length`.
+constexpr Member records(const char* name, std::size_t offset, std::size_t length,
+                         const RecordDescriptor& record) {
+    return Member{name, MemberKind::Records, offset, length, &record};
+}
+/// An Object converted by its class (byte[] or a record); its byte length goes to `length`.
+constexpr Member value(const char* name, std::size_t offset, std::size_t length) {
+    return Member{name, MemberKind::Value, offset, length};
+}
+/// A CK_ATTRIBUTE[]; its count goes into the member at `length`.
+constexpr Member attributes(const char* name, std::size_t offset, std::size_t length) {
+    return Member{name, MemberKind::Template, offset, length};
+}
+/// A handle the module writes through the pointer at `offset`.
+constexpr Member handleOut(const char* name, std::size_t offset) {
+    return Member{name, MemberKind::HandleOut, offset};
+}
+
 constexpr ResultRule kNoResults{};
 
 constexpr ResultRule resultsOf(ResultsOf function, CK_MECHANISM_TYPE first, CK_MECHANISM_TYPE last) {
@@ -83,6 +101,26 @@ VORLEN_RECORD(CK_SSL3_KEY_MAT_OUT, kNoResults,
               number(F(hServerKey)).copiedBack(),
               bytes(F(pIVClient)).writes(kSsl3IvSize),
               bytes(F(pIVServer)).writes(kSsl3IvSize))
+
+// The parts of the SP 800-108 key derivations.
+VORLEN_RECORD(CK_SP800_108_COUNTER_FORMAT, kNoResults,
+              flag(F(bLittleEndian)),
+              number(F(ulWidthInBits)))
+
+VORLEN_RECORD(CK_SP800_108_DKM_LENGTH_FORMAT, kNoResults,
+              number(F(dkmLengthMethod)),
+              flag(F(bLittleEndian)),
+              number(F(ulWidthInBits)))
+
+// pValue: bytes, a CK_SP800_108_COUNTER_FORMAT or a CK_SP800_108_DKM_LENGTH_FORMAT.
+VORLEN_RECORD(CK_PRF_DATA_PARAM, kNoResults,
+              number(F(type)),
+              value(F(pValue), L(ulValueLen)))
+
+// The module writes the handle of each further key through phKey.
+VORLEN_RECORD(CK_DERIVED_KEY, kNoResults,
+              attributes(F(pTemplate), L(ulAttributeCount)),
+              handleOut(F(phKey)).copiedBack())
 
 // ---- the parameter records ----
 
@@ -270,6 +308,21 @@ VORLEN_RECORD(CK_PKCS5_PBKD2_PARAMS2, kNoResults,
               bytes(F(pPrfData), L(ulPrfDataLen)),
               chars(F(pPassword), L(ulPasswordLen)).required())
 
+// ---- the SP 800-108 key derivations: the handles of the further keys go back ----
+
+VORLEN_RECORD(CK_SP800_108_KDF_PARAMS,
+              resultsOf(ResultsOf::DeriveKey, CKM_SP800_108_COUNTER_KDF, CKM_SP800_108_DOUBLE_PIPELINE_KDF),
+              number(F(prfType)),
+              records(F(pDataParams), L(ulNumberOfDataParams), CK_PRF_DATA_PARAM_::record),
+              records(F(pAdditionalDerivedKeys), L(ulAdditionalDerivedKeys), CK_DERIVED_KEY_::record))
+
+VORLEN_RECORD(CK_SP800_108_FEEDBACK_KDF_PARAMS,
+              resultsOf(ResultsOf::DeriveKey, CKM_SP800_108_COUNTER_KDF, CKM_SP800_108_DOUBLE_PIPELINE_KDF),
+              number(F(prfType)),
+              records(F(pDataParams), L(ulNumberOfDataParams), CK_PRF_DATA_PARAM_::record),
+              bytes(F(pIV), L(ulIVLen)),
+              records(F(pAdditionalDerivedKeys), L(ulAdditionalDerivedKeys), CK_DERIVED_KEY_::record))
+
 // ---- the per-message parameters of the message-based functions ----
 
 // After C_EncryptMessage and the other message calls (whatever the mechanism): a generated IV
@@ -354,6 +407,8 @@ const RecordDescriptor* const kParameterRecords[] = {
     &CK_CCM_MESSAGE_PARAMS_::record,
     &CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS_::record,
     &CK_HKDF_PARAMS_::record,
+    &CK_SP800_108_KDF_PARAMS_::record,
+    &CK_SP800_108_FEEDBACK_KDF_PARAMS_::record,
 };
 
 // The records only nested in parameter records.
@@ -361,9 +416,13 @@ const RecordDescriptor* const kNestedRecords[] = {
     &CK_VERSION_::record,
     &CK_SSL3_RANDOM_DATA_::record,
     &CK_SSL3_KEY_MAT_OUT_::record,
+    &CK_SP800_108_COUNTER_FORMAT_::record,
+    &CK_SP800_108_DKM_LENGTH_FORMAT_::record,
+    &CK_PRF_DATA_PARAM_::record,
+    &CK_DERIVED_KEY_::record,
 };
 
-static_assert(std::size(kParameterRecords) == 36, "one line per parameter class");
+static_assert(std::size(kParameterRecords) == 38, "one line per parameter class");
 
 }  // namespace
 

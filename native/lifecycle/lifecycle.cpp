@@ -88,7 +88,7 @@ Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_connect(JNIEnv* env, jobject self
         if (findInterface3(library, *functions3, record.list)) {
             record.functions = std::move(functions3);
             if (putModule(env, self, record) != PutModule::bound) {
-                unloadModule(env, library);  // nothing refers to it
+                unloadModule(env, library);  // nothing refers to it (the exception is pending)
             }
             return;
         }

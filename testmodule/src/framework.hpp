@@ -120,6 +120,8 @@ struct Step {
     std::optional<Bytes> sslIvServer;
     std::optional<CK_BYTE> oaepBC;
     std::optional<Bytes> oaepX;
+    /// Handles written through phKey of each further key of an SP 800-108 record.
+    std::optional<std::vector<CK_ULONG>> sp800Keys;
     /// Record the mechanism parameter decoded as this structure (params.cpp).
     std::optional<std::string> decode;
     /// Per-message parameters (message entries): bytes written into the buffer

@@ -191,6 +191,27 @@ void Call::outParameters(CK_MECHANISM_PTR m) {
                 std::memcpy(out->pIVServer, step_.sslIvServer->data(), std::min(ivBytes, step_.sslIvServer->size()));
         }
     }
+    if (step_.sp800Keys &&
+        (size == sizeof(CK_SP800_108_KDF_PARAMS) || size == sizeof(CK_SP800_108_FEEDBACK_KDF_PARAMS))) {
+        CK_ULONG count = 0;
+        CK_DERIVED_KEY* keys = nullptr;
+        if (size == sizeof(CK_SP800_108_KDF_PARAMS)) {
+            CK_SP800_108_KDF_PARAMS params;
+            std::memcpy(&params, block, sizeof params);
+            count = params.ulAdditionalDerivedKeys;
+            keys = params.pAdditionalDerivedKeys;
+        } else {
+            CK_SP800_108_FEEDBACK_KDF_PARAMS params;
+            std::memcpy(&params, block, sizeof params);
+            count = params.ulAdditionalDerivedKeys;
+            keys = params.pAdditionalDerivedKeys;
+        }
+        for (CK_ULONG i = 0; keys != nullptr && i < count && i < step_.sp800Keys->size(); ++i) {
+            CK_DERIVED_KEY key;
+            std::memcpy(&key, reinterpret_cast<std::uint8_t*>(keys) + i * sizeof key, sizeof key);
+            if (key.phKey != nullptr) *key.phKey = (*step_.sp800Keys)[i];
+        }
+    }
     if ((step_.oaepBC || step_.oaepX) && size >= sizeof(CK_KEY_WRAP_SET_OAEP_PARAMS)) {
         CK_KEY_WRAP_SET_OAEP_PARAMS copy;
         std::memcpy(&copy, block, sizeof copy);

@@ -28,6 +28,10 @@ struct ParamField {
         KeyMat,   ///< a CK_SSL3_KEY_MAT_OUT pointer; IV bits in the CK_ULONG at `extra`
         BitBytes, ///< a pointer, its length in bits in the CK_ULONG at `extra`
         Record,   ///< a pointer to the record `record`, decoded as `<field>.<its fields>`
+        Records,  ///< a pointer to CK_ULONG at `extra` records `record`: `<field>[i].<its fields>`
+        Value,    ///< a pointer, its bytes counted by the CK_ULONG at `extra` (raw bytes)
+        Template, ///< a CK_ATTRIBUTE pointer, its count in the CK_ULONG at `extra`
+        Handle,   ///< a pointer to a CK_ULONG, recorded as its value (or null)
     };
     const char* name;
     std::size_t offset;
@@ -217,6 +221,30 @@ const std::vector<ParamStruct>& structs() {
           VTM_UL(CK_PKCS5_PBKD2_PARAMS2, prf), VTM_BYTES(CK_PKCS5_PBKD2_PARAMS2, pPrfData, ulPrfDataLen),
           VTM_UL(CK_PKCS5_PBKD2_PARAMS2, ulPrfDataLen), VTM_BYTES(CK_PKCS5_PBKD2_PARAMS2, pPassword, ulPasswordLen),
           VTM_UL(CK_PKCS5_PBKD2_PARAMS2, ulPasswordLen)}},
+        // SP 800-108 and its parts.
+        {"CK_PRF_DATA_PARAM", sizeof(CK_PRF_DATA_PARAM),
+         {VTM_UL(CK_PRF_DATA_PARAM, type),
+          {"pValue", offsetof(CK_PRF_DATA_PARAM, pValue), K::Value, offsetof(CK_PRF_DATA_PARAM, ulValueLen)},
+          VTM_UL(CK_PRF_DATA_PARAM, ulValueLen)}},
+        {"CK_DERIVED_KEY", sizeof(CK_DERIVED_KEY),
+         {{"pTemplate", offsetof(CK_DERIVED_KEY, pTemplate), K::Template, offsetof(CK_DERIVED_KEY, ulAttributeCount)},
+          VTM_UL(CK_DERIVED_KEY, ulAttributeCount), {"phKey", offsetof(CK_DERIVED_KEY, phKey), K::Handle, 0}}},
+        {"CK_SP800_108_KDF_PARAMS", sizeof(CK_SP800_108_KDF_PARAMS),
+         {VTM_UL(CK_SP800_108_KDF_PARAMS, prfType), VTM_UL(CK_SP800_108_KDF_PARAMS, ulNumberOfDataParams),
+          {"pDataParams", offsetof(CK_SP800_108_KDF_PARAMS, pDataParams), K::Records,
+           offsetof(CK_SP800_108_KDF_PARAMS, ulNumberOfDataParams), "CK_PRF_DATA_PARAM"},
+          VTM_UL(CK_SP800_108_KDF_PARAMS, ulAdditionalDerivedKeys),
+          {"pAdditionalDerivedKeys", offsetof(CK_SP800_108_KDF_PARAMS, pAdditionalDerivedKeys), K::Records,
+           offsetof(CK_SP800_108_KDF_PARAMS, ulAdditionalDerivedKeys), "CK_DERIVED_KEY"}}},
+        {"CK_SP800_108_FEEDBACK_KDF_PARAMS", sizeof(CK_SP800_108_FEEDBACK_KDF_PARAMS),
+         {VTM_UL(CK_SP800_108_FEEDBACK_KDF_PARAMS, prfType),
+          VTM_UL(CK_SP800_108_FEEDBACK_KDF_PARAMS, ulNumberOfDataParams),
+          {"pDataParams", offsetof(CK_SP800_108_FEEDBACK_KDF_PARAMS, pDataParams), K::Records,
+           offsetof(CK_SP800_108_FEEDBACK_KDF_PARAMS, ulNumberOfDataParams), "CK_PRF_DATA_PARAM"},
+          VTM_UL(CK_SP800_108_FEEDBACK_KDF_PARAMS, ulIVLen), VTM_BYTES(CK_SP800_108_FEEDBACK_KDF_PARAMS, pIV, ulIVLen),
+          VTM_UL(CK_SP800_108_FEEDBACK_KDF_PARAMS, ulAdditionalDerivedKeys),
+          {"pAdditionalDerivedKeys", offsetof(CK_SP800_108_FEEDBACK_KDF_PARAMS, pAdditionalDerivedKeys), K::Records,
+           offsetof(CK_SP800_108_FEEDBACK_KDF_PARAMS, ulAdditionalDerivedKeys), "CK_DERIVED_KEY"}}},
         // The per-message parameters of the message-based functions, and HKDF.
         {"CK_GCM_MESSAGE_PARAMS", sizeof(CK_GCM_MESSAGE_PARAMS),
          {VTM_BYTES(CK_GCM_MESSAGE_PARAMS, pIv, ulIvLen), VTM_UL(CK_GCM_MESSAGE_PARAMS, ulIvLen),
@@ -296,6 +324,27 @@ void decodeFields(Call& c, const std::string& prefix, const ParamStruct& s, cons
             case K::BitBytes:
                 c.bytes(key.c_str(), read<const void*>(block, f.offset), read<CK_ULONG>(block, f.extra) / 8);
                 break;
+            case K::Value:
+                c.bytes(key.c_str(), read<const void*>(block, f.offset), read<CK_ULONG>(block, f.extra));
+                break;
+            case K::Template:
+                c.tmpl(key.c_str(), read<const CK_ATTRIBUTE*>(block, f.offset), read<CK_ULONG>(block, f.extra));
+                break;
+            case K::Handle: {
+                const auto* handle = read<const CK_ULONG*>(block, f.offset);
+                if (handle == nullptr) c.raw(key.c_str(), "null");
+                else c.scalar(key.c_str(), *handle);
+                break;
+            }
+            case K::Records: {
+                const auto* first = read<const std::uint8_t*>(block, f.offset);
+                c.pointer(key.c_str(), first);
+                const ParamStruct& element = *findStruct(f.record);
+                const CK_ULONG count = first == nullptr ? 0 : read<CK_ULONG>(block, f.extra);
+                for (CK_ULONG i = 0; i < count && i < 64; ++i)
+                    decodeFields(c, key + "[" + std::to_string(i) + "].", element, first + i * element.size);
+                break;
+            }
             case K::Record: {
                 const auto* nested = read<const std::uint8_t*>(block, f.offset);
                 c.pointer(key.c_str(), nested);

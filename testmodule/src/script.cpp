@@ -255,6 +255,9 @@ bool parsePair(const EntryInfo& entry, const std::string& key, const std::string
     } else if (key == "oaepX") {
         ok = parseHex(value, b);
         step.oaepX = b;
+    } else if (key == "sp800Keys") {
+        ok = parseList(value, list);
+        step.sp800Keys = list;
     } else if (key == "decode") {
         ok = knownParameterStruct(value);
         step.decode = value;

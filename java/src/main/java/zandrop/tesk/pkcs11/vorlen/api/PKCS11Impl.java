@@ -168,8 +168,12 @@ public class PKCS11Impl {
     public static native void finalizeLibrary();
 
     /**
-     * Connects this object to a module: loads the module file and obtains its function list
-     * with {@code C_GetFunctionList}. An object that is connected already is bound to the new
+     * Connects this object to a module: loads the module file and obtains its function list.
+     * A module that exports {@code C_GetInterface} is asked for its "PKCS 11" interface of the
+     * highest 3.x version that its {@code C_GetInterfaceList} announces; when it has none, the
+     * call fails, or it hands out a list of another version than it announced, the list of
+     * {@code C_GetFunctionList} is used, as for every 2.x module (see
+     * {@link #getInterfaceVersion()}). An object that is connected already is bound to the new
      * module; the old module stays loaded until its other connections, if any, are
      * disconnected.
      *

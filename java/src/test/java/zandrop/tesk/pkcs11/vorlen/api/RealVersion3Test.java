@@ -294,6 +294,42 @@ class RealVersion3Test {
         }
     }
 
+    // ---- SP 800-108 in counter mode against HMAC-SHA256 in the JDK
+
+    @Test
+    void sp800108CounterModeWithAFurtherKeyEqualsTheJdk() throws Exception {
+        byte[] keyIn = bytes(32, 0x2c);
+        byte[] label = bytes(9, 0x61);
+        byte[] context = bytes(11, 0x91);
+        long base = secretKey(CKK_GENERIC_SECRET, keyIn, CKA_DERIVE);
+        CK_DERIVED_KEY further = new CK_DERIVED_KEY(readableSecret(16), 0);
+        CK_SP800_108_KDF_PARAMS params = new CK_SP800_108_KDF_PARAMS(CKM_SHA256_HMAC, new CK_PRF_DATA_PARAM[] {
+            new CK_PRF_DATA_PARAM(CK_SP800_108_ITERATION_VARIABLE, new CK_SP800_108_COUNTER_FORMAT(false, 32)),
+            new CK_PRF_DATA_PARAM(CK_SP800_108_BYTE_ARRAY, label),
+            new CK_PRF_DATA_PARAM(CK_SP800_108_BYTE_ARRAY, new byte[] {0}),
+            new CK_PRF_DATA_PARAM(CK_SP800_108_BYTE_ARRAY, context),
+            new CK_PRF_DATA_PARAM(CK_SP800_108_DKM_LENGTH,
+                    new CK_SP800_108_DKM_LENGTH_FORMAT(CK_SP800_108_DKM_LENGTH_SUM_OF_KEYS, false, 32)),
+        }, new CK_DERIVED_KEY[] {further});
+        long primary = pkcs11.C_DeriveKey(session, new CK_MECHANISM(CKM_SP800_108_COUNTER_KDF, params), base,
+                readableSecret(32));
+        assertNotEquals(0, further.phKey, "the further key's handle went back into the caller's object");
+        assertNotEquals(primary, further.phKey);
+
+        // K(i) = HMAC(Kin, [i]32 || label || 00 || context || [L]32), L = 8 * (32 + 16)
+        ByteArrayOutputStream material = new ByteArrayOutputStream();
+        for (int i = 1; material.size() < 48; i++) {
+            material.write(hmac(keyIn, new byte[] {0, 0, 0, (byte) i}, label, new byte[] {0}, context,
+                    new byte[] {0, 0, 0x01, (byte) 0x80}));
+        }
+        byte[] expected = material.toByteArray();
+        assertArrayEquals(Arrays.copyOfRange(expected, 0, 32), value(primary), "the primary key");
+        assertArrayEquals(Arrays.copyOfRange(expected, 32, 48), value(further.phKey), "the further key");
+        for (long k : new long[] {primary, further.phKey, base}) {
+            pkcs11.C_DestroyObject(session, k);
+        }
+    }
+
     // ---- SoftHSM2: a 2.40 module
 
     @Test

@@ -363,6 +363,81 @@ class Version3FunctionsTest {
         assertEquals(0, module.calls().size(), module.calls().toString());
     }
 
+    // ---- SP 800-108: arrays of records, values by class, templates, handles copied back
+
+    /** A record of a CK_BBOOL-or-CK_ULONG sequence as the platform lays it out (zero padding). */
+    private static byte[] layout(Object... members) {
+        boolean packed = System.getProperty("os.name").startsWith("Windows");
+        java.io.ByteArrayOutputStream out = new java.io.ByteArrayOutputStream();
+        for (Object m : members) {
+            if (m instanceof Boolean flag) {
+                out.write(flag ? 1 : 0);
+            } else {
+                while (!packed && out.size() % WIDTH != 0) {
+                    out.write(0);
+                }
+                out.writeBytes(Platform.ulongBytes((Long) m));
+            }
+        }
+        while (!packed && out.size() % WIDTH != 0) {
+            out.write(0);
+        }
+        return out.toByteArray();
+    }
+
+    @Test
+    void sp800108RecordsByteForByteAndTheFurtherKeysHandlesCopiedBack() throws Exception {
+        CK_DERIVED_KEY first = new CK_DERIVED_KEY(new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_VALUE_LEN, 16L)}, 0);
+        CK_DERIVED_KEY second = new CK_DERIVED_KEY(null, 77);
+        CK_SP800_108_KDF_PARAMS params = new CK_SP800_108_KDF_PARAMS(CKM_SHA256_HMAC, new CK_PRF_DATA_PARAM[] {
+            new CK_PRF_DATA_PARAM(CK_SP800_108_ITERATION_VARIABLE, new CK_SP800_108_COUNTER_FORMAT(true, 16)),
+            new CK_PRF_DATA_PARAM(CK_SP800_108_BYTE_ARRAY, bytes(3, 0x61)),
+            new CK_PRF_DATA_PARAM(CK_SP800_108_DKM_LENGTH,
+                    new CK_SP800_108_DKM_LENGTH_FORMAT(CK_SP800_108_DKM_LENGTH_SUM_OF_SEGMENTS, false, 8)),
+        }, new CK_DERIVED_KEY[] {first, second});
+        module.script("C_DeriveKey", "decode=CK_SP800_108_KDF_PARAMS sp800Keys=501,502 handle=500");
+        assertEquals(500, pkcs11.C_DeriveKey(1, new CK_MECHANISM(CKM_SP800_108_COUNTER_KDF, params), 4, null));
+        assertEquals(501, first.phKey);
+        assertEquals(502, second.phKey);
+
+        Call call = module.last("C_DeriveKey");
+        assertEquals(5 * WIDTH, call.num("ulParameterLen"));
+        assertEquals(CKM_SHA256_HMAC, call.num("param.prfType"));
+        assertEquals(3, call.num("param.ulNumberOfDataParams"));
+        assertEquals(CK_SP800_108_ITERATION_VARIABLE, call.num("param.pDataParams[0].type"));
+        assertArrayEquals(layout(true, 16L), call.bytes("param.pDataParams[0].pValue"));
+        assertEquals(layout(true, 16L).length, call.num("param.pDataParams[0].ulValueLen"));
+        assertArrayEquals(bytes(3, 0x61), call.bytes("param.pDataParams[1].pValue"));
+        assertEquals(3, call.num("param.pDataParams[1].ulValueLen"));
+        assertArrayEquals(layout(CK_SP800_108_DKM_LENGTH_SUM_OF_SEGMENTS, false, 8L),
+                call.bytes("param.pDataParams[2].pValue"));
+        assertEquals(2, call.num("param.ulAdditionalDerivedKeys"));
+        List<Call.Attr> template = call.template("param.pAdditionalDerivedKeys[0].pTemplate");
+        assertEquals(1, template.size());
+        assertEquals(CKA_VALUE_LEN, template.get(0).type());
+        assertArrayEquals(Platform.ulongBytes(16), template.get(0).value());
+        assertEquals(1, call.num("param.pAdditionalDerivedKeys[0].ulAttributeCount"));
+        assertEquals(0, call.num("param.pAdditionalDerivedKeys[0].phKey"), "the caller's value, before the module");
+        assertTrue(call.isNull("param.pAdditionalDerivedKeys[1].pTemplate"));
+        assertEquals(77, call.num("param.pAdditionalDerivedKeys[1].phKey"));
+    }
+
+    @Test
+    void sp800108PartsThatCannotBeConvertedNeverReachTheModule() throws Exception {
+        module.clear();
+        CK_SP800_108_KDF_PARAMS nullKey = new CK_SP800_108_KDF_PARAMS(CKM_SHA256_HMAC, null,
+                new CK_DERIVED_KEY[] {new CK_DERIVED_KEY(null, 0), null});
+        NullPointerException npe = assertThrows(NullPointerException.class,
+                () -> pkcs11.C_DeriveKey(1, new CK_MECHANISM(CKM_SP800_108_COUNTER_KDF, nullKey), 4, null));
+        assertEquals("CK_SP800_108_KDF_PARAMS.pAdditionalDerivedKeys[1] is null", npe.getMessage());
+        CK_SP800_108_KDF_PARAMS text = new CK_SP800_108_KDF_PARAMS(CKM_SHA256_HMAC,
+                new CK_PRF_DATA_PARAM[] {new CK_PRF_DATA_PARAM(CK_SP800_108_BYTE_ARRAY, "label")}, null);
+        PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class,
+                () -> pkcs11.C_DeriveKey(1, new CK_MECHANISM(CKM_SP800_108_COUNTER_KDF, text), 4, null));
+        assertTrue(e.getMessage().contains("java.lang.String"), e.getMessage());
+        assertEquals(0, module.calls().size());
+    }
+
     private static void assertSame(Object expected, Object actual) {
         org.junit.jupiter.api.Assertions.assertSame(expected, actual);
     }
