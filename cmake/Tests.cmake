@@ -140,7 +140,7 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
   endif()
 endif()
 
-set(VORLEN_TEST_PROPERTIES ${VORLEN_EMULATOR_PROPERTY}
+set(VORLEN_TEST_PROPERTIES ${VORLEN_EMULATOR_PROPERTY} -Dvorlen.timeout.scale=${VORLEN_TIMEOUT_SCALE}
   -Dvorlen.testmodule=$<TARGET_FILE:vorlentestmodule>
   -Dvorlen.testmodule2=$<TARGET_FILE:vorlentestmodule2>
   -Dvorlen.testmodule.nogfl=$<TARGET_FILE:vorlentestmodule_nogfl>

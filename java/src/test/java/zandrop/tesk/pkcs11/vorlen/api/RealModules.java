@@ -98,7 +98,8 @@ final class RealModules {
 
     /**
      * Runs a program with the test's environment, less the sanitizer runtime that the test JVM
-     * may have preloaded (the program is not built with it), and waits at most two minutes.
+     * may have preloaded (the program is not built with it), and waits at most two minutes
+     * times vorlen.timeout.scale (longer for an emulated JVM).
      */
     static Result run(List<String> command, Map<String, String> extraEnvironment, boolean keepSanitizer) {
         ProcessBuilder builder = new ProcessBuilder(command);
@@ -113,9 +114,10 @@ final class RealModules {
             process.getOutputStream().close();
             CompletableFuture<String> out = CompletableFuture.supplyAsync(() -> readAll(process.getInputStream()));
             CompletableFuture<String> err = CompletableFuture.supplyAsync(() -> readAll(process.getErrorStream()));
-            if (!process.waitFor(120, TimeUnit.SECONDS)) {
+            long limit = 120L * Long.getLong("vorlen.timeout.scale", 1);
+            if (!process.waitFor(limit, TimeUnit.SECONDS)) {
                 process.destroyForcibly();
-                fail("timed out after two minutes: " + command);
+                fail("timed out after " + limit + " s: " + command);
             }
             return new Result(process.exitValue(), out.join(), err.join());
         } catch (IOException e) {
