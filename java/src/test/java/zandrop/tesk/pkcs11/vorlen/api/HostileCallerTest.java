@@ -9,7 +9,6 @@ import java.lang.reflect.Method;
 import java.lang.reflect.Modifier;
 import java.util.ArrayList;
 import java.util.Arrays;
-import java.util.Comparator;
 import java.util.List;
 import java.util.Map;
 import java.util.Random;
@@ -182,15 +181,10 @@ class HostileCallerTest {
     void randomArgumentsNeverCrashAndEndInDocumentedOutcomes() throws Exception {
         TestModule module = TestModules.firstModule();
         PKCS11Impl pkcs11 = TestModules.connected(TestModules.first());
-        List<Method> methods = new ArrayList<>();
-        for (Method method : PKCS11Impl.class.getDeclaredMethods()) {
-            if (Modifier.isNative(method.getModifiers()) && Modifier.isPublic(method.getModifiers())
-                    && !Modifier.isStatic(method.getModifiers()) && method.getName().startsWith("C_")) {
-                methods.add(method);
-            }
-        }
-        methods.sort(Comparator.comparing(Method::getName)); // a stable order for the seed
-        assertEquals(67, methods.size(), "every PKCS#11 method takes part");
+        // A stable order for the seed: the 2.x methods, then those of the 3.0 list.
+        List<Method> methods = new ArrayList<>(AllMethods.pkcs11Methods());
+        methods.addAll(AllMethods.version3Methods());
+        assertEquals(67 + 23, methods.size(), "every PKCS#11 method takes part");
 
         long refsBefore = PKCS11Impl.globalReferenceCount();
         long blocksBefore = PKCS11Impl.heapBlockCount();
