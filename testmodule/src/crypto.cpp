@@ -13,14 +13,6 @@ namespace vtm {
 
 namespace {
 
-/// The longest input echoed back by a transform.
-constexpr CK_ULONG kMaxEcho = 16u << 20;
-
-Bytes echo(const CK_BYTE* in, CK_ULONG len) {
-    if (in == nullptr) return {};
-    return Bytes(in, in + std::min(len, kMaxEcho));
-}
-
 CK_RV initialise(const char* fn, CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
                  const CK_OBJECT_HANDLE* hKey) {
     Call c(fn);
@@ -131,10 +123,7 @@ CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulP
 }
 
 CK_RV C_DigestKey(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hKey) {
-    Call c("C_DigestKey");
-    c.scalar("hSession", hSession).scalar("hKey", hKey);
-    c.notifySession(hSession);
-    return c.finish();
+    return sessionAndHandle("C_DigestKey", hSession, "hKey", hKey);
 }
 
 CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen) {

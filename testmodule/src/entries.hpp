@@ -27,4 +27,13 @@ const CK_FUNCTION_LIST& functionList2();
 /// Fills a fixed text field with `text`, blank-padded.
 void setText(CK_UTF8CHAR* field, std::size_t size, const char* text);
 
+/// What a transform echoes: its input, at most 16 MiB of it (record.cpp).
+Bytes echo(const CK_BYTE* in, CK_ULONG len);
+
+/// An entry that takes a session alone, or a session and one handle: records
+/// them, sends the session's notification, answers as the script says
+/// (record.cpp).
+CK_RV sessionOnly(const char* fn, CK_SESSION_HANDLE hSession);
+CK_RV sessionAndHandle(const char* fn, CK_SESSION_HANDLE hSession, const char* name, CK_ULONG handle);
+
 }  // namespace vtm

@@ -104,18 +104,8 @@ CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR RandomData, CK_UL
     return c.finish();
 }
 
-CK_RV C_GetFunctionStatus(CK_SESSION_HANDLE hSession) {
-    Call c("C_GetFunctionStatus");
-    c.scalar("hSession", hSession);
-    c.notifySession(hSession);
-    return c.finish();
-}
+CK_RV C_GetFunctionStatus(CK_SESSION_HANDLE hSession) { return sessionOnly("C_GetFunctionStatus", hSession); }
 
-CK_RV C_CancelFunction(CK_SESSION_HANDLE hSession) {
-    Call c("C_CancelFunction");
-    c.scalar("hSession", hSession);
-    c.notifySession(hSession);
-    return c.finish();
-}
+CK_RV C_CancelFunction(CK_SESSION_HANDLE hSession) { return sessionOnly("C_CancelFunction", hSession); }
 
 }  // namespace vtm::entry

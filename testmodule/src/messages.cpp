@@ -12,13 +12,6 @@ namespace vtm {
 
 namespace {
 
-constexpr CK_ULONG kMaxEcho = 16u << 20;
-
-Bytes echo(const CK_BYTE* in, CK_ULONG len) {
-    if (in == nullptr) return {};
-    return Bytes(in, in + std::min(len, kMaxEcho));
-}
-
 /// Records the per-message parameter as the entry received it.
 void parameter(Call& c, CK_VOID_PTR p, CK_ULONG len) {
     c.bytes("pParameter", p, len).scalar("ulParameterLen", len);
@@ -38,12 +31,6 @@ CK_RV initialise(const char* fn, CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pM
     Call c(fn);
     c.scalar("hSession", hSession).mechanism(pMechanism).require(pMechanism).scalar("hKey", hKey);
     c.notifySession(hSession);
-    return c.finish();
-}
-
-CK_RV sessionOnly(const char* fn, CK_SESSION_HANDLE hSession) {
-    Call c(fn);
-    c.scalar("hSession", hSession).notifySession(hSession);
     return c.finish();
 }
 

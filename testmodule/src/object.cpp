@@ -29,10 +29,7 @@ CK_RV C_CopyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTR
 }
 
 CK_RV C_DestroyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject) {
-    Call c("C_DestroyObject");
-    c.scalar("hSession", hSession).scalar("hObject", hObject);
-    c.notifySession(hSession);
-    return c.finish();
+    return sessionAndHandle("C_DestroyObject", hSession, "hObject", hObject);
 }
 
 CK_RV C_GetObjectSize(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ULONG_PTR pulSize) {

@@ -1,7 +1,9 @@
 // Recording of calls: the Call helper's argument recorders and the
 // formatting shared by the record.
+#include "entries.hpp"
 #include "framework.hpp"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -41,6 +43,24 @@ Bytes pattern(std::size_t n) {
     Bytes b(n);
     for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i);
     return b;
+}
+
+Bytes echo(const CK_BYTE* in, CK_ULONG len) {
+    constexpr CK_ULONG kMaxEcho = 16u << 20;
+    if (in == nullptr) return {};
+    return Bytes(in, in + std::min(len, kMaxEcho));
+}
+
+CK_RV sessionOnly(const char* fn, CK_SESSION_HANDLE hSession) {
+    Call c(fn);
+    c.scalar("hSession", hSession).notifySession(hSession);
+    return c.finish();
+}
+
+CK_RV sessionAndHandle(const char* fn, CK_SESSION_HANDLE hSession, const char* name, CK_ULONG handle) {
+    Call c(fn);
+    c.scalar("hSession", hSession).scalar(name, handle).notifySession(hSession);
+    return c.finish();
 }
 
 Call::Call(const char* fn) : fn_(fn) {

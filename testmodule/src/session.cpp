@@ -110,12 +110,7 @@ CK_RV C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_UTF8CHAR_PTR
     return c.finish();
 }
 
-CK_RV C_Logout(CK_SESSION_HANDLE hSession) {
-    Call c("C_Logout");
-    c.scalar("hSession", hSession);
-    c.notifySession(hSession);
-    return c.finish();
-}
+CK_RV C_Logout(CK_SESSION_HANDLE hSession) { return sessionOnly("C_Logout", hSession); }
 
 }  // namespace entry
 
