@@ -2,7 +2,10 @@
 # Line and branch coverage of the native library (native/) by the whole x86-64 test suite.
 # Builds build/coverage (Debug, gcc --coverage, no benchmarks), runs every test there with
 # ctest, then prints with gcovr: the totals for native/, and the units with the lowest line
-# coverage. Branches that only C++ exception handling creates and those gcc marks unreachable are
+# coverage. The counters are updated atomically (-fprofile-update=atomic): the library runs on
+# many threads at once, and plain counters lose updates there, which gcov then prints as
+# negative branch counts that gcovr cannot read. Branches that only C++ exception handling
+# creates and those gcc marks unreachable are
 # left out of the branch figure (gcovr --exclude-throw-branches --exclude-unreachable-branches).
 # The full per-file table goes to build/coverage/coverage.txt.
 #
@@ -25,7 +28,7 @@ scripts/install-deps.sh build test coverage
 dir=${VORLEN_BUILD_PREFIX:-build/}coverage
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DVORLEN_BENCH=OFF \
-  -DCMAKE_CXX_FLAGS="--coverage" -DCMAKE_EXE_LINKER_FLAGS="--coverage" \
+  -DCMAKE_CXX_FLAGS="--coverage -fprofile-update=atomic" -DCMAKE_EXE_LINKER_FLAGS="--coverage" \
   -DCMAKE_SHARED_LINKER_FLAGS="--coverage" -DCMAKE_MODULE_LINKER_FLAGS="--coverage" >/dev/null
 cmake --build "$dir" -j "$jobs"
 # Counts of an earlier run would add up with this one.
