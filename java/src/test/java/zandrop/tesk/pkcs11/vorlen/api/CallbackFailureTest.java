@@ -103,6 +103,24 @@ class CallbackFailureTest {
     }
 
     @Test
+    void aCallbackExceptionWhoseCodeCannotBeReadAnswersGeneralError() throws Exception {
+        PKCS11Exception unreadable = new PKCS11Exception(CKR_PIN_INCORRECT) {
+            @Override
+            public long getErrorCode() {
+                throw new IllegalStateException("no code");
+            }
+        };
+        long session = pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, null,
+                throwing(Map.of(CKN_SURRENDER, unreadable)));
+        module.script("C_GetSessionInfo", "notify=" + CKN_SURRENDER + " rv=" + CKR_FUNCTION_FAILED);
+        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GetSessionInfo(session));
+        assertEquals(CKR_FUNCTION_FAILED, e.getErrorCode());
+        assertSame(unreadable, e.getCause(), "the callback's own exception, not the one its code threw");
+        assertEquals(List.of(CKR_GENERAL_ERROR), callbackAnswers());
+        pkcs11.C_CloseSession(session);
+    }
+
+    @Test
     void errorsOfCallbacksAreNeverDroppedAndExceptionsYieldToTheModule() throws Exception {
         long refs = PKCS11Impl.globalReferenceCount();
         StackOverflowError overflow = new StackOverflowError("callback");
