@@ -6,6 +6,7 @@ import static org.junit.jupiter.api.Assertions.assertSame;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
+import java.nio.ByteBuffer;
 import java.util.List;
 import java.util.Map;
 
@@ -144,6 +145,13 @@ class CallbackFailureTest {
             assertEquals(CKR_DEVICE_ERROR, failed.getErrorCode());
             assertSame(overflow, failed.getCause(), "the Error is the cause, events " + events);
         }
+        // Also when the module answers CKR_OK with a length over the buffer: the Error, not
+        // the overrun, and nothing written.
+        module.script("C_Digest", "notify=2 out=0102 len=11");
+        ByteBuffer digest = ByteBuffer.allocateDirect(4);
+        assertSame(overflow, assertThrows(StackOverflowError.class,
+                () -> pkcs11.C_Digest(session, ByteBuffer.allocateDirect(2), digest)));
+        assertEquals(0, digest.position());
         // A session that the module opened while the notification threw an Error stays
         // recorded: closing the slot's sessions releases its notification objects.
         module.script("C_OpenSession", "notify=2");
