@@ -145,8 +145,10 @@ class CallbackFailureTest {
             assertEquals(CKR_DEVICE_ERROR, failed.getErrorCode());
             assertSame(overflow, failed.getCause(), "the Error is the cause, events " + events);
         }
-        // Also when the module answers CKR_OK with a length over the buffer: the Error, not
-        // the overrun, and nothing written.
+        // Also when the module answers CKR_OK with a count or length over the buffer: the Error,
+        // not the overrun, and nothing written.
+        module.script("C_FindObjects", "notify=2 handles=7,8 len=5");
+        assertSame(overflow, assertThrows(StackOverflowError.class, () -> pkcs11.C_FindObjects(session, 2)));
         module.script("C_Digest", "notify=2 out=0102 len=11");
         ByteBuffer digest = ByteBuffer.allocateDirect(4);
         assertSame(overflow, assertThrows(StackOverflowError.class,
