@@ -8,7 +8,6 @@ import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.nio.ByteBuffer;
 import java.nio.ReadOnlyBufferException;
-import java.util.ArrayList;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
@@ -23,7 +22,7 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
  * moved only on success, heap buffers copied, a short output refused with nothing consumed, and
  * bad arguments.
  */
-class ByteBufferOverloadsTest extends ConnectedToTestModule {
+class ByteBufferOverloadsTest extends CryptoWrapperCases {
 
     @FunctionalInterface
     interface Transform {
@@ -35,11 +34,6 @@ class ByteBufferOverloadsTest extends ConnectedToTestModule {
         int apply(long hSession, ByteBuffer out) throws PKCS11Exception;
     }
 
-    @FunctionalInterface
-    interface Feed {
-        void apply(long hSession, ByteBuffer in) throws PKCS11Exception;
-    }
-
     private Map<String, Transform> transforms() {
         Map<String, Transform> m = new LinkedHashMap<>();
         m.put("C_Encrypt", pkcs11::C_Encrypt);
@@ -49,20 +43,6 @@ class ByteBufferOverloadsTest extends ConnectedToTestModule {
         m.put("C_Digest", pkcs11::C_Digest);
         m.put("C_Sign", pkcs11::C_Sign);
         return m;
-    }
-
-    /** The value of the n-th argument of a record line (0 is hSession). */
-    private static String argument(Call call, int n) {
-        List<String> keys = new ArrayList<>(call.fields().keySet());
-        return call.get(keys.get(n + 1));  // after thread=
-    }
-
-    private static byte[] bytes(int n, int from) {
-        byte[] b = new byte[n];
-        for (int i = 0; i < n; i++) {
-            b[i] = (byte) (from + i);
-        }
-        return b;
     }
 
     /** 16 bytes 0x10.., position 3, limit 8: the region is 0x13..0x17. */
@@ -164,12 +144,12 @@ class ByteBufferOverloadsTest extends ConnectedToTestModule {
             assertEquals(2, tight.position(), f.getKey());
         }
 
-        Map<String, Feed> feeds = new LinkedHashMap<>();
+        Map<String, Feed<ByteBuffer>> feeds = new LinkedHashMap<>();
         feeds.put("C_DigestUpdate", pkcs11::C_DigestUpdate);
         feeds.put("C_SignUpdate", pkcs11::C_SignUpdate);
         feeds.put("C_VerifyUpdate", pkcs11::C_VerifyUpdate);
         feeds.put("C_VerifyFinal", pkcs11::C_VerifyFinal);
-        for (Map.Entry<String, Feed> f : feeds.entrySet()) {
+        for (Map.Entry<String, Feed<ByteBuffer>> f : feeds.entrySet()) {
             ByteBuffer in = input(ByteBuffer::allocateDirect);
             f.getValue().apply(1, in);
             assertEquals(8, in.position(), f.getKey());

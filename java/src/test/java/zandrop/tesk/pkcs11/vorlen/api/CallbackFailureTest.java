@@ -6,6 +6,7 @@ import static org.junit.jupiter.api.Assertions.assertSame;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
+import java.nio.ByteBuffer;
 import java.util.List;
 import java.util.Map;
 
@@ -103,6 +104,24 @@ class CallbackFailureTest {
     }
 
     @Test
+    void aCallbackExceptionWhoseCodeCannotBeReadAnswersGeneralError() throws Exception {
+        PKCS11Exception unreadable = new PKCS11Exception(CKR_PIN_INCORRECT) {
+            @Override
+            public long getErrorCode() {
+                throw new IllegalStateException("no code");
+            }
+        };
+        long session = pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, null,
+                throwing(Map.of(CKN_SURRENDER, unreadable)));
+        module.script("C_GetSessionInfo", "notify=" + CKN_SURRENDER + " rv=" + CKR_FUNCTION_FAILED);
+        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GetSessionInfo(session));
+        assertEquals(CKR_FUNCTION_FAILED, e.getErrorCode());
+        assertSame(unreadable, e.getCause(), "the callback's own exception, not the one its code threw");
+        assertEquals(List.of(CKR_GENERAL_ERROR), callbackAnswers());
+        pkcs11.C_CloseSession(session);
+    }
+
+    @Test
     void errorsOfCallbacksAreNeverDroppedAndExceptionsYieldToTheModule() throws Exception {
         long refs = PKCS11Impl.globalReferenceCount();
         StackOverflowError overflow = new StackOverflowError("callback");
@@ -126,6 +145,15 @@ class CallbackFailureTest {
             assertEquals(CKR_DEVICE_ERROR, failed.getErrorCode());
             assertSame(overflow, failed.getCause(), "the Error is the cause, events " + events);
         }
+        // Also when the module answers CKR_OK with a count or length over the buffer: the Error,
+        // not the overrun, and nothing written.
+        module.script("C_FindObjects", "notify=2 handles=7,8 len=5");
+        assertSame(overflow, assertThrows(StackOverflowError.class, () -> pkcs11.C_FindObjects(session, 2)));
+        module.script("C_Digest", "notify=2 out=0102 len=11");
+        ByteBuffer digest = ByteBuffer.allocateDirect(4);
+        assertSame(overflow, assertThrows(StackOverflowError.class,
+                () -> pkcs11.C_Digest(session, ByteBuffer.allocateDirect(2), digest)));
+        assertEquals(0, digest.position());
         // A session that the module opened while the notification threw an Error stays
         // recorded: closing the slot's sessions releases its notification objects.
         module.script("C_OpenSession", "notify=2");

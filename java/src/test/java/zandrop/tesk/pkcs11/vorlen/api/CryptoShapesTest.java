@@ -8,7 +8,6 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
-import java.util.ArrayList;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
@@ -22,7 +21,7 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
  * The six shapes of the cryptographic wrappers, each checked on every member: the calls a
  * module sees, what the caller gets back, and how a module's errors and wrong lengths end.
  */
-class CryptoShapesTest extends ConnectedToTestModule {
+class CryptoShapesTest extends CryptoWrapperCases {
     private static final long HIGH = 0x100000000L;
 
 
@@ -34,11 +33,6 @@ class CryptoShapesTest extends ConnectedToTestModule {
     @FunctionalInterface
     interface Finish {
         byte[] apply(long hSession) throws PKCS11Exception;
-    }
-
-    @FunctionalInterface
-    interface Feed {
-        void apply(long hSession, byte[] input) throws PKCS11Exception;
     }
 
     private Map<String, Transform> transforms() {
@@ -66,27 +60,13 @@ class CryptoShapesTest extends ConnectedToTestModule {
         return m;
     }
 
-    private Map<String, Feed> feeds() {
-        Map<String, Feed> m = new LinkedHashMap<>();
+    private Map<String, Feed<byte[]>> feeds() {
+        Map<String, Feed<byte[]>> m = new LinkedHashMap<>();
         m.put("C_DigestUpdate", pkcs11::C_DigestUpdate);
         m.put("C_SignUpdate", pkcs11::C_SignUpdate);
         m.put("C_VerifyUpdate", pkcs11::C_VerifyUpdate);
         m.put("C_VerifyFinal", pkcs11::C_VerifyFinal);
         return m;
-    }
-
-    /** The value of the n-th argument of a record line (0 is hSession). */
-    private static String argument(Call call, int n) {
-        List<String> keys = new ArrayList<>(call.fields().keySet());
-        return call.get(keys.get(n + 1));  // after thread=
-    }
-
-    private static byte[] bytes(int n, int from) {
-        byte[] b = new byte[n];
-        for (int i = 0; i < n; i++) {
-            b[i] = (byte) (from + i);
-        }
-        return b;
     }
 
     // ---- transform ----
@@ -270,7 +250,7 @@ class CryptoShapesTest extends ConnectedToTestModule {
 
     @Test
     void feedsPassTheirInputOnce() throws Exception {
-        for (Map.Entry<String, Feed> f : feeds().entrySet()) {
+        for (Map.Entry<String, Feed<byte[]>> f : feeds().entrySet()) {
             String fn = f.getKey();
             f.getValue().apply(HIGH | 2, bytes(6, 0x61));
             f.getValue().apply(2, null);

@@ -222,6 +222,36 @@ class MutexCallbackTest {
     }
 
     @Test
+    void mutexCallbacksTheLibraryCannotServeAnswerTheModuleWithAnError() throws Exception {
+        RecordingMutexes mutexes = new RecordingMutexes();
+        CK_C_INITIALIZE_ARGS args = mutexes.args();
+        args.CreateMutex = () -> null;
+        module.script("C_Initialize", "mutex=create,lock");
+        pkcs11.C_Initialize(args);
+        List<Call> callbacks = module.calls("callback");
+        assertEquals(CKR_GENERAL_ERROR, callbacks.get(0).num("rv"), "a null mutex object is no mutex");
+        assertEquals("0x0", callbacks.get(0).get("handle"));
+        assertEquals(CKR_MUTEX_BAD, callbacks.get(1).num("rv"), "lock without a mutex handle");
+        assertTrue(mutexes.events.isEmpty(), "no Java lock for a null handle");
+
+        // finalizeLibrary lets go of the saved arguments; a module that still holds the callbacks
+        // gets an error from them and no Java code runs.
+        RecordingMutexes released = new RecordingMutexes();
+        pkcs11.C_Initialize(released.args());
+        pkcs11.disconnect();
+        PKCS11Impl.finalizeLibrary();
+        PKCS11Impl.initializeLibrary();
+        pkcs11 = TestModules.connected(TestModules.first());
+        module.clear();
+        module.script("C_GetInfo", "mutex=create,lock");
+        pkcs11.C_GetInfo();
+        callbacks = module.calls("callback");
+        assertEquals(CKR_GENERAL_ERROR, callbacks.get(0).num("rv"));
+        assertEquals(CKR_MUTEX_BAD, callbacks.get(1).num("rv"));
+        assertTrue(released.events.isEmpty(), released.events.toString());
+    }
+
+    @Test
     void laterInitializationReplacesTheSavedArgumentsWithoutLeaking() throws Exception {
         long refsBefore = PKCS11Impl.globalReferenceCount();
         RecordingMutexes first = new RecordingMutexes();

@@ -214,4 +214,30 @@ class NotifyCallbackTest {
         assertEquals(refs, PKCS11Impl.globalReferenceCount());
         assertEquals(0, module.count("C_OpenSession"));
     }
+
+    @Test
+    void callsNestedDeeperThanAThreadKeepsPinsForStillLetGoOfTheBinding() throws Exception {
+        // Each C_GetSessionInfo notifies, and the CK_NOTIFY calls C_GetSessionInfo again: twelve
+        // calls in flight on one thread, more than it keeps pins for.
+        int depth = 12;
+        int[] level = {0};
+        long refs = PKCS11Impl.globalReferenceCount();
+        long session = pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, null, (s, event, application) -> {
+            if (++level[0] < depth) {
+                pkcs11.C_GetSessionInfo(s);
+            }
+        });
+        module.script("C_GetSessionInfo", "notify=" + CKN_SURRENDER + " times=" + depth);
+        pkcs11.C_GetSessionInfo(session);
+        assertEquals(depth, level[0]);
+        assertEquals(depth, module.count("C_GetSessionInfo"));
+        for (Call callback : module.calls("callback")) {
+            assertEquals(CKR_OK, callback.num("rv"), callback.toString());
+        }
+        pkcs11.C_CloseSession(session);
+        // No level left a call counted: the binding goes, and its global reference with it.
+        pkcs11.disconnect();
+        assertEquals(refs - 1, PKCS11Impl.globalReferenceCount());
+        assertThrows(PKCS11RuntimeException.class, () -> pkcs11.C_GetSessionInfo(session));
+    }
 }

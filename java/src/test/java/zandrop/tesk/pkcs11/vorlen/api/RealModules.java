@@ -3,6 +3,10 @@ package zandrop.tesk.pkcs11.vorlen.api;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.junit.jupiter.api.Assertions.fail;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKF_OS_LOCKING_OK;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKF_RW_SESSION;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKF_SERIAL_SESSION;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKU_USER;
 
 import java.io.ByteArrayOutputStream;
 import java.io.IOException;
@@ -30,8 +34,8 @@ import java.util.concurrent.TimeUnit;
 
 /**
  * What the suites against real modules share: the paths that CMake found, the temporary folder
- * of the test run, external programs, and conversions of public values for the JDK's own
- * cryptography, which serves as the oracle.
+ * of the test run, a logged-in SoftHSM2 session, external programs, and conversions of public
+ * values for the JDK's own cryptography, which serves as the oracle.
  */
 final class RealModules {
     private RealModules() {
@@ -235,5 +239,57 @@ final class RealModules {
         byte[] bytes = value.toByteArray();
         int skip = bytes.length > 32 ? bytes.length - 32 : 0;
         System.arraycopy(bytes, skip, into, offset + 32 - (bytes.length - skip), bytes.length - skip);
+    }
+
+    // ---- a logged-in SoftHSM2 session
+
+    /**
+     * SoftHSM2 connected, initialised with the operating system's locking, its fresh token
+     * initialised through the library ({@link RealSoftHsmToken#initialise}), and a read/write
+     * session in which the user is logged in. {@link #close} logs out, closes the session,
+     * finalises, disconnects, and checks that every native block made since {@link #open} was
+     * freed.
+     */
+    static final class SoftHsmLogin implements AutoCloseable {
+        final PKCS11Impl pkcs11;
+        final long slot;
+        final long session;
+        private final long heapBlocksBefore;
+
+        private SoftHsmLogin(PKCS11Impl pkcs11, long slot, long session, long heapBlocksBefore) {
+            this.pkcs11 = pkcs11;
+            this.slot = slot;
+            this.session = session;
+            this.heapBlocksBefore = heapBlocksBefore;
+        }
+
+        /** Opens it on the one free token of the test folder, which gets the label. */
+        static SoftHsmLogin open(String tokenLabel) throws PKCS11Exception, IOException {
+            testDir();
+            long heapBlocksBefore = PKCS11Impl.heapBlockCount();
+            PKCS11Impl pkcs11 = new PKCS11Impl(softHsm2());
+            try {
+                pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
+                long slot = RealSoftHsmToken.initialise(pkcs11, tokenLabel);
+                long session = pkcs11.C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
+                pkcs11.C_Login(session, CKU_USER, RealSoftHsmToken.USER_PIN.toCharArray());
+                return new SoftHsmLogin(pkcs11, slot, session, heapBlocksBefore);
+            } catch (PKCS11Exception | RuntimeException | Error e) {
+                pkcs11.disconnect();
+                throw e;
+            }
+        }
+
+        @Override
+        public void close() throws PKCS11Exception {
+            try {
+                pkcs11.C_Logout(session);
+                pkcs11.C_CloseSession(session);
+                pkcs11.C_Finalize(null);
+            } finally {
+                pkcs11.disconnect();
+            }
+            assertEquals(heapBlocksBefore, PKCS11Impl.heapBlockCount(), "every native block was freed");
+        }
     }
 }

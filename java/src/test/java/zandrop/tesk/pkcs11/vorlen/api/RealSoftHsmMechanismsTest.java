@@ -36,34 +36,22 @@ class RealSoftHsmMechanismsTest {
     /** DER of the object identifier of Ed25519 (1.3.101.112), as CKA_EC_PARAMS holds it. */
     private static final byte[] ED25519_PARAMS = HexFormat.of().parseHex("06032b6570");
 
+    private RealModules.SoftHsmLogin login;
     private PKCS11Impl pkcs11;
     private long session;
-    private long heapBlocksBefore;
 
     @BeforeAll
     void initialiseToken() throws Exception {
-        RealModules.testDir();
-        heapBlocksBefore = PKCS11Impl.heapBlockCount();
-        pkcs11 = new PKCS11Impl(RealModules.softHsm2());
-        pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
-        long slot = RealSoftHsmToken.initialise(pkcs11, TOKEN_LABEL);
-        session = pkcs11.C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
-        pkcs11.C_Login(session, CKU_USER, RealSoftHsmToken.USER_PIN.toCharArray());
+        login = RealModules.SoftHsmLogin.open(TOKEN_LABEL);
+        pkcs11 = login.pkcs11;
+        session = login.session;
     }
 
     @AfterAll
     void finalizeModule() throws Exception {
-        if (pkcs11 == null) {
-            return;
+        if (login != null) {
+            login.close();
         }
-        try {
-            pkcs11.C_Logout(session);
-            pkcs11.C_CloseSession(session);
-            pkcs11.C_Finalize(null);
-        } finally {
-            pkcs11.disconnect();
-        }
-        assertEquals(heapBlocksBefore, PKCS11Impl.heapBlockCount(), "every native block was freed");
     }
 
     /** A session secret key whose value can be read, so that the JDK can redo what the token did. */

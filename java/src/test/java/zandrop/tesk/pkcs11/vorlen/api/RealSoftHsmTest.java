@@ -56,41 +56,28 @@ import org.junit.jupiter.api.TestInstance;
 class RealSoftHsmTest {
     private static final String TOKEN_LABEL = "vorlen real test";
 
+    private RealModules.SoftHsmLogin login;
     private PKCS11Impl pkcs11;
     private long slot;
     /** A read/write session in which the user is logged in; the keys of the tests live in it. */
     private long session;
-    private long heapBlocksBefore;
 
     @BeforeAll
     void initialiseToken() throws Exception {
-        RealModules.testDir();
-        heapBlocksBefore = PKCS11Impl.heapBlockCount();
-        pkcs11 = new PKCS11Impl(RealModules.softHsm2());
-        pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
+        login = RealModules.SoftHsmLogin.open(TOKEN_LABEL);
+        pkcs11 = login.pkcs11;
+        slot = login.slot;
+        session = login.session;
         CK_INFO info = pkcs11.C_GetInfo();
         assertEquals("SoftHSM", new String(info.manufacturerID).stripTrailing());
         assertEquals(2, info.cryptokiVersion.major);
-        slot = RealSoftHsmToken.initialise(pkcs11, TOKEN_LABEL);
-        session = pkcs11.C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
-        pkcs11.C_Login(session, CKU_USER, RealSoftHsmToken.USER_PIN.toCharArray());
     }
 
     @AfterAll
     void finalizeModule() throws Exception {
-        if (pkcs11 == null) {
-            return;
+        if (login != null) {
+            login.close();
         }
-        try {
-            if (session != 0) {
-                pkcs11.C_Logout(session);
-                pkcs11.C_CloseSession(session);
-            }
-            pkcs11.C_Finalize(null);
-        } finally {
-            pkcs11.disconnect();
-        }
-        assertEquals(heapBlocksBefore, PKCS11Impl.heapBlockCount(), "every native block was freed");
     }
 
     // ---- key generation on the token

@@ -11,6 +11,9 @@ import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.List;
+import java.util.concurrent.CopyOnWriteArrayList;
+import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicReference;
 
 import org.junit.jupiter.api.AfterEach;
@@ -244,6 +247,46 @@ class SessionBindingTest {
                 "the module file is unloaded");
         assertEquals(0, refs(), "its sessions can no longer be notified: their references are gone");
         assertEquals(blocksBefore, PKCS11Impl.heapBlockCount());
+    }
+
+    @Test
+    void aModuleConnectedAgainWhileItsCloseWaitsForACallbackKeepsItsSessions() throws Exception {
+        // The 3.0 module file: no other object of this class uses it.
+        TestModule v3 = TestModules.v3Module();
+        PKCS11Impl alone = TestModules.connected(TestModules.v3());
+        CountDownLatch inCallback = new CountDownLatch(1);
+        CountDownLatch release = new CountDownLatch(1);
+        List<Long> events = new CopyOnWriteArrayList<>();
+        long session = alone.C_OpenSession(1, CKF_SERIAL_SESSION, "kept", (s, event, application) -> {
+            events.add(event);
+            if (events.size() == 1) {
+                inCallback.countDown();
+                try {
+                    release.await(60, TimeUnit.SECONDS);
+                } catch (InterruptedException e) {
+                    Thread.currentThread().interrupt();
+                }
+            }
+        });
+        long held = PKCS11Impl.globalReferenceCount();
+        v3.script("C_GetInfo", "notify=" + CKN_SURRENDER + " session=" + session + " async=1");
+        alone.C_GetInfo();
+        assertTrue(inCallback.await(60, TimeUnit.SECONDS));
+        // The module's last use goes while its callback runs, so its close waits; meanwhile the
+        // same file is connected again.
+        alone.disconnect();
+        alone.connect(TestModules.v3());
+        release.countDown();
+        v3.join();
+        alone.C_GetInfo();  // the first call after the callback: the waiting close runs now
+        assertEquals(held, PKCS11Impl.globalReferenceCount(),
+                "the module is in use again: its session keeps its references");
+        v3.script("C_GetSessionInfo", "notify=" + CKN_SURRENDER);
+        alone.C_GetSessionInfo(session);
+        assertEquals(List.of(CKN_SURRENDER, CKN_SURRENDER), events, "and its notifications");
+        alone.C_CloseSession(session);
+        alone.disconnect();
+        assertEquals(0, refs());
     }
 
     @Test

@@ -435,6 +435,12 @@ class Version3FunctionsTest {
         PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class,
                 () -> pkcs11.C_DeriveKey(1, new CK_MECHANISM(CKM_SP800_108_COUNTER_KDF, text), 4, null));
         assertTrue(e.getMessage().contains("java.lang.String"), e.getMessage());
+        CK_SP800_108_KDF_PARAMS badTemplate = new CK_SP800_108_KDF_PARAMS(CKM_SHA256_HMAC, null,
+                new CK_DERIVED_KEY[] {new CK_DERIVED_KEY(
+                        new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_LABEL, new StringBuilder("key"))}, 0)});
+        e = assertThrows(PKCS11RuntimeException.class,
+                () -> pkcs11.C_DeriveKey(1, new CK_MECHANISM(CKM_SP800_108_COUNTER_KDF, badTemplate), 4, null));
+        assertTrue(e.getMessage().contains("java.lang.StringBuilder"), e.getMessage());
         assertEquals(0, module.calls().size());
     }
 

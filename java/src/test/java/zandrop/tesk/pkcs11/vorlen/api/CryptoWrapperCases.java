@@ -1,0 +1,35 @@
+package zandrop.tesk.pkcs11.vorlen.api;
+
+import java.util.ArrayList;
+import java.util.List;
+
+import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
+
+/**
+ * What the tests of the cryptographic wrappers share, over their byte[] and their ByteBuffer
+ * overloads alike: a freshly connected test module (see {@link ConnectedToTestModule}), the
+ * arguments as the module recorded them, and numbered input bytes.
+ */
+abstract class CryptoWrapperCases extends ConnectedToTestModule {
+
+    /** A part fed into a multi-part operation (or C_VerifyFinal's signature), given as an I. */
+    @FunctionalInterface
+    interface Feed<I> {
+        void apply(long hSession, I input) throws PKCS11Exception;
+    }
+
+    /** The value of the n-th argument of a record line (0 is hSession). */
+    static String argument(Call call, int n) {
+        List<String> keys = new ArrayList<>(call.fields().keySet());
+        return call.get(keys.get(n + 1));  // after thread=
+    }
+
+    /** n bytes counting up from from. */
+    static byte[] bytes(int n, int from) {
+        byte[] b = new byte[n];
+        for (int i = 0; i < n; i++) {
+            b[i] = (byte) (from + i);
+        }
+        return b;
+    }
+}
