@@ -369,7 +369,7 @@ jobject toJavaAttribute(JNIEnv* env, const CK_ATTRIBUTE& attribute) {
     }
     env->SetLongField(object.get(), c.attributeType, javaLong(attribute.type));
     LocalRef<jobject> value(env, toJavaAttributeValue(env, attribute));
-    if (env->ExceptionCheck()) {
+    if (!value && env->ExceptionCheck()) {  // a null value is either none or a failure
         return nullptr;
     }
     env->SetObjectField(object.get(), c.attributePValue, value.get());
