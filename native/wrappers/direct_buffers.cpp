@@ -93,8 +93,9 @@ extern "C" {
 /// Returns the number of output bytes written (0 for the shapes without output).
 JNIEXPORT jint JNICALL VORLEN_WRAPPER(bufferCall)(JNIEnv* env, jobject self, jint function,
                                                   jlong hSession, jobject inBuffer,
-                                                  jbyteArray inArray, jint inOffset,
-                                                  jint inLength, jobject outBuffer,
+                                                  jint inCapacity, jbyteArray inArray,
+                                                  jint inOffset, jint inLength,
+                                                  jobject outBuffer, jint outCapacity,
                                                   jbyteArray outArray, jint outOffset,
                                                   jint outLength) {
     const auto fn = static_cast<Function>(function);
@@ -110,8 +111,8 @@ JNIEXPORT jint JNICALL VORLEN_WRAPPER(bufferCall)(JNIEnv* env, jobject self, jin
     const bool hasOutput = entry.shape == Entry::Transform || entry.shape == Entry::Finish;
     Region in;
     Region out;
-    if (!in.take(env, inBuffer, inArray, inOffset, inLength, true) ||
-        !out.take(env, outBuffer, outArray, outOffset, outLength, !hasOutput)) {
+    if (!in.take(env, inBuffer, inCapacity, inArray, inOffset, inLength, true) ||
+        !out.take(env, outBuffer, outCapacity, outArray, outOffset, outLength, !hasOutput)) {
         return 0;
     }
     // An input that shares memory with the output is read before any output is written.

@@ -203,8 +203,9 @@ extern "C" {
 /// module answered, as in the byte[] forms.
 JNIEXPORT jint JNICALL VORLEN_WRAPPER(messageBufferCall)(
         JNIEnv* env, jobject self, jint function, jlong hSession, jobject pParameter,
-        jbyteArray pAssociatedData, jobject inBuffer, jbyteArray inArray, jint inOffset, jint inLength,
-        jobject outBuffer, jbyteArray outArray, jint outOffset, jint outLength, jlong flags) {
+        jbyteArray pAssociatedData, jobject inBuffer, jint inCapacity, jbyteArray inArray,
+        jint inOffset, jint inLength, jobject outBuffer, jint outCapacity, jbyteArray outArray,
+        jint outOffset, jint outLength, jlong flags) {
     const char* name = bufferFunctionName(function);
     if (name == nullptr) {
         throwIllegalArgument(env, "no such message buffer function");
@@ -218,8 +219,8 @@ JNIEXPORT jint JNICALL VORLEN_WRAPPER(messageBufferCall)(
     Region in;
     Region out;
     if (!parameter.convert(pParameter) || !copyJavaBytes(env, pAssociatedData, associated) ||
-        !in.take(env, inBuffer, inArray, inOffset, inLength, true) ||
-        !out.take(env, outBuffer, outArray, outOffset, outLength, !hasOutput)) {
+        !in.take(env, inBuffer, inCapacity, inArray, inOffset, inLength, true) ||
+        !out.take(env, outBuffer, outCapacity, outArray, outOffset, outLength, !hasOutput)) {
         return 0;
     }
     if (hasOutput && in.overlaps(out) && !in.copyAside(env)) {

@@ -1999,8 +1999,8 @@ public class PKCS11Impl {
     }
 
     /**
-     * Hands the buffers' regions to {@link #bufferCall(int, long, ByteBuffer, byte[], int, int,
-     * ByteBuffer, byte[], int, int)} and moves the positions after a successful call.
+     * Hands the buffers' regions to {@link #bufferCall(int, long, ByteBuffer, int, byte[], int, int,
+     * ByteBuffer, int, byte[], int, int)} and moves the positions after a successful call.
      * {@code second} is the output when {@code written} is true, a second input otherwise.
      */
     private int transfer(int function, long hSession, ByteBuffer first, ByteBuffer second, boolean written)
@@ -2058,12 +2058,15 @@ public class PKCS11Impl {
                 second.duplicate().get(secondArray);
             }
         }
+        int firstCapacity = firstDirect != null ? firstDirect.capacity() : 0;
+        int secondCapacity = secondDirect != null ? secondDirect.capacity() : 0;
         int count = message
-                ? messageBufferCall(function, hSession, parameter, associatedData, firstDirect, firstArray,
-                        firstOffset, firstEnd - firstStart, secondDirect, secondArray, secondOffset,
-                        secondEnd - secondStart, flags)
-                : bufferCall(function, hSession, firstDirect, firstArray, firstOffset, firstEnd - firstStart,
-                        secondDirect, secondArray, secondOffset, secondEnd - secondStart);
+                ? messageBufferCall(function, hSession, parameter, associatedData, firstDirect, firstCapacity,
+                        firstArray, firstOffset, firstEnd - firstStart, secondDirect, secondCapacity, secondArray,
+                        secondOffset, secondEnd - secondStart, flags)
+                : bufferCall(function, hSession, firstDirect, firstCapacity, firstArray, firstOffset,
+                        firstEnd - firstStart, secondDirect, secondCapacity, secondArray, secondOffset,
+                        secondEnd - secondStart);
         if (first != null) {
             first.position(firstEnd);
         }
@@ -2075,24 +2078,25 @@ public class PKCS11Impl {
 
     /**
      * The native side of the ByteBuffer overloads: one module call on two regions of bytes,
-     * each given either as a direct buffer with the region's offset in it, or as a Java array
+     * each given either as a direct buffer with its capacity and the region's offset in it, or as
+     * a Java array
      * with the region's offset in it (copied into native memory for the call; an output region
      * is copied back after it), or as neither (no region). Returns the number of output bytes
      * written, 0 for the functions without output.
      */
-    private native int bufferCall(int function, long hSession, ByteBuffer inBuffer, byte[] inArray, int inOffset,
-            int inLength, ByteBuffer outBuffer, byte[] outArray, int outOffset, int outLength)
-            throws PKCS11Exception;
+    private native int bufferCall(int function, long hSession, ByteBuffer inBuffer, int inCapacity, byte[] inArray,
+            int inOffset, int inLength, ByteBuffer outBuffer, int outCapacity, byte[] outArray, int outOffset,
+            int outLength) throws PKCS11Exception;
 
     /**
      * The native side of the message functions' ByteBuffer overloads: as
-     * {@link #bufferCall(int, long, ByteBuffer, byte[], int, int, ByteBuffer, byte[], int, int)},
+     * {@link #bufferCall(int, long, ByteBuffer, int, byte[], int, int, ByteBuffer, int, byte[], int, int)},
      * with the per-message parameter, the associated data (C_EncryptMessage, C_DecryptMessage)
      * and the flags (the *Next forms).
      */
     private native int messageBufferCall(int function, long hSession, Object parameter, byte[] associatedData,
-            ByteBuffer inBuffer, byte[] inArray, int inOffset, int inLength, ByteBuffer outBuffer, byte[] outArray,
-            int outOffset, int outLength, long flags) throws PKCS11Exception;
+            ByteBuffer inBuffer, int inCapacity, byte[] inArray, int inOffset, int inLength, ByteBuffer outBuffer,
+            int outCapacity, byte[] outArray, int outOffset, int outLength, long flags) throws PKCS11Exception;
 
     /** Returns {@code PKCS11Impl@} followed by this object's identity hash code in hexadecimal. */
     @Override
