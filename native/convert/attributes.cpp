@@ -361,19 +361,32 @@ jobject toJavaAttributeValue(JNIEnv* env, const CK_ATTRIBUTE& attribute) {
     return toJavaByteArray(env, bytes, length);
 }
 
-jobject toJavaAttribute(JNIEnv* env, const CK_ATTRIBUTE& attribute) {
+namespace {
+
+// A new CK_ATTRIBUTE; its value's local reference is left to the caller's frame.
+jobject newJavaAttribute(JNIEnv* env, const CK_ATTRIBUTE& attribute) {
     const auto& c = jni::convert;
-    LocalRef<jobject> object(env, env->AllocObject(c.attribute));
-    if (!object) {
+    jobject object = env->AllocObject(c.attribute);
+    if (object == nullptr) {
         return nullptr;
     }
-    env->SetLongField(object.get(), c.attributeType, javaLong(attribute.type));
-    LocalRef<jobject> value(env, toJavaAttributeValue(env, attribute));
-    if (env->ExceptionCheck()) {
+    env->SetLongField(object, c.attributeType, javaLong(attribute.type));
+    jobject value = toJavaAttributeValue(env, attribute);
+    if (value == nullptr && env->ExceptionCheck()) {  // a null value is either none or a failure
         return nullptr;
     }
-    env->SetObjectField(object.get(), c.attributePValue, value.get());
-    return object.release();
+    env->SetObjectField(object, c.attributePValue, value);
+    return object;
+}
+
+}  // namespace
+
+jobject toJavaAttribute(JNIEnv* env, const CK_ATTRIBUTE& attribute) {
+    LocalFrame frame(env, 2);
+    if (!frame) {
+        return nullptr;
+    }
+    return frame.pop(newJavaAttribute(env, attribute));
 }
 
 // ---- C_GetAttributeValue's two calls ----
@@ -435,20 +448,29 @@ bool AttributeQuery::allocateValues(JNIEnv* env) {
 bool AttributeQuery::storeValues(JNIEnv* env, jobjectArray array, CK_RV rv) {
     const CK_ULONG count = attributes_.count();
     CK_ULONG overrunIndex = count;
-    for (CK_ULONG i = 0; i < count; ++i) {
-        CK_ATTRIBUTE record = attributes_[i];
-        if (record.pValue != nullptr && record.ulValueLen != CK_UNAVAILABLE_INFORMATION &&
-            record.ulValueLen > capacities_[i]) {
-            record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-            overrunIndex = std::min(overrunIndex, i);
+    // The new attributes and their values are local references of a frame per group of
+    // attributes, let go at once when the group is stored, rather than one by one.
+    constexpr CK_ULONG kGroup = 16;
+    for (CK_ULONG first = 0; first < count; first += kGroup) {
+        LocalFrame frame(env, static_cast<jint>(2 * kGroup));
+        if (!frame) {
+            return false;  // OutOfMemoryError pending
         }
-        LocalRef<jobject> converted(env, toJavaAttribute(env, record));
-        if (!converted) {
-            return false;
-        }
-        env->SetObjectArrayElement(array, static_cast<jsize>(i), converted.get());
-        if (env->ExceptionCheck()) {
-            return false;  // an ArrayStoreException for an array of a subclass of CK_ATTRIBUTE
+        for (CK_ULONG i = first; i < count && i < first + kGroup; ++i) {
+            CK_ATTRIBUTE record = attributes_[i];
+            if (record.pValue != nullptr && record.ulValueLen != CK_UNAVAILABLE_INFORMATION &&
+                record.ulValueLen > capacities_[i]) {
+                record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+                overrunIndex = std::min(overrunIndex, i);
+            }
+            jobject converted = newJavaAttribute(env, record);
+            if (converted == nullptr) {
+                return false;
+            }
+            env->SetObjectArrayElement(array, static_cast<jsize>(i), converted);
+            if (env->ExceptionCheck()) {
+                return false;  // an ArrayStoreException for an array of a subclass of CK_ATTRIBUTE
+            }
         }
     }
     if (rv == CKR_OK && overrunIndex < count) {

@@ -15,6 +15,8 @@ void loadJavaLang(Loader& l, ConvertCache& c) {
     c.booleanClass = l.cls("java/lang/Boolean");
     c.booleanInit = l.method(c.booleanClass, "<init>", "(Z)V");
     c.booleanValue = l.method(c.booleanClass, "booleanValue", "()Z");
+    c.booleanTrue = l.staticObject(c.booleanClass, "TRUE", "Ljava/lang/Boolean;");
+    c.booleanFalse = l.staticObject(c.booleanClass, "FALSE", "Ljava/lang/Boolean;");
     c.byteClass = l.cls("java/lang/Byte");
     c.byteValue = l.method(c.byteClass, "byteValue", "()B");
     c.characterClass = l.cls("java/lang/Character");
@@ -24,6 +26,13 @@ void loadJavaLang(Loader& l, ConvertCache& c) {
     c.longClass = l.cls("java/lang/Long");
     c.longInit = l.method(c.longClass, "<init>", "(J)V");
     c.longValue = l.method(c.longClass, "longValue", "()J");
+    // The small Longs, as Long.valueOf gives them: shared objects are as good as new ones for
+    // values that are only read, and a conversion then costs no object.
+    const jmethodID valueOf = l.staticMethod(c.longClass, "valueOf", "(J)Ljava/lang/Long;");
+    for (jlong v = ConvertCache::kSmallLongMin; v <= ConvertCache::kSmallLongMax && l.ok(); ++v) {
+        c.smallLongs[v - ConvertCache::kSmallLongMin] =
+            l.global(l.env()->CallStaticObjectMethod(c.longClass, valueOf, v));
+    }
     c.stringClass = l.cls("java/lang/String");
     c.classClass = l.cls("java/lang/Class");
     c.classGetName = l.method(c.classClass, "getName", "()Ljava/lang/String;");

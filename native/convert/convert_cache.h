@@ -12,6 +12,8 @@ struct ConvertCache {
     jclass booleanClass;
     jmethodID booleanInit;   // "(Z)V"
     jmethodID booleanValue;  // "()Z"
+    jobject booleanTrue;     // Boolean.TRUE
+    jobject booleanFalse;    // Boolean.FALSE
     jclass byteClass;
     jmethodID byteValue;     // "()B"
     jclass characterClass;
@@ -21,6 +23,10 @@ struct ConvertCache {
     jclass longClass;
     jmethodID longInit;      // "(J)V"
     jmethodID longValue;     // "()J"
+    /// Long.valueOf(v) for v in [kSmallLongMin, kSmallLongMax], as the JDK's own cache.
+    static constexpr jlong kSmallLongMin = -128;
+    static constexpr jlong kSmallLongMax = 127;
+    jobject smallLongs[kSmallLongMax - kSmallLongMin + 1];
     jclass stringClass;
     jclass classClass;
     jmethodID classGetName;  // "()Ljava/lang/String;"

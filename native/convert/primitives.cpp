@@ -170,13 +170,19 @@ jlongArray toJavaLongArray(JNIEnv* env, const CK_ULONG* values, CK_ULONG count) 
     return array;
 }
 
+// Boolean.TRUE and FALSE, and the Longs of Long.valueOf's cache, as new local references: no
+// object and no constructor call for the most common attribute values.
 jobject toJavaBoolean(JNIEnv* env, CK_BBOOL value) {
-    return env->NewObject(jni::convert.booleanClass, jni::convert.booleanInit,
-                          value == CK_TRUE ? JNI_TRUE : JNI_FALSE);
+    return env->NewLocalRef(value == CK_TRUE ? jni::convert.booleanTrue : jni::convert.booleanFalse);
 }
 
 jobject toJavaLong(JNIEnv* env, CK_ULONG value) {
-    return env->NewObject(jni::convert.longClass, jni::convert.longInit, javaLong(value));
+    const auto& c = jni::convert;
+    const jlong v = javaLong(value);
+    if (v >= jni::ConvertCache::kSmallLongMin && v <= jni::ConvertCache::kSmallLongMax) {
+        return env->NewLocalRef(c.smallLongs[v - jni::ConvertCache::kSmallLongMin]);
+    }
+    return env->NewObject(c.longClass, c.longInit, v);
 }
 
 }  // namespace vorlen

@@ -46,6 +46,30 @@ jmethodID Loader::staticMethod(jclass cls, const char* name, const char* signatu
     return ok_ ? check(env_->GetStaticMethodID(cls, name, signature)) : nullptr;
 }
 
+jobject Loader::global(jobject local) {
+    if (!ok_) {
+        return nullptr;
+    }
+    if (env_->ExceptionCheck()) {  // the call that made `local` threw
+        ok_ = false;
+        return nullptr;
+    }
+    if (check(local) == nullptr) {
+        return nullptr;
+    }
+    jobject global = env_->NewGlobalRef(local);
+    env_->DeleteLocalRef(local);
+    return check(global);
+}
+
+jobject Loader::staticObject(jclass cls, const char* name, const char* signature) {
+    if (!ok_) {
+        return nullptr;
+    }
+    jfieldID field = check(env_->GetStaticFieldID(cls, name, signature));
+    return field != nullptr ? global(env_->GetStaticObjectField(cls, field)) : nullptr;
+}
+
 namespace {
 
 std::mutex loadLock;

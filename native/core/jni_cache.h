@@ -17,6 +17,10 @@ public:
     jfieldID field(jclass cls, const char* name, const char* signature);
     jmethodID method(jclass cls, const char* name, const char* signature);
     jmethodID staticMethod(jclass cls, const char* name, const char* signature);
+    /// A global reference to `local` (kept for the life of the process); the local one is deleted.
+    jobject global(jobject local);
+    /// A global reference to the object in a static field of `cls`.
+    jobject staticObject(jclass cls, const char* name, const char* signature);
     bool ok() const { return ok_; }
     JNIEnv* env() const { return env_; }
 

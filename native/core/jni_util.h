@@ -99,7 +99,8 @@ private:
     T ref_;
 };
 
-/// A local frame popped at the end of the scope (callbacks on long-lived module threads).
+/// A local frame popped at the end of the scope (callbacks on long-lived module threads, groups of
+/// new objects).
 class LocalFrame {
 public:
     LocalFrame(JNIEnv* env, jint capacity) : env_(env), pushed_(env->PushLocalFrame(capacity) == 0) {}
@@ -111,6 +112,14 @@ public:
         }
     }
     explicit operator bool() const { return pushed_; }
+    /// Pops the frame now, keeping `result` (possibly null) as a reference of the frame below.
+    jobject pop(jobject result) {
+        if (!pushed_) {
+            return result;
+        }
+        pushed_ = false;
+        return env_->PopLocalFrame(result);
+    }
 
 private:
     JNIEnv* env_;

@@ -21,8 +21,6 @@ namespace vorlen {
 
 using namespace binding;
 
-namespace {
-
 constexpr int kPinDepth = 8;
 
 struct ThreadPins {
@@ -31,6 +29,8 @@ struct ThreadPins {
     std::atomic<bool> inUse{true};  // a record whose thread ended is reused by a new thread
     ThreadPins* next = nullptr;     // fixed once the record is published
 };
+
+namespace {
 
 std::atomic<ThreadPins*> allPins{nullptr};
 
@@ -52,28 +52,40 @@ ThreadPins* claimPins() {
     return fresh;
 }
 
-// The calling thread's pins, claimed at its first call and given back when it ends.
+// The calling thread's pins: a plain pointer read on every call (a thread_local without a
+// destructor needs no initialisation check), and an owner, made at the thread's first call, that
+// gives the record back when the thread ends.
+thread_local ThreadPins* pinsOfThread = nullptr;
+
 struct PinsOfThisThread {
     ThreadPins* pins = nullptr;
     ~PinsOfThisThread() {
         if (pins != nullptr) {
+            pinsOfThread = nullptr;
             pins->depth = 0;
             pins->inUse.store(false, std::memory_order_release);
         }
     }
 };
-thread_local PinsOfThisThread pinsOfThisThread;
 
-ThreadPins* myPins() {
-    if (pinsOfThisThread.pins == nullptr) {
-        pinsOfThisThread.pins = claimPins();
+ThreadPins* claimPinsOfThisThread() {
+    thread_local PinsOfThisThread owner;
+    if (owner.pins == nullptr) {
+        owner.pins = claimPins();
     }
-    return pinsOfThisThread.pins;
+    pinsOfThread = owner.pins;
+    return owner.pins;
+}
+
+inline ThreadPins* myPins() {
+    ThreadPins* pins = pinsOfThread;
+    return pins != nullptr ? pins : claimPinsOfThisThread();
 }
 
 struct Pin {
     Binding* binding = nullptr;
     int slot = -1;  // index in the thread's pins, or -1 when counted in the state word
+    ThreadPins* pins = nullptr;  // the thread's pins when slot >= 0
 };
 
 // Pins the binding named by `handle` if it is bound; the caller then checks identity.
@@ -92,7 +104,7 @@ Pin acquire(JNIEnv* env, jlong handle) {
         pins->pinned[slot].store(binding, std::memory_order_seq_cst);
         if (usable(binding->state.load(std::memory_order_seq_cst), generation)) {
             pins->depth = slot + 1;
-            return {binding, slot};
+            return {binding, slot, pins};
         }
         pins->pinned[slot].store(nullptr, std::memory_order_seq_cst);
         reclaim(env);  // an unbinding may have seen the pin and left the finishing to us
@@ -114,7 +126,7 @@ void release(JNIEnv* env, const Pin& pin) {
     Binding* binding = pin.binding;
     bool dyingNow = false;
     if (pin.slot >= 0) {
-        ThreadPins* pins = myPins();
+        ThreadPins* pins = pin.pins;
         pins->depth = pin.slot;
         pins->pinned[pin.slot].store(nullptr, std::memory_order_seq_cst);
         dyingNow = (binding->state.load(std::memory_order_seq_cst) & kDying) != 0;
@@ -150,6 +162,7 @@ ModuleCall::ModuleCall(JNIEnv* env, jobject object) : env_(env) {
                     env->IsSameObject(pin.binding->object, object)) {
                     binding_ = pin.binding;
                     pinSlot_ = pin.slot;
+                    pins_ = pin.pins;
                     functions_ = pin.binding->record.functions.get();
                     return;
                 }
@@ -169,7 +182,7 @@ ModuleCall::ModuleCall(JNIEnv* env, jobject object) : env_(env) {
 
 ModuleCall::~ModuleCall() {
     if (binding_ != nullptr) {
-        release(env_, Pin{binding_, pinSlot_});
+        release(env_, Pin{binding_, pinSlot_, pins_});
     }
     closeDeferredModules(env_);
 }

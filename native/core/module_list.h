@@ -23,6 +23,7 @@
 namespace vorlen {
 
 struct Binding;
+struct ThreadPins;
 
 /// What connect recorded for a loaded module.
 struct ModuleRecord {
@@ -82,6 +83,7 @@ private:
     JNIEnv* env_;
     Binding* binding_ = nullptr;
     int pinSlot_ = -1;
+    ThreadPins* pins_ = nullptr;  // the calling thread's pins, when pinSlot_ >= 0
     ModuleFunctions* functions_ = nullptr;
 };
 

@@ -18,8 +18,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "convert/convert.h"
-#include "convert/scratch.h"
+#include "wrappers/buffer_region.h"
 #include "wrappers/frame.h"
 
 using namespace vorlen;
@@ -35,105 +34,6 @@ enum class Function : jint {
     Digest, DigestUpdate, DigestFinal,
     Sign, SignUpdate, SignFinal,
     Verify, VerifyUpdate, VerifyFinal,
-};
-
-constexpr const char* kNoRoom = "no room for a copy of a buffer's bytes";
-
-/// One region of bytes: in a direct buffer (used in place) or in a Java array (copied).
-class Region {
-public:
-    Region() = default;
-    Region(const Region&) = delete;
-    Region& operator=(const Region&) = delete;
-
-    /// Finds the region; for an array region that is an input, copies it. False with an
-    /// exception pending when the arguments do not describe a region of the buffer or array,
-    /// or there is no room for the copy. No buffer and no array is the empty, absent region.
-    bool take(JNIEnv* env, jobject buffer, jbyteArray array, jint offset, jint length, bool input) {
-        if (offset < 0 || length < 0) {
-            throwIllegalArgument(env, "a negative buffer offset or length");
-            return false;
-        }
-        length_ = static_cast<CK_ULONG>(length);
-        const std::int64_t end = static_cast<std::int64_t>(offset) + length;
-        if (buffer != nullptr) {
-            auto* base = static_cast<CK_BYTE_PTR>(env->GetDirectBufferAddress(buffer));
-            const jlong capacity = env->GetDirectBufferCapacity(buffer);
-            if (base == nullptr || capacity < 0) {
-                throwIllegalArgument(env, "the buffer is not a direct buffer");
-                return false;
-            }
-            if (end > capacity) {
-                throwIllegalArgument(env, "the region lies outside the buffer");
-                return false;
-            }
-            data_ = base + offset;
-            return true;
-        }
-        if (array == nullptr) {
-            if (length != 0) {
-                throwIllegalArgument(env, "no buffer for a region of bytes");
-                return false;
-            }
-            data_ = nullptr;
-            return true;
-        }
-        if (end > env->GetArrayLength(array)) {
-            throwIllegalArgument(env, "the region lies outside the array");
-            return false;
-        }
-        array_ = array;
-        offset_ = offset;
-        // An output is zero-filled: bytes a module reports but does not write read as zero.
-        const bool copied = input ? copy_.allocateUninitialized(env, length_, kNoRoom)
-                                  : copy_.allocate(env, length_, kNoRoom);
-        if (!copied) {
-            return false;
-        }
-        data_ = copy_.data();
-        if (input && length > 0) {
-            env->GetByteArrayRegion(array, offset, length, reinterpret_cast<jbyte*>(data_));
-        }
-        return true;
-    }
-
-    /// Copies the first `written` output bytes back into the array (nothing for a direct buffer).
-    void copyBack(JNIEnv* env, CK_ULONG written) const {
-        if (array_ != nullptr && written > 0) {
-            env->SetByteArrayRegion(array_, offset_, static_cast<jsize>(written),
-                                    reinterpret_cast<const jbyte*>(data_));
-        }
-    }
-
-    /// Whether the two regions share bytes of memory.
-    bool overlaps(const Region& other) const {
-        if (data_ == nullptr || other.data_ == nullptr || length_ == 0 || other.length_ == 0) {
-            return false;
-        }
-        const auto a = reinterpret_cast<std::uintptr_t>(data_);
-        const auto b = reinterpret_cast<std::uintptr_t>(other.data_);
-        return a < b + other.length_ && b < a + length_;
-    }
-
-    /// Replaces the region's bytes by a private copy (an input that shares memory with the output).
-    bool copyAside(JNIEnv* env) {
-        if (!copy_.allocateUninitialized(env, length_, kNoRoom)) {
-            return false;
-        }
-        std::copy(data_, data_ + length_, copy_.data());
-        data_ = copy_.data();
-        return true;
-    }
-
-    CK_BYTE_PTR data() const { return data_; }
-    CK_ULONG length() const { return length_; }
-
-private:
-    CK_BYTE_PTR data_ = nullptr;
-    CK_ULONG length_ = 0;
-    jbyteArray array_ = nullptr;
-    jint offset_ = 0;
-    OutputBytes copy_;
 };
 
 struct Entry {
@@ -193,8 +93,9 @@ extern "C" {
 /// Returns the number of output bytes written (0 for the shapes without output).
 JNIEXPORT jint JNICALL VORLEN_WRAPPER(bufferCall)(JNIEnv* env, jobject self, jint function,
                                                   jlong hSession, jobject inBuffer,
-                                                  jbyteArray inArray, jint inOffset,
-                                                  jint inLength, jobject outBuffer,
+                                                  jint inCapacity, jbyteArray inArray,
+                                                  jint inOffset, jint inLength,
+                                                  jobject outBuffer, jint outCapacity,
                                                   jbyteArray outArray, jint outOffset,
                                                   jint outLength) {
     const auto fn = static_cast<Function>(function);
@@ -210,8 +111,8 @@ JNIEXPORT jint JNICALL VORLEN_WRAPPER(bufferCall)(JNIEnv* env, jobject self, jin
     const bool hasOutput = entry.shape == Entry::Transform || entry.shape == Entry::Finish;
     Region in;
     Region out;
-    if (!in.take(env, inBuffer, inArray, inOffset, inLength, true) ||
-        !out.take(env, outBuffer, outArray, outOffset, outLength, !hasOutput)) {
+    if (!in.take(env, inBuffer, inCapacity, inArray, inOffset, inLength, true) ||
+        !out.take(env, outBuffer, outCapacity, outArray, outOffset, outLength, !hasOutput)) {
         return 0;
     }
     // An input that shares memory with the output is read before any output is written.

@@ -164,6 +164,13 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1GenerateRandom)(JNIEnv* env, jobject se
         bytes.allocateUninitialized(env, static_cast<std::size_t>(length), "");  // filled below
         env->GetByteArrayRegion(RandomData, 0, length, reinterpret_cast<jbyte*>(bytes.data()));
         rv = module->C_GenerateRandom(ckULong(hSession), bytes.data(), static_cast<CK_ULONG>(length));
+        if (!env->ExceptionCheck()) {  // the common case: one check, the copy back, done
+            env->SetByteArrayRegion(RandomData, 0, length, reinterpret_cast<const jbyte*>(bytes.data()));
+            if (rv != CKR_OK) {
+                checkReturnValue(env, rv);
+            }
+            return;
+        }
         HeldException callbackFailure(env);  // the copy back must not run with it pending
         env->SetByteArrayRegion(RandomData, 0, length, reinterpret_cast<const jbyte*>(bytes.data()));
         callbackFailure.raise();

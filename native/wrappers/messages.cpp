@@ -13,10 +13,14 @@
 //                parameter and inputs, then the size protocol of queryBytes
 //   begin        C_EncryptMessageBegin and the others: parameter (and associated data)
 //   final        C_MessageEncryptFinal and the others: the session alone
+//   buffers      the ByteBuffer overloads of C_EncryptMessage, C_DecryptMessage, their *Next
+//                and C_SignMessage, C_VerifyMessage: one private native method,
+//                messageBufferCall, on two regions as the crypto unit's bufferCall takes them
 #include <jni.h>
 
 #include "convert/convert.h"
 #include "convert/convert_cache.h"
+#include "wrappers/buffer_region.h"
 #include "wrappers/frame.h"
 
 using namespace vorlen;
@@ -170,9 +174,97 @@ void verify(JNIEnv* env, jobject self, jlong hSession, jobject pParameter, jbyte
                                                        signature.ulCount()));
 }
 
+/// The function codes of PKCS11Impl.messageBufferCall, in the order of its MESSAGE_ constants.
+enum class BufferFunction : jint {
+    EncryptMessage, DecryptMessage, EncryptMessageNext, DecryptMessageNext, SignMessage, VerifyMessage,
+};
+
+const char* bufferFunctionName(jint function) {
+    switch (static_cast<BufferFunction>(function)) {
+        case BufferFunction::EncryptMessage: return "C_EncryptMessage";
+        case BufferFunction::DecryptMessage: return "C_DecryptMessage";
+        case BufferFunction::EncryptMessageNext: return "C_EncryptMessageNext";
+        case BufferFunction::DecryptMessageNext: return "C_DecryptMessageNext";
+        case BufferFunction::SignMessage: return "C_SignMessage";
+        case BufferFunction::VerifyMessage: return "C_VerifyMessage";
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 extern "C" {
+
+// ---- the ByteBuffer overloads of the message functions ----
+
+/// One module call with the room the output region has (never a size query, never a null output
+/// pointer); for C_VerifyMessage the second region is the signature. Returns the number of
+/// output bytes written (0 for C_VerifyMessage). The parameter's results go back whatever the
+/// module answered, as in the byte[] forms.
+JNIEXPORT jint JNICALL VORLEN_WRAPPER(messageBufferCall)(
+        JNIEnv* env, jobject self, jint function, jlong hSession, jobject pParameter,
+        jbyteArray pAssociatedData, jobject inBuffer, jint inCapacity, jbyteArray inArray,
+        jint inOffset, jint inLength, jobject outBuffer, jint outCapacity, jbyteArray outArray,
+        jint outOffset, jint outLength, jlong flags) {
+    const char* name = bufferFunctionName(function);
+    if (name == nullptr) {
+        throwIllegalArgument(env, "no such message buffer function");
+        return 0;
+    }
+    const auto fn = static_cast<BufferFunction>(function);
+    const bool hasOutput = fn != BufferFunction::VerifyMessage;
+    VORLEN_MODULE_3(module, 0)
+    MessageParameter parameter(env);
+    InputBytes associated;
+    Region in;
+    Region out;
+    if (!parameter.convert(pParameter) || !copyJavaBytes(env, pAssociatedData, associated) ||
+        !in.take(env, inBuffer, inCapacity, inArray, inOffset, inLength, true) ||
+        !out.take(env, outBuffer, outCapacity, outArray, outOffset, outLength, !hasOutput)) {
+        return 0;
+    }
+    if (hasOutput && in.overlaps(out) && !in.copyAside(env)) {
+        return 0;
+    }
+    CK_BYTE noRoom = 0;
+    CK_BYTE_PTR output = out.data() != nullptr ? out.data() : &noRoom;
+    CK_ULONG written = out.length();
+    ModuleFunctions* f = module.functions();
+    const CK_SESSION_HANDLE s = ckULong(hSession);
+    CK_RV rv = CKR_FUNCTION_FAILED;
+    switch (fn) {
+        case BufferFunction::EncryptMessage:
+            rv = f->C_EncryptMessage(s, parameter.data(), parameter.length(), associated.data(),
+                                     associated.ulCount(), in.data(), in.length(), output, &written);
+            break;
+        case BufferFunction::DecryptMessage:
+            rv = f->C_DecryptMessage(s, parameter.data(), parameter.length(), associated.data(),
+                                     associated.ulCount(), in.data(), in.length(), output, &written);
+            break;
+        case BufferFunction::EncryptMessageNext:
+            rv = f->C_EncryptMessageNext(s, parameter.data(), parameter.length(), in.data(),
+                                         in.length(), output, &written, ckULong(flags));
+            break;
+        case BufferFunction::DecryptMessageNext:
+            rv = f->C_DecryptMessageNext(s, parameter.data(), parameter.length(), in.data(),
+                                         in.length(), output, &written, ckULong(flags));
+            break;
+        case BufferFunction::SignMessage:
+            rv = f->C_SignMessage(s, parameter.data(), parameter.length(), in.data(), in.length(),
+                                  output, &written);
+            break;
+        case BufferFunction::VerifyMessage:
+            rv = f->C_VerifyMessage(s, parameter.data(), parameter.length(), in.data(), in.length(),
+                                    out.data(), out.length());
+            break;
+    }
+    if (!succeeded(env, rv) || !hasOutput ||
+        throwIfOverrun(env, name, "bytes", written, out.length())) {
+        return 0;
+    }
+    out.copyBack(env, written);
+    return static_cast<jint>(written);
+}
 
 // ---- the interface, login and cancellation ----
 

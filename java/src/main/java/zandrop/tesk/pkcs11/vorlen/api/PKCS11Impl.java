@@ -1841,6 +1841,152 @@ public class PKCS11Impl {
         transfer(BUFFER_VERIFY_FINAL, hSession, required(pSignature, "pSignature"), null, false);
     }
 
+    private static final int MESSAGE_ENCRYPT = 0;
+    private static final int MESSAGE_DECRYPT = 1;
+    private static final int MESSAGE_ENCRYPT_NEXT = 2;
+    private static final int MESSAGE_DECRYPT_NEXT = 3;
+    private static final int MESSAGE_SIGN = 4;
+    private static final int MESSAGE_VERIFY = 5;
+
+    /**
+     * Encrypts one message from one buffer into another, as
+     * {@link #C_Encrypt(long, ByteBuffer, ByteBuffer)} describes for the buffers: the plaintext
+     * from its position to its limit, the ciphertext written at the output's position with the
+     * room up to its limit offered at once (one module call, no size query). What the module
+     * writes into the parameter (a generated IV, a tag) goes back into it as in
+     * {@link #C_EncryptMessage(long, Object, byte[], byte[])}.
+     *
+     * @param hSession the session
+     * @param pParameter the per-message parameter, such as a {@link CK_GCM_MESSAGE_PARAMS}
+     * @param pAssociatedData the associated data, or null for none
+     * @param pPlaintext the plaintext, from its position to its limit
+     * @param pCiphertext where the ciphertext goes, at its position
+     * @return the number of bytes written into pCiphertext
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_BUFFER_TOO_SMALL}, or
+     *     {@code CKR_FUNCTION_NOT_SUPPORTED} when the module was connected through a 2.x list
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than the room it was given
+     * @throws NullPointerException if a buffer is null
+     * @throws java.nio.ReadOnlyBufferException if the output buffer is read-only
+     * @throws IllegalArgumentException if input and output are the same buffer object
+     */
+    public int C_EncryptMessage(long hSession, Object pParameter, byte[] pAssociatedData, ByteBuffer pPlaintext,
+            ByteBuffer pCiphertext) throws PKCS11Exception {
+        return transfer(true, MESSAGE_ENCRYPT, hSession, pParameter, pAssociatedData, 0,
+                required(pPlaintext, "pPlaintext"), output(pCiphertext, "pCiphertext"), true);
+    }
+
+    /**
+     * Decrypts one message from one buffer into another, as
+     * {@link #C_EncryptMessage(long, Object, byte[], ByteBuffer, ByteBuffer)} describes.
+     *
+     * @param hSession the session
+     * @param pParameter the per-message parameter, such as a {@link CK_GCM_MESSAGE_PARAMS}
+     * @param pAssociatedData the associated data, or null for none
+     * @param pCiphertext the ciphertext, from its position to its limit
+     * @param pPlaintext where the plaintext goes, at its position
+     * @return the number of bytes written into pPlaintext
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_BUFFER_TOO_SMALL}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than the room it was given
+     * @throws NullPointerException if a buffer is null
+     * @throws java.nio.ReadOnlyBufferException if the output buffer is read-only
+     * @throws IllegalArgumentException if input and output are the same buffer object
+     */
+    public int C_DecryptMessage(long hSession, Object pParameter, byte[] pAssociatedData, ByteBuffer pCiphertext,
+            ByteBuffer pPlaintext) throws PKCS11Exception {
+        return transfer(true, MESSAGE_DECRYPT, hSession, pParameter, pAssociatedData, 0,
+                required(pCiphertext, "pCiphertext"), output(pPlaintext, "pPlaintext"), true);
+    }
+
+    /**
+     * Encrypts the next part of a message from one buffer into another, as
+     * {@link #C_EncryptMessage(long, Object, byte[], ByteBuffer, ByteBuffer)} describes.
+     *
+     * @param hSession the session
+     * @param pParameter the per-message parameter
+     * @param pPlaintextPart the part, from its position to its limit
+     * @param pCiphertextPart where the ciphertext this part completes goes, at its position
+     * @param flags {@code CKF_END_OF_MESSAGE} for the last part, otherwise 0
+     * @return the number of bytes written into pCiphertextPart, possibly 0
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_BUFFER_TOO_SMALL}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than the room it was given
+     * @throws NullPointerException if a buffer is null
+     * @throws java.nio.ReadOnlyBufferException if the output buffer is read-only
+     * @throws IllegalArgumentException if input and output are the same buffer object
+     */
+    public int C_EncryptMessageNext(long hSession, Object pParameter, ByteBuffer pPlaintextPart,
+            ByteBuffer pCiphertextPart, long flags) throws PKCS11Exception {
+        return transfer(true, MESSAGE_ENCRYPT_NEXT, hSession, pParameter, null, flags,
+                required(pPlaintextPart, "pPlaintextPart"), output(pCiphertextPart, "pCiphertextPart"), true);
+    }
+
+    /**
+     * Decrypts the next part of a message from one buffer into another, as
+     * {@link #C_EncryptMessage(long, Object, byte[], ByteBuffer, ByteBuffer)} describes.
+     *
+     * @param hSession the session
+     * @param pParameter the per-message parameter
+     * @param pCiphertextPart the part, from its position to its limit
+     * @param pPlaintextPart where the plaintext this part completes goes, at its position
+     * @param flags {@code CKF_END_OF_MESSAGE} for the last part, otherwise 0
+     * @return the number of bytes written into pPlaintextPart, possibly 0
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_BUFFER_TOO_SMALL}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than the room it was given
+     * @throws NullPointerException if a buffer is null
+     * @throws java.nio.ReadOnlyBufferException if the output buffer is read-only
+     * @throws IllegalArgumentException if input and output are the same buffer object
+     */
+    public int C_DecryptMessageNext(long hSession, Object pParameter, ByteBuffer pCiphertextPart,
+            ByteBuffer pPlaintextPart, long flags) throws PKCS11Exception {
+        return transfer(true, MESSAGE_DECRYPT_NEXT, hSession, pParameter, null, flags,
+                required(pCiphertextPart, "pCiphertextPart"), output(pPlaintextPart, "pPlaintextPart"), true);
+    }
+
+    /**
+     * Signs one message from one buffer into another, as
+     * {@link #C_EncryptMessage(long, Object, byte[], ByteBuffer, ByteBuffer)} describes: a
+     * signature that does not fit is {@code CKR_BUFFER_TOO_SMALL}.
+     *
+     * @param hSession the session
+     * @param pParameter the per-message parameter, or null
+     * @param pData the data, from its position to its limit
+     * @param pSignature where the signature or MAC goes, at its position
+     * @return the number of bytes written into pSignature
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_BUFFER_TOO_SMALL}
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
+     *     module reports a longer result than the room it was given
+     * @throws NullPointerException if a buffer is null
+     * @throws java.nio.ReadOnlyBufferException if the output buffer is read-only
+     * @throws IllegalArgumentException if input and output are the same buffer object
+     */
+    public int C_SignMessage(long hSession, Object pParameter, ByteBuffer pData, ByteBuffer pSignature)
+            throws PKCS11Exception {
+        return transfer(true, MESSAGE_SIGN, hSession, pParameter, null, 0, required(pData, "pData"),
+                output(pSignature, "pSignature"), true);
+    }
+
+    /**
+     * Verifies the signature of one message, with the data and the signature in buffers, each
+     * from its position to its limit; on success both positions have reached their limits.
+     *
+     * @param hSession the session
+     * @param pParameter the per-message parameter, or null
+     * @param pData the data
+     * @param pSignature the signature or MAC
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_SIGNATURE_INVALID}
+     * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws NullPointerException if a buffer is null
+     * @throws IllegalArgumentException if the two are the same buffer object
+     */
+    public void C_VerifyMessage(long hSession, Object pParameter, ByteBuffer pData, ByteBuffer pSignature)
+            throws PKCS11Exception {
+        transfer(true, MESSAGE_VERIFY, hSession, pParameter, null, 0, required(pData, "pData"),
+                required(pSignature, "pSignature"), false);
+    }
+
     private static ByteBuffer required(ByteBuffer buffer, String name) {
         return Objects.requireNonNull(buffer, name);
     }
@@ -1853,12 +1999,23 @@ public class PKCS11Impl {
     }
 
     /**
-     * Hands the buffers' regions to {@link #bufferCall(int, long, ByteBuffer, byte[], int, int,
-     * ByteBuffer, byte[], int, int)} and moves the positions after a successful call.
+     * Hands the buffers' regions to {@link #bufferCall(int, long, ByteBuffer, int, byte[], int, int,
+     * ByteBuffer, int, byte[], int, int)} and moves the positions after a successful call.
      * {@code second} is the output when {@code written} is true, a second input otherwise.
      */
     private int transfer(int function, long hSession, ByteBuffer first, ByteBuffer second, boolean written)
             throws PKCS11Exception {
+        return transfer(false, function, hSession, null, null, 0, first, second, written);
+    }
+
+    /**
+     * As {@link #transfer(int, long, ByteBuffer, ByteBuffer, boolean)}, for the crypto functions
+     * ({@code message} false: {@code bufferCall}) or the message functions ({@code message}
+     * true: {@code messageBufferCall} with the per-message parameter, associated data and
+     * flags).
+     */
+    private int transfer(boolean message, int function, long hSession, Object parameter, byte[] associatedData,
+            long flags, ByteBuffer first, ByteBuffer second, boolean written) throws PKCS11Exception {
         if (first != null && first == second) {
             throw new IllegalArgumentException(
                     "the two buffers must be different objects (a duplicate() may share the bytes)");
@@ -1901,8 +2058,15 @@ public class PKCS11Impl {
                 second.duplicate().get(secondArray);
             }
         }
-        int count = bufferCall(function, hSession, firstDirect, firstArray, firstOffset, firstEnd - firstStart,
-                secondDirect, secondArray, secondOffset, secondEnd - secondStart);
+        int firstCapacity = firstDirect != null ? firstDirect.capacity() : 0;
+        int secondCapacity = secondDirect != null ? secondDirect.capacity() : 0;
+        int count = message
+                ? messageBufferCall(function, hSession, parameter, associatedData, firstDirect, firstCapacity,
+                        firstArray, firstOffset, firstEnd - firstStart, secondDirect, secondCapacity, secondArray,
+                        secondOffset, secondEnd - secondStart, flags)
+                : bufferCall(function, hSession, firstDirect, firstCapacity, firstArray, firstOffset,
+                        firstEnd - firstStart, secondDirect, secondCapacity, secondArray, secondOffset,
+                        secondEnd - secondStart);
         if (first != null) {
             first.position(firstEnd);
         }
@@ -1914,14 +2078,25 @@ public class PKCS11Impl {
 
     /**
      * The native side of the ByteBuffer overloads: one module call on two regions of bytes,
-     * each given either as a direct buffer with the region's offset in it, or as a Java array
+     * each given either as a direct buffer with its capacity and the region's offset in it, or as
+     * a Java array
      * with the region's offset in it (copied into native memory for the call; an output region
      * is copied back after it), or as neither (no region). Returns the number of output bytes
      * written, 0 for the functions without output.
      */
-    private native int bufferCall(int function, long hSession, ByteBuffer inBuffer, byte[] inArray, int inOffset,
-            int inLength, ByteBuffer outBuffer, byte[] outArray, int outOffset, int outLength)
-            throws PKCS11Exception;
+    private native int bufferCall(int function, long hSession, ByteBuffer inBuffer, int inCapacity, byte[] inArray,
+            int inOffset, int inLength, ByteBuffer outBuffer, int outCapacity, byte[] outArray, int outOffset,
+            int outLength) throws PKCS11Exception;
+
+    /**
+     * The native side of the message functions' ByteBuffer overloads: as
+     * {@link #bufferCall(int, long, ByteBuffer, int, byte[], int, int, ByteBuffer, int, byte[], int, int)},
+     * with the per-message parameter, the associated data (C_EncryptMessage, C_DecryptMessage)
+     * and the flags (the *Next forms).
+     */
+    private native int messageBufferCall(int function, long hSession, Object parameter, byte[] associatedData,
+            ByteBuffer inBuffer, int inCapacity, byte[] inArray, int inOffset, int inLength, ByteBuffer outBuffer,
+            int outCapacity, byte[] outArray, int outOffset, int outLength, long flags) throws PKCS11Exception;
 
     /** Returns {@code PKCS11Impl@} followed by this object's identity hash code in hexadecimal. */
     @Override
