@@ -125,6 +125,23 @@ class NestedAttributeTest extends ConnectedToTestModule {
     }
 
     @Test
+    void attributeArrayInAMechanismParameterTemplateMovesIntoTheMechanism() throws Exception {
+        CK_DERIVED_KEY further = new CK_DERIVED_KEY(new CK_ATTRIBUTE[] {
+            new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE, wrapTemplate()), new CK_ATTRIBUTE(CKA_VALUE_LEN, 16L)}, 0);
+        CK_SP800_108_KDF_PARAMS params = new CK_SP800_108_KDF_PARAMS(CKM_SHA256_HMAC, new CK_PRF_DATA_PARAM[] {
+            new CK_PRF_DATA_PARAM(CK_SP800_108_ITERATION_VARIABLE, new CK_SP800_108_COUNTER_FORMAT(true, 16)),
+        }, new CK_DERIVED_KEY[] {further});
+        module.script("C_DeriveKey", "decode=CK_SP800_108_KDF_PARAMS deep=1 sp800Keys=501 handle=500");
+        assertEquals(500, pkcs11.C_DeriveKey(1, new CK_MECHANISM(CKM_SP800_108_COUNTER_KDF, params), 4, null));
+        assertEquals(501, further.phKey);
+        List<Call.Attr> template = module.last("C_DeriveKey").template("param.pAdditionalDerivedKeys[0].pTemplate");
+        assertEquals(5L * RECORD, template.get(0).len());
+        assertArrayEquals(Platform.ulongBytes(32), template.get(0).nested().get(2).value());
+        assertArrayEquals("key".getBytes(), template.get(0).nested().get(3).value());
+        assertArrayEquals(Platform.ulongBytes(16), template.get(1).value());
+    }
+
+    @Test
     void deeperNestingAndCyclesAreRefusedBeforeTheModuleIsCalled() {
         module.clear();
         CK_ATTRIBUTE[] deeper = {new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE, new CK_ATTRIBUTE[] {
