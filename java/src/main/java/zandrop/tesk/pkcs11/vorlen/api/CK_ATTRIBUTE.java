@@ -40,7 +40,8 @@ import java.util.StringJoiner;
  * {@code CKA_END_DATE}; {@code CK_ATTRIBUTE[]} for {@code CKA_WRAP_TEMPLATE},
  * {@code CKA_UNWRAP_TEMPLATE} and {@code CKA_DERIVE_TEMPLATE}, read with the standard's nested
  * length protocol (a third call of {@code C_GetAttributeValue} for the nested values), each
- * nested value typed by its own type as above; {@code long[]} for
+ * nested value typed by its own type as above (nesting is not followed further: a nested
+ * attribute of one of these three types comes back as the bytes the module wrote); {@code long[]} for
  * {@code CKA_ALLOWED_MECHANISMS} (each {@code CK_ULONG} zero-extended; a length that is not a
  * whole number of them gives {@code byte[]}); {@code byte[]} for every other type. A value that
  * the module cannot report, or reports inconsistently, reads {@code null}; an empty one too. The accessors {@link #getLong()}, {@link #getBoolean()},
