@@ -39,10 +39,19 @@ void copyDateField(JNIEnv* env, jobject date, jfieldID field, CK_CHAR* target, j
     }
 }
 
-enum class ValueKind { Long, Boolean, Chars, Date, Bytes };
+// The one description of what a value read from a module holds, by its attribute type.
+// Attributes: a CK_ATTRIBUTE array (the array attributes that hold templates), read with the
+// nested length protocol by AttributeQuery; Longs: a CK_ULONG array (CKA_ALLOWED_MECHANISMS).
+enum class ValueKind { Long, Boolean, Chars, Date, Bytes, Attributes, Longs };
 
 ValueKind kindOf(CK_ATTRIBUTE_TYPE type) {
     switch (type) {
+        case CKA_WRAP_TEMPLATE:
+        case CKA_UNWRAP_TEMPLATE:
+        case CKA_DERIVE_TEMPLATE:
+            return ValueKind::Attributes;
+        case CKA_ALLOWED_MECHANISMS:
+            return ValueKind::Longs;
         case CKA_CLASS:
         case CKA_CERTIFICATE_TYPE:
         case CKA_KEY_TYPE:
@@ -279,10 +288,36 @@ void NativeTemplate::freeValues() {
 
 namespace {
 
+// Attribute arrays nest one level, as the standard uses them: a template's attribute may hold a
+// CK_ATTRIBUTE[] (CKA_WRAP_TEMPLATE...), the attributes inside it may not. A deeper array, and so
+// an array that contains itself, is refused before the module is called.
+void throwNestedTooDeep(JNIEnv* env, CK_ATTRIBUTE_TYPE outer, CK_ATTRIBUTE_TYPE inner) {
+    char message[240];
+    std::snprintf(message, sizeof message,
+                  "attribute 0x%lX in the CK_ATTRIBUTE[] value of attribute 0x%lX holds a "
+                  "CK_ATTRIBUTE[] itself: attribute arrays nest one level only (an array that "
+                  "contains itself is refused too)",
+                  static_cast<unsigned long>(inner), static_cast<unsigned long>(outer));
+    throwIllegalArgument(env, message);
+}
+
+bool isAttributeArray(JNIEnv* env, jobject value) {
+    return value != nullptr && env->IsInstanceOf(value, jni::convert.attributeArray);
+}
+
+// Nested values inside the one block of a CK_ATTRIBUTE[] value start at this alignment.
+constexpr std::size_t kNestedAlign = alignof(std::max_align_t);
+
+std::size_t alignNested(std::size_t offset) {
+    return (offset + kNestedAlign - 1) / kNestedAlign * kNestedAlign;
+}
+
 // Reads a CK_ATTRIBUTE[] into `out`, each value through `convert(value, record)`. Stops at the
-// first element that is null or whose value `convert` refuses.
+// first element that is null or whose value `convert` refuses. `outer` is the type of the
+// attribute whose value the array is, for a nested array.
 template <typename Convert>
-bool readTemplate(JNIEnv* env, jobjectArray array, NativeTemplate& out, Convert convert) {
+bool readTemplate(JNIEnv* env, jobjectArray array, NativeTemplate& out, Convert convert,
+                  const CK_ATTRIBUTE_TYPE* outer = nullptr) {
     if (array == nullptr) {
         out.clear();
         return true;
@@ -295,8 +330,14 @@ bool readTemplate(JNIEnv* env, jobjectArray array, NativeTemplate& out, Convert 
     for (jsize i = 0; i < n; ++i) {
         LocalRef<jobject> element(env, env->GetObjectArrayElement(array, i));
         if (!element) {
-            const std::string message =
-                "element " + std::to_string(i) + " of the CK_ATTRIBUTE[] template is null";
+            std::string message = "element " + std::to_string(i) + " of the CK_ATTRIBUTE[] ";
+            if (outer != nullptr) {
+                char type[40];
+                std::snprintf(type, sizeof type, "0x%lX", static_cast<unsigned long>(*outer));
+                message += std::string("value of attribute ") + type + " is null";
+            } else {
+                message += "template is null";
+            }
             throwNullPointer(env, message.c_str());
             return false;
         }
@@ -310,10 +351,103 @@ bool readTemplate(JNIEnv* env, jobjectArray array, NativeTemplate& out, Convert 
     return true;
 }
 
+// A value inside a nested array: any class toCkValue takes, never a CK_ATTRIBUTE[].
+bool toCkNestedValue(JNIEnv* env, CK_ATTRIBUTE_TYPE outer, jobject value, CK_ATTRIBUTE& record) {
+    if (isAttributeArray(env, value)) {
+        throwNestedTooDeep(env, outer, record.type);
+        return false;
+    }
+    NativeBuffer converted;
+    if (!toCkValue(env, value, converted)) {
+        return false;
+    }
+    record.ulValueLen = converted.count();
+    record.pValue = converted.release();
+    return true;
+}
+
+// A CK_ATTRIBUTE[] value of the attribute `record` (its type set): one heap block holding the n
+// native records and after them their values, each at an aligned offset with one zero byte more
+// than its length (a string keeps its terminating zero). The value is the records: its length
+// is n * sizeof(CK_ATTRIBUTE). One block, so the template frees it as any other value.
+bool toCkNestedTemplate(JNIEnv* env, jobjectArray array, CK_ATTRIBUTE& record) {
+    const CK_ATTRIBUTE_TYPE outer = record.type;
+    NativeTemplate nested;  // each value in its own block first; freed on every return
+    if (!readTemplate(env, array, nested,
+                      [env, outer](jobject value, CK_ATTRIBUTE& inner) {
+                          return toCkNestedValue(env, outer, value, inner);
+                      },
+                      &outer)) {
+        return false;
+    }
+    const CK_ULONG n = nested.count();
+    std::size_t recordBytes = 0;
+    if (!multiplySize(env, n, sizeof(CK_ATTRIBUTE), recordBytes)) {
+        return false;
+    }
+    std::size_t total = alignNested(recordBytes);
+    for (CK_ULONG i = 0; i < n; ++i) {
+        const std::size_t length = nested[i].ulValueLen;
+        if (nested[i].pValue == nullptr) {
+            continue;
+        }
+        if (total > static_cast<std::size_t>(-1) - length - 2 * kNestedAlign) {
+            throwOutOfMemory(env, "no room for a CK_ATTRIBUTE[] value");
+            return false;
+        }
+        total = alignNested(total + length + 1);
+    }
+    NativeBuffer block;
+    if (!block.allocate(env, total, static_cast<CK_ULONG>(recordBytes), "no room for a CK_ATTRIBUTE[] value")) {
+        return false;
+    }
+    std::memset(block.get(), 0, total);
+    CK_BYTE_PTR base = block.bytes();
+    std::size_t offset = alignNested(recordBytes);
+    for (CK_ULONG i = 0; i < n; ++i) {
+        CK_ATTRIBUTE inner = nested[i];
+        if (inner.pValue != nullptr) {
+            std::memcpy(base + offset, inner.pValue, inner.ulValueLen);
+            inner.pValue = base + offset;
+            offset = alignNested(offset + inner.ulValueLen + 1);
+        }
+        std::memcpy(base + i * sizeof(CK_ATTRIBUTE), &inner, sizeof inner);
+    }
+    record.ulValueLen = block.count();
+    record.pValue = block.release();
+    return true;
+}
+
+// The byte length of a value in a template: a CK_ATTRIBUTE[] gives n * sizeof(CK_ATTRIBUTE),
+// its elements checked as toCkNestedTemplate checks them.
+bool toCkTemplateValueLength(JNIEnv* env, jobject value, CK_ATTRIBUTE& record) {
+    if (!isAttributeArray(env, value)) {
+        return toCkValueLength(env, value, record.ulValueLen);
+    }
+    const CK_ATTRIBUTE_TYPE outer = record.type;
+    NativeTemplate nested;
+    if (!readTemplate(env, static_cast<jobjectArray>(value), nested,
+                      [env, outer](jobject inner, CK_ATTRIBUTE& innerRecord) {
+                          if (isAttributeArray(env, inner)) {
+                              throwNestedTooDeep(env, outer, innerRecord.type);
+                              return false;
+                          }
+                          return toCkValueLength(env, inner, innerRecord.ulValueLen);
+                      },
+                      &outer)) {
+        return false;
+    }
+    record.ulValueLen = static_cast<CK_ULONG>(nested.count() * sizeof(CK_ATTRIBUTE));
+    return true;
+}
+
 }  // namespace
 
 bool toCkAttributeArray(JNIEnv* env, jobjectArray array, NativeTemplate& out) {
     return readTemplate(env, array, out, [env](jobject value, CK_ATTRIBUTE& record) {
+        if (isAttributeArray(env, value)) {
+            return toCkNestedTemplate(env, static_cast<jobjectArray>(value), record);
+        }
         NativeBuffer converted;
         if (!toCkValue(env, value, converted)) {
             return false;
@@ -326,7 +460,7 @@ bool toCkAttributeArray(JNIEnv* env, jobjectArray array, NativeTemplate& out) {
 
 bool toCkAttributeTypes(JNIEnv* env, jobjectArray array, NativeTemplate& out) {
     return readTemplate(env, array, out, [env](jobject value, CK_ATTRIBUTE& record) {
-        return toCkValueLength(env, value, record.ulValueLen);
+        return toCkTemplateValueLength(env, value, record);
     });
 }
 
@@ -355,6 +489,18 @@ jobject toJavaAttributeValue(JNIEnv* env, const CK_ATTRIBUTE& attribute) {
                 return toJavaDate(env, date);
             }
             break;
+        case ValueKind::Longs:
+            if (length % sizeof(CK_ULONG) == 0) {
+                const CK_ULONG count = length / sizeof(CK_ULONG);
+                Scratch<CK_ULONG, 32> values;  // aligned, whatever the value's address
+                if (!values.allocateUninitialized(env, count, "no room for a long[]")) {
+                    return nullptr;
+                }
+                std::memcpy(values.data(), bytes, length);
+                return toJavaLongArray(env, values.data(), count);
+            }
+            break;
+        case ValueKind::Attributes:  // records with pointers: only AttributeQuery follows them
         case ValueKind::Bytes:
             break;
     }
@@ -363,13 +509,19 @@ jobject toJavaAttributeValue(JNIEnv* env, const CK_ATTRIBUTE& attribute) {
 
 namespace {
 
+<<<<<<< HEAD
 // A new CK_ATTRIBUTE; its value's local reference is left to the caller's frame.
 jobject newJavaAttribute(JNIEnv* env, const CK_ATTRIBUTE& attribute) {
+=======
+// A new Java CK_ATTRIBUTE of `type` holding `value` (a local reference or null).
+jobject newJavaAttribute(JNIEnv* env, CK_ATTRIBUTE_TYPE type, jobject value) {
+>>>>>>> nested
     const auto& c = jni::convert;
     jobject object = env->AllocObject(c.attribute);
     if (object == nullptr) {
         return nullptr;
     }
+<<<<<<< HEAD
     env->SetLongField(object, c.attributeType, javaLong(attribute.type));
     jobject value = toJavaAttributeValue(env, attribute);
     if (value == nullptr && env->ExceptionCheck()) {  // a null value is either none or a failure
@@ -387,9 +539,24 @@ jobject toJavaAttribute(JNIEnv* env, const CK_ATTRIBUTE& attribute) {
         return nullptr;
     }
     return frame.pop(newJavaAttribute(env, attribute));
+=======
+    env->SetLongField(object.get(), c.attributeType, javaLong(type));
+    env->SetObjectField(object.get(), c.attributePValue, value);
+    return object.release();
 }
 
-// ---- C_GetAttributeValue's two calls ----
+}  // namespace
+
+jobject toJavaAttribute(JNIEnv* env, const CK_ATTRIBUTE& attribute) {
+    LocalRef<jobject> value(env, toJavaAttributeValue(env, attribute));
+    if (env->ExceptionCheck()) {
+        return nullptr;
+    }
+    return newJavaAttribute(env, attribute.type, value.get());
+>>>>>>> nested
+}
+
+// ---- C_GetAttributeValue's calls ----
 
 namespace {
 
@@ -398,6 +565,8 @@ constexpr CK_ULONG kNoBuffer = CK_UNAVAILABLE_INFORMATION;
 constexpr std::size_t kValueAlign = alignof(CK_ULONG);
 
 std::size_t alignUp(std::size_t offset) { return (offset + kValueAlign - 1) / kValueAlign * kValueAlign; }
+
+bool isReported(CK_ULONG length) { return length != CK_UNAVAILABLE_INFORMATION; }
 
 }  // namespace
 
@@ -414,15 +583,25 @@ bool AttributeQuery::readTypes(JNIEnv* env, jobjectArray array) {
 
 bool AttributeQuery::allocateValues(JNIEnv* env) {
     const CK_ULONG count = attributes_.count();
-    if (!capacities_.allocate(env, count, "no room for a template")) {
+    if (!slots_.allocate(env, count, "no room for a template")) {
         return false;
     }
     std::size_t total = 0;
     for (CK_ULONG i = 0; i < count; ++i) {
         const CK_ULONG length = attributes_[i].ulValueLen;
-        capacities_[i] = length <= kMaxJavaArrayLength ? length : kNoBuffer;
-        if (capacities_[i] == kNoBuffer) {
+        Slot& slot = slots_[i];
+        slot.first = length;
+        slot.capacity = length <= kMaxJavaArrayLength ? length : kNoBuffer;
+        if (slot.capacity == kNoBuffer) {
             continue;
+        }
+        if (kindOf(attributes_[i].type) == ValueKind::Attributes) {
+            if (length % sizeof(CK_ATTRIBUTE) != 0) {
+                slot.state = Slot::NotRecords;  // no buffer: a module could not fill it soundly
+                slot.capacity = kNoBuffer;
+                continue;
+            }
+            slot.state = Slot::Records;  // zero-filled records: the second call asks for lengths
         }
         if (total > static_cast<std::size_t>(-1) - length - kValueAlign) {
             throwOutOfMemory(env, "the attribute values are too long to hold");
@@ -435,18 +614,22 @@ bool AttributeQuery::allocateValues(JNIEnv* env) {
     }
     std::size_t offset = 0;
     for (CK_ULONG i = 0; i < count; ++i) {
-        if (capacities_[i] == kNoBuffer) {
+        Slot& slot = slots_[i];
+        if (slot.capacity == kNoBuffer) {
             continue;
         }
         offset = alignUp(offset);
-        attributes_[i].pValue = values_.data() + offset;
-        offset += capacities_[i];
+        slot.buffer = values_.data() + offset;
+        attributes_[i].pValue = slot.buffer;
+        offset += slot.capacity;
     }
     return true;
 }
 
-bool AttributeQuery::storeValues(JNIEnv* env, jobjectArray array, CK_RV rv) {
+bool AttributeQuery::allocateNestedValues(JNIEnv* env, bool& thirdCall) {
+    thirdCall = false;
     const CK_ULONG count = attributes_.count();
+<<<<<<< HEAD
     CK_ULONG overrunIndex = count;
     // The new attributes and their values are local references of a frame per group of
     // attributes, let go at once when the group is stored, rather than one by one.
@@ -471,20 +654,199 @@ bool AttributeQuery::storeValues(JNIEnv* env, jobjectArray array, CK_RV rv) {
             if (env->ExceptionCheck()) {
                 return false;  // an ArrayStoreException for an array of a subclass of CK_ATTRIBUTE
             }
+=======
+    std::size_t records = 0;
+    for (CK_ULONG i = 0; i < count; ++i) {
+        Slot& slot = slots_[i];
+        if (slot.state != Slot::Records) {
+            continue;
         }
+        if (attributes_[i].ulValueLen != slot.capacity) {
+            slot.state = Slot::CountChanged;  // not read: the records may describe another array
+            slot.first = slot.capacity;
+            slot.second = attributes_[i].ulValueLen;
+            continue;
+        }
+        slot.nestedFirst = records;
+        records += slot.capacity / sizeof(CK_ATTRIBUTE);
     }
-    if (rv == CKR_OK && overrunIndex < count) {
-        char message[200];
-        std::snprintf(message, sizeof message,
-                      "C_GetAttributeValue reported %lu bytes for attribute 0x%lX but only %lu "
-                      "were allocated; its value was not read",
-                      static_cast<unsigned long>(attributes_[overrunIndex].ulValueLen),
-                      static_cast<unsigned long>(attributes_[overrunIndex].type),
-                      static_cast<unsigned long>(capacities_[overrunIndex]));
-        throwPKCS11RuntimeException(env, message);
+    if (records == 0) {
+        return true;
+    }
+    if (!nested_.allocate(env, records, "no room for nested attributes")) {
         return false;
     }
+    // The lengths the second call reported, read from the records this library gave.
+    std::size_t total = 0;
+    for (CK_ULONG i = 0; i < count; ++i) {
+        const Slot& slot = slots_[i];
+        if (slot.state != Slot::Records) {
+            continue;
+        }
+        const auto* inner = static_cast<const CK_ATTRIBUTE*>(slot.buffer);
+        for (std::size_t j = 0; j < slot.capacity / sizeof(CK_ATTRIBUTE); ++j) {
+            const CK_ULONG length = inner[j].ulValueLen;
+            NestedSlot& nested = nested_[slot.nestedFirst + j];
+            nested.capacity = length <= kMaxJavaArrayLength ? length : kNoBuffer;
+            if (nested.capacity == kNoBuffer) {
+                continue;
+            }
+            if (total > static_cast<std::size_t>(-1) - length - kValueAlign) {
+                throwOutOfMemory(env, "the nested attribute values are too long to hold");
+                return false;
+            }
+            total = alignUp(total) + length;
+        }
+    }
+    if (!nestedValues_.allocate(env, total, "no room for the nested attribute values")) {
+        return false;
+    }
+    std::size_t offset = 0;
+    for (CK_ULONG i = 0; i < count; ++i) {
+        const Slot& slot = slots_[i];
+        if (slot.state != Slot::Records) {
+            continue;
+        }
+        auto* inner = static_cast<CK_ATTRIBUTE*>(slot.buffer);
+        for (std::size_t j = 0; j < slot.capacity / sizeof(CK_ATTRIBUTE); ++j) {
+            NestedSlot& nested = nested_[slot.nestedFirst + j];
+            if (nested.capacity != kNoBuffer) {
+                offset = alignUp(offset);
+                nested.buffer = nestedValues_.data() + offset;
+                offset += nested.capacity;
+            }
+            inner[j].pValue = nested.buffer;
+            inner[j].ulValueLen = nested.capacity == kNoBuffer ? inner[j].ulValueLen : nested.capacity;
+        }
+    }
+    // Every buffer is offered again at its full room.
+    for (CK_ULONG i = 0; i < count; ++i) {
+        const Slot& slot = slots_[i];
+        attributes_[i].pValue = slot.state == Slot::CountChanged ? nullptr : slot.buffer;
+        if (slot.buffer != nullptr && slot.state != Slot::CountChanged) {
+            attributes_[i].ulValueLen = slot.capacity;
+        }
+    }
+    nestedRead_ = true;
+    thirdCall = true;
     return true;
+}
+
+jobject AttributeQuery::nestedValue(JNIEnv* env, const Slot& slot, CK_ATTRIBUTE_TYPE outer) {
+    const auto& c = jni::convert;
+    const std::size_t n = slot.capacity / sizeof(CK_ATTRIBUTE);
+    LocalRef<jobjectArray> array(env, env->NewObjectArray(static_cast<jsize>(n), c.attribute, nullptr));
+    if (!array) {
+        return nullptr;
+    }
+    const auto* inner = static_cast<const CK_ATTRIBUTE*>(slot.buffer);
+    for (std::size_t j = 0; j < n; ++j) {
+        CK_ATTRIBUTE record = inner[j];
+        // Only the buffers this library gave are read, whatever pointer the module left.
+        record.pValue = nullptr;
+        if (nestedRead_) {
+            const NestedSlot& nested = nested_[slot.nestedFirst + j];
+            record.pValue = nested.buffer;
+            if (nested.buffer != nullptr && isReported(record.ulValueLen) &&
+                record.ulValueLen > nested.capacity) {
+                noteFault(Fault::NestedOverrun, outer, record.ulValueLen, nested.capacity, record.type);
+                record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+            }
+        }
+        LocalRef<jobject> converted(env, toJavaAttribute(env, record));
+        if (!converted) {
+            return nullptr;
+        }
+        env->SetObjectArrayElement(array.get(), static_cast<jsize>(j), converted.get());
+    }
+    return array.release();
+}
+
+void AttributeQuery::noteFault(Fault kind, CK_ATTRIBUTE_TYPE type, CK_ULONG reported, CK_ULONG other,
+                               CK_ATTRIBUTE_TYPE inner) {
+    if (fault_.kind != Fault::None) {
+        return;  // the first attribute's fault is reported
+    }
+    fault_ = FaultNote{kind, type, reported, other, inner};
+}
+
+bool AttributeQuery::storeValues(JNIEnv* env, jobjectArray array, CK_RV rv) {
+    const CK_ULONG count = attributes_.count();
+    for (CK_ULONG i = 0; i < count; ++i) {
+        CK_ATTRIBUTE record = attributes_[i];
+        const Slot& slot = slots_[i];
+        record.pValue = slot.buffer;  // only the buffer this library gave is read
+        const CK_ULONG reported = record.ulValueLen;
+        if (slot.state == Slot::NotRecords) {
+            noteFault(Fault::NotRecords, record.type, slot.first, sizeof(CK_ATTRIBUTE));
+            record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+        } else if (slot.state == Slot::CountChanged) {
+            noteFault(Fault::CountChanged, record.type, slot.second, slot.first);
+            record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+        } else if (slot.buffer != nullptr && isReported(reported) && reported > slot.capacity) {
+            noteFault(Fault::Overrun, record.type, reported, slot.capacity);
+            record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+        } else if (slot.state == Slot::Records && isReported(reported) && reported != slot.capacity) {
+            noteFault(Fault::CountChanged, record.type, reported, slot.capacity);
+            record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+        }
+        jobject object = nullptr;
+        if (slot.state == Slot::Records && slot.capacity > 0 && record.ulValueLen == slot.capacity) {
+            LocalRef<jobject> value(env, nestedValue(env, slot, record.type));
+            if (!value) {
+                return false;
+            }
+            object = newJavaAttribute(env, record.type, value.get());
+        } else {
+            object = toJavaAttribute(env, record);
+        }
+        LocalRef<jobject> converted(env, object);
+        if (!converted) {
+            return false;
+        }
+        env->SetObjectArrayElement(array, static_cast<jsize>(i), converted.get());
+        if (env->ExceptionCheck()) {
+            return false;  // an ArrayStoreException for an array of a subclass of CK_ATTRIBUTE
+>>>>>>> nested
+        }
+    }
+    if (rv != CKR_OK || fault_.kind == Fault::None) {
+        return true;
+    }
+    char message[300];
+    const auto type = static_cast<unsigned long>(fault_.type);
+    const auto reported = static_cast<unsigned long>(fault_.reported);
+    const auto other = static_cast<unsigned long>(fault_.other);
+    switch (fault_.kind) {
+        case Fault::Overrun:
+            std::snprintf(message, sizeof message,
+                          "C_GetAttributeValue reported %lu bytes for attribute 0x%lX but only %lu "
+                          "were allocated; its value was not read",
+                          reported, type, other);
+            break;
+        case Fault::NotRecords:
+            std::snprintf(message, sizeof message,
+                          "C_GetAttributeValue reported %lu bytes for attribute 0x%lX, which holds "
+                          "CK_ATTRIBUTEs of %lu bytes each; its value was not read",
+                          reported, type, other);
+            break;
+        case Fault::CountChanged:
+            std::snprintf(message, sizeof message,
+                          "C_GetAttributeValue reported %lu bytes for attribute 0x%lX after %lu: the "
+                          "number of its nested attributes changed; its value was not read",
+                          reported, type, other);
+            break;
+        case Fault::NestedOverrun:
+            std::snprintf(message, sizeof message,
+                          "C_GetAttributeValue reported %lu bytes for attribute 0x%lX nested in "
+                          "attribute 0x%lX but only %lu were allocated; its value was not read",
+                          reported, static_cast<unsigned long>(fault_.inner), type, other);
+            break;
+        case Fault::None:
+            break;
+    }
+    throwPKCS11RuntimeException(env, message);
+    return false;
 }
 
 }  // namespace vorlen

@@ -78,6 +78,12 @@ public:
         return heap_.release();
     }
     void reset() { *this = NativeBuffer(); }
+    /// Takes over `block` (from heapAlloc, or null), of at least `bytes` bytes, holding `count`
+    /// elements.
+    void adopt(void* block, std::size_t bytes, CK_ULONG count) {
+        heap_ = HeapBuffer::adopt(block, bytes);
+        count_ = block != nullptr ? count : 0;
+    }
     /// Re-states the count (a list converted as elements and passed on as bytes).
     void setCount(CK_ULONG count) { count_ = count; }
 
@@ -139,6 +145,9 @@ public:
     CK_ATTRIBUTE& operator[](CK_ULONG i) const { return records_[i]; }
     /// Frees every value; the value pointers become null, types and lengths stay.
     void freeValues();
+    /// Gives the value of record i (a heap block, or null) to a new owner; the record's pointer
+    /// becomes null.
+    void* releaseValue(CK_ULONG i) { return std::exchange(records_[i].pValue, nullptr); }
     /// Frees everything: a null template with count 0.
     void clear();
 
@@ -147,14 +156,22 @@ private:
     Scratch<CK_ATTRIBUTE, 16> records_;
 };
 
-/// The values of a template read from a module in the standard's two calls, and the way back
-/// into the caller's Java template. In use:
+/// The values of a template read from a module in the standard's calls, and the way back into
+/// the caller's Java template. In use:
 ///   readTypes(template)         the types, with the lengths their Java values would have
 ///   module call with data()     the module reports the length of every value
-///   allocateValues()            one zero-filled block with room for every reported length
-///   module call with data()     the module writes the values
+///   allocateValues()            one zero-filled block with room for every reported length; an
+///                               attribute holding a CK_ATTRIBUTE array (kindOf: the templates)
+///                               gets that many zero-filled CK_ATTRIBUTEs, pValue NULL
+///   module call with data()     the module writes the values, and for nested arrays the types
+///                               and lengths of the nested attributes
+///   allocateNestedValues()      after CKR_OK only, when a nested array has records: one
+///                               zero-filled block for every nested value; says whether a third
+///                               call is needed
+///   module call with data()     the module writes every value again, the nested ones too
 ///   storeValues(template, rv)   new Java CK_ATTRIBUTEs replace the caller's elements
-/// A byte of a value that the module did not write reads as zero.
+/// A byte of a value that the module did not write reads as zero; only buffers this library gave
+/// are read, whatever pointers the module leaves in the records.
 class AttributeQuery {
 public:
     AttributeQuery() = default;
@@ -170,20 +187,62 @@ public:
     /// A buffer of the reported length for every value a Java array can hold, all in one
     /// zero-filled block (on the stack when small). A length no Java array can hold
     /// (CK_UNAVAILABLE_INFORMATION among them) gets no buffer: the second call reports it
-    /// again and the value reads as null. False with OutOfMemoryError pending.
+    /// again and the value reads as null. A nested array whose length is not a whole number of
+    /// CK_ATTRIBUTEs gets no buffer either. False with OutOfMemoryError pending.
     bool allocateValues(JNIEnv* env);
 
-    /// Replaces every element of `array` with a new CK_ATTRIBUTE holding what the second call
-    /// (which returned `rv`) left: also after an error, as the Java API promises. A value whose
-    /// length the module reports above the buffer it was given is not read: it reads as null,
-    /// and with CKR_OK a PKCS11RuntimeException names the first such attribute. False with an
-    /// exception pending.
+    /// After a second call that returned CKR_OK: for every nested array whose length that call
+    /// kept, a zero-filled buffer of the reported length for each nested value (none for a
+    /// length no Java array can hold), and every length set back to the room its buffer has.
+    /// `thirdCall` says whether there is anything to ask for. False with OutOfMemoryError
+    /// pending.
+    bool allocateNestedValues(JNIEnv* env, bool& thirdCall);
+
+    /// Replaces every element of `array` with a new CK_ATTRIBUTE holding what the last call
+    /// (which returned `rv`) left: also after an error, as the Java API promises. A nested array
+    /// becomes a CK_ATTRIBUTE[] whose values are typed by their own types, as top-level ones.
+    /// A value that cannot be read soundly reads as null, and with CKR_OK a
+    /// PKCS11RuntimeException names the first such attribute: a length above the buffer it was
+    /// given (top-level or nested), a nested array whose length is not a whole number of
+    /// CK_ATTRIBUTEs, or whose count changed between the calls. False with an exception pending.
     bool storeValues(JNIEnv* env, jobjectArray array, CK_RV rv);
 
 private:
+    // What allocateValues gave one attribute (all zero: a plain value without a buffer).
+    struct Slot {
+        enum State : unsigned char { Plain, Records, NotRecords, CountChanged };
+        CK_ULONG capacity;     // bytes of its buffer, or CK_UNAVAILABLE_INFORMATION for none
+        void* buffer;          // in values_, or null
+        CK_ULONG first;        // the length of the first call (the records' bytes once changed)
+        CK_ULONG second;       // the length of the second call, for a count that changed
+        std::size_t nestedFirst;  // its first record's index in nested_
+        State state;
+    };
+    // What allocateNestedValues gave one nested attribute.
+    struct NestedSlot {
+        CK_ULONG capacity;
+        void* buffer;
+    };
+    enum class Fault : unsigned char { None, Overrun, NotRecords, CountChanged, NestedOverrun };
+    struct FaultNote {
+        Fault kind = Fault::None;
+        CK_ATTRIBUTE_TYPE type = 0;
+        CK_ULONG reported = 0;
+        CK_ULONG other = 0;
+        CK_ATTRIBUTE_TYPE inner = 0;
+    };
+
+    jobject nestedValue(JNIEnv* env, const Slot& slot, CK_ATTRIBUTE_TYPE outer);
+    void noteFault(Fault kind, CK_ATTRIBUTE_TYPE type, CK_ULONG reported, CK_ULONG other,
+                   CK_ATTRIBUTE_TYPE inner = 0);
+
     NativeTemplate attributes_;
-    Scratch<CK_ULONG, 16> capacities_;  // what allocateValues gave each value
+    Scratch<Slot, 16> slots_;
     OutputBytes values_;
+    Scratch<NestedSlot, 16> nested_;
+    OutputBytes nestedValues_;
+    bool nestedRead_ = false;
+    FaultNote fault_;
 };
 
 /// A null array gives a null template with count 0. Stops at the first element that cannot

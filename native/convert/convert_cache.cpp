@@ -102,6 +102,7 @@ void loadRecords(Loader& l, ConvertCache& c) {
     c.attribute = l.cls(VORLEN_API "CK_ATTRIBUTE");
     c.attributeType = l.field(c.attribute, "type", "J");
     c.attributePValue = l.field(c.attribute, "pValue", "Ljava/lang/Object;");
+    c.attributeArray = l.cls("[L" VORLEN_API "CK_ATTRIBUTE;");
 
     c.interfaceClass = l.cls(VORLEN_API "CK_INTERFACE");
     c.interfaceName = l.field(c.interfaceClass, "pInterfaceName", "[C");

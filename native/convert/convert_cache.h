@@ -60,7 +60,9 @@ struct ConvertCache {
     jclass mechanismInfo;
     jfieldID mechanismInfoMinKeySize, mechanismInfoMaxKeySize, mechanismInfoFlags;
     jclass attribute;
-    jfieldID attributeType, attributePValue;    jclass interfaceClass;  // CK_INTERFACE
+    jfieldID attributeType, attributePValue;
+    jclass attributeArray;  // CK_ATTRIBUTE[]
+    jclass interfaceClass;  // CK_INTERFACE
     jfieldID interfaceName, interfaceVersion, interfaceFlags;
 };
 

@@ -497,7 +497,8 @@ bool Conversion::fillTemplate(const Member& m, jobject object, jfieldID field, s
     if (converted.data() == nullptr || count == 0) {
         return true;
     }
-    // The template moves into buffers of the mechanism: the records, then each value.
+    // The template moves into buffers of the mechanism: the records, then each value, whose
+    // block changes owner without a copy (a CK_ATTRIBUTE[] value points into its own block).
     NativeBuffer records;
     const std::size_t bytes = static_cast<std::size_t>(count) * sizeof(CK_ATTRIBUTE);
     if (!records.allocate(env_, bytes, count, "no room for a mechanism parameter")) {
@@ -507,14 +508,10 @@ bool Conversion::fillTemplate(const Member& m, jobject object, jfieldID field, s
     for (CK_ULONG i = 0; i < count; ++i) {
         CK_ATTRIBUTE attribute = converted[i];
         if (attribute.pValue != nullptr) {
-            NativeBuffer copy;
-            const std::size_t size = attribute.ulValueLen > 0 ? attribute.ulValueLen : 1;
-            if (!copy.allocate(env_, size, attribute.ulValueLen, "no room for a mechanism parameter")) {
-                return false;
-            }
-            std::memcpy(copy.get(), attribute.pValue, attribute.ulValueLen);
+            NativeBuffer value;
+            value.adopt(converted.releaseValue(i), attribute.ulValueLen, attribute.ulValueLen);
             void* pointer = nullptr;
-            if (!owner_.keep(env_, std::move(copy), pointer)) {
+            if (!owner_.keep(env_, std::move(value), pointer)) {
                 return false;
             }
             attribute.pValue = pointer;

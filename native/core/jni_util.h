@@ -72,6 +72,13 @@ public:
         size_ = 0;
         return std::exchange(data_, nullptr);
     }
+    /// Takes over `block` (from heapAlloc, or null) of `size` bytes.
+    static HeapBuffer adopt(void* block, std::size_t size) {
+        HeapBuffer buffer;
+        buffer.data_ = block;
+        buffer.size_ = block != nullptr ? size : 0;
+        return buffer;
+    }
 
 private:
     void* data_ = nullptr;

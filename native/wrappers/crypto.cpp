@@ -4,6 +4,7 @@
 //
 //   initialise   C_EncryptInit and the other *Init: the mechanism, freed after the call
 //   transform    C_Encrypt, the updates with output, the recoveries: input, size query, output
+//                (C_Encrypt with 16 bytes more than reported: see kEncryptExtraRoom)
 //   finish       C_EncryptFinal, C_DecryptFinal, C_DigestFinal, C_SignFinal: size query, output
 //   feed         C_DigestUpdate, C_SignUpdate, C_VerifyUpdate, C_VerifyFinal (C_Verify: two)
 //   scalar       C_DigestKey
@@ -39,11 +40,18 @@ void initialise(JNIEnv* env, jobject self, jlong hSession, jobject pMechanism, K
     checkReturnValue(env, rv);
 }
 
+// C_Encrypt offers this many bytes more than its size query reported: room for the largest
+// AEAD tag (GCM, CCM, Poly1305: 16 bytes). NSS's softoken (3.87) reports the plaintext's length
+// for AES-GCM, leaving the tag out, then answers CKR_BUFFER_TOO_SMALL to a buffer of that length
+// and ends the operation, so no retry could help. A module that reports the true length only
+// sees more room, which the standard allows; the result is the length it writes back.
+constexpr CK_ULONG kEncryptExtraRoom = 16;
+
 /// Transform: Entry(hSession, input, input length, output, &output length), first as a size
-/// query, then with a buffer of the reported length and the same input.
+/// query, then with a buffer of the reported length (plus `extraRoom`) and the same input.
 template <auto Entry>
 jbyteArray transform(JNIEnv* env, jobject self, const char* function, jlong hSession,
-                     jbyteArray pInput) {
+                     jbyteArray pInput, CK_ULONG extraRoom = 0) {
     ModuleCall module(env, self);
     if (!module) {
         return nullptr;
@@ -55,7 +63,7 @@ jbyteArray transform(JNIEnv* env, jobject self, const char* function, jlong hSes
     const CK_SESSION_HANDLE session = ckULong(hSession);
     return queryBytes(env, function, [&](CK_BYTE_PTR output, CK_ULONG_PTR length) {
         return (module.functions()->*Entry)(session, input.data(), input.ulCount(), output, length);
-    });
+    }, extraRoom);
 }
 
 /// Finish: Entry(hSession, output, &output length), first as a size query.
@@ -98,7 +106,7 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1EncryptInit)(JNIEnv* env, jobject self,
 
 JNIEXPORT jbyteArray JNICALL VORLEN_WRAPPER(C_1Encrypt)(JNIEnv* env, jobject self, jlong hSession,
                                                         jbyteArray pData) {
-    return transform<&CK_FUNCTION_LIST::C_Encrypt>(env, self, "C_Encrypt", hSession, pData);
+    return transform<&CK_FUNCTION_LIST::C_Encrypt>(env, self, "C_Encrypt", hSession, pData, kEncryptExtraRoom);
 }
 
 JNIEXPORT jbyteArray JNICALL VORLEN_WRAPPER(C_1EncryptUpdate)(JNIEnv* env, jobject self,

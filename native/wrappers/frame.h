@@ -53,15 +53,19 @@ jobject queryRecord(JNIEnv* env, Call call, Convert convert) {
 }
 
 /// The size-query shape for byte output: `call(buffer, &length)` is made first with a null
-/// buffer, then with a zero-filled buffer of the reported length (non-null also for 0 bytes). The result
-/// holds the bytes of the length the second call wrote back; a length over the buffer with
-/// CKR_OK is refused.
+/// buffer, then with a zero-filled buffer of the reported length (non-null also for 0 bytes),
+/// plus `extraRoom` bytes where the caller knows that modules under-report. The result holds
+/// the bytes of the length the second call wrote back; a length over the buffer with CKR_OK is
+/// refused.
 template <typename Call>
-jbyteArray queryBytes(JNIEnv* env, const char* function, Call call) {
+jbyteArray queryBytes(JNIEnv* env, const char* function, Call call, CK_ULONG extraRoom = 0) {
     CK_ULONG length = 0;
     if (!succeeded(env, call(nullptr, &length)) ||
         throwIfTooLong(env, function, "bytes", length)) {
         return nullptr;
+    }
+    if (length <= kMaxJavaArrayLength - extraRoom) {
+        length += extraRoom;  // more room than needed is always allowed; the module says what it wrote
     }
     OutputBytes output;  // zero-filled: a module that writes less leaves no stray bytes
     if (!output.allocate(env, length, "no room for the output of a PKCS#11 call")) {

@@ -97,13 +97,27 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1GetAttributeValue)(JNIEnv* env, jobject
         !query.allocateValues(env)) {
         return;
     }
-    const CK_RV rv = module->C_GetAttributeValue(session, object, query.data(), query.count());
-    // A CK_NOTIFY that threw during the call must not be pending while the results are built.
+    CK_RV rv = module->C_GetAttributeValue(session, object, query.data(), query.count());
+    // A CK_NOTIFY that threw during a call must not be pending while the results are built; the
+    // first such failure becomes the cause.
     HeldException callbackFailure(env);
+    // Nested arrays (CKA_WRAP_TEMPLATE...): the second call gave their types and lengths, a
+    // third reads their values.
+    bool thirdCall = false;
+    if (rv == CKR_OK) {
+        if (!query.allocateNestedValues(env, thirdCall)) {
+            return;
+        }
+        if (thirdCall) {
+            rv = module->C_GetAttributeValue(session, object, query.data(), query.count());
+        }
+    }
+    HeldException laterFailure(env);
     if (!query.storeValues(env, pTemplate, rv)) {
         return;
     }
     callbackFailure.raise();
+    laterFailure.raise();
     checkReturnValue(env, rv);
 }
 

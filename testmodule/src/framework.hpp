@@ -50,8 +50,18 @@ enum class RecordKind { None, Info, SlotInfo, TokenInfo, MechanismInfo, SessionI
 struct AttrScript {
     CK_ATTRIBUTE_TYPE type = 0;
     CK_ULONG len = 0;  ///< length to report
+    bool lenOfValue = false;  ///< the length was left empty: that of the value
     Bytes value;       ///< bytes to write when the caller gives a buffer
+    /// The nested attributes of an array attribute (`nested=` lines): when there are any, the
+    /// value is a CK_ATTRIBUTE array answered with the standard's nested length protocol.
+    std::vector<AttrScript> nested;
 };
+
+/// Whether `type` holds nested attributes (CKA_WRAP_TEMPLATE, CKA_UNWRAP_TEMPLATE,
+/// CKA_DERIVE_TEMPLATE).
+inline bool holdsNestedAttributes(CK_ATTRIBUTE_TYPE type) {
+    return type == CKA_WRAP_TEMPLATE || type == CKA_UNWRAP_TEMPLATE || type == CKA_DERIVE_TEMPLATE;
+}
 
 /// One mutex operation run through the callbacks that C_Initialize received.
 struct MutexOp {
@@ -108,6 +118,9 @@ struct Step {
     unsigned sleepMs = 0;
     unsigned times = 1;     ///< number of calls this step serves
     bool nowrite = false;   ///< leave every output untouched
+    /// Record the values of nested attributes too, following the caller's nested pointers (only
+    /// for a caller whose templates are sound; otherwise nested records show ptr/null).
+    bool deep = false;
     bool nullList = false;  ///< C_GetFunctionList: store a NULL list pointer
     /// C_GetFunctionList: hand out a list whose entries of these names are NULL
     std::vector<std::string> nullEntries;

@@ -40,6 +40,48 @@ CK_RV C_GetObjectSize(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_U
     return c.finish();
 }
 
+namespace {
+
+// An attribute holding nested attributes, with the standard's nested length protocol: without a
+// buffer, the length of the records; with one, the nested types and lengths into the records, and
+// each nested value into the buffer a record points to (never beyond its stated room).
+void answerNested(Call& c, CK_ATTRIBUTE& a, const AttrScript& script) {
+    const std::size_t n = script.nested.size();
+    const CK_ULONG bytes = static_cast<CK_ULONG>(n * sizeof(CK_ATTRIBUTE));
+    const CK_ULONG reported = script.lenOfValue ? bytes : script.len;
+    if (a.pValue == nullptr) {
+        a.ulValueLen = reported;
+        return;
+    }
+    const CK_ULONG capacity = a.ulValueLen;
+    if (capacity < bytes && !c.step().rv) {
+        a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+        c.autoRv(CKR_BUFFER_TOO_SMALL);
+        return;
+    }
+    auto* records = static_cast<CK_ATTRIBUTE*>(a.pValue);
+    const std::size_t m = std::min<std::size_t>(n, capacity / sizeof(CK_ATTRIBUTE));
+    for (std::size_t j = 0; j < m; ++j) {
+        const AttrScript& inner = script.nested[j];
+        CK_ATTRIBUTE& r = records[j];
+        r.type = inner.type;
+        if (r.pValue != nullptr) {
+            const CK_ULONG room = r.ulValueLen;
+            if (inner.value.size() > room && !c.step().rv) {
+                r.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+                c.autoRv(CKR_BUFFER_TOO_SMALL);
+                continue;
+            }
+            const std::size_t k = std::min<std::size_t>(inner.value.size(), room);
+            if (k) std::memcpy(r.pValue, inner.value.data(), k);
+        }
+        r.ulValueLen = inner.len;
+    }
+    a.ulValueLen = reported;
+}
+
+}  // namespace
+
 CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,
                           CK_ULONG ulCount) {
     Call c("C_GetAttributeValue");
@@ -57,6 +99,10 @@ CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, 
             if (it == scripted.rend()) {
                 a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
                 c.autoRv(CKR_ATTRIBUTE_TYPE_INVALID);
+                continue;
+            }
+            if (!it->nested.empty()) {
+                answerNested(c, a, *it);
                 continue;
             }
             if (a.pValue != nullptr) {

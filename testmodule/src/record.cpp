@@ -113,7 +113,21 @@ Call& Call::tmpl(const char* key, const CK_ATTRIBUTE* t, CK_ULONG count, bool wi
     for (CK_ULONG i = 0; i < n; ++i) {
         if (i) v += ';';
         v += decimal(t[i].type) + ':' + decimal(t[i].ulValueLen) + ':';
-        if (t[i].pValue == nullptr) {
+        if (t[i].pValue != nullptr && holdsNestedAttributes(t[i].type) &&
+            t[i].ulValueLen % sizeof(CK_ATTRIBUTE) == 0 &&
+            t[i].ulValueLen / sizeof(CK_ATTRIBUTE) <= kMaxRecordedAttributes) {
+            // The records, which lie within the stated length; their values only with deep=1.
+            const auto* inner = static_cast<const CK_ATTRIBUTE*>(t[i].pValue);
+            v += '{';
+            for (CK_ULONG j = 0; j < t[i].ulValueLen / sizeof(CK_ATTRIBUTE); ++j) {
+                if (j) v += ',';
+                v += decimal(inner[j].type) + ':' + decimal(inner[j].ulValueLen) + ':';
+                if (inner[j].pValue == nullptr) v += "null";
+                else if (!withValues || !step_.deep || inner[j].ulValueLen > kMaxRecordedBytes) v += "ptr";
+                else v += hex(inner[j].pValue, static_cast<std::size_t>(inner[j].ulValueLen));
+            }
+            v += '}';
+        } else if (t[i].pValue == nullptr) {
             v += "null";
         } else if (!withValues || t[i].ulValueLen > kMaxRecordedBytes) {
             v += "ptr";

@@ -2,6 +2,7 @@
 // the command language, and the two exported control functions.
 #include "framework.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -176,10 +177,31 @@ bool parsePair(const EntryInfo& entry, const std::string& key, const std::string
         ok = (parts.size() == 2 || parts.size() == 3) && parseNumber(parts[0], a.type) &&
              (parts.size() < 3 || parseHex(parts[2], a.value));
         if (ok) {
-            if (parts[1].empty()) a.len = static_cast<CK_ULONG>(a.value.size());
+            a.lenOfValue = parts[1].empty();
+            if (a.lenOfValue) a.len = static_cast<CK_ULONG>(a.value.size());
             else ok = parseLength(parts[1], a.len);
         }
         step.attrs.push_back(a);
+    } else if (key == "nested") {
+        // <outer type>:<type>:<len>:<hex>, a nested attribute of the last attr= of that type.
+        const std::vector<std::string> parts = split(value, ':');
+        AttrScript a;
+        CK_ULONG outer = 0;
+        ok = (parts.size() == 3 || parts.size() == 4) && parseNumber(parts[0], outer) &&
+             parseNumber(parts[1], a.type) && (parts.size() < 4 || parseHex(parts[3], a.value));
+        if (ok) {
+            if (parts[2].empty()) a.len = static_cast<CK_ULONG>(a.value.size());
+            else ok = parseLength(parts[2], a.len);
+        }
+        auto it = std::find_if(step.attrs.rbegin(), step.attrs.rend(),
+                               [&](const AttrScript& s) { return s.type == outer; });
+        if (ok && it == step.attrs.rend()) {
+            error = "nested= names no attr= of type " + parts[0];
+            return false;
+        }
+        if (ok) it->nested.push_back(a);
+    } else if (key == "deep") {
+        ok = parseFlag(value, step.deep);
     } else if (key == "notify") {
         ok = parseList(value, list) && !list.empty();
         step.notify.insert(step.notify.end(), list.begin(), list.end());

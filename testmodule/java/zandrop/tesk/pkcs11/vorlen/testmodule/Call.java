@@ -23,7 +23,12 @@ public final class Call {
      * @param value the value bytes, or null when the value pointer was null or its bytes were not
      *     recorded (an output buffer, or a length too large to read)
      */
-    public record Attr(long type, long len, byte[] value) {}
+    public record Attr(long type, long len, byte[] value, List<Attr> nested) {
+        /** An entry without nested attributes. */
+        public Attr(long type, long len, byte[] value) {
+            this(type, len, value, null);
+        }
+    }
 
     private final String line;
     private final String function;
@@ -145,16 +150,31 @@ public final class Call {
             return attrs;
         }
         for (String entry : body.split(";", -1)) {
-            String[] parts = entry.split(":", -1);
-            if (parts.length != 3) {
-                throw new IllegalStateException("bad template entry '" + entry + "' in: " + line);
-            }
-            byte[] bytes = parts[2].equals("null") || parts[2].equals("ptr")
-                    ? null
-                    : HexFormat.of().parseHex(parts[2]);
-            attrs.add(new Attr(Long.parseUnsignedLong(parts[0]), Long.parseUnsignedLong(parts[1]), bytes));
+            attrs.add(attr(entry));
         }
         return attrs;
+    }
+
+    // One entry: type:len:value, the value hex, null, ptr or {nested entries, comma-separated}.
+    private Attr attr(String entry) {
+        String[] parts = entry.split(":", 3);
+        if (parts.length != 3) {
+            throw new IllegalStateException("bad template entry '" + entry + "' in: " + line);
+        }
+        long type = Long.parseUnsignedLong(parts[0]);
+        long len = Long.parseUnsignedLong(parts[1]);
+        if (parts[2].startsWith("{") && parts[2].endsWith("}")) {
+            String inner = parts[2].substring(1, parts[2].length() - 1);
+            List<Attr> nested = new ArrayList<>();
+            if (!inner.isEmpty()) {
+                for (String element : inner.split(",", -1)) {
+                    nested.add(attr(element));
+                }
+            }
+            return new Attr(type, len, null, nested);
+        }
+        byte[] bytes = parts[2].equals("null") || parts[2].equals("ptr") ? null : HexFormat.of().parseHex(parts[2]);
+        return new Attr(type, len, bytes);
     }
 
     /** The record line as the module wrote it. */

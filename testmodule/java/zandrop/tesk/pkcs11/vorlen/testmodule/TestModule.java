@@ -66,6 +66,16 @@ import java.util.concurrent.ConcurrentHashMap;
  *       report ({@code unavail} for CK_UNAVAILABLE_INFORMATION, empty for the length of the
  *       bytes) and the bytes to write when a buffer is given. Unscripted types get
  *       CK_UNAVAILABLE_INFORMATION and CKR_ATTRIBUTE_TYPE_INVALID.
+ *   <li>{@code nested=<outer>:<type>:<len>:<hex>} (repeatable, after the {@code attr=} of type
+ *       {@code outer}) a nested attribute of that attribute, whose value is then a CK_ATTRIBUTE
+ *       array answered with the standard's nested protocol: without a buffer the length of the
+ *       records (or the {@code attr=} length, when given: it may lie), with one the nested types
+ *       and lengths into the records and each nested value into the buffer its record points to
+ *       (CKR_BUFFER_TOO_SMALL for too little room, unless {@code rv=} is scripted).
+ *   <li>{@code deep=1} record the values of nested attributes in templates (CKA_WRAP_TEMPLATE,
+ *       CKA_UNWRAP_TEMPLATE, CKA_DERIVE_TEMPLATE), following the caller's nested pointers; without
+ *       it their records show {@code ptr} or {@code null} (a hostile caller's bytes are no
+ *       pointers).
  *   <li>{@code notify=<event,...>} call the session's Notify with these events; the session is the
  *       entry's own (the new one for C_OpenSession) or {@code session=<n>}; with {@code late=1},
  *       {@code session=} may name a session closed by C_CloseSession, notified late with the
@@ -108,7 +118,8 @@ import java.util.concurrent.ConcurrentHashMap;
  * names as keys. Scalars are unsigned decimal; input buffers {@code hex:<bytes>} (read up to the
  * stated length, at most 1 MiB, then {@code <key>Truncated=1}) or {@code null}; output pointers
  * {@code ptr} or {@code null}; in/out lengths as received; templates {@code
- * [<type>:<len>:<hex>|null|ptr;...]}; mechanisms {@code mechanism=<type> pParameter=hex:..|null
+ * [<type>:<len>:<hex>|null|ptr;...]}, an attribute holding nested attributes as {@code
+ * <type>:<len>:{<type>:<len>:<hex>|null|ptr,...}}; mechanisms {@code mechanism=<type> pParameter=hex:..|null
  * ulParameterLen=<n>} (or {@code pMechanism=null}); C_Initialize {@code pInitArgs=null} or {@code
  * pInitArgs=ptr CreateMutex=set|null DestroyMutex=.. LockMutex=.. UnlockMutex=.. flags=<n>
  * pReserved=null|ptr}; C_OpenSession {@code pApplication=null|ptr Notify=null|ptr}. With {@code

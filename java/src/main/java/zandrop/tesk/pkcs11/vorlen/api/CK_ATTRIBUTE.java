@@ -1,5 +1,7 @@
 package zandrop.tesk.pkcs11.vorlen.api;
 
+import java.util.StringJoiner;
+
 /**
  * One attribute of an object template: an attribute type and its value.
  *
@@ -16,8 +18,16 @@ package zandrop.tesk.pkcs11.vorlen.api;
  * <li>{@link Byte}, {@link Character}: one byte;</li>
  * <li>{@link CK_DATE}: the eight characters of a date;</li>
  * <li>{@code boolean[]}, {@code int[]}, {@code long[]}: arrays of {@code CK_BBOOL} or
- *     {@code CK_ULONG}, each element as a single value of its class;</li>
+ *     {@code CK_ULONG}, each element as a single value of its class (a {@code long[]} is the
+ *     value of {@code CKA_ALLOWED_MECHANISMS}: {@code CK_MECHANISM_TYPE}s);</li>
  * <li>{@link String}: its modified UTF-8 bytes;</li>
+ * <li>{@code CK_ATTRIBUTE[]}, in a template only (the value of {@code CKA_WRAP_TEMPLATE},
+ *     {@code CKA_UNWRAP_TEMPLATE}, {@code CKA_DERIVE_TEMPLATE}): an array of native
+ *     {@code CK_ATTRIBUTE}s, its length n times the size of one, each nested value converted
+ *     by these same rules. Arrays nest one level, as the standard uses them: a nested attribute
+ *     whose value is a {@code CK_ATTRIBUTE[]} again (an array that contains itself among them)
+ *     makes the call fail with an {@link IllegalArgumentException} before the module is called.
+ *     As a mechanism parameter or {@code pReserved} it is refused like any other class;</li>
  * <li>{@code null}: no value, length 0 (as in a template for
  *     {@link PKCS11Impl#C_GetAttributeValue(long, long, CK_ATTRIBUTE[])}).</li>
  * </ul>
@@ -27,8 +37,14 @@ package zandrop.tesk.pkcs11.vorlen.api;
  * such as {@code CKA_CLASS}, {@code CKA_KEY_TYPE} and {@code CKA_VALUE_LEN}; {@link Boolean}
  * for flags such as {@code CKA_TOKEN} and {@code CKA_SENSITIVE}; {@code char[]} for
  * {@code CKA_LABEL} and {@code CKA_APPLICATION}; {@link CK_DATE} for {@code CKA_START_DATE} and
- * {@code CKA_END_DATE}; {@code byte[]} for every other type. A value that the module cannot
- * report reads {@code null}. The accessors {@link #getLong()}, {@link #getBoolean()},
+ * {@code CKA_END_DATE}; {@code CK_ATTRIBUTE[]} for {@code CKA_WRAP_TEMPLATE},
+ * {@code CKA_UNWRAP_TEMPLATE} and {@code CKA_DERIVE_TEMPLATE}, read with the standard's nested
+ * length protocol (a third call of {@code C_GetAttributeValue} for the nested values), each
+ * nested value typed by its own type as above (nesting is not followed further: a nested
+ * attribute of one of these three types comes back as the bytes the module wrote); {@code long[]} for
+ * {@code CKA_ALLOWED_MECHANISMS} (each {@code CK_ULONG} zero-extended; a length that is not a
+ * whole number of them gives {@code byte[]}); {@code byte[]} for every other type. A value that
+ * the module cannot report, or reports inconsistently, reads {@code null}; an empty one too. The accessors {@link #getLong()}, {@link #getBoolean()},
  * {@link #getByteArray()}, {@link #getCharArray()} and {@link #getDate()} return the value in
  * the expected class.
  */
@@ -150,6 +166,17 @@ public class CK_ATTRIBUTE {
                 return Format.mechanism(value);
             }
             return Format.count(value);
+        }
+        if (pValue instanceof CK_ATTRIBUTE[] nested) {
+            // One level shown; a deeper array (or one that contains itself) as [...].
+            StringJoiner text = new StringJoiner(", ", "[", "]");
+            for (CK_ATTRIBUTE attribute : nested) {
+                text.add(attribute == null ? "null"
+                        : attribute.pValue instanceof CK_ATTRIBUTE[]
+                                ? Format.attribute(attribute.type) + " = [...]"
+                                : attribute.toString());
+            }
+            return text.toString();
         }
         return Format.value(pValue);
     }

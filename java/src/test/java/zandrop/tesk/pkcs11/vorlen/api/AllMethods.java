@@ -64,7 +64,8 @@ final class AllMethods {
             return new CK_MECHANISM(CKM_SHA256);
         }
         if (type == CK_ATTRIBUTE[].class) {
-            return new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_LABEL, "label"), new CK_ATTRIBUTE(CKA_VALUE)};
+            return new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_LABEL, "label"), new CK_ATTRIBUTE(CKA_VALUE),
+                new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE, new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY)})};
         }
         return null; // Object and CK_NOTIFY
     }

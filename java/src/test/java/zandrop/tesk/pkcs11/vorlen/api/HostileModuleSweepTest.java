@@ -31,6 +31,7 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
  */
 class HostileModuleSweepTest {
     private static final long FAILED = CKR_DEVICE_ERROR;
+    private static final String WRAP = Long.toUnsignedString(CKA_WRAP_TEMPLATE);
 
     /** One misbehaviour: the steps scripted for the method's own module entry. */
     private record Misbehaviour(String name, String... steps) {
@@ -50,7 +51,17 @@ class HostileModuleSweepTest {
             new Misbehaviour("callback-throws", "notify=0 times=8"),
             new Misbehaviour("callback-throws-and-fails", "notify=0 rv=" + FAILED + " times=8"),
             new Misbehaviour("callbacks-from-many-threads", "notify=1,2 thread=native threads=8 times=8"),
-            new Misbehaviour("late-async-callback", "notify=1 async=1 sleep=5 times=8"));
+            new Misbehaviour("late-async-callback", "notify=1 async=1 sleep=5 times=8"),
+            // The nested protocol of C_GetAttributeValue (ignored by every other entry): a nested
+            // length above its buffer in the third call, a length that is no whole number of
+            // CK_ATTRIBUTEs, a count that changes, a third call that writes nothing.
+            new Misbehaviour("nested-length-lies-on-third-call", "attr=" + WRAP + ":: nested=" + WRAP + ":0::0102 rv=0 times=2",
+                    "attr=" + WRAP + ":: nested=" + WRAP + ":0:4096:0102 rv=0 times=6"),
+            new Misbehaviour("nested-length-not-whole-records", "attr=" + WRAP + ":13: rv=0 times=8"),
+            new Misbehaviour("nested-count-changes", "attr=" + WRAP + ":: nested=" + WRAP + ":0::00 nested=" + WRAP + ":1::01 rv=0",
+                    "attr=" + WRAP + ":: nested=" + WRAP + ":0::00 rv=0 times=7"),
+            new Misbehaviour("nested-nothing-written-on-third-call", "attr=" + WRAP + ":: nested=" + WRAP + ":0::0102 rv=0 times=2",
+                    "nowrite=1 rv=0 times=6"));
 
     @Test
     void everyMethodAgainstEveryMisbehaviour() throws Exception {
@@ -127,6 +138,23 @@ class HostileModuleSweepTest {
                     case "callback-throws", "callbacks-from-many-threads", "late-async-callback" ->
                         assertEquals(describe(baseline), describe(outcome), where + " (baseline " + baseline + ")");
                     case "nothing-written" -> assertNoStrayBytes(result, arguments, where);
+                    case "nested-length-lies-on-third-call", "nested-length-not-whole-records", "nested-count-changes" -> {
+                        if (entry.equals("C_GetAttributeValue")) {
+                            PKCS11RuntimeException e = assertInstanceOf(PKCS11RuntimeException.class, outcome, where);
+                            assertTrue(e.getMessage().startsWith("C_GetAttributeValue reported "), where);
+                            CK_ATTRIBUTE wrap = ((CK_ATTRIBUTE[]) arguments[2])[2];
+                            Object nested = wrap.pValue;
+                            assertTrue(nested == null || ((CK_ATTRIBUTE[]) nested)[0].pValue == null,
+                                    where + ": nothing of what could not be read soundly is handed out");
+                        }
+                    }
+                    case "nested-nothing-written-on-third-call" -> {
+                        if (entry.equals("C_GetAttributeValue")) {
+                            assertEquals(3, module.count(entry) - callsBefore, where);
+                            assertInstanceOf(CK_ATTRIBUTE[].class, ((CK_ATTRIBUTE[]) arguments[2])[2].pValue, where);
+                            assertNoStrayBytes(result, arguments, where);
+                        }
+                    }
                     case "nothing-written-on-second-call" -> {
                         if (secondCall) {
                             assertNoStrayBytes(result, arguments, where);

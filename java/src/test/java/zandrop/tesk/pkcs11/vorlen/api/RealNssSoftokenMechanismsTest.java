@@ -150,10 +150,10 @@ class RealNssSoftokenMechanismsTest {
     }
 
     /*
-     * Through the byte[] forms, whose output has the room the module's size query reports, the
-     * softoken (NSS 3.87) answers CKR_BUFFER_TOO_SMALL to C_Encrypt with its AEAD mechanisms.
-     * The ByteBuffer forms let the caller give the room itself: data plus tag to seal, the sealed
-     * length to open.
+     * The softoken's (NSS 3.87) size query of C_Encrypt leaves the AEAD tag out and a buffer of
+     * that size ends the operation with CKR_BUFFER_TOO_SMALL; the byte[] form of C_Encrypt offers
+     * 16 bytes more than reported, so it seals all the same. The ByteBuffer forms let the caller
+     * give the room itself: data plus tag to seal, the sealed length to open.
      */
 
     private byte[] seal(CK_MECHANISM mechanism, long key, byte[] plain, int tagBytes) throws PKCS11Exception {
@@ -189,6 +189,7 @@ class RealNssSoftokenMechanismsTest {
         CK_MECHANISM older = new CK_MECHANISM(CKM_AES_GCM, new CK_GCM_PARAMS_WITHOUT_IV_BITS(iv, aad, 96));
         assertArrayEquals(expected, seal(current, key, plain, 12), "with ulIvBits");
         assertArrayEquals(expected, seal(older, key, plain, 12), "without ulIvBits");
+        assertArrayEquals(expected, encrypt(current, key, plain), "the byte[] form, its tag included");
         assertArrayEquals(plain, open(older, key, expected));
         byte[] tampered = expected.clone();
         tampered[3] ^= 0x10;
@@ -212,6 +213,7 @@ class RealNssSoftokenMechanismsTest {
         CK_MECHANISM mechanism = new CK_MECHANISM(CKM_CHACHA20_POLY1305,
                 new CK_SALSA20_CHACHA20_POLY1305_PARAMS(nonce, aad));
         assertArrayEquals(expected, seal(mechanism, key, plain, 16));
+        assertArrayEquals(expected, encrypt(mechanism, key, plain), "the byte[] form, its tag included");
         assertArrayEquals(plain, open(mechanism, key, expected));
     }
 

@@ -3,6 +3,7 @@ package zandrop.tesk.pkcs11.vorlen.api;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertInstanceOf;
 import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertSame;
@@ -25,14 +26,17 @@ import java.security.spec.MGF1ParameterSpec;
 import java.security.spec.PSSParameterSpec;
 import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.HashMap;
 import java.util.HashSet;
 import java.util.List;
+import java.util.Map;
 import java.util.Set;
 import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
+import java.util.stream.Collectors;
 
 import javax.crypto.Cipher;
 import javax.crypto.KeyAgreement;
@@ -537,6 +541,82 @@ class RealSoftHsmTest {
         assertEquals(256, rsaWrapped.length);
         long rsaUnwrapped = pkcs11.C_UnwrapKey(session, oaep, rsa[1], rsaWrapped, template);
         assertArrayEquals(targetValue, RealModules.bytes(pkcs11, session, rsaUnwrapped, CKA_VALUE));
+    }
+
+    // ---- attribute arrays
+
+    /** An AES key of the given length that is made to be wrapped, or not. */
+    private long keyToWrap(int bytes, boolean extractable) throws PKCS11Exception {
+        return pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN), new CK_ATTRIBUTE[] {
+            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
+            new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_AES),
+            new CK_ATTRIBUTE(CKA_VALUE_LEN, (long) bytes),
+            new CK_ATTRIBUTE(CKA_TOKEN, false),
+            new CK_ATTRIBUTE(CKA_EXTRACTABLE, extractable),
+        });
+    }
+
+    @Test
+    void wrapTemplateReadsBackAsNestedAttributesAndRefusesOtherKeys() throws Exception {
+        CK_ATTRIBUTE[] wrapTemplate = {
+            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
+            new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_AES),
+            new CK_ATTRIBUTE(CKA_VALUE_LEN, 32L),
+        };
+        long wrappingKey = pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN), new CK_ATTRIBUTE[] {
+            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
+            new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_AES),
+            new CK_ATTRIBUTE(CKA_VALUE_LEN, 32L),
+            new CK_ATTRIBUTE(CKA_TOKEN, false),
+            new CK_ATTRIBUTE(CKA_WRAP, true),
+            new CK_ATTRIBUTE(CKA_UNWRAP, true),
+            new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE, wrapTemplate),
+            new CK_ATTRIBUTE(CKA_LABEL, "wrapping with a template".toCharArray()),
+        });
+
+        // Read back through the nested protocol, together with plain attributes.
+        CK_ATTRIBUTE[] read = RealModules.read(pkcs11, session, wrappingKey, CKA_LABEL, CKA_WRAP_TEMPLATE, CKA_WRAP);
+        assertArrayEquals("wrapping with a template".toCharArray(), read[0].getCharArray());
+        assertEquals(Boolean.TRUE, read[2].getBoolean());
+        CK_ATTRIBUTE[] nested = assertInstanceOf(CK_ATTRIBUTE[].class, read[1].pValue);
+        Map<Long, Object> values = new HashMap<>();
+        for (CK_ATTRIBUTE attribute : nested) {
+            values.put(attribute.type, attribute.pValue);
+        }
+        // SoftHSM2 keeps the template as a map: the same attributes, in the order of their types.
+        assertEquals(Map.of(CKA_CLASS, CKO_SECRET_KEY, CKA_KEY_TYPE, CKK_AES, CKA_VALUE_LEN, 32L), values,
+                "typed values, equal to what was given");
+        assertEquals(3, nested.length);
+
+        // A key the template describes is wrapped; one it does not (16 bytes) is refused.
+        long matching = keyToWrap(32, true);
+        byte[] wrapped = pkcs11.C_WrapKey(session, new CK_MECHANISM(CKM_AES_KEY_WRAP), wrappingKey, matching);
+        assertEquals(40, wrapped.length);
+        long other = keyToWrap(16, true);
+        PKCS11Exception refused = assertThrows(PKCS11Exception.class,
+                () -> pkcs11.C_WrapKey(session, new CK_MECHANISM(CKM_AES_KEY_WRAP), wrappingKey, other));
+        assertEquals(CKR_KEY_NOT_WRAPPABLE, refused.getErrorCode(), refused.getMessage());
+    }
+
+    @Test
+    void allowedMechanismsReadBackAsLongsAndAreEnforced() throws Exception {
+        long key = pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN), new CK_ATTRIBUTE[] {
+            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
+            new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_AES),
+            new CK_ATTRIBUTE(CKA_VALUE_LEN, 16L),
+            new CK_ATTRIBUTE(CKA_TOKEN, false),
+            new CK_ATTRIBUTE(CKA_ENCRYPT, true),
+            new CK_ATTRIBUTE(CKA_ALLOWED_MECHANISMS, new long[] {CKM_AES_CBC_PAD, CKM_AES_ECB}),
+        });
+        long[] allowed = (long[]) RealModules.read(pkcs11, session, key, CKA_ALLOWED_MECHANISMS)[0].pValue;
+        assertEquals(Set.of(CKM_AES_CBC_PAD, CKM_AES_ECB), Arrays.stream(allowed).boxed().collect(Collectors.toSet()));
+        assertEquals(2, allowed.length);
+
+        pkcs11.C_EncryptInit(session, new CK_MECHANISM(CKM_AES_ECB), key);
+        assertEquals(16, pkcs11.C_Encrypt(session, new byte[16]).length);
+        PKCS11Exception refused = assertThrows(PKCS11Exception.class,
+                () -> pkcs11.C_EncryptInit(session, new CK_MECHANISM(CKM_AES_CBC, new byte[16]), key));
+        assertEquals(CKR_MECHANISM_INVALID, refused.getErrorCode(), refused.getMessage());
     }
 
     // ---- derivation
