@@ -509,37 +509,13 @@ jobject toJavaAttributeValue(JNIEnv* env, const CK_ATTRIBUTE& attribute) {
 
 namespace {
 
-<<<<<<< HEAD
-// A new CK_ATTRIBUTE; its value's local reference is left to the caller's frame.
-jobject newJavaAttribute(JNIEnv* env, const CK_ATTRIBUTE& attribute) {
-=======
 // A new Java CK_ATTRIBUTE of `type` holding `value` (a local reference or null).
 jobject newJavaAttribute(JNIEnv* env, CK_ATTRIBUTE_TYPE type, jobject value) {
->>>>>>> nested
     const auto& c = jni::convert;
-    jobject object = env->AllocObject(c.attribute);
-    if (object == nullptr) {
+    LocalRef<jobject> object(env, env->AllocObject(c.attribute));
+    if (!object) {
         return nullptr;
     }
-<<<<<<< HEAD
-    env->SetLongField(object, c.attributeType, javaLong(attribute.type));
-    jobject value = toJavaAttributeValue(env, attribute);
-    if (value == nullptr && env->ExceptionCheck()) {  // a null value is either none or a failure
-        return nullptr;
-    }
-    env->SetObjectField(object, c.attributePValue, value);
-    return object;
-}
-
-}  // namespace
-
-jobject toJavaAttribute(JNIEnv* env, const CK_ATTRIBUTE& attribute) {
-    LocalFrame frame(env, 2);
-    if (!frame) {
-        return nullptr;
-    }
-    return frame.pop(newJavaAttribute(env, attribute));
-=======
     env->SetLongField(object.get(), c.attributeType, javaLong(type));
     env->SetObjectField(object.get(), c.attributePValue, value);
     return object.release();
@@ -553,7 +529,6 @@ jobject toJavaAttribute(JNIEnv* env, const CK_ATTRIBUTE& attribute) {
         return nullptr;
     }
     return newJavaAttribute(env, attribute.type, value.get());
->>>>>>> nested
 }
 
 // ---- C_GetAttributeValue's calls ----
@@ -629,32 +604,6 @@ bool AttributeQuery::allocateValues(JNIEnv* env) {
 bool AttributeQuery::allocateNestedValues(JNIEnv* env, bool& thirdCall) {
     thirdCall = false;
     const CK_ULONG count = attributes_.count();
-<<<<<<< HEAD
-    CK_ULONG overrunIndex = count;
-    // The new attributes and their values are local references of a frame per group of
-    // attributes, let go at once when the group is stored, rather than one by one.
-    constexpr CK_ULONG kGroup = 16;
-    for (CK_ULONG first = 0; first < count; first += kGroup) {
-        LocalFrame frame(env, static_cast<jint>(2 * kGroup));
-        if (!frame) {
-            return false;  // OutOfMemoryError pending
-        }
-        for (CK_ULONG i = first; i < count && i < first + kGroup; ++i) {
-            CK_ATTRIBUTE record = attributes_[i];
-            if (record.pValue != nullptr && record.ulValueLen != CK_UNAVAILABLE_INFORMATION &&
-                record.ulValueLen > capacities_[i]) {
-                record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-                overrunIndex = std::min(overrunIndex, i);
-            }
-            jobject converted = newJavaAttribute(env, record);
-            if (converted == nullptr) {
-                return false;
-            }
-            env->SetObjectArrayElement(array, static_cast<jsize>(i), converted);
-            if (env->ExceptionCheck()) {
-                return false;  // an ArrayStoreException for an array of a subclass of CK_ATTRIBUTE
-            }
-=======
     std::size_t records = 0;
     for (CK_ULONG i = 0; i < count; ++i) {
         Slot& slot = slots_[i];
@@ -772,42 +721,52 @@ void AttributeQuery::noteFault(Fault kind, CK_ATTRIBUTE_TYPE type, CK_ULONG repo
 
 bool AttributeQuery::storeValues(JNIEnv* env, jobjectArray array, CK_RV rv) {
     const CK_ULONG count = attributes_.count();
-    for (CK_ULONG i = 0; i < count; ++i) {
-        CK_ATTRIBUTE record = attributes_[i];
-        const Slot& slot = slots_[i];
-        record.pValue = slot.buffer;  // only the buffer this library gave is read
-        const CK_ULONG reported = record.ulValueLen;
-        if (slot.state == Slot::NotRecords) {
-            noteFault(Fault::NotRecords, record.type, slot.first, sizeof(CK_ATTRIBUTE));
-            record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-        } else if (slot.state == Slot::CountChanged) {
-            noteFault(Fault::CountChanged, record.type, slot.second, slot.first);
-            record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-        } else if (slot.buffer != nullptr && isReported(reported) && reported > slot.capacity) {
-            noteFault(Fault::Overrun, record.type, reported, slot.capacity);
-            record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-        } else if (slot.state == Slot::Records && isReported(reported) && reported != slot.capacity) {
-            noteFault(Fault::CountChanged, record.type, reported, slot.capacity);
-            record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+    // The new attributes and their values are local references of a frame per group of
+    // attributes, let go at once when the group is stored, rather than one by one.
+    constexpr CK_ULONG kGroup = 16;
+    for (CK_ULONG first = 0; first < count; first += kGroup) {
+        LocalFrame frame(env, static_cast<jint>(2 * kGroup));
+        if (!frame) {
+            return false;  // OutOfMemoryError pending
         }
-        jobject object = nullptr;
-        if (slot.state == Slot::Records && slot.capacity > 0 && record.ulValueLen == slot.capacity) {
-            LocalRef<jobject> value(env, nestedValue(env, slot, record.type));
-            if (!value) {
+        for (CK_ULONG i = first; i < count && i < first + kGroup; ++i) {
+            CK_ATTRIBUTE record = attributes_[i];
+            const Slot& slot = slots_[i];
+            record.pValue = slot.buffer;  // only the buffer this library gave is read
+            const CK_ULONG reported = record.ulValueLen;
+            if (slot.state == Slot::NotRecords) {
+                noteFault(Fault::NotRecords, record.type, slot.first, sizeof(CK_ATTRIBUTE));
+                record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+            } else if (slot.state == Slot::CountChanged) {
+                noteFault(Fault::CountChanged, record.type, slot.second, slot.first);
+                record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+            } else if (slot.buffer != nullptr && isReported(reported) && reported > slot.capacity) {
+                noteFault(Fault::Overrun, record.type, reported, slot.capacity);
+                record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+            } else if (slot.state == Slot::Records && isReported(reported) && reported != slot.capacity) {
+                noteFault(Fault::CountChanged, record.type, reported, slot.capacity);
+                record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+            }
+            jobject value = nullptr;
+            if (slot.state == Slot::Records && slot.capacity > 0 && record.ulValueLen == slot.capacity) {
+                value = nestedValue(env, slot, record.type);
+                if (value == nullptr) {
+                    return false;
+                }
+            } else {
+                value = toJavaAttributeValue(env, record);
+                if (value == nullptr && env->ExceptionCheck()) {  // null is either none or a failure
+                    return false;
+                }
+            }
+            jobject converted = newJavaAttribute(env, record.type, value);
+            if (converted == nullptr) {
                 return false;
             }
-            object = newJavaAttribute(env, record.type, value.get());
-        } else {
-            object = toJavaAttribute(env, record);
-        }
-        LocalRef<jobject> converted(env, object);
-        if (!converted) {
-            return false;
-        }
-        env->SetObjectArrayElement(array, static_cast<jsize>(i), converted.get());
-        if (env->ExceptionCheck()) {
-            return false;  // an ArrayStoreException for an array of a subclass of CK_ATTRIBUTE
->>>>>>> nested
+            env->SetObjectArrayElement(array, static_cast<jsize>(i), converted);
+            if (env->ExceptionCheck()) {
+                return false;  // an ArrayStoreException for an array of a subclass of CK_ATTRIBUTE
+            }
         }
     }
     if (rv != CKR_OK || fault_.kind == Fault::None) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "convert/convert.h"
 #include "wrappers/frame.h"
@@ -104,20 +105,23 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1GetAttributeValue)(JNIEnv* env, jobject
     // Nested arrays (CKA_WRAP_TEMPLATE...): the second call gave their types and lengths, a
     // third reads their values.
     bool thirdCall = false;
+    std::optional<HeldException> laterFailure;  // a callback's failure in the third call
     if (rv == CKR_OK) {
         if (!query.allocateNestedValues(env, thirdCall)) {
             return;
         }
         if (thirdCall) {
             rv = module->C_GetAttributeValue(session, object, query.data(), query.count());
+            laterFailure.emplace(env);
         }
     }
-    HeldException laterFailure(env);
     if (!query.storeValues(env, pTemplate, rv)) {
         return;
     }
     callbackFailure.raise();
-    laterFailure.raise();
+    if (laterFailure) {
+        laterFailure->raise();
+    }
     checkReturnValue(env, rv);
 }
 
