@@ -116,4 +116,26 @@ private:
     OutputBytes copy_;
 };
 
+/// The input and output regions of one call.
+struct Regions {
+    Region in;
+    Region out;
+
+    /// Takes both regions (the output may be absent unless `hasOutput`); an input that shares
+    /// memory with the output is read before any output is written.
+    bool take(JNIEnv* env, bool hasOutput, jobject inBuffer, jint inCapacity, jbyteArray inArray, jint inOffset,
+              jint inLength, jobject outBuffer, jint outCapacity, jbyteArray outArray, jint outOffset,
+              jint outLength) {
+        return in.take(env, inBuffer, inCapacity, inArray, inOffset, inLength, true) &&
+               out.take(env, outBuffer, outCapacity, outArray, outOffset, outLength, !hasOutput) &&
+               (!hasOutput || !in.overlaps(out) || in.copyAside(env));
+    }
+
+    /// The output pointer, never null: the module would take a null one for a size query.
+    CK_BYTE_PTR output() { return out.data() != nullptr ? out.data() : &noRoom_; }
+
+private:
+    CK_BYTE noRoom_ = 0;
+};
+
 }  // namespace vorlen

@@ -109,19 +109,14 @@ JNIEXPORT jint JNICALL VORLEN_WRAPPER(bufferCall)(JNIEnv* env, jobject self, jin
         return 0;
     }
     const bool hasOutput = entry.shape == Entry::Transform || entry.shape == Entry::Finish;
-    Region in;
-    Region out;
-    if (!in.take(env, inBuffer, inCapacity, inArray, inOffset, inLength, true) ||
-        !out.take(env, outBuffer, outCapacity, outArray, outOffset, outLength, !hasOutput)) {
+    Regions regions;
+    if (!regions.take(env, hasOutput, inBuffer, inCapacity, inArray, inOffset, inLength, outBuffer, outCapacity,
+                      outArray, outOffset, outLength)) {
         return 0;
     }
-    // An input that shares memory with the output is read before any output is written.
-    if (hasOutput && in.overlaps(out) && !in.copyAside(env)) {
-        return 0;
-    }
-    // Never a null output pointer: the module would take the call for a size query.
-    CK_BYTE noRoom = 0;
-    CK_BYTE_PTR output = out.data() != nullptr ? out.data() : &noRoom;
+    Region& in = regions.in;
+    Region& out = regions.out;
+    CK_BYTE_PTR output = regions.output();
     CK_ULONG written = out.length();
     const CK_RV rv = callModule(module.functions(), fn, ckULong(hSession), in, out, output, &written);
     if (!succeeded(env, rv)) {

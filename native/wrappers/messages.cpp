@@ -216,18 +216,15 @@ JNIEXPORT jint JNICALL VORLEN_WRAPPER(messageBufferCall)(
     VORLEN_MODULE_3(module, 0)
     MessageParameter parameter(env);
     InputBytes associated;
-    Region in;
-    Region out;
+    Regions regions;
     if (!parameter.convert(pParameter) || !copyJavaBytes(env, pAssociatedData, associated) ||
-        !in.take(env, inBuffer, inCapacity, inArray, inOffset, inLength, true) ||
-        !out.take(env, outBuffer, outCapacity, outArray, outOffset, outLength, !hasOutput)) {
+        !regions.take(env, hasOutput, inBuffer, inCapacity, inArray, inOffset, inLength, outBuffer, outCapacity,
+                      outArray, outOffset, outLength)) {
         return 0;
     }
-    if (hasOutput && in.overlaps(out) && !in.copyAside(env)) {
-        return 0;
-    }
-    CK_BYTE noRoom = 0;
-    CK_BYTE_PTR output = out.data() != nullptr ? out.data() : &noRoom;
+    Region& in = regions.in;
+    Region& out = regions.out;
+    CK_BYTE_PTR output = regions.output();
     CK_ULONG written = out.length();
     ModuleFunctions* f = module.functions();
     const CK_SESSION_HANDLE s = ckULong(hSession);

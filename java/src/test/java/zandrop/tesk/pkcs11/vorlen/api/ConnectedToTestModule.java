@@ -8,18 +8,24 @@ import org.junit.jupiter.api.BeforeEach;
 import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
 
 /**
- * A test whose every case runs against a fresh first test module through a newly connected
- * object, and which checks afterwards that no native heap block outlived the case.
+ * A test whose every case runs against a fresh test module (the first one, unless
+ * {@link #v3Module()} says the 3.0 one) through a newly connected object, and which checks
+ * afterwards that no native heap block outlived the case.
  */
 abstract class ConnectedToTestModule {
     protected TestModule module;
     protected PKCS11Impl pkcs11;
     protected long blocksBefore;
 
+    /** Whether the cases run on the 3.0 test module instead of the first one. */
+    boolean v3Module() {
+        return false;
+    }
+
     @BeforeEach
     void connectToTestModule() throws Exception {
-        module = TestModules.firstModule();
-        pkcs11 = TestModules.connected(TestModules.first());
+        module = v3Module() ? TestModules.v3Module() : TestModules.firstModule();
+        pkcs11 = TestModules.connected(v3Module() ? TestModules.v3() : TestModules.first());
         blocksBefore = PKCS11Impl.heapBlockCount();
     }
 

@@ -3,6 +3,7 @@ package zandrop.tesk.pkcs11.vorlen.api;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
+import static zandrop.tesk.pkcs11.vorlen.api.CryptoWrapperCases.bytes;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.nio.ByteBuffer;
@@ -14,8 +15,6 @@ import java.util.List;
 import java.util.Map;
 import java.util.function.IntFunction;
 
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
@@ -27,41 +26,20 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
  * moved only on success, heap buffers copied, the per-message parameter converted and copied
  * back, and a short output refused with nothing consumed.
  */
-class MessageByteBufferTest {
+class MessageByteBufferTest extends ConnectedToTestModule {
     private static final HexFormat HEX = HexFormat.of();
 
-    private TestModule module;
-    private PKCS11Impl pkcs11;
-    private long blocksBefore;
 
     @FunctionalInterface
     interface Transform {
         int apply(ByteBuffer in, ByteBuffer out) throws PKCS11Exception;
     }
 
-    @BeforeEach
-    void connect() throws Exception {
-        module = TestModules.v3Module();
-        pkcs11 = TestModules.connected(TestModules.v3());
-        blocksBefore = PKCS11Impl.heapBlockCount();
+    @Override
+    boolean v3Module() {
+        return true;
     }
 
-    @AfterEach
-    void disconnect() {
-        try {
-            assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "no native block outlives a call");
-        } finally {
-            pkcs11.disconnect();
-        }
-    }
-
-    private static byte[] bytes(int n, int from) {
-        byte[] b = new byte[n];
-        for (int i = 0; i < n; i++) {
-            b[i] = (byte) (from + i);
-        }
-        return b;
-    }
 
     /** 16 bytes 0x10.., position 3, limit 8: the region is 0x13..0x17. */
     private static ByteBuffer input(IntFunction<ByteBuffer> allocate) {

@@ -6,14 +6,13 @@ import static org.junit.jupiter.api.Assertions.assertInstanceOf;
 import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
+import static zandrop.tesk.pkcs11.vorlen.api.CryptoWrapperCases.bytes;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.lang.reflect.Method;
 import java.util.HexFormat;
 import java.util.List;
 
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
@@ -24,37 +23,16 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
  * the interface list, and for every new method the bytes the module receives (per-message
  * parameters decoded at the platform's width) and what goes back into the caller's objects.
  */
-class Version3FunctionsTest {
+class Version3FunctionsTest extends ConnectedToTestModule {
     private static final int WIDTH = Platform.ULONG_SIZE;
     private static final HexFormat HEX = HexFormat.of();
 
-    private TestModule module;
-    private PKCS11Impl pkcs11;
-    private long blocksBefore;
 
-    @BeforeEach
-    void connect() throws Exception {
-        module = TestModules.v3Module();
-        pkcs11 = TestModules.connected(TestModules.v3());
-        blocksBefore = PKCS11Impl.heapBlockCount();
+    @Override
+    boolean v3Module() {
+        return true;
     }
 
-    @AfterEach
-    void disconnect() {
-        try {
-            assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "no native block outlives a call");
-        } finally {
-            pkcs11.disconnect();
-        }
-    }
-
-    private static byte[] bytes(int length, int start) {
-        byte[] b = new byte[length];
-        for (int i = 0; i < length; i++) {
-            b[i] = (byte) (start + i);
-        }
-        return b;
-    }
 
     private static String version(CK_VERSION v) {
         return (v.major & 0xFF) + "." + (v.minor & 0xFF);
