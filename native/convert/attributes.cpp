@@ -776,33 +776,22 @@ bool AttributeQuery::storeValues(JNIEnv* env, jobjectArray array, CK_RV rv) {
     const auto type = static_cast<unsigned long>(fault_.type);
     const auto reported = static_cast<unsigned long>(fault_.reported);
     const auto other = static_cast<unsigned long>(fault_.other);
-    switch (fault_.kind) {
-        case Fault::Overrun:
-            std::snprintf(message, sizeof message,
-                          "C_GetAttributeValue reported %lu bytes for attribute 0x%lX but only %lu "
-                          "were allocated; its value was not read",
-                          reported, type, other);
-            break;
-        case Fault::NotRecords:
-            std::snprintf(message, sizeof message,
-                          "C_GetAttributeValue reported %lu bytes for attribute 0x%lX, which holds "
-                          "CK_ATTRIBUTEs of %lu bytes each; its value was not read",
-                          reported, type, other);
-            break;
-        case Fault::CountChanged:
-            std::snprintf(message, sizeof message,
-                          "C_GetAttributeValue reported %lu bytes for attribute 0x%lX after %lu: the "
-                          "number of its nested attributes changed; its value was not read",
-                          reported, type, other);
-            break;
-        case Fault::NestedOverrun:
-            std::snprintf(message, sizeof message,
-                          "C_GetAttributeValue reported %lu bytes for attribute 0x%lX nested in "
-                          "attribute 0x%lX but only %lu were allocated; its value was not read",
-                          reported, static_cast<unsigned long>(fault_.inner), type, other);
-            break;
-        case Fault::None:
-            break;
+    if (fault_.kind == Fault::NestedOverrun) {
+        std::snprintf(message, sizeof message,
+                      "C_GetAttributeValue reported %lu bytes for attribute 0x%lX nested in attribute 0x%lX "
+                      "but only %lu were allocated; its value was not read",
+                      reported, static_cast<unsigned long>(fault_.inner), type, other);
+    } else {
+        // The same three figures, in this order, for every other fault.
+        const char* format = fault_.kind == Fault::Overrun
+            ? "C_GetAttributeValue reported %lu bytes for attribute 0x%lX but only %lu were allocated; "
+              "its value was not read"
+            : fault_.kind == Fault::NotRecords
+            ? "C_GetAttributeValue reported %lu bytes for attribute 0x%lX, which holds CK_ATTRIBUTEs of "
+              "%lu bytes each; its value was not read"
+            : "C_GetAttributeValue reported %lu bytes for attribute 0x%lX after %lu: the number of its "
+              "nested attributes changed; its value was not read";
+        std::snprintf(message, sizeof message, format, reported, type, other);
     }
     throwPKCS11RuntimeException(env, message);
     return false;
