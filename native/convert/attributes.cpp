@@ -351,12 +351,8 @@ bool readTemplate(JNIEnv* env, jobjectArray array, NativeTemplate& out, Convert 
     return true;
 }
 
-// A value inside a nested array: any class toCkValue takes, never a CK_ATTRIBUTE[].
-bool toCkNestedValue(JNIEnv* env, CK_ATTRIBUTE_TYPE outer, jobject value, CK_ATTRIBUTE& record) {
-    if (isAttributeArray(env, value)) {
-        throwNestedTooDeep(env, outer, record.type);
-        return false;
-    }
+// A plain (not array) value into `record`.
+bool toCkPlainValue(JNIEnv* env, jobject value, CK_ATTRIBUTE& record) {
     NativeBuffer converted;
     if (!toCkValue(env, value, converted)) {
         return false;
@@ -364,6 +360,15 @@ bool toCkNestedValue(JNIEnv* env, CK_ATTRIBUTE_TYPE outer, jobject value, CK_ATT
     record.ulValueLen = converted.count();
     record.pValue = converted.release();
     return true;
+}
+
+// A value inside a nested array: any class toCkValue takes, never a CK_ATTRIBUTE[].
+bool toCkNestedValue(JNIEnv* env, CK_ATTRIBUTE_TYPE outer, jobject value, CK_ATTRIBUTE& record) {
+    if (isAttributeArray(env, value)) {
+        throwNestedTooDeep(env, outer, record.type);
+        return false;
+    }
+    return toCkPlainValue(env, value, record);
 }
 
 // A CK_ATTRIBUTE[] value of the attribute `record` (its type set): one heap block holding the n
@@ -448,13 +453,7 @@ bool toCkAttributeArray(JNIEnv* env, jobjectArray array, NativeTemplate& out) {
         if (isAttributeArray(env, value)) {
             return toCkNestedTemplate(env, static_cast<jobjectArray>(value), record);
         }
-        NativeBuffer converted;
-        if (!toCkValue(env, value, converted)) {
-            return false;
-        }
-        record.ulValueLen = converted.count();
-        record.pValue = converted.release();
-        return true;
+        return toCkPlainValue(env, value, record);
     });
 }
 
