@@ -17,7 +17,6 @@ import static zandrop.tesk.pkcs11.vorlen.api.ParameterLayout.sizeof;
 import java.util.Arrays;
 
 import org.junit.jupiter.api.Test;
-import org.junit.jupiter.api.function.Executable;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
 import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
@@ -26,45 +25,7 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
  * The native record that a module receives for each of the twenty parameter classes, field by
  * field, as the test module decodes it, with the record's size on this platform.
  */
-class ParameterRecordTest extends ConnectedToTestModule {
-    /** A bit above the low 32: kept where CK_ULONG has 64 bits, dropped where it has 32. */
-    private static final long HIGH = 0x100000000L;
-
-
-    /** Starts an encryption with the parameter; returns the call as the module decoded it. */
-    private Call sent(String struct, Object parameter, int size) throws Exception {
-        module.script("C_EncryptInit", "decode=" + struct);
-        pkcs11.C_EncryptInit(1, new CK_MECHANISM(CKM_AES_CBC, parameter), 7);
-        Call call = module.last("C_EncryptInit");
-        assertEquals(struct, call.get("param"), call.toString());
-        assertEquals(size, call.num("ulParameterLen"), "sizeof(" + struct + ")");
-        return call;
-    }
-
-    private static byte[] run(int from, int n) {
-        byte[] bytes = new byte[n];
-        for (int i = 0; i < n; i++) {
-            bytes[i] = (byte) (from + i);
-        }
-        return bytes;
-    }
-
-    private static void assertBytes(byte[] expected, Call call, String field) {
-        assertArrayEquals(expected, call.bytes("param." + field), field + " in " + call);
-    }
-
-    private static void assertNum(long expected, Call call, String field) {
-        assertEquals(expected, call.num("param." + field), field + " in " + call);
-    }
-
-    private void assertRejectedBeforeTheModule(Class<? extends Throwable> type, String text, Object parameter) {
-        int before = module.count("C_EncryptInit");
-        Executable init = () -> pkcs11.C_EncryptInit(1, new CK_MECHANISM(CKM_AES_CBC, parameter), 7);
-        Throwable e = assertThrows(type, init);
-        assertTrue(e.getMessage().contains(text), e.getMessage());
-        assertEquals(before, module.count("C_EncryptInit"), "the module is not called");
-    }
-
+class ParameterRecordTest extends DecodedParameters {
     @Test
     void rsaOaepKeepsTheLowBitsOfItsNumbersAndCopiesTheSourceData() throws Exception {
         int size = sizeof(ULONG, ULONG, ULONG, POINTER, ULONG);
