@@ -97,6 +97,9 @@ private:
 bool toCkByteArray(JNIEnv* env, jbyteArray array, NativeBuffer& out);
 /// One byte per char: its low 8 bits.
 bool toCkCharArray(JNIEnv* env, jcharArray array, NativeBuffer& out);
+/// The chars as UTF-8 (a surrogate pair gives 4 bytes); count() is the byte count. An unpaired
+/// surrogate is refused with IllegalArgumentException.
+bool toCkUtf8CharArray(JNIEnv* env, jcharArray array, NativeBuffer& out);
 bool toCkBBoolArray(JNIEnv* env, jbooleanArray array, NativeBuffer& out);
 /// One CK_ULONG per element; count() is the element count.
 bool toCkULongArray(JNIEnv* env, jlongArray array, NativeBuffer& out);
@@ -421,5 +424,13 @@ bool toCkRecord(JNIEnv* env, const RecordDescriptor& record, jobject object, Nat
 /// the Java objects and arrays that were converted (never more bytes than both the buffer and
 /// the array hold; a null array gets nothing). An exception pending before stays pending.
 void copyBackResults(JNIEnv* env, NativeMechanism& mechanism, ResultsOf function);
+
+/// For a converted per-message parameter of an encryption: refuses with
+/// IllegalArgumentException (before the module is called) a record whose caller's arrays cannot
+/// take what the module returns, which would otherwise be lost while the call succeeds: with
+/// `tag`, a tag array (pTag, pMAC) that is null or shorter than the tag; with `generated`, an
+/// IV or nonce that the module is to generate into a null or empty array, or one shorter than
+/// its fixed bits. Other parameters pass.
+bool checkMessageOutputs(JNIEnv* env, NativeMechanism& parameter, bool tag, bool generated);
 
 }  // namespace vorlen

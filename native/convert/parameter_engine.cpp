@@ -112,9 +112,11 @@ bool growTo(JNIEnv* env, NativeBuffer& buffer, std::size_t minimum) {
 
 /// The copy of a byte[] or char[] member's array.
 bool copyArray(JNIEnv* env, const Member& member, jarray array, NativeBuffer& out) {
-    return member.kind == MemberKind::Chars
-               ? toCkCharArray(env, static_cast<jcharArray>(array), out)
-               : toCkByteArray(env, static_cast<jbyteArray>(array), out);
+    if (member.kind != MemberKind::Chars) {
+        return toCkByteArray(env, static_cast<jbyteArray>(array), out);
+    }
+    return member.utf8 ? toCkUtf8CharArray(env, static_cast<jcharArray>(array), out)
+                       : toCkCharArray(env, static_cast<jcharArray>(array), out);
 }
 
 /// One conversion of a parameter record and the records nested in it.
@@ -558,10 +560,17 @@ bool Conversion::finish() {
             // Rounded up: a count of bits that is no multiple of 8 still fills its last byte.
             const CK_ULONG member = get<CK_ULONG>(w.sizeAt);
             const CK_ULONG size = member / m.written.unit + (member % m.written.unit != 0 ? 1 : 0);
-            if (size > kMaxJavaArrayLength) {
-                char message[160];
-                std::snprintf(message, sizeof message, "%s.%s is too large", w.sizeRecord,
-                              m.written.name);
+            if (size > kMaxJavaArrayLength || size > m.written.maximum) {
+                char message[200];
+                if (m.written.maximum != kNoMember) {
+                    std::snprintf(message, sizeof message,
+                                  "%s.%s is %lu, more than %lu, the most any mechanism uses",
+                                  w.sizeRecord, m.written.name, static_cast<unsigned long>(member),
+                                  static_cast<unsigned long>(m.written.maximum * m.written.unit));
+                } else {
+                    std::snprintf(message, sizeof message, "%s.%s is too large", w.sizeRecord,
+                                  m.written.name);
+                }
                 throwIllegalArgument(env_, message);
                 return false;
             }

@@ -70,6 +70,9 @@ struct WrittenSize {
     const char* name = nullptr;      // of that member, for messages
     CK_ULONG unit = 1;               // 8 where the member counts bits
     std::size_t minimum = 0;         // bytes at least, whatever the member says
+    /// Bytes at most that a member may state: more is no length any mechanism uses and is
+    /// refused before anything is allocated.
+    std::size_t maximum = kNoMember;
 };
 
 /// One member of a record.
@@ -85,6 +88,7 @@ struct Member {
     bool result = false;                       // copied back into the Java object after the call
     bool mandatory = false;                    // Bytes, Chars: a null array is refused
     bool bytesOnly = false;                    // ULong counting bits: a multiple of 8
+    bool utf8 = false;                         // Chars: UTF-8 text, not one byte per char
     std::size_t bitsOfLength = kNoMember;      // ULong: 0 becomes 8 × the CK_ULONG at this offset
     std::size_t bitCount = kNoMember;          // Bytes: the CK_ULONG at this offset counts its bits
 
@@ -104,6 +108,12 @@ struct Member {
     constexpr Member required() const {
         Member m = *this;
         m.mandatory = true;
+        return m;
+    }
+    /// Chars that the standard defines as UTF-8 text: encoded as UTF-8.
+    constexpr Member utf8Text() const {
+        Member m = *this;
+        m.utf8 = true;
         return m;
     }
     /// A count of bits that must be a whole number of bytes.

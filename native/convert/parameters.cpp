@@ -1,9 +1,14 @@
 // The mechanism parameter records: one descriptor each (parameter_records.h explains the
 // kinds), in the order of the C type's members. Members a Java class does not have stay zero.
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <iterator>
 
+#include "convert/convert.h"
 #include "convert/parameter_records.h"
+#include "core/exceptions.h"
 
 namespace vorlen {
 
@@ -58,6 +63,9 @@ constexpr Member handleOut(const char* name, std::size_t offset) {
 }
 
 constexpr ResultRule kNoResults{};
+
+// The longest tag of the AEAD mechanisms (GCM, CCM, Poly1305): 128 bits.
+constexpr std::size_t kMaxTagBytes = 16;
 
 constexpr ResultRule resultsOf(ResultsOf function, CK_MECHANISM_TYPE first, CK_MECHANISM_TYPE last) {
     return ResultRule{static_cast<unsigned>(function), first, last};
@@ -306,7 +314,7 @@ VORLEN_RECORD(CK_PKCS5_PBKD2_PARAMS2, kNoResults,
               number(F(iterations)),
               number(F(prf)),
               bytes(F(pPrfData), L(ulPrfDataLen)),
-              chars(F(pPassword), L(ulPasswordLen)).required())
+              chars(F(pPassword), L(ulPasswordLen)).required().utf8Text())
 
 // ---- the SP 800-108 key derivations: the handles of the further keys go back ----
 
@@ -330,14 +338,15 @@ VORLEN_RECORD(CK_SP800_108_FEEDBACK_KDF_PARAMS,
 constexpr ResultRule kMessageResults =
     resultsOf(ResultsOf::Message, 0, static_cast<CK_MECHANISM_TYPE>(-1));
 
-// The module writes ulTagBits / 8 bytes of tag into pTag.
+// The module writes ulTagBits / 8 bytes of tag into pTag: at most 16 (a GCM tag has 128 bits
+// at most).
 VORLEN_RECORD(CK_GCM_MESSAGE_PARAMS, kMessageResults,
               bytes(F(pIv), L(ulIvLen)).copiedBack(),
               number(F(ulIvFixedBits)),
               number(F(ivGenerator)),
               bytes(F(pTag)).writes(WrittenSize{WrittenSize::Scope::Record,
                                                 offsetof(CK_GCM_MESSAGE_PARAMS, ulTagBits),
-                                                "ulTagBits", 8, 0}),
+                                                "ulTagBits", 8, 0, kMaxTagBytes}),
               number(F(ulTagBits)).wholeBytes())
 
 // ulMACLen is the length of the caller's pMAC.
@@ -367,6 +376,7 @@ VORLEN_RECORD(CK_HKDF_PARAMS, kNoResults,
 #undef VORLEN_RECORD
 #undef L
 #undef F
+
 
 // The order in which the dispatch tests the classes; it decides for an object of a class that
 // extends one class of the list and could pass for another.
@@ -427,6 +437,77 @@ static_assert(std::size(kParameterRecords) == 38, "one line per parameter class"
 }  // namespace
 
 std::span<const RecordDescriptor* const> parameterRecords() { return kParameterRecords; }
+
+namespace {
+
+// The caller's array that receives the result member `name` of the parameter, or null.
+jarray resultArray(NativeMechanism& parameter, const char* name) {
+    for (std::size_t i = 0; i < parameter.resultCount(); ++i) {
+        const ResultTarget& target = parameter.result(i);
+        if (target.field == nullptr && std::strcmp(target.member->name, name) == 0) {
+            return static_cast<jarray>(target.holder);
+        }
+    }
+    return nullptr;
+}
+
+bool refuse(JNIEnv* env, const char* format, const char* record, const char* member,
+            unsigned long a, unsigned long b) {
+    char message[240];
+    std::snprintf(message, sizeof message, format, record, member, a, b);
+    throwIllegalArgument(env, message);
+    return false;
+}
+
+// The caller's array for a tag holds all `tagBytes` of it.
+bool tagFits(JNIEnv* env, NativeMechanism& parameter, const char* member, CK_ULONG tagBytes) {
+    jarray array = resultArray(parameter, member);
+    const CK_ULONG room = array != nullptr ? static_cast<CK_ULONG>(env->GetArrayLength(array)) : 0;
+    if (room >= tagBytes && room > 0) {
+        return true;
+    }
+    return refuse(env, "%s.%s has room for %lu bytes of a %lu-byte tag: the tag would be lost",
+                  parameter.record()->name, member, room, tagBytes);
+}
+
+// An IV or nonce the module generates has room in the caller's array, at least its fixed bits.
+bool generatedFits(JNIEnv* env, const char* record, const char* member, const void* pointer,
+                   CK_ULONG length, CK_ULONG fixedBits, CK_GENERATOR_FUNCTION generator) {
+    if (generator == CKG_NO_GENERATE) {
+        return true;
+    }
+    if (pointer != nullptr && length > 0 && std::uint64_t{fixedBits} <= std::uint64_t{length} * 8) {
+        return true;
+    }
+    return refuse(env, "%s.%s has %lu bytes, no room for what the module generates (generator 0x%lx)",
+                  record, member, length, generator);
+}
+
+}  // namespace
+
+bool checkMessageOutputs(JNIEnv* env, NativeMechanism& parameter, bool tag, bool generated) {
+    const RecordDescriptor* record = parameter.record();
+    const void* block = parameter.get()->pParameter;
+    if (record == nullptr || block == nullptr) {
+        return true;
+    }
+    if (record == &CK_GCM_MESSAGE_PARAMS_::record) {
+        const auto* p = static_cast<const CK_GCM_MESSAGE_PARAMS*>(block);
+        return (!tag || tagFits(env, parameter, "pTag", p->ulTagBits / 8)) &&
+               (!generated || generatedFits(env, record->name, "pIv", p->pIv, p->ulIvLen,
+                                            p->ulIvFixedBits, p->ivGenerator));
+    }
+    if (record == &CK_CCM_MESSAGE_PARAMS_::record) {
+        const auto* p = static_cast<const CK_CCM_MESSAGE_PARAMS*>(block);
+        return (!tag || tagFits(env, parameter, "pMAC", p->ulMACLen)) &&
+               (!generated || generatedFits(env, record->name, "pNonce", p->pNonce, p->ulNonceLen,
+                                            p->ulNonceFixedBits, p->nonceGenerator));
+    }
+    if (record == &CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS_::record) {
+        return !tag || tagFits(env, parameter, "pTag", kMaxTagBytes);
+    }
+    return true;
+}
 
 std::span<const RecordDescriptor* const> nestedRecords() { return kNestedRecords; }
 

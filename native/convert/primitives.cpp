@@ -1,8 +1,10 @@
 // Java primitive arrays, strings and single values across the boundary.
+#include <cstdint>
 #include <cstring>
 
 #include "convert/convert.h"
 #include "convert/convert_cache.h"
+#include "core/exceptions.h"
 
 namespace vorlen {
 
@@ -71,6 +73,76 @@ bool toCkCharArray(JNIEnv* env, jcharArray array, NativeBuffer& out) {
     return widen<jcharArray, jchar, CK_CHAR>(env, array, out, "no room for a copy of a char[]",
                                              &JNIEnv::GetCharArrayRegion,
                                              [](jchar c) { return ckChar(c); });
+}
+
+bool toCkUtf8CharArray(JNIEnv* env, jcharArray array, NativeBuffer& out) {
+    out.reset();
+    if (array == nullptr) {
+        return true;
+    }
+    const std::size_t n = lengthOf(env, array);
+    std::size_t javaBytes = 0;
+    HeapBuffer temporary;
+    if (!multiplySize(env, n, sizeof(jchar), javaBytes) ||
+        !temporary.allocate(env, javaBytes, "no room for a copy of a char[]")) {
+        return false;
+    }
+    jchar* chars = temporary.as<jchar>();
+    env->GetCharArrayRegion(array, 0, static_cast<jsize>(n), chars);
+    // Measured first: 1 to 3 bytes per char, 4 per surrogate pair; a lone surrogate is no text.
+    std::uint64_t bytes = 0;
+    bool valid = true;
+    for (std::size_t i = 0; i < n && valid; ++i) {
+        const jchar c = chars[i];
+        if (c < 0x80) {
+            bytes += 1;
+        } else if (c < 0x800) {
+            bytes += 2;
+        } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && chars[i + 1] >= 0xDC00 &&
+                   chars[i + 1] <= 0xDFFF) {
+            bytes += 4;
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            valid = false;
+        } else {
+            bytes += 3;
+        }
+    }
+    if (!valid || bytes > kMaxJavaArrayLength) {
+        std::memset(chars, 0, javaBytes);
+        throwIllegalArgument(env, valid ? "the text is too long for UTF-8"
+                                        : "the text holds an unpaired surrogate: it has no UTF-8 form");
+        return false;
+    }
+    if (!out.allocate(env, static_cast<std::size_t>(bytes), static_cast<CK_ULONG>(bytes),
+                      "no room for a UTF-8 copy of a char[]")) {
+        std::memset(chars, 0, javaBytes);
+        return false;
+    }
+    CK_BYTE* target = out.bytes();
+    for (std::size_t i = 0; i < n; ++i) {
+        std::uint32_t c = chars[i];
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (chars[++i] - 0xDC00);
+        }
+        if (c < 0x80) {
+            *target++ = static_cast<CK_BYTE>(c);
+        } else if (c < 0x800) {
+            *target++ = static_cast<CK_BYTE>(0xC0 | (c >> 6));
+            *target++ = static_cast<CK_BYTE>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            *target++ = static_cast<CK_BYTE>(0xE0 | (c >> 12));
+            *target++ = static_cast<CK_BYTE>(0x80 | ((c >> 6) & 0x3F));
+            *target++ = static_cast<CK_BYTE>(0x80 | (c & 0x3F));
+        } else {
+            *target++ = static_cast<CK_BYTE>(0xF0 | (c >> 18));
+            *target++ = static_cast<CK_BYTE>(0x80 | ((c >> 12) & 0x3F));
+            *target++ = static_cast<CK_BYTE>(0x80 | ((c >> 6) & 0x3F));
+            *target++ = static_cast<CK_BYTE>(0x80 | (c & 0x3F));
+        }
+    }
+    std::memset(chars, 0, javaBytes);  // PINs and passwords: no copy stays behind
+    return true;
 }
 
 bool toCkBBoolArray(JNIEnv* env, jbooleanArray array, NativeBuffer& out) {

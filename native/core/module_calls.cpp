@@ -10,7 +10,10 @@
 // the finishing to the call's release.
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <new>
+#include <thread>
 
 #include "core/module_internal.h"
 #include "core/exceptions.h"
@@ -88,8 +91,17 @@ struct Pin {
     ThreadPins* pins = nullptr;  // the thread's pins when slot >= 0
 };
 
+// A pin that C_Initialize and C_Finalize do not wait for (the call's own kind): its binding
+// stays pinned all the same.
+constexpr std::uintptr_t kUnwaitedTag = 1;
+static_assert(alignof(Binding) > kUnwaitedTag);
+
+inline Binding* pinned(Binding* stored) {
+    return reinterpret_cast<Binding*>(reinterpret_cast<std::uintptr_t>(stored) & ~kUnwaitedTag);
+}
+
 // Pins the binding named by `handle` if it is bound; the caller then checks identity.
-Pin acquire(JNIEnv* env, jlong handle) {
+Pin acquire(JNIEnv* env, jlong handle, bool waitedFor) {
     Binding* binding = slotOf(handle);
     if (binding == nullptr) {
         return {};
@@ -101,7 +113,10 @@ Pin acquire(JNIEnv* env, jlong handle) {
     ThreadPins* pins = myPins();
     if (pins != nullptr && pins->depth < kPinDepth) {
         const int slot = pins->depth;
-        pins->pinned[slot].store(binding, std::memory_order_seq_cst);
+        Binding* stored = waitedFor ? binding
+                                    : reinterpret_cast<Binding*>(
+                                          reinterpret_cast<std::uintptr_t>(binding) | kUnwaitedTag);
+        pins->pinned[slot].store(stored, std::memory_order_seq_cst);
         if (usable(binding->state.load(std::memory_order_seq_cst), generation)) {
             pins->depth = slot + 1;
             return {binding, slot, pins};
@@ -144,7 +159,7 @@ void release(JNIEnv* env, const Pin& pin) {
 bool binding::pinnedAnywhere(const Binding* binding) {
     for (ThreadPins* p = allPins.load(std::memory_order_acquire); p != nullptr; p = p->next) {
         for (const std::atomic<Binding*>& pin : p->pinned) {
-            if (pin.load(std::memory_order_seq_cst) == binding) {
+            if (pinned(pin.load(std::memory_order_seq_cst)) == binding) {
                 return true;
             }
         }
@@ -152,18 +167,119 @@ bool binding::pinnedAnywhere(const Binding* binding) {
     return false;
 }
 
-ModuleCall::ModuleCall(JNIEnv* env, jobject object) : env_(env) {
+// Ordinary calls counted in a state word rather than in a pin, on this thread (innermost
+// first): an exclusive call does not wait for those of its own thread.
+static thread_local ModuleCall* countedCallsHere = nullptr;
+
+namespace {
+
+void pause(unsigned round) {
+    if (round < 64) {
+        std::this_thread::yield();
+    } else {
+        std::this_thread::sleep_for(std::chrono::microseconds(round < 200 ? 50 : 500));
+    }
+}
+
+}  // namespace
+
+bool ModuleCall::ownCallOn(const ModuleGate* gate) const {
+    if (ThreadPins* pins = pinsOfThread) {
+        for (int slot = 0; slot < pins->depth; ++slot) {
+            Binding* stored = pins->pinned[slot].load(std::memory_order_relaxed);
+            if (stored != nullptr && stored == pinned(stored) &&
+                stored->gate.load(std::memory_order_relaxed) == gate) {
+                return true;
+            }
+        }
+    }
+    for (const ModuleCall* call = countedCallsHere; call != nullptr; call = call->outerCounted_) {
+        if (call->gate_ == gate) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ModuleCall::othersInside(const ModuleGate* gate) const {
+    const ThreadPins* mine = pinsOfThread;
+    for (ThreadPins* p = allPins.load(std::memory_order_acquire); p != nullptr; p = p->next) {
+        if (p == mine) {
+            continue;  // never wait for a call of this very thread
+        }
+        for (const std::atomic<Binding*>& pin : p->pinned) {
+            Binding* stored = pin.load(std::memory_order_seq_cst);
+            if (stored != nullptr && stored == pinned(stored) &&
+                stored->gate.load(std::memory_order_relaxed) == gate) {
+                return true;
+            }
+        }
+    }
+    std::int64_t own = 0;
+    for (const ModuleCall* call = countedCallsHere; call != nullptr; call = call->outerCounted_) {
+        own += call->gate_ == gate ? 1 : 0;
+    }
+    return gate->counted.load(std::memory_order_seq_cst) > own;
+}
+
+bool ModuleCall::enterAlone() {
+    // Inside a callback, the calls in flight may be waiting for this very callback (a module
+    // that joins the thread it notifies on): an exclusive call there waits for nothing.
+    const bool inCallback = callbackRunsHere();
+    for (unsigned round = 0;; ++round) {
+        std::uint32_t open = 0;
+        if (gate_->closed.compare_exchange_strong(open, 1, std::memory_order_seq_cst)) {
+            break;
+        }
+        // Another C_Initialize or C_Finalize has the module. It may be waiting for a call of
+        // this thread: never wait for it then.
+        if (inCallback || ownCallOn(gate_)) {
+            return false;
+        }
+        pause(round);
+    }
+    alone_ = true;
+    for (unsigned round = 0; !inCallback && othersInside(gate_); ++round) {
+        pause(round);
+    }
+    return true;
+}
+
+ModuleCall::ModuleCall(JNIEnv* env, jobject object) : ModuleCall(env, object, CallKind::ordinary) {}
+
+ModuleCall::ModuleCall(JNIEnv* env, jobject object, CallKind kind) : env_(env) {
     if (object != nullptr && jni::cachesReady()) {
         jlong handle = env->GetLongField(object, jni::core.pkcs11ImplBindingHandle);
         for (;;) {
-            const Pin pin = acquire(env, handle);
+            const Pin pin = acquire(env, handle, kind == CallKind::ordinary);
             if (pin.binding != nullptr) {
                 if (pin.binding->record.functions != nullptr &&
                     env->IsSameObject(pin.binding->object, object)) {
+                    ModuleGate* gate = pin.binding->gate.load(std::memory_order_relaxed);
                     binding_ = pin.binding;
                     pinSlot_ = pin.slot;
                     pins_ = pin.pins;
-                    functions_ = pin.binding->record.functions.get();
+                    gate_ = gate;
+                    if (gate != nullptr && pin.slot < 0 && kind == CallKind::ordinary) {
+                        gate->counted.fetch_add(1, std::memory_order_seq_cst);
+                        outerCounted_ = countedCallsHere;
+                        countedCallsHere = this;
+                        counted_ = true;
+                    }
+                    // A C_Initialize or C_Finalize runs on the module: no other call enters
+                    // until it has returned (store-then-load against its scan of the pins).
+                    const bool refused =
+                        gate != nullptr &&
+                        (kind == CallKind::exclusive
+                             ? !enterAlone()
+                             : gate->closed.load(std::memory_order_seq_cst) != 0);
+                    if (!refused) {
+                        functions_ = pin.binding->record.functions.get();
+                        return;
+                    }
+                    leave();
+                    binding_ = nullptr;
+                    checkReturnValue(env, CKR_CRYPTOKI_NOT_INITIALIZED);
                     return;
                 }
                 release(env, pin);
@@ -180,9 +296,22 @@ ModuleCall::ModuleCall(JNIEnv* env, jobject object) : env_(env) {
     throwNotConnected(env);
 }
 
+void ModuleCall::leave() {
+    if (alone_) {
+        gate_->closed.store(0, std::memory_order_seq_cst);
+        alone_ = false;
+    }
+    if (counted_) {
+        countedCallsHere = outerCounted_;
+        gate_->counted.fetch_sub(1, std::memory_order_seq_cst);
+        counted_ = false;
+    }
+    release(env_, Pin{binding_, pinSlot_, pins_});
+}
+
 ModuleCall::~ModuleCall() {
     if (binding_ != nullptr) {
-        release(env_, Pin{binding_, pinSlot_, pins_});
+        leave();
     }
     closeDeferredModules(env_);
 }

@@ -23,6 +23,7 @@
 namespace vorlen {
 
 struct Binding;
+struct ModuleGate;
 struct ThreadPins;
 
 /// What connect recorded for a loaded module.
@@ -53,12 +54,29 @@ PutModule putModule(JNIEnv* env, jobject object, ModuleRecord& record);
 /// Returns false when the object was not bound.
 bool removeModule(JNIEnv* env, jobject object);
 
+/// How a call stands to C_Initialize and C_Finalize, which have the module file to themselves
+/// (every object connected to it): they wait for the calls in flight on it, and calls that
+/// arrive while one runs are refused with CKR_CRYPTOKI_NOT_INITIALIZED without reaching the
+/// module.
+enum class CallKind {
+    ordinary,  ///< waited for; refused while C_Initialize or C_Finalize runs
+    unwaited,  ///< refused likewise, but not waited for: a blocking C_WaitForSlotEvent, which
+               ///< the module's C_Finalize ends
+    exclusive,  ///< C_Initialize, C_Finalize: closes the module to other calls, waits for
+                ///< those in flight on other threads (for none inside a callback), and is
+                ///< refused while another exclusive call has the module, unless this thread
+                ///< waits for nothing
+};
+
 /// A call in flight on a module: pins the object's binding for the life of the guard.
 class ModuleCall {
 public:
     /// Looks the object's binding up; when there is none (or no function list), throws
-    /// "This object is not connected to a module." and the guard is empty.
+    /// "This object is not connected to a module." and the guard is empty. When the module is
+    /// closed to the call (see CallKind), throws PKCS11Exception CKR_CRYPTOKI_NOT_INITIALIZED
+    /// and the guard is empty.
     ModuleCall(JNIEnv* env, jobject object);
+    ModuleCall(JNIEnv* env, jobject object, CallKind kind);
     ModuleCall(const ModuleCall&) = delete;
     ModuleCall& operator=(const ModuleCall&) = delete;
     ~ModuleCall();
@@ -80,11 +98,20 @@ public:
     void keepWhileLoaded(void* block);
 
 private:
+    bool enterAlone();
+    bool ownCallOn(const ModuleGate* gate) const;
+    bool othersInside(const ModuleGate* gate) const;
+    void leave();
+
     JNIEnv* env_;
     Binding* binding_ = nullptr;
     int pinSlot_ = -1;
     ThreadPins* pins_ = nullptr;  // the calling thread's pins, when pinSlot_ >= 0
     ModuleFunctions* functions_ = nullptr;
+    ModuleGate* gate_ = nullptr;
+    bool alone_ = false;    // this exclusive call has closed the gate
+    bool counted_ = false;  // counted in the gate rather than pinned
+    ModuleCall* outerCounted_ = nullptr;
 };
 
 /// Loads a module file and counts the library as a user of it. Returns null with the system's

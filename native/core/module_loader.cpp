@@ -17,7 +17,31 @@ namespace {
 // Guards loading and unloading of module files together with the count of uses per module,
 // so that "the library no longer uses this module" is decided exactly once.
 std::mutex loaderLock;
-std::unordered_map<platform::LibraryHandle, std::int64_t> moduleUses;
+struct ModuleUse {
+    std::int64_t uses = 0;
+    ModuleGate* gate = nullptr;
+};
+std::unordered_map<platform::LibraryHandle, ModuleUse> moduleUses;
+// Gates of unloaded modules, reused for the next module loaded (loaderLock).
+ModuleGate* freeGates = nullptr;
+
+ModuleGate* takeGateLocked() {
+    if (ModuleGate* gate = freeGates) {
+        freeGates = gate->nextFree;
+        gate->nextFree = nullptr;
+        return gate;
+    }
+    return new (std::nothrow) ModuleGate;
+}
+
+void giveBackGateLocked(ModuleGate* gate) {
+    if (gate != nullptr) {
+        gate->closed.store(0, std::memory_order_relaxed);
+        gate->counted.store(0, std::memory_order_relaxed);
+        gate->nextFree = freeGates;
+        freeGates = gate;
+    }
+}
 
 std::atomic<ModuleReleasedHook> moduleReleased{nullptr};
 
@@ -45,9 +69,21 @@ void closeModuleLocked(JNIEnv* env, platform::LibraryHandle library) {
 
 }  // namespace
 
-ModuleHold::ModuleHold() { callbacksRunning.fetch_add(1, std::memory_order_seq_cst); }
+namespace {
+thread_local int holdsHere = 0;
+}  // namespace
 
-ModuleHold::~ModuleHold() { callbacksRunning.fetch_sub(1, std::memory_order_seq_cst); }
+ModuleHold::ModuleHold() {
+    ++holdsHere;
+    callbacksRunning.fetch_add(1, std::memory_order_seq_cst);
+}
+
+ModuleHold::~ModuleHold() {
+    callbacksRunning.fetch_sub(1, std::memory_order_seq_cst);
+    --holdsHere;
+}
+
+bool callbackRunsHere() { return holdsHere != 0; }
 
 void closeDeferredModules(JNIEnv* env) {
     if (!closesDeferred.load(std::memory_order_acquire)) {
@@ -65,6 +101,12 @@ void closeDeferredModules(JNIEnv* env) {
     }
 }
 
+ModuleGate* gateOf(platform::LibraryHandle library) {
+    std::lock_guard<std::mutex> guard(loaderLock);
+    auto found = moduleUses.find(library);
+    return found != moduleUses.end() ? found->second.gate : nullptr;
+}
+
 void setModuleReleasedHook(ModuleReleasedHook hook) {
     moduleReleased.store(hook, std::memory_order_release);
 }
@@ -74,7 +116,17 @@ platform::LibraryHandle loadModule(const char* path, std::string& error) {
     platform::LibraryHandle library = platform::openLibrary(path, error);
     if (library != nullptr) {
         try {
-            ++moduleUses[library];
+            ModuleUse& use = moduleUses[library];
+            if (use.gate == nullptr) {
+                use.gate = takeGateLocked();
+            }
+            if (use.gate == nullptr) {
+                if (use.uses == 0) {
+                    moduleUses.erase(library);
+                }
+                throw std::bad_alloc();
+            }
+            ++use.uses;
         } catch (const std::bad_alloc&) {
             platform::closeLibrary(library);
             error = "out of memory";
@@ -90,8 +142,10 @@ void unloadModule(JNIEnv* env, platform::LibraryHandle library) {
     }
     std::lock_guard<std::mutex> guard(loaderLock);
     auto found = moduleUses.find(library);
-    const bool lastUse = found == moduleUses.end() || --found->second == 0;
-    if (found != moduleUses.end() && found->second == 0) {
+    const bool lastUse = found == moduleUses.end() || --found->second.uses == 0;
+    if (found != moduleUses.end() && found->second.uses == 0) {
+        // No binding uses the module any more, so no call can reach its gate.
+        giveBackGateLocked(found->second.gate);
         moduleUses.erase(found);
     }
     if (!lastUse) {

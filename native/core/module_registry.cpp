@@ -118,6 +118,7 @@ void finishUnbinding(JNIEnv* env, Binding* binding) {
     const bool unload = binding->unloadWhenReleased;
     binding->object = nullptr;
     binding->record = ModuleRecord{};
+    binding->gate.store(nullptr, std::memory_order_relaxed);
     deleteGlobalRef(env, object);
     if (unload) {
         unloadModule(env, record.library);
@@ -156,6 +157,7 @@ void finalizeModuleList(JNIEnv* env) {
 }
 
 PutModule putModule(JNIEnv* env, jobject object, ModuleRecord& record) {
+    ModuleGate* gate = gateOf(record.library);
     {
         std::lock_guard<std::mutex> guard(writeLock);
         if (!initialized.load(std::memory_order_relaxed)) {
@@ -186,6 +188,7 @@ PutModule putModule(JNIEnv* env, jobject object, ModuleRecord& record) {
         }
         binding->object = ref;
         binding->record = std::move(record);
+        binding->gate.store(gate, std::memory_order_relaxed);
         binding->unloadWhenReleased = false;
         const std::uint64_t generation =
             generationOf(binding->state.load(std::memory_order_relaxed));

@@ -20,7 +20,8 @@ constexpr CK_ULONG kLabelLength = 32;
 extern "C" {
 
 JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1Initialize)(JNIEnv* env, jobject self, jobject pInitArgs) {
-    ModuleCall module(env, self);
+    // Alone on the module: until it has returned the module is not initialised for any call.
+    ModuleCall module(env, self, CallKind::exclusive);
     if (!module) {
         return;
     }
@@ -38,7 +39,9 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1Initialize)(JNIEnv* env, jobject self, 
 }
 
 JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1Finalize)(JNIEnv* env, jobject self, jobject pReserved) {
-    ModuleCall module(env, self);
+    // Alone on the module: the calls in flight on other threads have returned, and later ones
+    // are refused until it has.
+    ModuleCall module(env, self, CallKind::exclusive);
     if (!module) {
         return;
     }
@@ -178,7 +181,10 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1SetPIN)(JNIEnv* env, jobject self, jlon
 
 JNIEXPORT jlong JNICALL VORLEN_WRAPPER(C_1WaitForSlotEvent)(JNIEnv* env, jobject self, jlong flags,
                                                             jobject /*pReserved*/) {
-    ModuleCall module(env, self);
+    // A blocking wait is not waited for: C_Finalize ends it.
+    ModuleCall module(env, self,
+                      (ckULong(flags) & CKF_DONT_BLOCK) != 0 ? CallKind::ordinary
+                                                             : CallKind::unwaited);
     if (!module) {
         return 0;
     }

@@ -59,8 +59,11 @@ public:
         }
     }
 
-    bool convert(jobject object) {
-        converted_ = toCkMechanismParameter(env_, object, parameter_);
+    /// Converts the parameter; for an encryption, `tag` and `generated` ask that the caller's
+    /// arrays can take the tag and a generated IV or nonce (checkMessageOutputs).
+    bool convert(jobject object, bool tag = false, bool generated = false) {
+        converted_ = toCkMechanismParameter(env_, object, parameter_) &&
+                     checkMessageOutputs(env_, parameter_, tag, generated);
         return converted_;
     }
     CK_VOID_PTR data() { return parameter_.get()->pParameter; }
@@ -95,10 +98,11 @@ template <auto Entry>
 jbyteArray wholeMessage(JNIEnv* env, jobject self, const char* function, jlong hSession,
                         jobject pParameter, jbyteArray pAssociatedData, jbyteArray pInput) {
     VORLEN_MODULE_3(module, nullptr)
+    constexpr bool encrypts = Entry == &ModuleFunctions::C_EncryptMessage;
     MessageParameter parameter(env);
     InputBytes associated;
     InputBytes input;
-    if (!parameter.convert(pParameter) || !copyJavaBytes(env, pAssociatedData, associated) ||
+    if (!parameter.convert(pParameter, encrypts, encrypts) || !copyJavaBytes(env, pAssociatedData, associated) ||
         !copyJavaBytes(env, pInput, input)) {
         return nullptr;
     }
@@ -115,9 +119,12 @@ template <auto Entry>
 void beginWithData(JNIEnv* env, jobject self, jlong hSession, jobject pParameter,
                    jbyteArray pAssociatedData) {
     VORLEN_MODULE_3(module, )
+    // The IV or nonce of a multi-part encryption is generated at its beginning.
+    constexpr bool generates = Entry == &ModuleFunctions::C_EncryptMessageBegin;
     MessageParameter parameter(env);
     InputBytes associated;
-    if (!parameter.convert(pParameter) || !copyJavaBytes(env, pAssociatedData, associated)) {
+    if (!parameter.convert(pParameter, false, generates) ||
+        !copyJavaBytes(env, pAssociatedData, associated)) {
         return;
     }
     checkReturnValue(env, (module.functions()->*Entry)(ckULong(hSession), parameter.data(),
@@ -142,9 +149,12 @@ template <auto Entry>
 jbyteArray nextPart(JNIEnv* env, jobject self, const char* function, jlong hSession,
                     jobject pParameter, jbyteArray pPart, jlong flags) {
     VORLEN_MODULE_3(module, nullptr)
+    // The tag comes with the last part.
+    const bool tag = Entry == &ModuleFunctions::C_EncryptMessageNext &&
+                     (ckULong(flags) & CKF_END_OF_MESSAGE) != 0;
     MessageParameter parameter(env);
     InputBytes part;
-    if (!parameter.convert(pParameter) || !copyJavaBytes(env, pPart, part)) {
+    if (!parameter.convert(pParameter, tag) || !copyJavaBytes(env, pPart, part)) {
         return nullptr;
     }
     const CK_SESSION_HANDLE session = ckULong(hSession);
@@ -214,10 +224,13 @@ JNIEXPORT jint JNICALL VORLEN_WRAPPER(messageBufferCall)(
     const auto fn = static_cast<BufferFunction>(function);
     const bool hasOutput = fn != BufferFunction::VerifyMessage;
     VORLEN_MODULE_3(module, 0)
+    const bool encrypts = fn == BufferFunction::EncryptMessage;
+    const bool lastPart = fn == BufferFunction::EncryptMessageNext &&
+                          (ckULong(flags) & CKF_END_OF_MESSAGE) != 0;
     MessageParameter parameter(env);
     InputBytes associated;
     Regions regions;
-    if (!parameter.convert(pParameter) || !copyJavaBytes(env, pAssociatedData, associated) ||
+    if (!parameter.convert(pParameter, encrypts || lastPart, encrypts) || !copyJavaBytes(env, pAssociatedData, associated) ||
         !regions.take(env, hasOutput, inBuffer, inCapacity, inArray, inOffset, inLength, outBuffer, outCapacity,
                       outArray, outOffset, outLength)) {
         return 0;
@@ -314,7 +327,8 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1LoginUser)(JNIEnv* env, jobject self, j
     VORLEN_MODULE_3(module, )
     NativeBuffer pin;
     NativeBuffer username;
-    if (!toCkCharArray(env, pPin, pin) || !toCkCharArray(env, pUsername, username)) {
+    // Both are UTF-8 text in the standard.
+    if (!toCkUtf8CharArray(env, pPin, pin) || !toCkUtf8CharArray(env, pUsername, username)) {
         return;
     }
     checkReturnValue(env, module->C_LoginUser(ckULong(hSession), ckULong(userType), pin.bytes(),

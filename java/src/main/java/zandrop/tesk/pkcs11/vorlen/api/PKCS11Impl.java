@@ -49,7 +49,11 @@ import java.util.Objects;
  * handle or code with all bits set therefore reads 4294967295, never -1.
  *
  * <p>PINs, labels and other character data are {@code char[]}s of which each element stands for
- * one byte: only its low 8 bits reach the module, without any character-set conversion. A
+ * one byte: only its low 8 bits reach the module, without any character-set conversion, so a
+ * character above U+00FF reaches it as another byte (U+20AC as 0xAC) and two texts that differ
+ * only there reach it alike. The text of the 3.0 additions that the standard defines as UTF-8
+ * ({@link #C_LoginUser}'s PIN and user name, the password of {@link CK_PKCS5_PBKD2_PARAMS2}) is
+ * encoded as UTF-8 instead; an unpaired surrogate there is an {@link IllegalArgumentException}. A
  * {@code byte[]} argument is copied. A null array reaches the module as a null pointer of
  * length 0, an empty one as a valid pointer of length 0. Attribute values and mechanism
  * parameters are converted by their Java class, as {@link CK_ATTRIBUTE} and
@@ -214,7 +218,10 @@ public class PKCS11Impl {
     // ---- General-purpose functions.
 
     /**
-     * Initialises the module.
+     * Initialises the module. It has the module to itself, as {@link #C_Finalize(Object)} has:
+     * it waits for the calls in flight on the module (through any object connected to the same
+     * module file) to return, and calls that arrive while it runs are refused with
+     * {@code CKR_CRYPTOKI_NOT_INITIALIZED} without reaching the module.
      *
      * @param pInitArgs a {@link CK_C_INITIALIZE_ARGS} that says how the module may protect
      *     itself against concurrent calls (operating-system locks or the mutex callbacks it
@@ -229,6 +236,18 @@ public class PKCS11Impl {
      * Finalises the module: it closes its sessions and releases its resources. The library's
      * own state stays as it is; the object stays connected. When the module answers
      * {@code CKR_OK}, the {@link CK_NOTIFY} objects of the sessions it ended are released.
+     *
+     * <p>Any thread may call it while others call the module: it first waits for the calls in
+     * flight on the module, through every object connected to the same module file, to return;
+     * calls that arrive meanwhile, and until it has returned, are refused with
+     * {@code CKR_CRYPTOKI_NOT_INITIALIZED} without reaching the module. It does not wait for a
+     * blocking {@link #C_WaitForSlotEvent(long, Object)}, which the module's {@code C_Finalize}
+     * ends. Called from inside a callback ({@link CK_NOTIFY}, a mutex callback) it waits for
+     * nothing, since the calls in flight may be waiting for that very callback; the same
+     * holds when another {@code C_Initialize} or {@code C_Finalize} has the module, which
+     * then refuses this call with {@code CKR_CRYPTOKI_NOT_INITIALIZED} if waiting could
+     * deadlock (a callback, or a call of this thread in flight on the module), and is waited
+     * for otherwise.
      *
      * @param pReserved reserved by the standard; pass null
      * @throws PKCS11Exception with the module's error, such as
@@ -303,6 +322,11 @@ public class PKCS11Impl {
     /**
      * Initialises the token in a slot, destroying its objects.
      *
+     * <p>Each {@code char} of the PIN and of the label reaches the module as one byte, its low 8 bits: a
+     * character above U+00FF does not reach it as such (U+00E4 gives 0xE4 but U+20AC gives
+     * 0xAC), and a PIN in another script must be given as the bytes the token expects, one per
+     * {@code char}. {@link #C_LoginUser} encodes its PIN as UTF-8.
+     *
      * @param slotID the slot
      * @param pPin the security officer's PIN, or null where the token has a protected
      *     authentication path
@@ -315,6 +339,11 @@ public class PKCS11Impl {
     /**
      * Initialises the normal user's PIN; the security officer must be logged in.
      *
+     * <p>Each {@code char} of the PIN reaches the module as one byte, its low 8 bits: a
+     * character above U+00FF does not reach it as such (U+00E4 gives 0xE4 but U+20AC gives
+     * 0xAC), and a PIN in another script must be given as the bytes the token expects, one per
+     * {@code char}. {@link #C_LoginUser} encodes its PIN as UTF-8.
+     *
      * @param hSession a read/write session
      * @param pPin the user's new PIN, or null where the token has a protected authentication
      *     path
@@ -326,6 +355,11 @@ public class PKCS11Impl {
     /**
      * Changes the PIN of the user who is logged in, or of the normal user when nobody is.
      *
+     * <p>Each {@code char} of the PINs reaches the module as one byte, its low 8 bits: a
+     * character above U+00FF does not reach it as such (U+00E4 gives 0xE4 but U+20AC gives
+     * 0xAC), and a PIN in another script must be given as the bytes the token expects, one per
+     * {@code char}. {@link #C_LoginUser} encodes its PIN as UTF-8.
+     *
      * @param hSession a read/write session
      * @param pOldPin the old PIN, or null where the token has a protected authentication path
      * @param pNewPin the new PIN, or null where the token has a protected authentication path
@@ -336,7 +370,8 @@ public class PKCS11Impl {
             throws PKCS11Exception;
 
     /**
-     * Waits for a slot event, such as the insertion or removal of a token.
+     * Waits for a slot event, such as the insertion or removal of a token. A blocking wait does
+     * not hold {@link #C_Finalize(Object)} up: the module's {@code C_Finalize} ends it.
      *
      * @param flags {@link PKCS11Constants#CKF_DONT_BLOCK} to return at once, or 0 to wait for
      *     the next event; without {@code CKF_DONT_BLOCK} the calling thread may wait for a long
@@ -451,6 +486,11 @@ public class PKCS11Impl {
     /**
      * Logs a user in to the token.
      *
+     * <p>Each {@code char} of the PIN reaches the module as one byte, its low 8 bits: a
+     * character above U+00FF does not reach it as such (U+00E4 gives 0xE4 but U+20AC gives
+     * 0xAC), and a PIN in another script must be given as the bytes the token expects, one per
+     * {@code char}. {@link #C_LoginUser} encodes its PIN as UTF-8.
+     *
      * @param hSession a session with the token
      * @param userType {@link PKCS11Constants#CKU_USER}, {@link PKCS11Constants#CKU_SO} or
      *     {@link PKCS11Constants#CKU_CONTEXT_SPECIFIC}
@@ -529,8 +569,14 @@ public class PKCS11Impl {
      * empty value, or the length {@code CK_UNAVAILABLE_INFORMATION}). This happens also when
      * the module reports an error in the second call, before the exception is thrown; a value
      * that grew between the two calls is such an error ({@code CKR_BUFFER_TOO_SMALL}), and it
-     * reads null. When an attribute is sensitive or unknown, the module reports the error in
-     * the first call and the array stays as it was.
+     * reads null.
+     *
+     * <p>All or nothing, as the standard has it: when one attribute of the template is
+     * sensitive ({@code CKR_ATTRIBUTE_SENSITIVE}) or unknown to the object
+     * ({@code CKR_ATTRIBUTE_TYPE_INVALID}), the module reports that error in the first call,
+     * the method throws it, and no element of the array is touched: not even the values the
+     * object would have given. To read what can be read, ask for the attributes one at a time,
+     * or use the session layer's lenient read, which does so.
      * A value that the module does not write in the second call (one that failed, say because
      * another thread destroyed the object in between) holds zero bytes of the first call's
      * length.
@@ -1222,10 +1268,13 @@ public class PKCS11Impl {
      * @param userType {@link PKCS11Constants#CKU_USER}, {@link PKCS11Constants#CKU_SO} or
      *     {@link PKCS11Constants#CKU_CONTEXT_SPECIFIC}
      * @param pPin the PIN, or null where the token has a protected authentication path
-     * @param pUsername the user's name (one byte per char), or null
+     * @param pUsername the user's name, or null; the PIN and the name are encoded as UTF-8 (the
+     *     standard's {@code CK_UTF8CHAR}), a surrogate pair as one 4-byte character
      * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
      *     a 2.x list
      * @throws PKCS11RuntimeException if this object is not connected to a module
+     * @throws IllegalArgumentException if the PIN or the name holds an unpaired surrogate; the
+     *     module is not called
      */
     public native void C_LoginUser(long hSession, long userType, char[] pPin, char[] pUsername)
             throws PKCS11Exception;

@@ -9,6 +9,8 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.io.File;
 import java.io.IOException;
+import java.util.concurrent.atomic.AtomicBoolean;
+import java.util.concurrent.atomic.AtomicReference;
 
 import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
@@ -234,5 +236,90 @@ class LifecycleTest {
         assertNotEquals(before, PKCS11Impl.globalReferenceCount());
         pkcs11.disconnect();
         assertEquals(before, PKCS11Impl.globalReferenceCount());
+    }
+
+    private static Thread start(String name, ThrowingRunnable body, AtomicReference<Throwable> failure) {
+        Thread thread = new Thread(() -> {
+            try {
+                body.run();
+            } catch (Throwable t) {
+                failure.compareAndSet(null, t);
+            }
+        }, name);
+        thread.start();
+        return thread;
+    }
+
+    private interface ThrowingRunnable {
+        void run() throws Exception;
+    }
+
+    private void awaitCount(String function, int count) throws InterruptedException {
+        for (int i = 0; i < 2000 && first.count(function) < count; i++) {
+            Thread.sleep(5);
+        }
+        assertEquals(count, first.count(function), function + " reached the module");
+    }
+
+    @Test
+    void finalizeWaitsForCallsInFlightRefusesNewOnesAndDoesNotWaitForABlockingSlotWait() throws Exception {
+        PKCS11Impl pkcs11 = TestModules.connected(TestModules.first());
+        PKCS11Impl other = TestModules.connected(TestModules.first());  // the same module file
+        pkcs11.C_Initialize(null);
+        first.script("C_GetInfo", "sleep=800");
+        first.script("C_WaitForSlotEvent", "sleep=3000");
+        first.script("C_Finalize", "sleep=600");
+        AtomicReference<Throwable> failure = new AtomicReference<>();
+        AtomicBoolean getInfoReturned = new AtomicBoolean();
+        AtomicBoolean slotWaitReturned = new AtomicBoolean();
+        Thread inside = start("inside", () -> {
+            other.C_GetInfo();
+            getInfoReturned.set(true);
+        }, failure);
+        Thread waiting = start("waiting", () -> {
+            other.C_WaitForSlotEvent(0, null);
+            slotWaitReturned.set(true);
+        }, failure);
+        awaitCount("C_GetInfo", 1);
+        awaitCount("C_WaitForSlotEvent", 1);
+        Thread finalizer = start("finalizer", () -> pkcs11.C_Finalize(null), failure);
+        awaitCount("C_Finalize", 1);
+        // The module is inside C_Finalize: a new call gets the library's answer.
+        PKCS11Exception refused = assertThrows(PKCS11Exception.class, () -> other.C_GetSlotList(true));
+        assertEquals(PKCS11Constants.CKR_CRYPTOKI_NOT_INITIALIZED, refused.getErrorCode());
+        finalizer.join(10_000);
+        assertFalse(finalizer.isAlive());
+        assertTrue(getInfoReturned.get(), "C_Finalize reached the module only after C_GetInfo had returned");
+        assertFalse(slotWaitReturned.get(), "a blocking C_WaitForSlotEvent is not waited for");
+        assertEquals(0, first.count("C_GetSlotList"), "the refused call never reached the module");
+        inside.join();
+        waiting.join();
+        assertEquals(null, failure.get());
+        pkcs11.C_Initialize(null);  // initialising again works
+        assertEquals(1, other.C_GetSlotList(true).length);
+        pkcs11.C_Finalize(null);
+        pkcs11.disconnect();
+        other.disconnect();
+    }
+
+    @Test
+    void finalizeFromInsideACallbackDoesNotWaitForTheCallThatIsWaitingForIt() throws Exception {
+        PKCS11Impl pkcs11 = TestModules.connected(TestModules.first());
+        AtomicReference<Throwable> failure = new AtomicReference<>();
+        // The callback on the calling thread itself, then on a module thread that the module
+        // joins before its C_OpenSession returns.
+        for (String step : new String[] {"notify=0", "notify=0 thread=native"}) {
+            pkcs11.C_Initialize(null);
+            first.script("C_OpenSession", step);
+            CK_NOTIFY finalizeNow = (session, event, application) -> pkcs11.C_Finalize(null);
+            Thread caller = start("caller", () -> pkcs11.C_OpenSession(1, PKCS11Constants.CKF_SERIAL_SESSION, null, finalizeNow), failure);
+            caller.join(10_000);
+            assertFalse(caller.isAlive(), step + ": no deadlock");
+            assertEquals(null, failure.get());
+            assertEquals(PKCS11Constants.CKR_OK, first.calls("callback").get(0).num("rv"), step);
+            assertEquals(1, first.count("C_Finalize"), step + ": C_Finalize reached the module");
+            first.clear();
+        }
+        pkcs11.disconnect();
     }
 }
