@@ -30,7 +30,11 @@ public class CK_PKCS5_PBKD2_PARAMS2 {
     /** The data of the pseudo-random function, or null. */
     public byte[] pPrfData;
 
-    /** The password. Required. */
+    /**
+     * The password. Required. It reaches the module as UTF-8 (a surrogate pair as one 4-byte
+     * character), the standard's encoding of this field; an unpaired surrogate is refused with
+     * {@link IllegalArgumentException} before the module is called.
+     */
     public char[] pPassword;
 
     /** Creates an object whose fields are null, 0 or false. */

@@ -1333,6 +1333,14 @@ public class PKCS11Impl {
      *     a 2.x list
      * @throws PKCS11RuntimeException if this object is not connected to a module, the parameter
      *     cannot be converted, or the module reports more than it was given room for
+     * @throws IllegalArgumentException before the module is called, if the parameter's arrays
+     *     could not take what the module returns (a null tag array or one shorter than the tag,
+     *     in {@code pTag} or {@code pMAC}; a null or empty {@code pIv} or {@code pNonce} that
+     *     the module is to generate, or one shorter than its fixed bits), or it states a tag of
+     *     more than 128 bits; the same holds for the {@code ByteBuffer} form, for
+     *     {@link #C_EncryptMessageNext(long, Object, byte[], long)} with
+     *     {@code CKF_END_OF_MESSAGE} (the tag) and for
+     *     {@link #C_EncryptMessageBegin(long, Object, byte[])} (the generated IV)
      */
     public native byte[] C_EncryptMessage(long hSession, Object pParameter, byte[] pAssociatedData,
             byte[] pPlaintext) throws PKCS11Exception;

@@ -93,9 +93,12 @@ class KeyParameterRecordTest extends DecodedParameters {
         assertNum(CKP_PKCS5_PBKD2_HMAC_SHA256, call, "prf");
         assertTrue(call.isNull("param.pPrfData"));
         assertNum(0, call, "ulPrfDataLen");
-        // One byte per char: its low 8 bits (U+0141 gives 0x41).
-        assertBytes(new byte[] {'p', 0x41, 's', 's'}, call, "pPassword");
-        assertNum(4, call, "ulPasswordLen");
+        // UTF-8, the password's encoding in the standard (U+0141 gives c5 81; it gave 0x41).
+        assertBytes(new byte[] {'p', (byte) 0xc5, (byte) 0x81, 's', 's'}, call, "pPassword");
+        assertNum(5, call, "ulPasswordLen");
+        assertRejectedBeforeTheModule(IllegalArgumentException.class, "unpaired surrogate",
+                new CK_PKCS5_PBKD2_PARAMS2(CKZ_SALT_SPECIFIED, run(0, 8), 1, CKP_PKCS5_PBKD2_HMAC_SHA1, null,
+                        new char[] {'a', '\udc00'}));
 
         assertRejectedBeforeTheModule(NullPointerException.class, "CK_PKCS5_PBKD2_PARAMS2.pPassword is null",
                 new CK_PKCS5_PBKD2_PARAMS2(CKZ_SALT_SPECIFIED, run(0, 8), 1, CKP_PKCS5_PBKD2_HMAC_SHA1, null, null));

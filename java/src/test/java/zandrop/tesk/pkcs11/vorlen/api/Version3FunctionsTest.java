@@ -199,24 +199,76 @@ class Version3FunctionsTest extends ConnectedToTestModule {
         assertEquals(20, call.num("pulCiphertextLen"));
     }
 
-    @Test
-    void aTagArrayThatIsNullOrShortStillGetsTheWholeTagBuffer() throws Exception {
-        module.setDefault("C_EncryptMessage", "decode=CK_GCM_MESSAGE_PARAMS write=pTag:" + HEX.formatHex(bytes(16, 0x70)));
-        CK_GCM_MESSAGE_PARAMS noTag = new CK_GCM_MESSAGE_PARAMS(new byte[12], 0, CKG_NO_GENERATE, null, 128);
-        pkcs11.C_EncryptMessage(1, noTag, null, bytes(4, 0));
-        Call call = module.last("C_EncryptMessage");
-        assertArrayEquals(new byte[16], call.bytes("param.pTag"), "a zero buffer of the whole tag");
-        assertNull(noTag.pTag, "nothing to copy back into");
-        assertTrue(call.isNull("pAssociatedData"));
+    private interface MessageCall {
+        void run() throws Exception;
+    }
 
-        byte[] shortTag = {9, 9, 9, 9};
-        CK_GCM_MESSAGE_PARAMS shortParams = new CK_GCM_MESSAGE_PARAMS(new byte[12], 0, CKG_NO_GENERATE, shortTag, 120);
-        pkcs11.C_EncryptMessage(1, shortParams, null, bytes(4, 0));
-        Call second = module.last("C_EncryptMessage");
-        byte[] given = new byte[15];  // ulTagBits / 8 bytes: the caller's first, zeros after
-        System.arraycopy(new byte[] {9, 9, 9, 9}, 0, given, 0, 4);
-        assertArrayEquals(given, second.bytes("param.pTag"));
-        assertArrayEquals(bytes(4, 0x70), shortTag, "as many bytes as the caller's array holds");
+    @Test
+    void encryptionsRefuseArraysThatWouldLoseTheTagOrTheGeneratedIvBeforeTheModule() throws Exception {
+        // Until now a null or short tag array returned normally and the tag was lost.
+        java.nio.ByteBuffer out = java.nio.ByteBuffer.allocate(64);
+        Object[][] refused = {
+            {"C_EncryptMessage", "pTag has room for 0 bytes of a 16-byte tag", (MessageCall) () -> pkcs11.C_EncryptMessage(1,
+                    new CK_GCM_MESSAGE_PARAMS(new byte[12], 0, CKG_NO_GENERATE, null, 128), null, bytes(4, 0))},
+            {"C_EncryptMessage", "pTag has room for 4 bytes of a 15-byte tag", (MessageCall) () -> pkcs11.C_EncryptMessage(1,
+                    new CK_GCM_MESSAGE_PARAMS(new byte[12], 0, CKG_NO_GENERATE, new byte[4], 120), null, bytes(4, 0))},
+            {"C_EncryptMessage", "ulTagBits is " + (8L * Integer.MAX_VALUE & Platform.ALL_BITS) + ", more than 128",
+                (MessageCall) () -> pkcs11.C_EncryptMessage(1, new CK_GCM_MESSAGE_PARAMS(new byte[12], 0, CKG_NO_GENERATE,
+                        new byte[16], 8L * Integer.MAX_VALUE), null, bytes(4, 0))},
+            {"C_EncryptMessage", "ulTagBits is 136, more than 128", (MessageCall) () -> pkcs11.C_EncryptMessage(1,
+                    new CK_GCM_MESSAGE_PARAMS(new byte[12], 0, CKG_NO_GENERATE, new byte[17], 136), null, bytes(4, 0))},
+            {"C_EncryptMessage", "pIv has 0 bytes, no room for what the module generates", (MessageCall) () -> pkcs11.C_EncryptMessage(1,
+                    new CK_GCM_MESSAGE_PARAMS(null, 0, CKG_GENERATE, new byte[16], 128), null, bytes(4, 0))},
+            {"C_EncryptMessage", "pIv has 4 bytes, no room", (MessageCall) () -> pkcs11.C_EncryptMessage(1,
+                    new CK_GCM_MESSAGE_PARAMS(new byte[4], 64, CKG_GENERATE_COUNTER, new byte[16], 128), null, bytes(4, 0))},
+            {"C_EncryptMessage", "pMAC has room for 0 bytes", (MessageCall) () -> pkcs11.C_EncryptMessage(1,
+                    new CK_CCM_MESSAGE_PARAMS(4, new byte[12], 0, CKG_NO_GENERATE, null), null, bytes(4, 0))},
+            {"C_EncryptMessage", "pNonce has 0 bytes", (MessageCall) () -> pkcs11.C_EncryptMessage(1,
+                    new CK_CCM_MESSAGE_PARAMS(4, new byte[0], 0, CKG_GENERATE, new byte[8]), null, bytes(4, 0))},
+            {"C_EncryptMessage", "pTag has room for 8 bytes of a 16-byte tag", (MessageCall) () -> pkcs11.C_EncryptMessage(1,
+                    new CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS(new byte[12], new byte[8]), null, bytes(4, 0))},
+            {"C_EncryptMessage", "pTag has room for 0 bytes", (MessageCall) () -> pkcs11.C_EncryptMessage(1,
+                    new CK_GCM_MESSAGE_PARAMS(new byte[12], 0, CKG_NO_GENERATE, null, 128), null,
+                    java.nio.ByteBuffer.wrap(bytes(4, 0)), out)},
+            {"C_EncryptMessageBegin", "pIv has 0 bytes", (MessageCall) () -> pkcs11.C_EncryptMessageBegin(1,
+                    new CK_GCM_MESSAGE_PARAMS(null, 0, CKG_GENERATE, new byte[16], 128), null)},
+            {"C_EncryptMessageNext", "pTag has room for 0 bytes", (MessageCall) () -> pkcs11.C_EncryptMessageNext(1,
+                    new CK_GCM_MESSAGE_PARAMS(new byte[12], 0, CKG_NO_GENERATE, null, 128), bytes(4, 0), CKF_END_OF_MESSAGE)},
+            {"C_EncryptMessageNext", "pTag has room for 0 bytes", (MessageCall) () -> pkcs11.C_EncryptMessageNext(1,
+                    new CK_GCM_MESSAGE_PARAMS(new byte[12], 0, CKG_NO_GENERATE, null, 128),
+                    java.nio.ByteBuffer.wrap(bytes(4, 0)), out, CKF_END_OF_MESSAGE)},
+        };
+        for (Object[] row : refused) {
+            IllegalArgumentException e = assertThrows(IllegalArgumentException.class, () -> ((MessageCall) row[2]).run());
+            assertTrue(e.getMessage().contains((String) row[1]), e.getMessage());
+            assertEquals(0, module.count((String) row[0]), row[1] + ": the module was not called");
+        }
+        // Accepted: a part that is not the last (no tag yet), a decryption (the module judges),
+        // a tag array of the whole tag, which receives all of it.
+        pkcs11.C_EncryptMessageNext(1, new CK_GCM_MESSAGE_PARAMS(new byte[12], 0, CKG_NO_GENERATE, null, 128), bytes(4, 0), 0);
+        pkcs11.C_DecryptMessage(1, new CK_GCM_MESSAGE_PARAMS(new byte[12], 0, CKG_NO_GENERATE, null, 128), null, bytes(4, 0));
+        module.setDefault("C_EncryptMessage", "decode=CK_GCM_MESSAGE_PARAMS write=pTag:" + HEX.formatHex(bytes(15, 0x70)));
+        byte[] tag = new byte[15];
+        pkcs11.C_EncryptMessage(1, new CK_GCM_MESSAGE_PARAMS(new byte[12], 0, CKG_NO_GENERATE, tag, 120), null, bytes(4, 0));
+        assertArrayEquals(bytes(15, 0x70), tag);
+        assertTrue(module.count("C_EncryptMessageNext") > 0, "the part reached the module");
+        assertTrue(module.count("C_DecryptMessage") > 0, "the decryption reached the module");
+    }
+
+    @Test
+    void loginUserTextIsUtf8() throws Exception {
+        // Until now "p\u00e4\u20acs" reached the module as 70 e4 ac 73.
+        pkcs11.C_LoginUser(3, CKU_USER, "p\u00e4\u20acs".toCharArray(), "\ud83d\ude00".toCharArray());
+        Call login = module.last("C_LoginUser");
+        assertEquals("70c3a4e282ac73", HEX.formatHex(login.bytes("pPin")));
+        assertEquals(7, login.num("ulPinLen"));
+        assertEquals("f09f9880", HEX.formatHex(login.bytes("pUsername")), "a surrogate pair is one character");
+        for (String unpaired : new String[] {"a\ud83d", "\ude00b", "\ud83d\ud83d"}) {
+            IllegalArgumentException e = assertThrows(IllegalArgumentException.class,
+                    () -> pkcs11.C_LoginUser(3, CKU_USER, unpaired.toCharArray(), null));
+            assertTrue(e.getMessage().contains("unpaired surrogate"), e.getMessage());
+        }
+        assertEquals(1, module.count("C_LoginUser"));
     }
 
     @Test
