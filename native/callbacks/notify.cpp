@@ -1,7 +1,10 @@
 #include "callbacks/notify.h"
 
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <new>
+#include <unordered_map>
 
 #include "callbacks/callback_cache.h"
 #include "callbacks/callback_env.h"
@@ -16,27 +19,16 @@ namespace {
 constexpr std::uint64_t kCountMask = (std::uint64_t{1} << 32) - 1;
 constexpr std::uint64_t kLive = std::uint64_t{1} << 32;
 constexpr std::uint64_t kDying = std::uint64_t{1} << 33;
-constexpr unsigned kGenerationShift = 34;
 
-// A token is (generation << kIndexBits) | (index + 1): never null, and the index part of a
-// null-free token fits kIndexBits, the last index being left unused.
+// Room for four million bindings.
 constexpr unsigned kIndexBits = 22;
 constexpr std::size_t kMaxBindings = (std::size_t{1} << kIndexBits) - 1;
-// The generation bits a token carries beside the index: what a pointer has left (10 at 32
-// bits), at most what the state word holds (30).
-constexpr unsigned kGenerationBits =
-    sizeof(std::uintptr_t) * 8 - kIndexBits < 64 - kGenerationShift
-        ? static_cast<unsigned>(sizeof(std::uintptr_t) * 8 - kIndexBits)
-        : 64 - kGenerationShift;
-constexpr std::uint64_t kGenerationMask = (std::uint64_t{1} << kGenerationBits) - 1;
 
 // A released binding is reused only once this many others were released after it.
 constexpr std::size_t kQuarantine = 64;
 
-std::uint64_t generationOf(std::uint64_t state) { return state >> kGenerationShift; }
-
-// The table of bindings. Its memory is never returned: a late notification's token always
-// names valid memory, whose generation tells whether it is still the session's.
+// The table of bindings. Its memory is never returned: a notification that pinned a binding
+// always holds valid memory.
 SlotTable<NotifyBinding> table;
 static_assert(decltype(table)::kCapacity == std::size_t{1} << kIndexBits);
 
@@ -46,6 +38,12 @@ std::mutex notifyListLock;
 NotifyBinding* head = nullptr;      // NotifyList, appended at the tail
 NotifyBinding* tail = nullptr;
 std::uint64_t lastSequence = 0;  // sequence of the latest entry; only grows
+
+// The tokens of the live bindings (notifyListLock). A token is a number counted up from 1 for
+// every session that gets a binding, as wide as a pointer: it comes round again only after
+// 2^32 such sessions at 32 bits (2^64 at 64), and even then not while its value is still live.
+std::unordered_map<std::uintptr_t, NotifyBinding*> liveTokens;
+std::atomic<std::uintptr_t> lastToken{0};  // written under notifyListLock
 
 NotifyBinding* allocateLocked() {
     // The oldest released binding, once enough were released after it; a new one otherwise.
@@ -58,22 +56,8 @@ NotifyBinding* allocateLocked() {
     return binding;
 }
 
-// The binding a token names, and the generation the token carries; null for a pointer that
-// is no token of the table: a module that hands back anything else as pApplication gets no
-// call into Java.
-NotifyBinding* bindingAt(const void* pointer, std::uint64_t& generation) {
-    const auto token = reinterpret_cast<std::uintptr_t>(pointer);
-    const std::uintptr_t place = token & ((std::uintptr_t{1} << kIndexBits) - 1);
-    generation = static_cast<std::uint64_t>(token >> kIndexBits);
-    if (place == 0 || generation > kGenerationMask) {
-        return nullptr;
-    }
-    return table.at(place - 1);
-}
-
-// Deletes the references and queues the binding for reuse, keeping its generation. Only one
-// thread gets here for a given release: the one that found it not live and with no
-// notification running.
+// Deletes the references and queues the binding for reuse. Only one thread gets here for a
+// given release: the one that found it not live and with no notification running.
 void recycle(JNIEnv* env, NotifyBinding* binding) {
     jobject notify = binding->notify;
     jobject application = binding->application;
@@ -84,23 +68,28 @@ void recycle(JNIEnv* env, NotifyBinding* binding) {
     std::lock_guard<std::mutex> guard(notifyListLock);
     binding->module = nullptr;
     binding->sessionKnown.store(false, std::memory_order_relaxed);
-    const std::uint64_t generation = generationOf(binding->state.load(std::memory_order_relaxed));
-    binding->state.store(generation << kGenerationShift, std::memory_order_release);
+    binding->token = 0;
+    binding->state.store(0, std::memory_order_release);
     binding->next = nullptr;
     table.recycle(binding->index);
 }
 
-// Pins a live binding of the given generation for one notification.
-bool pin(NotifyBinding* binding, std::uint64_t generation) {
+// Pins the live binding of `token` for one notification; null when no live binding has it.
+NotifyBinding* pinToken(std::uintptr_t token) {
+    std::lock_guard<std::mutex> guard(notifyListLock);
+    auto found = liveTokens.find(token);
+    if (found == liveTokens.end()) {
+        return nullptr;
+    }
+    NotifyBinding* binding = found->second;
     std::uint64_t state = binding->state.load(std::memory_order_acquire);
     for (;;) {
-        if ((state & kLive) == 0 || generationOf(state) != generation ||
-            (state & kCountMask) == kCountMask) {
-            return false;
+        if ((state & kLive) == 0 || (state & kCountMask) == kCountMask) {
+            return nullptr;
         }
         if (binding->state.compare_exchange_weak(state, state + 1, std::memory_order_acquire,
                                                  std::memory_order_acquire)) {
-            return true;
+            return binding;
         }
     }
 }
@@ -160,26 +149,45 @@ NotifyBinding* newNotifyBinding(JNIEnv* env, jobject notify, jobject application
         recycle(env, binding);
         return nullptr;
     }
-    // A new generation (never 0): the tokens of the binding's earlier sessions stop matching.
-    std::uint64_t generation =
-        (generationOf(binding->state.load(std::memory_order_relaxed)) + 1) & kGenerationMask;
-    if (generation == 0) {
-        generation = 1;
+    // A token never given before (within 2^32 sessions at 32 bits): the tokens of the binding's
+    // earlier sessions stay unknown.
+    {
+        std::lock_guard<std::mutex> guard(notifyListLock);
+        std::uintptr_t token = lastToken.load(std::memory_order_relaxed);
+        do {
+            ++token;
+        } while (token == 0 || liveTokens.count(token) != 0);
+        try {
+            liveTokens.emplace(token, binding);
+        } catch (const std::bad_alloc&) {
+            token = 0;
+        }
+        if (token != 0) {
+            lastToken.store(token, std::memory_order_relaxed);
+            binding->token = token;
+            binding->state.store(kLive, std::memory_order_release);
+        }
     }
-    binding->state.store(kLive | (generation << kGenerationShift), std::memory_order_release);
+    if (binding->token == 0) {
+        recycle(env, binding);
+        throwOutOfMemory(env, "no room for the notification objects of a session");
+        return nullptr;
+    }
     return binding;
 }
 
 CK_VOID_PTR notifyToken(const NotifyBinding* binding) {
-    const std::uint64_t generation = generationOf(binding->state.load(std::memory_order_acquire));
-    const std::uintptr_t token = (static_cast<std::uintptr_t>(generation) << kIndexBits) |
-                                 (static_cast<std::uintptr_t>(binding->index) + 1);
-    return reinterpret_cast<CK_VOID_PTR>(token);
+    return reinterpret_cast<CK_VOID_PTR>(binding->token);
 }
 
 void releaseNotifyBinding(JNIEnv* env, NotifyBinding* binding) {
     if (binding == nullptr) {
         return;
+    }
+    {
+        // From now on the token finds nothing: a late notification is dropped.
+        std::lock_guard<std::mutex> guard(notifyListLock);
+        liveTokens.erase(binding->token);
     }
     std::uint64_t state = binding->state.load(std::memory_order_relaxed);
     while (!binding->state.compare_exchange_weak(state, (state & ~kLive) | kDying,
@@ -239,18 +247,17 @@ CK_RV PKCS11_CALL notifyCallback(CK_SESSION_HANDLE hSession, CK_NOTIFICATION eve
     if (pApplication == nullptr) {
         return CKR_OK;
     }
-    std::uint64_t generation = 0;
-    NotifyBinding* binding = bindingAt(pApplication, generation);
-    if (binding == nullptr) {
-        return CKR_ARGUMENTS_BAD;  // not a binding the library gave out
+    const auto token = reinterpret_cast<std::uintptr_t>(pApplication);
+    if (token > lastToken.load(std::memory_order_relaxed)) {
+        return CKR_ARGUMENTS_BAD;  // not a token the library gave out
     }
     CallbackEnv callback;
     if (!callback) {
         return kCallbackUnreachable;
     }
-    // A session that was closed (the module still notifies it), or a recycled binding that
-    // now serves another session under a new generation: nobody listens any more.
-    if (!pin(binding, generation)) {
+    // A session that was closed (the module still notifies it): nobody listens any more.
+    NotifyBinding* binding = pinToken(token);
+    if (binding == nullptr) {
         return CKR_OK;
     }
     CK_RV rv = CKR_OK;

@@ -19,19 +19,18 @@ namespace vorlen {
 
 /// The Java objects of one session's notifications. Bindings live in a table whose memory is
 /// never returned: a binding is recycled, not freed. The module receives as pApplication not
-/// the binding's address but its token, the binding's place in the table together with the
-/// generation it has for this session; a binding that is released and made again for another
-/// session gets a new generation. A module that notifies a session after the library released
-/// its binding (a module fault, or a late notification racing the close) presents a token
-/// whose generation no longer matches, and the notification is dropped: it never reaches the
-/// CK_NOTIFY of a session that reuses the binding, not even while that session's
-/// C_OpenSession is still running. Released bindings also wait in a queue before they are
-/// reused, so that even where a generation has few bits (32-bit pointers) a stale token would
-/// have to outlive tens of thousands of sessions to match again. The binding is also the
-/// session's NotifyList entry, so that recording an opened session cannot fail.
+/// the binding's address but its token: a number counted up for every session that gets a
+/// binding, as wide as a pointer, looked up among the tokens of the live bindings. A module
+/// that notifies a session after the library released its binding (a module fault, or a late
+/// notification racing the close) presents a token that is no longer live, and the
+/// notification is dropped: it never reaches the CK_NOTIFY of another session, not even while
+/// that session's C_OpenSession is still running, since a token comes round again only after
+/// 2^32 sessions with notifications at 32 bits (2^64 at 64). The binding is also the session's
+/// NotifyList entry, so that recording an opened session cannot fail.
 struct NotifyBinding {
-    // generation (high bits) | dying | live | notifications running (low bits); see notify.cpp
+    // dying | live | notifications running (low 32 bits); see notify.cpp
     std::atomic<std::uint64_t> state{0};
+    std::uintptr_t token = 0;  // what the module received as pApplication (notifyListLock)
     jobject notify = nullptr;       // global reference to the Java CK_NOTIFY (never null)
     jobject application = nullptr;  // global reference to the application object, or null
 
@@ -88,7 +87,8 @@ NotifyBinding* popNotify(const void* module);
 /// with the handle and the event zero-extended and the application object. Returns CKR_OK,
 /// the error code of a PKCS11Exception the Java method threw (CKR_GENERAL_ERROR for another
 /// throwable, and for a code that would read CKR_OK), CKR_OK without calling Java for a null
-/// pApplication or a stale token, CKR_ARGUMENTS_BAD for a pApplication that is no token, and
+/// pApplication or a stale token, CKR_ARGUMENTS_BAD for a pApplication above every token given
+/// out, and
 /// kCallbackUnreachable when Java cannot be reached.
 CK_RV PKCS11_CALL notifyCallback(CK_SESSION_HANDLE hSession, CK_NOTIFICATION event,
                                  CK_VOID_PTR pApplication);

@@ -344,6 +344,28 @@ class SessionBindingTest {
     }
 
     @Test
+    void aLateNotificationHeldBackAcrossSeventyThousandSessionsReachesNone() throws Exception {
+        // More sessions than a generation of 10 bits beside a table index could tell apart
+        // (the token of 32-bit builds once): the closed session's token must still match none.
+        Recorder closedNotify = new Recorder();
+        Recorder newNotify = new Recorder();
+        long closed = pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, "closed", closedNotify);
+        pkcs11.C_CloseSession(closed);
+        first.setDefault("C_OpenSession", "notify=" + CKN_SURRENDER + " late=1 session=" + closed);
+        int sessions = 70_000;
+        for (int i = 0; i < sessions; i++) {
+            pkcs11.C_CloseSession(pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, "new", newNotify));
+            if (i % 10_000 == 0) {
+                assertEquals(CKR_OK, first.last("callback").num("rv"), "dropped, not refused");
+                first.clear();  // the record stays small
+            }
+        }
+        assertEquals(List.of(), newNotify.received, "no new session got the closed one's notification");
+        assertEquals(List.of(), closedNotify.received);
+        assertEquals(0, refs());
+    }
+
+    @Test
     void finalizeReleasesTheBindingsOfTheSessionsItEnded() throws Exception {
         for (int cycle = 0; cycle < 50; cycle++) {
             pkcs11.C_Initialize(null);
