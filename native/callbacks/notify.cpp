@@ -163,7 +163,7 @@ NotifyBinding* newNotifyBinding(JNIEnv* env, jobject notify, jobject application
             token = 0;
         }
         if (token != 0) {
-            lastToken.store(token, std::memory_order_relaxed);
+            lastToken.store(token, std::memory_order_release);
             binding->token = token;
             binding->state.store(kLive, std::memory_order_release);
         }
@@ -248,7 +248,7 @@ CK_RV PKCS11_CALL notifyCallback(CK_SESSION_HANDLE hSession, CK_NOTIFICATION eve
         return CKR_OK;
     }
     const auto token = reinterpret_cast<std::uintptr_t>(pApplication);
-    if (token > lastToken.load(std::memory_order_relaxed)) {
+    if (token > lastToken.load(std::memory_order_acquire)) {
         return CKR_ARGUMENTS_BAD;  // not a token the library gave out
     }
     CallbackEnv callback;
