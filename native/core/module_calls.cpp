@@ -173,7 +173,7 @@ static thread_local ModuleCall* countedCallsHere = nullptr;
 
 namespace {
 
-void pause(unsigned round) {
+void backOff(unsigned round) {
     if (round < 64) {
         std::this_thread::yield();
     } else {
@@ -236,11 +236,11 @@ bool ModuleCall::enterAlone() {
         if (inCallback || ownCallOn(gate_)) {
             return false;
         }
-        pause(round);
+        backOff(round);
     }
     alone_ = true;
     for (unsigned round = 0; !inCallback && othersInside(gate_); ++round) {
-        pause(round);
+        backOff(round);
     }
     return true;
 }
