@@ -57,7 +57,16 @@ final class RealModules {
         return path;
     }
 
+    /**
+     * SoftHSM2's module, or OpenSC's pkcs11-spy.so standing for it when the suite runs with the
+     * spy in between (see {@link #spiedOr}).
+     */
     static String softHsm2() {
+        return spiedOr("softhsm2", path("vorlen.real.softhsm2", "softhsm2"));
+    }
+
+    /** SoftHSM2's own module, never the spy. */
+    static String softHsm2Itself() {
         return path("vorlen.real.softhsm2", "softhsm2");
     }
 
@@ -67,7 +76,46 @@ final class RealModules {
     }
 
     static String nssSoftoken() {
-        return path("vorlen.real.softokn", "libnss3");
+        return spiedOr("softokn", path("vorlen.real.softokn", "libnss3"));
+    }
+
+    /** p11-kit's client module, which forwards every call to a p11-kit server. */
+    static String p11KitClient() {
+        return path("vorlen.real.p11kitclient", "p11-kit-modules");
+    }
+
+    /** p11-kit's command-line tool, whose "server" command serves a module on a socket. */
+    static String p11KitTool() {
+        return path("vorlen.real.p11kit", "p11-kit");
+    }
+
+    /**
+     * The suites of the ".spy" registrations (cmake/RealModules.cmake) run with OpenSC's
+     * pkcs11-spy.so between the library and one module: vorlen.real.spied names it, and the
+     * environment's PKCS11SPY is its path, which the spy loads. Returns the spy's path for that
+     * module and the module's own path otherwise.
+     */
+    static String spiedOr(String name, String module) {
+        if (!spied(name)) {
+            return module;
+        }
+        assertEquals(module, System.getenv("PKCS11SPY"), "PKCS11SPY names the module the spy stands for");
+        return path("vorlen.real.spy", "opensc-pkcs11");
+    }
+
+    /** Whether OpenSC's spy stands between the library and the named module ("softhsm2", "softokn"). */
+    static boolean spied(String name) {
+        return name.equals(System.getProperty("vorlen.real.spied"));
+    }
+
+    /** The spy's log (PKCS11SPY_OUTPUT, set by the test wrapper), when a module is spied on. */
+    static Path spyLog() {
+        String log = System.getenv("PKCS11SPY_OUTPUT");
+        if (System.getProperty("vorlen.real.spied") == null || log == null) {
+            fail("no module is spied on: run this suite through its .spy ctest registration");
+        }
+        assertTrue(log.startsWith(testDir().toString()), "the spy's log lies in the test folder: " + log);
+        return Path.of(log);
     }
 
     static String p11KitTrust() {
