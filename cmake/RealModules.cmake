@@ -140,8 +140,8 @@ endforeach()
 # names ending in ".spy"): the tests get the spy's path where they ask for the module's
 # (vorlen.real.spied names which), PKCS11SPY names the module the spy loads, and the wrapper
 # puts the spy's log (PKCS11SPY_OUTPUT) in the test folder. RealSpyLogTest reads that log.
-# RealRemoteTest reaches SoftHSM2 through p11-kit-client.so and a p11-kit server it starts (the
-# wrapper sets P11_KIT_SERVER_ADDRESS to a socket in the test folder). Both need modules of the
+# RealRemoteTest reaches SoftHSM2 through p11-kit-client.so and a p11-kit server that it starts
+# itself (the wrapper sets P11_KIT_SERVER_ADDRESS to a socket in the test folder). Both need modules of the
 # tree's own architecture and a p11-kit server of the same machine: on the 32-bit and aarch64
 # trees they are not registered, and not-run.txt says so.
 if(vorlen_between_here)
