@@ -258,6 +258,8 @@ class RealRemoteTest {
 
             server = RealModules.P11KitServer.start(TOKEN_LABEL);  // the same socket
             client.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
+            record(answers, "C_GetSessionInfo of a session from before the restart",
+                    () -> client.C_GetSessionInfo(main));
             long again = client.C_OpenSession(RealSoftHsmToken.requireSlot(client, TOKEN_LABEL),
                     CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
             client.C_Login(again, CKU_USER, RealSoftHsmToken.USER_PIN.toCharArray());
