@@ -224,26 +224,34 @@ class RealRemoteTest {
             for (int t = 0; t < threads; t++) {
                 int thread = t;
                 callers.add(pool.submit(() -> {
-                    long own = client.C_OpenSession(slot, CKF_SERIAL_SESSION, null, null);
-                    for (long round = 0; ; round++) {
-                        byte[] data = ("thread " + thread + " round " + round).getBytes(StandardCharsets.US_ASCII);
-                        try {
-                            client.C_SignInit(own, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), rsa[1]);
-                            byte[] signature = client.C_Sign(own, data);
-                            if (round < 3) {
-                                assertTrue(verifies("SHA256withRSA", publicKey, data, signature), "thread " + thread);
+                    try {
+                        long own = client.C_OpenSession(slot, CKF_SERIAL_SESSION, null, null);
+                        for (long round = 0; !Thread.currentThread().isInterrupted(); round++) {
+                            byte[] data = ("thread " + thread + " round " + round).getBytes(StandardCharsets.US_ASCII);
+                            try {
+                                client.C_SignInit(own, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), rsa[1]);
+                                byte[] signature = client.C_Sign(own, data);
+                                if (round < 3) {
+                                    assertTrue(verifies("SHA256withRSA", publicKey, data, signature), "thread " + thread);
+                                }
+                            } catch (PKCS11Exception e) {
+                                assertTrue(round >= 3, "thread " + thread + " failed before the server went: " + e);
+                                return e;
                             }
-                        } catch (PKCS11Exception e) {
-                            assertTrue(round >= 3, "thread " + thread + " failed before the server went: " + e);
-                            return e;
+                            if (round == 2) {
+                                signing.countDown();
+                            }
                         }
-                        if (round == 2) {
-                            signing.countDown();
-                        }
+                        return fail("thread " + thread + " interrupted");
+                    } finally {
+                        signing.countDown();  // a thread that failed early holds nobody up
                     }
                 }));
             }
-            assertTrue(signing.await(LIMIT_SECONDS, TimeUnit.SECONDS), "all eight threads sign at once");
+            assertTrue(signing.await(LIMIT_SECONDS, TimeUnit.SECONDS), "eight threads signing at once");
+            for (Future<PKCS11Exception> caller : callers) {
+                assertTrue(!caller.isDone(), "every thread signs until the server goes: " + caller);
+            }
             server.close();  // the server and the p11-kit-remote of the connection, with calls in flight
             for (Future<PKCS11Exception> caller : callers) {
                 PKCS11Exception e = outcome(caller);
@@ -273,9 +281,11 @@ class RealRemoteTest {
             client.C_Finalize(null);
         } finally {
             pool.shutdownNow();
-            client.disconnect();
             server.close();
-            assertTrue(pool.awaitTermination(LIMIT_SECONDS, TimeUnit.SECONDS), "every caller has returned");
+            if (!pool.awaitTermination(LIMIT_SECONDS, TimeUnit.SECONDS)) {
+                System.out.println("callers still running:\n" + callerStacks());
+            }
+            client.disconnect();
         }
         answers.forEach((answer, count) -> System.out.println("p11-kit-client.so, " + answer + " (x" + count + ")"));
         assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "no native block left");
@@ -287,10 +297,24 @@ class RealRemoteTest {
         try {
             return caller.get(LIMIT_SECONDS, TimeUnit.SECONDS);
         } catch (TimeoutException e) {
-            return fail("a caller still had no answer " + LIMIT_SECONDS + " s after the server went");
+            return fail("a caller still had no answer " + LIMIT_SECONDS + " s after the server went:\n" + callerStacks());
         } catch (ExecutionException e) {
             return fail("a caller got something else than a PKCS11Exception", e.getCause());
         }
+    }
+
+    /** The stacks of the callers' threads, for a failure that finds one still running. */
+    private static String callerStacks() {
+        StringBuilder text = new StringBuilder();
+        Thread.getAllStackTraces().forEach((thread, stack) -> {
+            if (thread.getName().startsWith("pool-")) {
+                text.append(thread.getName()).append(' ').append(thread.getState()).append('\n');
+                for (StackTraceElement frame : stack) {
+                    text.append("    at ").append(frame).append('\n');
+                }
+            }
+        });
+        return text.toString();
     }
 
     private interface Call {
