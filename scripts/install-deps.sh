@@ -19,8 +19,10 @@ for role in "${@:-build}"; do
   case "$role" in
     build) ;;
     # The real-module suites: SoftHSM2, NSS's softoken, p11-kit's trust module with the system's
-    # certificates and its `trust` tool, OpenSC's pkcs11-tool for the cross-check.
-    test) want+=(junit5 softhsm2 libnss3 p11-kit p11-kit-modules ca-certificates opensc) ;;
+    # certificates and its `trust` tool, OpenSC's pkcs11-tool for the cross-check, OpenSC's
+    # pkcs11-spy.so (opensc-pkcs11) between the library and a module, p11-kit's server (p11-kit)
+    # and its client module p11-kit-client.so (p11-kit-modules) for tokens over a socket.
+    test) want+=(junit5 softhsm2 libnss3 p11-kit p11-kit-modules ca-certificates opensc opensc-pkcs11) ;;
     demo) want+=(softhsm2) ;;
     bench) want+=(softhsm2 libjna-java) ;;
     i386)

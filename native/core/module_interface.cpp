@@ -8,8 +8,6 @@ namespace vorlen {
 namespace {
 
 constexpr char kStandardName[] = "PKCS 11";
-// The most interfaces read from C_GetInterfaceList; a longer list is not used.
-constexpr CK_ULONG kMaxInterfaces = 32;
 
 bool isStandard(const CK_INTERFACE& i) {
     return i.pInterfaceName != nullptr && i.pFunctionList != nullptr &&
@@ -23,39 +21,6 @@ CK_VERSION listVersion(const CK_INTERFACE& i) {
     return version;
 }
 
-bool newer(const CK_VERSION& a, const CK_VERSION& b) {
-    return a.major != b.major ? a.major > b.major : a.minor > b.minor;
-}
-
-/// The highest 3.x version of "PKCS 11" that the module's C_GetInterfaceList announces.
-bool announcedVersion(platform::LibraryHandle library, CK_VERSION& highest) {
-    std::string ignored;
-    auto getList = reinterpret_cast<CK_C_GetInterfaceList>(
-        platform::findSymbol(library, "C_GetInterfaceList", ignored));
-    CK_ULONG count = 0;
-    if (getList == nullptr || getList(nullptr, &count) != CKR_OK || count == 0 ||
-        count > kMaxInterfaces) {
-        return false;
-    }
-    CK_INTERFACE list[kMaxInterfaces] = {};
-    CK_ULONG written = count;
-    if (getList(list, &written) != CKR_OK || written > count) {
-        return false;
-    }
-    bool found = false;
-    for (CK_ULONG i = 0; i < written; ++i) {
-        if (!isStandard(list[i])) {
-            continue;
-        }
-        const CK_VERSION version = listVersion(list[i]);
-        if (version.major == 3 && (!found || newer(version, highest))) {
-            highest = version;
-            found = true;
-        }
-    }
-    return found;
-}
-
 }  // namespace
 
 bool findInterface3(platform::LibraryHandle library, ModuleFunctions& functions,
@@ -66,19 +31,19 @@ bool findInterface3(platform::LibraryHandle library, ModuleFunctions& functions,
     if (getInterface == nullptr) {
         return false;
     }
-    CK_VERSION wanted{};
-    const bool announced = announcedVersion(library, wanted);
+    // One call, with no version: the module's default. Nothing else of the 3.0 entries is
+    // asked (C_GetInterfaceList in particular, which some modules and wrappers of 2.x modules
+    // get wrong), so a 2.x module is touched no more than C_GetFunctionList touches it.
     CK_UTF8CHAR name[sizeof kStandardName];
     std::memcpy(name, kStandardName, sizeof kStandardName);
     CK_INTERFACE_PTR chosen = nullptr;
-    if (getInterface(name, announced ? &wanted : nullptr, &chosen, 0) != CKR_OK ||
-        chosen == nullptr || !isStandard(*chosen)) {
+    if (getInterface(name, nullptr, &chosen, 0) != CKR_OK || chosen == nullptr ||
+        !isStandard(*chosen)) {
         return false;
     }
     const CK_VERSION version = listVersion(*chosen);
-    if (version.major != 3 ||
-        (announced && (version.major != wanted.major || version.minor != wanted.minor))) {
-        return false;  // not the list it announced: the 2.x list is the safe one
+    if (version.major != 3) {
+        return false;  // a 2.x list: the one of C_GetFunctionList is read the same way
     }
     copyFunctionList3(*static_cast<const CK_FUNCTION_LIST_3_0*>(chosen->pFunctionList), functions);
     info = ModuleListInfo{ModuleInterface::interface3, version};

@@ -6,11 +6,11 @@
 
 namespace vorlen {
 
-/// Asks a module that exports C_GetInterface for the "PKCS 11" interface of the highest 3.x
-/// version its C_GetInterfaceList announces (without that list, for its default "PKCS 11"
-/// interface) and fills `functions` and `info` from it. False when the module exports no
-/// C_GetInterface, the call fails, or what it hands out is not a "PKCS 11" list of the version
-/// it announced (of a 3.x version): the caller then uses C_GetFunctionList.
+/// Asks a module that exports C_GetInterface for its default "PKCS 11" interface (no version
+/// given) and, when that list is of a 3.x version, fills `functions` and `info` from it. False
+/// when the module exports no C_GetInterface, the call fails, or what it hands out is not a
+/// "PKCS 11" list of a 3.x version: the caller then uses C_GetFunctionList. Nothing else of the
+/// module is called.
 bool findInterface3(platform::LibraryHandle library, ModuleFunctions& functions, ModuleListInfo& info);
 
 }  // namespace vorlen

@@ -27,35 +27,10 @@ void loadLayerCaches(jni::Loader& loader) {
     jni::loadCallbackCache(loader);
 }
 
-}  // namespace
-
-extern "C" {
-
-JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void*) {
-    jni::setJavaVM(vm);
-    return JNI_VERSION_1_8;
-}
-
-JNIEXPORT void JNICALL
-Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_initializeLibrary(JNIEnv* env, jclass) {
-    if (!jni::loadCaches(env, loadLayerCaches)) {
-        return;  // the missing class or member is reported by the pending exception
-    }
-    setModuleReleasedHook(releaseModuleState);
-    markLibraryInitialized();
-}
-
-JNIEXPORT void JNICALL
-Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_finalizeLibrary(JNIEnv* env, jclass) {
-    if (!jni::cachesReady() || !libraryInitialized()) {
-        return;  // never initialised, or finalised already
-    }
-    finalizeModuleList(env);
-    finalizeCallbackState(env);
-}
-
-JNIEXPORT void JNICALL
-Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_connect(JNIEnv* env, jobject self, jstring path) {
+// Loads the module file and binds the object to it. With `interface3`, a module whose default
+// "PKCS 11" interface (C_GetInterface with no version) is of a 3.x version is used through that
+// list; otherwise, and for every 2.x module, through the list of C_GetFunctionList.
+void connectModule(JNIEnv* env, jobject self, jstring path, bool interface3) {
     if (path == nullptr) {
         throwNullPointer(env, "the module path is null");
         return;
@@ -81,8 +56,10 @@ Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_connect(JNIEnv* env, jobject self
         throwIOException(env, error.c_str());
         return;
     }
-    // A 3.0 module: its "PKCS 11" interface of the highest 3.x version, if it hands one out.
-    if (std::unique_ptr<ModuleFunctions> functions3(new (std::nothrow) ModuleFunctions); functions3) {
+    // A 3.0 module: its default "PKCS 11" interface, when that is of a 3.x version.
+    if (std::unique_ptr<ModuleFunctions> functions3(interface3 ? new (std::nothrow) ModuleFunctions
+                                                               : nullptr);
+        functions3) {
         ModuleRecord record;
         record.library = library;
         if (findInterface3(library, *functions3, record.list)) {
@@ -133,6 +110,44 @@ Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_connect(JNIEnv* env, jobject self
                      : "C_GetFunctionList returned CKR_OK but no function list; the object stays "
                        "unusable until it is disconnected or connected again.");
     }
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void*) {
+    jni::setJavaVM(vm);
+    return JNI_VERSION_1_8;
+}
+
+JNIEXPORT void JNICALL
+Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_initializeLibrary(JNIEnv* env, jclass) {
+    if (!jni::loadCaches(env, loadLayerCaches)) {
+        return;  // the missing class or member is reported by the pending exception
+    }
+    setModuleReleasedHook(releaseModuleState);
+    markLibraryInitialized();
+}
+
+JNIEXPORT void JNICALL
+Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_finalizeLibrary(JNIEnv* env, jclass) {
+    if (!jni::cachesReady() || !libraryInitialized()) {
+        return;  // never initialised, or finalised already
+    }
+    finalizeModuleList(env);
+    finalizeCallbackState(env);
+}
+
+JNIEXPORT void JNICALL
+Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_connect(JNIEnv* env, jobject self, jstring path) {
+    connectModule(env, self, path, true);
+}
+
+JNIEXPORT void JNICALL
+Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_connectFunctionListOnly(JNIEnv* env, jobject self,
+                                                                       jstring path) {
+    connectModule(env, self, path, false);
 }
 
 JNIEXPORT void JNICALL

@@ -142,6 +142,9 @@ struct Step {
     std::vector<std::pair<std::string, Bytes>> writes;
     /// C_GetInterface: hand out the interface with a list of this version.
     std::optional<CK_VERSION> listVersion;
+    /// C_GetInterfaceList: a NULL list is written through, as OpenSC's pkcs11-spy.so does over a
+    /// 2.x module (the process dies of it).
+    bool writeThroughNull = false;
 };
 
 /// One interface that C_GetInterfaceList and C_GetInterface offer.

@@ -88,6 +88,10 @@ namespace entry {
 CK_RV C_GetInterfaceList(CK_INTERFACE_PTR pInterfacesList, CK_ULONG_PTR pulCount) {
     Call c("C_GetInterfaceList");
     c.pointer("pInterfacesList", pInterfacesList).inLen("pulCount", pulCount).require(pulCount);
+    if (c.step().writeThroughNull && pInterfacesList == nullptr) {
+        CK_INTERFACE* volatile target = pInterfacesList;  // hidden from the compiler
+        target->flags = 0;
+    }
     if (c.writes()) {
         State& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);

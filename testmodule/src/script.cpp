@@ -241,6 +241,8 @@ bool parsePair(const EntryInfo& entry, const std::string& key, const std::string
     } else if (key == "null" && (std::strcmp(entry.name, "C_GetFunctionList") == 0 ||
                                  std::strcmp(entry.name, "C_GetInterface") == 0)) {
         ok = parseFlag(value, step.nullList);
+    } else if (key == "writeThroughNull" && std::strcmp(entry.name, "C_GetInterfaceList") == 0) {
+        ok = parseFlag(value, step.writeThroughNull);
     } else if (key == "nullEntries" && std::strcmp(entry.name, "C_GetFunctionList") == 0) {
         // Names of entries that the handed-out list leaves NULL, comma-separated.
         for (const std::string& name : split(value, ',')) {

@@ -173,11 +173,13 @@ public class PKCS11Impl {
 
     /**
      * Connects this object to a module: loads the module file and obtains its function list.
-     * A module that exports {@code C_GetInterface} is asked for its "PKCS 11" interface of the
-     * highest 3.x version that its {@code C_GetInterfaceList} announces; when it has none, the
-     * call fails, or it hands out a list of another version than it announced, the list of
-     * {@code C_GetFunctionList} is used, as for every 2.x module (see
-     * {@link #getInterfaceVersion()}). An object that is connected already is bound to the new
+     * A module that exports {@code C_GetInterface} is asked once for its default "PKCS 11"
+     * interface (no version named); when that is a list of a 3.x version, this object uses it.
+     * Otherwise (the module has no such entry, the call fails, or its default is a 2.x list) the
+     * list of {@code C_GetFunctionList} is used, as for every 2.x module (see
+     * {@link #getInterfaceVersion()}). No other 3.0 entry is called: {@code C_GetInterfaceList}
+     * only by {@link #C_GetInterfaceList()}. {@link #connectFunctionListOnly(String)} does not
+     * call {@code C_GetInterface} either. An object that is connected already is bound to the new
      * module; the old module stays loaded until its other connections, if any, are
      * disconnected.
      *
@@ -190,6 +192,22 @@ public class PKCS11Impl {
      *     connected all the same, and {@link #disconnect()} unloads the module
      */
     public native void connect(String modulePath) throws IOException, PKCS11Exception;
+
+    /**
+     * Connects this object to a module through its {@code C_GetFunctionList} alone, whatever
+     * else the module exports: for a module known to misbehave in its 3.0 entries. The object
+     * then uses the module's 2.x list ({@link #getInterfaceVersion()} reads 2.40, and every 3.0
+     * method throws {@code PKCS11Exception} with {@code CKR_FUNCTION_NOT_SUPPORTED}). In every
+     * other respect it is {@link #connect(String)}: rebinding, failures and messages are the
+     * same.
+     *
+     * @param modulePath the path of the module file
+     * @throws IOException if the module file cannot be loaded or exports no
+     *     {@code C_GetFunctionList}; the message is the system's description of the error
+     * @throws PKCS11Exception if the module's {@code C_GetFunctionList} fails; the object is
+     *     connected all the same, and {@link #disconnect()} unloads the module
+     */
+    public native void connectFunctionListOnly(String modulePath) throws IOException, PKCS11Exception;
 
     /**
      * Disconnects this object from its module and unloads the module file. It does not call

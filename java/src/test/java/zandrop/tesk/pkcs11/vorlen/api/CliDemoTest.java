@@ -145,6 +145,65 @@ class CliDemoTest {
         assertTrue(missing.err().startsWith("vorlen-demo: cannot load the module /nonexistent/module.so: "), missing.err());
     }
 
+    /**
+     * The road with a module in between: OpenSC's pkcs11-spy.so over SoftHSM2 (whose log shows
+     * the signature), and p11-kit-client.so with a p11-kit server serving the token.
+     */
+    @Test
+    void roadThroughTheSpyAndThroughAP11KitServer() throws Exception {
+        assumeTrue(Boolean.getBoolean("vorlen.real.between"), "the spy and p11-kit's client are checked on x86-64 only");
+        RealModules.testDir();
+        PKCS11Impl pkcs11 = new PKCS11Impl(RealModules.softHsm2());
+        long slot;
+        try {
+            pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
+            // The free token of the test folder (another case may have initialised one before).
+            long[] slots = pkcs11.C_GetSlotList(true);
+            long free = slots[slots.length - 1];
+            assertEquals(0, pkcs11.C_GetTokenInfo(free).flags & CKF_TOKEN_INITIALIZED, "SoftHSM2's free token comes last");
+            pkcs11.C_InitToken(free, RealSoftHsmToken.SO_PIN.toCharArray(), "road between".toCharArray());
+            long session = pkcs11.C_OpenSession(RealSoftHsmToken.requireSlot(pkcs11, "road between"),
+                    CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
+            pkcs11.C_Login(session, CKU_SO, RealSoftHsmToken.SO_PIN.toCharArray());
+            pkcs11.C_InitPIN(session, RealSoftHsmToken.USER_PIN.toCharArray());
+            pkcs11.C_Logout(session);
+            pkcs11.C_Login(session, CKU_USER, RealSoftHsmToken.USER_PIN.toCharArray());
+            char[] label = "road key".toCharArray();
+            pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_RSA_PKCS_KEY_PAIR_GEN),
+                    new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_TOKEN, true), new CK_ATTRIBUTE(CKA_MODULUS_BITS, 2048L),
+                        new CK_ATTRIBUTE(CKA_VERIFY, true), new CK_ATTRIBUTE(CKA_LABEL, label)},
+                    new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_TOKEN, true), new CK_ATTRIBUTE(CKA_PRIVATE, true),
+                        new CK_ATTRIBUTE(CKA_SIGN, true), new CK_ATTRIBUTE(CKA_LABEL, label)});
+            pkcs11.C_Finalize(null);
+            // The token's slot as a new process sees it (SoftHSM2 renumbers at C_Initialize).
+            pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
+            slot = RealSoftHsmToken.requireSlot(pkcs11, "road between");
+            pkcs11.C_Finalize(null);
+        } finally {
+            pkcs11.disconnect();
+        }
+        Path log = RealModules.testDir().resolve("road-spy.log");
+        Run throughSpy = demo(Map.of("PKCS11SPY", RealModules.softHsm2Itself(), "PKCS11SPY_OUTPUT", log.toString()),
+                "road", "--label", "road key", "--pin", RealSoftHsmToken.USER_PIN, "--slot", "0x" + Long.toHexString(slot),
+                "--module", RealModules.path("vorlen.real.spy", "opensc-pkcs11"));
+        assertEquals(0, throughSpy.status(), throughSpy.out() + throughSpy.err());
+        assertTrue(throughSpy.out().contains("the signature is valid"), throughSpy.out());
+        assertTrue(Files.readString(log).contains("C_Sign\n"), "the spy logged the signature");
+
+        RealModules.P11KitServer server = RealModules.P11KitServer.start("road between");
+        try {
+            // The server serves this token alone: the demo's first token. P11_KIT_SERVER_ADDRESS
+            // is the test wrapper's.
+            Run remote = demo(Map.of(), "road", "--label", "road key", "--pin", RealSoftHsmToken.USER_PIN,
+                    "--module", RealModules.p11KitClient());
+            assertEquals(0, remote.status(), remote.out() + remote.err());
+            assertTrue(remote.out().contains("PKCS#11 Kit"), "the client module answers C_GetInfo:\n" + remote.out());
+            assertTrue(remote.out().contains("the signature is valid"), remote.out());
+        } finally {
+            server.close();
+        }
+    }
+
     @Test
     void commandsOnATokenOfTheTestsOwnWithTheJdkAsOracle() throws Exception {
         RealModules.testDir();

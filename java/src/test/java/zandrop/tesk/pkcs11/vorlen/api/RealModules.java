@@ -57,7 +57,16 @@ final class RealModules {
         return path;
     }
 
+    /**
+     * SoftHSM2's module, or OpenSC's pkcs11-spy.so standing for it when the suite runs with the
+     * spy in between (see {@link #spiedOr}).
+     */
     static String softHsm2() {
+        return spiedOr("softhsm2", path("vorlen.real.softhsm2", "softhsm2"));
+    }
+
+    /** SoftHSM2's own module, never the spy. */
+    static String softHsm2Itself() {
         return path("vorlen.real.softhsm2", "softhsm2");
     }
 
@@ -67,7 +76,46 @@ final class RealModules {
     }
 
     static String nssSoftoken() {
-        return path("vorlen.real.softokn", "libnss3");
+        return spiedOr("softokn", path("vorlen.real.softokn", "libnss3"));
+    }
+
+    /** p11-kit's client module, which forwards every call to a p11-kit server. */
+    static String p11KitClient() {
+        return path("vorlen.real.p11kitclient", "p11-kit-modules");
+    }
+
+    /** p11-kit's command-line tool, whose "server" command serves a module on a socket. */
+    static String p11KitTool() {
+        return path("vorlen.real.p11kit", "p11-kit");
+    }
+
+    /**
+     * The suites of the ".spy" registrations (cmake/RealModules.cmake) run with OpenSC's
+     * pkcs11-spy.so between the library and one module: vorlen.real.spied names it, and the
+     * environment's PKCS11SPY is its path, which the spy loads. Returns the spy's path for that
+     * module and the module's own path otherwise.
+     */
+    static String spiedOr(String name, String module) {
+        if (!spied(name)) {
+            return module;
+        }
+        assertEquals(module, System.getenv("PKCS11SPY"), "PKCS11SPY names the module the spy stands for");
+        return path("vorlen.real.spy", "opensc-pkcs11");
+    }
+
+    /** Whether OpenSC's spy stands between the library and the named module ("softhsm2", "softokn"). */
+    static boolean spied(String name) {
+        return name.equals(System.getProperty("vorlen.real.spied"));
+    }
+
+    /** The spy's log (PKCS11SPY_OUTPUT, set by the test wrapper), when a module is spied on. */
+    static Path spyLog() {
+        String log = System.getenv("PKCS11SPY_OUTPUT");
+        if (System.getProperty("vorlen.real.spied") == null || log == null) {
+            fail("no module is spied on: run this suite through its .spy ctest registration");
+        }
+        assertTrue(log.startsWith(testDir().toString()), "the spy's log lies in the test folder: " + log);
+        return Path.of(log);
     }
 
     static String p11KitTrust() {
@@ -241,6 +289,77 @@ final class RealModules {
         System.arraycopy(bytes, skip, into, offset + 32 - (bytes.length - skip), bytes.length - skip);
     }
 
+    // ---- a p11-kit server
+
+    /**
+     * The socket of P11_KIT_SERVER_ADDRESS ("unix:path=..."), where p11-kit-client.so looks for
+     * its server: the test wrapper sets it to a file in the test folder.
+     */
+    static Path serverSocket() {
+        String address = System.getenv("P11_KIT_SERVER_ADDRESS");
+        String prefix = "unix:path=";
+        if (address == null || !address.startsWith(prefix)) {
+            fail("P11_KIT_SERVER_ADDRESS is not a unix:path= address: run this suite through ctest, whose wrapper sets it");
+        }
+        Path socket = Path.of(address.substring(prefix.length()));
+        assertTrue(socket.startsWith(testDir()), "the server's socket lies in the test folder: " + socket);
+        return socket;
+    }
+
+    /**
+     * {@code p11-kit server} in the foreground, serving the token of one label of the test
+     * folder's SoftHSM2 (the system's module, which the server's own width loads) on the
+     * socket of {@link #serverSocket()}. {@link #close} ends the server and every
+     * {@code p11-kit-remote} it started for a connection (one outlives the server otherwise).
+     */
+    static final class P11KitServer implements AutoCloseable {
+        private final Process process;
+
+        private P11KitServer(Process process) {
+            this.process = process;
+        }
+
+        static P11KitServer start(String tokenLabel) throws IOException, InterruptedException {
+            Path socket = serverSocket();
+            Files.deleteIfExists(socket);
+            ProcessBuilder builder = new ProcessBuilder(p11KitTool(), "server", "-f", "-n", socket.toString(),
+                    "--provider", softHsm2ForTools(), "pkcs11:token=" + tokenLabel.replace(" ", "%20"));
+            builder.environment().remove("LD_PRELOAD");
+            builder.environment().remove("ASAN_OPTIONS");
+            builder.environment().remove("UBSAN_OPTIONS");
+            builder.redirectErrorStream(true);
+            builder.redirectOutput(testDir().resolve("p11-kit-server.out").toFile());
+            P11KitServer server = new P11KitServer(builder.start());
+            long limit = System.nanoTime() + TimeUnit.SECONDS.toNanos(30L * Long.getLong("vorlen.timeout.scale", 1));
+            while (!Files.exists(socket)) {
+                if (!server.process.isAlive() || System.nanoTime() > limit) {
+                    server.close();
+                    fail("p11-kit server did not open " + socket + ": "
+                            + Files.readString(testDir().resolve("p11-kit-server.out")));
+                }
+                Thread.sleep(20);
+            }
+            return server;
+        }
+
+        /** Kills the server and its connections' processes, and waits until they are gone. */
+        @Override
+        public void close() {
+            List<ProcessHandle> tree = new java.util.ArrayList<>(process.descendants().toList());
+            tree.add(process.toHandle());
+            for (ProcessHandle p : tree) {
+                p.destroyForcibly();
+            }
+            for (ProcessHandle p : tree) {
+                try {
+                    p.onExit().get(60, TimeUnit.SECONDS);
+                } catch (Exception e) {
+                    throw new AssertionError("p11-kit server process " + p.pid() + " did not end", e);
+                }
+            }
+        }
+    }
+
     // ---- a logged-in SoftHSM2 session
 
     /**
@@ -249,18 +368,23 @@ final class RealModules {
      * session in which the user is logged in. {@link #close} logs out, closes the session,
      * finalises, disconnects, and checks that every native block made since {@link #open} was
      * freed.
+     *
+     * <p>{@link #openRemote} reaches the token through p11-kit-client.so and a
+     * {@link P11KitServer}, which {@link #close} stops too.
      */
     static final class SoftHsmLogin implements AutoCloseable {
         final PKCS11Impl pkcs11;
         final long slot;
         final long session;
-        private final long heapBlocksBefore;
+        final long heapBlocksBefore;
+        private final P11KitServer server;
 
-        private SoftHsmLogin(PKCS11Impl pkcs11, long slot, long session, long heapBlocksBefore) {
+        private SoftHsmLogin(PKCS11Impl pkcs11, long slot, long session, long heapBlocksBefore, P11KitServer server) {
             this.pkcs11 = pkcs11;
             this.slot = slot;
             this.session = session;
             this.heapBlocksBefore = heapBlocksBefore;
+            this.server = server;
         }
 
         /** Opens it on the one free token of the test folder, which gets the label. */
@@ -271,11 +395,50 @@ final class RealModules {
             try {
                 pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
                 long slot = RealSoftHsmToken.initialise(pkcs11, tokenLabel);
-                long session = pkcs11.C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
-                pkcs11.C_Login(session, CKU_USER, RealSoftHsmToken.USER_PIN.toCharArray());
-                return new SoftHsmLogin(pkcs11, slot, session, heapBlocksBefore);
+                return new SoftHsmLogin(pkcs11, slot, login(pkcs11, slot), heapBlocksBefore, null);
             } catch (PKCS11Exception | RuntimeException | Error e) {
                 pkcs11.disconnect();
+                throw e;
+            }
+        }
+
+        private static long login(PKCS11Impl pkcs11, long slot) throws PKCS11Exception {
+            long session = pkcs11.C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
+            pkcs11.C_Login(session, CKU_USER, RealSoftHsmToken.USER_PIN.toCharArray());
+            return session;
+        }
+
+        /**
+         * The token initialised through SoftHSM2's own module (then finalised), then served by a
+         * p11-kit server and reached through p11-kit-client.so, initialised with the operating
+         * system's locking.
+         */
+        static SoftHsmLogin openRemote(String tokenLabel) throws PKCS11Exception, IOException {
+            testDir();
+            long heapBlocksBefore = PKCS11Impl.heapBlockCount();
+            PKCS11Impl direct = new PKCS11Impl(softHsm2Itself());
+            try {
+                direct.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
+                RealSoftHsmToken.initialise(direct, tokenLabel);
+                direct.C_Finalize(null);
+            } finally {
+                direct.disconnect();
+            }
+            P11KitServer server;
+            try {
+                server = P11KitServer.start(tokenLabel);
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+                throw new AssertionError("interrupted", e);
+            }
+            PKCS11Impl pkcs11 = new PKCS11Impl(p11KitClient());
+            try {
+                pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
+                long slot = RealSoftHsmToken.requireSlot(pkcs11, tokenLabel);
+                return new SoftHsmLogin(pkcs11, slot, login(pkcs11, slot), heapBlocksBefore, server);
+            } catch (PKCS11Exception | RuntimeException | Error e) {
+                pkcs11.disconnect();
+                server.close();
                 throw e;
             }
         }
@@ -288,6 +451,9 @@ final class RealModules {
                 pkcs11.C_Finalize(null);
             } finally {
                 pkcs11.disconnect();
+                if (server != null) {
+                    server.close();
+                }
             }
             assertEquals(heapBlocksBefore, PKCS11Impl.heapBlockCount(), "every native block was freed");
         }

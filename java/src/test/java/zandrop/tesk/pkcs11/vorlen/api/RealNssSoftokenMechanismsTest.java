@@ -188,9 +188,14 @@ class RealNssSoftokenMechanismsTest {
         CK_MECHANISM current = new CK_MECHANISM(CKM_AES_GCM, new CK_GCM_PARAMS(iv, 96, aad, 96));
         CK_MECHANISM older = new CK_MECHANISM(CKM_AES_GCM, new CK_GCM_PARAMS_WITHOUT_IV_BITS(iv, aad, 96));
         assertArrayEquals(expected, seal(current, key, plain, 12), "with ulIvBits");
-        assertArrayEquals(expected, seal(older, key, plain, 12), "without ulIvBits");
         assertArrayEquals(expected, encrypt(current, key, plain), "the byte[] form, its tag included");
-        assertArrayEquals(plain, open(older, key, expected));
+        // OpenSC's spy logs every CKM_AES_GCM parameter as the layout with ulIvBits: it takes the
+        // older layout's ulAADLen for pAAD and dies reading it. That layout is not sent through it.
+        boolean spied = RealModules.spied("softokn");
+        if (!spied) {
+            assertArrayEquals(expected, seal(older, key, plain, 12), "without ulIvBits");
+        }
+        assertArrayEquals(plain, open(spied ? current : older, key, expected));
         byte[] tampered = expected.clone();
         tampered[3] ^= 0x10;
         PKCS11Exception refused = assertThrows(PKCS11Exception.class, () -> open(current, key, tampered));

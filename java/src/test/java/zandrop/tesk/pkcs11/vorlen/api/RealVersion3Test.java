@@ -118,7 +118,9 @@ class RealVersion3Test {
         }
         System.out.println("NSS softoken interfaces: " + names);
         assertTrue(names.contains("PKCS 11 3.0"), names.toString());
-        assertTrue(names.contains("PKCS 11 2.40"), names.toString());
+        // OpenSC's spy hands out its own 2.x "PKCS 11" entry, of version 2.11.
+        assertTrue(names.contains("PKCS 11 2.40") || RealModules.spied("softokn") && names.contains("PKCS 11 2.11"),
+                names.toString());
         assertTrue(interfaces.length >= 3, "and a vendor interface: " + names);
     }
 

@@ -46,15 +46,17 @@ class Version3FunctionsTest extends ConnectedToTestModule {
     // ---- connecting
 
     @Test
-    void connectTakesTheHighestPkcs11InterfaceItAnnounces() throws Exception {
+    void connectTakesTheModulesDefaultInterfaceWithOneCall() throws Exception {
         assertEquals("3.0", version(pkcs11.getInterfaceVersion()));
-        module.command("interfaces vendor:1.0,pkcs:2.40,pkcs:3.1,pkcs:3.0");
+        module.command("interfaces vendor:1.0,pkcs:3.1,pkcs:3.0");
         PKCS11Impl again = connectAgain();
         try {
             assertEquals("3.1", version(again.getInterfaceVersion()));
             Call get = module.last("C_GetInterface");
             assertEquals("PKCS 11", new String(get.bytes("pInterfaceName"), "US-ASCII"));
-            assertEquals("3.1", get.get("pVersion"));
+            assertTrue(get.isNull("pVersion"), "the module's default interface");
+            assertEquals(1, module.count("C_GetInterface"));
+            assertEquals(0, module.count("C_GetInterfaceList"), "the list is not asked for");
             assertEquals(0, module.count("C_GetFunctionList"), "the 2.x list is not asked for");
             again.C_SessionCancel(7, CKF_MESSAGE_ENCRYPT);
             assertEquals(7, module.last("C_SessionCancel").num("hSession"));
@@ -63,23 +65,49 @@ class Version3FunctionsTest extends ConnectedToTestModule {
         }
     }
 
+    /**
+     * A module whose default interface is a 2.x list and whose C_GetInterfaceList writes through
+     * a NULL list (OpenSC's pkcs11-spy.so over a 2.x module: the process dies if it is called)
+     * connects through C_GetFunctionList, and nothing else of its 3.0 entries is called.
+     */
+    @Test
+    void aDefault2xInterfaceConnectsThroughTheFunctionListAlone() throws Exception {
+        module.command("interfaces pkcs:2.40,pkcs:3.0");
+        module.script("C_GetInterfaceList", "writeThroughNull=1 times=1000");
+        PKCS11Impl again = connectAgain();
+        try {
+            assertEquals("2.40", version(again.getInterfaceVersion()));
+            assertEquals(1, module.count("C_GetInterface"));
+            assertEquals(1, module.count("C_GetFunctionList"));
+            assertEquals(0, module.count("C_GetInterfaceList"));
+            PKCS11Exception e = assertThrows(PKCS11Exception.class, again::C_GetInterfaceList);
+            assertEquals(CKR_FUNCTION_NOT_SUPPORTED, e.getErrorCode(), "a 2.x binding has no list to ask");
+            assertEquals(0, module.count("C_GetInterfaceList"));
+            again.C_Finalize(null);
+            assertEquals(1, module.count("C_Finalize"), "the 2.x list reaches the module");
+        } finally {
+            again.disconnect();
+        }
+    }
+
     @Test
     void anInterfaceThatCannotBeUsedFallsBackToTheFunctionList() throws Exception {
-        String[][] cases = {
-            {"C_GetInterface", "rv=" + CKR_GENERAL_ERROR},
-            {"C_GetInterface", "null=1"},
-            {"C_GetInterface", "listVersion=3.1"},  // a list of a version it did not announce
-            {"C_GetInterface", "listVersion=2.40"},
-            {"C_GetInterfaceList", "rv=" + CKR_GENERAL_ERROR + " times=2"},  // then the default: 3.0
+        String[][] cases = {  // entry, its script, the version then used
+            {"C_GetInterface", "rv=" + CKR_GENERAL_ERROR, "2.40"},
+            {"C_GetInterface", "null=1", "2.40"},
+            {"C_GetInterface", "listVersion=2.40", "2.40"},
+            {"C_GetInterface", "listVersion=3.1", "3.1"},  // the list's own version counts
+            {"C_GetInterfaceList", "rv=" + CKR_GENERAL_ERROR + " times=2", "3.0"},  // never asked
         };
         for (String[] c : cases) {
             module.reset();
             module.script(c[0], c[1]);
             PKCS11Impl again = connectAgain();
             try {
-                boolean usable = c[0].equals("C_GetInterfaceList");
-                assertEquals(usable ? "3.0" : "2.40", version(again.getInterfaceVersion()), c[1]);
+                boolean usable = c[2].startsWith("3.");
+                assertEquals(c[2], version(again.getInterfaceVersion()), c[1]);
                 assertEquals(usable ? 0 : 1, module.count("C_GetFunctionList"), c[1]);
+                assertEquals(0, module.count("C_GetInterfaceList"), c[1]);
                 if (usable) {
                     assertTrue(module.last("C_GetInterface").isNull("pVersion"), "the module's default interface");
                 } else {
@@ -98,6 +126,35 @@ class Version3FunctionsTest extends ConnectedToTestModule {
             assertEquals("2.40", version(twoX.getInterfaceVersion()));
         } finally {
             twoX.disconnect();
+        }
+    }
+
+    /** The explicit 2.x road: C_GetFunctionList only, with connect's rebinding and failures. */
+    @Test
+    void connectFunctionListOnlyAsksNothingElse() throws Exception {
+        module.clear();
+        PKCS11Impl object = new PKCS11Impl();
+        try {
+            object.connectFunctionListOnly(TestModules.v3());
+            assertEquals("2.40", version(object.getInterfaceVersion()));
+            assertEquals(0, module.count("C_GetInterface"));
+            assertEquals(0, module.count("C_GetInterfaceList"));
+            assertEquals(1, module.count("C_GetFunctionList"));
+            PKCS11Exception refused = assertThrows(PKCS11Exception.class, () -> object.C_SessionCancel(1, 0));
+            assertEquals(CKR_FUNCTION_NOT_SUPPORTED, refused.getErrorCode());
+
+            object.connect(TestModules.v3());  // rebinding works both ways
+            assertEquals("3.0", version(object.getInterfaceVersion()));
+            module.script("C_GetFunctionList", "rv=" + CKR_HOST_MEMORY);
+            PKCS11Exception failed = assertThrows(PKCS11Exception.class,
+                    () -> object.connectFunctionListOnly(TestModules.v3()));
+            assertEquals(CKR_HOST_MEMORY, failed.getErrorCode());
+            assertEquals("3.0", version(object.getInterfaceVersion()), "a failed connect keeps the earlier binding");
+            assertThrows(java.io.IOException.class, () -> object.connectFunctionListOnly(TestModules.withoutFunctionList()));
+            assertThrows(NullPointerException.class, () -> object.connectFunctionListOnly(null));
+            assertEquals("3.0", version(object.getInterfaceVersion()));
+        } finally {
+            object.disconnect();
         }
     }
 

@@ -1,0 +1,335 @@
+package zandrop.tesk.pkcs11.vorlen.api;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertInstanceOf;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.fail;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
+
+import java.nio.charset.StandardCharsets;
+import java.security.MessageDigest;
+import java.security.PublicKey;
+import java.security.Signature;
+import java.security.spec.MGF1ParameterSpec;
+import java.security.spec.PSSParameterSpec;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+import java.util.Map;
+import java.util.TreeMap;
+import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.ExecutionException;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
+import java.util.concurrent.TimeUnit;
+import java.util.concurrent.TimeoutException;
+
+import javax.crypto.Cipher;
+import javax.crypto.spec.GCMParameterSpec;
+import javax.crypto.spec.SecretKeySpec;
+
+import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.MethodOrderer;
+import org.junit.jupiter.api.Order;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.TestInstance;
+import org.junit.jupiter.api.TestMethodOrder;
+
+/**
+ * A SoftHSM2 token served over a Unix socket by {@code p11-kit server} and reached through
+ * p11-kit-client.so: signatures that the JDK verifies, object search and attributes, AES, eight
+ * threads at once, and the server taken away in the middle of a stream of calls (every caller
+ * gets a PKCS11Exception in bounded time; a server started again on the same socket serves a
+ * fresh C_Initialize; nothing of the library is left behind). What the client module answers
+ * is printed.
+ */
+@TestInstance(TestInstance.Lifecycle.PER_CLASS)
+@TestMethodOrder(MethodOrderer.OrderAnnotation.class)
+class RealRemoteTest {
+    private static final String TOKEN_LABEL = "vorlen remote";
+    private static final long LIMIT_SECONDS = 120L * Long.getLong("vorlen.timeout.scale", 1);
+
+    private RealModules.SoftHsmLogin login;
+    private PKCS11Impl pkcs11;
+    private long session;
+    private long globalReferencesBefore;
+
+    @BeforeAll
+    void serveTheToken() throws Exception {
+        globalReferencesBefore = PKCS11Impl.globalReferenceCount();
+        login = RealModules.SoftHsmLogin.openRemote(TOKEN_LABEL);
+        pkcs11 = login.pkcs11;
+        session = login.session;
+        System.out.println("p11-kit-client.so: C_GetInfo names " + new String(pkcs11.C_GetInfo().manufacturerID).trim()
+                + ", the token " + new String(pkcs11.C_GetTokenInfo(login.slot).manufacturerID).trim());
+    }
+
+    @AfterAll
+    void stopTheServer() throws Exception {
+        if (login != null) {
+            login.close();
+        }
+        assertEquals(globalReferencesBefore, PKCS11Impl.globalReferenceCount(), "no global reference left");
+    }
+
+    private static CK_ATTRIBUTE[] template(Object... typesAndValues) {
+        CK_ATTRIBUTE[] template = new CK_ATTRIBUTE[typesAndValues.length / 2];
+        for (int i = 0; i < template.length; i++) {
+            template[i] = new CK_ATTRIBUTE((Long) typesAndValues[2 * i], typesAndValues[2 * i + 1]);
+        }
+        return template;
+    }
+
+    /** A session RSA key pair labelled as given: public handle, private handle. */
+    private static long[] rsaKeyPair(PKCS11Impl pkcs11, long session, String label) throws PKCS11Exception {
+        return pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_RSA_PKCS_KEY_PAIR_GEN),
+                template(CKA_TOKEN, false, CKA_MODULUS_BITS, 2048L, CKA_PUBLIC_EXPONENT, new byte[] {1, 0, 1},
+                        CKA_VERIFY, true, CKA_LABEL, label.toCharArray()),
+                template(CKA_TOKEN, false, CKA_PRIVATE, true, CKA_SENSITIVE, true, CKA_SIGN, true,
+                        CKA_LABEL, label.toCharArray()));
+    }
+
+    private static PublicKey rsaPublicKey(PKCS11Impl pkcs11, long session, long key) throws Exception {
+        return RealModules.rsaPublicKey(RealModules.bytes(pkcs11, session, key, CKA_MODULUS),
+                RealModules.bytes(pkcs11, session, key, CKA_PUBLIC_EXPONENT));
+    }
+
+    private static boolean verifies(String algorithm, PublicKey key, byte[] data, byte[] signature) throws Exception {
+        Signature jdk = Signature.getInstance(algorithm);
+        jdk.initVerify(key);
+        jdk.update(data);
+        return jdk.verify(signature);
+    }
+
+    @Test
+    @Order(1)
+    void rsaAndEcSignaturesVerifyWithTheJdkAndObjectsAreFoundAndRead() throws Exception {
+        byte[] data = "signed through a socket".getBytes(StandardCharsets.US_ASCII);
+        byte[] digest = MessageDigest.getInstance("SHA-256").digest(data);
+        long[] rsa = rsaKeyPair(pkcs11, session, "remote rsa");
+        PublicKey rsaPublic = rsaPublicKey(pkcs11, session, rsa[0]);
+        pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), rsa[1]);
+        assertTrue(verifies("SHA256withRSA", rsaPublic, data, pkcs11.C_Sign(session, data)));
+        // PSS with its parameter record, over a digest the JDK made.
+        pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_RSA_PKCS_PSS,
+                new CK_RSA_PKCS_PSS_PARAMS(CKM_SHA256, CKG_MGF1_SHA256, 24)), rsa[1]);
+        byte[] pss = pkcs11.C_Sign(session, digest);
+        Signature jdkPss = Signature.getInstance("RSASSA-PSS");
+        jdkPss.setParameter(new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, 24, 1));
+        jdkPss.initVerify(rsaPublic);
+        jdkPss.update(data);
+        assertTrue(jdkPss.verify(pss), "the JDK accepts the PSS signature");
+
+        long[] ec = pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_EC_KEY_PAIR_GEN),
+                template(CKA_TOKEN, false, CKA_EC_PARAMS, RealModules.P256_PARAMS, CKA_VERIFY, true),
+                template(CKA_TOKEN, false, CKA_PRIVATE, true, CKA_SENSITIVE, true, CKA_SIGN, true));
+        pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_ECDSA), ec[1]);
+        byte[] ecdsa = pkcs11.C_Sign(session, digest);
+        assertEquals(64, ecdsa.length, "r and s of P-256");
+        assertTrue(verifies("SHA256withECDSAinP1363Format",
+                RealModules.ecPublicKey(RealModules.bytes(pkcs11, session, ec[0], CKA_EC_POINT)), data, ecdsa));
+
+        // Search and attributes: the private key by class and label, its values, a sensitive one.
+        long[] found = RealModules.find(pkcs11, session, new CK_ATTRIBUTE(CKA_CLASS, CKO_PRIVATE_KEY),
+                new CK_ATTRIBUTE(CKA_LABEL, "remote rsa".toCharArray()));
+        assertArrayEquals(new long[] {rsa[1]}, found);
+        CK_ATTRIBUTE[] values = RealModules.read(pkcs11, session, rsa[1], CKA_KEY_TYPE, CKA_LABEL, CKA_SIGN,
+                CKA_MODULUS);
+        assertEquals(CKK_RSA, values[0].getLong());
+        assertEquals("remote rsa", new String(values[1].getCharArray()));
+        assertEquals(Boolean.TRUE, values[2].getBoolean());
+        assertEquals(256, values[3].getByteArray().length);
+        PKCS11Exception sensitive = assertThrows(PKCS11Exception.class,
+                () -> RealModules.read(pkcs11, session, rsa[1], CKA_PRIVATE_EXPONENT));
+        assertEquals(CKR_ATTRIBUTE_SENSITIVE, sensitive.getErrorCode());
+        pkcs11.C_SetAttributeValue(session, rsa[1], template(CKA_LABEL, "renamed".toCharArray()));
+        assertArrayEquals(new long[] {rsa[0]},
+                RealModules.find(pkcs11, session, new CK_ATTRIBUTE(CKA_LABEL, "remote rsa".toCharArray())),
+                "only the public key keeps the old label");
+        for (long key : new long[] {rsa[0], rsa[1], ec[0], ec[1]}) {
+            pkcs11.C_DestroyObject(session, key);
+        }
+    }
+
+    /**
+     * AES-GCM where the client carries it (p11-kit 0.24 does not: it leaves the mechanism out of
+     * C_GetMechanismList and refuses it itself); AES-ECB against the JDK in any case.
+     */
+    @Test
+    @Order(2)
+    void aesMatchesTheJdkWhereTheClientCarriesTheMechanism() throws Exception {
+        byte[] keyValue = new byte[16];
+        pkcs11.C_GenerateRandom(session, keyValue);
+        long key = pkcs11.C_CreateObject(session, template(CKA_CLASS, CKO_SECRET_KEY, CKA_KEY_TYPE, CKK_AES,
+                CKA_TOKEN, false, CKA_VALUE, keyValue, CKA_ENCRYPT, true, CKA_DECRYPT, true));
+        SecretKeySpec jdkKey = new SecretKeySpec(keyValue, "AES");
+        byte[] plain = "sixteen bytes!!!thirty-two bytes".getBytes(StandardCharsets.US_ASCII);
+
+        pkcs11.C_EncryptInit(session, new CK_MECHANISM(CKM_AES_ECB), key);
+        byte[] ecb = pkcs11.C_Encrypt(session, plain);
+        Cipher jdk = Cipher.getInstance("AES/ECB/NoPadding");
+        jdk.init(Cipher.ENCRYPT_MODE, jdkKey);
+        assertArrayEquals(jdk.doFinal(plain), ecb);
+
+        byte[] iv = Arrays.copyOf(keyValue, 12);
+        byte[] aad = "associated".getBytes(StandardCharsets.US_ASCII);
+        CK_MECHANISM gcm = new CK_MECHANISM(CKM_AES_GCM, new CK_GCM_PARAMS(iv, 96, aad, 128));
+        boolean offered = Arrays.stream(pkcs11.C_GetMechanismList(login.slot)).anyMatch(m -> m == CKM_AES_GCM);
+        if (offered) {
+            pkcs11.C_EncryptInit(session, gcm, key);
+            jdk = Cipher.getInstance("AES/GCM/NoPadding");
+            jdk.init(Cipher.ENCRYPT_MODE, jdkKey, new GCMParameterSpec(128, iv));
+            jdk.updateAAD(aad);
+            assertArrayEquals(jdk.doFinal(plain), pkcs11.C_Encrypt(session, plain));
+        } else {
+            long blocks = PKCS11Impl.heapBlockCount();
+            PKCS11Exception refused = assertThrows(PKCS11Exception.class, () -> pkcs11.C_EncryptInit(session, gcm, key));
+            assertEquals(blocks, PKCS11Impl.heapBlockCount(), "the parameter's blocks are freed");
+            System.out.println("p11-kit-client.so: CKM_AES_GCM is not in its mechanism list; C_EncryptInit answers "
+                    + refused.getMessage());
+        }
+        pkcs11.C_DestroyObject(session, key);
+    }
+
+    /**
+     * Eight threads sign at once, each in a session of its own, and go on signing while the
+     * server and its connection's process are killed: each ends with a PKCS11Exception within
+     * the time limit. A server started again on the same socket serves a fresh C_Initialize.
+     */
+    @Test
+    @Order(3)
+    void theServerTakenAwayMidStreamGivesEveryCallerAnExceptionAndComesBack() throws Exception {
+        login.close();  // checks that the earlier cases left no native block
+        login = null;
+        long blocksBefore = PKCS11Impl.heapBlockCount();
+        int threads = 8;
+        Map<String, Integer> answers = new TreeMap<>();
+        PKCS11Impl client = new PKCS11Impl(RealModules.p11KitClient());
+        RealModules.P11KitServer server = RealModules.P11KitServer.start(TOKEN_LABEL);
+        ExecutorService pool = Executors.newFixedThreadPool(threads);
+        try {
+            client.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
+            long slot = RealSoftHsmToken.requireSlot(client, TOKEN_LABEL);
+            long main = client.C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
+            client.C_Login(main, CKU_USER, RealSoftHsmToken.USER_PIN.toCharArray());
+            long[] rsa = rsaKeyPair(client, main, "stream");
+            PublicKey publicKey = rsaPublicKey(client, main, rsa[0]);
+
+            CountDownLatch signing = new CountDownLatch(threads);
+            List<Future<PKCS11Exception>> callers = new ArrayList<>();
+            for (int t = 0; t < threads; t++) {
+                int thread = t;
+                callers.add(pool.submit(() -> {
+                    try {
+                        long own = client.C_OpenSession(slot, CKF_SERIAL_SESSION, null, null);
+                        for (long round = 0; !Thread.currentThread().isInterrupted(); round++) {
+                            byte[] data = ("thread " + thread + " round " + round).getBytes(StandardCharsets.US_ASCII);
+                            try {
+                                client.C_SignInit(own, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), rsa[1]);
+                                byte[] signature = client.C_Sign(own, data);
+                                if (round < 3) {
+                                    assertTrue(verifies("SHA256withRSA", publicKey, data, signature), "thread " + thread);
+                                }
+                            } catch (PKCS11Exception e) {
+                                assertTrue(round >= 3, "thread " + thread + " failed before the server went: " + e);
+                                return e;
+                            }
+                            if (round == 2) {
+                                signing.countDown();
+                            }
+                        }
+                        return fail("thread " + thread + " interrupted");
+                    } finally {
+                        signing.countDown();  // a thread that failed early holds nobody up
+                    }
+                }));
+            }
+            assertTrue(signing.await(LIMIT_SECONDS, TimeUnit.SECONDS), "eight threads signing at once");
+            for (Future<PKCS11Exception> caller : callers) {
+                assertTrue(!caller.isDone(), "every thread signs until the server goes: " + caller);
+            }
+            server.close();  // the server and the p11-kit-remote of the connection, with calls in flight
+            for (Future<PKCS11Exception> caller : callers) {
+                PKCS11Exception e = outcome(caller);
+                answers.merge("calls in flight: " + e.getMessage(), 1, Integer::sum);
+            }
+            record(answers, "C_GetSlotList after", () -> client.C_GetSlotList(true));
+            record(answers, "C_OpenSession after", () -> client.C_OpenSession(slot, CKF_SERIAL_SESSION, null, null));
+            record(answers, "C_Finalize after", () -> {
+                client.C_Finalize(null);
+                return null;
+            });
+
+            server = RealModules.P11KitServer.start(TOKEN_LABEL);  // the same socket
+            client.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
+            record(answers, "C_GetSessionInfo of a session from before the restart",
+                    () -> client.C_GetSessionInfo(main));
+            long again = client.C_OpenSession(RealSoftHsmToken.requireSlot(client, TOKEN_LABEL),
+                    CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
+            client.C_Login(again, CKU_USER, RealSoftHsmToken.USER_PIN.toCharArray());
+            long[] fresh = rsaKeyPair(client, again, "after the restart");
+            byte[] data = "the server is back".getBytes(StandardCharsets.US_ASCII);
+            client.C_SignInit(again, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), fresh[1]);
+            assertTrue(verifies("SHA256withRSA", rsaPublicKey(client, again, fresh[0]), data, client.C_Sign(again, data)),
+                    "a fresh C_Initialize and session on the restarted server sign");
+            client.C_Logout(again);
+            client.C_CloseSession(again);
+            client.C_Finalize(null);
+        } finally {
+            pool.shutdownNow();
+            server.close();
+            if (!pool.awaitTermination(LIMIT_SECONDS, TimeUnit.SECONDS)) {
+                System.out.println("callers still running:\n" + callerStacks());
+            }
+            client.disconnect();
+        }
+        answers.forEach((answer, count) -> System.out.println("p11-kit-client.so, " + answer + " (x" + count + ")"));
+        assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "no native block left");
+        assertEquals(globalReferencesBefore, PKCS11Impl.globalReferenceCount(), "no global reference left");
+    }
+
+    /** The caller's PKCS11Exception, within the time limit; anything else fails the test. */
+    private static PKCS11Exception outcome(Future<PKCS11Exception> caller) throws InterruptedException {
+        try {
+            return caller.get(LIMIT_SECONDS, TimeUnit.SECONDS);
+        } catch (TimeoutException e) {
+            return fail("a caller still had no answer " + LIMIT_SECONDS + " s after the server went:\n" + callerStacks());
+        } catch (ExecutionException e) {
+            return fail("a caller got something else than a PKCS11Exception", e.getCause());
+        }
+    }
+
+    /** The stacks of the callers' threads, for a failure that finds one still running. */
+    private static String callerStacks() {
+        StringBuilder text = new StringBuilder();
+        Thread.getAllStackTraces().forEach((thread, stack) -> {
+            if (thread.getName().startsWith("pool-")) {
+                text.append(thread.getName()).append(' ').append(thread.getState()).append('\n');
+                for (StackTraceElement frame : stack) {
+                    text.append("    at ").append(frame).append('\n');
+                }
+            }
+        });
+        return text.toString();
+    }
+
+    private interface Call {
+        Object run() throws PKCS11Exception;
+    }
+
+    /** What one call answers: "OK" or the exception, which must be a PKCS11Exception. */
+    private static void record(Map<String, Integer> answers, String what, Call call) {
+        String answer;
+        try {
+            call.run();
+            answer = "OK";
+        } catch (Throwable e) {
+            answer = assertInstanceOf(PKCS11Exception.class, e, what).getMessage();
+        }
+        answers.merge(what + ": " + answer, 1, Integer::sum);
+    }
+}
