@@ -32,15 +32,27 @@ CallbackEnv::CallbackEnv() : vm_(jni::javaVM()) {
     // Local references die with the frame, also on module threads that stay attached.
     framePushed_ = env_->PushLocalFrame(16) == 0;
     if (!framePushed_) {
+        jthrowable failure = env_->ExceptionOccurred();  // the VM's OutOfMemoryError
         env_->ExceptionClear();
-        if (earlier_ != nullptr) {
-            env_->Throw(earlier_);
-            env_->DeleteLocalRef(earlier_);
-            earlier_ = nullptr;
+        if (!attached_) {
+            // The Java caller sees the first failure, unless the frame's failure is an Error
+            // where the first one was an Exception: an Error is never dropped.
+            if (failure != nullptr &&
+                (earlier_ == nullptr || !env_->IsInstanceOf(earlier_, jni::core.error))) {
+                std::swap(earlier_, failure);
+            }
+            if (earlier_ != nullptr) {
+                env_->Throw(earlier_);
+                env_->DeleteLocalRef(earlier_);
+            }
+        }
+        if (failure != nullptr) {
+            env_->DeleteLocalRef(failure);
         }
         if (attached_) {
-            vm_->DetachCurrentThread();
+            vm_->DetachCurrentThread();  // nobody on the module's own thread receives it
         }
+        earlier_ = nullptr;
         env_ = nullptr;
         attached_ = false;
     }
