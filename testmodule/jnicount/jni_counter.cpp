@@ -248,7 +248,39 @@ VORLEN_FALLIBLE(jintArray, NewIntArray, (JNIEnv* e, jsize n), (e, n), nullptr)
 VORLEN_FALLIBLE(jbooleanArray, NewBooleanArray, (JNIEnv* e, jsize n), (e, n), nullptr)
 VORLEN_FALLIBLE(void*, GetPrimitiveArrayCritical, (JNIEnv* e, jarray a, jboolean* c), (e, a, c), nullptr)
 VORLEN_PLAIN(void, ReleasePrimitiveArrayCritical, (JNIEnv* e, jarray a, void* p, jint m), (e, a, p, m))
+
+// The va_list forms, which C++ callers reach through JNIEnv's varargs members: counted and
+// failed under the name of the varargs form.
+#define VORLEN_VFORM(ret, name, params, args)    \
+    ret JNICALL name##V params {                 \
+        const Counted counted(k##name, true);    \
+        if (counted.fail) {                      \
+            throwOutOfMemory(e);                 \
+            return ret{};                        \
+        }                                        \
+        return original->name##V args;           \
+    }
+VORLEN_VFORM(jobject, NewObject, (JNIEnv* e, jclass c, jmethodID m, va_list l), (e, c, m, l))
+VORLEN_VFORM(jobject, CallObjectMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
+VORLEN_VFORM(jboolean, CallBooleanMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
+VORLEN_VFORM(jbyte, CallByteMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
+VORLEN_VFORM(jchar, CallCharMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
+VORLEN_VFORM(jint, CallIntMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
+VORLEN_VFORM(jlong, CallLongMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
+VORLEN_VFORM(jobject, CallStaticObjectMethod, (JNIEnv* e, jclass c, jmethodID m, va_list l), (e, c, m, l))
+void JNICALL CallVoidMethodV(JNIEnv* e, jobject o, jmethodID m, va_list l) {
+    const Counted counted(kCallVoidMethod, true);
+    if (counted.fail) {
+        throwOutOfMemory(e);
+        return;
+    }
+    original->CallVoidMethodV(e, o, m, l);
+}
 }  // namespace counted
+
+#define VORLEN_VFORMS(X)                                                                           \
+    X(NewObjectV) X(CallObjectMethodV) X(CallBooleanMethodV) X(CallByteMethodV) X(CallCharMethodV) \
+    X(CallIntMethodV) X(CallLongMethodV) X(CallVoidMethodV) X(CallStaticObjectMethodV)
 
 // The JavaVM's own table: AttachCurrentThread can fail, and a thread attached while the
 // injector is armed is one whose calls it counts (until it detaches).
@@ -289,6 +321,7 @@ JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void*) {
     original = &saved;
 #define VORLEN_INSTALL(name) table->name = counted::name;
     VORLEN_COUNTED_JNI(VORLEN_INSTALL)
+    VORLEN_VFORMS(VORLEN_INSTALL)
 #undef VORLEN_INSTALL
     if (jvmti->SetJNIFunctionTable(table) != JVMTI_ERROR_NONE) {
         return JNI_ERR;

@@ -5,8 +5,10 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.junit.jupiter.api.Assertions.fail;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
+import java.io.File;
 import java.lang.reflect.Method;
 import java.nio.ByteBuffer;
+import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.LinkedHashMap;
 import java.util.List;
@@ -247,6 +249,66 @@ class JniFaultSweepTest {
         System.out.println("  failed functions: " + failedFunctions);
         assertTrue(points > 0);
         assertEquals(List.of(), faults, faults.size() + " faults");
+    }
+
+    /**
+     * Loading against classes that lack what the library needs (a lookup of initializeLibrary
+     * failing as it would then), in a JVM of its own each: one LinkageError naming the class or
+     * member, and no crash when the class is used again. A global reference refused at load is
+     * an OutOfMemoryError.
+     */
+    @Test
+    void startUpFailuresNameWhatIsMissing() throws Exception {
+        Map<String, String> expected = new LinkedHashMap<>();
+        expected.put("FindClass 1", "java.lang.NoClassDefFoundError: The PKCS#11 library's native code needs the class java/lang/Object");
+        expected.put("FindClass 12", "java.lang.NoClassDefFoundError: The PKCS#11 library's native code needs the class ");
+        expected.put("GetFieldID 1", "java.lang.NoSuchFieldError: The PKCS#11 library's native code needs the field "
+                + "zandrop/tesk/pkcs11/vorlen/api/PKCS11Impl.bindingHandle J, which the loaded classes lack");
+        expected.put("GetFieldID 30", "java.lang.NoSuchFieldError: The PKCS#11 library's native code needs the field zandrop/");
+        expected.put("GetMethodID 1", "java.lang.NoSuchMethodError: The PKCS#11 library's native code needs the method "
+                + "java/lang/Throwable.initCause(Ljava/lang/Throwable;)Ljava/lang/Throwable;");
+        expected.put("GetStaticMethodID 1", "java.lang.NoSuchMethodError: The PKCS#11 library's native code needs the static method java/lang/Long.valueOf");
+        expected.put("GetStaticFieldID 1", "java.lang.NoSuchFieldError: The PKCS#11 library's native code needs the static field java/lang/Boolean.TRUE");
+        expected.put("NewGlobalRef 1", "java.lang.OutOfMemoryError: no room for a global reference to the class java/lang/Object");
+        expected.put("NewGlobalRef 40", "java.lang.OutOfMemoryError: no room for a global reference to ");
+        expected.put("CallStaticObjectMethod 1", "java.lang.OutOfMemoryError: injected");
+        String javaCommand = System.getProperty("java.home") + "/bin/java";
+        String classPath = new File(PKCS11Impl.class.getProtectionDomain().getCodeSource().getLocation().toURI()) + File.pathSeparator
+                + new File(JniFaultSweepTest.class.getProtectionDomain().getCodeSource().getLocation().toURI());
+        for (Map.Entry<String, String> e : expected.entrySet()) {
+            String[] fault = e.getKey().split(" ");
+            Process p = new ProcessBuilder(javaCommand, "-Xcheck:jni", "-Dvorlen.build.dir=" + TestModules.path("vorlen.build.dir"),
+                    "-cp", classPath, StartUp.class.getName(), fault[0], fault[1]).redirectErrorStream(true).start();
+            String output = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+            assertEquals(0, p.waitFor(), e.getKey() + ": " + output);
+            String[] lines = output.split("\n");
+            assertTrue(lines[0].startsWith(e.getValue()), e.getKey() + ": " + output);
+            assertTrue(lines.length > 1 && lines[1].startsWith("again: java.lang.NoClassDefFoundError"), e.getKey() + ": " + output);
+            assertTrue(!output.contains("WARNING"), e.getKey() + ": " + output);
+        }
+    }
+
+    /** A JVM that loads the library with one lookup failing; prints what the class load threw. */
+    public static final class StartUp {
+        public static void main(String[] args) throws Exception {
+            NativeLibraryLoader.load();
+            JniFaults.load();
+            JniFaults.arm(args[0], Long.parseLong(args[1]));
+            try {
+                Class.forName(PKCS11Impl.class.getName());
+                System.out.println("loaded");
+            } catch (Throwable t) {
+                System.out.println(t);
+            } finally {
+                JniFaults.disarm();
+            }
+            try {
+                new PKCS11Impl();
+                System.out.println("again: usable");
+            } catch (Throwable t) {
+                System.out.println("again: " + t);
+            }
+        }
     }
 
     /** Runs the shape once: n < 0 without the injector, 0 counting, else failing the n-th call. */
