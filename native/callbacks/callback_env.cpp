@@ -6,22 +6,19 @@
 
 namespace vorlen {
 
+// The VM and the caches are there: the module was connected by a native method of the library,
+// which runs only after initializeLibrary succeeded (JNI_OnLoad has set the VM before that).
 CallbackEnv::CallbackEnv() : vm_(jni::javaVM()) {
-    if (vm_ == nullptr || !jni::cachesReady()) {
-        return;
-    }
     void* env = nullptr;
-    const jint status = vm_->GetEnv(&env, JNI_VERSION_1_2);
-    if (status == JNI_OK) {
+    if (vm_->GetEnv(&env, JNI_VERSION_1_2) == JNI_OK) {
         env_ = static_cast<JNIEnv*>(env);
-    } else if (status == JNI_EDETACHED || status == JNI_EVERSION) {
-        if (vm_->AttachCurrentThread(&env, nullptr) != JNI_OK || env == nullptr) {
+    } else {
+        // JNI_EDETACHED: a thread of the module's own (1.2 is a version every VM has).
+        if (vm_->AttachCurrentThread(&env, nullptr) != JNI_OK) {
             return;
         }
         env_ = static_cast<JNIEnv*>(env);
         attached_ = true;
-    } else {
-        return;
     }
     // A callback during a Java call may find an exception of an earlier callback pending; the
     // Java call below must not run with it, so it is held and raised again afterwards.
@@ -59,7 +56,7 @@ CallbackEnv::CallbackEnv() : vm_(jni::javaVM()) {
 }
 
 CK_RV CallbackEnv::pendingErrorCode() {
-    if (env_ == nullptr || !env_->ExceptionCheck()) {
+    if (!env_->ExceptionCheck()) {  // only called on a CallbackEnv that has a JNIEnv
         return CKR_OK;
     }
     // JNI allows no method call with an exception pending: take it, ask it, raise it again.

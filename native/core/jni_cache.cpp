@@ -132,9 +132,6 @@ void loadCore(Loader& l, CoreCache& c) {
     c.pkcs11ExceptionInit = l.method(c.pkcs11Exception, "<init>", "(J)V");
     c.pkcs11ExceptionGetErrorCode = l.method(c.pkcs11Exception, "getErrorCode", "()J");
     c.pkcs11RuntimeException = l.cls("zandrop/tesk/pkcs11/vorlen/api/PKCS11RuntimeException");
-    c.pkcs11RuntimeExceptionInit = l.method(c.pkcs11RuntimeException, "<init>", "()V");
-    c.pkcs11RuntimeExceptionInitMessage =
-        l.method(c.pkcs11RuntimeException, "<init>", "(Ljava/lang/String;)V");
 }
 
 }  // namespace

@@ -56,8 +56,6 @@ struct CoreCache {
     jmethodID pkcs11ExceptionInit;     // "(J)V"
     jmethodID pkcs11ExceptionGetErrorCode;  // "()J"
     jclass pkcs11RuntimeException;
-    jmethodID pkcs11RuntimeExceptionInit;        // "()V"
-    jmethodID pkcs11RuntimeExceptionInitMessage; // "(Ljava/lang/String;)V"
 };
 
 /// Filled by loadCaches; valid once cachesReady() is true.

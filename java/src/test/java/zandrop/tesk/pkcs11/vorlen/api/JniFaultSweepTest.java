@@ -48,11 +48,18 @@ class JniFaultSweepTest {
         Invocation prepare(TestModule module, PKCS11Impl pkcs11, long session) throws Exception;
     }
 
-    /** One call shape: its name, the module it runs on, the call and what cleans up after it. */
-    private record Shape(String name, boolean v3, Prepare prepare, Cleanup cleanup) {
+    /**
+     * One call shape: its name, the module it runs on, the call, what cleans up after it, and
+     * the module entry whose calls are counted (or null).
+     */
+    private record Shape(String name, boolean v3, Prepare prepare, Cleanup cleanup, String entry) {
         Shape(String name, boolean v3, Prepare prepare) {
             this(name, v3, prepare, (module, pkcs11) -> {
-            });
+            }, null);
+        }
+
+        Shape(String name, boolean v3, Prepare prepare, Cleanup cleanup) {
+            this(name, v3, prepare, cleanup, null);
         }
     }
 
@@ -62,7 +69,7 @@ class JniFaultSweepTest {
     }
 
     /** What one run gave: the outcome, the function that failed (or null), the calls seen. */
-    private record Run(Object outcome, String failed, long seen, List<Call> callbacks) {
+    private record Run(Object outcome, String failed, long seen, List<Call> callbacks, int entryCalls) {
     }
 
     @BeforeAll
@@ -85,12 +92,16 @@ class JniFaultSweepTest {
         for (Method m : AllMethods.pkcs11Methods()) {
             if (!m.getName().equals("C_WaitForSlotEvent") && !m.getName().equals("C_Initialize")) {
                 shapes.add(new Shape(m.getName(), false,
-                        (module, pkcs11, session) -> () -> AllMethods.invoke(m, pkcs11, AllMethods.arguments(m, session))));
+                        (module, pkcs11, session) -> () -> AllMethods.invoke(m, pkcs11, AllMethods.arguments(m, session)),
+                        (module, pkcs11) -> {
+                        }, m.getName()));
             }
         }
         for (Method m : AllMethods.version3Methods()) {
             shapes.add(new Shape(m.getName(), true,
-                    (module, pkcs11, session) -> () -> AllMethods.invoke(m, pkcs11, AllMethods.arguments(m, session))));
+                    (module, pkcs11, session) -> () -> AllMethods.invoke(m, pkcs11, AllMethods.arguments(m, session)),
+                    (module, pkcs11) -> {
+                    }, m.getName()));
         }
         String ulongOne = Platform.hex(Platform.ulongBytes(1));
         shapes.add(new Shape("C_GetAttributeValue, nested values read", false, (module, pkcs11, session) -> {
@@ -333,10 +344,11 @@ class JniFaultSweepTest {
         String failed = n > 0 ? JniFaults.failed() : null;
         module.join();
         List<Call> callbacks = module.calls("callback");
+        int entryCalls = shape.entry() != null ? module.count(shape.entry()) : 0;
         shape.cleanup().run(module, pkcs11);
         module.reset();
         pkcs11.C_CloseAllSessions(1);
-        return new Run(outcome, failed, seen, callbacks);
+        return new Run(outcome, failed, seen, callbacks, entryCalls);
     }
 
     private static boolean causedByOutOfMemory(Object outcome) {
@@ -353,6 +365,10 @@ class JniFaultSweepTest {
         if (r.failed() == null) {
             return "nothing failed"; // the call made fewer such calls this time
         }
+        // A size query leaves the module's operation active until the call that fetches the
+        // output: the library never stops between the two.
+        assertTrue(baseline.entryCalls() != 2 || r.entryCalls() != 1 || baseline.outcome() instanceof Throwable,
+                where + ": the module's size query was not followed by its call");
         if (r.failed().endsWith("@thread")) {
             // A callback on a module thread: nobody there receives an exception; the module
             // must have been answered with an error.
