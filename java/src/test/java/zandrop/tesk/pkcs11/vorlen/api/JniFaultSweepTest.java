@@ -135,6 +135,19 @@ class JniFaultSweepTest {
             CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_VALUE_LEN, 8L), new CK_ATTRIBUTE(CKA_LABEL, "k")};
             return () -> pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_PBE_SHA1_DES3_EDE_CBC, params), template);
         }));
+        shapes.add(new Shape("C_DeriveKey, SP 800-108 with many nested records, handles copied back", false,
+                (module, pkcs11, session) -> {
+                    module.script("C_DeriveKey", "sp800Keys=501,502 handle=500");
+                    CK_PRF_DATA_PARAM[] data = new CK_PRF_DATA_PARAM[12];
+                    data[0] = new CK_PRF_DATA_PARAM(CK_SP800_108_ITERATION_VARIABLE, new CK_SP800_108_COUNTER_FORMAT(true, 16));
+                    for (int i = 1; i < data.length; i++) {
+                        data[i] = new CK_PRF_DATA_PARAM(CK_SP800_108_BYTE_ARRAY, filled(3, i));
+                    }
+                    CK_DERIVED_KEY[] keys = {new CK_DERIVED_KEY(new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_VALUE_LEN, 16L)}, 0),
+                        new CK_DERIVED_KEY(new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_LABEL, "k")}, 0)};
+                    CK_SP800_108_KDF_PARAMS params = new CK_SP800_108_KDF_PARAMS(CKM_SHA256_HMAC, data, keys);
+                    return () -> pkcs11.C_DeriveKey(session, new CK_MECHANISM(CKM_SP800_108_COUNTER_KDF, params), 4, null);
+                }));
         shapes.add(new Shape("C_Encrypt, direct ByteBuffers", false, (module, pkcs11, session) -> {
             ByteBuffer in = ByteBuffer.allocateDirect(16).put(filled(16, 1)).flip();
             ByteBuffer out = ByteBuffer.allocateDirect(32);
