@@ -1,9 +1,9 @@
 // A JNI call counter for tests: loaded with System.load, it takes a JVM TI environment, wraps the
 // JNI functions the library uses with counters (GetJNIFunctionTable / SetJNIFunctionTable) and
-// counts the calls that a thread makes between start() and stop(). The varargs functions forward
-// through their V forms, so a call is counted once, and the calls a JNI function makes through
-// the table itself (the VM's GetDirectBufferAddress calls IsInstanceOf and GetLongField) are not
-// counted: only the calls of the code under test. The counts come back as one line of
+// counts the calls that a thread makes between start() and stop(). A varargs function and its V
+// form (which C++ callers reach through JNIEnv's varargs members) count as the varargs one, and
+// the calls a JNI function makes through the table itself (the VM's GetDirectBufferAddress calls
+// IsInstanceOf and GetLongField) are not counted: only the calls of the code under test. The counts come back as one line of
 // "Name=count" pairs, the functions not called left out.
 //
 // The same wrappers inject faults (JniFaults in the tests): armed with a function name (or none:
