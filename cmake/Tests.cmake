@@ -202,6 +202,7 @@ set(VORLEN_LABEL_LongLoopTest hardening)
 set(VORLEN_LABEL_ThreadStressTest hardening)
 set(VORLEN_LABEL_HostileCallerTest hardening)
 set(VORLEN_LABEL_HostileModuleSweepTest hardening)
+set(VORLEN_LABEL_JniFaultSweepTest hardening)
 
 # The hostile caller's number of calls and seed (empty: the test's own defaults, CI's short
 # slice). A long run gets four hours instead of ten minutes.

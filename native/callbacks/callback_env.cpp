@@ -6,22 +6,19 @@
 
 namespace vorlen {
 
+// The VM and the caches are there: the module was connected by a native method of the library,
+// which runs only after initializeLibrary succeeded (JNI_OnLoad has set the VM before that).
 CallbackEnv::CallbackEnv() : vm_(jni::javaVM()) {
-    if (vm_ == nullptr || !jni::cachesReady()) {
-        return;
-    }
     void* env = nullptr;
-    const jint status = vm_->GetEnv(&env, JNI_VERSION_1_2);
-    if (status == JNI_OK) {
+    if (vm_->GetEnv(&env, JNI_VERSION_1_2) == JNI_OK) {
         env_ = static_cast<JNIEnv*>(env);
-    } else if (status == JNI_EDETACHED || status == JNI_EVERSION) {
-        if (vm_->AttachCurrentThread(&env, nullptr) != JNI_OK || env == nullptr) {
+    } else {
+        // JNI_EDETACHED: a thread of the module's own (1.2 is a version every VM has).
+        if (vm_->AttachCurrentThread(&env, nullptr) != JNI_OK) {
             return;
         }
         env_ = static_cast<JNIEnv*>(env);
         attached_ = true;
-    } else {
-        return;
     }
     // A callback during a Java call may find an exception of an earlier callback pending; the
     // Java call below must not run with it, so it is held and raised again afterwards.
@@ -32,22 +29,34 @@ CallbackEnv::CallbackEnv() : vm_(jni::javaVM()) {
     // Local references die with the frame, also on module threads that stay attached.
     framePushed_ = env_->PushLocalFrame(16) == 0;
     if (!framePushed_) {
+        jthrowable failure = env_->ExceptionOccurred();  // the VM's OutOfMemoryError
         env_->ExceptionClear();
-        if (earlier_ != nullptr) {
-            env_->Throw(earlier_);
-            env_->DeleteLocalRef(earlier_);
-            earlier_ = nullptr;
+        if (!attached_) {
+            // The Java caller sees the first failure, unless the frame's failure is an Error
+            // where the first one was an Exception: an Error is never dropped.
+            if (failure != nullptr &&
+                (earlier_ == nullptr || !env_->IsInstanceOf(earlier_, jni::core.error))) {
+                std::swap(earlier_, failure);
+            }
+            if (earlier_ != nullptr) {
+                env_->Throw(earlier_);
+                env_->DeleteLocalRef(earlier_);
+            }
+        }
+        if (failure != nullptr) {
+            env_->DeleteLocalRef(failure);
         }
         if (attached_) {
-            vm_->DetachCurrentThread();
+            vm_->DetachCurrentThread();  // nobody on the module's own thread receives it
         }
+        earlier_ = nullptr;
         env_ = nullptr;
         attached_ = false;
     }
 }
 
 CK_RV CallbackEnv::pendingErrorCode() {
-    if (env_ == nullptr || !env_->ExceptionCheck()) {
+    if (!env_->ExceptionCheck()) {  // only called on a CallbackEnv that has a JNIEnv
         return CKR_OK;
     }
     // JNI allows no method call with an exception pending: take it, ask it, raise it again.

@@ -227,19 +227,20 @@ jlongArray toJavaLongArray(JNIEnv* env, const CK_ULONG* values, CK_ULONG count) 
             env->SetLongArrayRegion(array, 0, n, reinterpret_cast<const jlong*>(values));
         }
         return array;
+    } else {
+        Scratch<jlong, 64> temporary;
+        if (!temporary.allocateUninitialized(env, count, "no room for a long[]")) {
+            return nullptr;
+        }
+        for (CK_ULONG i = 0; i < count; ++i) {
+            temporary[i] = javaLong(values[i]);
+        }
+        jlongArray array = env->NewLongArray(n);
+        if (array != nullptr && n > 0) {
+            env->SetLongArrayRegion(array, 0, n, temporary.data());
+        }
+        return array;
     }
-    Scratch<jlong, 64> temporary;
-    if (!temporary.allocateUninitialized(env, count, "no room for a long[]")) {
-        return nullptr;
-    }
-    for (CK_ULONG i = 0; i < count; ++i) {
-        temporary[i] = javaLong(values[i]);
-    }
-    jlongArray array = env->NewLongArray(n);
-    if (array != nullptr && n > 0) {
-        env->SetLongArrayRegion(array, 0, n, temporary.data());
-    }
-    return array;
 }
 
 // Boolean.TRUE and FALSE, and the Longs of Long.valueOf's cache, as new local references: no

@@ -12,37 +12,10 @@ namespace {
 
 constexpr const char* kNotConnected = "This object is not connected to a module.";
 
-// Throws a new object of `cls` made with `ctor` and `arg`; leaves OutOfMemoryError (or the
-// constructor's own exception) pending when that fails.
-template <typename... Args>
-void throwNew(JNIEnv* env, jclass cls, jmethodID ctor, Args... args) {
-    jthrowable exception = static_cast<jthrowable>(env->NewObject(cls, ctor, args...));
-    if (exception != nullptr) {
-        env->Throw(exception);
-        env->DeleteLocalRef(exception);
-    }
-}
-
-// ThrowNew on a cached class, or on a class looked up now when the caches are not loaded.
-void throwByName(JNIEnv* env, jclass cached, const char* name, const char* message) {
-    if (jni::cachesReady()) {
-        env->ThrowNew(cached, message);
-        return;
-    }
-    if (env->ExceptionCheck()) {
-        return;
-    }
-    jclass cls = env->FindClass(name);
-    if (cls != nullptr) {
-        env->ThrowNew(cls, message);
-        env->DeleteLocalRef(cls);
-    }
-}
-
 }  // namespace
 
 bool errorPending(JNIEnv* env) {
-    if (!env->ExceptionCheck() || !jni::cachesReady()) {
+    if (!env->ExceptionCheck()) {
         return false;
     }
     // JNI allows no IsInstanceOf with an exception pending: take it, ask it, raise it again.
@@ -68,24 +41,21 @@ jlong checkReturnValue(JNIEnv* env, CK_RV rv) {
     if (cause != nullptr) {
         env->ExceptionClear();
     }
-    if (!jni::cachesReady()) {
-        throwPKCS11RuntimeException(env, "The PKCS#11 library is not initialized.");
-    } else {
-        jthrowable exception = static_cast<jthrowable>(
-            env->NewObject(jni::core.pkcs11Exception, jni::core.pkcs11ExceptionInit, code));
-        if (exception != nullptr) {
-            if (cause != nullptr) {
-                jobject self = env->CallObjectMethod(exception, jni::core.throwableInitCause, cause);
-                if (env->ExceptionCheck()) {
-                    env->ExceptionClear();  // the cause is an extra; the code is what matters
-                }
-                if (self != nullptr) {
-                    env->DeleteLocalRef(self);
-                }
+    // The classes are loaded: no native method runs before initializeLibrary succeeded.
+    jthrowable exception = static_cast<jthrowable>(
+        env->NewObject(jni::core.pkcs11Exception, jni::core.pkcs11ExceptionInit, code));
+    if (exception != nullptr) {
+        if (cause != nullptr) {
+            jobject self = env->CallObjectMethod(exception, jni::core.throwableInitCause, cause);
+            if (env->ExceptionCheck()) {
+                env->ExceptionClear();  // the cause is an extra; the code is what matters
             }
-            env->Throw(exception);
-            env->DeleteLocalRef(exception);
+            if (self != nullptr) {
+                env->DeleteLocalRef(self);
+            }
         }
+        env->Throw(exception);
+        env->DeleteLocalRef(exception);
     }
     if (cause != nullptr) {
         env->DeleteLocalRef(cause);
@@ -93,49 +63,29 @@ jlong checkReturnValue(JNIEnv* env, CK_RV rv) {
     return code;
 }
 
-void throwPKCS11RuntimeException(JNIEnv* env, jstring message) {
-    if (!jni::cachesReady()) {
-        UtfChars chars(env, message);
-        throwByName(env, nullptr, "zandrop/tesk/pkcs11/vorlen/api/PKCS11RuntimeException",
-                    chars ? chars.get() : nullptr);
-        return;
-    }
-    if (message == nullptr) {
-        throwNew(env, jni::core.pkcs11RuntimeException, jni::core.pkcs11RuntimeExceptionInit);
-    } else {
-        throwNew(env, jni::core.pkcs11RuntimeException,
-                 jni::core.pkcs11RuntimeExceptionInitMessage, message);
-    }
-}
-
 void throwPKCS11RuntimeException(JNIEnv* env, const char* message) {
-    if (!jni::cachesReady()) {
-        throwByName(env, nullptr, "zandrop/tesk/pkcs11/vorlen/api/PKCS11RuntimeException", message);
-        return;
-    }
     env->ThrowNew(jni::core.pkcs11RuntimeException, message);
 }
 
 void throwNotConnected(JNIEnv* env) { throwPKCS11RuntimeException(env, kNotConnected); }
 
 void throwIOException(JNIEnv* env, const char* message) {
-    throwByName(env, jni::core.ioException, "java/io/IOException", message);
+    env->ThrowNew(jni::core.ioException, message);
 }
 
 void throwNullPointer(JNIEnv* env, const char* message) {
-    throwByName(env, jni::core.nullPointerException, "java/lang/NullPointerException", message);
+    env->ThrowNew(jni::core.nullPointerException, message);
 }
 
 void throwIllegalArgument(JNIEnv* env, const char* message) {
-    throwByName(env, jni::core.illegalArgumentException, "java/lang/IllegalArgumentException",
-                message);
+    env->ThrowNew(jni::core.illegalArgumentException, message);
 }
 
 void throwOutOfMemory(JNIEnv* env, const char* what) {
     if (env->ExceptionCheck()) {
         return;
     }
-    throwByName(env, jni::core.outOfMemoryError, "java/lang/OutOfMemoryError", what);
+    env->ThrowNew(jni::core.outOfMemoryError, what);
 }
 
 bool throwIfOverrun(JNIEnv* env, const char* function, const char* what, CK_ULONG reported,

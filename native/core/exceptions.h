@@ -22,9 +22,9 @@ jlong checkReturnValue(JNIEnv* env, CK_RV rv);
 /// Whether the exception pending on this thread is a java.lang.Error.
 bool errorPending(JNIEnv* env);
 
-/// Throws PKCS11RuntimeException with `message`, or with no message when it is null.
-void throwPKCS11RuntimeException(JNIEnv* env, jstring message);
-/// Same with a native (modified UTF-8) message.
+/// Throws PKCS11RuntimeException with a native (modified UTF-8) message. Like every function
+/// here it needs the loaded caches, which every native method of the library may take for
+/// granted: PKCS11Impl's class initialisation fails when they cannot be loaded.
 void throwPKCS11RuntimeException(JNIEnv* env, const char* message);
 /// PKCS11RuntimeException "This object is not connected to a module."
 void throwNotConnected(JNIEnv* env);

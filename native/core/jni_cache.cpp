@@ -8,65 +8,106 @@ namespace vorlen::jni {
 CoreCache core{};
 
 template <typename T>
-T Loader::check(T value) {
-    if (value == nullptr) {
-        ok_ = false;
-        if (!env_->ExceptionCheck()) {
-            jclass error = env_->FindClass("java/lang/NoSuchFieldError");
-            if (error != nullptr) {
-                env_->ThrowNew(error, "a member the PKCS#11 library needs is missing");
-            }
+T Loader::check(T value, const char* errorClass, const std::string& what) {
+    if (value != nullptr) {
+        return value;
+    }
+    ok_ = false;
+    jthrowable thrown = env_->ExceptionOccurred();
+    env_->ExceptionClear();
+    jclass linkageError = env_->FindClass("java/lang/LinkageError");
+    if (linkageError == nullptr) {  // its own Error is pending
+        if (thrown != nullptr) {
+            env_->DeleteLocalRef(thrown);
         }
+        return value;
+    }
+    const bool missing = thrown != nullptr && env_->IsInstanceOf(thrown, linkageError);
+    env_->DeleteLocalRef(linkageError);
+    if (thrown != nullptr && !missing) {
+        env_->Throw(thrown);  // no memory, or the class's initializer failed: as it is
+        env_->DeleteLocalRef(thrown);
+        return value;
+    }
+    if (thrown != nullptr) {
+        env_->DeleteLocalRef(thrown);
+    }
+    const std::string message =
+        missing ? "The PKCS#11 library's native code needs " + what +
+                      ", which the loaded classes lack: the library file and the classes do not match."
+                : "no room for a global reference to " + what;
+    jclass error = env_->FindClass(missing ? errorClass : "java/lang/OutOfMemoryError");
+    if (error != nullptr) {
+        env_->ThrowNew(error, message.c_str());
+        env_->DeleteLocalRef(error);
     }
     return value;
+}
+
+std::string Loader::nameOf(jclass cls) const {
+    for (const auto& [loaded, name] : names_) {
+        if (loaded == cls) {
+            return name;
+        }
+    }
+    return "a class";
 }
 
 jclass Loader::cls(const char* name) {
     if (!ok_) {
         return nullptr;
     }
-    jclass local = check(env_->FindClass(name));
+    const std::string what = std::string("the class ") + name;
+    jclass local = check(env_->FindClass(name), "java/lang/NoClassDefFoundError", what);
     if (local == nullptr) {
         return nullptr;
     }
     jclass global = static_cast<jclass>(env_->NewGlobalRef(local));
     env_->DeleteLocalRef(local);
-    return check(global);
+    if (check(global, "", what) != nullptr) {
+        names_.emplace_back(global, name);
+    }
+    return global;
 }
 
 jfieldID Loader::field(jclass cls, const char* name, const char* signature) {
-    return ok_ ? check(env_->GetFieldID(cls, name, signature)) : nullptr;
+    return ok_ ? check(env_->GetFieldID(cls, name, signature), "java/lang/NoSuchFieldError",
+                       "the field " + nameOf(cls) + "." + name + " " + signature)
+               : nullptr;
 }
 
 jmethodID Loader::method(jclass cls, const char* name, const char* signature) {
-    return ok_ ? check(env_->GetMethodID(cls, name, signature)) : nullptr;
+    return ok_ ? check(env_->GetMethodID(cls, name, signature), "java/lang/NoSuchMethodError",
+                       "the method " + nameOf(cls) + "." + name + signature)
+               : nullptr;
 }
 
 jmethodID Loader::staticMethod(jclass cls, const char* name, const char* signature) {
-    return ok_ ? check(env_->GetStaticMethodID(cls, name, signature)) : nullptr;
+    return ok_ ? check(env_->GetStaticMethodID(cls, name, signature), "java/lang/NoSuchMethodError",
+                       "the static method " + nameOf(cls) + "." + name + signature)
+               : nullptr;
 }
 
 jobject Loader::global(jobject local) {
     if (!ok_) {
         return nullptr;
     }
-    if (env_->ExceptionCheck()) {  // the call that made `local` threw
+    // The call that made `local` threw (a JDK constant is never null).
+    if (env_->ExceptionCheck() || local == nullptr) {
         ok_ = false;
-        return nullptr;
-    }
-    if (check(local) == nullptr) {
         return nullptr;
     }
     jobject global = env_->NewGlobalRef(local);
     env_->DeleteLocalRef(local);
-    return check(global);
+    return check(global, "", "a constant");
 }
 
 jobject Loader::staticObject(jclass cls, const char* name, const char* signature) {
     if (!ok_) {
         return nullptr;
     }
-    jfieldID field = check(env_->GetStaticFieldID(cls, name, signature));
+    jfieldID field = check(env_->GetStaticFieldID(cls, name, signature), "java/lang/NoSuchFieldError",
+                           "the static field " + nameOf(cls) + "." + name + " " + signature);
     return field != nullptr ? global(env_->GetStaticObjectField(cls, field)) : nullptr;
 }
 
@@ -91,9 +132,6 @@ void loadCore(Loader& l, CoreCache& c) {
     c.pkcs11ExceptionInit = l.method(c.pkcs11Exception, "<init>", "(J)V");
     c.pkcs11ExceptionGetErrorCode = l.method(c.pkcs11Exception, "getErrorCode", "()J");
     c.pkcs11RuntimeException = l.cls("zandrop/tesk/pkcs11/vorlen/api/PKCS11RuntimeException");
-    c.pkcs11RuntimeExceptionInit = l.method(c.pkcs11RuntimeException, "<init>", "()V");
-    c.pkcs11RuntimeExceptionInitMessage =
-        l.method(c.pkcs11RuntimeException, "<init>", "(Ljava/lang/String;)V");
 }
 
 }  // namespace

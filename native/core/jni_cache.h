@@ -5,6 +5,10 @@
 
 #include <jni.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 namespace vorlen::jni {
 
 /// Looks classes and members up for a cache. After the first failure it makes no further JNI
@@ -25,9 +29,15 @@ public:
     JNIEnv* env() const { return env_; }
 
 private:
-    template <typename T> T check(T value);
+    // Marks the load failed when `value` is null: the lookup's Error becomes one that names
+    // `what` (a class or a member with its class and signature), an OutOfMemoryError stays as
+    // it is, and a null without an exception (a global reference refused) is an
+    // OutOfMemoryError.
+    template <typename T> T check(T value, const char* errorClass, const std::string& what);
+    std::string nameOf(jclass cls) const;
     JNIEnv* env_;
     bool ok_ = true;
+    std::vector<std::pair<jclass, const char*>> names_;  // the classes loaded, by name
 };
 
 /// The members the binding core uses.
@@ -46,8 +56,6 @@ struct CoreCache {
     jmethodID pkcs11ExceptionInit;     // "(J)V"
     jmethodID pkcs11ExceptionGetErrorCode;  // "()J"
     jclass pkcs11RuntimeException;
-    jmethodID pkcs11RuntimeExceptionInit;        // "()V"
-    jmethodID pkcs11RuntimeExceptionInitMessage; // "(Ljava/lang/String;)V"
 };
 
 /// Filled by loadCaches; valid once cachesReady() is true.

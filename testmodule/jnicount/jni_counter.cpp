@@ -1,10 +1,21 @@
 // A JNI call counter for tests: loaded with System.load, it takes a JVM TI environment, wraps the
 // JNI functions the library uses with counters (GetJNIFunctionTable / SetJNIFunctionTable) and
-// counts the calls that a thread makes between start() and stop(). The varargs functions forward
-// through their V forms, so a call is counted once, and the calls a JNI function makes through
-// the table itself (the VM's GetDirectBufferAddress calls IsInstanceOf and GetLongField) are not
-// counted: only the calls of the code under test. The counts come back as one line of
+// counts the calls that a thread makes between start() and stop(). A varargs function and its V
+// form (which C++ callers reach through JNIEnv's varargs members) count as the varargs one, and
+// the calls a JNI function makes through the table itself (the VM's GetDirectBufferAddress calls
+// IsInstanceOf and GetLongField) are not counted: only the calls of the code under test. The counts come back as one line of
 // "Name=count" pairs, the functions not called left out.
+//
+// The same wrappers inject faults (JniFaults in the tests): armed with a function name (or none:
+// every function that can fail for want of memory) and a number n, the n-th such call made from
+// outside the JNI functions fails as the VM fails it: NULL with an OutOfMemoryError pending from
+// the allocating functions, GetStringUTFChars and the array-element functions; a negative answer
+// with OutOfMemoryError pending from PushLocalFrame, EnsureLocalCapacity and ThrowNew; no call
+// and OutOfMemoryError pending from the Call*Method functions (the Java method could not run);
+// NULL without an exception from NewGlobalRef; the Error of a missing class or member from the
+// lookups; JNI_ENOMEM from the JavaVM's AttachCurrentThread. The calls counted are those of the
+// thread that armed the injector and of threads attached through AttachCurrentThread meanwhile
+// (callbacks on a module's threads).
 #include <jni.h>
 #include <jvmti.h>
 
@@ -18,7 +29,7 @@ const JNINativeInterface_* original = nullptr;
 thread_local bool counting = false;
 thread_local int depth = 0;  // JNI functions of this thread running now
 
-#define VORLEN_COUNTED(X)                                                                          \
+#define VORLEN_COUNTED_JNI(X)                                                                      \
     X(FindClass) X(Throw) X(ThrowNew) X(ExceptionOccurred) X(ExceptionClear) X(ExceptionCheck)     \
     X(PushLocalFrame) X(PopLocalFrame) X(NewGlobalRef) X(DeleteGlobalRef) X(DeleteLocalRef)        \
     X(IsSameObject) X(NewLocalRef) X(EnsureLocalCapacity) X(AllocObject) X(NewObject)              \
@@ -32,7 +43,11 @@ thread_local int depth = 0;  // JNI functions of this thread running now
     X(NewCharArray) X(NewLongArray) X(GetByteArrayElements) X(ReleaseByteArrayElements)            \
     X(GetByteArrayRegion) X(GetCharArrayRegion) X(SetByteArrayRegion) X(SetCharArrayRegion)        \
     X(SetLongArrayRegion) X(GetStringUTFRegion) X(GetDirectBufferAddress)                          \
-    X(GetDirectBufferCapacity)
+    X(GetDirectBufferCapacity) X(NewStringUTF) X(NewIntArray) X(NewBooleanArray)                   \
+    X(GetPrimitiveArrayCritical) X(ReleasePrimitiveArrayCritical)
+
+// Every function counted: the JNI table's and the JavaVM's AttachCurrentThread.
+#define VORLEN_COUNTED(X) VORLEN_COUNTED_JNI(X) X(AttachCurrentThread)
 
 enum Index {
 #define VORLEN_INDEX(name) k##name,
@@ -49,30 +64,104 @@ const char* const kNames[] = {
 
 std::atomic<long> counts[kCount];
 
-// Counts one call made from outside the JNI functions, for the length of the call.
+// The fault injector's state: armed or not, the function chosen (kCount: every function that
+// can fail), the calls of that kind seen so far, the one to fail and the function that failed.
+std::atomic<bool> armed{false};
+std::atomic<int> chosen{kCount};
+std::atomic<long> seen{0};
+std::atomic<long> target{0};
+std::atomic<int> failedIndex{-1};
+thread_local bool inScope = false;  // the arming thread, and threads attached while armed
+thread_local bool armingThread = false;
+std::atomic<bool> failedElsewhere{false};  // the failed call was made on another thread
+jclass outOfMemoryError = nullptr;
+
+// Whether this call, one that can fail, is the one to fail.
+bool failHere(Index i) {
+    if (!armed.load() || !inScope) {
+        return false;
+    }
+    const int c = chosen.load();
+    if (c != kCount && c != i) {
+        return false;
+    }
+    if (seen.fetch_add(1) + 1 != target.load()) {
+        return false;
+    }
+    failedElsewhere.store(!armingThread);
+    failedIndex.store(i);
+    return true;
+}
+
+// Counts one call made from outside the JNI functions, for the length of the call; for a
+// function that can fail, decides whether this call fails.
 struct Counted {
-    explicit Counted(Index i) {
-        if (counting && depth == 0) {
-            counts[i].fetch_add(1, std::memory_order_relaxed);
+    explicit Counted(Index i, bool canFail = false) {
+        if (depth == 0) {
+            if (counting) {
+                counts[i].fetch_add(1, std::memory_order_relaxed);
+            }
+            fail = canFail && failHere(i);
         }
         ++depth;
     }
     ~Counted() { --depth; }
     Counted(const Counted&) = delete;
     Counted& operator=(const Counted&) = delete;
+    bool fail = false;
 };
+
+void throwOutOfMemory(JNIEnv* e) {
+    original->ThrowNew(e, outOfMemoryError, "injected: the JNI function found no memory");
+}
+
+// The Error of a lookup that finds nothing, naming what was looked up.
+void throwMissing(JNIEnv* e, const char* errorClass, const char* name) {
+    jclass c = original->FindClass(e, errorClass);
+    if (c != nullptr) {
+        original->ThrowNew(e, c, name);
+        original->DeleteLocalRef(e, c);
+    }
+}
 
 // A plain function: counted, then forwarded with its arguments.
 #define VORLEN_PLAIN(ret, name, params, args)  \
     ret JNICALL name params {                  \
-        const Counted counted(k##name);                        \
+        const Counted counted(k##name);        \
         return original->name args;            \
     }
 
-// A varargs function: counted, then forwarded through its V form.
+// A function that fails by returning `failed` with OutOfMemoryError pending.
+#define VORLEN_FALLIBLE(ret, name, params, args, failed)  \
+    ret JNICALL name params {                             \
+        const Counted counted(k##name, true);             \
+        if (counted.fail) {                               \
+            throwOutOfMemory(e);                          \
+            return failed;                                \
+        }                                                 \
+        return original->name args;                       \
+    }
+
+// A lookup that fails with `error` naming the looked-up name `n`.
+#define VORLEN_LOOKUP(ret, name, params, args, error)     \
+    ret JNICALL name params {                             \
+        const Counted counted(k##name, true);             \
+        if (counted.fail) {                               \
+            throwMissing(e, error, n);                    \
+            return nullptr;                               \
+        }                                                 \
+        return original->name args;                       \
+    }
+
+// A varargs function (a Java method call): counted, then forwarded through its V form; when it
+// fails, the method is not called and OutOfMemoryError is pending.
 #define VORLEN_VARARGS(ret, name, params, args)  \
     ret JNICALL name params {                    \
-        const Counted counted(k##name);                          \
+        const Counted counted(k##name, true);    \
+        if (counted.fail) {                      \
+            throwOutOfMemory(e);                 \
+            return ret{};                        \
+        }                                        \
         va_list list;                            \
         va_start(list, m);                       \
         ret result = original->name##V args;     \
@@ -81,25 +170,28 @@ struct Counted {
     }
 
 namespace counted {
-VORLEN_PLAIN(jclass, FindClass, (JNIEnv* e, const char* n), (e, n))
+VORLEN_LOOKUP(jclass, FindClass, (JNIEnv* e, const char* n), (e, n), "java/lang/NoClassDefFoundError")
 VORLEN_PLAIN(jint, Throw, (JNIEnv* e, jthrowable t), (e, t))
-VORLEN_PLAIN(jint, ThrowNew, (JNIEnv* e, jclass c, const char* m), (e, c, m))
+VORLEN_FALLIBLE(jint, ThrowNew, (JNIEnv* e, jclass c, const char* m), (e, c, m), JNI_ERR)
 VORLEN_PLAIN(jthrowable, ExceptionOccurred, (JNIEnv* e), (e))
 VORLEN_PLAIN(void, ExceptionClear, (JNIEnv* e), (e))
 VORLEN_PLAIN(jboolean, ExceptionCheck, (JNIEnv* e), (e))
-VORLEN_PLAIN(jint, PushLocalFrame, (JNIEnv* e, jint c), (e, c))
+VORLEN_FALLIBLE(jint, PushLocalFrame, (JNIEnv* e, jint c), (e, c), JNI_ENOMEM)
 VORLEN_PLAIN(jobject, PopLocalFrame, (JNIEnv* e, jobject r), (e, r))
-VORLEN_PLAIN(jobject, NewGlobalRef, (JNIEnv* e, jobject o), (e, o))
+jobject JNICALL NewGlobalRef(JNIEnv* e, jobject o) {
+    const Counted counted(kNewGlobalRef, true);
+    return counted.fail ? nullptr : original->NewGlobalRef(e, o);  // no exception: as the VM does
+}
 VORLEN_PLAIN(void, DeleteGlobalRef, (JNIEnv* e, jobject o), (e, o))
 VORLEN_PLAIN(void, DeleteLocalRef, (JNIEnv* e, jobject o), (e, o))
 VORLEN_PLAIN(jboolean, IsSameObject, (JNIEnv* e, jobject a, jobject b), (e, a, b))
 VORLEN_PLAIN(jobject, NewLocalRef, (JNIEnv* e, jobject o), (e, o))
-VORLEN_PLAIN(jint, EnsureLocalCapacity, (JNIEnv* e, jint c), (e, c))
-VORLEN_PLAIN(jobject, AllocObject, (JNIEnv* e, jclass c), (e, c))
+VORLEN_FALLIBLE(jint, EnsureLocalCapacity, (JNIEnv* e, jint c), (e, c), JNI_ENOMEM)
+VORLEN_FALLIBLE(jobject, AllocObject, (JNIEnv* e, jclass c), (e, c), nullptr)
 VORLEN_VARARGS(jobject, NewObject, (JNIEnv* e, jclass c, jmethodID m, ...), (e, c, m, list))
 VORLEN_PLAIN(jclass, GetObjectClass, (JNIEnv* e, jobject o), (e, o))
 VORLEN_PLAIN(jboolean, IsInstanceOf, (JNIEnv* e, jobject o, jclass c), (e, o, c))
-VORLEN_PLAIN(jmethodID, GetMethodID, (JNIEnv* e, jclass c, const char* n, const char* s), (e, c, n, s))
+VORLEN_LOOKUP(jmethodID, GetMethodID, (JNIEnv* e, jclass c, const char* n, const char* s), (e, c, n, s), "java/lang/NoSuchMethodError")
 VORLEN_VARARGS(jobject, CallObjectMethod, (JNIEnv* e, jobject o, jmethodID m, ...), (e, o, m, list))
 VORLEN_VARARGS(jboolean, CallBooleanMethod, (JNIEnv* e, jobject o, jmethodID m, ...), (e, o, m, list))
 VORLEN_VARARGS(jbyte, CallByteMethod, (JNIEnv* e, jobject o, jmethodID m, ...), (e, o, m, list))
@@ -107,13 +199,17 @@ VORLEN_VARARGS(jchar, CallCharMethod, (JNIEnv* e, jobject o, jmethodID m, ...), 
 VORLEN_VARARGS(jint, CallIntMethod, (JNIEnv* e, jobject o, jmethodID m, ...), (e, o, m, list))
 VORLEN_VARARGS(jlong, CallLongMethod, (JNIEnv* e, jobject o, jmethodID m, ...), (e, o, m, list))
 void JNICALL CallVoidMethod(JNIEnv* e, jobject o, jmethodID m, ...) {
-    const Counted counted(kCallVoidMethod);
+    const Counted counted(kCallVoidMethod, true);
+    if (counted.fail) {
+        throwOutOfMemory(e);
+        return;
+    }
     va_list list;
     va_start(list, m);
     original->CallVoidMethodV(e, o, m, list);
     va_end(list);
 }
-VORLEN_PLAIN(jfieldID, GetFieldID, (JNIEnv* e, jclass c, const char* n, const char* s), (e, c, n, s))
+VORLEN_LOOKUP(jfieldID, GetFieldID, (JNIEnv* e, jclass c, const char* n, const char* s), (e, c, n, s), "java/lang/NoSuchFieldError")
 VORLEN_PLAIN(jobject, GetObjectField, (JNIEnv* e, jobject o, jfieldID f), (e, o, f))
 VORLEN_PLAIN(jboolean, GetBooleanField, (JNIEnv* e, jobject o, jfieldID f), (e, o, f))
 VORLEN_PLAIN(jbyte, GetByteField, (JNIEnv* e, jobject o, jfieldID f), (e, o, f))
@@ -122,22 +218,22 @@ VORLEN_PLAIN(void, SetObjectField, (JNIEnv* e, jobject o, jfieldID f, jobject v)
 VORLEN_PLAIN(void, SetBooleanField, (JNIEnv* e, jobject o, jfieldID f, jboolean v), (e, o, f, v))
 VORLEN_PLAIN(void, SetByteField, (JNIEnv* e, jobject o, jfieldID f, jbyte v), (e, o, f, v))
 VORLEN_PLAIN(void, SetLongField, (JNIEnv* e, jobject o, jfieldID f, jlong v), (e, o, f, v))
-VORLEN_PLAIN(jmethodID, GetStaticMethodID, (JNIEnv* e, jclass c, const char* n, const char* s), (e, c, n, s))
+VORLEN_LOOKUP(jmethodID, GetStaticMethodID, (JNIEnv* e, jclass c, const char* n, const char* s), (e, c, n, s), "java/lang/NoSuchMethodError")
 VORLEN_VARARGS(jobject, CallStaticObjectMethod, (JNIEnv* e, jclass c, jmethodID m, ...), (e, c, m, list))
-VORLEN_PLAIN(jfieldID, GetStaticFieldID, (JNIEnv* e, jclass c, const char* n, const char* s), (e, c, n, s))
+VORLEN_LOOKUP(jfieldID, GetStaticFieldID, (JNIEnv* e, jclass c, const char* n, const char* s), (e, c, n, s), "java/lang/NoSuchFieldError")
 VORLEN_PLAIN(jobject, GetStaticObjectField, (JNIEnv* e, jclass c, jfieldID f), (e, c, f))
 VORLEN_PLAIN(jsize, GetStringLength, (JNIEnv* e, jstring s), (e, s))
 VORLEN_PLAIN(jsize, GetStringUTFLength, (JNIEnv* e, jstring s), (e, s))
-VORLEN_PLAIN(const char*, GetStringUTFChars, (JNIEnv* e, jstring s, jboolean* c), (e, s, c))
+VORLEN_FALLIBLE(const char*, GetStringUTFChars, (JNIEnv* e, jstring s, jboolean* c), (e, s, c), nullptr)
 VORLEN_PLAIN(void, ReleaseStringUTFChars, (JNIEnv* e, jstring s, const char* c), (e, s, c))
 VORLEN_PLAIN(jsize, GetArrayLength, (JNIEnv* e, jarray a), (e, a))
-VORLEN_PLAIN(jobjectArray, NewObjectArray, (JNIEnv* e, jsize n, jclass c, jobject i), (e, n, c, i))
+VORLEN_FALLIBLE(jobjectArray, NewObjectArray, (JNIEnv* e, jsize n, jclass c, jobject i), (e, n, c, i), nullptr)
 VORLEN_PLAIN(jobject, GetObjectArrayElement, (JNIEnv* e, jobjectArray a, jsize i), (e, a, i))
 VORLEN_PLAIN(void, SetObjectArrayElement, (JNIEnv* e, jobjectArray a, jsize i, jobject v), (e, a, i, v))
-VORLEN_PLAIN(jbyteArray, NewByteArray, (JNIEnv* e, jsize n), (e, n))
-VORLEN_PLAIN(jcharArray, NewCharArray, (JNIEnv* e, jsize n), (e, n))
-VORLEN_PLAIN(jlongArray, NewLongArray, (JNIEnv* e, jsize n), (e, n))
-VORLEN_PLAIN(jbyte*, GetByteArrayElements, (JNIEnv* e, jbyteArray a, jboolean* c), (e, a, c))
+VORLEN_FALLIBLE(jbyteArray, NewByteArray, (JNIEnv* e, jsize n), (e, n), nullptr)
+VORLEN_FALLIBLE(jcharArray, NewCharArray, (JNIEnv* e, jsize n), (e, n), nullptr)
+VORLEN_FALLIBLE(jlongArray, NewLongArray, (JNIEnv* e, jsize n), (e, n), nullptr)
+VORLEN_FALLIBLE(jbyte*, GetByteArrayElements, (JNIEnv* e, jbyteArray a, jboolean* c), (e, a, c), nullptr)
 VORLEN_PLAIN(void, ReleaseByteArrayElements, (JNIEnv* e, jbyteArray a, jbyte* p, jint m), (e, a, p, m))
 VORLEN_PLAIN(void, GetByteArrayRegion, (JNIEnv* e, jbyteArray a, jsize s, jsize n, jbyte* b), (e, a, s, n, b))
 VORLEN_PLAIN(void, GetCharArrayRegion, (JNIEnv* e, jcharArray a, jsize s, jsize n, jchar* b), (e, a, s, n, b))
@@ -147,7 +243,65 @@ VORLEN_PLAIN(void, SetLongArrayRegion, (JNIEnv* e, jlongArray a, jsize s, jsize 
 VORLEN_PLAIN(void, GetStringUTFRegion, (JNIEnv* e, jstring s, jsize st, jsize n, char* b), (e, s, st, n, b))
 VORLEN_PLAIN(void*, GetDirectBufferAddress, (JNIEnv* e, jobject b), (e, b))
 VORLEN_PLAIN(jlong, GetDirectBufferCapacity, (JNIEnv* e, jobject b), (e, b))
+VORLEN_FALLIBLE(jstring, NewStringUTF, (JNIEnv* e, const char* u), (e, u), nullptr)
+VORLEN_FALLIBLE(jintArray, NewIntArray, (JNIEnv* e, jsize n), (e, n), nullptr)
+VORLEN_FALLIBLE(jbooleanArray, NewBooleanArray, (JNIEnv* e, jsize n), (e, n), nullptr)
+VORLEN_FALLIBLE(void*, GetPrimitiveArrayCritical, (JNIEnv* e, jarray a, jboolean* c), (e, a, c), nullptr)
+VORLEN_PLAIN(void, ReleasePrimitiveArrayCritical, (JNIEnv* e, jarray a, void* p, jint m), (e, a, p, m))
+
+// The va_list forms, which C++ callers reach through JNIEnv's varargs members: counted and
+// failed under the name of the varargs form.
+#define VORLEN_VFORM(ret, name, params, args)    \
+    ret JNICALL name##V params {                 \
+        const Counted counted(k##name, true);    \
+        if (counted.fail) {                      \
+            throwOutOfMemory(e);                 \
+            return ret{};                        \
+        }                                        \
+        return original->name##V args;           \
+    }
+VORLEN_VFORM(jobject, NewObject, (JNIEnv* e, jclass c, jmethodID m, va_list l), (e, c, m, l))
+VORLEN_VFORM(jobject, CallObjectMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
+VORLEN_VFORM(jboolean, CallBooleanMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
+VORLEN_VFORM(jbyte, CallByteMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
+VORLEN_VFORM(jchar, CallCharMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
+VORLEN_VFORM(jint, CallIntMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
+VORLEN_VFORM(jlong, CallLongMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
+VORLEN_VFORM(jobject, CallStaticObjectMethod, (JNIEnv* e, jclass c, jmethodID m, va_list l), (e, c, m, l))
+void JNICALL CallVoidMethodV(JNIEnv* e, jobject o, jmethodID m, va_list l) {
+    const Counted counted(kCallVoidMethod, true);
+    if (counted.fail) {
+        throwOutOfMemory(e);
+        return;
+    }
+    original->CallVoidMethodV(e, o, m, l);
+}
 }  // namespace counted
+
+#define VORLEN_VFORMS(X)                                                                           \
+    X(NewObjectV) X(CallObjectMethodV) X(CallBooleanMethodV) X(CallByteMethodV) X(CallCharMethodV) \
+    X(CallIntMethodV) X(CallLongMethodV) X(CallVoidMethodV) X(CallStaticObjectMethodV)
+
+// The JavaVM's own table: AttachCurrentThread can fail, and a thread attached while the
+// injector is armed is one whose calls it counts (until it detaches).
+const JNIInvokeInterface_* originalVm = nullptr;
+
+jint JNICALL attachCurrentThread(JavaVM* vm, void** env, void* args) {
+    if (armed.load() && depth == 0) {
+        inScope = true;
+        const Counted counted(kAttachCurrentThread, true);
+        if (counted.fail) {
+            inScope = false;
+            return JNI_ENOMEM;
+        }
+    }
+    return originalVm->AttachCurrentThread(vm, env, args);
+}
+
+jint JNICALL detachCurrentThread(JavaVM* vm) {
+    inScope = false;
+    return originalVm->DetachCurrentThread(vm);
+}
 
 }  // namespace
 
@@ -166,12 +320,29 @@ JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void*) {
     static JNINativeInterface_ saved = *table;
     original = &saved;
 #define VORLEN_INSTALL(name) table->name = counted::name;
-    VORLEN_COUNTED(VORLEN_INSTALL)
+    VORLEN_COUNTED_JNI(VORLEN_INSTALL)
+    VORLEN_VFORMS(VORLEN_INSTALL)
 #undef VORLEN_INSTALL
     if (jvmti->SetJNIFunctionTable(table) != JVMTI_ERROR_NONE) {
         return JNI_ERR;
     }
     jvmti->Deallocate(reinterpret_cast<unsigned char*>(table));
+    JNIEnv* env = nullptr;
+    if (vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_8) != JNI_OK) {
+        return JNI_ERR;
+    }
+    jclass oom = original->FindClass(env, "java/lang/OutOfMemoryError");
+    outOfMemoryError = oom != nullptr ? static_cast<jclass>(original->NewGlobalRef(env, oom)) : nullptr;
+    if (outOfMemoryError == nullptr) {
+        return JNI_ERR;
+    }
+    // The VM's invoke table is shared by the whole process and never freed; this copy replaces
+    // it for the rest of the process.
+    static JNIInvokeInterface_ invoke = *vm->functions;
+    originalVm = vm->functions;
+    invoke.AttachCurrentThread = attachCurrentThread;
+    invoke.DetachCurrentThread = detachCurrentThread;
+    vm->functions = &invoke;
     return JNI_VERSION_1_8;
 }
 
@@ -194,6 +365,58 @@ JNIEXPORT jstring JNICALL Java_zandrop_tesk_pkcs11_vorlen_api_JniCallBudgetTest_
         }
     }
     return env->NewStringUTF(text.c_str());
+}
+
+/// Arms the injector: the n-th call (n >= 1) of `function` (null: of any function that can fail)
+/// made by this thread, or by a thread attached from now on, fails; n = 0 only counts them.
+JNIEXPORT void JNICALL Java_zandrop_tesk_pkcs11_vorlen_api_JniFaults_arm(JNIEnv* env, jclass, jstring function, jlong n) {
+    int index = kCount;
+    if (function != nullptr) {
+        const char* name = original->GetStringUTFChars(env, function, nullptr);
+        if (name == nullptr) {
+            return;
+        }
+        index = -1;
+        for (int i = 0; i < kCount; ++i) {
+            if (std::string(kNames[i]) == name) {
+                index = i;
+            }
+        }
+        original->ReleaseStringUTFChars(env, function, name);
+        if (index < 0) {
+            jclass iae = original->FindClass(env, "java/lang/IllegalArgumentException");
+            if (iae != nullptr) {
+                original->ThrowNew(env, iae, "no such JNI function among the wrapped ones");
+            }
+            return;
+        }
+    }
+    chosen.store(index);
+    seen.store(0);
+    target.store(n);
+    failedIndex.store(-1);
+    inScope = true;
+    armingThread = true;
+    armed.store(true);
+}
+
+/// Disarms the injector; returns how many calls of the chosen kind it saw.
+JNIEXPORT jlong JNICALL Java_zandrop_tesk_pkcs11_vorlen_api_JniFaults_disarm(JNIEnv*, jclass) {
+    armed.store(false);
+    inScope = false;
+    armingThread = false;
+    return seen.load();
+}
+
+/// The function whose call failed since the injector was armed, or null; "@thread" follows its
+/// name when the call was made on a thread the injector saw attach.
+JNIEXPORT jstring JNICALL Java_zandrop_tesk_pkcs11_vorlen_api_JniFaults_failed(JNIEnv* env, jclass) {
+    const int i = failedIndex.load();
+    if (i < 0) {
+        return nullptr;
+    }
+    const std::string name = std::string(kNames[i]) + (failedElsewhere.load() ? "@thread" : "");
+    return original->NewStringUTF(env, name.c_str());
 }
 
 }  // extern "C"

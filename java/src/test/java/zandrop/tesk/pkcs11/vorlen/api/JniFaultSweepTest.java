@@ -1,0 +1,405 @@
+package zandrop.tesk.pkcs11.vorlen.api;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.fail;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
+
+import java.io.File;
+import java.lang.reflect.Method;
+import java.nio.ByteBuffer;
+import java.nio.charset.StandardCharsets;
+import java.util.ArrayList;
+import java.util.LinkedHashMap;
+import java.util.List;
+import java.util.Map;
+import java.util.TreeMap;
+
+import org.junit.jupiter.api.Assumptions;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.Test;
+
+import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
+import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
+
+/**
+ * The JVM failing the library: for each call shape, the call is made once to count the JNI calls
+ * that can fail for want of memory, then once for each of them with that call failing as the VM
+ * fails it (testmodule/jnicount). Afterwards the caller has an exception (an OutOfMemoryError, or
+ * one caused by it) and never a result; a callback that could not reach Java on a module thread
+ * answered the module with an error; no native block or global reference is left.
+ *
+ * <p>The system property {@code vorlen.faults.every} (default 1) runs only every k-th injection
+ * point of each shape; the full sweep is {@code -Dvorlen.faults.every=1}.
+ */
+class JniFaultSweepTest {
+    private static final CK_NOTIFY QUIET = (session, event, application) -> {
+    };
+    private static final String WRAP = Long.toUnsignedString(CKA_WRAP_TEMPLATE);
+
+    @FunctionalInterface
+    interface Invocation {
+        Object run() throws Throwable;
+    }
+
+    /** Scripts the module for one run and returns the call; `session` is open. */
+    @FunctionalInterface
+    interface Prepare {
+        Invocation prepare(TestModule module, PKCS11Impl pkcs11, long session) throws Exception;
+    }
+
+    /**
+     * One call shape: its name, the module it runs on, the call, what cleans up after it, and
+     * the module entry whose calls are counted (or null).
+     */
+    private record Shape(String name, boolean v3, Prepare prepare, Cleanup cleanup, String entry) {
+        Shape(String name, boolean v3, Prepare prepare) {
+            this(name, v3, prepare, (module, pkcs11) -> {
+            }, null);
+        }
+
+        Shape(String name, boolean v3, Prepare prepare, Cleanup cleanup) {
+            this(name, v3, prepare, cleanup, null);
+        }
+    }
+
+    @FunctionalInterface
+    interface Cleanup {
+        void run(TestModule module, PKCS11Impl pkcs11) throws Exception;
+    }
+
+    /** What one run gave: the outcome, the function that failed (or null), the calls seen. */
+    private record Run(Object outcome, String failed, long seen, List<Call> callbacks, int entryCalls) {
+    }
+
+    @BeforeAll
+    static void loadInjector() {
+        Assumptions.assumeTrue(JniFaults.load(), "no fault injector built");
+    }
+
+    private static byte[] filled(int n, int first) {
+        byte[] b = new byte[n];
+        for (int i = 0; i < n; i++) {
+            b[i] = (byte) (first + i);
+        }
+        return b;
+    }
+
+    private static List<Shape> shapes() {
+        List<Shape> shapes = new ArrayList<>();
+        // Every method of both lists with plain arguments: records, lists, size queries, byte
+        // outputs, templates (one holding a nested template), the message functions.
+        for (Method m : AllMethods.pkcs11Methods()) {
+            if (!m.getName().equals("C_WaitForSlotEvent") && !m.getName().equals("C_Initialize")) {
+                shapes.add(new Shape(m.getName(), false,
+                        (module, pkcs11, session) -> () -> AllMethods.invoke(m, pkcs11, AllMethods.arguments(m, session)),
+                        (module, pkcs11) -> {
+                        }, m.getName()));
+            }
+        }
+        for (Method m : AllMethods.version3Methods()) {
+            shapes.add(new Shape(m.getName(), true,
+                    (module, pkcs11, session) -> () -> AllMethods.invoke(m, pkcs11, AllMethods.arguments(m, session)),
+                    (module, pkcs11) -> {
+                    }, m.getName()));
+        }
+        String ulongOne = Platform.hex(Platform.ulongBytes(1));
+        shapes.add(new Shape("C_GetAttributeValue, nested values read", false, (module, pkcs11, session) -> {
+            module.script("C_GetAttributeValue", "attr=3::6c6162656c attr=1::01 attr=0::" + ulongOne
+                    + " attr=" + Long.toUnsignedString(CKA_VALUE_LEN) + "::" + Platform.hex(Platform.ulongBytes(1000)) + " attr=" + WRAP + ":: nested=" + WRAP + ":0::" + ulongOne + " nested=" + WRAP + ":3::41 rv=0 times=3");
+            CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_LABEL), new CK_ATTRIBUTE(CKA_TOKEN),
+                new CK_ATTRIBUTE(CKA_CLASS), new CK_ATTRIBUTE(CKA_VALUE_LEN), new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE)};
+            return () -> {
+                pkcs11.C_GetAttributeValue(session, 100, template);
+                return template;
+            };
+        }));
+        shapes.add(new Shape("module error, a callback's exception its cause", false, (module, pkcs11, session) -> {
+            long throwing = pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, null, (s, event, application) -> {
+                throw new PKCS11Exception(CKR_CANCEL);
+            });
+            module.script("C_SignInit", "notify=0 rv=5");
+            return () -> {
+                pkcs11.C_SignInit(throwing, new CK_MECHANISM(CKM_SHA256), 100);
+                return "returned";
+            };
+        }));
+        shapes.add(new Shape("module reports more than it was given", false, (module, pkcs11, session) -> {
+            module.script("C_GetSlotList", "len=1");
+            module.script("C_GetSlotList", "len=4096 rv=0");
+            return () -> pkcs11.C_GetSlotList(true);
+        }));
+        shapes.add(new Shape("C_GenerateKey, parameter record copied back", false, (module, pkcs11, session) -> {
+            module.script("C_GenerateKey", "pbeIv=4142434445464748");
+            CK_PBE_PARAMS params = new CK_PBE_PARAMS("zzzzzzzz".toCharArray(), "pw".toCharArray(), "salt".toCharArray(), 10);
+            CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_VALUE_LEN, 8L), new CK_ATTRIBUTE(CKA_LABEL, "k")};
+            return () -> pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_PBE_SHA1_DES3_EDE_CBC, params), template);
+        }));
+        shapes.add(new Shape("C_DeriveKey, SP 800-108 with many nested records, handles copied back", false,
+                (module, pkcs11, session) -> {
+                    module.script("C_DeriveKey", "sp800Keys=501,502 handle=500");
+                    CK_PRF_DATA_PARAM[] data = new CK_PRF_DATA_PARAM[12];
+                    data[0] = new CK_PRF_DATA_PARAM(CK_SP800_108_ITERATION_VARIABLE, new CK_SP800_108_COUNTER_FORMAT(true, 16));
+                    for (int i = 1; i < data.length; i++) {
+                        data[i] = new CK_PRF_DATA_PARAM(CK_SP800_108_BYTE_ARRAY, filled(3, i));
+                    }
+                    CK_DERIVED_KEY[] keys = {new CK_DERIVED_KEY(new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_VALUE_LEN, 16L)}, 0),
+                        new CK_DERIVED_KEY(new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_LABEL, "k")}, 0)};
+                    CK_SP800_108_KDF_PARAMS params = new CK_SP800_108_KDF_PARAMS(CKM_SHA256_HMAC, data, keys);
+                    return () -> pkcs11.C_DeriveKey(session, new CK_MECHANISM(CKM_SP800_108_COUNTER_KDF, params), 4, null);
+                }));
+        shapes.add(new Shape("C_Encrypt, direct ByteBuffers", false, (module, pkcs11, session) -> {
+            ByteBuffer in = ByteBuffer.allocateDirect(16).put(filled(16, 1)).flip();
+            ByteBuffer out = ByteBuffer.allocateDirect(32);
+            return () -> pkcs11.C_Encrypt(session, in, out);
+        }));
+        shapes.add(new Shape("C_Encrypt, heap ByteBuffers", false, (module, pkcs11, session) -> {
+            ByteBuffer in = ByteBuffer.wrap(filled(16, 1));
+            ByteBuffer out = ByteBuffer.allocate(32);
+            return () -> pkcs11.C_Encrypt(session, in, out);
+        }));
+        shapes.add(new Shape("C_EncryptMessage, ByteBuffers, parameter copied back", true, (module, pkcs11, session) -> {
+            module.script("C_EncryptMessage", "decode=CK_GCM_MESSAGE_PARAMS write=pIv:A0A1A2A3A4A5A6A7A8A9AAAB");
+            CK_GCM_MESSAGE_PARAMS params = new CK_GCM_MESSAGE_PARAMS(new byte[12], 0, CKG_GENERATE, new byte[16], 128);
+            ByteBuffer in = ByteBuffer.allocateDirect(8).put(filled(8, 1)).flip();
+            ByteBuffer out = ByteBuffer.allocate(16);
+            return () -> pkcs11.C_EncryptMessage(session, params, filled(4, 0x60), in, out);
+        }));
+        shapes.add(new Shape("notification on the caller's thread", false, (module, pkcs11, session) -> {
+            module.script("C_OpenSession", "notify=0,1");
+            return () -> pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, "app", QUIET);
+        }));
+        shapes.add(new Shape("notifications on module threads", false, (module, pkcs11, session) -> {
+            module.script("C_SignInit", "notify=0 thread=native threads=2");
+            return () -> {
+                pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_SHA256), 100);
+                return "returned";
+            };
+        }));
+        shapes.add(new Shape("mutex callbacks on a module thread", false, (module, pkcs11, session) -> {
+            // A DestroyMutex that cannot reach Java answers an error and leaves the mutex: it is
+            // destroyed in the clean-up.
+            module.script("C_Initialize", "mutex=create,lock,unlock thread=native");
+            CK_C_INITIALIZE_ARGS args = new CK_C_INITIALIZE_ARGS(() -> new Object(), mutex -> {
+            }, mutex -> {
+            }, mutex -> {
+            }, CKF_OS_LOCKING_OK);
+            return () -> {
+                pkcs11.C_Initialize(args);
+                return "returned";
+            };
+        }, (module, pkcs11) -> {
+            try {
+                module.script("C_Finalize", "mutex=destroy");
+                pkcs11.C_Finalize(null);
+            } catch (PKCS11Exception e) {
+                // not initialised: nothing to finalise
+            }
+        }));
+        shapes.add(new Shape("connect and disconnect", false, (module, pkcs11, session) -> () -> {
+            PKCS11Impl other = new PKCS11Impl();
+            try {
+                other.connect(TestModules.first());
+                other.C_GetInfo();
+            } finally {
+                other.disconnect();
+            }
+            return "returned";
+        }));
+        shapes.add(new Shape("connect through C_GetInterface", true, (module, pkcs11, session) -> () -> {
+            PKCS11Impl other = new PKCS11Impl();
+            try {
+                other.connect(TestModules.v3());
+                other.C_GetInfo();
+            } finally {
+                other.disconnect();
+            }
+            return "returned";
+        }));
+        return shapes;
+    }
+
+    @Test
+    void everyFailingJniCallEndsInAnExceptionWithNothingLeaked() throws Exception {
+        long every = Long.getLong("vorlen.faults.every", 1);
+        PKCS11Impl first = TestModules.connected(TestModules.first());
+        PKCS11Impl v3 = TestModules.connected(TestModules.v3());
+        Map<String, Map<String, Integer>> table = new LinkedHashMap<>();
+        Map<String, Integer> failedFunctions = new TreeMap<>();
+        List<String> faults = new ArrayList<>();
+        int points = 0;
+        int shapesRun = 0;
+        try {
+            for (Shape shape : shapes()) {
+                TestModule module = shape.v3() ? TestModules.v3Module() : TestModules.firstModule();
+                PKCS11Impl pkcs11 = shape.v3() ? v3 : first;
+                run(shape, module, pkcs11, -1); // classes loaded, caches warm
+                long refs = PKCS11Impl.globalReferenceCount();
+                long blocks = PKCS11Impl.heapBlockCount();
+                Run baseline = run(shape, module, pkcs11, 0);
+                assertEquals(null, baseline.failed(), shape.name());
+                shapesRun++;
+                for (long n = 1; n <= baseline.seen(); n += every) {
+                    Run r = run(shape, module, pkcs11, n);
+                    String where = shape.name() + ", failing call " + n + " of " + baseline.seen() + " ("
+                            + r.failed() + "): " + r.outcome();
+                    String outcome;
+                    try {
+                        outcome = check(r, baseline, where);
+                    } catch (AssertionError e) {
+                        faults.add(e.getMessage());
+                        outcome = "FAULT";
+                    }
+                    points++;
+                    table.computeIfAbsent(shape.name(), k -> new TreeMap<>()).merge(outcome, 1, Integer::sum);
+                    if (r.failed() != null) {
+                        failedFunctions.merge(r.failed(), 1, Integer::sum);
+                    }
+                    if (blocks != PKCS11Impl.heapBlockCount() || refs != PKCS11Impl.globalReferenceCount()) {
+                        faults.add(where + ": heap blocks " + blocks + " -> " + PKCS11Impl.heapBlockCount()
+                                + ", global references " + refs + " -> " + PKCS11Impl.globalReferenceCount());
+                        blocks = PKCS11Impl.heapBlockCount();
+                        refs = PKCS11Impl.globalReferenceCount();
+                    }
+                }
+            }
+        } finally {
+            first.disconnect();
+            v3.disconnect();
+        }
+        System.out.println("JNI fault sweep: " + shapesRun + " shapes, " + points + " injection points (every "
+                + every + ")");
+        table.forEach((shape, outcomes) -> System.out.println("  " + shape + " " + outcomes));
+        System.out.println("  failed functions: " + failedFunctions);
+        assertTrue(points > 0);
+        assertEquals(List.of(), faults, faults.size() + " faults");
+    }
+
+    /**
+     * Loading against classes that lack what the library needs (a lookup of initializeLibrary
+     * failing as it would then), in a JVM of its own each: one LinkageError naming the class or
+     * member, and no crash when the class is used again. A global reference refused at load is
+     * an OutOfMemoryError.
+     */
+    @Test
+    void startUpFailuresNameWhatIsMissing() throws Exception {
+        Map<String, String> expected = new LinkedHashMap<>();
+        expected.put("FindClass 1", "java.lang.NoClassDefFoundError: The PKCS#11 library's native code needs the class java/lang/Object");
+        expected.put("FindClass 12", "java.lang.NoClassDefFoundError: The PKCS#11 library's native code needs the class ");
+        expected.put("GetFieldID 1", "java.lang.NoSuchFieldError: The PKCS#11 library's native code needs the field "
+                + "zandrop/tesk/pkcs11/vorlen/api/PKCS11Impl.bindingHandle J, which the loaded classes lack");
+        expected.put("GetFieldID 30", "java.lang.NoSuchFieldError: The PKCS#11 library's native code needs the field zandrop/");
+        expected.put("GetMethodID 1", "java.lang.NoSuchMethodError: The PKCS#11 library's native code needs the method "
+                + "java/lang/Throwable.initCause(Ljava/lang/Throwable;)Ljava/lang/Throwable;");
+        expected.put("GetStaticMethodID 1", "java.lang.NoSuchMethodError: The PKCS#11 library's native code needs the static method java/lang/Long.valueOf");
+        expected.put("GetStaticFieldID 1", "java.lang.NoSuchFieldError: The PKCS#11 library's native code needs the static field java/lang/Boolean.TRUE");
+        expected.put("NewGlobalRef 1", "java.lang.OutOfMemoryError: no room for a global reference to the class java/lang/Object");
+        expected.put("NewGlobalRef 40", "java.lang.OutOfMemoryError: no room for a global reference to ");
+        expected.put("CallStaticObjectMethod 1", "java.lang.OutOfMemoryError: injected");
+        String javaCommand = System.getProperty("java.home") + "/bin/java";
+        String classPath = new File(PKCS11Impl.class.getProtectionDomain().getCodeSource().getLocation().toURI()) + File.pathSeparator
+                + new File(JniFaultSweepTest.class.getProtectionDomain().getCodeSource().getLocation().toURI());
+        for (Map.Entry<String, String> e : expected.entrySet()) {
+            String[] fault = e.getKey().split(" ");
+            Process p = new ProcessBuilder(javaCommand, "-Xcheck:jni", "-Dvorlen.build.dir=" + TestModules.path("vorlen.build.dir"),
+                    "-cp", classPath, StartUp.class.getName(), fault[0], fault[1]).redirectErrorStream(true).start();
+            String output = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+            assertEquals(0, p.waitFor(), e.getKey() + ": " + output);
+            String[] lines = output.split("\n");
+            assertTrue(lines[0].startsWith(e.getValue()), e.getKey() + ": " + output);
+            assertTrue(lines.length > 1 && lines[1].startsWith("again: java.lang.NoClassDefFoundError"), e.getKey() + ": " + output);
+            assertTrue(!output.contains("WARNING"), e.getKey() + ": " + output);
+        }
+    }
+
+    /** A JVM that loads the library with one lookup failing; prints what the class load threw. */
+    public static final class StartUp {
+        public static void main(String[] args) throws Exception {
+            NativeLibraryLoader.load();
+            JniFaults.load();
+            JniFaults.arm(args[0], Long.parseLong(args[1]));
+            try {
+                Class.forName(PKCS11Impl.class.getName());
+                System.out.println("loaded");
+            } catch (Throwable t) {
+                System.out.println(t);
+            } finally {
+                JniFaults.disarm();
+            }
+            try {
+                new PKCS11Impl();
+                System.out.println("again: usable");
+            } catch (Throwable t) {
+                System.out.println("again: " + t);
+            }
+        }
+    }
+
+    /** Runs the shape once: n < 0 without the injector, 0 counting, else failing the n-th call. */
+    private static Run run(Shape shape, TestModule module, PKCS11Impl pkcs11, long n) throws Exception {
+        module.reset();
+        long session = pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, null, QUIET);
+        Invocation call = shape.prepare().prepare(module, pkcs11, session);
+        Object outcome;
+        long seen = 0;
+        if (n >= 0) {
+            JniFaults.arm(null, n);
+        }
+        try {
+            outcome = call.run();
+        } catch (Throwable t) {
+            outcome = t;
+        } finally {
+            if (n >= 0) {
+                seen = JniFaults.disarm();
+            }
+        }
+        String failed = n > 0 ? JniFaults.failed() : null;
+        module.join();
+        List<Call> callbacks = module.calls("callback");
+        int entryCalls = shape.entry() != null ? module.count(shape.entry()) : 0;
+        shape.cleanup().run(module, pkcs11);
+        module.reset();
+        pkcs11.C_CloseAllSessions(1);
+        return new Run(outcome, failed, seen, callbacks, entryCalls);
+    }
+
+    private static boolean causedByOutOfMemory(Object outcome) {
+        for (Throwable t = outcome instanceof Throwable th ? th : null; t != null; t = t.getCause()) {
+            if (t instanceof OutOfMemoryError) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    /** Checks one injected run; returns its outcome for the table. */
+    private static String check(Run r, Run baseline, String where) {
+        if (r.failed() == null) {
+            return "nothing failed"; // the call made fewer such calls this time
+        }
+        // A size query leaves the module's operation active until the call that fetches the
+        // output: the library never stops between the two.
+        assertTrue(baseline.entryCalls() != 2 || r.entryCalls() != 1 || baseline.outcome() instanceof Throwable,
+                where + ": the module's size query was not followed by its call");
+        if (r.failed().endsWith("@thread")) {
+            // A callback on a module thread: nobody there receives an exception; the module
+            // must have been answered with an error.
+            boolean errorAnswered = r.callbacks().stream().anyMatch(c -> c.has("rv") && c.num("rv") != CKR_OK);
+            assertTrue(errorAnswered, where + ": a callback that failed answered " + r.callbacks());
+            return "module thread: callback answered an error";
+        }
+        if (!(r.outcome() instanceof Throwable t)) {
+            fail(where + ": a failed JNI call ended in a result");
+            return "";
+        }
+        if (causedByOutOfMemory(t)) {
+            return t instanceof OutOfMemoryError ? "OutOfMemoryError"
+                    : t.getClass().getSimpleName() + " caused by OutOfMemoryError";
+        }
+        // A call that fails anyway may lose the cause of its failure, never the failure.
+        assertTrue(baseline.outcome() instanceof Throwable && baseline.outcome().getClass() == t.getClass(),
+                where + ": neither the OutOfMemoryError nor the call's own failure (" + baseline.outcome() + ")");
+        return t.getClass().getSimpleName() + " as without the fault";
+    }
+}
