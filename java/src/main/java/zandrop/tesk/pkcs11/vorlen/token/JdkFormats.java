@@ -351,7 +351,7 @@ public final class JdkFormats {
             ByteArrayInputStream in = new ByteArrayInputStream(value);
             X509Certificate certificate = (X509Certificate) CertificateFactory.getInstance("X.509").generateCertificate(in);
             if (!Arrays.equals(certificate.getEncoded(), value)) {
-                throw new IllegalArgumentException("CKA_VALUE holds more than the DER of one certificate");
+                throw new IllegalArgumentException("CKA_VALUE is not exactly the DER of one certificate");
             }
             return certificate;
         } catch (CertificateException e) {
