@@ -39,6 +39,7 @@ class Pkcs11UriTest {
         "pkcs11:tok%65n=a             | malformed attribute name",
         "pkcs11:token=%4              | malformed percent-encoding",
         "pkcs11:id=%zz                | malformed percent-encoding",
+        "pkcs11:id=%\uFF10\uFF10          | malformed percent-encoding",
         "pkcs11:token=a b             | ' ' at index 14",
         "pkcs11:token=a/b             | '/' at index 14 of \"pkcs11:token=a/b\" must be percent-encoded in the path",
         "pkcs11:?pin-source=a;b       | ';' at index 20",
