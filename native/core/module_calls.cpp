@@ -8,6 +8,11 @@
 // unbinding follow the store-then-load pattern on both sides (sequentially consistent), so
 // either the call sees the binding dying and lets go, or the unbinding sees the pin and leaves
 // the finishing to the call's release.
+//
+// C_Initialize and C_Finalize are exclusive calls of their module file: they close its gate,
+// wait until no other thread's pin (unless marked unwaited) holds a binding of that module,
+// and open the gate when they return; an ordinary call reads the gate after its pin and is
+// refused while it is closed. The same store-then-load pattern makes either side see the other.
 #include <array>
 #include <atomic>
 #include <chrono>
