@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <new>
 
 namespace vorlen::jni {
 
@@ -148,8 +149,18 @@ bool loadCaches(JNIEnv* env, void (*loadLayers)(Loader& loader)) {
     // After a failure the references made so far stay: they are few and point at classes
     // that live as long as the library's own class.
     Loader loader(env);
-    loadCore(loader, core);
-    loadLayers(loader);
+    try {
+        loadCore(loader, core);
+        loadLayers(loader);
+    } catch (const std::bad_alloc&) {  // the names in the messages
+        if (!env->ExceptionCheck()) {
+            jclass error = env->FindClass("java/lang/OutOfMemoryError");
+            if (error != nullptr) {
+                env->ThrowNew(error, "no room to load the PKCS#11 library's classes");
+            }
+        }
+        return false;
+    }
     if (!loader.ok()) {
         return false;
     }

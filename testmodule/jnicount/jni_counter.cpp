@@ -68,8 +68,8 @@ std::atomic<long> counts[kCount];
 // can fail), the calls of that kind seen so far, the one to fail and the function that failed.
 std::atomic<bool> armed{false};
 std::atomic<int> chosen{kCount};
-std::atomic<long> seen{0};
-std::atomic<long> target{0};
+std::atomic<jlong> seen{0};
+std::atomic<jlong> target{0};
 std::atomic<int> failedIndex{-1};
 thread_local bool inScope = false;  // the arming thread, and threads attached while armed
 thread_local bool armingThread = false;

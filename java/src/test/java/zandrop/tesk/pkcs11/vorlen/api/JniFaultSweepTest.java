@@ -6,6 +6,7 @@ import static org.junit.jupiter.api.Assertions.fail;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.io.File;
+import java.lang.management.ManagementFactory;
 import java.lang.reflect.Method;
 import java.nio.ByteBuffer;
 import java.nio.charset.StandardCharsets;
@@ -301,8 +302,13 @@ class JniFaultSweepTest {
                 + new File(JniFaultSweepTest.class.getProtectionDomain().getCodeSource().getLocation().toURI());
         for (Map.Entry<String, String> e : expected.entrySet()) {
             String[] fault = e.getKey().split(" ");
-            Process p = new ProcessBuilder(javaCommand, "-Xcheck:jni", "-Dvorlen.build.dir=" + TestModules.path("vorlen.build.dir"),
-                    "-cp", classPath, StartUp.class.getName(), fault[0], fault[1]).redirectErrorStream(true).start();
+            List<String> command = new ArrayList<>(List.of(javaCommand, "-Xcheck:jni"));
+            // The options that grant native access (the newer JVMs' legs): the child loads libraries too.
+            ManagementFactory.getRuntimeMXBean().getInputArguments().stream()
+                    .filter(a -> a.startsWith("--enable-native-access")).forEach(command::add);
+            command.addAll(List.of("-Dvorlen.build.dir=" + TestModules.path("vorlen.build.dir"), "-cp", classPath,
+                    StartUp.class.getName(), fault[0], fault[1]));
+            Process p = new ProcessBuilder(command).redirectErrorStream(true).start();
             String output = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
             assertEquals(0, p.waitFor(), e.getKey() + ": " + output);
             String[] lines = output.split("\n");
