@@ -309,8 +309,9 @@ final class RealModules {
     /**
      * {@code p11-kit server} in the foreground, serving the token of one label of the test
      * folder's SoftHSM2 (the system's module, which the server's own width loads) on the
-     * socket of {@link #serverSocket()}. {@link #close} ends the server and every
-     * {@code p11-kit-remote} it started for a connection (one outlives the server otherwise).
+     * socket of {@link #serverSocket()}. It runs in a process group of its own (setsid), which
+     * the {@code p11-kit-remote} it forks for each connection joins: {@link #close} kills the
+     * group, so that no connection outlives the server, not even one forked while it is killed.
      */
     static final class P11KitServer implements AutoCloseable {
         private final Process process;
@@ -322,7 +323,7 @@ final class RealModules {
         static P11KitServer start(String tokenLabel) throws IOException, InterruptedException {
             Path socket = serverSocket();
             Files.deleteIfExists(socket);
-            ProcessBuilder builder = new ProcessBuilder(p11KitTool(), "server", "-f", "-n", socket.toString(),
+            ProcessBuilder builder = new ProcessBuilder("setsid", p11KitTool(), "server", "-f", "-n", socket.toString(),
                     "--provider", softHsm2ForTools(), "pkcs11:token=" + tokenLabel.replace(" ", "%20"));
             builder.environment().remove("LD_PRELOAD");
             builder.environment().remove("ASAN_OPTIONS");
@@ -342,20 +343,19 @@ final class RealModules {
             return server;
         }
 
-        /** Kills the server and its connections' processes, and waits until they are gone. */
+        /** Kills the server's process group (the server and its connections) and waits for the server. */
         @Override
         public void close() {
-            List<ProcessHandle> tree = new java.util.ArrayList<>(process.descendants().toList());
-            tree.add(process.toHandle());
-            for (ProcessHandle p : tree) {
-                p.destroyForcibly();
+            if (process.isAlive()) {
+                // setsid started the server in place: its pid is the group's id.
+                Result kill = run("kill", "-KILL", "--", "-" + process.pid());
+                assertTrue(kill.status() == 0 || !process.isAlive(), "kill of the server's group: " + kill.err());
             }
-            for (ProcessHandle p : tree) {
-                try {
-                    p.onExit().get(60, TimeUnit.SECONDS);
-                } catch (Exception e) {
-                    throw new AssertionError("p11-kit server process " + p.pid() + " did not end", e);
-                }
+            try {
+                assertTrue(process.waitFor(60, TimeUnit.SECONDS), "the p11-kit server ended");
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+                throw new AssertionError("interrupted", e);
             }
         }
     }
