@@ -11,4 +11,5 @@
 @SuppressWarnings("module")
 module zandrop.tesk.pkcs11.vorlen {
     exports zandrop.tesk.pkcs11.vorlen.api;
+    exports zandrop.tesk.pkcs11.vorlen.token;
 }
