@@ -115,7 +115,8 @@ public final class AttributeValues {
     @Override
     public String toString() {
         StringJoiner j = new StringJoiner(", ", "{", "}");
-        statuses.forEach((a, s) -> j.add(a.name() + "=" + (s == Status.READ ? Template.text(values.get(a)) : s)));
+        statuses.forEach((a, s) -> j.add(a.name() + "=" + (s != Status.READ ? s
+                : Template.isSecret(a.type()) ? "(read)" : Template.text(values.get(a)))));
         return j.toString();
     }
 }

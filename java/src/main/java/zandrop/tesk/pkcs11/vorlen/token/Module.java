@@ -83,6 +83,21 @@ public final class Module implements AutoCloseable {
      * @throws TokenException if the module fails to initialise
      */
     public static Module open(Path path) {
+        return open(path, null);
+    }
+
+    /**
+     * Opens a module file that wants a parameter string at initialisation (in
+     * {@code pReserved}, as NSS's softoken does), or joins the instance of it that is open
+     * already (which keeps the parameters it was opened with).
+     *
+     * @param path the module file
+     * @param initParameters the string for {@code pReserved}, or null for none
+     * @return the module
+     * @throws UncheckedIOException if the file cannot be loaded
+     * @throws TokenException if the module fails to initialise
+     */
+    public static Module open(Path path, String initParameters) {
         String key;
         try {
             key = path.toRealPath().toString();
@@ -92,7 +107,7 @@ public final class Module implements AutoCloseable {
         synchronized (OPEN) {
             Shared shared = OPEN.get(key);
             if (shared == null) {
-                shared = load(key);
+                shared = load(key, initParameters);
                 OPEN.put(key, shared);
             }
             shared.users++;
@@ -112,7 +127,7 @@ public final class Module implements AutoCloseable {
         return open(Path.of(path));
     }
 
-    private static Shared load(String path) {
+    private static Shared load(String path, String initParameters) {
         PKCS11Impl impl = new PKCS11Impl();
         try {
             impl.connect(path);
@@ -124,7 +139,9 @@ public final class Module implements AutoCloseable {
         }
         boolean initializedHere = true;
         try {
-            impl.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
+            CK_C_INITIALIZE_ARGS args = new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK);
+            args.pReserved = initParameters;
+            impl.C_Initialize(args);
         } catch (PKCS11Exception e) {
             if (e.getErrorCode() != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
                 impl.disconnect();

@@ -44,6 +44,7 @@ public final class Session implements AutoCloseable {
     private boolean broken;          // the module no longer knows the session
     private boolean active;          // an operation may be active
     private boolean searching;       // a search is active
+    private boolean spoiled;         // a search that could not be ended: not reused
     private boolean closed;
 
     Session(Token token, long handle, boolean readWrite, SessionPool pool) {
@@ -265,7 +266,7 @@ public final class Session implements AutoCloseable {
             });
             searching = false;
         } catch (RuntimeException e) {
-            broken = true;  // the search may still be active: the session is not used again
+            spoiled = true;  // the search may still be active: the session is not used again
             if (failure == null) {
                 throw e;
             }
@@ -723,9 +724,23 @@ public final class Session implements AutoCloseable {
 
     // ---- Closing ----
 
+    /** Whether the module no longer knows this session (asked now); such a session is not reused. */
+    boolean lost() {
+        if (broken) {
+            return true;
+        }
+        try {
+            pkcs11.C_GetSessionInfo(handle);
+            return false;
+        } catch (PKCS11Exception e) {
+            failed(e.getErrorCode());
+            return broken;
+        }
+    }
+
     /** Whether the pool may lend this session again. */
     boolean reusable() {
-        return !broken && !active && !searching;
+        return !broken && !spoiled && !active && !searching;
     }
 
     /**
@@ -737,7 +752,7 @@ public final class Session implements AutoCloseable {
         if (closed) {
             return;
         }
-        if (searching && !broken) {
+        if (searching && !broken && !spoiled) {
             try {
                 pkcs11.C_FindObjectsFinal(handle);  // a stream of objects not closed
                 searching = false;

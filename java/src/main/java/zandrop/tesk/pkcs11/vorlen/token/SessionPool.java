@@ -81,6 +81,7 @@ public final class SessionPool {
         if (handle == null) {
             try {
                 handle = token.openHandle(readWrite);
+                token.restoreLogin(handle);
             } catch (RuntimeException | Error e) {
                 permits.release();
                 throw e;

@@ -1,5 +1,7 @@
 package zandrop.tesk.pkcs11.vorlen.token;
 
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
+
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.Collections;
@@ -187,10 +189,27 @@ public final class Template {
         return values.keySet().hashCode();
     }
 
+    /**
+     * Returns the attributes and their values, except secret ones: the values of
+     * {@code CKA_VALUE} and of the private parts of RSA keys show only their length, so that
+     * error messages, which quote templates, carry no key material.
+     */
     @Override
     public String toString() {
         StringJoiner j = new StringJoiner(", ", "{", "}");
-        values.forEach((a, v) -> j.add(a.name() + "=" + text(v)));
+        values.forEach((a, v) -> j.add(a.name() + "=" + (isSecret(a.type()) ? hidden(v) : text(v))));
         return j.toString();
+    }
+
+    static boolean isSecret(long type) {
+        return type == CKA_VALUE || type == CKA_PRIVATE_EXPONENT || type == CKA_PRIME_1 || type == CKA_PRIME_2
+                || type == CKA_EXPONENT_1 || type == CKA_EXPONENT_2 || type == CKA_COEFFICIENT;
+    }
+
+    private static String hidden(Object v) {
+        if (v instanceof byte[] b) {
+            return "(" + b.length + " bytes)";
+        }
+        return v instanceof java.math.BigInteger i ? "(" + i.bitLength() + " bits)" : "(hidden)";
     }
 }

@@ -32,6 +32,8 @@ public final class Token {
     public static final int DEFAULT_POOL_SIZE = 16;
     /** How long a borrower waits for a session unless {@link #configurePool} says otherwise. */
     public static final Duration DEFAULT_POOL_WAIT = Duration.ofSeconds(30);
+    /** How often {@link #withSession} runs the work at most, the first time included. */
+    static final int MAX_ATTEMPTS = 5;
 
     private final Module.Shared module;
     private final long slotId;
@@ -42,6 +44,7 @@ public final class Token {
     private volatile SessionPool pool;
     private volatile Set<Long> mechanisms;
     private volatile String label;   // as last read, for messages
+    private volatile int logins;     // counts the logins made, for operations that overlapped one
 
     Token(Module.Shared module, long slotId) {
         this.module = module;
@@ -170,6 +173,7 @@ public final class Token {
                 }
                 try {
                     pkcs11().C_Login(anchor, CKU_USER, pin);
+                    logins++;
                     return;
                 } catch (PKCS11Exception e) {
                     if (e.getErrorCode() == CKR_USER_ALREADY_LOGGED_IN) {
@@ -189,7 +193,10 @@ public final class Token {
         }
     }
 
-    /** Logs in again after the token forgot the login; false without a PIN source. */
+    /**
+     * Logs in again when the token forgot the login: false without a PIN source, or when the
+     * login session is still open and logged in (the error had another cause).
+     */
     boolean loginAgain() {
         synchronized (loginLock) {
             PinSource source = pinSource;
@@ -198,7 +205,10 @@ public final class Token {
             }
             if (anchorOpen) {
                 try {
-                    pkcs11().C_GetSessionInfo(anchor);
+                    long state = pkcs11().C_GetSessionInfo(anchor).state;
+                    if (state == CKS_RO_USER_FUNCTIONS || state == CKS_RW_USER_FUNCTIONS) {
+                        return false;
+                    }
                 } catch (PKCS11Exception e) {
                     closeHandle(anchor);
                     anchorOpen = false;
@@ -206,6 +216,27 @@ public final class Token {
             }
             loginWith(source.pin());
             return true;
+        }
+    }
+
+    /**
+     * A new session of a token that should be logged in (a PIN source was given) but shows the
+     * public state: the token forgot the login (all its sessions were closed, it was removed),
+     * and it is logged in again before the session is used, so that its private objects are
+     * seen.
+     */
+    void restoreLogin(long session) {
+        if (pinSource == null) {
+            return;
+        }
+        long state;
+        try {
+            state = pkcs11().C_GetSessionInfo(session).state;
+        } catch (PKCS11Exception e) {
+            return;  // the session's first use reports what is wrong
+        }
+        if (state != CKS_RO_USER_FUNCTIONS && state != CKS_RW_USER_FUNCTIONS) {
+            loginAgain();
         }
     }
 
@@ -313,10 +344,13 @@ public final class Token {
 
     /**
      * Runs work on a session of the pool and gives the session back. When the work fails
-     * because the session is gone (the errors {@link SessionPool} names) it runs once more on
-     * a fresh session; when it fails with {@code CKR_USER_NOT_LOGGED_IN} and the login came from
-     * a {@link PinSource}, it logs in again and runs once more. The work should therefore be
-     * safe to repeat, as reads, signatures and decryptions are.
+     * because the session is gone (the errors {@link SessionPool} names, or any error of a
+     * session the module closed meanwhile) it runs again on a fresh session; when it fails
+     * while the login came from a {@link PinSource} and the token no longer holds it
+     * ({@code CKR_USER_NOT_LOGGED_IN}, or a private object not found), it logs in again and
+     * runs again, as it does when another thread logged in again while the work ran; five runs
+     * at most. The work should therefore be safe to repeat, as reads, signatures and
+     * decryptions are.
      *
      * @param <R> the result's class
      * @param readWrite whether the session must be read-write
@@ -324,20 +358,35 @@ public final class Token {
      * @return its result
      */
     public <R> R withSession(boolean readWrite, Function<Session, R> work) {
-        for (int attempt = 0;; attempt++) {
-            try (Session session = pool().borrow(readWrite)) {
+        for (int attempt = 1;; attempt++) {
+            int loginsBefore = logins;
+            Session session = null;
+            try {
+                session = pool().borrow(readWrite);
                 return work.apply(session);
-            } catch (TokenException e) {
-                if (attempt >= 2) {
+            } catch (SessionPool.PoolTimeoutException e) {
+                throw e;
+            } catch (RuntimeException e) {
+                // Another error of a session that the module closed meanwhile is its loss too.
+                boolean lost = e instanceof TokenException t && isSessionLost(t.code())
+                        || session != null && session.lost();
+                if (session != null) {
+                    session.close();
+                }
+                if (attempt >= MAX_ATTEMPTS) {
                     throw e;
                 }
-                if (isSessionLost(e.code())) {
-                    continue;
-                }
-                if (e.code() == CKR_USER_NOT_LOGGED_IN && loginAgain()) {
+                // A token that forgot the login answers CKR_USER_NOT_LOGGED_IN, or hides its
+                // private objects (CKR_OBJECT_HANDLE_INVALID, nothing found); one that was being
+                // logged in again meanwhile may have failed in any way.
+                if (lost || logins != loginsBefore || loginAgain()) {
                     continue;
                 }
                 throw e;
+            } finally {
+                if (session != null) {
+                    session.close();
+                }
             }
         }
     }
