@@ -28,6 +28,7 @@ find_file(VORLEN_P11KIT_TRUST_MODULE p11-kit-trust.so
   NO_DEFAULT_PATH)
 find_program(VORLEN_PKCS11_TOOL pkcs11-tool)
 find_program(VORLEN_TRUST_TOOL trust)
+find_program(VORLEN_P11TOOL p11tool)
 
 # A path that was not found becomes an empty property (the test names the package).
 function(vorlen_real_property out name value)
@@ -49,10 +50,16 @@ if(VORLEN_SOFTHSM2_TOOL_MODULE)
 else()
   vorlen_real_property(p6 vorlen.real.softhsm2.tool "${VORLEN_SOFTHSM2_MODULE}")
 endif()
-set(VORLEN_REAL_PROPERTIES ${p1} ${p2} ${p3} ${p4} ${p5} ${p6}
+vorlen_real_property(p7 vorlen.real.p11tool "${VORLEN_P11TOOL}")
+# libp11-kit's URI oracle (testmodule/uri), a program of the tree's platform: under an emulator
+# the tests start it through the emulator, whose words are given joined by '|'.
+vorlen_real_property(p8 vorlen.real.p11kituri "${VORLEN_P11KIT_URI_TOOL}")
+string(JOIN "|" vorlen_uri_emulator ${CMAKE_CROSSCOMPILING_EMULATOR})
+set(VORLEN_REAL_PROPERTIES ${p1} ${p2} ${p3} ${p4} ${p5} ${p6} ${p7} ${p8}
+  "-Dvorlen.real.p11kituri.emulator=${vorlen_uri_emulator}"
   -Dvorlen.demo.jar=${VORLEN_DEMO_JAR})
 foreach(missing VORLEN_SOFTHSM2_MODULE VORLEN_NSS_SOFTOKEN_MODULE VORLEN_P11KIT_TRUST_MODULE
-                VORLEN_PKCS11_TOOL VORLEN_TRUST_TOOL)
+                VORLEN_PKCS11_TOOL VORLEN_TRUST_TOOL VORLEN_P11TOOL)
   if(NOT ${missing})
     message(STATUS "Real-module tests: ${missing} not found; its suite will fail (scripts/install-deps.sh test installs it)")
   endif()

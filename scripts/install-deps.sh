@@ -19,8 +19,9 @@ for role in "${@:-build}"; do
   case "$role" in
     build) ;;
     # The real-module suites: SoftHSM2, NSS's softoken, p11-kit's trust module with the system's
-    # certificates and its `trust` tool, OpenSC's pkcs11-tool for the cross-check.
-    test) want+=(junit5 softhsm2 libnss3 p11-kit p11-kit-modules ca-certificates opensc) ;;
+    # certificates and its `trust` tool, OpenSC's pkcs11-tool for the cross-check, GnuTLS's
+    # p11tool for the PKCS#11 URIs (libp11-kit-dev, of the build, gives the URI tests libp11-kit).
+    test) want+=(junit5 softhsm2 libnss3 p11-kit p11-kit-modules ca-certificates opensc gnutls-bin) ;;
     demo) want+=(softhsm2) ;;
     bench) want+=(softhsm2 libjna-java) ;;
     i386)

@@ -55,22 +55,8 @@ final class Text {
     }
 
     static String keyType(long value) {
-        if (value == PKCS11Constants.CKK_RSA) {
-            return "CKK_RSA";
-        } else if (value == PKCS11Constants.CKK_EC) {
-            return "CKK_EC";
-        } else if (value == PKCS11Constants.CKK_AES) {
-            return "CKK_AES";
-        } else if (value == PKCS11Constants.CKK_GENERIC_SECRET) {
-            return "CKK_GENERIC_SECRET";
-        } else if (value == PKCS11Constants.CKK_DSA) {
-            return "CKK_DSA";
-        } else if (value == PKCS11Constants.CKK_DH) {
-            return "CKK_DH";
-        } else if (value == PKCS11Constants.CKK_DES3) {
-            return "CKK_DES3";
-        }
-        return String.format("0x%08X", value);
+        String name = PKCS11Constants.keyTypeName(value);
+        return name != null ? name : String.format("0x%08X", value);
     }
 
     /** The names of the bits of a flags value that a table knows, and the rest in hex. */

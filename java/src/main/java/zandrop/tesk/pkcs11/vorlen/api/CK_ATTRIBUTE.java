@@ -143,7 +143,7 @@ public class CK_ATTRIBUTE {
 
     /**
      * Returns the attribute as {@code CKA_NAME = value}: byte arrays in hexadecimal, characters
-     * quoted, object classes and mechanism types by name. The values of attributes that hold
+     * quoted, object classes, key types, certificate types and mechanism types by name. The values of attributes that hold
      * secret key material ({@code CKA_VALUE}, the private exponent, primes, exponents and
      * coefficient of an RSA private key) are shown by their length only.
      */
@@ -161,6 +161,12 @@ public class CK_ATTRIBUTE {
             if (type == PKCS11Constants.CKA_CLASS) {
                 String name = PKCS11Constants.objectClassName(value);
                 return Format.named(name, "CKO_VENDOR_DEFINED", value);
+            }
+            if (type == PKCS11Constants.CKA_KEY_TYPE && !Format.isUnavailable(value)) {
+                return Format.named(PKCS11Constants.keyTypeName(value), "CKK_VENDOR_DEFINED", value);
+            }
+            if (type == PKCS11Constants.CKA_CERTIFICATE_TYPE && !Format.isUnavailable(value)) {
+                return Format.named(PKCS11Constants.certificateTypeName(value), "CKC_VENDOR_DEFINED", value);
             }
             if (type == PKCS11Constants.CKA_KEY_GEN_MECHANISM && !Format.isUnavailable(value)) {
                 return Format.mechanism(value);

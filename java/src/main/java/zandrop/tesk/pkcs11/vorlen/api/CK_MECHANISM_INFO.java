@@ -20,13 +20,16 @@ public class CK_MECHANISM_INFO {
     public CK_MECHANISM_INFO() {
     }
 
-    /** Returns every field; the sizes as unsigned numbers, flags in hexadecimal. */
+    /**
+     * Returns every field; the sizes as unsigned numbers, flags in hexadecimal with their
+     * names.
+     */
     @Override
     public String toString() {
         return new Format.Fields("CK_MECHANISM_INFO")
                 .add("ulMinKeySize", Format.count(ulMinKeySize))
                 .add("ulMaxKeySize", Format.count(ulMaxKeySize))
-                .add("flags", Format.flags(flags))
+                .add("flags", Format.flags(flags, PKCS11Constants.mechanismFlagNames(flags)))
                 .build();
     }
 }

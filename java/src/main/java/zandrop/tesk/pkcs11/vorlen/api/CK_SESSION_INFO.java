@@ -25,13 +25,16 @@ public class CK_SESSION_INFO {
     public CK_SESSION_INFO() {
     }
 
-    /** Returns every field; the state by name, flags and the device error in hexadecimal. */
+    /**
+     * Returns every field; the state by name, flags in hexadecimal with their names, the device
+     * error in hexadecimal.
+     */
     @Override
     public String toString() {
         return new Format.Fields("CK_SESSION_INFO")
                 .add("slotID", Format.unsigned(slotID))
                 .add("state", stateName(state))
-                .add("flags", Format.flags(flags))
+                .add("flags", Format.flags(flags, PKCS11Constants.sessionFlagNames(flags)))
                 .add("ulDeviceError", Format.flags(ulDeviceError))
                 .build();
     }

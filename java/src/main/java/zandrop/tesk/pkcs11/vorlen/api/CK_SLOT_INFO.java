@@ -32,13 +32,16 @@ public class CK_SLOT_INFO {
     public CK_SLOT_INFO() {
     }
 
-    /** Returns every field; character fields without padding, flags in hexadecimal. */
+    /**
+     * Returns every field; character fields without padding, flags in hexadecimal with their
+     * names.
+     */
     @Override
     public String toString() {
         return new Format.Fields("CK_SLOT_INFO")
                 .add("slotDescription", Format.chars(slotDescription))
                 .add("manufacturerID", Format.chars(manufacturerID))
-                .add("flags", Format.flags(flags))
+                .add("flags", Format.flags(flags, PKCS11Constants.slotFlagNames(flags)))
                 .add("hardwareVersion", hardwareVersion)
                 .add("firmwareVersion", firmwareVersion)
                 .build();

@@ -82,9 +82,10 @@ public class CK_TOKEN_INFO {
     }
 
     /**
-     * Returns every field: character fields without padding, flags in hexadecimal, counts and
-     * sizes as unsigned numbers, with the special values {@code CK_UNAVAILABLE_INFORMATION} and
-     * (for the two maximum session counts) {@code CK_EFFECTIVELY_INFINITE} by name.
+     * Returns every field: character fields without padding, flags in hexadecimal with their
+     * names, counts and sizes as unsigned numbers, with the special values
+     * {@code CK_UNAVAILABLE_INFORMATION} and (for the two maximum session counts)
+     * {@code CK_EFFECTIVELY_INFINITE} by name.
      */
     @Override
     public String toString() {
@@ -93,7 +94,7 @@ public class CK_TOKEN_INFO {
                 .add("manufacturerID", Format.chars(manufacturerID))
                 .add("model", Format.chars(model))
                 .add("serialNumber", Format.chars(serialNumber))
-                .add("flags", Format.flags(flags))
+                .add("flags", Format.flags(flags, PKCS11Constants.tokenFlagNames(flags)))
                 .add("ulMaxSessionCount", Format.maxCount(ulMaxSessionCount))
                 .add("ulSessionCount", Format.count(ulSessionCount))
                 .add("ulMaxRwSessionCount", Format.maxCount(ulMaxRwSessionCount))

@@ -6,7 +6,7 @@ import java.util.Arrays;
  * Text helpers shared by the {@code toString} methods of this package.
  *
  * <p>They show values the way a PKCS #11 developer reads them: character fields without their
- * blank padding, flags in hexadecimal, counts as unsigned numbers with the special values by
+ * blank padding, flags in hexadecimal with the names of their bits, counts as unsigned numbers with the special values by
  * name, byte arrays in hexadecimal. They never change the objects they describe.
  */
 final class Format {
@@ -79,6 +79,18 @@ final class Format {
     /** Returns flags as eight or more hexadecimal digits, such as {@code 0x0000040D}. */
     static String flags(long value) {
         return String.format("0x%08X", value);
+    }
+
+    /**
+     * Returns flags in hexadecimal followed by the names of their bits, such as
+     * {@code 0x00000006 (CKF_RW_SESSION|CKF_SERIAL_SESSION)}; no names for 0.
+     *
+     * @param value the flags
+     * @param names the names of the bits that are set, from a flag decoder of
+     *     {@link PKCS11Constants}
+     */
+    static String flags(long value, java.util.List<String> names) {
+        return names.isEmpty() ? flags(value) : flags(value) + " (" + String.join("|", names) + ")";
     }
 
     /** Returns a {@code CK_ULONG} as an unsigned decimal number. */

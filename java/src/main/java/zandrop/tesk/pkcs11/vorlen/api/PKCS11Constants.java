@@ -1,7 +1,10 @@
 package zandrop.tesk.pkcs11.vorlen.api;
 
+import java.util.ArrayList;
 import java.util.Collections;
 import java.util.HashMap;
+import java.util.LinkedHashMap;
+import java.util.List;
 import java.util.Map;
 
 /**
@@ -23,7 +26,10 @@ import java.util.Map;
  * <p>Where the standard gives one value several names (for example {@link #CKM_EC_KEY_PAIR_GEN}
  * and the deprecated {@code CKM_ECDSA_KEY_PAIR_GEN}), every name is defined here, and the name
  * look-ups {@link #returnValueName(long)}, {@link #attributeName(long)},
- * {@link #mechanismName(long)} and {@link #objectClassName(long)} report the current one.
+ * {@link #mechanismName(long)}, {@link #objectClassName(long)}, {@link #keyTypeName(long)} and
+ * {@link #certificateTypeName(long)}, and the flag decoders {@link #slotFlagNames(long)},
+ * {@link #tokenFlagNames(long)}, {@link #mechanismFlagNames(long)} and
+ * {@link #sessionFlagNames(long)}, report the current one.
  */
 public final class PKCS11Constants {
 
@@ -1316,6 +1322,77 @@ public final class PKCS11Constants {
     }
 
     /**
+     * Returns the name of a key type.
+     *
+     * @param keyType a {@code CK_KEY_TYPE}
+     * @return the name, such as {@code "CKK_EC_EDWARDS"}, or {@code null} for a type without
+     *     a name
+     */
+    public static String keyTypeName(long keyType) {
+        return NameTables.KEY_TYPES.get(keyType);
+    }
+
+    /**
+     * Returns the name of a certificate type.
+     *
+     * @param certificateType a {@code CK_CERTIFICATE_TYPE}
+     * @return the name, such as {@code "CKC_X_509"}, or {@code null} for a type without a name
+     */
+    public static String certificateTypeName(long certificateType) {
+        return NameTables.CERTIFICATE_TYPES.get(certificateType);
+    }
+
+    /**
+     * Returns the names of the flags of a {@code CK_SLOT_INFO}.
+     *
+     * @param flags the flags
+     * @return the names of the bits that are set, lowest bit first, such as
+     *     {@code [CKF_TOKEN_PRESENT, CKF_HW_SLOT]}; bits without a name, if any, as one last
+     *     entry in hexadecimal, such as {@code 0x00000100}
+     */
+    public static List<String> slotFlagNames(long flags) {
+        return NameTables.flagNames(NameTables.SLOT_FLAGS, flags);
+    }
+
+    /**
+     * Returns the names of the flags of a {@code CK_TOKEN_INFO}.
+     *
+     * @param flags the flags
+     * @return the names of the bits that are set, lowest bit first, such as
+     *     {@code [CKF_RNG, CKF_LOGIN_REQUIRED]}; bits without a name, if any, as one last entry
+     *     in hexadecimal
+     */
+    public static List<String> tokenFlagNames(long flags) {
+        return NameTables.flagNames(NameTables.TOKEN_FLAGS, flags);
+    }
+
+    /**
+     * Returns the names of the flags of a {@code CK_MECHANISM_INFO}, with the names of version
+     * 3.0 where it renamed a flag ({@code CKF_EC_OID}).
+     *
+     * @param flags the flags
+     * @return the names of the bits that are set, lowest bit first, such as
+     *     {@code [CKF_SIGN, CKF_VERIFY]}; bits without a name, if any, as one last entry in
+     *     hexadecimal
+     */
+    public static List<String> mechanismFlagNames(long flags) {
+        return NameTables.flagNames(NameTables.MECHANISM_FLAGS, flags);
+    }
+
+    /**
+     * Returns the names of the flags of a {@code CK_SESSION_INFO} (and of
+     * {@code C_OpenSession}).
+     *
+     * @param flags the flags
+     * @return the names of the bits that are set, lowest bit first, such as
+     *     {@code [CKF_RW_SESSION, CKF_SERIAL_SESSION]}; bits without a name, if any, as one last
+     *     entry in hexadecimal
+     */
+    public static List<String> sessionFlagNames(long flags) {
+        return NameTables.flagNames(NameTables.SESSION_FLAGS, flags);
+    }
+
+    /**
      * The tables of the name look-ups. They are built once, when the first look-up initialises
      * this class, and never change afterwards; the JVM's class initialisation makes that
      * thread-safe. Each table maps a value to its current name only, never to an alias.
@@ -1326,6 +1403,91 @@ public final class PKCS11Constants {
         static final Map<Long, String> ATTRIBUTES = attributes();
         static final Map<Long, String> MECHANISMS = mechanisms();
         static final Map<Long, String> OBJECT_CLASSES = objectClasses();
+        static final Map<Long, String> KEY_TYPES = keyTypes();
+        static final Map<Long, String> CERTIFICATE_TYPES = Map.of(
+                CKC_X_509, "CKC_X_509",
+                CKC_X_509_ATTR_CERT, "CKC_X_509_ATTR_CERT",
+                CKC_WTLS, "CKC_WTLS",
+                CKC_VENDOR_DEFINED, "CKC_VENDOR_DEFINED");
+        // The flag tables hold the bits in ascending order.
+        static final Map<Long, String> SLOT_FLAGS = flagTable(
+                CKF_TOKEN_PRESENT, "CKF_TOKEN_PRESENT",
+                CKF_REMOVABLE_DEVICE, "CKF_REMOVABLE_DEVICE",
+                CKF_HW_SLOT, "CKF_HW_SLOT");
+        static final Map<Long, String> TOKEN_FLAGS = flagTable(
+                CKF_RNG, "CKF_RNG",
+                CKF_WRITE_PROTECTED, "CKF_WRITE_PROTECTED",
+                CKF_LOGIN_REQUIRED, "CKF_LOGIN_REQUIRED",
+                CKF_USER_PIN_INITIALIZED, "CKF_USER_PIN_INITIALIZED",
+                CKF_RESTORE_KEY_NOT_NEEDED, "CKF_RESTORE_KEY_NOT_NEEDED",
+                CKF_CLOCK_ON_TOKEN, "CKF_CLOCK_ON_TOKEN",
+                CKF_PROTECTED_AUTHENTICATION_PATH, "CKF_PROTECTED_AUTHENTICATION_PATH",
+                CKF_DUAL_CRYPTO_OPERATIONS, "CKF_DUAL_CRYPTO_OPERATIONS",
+                CKF_TOKEN_INITIALIZED, "CKF_TOKEN_INITIALIZED",
+                CKF_SECONDARY_AUTHENTICATION, "CKF_SECONDARY_AUTHENTICATION",
+                CKF_USER_PIN_COUNT_LOW, "CKF_USER_PIN_COUNT_LOW",
+                CKF_USER_PIN_FINAL_TRY, "CKF_USER_PIN_FINAL_TRY",
+                CKF_USER_PIN_LOCKED, "CKF_USER_PIN_LOCKED",
+                CKF_USER_PIN_TO_BE_CHANGED, "CKF_USER_PIN_TO_BE_CHANGED",
+                CKF_SO_PIN_COUNT_LOW, "CKF_SO_PIN_COUNT_LOW",
+                CKF_SO_PIN_FINAL_TRY, "CKF_SO_PIN_FINAL_TRY",
+                CKF_SO_PIN_LOCKED, "CKF_SO_PIN_LOCKED",
+                CKF_SO_PIN_TO_BE_CHANGED, "CKF_SO_PIN_TO_BE_CHANGED",
+                CKF_ERROR_STATE, "CKF_ERROR_STATE");
+        static final Map<Long, String> MECHANISM_FLAGS = flagTable(
+                CKF_HW, "CKF_HW",
+                CKF_MESSAGE_ENCRYPT, "CKF_MESSAGE_ENCRYPT",
+                CKF_MESSAGE_DECRYPT, "CKF_MESSAGE_DECRYPT",
+                CKF_MESSAGE_SIGN, "CKF_MESSAGE_SIGN",
+                CKF_MESSAGE_VERIFY, "CKF_MESSAGE_VERIFY",
+                CKF_MULTI_MESSAGE, "CKF_MULTI_MESSAGE",
+                CKF_FIND_OBJECTS, "CKF_FIND_OBJECTS",
+                CKF_ENCRYPT, "CKF_ENCRYPT",
+                CKF_DECRYPT, "CKF_DECRYPT",
+                CKF_DIGEST, "CKF_DIGEST",
+                CKF_SIGN, "CKF_SIGN",
+                CKF_SIGN_RECOVER, "CKF_SIGN_RECOVER",
+                CKF_VERIFY, "CKF_VERIFY",
+                CKF_VERIFY_RECOVER, "CKF_VERIFY_RECOVER",
+                CKF_GENERATE, "CKF_GENERATE",
+                CKF_GENERATE_KEY_PAIR, "CKF_GENERATE_KEY_PAIR",
+                CKF_WRAP, "CKF_WRAP",
+                CKF_UNWRAP, "CKF_UNWRAP",
+                CKF_DERIVE, "CKF_DERIVE",
+                CKF_EC_F_P, "CKF_EC_F_P",
+                CKF_EC_F_2M, "CKF_EC_F_2M",
+                CKF_EC_ECPARAMETERS, "CKF_EC_ECPARAMETERS",
+                CKF_EC_OID, "CKF_EC_OID",
+                CKF_EC_UNCOMPRESS, "CKF_EC_UNCOMPRESS",
+                CKF_EC_COMPRESS, "CKF_EC_COMPRESS",
+                CKF_EXTENSION, "CKF_EXTENSION");
+        static final Map<Long, String> SESSION_FLAGS = flagTable(
+                CKF_RW_SESSION, "CKF_RW_SESSION",
+                CKF_SERIAL_SESSION, "CKF_SERIAL_SESSION");
+
+        /** A table of flags from pairs of bit and name, in their order. */
+        private static Map<Long, String> flagTable(Object... bitsAndNames) {
+            Map<Long, String> table = new LinkedHashMap<>();
+            for (int i = 0; i < bitsAndNames.length; i += 2) {
+                table.put((Long) bitsAndNames[i], (String) bitsAndNames[i + 1]);
+            }
+            return Collections.unmodifiableMap(table);
+        }
+
+        static List<String> flagNames(Map<Long, String> table, long flags) {
+            List<String> names = new ArrayList<>();
+            long rest = flags;
+            for (Map.Entry<Long, String> flag : table.entrySet()) {
+                if ((flags & flag.getKey()) != 0) {
+                    names.add(flag.getValue());
+                    rest &= ~flag.getKey();
+                }
+            }
+            if (rest != 0) {
+                names.add(String.format("0x%08X", rest));
+            }
+            return Collections.unmodifiableList(names);
+        }
 
         private NameTables() {
         }
@@ -1981,6 +2143,72 @@ public final class PKCS11Constants {
             names.put(CKM_HKDF_KEY_GEN, "CKM_HKDF_KEY_GEN");
             names.put(CKM_SALSA20_KEY_GEN, "CKM_SALSA20_KEY_GEN");
             names.put(CKM_VENDOR_DEFINED, "CKM_VENDOR_DEFINED");
+            return Collections.unmodifiableMap(names);
+        }
+
+        private static Map<Long, String> keyTypes() {
+            Map<Long, String> names = new HashMap<>(90);
+            names.put(CKK_RSA, "CKK_RSA");
+            names.put(CKK_DSA, "CKK_DSA");
+            names.put(CKK_DH, "CKK_DH");
+            names.put(CKK_EC, "CKK_EC");
+            names.put(CKK_X9_42_DH, "CKK_X9_42_DH");
+            names.put(CKK_KEA, "CKK_KEA");
+            names.put(CKK_GENERIC_SECRET, "CKK_GENERIC_SECRET");
+            names.put(CKK_RC2, "CKK_RC2");
+            names.put(CKK_RC4, "CKK_RC4");
+            names.put(CKK_DES, "CKK_DES");
+            names.put(CKK_DES2, "CKK_DES2");
+            names.put(CKK_DES3, "CKK_DES3");
+            names.put(CKK_CAST, "CKK_CAST");
+            names.put(CKK_CAST3, "CKK_CAST3");
+            names.put(CKK_CAST128, "CKK_CAST128");
+            names.put(CKK_RC5, "CKK_RC5");
+            names.put(CKK_IDEA, "CKK_IDEA");
+            names.put(CKK_SKIPJACK, "CKK_SKIPJACK");
+            names.put(CKK_BATON, "CKK_BATON");
+            names.put(CKK_JUNIPER, "CKK_JUNIPER");
+            names.put(CKK_CDMF, "CKK_CDMF");
+            names.put(CKK_AES, "CKK_AES");
+            names.put(CKK_BLOWFISH, "CKK_BLOWFISH");
+            names.put(CKK_TWOFISH, "CKK_TWOFISH");
+            names.put(CKK_SECURID, "CKK_SECURID");
+            names.put(CKK_HOTP, "CKK_HOTP");
+            names.put(CKK_ACTI, "CKK_ACTI");
+            names.put(CKK_CAMELLIA, "CKK_CAMELLIA");
+            names.put(CKK_ARIA, "CKK_ARIA");
+            names.put(CKK_MD5_HMAC, "CKK_MD5_HMAC");
+            names.put(CKK_SHA_1_HMAC, "CKK_SHA_1_HMAC");
+            names.put(CKK_RIPEMD128_HMAC, "CKK_RIPEMD128_HMAC");
+            names.put(CKK_RIPEMD160_HMAC, "CKK_RIPEMD160_HMAC");
+            names.put(CKK_SHA256_HMAC, "CKK_SHA256_HMAC");
+            names.put(CKK_SHA384_HMAC, "CKK_SHA384_HMAC");
+            names.put(CKK_SHA512_HMAC, "CKK_SHA512_HMAC");
+            names.put(CKK_SHA224_HMAC, "CKK_SHA224_HMAC");
+            names.put(CKK_SEED, "CKK_SEED");
+            names.put(CKK_GOSTR3410, "CKK_GOSTR3410");
+            names.put(CKK_GOSTR3411, "CKK_GOSTR3411");
+            names.put(CKK_GOST28147, "CKK_GOST28147");
+            names.put(CKK_CHACHA20, "CKK_CHACHA20");
+            names.put(CKK_POLY1305, "CKK_POLY1305");
+            names.put(CKK_AES_XTS, "CKK_AES_XTS");
+            names.put(CKK_SHA3_224_HMAC, "CKK_SHA3_224_HMAC");
+            names.put(CKK_SHA3_256_HMAC, "CKK_SHA3_256_HMAC");
+            names.put(CKK_SHA3_384_HMAC, "CKK_SHA3_384_HMAC");
+            names.put(CKK_SHA3_512_HMAC, "CKK_SHA3_512_HMAC");
+            names.put(CKK_BLAKE2B_160_HMAC, "CKK_BLAKE2B_160_HMAC");
+            names.put(CKK_BLAKE2B_256_HMAC, "CKK_BLAKE2B_256_HMAC");
+            names.put(CKK_BLAKE2B_384_HMAC, "CKK_BLAKE2B_384_HMAC");
+            names.put(CKK_BLAKE2B_512_HMAC, "CKK_BLAKE2B_512_HMAC");
+            names.put(CKK_SALSA20, "CKK_SALSA20");
+            names.put(CKK_X2RATCHET, "CKK_X2RATCHET");
+            names.put(CKK_EC_EDWARDS, "CKK_EC_EDWARDS");
+            names.put(CKK_EC_MONTGOMERY, "CKK_EC_MONTGOMERY");
+            names.put(CKK_HKDF, "CKK_HKDF");
+            names.put(CKK_SHA512_224_HMAC, "CKK_SHA512_224_HMAC");
+            names.put(CKK_SHA512_256_HMAC, "CKK_SHA512_256_HMAC");
+            names.put(CKK_SHA512_T_HMAC, "CKK_SHA512_T_HMAC");
+            names.put(CKK_VENDOR_DEFINED, "CKK_VENDOR_DEFINED");
             return Collections.unmodifiableMap(names);
         }
 

@@ -57,7 +57,9 @@ class PKCS11ConstantsTest {
                 "CKR_", PKCS11Constants::returnValueName,
                 "CKA_", PKCS11Constants::attributeName,
                 "CKM_", PKCS11Constants::mechanismName,
-                "CKO_", PKCS11Constants::objectClassName);
+                "CKO_", PKCS11Constants::objectClassName,
+                "CKK_", PKCS11Constants::keyTypeName,
+                "CKC_", PKCS11Constants::certificateTypeName);
         List<String> problems = new ArrayList<>();
         constants.forEach((name, value) -> lookUps.forEach((prefix, lookUp) -> {
             if (name.startsWith(prefix)) {
@@ -69,6 +71,36 @@ class PKCS11ConstantsTest {
             }
         }));
         assertEquals(List.of(), problems);
+    }
+
+    @Test
+    void flagDecodersNameEveryBitOfTheirFamilyAndKeepTheRest() throws IllegalAccessException {
+        Map<String, Long> constants = constants();
+        Map<String, LongFunction<List<String>>> decoders = Map.of(
+                "slot", PKCS11Constants::slotFlagNames, "token", PKCS11Constants::tokenFlagNames,
+                "mechanism", PKCS11Constants::mechanismFlagNames, "session", PKCS11Constants::sessionFlagNames);
+        Map<String, Integer> counts = Map.of("slot", 3, "token", 19, "mechanism", 26, "session", 2);
+        decoders.forEach((family, decoder) -> {
+            List<String> names = decoder.apply(0xFFFFFFFFL);
+            assertEquals(counts.get(family) + 1, names.size(), family + ": " + names);
+            long named = 0;
+            for (String name : names.subList(0, names.size() - 1)) {
+                long bit = constants.get(name);
+                assertEquals(1, Long.bitCount(bit), name);
+                assertEquals(0, named & bit, name + " is named once");
+                named |= bit;
+            }
+            assertEquals(String.format("0x%08X", 0xFFFFFFFFL & ~named), names.get(names.size() - 1), family);
+            assertEquals(List.of(), decoder.apply(0));
+        });
+        assertAll(
+                () -> assertEquals(List.of("CKF_RW_SESSION", "CKF_SERIAL_SESSION"), PKCS11Constants.sessionFlagNames(6)),
+                () -> assertEquals(List.of("CKF_EC_OID"), PKCS11Constants.mechanismFlagNames(PKCS11Constants.CKF_EC_NAMEDCURVE)),
+                () -> assertEquals(List.of("CKF_TOKEN_PRESENT", "0x100000000"), PKCS11Constants.slotFlagNames(0x100000001L)),
+                () -> assertEquals("CKK_EC", PKCS11Constants.keyTypeName(3)),
+                () -> assertEquals("CKK_CAST128", PKCS11Constants.keyTypeName(0x18)),
+                () -> assertNull(PKCS11Constants.keyTypeName(0x46)),
+                () -> assertNull(PKCS11Constants.certificateTypeName(3)));
     }
 
     @Test

@@ -51,7 +51,8 @@ class RecordTextTest {
 
         assertAll(
                 () -> assertTrue(text.startsWith("CK_TOKEN_INFO[label=My token, manufacturerID=Maker, "
-                        + "model=M 1, serialNumber=  42, flags=0x0000040D, "), text),
+                        + "model=M 1, serialNumber=  42, flags=0x0000040D (CKF_RNG|CKF_LOGIN_REQUIRED|"
+                        + "CKF_USER_PIN_INITIALIZED|CKF_TOKEN_INITIALIZED), "), text),
                 () -> assertTrue(text.contains("ulMaxSessionCount=CK_EFFECTIVELY_INFINITE, "
                         + "ulSessionCount=CK_UNAVAILABLE_INFORMATION, ulMaxRwSessionCount=16, "
                         + "ulRwSessionCount=CK_UNAVAILABLE_INFORMATION, ulMaxPinLen=64, ulMinPinLen=4, "
@@ -75,7 +76,7 @@ class RecordTextTest {
     }
 
     @Test
-    void otherRecordsShowFlagsInHexAndStatesByName() {
+    void otherRecordsShowFlagsInHexWithTheirNamesAndStatesByName() {
         CK_SESSION_INFO session = new CK_SESSION_INFO();
         session.slotID = 0xFFFFFFFFL;
         session.state = CKS_RW_USER_FUNCTIONS;
@@ -87,9 +88,10 @@ class RecordTextTest {
         CK_DATE empty = new CK_DATE(new char[4], new char[2], new char[2]);
         assertAll(
                 () -> assertEquals("CK_SESSION_INFO[slotID=4294967295, state=CKS_RW_USER_FUNCTIONS, "
-                        + "flags=0x00000006, ulDeviceError=0x00000000]", session.toString()),
+                        + "flags=0x00000006 (CKF_RW_SESSION|CKF_SERIAL_SESSION), ulDeviceError=0x00000000]",
+                        session.toString()),
                 () -> assertEquals("CK_MECHANISM_INFO[ulMinKeySize=1024, ulMaxKeySize=4096, "
-                        + "flags=0x00002800]", mechanism.toString()),
+                        + "flags=0x00002800 (CKF_SIGN|CKF_VERIFY)]", mechanism.toString()),
                 () -> assertEquals("CK_DATE[2004-07-01]", new CK_DATE("2004".toCharArray(),
                         "07".toCharArray(), "01".toCharArray()).toString()),
                 () -> assertEquals("CK_DATE[empty]", empty.toString()));

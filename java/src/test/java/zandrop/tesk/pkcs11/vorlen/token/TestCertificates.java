@@ -1,0 +1,39 @@
+package zandrop.tesk.pkcs11.vorlen.token;
+
+import java.math.BigInteger;
+import java.nio.charset.StandardCharsets;
+import java.security.KeyPair;
+import java.security.Signature;
+import java.security.cert.X509Certificate;
+
+import javax.security.auth.x500.X500Principal;
+
+/** Certificates for the tests, made without a certificate authority or a tool. */
+public final class TestCertificates {
+    private TestCertificates() {
+    }
+
+    /**
+     * A self-signed X.509 v3 certificate of a P-256 key pair, serial number 0xFEDCBA9876543210:
+     * its DER built here, signed by SunEC, read by the JDK's CertificateFactory and verified
+     * with the key.
+     */
+    public static X509Certificate selfSigned(KeyPair pair, String name) throws Exception {
+        byte[] algorithm = Der.item(Der.SEQUENCE, Der.oid("1.2.840.10045.4.3.2")); // ecdsa-with-SHA256
+        byte[] dn = new X500Principal(name).getEncoded();
+        byte[] tbs = Der.item(Der.SEQUENCE,
+                Der.item(0xA0, Der.integer(BigInteger.TWO)),
+                Der.integer(new BigInteger("00fedcba9876543210", 16)),
+                algorithm, dn,
+                Der.item(Der.SEQUENCE, Der.item(0x17, "250101000000Z".getBytes(StandardCharsets.US_ASCII)),
+                        Der.item(0x17, "450101000000Z".getBytes(StandardCharsets.US_ASCII))),
+                dn, pair.getPublic().getEncoded());
+        Signature signer = Signature.getInstance("SHA256withECDSA");
+        signer.initSign(pair.getPrivate());
+        signer.update(tbs);
+        byte[] der = Der.item(Der.SEQUENCE, tbs, algorithm, Der.item(Der.BIT_STRING, new byte[] {0}, signer.sign()));
+        X509Certificate certificate = JdkFormats.certificate(der);
+        certificate.verify(pair.getPublic());
+        return certificate;
+    }
+}
