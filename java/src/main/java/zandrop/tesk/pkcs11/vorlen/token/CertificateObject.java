@@ -18,4 +18,10 @@ public final class CertificateObject extends TokenObject {
     public long certificateType() {
         return certificateType;
     }
+
+    @Override
+    public String toString() {
+        String type = zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.certificateTypeName(certificateType);
+        return super.toString() + " " + (type != null ? type : "certificate type " + certificateType);
+    }
 }

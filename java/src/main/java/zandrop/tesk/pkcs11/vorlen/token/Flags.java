@@ -1,21 +1,23 @@
 package zandrop.tesk.pkcs11.vorlen.token;
 
-import java.util.Locale;
+import java.util.List;
 
-/** The text of flag words in the records' {@code toString()}. */
+import zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants;
+
+/** The text of flag words in the records' {@code toString()}: their names. */
 final class Flags {
     private Flags() {
     }
 
     static String slot(long flags) {
-        return hex(flags);
+        return text(PKCS11Constants.slotFlagNames(flags));
     }
 
     static String token(long flags) {
-        return hex(flags);
+        return text(PKCS11Constants.tokenFlagNames(flags));
     }
 
-    private static String hex(long flags) {
-        return String.format(Locale.ROOT, "0x%X", flags);
+    private static String text(List<String> names) {
+        return names.isEmpty() ? "none" : String.join("|", names);
     }
 }

@@ -5,10 +5,34 @@ import zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants;
 /** A key on a token: private, public or secret. */
 public final class KeyObject extends TokenObject {
     private final long keyType;
+    private final byte[] ecParams;
 
     KeyObject(long handle, AttributeValues values) {
         super(handle, values);
         this.keyType = values.get(Attr.KEY_TYPE).orElse(-1L);
+        this.ecParams = values.get(Attr.EC_PARAMS).orElse(null);
+    }
+
+    /**
+     * Returns the curve of an EC, Edwards or Montgomery key.
+     *
+     * @return the curve its {@code CKA_EC_PARAMS} names, or null for another key or a curve
+     *     this library does not know
+     */
+    public Curve curve() {
+        if (ecParams == null) {
+            return null;
+        }
+        try {
+            return JdkFormats.curve(ecParams);
+        } catch (IllegalArgumentException e) {
+            return null;
+        }
+    }
+
+    /** The key's {@code CKA_EC_PARAMS}, or null. */
+    byte[] ecParams() {
+        return ecParams == null ? null : ecParams.clone();
     }
 
     /**
@@ -36,5 +60,11 @@ public final class KeyObject extends TokenObject {
      */
     public boolean isSecret() {
         return objectClass() == PKCS11Constants.CKO_SECRET_KEY;
+    }
+
+    @Override
+    public String toString() {
+        String type = PKCS11Constants.keyTypeName(keyType);
+        return super.toString() + " " + (type != null ? type : "key type " + keyType);
     }
 }

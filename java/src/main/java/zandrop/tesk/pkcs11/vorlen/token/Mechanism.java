@@ -32,13 +32,20 @@ public final class Mechanism {
     private final Hash hash;          // for hash-and-sign mechanisms
     private final long plainType;     // the mechanism that signs a digest
     private final Supplier<Object> plainParameter;
+    private final boolean derSignature;  // ECDSA signatures in the JDK's DER form
 
     private Mechanism(long type, Supplier<Object> parameter, Hash hash, long plainType, Supplier<Object> plainParameter) {
+        this(type, parameter, hash, plainType, plainParameter, false);
+    }
+
+    private Mechanism(long type, Supplier<Object> parameter, Hash hash, long plainType, Supplier<Object> plainParameter,
+            boolean derSignature) {
         this.type = type;
         this.parameter = parameter;
         this.hash = hash;
         this.plainType = plainType;
         this.plainParameter = plainParameter;
+        this.derSignature = derSignature;
     }
 
     /**
@@ -64,8 +71,27 @@ public final class Mechanism {
         return new Mechanism(type, Objects.requireNonNull(parameter), null, 0, null);
     }
 
-    /** ECDSA over a hash of the data ({@code CKM_ECDSA_SHA256}...); the signature is r‖s. */
+    /**
+     * ECDSA over a hash of the data ({@code CKM_ECDSA_SHA256}...), with signatures in the DER
+     * form of the JDK's {@code SHA256withECDSA} (and X.509, CMS, TLS): signing turns the
+     * token's r‖s into DER, verifying turns DER back, both for the key's curve.
+     *
+     * @param hash the hash
+     * @return the mechanism
+     */
     public static Mechanism ecdsa(Hash hash) {
+        Mechanism raw = ecdsaP1363(hash);
+        return new Mechanism(raw.type, raw.parameter, hash, CKM_ECDSA, raw.plainParameter, true);
+    }
+
+    /**
+     * ECDSA over a hash of the data, with signatures as the token makes them: r‖s, each as
+     * long as the curve's order (the JDK's {@code SHA256withECDSAinP1363Format}).
+     *
+     * @param hash the hash
+     * @return the mechanism
+     */
+    public static Mechanism ecdsaP1363(Hash hash) {
         long type = switch (hash) {
             case SHA1 -> CKM_ECDSA_SHA1;
             case SHA224 -> CKM_ECDSA_SHA224;
@@ -258,6 +284,11 @@ public final class Mechanism {
     /** The hash a hash-and-sign mechanism may compute on the host, or null. */
     Hash hash() {
         return hash;
+    }
+
+    /** Whether signatures are given and taken in DER and the token's r‖s is converted. */
+    boolean derSignature() {
+        return derSignature;
     }
 
     /** The mechanism that signs a digest computed on the host. */

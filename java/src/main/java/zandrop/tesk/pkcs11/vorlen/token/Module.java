@@ -127,6 +127,22 @@ public final class Module implements AutoCloseable {
         return open(Path.of(path));
     }
 
+    /**
+     * Opens the module that a PKCS#11 URI names by its {@code module-path}.
+     *
+     * @param uri the URI
+     * @return the module
+     * @throws IllegalArgumentException if the URI has no {@code module-path}
+     * @throws UncheckedIOException if the file cannot be loaded
+     * @throws TokenException if the module fails to initialise
+     */
+    public static Module open(Pkcs11Uri uri) {
+        if (uri.modulePath() == null) {
+            throw new IllegalArgumentException("the URI names no module-path: " + uri);
+        }
+        return open(Path.of(uri.modulePath()));
+    }
+
     private static Shared load(String path, String initParameters) {
         PKCS11Impl impl = new PKCS11Impl();
         try {
@@ -279,6 +295,37 @@ public final class Module implements AutoCloseable {
      */
     public Token token(String label) {
         return token(info -> info.label().equals(label));
+    }
+
+    /**
+     * Returns the only token present that a PKCS#11 URI selects: by its token attributes
+     * ({@code token}, {@code serial}, {@code model}, {@code manufacturer}), slot attributes and
+     * library attributes (which this module must match).
+     *
+     * @param uri the URI
+     * @return the token
+     * @throws NoSuchElementException if no token or more than one matches
+     */
+    public Token token(Pkcs11Uri uri) {
+        try {
+            if (!uri.matchesModule(pkcs11().C_GetInfo())) {
+                throw new NoSuchElementException("the module " + shared.path + " does not match " + uri);
+            }
+            List<Token> found = new ArrayList<>();
+            for (Slot slot : slots(true)) {
+                if (uri.matchesSlot(slot.id(), pkcs11().C_GetSlotInfo(slot.id()))
+                        && uri.matchesToken(pkcs11().C_GetTokenInfo(slot.id()))) {
+                    found.add(token(slot.id()));
+                }
+            }
+            if (found.size() != 1) {
+                throw new NoSuchElementException((found.isEmpty() ? "no token" : found.size() + " tokens")
+                        + " of " + shared.path + " match " + uri);
+            }
+            return found.get(0);
+        } catch (PKCS11Exception e) {
+            throw new TokenException("C_GetTokenInfo", uri.toString(), e);
+        }
     }
 
     /**

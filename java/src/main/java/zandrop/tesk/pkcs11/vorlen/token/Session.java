@@ -144,6 +144,37 @@ public final class Session implements AutoCloseable {
     }
 
     /**
+     * Finds the objects that a PKCS#11 URI selects by {@code object}, {@code id} and
+     * {@code type}; its other attributes select the token, not objects.
+     *
+     * @param uri the URI
+     * @return the objects found
+     */
+    public List<TokenObject> find(Pkcs11Uri uri) {
+        Template template = Template.empty();
+        if (uri.object() != null) {
+            template = template.with(Attr.LABEL, uri.object());
+        }
+        if (uri.id() != null) {
+            template = template.with(Attr.ID, uri.id());
+        }
+        if (uri.objectClass() != null) {
+            template = template.with(Attr.CLASS, uri.objectClass());
+        }
+        return find(template);
+    }
+
+    /**
+     * Returns an object's PKCS#11 URI: the token's, with the object's label, id and type.
+     *
+     * @param object the object
+     * @return the URI
+     */
+    public Pkcs11Uri uri(TokenObject object) {
+        return token.uri().withObject(object.objectClass(), object.label(), object.id());
+    }
+
+    /**
      * Finds the handles of the objects that match a template.
      *
      * @param template the attributes to match
@@ -356,6 +387,61 @@ public final class Session implements AutoCloseable {
         });
     }
 
+    /**
+     * Reads a public key (or the public half that a private key of some modules carries) as the
+     * JDK's key: RSA from its modulus and exponent, EC, EdDSA and XDH from its curve and point.
+     *
+     * @param key the key
+     * @return the JDK's public key
+     * @throws IllegalArgumentException if the key's values are not readable or not of a kind
+     *     the JDK knows
+     */
+    public java.security.PublicKey publicKey(KeyObject key) {
+        if (key.keyType() == CKK_RSA) {
+            AttributeValues v = read(key, Attr.MODULUS, Attr.PUBLIC_EXPONENT);
+            return JdkFormats.rsaPublicKey(JdkFormats.unsigned(v.require(Attr.MODULUS)),
+                    JdkFormats.unsigned(v.require(Attr.PUBLIC_EXPONENT)));
+        }
+        AttributeValues v = read(key, Attr.EC_PARAMS, Attr.EC_POINT);
+        if (v.get(Attr.EC_POINT).isEmpty()) {
+            throw new IllegalArgumentException(key.describe() + " shows no public value: " + v);
+        }
+        return JdkFormats.publicKey(v.require(Attr.EC_PARAMS), v.require(Attr.EC_POINT));
+    }
+
+    /**
+     * Reads a certificate object as the JDK's certificate.
+     *
+     * @param certificate the object
+     * @return the certificate of its {@code CKA_VALUE}
+     */
+    public java.security.cert.X509Certificate certificate(CertificateObject certificate) {
+        return JdkFormats.certificate(read(certificate, Attr.VALUE).require(Attr.VALUE));
+    }
+
+    /**
+     * Puts a JDK public key, private key or certificate onto the token.
+     *
+     * @param object a {@code PublicKey}, {@code PrivateKey} or {@code X509Certificate} of a
+     *     kind {@link JdkFormats} converts
+     * @param options label, id and the flags of the new object
+     * @return the new object
+     */
+    public TokenObject importObject(Object object, JdkFormats.ImportOptions options) {
+        CK_ATTRIBUTE[] template;
+        if (object instanceof java.security.PublicKey k) {
+            template = JdkFormats.publicKeyTemplate(k, options);
+        } else if (object instanceof java.security.PrivateKey k) {
+            template = JdkFormats.privateKeyTemplate(k, options);
+        } else if (object instanceof java.security.cert.X509Certificate c) {
+            template = JdkFormats.certificateTemplate(c, options);
+        } else {
+            throw new IllegalArgumentException("no key or certificate: " + object.getClass().getName());
+        }
+        long h = call("C_CreateObject", options.toString(), () -> pkcs11.C_CreateObject(handle, template));
+        return view(h);
+    }
+
     // ---- Signatures and MACs ----
 
     /**
@@ -365,7 +451,7 @@ public final class Session implements AutoCloseable {
      * @param mechanism the mechanism
      * @param key the private or secret key
      * @param data the data
-     * @return the signature or MAC, as the token makes it (ECDSA: r‖s)
+     * @return the signature or MAC (ECDSA: DER, or r‖s for {@link Mechanism#ecdsaP1363})
      */
     public byte[] sign(Mechanism mechanism, TokenObject key, byte[] data) {
         Mechanism m = hostHashed(mechanism);
@@ -375,7 +461,18 @@ public final class Session implements AutoCloseable {
             pkcs11.C_SignInit(handle, m.toCk(), key.handle());
             return null;
         });
-        return finish("C_Sign", subject, () -> pkcs11.C_Sign(handle, input));
+        byte[] signature = finish("C_Sign", subject, () -> pkcs11.C_Sign(handle, input));
+        return mechanism.derSignature() ? JdkFormats.ecdsaToDer(signature, curveOf(key)) : signature;
+    }
+
+    /** The curve of an ECDSA key, for the DER form of its signatures. */
+    private static Curve curveOf(TokenObject key) {
+        Curve curve = key instanceof KeyObject k ? k.curve() : null;
+        if (curve == null) {
+            throw new IllegalArgumentException(key.describe() + " has no curve this library knows (CKA_EC_PARAMS);"
+                    + " use Mechanism.ecdsaP1363 for r||s signatures");
+        }
+        return curve;
     }
 
     /**
@@ -398,7 +495,8 @@ public final class Session implements AutoCloseable {
             pkcs11.C_SignUpdate(handle, part);
             return null;
         }));
-        return finish("C_SignFinal", subject, () -> pkcs11.C_SignFinal(handle));
+        byte[] signature = finish("C_SignFinal", subject, () -> pkcs11.C_SignFinal(handle));
+        return mechanism.derSignature() ? JdkFormats.ecdsaToDer(signature, curveOf(key)) : signature;
     }
 
     /**
@@ -407,11 +505,23 @@ public final class Session implements AutoCloseable {
      * @param mechanism the mechanism
      * @param key the public or secret key
      * @param data the data
-     * @param signature the signature (ECDSA: r‖s)
+     * @param signature the signature (ECDSA: DER, or r‖s for {@link Mechanism#ecdsaP1363})
      * @return whether the signature is valid ({@code CKR_SIGNATURE_INVALID} and
      *     {@code CKR_SIGNATURE_LEN_RANGE} are false; other errors throw)
      */
     public boolean verify(Mechanism mechanism, TokenObject key, byte[] data, byte[] signature) {
+        byte[] given = signature;
+        if (mechanism.derSignature()) {
+            try {
+                given = JdkFormats.ecdsaFromDer(signature, curveOf(key));
+            } catch (IllegalArgumentException e) {
+                if (key instanceof KeyObject k && k.curve() != null) {
+                    return false;  // no DER signature of this curve: invalid, as the module would say
+                }
+                throw e;
+            }
+        }
+        byte[] raw = given;
         Mechanism m = hostHashed(mechanism);
         byte[] input = m == mechanism ? data : digestFor(mechanism, data);
         String subject = subject(mechanism, key);
@@ -421,7 +531,7 @@ public final class Session implements AutoCloseable {
         });
         try {
             finish("C_Verify", subject, () -> {
-                pkcs11.C_Verify(handle, input, signature);
+                pkcs11.C_Verify(handle, input, raw);
                 return null;
             });
             return true;

@@ -102,6 +102,15 @@ public final class Slot {
             return (flags & CKF_HW_SLOT) != 0;
         }
 
+        /**
+         * Returns the names of the flags.
+         *
+         * @return such as {@code CKF_TOKEN_PRESENT}
+         */
+        public java.util.List<String> flagNames() {
+            return zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.slotFlagNames(flags);
+        }
+
         @Override
         public String toString() {
             return "\"" + description + "\" by \"" + manufacturer + "\", flags " + Flags.slot(flags) + ", hardware "

@@ -86,6 +86,19 @@ public final class Token {
     }
 
     /**
+     * Returns the token's PKCS#11 URI, as p11tool prints it.
+     *
+     * @return the URI with the token's attributes
+     */
+    public Pkcs11Uri uri() {
+        try {
+            return Pkcs11Uri.forToken(pkcs11().C_GetTokenInfo(slotId));
+        } catch (PKCS11Exception e) {
+            throw new TokenException("C_GetTokenInfo", "slot " + slotId, e);
+        }
+    }
+
+    /**
      * Returns the mechanisms the token offers (read once, then kept).
      *
      * @return the mechanism types

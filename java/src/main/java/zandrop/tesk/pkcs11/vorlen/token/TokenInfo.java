@@ -72,6 +72,15 @@ public record TokenInfo(String label, String manufacturer, String model, String 
         return (flags & CKF_WRITE_PROTECTED) != 0;
     }
 
+    /**
+     * Returns the names of the flags.
+     *
+     * @return such as {@code CKF_RNG}, {@code CKF_LOGIN_REQUIRED}; an unnamed bit in hex
+     */
+    public java.util.List<String> flagNames() {
+        return PKCS11Constants.tokenFlagNames(flags);
+    }
+
     @Override
     public String toString() {
         return "\"" + label + "\" (" + manufacturer + " " + model + ", serial " + serial + "), flags "

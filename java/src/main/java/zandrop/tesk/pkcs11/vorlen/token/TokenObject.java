@@ -14,7 +14,7 @@ import java.util.Locale;
 public class TokenObject {
     /** The attributes read for every view. */
     static final Attr<?>[] VIEW = {Attr.CLASS, Attr.LABEL, Attr.ID, Attr.KEY_TYPE, Attr.CERTIFICATE_TYPE,
-        Attr.APPLICATION};
+        Attr.APPLICATION, Attr.EC_PARAMS};
 
     private final long handle;
     private final long objectClass;

@@ -53,6 +53,9 @@ import org.junit.jupiter.params.provider.MethodSource;
 
 import zandrop.tesk.pkcs11.vorlen.token.Attr;
 import zandrop.tesk.pkcs11.vorlen.token.AttributeValues;
+import zandrop.tesk.pkcs11.vorlen.token.Curve;
+import zandrop.tesk.pkcs11.vorlen.token.JdkFormats;
+import zandrop.tesk.pkcs11.vorlen.token.Pkcs11Uri;
 import zandrop.tesk.pkcs11.vorlen.token.Hash;
 import zandrop.tesk.pkcs11.vorlen.token.KeyObject;
 import zandrop.tesk.pkcs11.vorlen.token.Mechanism;
@@ -139,17 +142,25 @@ class RealSessionLayerTest {
     void ecdsaAndEcdhAgreeWithTheJdk(Token token) throws Exception {
         try (Session s = token.openSession(true)) {
             Session.KeyPair pair = ecPair(s, "ec");
-            ECPublicKey publicKey = RealModules.ecPublicKey(s.get(pair.publicKey(), Attr.EC_POINT).orElseThrow());
+            ECPublicKey publicKey = (ECPublicKey) s.publicKey(pair.publicKey());
+            assertEquals(Curve.P_256, pair.privateKey().curve());
             byte[] data = random(1000);
             for (Hash hash : new Hash[] {Hash.SHA256, Hash.SHA384}) {
+                // DER, as the JDK's SHA256withECDSA, and r||s, as its P1363 form.
                 byte[] signature = s.sign(Mechanism.ecdsa(hash), pair.privateKey(), data);
-                Signature jdk = Signature.getInstance(hash.name().replace("SHA", "SHA") + "withECDSAinP1363Format");
+                Signature jdk = Signature.getInstance(hash.name() + "withECDSA");
                 jdk.initVerify(publicKey);
                 jdk.update(data);
                 assertTrue(jdk.verify(signature), hash + " on " + token);
                 assertTrue(s.verify(Mechanism.ecdsa(hash), pair.publicKey(), data, signature));
+                byte[] raw = s.sign(Mechanism.ecdsaP1363(hash), pair.privateKey(), data);
+                Signature p1363 = Signature.getInstance(hash.name() + "withECDSAinP1363Format");
+                p1363.initVerify(publicKey);
+                p1363.update(data);
+                assertTrue(p1363.verify(raw));
                 data[0] ^= 1;
                 assertFalse(s.verify(Mechanism.ecdsa(hash), pair.publicKey(), data, signature));
+                assertFalse(s.verify(Mechanism.ecdsaP1363(hash), pair.publicKey(), data, raw));
             }
 
             KeyPairGenerator generator = KeyPairGenerator.getInstance("EC");
@@ -353,6 +364,36 @@ class RealSessionLayerTest {
     }
 
     @Test
+    void urisSelectTokensAndObjectsAndJdkKeysAreImported() throws Exception {
+        Pkcs11Uri uri = softHsmToken.uri();
+        assertEquals(LABEL, uri.token());
+        try (Module again = Module.open(uri.toBuilder()
+                .modulePath(RealModules.softHsm2()).build())) {
+            assertEquals(softHsmToken.slotId(), again.token(uri).slotId());
+        }
+        KeyPairGenerator generator = KeyPairGenerator.getInstance("EC");
+        generator.initialize(new ECGenParameterSpec("secp384r1"));
+        java.security.KeyPair jdkPair = generator.generateKeyPair();
+        try (Session s = softHsmToken.openSession(true)) {
+            JdkFormats.ImportOptions options = JdkFormats.ImportOptions.defaults().token(false).label("imported")
+                    .id(new byte[] {7});
+            KeyObject key = (KeyObject) s.importObject(jdkPair.getPrivate(), options);
+            s.importObject(jdkPair.getPublic(), options);
+            assertEquals(Curve.P_384, key.curve());
+            List<TokenObject> found = s.find(s.uri(key));
+            assertEquals(1, found.size(), s.uri(key).toString());
+            assertEquals(key.handle(), found.get(0).handle());
+            assertEquals(2, s.find(Pkcs11Uri.parse("pkcs11:object=imported;id=%07")).size());
+
+            byte[] data = random(100);
+            Signature jdk = Signature.getInstance("SHA384withECDSA");
+            jdk.initVerify(jdkPair.getPublic());
+            jdk.update(data);
+            assertTrue(jdk.verify(s.sign(Mechanism.ecdsa(Hash.SHA384), key, data)));
+        }
+    }
+
+    @Test
     void thePoolServesSixteenThreadsWhileAnotherConnectionClosesEverySession() throws Exception {
         Token token = softHsmToken;
         ECPublicKey publicKey;
@@ -361,7 +402,7 @@ class RealSessionLayerTest {
             Session.KeyPair pair = s.generateKeyPair(Mechanism.ecKeyPairGen(),
                     common.with(Attr.EC_PARAMS, RealModules.P256_PARAMS).with(Attr.VERIFY, true),
                     common.with(Attr.SIGN, true).with(Attr.PRIVATE, true));
-            publicKey = RealModules.ecPublicKey(s.get(pair.publicKey(), Attr.EC_POINT).orElseThrow());
+            publicKey = (ECPublicKey) s.publicKey(pair.publicKey());
         }
         token.configurePool(8, Duration.ofSeconds(60));
         // SoftHSM2 2.6 crashes when C_CloseAllSessions runs while another thread is inside one of
@@ -385,7 +426,7 @@ class RealSessionLayerTest {
             for (int t = 0; t < 16; t++) {
                 int thread = t;
                 results.add(threads.submit(() -> {
-                    Signature jdk = Signature.getInstance("SHA256withECDSAinP1363Format");
+                    Signature jdk = Signature.getInstance("SHA256withECDSA");
                     int signed = 0;
                     for (int round = 0; round < rounds; round++) {
                         for (int i = 0; i < perRound; i++) {
