@@ -14,10 +14,10 @@ import zandrop.tesk.pkcs11.vorlen.api.PKCS11Exception;
  * A slot of a module. Its information is read when asked for, so it shows the present state.
  */
 public final class Slot {
-    private final Module module;
+    private final Pkcs11Module module;
     private final long id;
 
-    Slot(Module module, long id) {
+    Slot(Pkcs11Module module, long id) {
         this.module = module;
         this.id = id;
     }

@@ -35,7 +35,7 @@ public final class Token {
     /** How often {@link #withSession} runs the work at most, the first time included. */
     static final int MAX_ATTEMPTS = 5;
 
-    private final Module.Shared module;
+    private final Pkcs11Module.Shared module;
     private final long slotId;
     private final Object loginLock = new Object();
     private long anchor;             // the session that holds the login
@@ -46,7 +46,7 @@ public final class Token {
     private volatile String label;   // as last read, for messages
     private volatile int logins;     // counts the logins made, for operations that overlapped one
 
-    Token(Module.Shared module, long slotId) {
+    Token(Pkcs11Module.Shared module, long slotId) {
         this.module = module;
         this.slotId = slotId;
     }

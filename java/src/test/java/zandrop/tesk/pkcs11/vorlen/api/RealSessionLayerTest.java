@@ -59,7 +59,7 @@ import zandrop.tesk.pkcs11.vorlen.token.Pkcs11Uri;
 import zandrop.tesk.pkcs11.vorlen.token.Hash;
 import zandrop.tesk.pkcs11.vorlen.token.KeyObject;
 import zandrop.tesk.pkcs11.vorlen.token.Mechanism;
-import zandrop.tesk.pkcs11.vorlen.token.Module;
+import zandrop.tesk.pkcs11.vorlen.token.Pkcs11Module;
 import zandrop.tesk.pkcs11.vorlen.token.PinSource;
 import zandrop.tesk.pkcs11.vorlen.token.Session;
 import zandrop.tesk.pkcs11.vorlen.token.Template;
@@ -76,8 +76,8 @@ class RealSessionLayerTest {
     private static final String LABEL = "layer";
     private static final Random RANDOM = new Random(7);
 
-    private Module softHsm;
-    private Module nss;
+    private Pkcs11Module softHsm;
+    private Pkcs11Module nss;
     private Token softHsmToken;
     private Token nssToken;
 
@@ -91,13 +91,13 @@ class RealSessionLayerTest {
         } finally {
             raw.disconnect();
         }
-        softHsm = Module.open(RealModules.softHsm2());
+        softHsm = Pkcs11Module.open(RealModules.softHsm2());
         softHsmToken = softHsm.token(LABEL);
         softHsmToken.login(PinSource.of(RealSoftHsmToken.USER_PIN.toCharArray()));
 
         Path database = RealModules.testDir().resolve("layer-nssdb");
         Files.createDirectories(database);
-        nss = Module.open(Path.of(RealModules.nssSoftoken()),
+        nss = Pkcs11Module.open(Path.of(RealModules.nssSoftoken()),
                 "configdir='sql:" + database + "' certPrefix='' keyPrefix='' secmod='secmod.db' flags= ");
         nssToken = nss.tokens().get(0);
     }
@@ -367,7 +367,7 @@ class RealSessionLayerTest {
     void urisSelectTokensAndObjectsAndJdkKeysAreImported() throws Exception {
         Pkcs11Uri uri = softHsmToken.uri();
         assertEquals(LABEL, uri.token());
-        try (Module again = Module.open(uri.toBuilder()
+        try (Pkcs11Module again = Pkcs11Module.open(uri.toBuilder()
                 .modulePath(RealModules.softHsm2()).build())) {
             assertEquals(softHsmToken.slotId(), again.token(uri).slotId());
         }

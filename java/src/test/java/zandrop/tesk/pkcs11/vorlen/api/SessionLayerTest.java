@@ -30,7 +30,7 @@ import zandrop.tesk.pkcs11.vorlen.token.AttributeValues;
 import zandrop.tesk.pkcs11.vorlen.token.Hash;
 import zandrop.tesk.pkcs11.vorlen.token.KeyObject;
 import zandrop.tesk.pkcs11.vorlen.token.Mechanism;
-import zandrop.tesk.pkcs11.vorlen.token.Module;
+import zandrop.tesk.pkcs11.vorlen.token.Pkcs11Module;
 import zandrop.tesk.pkcs11.vorlen.token.PinSource;
 import zandrop.tesk.pkcs11.vorlen.token.Session;
 import zandrop.tesk.pkcs11.vorlen.token.SessionPool;
@@ -45,7 +45,7 @@ import zandrop.tesk.pkcs11.vorlen.token.TokenObject;
  * through the views, and typed values checked before the module is called.
  */
 class SessionLayerTest extends ConnectedToTestModule {
-    private Module layer;
+    private Pkcs11Module layer;
 
     /** Every C_GetAttributeValue answers: a private EC key labelled "k1". */
     private void keyK1() {
@@ -56,7 +56,7 @@ class SessionLayerTest extends ConnectedToTestModule {
     @BeforeEach
     void openLayer() {
         module.clear();
-        layer = Module.open(module.path());
+        layer = Pkcs11Module.open(module.path());
     }
 
     @AfterEach
@@ -66,7 +66,7 @@ class SessionLayerTest extends ConnectedToTestModule {
 
     @Test
     void openersShareOneInitialisedModuleFinalisedByTheLast() {
-        try (Module second = Module.open(module.path())) {
+        try (Pkcs11Module second = Pkcs11Module.open(module.path())) {
             assertSame(layer.pkcs11(), second.pkcs11());
             assertEquals(1, module.count("C_Initialize"));
             assertEquals(CKF_OS_LOCKING_OK, module.last("C_Initialize").num("flags"));
@@ -78,10 +78,10 @@ class SessionLayerTest extends ConnectedToTestModule {
         assertEquals(1, module.count("C_Finalize"), "closing twice finalises once");
 
         module.script("C_Initialize", "rv=0x191");  // initialised by someone else
-        layer = Module.open(module.path());
+        layer = Pkcs11Module.open(module.path());
         layer.close();
         assertEquals(1, module.count("C_Finalize"), "not finalised under its other user");
-        layer = Module.open(module.path());
+        layer = Pkcs11Module.open(module.path());
     }
 
     @Test

@@ -30,18 +30,18 @@ import zandrop.tesk.pkcs11.vorlen.api.PKCS11Impl;
  * one loaded and initialised instance: the first {@link #open} initialises it (with the
  * operating system's locking), and the last {@link #close} finalises and unloads it. A module
  * that something else in the process initialised already ({@code CKR_CRYPTOKI_ALREADY_INITIALIZED})
- * is used as it is and left initialised. Each {@code Module} object is closed once; closing it
+ * is used as it is and left initialised. Each {@code Pkcs11Module} object is closed once; closing it
  * again does nothing. The objects are thread-safe.
  * <pre>{@code
- * try (Module module = Module.open(Path.of("/usr/lib/softhsm/libsofthsm2.so"))) {
+ * try (Pkcs11Module module = Pkcs11Module.open(Path.of("/usr/lib/softhsm/libsofthsm2.so"))) {
  *     Token token = module.token("my token");
  *     ...
  * }
  * }</pre>
  */
-public final class Module implements AutoCloseable {
+public final class Pkcs11Module implements AutoCloseable {
 
-    /** One loaded module file and the number of open Module objects on it. */
+    /** One loaded module file and the number of open Pkcs11Module objects on it. */
     static final class Shared {
         final String path;
         final PKCS11Impl impl;
@@ -50,7 +50,7 @@ public final class Module implements AutoCloseable {
         int users;
         volatile boolean live = true;
 
-        /** The connected object, while some Module object on it is open. */
+        /** The connected object, while some Pkcs11Module object on it is open. */
         PKCS11Impl pkcs11() {
             if (!live) {
                 throw new IllegalStateException("the module " + path + " is closed");
@@ -70,7 +70,7 @@ public final class Module implements AutoCloseable {
     private final Shared shared;
     private volatile boolean closed;
 
-    private Module(Shared shared) {
+    private Pkcs11Module(Shared shared) {
         this.shared = shared;
     }
 
@@ -82,7 +82,7 @@ public final class Module implements AutoCloseable {
      * @throws UncheckedIOException if the file cannot be loaded
      * @throws TokenException if the module fails to initialise
      */
-    public static Module open(Path path) {
+    public static Pkcs11Module open(Path path) {
         return open(path, null);
     }
 
@@ -97,7 +97,7 @@ public final class Module implements AutoCloseable {
      * @throws UncheckedIOException if the file cannot be loaded
      * @throws TokenException if the module fails to initialise
      */
-    public static Module open(Path path, String initParameters) {
+    public static Pkcs11Module open(Path path, String initParameters) {
         String key;
         try {
             key = path.toRealPath().toString();
@@ -111,7 +111,7 @@ public final class Module implements AutoCloseable {
                 OPEN.put(key, shared);
             }
             shared.users++;
-            return new Module(shared);
+            return new Pkcs11Module(shared);
         }
     }
 
@@ -123,7 +123,7 @@ public final class Module implements AutoCloseable {
      * @throws UncheckedIOException if the file cannot be loaded
      * @throws TokenException if the module fails to initialise
      */
-    public static Module open(String path) {
+    public static Pkcs11Module open(String path) {
         return open(Path.of(path));
     }
 
@@ -136,7 +136,7 @@ public final class Module implements AutoCloseable {
      * @throws UncheckedIOException if the file cannot be loaded
      * @throws TokenException if the module fails to initialise
      */
-    public static Module open(Pkcs11Uri uri) {
+    public static Pkcs11Module open(Pkcs11Uri uri) {
         if (uri.modulePath() == null) {
             throw new IllegalArgumentException("the URI names no module-path: " + uri);
         }
@@ -366,6 +366,6 @@ public final class Module implements AutoCloseable {
 
     @Override
     public String toString() {
-        return "Module[" + shared.path + (closed ? ", closed" : "") + "]";
+        return "Pkcs11Module[" + shared.path + (closed ? ", closed" : "") + "]";
     }
 }
