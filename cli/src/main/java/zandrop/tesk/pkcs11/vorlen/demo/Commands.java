@@ -19,31 +19,6 @@ import zandrop.tesk.pkcs11.vorlen.api.CK_TOKEN_INFO;
 /** The commands other than 'road': each works on one module, and most on one slot. */
 final class Commands {
 
-    private static final long[] SLOT_FLAGS = {CKF_TOKEN_PRESENT, CKF_REMOVABLE_DEVICE, CKF_HW_SLOT};
-    private static final String[] SLOT_FLAG_NAMES = {"token-present", "removable", "hardware"};
-
-    private static final long[] TOKEN_FLAGS = {CKF_RNG, CKF_WRITE_PROTECTED, CKF_LOGIN_REQUIRED,
-        CKF_USER_PIN_INITIALIZED, CKF_RESTORE_KEY_NOT_NEEDED, CKF_CLOCK_ON_TOKEN,
-        CKF_PROTECTED_AUTHENTICATION_PATH, CKF_DUAL_CRYPTO_OPERATIONS, CKF_TOKEN_INITIALIZED,
-        CKF_SECONDARY_AUTHENTICATION, CKF_USER_PIN_COUNT_LOW, CKF_USER_PIN_FINAL_TRY,
-        CKF_USER_PIN_LOCKED, CKF_USER_PIN_TO_BE_CHANGED, CKF_SO_PIN_COUNT_LOW, CKF_SO_PIN_FINAL_TRY,
-        CKF_SO_PIN_LOCKED, CKF_SO_PIN_TO_BE_CHANGED, CKF_ERROR_STATE};
-    private static final String[] TOKEN_FLAG_NAMES = {"rng", "write-protected", "login-required",
-        "user-pin-initialized", "restore-key-not-needed", "clock", "protected-authentication-path",
-        "dual-crypto", "initialized", "secondary-authentication", "user-pin-count-low",
-        "user-pin-final-try", "user-pin-locked", "user-pin-to-be-changed", "so-pin-count-low",
-        "so-pin-final-try", "so-pin-locked", "so-pin-to-be-changed", "error-state"};
-
-    private static final long[] MECHANISM_FLAGS = {CKF_HW, CKF_ENCRYPT, CKF_DECRYPT, CKF_DIGEST,
-        CKF_SIGN, CKF_SIGN_RECOVER, CKF_VERIFY, CKF_VERIFY_RECOVER, CKF_GENERATE,
-        CKF_GENERATE_KEY_PAIR, CKF_WRAP, CKF_UNWRAP, CKF_DERIVE, CKF_EC_F_P, CKF_EC_F_2M,
-        CKF_EC_ECPARAMETERS, CKF_EC_NAMEDCURVE, CKF_EC_UNCOMPRESS, CKF_EC_COMPRESS, CKF_EXTENSION};
-    private static final String[] MECHANISM_FLAG_NAMES = {"hw", "encrypt", "decrypt", "digest",
-        "sign", "sign-recover", "verify", "verify-recover", "generate", "generate-key-pair", "wrap",
-        "unwrap", "derive", "ec-f-p", "ec-f-2m", "ec-parameters", "ec-named-curve",
-        "ec-uncompressed", "ec-compressed", "extension"};
-
-    /** DER encodings of the object identifiers of the named curves that keygen offers. */
     private static final String[][] CURVES = {
         {"p256", "06082a8648ce3d030107"},
         {"p384", "06052b81040022"},
@@ -73,13 +48,13 @@ final class Commands {
             out.println("Slot " + Text.handle(slot) + "  " + Text.chars(slotInfo.slotDescription));
             Text.Table table = new Text.Table("  ")
                     .row("manufacturer", Text.chars(slotInfo.manufacturerID))
-                    .row("flags", Text.flagNames(slotInfo.flags, SLOT_FLAGS, SLOT_FLAG_NAMES));
+                    .row("flags", Text.flagNames(slotFlagNames(slotInfo.flags)));
             if ((slotInfo.flags & CKF_TOKEN_PRESENT) != 0) {
                 CK_TOKEN_INFO t = token.tokenInfo(slot);
                 table.row("token label", "\"" + Text.chars(t.label) + "\"")
                         .row("token", Text.chars(t.manufacturerID) + ", " + Text.chars(t.model)
                                 + ", serial " + Text.chars(t.serialNumber))
-                        .row("token flags", Text.flagNames(t.flags, TOKEN_FLAGS, TOKEN_FLAG_NAMES))
+                        .row("token flags", Text.flagNames(tokenFlagNames(t.flags)))
                         .row("PIN length", Long.toUnsignedString(t.ulMinPinLen) + " to "
                                 + Long.toUnsignedString(t.ulMaxPinLen))
                         .row("versions", "hardware " + Text.version(t.hardwareVersion)
@@ -101,7 +76,7 @@ final class Commands {
             String sizes = info.ulMinKeySize == 0 && info.ulMaxKeySize == 0 ? "-"
                     : Long.toUnsignedString(info.ulMinKeySize) + "-" + Long.toUnsignedString(info.ulMaxKeySize);
             table.row(Text.mechanism(type), sizes,
-                    Text.flagNames(info.flags, MECHANISM_FLAGS, MECHANISM_FLAG_NAMES));
+                    Text.flagNames(mechanismFlagNames(info.flags)));
         }
         table.print(out);
     }
