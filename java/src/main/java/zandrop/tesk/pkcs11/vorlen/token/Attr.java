@@ -288,6 +288,17 @@ public final class Attr<T> {
         return value instanceof byte[] b ? b.length + " bytes" : value.getClass().getSimpleName();
     }
 
+    /** Two attributes are equal when their types and value classes are. */
+    @Override
+    public boolean equals(Object o) {
+        return o instanceof Attr<?> a && a.type == type && a.valueClass == valueClass;
+    }
+
+    @Override
+    public int hashCode() {
+        return Long.hashCode(type) * 31 + valueClass.hashCode();
+    }
+
     @Override
     public String toString() {
         return name() + ": " + valueClass.getSimpleName();

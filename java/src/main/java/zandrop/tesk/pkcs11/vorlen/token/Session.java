@@ -236,9 +236,8 @@ public final class Session implements AutoCloseable {
                         return false;
                     }
                 }
-                long h = batch[next++];
-                // The views are read after the search when the module cannot read during one.
-                action.accept(view(h));
+                // C_GetAttributeValue is no operation: it may run while the search is active.
+                action.accept(view(batch[next++]));
                 return true;
             }
         };

@@ -20,16 +20,19 @@ import zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants;
  * @param flags the {@code CKF_} flags
  * @param maxSessions the most sessions, 0 for no limit, -1 when not reported
  * @param maxRwSessions the most read-write sessions, 0 for no limit, -1 when not reported
+ * @param minPinLength the shortest PIN
+ * @param maxPinLength the longest PIN
  * @param hardwareVersion "major.minor"
  * @param firmwareVersion "major.minor"
  */
 public record TokenInfo(String label, String manufacturer, String model, String serial, long flags,
-        long maxSessions, long maxRwSessions, String hardwareVersion, String firmwareVersion) {
+        long maxSessions, long maxRwSessions, long minPinLength, long maxPinLength, String hardwareVersion,
+        String firmwareVersion) {
 
     TokenInfo(CK_TOKEN_INFO info) {
         this(Slot.text(info.label), Slot.text(info.manufacturerID), Slot.text(info.model),
                 Slot.text(info.serialNumber), info.flags, count(info.ulMaxSessionCount),
-                count(info.ulMaxRwSessionCount), Slot.version(info.hardwareVersion), Slot.version(info.firmwareVersion));
+                count(info.ulMaxRwSessionCount), info.ulMinPinLen, info.ulMaxPinLen, Slot.version(info.hardwareVersion), Slot.version(info.firmwareVersion));
     }
 
     private static long count(long value) {
