@@ -37,6 +37,7 @@ import zandrop.tesk.pkcs11.vorlen.token.SessionPool;
 import zandrop.tesk.pkcs11.vorlen.token.Template;
 import zandrop.tesk.pkcs11.vorlen.token.Token;
 import zandrop.tesk.pkcs11.vorlen.token.TokenException;
+import zandrop.tesk.pkcs11.vorlen.token.TokenInfo;
 import zandrop.tesk.pkcs11.vorlen.token.TokenObject;
 
 /**
@@ -85,6 +86,27 @@ class SessionLayerTest extends ConnectedToTestModule {
     }
 
     @Test
+    void slotsTokensAndEventsAreDecoded() {
+        module.script("C_GetTokenInfo", "label=txt:k-token flags=0x405");  // CKF_RNG | CKF_LOGIN_REQUIRED | CKF_TOKEN_INITIALIZED
+        Token token = layer.token("k-token");
+        assertEquals(1, token.slotId());
+        module.script("C_GetTokenInfo", "label=txt:k-token flags=0x405 ulMaxSessionCount=" + Long.toUnsignedString(Platform.ALL_BITS));
+        TokenInfo info = token.info();
+        assertEquals(List.of("CKF_RNG", "CKF_LOGIN_REQUIRED", "CKF_TOKEN_INITIALIZED"), info.flagNames());
+        assertEquals(-1, info.maxSessions(), "CK_UNAVAILABLE_INFORMATION");
+        assertTrue(info.loginRequired());
+        assertTrue(info.toString().contains("\"k-token\"") && info.toString().contains("CKF_RNG|"), info.toString());
+
+        module.script("C_WaitForSlotEvent", "handle=1");
+        assertEquals(1, layer.waitForSlotEvent(false).orElseThrow().id());
+        assertEquals(CKF_DONT_BLOCK, module.last("C_WaitForSlotEvent").num("flags"));
+        module.script("C_WaitForSlotEvent", "rv=0x8");  // CKR_NO_EVENT
+        assertTrue(layer.waitForSlotEvent(false).isEmpty());
+        module.script("C_WaitForSlotEvent", "rv=0x54");  // not offered
+        assertTrue(layer.waitForSlotEvent(true).isEmpty());
+    }
+
+    @Test
     void errorsNameFunctionMechanismAndObject() {
         keyK1();
         Token token = layer.token(1);
@@ -106,6 +128,7 @@ class SessionLayerTest extends ConnectedToTestModule {
 
     @Test
     void searchesEndAlsoWhenTheModuleFailsHalfWay() {
+        long globalsBefore = PKCS11Impl.globalReferenceCount();
         keyK1();
         Token token = layer.token(1);
         token.configurePool(1, Duration.ofSeconds(5));
@@ -138,6 +161,7 @@ class SessionLayerTest extends ConnectedToTestModule {
         assertEquals(4, module.count("C_FindObjectsFinal"));
         assertEquals(1, module.count("C_CloseSession"), "both sessions went back to the pool");
         assertEquals(1, token.pool().idle());
+        assertEquals(globalsBefore, PKCS11Impl.globalReferenceCount(), "no global reference outlives the searches");
     }
 
     @Test
