@@ -149,9 +149,15 @@ JNIEXPORT jlongArray JNICALL VORLEN_WRAPPER(readAttributeValues)(JNIEnv* env, jo
     if (!outcomes.allocate(env, count, "no room for the outcomes")) {
         return nullptr;
     }
+    // The attribute errors are answers here: as after CKR_OK, the Exception of a CK_NOTIFY that
+    // threw yields to them, an Error does not; any other failure is thrown as usual.
+    auto answered = [env](CK_RV r) {
+        return isAttributeError(r) ? checkReturnValue(env, CKR_OK) == 0 && !env->ExceptionCheck()
+                                   : succeeded(env, r);
+    };
     // The lengths. The module marks every attribute it cannot report, and names one reason.
     CK_RV rv = module->C_GetAttributeValue(session, object, query.data(), count);
-    if ((!isAttributeError(rv) || env->ExceptionCheck()) && !succeeded(env, rv)) {
+    if (!answered(rv)) {
         return nullptr;
     }
     CK_ULONG failed = 0;
@@ -169,8 +175,7 @@ JNIEXPORT jlongArray JNICALL VORLEN_WRAPPER(readAttributeValues)(JNIEnv* env, jo
             }
             CK_ATTRIBUTE one{query.data()[i].type, nullptr, 0};
             const CK_RV alone = module->C_GetAttributeValue(session, object, &one, 1);
-            if (env->ExceptionCheck()) {
-                checkReturnValue(env, alone);
+            if (!answered(alone)) {
                 return nullptr;
             }
             outcomes[i] = alone == CKR_ATTRIBUTE_SENSITIVE || alone == CKR_ATTRIBUTE_TYPE_INVALID
@@ -218,7 +223,7 @@ JNIEXPORT jlongArray JNICALL VORLEN_WRAPPER(readAttributeValues)(JNIEnv* env, jo
     if (laterFailure) {
         laterFailure->raise();
     }
-    return env->ExceptionCheck() ? nullptr : result.release();
+    return answered(CKR_OK) ? result.release() : nullptr;
 }
 
 JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1SetAttributeValue)(JNIEnv* env, jobject self,

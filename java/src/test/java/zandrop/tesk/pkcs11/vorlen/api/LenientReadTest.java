@@ -77,6 +77,32 @@ class LenientReadTest extends ConnectedToTestModule {
     }
 
     @Test
+    void callbacksThatThrowYieldToTheAnswersButErrorsDoNot() throws Exception {
+        StackOverflowError overflow = new StackOverflowError("callback");
+        long session = pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, null, (h, event, application) -> {
+            if (event == 2) {
+                throw overflow;
+            }
+            throw new IllegalStateException("callback");
+        });
+        String step = CLASS_SECRET + " attr=17:unavail: rv=0x11";
+        for (String notify : new String[] {"notify=0 ", ""}) {  // in the lengths' call, then the values'
+            module.script("C_GetAttributeValue", notify + step);
+            module.script("C_GetAttributeValue", (notify.isEmpty() ? "notify=0 " : "") + step);
+            long[] outcomes = pkcs11.readAttributeValues(session, 100, template(CKA_CLASS, CKA_VALUE));
+            assertArrayEquals(new long[] {0, CKR_ATTRIBUTE_SENSITIVE}, outcomes, "an Exception yields to the answer");
+        }
+        module.script("C_GetAttributeValue", "notify=2 " + step);
+        assertThrows(StackOverflowError.class,
+                () -> pkcs11.readAttributeValues(session, 100, template(CKA_CLASS, CKA_VALUE)));
+        module.script("C_GetAttributeValue", step);
+        module.script("C_GetAttributeValue", "notify=2 " + step);
+        assertThrows(StackOverflowError.class,
+                () -> pkcs11.readAttributeValues(session, 100, template(CKA_CLASS, CKA_VALUE)));
+        pkcs11.C_CloseSession(session);
+    }
+
+    @Test
     void otherErrorsThrowAsTheStrictRead() {
         module.script("C_GetAttributeValue", "rv=0x82");
         PKCS11Exception e = assertThrows(PKCS11Exception.class,
