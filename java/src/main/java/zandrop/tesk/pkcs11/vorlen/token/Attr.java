@@ -38,56 +38,107 @@ import zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants;
 public final class Attr<T> {
     private static final Map<Long, Attr<?>> KNOWN = new HashMap<>();
 
+    /** {@code CKA_CLASS}, a Long. */
     public static final Attr<Long> CLASS = known(CKA_CLASS, Long.class);
+    /** {@code CKA_TOKEN}, a Boolean. */
     public static final Attr<Boolean> TOKEN = known(CKA_TOKEN, Boolean.class);
+    /** {@code CKA_PRIVATE}, a Boolean. */
     public static final Attr<Boolean> PRIVATE = known(CKA_PRIVATE, Boolean.class);
+    /** {@code CKA_LABEL}, a String. */
     public static final Attr<String> LABEL = known(CKA_LABEL, String.class);
+    /** {@code CKA_APPLICATION}, a String. */
     public static final Attr<String> APPLICATION = known(CKA_APPLICATION, String.class);
+    /** {@code CKA_VALUE}, a byte[]. */
     public static final Attr<byte[]> VALUE = known(CKA_VALUE, byte[].class);
+    /** {@code CKA_OBJECT_ID}, a byte[]. */
     public static final Attr<byte[]> OBJECT_ID = known(CKA_OBJECT_ID, byte[].class);
+    /** {@code CKA_CERTIFICATE_TYPE}, a Long. */
     public static final Attr<Long> CERTIFICATE_TYPE = known(CKA_CERTIFICATE_TYPE, Long.class);
+    /** {@code CKA_ISSUER}, a byte[]. */
     public static final Attr<byte[]> ISSUER = known(CKA_ISSUER, byte[].class);
+    /** {@code CKA_SERIAL_NUMBER}, a byte[]. */
     public static final Attr<byte[]> SERIAL_NUMBER = known(CKA_SERIAL_NUMBER, byte[].class);
+    /** {@code CKA_TRUSTED}, a Boolean. */
     public static final Attr<Boolean> TRUSTED = known(CKA_TRUSTED, Boolean.class);
+    /** {@code CKA_CERTIFICATE_CATEGORY}, a Long. */
     public static final Attr<Long> CERTIFICATE_CATEGORY = known(CKA_CERTIFICATE_CATEGORY, Long.class);
+    /** {@code CKA_CHECK_VALUE}, a byte[]. */
     public static final Attr<byte[]> CHECK_VALUE = known(CKA_CHECK_VALUE, byte[].class);
+    /** {@code CKA_KEY_TYPE}, a Long. */
     public static final Attr<Long> KEY_TYPE = known(CKA_KEY_TYPE, Long.class);
+    /** {@code CKA_SUBJECT}, a byte[]. */
     public static final Attr<byte[]> SUBJECT = known(CKA_SUBJECT, byte[].class);
+    /** {@code CKA_ID}, a byte[]. */
     public static final Attr<byte[]> ID = known(CKA_ID, byte[].class);
+    /** {@code CKA_SENSITIVE}, a Boolean. */
     public static final Attr<Boolean> SENSITIVE = known(CKA_SENSITIVE, Boolean.class);
+    /** {@code CKA_ENCRYPT}, a Boolean. */
     public static final Attr<Boolean> ENCRYPT = known(CKA_ENCRYPT, Boolean.class);
+    /** {@code CKA_DECRYPT}, a Boolean. */
     public static final Attr<Boolean> DECRYPT = known(CKA_DECRYPT, Boolean.class);
+    /** {@code CKA_WRAP}, a Boolean. */
     public static final Attr<Boolean> WRAP = known(CKA_WRAP, Boolean.class);
+    /** {@code CKA_UNWRAP}, a Boolean. */
     public static final Attr<Boolean> UNWRAP = known(CKA_UNWRAP, Boolean.class);
+    /** {@code CKA_SIGN}, a Boolean. */
     public static final Attr<Boolean> SIGN = known(CKA_SIGN, Boolean.class);
+    /** {@code CKA_SIGN_RECOVER}, a Boolean. */
     public static final Attr<Boolean> SIGN_RECOVER = known(CKA_SIGN_RECOVER, Boolean.class);
+    /** {@code CKA_VERIFY}, a Boolean. */
     public static final Attr<Boolean> VERIFY = known(CKA_VERIFY, Boolean.class);
+    /** {@code CKA_VERIFY_RECOVER}, a Boolean. */
     public static final Attr<Boolean> VERIFY_RECOVER = known(CKA_VERIFY_RECOVER, Boolean.class);
+    /** {@code CKA_DERIVE}, a Boolean. */
     public static final Attr<Boolean> DERIVE = known(CKA_DERIVE, Boolean.class);
+    /** {@code CKA_START_DATE}, a LocalDate. */
     public static final Attr<LocalDate> START_DATE = known(CKA_START_DATE, LocalDate.class);
+    /** {@code CKA_END_DATE}, a LocalDate. */
     public static final Attr<LocalDate> END_DATE = known(CKA_END_DATE, LocalDate.class);
+    /** {@code CKA_MODULUS}, a BigInteger. */
     public static final Attr<BigInteger> MODULUS = known(CKA_MODULUS, BigInteger.class);
+    /** {@code CKA_MODULUS_BITS}, a Long. */
     public static final Attr<Long> MODULUS_BITS = known(CKA_MODULUS_BITS, Long.class);
+    /** {@code CKA_PUBLIC_EXPONENT}, a BigInteger. */
     public static final Attr<BigInteger> PUBLIC_EXPONENT = known(CKA_PUBLIC_EXPONENT, BigInteger.class);
+    /** {@code CKA_PRIVATE_EXPONENT}, a BigInteger. */
     public static final Attr<BigInteger> PRIVATE_EXPONENT = known(CKA_PRIVATE_EXPONENT, BigInteger.class);
+    /** {@code CKA_PRIME_1}, a BigInteger. */
     public static final Attr<BigInteger> PRIME_1 = known(CKA_PRIME_1, BigInteger.class);
+    /** {@code CKA_PRIME_2}, a BigInteger. */
     public static final Attr<BigInteger> PRIME_2 = known(CKA_PRIME_2, BigInteger.class);
+    /** {@code CKA_VALUE_LEN}, a Long. */
     public static final Attr<Long> VALUE_LEN = known(CKA_VALUE_LEN, Long.class);
+    /** {@code CKA_EXTRACTABLE}, a Boolean. */
     public static final Attr<Boolean> EXTRACTABLE = known(CKA_EXTRACTABLE, Boolean.class);
+    /** {@code CKA_LOCAL}, a Boolean. */
     public static final Attr<Boolean> LOCAL = known(CKA_LOCAL, Boolean.class);
+    /** {@code CKA_NEVER_EXTRACTABLE}, a Boolean. */
     public static final Attr<Boolean> NEVER_EXTRACTABLE = known(CKA_NEVER_EXTRACTABLE, Boolean.class);
+    /** {@code CKA_ALWAYS_SENSITIVE}, a Boolean. */
     public static final Attr<Boolean> ALWAYS_SENSITIVE = known(CKA_ALWAYS_SENSITIVE, Boolean.class);
+    /** {@code CKA_KEY_GEN_MECHANISM}, a Long. */
     public static final Attr<Long> KEY_GEN_MECHANISM = known(CKA_KEY_GEN_MECHANISM, Long.class);
+    /** {@code CKA_MODIFIABLE}, a Boolean. */
     public static final Attr<Boolean> MODIFIABLE = known(CKA_MODIFIABLE, Boolean.class);
+    /** {@code CKA_COPYABLE}, a Boolean. */
     public static final Attr<Boolean> COPYABLE = known(CKA_COPYABLE, Boolean.class);
+    /** {@code CKA_DESTROYABLE}, a Boolean. */
     public static final Attr<Boolean> DESTROYABLE = known(CKA_DESTROYABLE, Boolean.class);
+    /** {@code CKA_EC_PARAMS}, a byte[]. */
     public static final Attr<byte[]> EC_PARAMS = known(CKA_EC_PARAMS, byte[].class);
+    /** {@code CKA_EC_POINT}, a byte[]. */
     public static final Attr<byte[]> EC_POINT = known(CKA_EC_POINT, byte[].class);
+    /** {@code CKA_ALWAYS_AUTHENTICATE}, a Boolean. */
     public static final Attr<Boolean> ALWAYS_AUTHENTICATE = known(CKA_ALWAYS_AUTHENTICATE, Boolean.class);
+    /** {@code CKA_WRAP_WITH_TRUSTED}, a Boolean. */
     public static final Attr<Boolean> WRAP_WITH_TRUSTED = known(CKA_WRAP_WITH_TRUSTED, Boolean.class);
+    /** {@code CKA_WRAP_TEMPLATE}, a Template. */
     public static final Attr<Template> WRAP_TEMPLATE = known(CKA_WRAP_TEMPLATE, Template.class);
+    /** {@code CKA_UNWRAP_TEMPLATE}, a Template. */
     public static final Attr<Template> UNWRAP_TEMPLATE = known(CKA_UNWRAP_TEMPLATE, Template.class);
+    /** {@code CKA_DERIVE_TEMPLATE}, a Template. */
     public static final Attr<Template> DERIVE_TEMPLATE = known(CKA_DERIVE_TEMPLATE, Template.class);
+    /** {@code CKA_ALLOWED_MECHANISMS}, a long[]. */
     public static final Attr<long[]> ALLOWED_MECHANISMS = known(CKA_ALLOWED_MECHANISMS, long[].class);
 
     private final long type;

@@ -10,10 +10,15 @@ import java.util.HexFormat;
  * The hash functions of the common mechanisms, with what PKCS#11 and the JDK call them.
  */
 public enum Hash {
+    /** SHA1: {@code CKM_SHA_1}. */
     SHA1(CKM_SHA_1, CKG_MGF1_SHA1, "SHA-1", 20, "3021300906052b0e03021a05000414"),
+    /** SHA224: {@code CKM_SHA224}. */
     SHA224(CKM_SHA224, CKG_MGF1_SHA224, "SHA-224", 28, "302d300d06096086480165030402040500041c"),
+    /** SHA256: {@code CKM_SHA256}. */
     SHA256(CKM_SHA256, CKG_MGF1_SHA256, "SHA-256", 32, "3031300d060960864801650304020105000420"),
+    /** SHA384: {@code CKM_SHA384}. */
     SHA384(CKM_SHA384, CKG_MGF1_SHA384, "SHA-384", 48, "3041300d060960864801650304020205000430"),
+    /** SHA512: {@code CKM_SHA512}. */
     SHA512(CKM_SHA512, CKG_MGF1_SHA512, "SHA-512", 64, "3051300d060960864801650304020305000440");
 
     private final long mechanism;

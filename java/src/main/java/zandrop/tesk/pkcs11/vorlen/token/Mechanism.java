@@ -102,7 +102,12 @@ public final class Mechanism {
         return new Mechanism(type, () -> null, hash, CKM_ECDSA, () -> null);
     }
 
-    /** RSA PSS over a hash, MGF1 of the same hash, salt as long as the digest. */
+    /**
+     * RSA PSS over a hash, MGF1 of the same hash, salt as long as the digest.
+     *
+     * @param hash the hash
+     * @return the mechanism
+     */
     public static Mechanism rsaPss(Hash hash) {
         long type = switch (hash) {
             case SHA1 -> CKM_SHA1_RSA_PKCS_PSS;
@@ -115,7 +120,12 @@ public final class Mechanism {
         return new Mechanism(type, params, hash, CKM_RSA_PKCS_PSS, params);
     }
 
-    /** RSA PKCS#1 v1.5 signatures over a hash ({@code CKM_SHA256_RSA_PKCS}...). */
+    /**
+     * RSA PKCS#1 v1.5 signatures over a hash ({@code CKM_SHA256_RSA_PKCS}...).
+     *
+     * @param hash the hash
+     * @return the mechanism
+     */
     public static Mechanism rsaPkcs1(Hash hash) {
         long type = switch (hash) {
             case SHA1 -> CKM_SHA1_RSA_PKCS;
@@ -127,23 +137,42 @@ public final class Mechanism {
         return new Mechanism(type, () -> null, hash, CKM_RSA_PKCS, () -> null);
     }
 
-    /** RSA OAEP with a hash, MGF1 of the same hash, no label. */
+    /**
+     * RSA OAEP with a hash, MGF1 of the same hash, no label.
+     *
+     * @param hash the hash
+     * @return the mechanism
+     */
     public static Mechanism rsaOaep(Hash hash) {
         return of(CKM_RSA_PKCS_OAEP, () -> new CK_RSA_PKCS_OAEP_PARAMS(hash.mechanism(), hash.mgf(),
                 CKZ_DATA_SPECIFIED, null));
     }
 
-    /** EdDSA (Ed25519, Ed448) without context: {@code CKM_EDDSA}. */
+    /**
+     * EdDSA (Ed25519, Ed448) without context: {@code CKM_EDDSA}.
+     *
+     * @return the mechanism
+     */
     public static Mechanism eddsa() {
         return of(CKM_EDDSA);
     }
 
-    /** A digest: {@code CKM_SHA256}... */
+    /**
+     * A digest: {@code CKM_SHA256}...
+     *
+     * @param hash the hash
+     * @return the mechanism
+     */
     public static Mechanism digest(Hash hash) {
         return of(hash.mechanism());
     }
 
-    /** HMAC: {@code CKM_SHA256_HMAC}... */
+    /**
+     * HMAC: {@code CKM_SHA256_HMAC}...
+     *
+     * @param hash the hash
+     * @return the mechanism
+     */
     public static Mechanism hmac(Hash hash) {
         long type = switch (hash) {
             case SHA1 -> CKM_SHA_1_HMAC;
@@ -182,18 +211,31 @@ public final class Mechanism {
         return of(CKM_AES_CTR, () -> new CK_AES_CTR_PARAMS(counterBits, cb.clone()));
     }
 
-    /** AES-CBC with PKCS#7 padding. */
+    /**
+     * AES-CBC with PKCS#7 padding.
+     *
+     * @param iv the IV (16 bytes)
+     * @return the mechanism
+     */
     public static Mechanism aesCbcPad(byte[] iv) {
         byte[] copy = iv.clone();
         return of(CKM_AES_CBC_PAD, copy::clone);
     }
 
-    /** AES key wrap (RFC 3394): {@code CKM_AES_KEY_WRAP}. */
+    /**
+     * AES key wrap (RFC 3394): {@code CKM_AES_KEY_WRAP}.
+     *
+     * @return the mechanism
+     */
     public static Mechanism aesKeyWrap() {
         return of(CKM_AES_KEY_WRAP);
     }
 
-    /** AES key wrap with padding (RFC 5649): {@code CKM_AES_KEY_WRAP_KWP}. */
+    /**
+     * AES key wrap with padding (RFC 5649): {@code CKM_AES_KEY_WRAP_KWP}.
+     *
+     * @return the mechanism
+     */
     public static Mechanism aesKeyWrapPad() {
         return of(CKM_AES_KEY_WRAP_KWP);
     }
@@ -247,27 +289,47 @@ public final class Mechanism {
         return of(CKM_ECDH1_DERIVE, () -> new CK_ECDH1_DERIVE_PARAMS(CKD_NULL, null, p.clone()));
     }
 
-    /** Generates AES keys. */
+    /**
+     * Generates AES keys.
+     *
+     * @return the mechanism
+     */
     public static Mechanism aesKeyGen() {
         return of(CKM_AES_KEY_GEN);
     }
 
-    /** Generates generic secrets (HMAC keys). */
+    /**
+     * Generates generic secrets (HMAC keys).
+     *
+     * @return the mechanism
+     */
     public static Mechanism genericSecretKeyGen() {
         return of(CKM_GENERIC_SECRET_KEY_GEN);
     }
 
-    /** Generates EC key pairs (the curve is the public template's {@code CKA_EC_PARAMS}). */
+    /**
+     * Generates EC key pairs (the curve is the public template's {@code CKA_EC_PARAMS}).
+     *
+     * @return the mechanism
+     */
     public static Mechanism ecKeyPairGen() {
         return of(CKM_EC_KEY_PAIR_GEN);
     }
 
-    /** Generates Ed25519 and Ed448 key pairs. */
+    /**
+     * Generates Ed25519 and Ed448 key pairs.
+     *
+     * @return the mechanism
+     */
     public static Mechanism edwardsKeyPairGen() {
         return of(CKM_EC_EDWARDS_KEY_PAIR_GEN);
     }
 
-    /** Generates RSA key pairs. */
+    /**
+     * Generates RSA key pairs.
+     *
+     * @return the mechanism
+     */
     public static Mechanism rsaKeyPairGen() {
         return of(CKM_RSA_PKCS_KEY_PAIR_GEN);
     }

@@ -14,7 +14,9 @@ import zandrop.tesk.pkcs11.vorlen.api.PKCS11Exception;
 public class TokenException extends RuntimeException {
     private static final long serialVersionUID = 1L;
 
+    /** The PKCS#11 function that failed. */
     private final String function;
+    /** The module's return value. */
     private final long code;
 
     /**
