@@ -172,8 +172,8 @@ public final class Pkcs11Uri {
         for (int i = start; i < end; i++) {
             char c = text.charAt(i);
             if (c == '%') {
-                int high = i + 2 < end ? Character.digit(text.charAt(i + 1), 16) : -1;
-                int low = i + 2 < end ? Character.digit(text.charAt(i + 2), 16) : -1;
+                int high = i + 2 < end ? hexDigit(text.charAt(i + 1)) : -1;
+                int low = i + 2 < end ? hexDigit(text.charAt(i + 2)) : -1;
                 if (high < 0 || low < 0) {
                     throw new IllegalArgumentException("malformed percent-encoding at index " + i + " of "
                             + quoted(text) + ": '%' must be followed by two hexadecimal digits");
@@ -835,6 +835,11 @@ public final class Pkcs11Uri {
             end--;
         }
         return end == bytes.length ? bytes : Arrays.copyOf(bytes, end);
+    }
+
+    /** The value of an ASCII hexadecimal digit, or -1. */
+    private static int hexDigit(char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
     }
 
     private static boolean isAlphaNum(char c) {
