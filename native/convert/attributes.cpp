@@ -718,7 +718,7 @@ void AttributeQuery::noteFault(Fault kind, CK_ATTRIBUTE_TYPE type, CK_ULONG repo
     fault_ = FaultNote{kind, type, reported, other, inner};
 }
 
-bool AttributeQuery::storeValues(JNIEnv* env, jobjectArray array, CK_RV rv) {
+bool AttributeQuery::storeValues(JNIEnv* env, jobjectArray array, CK_RV rv, jlong* outcomes, jlong unread) {
     const CK_ULONG count = attributes_.count();
     // The new attributes and their values are local references of a frame per group of
     // attributes, let go at once when the group is stored, rather than one by one.
@@ -733,6 +733,8 @@ bool AttributeQuery::storeValues(JNIEnv* env, jobjectArray array, CK_RV rv) {
             const Slot& slot = slots_[i];
             record.pValue = slot.buffer;  // only the buffer this library gave is read
             const CK_ULONG reported = record.ulValueLen;
+            // What a lenient read reports for this attribute: 0 for a value read.
+            jlong outcome = unread;
             if (slot.state == Slot::NotRecords) {
                 noteFault(Fault::NotRecords, record.type, slot.first, sizeof(CK_ATTRIBUTE));
                 record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
@@ -742,9 +744,17 @@ bool AttributeQuery::storeValues(JNIEnv* env, jobjectArray array, CK_RV rv) {
             } else if (slot.buffer != nullptr && isReported(reported) && reported > slot.capacity) {
                 noteFault(Fault::Overrun, record.type, reported, slot.capacity);
                 record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+                outcome = javaLong(CKR_BUFFER_TOO_SMALL);
             } else if (slot.state == Slot::Records && isReported(reported) && reported != slot.capacity) {
                 noteFault(Fault::CountChanged, record.type, reported, slot.capacity);
                 record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+            } else if (isReported(record.ulValueLen) && (slot.capacity != kNoBuffer || record.ulValueLen == 0)) {
+                outcome = 0;
+            } else {
+                record.ulValueLen = CK_UNAVAILABLE_INFORMATION;  // no buffer was given: nothing is read
+            }
+            if (outcomes != nullptr && outcomes[i] == 0) {
+                outcomes[i] = outcome;
             }
             jobject value = nullptr;
             if (slot.state == Slot::Records && slot.capacity > 0 && record.ulValueLen == slot.capacity) {
@@ -768,7 +778,7 @@ bool AttributeQuery::storeValues(JNIEnv* env, jobjectArray array, CK_RV rv) {
             }
         }
     }
-    if (rv != CKR_OK || fault_.kind == Fault::None) {
+    if (rv != CKR_OK || fault_.kind == Fault::None || outcomes != nullptr) {
         return true;
     }
     char message[300];

@@ -208,7 +208,14 @@ public:
     /// PKCS11RuntimeException names the first such attribute: a length above the buffer it was
     /// given (top-level or nested), a nested array whose length is not a whole number of
     /// CK_ATTRIBUTEs, or whose count changed between the calls. False with an exception pending.
-    bool storeValues(JNIEnv* env, jobjectArray array, CK_RV rv);
+    ///
+    /// A lenient read passes `outcomes`, one per attribute, zero for each not yet known to have
+    /// failed: each attribute whose value was read keeps 0, one the module marked unavailable or
+    /// that was given no buffer gets `unread`, one whose length went over its buffer
+    /// CKR_BUFFER_TOO_SMALL, one whose nested array was inconsistent CK_UNAVAILABLE_INFORMATION;
+    /// no exception is then thrown for these faults.
+    bool storeValues(JNIEnv* env, jobjectArray array, CK_RV rv, jlong* outcomes = nullptr,
+                     jlong unread = 0);
 
 private:
     // What allocateValues gave one attribute (all zero: a plain value without a buffer).

@@ -125,6 +125,107 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1GetAttributeValue)(JNIEnv* env, jobject
     checkReturnValue(env, rv);
 }
 
+// The answers of C_GetAttributeValue that still leave every other attribute filled.
+static bool isAttributeError(CK_RV rv) {
+    return rv == CKR_ATTRIBUTE_SENSITIVE || rv == CKR_ATTRIBUTE_TYPE_INVALID || rv == CKR_BUFFER_TOO_SMALL;
+}
+
+JNIEXPORT jlongArray JNICALL VORLEN_WRAPPER(readAttributeValues)(JNIEnv* env, jobject self,
+                                                                 jlong hSession, jlong hObject,
+                                                                 jobjectArray pTemplate) {
+    ModuleCall module(env, self);
+    if (!module) {
+        return nullptr;
+    }
+    AttributeQuery query;
+    if (!query.readTypes(env, pTemplate)) {
+        return nullptr;
+    }
+    const CK_SESSION_HANDLE session = ckULong(hSession);
+    const CK_OBJECT_HANDLE object = ckULong(hObject);
+    const CK_ULONG count = query.count();
+    constexpr jlong kUnavailable = static_cast<jlong>(CK_UNAVAILABLE_INFORMATION);
+    Scratch<jlong, 16> outcomes;
+    if (!outcomes.allocate(env, count, "no room for the outcomes")) {
+        return nullptr;
+    }
+    // The attribute errors are answers here: as after CKR_OK, the Exception of a CK_NOTIFY that
+    // threw yields to them, an Error does not; any other failure is thrown as usual.
+    auto answered = [env](CK_RV r) {
+        return isAttributeError(r) ? checkReturnValue(env, CKR_OK) == 0 && !env->ExceptionCheck()
+                                   : succeeded(env, r);
+    };
+    // The lengths. The module marks every attribute it cannot report, and names one reason.
+    CK_RV rv = module->C_GetAttributeValue(session, object, query.data(), count);
+    if (!answered(rv)) {
+        return nullptr;
+    }
+    CK_ULONG failed = 0;
+    for (CK_ULONG i = 0; i < count; ++i) {
+        if (query.data()[i].ulValueLen == CK_UNAVAILABLE_INFORMATION) {
+            outcomes[i] = rv == CKR_OK || rv == CKR_BUFFER_TOO_SMALL ? kUnavailable : javaLong(rv);
+            ++failed;
+        }
+    }
+    // One reason for several attributes may hold for some of them only: each is asked alone.
+    if (failed > 1 && rv != CKR_OK) {
+        for (CK_ULONG i = 0; i < count; ++i) {
+            if (outcomes[i] == 0) {
+                continue;
+            }
+            CK_ATTRIBUTE one{query.data()[i].type, nullptr, 0};
+            const CK_RV alone = module->C_GetAttributeValue(session, object, &one, 1);
+            if (!answered(alone)) {
+                return nullptr;
+            }
+            outcomes[i] = alone == CKR_ATTRIBUTE_SENSITIVE || alone == CKR_ATTRIBUTE_TYPE_INVALID
+                ? javaLong(alone) : kUnavailable;
+        }
+    }
+    // The values: the same protocol as C_GetAttributeValue, with the outcomes instead of errors.
+    if (!query.allocateValues(env)) {
+        return nullptr;
+    }
+    rv = module->C_GetAttributeValue(session, object, query.data(), count);
+    HeldException callbackFailure(env);
+    bool thirdCall = false;
+    std::optional<HeldException> laterFailure;
+    if (rv == CKR_OK) {
+        if (!query.allocateNestedValues(env, thirdCall)) {
+            return nullptr;
+        }
+        if (thirdCall) {
+            rv = module->C_GetAttributeValue(session, object, query.data(), count);
+            laterFailure.emplace(env);
+        }
+    }
+    if (rv != CKR_OK && !isAttributeError(rv)) {
+        // A failure of the whole call: the template as C_GetAttributeValue leaves it, and the error.
+        if (query.storeValues(env, pTemplate, rv)) {
+            callbackFailure.raise();
+            if (laterFailure) {
+                laterFailure->raise();
+            }
+            checkReturnValue(env, rv);
+        }
+        return nullptr;
+    }
+    const jlong unread = rv == CKR_OK || rv == CKR_BUFFER_TOO_SMALL ? kUnavailable : javaLong(rv);
+    if (!query.storeValues(env, pTemplate, rv, outcomes.data(), unread)) {
+        return nullptr;
+    }
+    LocalRef<jlongArray> result(env, env->NewLongArray(static_cast<jsize>(count)));
+    if (!result) {
+        return nullptr;
+    }
+    env->SetLongArrayRegion(result.get(), 0, static_cast<jsize>(count), outcomes.data());
+    callbackFailure.raise();
+    if (laterFailure) {
+        laterFailure->raise();
+    }
+    return answered(CKR_OK) ? result.release() : nullptr;
+}
+
 JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1SetAttributeValue)(JNIEnv* env, jobject self,
                                                             jlong hSession, jlong hObject,
                                                             jobjectArray pTemplate) {

@@ -4,86 +4,127 @@ import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.io.IOException;
 import java.io.PrintStream;
+import java.io.UncheckedIOException;
+import java.math.BigInteger;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.HexFormat;
+import java.util.List;
 
-import zandrop.tesk.pkcs11.vorlen.api.CK_ATTRIBUTE;
 import zandrop.tesk.pkcs11.vorlen.api.CK_INFO;
-import zandrop.tesk.pkcs11.vorlen.api.CK_MECHANISM;
 import zandrop.tesk.pkcs11.vorlen.api.CK_MECHANISM_INFO;
-import zandrop.tesk.pkcs11.vorlen.api.CK_SLOT_INFO;
-import zandrop.tesk.pkcs11.vorlen.api.CK_TOKEN_INFO;
+import zandrop.tesk.pkcs11.vorlen.api.PKCS11Exception;
+import zandrop.tesk.pkcs11.vorlen.token.Attr;
+import zandrop.tesk.pkcs11.vorlen.token.Curve;
+import zandrop.tesk.pkcs11.vorlen.token.Hash;
+import zandrop.tesk.pkcs11.vorlen.token.JdkFormats;
+import zandrop.tesk.pkcs11.vorlen.token.KeyObject;
+import zandrop.tesk.pkcs11.vorlen.token.Mechanism;
+import zandrop.tesk.pkcs11.vorlen.token.Pkcs11Module;
+import zandrop.tesk.pkcs11.vorlen.token.Session;
+import zandrop.tesk.pkcs11.vorlen.token.Slot;
+import zandrop.tesk.pkcs11.vorlen.token.Template;
+import zandrop.tesk.pkcs11.vorlen.token.Token;
+import zandrop.tesk.pkcs11.vorlen.token.TokenException;
+import zandrop.tesk.pkcs11.vorlen.token.TokenInfo;
+import zandrop.tesk.pkcs11.vorlen.token.TokenObject;
 
-/** The commands other than 'road': each works on one module, and most on one slot. */
+/**
+ * The commands other than 'road', on the session layer: the module is opened and closed by
+ * try-with-resources, sessions close themselves, attributes are read leniently and typed.
+ */
 final class Commands {
-
-    private static final long[] SLOT_FLAGS = {CKF_TOKEN_PRESENT, CKF_REMOVABLE_DEVICE, CKF_HW_SLOT};
-    private static final String[] SLOT_FLAG_NAMES = {"token-present", "removable", "hardware"};
-
-    private static final long[] TOKEN_FLAGS = {CKF_RNG, CKF_WRITE_PROTECTED, CKF_LOGIN_REQUIRED,
-        CKF_USER_PIN_INITIALIZED, CKF_RESTORE_KEY_NOT_NEEDED, CKF_CLOCK_ON_TOKEN,
-        CKF_PROTECTED_AUTHENTICATION_PATH, CKF_DUAL_CRYPTO_OPERATIONS, CKF_TOKEN_INITIALIZED,
-        CKF_SECONDARY_AUTHENTICATION, CKF_USER_PIN_COUNT_LOW, CKF_USER_PIN_FINAL_TRY,
-        CKF_USER_PIN_LOCKED, CKF_USER_PIN_TO_BE_CHANGED, CKF_SO_PIN_COUNT_LOW, CKF_SO_PIN_FINAL_TRY,
-        CKF_SO_PIN_LOCKED, CKF_SO_PIN_TO_BE_CHANGED, CKF_ERROR_STATE};
-    private static final String[] TOKEN_FLAG_NAMES = {"rng", "write-protected", "login-required",
-        "user-pin-initialized", "restore-key-not-needed", "clock", "protected-authentication-path",
-        "dual-crypto", "initialized", "secondary-authentication", "user-pin-count-low",
-        "user-pin-final-try", "user-pin-locked", "user-pin-to-be-changed", "so-pin-count-low",
-        "so-pin-final-try", "so-pin-locked", "so-pin-to-be-changed", "error-state"};
-
-    private static final long[] MECHANISM_FLAGS = {CKF_HW, CKF_ENCRYPT, CKF_DECRYPT, CKF_DIGEST,
-        CKF_SIGN, CKF_SIGN_RECOVER, CKF_VERIFY, CKF_VERIFY_RECOVER, CKF_GENERATE,
-        CKF_GENERATE_KEY_PAIR, CKF_WRAP, CKF_UNWRAP, CKF_DERIVE, CKF_EC_F_P, CKF_EC_F_2M,
-        CKF_EC_ECPARAMETERS, CKF_EC_NAMEDCURVE, CKF_EC_UNCOMPRESS, CKF_EC_COMPRESS, CKF_EXTENSION};
-    private static final String[] MECHANISM_FLAG_NAMES = {"hw", "encrypt", "decrypt", "digest",
-        "sign", "sign-recover", "verify", "verify-recover", "generate", "generate-key-pair", "wrap",
-        "unwrap", "derive", "ec-f-p", "ec-f-2m", "ec-parameters", "ec-named-curve",
-        "ec-uncompressed", "ec-compressed", "extension"};
-
-    /** DER encodings of the object identifiers of the named curves that keygen offers. */
-    private static final String[][] CURVES = {
-        {"p256", "06082a8648ce3d030107"},
-        {"p384", "06052b81040022"},
-        {"p521", "06052b81040023"},
-    };
 
     private Commands() {
     }
 
+    /** Runs a command body, turning the layer's errors into the program's one-line errors. */
+    @FunctionalInterface
+    interface Body {
+        void run(Pkcs11Module module) throws DemoException, UsageException;
+    }
+
+    static void withModule(String path, Body body) throws DemoException, UsageException {
+        Pkcs11Module module;
+        try {
+            module = Pkcs11Module.open(path);
+        } catch (UncheckedIOException e) {
+            throw new DemoException("cannot load the module " + path + ": " + reason(e));
+        } catch (TokenException e) {
+            throw failed(e);
+        }
+        try (module) {
+            body.run(module);
+        } catch (TokenException e) {
+            throw failed(e);
+        }
+    }
+
+    private static String reason(UncheckedIOException e) {
+        Throwable cause = e.getCause();
+        String text = cause instanceof java.nio.file.NoSuchFileException ? "no such file"
+                : String.valueOf(cause.getMessage());
+        return text.lines().findFirst().orElse("");
+    }
+
+    /** The program's form of a module's error: "C_Login: CKR_PIN_INCORRECT (0x000000A0)". */
+    static DemoException failed(TokenException e) {
+        return new DemoException(e.function(), (PKCS11Exception) e.getCause());
+    }
+
+    /** The token of --slot, or the first initialised one (with the label, when given). */
+    static Token chooseToken(Pkcs11Module module, Long slot, String tokenLabel) throws DemoException {
+        List<Slot> slots = module.slots(true);
+        if (slot != null) {
+            for (Slot s : slots) {
+                if (s.id() == slot) {
+                    return s.token();
+                }
+            }
+            throw new DemoException("slot " + Text.handle(slot) + " holds no token (see 'info')");
+        }
+        for (Slot s : slots) {
+            TokenInfo info = s.token().info();
+            if (info.initialized() && (tokenLabel == null || info.label().equals(tokenLabel))) {
+                return s.token();
+            }
+        }
+        if (tokenLabel != null) {
+            throw new DemoException("no token labelled \"" + tokenLabel + "\" (see 'info')");
+        }
+        throw new DemoException("no slot holds an initialised token (see 'info')");
+    }
+
     // ---- info
 
-    static void info(Token token, PrintStream out) throws DemoException {
-        CK_INFO info = Token.call("C_GetInfo", token.pkcs11::C_GetInfo);
-        out.println("Module " + token.modulePath);
+    static void info(Pkcs11Module module, PrintStream out) {
+        CK_INFO info = module.info();
+        out.println("Module " + module.path());
         new Text.Table("  ")
                 .row("manufacturer", Text.chars(info.manufacturerID))
                 .row("description", Text.chars(info.libraryDescription))
                 .row("version", Text.version(info.libraryVersion))
                 .row("Cryptoki", Text.version(info.cryptokiVersion))
                 .print(out);
-        long[] slots = Token.call("C_GetSlotList", () -> token.pkcs11.C_GetSlotList(false));
+        List<Slot> slots = module.slots(false);
         out.println();
-        out.println(slots.length + (slots.length == 1 ? " slot" : " slots"));
-        for (long slot : slots) {
-            CK_SLOT_INFO slotInfo = Token.call("C_GetSlotInfo", () -> token.pkcs11.C_GetSlotInfo(slot));
+        out.println(slots.size() + (slots.size() == 1 ? " slot" : " slots"));
+        for (Slot slot : slots) {
+            Slot.Info slotInfo = slot.info();
             out.println();
-            out.println("Slot " + Text.handle(slot) + "  " + Text.chars(slotInfo.slotDescription));
+            out.println("Slot " + Text.handle(slot.id()) + "  " + slotInfo.description());
             Text.Table table = new Text.Table("  ")
-                    .row("manufacturer", Text.chars(slotInfo.manufacturerID))
-                    .row("flags", Text.flagNames(slotInfo.flags, SLOT_FLAGS, SLOT_FLAG_NAMES));
-            if ((slotInfo.flags & CKF_TOKEN_PRESENT) != 0) {
-                CK_TOKEN_INFO t = token.tokenInfo(slot);
-                table.row("token label", "\"" + Text.chars(t.label) + "\"")
-                        .row("token", Text.chars(t.manufacturerID) + ", " + Text.chars(t.model)
-                                + ", serial " + Text.chars(t.serialNumber))
-                        .row("token flags", Text.flagNames(t.flags, TOKEN_FLAGS, TOKEN_FLAG_NAMES))
-                        .row("PIN length", Long.toUnsignedString(t.ulMinPinLen) + " to "
-                                + Long.toUnsignedString(t.ulMaxPinLen))
-                        .row("versions", "hardware " + Text.version(t.hardwareVersion)
-                                + ", firmware " + Text.version(t.firmwareVersion));
+                    .row("manufacturer", slotInfo.manufacturer())
+                    .row("flags", Text.flagNames(slotInfo.flagNames()));
+            if (slotInfo.tokenPresent()) {
+                TokenInfo t = slot.token().info();
+                table.row("token label", "\"" + t.label() + "\"")
+                        .row("token", t.manufacturer() + ", " + t.model() + ", serial " + t.serial())
+                        .row("token flags", Text.flagNames(t.flagNames()))
+                        .row("PIN length", Long.toUnsignedString(t.minPinLength()) + " to "
+                                + Long.toUnsignedString(t.maxPinLength()))
+                        .row("versions", "hardware " + t.hardwareVersion() + ", firmware " + t.firmwareVersion());
             }
             table.print(out);
         }
@@ -91,53 +132,45 @@ final class Commands {
 
     // ---- mechanisms
 
-    static void mechanisms(Token token, long slot, PrintStream out) throws DemoException {
-        long[] types = Token.call("C_GetMechanismList", () -> token.pkcs11.C_GetMechanismList(slot));
-        out.println(types.length + " mechanisms of the token in slot " + Text.handle(slot));
+    static void mechanisms(Token token, PrintStream out) {
+        long[] types = token.mechanisms();
+        out.println(types.length + " mechanisms of the token in slot " + Text.handle(token.slotId()));
         Text.Table table = new Text.Table("  ").row("mechanism", "key sizes", "flags");
         for (long type : types) {
-            CK_MECHANISM_INFO info = Token.call("C_GetMechanismInfo",
-                    () -> token.pkcs11.C_GetMechanismInfo(slot, type));
+            CK_MECHANISM_INFO info = token.mechanismInfo(type);
             String sizes = info.ulMinKeySize == 0 && info.ulMaxKeySize == 0 ? "-"
                     : Long.toUnsignedString(info.ulMinKeySize) + "-" + Long.toUnsignedString(info.ulMaxKeySize);
-            table.row(Text.mechanism(type), sizes,
-                    Text.flagNames(info.flags, MECHANISM_FLAGS, MECHANISM_FLAG_NAMES));
+            table.row(Text.mechanism(type), sizes, Text.flagNames(mechanismFlagNames(info.flags)));
         }
         table.print(out);
     }
 
     // ---- objects
 
-    static void objects(Token token, long slot, String pin, PrintStream out) throws DemoException {
-        long session = token.openSession(slot, false);
-        try {
-            if (pin != null) {
-                token.login(session, pin);
-            }
-            long[] handles = token.find(session);
-            out.println(handles.length + (handles.length == 1 ? " object" : " objects")
+    static void objects(Token token, String pin, PrintStream out) {
+        if (pin != null) {
+            token.login(pin.toCharArray());
+        }
+        try (Session session = token.openSession(false)) {
+            List<TokenObject> objects = session.find(Template.empty());
+            out.println(objects.size() + (objects.size() == 1 ? " object" : " objects")
                     + (pin == null ? " visible without logging in" : ""));
             Text.Table table = new Text.Table("  ").row("handle", "class", "key type", "label", "id");
-            for (long handle : handles) {
-                Object objectClass = token.attribute(session, handle, CKA_CLASS);
-                Object keyType = token.attribute(session, handle, CKA_KEY_TYPE);
-                Object label = token.attribute(session, handle, CKA_LABEL);
-                Object id = token.attribute(session, handle, CKA_ID);
-                table.row(Text.handle(handle),
-                        objectClass instanceof Long ? Text.objectClass((Long) objectClass) : "?",
-                        keyType instanceof Long ? Text.keyType((Long) keyType) : "-",
-                        label instanceof char[] ? "\"" + new String((char[]) label) + "\"" : "-",
-                        id instanceof byte[] && ((byte[]) id).length > 0 ? Text.hex((byte[]) id) : "-");
+            for (TokenObject o : objects) {
+                byte[] id = o.id();
+                table.row(Text.handle(o.handle()),
+                        o.objectClass() == -1 ? "?" : Text.objectClass(o.objectClass()),
+                        o instanceof KeyObject k && k.keyType() != -1 ? Text.keyType(k.keyType()) : "-",
+                        o.label() != null ? "\"" + o.label() + "\"" : "-",
+                        id != null && id.length > 0 ? Text.hex(id) : "-");
             }
             table.print(out);
-        } finally {
-            token.closeSession(session);
         }
     }
 
     // ---- keygen
 
-    static void keygen(Token token, long slot, Options options, String pin, PrintStream out)
+    static void keygen(Token token, Options options, String pin, PrintStream out)
             throws DemoException, UsageException {
         String type = options.require("type", "keygen needs --type rsa, ec or aes");
         String label = options.require("label", "keygen needs --label NAME for the new key");
@@ -146,28 +179,24 @@ final class Commands {
         if (!type.equals("rsa") && !type.equals("ec") && !type.equals("aes")) {
             throw new UsageException("--type is rsa, ec or aes, not '" + type + "'");
         }
-        long session = token.openSession(slot, true);
-        try {
-            token.login(session, pin);
-            if (token.find(session, new CK_ATTRIBUTE(CKA_LABEL, label.toCharArray())).length > 0) {
-                throw new DemoException("an object labelled \"" + label
-                        + "\" exists already; choose another label");
+        token.login(pin.toCharArray());
+        try (Session session = token.openSession(true)) {
+            if (!session.find(Template.of(Attr.LABEL, label)).isEmpty()) {
+                throw new DemoException("an object labelled \"" + label + "\" exists already; choose another label");
             }
             long started = System.nanoTime();
-            long[] handles = type.equals("aes") ? new long[] {generateAesKey(token, session, bits, label)}
-                    : generateKeyPair(token, session, type, bits, curve, label);
+            List<TokenObject> keys = type.equals("aes") ? List.of(generateAesKey(session, bits, label))
+                    : generateKeyPair(session, type, bits, curve, label);
             long millis = (System.nanoTime() - started) / 1_000_000;
             Text.Table table = new Text.Table("  ");
-            if (handles.length == 2) {
-                table.row("public key", Text.handle(handles[0]), "\"" + label + "\"");
-                table.row("private key", Text.handle(handles[1]), "\"" + label + "\"");
+            if (keys.size() == 2) {
+                table.row("public key", Text.handle(keys.get(0).handle()), "\"" + label + "\"");
+                table.row("private key", Text.handle(keys.get(1).handle()), "\"" + label + "\"");
             } else {
-                table.row("secret key", Text.handle(handles[0]), "\"" + label + "\"");
+                table.row("secret key", Text.handle(keys.get(0).handle()), "\"" + label + "\"");
             }
             out.println("Generated " + describeKey(type, bits, curve) + " on the token in " + millis + " ms");
             table.print(out);
-        } finally {
-            token.closeSession(session);
         }
     }
 
@@ -182,77 +211,47 @@ final class Commands {
         }
     }
 
-    /** An RSA or EC key pair on the token, both keys labelled; returns public, private. */
-    static long[] generateKeyPair(Token token, long session, String type, long bits, String curve,
-            String label) throws DemoException, UsageException {
-        byte[] id = new byte[8];
-        Token.run("C_GenerateRandom", () -> token.pkcs11.C_GenerateRandom(session, id));
-        CK_MECHANISM mechanism;
-        CK_ATTRIBUTE[] publicTemplate;
+    /** An RSA or EC key pair on the token, both keys labelled and with one id; public, private. */
+    static List<TokenObject> generateKeyPair(Session session, String type, long bits, String curve, String label)
+            throws UsageException {
+        Template common = Template.of(Attr.TOKEN, true).with(Attr.LABEL, label).with(Attr.ID, session.random(8));
+        Template publicTemplate = common.with(Attr.VERIFY, true);
+        Mechanism mechanism;
         if (type.equals("rsa")) {
-            mechanism = new CK_MECHANISM(CKM_RSA_PKCS_KEY_PAIR_GEN);
-            publicTemplate = new CK_ATTRIBUTE[] {
-                new CK_ATTRIBUTE(CKA_TOKEN, true),
-                new CK_ATTRIBUTE(CKA_LABEL, label.toCharArray()),
-                new CK_ATTRIBUTE(CKA_ID, id),
-                new CK_ATTRIBUTE(CKA_VERIFY, true),
-                new CK_ATTRIBUTE(CKA_ENCRYPT, true),
-                new CK_ATTRIBUTE(CKA_MODULUS_BITS, bits),
-                new CK_ATTRIBUTE(CKA_PUBLIC_EXPONENT, new byte[] {1, 0, 1}),
-            };
+            mechanism = Mechanism.rsaKeyPairGen();
+            publicTemplate = publicTemplate.with(Attr.ENCRYPT, true).with(Attr.MODULUS_BITS, bits)
+                    .with(Attr.PUBLIC_EXPONENT, BigInteger.valueOf(65537));
         } else {
-            mechanism = new CK_MECHANISM(CKM_EC_KEY_PAIR_GEN);
-            publicTemplate = new CK_ATTRIBUTE[] {
-                new CK_ATTRIBUTE(CKA_TOKEN, true),
-                new CK_ATTRIBUTE(CKA_LABEL, label.toCharArray()),
-                new CK_ATTRIBUTE(CKA_ID, id),
-                new CK_ATTRIBUTE(CKA_VERIFY, true),
-                new CK_ATTRIBUTE(CKA_EC_PARAMS, curveParameters(curve)),
-            };
+            mechanism = Mechanism.ecKeyPairGen();
+            publicTemplate = publicTemplate.with(Attr.EC_PARAMS, JdkFormats.ecParams(curve(curve)));
         }
-        CK_ATTRIBUTE[] privateTemplate = {
-            new CK_ATTRIBUTE(CKA_TOKEN, true),
-            new CK_ATTRIBUTE(CKA_PRIVATE, true),
-            new CK_ATTRIBUTE(CKA_SENSITIVE, true),
-            new CK_ATTRIBUTE(CKA_LABEL, label.toCharArray()),
-            new CK_ATTRIBUTE(CKA_ID, id),
-            new CK_ATTRIBUTE(CKA_SIGN, true),
-            new CK_ATTRIBUTE(type.equals("rsa") ? CKA_DECRYPT : CKA_DERIVE, true),
-        };
-        return Token.call("C_GenerateKeyPair",
-                () -> token.pkcs11.C_GenerateKeyPair(session, mechanism, publicTemplate, privateTemplate));
+        Template privateTemplate = common.with(Attr.PRIVATE, true).with(Attr.SENSITIVE, true).with(Attr.SIGN, true)
+                .with(type.equals("rsa") ? Attr.DECRYPT : Attr.DERIVE, true);
+        Session.KeyPair pair = session.generateKeyPair(mechanism, publicTemplate, privateTemplate);
+        return List.of(pair.publicKey(), pair.privateKey());
     }
 
-    private static byte[] curveParameters(String curve) throws UsageException {
-        String name = curve == null ? "p256" : curve.toLowerCase();
-        for (String[] known : CURVES) {
-            if (known[0].equals(name)) {
-                return HexFormat.of().parseHex(known[1]);
-            }
+    private static Curve curve(String curve) throws UsageException {
+        switch (curve == null ? "p256" : curve.toLowerCase()) {
+            case "p256":
+                return Curve.P_256;
+            case "p384":
+                return Curve.P_384;
+            case "p521":
+                return Curve.P_521;
+            default:
+                throw new UsageException("--curve is p256, p384 or p521, not '" + curve + "'");
         }
-        throw new UsageException("--curve is p256, p384 or p521, not '" + curve + "'");
     }
 
-    private static long generateAesKey(Token token, long session, long bits, String label)
-            throws DemoException, UsageException {
+    private static TokenObject generateAesKey(Session session, long bits, String label) throws UsageException {
         if (bits != 128 && bits != 192 && bits != 256) {
             throw new UsageException("an AES key has 128, 192 or 256 bits, not " + bits);
         }
-        CK_ATTRIBUTE[] template = {
-            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
-            new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_AES),
-            new CK_ATTRIBUTE(CKA_VALUE_LEN, bits / 8),
-            new CK_ATTRIBUTE(CKA_TOKEN, true),
-            new CK_ATTRIBUTE(CKA_PRIVATE, true),
-            new CK_ATTRIBUTE(CKA_SENSITIVE, true),
-            new CK_ATTRIBUTE(CKA_LABEL, label.toCharArray()),
-            new CK_ATTRIBUTE(CKA_ENCRYPT, true),
-            new CK_ATTRIBUTE(CKA_DECRYPT, true),
-            new CK_ATTRIBUTE(CKA_WRAP, true),
-            new CK_ATTRIBUTE(CKA_UNWRAP, true),
-        };
-        return Token.call("C_GenerateKey",
-                () -> token.pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN), template));
+        return session.generateKey(Mechanism.aesKeyGen(), Template.of(Attr.CLASS, CKO_SECRET_KEY)
+                .with(Attr.KEY_TYPE, CKK_AES).with(Attr.VALUE_LEN, bits / 8).with(Attr.TOKEN, true)
+                .with(Attr.PRIVATE, true).with(Attr.SENSITIVE, true).with(Attr.LABEL, label)
+                .with(Attr.ENCRYPT, true).with(Attr.DECRYPT, true).with(Attr.WRAP, true).with(Attr.UNWRAP, true));
     }
 
     // ---- sign and verify
@@ -272,28 +271,60 @@ final class Commands {
         }
     }
 
-    static void sign(Token token, long slot, Options options, String label, String pin, PrintStream out)
+    /** The one key of a class with a label; the program's message when there is none or more. */
+    static KeyObject findKey(Session session, long objectClass, String label) throws DemoException {
+        List<TokenObject> found = session.find(Template.of(Attr.CLASS, objectClass).with(Attr.LABEL, label));
+        if (found.isEmpty()) {
+            throw new DemoException("no " + Text.objectClass(objectClass) + " labelled \"" + label
+                    + "\" on the token (see 'objects', or create one with 'keygen')");
+        }
+        if (found.size() > 1 || !(found.get(0) instanceof KeyObject)) {
+            throw new DemoException(found.size() + " objects of class " + Text.objectClass(objectClass)
+                    + " are labelled \"" + label + "\"; give the key a label of its own");
+        }
+        return (KeyObject) found.get(0);
+    }
+
+    /**
+     * SHA-256 signatures for the key's type: PKCS#1 v1.5 for RSA, ECDSA (r||s) for EC; the layer
+     * hashes on the host when the token lacks CKM_ECDSA_SHA256.
+     */
+    static Mechanism signing(Token token, KeyObject key) throws DemoException {
+        if (key.keyType() == CKK_RSA) {
+            return Mechanism.rsaPkcs1(Hash.SHA256);
+        }
+        if (key.keyType() == CKK_EC) {
+            return Mechanism.ecdsaP1363(Hash.SHA256);
+        }
+        throw new DemoException("the key is of type " + Text.keyType(key.keyType())
+                + ": sign and verify need an RSA or EC key");
+    }
+
+    static String describe(Token token, Mechanism mechanism) {
+        if (mechanism.type() == CKM_ECDSA_SHA256 && !token.supports(CKM_ECDSA_SHA256)) {
+            return "CKM_ECDSA over the SHA-256 digest of the data";
+        }
+        return mechanism.toString();
+    }
+
+    static void sign(Token token, Options options, String label, String pin, PrintStream out)
             throws DemoException, UsageException {
         byte[] data = data(options);
-        long session = token.openSession(slot, false);
-        try {
-            token.login(session, pin);
-            long key = token.findOne(session, CKO_PRIVATE_KEY, label);
-            Signing signing = Signing.forKey(token, slot, token.longAttribute(session, key, CKA_KEY_TYPE));
-            Token.run("C_SignInit", () -> token.pkcs11.C_SignInit(session, signing.mechanism(), key));
-            byte[] signature = Token.call("C_Sign", () -> token.pkcs11.C_Sign(session, signing.input(data)));
+        token.login(pin.toCharArray());
+        try (Session session = token.openSession(false)) {
+            KeyObject key = findKey(session, CKO_PRIVATE_KEY, label);
+            Mechanism mechanism = signing(token, key);
+            byte[] signature = session.sign(mechanism, key, data);
             new Text.Table("")
-                    .row("key", "\"" + label + "\" (private key " + Text.handle(key) + ")")
-                    .row("mechanism", signing.describe())
+                    .row("key", "\"" + label + "\" (private key " + Text.handle(key.handle()) + ")")
+                    .row("mechanism", describe(token, mechanism))
                     .row("data", data.length + " bytes")
                     .row("signature", Text.hex(signature))
                     .print(out);
-        } finally {
-            token.closeSession(session);
         }
     }
 
-    static void verify(Token token, long slot, Options options, String label, PrintStream out)
+    static void verify(Token token, Options options, String label, PrintStream out)
             throws DemoException, UsageException {
         byte[] data = data(options);
         String hex = options.require("signature", "verify needs --signature HEX (as 'sign' printed it)");
@@ -303,37 +334,29 @@ final class Commands {
         } catch (IllegalArgumentException e) {
             throw new UsageException("--signature takes hexadecimal digits: " + e.getMessage());
         }
-        long session = token.openSession(slot, false);
-        try {
-            long key = token.findOne(session, CKO_PUBLIC_KEY, label);
-            Signing signing = Signing.forKey(token, slot, token.longAttribute(session, key, CKA_KEY_TYPE));
-            Token.run("C_VerifyInit", () -> token.pkcs11.C_VerifyInit(session, signing.mechanism(), key));
-            Token.run("C_Verify", () -> token.pkcs11.C_Verify(session, signing.input(data), signature));
+        try (Session session = token.openSession(false)) {
+            KeyObject key = findKey(session, CKO_PUBLIC_KEY, label);
+            Mechanism mechanism = signing(token, key);
+            if (!session.verify(mechanism, key, data, signature)) {
+                throw new DemoException("C_Verify", new PKCS11Exception(CKR_SIGNATURE_INVALID));
+            }
             new Text.Table("")
-                    .row("key", "\"" + label + "\" (public key " + Text.handle(key) + ")")
-                    .row("mechanism", signing.describe())
+                    .row("key", "\"" + label + "\" (public key " + Text.handle(key.handle()) + ")")
+                    .row("mechanism", describe(token, mechanism))
                     .row("signature", "valid")
                     .print(out);
-        } finally {
-            token.closeSession(session);
         }
     }
 
     // ---- random
 
-    static void random(Token token, long slot, Options options, PrintStream out)
-            throws DemoException, UsageException {
+    static void random(Token token, Options options, PrintStream out) throws UsageException {
         long count = options.number("bytes", 32);
         if (count < 1 || count > 1 << 20) {
             throw new UsageException("--bytes lies between 1 and 1048576");
         }
-        long session = token.openSession(slot, false);
-        try {
-            byte[] random = new byte[(int) count];
-            Token.run("C_GenerateRandom", () -> token.pkcs11.C_GenerateRandom(session, random));
-            out.println(Text.hex(random));
-        } finally {
-            token.closeSession(session);
+        try (Session session = token.openSession(false)) {
+            out.println(Text.hex(session.random((int) count)));
         }
     }
 }

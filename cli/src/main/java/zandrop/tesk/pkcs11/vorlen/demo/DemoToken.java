@@ -12,7 +12,11 @@ import java.util.ArrayList;
 import java.util.List;
 import java.util.Map;
 
-import zandrop.tesk.pkcs11.vorlen.api.CK_TOKEN_INFO;
+import zandrop.tesk.pkcs11.vorlen.api.PKCS11Impl;
+import zandrop.tesk.pkcs11.vorlen.token.Pkcs11Module;
+import zandrop.tesk.pkcs11.vorlen.token.Session;
+import zandrop.tesk.pkcs11.vorlen.token.Slot;
+import zandrop.tesk.pkcs11.vorlen.token.TokenInfo;
 
 /**
  * The demo token: a SoftHSM2 token in a folder of this program's own
@@ -144,49 +148,44 @@ final class DemoToken {
     }
 
     /**
-     * The slot of the demo token; creates the token and its key pair first when there is none,
-     * and says so.
+     * Makes sure the demo token exists: initialises a free token of SoftHSM2 with the demo's
+     * label and PINs, and generates the RSA key pair "demo-key" on it, the first time.
      */
-    static long ensure(Token token, PrintStream out) throws DemoException {
-        long[] slots = Token.call("C_GetSlotList", () -> token.pkcs11.C_GetSlotList(true));
-        Long free = null;
-        for (long slot : slots) {
-            CK_TOKEN_INFO info = token.tokenInfo(slot);
-            if ((info.flags & CKF_TOKEN_INITIALIZED) == 0) {
+    static void ensure(Pkcs11Module module, PrintStream out) throws DemoException {
+        Slot free = null;
+        for (Slot slot : module.slots(true)) {
+            TokenInfo info = slot.token().info();
+            if (!info.initialized()) {
                 if (free == null) {
                     free = slot;
                 }
-            } else if (Text.chars(info.label).equals(TOKEN_LABEL)) {
-                return slot;
+            } else if (info.label().equals(TOKEN_LABEL)) {
+                return;
             }
         }
         if (free == null) {
             throw new DemoException("SoftHSM2 offers no free slot for the demo token");
         }
-        long freeSlot = free;
-        Token.run("C_InitToken", () -> token.pkcs11.C_InitToken(freeSlot, SO_PIN.toCharArray(),
-                TOKEN_LABEL.toCharArray()));
+        PKCS11Impl pkcs11 = module.pkcs11();
+        long freeSlot = free.id();
+        Token.run("C_InitToken", () -> pkcs11.C_InitToken(freeSlot, SO_PIN.toCharArray(), TOKEN_LABEL.toCharArray()));
         // SoftHSM2 moves an initialised token to a slot of its own: find it again.
-        long slot = token.chooseSlot(null, TOKEN_LABEL);
-        long session = token.openSession(slot, true);
-        try {
-            Token.run("C_Login", () -> token.pkcs11.C_Login(session, CKU_SO, SO_PIN.toCharArray()));
-            Token.run("C_InitPIN", () -> token.pkcs11.C_InitPIN(session, USER_PIN.toCharArray()));
-            Token.run("C_Logout", () -> token.pkcs11.C_Logout(session));
-            token.login(session, USER_PIN);
+        zandrop.tesk.pkcs11.vorlen.token.Token token = Commands.chooseToken(module, null, TOKEN_LABEL);
+        try (Session session = token.openSession(true)) {
+            Token.run("C_Login", () -> pkcs11.C_Login(session.handle(), CKU_SO, SO_PIN.toCharArray()));
+            Token.run("C_InitPIN", () -> pkcs11.C_InitPIN(session.handle(), USER_PIN.toCharArray()));
+            Token.run("C_Logout", () -> pkcs11.C_Logout(session.handle()));
+            token.login(USER_PIN.toCharArray());
             try {
-                Commands.generateKeyPair(token, session, "rsa", 2048, null, KEY_LABEL);
+                Commands.generateKeyPair(session, "rsa", 2048, null, KEY_LABEL);
             } catch (UsageException e) {
                 throw new IllegalStateException("an RSA key of 2048 bits is always a valid request", e);
             }
-            Token.run("C_Logout", () -> token.pkcs11.C_Logout(session));
-        } finally {
-            token.closeSession(session);
         }
+        token.logout();
         out.println("Created the demo token \"" + TOKEN_LABEL + "\" in " + home()
                 + " (user PIN " + USER_PIN + ", security officer PIN " + SO_PIN
                 + "), with the RSA key pair \"" + KEY_LABEL + "\".");
         out.println();
-        return slot;
     }
 }

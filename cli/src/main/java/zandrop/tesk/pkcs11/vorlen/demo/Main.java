@@ -97,9 +97,7 @@ public final class Main {
             options.setDefault("label", DemoToken.KEY_LABEL);
             if (!options.has("slot")) {
                 tokenLabel = DemoToken.TOKEN_LABEL;
-                try (Token token = Token.open(module)) {
-                    DemoToken.ensure(token, out);
-                }
+                Commands.withModule(module, m -> DemoToken.ensure(m, out));
             }
         }
         Long slotOption = options.has("slot") ? options.number("slot", 0) : null;
@@ -113,34 +111,36 @@ public final class Main {
             Road.walk(module, slotOption, tokenLabel, pin, label, data, out);
             return 0;
         }
-        try (Token token = Token.open(module)) {
+        Long slot = slotOption;
+        String label = tokenLabel;
+        Commands.withModule(module, m -> {
             if (command.equals("info")) {
-                Commands.info(token, out);
-                return 0;
+                Commands.info(m, out);
+                return;
             }
-            long slot = token.chooseSlot(slotOption, tokenLabel);
+            zandrop.tesk.pkcs11.vorlen.token.Token token = Commands.chooseToken(m, slot, label);
             switch (command) {
                 case "mechanisms":
-                    Commands.mechanisms(token, slot, out);
+                    Commands.mechanisms(token, out);
                     break;
                 case "objects":
-                    Commands.objects(token, slot, options.get("pin"), out);
+                    Commands.objects(token, options.get("pin"), out);
                     break;
                 case "keygen":
-                    Commands.keygen(token, slot, options, options.require("pin", "keygen needs --pin PIN"), out);
+                    Commands.keygen(token, options, options.require("pin", "keygen needs --pin PIN"), out);
                     break;
                 case "sign":
-                    Commands.sign(token, slot, options, options.require("label", "sign needs --label NAME"),
+                    Commands.sign(token, options, options.require("label", "sign needs --label NAME"),
                             options.require("pin", "sign needs --pin PIN"), out);
                     break;
                 case "verify":
-                    Commands.verify(token, slot, options, options.require("label", "verify needs --label NAME"), out);
+                    Commands.verify(token, options, options.require("label", "verify needs --label NAME"), out);
                     break;
                 default:
-                    Commands.random(token, slot, options, out);
+                    Commands.random(token, options, out);
                     break;
             }
-        }
+        });
         return 0;
     }
 }

@@ -59,20 +59,17 @@ final class Text {
         return name != null ? name : String.format("0x%08X", value);
     }
 
-    /** The names of the bits of a flags value that a table knows, and the rest in hex. */
-    static String flagNames(long flags, long[] bits, String[] names) {
-        List<String> set = new ArrayList<>();
-        long rest = flags;
-        for (int i = 0; i < bits.length; i++) {
-            if ((flags & bits[i]) != 0) {
-                set.add(names[i]);
-                rest &= ~bits[i];
-            }
+    /**
+     * The flag names that {@code PKCS11Constants} decodes, short: without "CKF_", in lower case,
+     * words joined by '-' ("token-present", "sign"); a bit without a name stays in hex.
+     */
+    static String flagNames(List<String> names) {
+        List<String> shown = new ArrayList<>();
+        for (String name : names) {
+            shown.add(name.startsWith("CKF_") ? name.substring(4).toLowerCase(java.util.Locale.ROOT).replace('_', '-')
+                    : name);
         }
-        if (rest != 0) {
-            set.add(String.format("0x%X", rest));
-        }
-        return set.isEmpty() ? "-" : String.join(" ", set);
+        return shown.isEmpty() ? "-" : String.join(" ", shown);
     }
 
     /** Rows printed as columns, each as wide as its widest cell; the last column is not padded. */

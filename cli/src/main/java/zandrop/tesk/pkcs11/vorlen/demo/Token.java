@@ -13,8 +13,10 @@ import zandrop.tesk.pkcs11.vorlen.api.PKCS11Exception;
 import zandrop.tesk.pkcs11.vorlen.api.PKCS11Impl;
 
 /**
- * A module, connected and initialised, with the few steps that every command takes. Each PKCS #11
- * call goes through {@link #call}, so that a failure names its function.
+ * The raw steps of the 'road' command, which shows each PKCS #11 function of one request on
+ * {@code PKCS11Impl} itself (the other commands run on the session layer): a module, connected
+ * and initialised. Each PKCS #11 call goes through {@link #call}, so that a failure names its
+ * function.
  */
 final class Token implements AutoCloseable {
 

@@ -627,6 +627,43 @@ public class PKCS11Impl {
             throws PKCS11Exception;
 
     /**
+     * Reads attribute values of an object, reporting for each attribute whether it could be read
+     * instead of failing the whole read for one of them.
+     *
+     * <p>As {@link #C_GetAttributeValue(long, long, CK_ATTRIBUTE[])}, the module is asked for
+     * the lengths, then for the values (and, for nested templates, for the nested values), and
+     * every element of the array is replaced by a new {@link CK_ATTRIBUTE} holding what was
+     * read. A module that answers {@code CKR_ATTRIBUTE_SENSITIVE},
+     * {@code CKR_ATTRIBUTE_TYPE_INVALID} or {@code CKR_BUFFER_TOO_SMALL} still fills every other
+     * attribute and marks the failed ones with the length {@code CK_UNAVAILABLE_INFORMATION};
+     * here those answers are no errors. The module names one reason for the whole call: when
+     * more than one attribute failed, each failed one is asked for alone (its length only), so
+     * that every attribute gets its own reason.
+     *
+     * <p>The same rules as for {@code C_GetAttributeValue} keep a module's lengths within the
+     * memory it was given; an attribute whose length went over its buffer, or whose nested
+     * array was inconsistent, is not read and is reported as not read (no exception).
+     *
+     * @param hSession the session
+     * @param hObject the object
+     * @param pTemplate the attributes to read; receives the values (null for one not read)
+     * @return one outcome per attribute, in order: 0 for a value read (null when empty),
+     *     {@code CKR_ATTRIBUTE_SENSITIVE} or {@code CKR_ATTRIBUTE_TYPE_INVALID} for the
+     *     module's reason, {@code CKR_BUFFER_TOO_SMALL} for a value that did not fit the room
+     *     its length had asked for, or {@code CK_UNAVAILABLE_INFORMATION} (zero-extended) for
+     *     a value not read for another reason
+     * @throws PKCS11Exception with any other error of the module, such as
+     *     {@code CKR_OBJECT_HANDLE_INVALID}; the template is then left as
+     *     {@code C_GetAttributeValue} leaves it
+     * @throws PKCS11RuntimeException if this object is not connected to a module, or an element
+     *     of the template holds a value that cannot be converted (the module is then not called)
+     * @throws NullPointerException if an element of the template is null; the module is not
+     *     called
+     */
+    public native long[] readAttributeValues(long hSession, long hObject, CK_ATTRIBUTE[] pTemplate)
+            throws PKCS11Exception;
+
+    /**
      * Changes attribute values of an object.
      *
      * @param hSession the session

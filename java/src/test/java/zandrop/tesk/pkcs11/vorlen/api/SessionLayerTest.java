@@ -1,0 +1,258 @@
+package zandrop.tesk.pkcs11.vorlen.api;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertInstanceOf;
+import static org.junit.jupiter.api.Assertions.assertSame;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
+
+import java.io.ByteArrayInputStream;
+import java.io.ByteArrayOutputStream;
+import java.io.IOException;
+import java.io.InputStream;
+import java.io.UncheckedIOException;
+import java.math.BigInteger;
+import java.time.Duration;
+import java.time.LocalDate;
+import java.util.HexFormat;
+import java.util.List;
+import java.util.stream.Stream;
+
+import org.junit.jupiter.api.AfterEach;
+import org.junit.jupiter.api.BeforeEach;
+import org.junit.jupiter.api.Test;
+
+import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
+import zandrop.tesk.pkcs11.vorlen.token.Attr;
+import zandrop.tesk.pkcs11.vorlen.token.AttributeValues;
+import zandrop.tesk.pkcs11.vorlen.token.Hash;
+import zandrop.tesk.pkcs11.vorlen.token.KeyObject;
+import zandrop.tesk.pkcs11.vorlen.token.Mechanism;
+import zandrop.tesk.pkcs11.vorlen.token.Pkcs11Module;
+import zandrop.tesk.pkcs11.vorlen.token.PinSource;
+import zandrop.tesk.pkcs11.vorlen.token.Session;
+import zandrop.tesk.pkcs11.vorlen.token.SessionPool;
+import zandrop.tesk.pkcs11.vorlen.token.Template;
+import zandrop.tesk.pkcs11.vorlen.token.Token;
+import zandrop.tesk.pkcs11.vorlen.token.TokenException;
+import zandrop.tesk.pkcs11.vorlen.token.TokenInfo;
+import zandrop.tesk.pkcs11.vorlen.token.TokenObject;
+
+/**
+ * The session layer against the scriptable test module: sharing of the module, error messages,
+ * searches that fail half-way, the pool's handling of lost and unfinished sessions, lenient reads
+ * through the views, and typed values checked before the module is called.
+ */
+class SessionLayerTest extends ConnectedToTestModule {
+    private Pkcs11Module layer;
+
+    /** Every C_GetAttributeValue answers: a private EC key labelled "k1". */
+    private void keyK1() {
+        module.setDefault("C_GetAttributeValue", "attr=0::" + Platform.hex(Platform.ulongBytes(CKO_PRIVATE_KEY))
+                + " attr=3::6b31 attr=256::" + Platform.hex(Platform.ulongBytes(CKK_EC)));
+    }
+
+    @BeforeEach
+    void openLayer() {
+        module.clear();
+        layer = Pkcs11Module.open(module.path());
+    }
+
+    @AfterEach
+    void closeLayer() {
+        layer.close();
+    }
+
+    @Test
+    void openersShareOneInitialisedModuleFinalisedByTheLast() {
+        try (Pkcs11Module second = Pkcs11Module.open(module.path())) {
+            assertSame(layer.pkcs11(), second.pkcs11());
+            assertEquals(1, module.count("C_Initialize"));
+            assertEquals(CKF_OS_LOCKING_OK, module.last("C_Initialize").num("flags"));
+        }
+        assertEquals(0, module.count("C_Finalize"), "the first opener still uses it");
+        layer.close();
+        assertEquals(1, module.count("C_Finalize"));
+        layer.close();
+        assertEquals(1, module.count("C_Finalize"), "closing twice finalises once");
+
+        module.script("C_Initialize", "rv=0x191");  // initialised by someone else
+        layer = Pkcs11Module.open(module.path());
+        layer.close();
+        assertEquals(1, module.count("C_Finalize"), "not finalised under its other user");
+        layer = Pkcs11Module.open(module.path());
+    }
+
+    @Test
+    void slotsTokensAndEventsAreDecoded() {
+        module.script("C_GetTokenInfo", "label=txt:k-token flags=0x405");  // CKF_RNG | CKF_LOGIN_REQUIRED | CKF_TOKEN_INITIALIZED
+        Token token = layer.token("k-token");
+        assertEquals(1, token.slotId());
+        module.script("C_GetTokenInfo", "label=txt:k-token flags=0x405 ulMaxSessionCount=" + Long.toUnsignedString(Platform.ALL_BITS));
+        TokenInfo info = token.info();
+        assertEquals(List.of("CKF_RNG", "CKF_LOGIN_REQUIRED", "CKF_TOKEN_INITIALIZED"), info.flagNames());
+        assertEquals(-1, info.maxSessions(), "CK_UNAVAILABLE_INFORMATION");
+        assertTrue(info.loginRequired());
+        assertTrue(info.toString().contains("\"k-token\"") && info.toString().contains("CKF_RNG|"), info.toString());
+
+        module.script("C_WaitForSlotEvent", "handle=1");
+        assertEquals(1, layer.waitForSlotEvent(false).orElseThrow().id());
+        assertEquals(CKF_DONT_BLOCK, module.last("C_WaitForSlotEvent").num("flags"));
+        module.script("C_WaitForSlotEvent", "rv=0x8");  // CKR_NO_EVENT
+        assertTrue(layer.waitForSlotEvent(false).isEmpty());
+        module.script("C_WaitForSlotEvent", "rv=0x54");  // not offered
+        assertTrue(layer.waitForSlotEvent(true).isEmpty());
+    }
+
+    @Test
+    void errorsNameFunctionMechanismAndObject() {
+        keyK1();
+        Token token = layer.token(1);
+        try (Session s = token.openSession(false)) {
+            TokenObject key = s.view(100);
+            KeyObject k = assertInstanceOf(KeyObject.class, key);
+            assertEquals("k1", k.label());
+            assertEquals(CKK_EC, k.keyType());
+            module.script("C_SignInit", "rv=0x70");
+            TokenException e = assertThrows(TokenException.class,
+                    () -> s.sign(Mechanism.ecdsa(Hash.SHA256), key, new byte[] {1}));
+            assertEquals("C_SignInit(CKM_ECDSA_SHA256, private key \"k1\"): CKR_MECHANISM_INVALID (0x00000070)",
+                    e.getMessage());
+            assertEquals(CKR_MECHANISM_INVALID, assertInstanceOf(PKCS11Exception.class, e.getCause()).getErrorCode());
+            assertEquals(CKM_ECDSA_SHA256, module.last("C_SignInit").num("mechanism"),
+                    "the token's list lacks CKM_ECDSA too: the combined mechanism is asked for");
+        }
+    }
+
+    @Test
+    void searchesEndAlsoWhenTheModuleFailsHalfWay() {
+        long globalsBefore = PKCS11Impl.globalReferenceCount();
+        keyK1();
+        Token token = layer.token(1);
+        token.configurePool(1, Duration.ofSeconds(5));
+        // C_FindObjectsInit succeeds, C_FindObjects fails: the search is ended all the same.
+        module.script("C_FindObjectsInit", "handles=100,101");
+        module.script("C_FindObjects", "rv=0x30");
+        TokenException e = assertThrows(TokenException.class,
+                () -> token.withSession(false, s -> s.find(Template.of(Attr.LABEL, "k1"))));
+        assertEquals("C_FindObjects({CKA_LABEL=\"k1\"}): CKR_DEVICE_ERROR (0x00000030)", e.getMessage());
+        assertEquals(1, module.count("C_FindObjectsFinal"));
+        assertEquals(0, module.count("C_CloseSession"), "the search was ended: the session goes back");
+
+        // C_FindObjectsFinal fails: a clear error, and the session is closed, not reused.
+        module.script("C_FindObjectsInit", "handles=100");
+        module.script("C_FindObjectsFinal", "rv=0x30");
+        e = assertThrows(TokenException.class, () -> token.withSession(false, s -> s.findHandles(Template.empty())));
+        assertTrue(e.getMessage().startsWith("C_FindObjectsFinal({}): CKR_DEVICE_ERROR"), e.getMessage());
+        assertEquals(1, module.count("C_CloseSession"));
+
+        // A stream of objects left early, or never closed: the search ends at the latest with the session.
+        module.script("C_FindObjectsInit", "handles=100,101,102");
+        List<TokenObject> first = token.withSession(false, s -> {
+            try (Stream<TokenObject> objects = s.stream(Template.empty())) {
+                return objects.limit(1).toList();
+            }
+        });
+        assertEquals(100, first.get(0).handle());
+        module.script("C_FindObjectsInit", "handles=100,101,102");
+        token.withSession(false, s -> s.stream(Template.empty()).findFirst());
+        assertEquals(4, module.count("C_FindObjectsFinal"));
+        assertEquals(1, module.count("C_CloseSession"), "both sessions went back to the pool");
+        assertEquals(1, token.pool().idle());
+        assertEquals(globalsBefore, PKCS11Impl.globalReferenceCount(), "no global reference outlives the searches");
+    }
+
+    @Test
+    void thePoolBoundsWaitsDropsLostSessionsAndLogsInAgain() throws Exception {
+        keyK1();
+        Token token = layer.token(1);
+        token.configurePool(2, Duration.ofMillis(50));
+        SessionPool pool = token.pool();
+        Session a = pool.borrow(true);
+        Session b = pool.borrow(false);
+        assertThrows(SessionPool.PoolTimeoutException.class, () -> pool.borrow(false));
+        a.close();
+        b.close();
+        assertEquals(2, pool.idle());
+
+        // An operation left active (the input failed): the session is closed, not reused.
+        try (Session s = pool.borrow(true)) {
+            TokenObject key = s.view(100);
+            InputStream failing = new InputStream() {
+                @Override
+                public int read() throws IOException {
+                    throw new IOException("disk gone");
+                }
+            };
+            assertThrows(UncheckedIOException.class, () -> s.encrypt(Mechanism.of(CKM_AES_ECB), key, failing,
+                    new ByteArrayOutputStream()));
+        }
+        assertEquals(1, module.count("C_CloseSession"));
+
+        // The session is gone: the work runs again on a new one, and the idle ones are dropped.
+        module.clear();
+        module.script("C_Sign", "rv=0xB3");
+        byte[] signature = token.withSession(false, s -> s.sign(Mechanism.of(CKM_RSA_PKCS), s.view(100), new byte[] {1}));
+        assertEquals(64, signature.length);
+        assertEquals(2, module.count("C_Sign"));
+        assertEquals(1, module.count("C_OpenSession"), "a fresh session replaced the lost one");
+
+        // The token forgot the login: logged in again from the PIN source.
+        token.login(PinSource.of("1234".toCharArray()));
+        module.clear();
+        module.script("C_Sign", "rv=0x101");
+        token.withSession(false, s -> s.sign(Mechanism.of(CKM_RSA_PKCS), s.view(100), new byte[] {1}));
+        assertEquals(1, module.count("C_Login"));
+        assertArrayEquals("1234".getBytes(), module.last("C_Login").bytes("pPin"));
+        module.script("C_Login", "rv=0x100");  // CKR_USER_ALREADY_LOGGED_IN is no error
+        token.login("1234".toCharArray());
+        token.logout();
+        module.script("C_Sign", "rv=0x101");
+        TokenException e = assertThrows(TokenException.class,
+                () -> token.withSession(false, s -> s.sign(Mechanism.of(CKM_RSA_PKCS), s.view(100), new byte[] {1})));
+        assertEquals(CKR_USER_NOT_LOGGED_IN, e.code(), "without a PIN source, no second login");
+    }
+
+    @Test
+    void typedValuesAreCheckedBeforeTheModuleAndReadBackTyped() {
+        @SuppressWarnings({"unchecked", "rawtypes"})
+        Attr<Object> raw = (Attr) Attr.TOKEN;
+        IllegalArgumentException wrong = assertThrows(IllegalArgumentException.class,
+                () -> Template.of(raw, 1L));
+        assertEquals("CKA_TOKEN holds a Boolean, not a Long (1)", wrong.getMessage());
+        assertThrows(IllegalArgumentException.class, () -> Attr.of(CKA_TOKEN, Long.class));
+        assertThrows(IllegalArgumentException.class, () -> Template.of(Attr.MODULUS, BigInteger.ONE.negate()));
+        Attr<Long> vendor = Attr.of(CKA_VENDOR_DEFINED | 7, Long.class);
+
+        Template t = Template.of(Attr.LABEL, "clé").with(Attr.TOKEN, true).with(Attr.START_DATE, LocalDate.of(2026, 12, 8))
+                .with(Attr.PUBLIC_EXPONENT, BigInteger.valueOf(65537)).with(vendor, 5L)
+                .with(Attr.ALLOWED_MECHANISMS, new long[] {CKM_AES_GCM});
+        try (Session s = layer.token(1).openSession(true)) {
+            module.script("C_CreateObject", "handle=100");
+            keyK1();
+            s.create(t);
+            List<Call.Attr> sent = module.last("C_CreateObject").template("pTemplate");
+            assertEquals("636cc3a9", HexFormat.of().formatHex(sent.get(0).value()), "UTF-8");
+            assertArrayEquals(new byte[] {1}, sent.get(1).value());
+            assertEquals("3230323631323038", HexFormat.of().formatHex(sent.get(2).value()));
+            assertEquals("010001", HexFormat.of().formatHex(sent.get(3).value()));
+            assertArrayEquals(Platform.ulongBytes(5), sent.get(4).value());
+
+            TokenObject object = s.view(100);
+            String values = "attr=3::636cc3a9 attr=0x80000007::" + Platform.hex(Platform.ulongBytes(5))
+                    + " attr=0x122::010001 attr=0x11:unavail: rv=0x11";
+            module.script("C_GetAttributeValue", values);
+            module.script("C_GetAttributeValue", "attr=0x11:unavail: rv=0x11");  // CKA_VALUE alone
+            module.script("C_GetAttributeValue", "attr=3::00");                  // CKA_ID alone: unknown
+            module.script("C_GetAttributeValue", values);
+            AttributeValues v = s.read(object, Attr.LABEL, vendor, Attr.PUBLIC_EXPONENT, Attr.VALUE, Attr.ID);
+            assertEquals("clé", v.require(Attr.LABEL));
+            assertEquals(5L, v.require(vendor));
+            assertEquals(BigInteger.valueOf(65537), v.require(Attr.PUBLIC_EXPONENT));
+            assertEquals(AttributeValues.Status.SENSITIVE, v.status(Attr.VALUE));
+            assertEquals(AttributeValues.Status.UNKNOWN, v.status(Attr.ID));
+        }
+    }
+}
