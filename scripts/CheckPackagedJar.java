@@ -7,8 +7,8 @@
 //
 // Usage: java scripts/CheckPackagedJar.java [--allow-missing] JAR [JAVA_COMMAND]...
 //   --allow-missing: a platform without a library is reported, not a fault (a partial package)
-//   JAVA_COMMAND: a java executable (or a launcher script for one), run as
-//   JAVA_COMMAND -cp JAR zandrop.tesk.pkcs11.vorlen.api.NativeLibraryLoader
+//   JAVA_COMMAND: a java executable, or words separated by spaces that start one (an emulator
+//   and its options first), run as JAVA_COMMAND -cp JAR zandrop.tesk.pkcs11.vorlen.api.NativeLibraryLoader
 // Exit status 0 when everything holds; 1 with a line for each fault otherwise.
 
 import java.io.ByteArrayOutputStream;
@@ -107,7 +107,9 @@ public final class CheckPackagedJar {
         }
         // And each JVM given, asked itself.
         for (int i = 1; i < args.length; i++) {
-            Process process = new ProcessBuilder(args[i], "-cp", jar.toString(), LOADER).redirectErrorStream(true).start();
+            List<String> command = new ArrayList<>(List.of(args[i].split(" ")));
+            command.addAll(List.of("-cp", jar.toString(), LOADER));
+            Process process = new ProcessBuilder(command).redirectErrorStream(true).start();
             String out = new String(process.getInputStream().readAllBytes(), StandardCharsets.UTF_8).trim();
             int status = process.waitFor();
             System.out.println(args[i] + ": " + out);

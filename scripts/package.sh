@@ -8,7 +8,8 @@
 # into the jar stripped, its debug information into a file of its own beside the artifacts
 # (linked to it by .gnu_debuglink). Then scripts/CheckPackagedJar.java checks the jar: each
 # library's format and processor from its own headers, and the folder the loader picks for
-# each platform's JVM.
+# each platform's JVM (and each such JVM that runs here, asked itself: the host's, the i386 JDK's
+# where the kernel runs i386 programs, the arm64 JDK's under qemu-aarch64).
 #
 # What it writes, under build/:
 #   package/vorlen-pkcs11-VERSION.jar         the one jar (API, session layer, five libraries)
@@ -189,8 +190,9 @@ echo "=== $repo ==="
 jvms=(java)
 [ -x /usr/lib/jvm/java-17-openjdk-i386/bin/java ] && /usr/lib/jvm/java-17-openjdk-i386/bin/java -version >/dev/null 2>&1 &&
   jvms+=(/usr/lib/jvm/java-17-openjdk-i386/bin/java)
-[ -x "${prefix}aarch64/test-java" ] && "${prefix}aarch64/test-java" -version >/dev/null 2>&1 &&
-  jvms+=("${prefix}aarch64/test-java")
+arm64_java="qemu-aarch64 -L / /usr/lib/jvm/java-17-openjdk-arm64/bin/java"
+# shellcheck disable=SC2086
+command -v qemu-aarch64 >/dev/null && $arm64_java -version >/dev/null 2>&1 && jvms+=("$arm64_java")
 check=()
 [ "$only_built" = 1 ] && check+=(--allow-missing)
 java scripts/CheckPackagedJar.java "${check[@]}" "$out/$artifact.jar" "${jvms[@]}"
