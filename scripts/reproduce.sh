@@ -21,7 +21,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/vorlen-reproduce.XXXXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 build() {  # build NUMBER: clone, build, package; the repository's checksums into $work/sums-N
-  local n=$1 source=$work/build-$n/vorlen
+  local n=$1
+  local source=$work/build-$n/vorlen
   git clone -q --no-hardlinks "$(pwd)" "$source"
   git -C "$source" checkout -q "$commit"
   for tree in "${trees[@]}"; do
