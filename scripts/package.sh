@@ -92,7 +92,8 @@ demo=vorlen-pkcs11-demo-$version
 "${jar_tool[@]}" "$out/$artifact.jar" "$java_tree/java/manifest.txt" "$SOURCE_DATE_EPOCH" "$stage/classes"
 "${jar_tool[@]}" "$out/$artifact-debug.zip" - "$SOURCE_DATE_EPOCH" "$stage/debug"
 "${jar_tool[@]}" "$out/$artifact-sources.jar" - "$SOURCE_DATE_EPOCH" java/src/main/java
-javadoc -quiet -notimestamp --release 17 -encoding UTF-8 -Xdoclint:none -d "$stage/javadoc" \
+javadoc -quiet -notimestamp --release 17 -encoding UTF-8 -Xdoclint:none -doctitle "vorlen-pkcs11 $version" \
+  -windowtitle "vorlen-pkcs11 $version" -d "$stage/javadoc" \
   $(find java/src/main/java -name '*.java' | sort) >/dev/null
 "${jar_tool[@]}" "$out/$artifact-javadoc.jar" - "$SOURCE_DATE_EPOCH" "$stage/javadoc"
 
@@ -102,6 +103,7 @@ sed "s/^Class-Path: .*/Class-Path: $artifact.jar/" "$java_tree/cli/manifest.txt"
 "${jar_tool[@]}" "$out/$demo.jar" "$stage/demo-manifest.txt" "$SOURCE_DATE_EPOCH" "$stage/demo-classes"
 "${jar_tool[@]}" "$out/$demo-sources.jar" - "$SOURCE_DATE_EPOCH" cli/src/main/java
 javadoc -quiet -notimestamp --release 17 -encoding UTF-8 -Xdoclint:none -package -cp "$out/$artifact.jar" \
+  -doctitle "vorlen-pkcs11 demo $version" -windowtitle "vorlen-pkcs11 demo $version" \
   -d "$stage/demo-javadoc" $(find cli/src/main/java -name '*.java' | sort) >/dev/null
 "${jar_tool[@]}" "$out/$demo-javadoc.jar" - "$SOURCE_DATE_EPOCH" "$stage/demo-javadoc"
 
