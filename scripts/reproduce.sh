@@ -5,7 +5,8 @@
 # compares the SHA-256 of every file of the two Maven repositories. Exit status 0 when all are
 # equal; otherwise the files that differ are listed.
 #
-# It builds every native library twice (about 30 minutes on two cores), so CI does not run it.
+# It builds every native library twice (two of the five trees took 30 minutes on a busy
+# 2-core machine), so CI does not run it.
 #
 # Usage: scripts/reproduce.sh [TREE...]   (default: x86_64 aarch64 x86 windows-x86 windows-x86_64)
 set -euo pipefail
