@@ -3,7 +3,7 @@
 #   - VORLEN_JVM_OS_NAME and VORLEN_JVM_OS_ARCH: the os.name and os.arch that a JVM of the
 #     target platform reports; CMakeLists.txt asks NativeLibraryLoader which folder of the jar
 #     that JVM looks in, and puts the library there;
-#   - the JNI headers of the 32-bit Windows cross build: the JDK's jni.h, which is the same on
+#   - the JNI headers of the Windows cross builds (32-bit and x64): the JDK's jni.h, which is the same on
 #     every platform, with our own native/platform/win32/jni_md.h instead of the JDK's Linux one;
 #   - vorlen_platform_library(target): what the Windows DLL needs at link time (the exported
 #     names a 32-bit JVM looks up, a runtime linked in statically);
@@ -88,9 +88,6 @@ endif()
 
 # ---- JNI headers of the Windows cross build ----
 if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
-  if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
-    message(FATAL_ERROR "Only 32-bit Windows is supported (use cmake/toolchain-mingw32.cmake)")
-  endif()
   # jni.h of the JDK that builds the jar; jni_md.h of our own. jni.h includes "jni_md.h"
   # with quotes, which finds nothing beside it (the JDK keeps its jni_md.h in include/linux),
   # so the search goes on to our directory: the JDK's platform directory is never listed.
@@ -107,6 +104,15 @@ function(vorlen_platform_library target)
   if(NOT CMAKE_SYSTEM_NAME STREQUAL "Windows")
     return()
   endif()
+  # The file name a JVM on Windows looks for, System.mapLibraryName("vorlenpkcs11"):
+  # vorlenpkcs11.dll, without the "lib" that MinGW would put before it.
+  set_target_properties(${target} PROPERTIES PREFIX "")
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    # Windows x64 has one calling convention and no decoration: __declspec(dllexport) exports
+    # the JNI names as the JVM looks them up. Only the runtime is linked in.
+    target_link_options(${target} PRIVATE -static -Wl,--no-insert-timestamp)
+    return()
+  endif()
   set(def ${CMAKE_CURRENT_BINARY_DIR}/${target}-exports.def)
   add_custom_command(TARGET ${target} PRE_LINK
     COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DDEF=${def} "-DOBJECTS=$<TARGET_OBJECTS:${target}>"
@@ -114,8 +120,9 @@ function(vorlen_platform_library target)
     COMMENT "Export definitions of ${target}"
     VERBATIM)
   # GNU ld reads a .def file given among its inputs. -static links the C++ runtime and the
-  # threads library into the DLL: a JVM loads it with nothing else beside it.
-  target_link_options(${target} PRIVATE -static ${def})
+  # threads library into the DLL: a JVM loads it with nothing else beside it. Without
+  # --no-insert-timestamp the PE header would carry the link's time (no reproducible build).
+  target_link_options(${target} PRIVATE -static -Wl,--no-insert-timestamp ${def})
 endfunction()
 
 # ---- the module files of the real-module suites, in the Linux cross builds ----

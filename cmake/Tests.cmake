@@ -23,8 +23,9 @@ endfunction()
 
 # The Windows cross build runs no JVM: its tests read the DLL's export table and the jar.
 if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
-  # Every native method of PKCS11Impl, under the standard-call name that a 32-bit JVM looks up;
-  # the names and argument sizes are derived from the compiled class.
+  # Every native method of PKCS11Impl, under the name the JVM of the DLL's width looks up (the
+  # standard-call name on 32-bit Windows, the plain JNI name on x64), derived from the compiled
+  # class.
   add_test(NAME windows.exports
     COMMAND ${Java_JAVA_EXECUTABLE} ${PROJECT_SOURCE_DIR}/scripts/Win32Exports.java
             ${VORLEN_CLASSES} ${CMAKE_OBJDUMP} $<TARGET_FILE:vorlenpkcs11>)
@@ -147,7 +148,9 @@ set(VORLEN_TEST_PROPERTIES ${VORLEN_EMULATOR_PROPERTY} -Dvorlen.timeout.scale=${
   -Dvorlen.testmodule.v3=$<TARGET_FILE:vorlentestmodule_v3>
   -Dvorlen.testmodule.unload=$<TARGET_FILE:vorlentestmodule3>
   -Dvorlen.testcontrol.library=$<TARGET_FILE:vorlentestcontrol>
-  -Dvorlen.build.dir=${CMAKE_BINARY_DIR})
+  -Dvorlen.build.dir=${CMAKE_BINARY_DIR}
+  -Dvorlen.version=${VORLEN_VERSION}
+  -Dzandrop.tesk.pkcs11.vorlen.cache=${CMAKE_BINARY_DIR}/library-cache)
 
 # The JVMs every Java test runs on: the test JVM, and JDK 25's where VORLEN_JDK25_HOME names one
 # (not under the sanitizers): its tests are named jdk25.java.*, labelled "jdk25", run with

@@ -1,11 +1,13 @@
-// Checks the export table of the 32-bit Windows DLL against the compiled PKCS11Impl class.
+// Checks the export table of a Windows DLL, 32-bit or x64, against the compiled PKCS11Impl class.
 //
 // A 32-bit JVM on Windows looks a native method up under its standard-call name: "_", the JNI
 // name, "@" and the bytes of its arguments (JNIEnv* and the jobject or jclass, 4 each, then 8
-// for each long or double and 4 for anything else). This program derives that name for every
-// native method of the class, by reflection on the class file (the class is not initialised,
-// so no native library is loaded), and requires each of them in the DLL's export table as
-// `objdump -p` prints it. A JNI export that matches no native method fails the check too.
+// for each long or double and 4 for anything else). A JVM on Windows x64, which has one calling
+// convention and no decoration, looks up the plain JNI name. This program derives the name of
+// every native method of the class for the DLL's width (objdump's "file format pei-i386" or
+// "pei-x86-64"), by reflection on the class file (the class is not initialised, so no native
+// library is loaded), and requires each of them in the DLL's export table as `objdump -p`
+// prints it. A JNI export that matches no native method fails the check too.
 //
 // Usage: java scripts/Win32Exports.java CLASSES_DIR OBJDUMP DLL
 // Exit status 0 when every name is there; 1 with the missing and unexpected names otherwise.
@@ -39,21 +41,28 @@ public final class Win32Exports {
             System.err.println("usage: java Win32Exports.java CLASSES_DIR OBJDUMP DLL");
             System.exit(2);
         }
-        Set<String> expected = expectedExports(Path.of(args[0]));
-        Set<String> exported = exportedNames(args[1], args[2]);
+        String table = objdump(args[1], args[2]);
+        boolean x64 = table.contains("file format pei-x86-64");
+        if (!x64 && !table.contains("file format pei-i386")) {
+            throw new IOException(args[2] + " is neither a 32-bit nor an x64 Windows DLL");
+        }
+        Set<String> expected = expectedExports(Path.of(args[0]), x64);
+        Set<String> exported = exportedNames(args[2], table);
 
         Set<String> missing = new TreeSet<>(expected);
         missing.removeAll(exported);
         // Every JNI method name the DLL exports with the decoration must stand for a method.
         Set<String> unexpected = new TreeSet<>();
         for (String name : exported) {
-            if (name.startsWith("_Java_") && !expected.contains(name)) {
+            // (A 32-bit DLL also exports each without the leading "_", as GNU ld names it.)
+            if (name.startsWith(x64 ? "Java_" : "_Java_") && !expected.contains(name)) {
                 unexpected.add(name);
             }
         }
 
         System.out.println(CLASS_NAME + ": " + expected.size() + " native methods, "
-                + (expected.size() - missing.size()) + " exported under their standard-call names");
+                + (expected.size() - missing.size()) + " exported under "
+                + (x64 ? "their plain JNI names (x64)" : "their standard-call names (32-bit)"));
         for (String name : missing) {
             System.out.println("missing:    " + name);
         }
@@ -63,8 +72,11 @@ public final class Win32Exports {
         System.exit(missing.isEmpty() && unexpected.isEmpty() ? 0 : 1);
     }
 
-    /** The decorated names of all native methods of the class, from its class file. */
-    static Set<String> expectedExports(Path classes) throws Exception {
+    /**
+     * The names of all native methods of the class, from its class file: plain on x64,
+     * decorated for the standard call on 32-bit Windows.
+     */
+    static Set<String> expectedExports(Path classes, boolean x64) throws Exception {
         URL[] path = {classes.toUri().toURL()};
         try (URLClassLoader loader = new URLClassLoader(path, null)) {
             Class<?> type = Class.forName(CLASS_NAME, false, loader);
@@ -87,7 +99,7 @@ public final class Win32Exports {
                 if (overloads.get(method.getName()) > 1) {
                     name += "__" + mangle(argumentDescriptor(method));
                 }
-                names.add("_" + name + "@" + argumentBytes(method));
+                names.add(x64 ? name : "_" + name + "@" + argumentBytes(method));
             }
             return names;
         }
@@ -131,8 +143,8 @@ public final class Win32Exports {
         return out.toString();
     }
 
-    /** The names of the export table, from the "[Ordinal/Name Pointer] Table" of objdump -p. */
-    static Set<String> exportedNames(String objdump, String dll) throws IOException, InterruptedException {
+    /** What objdump -p prints for the DLL. */
+    static String objdump(String objdump, String dll) throws IOException, InterruptedException {
         Process process = new ProcessBuilder(objdump, "-p", dll).redirectErrorStream(true).start();
         String output;
         try (InputStream in = process.getInputStream()) {
@@ -143,6 +155,11 @@ public final class Win32Exports {
         if (process.waitFor() != 0) {
             throw new IOException(objdump + " -p " + dll + " failed:\n" + output);
         }
+        return output;
+    }
+
+    /** The names of the export table, from the "[Ordinal/Name Pointer] Table" of objdump -p. */
+    static Set<String> exportedNames(String dll, String output) throws IOException {
         Set<String> names = new TreeSet<>();
         boolean inTable = false;
         Pattern entry = Pattern.compile("^\\s*\\[\\s*\\d+\\]\\s+(\\S+)\\s*$");

@@ -3,12 +3,22 @@
 # benchmark's JNI helper calls the module in a native loop), a JNA direct-mapped peer and, on a
 # JDK 22 or later, an FFM peer; on a module whose entries return at once and on SoftHSM2.
 # It runs on the system's java and, when one was found at build time, on a JDK 22+ as well.
-# Usage: scripts/bench.sh [--no-softhsm]
+# With --jmh the same workloads run as JMH benchmarks instead (bench/jmh, built with Maven, JMH
+# from Maven Central), each figure with JMH's error, then as ratios to the module's own loop
+# (bench/jmh/Ratios.java); JMH's results go to build/bench/jmh-results.csv.
+# Usage: scripts/bench.sh [--no-softhsm] [--jmh]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 softhsm=1
-[ "${1:-}" = "--no-softhsm" ] && softhsm=0
+jmh=0
+for option in "$@"; do
+  case "$option" in
+    --no-softhsm) softhsm=0 ;;
+    --jmh) jmh=1 ;;
+    *) echo "usage: scripts/bench.sh [--no-softhsm] [--jmh]" >&2; exit 2 ;;
+  esac
+done
 
 scripts/install-deps.sh build bench
 dir=build/bench
@@ -27,6 +37,25 @@ if [ "$softhsm" = 1 ]; then
 fi
 classpath="$dir/vorlen-bench.jar:$dir/vorlen-pkcs11.jar:/usr/share/java/jna.jar"
 loop="-Dvorlen.bench.loop=$PWD/$dir/bench/libvorlenbenchloop.so"
+
+if [ "$jmh" = 1 ]; then
+  scripts/install-deps.sh maven
+  mvn -B -q -f bench/jmh/pom.xml -Dvorlen.bench.jar="$PWD/$dir/vorlen-bench.jar" \
+    -Dvorlen.jar="$PWD/$dir/vorlen-pkcs11.jar" package > "$work/maven.log" 2>&1 || { cat "$work/maven.log"; exit 1; }
+  jmh_cp="bench/jmh/target/classes:$(cat bench/jmh/target/jmh-classpath.txt):$classpath"
+  benchmarks=(OverheadJmh)
+  properties=(-Dvorlen.bench.module="$PWD/${args[0]}")
+  if [ "$softhsm" = 1 ]; then
+    benchmarks+=(RealWorkJmh)
+    properties+=(-Dvorlen.bench.softhsm="${args[1]}" -Dvorlen.bench.pin="${args[2]}")
+  fi
+  echo "uptime: $(uptime)"
+  java -cp "$jmh_cp" org.openjdk.jmh.Main -jvmArgsAppend "-Xss4m $loop ${properties[*]}" \
+    -rf csv -rff "$dir/jmh-results.csv" "${benchmarks[@]}"
+  echo "uptime: $(uptime)"
+  java bench/jmh/Ratios.java "$dir/jmh-results.csv"
+  exit 0
+fi
 
 echo "uptime: $(uptime)"
 echo

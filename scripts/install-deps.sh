@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests or the demo need, and only those missing.
-# Usage: scripts/install-deps.sh [build|test|demo|bench|i386|mingw|aarch64|coverage]...
+# Usage: scripts/install-deps.sh [build|test|demo|bench|i386|mingw|mingw64|aarch64|maven|coverage]...
 #          (default: build)
 #   i386     the 32-bit Linux build and its tests: g++ -m32, the i386 JDK, and the i386 PKCS#11
 #            modules of the real-module suites with what SoftHSM2 needs to run (its library
 #            itself is unpacked into the build by scripts/unpack-softhsm.sh)
 #   mingw    the 32-bit Windows cross build
+#   mingw64  the Windows x64 cross build
 #   aarch64  the Linux aarch64 cross build and its tests: clang and lld with the arm64 C and C++
 #            libraries (not g++-aarch64-linux-gnu, which cannot be installed beside
 #            g++-multilib), the arm64 JDK, qemu-user (qemu-aarch64 runs the arm64 JVM), the arm64
 #            PKCS#11 modules and what SoftHSM2 needs (unpacked as for i386)
+#   maven    the Maven example (examples/maven-consumer) and scripts/package.sh's checks: Maven,
+#            SoftHSM2, the MinGW-w64 and LLVM tools that strip the libraries
 #   coverage scripts/coverage.sh: gcovr
 set -euo pipefail
 
@@ -32,11 +35,13 @@ for role in "${@:-build}"; do
              libssl3:i386 libstdc++6:i386 libgcc-s1:i386)
       ;;
     mingw) want+=(g++-mingw-w64-i686) ;;
+    mingw64) want+=(g++-mingw-w64-x86-64) ;;
     aarch64)
       foreign+=(arm64)
       want+=(clang lld libc6-dev:arm64 libstdc++-12-dev:arm64 qemu-user openjdk-17-jdk-headless:arm64 libnss3:arm64
              p11-kit-modules:arm64 libssl3:arm64 libstdc++6:arm64 libgcc-s1:arm64)
       ;;
+    maven) want+=(maven softhsm2 llvm) ;;
     coverage) want+=(gcovr) ;;
     *) echo "install-deps: unknown role '$role'" >&2; exit 2 ;;
   esac

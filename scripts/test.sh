@@ -2,7 +2,8 @@
 # Builds everything and runs the whole test suite on each platform the library is built for:
 #   x86-64   Linux x86-64: the suite on JDK 17, the same suite on JDK 25 where one is installed
 #            (JAVA25_HOME names it, else the system's JVM folder is searched), and the suite with
-#            the native code under AddressSanitizer and UndefinedBehaviorSanitizer
+#            the native code under AddressSanitizer and UndefinedBehaviorSanitizer; and the
+#            Windows x64 cross build (MinGW-w64), checked as the 32-bit Windows one
 #   32-bit   Linux i386 (g++ -m32, run by the i386 JDK's 32-bit JVM): the same suite and its
 #            sanitizer variant; and the 32-bit Windows cross build (MinGW-w64), whose tests
 #            check the DLL's exported names and the jar (nothing runs on Windows)
@@ -18,7 +19,8 @@
 #
 # Usage: scripts/test.sh [--width 64|32|aarch64|all] [--no-sanitize] [--only-sanitize]
 #                        [--no-aarch64] [--no-jdk25]
-#   --width          which platforms: 64 = x86-64 (with JDK 25), 32 = i386 and Windows,
+#   --width          which platforms: 64 = x86-64 (with JDK 25) and Windows x64, 32 = i386
+#                    and 32-bit Windows,
 #                    aarch64, or all (the default)
 #   --no-sanitize    skip the sanitizer variants
 #   --only-sanitize  run only the sanitizer variants (and the Windows build)
@@ -78,6 +80,7 @@ if [ "$(uname -m)" != x86_64 ]; then
 fi
 
 roles=(build test)
+[ "$want_x86_64" = 1 ] && [ "$plain" = 1 ] && roles+=(mingw64)
 [ "$want_32" = 1 ] && roles+=(i386 mingw)
 [ "$want_aarch64" = 1 ] && roles+=(aarch64)
 scripts/install-deps.sh "${roles[@]}"
@@ -179,6 +182,17 @@ forced() {
   [ -n "$value" ] && [ "$value" != 0 ]
 }
 
+# windows_tree NAME DIR TOOLCHAIN: a Windows cross build, the library and the jar only (no test
+# module, nothing to run); its tests read the DLL's export table and the jar.
+windows_tree() {
+  local name=$1 dir=$2 toolchain=$3
+  if build_tree "$name" "$dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DVORLEN_BENCH=OFF; then
+    run_ctest "$name" "$dir" -L host || fail "$name"
+  else
+    fail "$name (build)"
+  fi
+}
+
 # ---- x86-64, and JDK 25 on its tree ----
 ctest_options=()
 if [ "$want_x86_64" = 1 ]; then
@@ -219,6 +233,10 @@ if [ "$want_x86_64" = 1 ]; then
   if [ "$sanitize" = 1 ]; then
     run_variant "x86-64 under ASan and UBSan" "${native_tree}-sanitize" -DVORLEN_SANITIZE=ON
   fi
+  if [ "$plain" = 1 ]; then
+    # Windows x64: the DLL and the jar, checked as the 32-bit Windows build is (below).
+    windows_tree "Windows x64, build and host checks" "${prefix}windows-x86_64" cmake/toolchain-mingw64.cmake
+  fi
 fi
 
 # ---- 32 bits: Linux i386 and Windows ----
@@ -245,15 +263,7 @@ if [ "$want_32" = 1 ]; then
     notes+=("32-bit Linux: built, not run ($not_run tests): $reason")
   fi
 
-  # Windows: the library and the jar only (no test module, nothing to run); its tests read the
-  # DLL's export table and the jar.
-  name="Windows x86 (32-bit), build and host checks"
-  dir=${prefix}windows-x86
-  if build_tree "$name" "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake -DVORLEN_BENCH=OFF; then
-    run_ctest "$name" "$dir" -L host || fail "$name"
-  else
-    fail "$name (build)"
-  fi
+  windows_tree "Windows x86 (32-bit), build and host checks" "${prefix}windows-x86" cmake/toolchain-mingw32.cmake
 fi
 
 # ---- aarch64, under qemu-aarch64 where this machine is no arm64 one ----
@@ -272,6 +282,44 @@ if [ "$want_aarch64" = 1 ]; then
     -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-aarch64.cmake -DVORLEN_SOFTHSM_ROOT="$softhsm_arm64"
   if [ -n "$reason" ]; then
     notes+=("Linux aarch64: built, not run ($not_run tests): $reason")
+  fi
+fi
+
+# ---- the release: the one jar of every platform built here, its Maven repository, and the
+# Maven example that uses it on JDK 17 and JDK 25, on the class path and the module path ----
+# step NAME COMMAND...: one counted step of its own (a passed or failed test in the totals).
+step() {
+  local name=$1 start=$SECONDS
+  shift
+  echo "=== $name ==="
+  if "$@"; then
+    passed_total=$((passed_total + 1))
+    summary+=("$name: passed ($((SECONDS - start)) s)")
+  else
+    failed_total=$((failed_total + 1))
+    summary+=("$name: FAILED ($((SECONDS - start)) s)")
+    fail "$name"
+  fi
+}
+if [ "$want_x86_64" = 1 ] && [ "$plain" = 1 ]; then
+  scripts/install-deps.sh maven
+  # Every platform's library when this run built them all; else those there are, said so.
+  package_options=()
+  if [ "$want_32" != 1 ] || [ "$want_aarch64" != 1 ]; then
+    package_options=(--only-built)
+    notes+=("package: only the platforms built in this run or before (--width all builds all five)")
+  fi
+  step "package (one jar, Maven repository, header check)" scripts/package.sh "${package_options[@]}"
+  if [ -d "${prefix}repository" ]; then
+    # A local Maven repository of the run's own: what the user's ~/.m2 gets from README's command.
+    m2=$(pwd)/${prefix}m2
+    mkdir -p "$m2"
+    cp -r "${prefix}repository/." "$m2/"
+    jdk17=$(dirname "$(dirname "$(readlink -f "$(command -v javac)")")")
+    step "Maven example, JDK 17" examples/maven-consumer/run.sh "$jdk17" "$m2"
+    if [ -n "${jdk25:-}" ]; then
+      step "Maven example, JDK 25" examples/maven-consumer/run.sh "$jdk25" "$m2"
+    fi
   fi
 fi
 

@@ -158,6 +158,12 @@ Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_disconnect(JNIEnv* env, jobject s
     removeModule(env, self);
 }
 
+// The version the build wrote into the library (the project's VERSION file).
+JNIEXPORT jstring JNICALL
+Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_getNativeLibraryVersion(JNIEnv* env, jclass) {
+    return env->NewStringUTF(VORLEN_VERSION);  // null with OutOfMemoryError pending on failure
+}
+
 JNIEXPORT jlong JNICALL
 Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_globalReferenceCount(JNIEnv*, jclass) {
     return static_cast<jlong>(liveGlobalReferences());

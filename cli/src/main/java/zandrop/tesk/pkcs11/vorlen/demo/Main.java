@@ -1,6 +1,7 @@
 package zandrop.tesk.pkcs11.vorlen.demo;
 
 import java.io.PrintStream;
+import zandrop.tesk.pkcs11.vorlen.api.PKCS11Impl;
 
 /**
  * vorlen-demo: a small command-line program for a token user, written against the public Java
@@ -33,6 +34,7 @@ public final class Main {
             "                 $XDG_DATA_HOME/vorlen-demo (~/.local/share/vorlen-demo), created on first",
             "                 use with user PIN " + DemoToken.USER_PIN + " and the RSA key pair \""
                     + DemoToken.KEY_LABEL + "\"",
+            "  --version      the versions of this program, of vorlen-pkcs11 and of its native library",
             "  --slot ID      the slot (decimal or 0x...); default: the first initialised token",
             "  --pin PIN      the user's PIN (default for the demo token: " + DemoToken.USER_PIN + ")",
             "  --label NAME   the key's label (default for the demo token: " + DemoToken.KEY_LABEL + ")");
@@ -42,6 +44,21 @@ public final class Main {
 
     public static void main(String[] args) {
         System.exit(run(args, System.out, System.err));
+    }
+
+    /**
+     * This program's version (its jar's manifest), vorlen-pkcs11's and its native library's,
+     * as "vorlen-demo 0.1.0 (vorlen-pkcs11 0.1.0, native library 0.1.0)".
+     */
+    static String versions() {
+        String nativeVersion;
+        try {
+            nativeVersion = PKCS11Impl.getNativeLibraryVersion();
+        } catch (LinkageError e) {
+            nativeVersion = "not loaded: " + e.getMessage();
+        }
+        return "vorlen-demo " + Main.class.getPackage().getImplementationVersion()
+                + " (vorlen-pkcs11 " + PKCS11Impl.getVersion() + ", native library " + nativeVersion + ")";
     }
 
     /** Runs one command; returns the exit status. */
@@ -55,6 +72,10 @@ public final class Main {
         }
         if (options.command.equals("help")) {
             out.println(USAGE);
+            return 0;
+        }
+        if (options.command.equals("version")) {
+            out.println(versions());
             return 0;
         }
         try {

@@ -27,6 +27,9 @@ final class Options {
             if (arg.equals("-h") || arg.equals("--help")) {
                 return new Options("help", values);
             }
+            if (arg.equals("--version")) {
+                return new Options("version", values);
+            }
             if (!arg.startsWith("--")) {
                 if (command != null) {
                     throw new UsageException("unexpected argument '" + arg + "'");

@@ -48,6 +48,13 @@ import java.util.Objects;
  * a value returned by the module is zero-extended. Where a {@code CK_ULONG} has 32 bits, a
  * handle or code with all bits set therefore reads 4294967295, never -1.
  *
+ * <p>{@code CK_ULONG} has 32 bits on Linux i386, on 32-bit Windows and on Windows x64, where
+ * {@code unsigned long} keeps 32 bits while pointers have 64 (LLP64); it has 64 bits on 64-bit
+ * Linux and macOS. On Windows x64 a Java {@code long} above 2<sup>32</sup> - 1 (or a negative
+ * one) therefore reaches the module as its low 32 bits: {@code 0x1_0000_0005L} is the handle 5,
+ * and -1 is 0xFFFFFFFF. Lengths the library takes from Java arrays or buffers never exceed
+ * 2<sup>31</sup> - 1 and so always fit.
+ *
  * <p>PINs, labels and other character data are {@code char[]}s of which each element stands for
  * one byte: only its low 8 bits reach the module, without any character-set conversion, so a
  * character above U+00FF reaches it as another byte (U+20AC as 0xAC) and two texts that differ
@@ -214,6 +221,47 @@ public class PKCS11Impl {
      * {@code C_Finalize}. An object that is not connected is left as it is.
      */
     public native void disconnect();
+
+    /**
+     * Returns the version of the native library that this class has loaded, as its build wrote
+     * it (such as {@code 0.1.0}). It equals {@link #getVersion()} unless a library of another
+     * build was loaded (through the system property {@code zandrop.tesk.pkcs11.vorlen.library}
+     * or {@code java.library.path}).
+     *
+     * @return the native library's version
+     */
+    public static native String getNativeLibraryVersion();
+
+    /**
+     * Returns the version of these Java classes: that of the module {@code
+     * zandrop.tesk.pkcs11.vorlen} on the module path, else the {@code Implementation-Version}
+     * of the manifest of the jar this class was loaded from.
+     *
+     * @return the version, or {@code null} where neither says one (classes outside the jar)
+     */
+    public static String getVersion() {
+        Module module = PKCS11Impl.class.getModule();
+        if (module.isNamed() && module.getDescriptor().rawVersion().isPresent()) {
+            return module.getDescriptor().rawVersion().get();
+        }
+        // The manifest of the jar this class came from: the package may have been defined by a
+        // class of another folder or jar (a split package on the class path) without one.
+        java.net.URL self = PKCS11Impl.class.getResource("PKCS11Impl.class");
+        if (self != null && self.getProtocol().equals("jar")) {
+            String url = self.toString();
+            try (java.io.InputStream in = new java.net.URL(url.substring(0, url.indexOf("!/") + 2)
+                    + "META-INF/MANIFEST.MF").openStream()) {
+                String version = new java.util.jar.Manifest(in).getMainAttributes()
+                        .getValue(java.util.jar.Attributes.Name.IMPLEMENTATION_VERSION);
+                if (version != null) {
+                    return version;
+                }
+            } catch (IOException e) {
+                // Then the package's, below.
+            }
+        }
+        return PKCS11Impl.class.getPackage().getImplementationVersion();
+    }
 
     // ---- Test hooks.
 

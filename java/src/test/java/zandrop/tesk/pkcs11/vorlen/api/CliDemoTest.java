@@ -124,6 +124,15 @@ class CliDemoTest {
     }
 
     @Test
+    void versionNamesTheBuildsVersionForTheProgramTheJarAndTheNativeLibrary() {
+        String version = System.getProperty("vorlen.version");
+        Run run = demo(Map.of(), "--version");
+        assertEquals(0, run.status(), run.err());
+        assertEquals("vorlen-demo " + version + " (vorlen-pkcs11 " + version + ", native library "
+                + version + ")\n", run.out());
+    }
+
+    @Test
     void aWrongPinIsOneErrorLineWithItsCkrName() {
         assumeTheDemoCanRestartItsJvm();
         Map<String, String> env = demoEnvironment("wrong-pin");

@@ -26,6 +26,14 @@ class NativeLibraryLoaderTest {
     }
 
     @Test
+    void theJarAndTheLibraryItLoadedCarryTheBuildsVersion() {
+        String version = System.getProperty("vorlen.version");
+        assertTrue(version != null && !version.isEmpty(), "the build passes vorlen.version");
+        assertEquals(version, PKCS11Impl.getNativeLibraryVersion());
+        assertEquals(version, PKCS11Impl.getVersion());
+    }
+
+    @Test
     void looksForTheResourceInThePlatformDirectory() {
         assertEquals("/zandrop/tesk/pkcs11/vorlen/api/native/linux-x86_64/libvorlenpkcs11.so",
                 NativeLibraryLoader.resourcePath("linux-x86_64", "libvorlenpkcs11.so"));
