@@ -115,9 +115,9 @@ function(vorlen_add_real_test class_name labels)
       COMMAND ${VORLEN_REAL_RUNNER} env ${VORLEN_REAL_ENV}
               ${VORLEN_LEG_JVM_${leg}} ${VORLEN_JVM_OPTIONS} ${VORLEN_LEG_OPTIONS_${leg}}
               ${VORLEN_TEST_PROPERTIES} ${VORLEN_REAL_PROPERTIES} ${R_PROPERTIES}
-              -Dvorlen.java=${VORLEN_LEG_JVM_${leg}}
+              -Dvorlen.java=${VORLEN_LEG_JVM_${leg}} -Dvorlen.provider.jar=${VORLEN_PROVIDER_JAR}
               -jar ${JUNIT_CONSOLE} --disable-banner --details=tree --fail-if-no-tests
-              --class-path ${VORLEN_JAR}:${VORLEN_TEST_CLASSES}:${JUNIT_PARAMS}
+              --class-path ${VORLEN_JAR}:${VORLEN_PROVIDER_JAR}:${VORLEN_TEST_CLASSES}:${JUNIT_PARAMS}
               --select-class ${class_name})
     set_tests_properties(${name} PROPERTIES
       FAIL_REGULAR_EXPRESSION "${VORLEN_LEG_FAIL_${leg}}"

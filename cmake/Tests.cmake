@@ -49,7 +49,7 @@ add_subdirectory(${PROJECT_SOURCE_DIR}/testmodule ${CMAKE_BINARY_DIR}/testmodule
 file(GLOB_RECURSE VORLEN_TEST_JAVA_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/java/src/test/java/*.java)
 set(VORLEN_TEST_CLASSES ${CMAKE_BINARY_DIR}/java/test-classes)
 set(VORLEN_TEST_STAMP ${CMAKE_BINARY_DIR}/java/test-classes.stamp)
-set(VORLEN_TEST_COMPILE_CP "${VORLEN_JAR}:${JUNIT_API}:${JUNIT_PARAMS}:${JUNIT_APIGUARDIAN}:${JUNIT_OPENTEST4J}")
+set(VORLEN_TEST_COMPILE_CP "${VORLEN_JAR}:${VORLEN_PROVIDER_JAR}:${JUNIT_API}:${JUNIT_PARAMS}:${JUNIT_APIGUARDIAN}:${JUNIT_OPENTEST4J}")
 add_custom_command(
   OUTPUT ${VORLEN_TEST_STAMP}
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${VORLEN_TEST_CLASSES}
@@ -58,13 +58,13 @@ add_custom_command(
           -cp ${VORLEN_TEST_COMPILE_CP} -d ${VORLEN_TEST_CLASSES}
           ${VORLEN_TEST_JAVA_SOURCES} ${TESTMODULE_JAVA_SOURCES}
   COMMAND ${CMAKE_COMMAND} -E touch ${VORLEN_TEST_STAMP}
-  DEPENDS ${VORLEN_TEST_JAVA_SOURCES} ${TESTMODULE_JAVA_SOURCES} ${VORLEN_JAR}
+  DEPENDS ${VORLEN_TEST_JAVA_SOURCES} ${TESTMODULE_JAVA_SOURCES} ${VORLEN_JAR} ${VORLEN_PROVIDER_JAR}
   COMMENT "Compiling the Java tests"
   VERBATIM)
 add_custom_target(vorlen_java_tests ALL DEPENDS ${VORLEN_TEST_STAMP}
   vorlentestmodule vorlentestmodule2 vorlentestmodule3 vorlentestmodule_v3 vorlentestmodule_nogfl vorlentestcontrol)
 # The jar's rule must run in one target only: a parallel build would otherwise run it twice.
-add_dependencies(vorlen_java_tests vorlen_jar)
+add_dependencies(vorlen_java_tests vorlen_jar vorlen_provider_jar)
 
 # ---- how a test JVM runs ----
 # The JVM must have the library's width and processor: the i386 build runs the i386 JDK's java
@@ -188,7 +188,7 @@ function(vorlen_add_junit_test class_name)
       COMMAND ${VORLEN_LEG_JVM_${leg}} ${VORLEN_JVM_OPTIONS} ${VORLEN_LEG_OPTIONS_${leg}}
               ${VORLEN_TEST_PROPERTIES} ${T_EXTRA_JVM_OPTIONS}
               -jar ${JUNIT_CONSOLE} --disable-banner --details=tree --fail-if-no-tests
-              --class-path ${VORLEN_JAR}:${VORLEN_TEST_CLASSES}:${JUNIT_PARAMS}
+              --class-path ${VORLEN_JAR}:${VORLEN_PROVIDER_JAR}:${VORLEN_TEST_CLASSES}:${JUNIT_PARAMS}
               --select-class ${class_name})
     set_tests_properties(${name} PROPERTIES
       FAIL_REGULAR_EXPRESSION "${VORLEN_LEG_FAIL_${leg}}"

@@ -1,0 +1,11 @@
+/**
+ * A JCA provider over one PKCS#11 token: {@code KeyStore} type {@code PKCS11} and
+ * {@code Signature}, named "Vorlen" ({@link zandrop.tesk.pkcs11.vorlen.provider.VorlenProvider}).
+ */
+// The name is the package's root, digits and all.
+@SuppressWarnings("module")
+module zandrop.tesk.pkcs11.vorlen.provider {
+    requires transitive zandrop.tesk.pkcs11.vorlen;
+    exports zandrop.tesk.pkcs11.vorlen.provider;
+    provides java.security.Provider with zandrop.tesk.pkcs11.vorlen.provider.VorlenProvider;
+}

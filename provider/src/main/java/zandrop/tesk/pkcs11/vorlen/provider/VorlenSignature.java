@@ -1,0 +1,310 @@
+package zandrop.tesk.pkcs11.vorlen.provider;
+
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_ECDSA;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_RSA_PKCS_PSS;
+
+import java.io.ByteArrayOutputStream;
+import java.security.AlgorithmParameters;
+import java.security.InvalidAlgorithmParameterException;
+import java.security.InvalidKeyException;
+import java.security.InvalidParameterException;
+import java.security.MessageDigest;
+import java.security.NoSuchAlgorithmException;
+import java.security.PrivateKey;
+import java.security.ProviderException;
+import java.security.PublicKey;
+import java.security.SignatureException;
+import java.security.SignatureSpi;
+import java.security.interfaces.ECPublicKey;
+import java.security.interfaces.RSAPublicKey;
+import java.security.spec.AlgorithmParameterSpec;
+import java.security.spec.InvalidParameterSpecException;
+import java.security.spec.MGF1ParameterSpec;
+import java.security.spec.PSSParameterSpec;
+
+import zandrop.tesk.pkcs11.vorlen.api.CK_RSA_PKCS_PSS_PARAMS;
+import zandrop.tesk.pkcs11.vorlen.token.Curve;
+import zandrop.tesk.pkcs11.vorlen.token.Hash;
+import zandrop.tesk.pkcs11.vorlen.token.JdkFormats;
+import zandrop.tesk.pkcs11.vorlen.token.Mechanism;
+import zandrop.tesk.pkcs11.vorlen.token.TokenException;
+import zandrop.tesk.pkcs11.vorlen.token.TokenObject;
+
+/**
+ * The signatures: RSA PKCS#1 v1.5 and PSS, ECDSA in DER and in P1363 form (r‖s), and ECDSA
+ * over a given digest. Signing takes a private key of the provider's token. Verifying takes
+ * any RSA or EC public key of the JDK (a certificate's): the token verifies with it as a
+ * session object made for the one call. Signatures are checked on the host before the token
+ * sees them: a DER ECDSA signature must be strict DER of the key's curve, a P1363 one exactly
+ * twice the curve's size, else {@code verify} throws {@link SignatureException} (an improperly
+ * encoded signature); a well-formed wrong one is false.
+ *
+ * <p>The data is collected in memory and signed in one call, which borrows a session of the
+ * token's pool for that call only. Every {@code sign} and {@code verify}, also a failed one,
+ * leaves the engine ready for new data with the same key.
+ */
+final class VorlenSignature extends SignatureSpi {
+    /** The families of signatures. */
+    enum Kind { RSA_PKCS1, RSA_PSS, ECDSA_DER, ECDSA_P1363, ECDSA_NONE }
+
+    private final VorlenProvider provider;
+    private final Kind kind;
+    private final Hash hash;
+    private final String algorithm;
+    private final ByteArrayOutputStream data = new ByteArrayOutputStream();
+    private VorlenPrivateKey signKey;
+    private PublicKey verifyKey;
+    private PSSParameterSpec pss;
+
+    VorlenSignature(VorlenProvider provider, Kind kind, Hash hash, String algorithm) {
+        this.provider = provider;
+        this.kind = kind;
+        this.hash = hash;
+        this.algorithm = algorithm;
+    }
+
+    private boolean rsa() {
+        return kind == Kind.RSA_PKCS1 || kind == Kind.RSA_PSS;
+    }
+
+    /** Whether an engine of this kind takes the key: a private key of this token, or a JDK public key. */
+    static boolean accepts(VorlenProvider provider, Kind kind, Object key) {
+        boolean rsa = kind == Kind.RSA_PKCS1 || kind == Kind.RSA_PSS;
+        if (key instanceof VorlenPrivateKey k) {
+            return k.provider() == provider && (rsa ? k instanceof VorlenPrivateKey.Rsa : k instanceof VorlenPrivateKey.Ec);
+        }
+        return rsa ? key instanceof RSAPublicKey : key instanceof ECPublicKey;
+    }
+
+    @Override
+    protected void engineInitSign(PrivateKey key) throws InvalidKeyException {
+        if (!(key instanceof VorlenPrivateKey k) || !accepts(provider, kind, key)) {
+            throw new InvalidKeyException(algorithm + " of " + provider + " signs with an " + (rsa() ? "RSA" : "EC")
+                    + " private key of its token, not " + describe(key));
+        }
+        reset();
+        signKey = k;
+        verifyKey = null;
+    }
+
+    @Override
+    protected void engineInitVerify(PublicKey key) throws InvalidKeyException {
+        if (!accepts(provider, kind, key) || key instanceof ECPublicKey ec && curve(ec) == null) {
+            throw new InvalidKeyException(algorithm + " verifies with an " + (rsa() ? "RSA" : "EC (named curve)")
+                    + " public key, not " + describe(key));
+        }
+        reset();
+        verifyKey = key;
+        signKey = null;
+    }
+
+    private static String describe(Object key) {
+        return key == null ? "null" : key.getClass().getName() + " (" + ((java.security.Key) key).getAlgorithm() + ")";
+    }
+
+    private static Curve curve(ECPublicKey key) {
+        try {
+            return Curve.of(key.getParams());
+        } catch (IllegalArgumentException e) {
+            return null;
+        }
+    }
+
+    private void reset() {
+        data.reset();
+    }
+
+    @Override
+    protected void engineUpdate(byte b) throws SignatureException {
+        checkInit();
+        data.write(b);
+    }
+
+    @Override
+    protected void engineUpdate(byte[] b, int off, int len) throws SignatureException {
+        checkInit();
+        data.write(b, off, len);
+    }
+
+    private void checkInit() throws SignatureException {
+        if (signKey == null && verifyKey == null) {
+            throw new SignatureException(algorithm + " is not initialised");
+        }
+    }
+
+    @Override
+    protected byte[] engineSign() throws SignatureException {
+        if (signKey == null) {
+            throw new SignatureException(algorithm + " is not initialised for signing");
+        }
+        byte[] input = data.toByteArray();
+        reset();
+        Mechanism mechanism = mechanism();
+        byte[] message = kind == Kind.RSA_PSS ? pssDigest(input) : input;
+        TokenObject key = signKey.object();
+        try {
+            byte[] signature = provider.token().withSession(false, s -> s.sign(mechanism, key, message));
+            if (kind == Kind.ECDSA_NONE) {
+                return JdkFormats.ecdsaToDer(signature, ((VorlenPrivateKey.Ec) signKey).object().curve());
+            }
+            return signature;
+        } catch (TokenException e) {
+            throw new SignatureException(algorithm + " with " + signKey + " failed: " + e.getMessage(), e);
+        } catch (IllegalArgumentException e) {
+            throw new SignatureException(algorithm + " with " + signKey + ": " + e.getMessage(), e);
+        }
+    }
+
+    @Override
+    protected boolean engineVerify(byte[] signature) throws SignatureException {
+        if (verifyKey == null) {
+            throw new SignatureException(algorithm + " is not initialised for verifying");
+        }
+        byte[] input = data.toByteArray();
+        reset();
+        if (signature == null) {
+            throw new SignatureException("no signature");
+        }
+        byte[] given = signature;
+        Mechanism mechanism = mechanism();
+        if (!rsa()) {
+            Curve c = curve((ECPublicKey) verifyKey);
+            if (kind == Kind.ECDSA_P1363) {
+                if (signature.length != 2 * c.size()) {
+                    throw new SignatureException("an " + algorithm + " signature of " + c.jdkName() + " has "
+                            + 2 * c.size() + " bytes, not " + signature.length);
+                }
+            } else {
+                try {
+                    given = JdkFormats.ecdsaFromDer(signature, c);
+                } catch (IllegalArgumentException e) {
+                    throw new SignatureException("not a DER ECDSA signature of " + c.jdkName() + ": " + e.getMessage(), e);
+                }
+                if (kind == Kind.ECDSA_DER) {
+                    mechanism = Mechanism.ecdsaP1363(hash);
+                }
+            }
+        }
+        byte[] message = kind == Kind.RSA_PSS ? pssDigest(input) : input;
+        byte[] raw = given;
+        Mechanism m = mechanism;
+        PublicKey key = verifyKey;
+        try {
+            return provider.token().withSession(false, s -> {
+                TokenObject object = s.importObject(key, JdkFormats.ImportOptions.defaults().token(false));
+                try {
+                    return s.verify(m, object, message, raw);
+                } finally {
+                    s.destroy(object);
+                }
+            });
+        } catch (TokenException e) {
+            throw new SignatureException(algorithm + " verification failed: " + e.getMessage(), e);
+        } catch (IllegalArgumentException e) {
+            throw new SignatureException(algorithm + " verification: " + e.getMessage(), e);
+        }
+    }
+
+    /** The token's mechanism for this signature (DER ECDSA: the layer converts). */
+    private Mechanism mechanism() throws SignatureException {
+        return switch (kind) {
+            case RSA_PKCS1 -> Mechanism.rsaPkcs1(hash);
+            case ECDSA_DER -> Mechanism.ecdsa(hash);
+            case ECDSA_P1363 -> Mechanism.ecdsaP1363(hash);
+            case ECDSA_NONE -> Mechanism.of(CKM_ECDSA);
+            case RSA_PSS -> {
+                PSSParameterSpec spec = pssSpec();
+                Hash h = hashOf(spec.getDigestAlgorithm());
+                Hash mgf = hashOf(((MGF1ParameterSpec) spec.getMGFParameters()).getDigestAlgorithm());
+                long salt = spec.getSaltLength();
+                yield Mechanism.of(CKM_RSA_PKCS_PSS, () -> new CK_RSA_PKCS_PSS_PARAMS(h.mechanism(), mgf.mgf(), salt));
+            }
+        };
+    }
+
+    private PSSParameterSpec pssSpec() throws SignatureException {
+        if (pss == null) {
+            throw new SignatureException("RSASSA-PSS needs its PSSParameterSpec (setParameter) first");
+        }
+        return pss;
+    }
+
+    /** PSS: the host hashes, the token pads and signs ({@code CKM_RSA_PKCS_PSS}). */
+    private byte[] pssDigest(byte[] input) throws SignatureException {
+        try {
+            return MessageDigest.getInstance(pssSpec().getDigestAlgorithm()).digest(input);
+        } catch (NoSuchAlgorithmException e) {
+            throw new SignatureException(e);
+        }
+    }
+
+    private static Hash hashOf(String name) {
+        String n = name.toUpperCase(java.util.Locale.ROOT).replace("-", "");
+        for (Hash h : Hash.values()) {
+            if (h.jdkName().replace("-", "").equals(n)) {
+                return h;
+            }
+        }
+        return null;
+    }
+
+    @Override
+    protected void engineSetParameter(AlgorithmParameterSpec params) throws InvalidAlgorithmParameterException {
+        if (kind != Kind.RSA_PSS) {
+            if (params == null) {
+                return;
+            }
+            throw new InvalidAlgorithmParameterException(algorithm + " takes no parameters");
+        }
+        if (!(params instanceof PSSParameterSpec spec)) {
+            throw new InvalidAlgorithmParameterException("RSASSA-PSS takes a PSSParameterSpec, not " + params);
+        }
+        if (hashOf(spec.getDigestAlgorithm()) == null) {
+            throw new InvalidAlgorithmParameterException("no PSS digest " + spec.getDigestAlgorithm() + " (SHA-1, SHA-224, SHA-256, SHA-384, SHA-512)");
+        }
+        if (!"MGF1".equalsIgnoreCase(spec.getMGFAlgorithm()) || !(spec.getMGFParameters() instanceof MGF1ParameterSpec mgf)
+                || hashOf(mgf.getDigestAlgorithm()) == null) {
+            throw new InvalidAlgorithmParameterException("PSS mask generation must be MGF1 with SHA-1 to SHA-512, not "
+                    + spec.getMGFAlgorithm() + " " + spec.getMGFParameters());
+        }
+        if (spec.getTrailerField() != PSSParameterSpec.TRAILER_FIELD_BC) {
+            throw new InvalidAlgorithmParameterException("PSS trailer field must be 1, not " + spec.getTrailerField());
+        }
+        if (data.size() > 0) {
+            throw new ProviderException("RSASSA-PSS parameters cannot change in the middle of a signature");
+        }
+        pss = spec;
+    }
+
+    @Override
+    protected AlgorithmParameters engineGetParameters() {
+        if (kind != Kind.RSA_PSS || pss == null) {
+            return null;
+        }
+        try {
+            AlgorithmParameters p = AlgorithmParameters.getInstance("RSASSA-PSS");
+            p.init(pss);
+            return p;
+        } catch (NoSuchAlgorithmException | InvalidParameterSpecException e) {
+            throw new ProviderException(e);
+        }
+    }
+
+    @Override
+    @Deprecated
+    protected void engineSetParameter(String param, Object value) {
+        throw new InvalidParameterException("no string parameters: use setParameter(AlgorithmParameterSpec)");
+    }
+
+    @Override
+    @Deprecated
+    protected Object engineGetParameter(String param) {
+        throw new InvalidParameterException("no string parameters");
+    }
+
+    @Override
+    public String toString() {
+        return "Vorlen Signature " + algorithm + (signKey != null ? " signing with " + signKey
+                : verifyKey != null ? " verifying" : " (not initialised)") + (pss == null ? "" : " " + pss);
+    }
+}
