@@ -14,12 +14,15 @@ public final class TestCertificates {
     }
 
     /**
-     * A self-signed X.509 v3 certificate of a P-256 key pair, serial number 0xFEDCBA9876543210:
-     * its DER built here, signed by SunEC, read by the JDK's CertificateFactory and verified
-     * with the key.
+     * A self-signed X.509 v3 certificate of a P-256 key pair (or an RSA one, signed with
+     * SHA256withRSA by SunRsaSign), serial number 0xFEDCBA9876543210: its DER built here, signed
+     * by SunEC, read by the JDK's CertificateFactory and verified with the key.
      */
     public static X509Certificate selfSigned(KeyPair pair, String name) throws Exception {
-        byte[] algorithm = Der.item(Der.SEQUENCE, Der.oid("1.2.840.10045.4.3.2")); // ecdsa-with-SHA256
+        boolean rsa = "RSA".equals(pair.getPublic().getAlgorithm());
+        byte[] algorithm = rsa
+                ? Der.item(Der.SEQUENCE, Der.oid("1.2.840.113549.1.1.11"), Der.item(0x05, new byte[0])) // sha256WithRSAEncryption
+                : Der.item(Der.SEQUENCE, Der.oid("1.2.840.10045.4.3.2")); // ecdsa-with-SHA256
         byte[] dn = new X500Principal(name).getEncoded();
         byte[] tbs = Der.item(Der.SEQUENCE,
                 Der.item(0xA0, Der.integer(BigInteger.TWO)),
@@ -28,7 +31,7 @@ public final class TestCertificates {
                 Der.item(Der.SEQUENCE, Der.item(0x17, "250101000000Z".getBytes(StandardCharsets.US_ASCII)),
                         Der.item(0x17, "450101000000Z".getBytes(StandardCharsets.US_ASCII))),
                 dn, pair.getPublic().getEncoded());
-        Signature signer = Signature.getInstance("SHA256withECDSA");
+        Signature signer = Signature.getInstance(rsa ? "SHA256withRSA" : "SHA256withECDSA");
         signer.initSign(pair.getPrivate());
         signer.update(tbs);
         byte[] der = Der.item(Der.SEQUENCE, tbs, algorithm, Der.item(Der.BIT_STRING, new byte[] {0}, signer.sign()));

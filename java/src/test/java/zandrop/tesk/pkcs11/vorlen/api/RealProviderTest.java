@@ -1,0 +1,373 @@
+package zandrop.tesk.pkcs11.vorlen.api;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertInstanceOf;
+import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKF_OS_LOCKING_OK;
+
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Path;
+import java.security.InvalidParameterException;
+import java.security.KeyPair;
+import java.security.KeyPairGenerator;
+import java.security.KeyStore;
+import java.security.PrivateKey;
+import java.security.Signature;
+import java.security.SignatureException;
+import java.security.cert.X509Certificate;
+import java.security.interfaces.ECKey;
+import java.security.interfaces.RSAKey;
+import java.security.spec.AlgorithmParameterSpec;
+import java.security.spec.ECGenParameterSpec;
+import java.security.spec.MGF1ParameterSpec;
+import java.security.spec.PSSParameterSpec;
+import java.util.ArrayList;
+import java.util.Collections;
+import java.util.HexFormat;
+import java.util.List;
+import java.util.Set;
+import java.util.TreeSet;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
+
+import javax.security.auth.callback.PasswordCallback;
+
+import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.MethodOrderer;
+import org.junit.jupiter.api.Order;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.TestInstance;
+import org.junit.jupiter.api.TestMethodOrder;
+
+import zandrop.tesk.pkcs11.vorlen.provider.VorlenProvider;
+import zandrop.tesk.pkcs11.vorlen.token.JdkFormats;
+import zandrop.tesk.pkcs11.vorlen.token.PinSource;
+import zandrop.tesk.pkcs11.vorlen.token.Pkcs11Module;
+import zandrop.tesk.pkcs11.vorlen.token.Pkcs11Uri;
+import zandrop.tesk.pkcs11.vorlen.token.TestCertificates;
+import zandrop.tesk.pkcs11.vorlen.token.Token;
+import zandrop.tesk.pkcs11.vorlen.token.TokenException;
+
+/**
+ * The JCA provider on SoftHSM2, with the JDK's own providers (SunRsaSign, SunEC) and keytool as
+ * the other side: the key store's entries and aliases, signatures both ways, strict ECDSA
+ * signature parsing, the token's errors as causes, eight threads.
+ */
+@TestInstance(TestInstance.Lifecycle.PER_CLASS)
+@TestMethodOrder(MethodOrderer.OrderAnnotation.class)
+class RealProviderTest {
+    private static final String LABEL = "jca";
+    private static final char[] PIN = RealSoftHsmToken.USER_PIN.toCharArray();
+
+    private KeyPair rsa;
+    private KeyPair ec;
+    private X509Certificate rsaCert;
+    private X509Certificate ecCert;
+    private X509Certificate caCert;
+    private String uri;
+    private VorlenProvider provider;
+    private KeyStore store;
+
+    @BeforeAll
+    void populate() throws Exception {
+        PKCS11Impl raw = new PKCS11Impl(RealModules.softHsm2());
+        try {
+            raw.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
+            RealSoftHsmToken.initialise(raw, LABEL);
+            raw.C_Finalize(null);
+        } finally {
+            raw.disconnect();
+        }
+        KeyPairGenerator rsaGen = KeyPairGenerator.getInstance("RSA");
+        rsaGen.initialize(2048);
+        rsa = rsaGen.generateKeyPair();
+        KeyPairGenerator ecGen = KeyPairGenerator.getInstance("EC");
+        ecGen.initialize(new ECGenParameterSpec("secp256r1"));
+        ec = ecGen.generateKeyPair();
+        KeyPair twin1 = ecGen.generateKeyPair();
+        KeyPair twin2 = ecGen.generateKeyPair();
+        KeyPair unnamed = ecGen.generateKeyPair();
+        rsaCert = TestCertificates.selfSigned(rsa, "CN=rsa");
+        ecCert = TestCertificates.selfSigned(ec, "CN=ec");
+        caCert = TestCertificates.selfSigned(ecGen.generateKeyPair(), "CN=ca");
+        X509Certificate unnamedCert = TestCertificates.selfSigned(unnamed, "CN=unnamed");
+        // Keys as a token holds them: sensitive, not extractable; certificates paired by CKA_ID.
+        try (Pkcs11Module module = Pkcs11Module.open(RealModules.softHsm2())) {
+            Token token = module.token(LABEL);
+            token.login(PinSource.of(PIN));
+            token.withSession(true, s -> {
+                put(s, rsa.getPrivate(), "rsa", 1);
+                put(s, rsaCert, "rsa", 1);
+                put(s, ec.getPrivate(), "ec", 2);
+                put(s, ecCert, "ec", 2);
+                put(s, caCert, "ca", 9);
+                put(s, twin1.getPrivate(), "twin", 5);
+                put(s, twin2.getPrivate(), "twin", 6);
+                put(s, unnamed.getPrivate(), null, 7);
+                put(s, unnamedCert, null, 7);
+                return null;
+            });
+            token.logout();
+        }
+        uri = Pkcs11Uri.builder().token(LABEL).modulePath(RealModules.softHsm2()).build().toString();
+        provider = new VorlenProvider(uri);
+    }
+
+    private static void put(zandrop.tesk.pkcs11.vorlen.token.Session s, Object object, String label, int id) {
+        s.importObject(object, JdkFormats.ImportOptions.defaults().label(label).id(new byte[] {(byte) id}));
+    }
+
+    @AfterAll
+    void close() {
+        if (provider != null && provider.isConfigured()) {
+            provider.token().logout();
+        }
+    }
+
+    private static Set<String> aliases(KeyStore ks) throws Exception {
+        return new TreeSet<>(Collections.list(ks.aliases()));
+    }
+
+    @Test
+    @Order(1)
+    void configurationAndKeyStore() throws Exception {
+        VorlenProvider unconfigured = new VorlenProvider();
+        assertFalse(unconfigured.isConfigured());
+        assertThrows(InvalidParameterException.class, () -> unconfigured.configure("pkcs11:token=" + LABEL));
+        assertThrows(InvalidParameterException.class, () -> new VorlenProvider("/no/such/file"));
+        assertTrue(provider.isConfigured());
+        assertEquals("Vorlen", provider.getName());
+
+        // Not logged in: only the certificates show, as trusted certificate entries.
+        KeyStore anonymous = KeyStore.getInstance("PKCS11", provider);
+        anonymous.load(null, null);
+        assertEquals(Set.of("07", "ca", "ec", "rsa"), aliases(anonymous));
+        assertTrue(anonymous.isCertificateEntry("rsa"));
+
+        // A callback handler gives the PIN; the keys pair with their certificates by CKA_ID.
+        store = KeyStore.getInstance("PKCS11", provider);
+        store.load(new KeyStore.LoadStoreParameter() {
+            @Override
+            public KeyStore.ProtectionParameter getProtectionParameter() {
+                return new KeyStore.CallbackHandlerProtection(callbacks -> ((PasswordCallback) callbacks[0]).setPassword(PIN));
+            }
+        });
+        assertEquals(Set.of("07", "ca", "ec", "rsa", "twin/05", "twin/06"), aliases(store));
+        for (String alias : List.of("rsa", "ec", "07")) {
+            assertTrue(store.isKeyEntry(alias), alias);
+            KeyStore.PrivateKeyEntry entry = (KeyStore.PrivateKeyEntry) store.getEntry(alias, null);
+            assertNull(entry.getPrivateKey().getEncoded(), "the key stays on the token");
+            assertEquals(store.getCertificate(alias), entry.getCertificate());
+            assertEquals(1, entry.getCertificateChain().length);
+        }
+        assertEquals(rsaCert, store.getCertificate("rsa"));
+        assertEquals(ecCert, store.getCertificate("ec"));
+        assertEquals(((RSAKey) rsa.getPublic()).getModulus(), ((RSAKey) store.getKey("rsa", null)).getModulus());
+        assertEquals(((ECKey) ec.getPublic()).getParams().getOrder(), ((ECKey) store.getKey("ec", null)).getParams().getOrder());
+        assertTrue(store.isCertificateEntry("ca"));
+        assertEquals(caCert, ((KeyStore.TrustedCertificateEntry) store.getEntry("ca", null)).getTrustedCertificate());
+        assertTrue(store.isKeyEntry("twin/05"));
+        assertNull(store.getCertificateChain("twin/05"), "a key without a certificate has no chain");
+        assertEquals("ca", store.getCertificateAlias(caCert));
+        assertThrows(java.security.KeyStoreException.class, () -> store.deleteEntry("ca"));
+    }
+
+    /** Algorithm, the JDK's provider, parameters, the key pair. */
+    private record Case(String algorithm, String jdkProvider, AlgorithmParameterSpec params, boolean rsaKey) {
+    }
+
+    private List<Case> cases() {
+        return List.of(
+                new Case("SHA256withRSA", "SunRsaSign", null, true),
+                new Case("SHA384withRSA", "SunRsaSign", null, true),
+                new Case("SHA512withRSA", "SunRsaSign", null, true),
+                new Case("RSASSA-PSS", "SunRsaSign", new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, 32, 1), true),
+                new Case("RSASSA-PSS", "SunRsaSign", new PSSParameterSpec("SHA-384", "MGF1", MGF1ParameterSpec.SHA384, 20, 1), true),
+                new Case("SHA256withECDSA", "SunEC", null, false),
+                new Case("SHA384withECDSA", "SunEC", null, false),
+                new Case("SHA512withECDSA", "SunEC", null, false),
+                new Case("SHA256withECDSAinP1363Format", "SunEC", null, false),
+                new Case("NONEwithECDSA", "SunEC", null, false));
+    }
+
+    private Signature vorlen(Case c) throws Exception {
+        Signature s = Signature.getInstance(c.algorithm(), provider);
+        if (c.params() != null) {
+            s.setParameter(c.params());
+        }
+        return s;
+    }
+
+    private Signature jdk(Case c) throws Exception {
+        Signature s = Signature.getInstance(c.algorithm(), c.jdkProvider());
+        if (c.params() != null) {
+            s.setParameter(c.params());
+        }
+        return s;
+    }
+
+    @Test
+    @Order(2)
+    void signaturesBothWaysWithTheJdk() throws Exception {
+        byte[] data = "the data signed by the token, and by the JDK".getBytes(StandardCharsets.UTF_8);
+        byte[] other = "other data".getBytes(StandardCharsets.UTF_8);
+        for (Case c : cases()) {
+            byte[] message = c.algorithm().startsWith("NONE") ? java.security.MessageDigest.getInstance("SHA-256").digest(data) : data;
+            byte[] otherMessage = c.algorithm().startsWith("NONE") ? java.security.MessageDigest.getInstance("SHA-256").digest(other) : other;
+            X509Certificate cert = (X509Certificate) store.getCertificate(c.rsaKey() ? "rsa" : "ec");
+            PrivateKey jdkKey = c.rsaKey() ? rsa.getPrivate() : ec.getPrivate();
+
+            Signature signer = vorlen(c);
+            signer.initSign((PrivateKey) store.getKey(c.rsaKey() ? "rsa" : "ec", null));
+            signer.update(message);
+            byte[] tokenSignature = signer.sign();
+            Signature checker = jdk(c);
+            checker.initVerify(cert.getPublicKey());
+            checker.update(message);
+            assertTrue(checker.verify(tokenSignature), c + ": the JDK accepts the token's signature");
+
+            Signature jdkSigner = jdk(c);
+            jdkSigner.initSign(jdkKey);
+            jdkSigner.update(message);
+            byte[] jdkSignature = jdkSigner.sign();
+            Signature verifier = vorlen(c);
+            verifier.initVerify(cert.getPublicKey());
+            verifier.update(message);
+            assertTrue(verifier.verify(jdkSignature), c + ": the token accepts the JDK's signature");
+            verifier.update(otherMessage);
+            assertFalse(verifier.verify(jdkSignature), c + ": not for other data");
+        }
+    }
+
+    @Test
+    @Order(3)
+    void malformedEcdsaSignaturesAreRefusedOnTheHost() throws Exception {
+        byte[] data = "signed".getBytes(StandardCharsets.UTF_8);
+        Signature signer = Signature.getInstance("SHA256withECDSA", provider);
+        signer.initSign((PrivateKey) store.getKey("ec", null));
+        signer.update(data);
+        byte[] good = signer.sign();
+        // DER: SEQUENCE { INTEGER r, INTEGER s } with one-byte lengths for P-256.
+        int rLength = good[3];
+        byte[] trailing = concat(good, new byte[] {0});
+        byte[] longForm = concat(new byte[] {0x30, (byte) 0x81, good[1]}, slice(good, 2, good.length));
+        byte[] paddedR = concat(new byte[] {0x30, (byte) (good[1] + 1), 0x02, (byte) (rLength + 1), 0},
+                slice(good, 4, good.length));
+        byte[] truncated = slice(good, 0, good.length - 1);
+        byte[] rawForm = JdkFormats.ecdsaFromDer(good, zandrop.tesk.pkcs11.vorlen.token.Curve.P_256);
+
+        Signature verifier = Signature.getInstance("SHA256withECDSA", provider);
+        verifier.initVerify(ecCert.getPublicKey());
+        for (byte[] bad : List.of(trailing, longForm, paddedR, truncated, rawForm, new byte[0])) {
+            verifier.update(data);
+            SignatureException e = assertThrows(SignatureException.class, () -> verifier.verify(bad),
+                    HexFormat.of().formatHex(bad));
+            assertInstanceOf(IllegalArgumentException.class, e.getCause(), "the host's parser refused it: " + e);
+            // The JDK's own provider refuses the same signature.
+            Signature sunEc = Signature.getInstance("SHA256withECDSA", "SunEC");
+            sunEc.initVerify(ecCert.getPublicKey());
+            sunEc.update(data);
+            assertThrows(SignatureException.class, () -> sunEc.verify(bad), HexFormat.of().formatHex(bad));
+        }
+        verifier.update(data);
+        assertTrue(verifier.verify(good), "the engine starts clean after a refusal");
+
+        Signature p1363 = Signature.getInstance("SHA256withECDSAinP1363Format", provider);
+        p1363.initVerify(ecCert.getPublicKey());
+        p1363.update(data);
+        assertThrows(SignatureException.class, () -> p1363.verify(concat(rawForm, new byte[] {0})));
+        p1363.update(data);
+        assertTrue(p1363.verify(rawForm));
+    }
+
+    @Test
+    @Order(4)
+    void theTokensRefusalIsTheCause() throws Exception {
+        Signature pss = Signature.getInstance("RSASSA-PSS", provider);
+        // A salt longer than a 2048-bit key can hold.
+        pss.setParameter(new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, 300, 1));
+        pss.initSign((PrivateKey) store.getKey("rsa", null));
+        pss.update(new byte[] {1, 2, 3});
+        SignatureException e = assertThrows(SignatureException.class, pss::sign);
+        TokenException cause = assertInstanceOf(TokenException.class, e.getCause());
+        assertTrue(cause.code() != 0 && cause.getMessage().contains("CKR_"), cause.getMessage());
+
+        pss.setParameter(new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, 32, 1));
+        pss.update(new byte[] {1, 2, 3});
+        byte[] signature = pss.sign();
+        Signature jdk = Signature.getInstance("RSASSA-PSS", "SunRsaSign");
+        jdk.setParameter(new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, 32, 1));
+        jdk.initVerify(rsaCert.getPublicKey());
+        jdk.update(new byte[] {1, 2, 3});
+        assertTrue(jdk.verify(signature), "the next signature starts clean");
+
+        Signature ecdsa = Signature.getInstance("SHA256withECDSA", provider);
+        assertThrows(java.security.InvalidKeyException.class, () -> ecdsa.initSign(ec.getPrivate()),
+                "a key that is not the token's");
+    }
+
+    @Test
+    @Order(5)
+    void eightThreadsEachWithItsSignature() throws Exception {
+        PrivateKey key = (PrivateKey) store.getKey("ec", null);
+        ExecutorService pool = Executors.newFixedThreadPool(8);
+        try {
+            List<Future<Integer>> results = new ArrayList<>();
+            for (int t = 0; t < 8; t++) {
+                int thread = t;
+                results.add(pool.submit(() -> {
+                    Signature signer = Signature.getInstance("SHA256withECDSA", provider);
+                    Signature checker = Signature.getInstance("SHA256withECDSA", "SunEC");
+                    signer.initSign(key);
+                    checker.initVerify(ecCert.getPublicKey());
+                    int good = 0;
+                    for (int i = 0; i < 25; i++) {
+                        byte[] data = ("thread " + thread + " message " + i).getBytes(StandardCharsets.UTF_8);
+                        signer.update(data);
+                        byte[] signature = signer.sign();
+                        checker.update(data);
+                        good += checker.verify(signature) ? 1 : 0;
+                    }
+                    return good;
+                }));
+            }
+            for (Future<Integer> f : results) {
+                assertEquals(25, f.get());
+            }
+        } finally {
+            pool.shutdownNow();
+        }
+    }
+
+    @Test
+    @Order(6)
+    void keytoolListsTheToken() {
+        String java = System.getProperty("vorlen.java", "java");
+        Path keytool = Path.of(java).resolveSibling("keytool");
+        String jars = System.getProperty("vorlen.provider.jar") + ":" + Path.of(System.getProperty("vorlen.provider.jar"))
+                .resolveSibling("vorlen-pkcs11.jar");
+        String toolUri = Pkcs11Uri.builder().token(LABEL).modulePath(RealModules.softHsm2Itself()).build().toString();
+        RealModules.Result r = RealModules.run(keytool.toString(), "-list", "-storetype", "PKCS11", "-keystore", "NONE",
+                "-providerName", "Vorlen", "-providerClass", VorlenProvider.class.getName(),
+                "-providerArg", toolUri, "-providerpath", jars, "-storepass", RealSoftHsmToken.USER_PIN);
+        assertEquals(0, r.status(), r.out() + r.err());
+        assertTrue(r.out().contains("Your keystore contains 6 entries"), r.out());
+        assertTrue(r.out().contains("rsa, PrivateKeyEntry"), r.out());
+        assertTrue(r.out().contains("ca, trustedCertEntry"), r.out());
+    }
+
+    private static byte[] concat(byte[] a, byte[] b) {
+        byte[] r = java.util.Arrays.copyOf(a, a.length + b.length);
+        System.arraycopy(b, 0, r, a.length, b.length);
+        return r;
+    }
+
+    private static byte[] slice(byte[] a, int from, int to) {
+        return java.util.Arrays.copyOfRange(a, from, to);
+    }
+}
