@@ -1,6 +1,7 @@
 /**
- * A JCA provider over one PKCS#11 token: {@code KeyStore} type {@code PKCS11} and
- * {@code Signature}, named "Vorlen" ({@link zandrop.tesk.pkcs11.vorlen.provider.VorlenProvider}).
+ * A JCA provider over one PKCS#11 token: {@code KeyStore} type {@code PKCS11}, {@code Signature},
+ * {@code Cipher} {@code AES/GCM/NoPadding} and {@code SecureRandom}, named "Vorlen"
+ * ({@link zandrop.tesk.pkcs11.vorlen.provider.VorlenProvider}).
  */
 // The name is the package's root, digits and all.
 @SuppressWarnings("module")

@@ -1,5 +1,6 @@
 package zandrop.tesk.pkcs11.vorlen.api;
 
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertInstanceOf;
@@ -34,6 +35,11 @@ import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
 
+import javax.crypto.AEADBadTagException;
+import javax.crypto.Cipher;
+import javax.crypto.SecretKey;
+import javax.crypto.spec.GCMParameterSpec;
+import javax.crypto.spec.SecretKeySpec;
 import javax.security.auth.callback.PasswordCallback;
 
 import org.junit.jupiter.api.AfterAll;
@@ -45,6 +51,8 @@ import org.junit.jupiter.api.TestInstance;
 import org.junit.jupiter.api.TestMethodOrder;
 
 import zandrop.tesk.pkcs11.vorlen.provider.VorlenProvider;
+import zandrop.tesk.pkcs11.vorlen.token.Attr;
+import zandrop.tesk.pkcs11.vorlen.token.Template;
 import zandrop.tesk.pkcs11.vorlen.token.JdkFormats;
 import zandrop.tesk.pkcs11.vorlen.token.PinSource;
 import zandrop.tesk.pkcs11.vorlen.token.Pkcs11Module;
@@ -63,6 +71,7 @@ import zandrop.tesk.pkcs11.vorlen.token.TokenException;
 class RealProviderTest {
     private static final String LABEL = "jca";
     private static final char[] PIN = RealSoftHsmToken.USER_PIN.toCharArray();
+    private static final byte[] AES_KEY = HexFormat.of().parseHex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f");
 
     private KeyPair rsa;
     private KeyPair ec;
@@ -110,6 +119,10 @@ class RealProviderTest {
                 put(s, twin2.getPrivate(), "twin", 6);
                 put(s, unnamed.getPrivate(), null, 7);
                 put(s, unnamedCert, null, 7);
+                s.create(Template.of(Attr.CLASS, PKCS11Constants.CKO_SECRET_KEY).with(Attr.KEY_TYPE, PKCS11Constants.CKK_AES)
+                        .with(Attr.VALUE, AES_KEY).with(Attr.TOKEN, true).with(Attr.PRIVATE, true).with(Attr.LABEL, "aes")
+                        .with(Attr.ID, new byte[] {3}).with(Attr.ENCRYPT, true).with(Attr.DECRYPT, true)
+                        .with(Attr.SENSITIVE, true).with(Attr.EXTRACTABLE, false));
                 return null;
             });
             token.logout();
@@ -157,7 +170,7 @@ class RealProviderTest {
                 return new KeyStore.CallbackHandlerProtection(callbacks -> ((PasswordCallback) callbacks[0]).setPassword(PIN));
             }
         });
-        assertEquals(Set.of("07", "ca", "ec", "rsa", "twin/05", "twin/06"), aliases(store));
+        assertEquals(Set.of("07", "aes", "ca", "ec", "rsa", "twin/05", "twin/06"), aliases(store));
         for (String alias : List.of("rsa", "ec", "07")) {
             assertTrue(store.isKeyEntry(alias), alias);
             KeyStore.PrivateKeyEntry entry = (KeyStore.PrivateKeyEntry) store.getEntry(alias, null);
@@ -346,6 +359,60 @@ class RealProviderTest {
 
     @Test
     @Order(6)
+    void aesGcmBothWaysWithSunJceAndTheTokensRandom() throws Exception {
+        SecretKey key = (SecretKey) store.getKey("aes", null);
+        assertNull(key.getEncoded(), "the key stays on the token");
+        assertTrue(store.entryInstanceOf("aes", KeyStore.SecretKeyEntry.class));
+        SecretKeySpec jdkKey = new SecretKeySpec(AES_KEY, "AES");
+        byte[] plain = "a message under AES-GCM with additional data".getBytes(StandardCharsets.UTF_8);
+        byte[] aad = {9, 8, 7};
+        GCMParameterSpec spec = new GCMParameterSpec(128, HexFormat.of().parseHex("00112233445566778899aabb"));
+
+        Cipher token = Cipher.getInstance("AES/GCM/NoPadding", provider);
+        token.init(Cipher.ENCRYPT_MODE, key, spec);
+        token.updateAAD(aad);
+        byte[] sealed = token.doFinal(plain);
+        Cipher sunJce = Cipher.getInstance("AES/GCM/NoPadding", "SunJCE");
+        sunJce.init(Cipher.DECRYPT_MODE, jdkKey, spec);
+        sunJce.updateAAD(aad);
+        assertArrayEquals(plain, sunJce.doFinal(sealed), "SunJCE opens the token's ciphertext");
+        assertThrows(IllegalStateException.class, () -> token.doFinal(plain), "no second encryption under one IV");
+        assertThrows(java.security.InvalidAlgorithmParameterException.class,
+                () -> token.init(Cipher.ENCRYPT_MODE, key, spec), "the JCA's IV-reuse rule");
+
+        GCMParameterSpec spec2 = new GCMParameterSpec(96, HexFormat.of().parseHex("0a0b0c0d0e0f"));
+        Cipher sunJceSeal = Cipher.getInstance("AES/GCM/NoPadding", "SunJCE");
+        sunJceSeal.init(Cipher.ENCRYPT_MODE, jdkKey, spec2);
+        sunJceSeal.updateAAD(aad);
+        byte[] jdkSealed = sunJceSeal.doFinal(plain);
+        token.init(Cipher.DECRYPT_MODE, key, spec2);
+        token.updateAAD(aad);
+        assertArrayEquals(plain, token.doFinal(jdkSealed), "the token opens SunJCE's ciphertext");
+        byte[] tampered = jdkSealed.clone();
+        tampered[0] ^= 1;
+        token.updateAAD(aad);
+        AEADBadTagException bad = assertThrows(AEADBadTagException.class, () -> token.doFinal(tampered));
+        assertInstanceOf(TokenException.class, bad.getCause());
+        token.updateAAD(aad);
+        assertArrayEquals(plain, token.doFinal(jdkSealed), "the engine starts clean after a bad tag");
+
+        token.init(Cipher.ENCRYPT_MODE, key);
+        assertEquals(12, token.getIV().length, "a random IV");
+        byte[] sealed3 = token.doFinal(plain);
+        sunJce.init(Cipher.DECRYPT_MODE, jdkKey, token.getParameters());
+        assertArrayEquals(plain, sunJce.doFinal(sealed3));
+
+        java.security.SecureRandom random = java.security.SecureRandom.getInstance("PKCS11", provider);
+        assertEquals("true", provider.getService("SecureRandom", "PKCS11").getAttribute("ThreadSafe"));
+        byte[] a = new byte[32];
+        byte[] b = new byte[32];
+        random.nextBytes(a);
+        random.nextBytes(b);
+        assertFalse(java.util.Arrays.equals(a, b), "two draws of the token's generator differ");
+    }
+
+    @Test
+    @Order(7)
     void keytoolListsTheToken() {
         String java = System.getProperty("vorlen.java", "java");
         Path keytool = Path.of(java).resolveSibling("keytool");
@@ -356,7 +423,8 @@ class RealProviderTest {
                 "-providerName", "Vorlen", "-providerClass", VorlenProvider.class.getName(),
                 "-providerArg", toolUri, "-providerpath", jars, "-storepass", RealSoftHsmToken.USER_PIN);
         assertEquals(0, r.status(), r.out() + r.err());
-        assertTrue(r.out().contains("Your keystore contains 6 entries"), r.out());
+        assertTrue(r.out().contains("Your keystore contains 7 entries"), r.out());
+        assertTrue(r.out().contains("aes, SecretKeyEntry"), r.out());
         assertTrue(r.out().contains("rsa, PrivateKeyEntry"), r.out());
         assertTrue(r.out().contains("ca, trustedCertEntry"), r.out());
     }

@@ -1,11 +1,13 @@
 package zandrop.tesk.pkcs11.vorlen.provider;
 
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKC_X_509;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKK_AES;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKK_EC;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKK_EC_EDWARDS;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKK_RSA;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKO_CERTIFICATE;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKO_PRIVATE_KEY;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKO_SECRET_KEY;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKR_PIN_INCORRECT;
 
 import java.io.IOException;
@@ -60,9 +62,10 @@ import zandrop.tesk.pkcs11.vorlen.token.TokenObject;
  * <li>a private key (RSA, EC of a named curve, EdDSA) is a key entry, its certificate the X.509
  *     certificate with the same non-empty {@code CKA_ID}, and its chain that certificate with
  *     the issuers found among the token's certificates;</li>
+ * <li>an AES secret key is a secret key entry ({@link VorlenSecretKey});</li>
  * <li>every other X.509 certificate is a trusted certificate entry.</li>
  * </ul>
- * <p>Aliases: the {@code CKA_LABEL} of the private key (else of its certificate); without a
+ * <p>Aliases: the {@code CKA_LABEL} of the key (a private key without one: of its certificate); without a
  * label, the {@code CKA_ID} in lower-case hex; without either, {@code handle-N}. Where entries
  * would share an alias, each of them gets the suffix {@code /} and its {@code CKA_ID} in hex,
  * and where that still is not unique, {@code /} and a number counted from 1 in the token's
@@ -78,7 +81,7 @@ final class VorlenKeyStore extends KeyStoreSpi {
     private Map<String, Entry> entries = Collections.emptyMap();
 
     /** One entry: a private key with its chain (maybe none), or a certificate. */
-    private record Entry(VorlenPrivateKey key, X509Certificate[] chain, X509Certificate certificate) {
+    private record Entry(Key key, X509Certificate[] chain, X509Certificate certificate) {
         boolean isKey() {
             return key != null;
         }
@@ -189,6 +192,12 @@ final class VorlenKeyStore extends KeyStoreSpi {
             names.add(k.label() != null && !k.label().isEmpty() ? k.label() : c >= 0 ? certs.get(c).label() : null);
             ids.add(k.id());
             handles(names, k);
+        }
+        for (TokenObject o : s.find(Template.of(Attr.CLASS, CKO_SECRET_KEY).with(Attr.KEY_TYPE, CKK_AES))) {
+            found.add(new Entry(new VorlenSecretKey(provider, (KeyObject) o, "AES"), null, null));
+            names.add(o.label());
+            ids.add(o.id());
+            handles(names, o);
         }
         for (int i = 0; i < certs.size(); i++) {
             if (!paired[i]) {
@@ -382,11 +391,14 @@ final class VorlenKeyStore extends KeyStoreSpi {
         if (!e.isKey()) {
             return new KeyStore.TrustedCertificateEntry(e.certificate());
         }
+        if (e.key() instanceof VorlenSecretKey secret) {
+            return new KeyStore.SecretKeyEntry(secret);
+        }
         if (e.chain() == null) {
             throw new KeyStoreException("the key " + alias + " has no certificate on the token (no X.509 certificate"
                     + " with its CKA_ID): use getKey");
         }
-        return new KeyStore.PrivateKeyEntry(e.key(), e.chain().clone());
+        return new KeyStore.PrivateKeyEntry((VorlenPrivateKey) e.key(), e.chain().clone());
     }
 
     @Override
@@ -397,6 +409,9 @@ final class VorlenKeyStore extends KeyStoreSpi {
         }
         if (entryClass == KeyStore.PrivateKeyEntry.class) {
             return e.isKey() && e.chain() != null;
+        }
+        if (entryClass == KeyStore.SecretKeyEntry.class) {
+            return e.key() instanceof VorlenSecretKey;
         }
         return entryClass == KeyStore.TrustedCertificateEntry.class && !e.isKey();
     }

@@ -1,5 +1,7 @@
 package zandrop.tesk.pkcs11.vorlen.provider;
 
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKF_RNG;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_AES_GCM;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_ECDSA;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_RSA_PKCS;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_RSA_PKCS_PSS;
@@ -23,8 +25,9 @@ import zandrop.tesk.pkcs11.vorlen.token.Pkcs11Uri;
 import zandrop.tesk.pkcs11.vorlen.token.Token;
 
 /**
- * The JCA provider "Vorlen": one PKCS#11 token behind {@code KeyStore} (type {@code PKCS11})
- * and {@code Signature}.
+ * The JCA provider "Vorlen": one PKCS#11 token behind {@code KeyStore} (type {@code PKCS11}),
+ * {@code Signature}, {@code Cipher} ({@code AES/GCM/NoPadding}) and {@code SecureRandom}
+ * (the provider's own name {@code PKCS11}: the token's generator).
  *
  * <p>A provider is configured once, with a PKCS#11 URI that names the module by its
  * {@code module-path} and selects one token (by {@code token}, {@code serial}, ... or as the
@@ -204,6 +207,15 @@ public final class VorlenProvider extends Provider {
         if (t.supports(CKM_RSA_PKCS_PSS)) {
             services.add(signature("RSASSA-PSS", VorlenSignature.Kind.RSA_PSS, null));
         }
+        if (t.supports(CKM_AES_GCM)) {
+            services.add(new VorlenService(this, "Cipher", "AES/GCM/NoPadding", VorlenAesGcm.class.getName(),
+                    Map.of("SupportedKeyClasses", VorlenSecretKey.class.getName(),
+                            "SupportedModes", "GCM", "SupportedPaddings", "NOPADDING")));
+        }
+        if ((t.info().flags() & CKF_RNG) != 0) {
+            services.add(new VorlenService(this, "SecureRandom", "PKCS11", VorlenRandom.class.getName(),
+                    Map.of("ThreadSafe", "true")));
+        }
         for (Service s : services) {
             putService(s);
         }
@@ -240,17 +252,20 @@ public final class VorlenProvider extends Provider {
             return switch (getType()) {
                 case "KeyStore" -> new VorlenKeyStore(owner);
                 case "Signature" -> new VorlenSignature(owner, kind, hash, getAlgorithm());
+                case "Cipher" -> new VorlenAesGcm(owner);
+                case "SecureRandom" -> new VorlenRandom(owner);
                 default -> throw new NoSuchAlgorithmException(getType() + "." + getAlgorithm());
             };
         }
 
-        /** A private key of this provider's token, or a public key of the algorithm's kind. */
+        /** Signatures: a private key of this provider's token, or a public key of the algorithm's kind; ciphers: a secret key of the token. */
         @Override
         public boolean supportsParameter(Object parameter) {
-            if (!"Signature".equals(getType())) {
-                return super.supportsParameter(parameter);
-            }
-            return VorlenSignature.accepts(owner, kind, parameter);
+            return switch (getType()) {
+                case "Signature" -> VorlenSignature.accepts(owner, kind, parameter);
+                case "Cipher" -> VorlenAesGcm.accepts(owner, parameter);
+                default -> super.supportsParameter(parameter);
+            };
         }
     }
 
