@@ -69,7 +69,7 @@ vorlen_real_property(p11 vorlen.real.p11kituri "${VORLEN_P11KIT_URI_TOOL}")
 string(JOIN "|" vorlen_uri_emulator ${CMAKE_CROSSCOMPILING_EMULATOR})
 set(VORLEN_REAL_PROPERTIES ${p1} ${p2} ${p3} ${p4} ${p5} ${p6} ${p7} ${p8} ${p9} ${p10} ${p11}
   "-Dvorlen.real.p11kituri.emulator=${vorlen_uri_emulator}"
-  -Dvorlen.demo.jar=${VORLEN_DEMO_JAR})
+  -Dvorlen.demo.jar=${VORLEN_DEMO_JAR} -Dvorlen.provider.jar=${VORLEN_PROVIDER_JAR})
 # The suites that run through a module in between (below) on the native x86-64 tree only.
 set(VORLEN_BETWEEN_ONLY RealSpyLogTest)
 if(vorlen_multiarch)
@@ -115,7 +115,7 @@ function(vorlen_add_real_test class_name labels)
       COMMAND ${VORLEN_REAL_RUNNER} env ${VORLEN_REAL_ENV}
               ${VORLEN_LEG_JVM_${leg}} ${VORLEN_JVM_OPTIONS} ${VORLEN_LEG_OPTIONS_${leg}}
               ${VORLEN_TEST_PROPERTIES} ${VORLEN_REAL_PROPERTIES} ${R_PROPERTIES}
-              -Dvorlen.java=${VORLEN_LEG_JVM_${leg}} -Dvorlen.provider.jar=${VORLEN_PROVIDER_JAR}
+              -Dvorlen.java=${VORLEN_LEG_JVM_${leg}}
               -jar ${JUNIT_CONSOLE} --disable-banner --details=tree --fail-if-no-tests
               --class-path ${VORLEN_JAR}:${VORLEN_PROVIDER_JAR}:${VORLEN_TEST_CLASSES}:${JUNIT_PARAMS}
               --select-class ${class_name})
