@@ -75,6 +75,7 @@ class RealProviderTest {
 
     private KeyPair rsa;
     private KeyPair ec;
+    private KeyPair ed;
     private X509Certificate rsaCert;
     private X509Certificate ecCert;
     private X509Certificate caCert;
@@ -98,6 +99,7 @@ class RealProviderTest {
         KeyPairGenerator ecGen = KeyPairGenerator.getInstance("EC");
         ecGen.initialize(new ECGenParameterSpec("secp256r1"));
         ec = ecGen.generateKeyPair();
+        ed = KeyPairGenerator.getInstance("Ed25519").generateKeyPair();
         KeyPair twin1 = ecGen.generateKeyPair();
         KeyPair twin2 = ecGen.generateKeyPair();
         KeyPair unnamed = ecGen.generateKeyPair();
@@ -115,6 +117,7 @@ class RealProviderTest {
                 put(s, ec.getPrivate(), "ec", 2);
                 put(s, ecCert, "ec", 2);
                 put(s, caCert, "ca", 9);
+                put(s, ed.getPrivate(), "ed", 4);
                 put(s, twin1.getPrivate(), "twin", 5);
                 put(s, twin2.getPrivate(), "twin", 6);
                 put(s, unnamed.getPrivate(), null, 7);
@@ -170,7 +173,7 @@ class RealProviderTest {
                 return new KeyStore.CallbackHandlerProtection(callbacks -> ((PasswordCallback) callbacks[0]).setPassword(PIN));
             }
         });
-        assertEquals(Set.of("07", "aes", "ca", "ec", "rsa", "twin/05", "twin/06"), aliases(store));
+        assertEquals(Set.of("07", "aes", "ca", "ec", "ed", "rsa", "twin/05", "twin/06"), aliases(store));
         for (String alias : List.of("rsa", "ec", "07")) {
             assertTrue(store.isKeyEntry(alias), alias);
             KeyStore.PrivateKeyEntry entry = (KeyStore.PrivateKeyEntry) store.getEntry(alias, null);
@@ -185,27 +188,31 @@ class RealProviderTest {
         assertTrue(store.isCertificateEntry("ca"));
         assertEquals(caCert, ((KeyStore.TrustedCertificateEntry) store.getEntry("ca", null)).getTrustedCertificate());
         assertTrue(store.isKeyEntry("twin/05"));
+        assertEquals("EdDSA", store.getKey("ed", null).getAlgorithm());
+        assertEquals("Ed25519", ((java.security.interfaces.EdECKey) store.getKey("ed", null)).getParams().getName());
         assertNull(store.getCertificateChain("twin/05"), "a key without a certificate has no chain");
         assertEquals("ca", store.getCertificateAlias(caCert));
         assertThrows(java.security.KeyStoreException.class, () -> store.deleteEntry("ca"));
     }
 
     /** Algorithm, the JDK's provider, parameters, the key pair. */
-    private record Case(String algorithm, String jdkProvider, AlgorithmParameterSpec params, boolean rsaKey) {
+    private record Case(String algorithm, String jdkProvider, AlgorithmParameterSpec params, String alias) {
     }
 
     private List<Case> cases() {
         return List.of(
-                new Case("SHA256withRSA", "SunRsaSign", null, true),
-                new Case("SHA384withRSA", "SunRsaSign", null, true),
-                new Case("SHA512withRSA", "SunRsaSign", null, true),
-                new Case("RSASSA-PSS", "SunRsaSign", new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, 32, 1), true),
-                new Case("RSASSA-PSS", "SunRsaSign", new PSSParameterSpec("SHA-384", "MGF1", MGF1ParameterSpec.SHA384, 20, 1), true),
-                new Case("SHA256withECDSA", "SunEC", null, false),
-                new Case("SHA384withECDSA", "SunEC", null, false),
-                new Case("SHA512withECDSA", "SunEC", null, false),
-                new Case("SHA256withECDSAinP1363Format", "SunEC", null, false),
-                new Case("NONEwithECDSA", "SunEC", null, false));
+                new Case("SHA256withRSA", "SunRsaSign", null, "rsa"),
+                new Case("SHA384withRSA", "SunRsaSign", null, "rsa"),
+                new Case("SHA512withRSA", "SunRsaSign", null, "rsa"),
+                new Case("RSASSA-PSS", "SunRsaSign", new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, 32, 1), "rsa"),
+                new Case("RSASSA-PSS", "SunRsaSign", new PSSParameterSpec("SHA-384", "MGF1", MGF1ParameterSpec.SHA384, 20, 1), "rsa"),
+                new Case("SHA256withECDSA", "SunEC", null, "ec"),
+                new Case("SHA384withECDSA", "SunEC", null, "ec"),
+                new Case("SHA512withECDSA", "SunEC", null, "ec"),
+                new Case("SHA256withECDSAinP1363Format", "SunEC", null, "ec"),
+                new Case("NONEwithECDSA", "SunEC", null, "ec"),
+                new Case("Ed25519", "SunEC", null, "ed"),
+                new Case("EdDSA", "SunEC", null, "ed"));
     }
 
     private Signature vorlen(Case c) throws Exception {
@@ -232,15 +239,23 @@ class RealProviderTest {
         for (Case c : cases()) {
             byte[] message = c.algorithm().startsWith("NONE") ? java.security.MessageDigest.getInstance("SHA-256").digest(data) : data;
             byte[] otherMessage = c.algorithm().startsWith("NONE") ? java.security.MessageDigest.getInstance("SHA-256").digest(other) : other;
-            X509Certificate cert = (X509Certificate) store.getCertificate(c.rsaKey() ? "rsa" : "ec");
-            PrivateKey jdkKey = c.rsaKey() ? rsa.getPrivate() : ec.getPrivate();
+            KeyPair pair = switch (c.alias()) {
+                case "rsa" -> rsa;
+                case "ec" -> ec;
+                default -> ed;
+            };
+            java.security.PublicKey publicKey = pair.getPublic();
+            if (!c.alias().equals("ed")) {
+                assertEquals(publicKey, store.getCertificate(c.alias()).getPublicKey());
+            }
+            PrivateKey jdkKey = pair.getPrivate();
 
             Signature signer = vorlen(c);
-            signer.initSign((PrivateKey) store.getKey(c.rsaKey() ? "rsa" : "ec", null));
+            signer.initSign((PrivateKey) store.getKey(c.alias(), null));
             signer.update(message);
             byte[] tokenSignature = signer.sign();
             Signature checker = jdk(c);
-            checker.initVerify(cert.getPublicKey());
+            checker.initVerify(publicKey);
             checker.update(message);
             assertTrue(checker.verify(tokenSignature), c + ": the JDK accepts the token's signature");
 
@@ -249,7 +264,7 @@ class RealProviderTest {
             jdkSigner.update(message);
             byte[] jdkSignature = jdkSigner.sign();
             Signature verifier = vorlen(c);
-            verifier.initVerify(cert.getPublicKey());
+            verifier.initVerify(publicKey);
             verifier.update(message);
             assertTrue(verifier.verify(jdkSignature), c + ": the token accepts the JDK's signature");
             verifier.update(otherMessage);
@@ -322,6 +337,9 @@ class RealProviderTest {
         Signature ecdsa = Signature.getInstance("SHA256withECDSA", provider);
         assertThrows(java.security.InvalidKeyException.class, () -> ecdsa.initSign(ec.getPrivate()),
                 "a key that is not the token's");
+        Signature ed448 = Signature.getInstance("Ed448", provider);
+        assertThrows(java.security.InvalidKeyException.class, () -> ed448.initSign((PrivateKey) store.getKey("ed", null)),
+                "an Ed25519 key for Ed448");
     }
 
     @Test
@@ -423,7 +441,7 @@ class RealProviderTest {
                 "-providerName", "Vorlen", "-providerClass", VorlenProvider.class.getName(),
                 "-providerArg", toolUri, "-providerpath", jars, "-storepass", RealSoftHsmToken.USER_PIN);
         assertEquals(0, r.status(), r.out() + r.err());
-        assertTrue(r.out().contains("Your keystore contains 7 entries"), r.out());
+        assertTrue(r.out().contains("Your keystore contains 8 entries"), r.out());
         assertTrue(r.out().contains("aes, SecretKeyEntry"), r.out());
         assertTrue(r.out().contains("rsa, PrivateKeyEntry"), r.out());
         assertTrue(r.out().contains("ca, trustedCertEntry"), r.out());

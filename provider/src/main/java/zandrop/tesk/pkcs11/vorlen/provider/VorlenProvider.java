@@ -3,6 +3,7 @@ package zandrop.tesk.pkcs11.vorlen.provider;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKF_RNG;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_AES_GCM;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_ECDSA;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_EDDSA;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_RSA_PKCS;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_RSA_PKCS_PSS;
 
@@ -204,6 +205,11 @@ public final class VorlenProvider extends Provider {
         if (t.supports(CKM_ECDSA)) {
             services.add(signature("NONEwithECDSA", VorlenSignature.Kind.ECDSA_NONE, null));
         }
+        if (t.supports(CKM_EDDSA)) {
+            for (String name : new String[] {"EdDSA", "Ed25519", "Ed448"}) {
+                services.add(signature(name, VorlenSignature.Kind.EDDSA, null));
+            }
+        }
         if (t.supports(CKM_RSA_PKCS_PSS)) {
             services.add(signature("RSASSA-PSS", VorlenSignature.Kind.RSA_PSS, null));
         }
@@ -222,9 +228,11 @@ public final class VorlenProvider extends Provider {
     }
 
     private Service signature(String name, VorlenSignature.Kind kind, Hash hash) {
-        String keys = kind == VorlenSignature.Kind.RSA_PKCS1 || kind == VorlenSignature.Kind.RSA_PSS
-                ? VorlenPrivateKey.Rsa.class.getName() + "|java.security.interfaces.RSAPublicKey"
-                : VorlenPrivateKey.Ec.class.getName() + "|java.security.interfaces.ECPublicKey";
+        String keys = switch (kind) {
+            case RSA_PKCS1, RSA_PSS -> VorlenPrivateKey.Rsa.class.getName() + "|java.security.interfaces.RSAPublicKey";
+            case EDDSA -> VorlenPrivateKey.EdEc.class.getName() + "|java.security.interfaces.EdECPublicKey";
+            default -> VorlenPrivateKey.Ec.class.getName() + "|java.security.interfaces.ECPublicKey";
+        };
         return new VorlenService(this, "Signature", name, VorlenSignature.class.getName(),
                 Map.of("SupportedKeyClasses", keys), kind, hash);
     }

@@ -16,10 +16,12 @@ import java.security.PublicKey;
 import java.security.SignatureException;
 import java.security.SignatureSpi;
 import java.security.interfaces.ECPublicKey;
+import java.security.interfaces.EdECPublicKey;
 import java.security.interfaces.RSAPublicKey;
 import java.security.spec.AlgorithmParameterSpec;
 import java.security.spec.InvalidParameterSpecException;
 import java.security.spec.MGF1ParameterSpec;
+import java.security.spec.NamedParameterSpec;
 import java.security.spec.PSSParameterSpec;
 
 import zandrop.tesk.pkcs11.vorlen.api.CK_RSA_PKCS_PSS_PARAMS;
@@ -31,8 +33,8 @@ import zandrop.tesk.pkcs11.vorlen.token.TokenException;
 import zandrop.tesk.pkcs11.vorlen.token.TokenObject;
 
 /**
- * The signatures: RSA PKCS#1 v1.5 and PSS, ECDSA in DER and in P1363 form (r‖s), and ECDSA
- * over a given digest. Signing takes a private key of the provider's token. Verifying takes
+ * The signatures: RSA PKCS#1 v1.5 and PSS, ECDSA in DER and in P1363 form (r‖s), ECDSA
+ * over a given digest, and EdDSA (Ed25519, Ed448, without context). Signing takes a private key of the provider's token. Verifying takes
  * any RSA or EC public key of the JDK (a certificate's): the token verifies with it as a
  * session object made for the one call. Signatures are checked on the host before the token
  * sees them: a DER ECDSA signature must be strict DER of the key's curve, a P1363 one exactly
@@ -45,7 +47,7 @@ import zandrop.tesk.pkcs11.vorlen.token.TokenObject;
  */
 final class VorlenSignature extends SignatureSpi {
     /** The families of signatures. */
-    enum Kind { RSA_PKCS1, RSA_PSS, ECDSA_DER, ECDSA_P1363, ECDSA_NONE }
+    enum Kind { RSA_PKCS1, RSA_PSS, ECDSA_DER, ECDSA_P1363, ECDSA_NONE, EDDSA }
 
     private final VorlenProvider provider;
     private final Kind kind;
@@ -63,24 +65,41 @@ final class VorlenSignature extends SignatureSpi {
         this.algorithm = algorithm;
     }
 
-    private boolean rsa() {
-        return kind == Kind.RSA_PKCS1 || kind == Kind.RSA_PSS;
-    }
-
     /** Whether an engine of this kind takes the key: a private key of this token, or a JDK public key. */
     static boolean accepts(VorlenProvider provider, Kind kind, Object key) {
         boolean rsa = kind == Kind.RSA_PKCS1 || kind == Kind.RSA_PSS;
+        if (kind == Kind.EDDSA) {
+            return key instanceof VorlenPrivateKey.EdEc k ? k.provider() == provider : key instanceof EdECPublicKey;
+        }
         if (key instanceof VorlenPrivateKey k) {
             return k.provider() == provider && (rsa ? k instanceof VorlenPrivateKey.Rsa : k instanceof VorlenPrivateKey.Ec);
         }
         return rsa ? key instanceof RSAPublicKey : key instanceof ECPublicKey;
     }
 
+    /** Ed25519 and Ed448 take keys of their curve only; EdDSA both. */
+    private void checkCurve(NamedParameterSpec params) throws InvalidKeyException {
+        if (!"EdDSA".equals(algorithm) && !algorithm.equalsIgnoreCase(params.getName())) {
+            throw new InvalidKeyException(algorithm + " takes a key of its own curve, not of " + params.getName());
+        }
+    }
+
+    private String keyKind() {
+        return switch (kind) {
+            case RSA_PKCS1, RSA_PSS -> "RSA";
+            case EDDSA -> "EdDSA";
+            default -> "EC";
+        };
+    }
+
     @Override
     protected void engineInitSign(PrivateKey key) throws InvalidKeyException {
         if (!(key instanceof VorlenPrivateKey k) || !accepts(provider, kind, key)) {
-            throw new InvalidKeyException(algorithm + " of " + provider + " signs with an " + (rsa() ? "RSA" : "EC")
+            throw new InvalidKeyException(algorithm + " of " + provider + " signs with an " + keyKind()
                     + " private key of its token, not " + describe(key));
+        }
+        if (k instanceof VorlenPrivateKey.EdEc ed) {
+            checkCurve(ed.getParams());
         }
         reset();
         signKey = k;
@@ -90,8 +109,11 @@ final class VorlenSignature extends SignatureSpi {
     @Override
     protected void engineInitVerify(PublicKey key) throws InvalidKeyException {
         if (!accepts(provider, kind, key) || key instanceof ECPublicKey ec && curve(ec) == null) {
-            throw new InvalidKeyException(algorithm + " verifies with an " + (rsa() ? "RSA" : "EC (named curve)")
+            throw new InvalidKeyException(algorithm + " verifies with an " + keyKind()
                     + " public key, not " + describe(key));
+        }
+        if (key instanceof EdECPublicKey ed) {
+            checkCurve(ed.getParams());
         }
         reset();
         verifyKey = key;
@@ -167,7 +189,7 @@ final class VorlenSignature extends SignatureSpi {
         }
         byte[] given = signature;
         Mechanism mechanism = mechanism();
-        if (!rsa()) {
+        if (kind == Kind.ECDSA_DER || kind == Kind.ECDSA_P1363 || kind == Kind.ECDSA_NONE) {
             Curve c = curve((ECPublicKey) verifyKey);
             if (kind == Kind.ECDSA_P1363) {
                 if (signature.length != 2 * c.size()) {
@@ -212,6 +234,7 @@ final class VorlenSignature extends SignatureSpi {
             case ECDSA_DER -> Mechanism.ecdsa(hash);
             case ECDSA_P1363 -> Mechanism.ecdsaP1363(hash);
             case ECDSA_NONE -> Mechanism.of(CKM_ECDSA);
+            case EDDSA -> Mechanism.eddsa();
             case RSA_PSS -> {
                 PSSParameterSpec spec = pssSpec();
                 Hash h = hashOf(spec.getDigestAlgorithm());
