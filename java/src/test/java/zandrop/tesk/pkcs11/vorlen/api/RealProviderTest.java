@@ -158,6 +158,13 @@ class RealProviderTest {
         assertThrows(InvalidParameterException.class, () -> new VorlenProvider("/no/such/file"));
         assertTrue(provider.isConfigured());
         assertEquals("Vorlen", provider.getName());
+        // A file holding the URI; ServiceLoader finds the class through META-INF/services.
+        Path file = RealModules.testDir().resolve("vorlen.conf");
+        java.nio.file.Files.writeString(file, "# the test token\n\n" + uri + "\n");
+        VorlenProvider fromFile = new VorlenProvider(file.toString());
+        assertEquals(provider.token(), fromFile.token(), "one token, one Token object of the layer");
+        assertTrue(java.util.ServiceLoader.load(java.security.Provider.class).stream()
+                .anyMatch(p -> p.type() == VorlenProvider.class), "the service file names the provider");
 
         // Not logged in: only the certificates show, as trusted certificate entries.
         KeyStore anonymous = KeyStore.getInstance("PKCS11", provider);
