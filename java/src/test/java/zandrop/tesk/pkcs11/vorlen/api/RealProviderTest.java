@@ -438,6 +438,25 @@ class RealProviderTest {
 
     @Test
     @Order(7)
+    void keysOutliveTheTokensSessions() throws Exception {
+        PrivateKey key = (PrivateKey) store.getKey("ec", null);
+        // Every session of the token closed behind the provider's back: the login and the
+        // handles of SoftHSM2's token objects go with them.
+        try (Pkcs11Module other = Pkcs11Module.open(RealModules.softHsm2())) {
+            other.pkcs11().C_CloseAllSessions(provider.token().slotId());
+        }
+        Signature signer = Signature.getInstance("SHA256withECDSA", provider);
+        signer.initSign(key);
+        signer.update(new byte[] {4, 5, 6});
+        byte[] signature = signer.sign();
+        Signature checker = Signature.getInstance("SHA256withECDSA", "SunEC");
+        checker.initVerify(ec.getPublic());
+        checker.update(new byte[] {4, 5, 6});
+        assertTrue(checker.verify(signature), "signed by the same key after the provider found it again");
+    }
+
+    @Test
+    @Order(8)
     void keytoolListsTheToken() {
         String java = System.getProperty("vorlen.java", "java");
         Path keytool = Path.of(java).resolveSibling("keytool");

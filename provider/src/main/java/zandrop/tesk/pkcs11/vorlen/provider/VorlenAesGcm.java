@@ -114,7 +114,7 @@ final class VorlenAesGcm extends CipherSpi {
     protected int engineGetKeySize(Key k) throws InvalidKeyException {
         VorlenSecretKey secret = tokenKey(k);
         try {
-            return (int) (8 * provider.token().withSession(false, s -> s.get(secret.object(), Attr.VALUE_LEN)).orElse(0L));
+            return (int) (8 * provider.withKey(secret, (s, object) -> s.get(object, Attr.VALUE_LEN)).orElse(0L));
         } catch (TokenException e) {
             throw new InvalidKeyException("the size of " + secret + " cannot be read: " + e.getMessage(), e);
         }
@@ -251,8 +251,8 @@ final class VorlenAesGcm extends CipherSpi {
         VorlenSecretKey k = key;
         boolean enc = encrypt;
         try {
-            return provider.token().withSession(false, s -> enc ? s.encrypt(mechanism, k.object(), data)
-                    : s.decrypt(mechanism, k.object(), data));
+            return provider.withKey(k, (s, object) -> enc ? s.encrypt(mechanism, object, data)
+                    : s.decrypt(mechanism, object, data));
         } catch (TokenException e) {
             // SoftHSM2 reports a tag that does not match as CKR_GENERAL_ERROR: for a decryption
             // that is a refused ciphertext too, which the caller must be able to catch.

@@ -16,15 +16,16 @@ import zandrop.tesk.pkcs11.vorlen.token.KeyObject;
  * A private key that stays on the token: a handle, with no encoding ({@link #getEncoded()} and
  * {@link #getFormat()} are null) and the public parameters the JCA and JSSE look at: an RSA
  * key is an {@link RSAKey} (its modulus), an EC key an {@link ECKey} (its curve), an EdDSA key
- * an {@link EdECPrivateKey} without bytes. Immutable; usable from any thread, through engines
- * of the provider that found it.
+ * an {@link EdECPrivateKey} without bytes. Usable from any thread, through engines of the
+ * provider that found it; when the token forgets the handle (all its sessions closed), the
+ * provider finds the key again by class, key type, {@code CKA_ID} and {@code CKA_LABEL}.
  */
 public abstract sealed class VorlenPrivateKey implements PrivateKey
         permits VorlenPrivateKey.Rsa, VorlenPrivateKey.Ec, VorlenPrivateKey.EdEc {
     private static final long serialVersionUID = 1L;
 
     private final transient VorlenProvider provider;
-    private final transient KeyObject object;
+    private transient volatile KeyObject object;
     private final String algorithm;
 
     VorlenPrivateKey(VorlenProvider provider, KeyObject object, String algorithm) {
@@ -47,6 +48,11 @@ public abstract sealed class VorlenPrivateKey implements PrivateKey
         return object;
     }
 
+    /** The same key found again on the token under a new handle. */
+    void object(KeyObject fresh) {
+        object = fresh;
+    }
+
     @Override
     public String getAlgorithm() {
         return algorithm;
@@ -66,9 +72,10 @@ public abstract sealed class VorlenPrivateKey implements PrivateKey
 
     @Override
     public String toString() {
-        byte[] id = object.id();
-        return "Vorlen " + algorithm + " private key " + (object.label() == null ? "" : "\"" + object.label() + "\" ")
-                + "(id " + (id == null ? "none" : HexFormat.of().formatHex(id)) + ", handle " + object.handle() + ")";
+        KeyObject o = object;
+        byte[] id = o.id();
+        return "Vorlen " + algorithm + " private key " + (o.label() == null ? "" : "\"" + o.label() + "\" ")
+                + "(id " + (id == null ? "none" : HexFormat.of().formatHex(id)) + ", handle " + o.handle() + ")";
     }
 
     /** An RSA private key on the token. */

@@ -6,24 +6,34 @@ import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_ECDSA;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_EDDSA;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_RSA_PKCS;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_RSA_PKCS_PSS;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKR_KEY_HANDLE_INVALID;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKR_OBJECT_HANDLE_INVALID;
 
 import java.io.IOException;
 import java.io.UncheckedIOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.security.InvalidParameterException;
+import java.security.Key;
 import java.security.NoSuchAlgorithmException;
 import java.security.Provider;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Map;
+import java.util.function.BiFunction;
 
+import zandrop.tesk.pkcs11.vorlen.token.Attr;
 import zandrop.tesk.pkcs11.vorlen.token.Hash;
+import zandrop.tesk.pkcs11.vorlen.token.KeyObject;
 import zandrop.tesk.pkcs11.vorlen.token.Mechanism;
 import zandrop.tesk.pkcs11.vorlen.token.PinSource;
 import zandrop.tesk.pkcs11.vorlen.token.Pkcs11Module;
 import zandrop.tesk.pkcs11.vorlen.token.Pkcs11Uri;
+import zandrop.tesk.pkcs11.vorlen.token.Session;
+import zandrop.tesk.pkcs11.vorlen.token.Template;
 import zandrop.tesk.pkcs11.vorlen.token.Token;
+import zandrop.tesk.pkcs11.vorlen.token.TokenException;
+import zandrop.tesk.pkcs11.vorlen.token.TokenObject;
 
 /**
  * The JCA provider "Vorlen": one PKCS#11 token behind {@code KeyStore} (type {@code PKCS11}),
@@ -281,6 +291,57 @@ public final class VorlenProvider extends Provider {
     public String toString() {
         Token t = token;
         return NAME + " provider, " + (t == null ? "not configured" : tokenText);
+    }
+
+    /**
+     * Runs work with a key of this token on a session of the pool. When the token no longer
+     * knows the key's handle ({@code CKR_OBJECT_HANDLE_INVALID}, {@code CKR_KEY_HANDLE_INVALID}:
+     * SoftHSM2 forgets handles when all sessions close), the key is found again by class, key
+     * type, {@code CKA_ID} and {@code CKA_LABEL} (exactly one object, of the same curve), kept
+     * under its new handle, and the work runs once more.
+     */
+    <R> R withKey(Key key, BiFunction<Session, KeyObject, R> work) {
+        return token().withSession(false, s -> {
+            KeyObject current = objectOf(key);
+            try {
+                return work.apply(s, current);
+            } catch (TokenException e) {
+                if (e.code() != CKR_OBJECT_HANDLE_INVALID && e.code() != CKR_KEY_HANDLE_INVALID) {
+                    throw e;
+                }
+                KeyObject fresh = findAgain(s, current, e);
+                if (key instanceof VorlenPrivateKey k) {
+                    k.object(fresh);
+                } else if (key instanceof VorlenSecretKey k) {
+                    k.object(fresh);
+                }
+                return work.apply(s, fresh);
+            }
+        });
+    }
+
+    private static KeyObject objectOf(Key key) {
+        return key instanceof VorlenPrivateKey k ? k.object() : ((VorlenSecretKey) key).object();
+    }
+
+    private static KeyObject findAgain(Session s, KeyObject old, TokenException failure) {
+        if (old.id() == null && old.label() == null) {
+            throw failure;
+        }
+        Template template = Template.of(Attr.CLASS, old.objectClass()).with(Attr.KEY_TYPE, old.keyType());
+        if (old.id() != null) {
+            template = template.with(Attr.ID, old.id());
+        }
+        if (old.label() != null) {
+            template = template.with(Attr.LABEL, old.label());
+        }
+        List<TokenObject> found = s.find(template);
+        if (found.size() != 1 || !(found.get(0) instanceof KeyObject fresh) || fresh.curve() != old.curve()) {
+            failure.addSuppressed(new IllegalStateException(old + " is not on the token once under a new handle: "
+                    + found.size() + " objects match " + template));
+            throw failure;
+        }
+        return fresh;
     }
 
     /** The module the provider holds, for its close when no one uses it (not yet offered). */

@@ -8,14 +8,14 @@ import zandrop.tesk.pkcs11.vorlen.token.KeyObject;
 
 /**
  * A secret key that stays on the token (AES in this version): a handle, with no encoding
- * ({@link #getEncoded()} and {@link #getFormat()} are null). Immutable; usable from any thread,
- * through engines of the provider that found it.
+ * ({@link #getEncoded()} and {@link #getFormat()} are null). Usable from any thread, through
+ * engines of the provider that found it, which finds it again when the token forgets the handle.
  */
 public final class VorlenSecretKey implements SecretKey {
     private static final long serialVersionUID = 1L;
 
     private final transient VorlenProvider provider;
-    private final transient KeyObject object;
+    private transient volatile KeyObject object;
     private final String algorithm;
 
     VorlenSecretKey(VorlenProvider provider, KeyObject object, String algorithm) {
@@ -37,6 +37,11 @@ public final class VorlenSecretKey implements SecretKey {
         return object;
     }
 
+    /** The same key found again on the token under a new handle. */
+    void object(KeyObject fresh) {
+        object = fresh;
+    }
+
     @Override
     public String getAlgorithm() {
         return algorithm;
@@ -56,8 +61,9 @@ public final class VorlenSecretKey implements SecretKey {
 
     @Override
     public String toString() {
-        byte[] id = object.id();
-        return "Vorlen " + algorithm + " secret key " + (object.label() == null ? "" : "\"" + object.label() + "\" ")
-                + "(id " + (id == null ? "none" : HexFormat.of().formatHex(id)) + ", handle " + object.handle() + ")";
+        KeyObject o = object;
+        byte[] id = o.id();
+        return "Vorlen " + algorithm + " secret key " + (o.label() == null ? "" : "\"" + o.label() + "\" ")
+                + "(id " + (id == null ? "none" : HexFormat.of().formatHex(id)) + ", handle " + o.handle() + ")";
     }
 }

@@ -163,9 +163,8 @@ final class VorlenSignature extends SignatureSpi {
         reset();
         Mechanism mechanism = mechanism();
         byte[] message = kind == Kind.RSA_PSS ? pssDigest(input) : input;
-        TokenObject key = signKey.object();
         try {
-            byte[] signature = provider.token().withSession(false, s -> s.sign(mechanism, key, message));
+            byte[] signature = provider.withKey(signKey, (s, key) -> s.sign(mechanism, key, message));
             if (kind == Kind.ECDSA_NONE) {
                 return JdkFormats.ecdsaToDer(signature, ((VorlenPrivateKey.Ec) signKey).object().curve());
             }
