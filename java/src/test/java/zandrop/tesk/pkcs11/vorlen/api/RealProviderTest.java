@@ -280,6 +280,23 @@ class RealProviderTest {
     }
 
     @Test
+    @Order(2)
+    void theJcaChoosesTheProviderByKey() throws Exception {
+        assertTrue(java.security.Security.addProvider(provider) > 0);
+        try {
+            Signature signer = Signature.getInstance("SHA256withECDSA");
+            signer.initSign((PrivateKey) store.getKey("ec", null));
+            assertEquals(provider, signer.getProvider(), "a token key goes to its provider");
+            Signature other = Signature.getInstance("SHA256withECDSA");
+            other.initSign(ec.getPrivate());
+            assertEquals("SunEC", other.getProvider().getName(), "a JDK key goes elsewhere");
+            assertEquals(provider, KeyStore.getInstance("PKCS11", "Vorlen").getProvider());
+        } finally {
+            java.security.Security.removeProvider(provider.getName());
+        }
+    }
+
+    @Test
     @Order(3)
     void malformedEcdsaSignaturesAreRefusedOnTheHost() throws Exception {
         byte[] data = "signed".getBytes(StandardCharsets.UTF_8);
