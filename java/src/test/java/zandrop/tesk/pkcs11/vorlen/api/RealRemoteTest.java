@@ -179,8 +179,8 @@ class RealRemoteTest {
         byte[] aad = "associated".getBytes(StandardCharsets.US_ASCII);
         CK_MECHANISM gcm = new CK_MECHANISM(CKM_AES_GCM, new CK_GCM_PARAMS(iv, 96, aad, 128));
         // Not through C_GetMechanismList: p11-kit 0.24's client, dropping the mechanisms it cannot
-        // carry from that list, moves entries from past the end of the caller's buffer into it
-        // and beyond (ASan: a read of 560 bytes right after a 70-entry list).
+        // carry from that list, moves memory from past the end of the caller's buffer (ASan: a
+        // read of 560 bytes right after a 70-entry list).
         boolean offered;
         try {
             pkcs11.C_GetMechanismInfo(login.slot, CKM_AES_GCM);
