@@ -7,9 +7,7 @@ import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
 
-import zandrop.tesk.pkcs11.vorlen.api.CK_ATTRIBUTE;
 import zandrop.tesk.pkcs11.vorlen.api.CK_C_INITIALIZE_ARGS;
-import zandrop.tesk.pkcs11.vorlen.api.CK_MECHANISM;
 import zandrop.tesk.pkcs11.vorlen.api.PKCS11Impl;
 
 /**
@@ -136,24 +134,7 @@ public final class Bench {
     private void realWork(String path, char[] pin) throws Throwable {
         PKCS11Impl pkcs11 = new PKCS11Impl(path);
         pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
-        long slot = pkcs11.C_GetSlotList(true)[0];
-        long session = pkcs11.C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
-        pkcs11.C_Login(session, CKU_USER, pin);
-        long[] rsa = pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_RSA_PKCS_KEY_PAIR_GEN),
-                new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_MODULUS_BITS, 2048L),
-                    new CK_ATTRIBUTE(CKA_PUBLIC_EXPONENT, new byte[] {1, 0, 1}), new CK_ATTRIBUTE(CKA_VERIFY, true)},
-                new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_SIGN, true)});
-        byte[] p256 = {0x06, 0x08, 0x2a, (byte) 0x86, 0x48, (byte) 0xce, 0x3d, 0x03, 0x01, 0x07};
-        long[] ec = pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_EC_KEY_PAIR_GEN),
-                new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_EC_PARAMS, p256), new CK_ATTRIBUTE(CKA_VERIFY, true)},
-                new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_SIGN, true)});
-        long aes = pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN),
-                new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_VALUE_LEN, 32L), new CK_ATTRIBUTE(CKA_ENCRYPT, true)});
-        byte[] hash = new byte[32];
-        hash[0] = 1;
-        byte[] mebibyte = new byte[1 << 20];
-        java.util.Arrays.fill(mebibyte, (byte) 0x5A);
-        Workloads.RealWork work = new Workloads.RealWork(session, rsa[1], ec[1], aes, hash, mebibyte, new byte[16]);
+        Workloads.RealWork work = Workloads.RealWork.create(pkcs11, pin);
 
         LibraryWorkloads library = new LibraryWorkloads(pkcs11);
         ModuleLoop module = new ModuleLoop(path);
@@ -181,8 +162,8 @@ public final class Bench {
             }
             measureWithDirect("real." + workload, loops);
         }
-        pkcs11.C_Logout(session);
-        pkcs11.C_CloseSession(session);
+        pkcs11.C_Logout(work.session());
+        pkcs11.C_CloseSession(work.session());
         pkcs11.C_Finalize(null);
         pkcs11.disconnect();
     }

@@ -156,8 +156,8 @@ class RealRemoteTest {
     }
 
     /**
-     * AES-GCM where the client carries it (p11-kit 0.24 does not: it leaves the mechanism out of
-     * C_GetMechanismList and refuses it itself); AES-ECB against the JDK in any case.
+     * AES-GCM where the client carries it (p11-kit 0.24 does not: it refuses the mechanism
+     * itself); AES-ECB against the JDK in any case.
      */
     @Test
     @Order(2)
@@ -178,7 +178,17 @@ class RealRemoteTest {
         byte[] iv = Arrays.copyOf(keyValue, 12);
         byte[] aad = "associated".getBytes(StandardCharsets.US_ASCII);
         CK_MECHANISM gcm = new CK_MECHANISM(CKM_AES_GCM, new CK_GCM_PARAMS(iv, 96, aad, 128));
-        boolean offered = Arrays.stream(pkcs11.C_GetMechanismList(login.slot)).anyMatch(m -> m == CKM_AES_GCM);
+        // Not through C_GetMechanismList: p11-kit 0.24's client, dropping the mechanisms it cannot
+        // carry from that list, moves memory from past the end of the caller's buffer (ASan: a
+        // read of 560 bytes right after a 70-entry list).
+        boolean offered;
+        try {
+            pkcs11.C_GetMechanismInfo(login.slot, CKM_AES_GCM);
+            offered = true;
+        } catch (PKCS11Exception e) {
+            System.out.println("p11-kit-client.so: C_GetMechanismInfo of CKM_AES_GCM answers " + e.getMessage());
+            offered = false;
+        }
         if (offered) {
             pkcs11.C_EncryptInit(session, gcm, key);
             jdk = Cipher.getInstance("AES/GCM/NoPadding");
@@ -189,8 +199,7 @@ class RealRemoteTest {
             long blocks = PKCS11Impl.heapBlockCount();
             PKCS11Exception refused = assertThrows(PKCS11Exception.class, () -> pkcs11.C_EncryptInit(session, gcm, key));
             assertEquals(blocks, PKCS11Impl.heapBlockCount(), "the parameter's blocks are freed");
-            System.out.println("p11-kit-client.so: CKM_AES_GCM is not in its mechanism list; C_EncryptInit answers "
-                    + refused.getMessage());
+            System.out.println("p11-kit-client.so: C_EncryptInit with CKM_AES_GCM answers " + refused.getMessage());
         }
         pkcs11.C_DestroyObject(session, key);
     }

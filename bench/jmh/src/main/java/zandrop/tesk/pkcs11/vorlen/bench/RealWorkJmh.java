@@ -2,7 +2,6 @@ package zandrop.tesk.pkcs11.vorlen.bench;
 
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
-import java.util.Arrays;
 import java.util.concurrent.TimeUnit;
 import org.openjdk.jmh.annotations.Benchmark;
 import org.openjdk.jmh.annotations.BenchmarkMode;
@@ -17,9 +16,7 @@ import org.openjdk.jmh.annotations.Setup;
 import org.openjdk.jmh.annotations.State;
 import org.openjdk.jmh.annotations.TearDown;
 import org.openjdk.jmh.annotations.Warmup;
-import zandrop.tesk.pkcs11.vorlen.api.CK_ATTRIBUTE;
 import zandrop.tesk.pkcs11.vorlen.api.CK_C_INITIALIZE_ARGS;
-import zandrop.tesk.pkcs11.vorlen.api.CK_MECHANISM;
 import zandrop.tesk.pkcs11.vorlen.api.PKCS11Impl;
 
 /**
@@ -50,24 +47,7 @@ public class RealWorkJmh {
         String path = System.getProperty("vorlen.bench.softhsm");
         pkcs11 = new PKCS11Impl(path);
         pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
-        long slot = pkcs11.C_GetSlotList(true)[0];
-        long session = pkcs11.C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
-        pkcs11.C_Login(session, CKU_USER, System.getProperty("vorlen.bench.pin").toCharArray());
-        long[] rsa = pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_RSA_PKCS_KEY_PAIR_GEN),
-                new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_MODULUS_BITS, 2048L),
-                    new CK_ATTRIBUTE(CKA_PUBLIC_EXPONENT, new byte[] {1, 0, 1}), new CK_ATTRIBUTE(CKA_VERIFY, true)},
-                new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_SIGN, true)});
-        byte[] p256 = {0x06, 0x08, 0x2a, (byte) 0x86, 0x48, (byte) 0xce, 0x3d, 0x03, 0x01, 0x07};
-        long[] ec = pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_EC_KEY_PAIR_GEN),
-                new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_EC_PARAMS, p256), new CK_ATTRIBUTE(CKA_VERIFY, true)},
-                new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_SIGN, true)});
-        long aes = pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN),
-                new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_VALUE_LEN, 32L), new CK_ATTRIBUTE(CKA_ENCRYPT, true)});
-        byte[] hash = new byte[32];
-        hash[0] = 1;
-        byte[] mebibyte = new byte[1 << 20];
-        Arrays.fill(mebibyte, (byte) 0x5A);
-        Workloads.RealWork work = new Workloads.RealWork(session, rsa[1], ec[1], aes, hash, mebibyte, new byte[16]);
+        Workloads.RealWork work = Workloads.RealWork.create(pkcs11, System.getProperty("vorlen.bench.pin").toCharArray());
         switch (binding) {
             case "module":
                 loop = new ModuleLoop(path).real(workload, work);
