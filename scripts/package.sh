@@ -14,8 +14,9 @@
 # What it writes, under build/:
 #   package/vorlen-pkcs11-VERSION.jar         the one jar (API, session layer, five libraries)
 #   package/vorlen-pkcs11-VERSION-debug.zip   the libraries' debug information
-#   repository/zandrop/tesk/pkcs11/...        the Maven repository: for vorlen-pkcs11 and
-#                                             vorlen-pkcs11-demo the jar, -sources.jar,
+#   repository/zandrop/tesk/pkcs11/...        the Maven repository: for vorlen-pkcs11,
+#                                             vorlen-pkcs11-provider and vorlen-pkcs11-demo
+#                                             the jar, -sources.jar,
 #                                             -javadoc.jar, the pom (and the debug zip for the
 #                                             library), with .md5, .sha1, .sha256 and .sha512
 #                                             files and maven-metadata.xml
@@ -89,6 +90,7 @@ fi
 # ---- the jars ----
 artifact=vorlen-pkcs11-$version
 demo=vorlen-pkcs11-demo-$version
+provider=vorlen-pkcs11-provider-$version
 "${jar_tool[@]}" "$out/$artifact.jar" "$java_tree/java/manifest.txt" "$SOURCE_DATE_EPOCH" "$stage/classes"
 "${jar_tool[@]}" "$out/$artifact-debug.zip" - "$SOURCE_DATE_EPOCH" "$stage/debug"
 "${jar_tool[@]}" "$out/$artifact-sources.jar" - "$SOURCE_DATE_EPOCH" java/src/main/java
@@ -106,6 +108,14 @@ javadoc -quiet -notimestamp --release 17 -encoding UTF-8 -Xdoclint:none -package
   -doctitle "vorlen-pkcs11 demo $version" -windowtitle "vorlen-pkcs11 demo $version" \
   -d "$stage/demo-javadoc" $(find cli/src/main/java -name '*.java' | sort) >/dev/null
 "${jar_tool[@]}" "$out/$demo-javadoc.jar" - "$SOURCE_DATE_EPOCH" "$stage/demo-javadoc"
+
+# The JCA provider: its classes with its service file, as its build tree has them.
+"${jar_tool[@]}" "$out/$provider.jar" "$java_tree/provider/manifest.txt" "$SOURCE_DATE_EPOCH" "$java_tree/provider/classes"
+"${jar_tool[@]}" "$out/$provider-sources.jar" - "$SOURCE_DATE_EPOCH" provider/src/main
+javadoc -quiet -notimestamp --release 17 -encoding UTF-8 -Xdoclint:none -cp "$out/$artifact.jar" \
+  -doctitle "vorlen-pkcs11 provider $version" -windowtitle "vorlen-pkcs11 provider $version" \
+  -d "$stage/provider-javadoc" $(find provider/src/main/java -name '*.java' ! -name module-info.java | sort) >/dev/null
+"${jar_tool[@]}" "$out/$provider-javadoc.jar" - "$SOURCE_DATE_EPOCH" "$stage/provider-javadoc"
 
 # ---- the poms ----
 # The project names no license yet: the poms say so instead of naming one.
@@ -150,6 +160,10 @@ pom vorlen-pkcs11-demo "vorlen-pkcs11 demo" \
   "vorlen-demo, a command-line program that drives a PKCS#11 token through vorlen-pkcs11: the road of one signing request, token information, key generation, signing and verification." \
   vorlen-pkcs11 > "$out/$demo.pom"
 
+pom vorlen-pkcs11-provider "vorlen-pkcs11 provider" \
+  "Vorlen, a JCA provider over vorlen-pkcs11's session layer: a PKCS#11 token behind KeyStore (type PKCS11), Signature, Cipher and SecureRandom (module zandrop.tesk.pkcs11.vorlen.provider)." \
+  vorlen-pkcs11 > "$out/$provider.pom"
+
 # ---- the repository: files, checksums, metadata ----
 timestamp=$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y%m%d%H%M%S)
 publish() {  # publish ARTIFACT FILE...
@@ -182,6 +196,8 @@ XML
 }
 publish vorlen-pkcs11 "$out/$artifact.jar" "$out/$artifact-sources.jar" "$out/$artifact-javadoc.jar" \
   "$out/$artifact-debug.zip" "$out/$artifact.pom"
+publish vorlen-pkcs11-provider "$out/$provider.jar" "$out/$provider-sources.jar" "$out/$provider-javadoc.jar" \
+  "$out/$provider.pom"
 publish vorlen-pkcs11-demo "$out/$demo.jar" "$out/$demo-sources.jar" "$out/$demo-javadoc.jar" "$out/$demo.pom"
 rm -rf "$stage"
 
