@@ -4,6 +4,7 @@ import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertInstanceOf;
 import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.junit.jupiter.api.Assertions.fail;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
@@ -205,9 +206,15 @@ class RealRemoteTest {
     }
 
     /**
-     * Eight threads sign at once, each in a session of its own, and go on signing while the
-     * server and its connection's process are killed: each ends with a PKCS11Exception within
-     * the time limit. A server started again on the same socket serves a fresh C_Initialize.
+     * Eight threads sign at once, each in a session of its own; then one of them goes on signing
+     * while the server and its connection's process are killed, and ends with a PKCS11Exception
+     * within the time limit. A server started again on the same socket serves a fresh
+     * C_Initialize.
+     *
+     * <p>Only one call is in flight when the server goes: with several, p11-kit's client 0.24
+     * can leave the callers that wait for their turn on the connection blocked inside the module
+     * for good (they wait on a condition that its reader, failing, never signals). No library
+     * can end a call that the module never returns from.
      */
     @Test
     @Order(3)
@@ -244,11 +251,15 @@ class RealRemoteTest {
                                     assertTrue(verifies("SHA256withRSA", publicKey, data, signature), "thread " + thread);
                                 }
                             } catch (PKCS11Exception e) {
-                                assertTrue(round >= 3, "thread " + thread + " failed before the server went: " + e);
+                                assertTrue(round >= 3 && thread == 0, "thread " + thread + " failed before the server went: " + e);
                                 return e;
                             }
                             if (round == 2) {
                                 signing.countDown();
+                                if (thread != 0) {  // thread 0 streams on alone
+                                    assertTrue(signing.await(LIMIT_SECONDS, TimeUnit.SECONDS), "the others signing");
+                                    return null;
+                                }
                             }
                         }
                         return fail("thread " + thread + " interrupted");
@@ -258,16 +269,14 @@ class RealRemoteTest {
                 }));
             }
             assertTrue(signing.await(LIMIT_SECONDS, TimeUnit.SECONDS), "eight threads signing at once");
-            for (Future<PKCS11Exception> caller : callers) {
-                if (caller.isDone()) {  // its failure, or the exception it got with the server still there
-                    fail("a thread stopped before the server went: " + outcome(caller));
-                }
+            for (Future<PKCS11Exception> caller : callers.subList(1, threads)) {
+                assertNull(outcome(caller), "a thread that signed beside the others ends without an error");
             }
-            server.close();  // the server and the p11-kit-remote of the connection, with calls in flight
-            for (Future<PKCS11Exception> caller : callers) {
-                PKCS11Exception e = outcome(caller);
-                answers.merge("calls in flight: " + e.getMessage(), 1, Integer::sum);
+            if (callers.get(0).isDone()) {  // its failure, or the exception it got with the server still there
+                fail("the streaming thread stopped before the server went: " + outcome(callers.get(0)));
             }
+            server.close();  // the server and the p11-kit-remote of the connection, with a call in flight
+            answers.merge("the call in flight: " + outcome(callers.get(0)).getMessage(), 1, Integer::sum);
             record(answers, "C_GetSlotList after", () -> client.C_GetSlotList(true));
             record(answers, "C_OpenSession after", () -> client.C_OpenSession(slot, CKF_SERIAL_SESSION, null, null));
             record(answers, "C_Finalize after", () -> {
