@@ -7,7 +7,6 @@ import java.security.interfaces.EdECPrivateKey;
 import java.security.interfaces.RSAKey;
 import java.security.spec.ECParameterSpec;
 import java.security.spec.NamedParameterSpec;
-import java.util.HexFormat;
 import java.util.Optional;
 
 import zandrop.tesk.pkcs11.vorlen.token.KeyObject;
@@ -24,19 +23,17 @@ public abstract sealed class VorlenPrivateKey implements PrivateKey
         permits VorlenPrivateKey.Rsa, VorlenPrivateKey.Ec, VorlenPrivateKey.EdEc {
     private static final long serialVersionUID = 1L;
 
-    private final transient VorlenProvider provider;
-    private transient volatile KeyObject object;
+    private final transient TokenKeyRef ref;
     private final String algorithm;
 
     VorlenPrivateKey(VorlenProvider provider, KeyObject object, String algorithm) {
-        this.provider = provider;
-        this.object = object;
+        this.ref = new TokenKeyRef(provider, object);
         this.algorithm = algorithm;
     }
 
     /** The provider (and so the token) the key belongs to. */
     VorlenProvider provider() {
-        return provider;
+        return ref.provider;
     }
 
     /**
@@ -45,12 +42,12 @@ public abstract sealed class VorlenPrivateKey implements PrivateKey
      * @return the object (handle, label, id)
      */
     public KeyObject object() {
-        return object;
+        return ref.object();
     }
 
     /** The same key found again on the token under a new handle. */
     void object(KeyObject fresh) {
-        object = fresh;
+        ref.object(fresh);
     }
 
     @Override
@@ -72,10 +69,7 @@ public abstract sealed class VorlenPrivateKey implements PrivateKey
 
     @Override
     public String toString() {
-        KeyObject o = object;
-        byte[] id = o.id();
-        return "Vorlen " + algorithm + " private key " + (o.label() == null ? "" : "\"" + o.label() + "\" ")
-                + "(id " + (id == null ? "none" : HexFormat.of().formatHex(id)) + ", handle " + o.handle() + ")";
+        return ref.describe(algorithm, "private key");
     }
 
     /** An RSA private key on the token. */

@@ -1,6 +1,5 @@
 package zandrop.tesk.pkcs11.vorlen.provider;
 
-import java.util.HexFormat;
 
 import javax.crypto.SecretKey;
 
@@ -14,18 +13,16 @@ import zandrop.tesk.pkcs11.vorlen.token.KeyObject;
 public final class VorlenSecretKey implements SecretKey {
     private static final long serialVersionUID = 1L;
 
-    private final transient VorlenProvider provider;
-    private transient volatile KeyObject object;
+    private final transient TokenKeyRef ref;
     private final String algorithm;
 
     VorlenSecretKey(VorlenProvider provider, KeyObject object, String algorithm) {
-        this.provider = provider;
-        this.object = object;
+        this.ref = new TokenKeyRef(provider, object);
         this.algorithm = algorithm;
     }
 
     VorlenProvider provider() {
-        return provider;
+        return ref.provider;
     }
 
     /**
@@ -34,12 +31,12 @@ public final class VorlenSecretKey implements SecretKey {
      * @return the object (handle, label, id)
      */
     public KeyObject object() {
-        return object;
+        return ref.object();
     }
 
     /** The same key found again on the token under a new handle. */
     void object(KeyObject fresh) {
-        object = fresh;
+        ref.object(fresh);
     }
 
     @Override
@@ -61,9 +58,6 @@ public final class VorlenSecretKey implements SecretKey {
 
     @Override
     public String toString() {
-        KeyObject o = object;
-        byte[] id = o.id();
-        return "Vorlen " + algorithm + " secret key " + (o.label() == null ? "" : "\"" + o.label() + "\" ")
-                + "(id " + (id == null ? "none" : HexFormat.of().formatHex(id)) + ", handle " + o.handle() + ")";
+        return ref.describe(algorithm, "secret key");
     }
 }
