@@ -139,7 +139,9 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
       "executable's path, a program for ${CMAKE_SYSTEM_PROCESSOR} that this kernel cannot start "
       "(${vorlen_emulator} has no binfmt_misc registration here)\n"
       "java.RealProviderTest: its keytool case not run, for the same reason (keytool is a "
-      "program of the target)\n")
+      "program of the target)\n"
+      "java.JniFaultSweepTest: its start-up case not run, for the same reason (it starts JVMs "
+      "of its own)\n")
   endif()
 endif()
 
