@@ -30,6 +30,7 @@ import java.util.ArrayList;
 import java.util.Collections;
 import java.util.HexFormat;
 import java.util.List;
+import java.util.Map;
 import java.util.Set;
 import java.util.TreeSet;
 import java.util.concurrent.ExecutorService;
@@ -483,9 +484,10 @@ class RealProviderTest {
         String jars = System.getProperty("vorlen.provider.jar") + ":" + Path.of(System.getProperty("vorlen.provider.jar"))
                 .resolveSibling("vorlen-pkcs11.jar");
         String toolUri = Pkcs11Uri.builder().token(LABEL).modulePath(RealModules.softHsm2Itself()).build().toString();
-        RealModules.Result r = RealModules.run(keytool.toString(), "-list", "-storetype", "PKCS11", "-keystore", "NONE",
-                "-providerName", "Vorlen", "-providerClass", VorlenProvider.class.getName(),
-                "-providerArg", toolUri, "-providerpath", jars, "-storepass", RealSoftHsmToken.USER_PIN);
+        // keytool's JVM loads this build's library: it keeps the sanitizer runtime, as the test JVM.
+        RealModules.Result r = RealModules.run(List.of(keytool.toString(), "-list", "-storetype", "PKCS11",
+                "-keystore", "NONE", "-providerName", "Vorlen", "-providerClass", VorlenProvider.class.getName(),
+                "-providerArg", toolUri, "-providerpath", jars, "-storepass", RealSoftHsmToken.USER_PIN), Map.of(), true);
         assertEquals(0, r.status(), r.out() + r.err());
         assertTrue(r.out().contains("Your keystore contains 8 entries"), r.out());
         assertTrue(r.out().contains("aes, SecretKeyEntry"), r.out());
