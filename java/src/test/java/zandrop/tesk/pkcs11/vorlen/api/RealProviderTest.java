@@ -87,14 +87,7 @@ class RealProviderTest {
 
     @BeforeAll
     void populate() throws Exception {
-        PKCS11Impl raw = new PKCS11Impl(RealModules.softHsm2());
-        try {
-            raw.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
-            RealSoftHsmToken.initialise(raw, LABEL);
-            raw.C_Finalize(null);
-        } finally {
-            raw.disconnect();
-        }
+        RealSoftHsmToken.initialiseAlone(LABEL);
         KeyPairGenerator rsaGen = KeyPairGenerator.getInstance("RSA");
         rsaGen.initialize(2048);
         rsa = rsaGen.generateKeyPair();

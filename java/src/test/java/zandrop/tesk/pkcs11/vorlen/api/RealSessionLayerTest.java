@@ -83,14 +83,7 @@ class RealSessionLayerTest {
 
     @BeforeAll
     void openModules() throws Exception {
-        PKCS11Impl raw = new PKCS11Impl(RealModules.softHsm2());
-        try {
-            raw.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
-            RealSoftHsmToken.initialise(raw, LABEL);
-            raw.C_Finalize(null);
-        } finally {
-            raw.disconnect();
-        }
+        RealSoftHsmToken.initialiseAlone(LABEL);
         softHsm = Pkcs11Module.open(RealModules.softHsm2());
         softHsmToken = softHsm.token(LABEL);
         softHsmToken.login(PinSource.of(RealSoftHsmToken.USER_PIN.toCharArray()));

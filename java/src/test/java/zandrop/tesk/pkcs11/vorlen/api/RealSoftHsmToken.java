@@ -31,6 +31,22 @@ final class RealSoftHsmToken {
     }
 
     /**
+     * Initialises the one free token of the test's SoftHSM2 token folder through a connection of
+     * its own, which it closes again: for the layers above PKCS11Impl, which open the module
+     * themselves.
+     */
+    static void initialiseAlone(String label) throws PKCS11Exception, java.io.IOException {
+        PKCS11Impl raw = new PKCS11Impl(RealModules.softHsm2());
+        try {
+            raw.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
+            initialise(raw, label);
+            raw.C_Finalize(null);
+        } finally {
+            raw.disconnect();
+        }
+    }
+
+    /**
      * Initialises the one free token of a fresh SoftHSM2 token folder and sets its PINs; returns
      * the token's slot. The module must be initialised; no session is left open.
      */

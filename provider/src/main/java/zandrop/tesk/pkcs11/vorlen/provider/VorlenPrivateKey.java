@@ -12,64 +12,21 @@ import java.util.Optional;
 import zandrop.tesk.pkcs11.vorlen.token.KeyObject;
 
 /**
- * A private key that stays on the token: a handle, with no encoding ({@link #getEncoded()} and
- * {@link #getFormat()} are null) and the public parameters the JCA and JSSE look at: an RSA
- * key is an {@link RSAKey} (its modulus), an EC key an {@link ECKey} (its curve), an EdDSA key
- * an {@link EdECPrivateKey} without bytes. Usable from any thread, through engines of the
- * provider that found it; when the token forgets the handle (all its sessions closed), the
- * provider finds the key again by class, key type, {@code CKA_ID} and {@code CKA_LABEL}.
+ * A private key that stays on the token, with the public parameters the JCA and JSSE look at:
+ * an RSA key is an {@link RSAKey} (its modulus), an EC key an {@link ECKey} (its curve), an
+ * EdDSA key an {@link EdECPrivateKey} without bytes.
  */
-public abstract sealed class VorlenPrivateKey implements PrivateKey
+public abstract sealed class VorlenPrivateKey extends TokenKey implements PrivateKey
         permits VorlenPrivateKey.Rsa, VorlenPrivateKey.Ec, VorlenPrivateKey.EdEc {
     private static final long serialVersionUID = 1L;
 
-    private final transient TokenKeyRef ref;
-    private final String algorithm;
-
     VorlenPrivateKey(VorlenProvider provider, KeyObject object, String algorithm) {
-        this.ref = new TokenKeyRef(provider, object);
-        this.algorithm = algorithm;
-    }
-
-    /** The provider (and so the token) the key belongs to. */
-    VorlenProvider provider() {
-        return ref.provider;
-    }
-
-    /**
-     * Returns the key object on the token.
-     *
-     * @return the object (handle, label, id)
-     */
-    public KeyObject object() {
-        return ref.object();
-    }
-
-    /** The same key found again on the token under a new handle. */
-    void object(KeyObject fresh) {
-        ref.object(fresh);
+        super(provider, object, algorithm);
     }
 
     @Override
-    public String getAlgorithm() {
-        return algorithm;
-    }
-
-    /** Null: the key does not leave the token. */
-    @Override
-    public String getFormat() {
-        return null;
-    }
-
-    /** Null: the key does not leave the token. */
-    @Override
-    public byte[] getEncoded() {
-        return null;
-    }
-
-    @Override
-    public String toString() {
-        return ref.describe(algorithm, "private key");
+    String kind() {
+        return "private key";
     }
 
     /** An RSA private key on the token. */
