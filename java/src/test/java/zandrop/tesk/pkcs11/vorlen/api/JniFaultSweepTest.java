@@ -116,6 +116,15 @@ class JniFaultSweepTest {
                 return template;
             };
         }));
+        shapes.add(new Shape("readAttributeValues, one attribute sensitive", false, (module, pkcs11, session) -> {
+            String step = "attr=0::" + Platform.hex(Platform.ulongBytes(CKO_SECRET_KEY))
+                    + " attr=3::6b31 attr=17:unavail: rv=0x11";
+            module.script("C_GetAttributeValue", step);
+            module.script("C_GetAttributeValue", step);
+            CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_CLASS), new CK_ATTRIBUTE(CKA_LABEL),
+                new CK_ATTRIBUTE(CKA_VALUE)};
+            return () -> pkcs11.readAttributeValues(session, 100, template);
+        }));
         shapes.add(new Shape("module error, a callback's exception its cause", false, (module, pkcs11, session) -> {
             long throwing = pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, null, (s, event, application) -> {
                 throw new PKCS11Exception(CKR_CANCEL);
