@@ -27,6 +27,43 @@ CK_RV withTemplate(JNIEnv* env, jobjectArray pTemplate, bool& converted, Call ca
     return converted ? call(native.data(), native.count()) : CKR_OK;
 }
 
+// The calls of C_GetAttributeValue that read the values once their lengths are known: the
+// second, and after CKR_OK a third for nested arrays (CKA_WRAP_TEMPLATE...), which the second
+// gave types and lengths. A CK_NOTIFY that threw during either is held aside, so that nothing
+// is pending while the results are built; the first such failure becomes the cause.
+struct ValueRead {
+    CK_RV rv = CKR_OK;
+    std::optional<HeldException> callbackFailure;
+    std::optional<HeldException> laterFailure;  // a callback's failure in the third call
+
+    void raise() {
+        if (callbackFailure) {
+            callbackFailure->raise();
+        }
+        if (laterFailure) {
+            laterFailure->raise();
+        }
+    }
+};
+
+// False when the nested values could not be given room (the exception is pending).
+bool readValues(JNIEnv* env, ModuleCall& module, AttributeQuery& query, CK_SESSION_HANDLE session,
+                CK_OBJECT_HANDLE object, ValueRead& read) {
+    read.rv = module->C_GetAttributeValue(session, object, query.data(), query.count());
+    read.callbackFailure.emplace(env);
+    bool thirdCall = false;
+    if (read.rv == CKR_OK) {
+        if (!query.allocateNestedValues(env, thirdCall)) {
+            return false;
+        }
+        if (thirdCall) {
+            read.rv = module->C_GetAttributeValue(session, object, query.data(), query.count());
+            read.laterFailure.emplace(env);
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 extern "C" {
@@ -98,31 +135,13 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1GetAttributeValue)(JNIEnv* env, jobject
         !query.allocateValues(env)) {
         return;
     }
-    CK_RV rv = module->C_GetAttributeValue(session, object, query.data(), query.count());
-    // A CK_NOTIFY that threw during a call must not be pending while the results are built; the
-    // first such failure becomes the cause.
-    HeldException callbackFailure(env);
-    // Nested arrays (CKA_WRAP_TEMPLATE...): the second call gave their types and lengths, a
-    // third reads their values.
-    bool thirdCall = false;
-    std::optional<HeldException> laterFailure;  // a callback's failure in the third call
-    if (rv == CKR_OK) {
-        if (!query.allocateNestedValues(env, thirdCall)) {
-            return;
-        }
-        if (thirdCall) {
-            rv = module->C_GetAttributeValue(session, object, query.data(), query.count());
-            laterFailure.emplace(env);
-        }
-    }
-    if (!query.storeValues(env, pTemplate, rv)) {
+    ValueRead read;
+    if (!readValues(env, module, query, session, object, read) ||
+        !query.storeValues(env, pTemplate, read.rv)) {
         return;
     }
-    callbackFailure.raise();
-    if (laterFailure) {
-        laterFailure->raise();
-    }
-    checkReturnValue(env, rv);
+    read.raise();
+    checkReturnValue(env, read.rv);
 }
 
 // The answers of C_GetAttributeValue that still leave every other attribute filled.
@@ -186,26 +205,15 @@ JNIEXPORT jlongArray JNICALL VORLEN_WRAPPER(readAttributeValues)(JNIEnv* env, jo
     if (!query.allocateValues(env)) {
         return nullptr;
     }
-    rv = module->C_GetAttributeValue(session, object, query.data(), count);
-    HeldException callbackFailure(env);
-    bool thirdCall = false;
-    std::optional<HeldException> laterFailure;
-    if (rv == CKR_OK) {
-        if (!query.allocateNestedValues(env, thirdCall)) {
-            return nullptr;
-        }
-        if (thirdCall) {
-            rv = module->C_GetAttributeValue(session, object, query.data(), count);
-            laterFailure.emplace(env);
-        }
+    ValueRead read;
+    if (!readValues(env, module, query, session, object, read)) {
+        return nullptr;
     }
+    rv = read.rv;
     if (rv != CKR_OK && !isAttributeError(rv)) {
         // A failure of the whole call: the template as C_GetAttributeValue leaves it, and the error.
         if (query.storeValues(env, pTemplate, rv)) {
-            callbackFailure.raise();
-            if (laterFailure) {
-                laterFailure->raise();
-            }
+            read.raise();
             checkReturnValue(env, rv);
         }
         return nullptr;
@@ -219,10 +227,7 @@ JNIEXPORT jlongArray JNICALL VORLEN_WRAPPER(readAttributeValues)(JNIEnv* env, jo
         return nullptr;
     }
     env->SetLongArrayRegion(result.get(), 0, static_cast<jsize>(count), outcomes.data());
-    callbackFailure.raise();
-    if (laterFailure) {
-        laterFailure->raise();
-    }
+    read.raise();
     return answered(CKR_OK) ? result.release() : nullptr;
 }
 
