@@ -46,7 +46,8 @@ gcovr "${gcovr_options[@]}" --branches --output "$dir/coverage-branches.txt"
 gcovr "${gcovr_options[@]}" --output "$dir/coverage.txt"
 echo
 echo "=== coverage of native/ by the whole x86-64 suite ==="
-gcovr "${gcovr_options[@]}" --print-summary --output /dev/null
+# gcovr replaces the file it writes (a rename): never name a device here.
+gcovr "${gcovr_options[@]}" --print-summary --output "$dir/coverage-summary.txt"
 echo
 # table FILE: gcovr's rows for native/ as "file total covered percent" (gcovr puts a long file
 # name on a line of its own, its figures on the next); units with nothing to count are left out.
