@@ -14,7 +14,6 @@ import java.io.UncheckedIOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.security.InvalidParameterException;
-import java.security.Key;
 import java.security.NoSuchAlgorithmException;
 import java.security.Provider;
 import java.util.ArrayList;
@@ -300,9 +299,9 @@ public final class VorlenProvider extends Provider {
      * type, {@code CKA_ID} and {@code CKA_LABEL} (exactly one object, of the same curve), kept
      * under its new handle, and the work runs once more.
      */
-    <R> R withKey(Key key, BiFunction<Session, KeyObject, R> work) {
+    <R> R withKey(TokenKey key, BiFunction<Session, KeyObject, R> work) {
         return token().withSession(false, s -> {
-            KeyObject current = objectOf(key);
+            KeyObject current = key.object();
             try {
                 return work.apply(s, current);
             } catch (TokenException e) {
@@ -310,18 +309,10 @@ public final class VorlenProvider extends Provider {
                     throw e;
                 }
                 KeyObject fresh = findAgain(s, current, e);
-                if (key instanceof VorlenPrivateKey k) {
-                    k.object(fresh);
-                } else if (key instanceof VorlenSecretKey k) {
-                    k.object(fresh);
-                }
+                key.object(fresh);
                 return work.apply(s, fresh);
             }
         });
-    }
-
-    private static KeyObject objectOf(Key key) {
-        return key instanceof VorlenPrivateKey k ? k.object() : ((VorlenSecretKey) key).object();
     }
 
     private static KeyObject findAgain(Session s, KeyObject old, TokenException failure) {
