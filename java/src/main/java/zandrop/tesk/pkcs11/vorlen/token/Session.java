@@ -593,6 +593,46 @@ public final class Session implements AutoCloseable {
     }
 
     /**
+     * Encrypts data in one part from one buffer into another: the bytes of a direct buffer
+     * reach the module in place, a heap buffer's are copied. The output must have room for the
+     * whole result (a shortage is the module's {@code CKR_BUFFER_TOO_SMALL}, and the session is
+     * then not reused).
+     *
+     * @param mechanism the mechanism
+     * @param key the key
+     * @param in the plaintext, from its position to its limit; its position reaches the limit
+     * @param out receives the ciphertext at its position, which advances
+     * @return the number of bytes written
+     */
+    public int encrypt(Mechanism mechanism, TokenObject key, java.nio.ByteBuffer in, java.nio.ByteBuffer out) {
+        String subject = subject(mechanism, key);
+        call("C_EncryptInit", subject, () -> {
+            pkcs11.C_EncryptInit(handle, mechanism.toCk(), key.handle());
+            return null;
+        });
+        return finish("C_Encrypt", subject, () -> pkcs11.C_Encrypt(handle, in, out));
+    }
+
+    /**
+     * Decrypts data in one part from one buffer into another, as
+     * {@link #encrypt(Mechanism, TokenObject, java.nio.ByteBuffer, java.nio.ByteBuffer)} does.
+     *
+     * @param mechanism the mechanism
+     * @param key the key
+     * @param in the ciphertext, from its position to its limit; its position reaches the limit
+     * @param out receives the plaintext at its position, which advances
+     * @return the number of bytes written
+     */
+    public int decrypt(Mechanism mechanism, TokenObject key, java.nio.ByteBuffer in, java.nio.ByteBuffer out) {
+        String subject = subject(mechanism, key);
+        call("C_DecryptInit", subject, () -> {
+            pkcs11.C_DecryptInit(handle, mechanism.toCk(), key.handle());
+            return null;
+        });
+        return finish("C_Decrypt", subject, () -> pkcs11.C_Decrypt(handle, in, out));
+    }
+
+    /**
      * Encrypts a stream in parts.
      *
      * @param mechanism the mechanism

@@ -1,7 +1,6 @@
 package zandrop.tesk.pkcs11.vorlen.provider;
 
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKF_RNG;
-import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_AES_GCM;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_ECDSA;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_EDDSA;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_RSA_PKCS;
@@ -222,11 +221,8 @@ public final class VorlenProvider extends Provider {
         if (t.supports(CKM_RSA_PKCS_PSS)) {
             services.add(signature("RSASSA-PSS", VorlenSignature.Kind.RSA_PSS, null));
         }
-        if (t.supports(CKM_AES_GCM)) {
-            services.add(new VorlenService(this, "Cipher", "AES/GCM/NoPadding", VorlenAesGcm.class.getName(),
-                    Map.of("SupportedKeyClasses", VorlenSecretKey.class.getName(),
-                            "SupportedModes", "GCM", "SupportedPaddings", "NOPADDING")));
-        }
+        // Ciphers, MACs, digests, key generators, secret key factories, key agreements.
+        VorlenEngines.register(this, t, services);
         if ((t.info().flags() & CKF_RNG) != 0) {
             services.add(new VorlenService(this, "SecureRandom", "PKCS11", VorlenRandom.class.getName(),
                     Map.of("ThreadSafe", "true")));
@@ -269,18 +265,16 @@ public final class VorlenProvider extends Provider {
             return switch (getType()) {
                 case "KeyStore" -> new VorlenKeyStore(owner);
                 case "Signature" -> new VorlenSignature(owner, kind, hash, getAlgorithm());
-                case "Cipher" -> new VorlenAesGcm(owner);
                 case "SecureRandom" -> new VorlenRandom(owner);
                 default -> throw new NoSuchAlgorithmException(getType() + "." + getAlgorithm());
             };
         }
 
-        /** Signatures: a private key of this provider's token, or a public key of the algorithm's kind; ciphers: a secret key of the token. */
+        /** Signatures: a private key of this provider's token, or a public key of the algorithm's kind. */
         @Override
         public boolean supportsParameter(Object parameter) {
             return switch (getType()) {
                 case "Signature" -> VorlenSignature.accepts(owner, kind, parameter);
-                case "Cipher" -> VorlenAesGcm.accepts(owner, parameter);
                 default -> super.supportsParameter(parameter);
             };
         }
