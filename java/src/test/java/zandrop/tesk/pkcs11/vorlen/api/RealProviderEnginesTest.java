@@ -421,6 +421,23 @@ class RealProviderEnginesTest {
                     () -> wrapper.unwrap(damaged, "HmacSHA256", Cipher.SECRET_KEY), what);
             assertInstanceOf(TokenException.class, refused.getCause(), what);
         }
+        if (offers(side, "KeyGenerator", "HmacSHA256") && offers(side, "Cipher", "AESWrap")) {
+            // An HMAC key the token generated (32 bytes), carried out wrapped: the same MACs.
+            SecretKey generated = KeyGenerator.getInstance("HmacSHA256", side.provider()).generateKey();
+            Cipher wrapper = Cipher.getInstance("AESWrap", side.provider());
+            wrapper.init(Cipher.WRAP_MODE, kek);
+            Cipher sunUnwrap = Cipher.getInstance("AESWrap", "SunJCE");
+            sunUnwrap.init(Cipher.UNWRAP_MODE, jdkKek);
+            Key out = sunUnwrap.unwrap(wrapper.wrap(generated), "HmacSHA256", Cipher.SECRET_KEY);
+            assertEquals(32, out.getEncoded().length, side + " HmacSHA256 key");
+            Mac mac = Mac.getInstance("HmacSHA256", side.provider());
+            mac.init(generated);
+            Mac sun = Mac.getInstance("HmacSHA256", "SunJCE");
+            sun.init(out);
+            assertArrayEquals(sun.doFinal(PLAIN), mac.doFinal(PLAIN), side + ": the generated HMAC key");
+            assertThrows(java.security.spec.InvalidKeySpecException.class, () -> SecretKeyFactory.getInstance("HmacSHA256",
+                    side.provider()).getKeySpec(generated, SecretKeySpec.class), "the value does not leave the token");
+        }
         if (offers(side, "KeyGenerator", "AES")) {
             KeyGenerator gen = KeyGenerator.getInstance("AES", side.provider());
             assertThrows(InvalidParameterException.class, () -> gen.init(100), side + ": no 100-bit AES keys");
@@ -430,6 +447,7 @@ class RealProviderEnginesTest {
     @ParameterizedTest
     @MethodSource("sides")
     void ecdhAgreesWithSunEc(Side side) throws Exception {
+        offers(side, "KeyAgreement", "X25519");
         if (!offers(side, "KeyAgreement", "ECDH")) {
             return;
         }
