@@ -21,6 +21,7 @@ import javax.crypto.NoSuchPaddingException;
 import javax.crypto.SecretKey;
 import javax.crypto.spec.SecretKeySpec;
 
+import zandrop.tesk.pkcs11.vorlen.token.Attr;
 import zandrop.tesk.pkcs11.vorlen.token.Mechanism;
 import zandrop.tesk.pkcs11.vorlen.token.TokenException;
 import zandrop.tesk.pkcs11.vorlen.token.TokenObject;
@@ -119,7 +120,15 @@ final class VorlenKeyWrap extends CipherSpi {
 
     @Override
     protected int engineGetKeySize(Key k) throws InvalidKeyException {
-        throw new InvalidKeyException("the size of a token key is not known here: " + k);
+        if (!SecretKeys.fits(k, provider, CKK_AES)) {
+            throw SecretKeys.refused(name, provider, "an AES key", k);
+        }
+        VorlenSecretKey secret = (VorlenSecretKey) k;
+        try {
+            return (int) (8 * provider.withKey(secret, (s, object) -> s.get(object, Attr.VALUE_LEN)).orElse(0L));
+        } catch (TokenException e) {
+            throw new InvalidKeyException("the size of " + secret + " cannot be read: " + e.getMessage(), e);
+        }
     }
 
     private IllegalStateException notData() {
