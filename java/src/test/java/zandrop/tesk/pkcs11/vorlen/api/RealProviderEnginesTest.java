@@ -481,6 +481,29 @@ class RealProviderEnginesTest {
         assertThrows(IllegalStateException.class, vorlen::generateSecret, "the agreement ended");
     }
 
+    @ParameterizedTest
+    @MethodSource("sides")
+    void theJcaSendsTokenKeysHereAndOtherKeysElsewhere(Side side) throws Exception {
+        // First in the list: a JDK key must still go to SunJCE.
+        assertEquals(1, java.security.Security.insertProviderAt(side.provider(), 1));
+        try {
+            SecretKey token = tokenKey(side, "AES", AES);
+            Cipher cbc = Cipher.getInstance("AES/CBC/NoPadding");
+            cbc.init(Cipher.ENCRYPT_MODE, token, new IvParameterSpec(new byte[16]));
+            assertEquals(side.provider(), cbc.getProvider(), side.name());
+            cbc = Cipher.getInstance("AES/CBC/NoPadding");
+            cbc.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(AES, "AES"), new IvParameterSpec(new byte[16]));
+            assertEquals("SunJCE", cbc.getProvider().getName(), side.name());
+            Mac mac = Mac.getInstance("HmacSHA256");
+            mac.init(new SecretKeySpec(AES, "HmacSHA256"));
+            assertEquals("SunJCE", mac.getProvider().getName(), side.name());
+            assertThrows(java.security.InvalidKeyException.class, () -> Cipher.getInstance("AES/CBC/NoPadding", side.provider())
+                    .init(Cipher.ENCRYPT_MODE, new SecretKeySpec(AES, "AES")), "a key that is not the token's");
+        } finally {
+            java.security.Security.removeProvider(side.provider().getName());
+        }
+    }
+
     private static byte[] bytes(ByteBuffer b) {
         byte[] out = new byte[b.remaining()];
         b.duplicate().get(out);
