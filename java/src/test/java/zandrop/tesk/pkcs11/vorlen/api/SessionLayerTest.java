@@ -213,6 +213,45 @@ class SessionLayerTest extends ConnectedToTestModule {
         TokenException e = assertThrows(TokenException.class,
                 () -> token.withSession(false, s -> s.sign(Mechanism.of(CKM_RSA_PKCS), s.view(100), new byte[] {1})));
         assertEquals(CKR_USER_NOT_LOGGED_IN, e.code(), "without a PIN source, no second login");
+
+        // Sessions lent and idle stay within the bound: an idle read-only one makes room for a
+        // second read-write borrower.
+        token.configurePool(2, Duration.ofSeconds(5));
+        SessionPool fresh = token.pool();
+        module.clear();
+        fresh.borrow(false).close();
+        Session c = fresh.borrow(true);
+        fresh.borrow(true).close();
+        c.close();
+        assertEquals(2, fresh.idle());
+        assertEquals(3, module.count("C_OpenSession"));
+        assertEquals(1, module.count("C_CloseSession"));
+    }
+
+    @Test
+    void aModuleThatLostItsDeviceIsInitialisedAgainAndItsOldSessionsForgotten() {
+        keyK1();
+        Token token = layer.token(1);
+        token.login(PinSource.of("1234".toCharArray()));
+        token.configurePool(2, Duration.ofSeconds(5));
+        token.withSession(false, s -> s.random(4));
+        assertEquals(1, token.pool().idle());
+        module.clear();
+        module.script("C_Sign", "rv=0x30");         // CKR_DEVICE_ERROR, and the module answers nothing else
+        module.script("C_GetSlotList", "rv=0x30");
+        byte[] signature = token.withSession(false, s -> s.sign(Mechanism.of(CKM_RSA_PKCS), s.view(100), new byte[] {1}));
+        assertEquals(64, signature.length);
+        assertEquals(1, module.count("C_Finalize"));
+        assertEquals(1, module.count("C_Initialize"));
+        assertEquals(0, module.count("C_CloseSession"), "handles of before may name new sessions: forgotten, not closed");
+        assertEquals(1, module.count("C_Login"), "logged in again from the PIN source");
+        assertEquals(1, token.pool().idle());
+
+        // A device error of a module that still lists the slot: no new initialisation.
+        module.script("C_Sign", "rv=0x30");
+        token.withSession(false, s -> s.sign(Mechanism.of(CKM_RSA_PKCS), s.view(100), new byte[] {1}));
+        assertEquals(1, module.count("C_Finalize"));
+        assertEquals(1, module.count("C_Initialize"));
     }
 
     @Test
