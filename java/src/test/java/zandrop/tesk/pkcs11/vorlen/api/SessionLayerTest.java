@@ -165,6 +165,37 @@ class SessionLayerTest extends ConnectedToTestModule {
     }
 
     @Test
+    void aModuleLyingInLenientReadsGivesUnavailableValuesNotStuckSessionsNorLeaks() {
+        keyK1();
+        Token token = layer.token(1);
+        token.configurePool(1, Duration.ofSeconds(5));
+        TokenObject key = token.withSession(false, s -> s.view(100));
+        long globalsBefore = PKCS11Impl.globalReferenceCount();
+        long blocksBefore = PKCS11Impl.heapBlockCount();
+        String cls = "attr=0::" + Platform.hex(Platform.ulongBytes(CKO_SECRET_KEY));
+        String[][] lies = {  // the lengths call, the values call
+            {cls + " attr=3::6b31", cls + " attr=3:100:6b31 rv=0"},  // more bytes than the room, with CKR_OK
+            {cls + " attr=3:unavail: rv=0", cls + " attr=3:unavail: rv=0"},  // CKR_OK, no length
+            {cls + " attr=3:0x7fffffffffff:00 rv=0", cls + " attr=3:0x7fffffffffff:00 rv=0"},  // no Java array holds it
+        };
+        for (String[] lie : lies) {
+            module.script("C_GetAttributeValue", lie[0]);
+            module.script("C_GetAttributeValue", lie[1]);
+            AttributeValues v = token.withSession(false, s -> s.read(key, Attr.CLASS, Attr.LABEL));
+            assertEquals(CKO_SECRET_KEY, v.require(Attr.CLASS), lie[1]);
+            assertEquals(AttributeValues.Status.UNAVAILABLE, v.status(Attr.LABEL), lie[1]);
+        }
+        module.script("C_GetAttributeValue", "rv=0x82");
+        TokenException e = assertThrows(TokenException.class,
+                () -> token.withSession(false, s -> s.read(key, Attr.CLASS, Attr.LABEL)));
+        assertEquals("C_GetAttributeValue(object 100): CKR_OBJECT_HANDLE_INVALID (0x00000082)", e.getMessage());
+        assertEquals(0, module.count("C_CloseSession"), "no operation left: the one session went back each time");
+        assertEquals(1, token.pool().idle());
+        assertEquals(globalsBefore, PKCS11Impl.globalReferenceCount());
+        assertEquals(blocksBefore, PKCS11Impl.heapBlockCount());
+    }
+
+    @Test
     void thePoolBoundsWaitsDropsLostSessionsAndLogsInAgain() throws Exception {
         keyK1();
         Token token = layer.token(1);
