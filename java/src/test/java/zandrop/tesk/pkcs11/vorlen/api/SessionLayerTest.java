@@ -165,6 +165,46 @@ class SessionLayerTest extends ConnectedToTestModule {
     }
 
     @Test
+    void mixedObjectsAreViewedWithEveryValueInOneModuleCall() {
+        String[][] objects = {  // the answer, the attributes of the view it lacks
+            {"attr=0::" + Platform.hex(Platform.ulongBytes(CKO_PRIVATE_KEY)) + " attr=3::6b31 attr=0x102::01 attr=0x100::"
+                + Platform.hex(Platform.ulongBytes(CKK_EC)) + " attr=0x180::06082a8648ce3d030107", "2"},
+            {"attr=0::" + Platform.hex(Platform.ulongBytes(CKO_CERTIFICATE)) + " attr=3::6331 attr=0x102::01 attr=0x80::"
+                + Platform.hex(Platform.ulongBytes(CKC_X_509)), "3"},
+            {"attr=0::" + Platform.hex(Platform.ulongBytes(CKO_DATA)) + " attr=3::6431 attr=0x10::617070", "4"},
+        };
+        module.script("C_FindObjectsInit", "handles=100,101,102");
+        for (String[] o : objects) {
+            // The lengths call, one call for each missing attribute's reason, the values call.
+            for (int call = 0; call < Integer.parseInt(o[1]) + 2; call++) {
+                module.script("C_GetAttributeValue", o[0]);
+            }
+        }
+        List<TokenObject> found;
+        try (Session s = layer.token(1).openSession(false)) {
+            found = s.find(Template.empty());
+        }
+        assertEquals(CKK_EC, assertInstanceOf(KeyObject.class, found.get(0)).keyType());
+        assertEquals(CKC_X_509, assertInstanceOf(zandrop.tesk.pkcs11.vorlen.token.CertificateObject.class,
+                found.get(1)).certificateType());
+        assertEquals("app", assertInstanceOf(zandrop.tesk.pkcs11.vorlen.token.DataObject.class,
+                found.get(2)).application());
+        assertEquals(List.of("k1", "c1", "d1"), found.stream().map(TokenObject::label).toList());
+        // Not one call per attribute: the values call of each object carries the whole view, with
+        // room for every readable value and none for the attributes it lacks.
+        List<Call> reads = module.calls("C_GetAttributeValue");
+        assertEquals(2 + 3 + 4 + 3 * 2, reads.size());
+        int last = -1;
+        for (String[] o : objects) {
+            last += Integer.parseInt(o[1]) + 2;
+            List<Call.Attr> values = reads.get(last).template("pTemplate");
+            assertEquals(7, values.size());
+            assertEquals(7 - Integer.parseInt(o[1]), values.stream().filter(a -> a.len() != Platform.ALL_BITS).count(),
+                    values.toString());
+        }
+    }
+
+    @Test
     void aModuleLyingInLenientReadsGivesUnavailableValuesNotStuckSessionsNorLeaks() {
         keyK1();
         Token token = layer.token(1);
