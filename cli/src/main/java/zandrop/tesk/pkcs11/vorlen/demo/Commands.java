@@ -46,18 +46,36 @@ final class Commands {
     }
 
     static void withModule(String path, Body body) throws DemoException, UsageException {
-        Pkcs11Module module;
+        try (Pkcs11Module module = open(path)) {
+            body.run(module);
+        } catch (TokenException e) {
+            throw failed(e);
+        }
+    }
+
+    /** Opens (connects and initialises) a module; a module that does not load is one error line. */
+    static Pkcs11Module open(String path) throws DemoException {
         try {
-            module = Pkcs11Module.open(path);
+            return Pkcs11Module.open(path);
         } catch (UncheckedIOException e) {
             throw new DemoException("cannot load the module " + path + ": " + reason(e));
         } catch (TokenException e) {
             throw failed(e);
         }
-        try (module) {
-            body.run(module);
-        } catch (TokenException e) {
-            throw failed(e);
+    }
+
+    /** A call of the raw API, made on a handle that the layer gave. */
+    @FunctionalInterface
+    interface RawCall {
+        void run() throws PKCS11Exception;
+    }
+
+    /** Makes a raw call; its failure is the program's error line naming the function. */
+    static void raw(String function, RawCall call) throws DemoException {
+        try {
+            call.run();
+        } catch (PKCS11Exception e) {
+            throw new DemoException(function, e);
         }
     }
 

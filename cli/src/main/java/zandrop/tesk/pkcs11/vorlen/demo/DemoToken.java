@@ -16,6 +16,7 @@ import zandrop.tesk.pkcs11.vorlen.api.PKCS11Impl;
 import zandrop.tesk.pkcs11.vorlen.token.Pkcs11Module;
 import zandrop.tesk.pkcs11.vorlen.token.Session;
 import zandrop.tesk.pkcs11.vorlen.token.Slot;
+import zandrop.tesk.pkcs11.vorlen.token.Token;
 import zandrop.tesk.pkcs11.vorlen.token.TokenInfo;
 
 /**
@@ -168,13 +169,13 @@ final class DemoToken {
         }
         PKCS11Impl pkcs11 = module.pkcs11();
         long freeSlot = free.id();
-        Token.run("C_InitToken", () -> pkcs11.C_InitToken(freeSlot, SO_PIN.toCharArray(), TOKEN_LABEL.toCharArray()));
+        Commands.raw("C_InitToken", () -> pkcs11.C_InitToken(freeSlot, SO_PIN.toCharArray(), TOKEN_LABEL.toCharArray()));
         // SoftHSM2 moves an initialised token to a slot of its own: find it again.
-        zandrop.tesk.pkcs11.vorlen.token.Token token = Commands.chooseToken(module, null, TOKEN_LABEL);
+        Token token = Commands.chooseToken(module, null, TOKEN_LABEL);
         try (Session session = token.openSession(true)) {
-            Token.run("C_Login", () -> pkcs11.C_Login(session.handle(), CKU_SO, SO_PIN.toCharArray()));
-            Token.run("C_InitPIN", () -> pkcs11.C_InitPIN(session.handle(), USER_PIN.toCharArray()));
-            Token.run("C_Logout", () -> pkcs11.C_Logout(session.handle()));
+            Commands.raw("C_Login", () -> pkcs11.C_Login(session.handle(), CKU_SO, SO_PIN.toCharArray()));
+            Commands.raw("C_InitPIN", () -> pkcs11.C_InitPIN(session.handle(), USER_PIN.toCharArray()));
+            Commands.raw("C_Logout", () -> pkcs11.C_Logout(session.handle()));
             token.login(USER_PIN.toCharArray());
             try {
                 Commands.generateKeyPair(session, "rsa", 2048, null, KEY_LABEL);

@@ -2,6 +2,7 @@ package zandrop.tesk.pkcs11.vorlen.demo;
 
 import java.io.PrintStream;
 import zandrop.tesk.pkcs11.vorlen.api.PKCS11Impl;
+import zandrop.tesk.pkcs11.vorlen.token.Token;
 
 /**
  * vorlen-demo: a small command-line program for a token user, written against the public Java
@@ -139,7 +140,7 @@ public final class Main {
                 Commands.info(m, out);
                 return;
             }
-            zandrop.tesk.pkcs11.vorlen.token.Token token = Commands.chooseToken(m, slot, label);
+            Token token = Commands.chooseToken(m, slot, label);
             switch (command) {
                 case "mechanisms":
                     Commands.mechanisms(token, out);

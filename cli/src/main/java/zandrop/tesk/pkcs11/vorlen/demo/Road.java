@@ -6,14 +6,23 @@ import java.io.PrintStream;
 import java.nio.charset.StandardCharsets;
 
 import zandrop.tesk.pkcs11.vorlen.api.CK_INFO;
-import zandrop.tesk.pkcs11.vorlen.api.CK_SESSION_INFO;
-import zandrop.tesk.pkcs11.vorlen.api.CK_TOKEN_INFO;
-import zandrop.tesk.pkcs11.vorlen.api.PKCS11Exception;
+import zandrop.tesk.pkcs11.vorlen.api.PKCS11Impl;
+import zandrop.tesk.pkcs11.vorlen.token.KeyObject;
+import zandrop.tesk.pkcs11.vorlen.token.Mechanism;
+import zandrop.tesk.pkcs11.vorlen.token.Pkcs11Module;
+import zandrop.tesk.pkcs11.vorlen.token.Session;
+import zandrop.tesk.pkcs11.vorlen.token.Token;
+import zandrop.tesk.pkcs11.vorlen.token.TokenException;
+import zandrop.tesk.pkcs11.vorlen.token.TokenInfo;
 
 /**
  * The road of one request: a program signs data with a key that it finds by its label, and
- * verifies the signature, printing each step as it happens: connect, initialise, choose the slot,
- * open a session, log in, find the key, sign, verify, log out, close, finalise, disconnect.
+ * verifies the signature, printing each step as it happens with the PKCS #11 functions it
+ * calls: open the module, choose the token, open a session, log in, find the key, sign, verify,
+ * log out, close the session, close the module.
+ *
+ * <p>The module, the token and the session are the session layer's; the login and the logout
+ * are raw calls on the session's handle, as a program that mixes both levels makes them.
  */
 final class Road {
 
@@ -30,18 +39,20 @@ final class Road {
         this.out = out;
     }
 
-    private String step(String functions, Step step) throws DemoException {
+    private void step(String functions, Step step) throws DemoException {
         number++;
         long started = System.nanoTime();
         String happened;
         try {
             happened = step.run();
+        } catch (TokenException e) {
+            print(functions, started, "FAILED");
+            throw Commands.failed(e);
         } catch (DemoException | RuntimeException e) {
             print(functions, started, "FAILED");
             throw e;
         }
         print(functions, started, happened);
-        return happened;
     }
 
     private void print(String functions, long started, String happened) {
@@ -71,116 +82,87 @@ final class Road {
         out.println();
         out.println(String.format("%3s  %-40s %11s  %s", "#", "PKCS #11 functions", "time", "what happened"));
         long started = System.nanoTime();
-        Token[] token = new Token[1];
-        step("connect (C_GetFunctionList)", () -> {
-            token[0] = Token.connect(modulePath);
-            return modulePath + " loaded, function list obtained";
+        Pkcs11Module[] module = new Pkcs11Module[1];
+        step("connect, C_Initialize", () -> {
+            module[0] = Commands.open(modulePath);
+            return modulePath + " loaded and initialised, CKF_OS_LOCKING_OK";
         });
-        Token t = token[0];
+        Pkcs11Module m = module[0];
         try {
-            step("C_Initialize, C_GetInfo", () -> {
-                t.initialize();
-                CK_INFO info = Token.call("C_GetInfo", t.pkcs11::C_GetInfo);
-                return "CKF_OS_LOCKING_OK; " + Text.chars(info.manufacturerID) + " "
-                        + Text.chars(info.libraryDescription) + " " + Text.version(info.libraryVersion)
-                        + ", Cryptoki " + Text.version(info.cryptokiVersion);
+            step("C_GetInfo", () -> {
+                CK_INFO info = m.info();
+                return Text.chars(info.manufacturerID) + " " + Text.chars(info.libraryDescription) + " "
+                        + Text.version(info.libraryVersion) + ", Cryptoki " + Text.version(info.cryptokiVersion);
             });
-            long[] slot = new long[1];
+            Token[] token = new Token[1];
             step("C_GetSlotList, C_GetTokenInfo", () -> {
-                slot[0] = t.chooseSlot(slotOption, tokenLabel);
-                CK_TOKEN_INFO info = t.tokenInfo(slot[0]);
-                return "slot " + Text.handle(slot[0]) + ": token \"" + Text.chars(info.label) + "\", serial "
-                        + Text.chars(info.serialNumber);
+                token[0] = Commands.chooseToken(m, slotOption, tokenLabel);
+                TokenInfo info = token[0].info();
+                return "slot " + Text.handle(token[0].slotId()) + ": token \"" + info.label() + "\", serial "
+                        + info.serial();
             });
-            long[] session = new long[1];
+            Session[] session = new Session[1];
             step("C_OpenSession", () -> {
-                session[0] = t.openSession(slot[0], false);
-                return "session " + Text.handle(session[0]) + ", read-only";
+                session[0] = token[0].openSession(false);
+                return "session " + Text.handle(session[0].handle()) + ", read-only";
             });
-            walkSession(t, slot[0], session[0], pin, keyLabel, data);
+            walkSession(m.pkcs11(), token[0], session[0], pin, keyLabel, data);
             step("C_CloseSession", () -> {
-                Token.run("C_CloseSession", () -> t.pkcs11.C_CloseSession(session[0]));
-                return "session " + Text.handle(session[0]) + " closed";
+                session[0].close();
+                return "session " + Text.handle(session[0].handle()) + " closed";
             });
-            step("C_Finalize", () -> {
-                t.finalizeModule();
-                return "the module released its resources";
+            step("C_Finalize, disconnect", () -> {
+                m.close();
+                return "the module released its resources and was unloaded";
             });
-        } catch (DemoException | RuntimeException e) {
-            // Finalising the module closes the session and logs the user out.
-            t.close();
-            throw e;
+        } finally {
+            // After a failure: finalising the module closes the session and logs the user out.
+            // Closing a closed module does nothing.
+            m.close();
         }
-        step("disconnect", () -> {
-            t.close();
-            return "module unloaded";
-        });
         out.println();
         out.println(String.format("The request took %.1f ms.", (System.nanoTime() - started) / 1e6));
     }
 
-    private void walkSession(Token t, long slot, long session, String pin, String keyLabel, byte[] data)
-            throws DemoException {
+    private void walkSession(PKCS11Impl pkcs11, Token token, Session session, String pin, String keyLabel,
+            byte[] data) throws DemoException {
+        long handle = session.handle();
         step("C_Login, C_GetSessionInfo", () -> {
-            t.login(session, pin);
-            CK_SESSION_INFO info = Token.call("C_GetSessionInfo", () -> t.pkcs11.C_GetSessionInfo(session));
-            return "user logged in, session state " + stateName(info.state);
+            Commands.raw("C_Login", () -> pkcs11.C_Login(handle, CKU_USER, pin.toCharArray()));
+            return "user logged in: " + session.info();
         });
-        long[] key = new long[2];
-        Signing[] signing = new Signing[1];
+        KeyObject[] key = new KeyObject[2];
+        Mechanism[] mechanism = new Mechanism[1];
         step("C_FindObjects*, C_GetAttributeValue", () -> {
-            key[0] = t.findOne(session, CKO_PRIVATE_KEY, keyLabel);
-            long type = t.longAttribute(session, key[0], CKA_KEY_TYPE);
-            signing[0] = Signing.forKey(t, slot, type);
-            return "private key \"" + keyLabel + "\": handle " + Text.handle(key[0]) + ", "
-                    + Text.keyType(type);
+            key[0] = Commands.findKey(session, CKO_PRIVATE_KEY, keyLabel);
+            mechanism[0] = Commands.signing(token, key[0]);
+            return "private key \"" + keyLabel + "\": handle " + Text.handle(key[0].handle()) + ", "
+                    + Text.keyType(key[0].keyType());
         });
         byte[][] signature = new byte[1][];
         step("C_SignInit, C_Sign", () -> {
-            Token.run("C_SignInit", () -> t.pkcs11.C_SignInit(session, signing[0].mechanism(), key[0]));
-            signature[0] = Token.call("C_Sign", () -> t.pkcs11.C_Sign(session, signing[0].input(data)));
-            return signing[0].describe() + ": " + Text.shortHex(signature[0]);
+            signature[0] = session.sign(mechanism[0], key[0], data);
+            return Commands.describe(token, mechanism[0]) + ": " + Text.shortHex(signature[0]);
         });
         step("C_FindObjects, C_VerifyInit, C_Verify", () -> {
-            key[1] = t.findOne(session, CKO_PUBLIC_KEY, keyLabel);
-            Token.run("C_VerifyInit", () -> t.pkcs11.C_VerifyInit(session, signing[0].mechanism(), key[1]));
-            Token.run("C_Verify", () -> t.pkcs11.C_Verify(session, signing[0].input(data), signature[0]));
-            return "public key " + Text.handle(key[1]) + ": the signature is valid";
+            key[1] = Commands.findKey(session, CKO_PUBLIC_KEY, keyLabel);
+            if (!session.verify(mechanism[0], key[1], data, signature[0])) {
+                throw new DemoException("the token rejected its own signature");
+            }
+            return "public key " + Text.handle(key[1].handle()) + ": the signature is valid";
         });
         step("C_VerifyInit, C_Verify", () -> {
             byte[] altered = data.clone();
             altered[0] ^= 1;
-            Token.run("C_VerifyInit", () -> t.pkcs11.C_VerifyInit(session, signing[0].mechanism(), key[1]));
-            try {
-                t.pkcs11.C_Verify(session, signing[0].input(altered), signature[0]);
-            } catch (PKCS11Exception e) {
-                if (e.getErrorCode() == CKR_SIGNATURE_INVALID) {
-                    return "one bit of the data altered: " + returnValueName(e.getErrorCode())
-                            + ", as it should be";
-                }
-                throw new DemoException("C_Verify", e);
+            if (session.verify(mechanism[0], key[1], altered, signature[0])) {
+                throw new DemoException("the token accepted the signature for altered data");
             }
-            throw new DemoException("the token accepted the signature for altered data");
+            return "one bit of the data altered: " + returnValueName(CKR_SIGNATURE_INVALID) + ", as it should be";
         });
         step("C_Logout", () -> {
-            Token.run("C_Logout", () -> t.pkcs11.C_Logout(session));
+            Commands.raw("C_Logout", () -> pkcs11.C_Logout(handle));
             return "user logged out";
         });
-    }
-
-    private static String stateName(long state) {
-        if (state == CKS_RO_PUBLIC_SESSION) {
-            return "CKS_RO_PUBLIC_SESSION";
-        } else if (state == CKS_RO_USER_FUNCTIONS) {
-            return "CKS_RO_USER_FUNCTIONS";
-        } else if (state == CKS_RW_PUBLIC_SESSION) {
-            return "CKS_RW_PUBLIC_SESSION";
-        } else if (state == CKS_RW_USER_FUNCTIONS) {
-            return "CKS_RW_USER_FUNCTIONS";
-        } else if (state == CKS_RW_SO_FUNCTIONS) {
-            return "CKS_RW_SO_FUNCTIONS";
-        }
-        return Long.toUnsignedString(state);
     }
 
     /** The data that 'road' signs when none is given. */

@@ -3,8 +3,12 @@ package zandrop.tesk.pkcs11.vorlen.token;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKF_DONT_BLOCK;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKF_OS_LOCKING_OK;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKR_CRYPTOKI_ALREADY_INITIALIZED;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKR_CRYPTOKI_NOT_INITIALIZED;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKR_DEVICE_ERROR;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKR_DEVICE_REMOVED;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKR_FUNCTION_NOT_SUPPORTED;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKR_NO_EVENT;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKR_SLOT_ID_INVALID;
 
 import java.io.IOException;
 import java.io.UncheckedIOException;
@@ -46,9 +50,12 @@ public final class Pkcs11Module implements AutoCloseable {
         final String path;
         final PKCS11Impl impl;
         final boolean initializedHere;
+        final String initParameters;
         final Map<Long, Token> tokens = new ConcurrentHashMap<>();
         int users;
         volatile boolean live = true;
+        /** Counts the times this layer initialised the module again: handles of before are void. */
+        volatile int generation;
 
         /** The connected object, while some Pkcs11Module object on it is open. */
         PKCS11Impl pkcs11() {
@@ -58,11 +65,80 @@ public final class Pkcs11Module implements AutoCloseable {
             return impl;
         }
 
-        Shared(String path, PKCS11Impl impl, boolean initializedHere) {
+        Shared(String path, PKCS11Impl impl, boolean initializedHere, String initParameters) {
             this.path = path;
             this.impl = impl;
             this.initializedHere = initializedHere;
+            this.initParameters = initParameters;
         }
+
+        /** Whether an error may mean that the module lost its device or connection as a whole. */
+        static boolean isModuleLost(long code) {
+            return code == CKR_DEVICE_ERROR || code == CKR_DEVICE_REMOVED || code == CKR_CRYPTOKI_NOT_INITIALIZED
+                    || code == CKR_SLOT_ID_INVALID;
+        }
+
+        /**
+         * Finalises and initialises the module again when it no longer answers even
+         * {@code C_GetSlotList}, or its list lost the slot (a client module whose server was
+         * restarted keeps answering {@code CKR_DEVICE_ERROR} until then; initialised while the
+         * server was away, it shows no slot). Every session and login of the module ends
+         * with it: the tokens forget their pooled and login sessions without closing them,
+         * since their handles may name new sessions afterwards. Only a module that this layer
+         * initialised is initialised again.
+         *
+         * @param seen the generation in which the caller's failure happened
+         * @param slotId the slot of the caller's token
+         * @param code the caller's error
+         * @return whether the caller's work is worth running again: the module was initialised
+         *     anew, now or since that failure, or the call was refused while it was
+         * @throws TokenException if {@code C_Initialize} fails (the next call tries again)
+         */
+        synchronized boolean restart(int seen, long slotId, long code) {
+            if (generation != seen) {
+                return true;
+            }
+            if (!live || !initializedHere) {
+                return false;
+            }
+            try {
+                for (long slot : impl.C_GetSlotList(false)) {
+                    if (slot == slotId) {
+                        // The module answers: the failure was not the module's loss, unless the
+                        // call came while another thread was initialising the module again.
+                        return code == CKR_CRYPTOKI_NOT_INITIALIZED;
+                    }
+                }
+            } catch (PKCS11Exception e) {
+                if (!isModuleLost(e.getErrorCode())) {
+                    return false;
+                }
+            }
+            generation++;
+            for (Token token : tokens.values()) {
+                token.moduleRestarted();
+            }
+            try {
+                impl.C_Finalize(null);
+            } catch (PKCS11Exception e) {
+                // Not initialised any more (a failed restart before): initialised below.
+            }
+            try {
+                impl.C_Initialize(initializeArgs(initParameters));
+            } catch (PKCS11Exception e) {
+                if (e.getErrorCode() != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
+                    throw new TokenException("C_Initialize", "CKF_OS_LOCKING_OK, again after " + path
+                            + " lost its device", e);
+                }
+            }
+            return true;
+        }
+    }
+
+    static CK_C_INITIALIZE_ARGS initializeArgs(String initParameters) {
+        CK_C_INITIALIZE_ARGS args = new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK);
+        args.pReserved = initParameters;
+        return args;
     }
 
     private static final Map<String, Shared> OPEN = new HashMap<>();
@@ -155,9 +231,7 @@ public final class Pkcs11Module implements AutoCloseable {
         }
         boolean initializedHere = true;
         try {
-            CK_C_INITIALIZE_ARGS args = new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK);
-            args.pReserved = initParameters;
-            impl.C_Initialize(args);
+            impl.C_Initialize(initializeArgs(initParameters));
         } catch (PKCS11Exception e) {
             if (e.getErrorCode() != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
                 impl.disconnect();
@@ -165,7 +239,7 @@ public final class Pkcs11Module implements AutoCloseable {
             }
             initializedHere = false;
         }
-        return new Shared(path, impl, initializedHere);
+        return new Shared(path, impl, initializedHere, initParameters);
     }
 
     /**
@@ -187,15 +261,17 @@ public final class Pkcs11Module implements AutoCloseable {
             for (Token token : shared.tokens.values()) {
                 token.shutDown();
             }
-            shared.live = false;
-            try {
-                if (shared.initializedHere) {
-                    shared.impl.C_Finalize(null);
+            synchronized (shared) {  // not while it is being initialised again
+                shared.live = false;
+                try {
+                    if (shared.initializedHere) {
+                        shared.impl.C_Finalize(null);
+                    }
+                } catch (PKCS11Exception e) {
+                    // Finalising cannot be retried; the module is unloaded all the same.
+                } finally {
+                    shared.impl.disconnect();
                 }
-            } catch (PKCS11Exception e) {
-                // Finalising cannot be retried; the module is unloaded all the same.
-            } finally {
-                shared.impl.disconnect();
             }
         }
     }

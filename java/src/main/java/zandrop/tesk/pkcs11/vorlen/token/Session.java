@@ -39,6 +39,7 @@ public final class Session implements AutoCloseable {
     private final Token token;
     private final PKCS11Impl pkcs11;
     private final long handle;
+    private final int generation;    // the module's, when the session was opened
     private final boolean readWrite;
     private final SessionPool pool;  // null for a session of its own
     private boolean broken;          // the module no longer knows the session
@@ -47,10 +48,11 @@ public final class Session implements AutoCloseable {
     private boolean spoiled;         // a search that could not be ended: not reused
     private boolean closed;
 
-    Session(Token token, long handle, boolean readWrite, SessionPool pool) {
+    Session(Token token, int generation, long handle, boolean readWrite, SessionPool pool) {
         this.token = token;
         this.pkcs11 = token.pkcs11();
         this.handle = handle;
+        this.generation = generation;
         this.readWrite = readWrite;
         this.pool = pool;
     }
@@ -63,6 +65,11 @@ public final class Session implements AutoCloseable {
 
     private <R> R call(String function, String subject, ModuleCall<R> call) {
         checkOpen();
+        if (stale()) {
+            // The module was initialised again: the handle may name another session now.
+            broken = true;
+            throw new TokenException(function, subject, new PKCS11Exception(CKR_SESSION_HANDLE_INVALID));
+        }
         try {
             return call.call();
         } catch (PKCS11Exception e) {
@@ -77,6 +84,15 @@ public final class Session implements AutoCloseable {
             broken = true;
             token.sessionsLost();
         }
+    }
+
+    /** Whether the module was initialised again since this session was opened. */
+    private boolean stale() {
+        return generation != token.generation();
+    }
+
+    int generation() {
+        return generation;
     }
 
     private void checkOpen() {
@@ -875,7 +891,8 @@ public final class Session implements AutoCloseable {
 
     /** Whether the module no longer knows this session (asked now); such a session is not reused. */
     boolean lost() {
-        if (broken) {
+        if (broken || stale()) {
+            broken = true;
             return true;
         }
         try {
@@ -889,7 +906,7 @@ public final class Session implements AutoCloseable {
 
     /** Whether the pool may lend this session again. */
     boolean reusable() {
-        return !broken && !spoiled && !active && !searching;
+        return !broken && !spoiled && !active && !searching && !stale();
     }
 
     /**
@@ -901,7 +918,7 @@ public final class Session implements AutoCloseable {
         if (closed) {
             return;
         }
-        if (searching && !broken && !spoiled) {
+        if (searching && !broken && !spoiled && !stale()) {
             try {
                 pkcs11.C_FindObjectsFinal(handle);  // a stream of objects not closed
                 searching = false;
@@ -919,6 +936,9 @@ public final class Session implements AutoCloseable {
 
     /** Closes the session on the module, ignoring its errors (a session already gone). */
     void closeOnModule() {
+        if (stale()) {
+            return;  // gone with the module's previous initialisation
+        }
         try {
             pkcs11.C_CloseSession(handle);
         } catch (PKCS11Exception e) {

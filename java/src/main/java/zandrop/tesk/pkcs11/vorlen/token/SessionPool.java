@@ -9,8 +9,8 @@ import java.util.concurrent.Semaphore;
 import java.util.concurrent.TimeUnit;
 
 /**
- * Sessions of one token lent to many threads: at most a fixed number at once, read-write or
- * read-only as asked, a borrower waiting up to a timeout for one to come back. A session
+ * Sessions of one token lent to many threads: at most a fixed number open at once (lent and
+ * idle together), read-write or read-only as asked, a borrower waiting up to a timeout for one to come back. A session
  * returns to the pool when it is closed; one that the module no longer knows
  * ({@code CKR_SESSION_HANDLE_INVALID}, {@code CKR_SESSION_CLOSED}, {@code CKR_DEVICE_REMOVED},
  * {@code CKR_TOKEN_NOT_PRESENT}) or that may still have an operation active is closed instead,
@@ -26,8 +26,8 @@ public final class SessionPool {
     private final int maxSize;
     private final Duration wait;
     private final Semaphore permits;
-    private final Deque<Long> idleReadWrite = new ArrayDeque<>();
-    private final Deque<Long> idleReadOnly = new ArrayDeque<>();
+    private final Deque<Idle> idleReadWrite = new ArrayDeque<>();
+    private final Deque<Idle> idleReadOnly = new ArrayDeque<>();
     private boolean closed;
 
     SessionPool(Token token, int maxSize, Duration wait) {
@@ -70,31 +70,54 @@ public final class SessionPool {
             Thread.currentThread().interrupt();
             throw new PoolTimeoutException("interrupted while waiting for a session of " + token);
         }
-        Long handle;
+        Idle idle;
+        Idle surplus = null;
         synchronized (this) {
             if (closed) {
                 permits.release();
                 throw new IllegalStateException("the pool of " + token + " is closed");
             }
-            handle = (readWrite ? idleReadWrite : idleReadOnly).pollFirst();
+            idle = (readWrite ? idleReadWrite : idleReadOnly).pollFirst();
+            // The sessions lent and idle stay within the bound: a new session of one kind
+            // replaces the longest idle one of the other when they would exceed it.
+            Deque<Idle> other = readWrite ? idleReadOnly : idleReadWrite;
+            if (idle == null && maxSize - permits.availablePermits() + other.size() > maxSize) {
+                surplus = other.pollLast();
+            }
         }
-        if (handle == null) {
+        if (surplus != null) {
+            closeIdle(surplus);
+        }
+        if (idle == null) {
             try {
-                handle = token.openHandle(readWrite);
+                int generation = token.generation();
+                long handle = token.openHandle(readWrite);
+                idle = new Idle(handle, generation);
                 token.restoreLogin(handle);
             } catch (RuntimeException | Error e) {
+                if (idle != null) {
+                    closeIdle(idle);
+                }
                 permits.release();
                 throw e;
             }
         }
-        return new Session(token, handle, readWrite, this);
+        return new Session(token, idle.generation, idle.handle, readWrite, this);
+    }
+
+    /** Closes an idle session on the module, unless the module was initialised again since. */
+    private void closeIdle(Idle idle) {
+        if (idle.generation == token.generation()) {
+            token.closeHandle(idle.handle);
+        }
     }
 
     void giveBack(Session session) {
         boolean keep = session.reusable();
         synchronized (this) {
             if (keep && !closed) {
-                (session.isReadWrite() ? idleReadWrite : idleReadOnly).addFirst(session.handle());
+                (session.isReadWrite() ? idleReadWrite : idleReadOnly).addFirst(
+                        new Idle(session.handle(), session.generation()));
             } else {
                 keep = false;
             }
@@ -107,16 +130,26 @@ public final class SessionPool {
 
     /** Closes every idle session: the module lost them, or the pool closes. */
     void evictIdle() {
-        List<Long> gone = new ArrayList<>();
+        List<Idle> gone = new ArrayList<>();
         synchronized (this) {
             gone.addAll(idleReadWrite);
             gone.addAll(idleReadOnly);
             idleReadWrite.clear();
             idleReadOnly.clear();
         }
-        for (long handle : gone) {
-            token.closeHandle(handle);
+        for (Idle idle : gone) {
+            closeIdle(idle);
         }
+    }
+
+    /** Forgets every idle session without closing it: the module was initialised again. */
+    synchronized void forget() {
+        idleReadWrite.clear();
+        idleReadOnly.clear();
+    }
+
+    /** An idle session: its handle, and the module's generation it was opened in. */
+    private record Idle(long handle, int generation) {
     }
 
     void close() {

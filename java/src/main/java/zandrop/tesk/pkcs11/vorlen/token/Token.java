@@ -39,7 +39,7 @@ public final class Token {
     private final long slotId;
     private final Object loginLock = new Object();
     private long anchor;             // the session that holds the login
-    private boolean anchorOpen;
+    private boolean anchorOpen;      // and of the module's current generation
     private volatile PinSource pinSource;
     private volatile SessionPool pool;
     private volatile Set<Long> mechanisms;
@@ -59,6 +59,11 @@ public final class Token {
 
     PKCS11Impl pkcs11() {
         return module.pkcs11();
+    }
+
+    /** The module's generation: a session handle opened in an earlier one is void. */
+    int generation() {
+        return module.generation;
     }
 
     /**
@@ -286,7 +291,8 @@ public final class Token {
      * @return the session
      */
     public Session openSession(boolean readWrite) {
-        return new Session(this, openHandle(readWrite), readWrite, null);
+        int generation = generation();
+        return new Session(this, generation, openHandle(readWrite), readWrite, null);
     }
 
     long openHandle(boolean readWrite) {
@@ -362,8 +368,13 @@ public final class Token {
      * while the login came from a {@link PinSource} and the token no longer holds it
      * ({@code CKR_USER_NOT_LOGGED_IN}, or a private object not found), it logs in again and
      * runs again, as it does when another thread logged in again while the work ran; five runs
-     * at most. The work should therefore be safe to repeat, as reads, signatures and
-     * decryptions are.
+     * at most. When the work fails with {@code CKR_DEVICE_ERROR}, {@code CKR_DEVICE_REMOVED},
+     * {@code CKR_CRYPTOKI_NOT_INITIALIZED} or {@code CKR_SLOT_ID_INVALID} and the module's
+     * {@code C_GetSlotList} fails too or lacks this slot (a client module whose server was
+     * restarted, such as p11-kit's), the module is finalised and initialised again, which ends every session and
+     * login of it in this application, and the work runs again on a new session, logged in
+     * again from the PIN source. The work should therefore be safe to repeat, as reads,
+     * signatures and decryptions are.
      *
      * @param <R> the result's class
      * @param readWrite whether the session must be read-write
@@ -373,6 +384,7 @@ public final class Token {
     public <R> R withSession(boolean readWrite, Function<Session, R> work) {
         for (int attempt = 1;; attempt++) {
             int loginsBefore = logins;
+            int generation = generation();
             Session session = null;
             try {
                 session = pool().borrow(readWrite);
@@ -389,6 +401,10 @@ public final class Token {
                 if (attempt >= MAX_ATTEMPTS) {
                     throw e;
                 }
+                if (e instanceof TokenException t && Pkcs11Module.Shared.isModuleLost(t.code())
+                        && restartModule(generation, t.code(), e)) {
+                    continue;
+                }
                 // A token that forgot the login answers CKR_USER_NOT_LOGGED_IN, or hides its
                 // private objects (CKR_OBJECT_HANDLE_INVALID, nothing found); one that was being
                 // logged in again meanwhile may have failed in any way.
@@ -401,6 +417,30 @@ public final class Token {
                     session.close();
                 }
             }
+        }
+    }
+
+    /** Initialises the module again when it lost its device; its failure is added to the work's. */
+    private boolean restartModule(int generation, long code, RuntimeException failure) {
+        try {
+            return module.restart(generation, slotId, code);
+        } catch (TokenException e) {
+            failure.addSuppressed(e);
+            throw failure;
+        }
+    }
+
+    /**
+     * The module was initialised again: its sessions of before are void, and their handles may
+     * name new sessions, so they are forgotten, not closed.
+     */
+    void moduleRestarted() {
+        SessionPool p = pool;
+        if (p != null) {
+            p.forget();
+        }
+        synchronized (loginLock) {
+            anchorOpen = false;
         }
     }
 

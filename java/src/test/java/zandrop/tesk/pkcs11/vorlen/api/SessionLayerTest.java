@@ -165,6 +165,77 @@ class SessionLayerTest extends ConnectedToTestModule {
     }
 
     @Test
+    void mixedObjectsAreViewedWithEveryValueInOneModuleCall() {
+        String[][] objects = {  // the answer, the attributes of the view it lacks
+            {"attr=0::" + Platform.hex(Platform.ulongBytes(CKO_PRIVATE_KEY)) + " attr=3::6b31 attr=0x102::01 attr=0x100::"
+                + Platform.hex(Platform.ulongBytes(CKK_EC)) + " attr=0x180::06082a8648ce3d030107", "2"},
+            {"attr=0::" + Platform.hex(Platform.ulongBytes(CKO_CERTIFICATE)) + " attr=3::6331 attr=0x102::01 attr=0x80::"
+                + Platform.hex(Platform.ulongBytes(CKC_X_509)), "3"},
+            {"attr=0::" + Platform.hex(Platform.ulongBytes(CKO_DATA)) + " attr=3::6431 attr=0x10::617070", "4"},
+        };
+        module.script("C_FindObjectsInit", "handles=100,101,102");
+        for (String[] o : objects) {
+            // The lengths call, one call for each missing attribute's reason, the values call.
+            for (int call = 0; call < Integer.parseInt(o[1]) + 2; call++) {
+                module.script("C_GetAttributeValue", o[0]);
+            }
+        }
+        List<TokenObject> found;
+        try (Session s = layer.token(1).openSession(false)) {
+            found = s.find(Template.empty());
+        }
+        assertEquals(CKK_EC, assertInstanceOf(KeyObject.class, found.get(0)).keyType());
+        assertEquals(CKC_X_509, assertInstanceOf(zandrop.tesk.pkcs11.vorlen.token.CertificateObject.class,
+                found.get(1)).certificateType());
+        assertEquals("app", assertInstanceOf(zandrop.tesk.pkcs11.vorlen.token.DataObject.class,
+                found.get(2)).application());
+        assertEquals(List.of("k1", "c1", "d1"), found.stream().map(TokenObject::label).toList());
+        // Not one call per attribute: the values call of each object carries the whole view, with
+        // room for every readable value and none for the attributes it lacks.
+        List<Call> reads = module.calls("C_GetAttributeValue");
+        assertEquals(2 + 3 + 4 + 3 * 2, reads.size());
+        int last = -1;
+        for (String[] o : objects) {
+            last += Integer.parseInt(o[1]) + 2;
+            List<Call.Attr> values = reads.get(last).template("pTemplate");
+            assertEquals(7, values.size());
+            assertEquals(7 - Integer.parseInt(o[1]), values.stream().filter(a -> a.len() != Platform.ALL_BITS).count(),
+                    values.toString());
+        }
+    }
+
+    @Test
+    void aModuleLyingInLenientReadsGivesUnavailableValuesNotStuckSessionsNorLeaks() {
+        keyK1();
+        Token token = layer.token(1);
+        token.configurePool(1, Duration.ofSeconds(5));
+        TokenObject key = token.withSession(false, s -> s.view(100));
+        long globalsBefore = PKCS11Impl.globalReferenceCount();
+        long blocksBefore = PKCS11Impl.heapBlockCount();
+        String cls = "attr=0::" + Platform.hex(Platform.ulongBytes(CKO_SECRET_KEY));
+        String[][] lies = {  // the lengths call, the values call
+            {cls + " attr=3::6b31", cls + " attr=3:100:6b31 rv=0"},  // more bytes than the room, with CKR_OK
+            {cls + " attr=3:unavail: rv=0", cls + " attr=3:unavail: rv=0"},  // CKR_OK, no length
+            {cls + " attr=3:0x7fffffffffff:00 rv=0", cls + " attr=3:0x7fffffffffff:00 rv=0"},  // no Java array holds it
+        };
+        for (String[] lie : lies) {
+            module.script("C_GetAttributeValue", lie[0]);
+            module.script("C_GetAttributeValue", lie[1]);
+            AttributeValues v = token.withSession(false, s -> s.read(key, Attr.CLASS, Attr.LABEL));
+            assertEquals(CKO_SECRET_KEY, v.require(Attr.CLASS), lie[1]);
+            assertEquals(AttributeValues.Status.UNAVAILABLE, v.status(Attr.LABEL), lie[1]);
+        }
+        module.script("C_GetAttributeValue", "rv=0x82");
+        TokenException e = assertThrows(TokenException.class,
+                () -> token.withSession(false, s -> s.read(key, Attr.CLASS, Attr.LABEL)));
+        assertEquals("C_GetAttributeValue(object 100): CKR_OBJECT_HANDLE_INVALID (0x00000082)", e.getMessage());
+        assertEquals(0, module.count("C_CloseSession"), "no operation left: the one session went back each time");
+        assertEquals(1, token.pool().idle());
+        assertEquals(globalsBefore, PKCS11Impl.globalReferenceCount());
+        assertEquals(blocksBefore, PKCS11Impl.heapBlockCount());
+    }
+
+    @Test
     void thePoolBoundsWaitsDropsLostSessionsAndLogsInAgain() throws Exception {
         keyK1();
         Token token = layer.token(1);
@@ -213,6 +284,45 @@ class SessionLayerTest extends ConnectedToTestModule {
         TokenException e = assertThrows(TokenException.class,
                 () -> token.withSession(false, s -> s.sign(Mechanism.of(CKM_RSA_PKCS), s.view(100), new byte[] {1})));
         assertEquals(CKR_USER_NOT_LOGGED_IN, e.code(), "without a PIN source, no second login");
+
+        // Sessions lent and idle stay within the bound: an idle read-only one makes room for a
+        // second read-write borrower.
+        token.configurePool(2, Duration.ofSeconds(5));
+        SessionPool fresh = token.pool();
+        module.clear();
+        fresh.borrow(false).close();
+        Session c = fresh.borrow(true);
+        fresh.borrow(true).close();
+        c.close();
+        assertEquals(2, fresh.idle());
+        assertEquals(3, module.count("C_OpenSession"));
+        assertEquals(1, module.count("C_CloseSession"));
+    }
+
+    @Test
+    void aModuleThatLostItsDeviceIsInitialisedAgainAndItsOldSessionsForgotten() {
+        keyK1();
+        Token token = layer.token(1);
+        token.login(PinSource.of("1234".toCharArray()));
+        token.configurePool(2, Duration.ofSeconds(5));
+        token.withSession(false, s -> s.random(4));
+        assertEquals(1, token.pool().idle());
+        module.clear();
+        module.script("C_Sign", "rv=0x30");         // CKR_DEVICE_ERROR, and the module answers nothing else
+        module.script("C_GetSlotList", "rv=0x30");
+        byte[] signature = token.withSession(false, s -> s.sign(Mechanism.of(CKM_RSA_PKCS), s.view(100), new byte[] {1}));
+        assertEquals(64, signature.length);
+        assertEquals(1, module.count("C_Finalize"));
+        assertEquals(1, module.count("C_Initialize"));
+        assertEquals(0, module.count("C_CloseSession"), "handles of before may name new sessions: forgotten, not closed");
+        assertEquals(1, module.count("C_Login"), "logged in again from the PIN source");
+        assertEquals(1, token.pool().idle());
+
+        // A device error of a module that still lists the slot: no new initialisation.
+        module.script("C_Sign", "rv=0x30");
+        token.withSession(false, s -> s.sign(Mechanism.of(CKM_RSA_PKCS), s.view(100), new byte[] {1}));
+        assertEquals(1, module.count("C_Finalize"));
+        assertEquals(1, module.count("C_Initialize"));
     }
 
     @Test
