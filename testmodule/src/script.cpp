@@ -155,15 +155,6 @@ bool parseVersion(const std::string& text, CK_BYTE& major, CK_BYTE& minor) {
     return true;
 }
 
-/// Parses with `parse` into a fresh value and sets `slot` to it on success.
-template <typename T>
-bool parseInto(const std::string& text, std::optional<T>& slot, bool (*parse)(const std::string&, T&)) {
-    T value{};
-    if (!parse(text, value)) return false;
-    slot = std::move(value);
-    return true;
-}
-
 /// An attribute of a step: attr=<type>:<len>:<hex>, and nested=<outer type>:<type>:<len>:<hex> for
 /// a nested attribute of the last attr= of that type. An empty len means the length of the bytes.
 bool parseAttr(const std::vector<std::string>& parts, AttrScript& a) {
@@ -193,7 +184,32 @@ bool parseNested(const std::string& value, Step& step, std::string& error) {
     return true;
 }
 
-/// One key of a step: the entries it is for (none named: every entry) and how its value sets the
+/// The keys whose value is of one plain kind, by the member of the step it sets.
+const std::pair<std::string_view, std::optional<CK_ULONG> Step::*> numberKeys[] = {
+    {"rv", &Step::rv}, {"handle", &Step::handle}, {"session", &Step::session}};
+const std::pair<std::string_view, std::optional<Bytes> Step::*> hexKeys[] = {
+    {"out", &Step::out},     {"rec", &Step::rec},       {"pbeIv", &Step::pbeIv},
+    {"oaepX", &Step::oaepX}, {"sslIvClient", &Step::sslIvClient}, {"sslIvServer", &Step::sslIvServer}};
+const std::pair<std::string_view, std::optional<std::vector<CK_ULONG>> Step::*> listKeys[] = {
+    {"handles", &Step::handles}, {"sp800Keys", &Step::sp800Keys}};
+const std::pair<std::string_view, bool Step::*> flagKeys[] = {
+    {"deep", &Step::deep}, {"late", &Step::late}, {"nowrite", &Step::nowrite}};
+
+/// Sets the member of the row that `key` names, if any, from `value` read by `parse`.
+template <typename Row, typename T>
+bool setPlain(const Row& rows, const std::string& key, const std::string& value, Step& step, bool& ok,
+              bool (*parse)(const std::string&, T&)) {
+    for (const auto& [name, member] : rows) {
+        if (name != key) continue;
+        T parsed{};
+        ok = parse(value, parsed);
+        step.*member = parsed;
+        return true;
+    }
+    return false;
+}
+
+/// Every other key: the entries it is for (none named: every entry) and how its value sets the
 /// step. A setter that fails without an error of its own is a bad value.
 struct KeyRule {
     std::string_view key;
@@ -205,130 +221,96 @@ using V = const std::string&;
 using E = std::string&;
 
 const KeyRule keyRules[] = {
-    {"rv", {}, [](V v, Step& s, E) { return parseInto<CK_ULONG>(v, s.rv, parseNumber); }},
-    {"len", {}, [](V v, Step& s, E) { return parseInto<CK_ULONG>(v, s.len, parseLength); }},
-    {"out", {}, [](V v, Step& s, E) { return parseInto<Bytes>(v, s.out, parseHex); }},
-    {"handles", {}, [](V v, Step& s, E) { return parseInto<std::vector<CK_ULONG>>(v, s.handles, parseList); }},
-    {"handle", {}, [](V v, Step& s, E) { return parseInto<CK_ULONG>(v, s.handle, parseNumber); }},
-    {"rec", {}, [](V v, Step& s, E) { return parseInto<Bytes>(v, s.rec, parseHex); }},
+    {"len", {}, [](V v, Step& s, E) { return parseLength(v, s.len.emplace()); }},
     {"attr", {}, [](V v, Step& s, E) {
          const std::vector<std::string> parts = split(v, ':');
-         AttrScript a;
-         const bool ok = (parts.size() == 2 || parts.size() == 3) && parseAttr(parts, a);
-         s.attrs.push_back(a);
-         return ok;
+         return (parts.size() == 2 || parts.size() == 3) && parseAttr(parts, s.attrs.emplace_back());
      }},
     {"nested", {}, parseNested},
-    {"deep", {}, [](V v, Step& s, E) { return parseFlag(v, s.deep); }},
     {"notify", {}, [](V v, Step& s, E) {
          std::vector<CK_ULONG> list;
          if (!parseList(v, list) || list.empty()) return false;
          s.notify.insert(s.notify.end(), list.begin(), list.end());
          return true;
      }},
-    {"session", {}, [](V v, Step& s, E) { return parseInto<CK_ULONG>(v, s.session, parseNumber); }},
-    {"late", {}, [](V v, Step& s, E) { return parseFlag(v, s.late); }},
     {"mutex", {}, [](V v, Step& s, E) { return parseMutexOps(v, s.mutex); }},
     {"thread", {}, [](V v, Step& s, E) {
          s.nativeThread = v == "native";
-         return v == "native" || v == "caller";
+         return s.nativeThread || v == "caller";
      }},
+    // More than one thread, or an asynchronous call, runs on native threads.
     {"threads", {}, [](V v, Step& s, E) {
-         if (!parseSmall(v, 64, s.threads) || s.threads < 1) return false;
-         if (s.threads > 1) s.nativeThread = true;
-         return true;
+         const bool ok = parseSmall(v, 64, s.threads) && s.threads >= 1;
+         s.nativeThread = s.nativeThread || s.threads > 1;
+         return ok;
      }},
     {"async", {}, [](V v, Step& s, E) {
-         if (!parseFlag(v, s.async)) return false;
-         if (s.async) s.nativeThread = true;
-         return true;
+         const bool ok = parseFlag(v, s.async);
+         s.nativeThread = s.nativeThread || s.async;
+         return ok;
      }},
     {"sleep", {}, [](V v, Step& s, E) { return parseSmall(v, 60000, s.sleepMs); }},
     {"times", {}, [](V v, Step& s, E) { return parseSmall(v, 1000000, s.times) && s.times >= 1; }},
-    {"nowrite", {}, [](V v, Step& s, E) { return parseFlag(v, s.nowrite); }},
     // <field>:<hex>, into the buffer that field of the decode= structure points to.
     {"write", {}, [](V v, Step& s, E) {
          const std::size_t colon = v.find(':');
-         Bytes b;
-         if (colon == std::string::npos || colon == 0 || !parseHex(v.substr(colon + 1), b)) return false;
-         s.writes.emplace_back(v.substr(0, colon), b);
-         return true;
+         Bytes& bytes = s.writes.emplace_back(v.substr(0, colon), Bytes{}).second;
+         return colon != std::string::npos && colon > 0 && parseHex(v.substr(colon + 1), bytes);
      }},
     {"listVersion", {"C_GetInterface"}, [](V v, Step& s, E) {
-         CK_VERSION version{};
-         if (!parseVersion(v, version.major, version.minor)) return false;
-         s.listVersion = version;
-         return true;
+         CK_VERSION& version = s.listVersion.emplace();
+         return parseVersion(v, version.major, version.minor);
      }},
     {"null", {"C_GetFunctionList", "C_GetInterface"}, [](V v, Step& s, E) { return parseFlag(v, s.nullList); }},
     {"writeThroughNull", {"C_GetInterfaceList"}, [](V v, Step& s, E) { return parseFlag(v, s.writeThroughNull); }},
     // Names of entries that the handed-out list leaves NULL, comma-separated.
     {"nullEntries", {"C_GetFunctionList"}, [](V v, Step& s, E) {
-         bool ok = true;
-         for (const std::string& name : split(v, ',')) {
-             ok = ok && findEntry(name) != nullptr;
-             s.nullEntries.push_back(name);
-         }
-         return ok;
+         const std::vector<std::string> names = split(v, ',');
+         s.nullEntries.insert(s.nullEntries.end(), names.begin(), names.end());
+         return std::all_of(names.begin(), names.end(), [](V name) { return findEntry(name) != nullptr; });
      }},
     {"param", {}, [](V v, Step& s, E) {
          const std::size_t colon = v.find(':');
-         ParamWrite w;
-         if (colon == std::string::npos || !parseNumber(v.substr(0, colon), w.offset) ||
-             !parseHex(v.substr(colon + 1), w.bytes))
-             return false;
-         s.param.push_back(w);
-         return true;
+         ParamWrite& w = s.param.emplace_back();
+         return colon != std::string::npos && parseNumber(v.substr(0, colon), w.offset) &&
+                parseHex(v.substr(colon + 1), w.bytes);
      }},
-    {"pbeIv", {}, [](V v, Step& s, E) { return parseInto<Bytes>(v, s.pbeIv, parseHex); }},
     {"sslVersion", {}, [](V v, Step& s, E) {
-         std::pair<CK_BYTE, CK_BYTE> version;
-         if (!parseVersion(v, version.first, version.second)) return false;
-         s.sslVersion = version;
-         return true;
+         auto& [major, minor] = s.sslVersion.emplace();
+         return parseVersion(v, major, minor);
      }},
-    {"sslKeyMat", {}, [](V v, Step& s, E) {
-         return parseInto<std::vector<CK_ULONG>>(v, s.sslKeyMat, parseList) && s.sslKeyMat->size() == 4;
-     }},
-    {"sslIvClient", {}, [](V v, Step& s, E) { return parseInto<Bytes>(v, s.sslIvClient, parseHex); }},
-    {"sslIvServer", {}, [](V v, Step& s, E) { return parseInto<Bytes>(v, s.sslIvServer, parseHex); }},
+    {"sslKeyMat", {}, [](V v, Step& s, E) { return parseList(v, s.sslKeyMat.emplace()) && s.sslKeyMat->size() == 4; }},
     {"oaepBC", {}, [](V v, Step& s, E) {
          CK_ULONG n = 0;
-         if (!parseNumber(v, n) || n > 255) return false;
+         const bool ok = parseNumber(v, n) && n < 256;
          s.oaepBC = static_cast<CK_BYTE>(n);
-         return true;
+         return ok;
      }},
-    {"oaepX", {}, [](V v, Step& s, E) { return parseInto<Bytes>(v, s.oaepX, parseHex); }},
-    {"sp800Keys", {}, [](V v, Step& s, E) { return parseInto<std::vector<CK_ULONG>>(v, s.sp800Keys, parseList); }},
-    {"decode", {}, [](V v, Step& s, E) {
-         s.decode = v;
-         return knownParameterStruct(v);
-     }},
+    {"decode", {}, [](V v, Step& s, E) { return knownParameterStruct(s.decode.emplace(v)); }},
 };
 
-/// Whether the rule is for the entry.
-bool appliesTo(const KeyRule& rule, const EntryInfo& entry) {
-    return rule.onlyFor[0].empty() || rule.onlyFor[0] == entry.name || rule.onlyFor[1] == entry.name;
-}
-
-/// Parses one key=value pair into `step`: a key of the table above, else a field of the entry's
+/// Parses one key=value pair into `step`: a key of the tables above, else a field of the entry's
 /// record. Returns false on a bad value or an unknown key (with `error` set).
 bool parsePair(const EntryInfo& entry, const std::string& key, const std::string& value, Step& step,
                std::string& error) {
     bool ok = false;
     std::string own;
     const KeyRule* rule = std::find_if(std::begin(keyRules), std::end(keyRules), [&](const KeyRule& r) {
-        return r.key == key && appliesTo(r, entry);
+        return r.key == key && (r.onlyFor[0].empty() || r.onlyFor[0] == entry.name || r.onlyFor[1] == entry.name);
     });
-    if (rule != std::end(keyRules)) {
+    const bool plain =
+            setPlain(numberKeys, key, value, step, ok, parseNumber) || setPlain(hexKeys, key, value, step, ok, parseHex) ||
+            setPlain(listKeys, key, value, step, ok, parseList) || setPlain(flagKeys, key, value, step, ok, parseFlag);
+    if (plain) {
+        // set above
+    } else if (rule != std::end(keyRules)) {
         ok = rule->set(value, step, own);
     } else if (const Field* f = findField(entry.record, key)) {
-        FieldSet set;
+        FieldSet& set = step.fields.emplace_back();
         set.name = key;
         set.isText = f->kind == Field::Kind::Text;
         ok = set.isText ? parseText(value, set.text) && set.text.size() <= f->size
                         : parseNumber(value, set.number) && (f->kind != Field::Kind::Byte || set.number < 256);
-        step.fields.push_back(set);
     } else {
         error = "unknown key '" + key + "' for " + entry.name;
         return false;
