@@ -32,7 +32,8 @@ abstract class ByteBufferCalls {
 
         /** Whether the function is one of the message functions of {@code messageBufferCall}. */
         boolean message() {
-            return compareTo(ENCRYPT_MESSAGE) >= 0;
+            // Not compareTo: its getClass() calls would be JNI calls while interpreted.
+            return ordinal() >= ENCRYPT_MESSAGE.ordinal();
         }
 
         /** The code the native method knows the function by. */
