@@ -27,7 +27,7 @@ using namespace vorlen;
 
 namespace {
 
-// The function codes of PKCS11Impl.bufferCall, in the order of its BUFFER_ constants.
+// The function codes of PKCS11Impl.bufferCall: the order of ByteBufferCalls.Function (Java).
 enum class Function : jint {
     Encrypt, EncryptUpdate, EncryptFinal,
     Decrypt, DecryptUpdate, DecryptFinal,

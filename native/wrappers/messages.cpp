@@ -184,7 +184,8 @@ void verify(JNIEnv* env, jobject self, jlong hSession, jobject pParameter, jbyte
                                                        signature.ulCount()));
 }
 
-/// The function codes of PKCS11Impl.messageBufferCall, in the order of its MESSAGE_ constants.
+/// The function codes of PKCS11Impl.messageBufferCall: the order of the message functions of
+/// ByteBufferCalls.Function (Java), from ENCRYPT_MESSAGE on.
 enum class BufferFunction : jint {
     EncryptMessage, DecryptMessage, EncryptMessageNext, DecryptMessageNext, SignMessage, VerifyMessage,
 };

@@ -144,159 +144,178 @@ bool parseFlag(const std::string& text, bool& out) {
     return true;
 }
 
-/// Parses one key=value pair into `step`; returns false on a bad value or
-/// an unknown key (with `error` set).
+/// A version major.minor, each part below 256.
+bool parseVersion(const std::string& text, CK_BYTE& major, CK_BYTE& minor) {
+    const std::vector<std::string> parts = split(text, '.');
+    CK_ULONG ma = 0, mi = 0;
+    if (parts.size() != 2 || !parseNumber(parts[0], ma) || !parseNumber(parts[1], mi) || ma > 255 || mi > 255)
+        return false;
+    major = static_cast<CK_BYTE>(ma);
+    minor = static_cast<CK_BYTE>(mi);
+    return true;
+}
+
+/// An attribute of a step: attr=<type>:<len>:<hex>, and nested=<outer type>:<type>:<len>:<hex> for
+/// a nested attribute of the last attr= of that type. An empty len means the length of the bytes.
+bool parseAttr(const std::vector<std::string>& parts, AttrScript& a) {
+    if (!parseNumber(parts[0], a.type) || (parts.size() == 3 && !parseHex(parts[2], a.value))) return false;
+    a.lenOfValue = parts[1].empty();
+    if (a.lenOfValue) {
+        a.len = static_cast<CK_ULONG>(a.value.size());
+        return true;
+    }
+    return parseLength(parts[1], a.len);
+}
+
+bool parseNested(const std::string& value, Step& step, std::string& error) {
+    const std::vector<std::string> parts = split(value, ':');
+    CK_ULONG outer = 0;
+    AttrScript a;
+    if ((parts.size() != 3 && parts.size() != 4) || !parseNumber(parts[0], outer) ||
+        !parseAttr({parts.begin() + 1, parts.end()}, a))
+        return false;
+    const auto it = std::find_if(step.attrs.rbegin(), step.attrs.rend(),
+                                 [&](const AttrScript& s) { return s.type == outer; });
+    if (it == step.attrs.rend()) {
+        error = "nested= names no attr= of type " + parts[0];
+        return false;
+    }
+    it->nested.push_back(a);
+    return true;
+}
+
+/// The keys whose value is of one plain kind, by the member of the step it sets.
+const std::pair<std::string_view, std::optional<CK_ULONG> Step::*> numberKeys[] = {
+    {"rv", &Step::rv}, {"handle", &Step::handle}, {"session", &Step::session}};
+const std::pair<std::string_view, std::optional<Bytes> Step::*> hexKeys[] = {
+    {"out", &Step::out},     {"rec", &Step::rec},       {"pbeIv", &Step::pbeIv},
+    {"oaepX", &Step::oaepX}, {"sslIvClient", &Step::sslIvClient}, {"sslIvServer", &Step::sslIvServer}};
+const std::pair<std::string_view, std::optional<std::vector<CK_ULONG>> Step::*> listKeys[] = {
+    {"handles", &Step::handles}, {"sp800Keys", &Step::sp800Keys}};
+const std::pair<std::string_view, bool Step::*> flagKeys[] = {
+    {"deep", &Step::deep}, {"late", &Step::late}, {"nowrite", &Step::nowrite}};
+
+/// Sets the member of the row that `key` names, if any, from `value` read by `parse`.
+template <typename Row, typename T>
+bool setPlain(const Row& rows, const std::string& key, const std::string& value, Step& step, bool& ok,
+              bool (*parse)(const std::string&, T&)) {
+    for (const auto& [name, member] : rows) {
+        if (name != key) continue;
+        T parsed{};
+        ok = parse(value, parsed);
+        step.*member = parsed;
+        return true;
+    }
+    return false;
+}
+
+/// Every other key: the entries it is for (none named: every entry) and how its value sets the
+/// step. A setter that fails without an error of its own is a bad value.
+struct KeyRule {
+    std::string_view key;
+    std::string_view onlyFor[2];
+    bool (*set)(const std::string& value, Step& step, std::string& error);
+};
+
+using V = const std::string&;
+using E = std::string&;
+
+const KeyRule keyRules[] = {
+    {"len", {}, [](V v, Step& s, E) { return parseLength(v, s.len.emplace()); }},
+    {"attr", {}, [](V v, Step& s, E) {
+         const std::vector<std::string> parts = split(v, ':');
+         return (parts.size() == 2 || parts.size() == 3) && parseAttr(parts, s.attrs.emplace_back());
+     }},
+    {"nested", {}, parseNested},
+    {"notify", {}, [](V v, Step& s, E) {
+         std::vector<CK_ULONG> list;
+         if (!parseList(v, list) || list.empty()) return false;
+         s.notify.insert(s.notify.end(), list.begin(), list.end());
+         return true;
+     }},
+    {"mutex", {}, [](V v, Step& s, E) { return parseMutexOps(v, s.mutex); }},
+    {"thread", {}, [](V v, Step& s, E) {
+         s.nativeThread = v == "native";
+         return s.nativeThread || v == "caller";
+     }},
+    // More than one thread, or an asynchronous call, runs on native threads.
+    {"threads", {}, [](V v, Step& s, E) {
+         const bool ok = parseSmall(v, 64, s.threads) && s.threads >= 1;
+         s.nativeThread = s.nativeThread || s.threads > 1;
+         return ok;
+     }},
+    {"async", {}, [](V v, Step& s, E) {
+         const bool ok = parseFlag(v, s.async);
+         s.nativeThread = s.nativeThread || s.async;
+         return ok;
+     }},
+    {"sleep", {}, [](V v, Step& s, E) { return parseSmall(v, 60000, s.sleepMs); }},
+    {"times", {}, [](V v, Step& s, E) { return parseSmall(v, 1000000, s.times) && s.times >= 1; }},
+    // <field>:<hex>, into the buffer that field of the decode= structure points to.
+    {"write", {}, [](V v, Step& s, E) {
+         const std::size_t colon = v.find(':');
+         Bytes& bytes = s.writes.emplace_back(v.substr(0, colon), Bytes{}).second;
+         return colon != std::string::npos && colon > 0 && parseHex(v.substr(colon + 1), bytes);
+     }},
+    {"listVersion", {"C_GetInterface"}, [](V v, Step& s, E) {
+         CK_VERSION& version = s.listVersion.emplace();
+         return parseVersion(v, version.major, version.minor);
+     }},
+    {"null", {"C_GetFunctionList", "C_GetInterface"}, [](V v, Step& s, E) { return parseFlag(v, s.nullList); }},
+    {"writeThroughNull", {"C_GetInterfaceList"}, [](V v, Step& s, E) { return parseFlag(v, s.writeThroughNull); }},
+    // Names of entries that the handed-out list leaves NULL, comma-separated.
+    {"nullEntries", {"C_GetFunctionList"}, [](V v, Step& s, E) {
+         const std::vector<std::string> names = split(v, ',');
+         s.nullEntries.insert(s.nullEntries.end(), names.begin(), names.end());
+         return std::all_of(names.begin(), names.end(), [](V name) { return findEntry(name) != nullptr; });
+     }},
+    {"param", {}, [](V v, Step& s, E) {
+         const std::size_t colon = v.find(':');
+         ParamWrite& w = s.param.emplace_back();
+         return colon != std::string::npos && parseNumber(v.substr(0, colon), w.offset) &&
+                parseHex(v.substr(colon + 1), w.bytes);
+     }},
+    {"sslVersion", {}, [](V v, Step& s, E) {
+         auto& [major, minor] = s.sslVersion.emplace();
+         return parseVersion(v, major, minor);
+     }},
+    {"sslKeyMat", {}, [](V v, Step& s, E) { return parseList(v, s.sslKeyMat.emplace()) && s.sslKeyMat->size() == 4; }},
+    {"oaepBC", {}, [](V v, Step& s, E) {
+         CK_ULONG n = 0;
+         const bool ok = parseNumber(v, n) && n < 256;
+         s.oaepBC = static_cast<CK_BYTE>(n);
+         return ok;
+     }},
+    {"decode", {}, [](V v, Step& s, E) { return knownParameterStruct(s.decode.emplace(v)); }},
+};
+
+/// Parses one key=value pair into `step`: a key of the tables above, else a field of the entry's
+/// record. Returns false on a bad value or an unknown key (with `error` set).
 bool parsePair(const EntryInfo& entry, const std::string& key, const std::string& value, Step& step,
                std::string& error) {
-    CK_ULONG n = 0;
-    Bytes b;
-    std::vector<CK_ULONG> list;
-    bool ok = true;
-    if (key == "rv") {
-        ok = parseNumber(value, n);
-        step.rv = n;
-    } else if (key == "len") {
-        ok = parseLength(value, n);
-        step.len = n;
-    } else if (key == "out") {
-        ok = parseHex(value, b);
-        step.out = b;
-    } else if (key == "handles") {
-        ok = parseList(value, list);
-        step.handles = list;
-    } else if (key == "handle") {
-        ok = parseNumber(value, n);
-        step.handle = n;
-    } else if (key == "rec") {
-        ok = parseHex(value, b);
-        step.rec = b;
-    } else if (key == "attr") {
-        // <type>:<len>:<hex>; an empty len means the length of the bytes.
-        const std::vector<std::string> parts = split(value, ':');
-        AttrScript a;
-        ok = (parts.size() == 2 || parts.size() == 3) && parseNumber(parts[0], a.type) &&
-             (parts.size() < 3 || parseHex(parts[2], a.value));
-        if (ok) {
-            a.lenOfValue = parts[1].empty();
-            if (a.lenOfValue) a.len = static_cast<CK_ULONG>(a.value.size());
-            else ok = parseLength(parts[1], a.len);
-        }
-        step.attrs.push_back(a);
-    } else if (key == "nested") {
-        // <outer type>:<type>:<len>:<hex>, a nested attribute of the last attr= of that type.
-        const std::vector<std::string> parts = split(value, ':');
-        AttrScript a;
-        CK_ULONG outer = 0;
-        ok = (parts.size() == 3 || parts.size() == 4) && parseNumber(parts[0], outer) &&
-             parseNumber(parts[1], a.type) && (parts.size() < 4 || parseHex(parts[3], a.value));
-        if (ok) {
-            if (parts[2].empty()) a.len = static_cast<CK_ULONG>(a.value.size());
-            else ok = parseLength(parts[2], a.len);
-        }
-        auto it = std::find_if(step.attrs.rbegin(), step.attrs.rend(),
-                               [&](const AttrScript& s) { return s.type == outer; });
-        if (ok && it == step.attrs.rend()) {
-            error = "nested= names no attr= of type " + parts[0];
-            return false;
-        }
-        if (ok) it->nested.push_back(a);
-    } else if (key == "deep") {
-        ok = parseFlag(value, step.deep);
-    } else if (key == "notify") {
-        ok = parseList(value, list) && !list.empty();
-        step.notify.insert(step.notify.end(), list.begin(), list.end());
-    } else if (key == "session") {
-        ok = parseNumber(value, n);
-        step.session = n;
-    } else if (key == "late") {
-        ok = parseFlag(value, step.late);
-    } else if (key == "mutex") {
-        ok = parseMutexOps(value, step.mutex);
-    } else if (key == "thread") {
-        ok = value == "native" || value == "caller";
-        step.nativeThread = value == "native";
-    } else if (key == "threads") {
-        ok = parseSmall(value, 64, step.threads) && step.threads >= 1;
-        if (step.threads > 1) step.nativeThread = true;
-    } else if (key == "async") {
-        ok = parseFlag(value, step.async);
-        if (step.async) step.nativeThread = true;
-    } else if (key == "sleep") {
-        ok = parseSmall(value, 60000, step.sleepMs);
-    } else if (key == "times") {
-        ok = parseSmall(value, 1000000, step.times) && step.times >= 1;
-    } else if (key == "nowrite") {
-        ok = parseFlag(value, step.nowrite);
-    } else if (key == "write") {
-        // <field>:<hex>, into the buffer that field of the decode= structure points to.
-        const std::size_t colon = value.find(':');
-        ok = colon != std::string::npos && colon > 0 && parseHex(value.substr(colon + 1), b);
-        step.writes.emplace_back(value.substr(0, colon), b);
-    } else if (key == "listVersion" && std::strcmp(entry.name, "C_GetInterface") == 0) {
-        const std::vector<std::string> parts = split(value, '.');
-        CK_ULONG major = 0, minor = 0;
-        ok = parts.size() == 2 && parseNumber(parts[0], major) && parseNumber(parts[1], minor) && major < 256 &&
-             minor < 256;
-        step.listVersion = CK_VERSION{static_cast<CK_BYTE>(major), static_cast<CK_BYTE>(minor)};
-    } else if (key == "null" && (std::strcmp(entry.name, "C_GetFunctionList") == 0 ||
-                                 std::strcmp(entry.name, "C_GetInterface") == 0)) {
-        ok = parseFlag(value, step.nullList);
-    } else if (key == "writeThroughNull" && std::strcmp(entry.name, "C_GetInterfaceList") == 0) {
-        ok = parseFlag(value, step.writeThroughNull);
-    } else if (key == "nullEntries" && std::strcmp(entry.name, "C_GetFunctionList") == 0) {
-        // Names of entries that the handed-out list leaves NULL, comma-separated.
-        for (const std::string& name : split(value, ',')) {
-            ok = ok && findEntry(name) != nullptr;
-            step.nullEntries.push_back(name);
-        }
-    } else if (key == "param") {
-        const std::size_t colon = value.find(':');
-        ParamWrite w;
-        ok = colon != std::string::npos && parseNumber(value.substr(0, colon), w.offset) &&
-             parseHex(value.substr(colon + 1), w.bytes);
-        step.param.push_back(w);
-    } else if (key == "pbeIv") {
-        ok = parseHex(value, b);
-        step.pbeIv = b;
-    } else if (key == "sslVersion") {
-        const std::vector<std::string> parts = split(value, '.');
-        CK_ULONG major = 0, minor = 0;
-        ok = parts.size() == 2 && parseNumber(parts[0], major) && parseNumber(parts[1], minor) && major < 256 &&
-             minor < 256;
-        step.sslVersion = std::make_pair(static_cast<CK_BYTE>(major), static_cast<CK_BYTE>(minor));
-    } else if (key == "sslKeyMat") {
-        ok = parseList(value, list) && list.size() == 4;
-        step.sslKeyMat = list;
-    } else if (key == "sslIvClient") {
-        ok = parseHex(value, b);
-        step.sslIvClient = b;
-    } else if (key == "sslIvServer") {
-        ok = parseHex(value, b);
-        step.sslIvServer = b;
-    } else if (key == "oaepBC") {
-        ok = parseNumber(value, n) && n < 256;
-        step.oaepBC = static_cast<CK_BYTE>(n);
-    } else if (key == "oaepX") {
-        ok = parseHex(value, b);
-        step.oaepX = b;
-    } else if (key == "sp800Keys") {
-        ok = parseList(value, list);
-        step.sp800Keys = list;
-    } else if (key == "decode") {
-        ok = knownParameterStruct(value);
-        step.decode = value;
+    bool ok = false;
+    std::string own;
+    const KeyRule* rule = std::find_if(std::begin(keyRules), std::end(keyRules), [&](const KeyRule& r) {
+        return r.key == key && (r.onlyFor[0].empty() || r.onlyFor[0] == entry.name || r.onlyFor[1] == entry.name);
+    });
+    const bool plain =
+            setPlain(numberKeys, key, value, step, ok, parseNumber) || setPlain(hexKeys, key, value, step, ok, parseHex) ||
+            setPlain(listKeys, key, value, step, ok, parseList) || setPlain(flagKeys, key, value, step, ok, parseFlag);
+    if (plain) {
+        // set above
+    } else if (rule != std::end(keyRules)) {
+        ok = rule->set(value, step, own);
     } else if (const Field* f = findField(entry.record, key)) {
-        FieldSet set;
+        FieldSet& set = step.fields.emplace_back();
         set.name = key;
         set.isText = f->kind == Field::Kind::Text;
         ok = set.isText ? parseText(value, set.text) && set.text.size() <= f->size
                         : parseNumber(value, set.number) && (f->kind != Field::Kind::Byte || set.number < 256);
-        step.fields.push_back(set);
     } else {
         error = "unknown key '" + key + "' for " + entry.name;
         return false;
     }
-    if (!ok) error = "bad value for " + key + ": '" + value + "'";
+    if (!ok) error = own.empty() ? "bad value for " + key + ": '" + value + "'" : own;
     return ok;
 }
 

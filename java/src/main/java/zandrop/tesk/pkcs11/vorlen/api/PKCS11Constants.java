@@ -1,11 +1,13 @@
 package zandrop.tesk.pkcs11.vorlen.api;
 
+import java.lang.reflect.Field;
 import java.util.ArrayList;
 import java.util.Collections;
 import java.util.HashMap;
-import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
+import java.util.Set;
+import java.util.TreeMap;
 
 /**
  * The constants of PKCS #11 v2.40: return values, attribute types, mechanism types, object
@@ -1393,85 +1395,79 @@ public final class PKCS11Constants {
     }
 
     /**
-     * The tables of the name look-ups. They are built once, when the first look-up initialises
-     * this class, and never change afterwards; the JVM's class initialisation makes that
-     * thread-safe. Each table maps a value to its current name only, never to an alias.
+     * The tables of the name look-ups, built from this class's own fields when the first
+     * look-up initialises this class, and never changed afterwards; the JVM's class
+     * initialisation makes that thread-safe. Each table maps a value to its current name only,
+     * never to an alias: a {@link Deprecated} field or one of {@link #ALIASES} names a value
+     * whose current name is another field.
      */
     private static final class NameTables {
 
-        static final Map<Long, String> RETURN_VALUES = returnValues();
-        static final Map<Long, String> ATTRIBUTES = attributes();
-        static final Map<Long, String> MECHANISMS = mechanisms();
-        static final Map<Long, String> OBJECT_CLASSES = objectClasses();
-        static final Map<Long, String> KEY_TYPES = keyTypes();
-        static final Map<Long, String> CERTIFICATE_TYPES = Map.of(
-                CKC_X_509, "CKC_X_509",
-                CKC_X_509_ATTR_CERT, "CKC_X_509_ATTR_CERT",
-                CKC_WTLS, "CKC_WTLS",
-                CKC_VENDOR_DEFINED, "CKC_VENDOR_DEFINED");
-        // The flag tables hold the bits in ascending order.
-        static final Map<Long, String> SLOT_FLAGS = flagTable(
-                CKF_TOKEN_PRESENT, "CKF_TOKEN_PRESENT",
-                CKF_REMOVABLE_DEVICE, "CKF_REMOVABLE_DEVICE",
-                CKF_HW_SLOT, "CKF_HW_SLOT");
-        static final Map<Long, String> TOKEN_FLAGS = flagTable(
-                CKF_RNG, "CKF_RNG",
-                CKF_WRITE_PROTECTED, "CKF_WRITE_PROTECTED",
-                CKF_LOGIN_REQUIRED, "CKF_LOGIN_REQUIRED",
-                CKF_USER_PIN_INITIALIZED, "CKF_USER_PIN_INITIALIZED",
-                CKF_RESTORE_KEY_NOT_NEEDED, "CKF_RESTORE_KEY_NOT_NEEDED",
-                CKF_CLOCK_ON_TOKEN, "CKF_CLOCK_ON_TOKEN",
-                CKF_PROTECTED_AUTHENTICATION_PATH, "CKF_PROTECTED_AUTHENTICATION_PATH",
-                CKF_DUAL_CRYPTO_OPERATIONS, "CKF_DUAL_CRYPTO_OPERATIONS",
-                CKF_TOKEN_INITIALIZED, "CKF_TOKEN_INITIALIZED",
-                CKF_SECONDARY_AUTHENTICATION, "CKF_SECONDARY_AUTHENTICATION",
-                CKF_USER_PIN_COUNT_LOW, "CKF_USER_PIN_COUNT_LOW",
-                CKF_USER_PIN_FINAL_TRY, "CKF_USER_PIN_FINAL_TRY",
-                CKF_USER_PIN_LOCKED, "CKF_USER_PIN_LOCKED",
-                CKF_USER_PIN_TO_BE_CHANGED, "CKF_USER_PIN_TO_BE_CHANGED",
-                CKF_SO_PIN_COUNT_LOW, "CKF_SO_PIN_COUNT_LOW",
-                CKF_SO_PIN_FINAL_TRY, "CKF_SO_PIN_FINAL_TRY",
-                CKF_SO_PIN_LOCKED, "CKF_SO_PIN_LOCKED",
-                CKF_SO_PIN_TO_BE_CHANGED, "CKF_SO_PIN_TO_BE_CHANGED",
-                CKF_ERROR_STATE, "CKF_ERROR_STATE");
-        static final Map<Long, String> MECHANISM_FLAGS = flagTable(
-                CKF_HW, "CKF_HW",
-                CKF_MESSAGE_ENCRYPT, "CKF_MESSAGE_ENCRYPT",
-                CKF_MESSAGE_DECRYPT, "CKF_MESSAGE_DECRYPT",
-                CKF_MESSAGE_SIGN, "CKF_MESSAGE_SIGN",
-                CKF_MESSAGE_VERIFY, "CKF_MESSAGE_VERIFY",
-                CKF_MULTI_MESSAGE, "CKF_MULTI_MESSAGE",
-                CKF_FIND_OBJECTS, "CKF_FIND_OBJECTS",
-                CKF_ENCRYPT, "CKF_ENCRYPT",
-                CKF_DECRYPT, "CKF_DECRYPT",
-                CKF_DIGEST, "CKF_DIGEST",
-                CKF_SIGN, "CKF_SIGN",
-                CKF_SIGN_RECOVER, "CKF_SIGN_RECOVER",
-                CKF_VERIFY, "CKF_VERIFY",
-                CKF_VERIFY_RECOVER, "CKF_VERIFY_RECOVER",
-                CKF_GENERATE, "CKF_GENERATE",
-                CKF_GENERATE_KEY_PAIR, "CKF_GENERATE_KEY_PAIR",
-                CKF_WRAP, "CKF_WRAP",
-                CKF_UNWRAP, "CKF_UNWRAP",
-                CKF_DERIVE, "CKF_DERIVE",
-                CKF_EC_F_P, "CKF_EC_F_P",
-                CKF_EC_F_2M, "CKF_EC_F_2M",
-                CKF_EC_ECPARAMETERS, "CKF_EC_ECPARAMETERS",
-                CKF_EC_OID, "CKF_EC_OID",
-                CKF_EC_UNCOMPRESS, "CKF_EC_UNCOMPRESS",
-                CKF_EC_COMPRESS, "CKF_EC_COMPRESS",
-                CKF_EXTENSION, "CKF_EXTENSION");
-        static final Map<Long, String> SESSION_FLAGS = flagTable(
-                CKF_RW_SESSION, "CKF_RW_SESSION",
-                CKF_SERIAL_SESSION, "CKF_SERIAL_SESSION");
+        /** The names that share their value with a current name and are not reported. */
+        private static final Set<String> ALIASES = Set.of(
+                "CKA_SUBPRIME_BITS", "CKM_CAST5_KEY_GEN", "CKM_CAST5_ECB", "CKM_CAST5_CBC",
+                "CKM_CAST5_MAC", "CKM_CAST5_MAC_GENERAL", "CKM_CAST5_CBC_PAD",
+                "CKM_PBE_MD5_CAST5_CBC", "CKM_PBE_SHA1_CAST5_CBC", "CKM_DSA_PROBABLISTIC_PARAMETER_GEN");
 
-        /** A table of flags from pairs of bit and name, in their order. */
-        private static Map<Long, String> flagTable(Object... bitsAndNames) {
-            Map<Long, String> table = new LinkedHashMap<>();
-            for (int i = 0; i < bitsAndNames.length; i += 2) {
-                table.put((Long) bitsAndNames[i], (String) bitsAndNames[i + 1]);
+        static final Map<Long, String> RETURN_VALUES = family("CKR_");
+        static final Map<Long, String> ATTRIBUTES = family("CKA_");
+        static final Map<Long, String> MECHANISMS = family("CKM_");
+        static final Map<Long, String> OBJECT_CLASSES = family("CKO_");
+        static final Map<Long, String> KEY_TYPES = family("CKK_");
+        static final Map<Long, String> CERTIFICATE_TYPES = family("CKC_");
+        static final Map<Long, String> SLOT_FLAGS = flagTable(
+                "CKF_TOKEN_PRESENT", "CKF_REMOVABLE_DEVICE", "CKF_HW_SLOT");
+        static final Map<Long, String> TOKEN_FLAGS = flagTable(
+                "CKF_RNG", "CKF_WRITE_PROTECTED", "CKF_LOGIN_REQUIRED", "CKF_USER_PIN_INITIALIZED",
+                "CKF_RESTORE_KEY_NOT_NEEDED", "CKF_CLOCK_ON_TOKEN", "CKF_PROTECTED_AUTHENTICATION_PATH",
+                "CKF_DUAL_CRYPTO_OPERATIONS", "CKF_TOKEN_INITIALIZED", "CKF_SECONDARY_AUTHENTICATION",
+                "CKF_USER_PIN_COUNT_LOW", "CKF_USER_PIN_FINAL_TRY", "CKF_USER_PIN_LOCKED",
+                "CKF_USER_PIN_TO_BE_CHANGED", "CKF_SO_PIN_COUNT_LOW", "CKF_SO_PIN_FINAL_TRY",
+                "CKF_SO_PIN_LOCKED", "CKF_SO_PIN_TO_BE_CHANGED", "CKF_ERROR_STATE");
+        static final Map<Long, String> MECHANISM_FLAGS = flagTable(
+                "CKF_HW", "CKF_MESSAGE_ENCRYPT", "CKF_MESSAGE_DECRYPT", "CKF_MESSAGE_SIGN",
+                "CKF_MESSAGE_VERIFY", "CKF_MULTI_MESSAGE", "CKF_FIND_OBJECTS", "CKF_ENCRYPT",
+                "CKF_DECRYPT", "CKF_DIGEST", "CKF_SIGN", "CKF_SIGN_RECOVER", "CKF_VERIFY",
+                "CKF_VERIFY_RECOVER", "CKF_GENERATE", "CKF_GENERATE_KEY_PAIR", "CKF_WRAP", "CKF_UNWRAP",
+                "CKF_DERIVE", "CKF_EC_F_P", "CKF_EC_F_2M", "CKF_EC_ECPARAMETERS", "CKF_EC_OID",
+                "CKF_EC_UNCOMPRESS", "CKF_EC_COMPRESS", "CKF_EXTENSION");
+        static final Map<Long, String> SESSION_FLAGS = flagTable("CKF_RW_SESSION", "CKF_SERIAL_SESSION");
+
+        /**
+         * The table of the public constants whose names begin with the prefix.
+         *
+         * @throws IllegalStateException if two current names share a value
+         */
+        private static Map<Long, String> family(String prefix) {
+            Map<Long, String> names = new HashMap<>();
+            for (Field field : PKCS11Constants.class.getFields()) {
+                String name = field.getName();
+                if (name.startsWith(prefix) && field.getType() == long.class && !ALIASES.contains(name)
+                        && !field.isAnnotationPresent(Deprecated.class)) {
+                    String earlier = names.put(value(name), name);
+                    if (earlier != null) {
+                        throw new IllegalStateException(earlier + " and " + name + " share a value");
+                    }
+                }
+            }
+            return Collections.unmodifiableMap(names);
+        }
+
+        /** A table of flags by their names, in ascending order of their bits. */
+        private static Map<Long, String> flagTable(String... names) {
+            Map<Long, String> table = new TreeMap<>();
+            for (String name : names) {
+                table.put(value(name), name);
             }
             return Collections.unmodifiableMap(table);
+        }
+
+        private static long value(String name) {
+            try {
+                return PKCS11Constants.class.getField(name).getLong(null);
+            } catch (ReflectiveOperationException e) {
+                throw new IllegalStateException("no constant " + name, e);
+            }
         }
 
         static List<String> flagNames(Map<Long, String> table, long flags) {
@@ -1490,742 +1486,6 @@ public final class PKCS11Constants {
         }
 
         private NameTables() {
-        }
-
-        private static Map<Long, String> returnValues() {
-            Map<Long, String> names = new HashMap<>(190);
-            names.put(CKR_OK, "CKR_OK");
-            names.put(CKR_CANCEL, "CKR_CANCEL");
-            names.put(CKR_HOST_MEMORY, "CKR_HOST_MEMORY");
-            names.put(CKR_SLOT_ID_INVALID, "CKR_SLOT_ID_INVALID");
-            names.put(CKR_GENERAL_ERROR, "CKR_GENERAL_ERROR");
-            names.put(CKR_FUNCTION_FAILED, "CKR_FUNCTION_FAILED");
-            names.put(CKR_ARGUMENTS_BAD, "CKR_ARGUMENTS_BAD");
-            names.put(CKR_NO_EVENT, "CKR_NO_EVENT");
-            names.put(CKR_NEED_TO_CREATE_THREADS, "CKR_NEED_TO_CREATE_THREADS");
-            names.put(CKR_CANT_LOCK, "CKR_CANT_LOCK");
-            names.put(CKR_ATTRIBUTE_READ_ONLY, "CKR_ATTRIBUTE_READ_ONLY");
-            names.put(CKR_ATTRIBUTE_SENSITIVE, "CKR_ATTRIBUTE_SENSITIVE");
-            names.put(CKR_ATTRIBUTE_TYPE_INVALID, "CKR_ATTRIBUTE_TYPE_INVALID");
-            names.put(CKR_ATTRIBUTE_VALUE_INVALID, "CKR_ATTRIBUTE_VALUE_INVALID");
-            names.put(CKR_ACTION_PROHIBITED, "CKR_ACTION_PROHIBITED");
-            names.put(CKR_DATA_INVALID, "CKR_DATA_INVALID");
-            names.put(CKR_DATA_LEN_RANGE, "CKR_DATA_LEN_RANGE");
-            names.put(CKR_DEVICE_ERROR, "CKR_DEVICE_ERROR");
-            names.put(CKR_DEVICE_MEMORY, "CKR_DEVICE_MEMORY");
-            names.put(CKR_DEVICE_REMOVED, "CKR_DEVICE_REMOVED");
-            names.put(CKR_ENCRYPTED_DATA_INVALID, "CKR_ENCRYPTED_DATA_INVALID");
-            names.put(CKR_ENCRYPTED_DATA_LEN_RANGE, "CKR_ENCRYPTED_DATA_LEN_RANGE");
-            names.put(CKR_FUNCTION_CANCELED, "CKR_FUNCTION_CANCELED");
-            names.put(CKR_FUNCTION_NOT_PARALLEL, "CKR_FUNCTION_NOT_PARALLEL");
-            names.put(CKR_FUNCTION_NOT_SUPPORTED, "CKR_FUNCTION_NOT_SUPPORTED");
-            names.put(CKR_KEY_HANDLE_INVALID, "CKR_KEY_HANDLE_INVALID");
-            names.put(CKR_KEY_SIZE_RANGE, "CKR_KEY_SIZE_RANGE");
-            names.put(CKR_KEY_TYPE_INCONSISTENT, "CKR_KEY_TYPE_INCONSISTENT");
-            names.put(CKR_KEY_NOT_NEEDED, "CKR_KEY_NOT_NEEDED");
-            names.put(CKR_KEY_CHANGED, "CKR_KEY_CHANGED");
-            names.put(CKR_KEY_NEEDED, "CKR_KEY_NEEDED");
-            names.put(CKR_KEY_INDIGESTIBLE, "CKR_KEY_INDIGESTIBLE");
-            names.put(CKR_KEY_FUNCTION_NOT_PERMITTED, "CKR_KEY_FUNCTION_NOT_PERMITTED");
-            names.put(CKR_KEY_NOT_WRAPPABLE, "CKR_KEY_NOT_WRAPPABLE");
-            names.put(CKR_KEY_UNEXTRACTABLE, "CKR_KEY_UNEXTRACTABLE");
-            names.put(CKR_MECHANISM_INVALID, "CKR_MECHANISM_INVALID");
-            names.put(CKR_MECHANISM_PARAM_INVALID, "CKR_MECHANISM_PARAM_INVALID");
-            names.put(CKR_OBJECT_HANDLE_INVALID, "CKR_OBJECT_HANDLE_INVALID");
-            names.put(CKR_OPERATION_ACTIVE, "CKR_OPERATION_ACTIVE");
-            names.put(CKR_OPERATION_NOT_INITIALIZED, "CKR_OPERATION_NOT_INITIALIZED");
-            names.put(CKR_PIN_INCORRECT, "CKR_PIN_INCORRECT");
-            names.put(CKR_PIN_INVALID, "CKR_PIN_INVALID");
-            names.put(CKR_PIN_LEN_RANGE, "CKR_PIN_LEN_RANGE");
-            names.put(CKR_PIN_EXPIRED, "CKR_PIN_EXPIRED");
-            names.put(CKR_PIN_LOCKED, "CKR_PIN_LOCKED");
-            names.put(CKR_SESSION_CLOSED, "CKR_SESSION_CLOSED");
-            names.put(CKR_SESSION_COUNT, "CKR_SESSION_COUNT");
-            names.put(CKR_SESSION_HANDLE_INVALID, "CKR_SESSION_HANDLE_INVALID");
-            names.put(CKR_SESSION_PARALLEL_NOT_SUPPORTED, "CKR_SESSION_PARALLEL_NOT_SUPPORTED");
-            names.put(CKR_SESSION_READ_ONLY, "CKR_SESSION_READ_ONLY");
-            names.put(CKR_SESSION_EXISTS, "CKR_SESSION_EXISTS");
-            names.put(CKR_SESSION_READ_ONLY_EXISTS, "CKR_SESSION_READ_ONLY_EXISTS");
-            names.put(CKR_SESSION_READ_WRITE_SO_EXISTS, "CKR_SESSION_READ_WRITE_SO_EXISTS");
-            names.put(CKR_SIGNATURE_INVALID, "CKR_SIGNATURE_INVALID");
-            names.put(CKR_SIGNATURE_LEN_RANGE, "CKR_SIGNATURE_LEN_RANGE");
-            names.put(CKR_TEMPLATE_INCOMPLETE, "CKR_TEMPLATE_INCOMPLETE");
-            names.put(CKR_TEMPLATE_INCONSISTENT, "CKR_TEMPLATE_INCONSISTENT");
-            names.put(CKR_TOKEN_NOT_PRESENT, "CKR_TOKEN_NOT_PRESENT");
-            names.put(CKR_TOKEN_NOT_RECOGNIZED, "CKR_TOKEN_NOT_RECOGNIZED");
-            names.put(CKR_TOKEN_WRITE_PROTECTED, "CKR_TOKEN_WRITE_PROTECTED");
-            names.put(CKR_UNWRAPPING_KEY_HANDLE_INVALID, "CKR_UNWRAPPING_KEY_HANDLE_INVALID");
-            names.put(CKR_UNWRAPPING_KEY_SIZE_RANGE, "CKR_UNWRAPPING_KEY_SIZE_RANGE");
-            names.put(CKR_UNWRAPPING_KEY_TYPE_INCONSISTENT, "CKR_UNWRAPPING_KEY_TYPE_INCONSISTENT");
-            names.put(CKR_USER_ALREADY_LOGGED_IN, "CKR_USER_ALREADY_LOGGED_IN");
-            names.put(CKR_USER_NOT_LOGGED_IN, "CKR_USER_NOT_LOGGED_IN");
-            names.put(CKR_USER_PIN_NOT_INITIALIZED, "CKR_USER_PIN_NOT_INITIALIZED");
-            names.put(CKR_USER_TYPE_INVALID, "CKR_USER_TYPE_INVALID");
-            names.put(CKR_USER_ANOTHER_ALREADY_LOGGED_IN, "CKR_USER_ANOTHER_ALREADY_LOGGED_IN");
-            names.put(CKR_USER_TOO_MANY_TYPES, "CKR_USER_TOO_MANY_TYPES");
-            names.put(CKR_WRAPPED_KEY_INVALID, "CKR_WRAPPED_KEY_INVALID");
-            names.put(CKR_WRAPPED_KEY_LEN_RANGE, "CKR_WRAPPED_KEY_LEN_RANGE");
-            names.put(CKR_WRAPPING_KEY_HANDLE_INVALID, "CKR_WRAPPING_KEY_HANDLE_INVALID");
-            names.put(CKR_WRAPPING_KEY_SIZE_RANGE, "CKR_WRAPPING_KEY_SIZE_RANGE");
-            names.put(CKR_WRAPPING_KEY_TYPE_INCONSISTENT, "CKR_WRAPPING_KEY_TYPE_INCONSISTENT");
-            names.put(CKR_RANDOM_SEED_NOT_SUPPORTED, "CKR_RANDOM_SEED_NOT_SUPPORTED");
-            names.put(CKR_RANDOM_NO_RNG, "CKR_RANDOM_NO_RNG");
-            names.put(CKR_DOMAIN_PARAMS_INVALID, "CKR_DOMAIN_PARAMS_INVALID");
-            names.put(CKR_CURVE_NOT_SUPPORTED, "CKR_CURVE_NOT_SUPPORTED");
-            names.put(CKR_BUFFER_TOO_SMALL, "CKR_BUFFER_TOO_SMALL");
-            names.put(CKR_SAVED_STATE_INVALID, "CKR_SAVED_STATE_INVALID");
-            names.put(CKR_INFORMATION_SENSITIVE, "CKR_INFORMATION_SENSITIVE");
-            names.put(CKR_STATE_UNSAVEABLE, "CKR_STATE_UNSAVEABLE");
-            names.put(CKR_CRYPTOKI_NOT_INITIALIZED, "CKR_CRYPTOKI_NOT_INITIALIZED");
-            names.put(CKR_CRYPTOKI_ALREADY_INITIALIZED, "CKR_CRYPTOKI_ALREADY_INITIALIZED");
-            names.put(CKR_MUTEX_BAD, "CKR_MUTEX_BAD");
-            names.put(CKR_MUTEX_NOT_LOCKED, "CKR_MUTEX_NOT_LOCKED");
-            names.put(CKR_NEW_PIN_MODE, "CKR_NEW_PIN_MODE");
-            names.put(CKR_NEXT_OTP, "CKR_NEXT_OTP");
-            names.put(CKR_EXCEEDED_MAX_ITERATIONS, "CKR_EXCEEDED_MAX_ITERATIONS");
-            names.put(CKR_FIPS_SELF_TEST_FAILED, "CKR_FIPS_SELF_TEST_FAILED");
-            names.put(CKR_LIBRARY_LOAD_FAILED, "CKR_LIBRARY_LOAD_FAILED");
-            names.put(CKR_PIN_TOO_WEAK, "CKR_PIN_TOO_WEAK");
-            names.put(CKR_PUBLIC_KEY_INVALID, "CKR_PUBLIC_KEY_INVALID");
-            names.put(CKR_FUNCTION_REJECTED, "CKR_FUNCTION_REJECTED");
-            names.put(CKR_TOKEN_RESOURCE_EXCEEDED, "CKR_TOKEN_RESOURCE_EXCEEDED");
-            names.put(CKR_OPERATION_CANCEL_FAILED, "CKR_OPERATION_CANCEL_FAILED");
-            names.put(CKR_VENDOR_DEFINED, "CKR_VENDOR_DEFINED");
-            return Collections.unmodifiableMap(names);
-        }
-
-        private static Map<Long, String> attributes() {
-            Map<Long, String> names = new HashMap<>(212);
-            names.put(CKA_CLASS, "CKA_CLASS");
-            names.put(CKA_TOKEN, "CKA_TOKEN");
-            names.put(CKA_PRIVATE, "CKA_PRIVATE");
-            names.put(CKA_LABEL, "CKA_LABEL");
-            names.put(CKA_APPLICATION, "CKA_APPLICATION");
-            names.put(CKA_VALUE, "CKA_VALUE");
-            names.put(CKA_OBJECT_ID, "CKA_OBJECT_ID");
-            names.put(CKA_CERTIFICATE_TYPE, "CKA_CERTIFICATE_TYPE");
-            names.put(CKA_ISSUER, "CKA_ISSUER");
-            names.put(CKA_SERIAL_NUMBER, "CKA_SERIAL_NUMBER");
-            names.put(CKA_AC_ISSUER, "CKA_AC_ISSUER");
-            names.put(CKA_OWNER, "CKA_OWNER");
-            names.put(CKA_ATTR_TYPES, "CKA_ATTR_TYPES");
-            names.put(CKA_TRUSTED, "CKA_TRUSTED");
-            names.put(CKA_CERTIFICATE_CATEGORY, "CKA_CERTIFICATE_CATEGORY");
-            names.put(CKA_JAVA_MIDP_SECURITY_DOMAIN, "CKA_JAVA_MIDP_SECURITY_DOMAIN");
-            names.put(CKA_URL, "CKA_URL");
-            names.put(CKA_HASH_OF_SUBJECT_PUBLIC_KEY, "CKA_HASH_OF_SUBJECT_PUBLIC_KEY");
-            names.put(CKA_HASH_OF_ISSUER_PUBLIC_KEY, "CKA_HASH_OF_ISSUER_PUBLIC_KEY");
-            names.put(CKA_NAME_HASH_ALGORITHM, "CKA_NAME_HASH_ALGORITHM");
-            names.put(CKA_CHECK_VALUE, "CKA_CHECK_VALUE");
-            names.put(CKA_KEY_TYPE, "CKA_KEY_TYPE");
-            names.put(CKA_SUBJECT, "CKA_SUBJECT");
-            names.put(CKA_ID, "CKA_ID");
-            names.put(CKA_SENSITIVE, "CKA_SENSITIVE");
-            names.put(CKA_ENCRYPT, "CKA_ENCRYPT");
-            names.put(CKA_DECRYPT, "CKA_DECRYPT");
-            names.put(CKA_WRAP, "CKA_WRAP");
-            names.put(CKA_UNWRAP, "CKA_UNWRAP");
-            names.put(CKA_SIGN, "CKA_SIGN");
-            names.put(CKA_SIGN_RECOVER, "CKA_SIGN_RECOVER");
-            names.put(CKA_VERIFY, "CKA_VERIFY");
-            names.put(CKA_VERIFY_RECOVER, "CKA_VERIFY_RECOVER");
-            names.put(CKA_DERIVE, "CKA_DERIVE");
-            names.put(CKA_START_DATE, "CKA_START_DATE");
-            names.put(CKA_END_DATE, "CKA_END_DATE");
-            names.put(CKA_MODULUS, "CKA_MODULUS");
-            names.put(CKA_MODULUS_BITS, "CKA_MODULUS_BITS");
-            names.put(CKA_PUBLIC_EXPONENT, "CKA_PUBLIC_EXPONENT");
-            names.put(CKA_PRIVATE_EXPONENT, "CKA_PRIVATE_EXPONENT");
-            names.put(CKA_PRIME_1, "CKA_PRIME_1");
-            names.put(CKA_PRIME_2, "CKA_PRIME_2");
-            names.put(CKA_EXPONENT_1, "CKA_EXPONENT_1");
-            names.put(CKA_EXPONENT_2, "CKA_EXPONENT_2");
-            names.put(CKA_COEFFICIENT, "CKA_COEFFICIENT");
-            names.put(CKA_PUBLIC_KEY_INFO, "CKA_PUBLIC_KEY_INFO");
-            names.put(CKA_PRIME, "CKA_PRIME");
-            names.put(CKA_SUBPRIME, "CKA_SUBPRIME");
-            names.put(CKA_BASE, "CKA_BASE");
-            names.put(CKA_PRIME_BITS, "CKA_PRIME_BITS");
-            names.put(CKA_SUB_PRIME_BITS, "CKA_SUB_PRIME_BITS");
-            names.put(CKA_VALUE_BITS, "CKA_VALUE_BITS");
-            names.put(CKA_VALUE_LEN, "CKA_VALUE_LEN");
-            names.put(CKA_EXTRACTABLE, "CKA_EXTRACTABLE");
-            names.put(CKA_LOCAL, "CKA_LOCAL");
-            names.put(CKA_NEVER_EXTRACTABLE, "CKA_NEVER_EXTRACTABLE");
-            names.put(CKA_ALWAYS_SENSITIVE, "CKA_ALWAYS_SENSITIVE");
-            names.put(CKA_KEY_GEN_MECHANISM, "CKA_KEY_GEN_MECHANISM");
-            names.put(CKA_MODIFIABLE, "CKA_MODIFIABLE");
-            names.put(CKA_COPYABLE, "CKA_COPYABLE");
-            names.put(CKA_DESTROYABLE, "CKA_DESTROYABLE");
-            names.put(CKA_EC_PARAMS, "CKA_EC_PARAMS");
-            names.put(CKA_EC_POINT, "CKA_EC_POINT");
-            names.put(CKA_SECONDARY_AUTH, "CKA_SECONDARY_AUTH");
-            names.put(CKA_AUTH_PIN_FLAGS, "CKA_AUTH_PIN_FLAGS");
-            names.put(CKA_ALWAYS_AUTHENTICATE, "CKA_ALWAYS_AUTHENTICATE");
-            names.put(CKA_WRAP_WITH_TRUSTED, "CKA_WRAP_WITH_TRUSTED");
-            names.put(CKA_OTP_FORMAT, "CKA_OTP_FORMAT");
-            names.put(CKA_OTP_LENGTH, "CKA_OTP_LENGTH");
-            names.put(CKA_OTP_TIME_INTERVAL, "CKA_OTP_TIME_INTERVAL");
-            names.put(CKA_OTP_USER_FRIENDLY_MODE, "CKA_OTP_USER_FRIENDLY_MODE");
-            names.put(CKA_OTP_CHALLENGE_REQUIREMENT, "CKA_OTP_CHALLENGE_REQUIREMENT");
-            names.put(CKA_OTP_TIME_REQUIREMENT, "CKA_OTP_TIME_REQUIREMENT");
-            names.put(CKA_OTP_COUNTER_REQUIREMENT, "CKA_OTP_COUNTER_REQUIREMENT");
-            names.put(CKA_OTP_PIN_REQUIREMENT, "CKA_OTP_PIN_REQUIREMENT");
-            names.put(CKA_OTP_USER_IDENTIFIER, "CKA_OTP_USER_IDENTIFIER");
-            names.put(CKA_OTP_SERVICE_IDENTIFIER, "CKA_OTP_SERVICE_IDENTIFIER");
-            names.put(CKA_OTP_SERVICE_LOGO, "CKA_OTP_SERVICE_LOGO");
-            names.put(CKA_OTP_SERVICE_LOGO_TYPE, "CKA_OTP_SERVICE_LOGO_TYPE");
-            names.put(CKA_OTP_COUNTER, "CKA_OTP_COUNTER");
-            names.put(CKA_OTP_TIME, "CKA_OTP_TIME");
-            names.put(CKA_GOSTR3410_PARAMS, "CKA_GOSTR3410_PARAMS");
-            names.put(CKA_GOSTR3411_PARAMS, "CKA_GOSTR3411_PARAMS");
-            names.put(CKA_GOST28147_PARAMS, "CKA_GOST28147_PARAMS");
-            names.put(CKA_HW_FEATURE_TYPE, "CKA_HW_FEATURE_TYPE");
-            names.put(CKA_RESET_ON_INIT, "CKA_RESET_ON_INIT");
-            names.put(CKA_HAS_RESET, "CKA_HAS_RESET");
-            names.put(CKA_PIXEL_X, "CKA_PIXEL_X");
-            names.put(CKA_PIXEL_Y, "CKA_PIXEL_Y");
-            names.put(CKA_RESOLUTION, "CKA_RESOLUTION");
-            names.put(CKA_CHAR_ROWS, "CKA_CHAR_ROWS");
-            names.put(CKA_CHAR_COLUMNS, "CKA_CHAR_COLUMNS");
-            names.put(CKA_COLOR, "CKA_COLOR");
-            names.put(CKA_BITS_PER_PIXEL, "CKA_BITS_PER_PIXEL");
-            names.put(CKA_CHAR_SETS, "CKA_CHAR_SETS");
-            names.put(CKA_ENCODING_METHODS, "CKA_ENCODING_METHODS");
-            names.put(CKA_MIME_TYPES, "CKA_MIME_TYPES");
-            names.put(CKA_MECHANISM_TYPE, "CKA_MECHANISM_TYPE");
-            names.put(CKA_REQUIRED_CMS_ATTRIBUTES, "CKA_REQUIRED_CMS_ATTRIBUTES");
-            names.put(CKA_DEFAULT_CMS_ATTRIBUTES, "CKA_DEFAULT_CMS_ATTRIBUTES");
-            names.put(CKA_SUPPORTED_CMS_ATTRIBUTES, "CKA_SUPPORTED_CMS_ATTRIBUTES");
-            names.put(CKA_WRAP_TEMPLATE, "CKA_WRAP_TEMPLATE");
-            names.put(CKA_UNWRAP_TEMPLATE, "CKA_UNWRAP_TEMPLATE");
-            names.put(CKA_DERIVE_TEMPLATE, "CKA_DERIVE_TEMPLATE");
-            names.put(CKA_ALLOWED_MECHANISMS, "CKA_ALLOWED_MECHANISMS");
-            names.put(CKA_PROFILE_ID, "CKA_PROFILE_ID");
-            names.put(CKA_X2RATCHET_BAG, "CKA_X2RATCHET_BAG");
-            names.put(CKA_X2RATCHET_BAGSIZE, "CKA_X2RATCHET_BAGSIZE");
-            names.put(CKA_X2RATCHET_BOBS1STMSG, "CKA_X2RATCHET_BOBS1STMSG");
-            names.put(CKA_X2RATCHET_CKR, "CKA_X2RATCHET_CKR");
-            names.put(CKA_X2RATCHET_CKS, "CKA_X2RATCHET_CKS");
-            names.put(CKA_X2RATCHET_DHP, "CKA_X2RATCHET_DHP");
-            names.put(CKA_X2RATCHET_DHR, "CKA_X2RATCHET_DHR");
-            names.put(CKA_X2RATCHET_DHS, "CKA_X2RATCHET_DHS");
-            names.put(CKA_X2RATCHET_HKR, "CKA_X2RATCHET_HKR");
-            names.put(CKA_X2RATCHET_HKS, "CKA_X2RATCHET_HKS");
-            names.put(CKA_X2RATCHET_ISALICE, "CKA_X2RATCHET_ISALICE");
-            names.put(CKA_X2RATCHET_NHKR, "CKA_X2RATCHET_NHKR");
-            names.put(CKA_X2RATCHET_NHKS, "CKA_X2RATCHET_NHKS");
-            names.put(CKA_X2RATCHET_NR, "CKA_X2RATCHET_NR");
-            names.put(CKA_X2RATCHET_NS, "CKA_X2RATCHET_NS");
-            names.put(CKA_X2RATCHET_PNS, "CKA_X2RATCHET_PNS");
-            names.put(CKA_X2RATCHET_RK, "CKA_X2RATCHET_RK");
-            names.put(CKA_VENDOR_DEFINED, "CKA_VENDOR_DEFINED");
-            return Collections.unmodifiableMap(names);
-        }
-
-        private static Map<Long, String> mechanisms() {
-            Map<Long, String> names = new HashMap<>(648);
-            names.put(CKM_RSA_PKCS_KEY_PAIR_GEN, "CKM_RSA_PKCS_KEY_PAIR_GEN");
-            names.put(CKM_RSA_PKCS, "CKM_RSA_PKCS");
-            names.put(CKM_RSA_9796, "CKM_RSA_9796");
-            names.put(CKM_RSA_X_509, "CKM_RSA_X_509");
-            names.put(CKM_MD2_RSA_PKCS, "CKM_MD2_RSA_PKCS");
-            names.put(CKM_MD5_RSA_PKCS, "CKM_MD5_RSA_PKCS");
-            names.put(CKM_SHA1_RSA_PKCS, "CKM_SHA1_RSA_PKCS");
-            names.put(CKM_RIPEMD128_RSA_PKCS, "CKM_RIPEMD128_RSA_PKCS");
-            names.put(CKM_RIPEMD160_RSA_PKCS, "CKM_RIPEMD160_RSA_PKCS");
-            names.put(CKM_RSA_PKCS_OAEP, "CKM_RSA_PKCS_OAEP");
-            names.put(CKM_RSA_X9_31_KEY_PAIR_GEN, "CKM_RSA_X9_31_KEY_PAIR_GEN");
-            names.put(CKM_RSA_X9_31, "CKM_RSA_X9_31");
-            names.put(CKM_SHA1_RSA_X9_31, "CKM_SHA1_RSA_X9_31");
-            names.put(CKM_RSA_PKCS_PSS, "CKM_RSA_PKCS_PSS");
-            names.put(CKM_SHA1_RSA_PKCS_PSS, "CKM_SHA1_RSA_PKCS_PSS");
-            names.put(CKM_DSA_KEY_PAIR_GEN, "CKM_DSA_KEY_PAIR_GEN");
-            names.put(CKM_DSA, "CKM_DSA");
-            names.put(CKM_DSA_SHA1, "CKM_DSA_SHA1");
-            names.put(CKM_DSA_SHA224, "CKM_DSA_SHA224");
-            names.put(CKM_DSA_SHA256, "CKM_DSA_SHA256");
-            names.put(CKM_DSA_SHA384, "CKM_DSA_SHA384");
-            names.put(CKM_DSA_SHA512, "CKM_DSA_SHA512");
-            names.put(CKM_DH_PKCS_KEY_PAIR_GEN, "CKM_DH_PKCS_KEY_PAIR_GEN");
-            names.put(CKM_DH_PKCS_DERIVE, "CKM_DH_PKCS_DERIVE");
-            names.put(CKM_X9_42_DH_KEY_PAIR_GEN, "CKM_X9_42_DH_KEY_PAIR_GEN");
-            names.put(CKM_X9_42_DH_DERIVE, "CKM_X9_42_DH_DERIVE");
-            names.put(CKM_X9_42_DH_HYBRID_DERIVE, "CKM_X9_42_DH_HYBRID_DERIVE");
-            names.put(CKM_X9_42_MQV_DERIVE, "CKM_X9_42_MQV_DERIVE");
-            names.put(CKM_SHA256_RSA_PKCS, "CKM_SHA256_RSA_PKCS");
-            names.put(CKM_SHA384_RSA_PKCS, "CKM_SHA384_RSA_PKCS");
-            names.put(CKM_SHA512_RSA_PKCS, "CKM_SHA512_RSA_PKCS");
-            names.put(CKM_SHA256_RSA_PKCS_PSS, "CKM_SHA256_RSA_PKCS_PSS");
-            names.put(CKM_SHA384_RSA_PKCS_PSS, "CKM_SHA384_RSA_PKCS_PSS");
-            names.put(CKM_SHA512_RSA_PKCS_PSS, "CKM_SHA512_RSA_PKCS_PSS");
-            names.put(CKM_SHA224_RSA_PKCS, "CKM_SHA224_RSA_PKCS");
-            names.put(CKM_SHA224_RSA_PKCS_PSS, "CKM_SHA224_RSA_PKCS_PSS");
-            names.put(CKM_SHA512_224, "CKM_SHA512_224");
-            names.put(CKM_SHA512_224_HMAC, "CKM_SHA512_224_HMAC");
-            names.put(CKM_SHA512_224_HMAC_GENERAL, "CKM_SHA512_224_HMAC_GENERAL");
-            names.put(CKM_SHA512_224_KEY_DERIVATION, "CKM_SHA512_224_KEY_DERIVATION");
-            names.put(CKM_SHA512_256, "CKM_SHA512_256");
-            names.put(CKM_SHA512_256_HMAC, "CKM_SHA512_256_HMAC");
-            names.put(CKM_SHA512_256_HMAC_GENERAL, "CKM_SHA512_256_HMAC_GENERAL");
-            names.put(CKM_SHA512_256_KEY_DERIVATION, "CKM_SHA512_256_KEY_DERIVATION");
-            names.put(CKM_SHA512_T, "CKM_SHA512_T");
-            names.put(CKM_SHA512_T_HMAC, "CKM_SHA512_T_HMAC");
-            names.put(CKM_SHA512_T_HMAC_GENERAL, "CKM_SHA512_T_HMAC_GENERAL");
-            names.put(CKM_SHA512_T_KEY_DERIVATION, "CKM_SHA512_T_KEY_DERIVATION");
-            names.put(CKM_RC2_KEY_GEN, "CKM_RC2_KEY_GEN");
-            names.put(CKM_RC2_ECB, "CKM_RC2_ECB");
-            names.put(CKM_RC2_CBC, "CKM_RC2_CBC");
-            names.put(CKM_RC2_MAC, "CKM_RC2_MAC");
-            names.put(CKM_RC2_MAC_GENERAL, "CKM_RC2_MAC_GENERAL");
-            names.put(CKM_RC2_CBC_PAD, "CKM_RC2_CBC_PAD");
-            names.put(CKM_RC4_KEY_GEN, "CKM_RC4_KEY_GEN");
-            names.put(CKM_RC4, "CKM_RC4");
-            names.put(CKM_DES_KEY_GEN, "CKM_DES_KEY_GEN");
-            names.put(CKM_DES_ECB, "CKM_DES_ECB");
-            names.put(CKM_DES_CBC, "CKM_DES_CBC");
-            names.put(CKM_DES_MAC, "CKM_DES_MAC");
-            names.put(CKM_DES_MAC_GENERAL, "CKM_DES_MAC_GENERAL");
-            names.put(CKM_DES_CBC_PAD, "CKM_DES_CBC_PAD");
-            names.put(CKM_DES2_KEY_GEN, "CKM_DES2_KEY_GEN");
-            names.put(CKM_DES3_KEY_GEN, "CKM_DES3_KEY_GEN");
-            names.put(CKM_DES3_ECB, "CKM_DES3_ECB");
-            names.put(CKM_DES3_CBC, "CKM_DES3_CBC");
-            names.put(CKM_DES3_MAC, "CKM_DES3_MAC");
-            names.put(CKM_DES3_MAC_GENERAL, "CKM_DES3_MAC_GENERAL");
-            names.put(CKM_DES3_CBC_PAD, "CKM_DES3_CBC_PAD");
-            names.put(CKM_DES3_CMAC_GENERAL, "CKM_DES3_CMAC_GENERAL");
-            names.put(CKM_DES3_CMAC, "CKM_DES3_CMAC");
-            names.put(CKM_CDMF_KEY_GEN, "CKM_CDMF_KEY_GEN");
-            names.put(CKM_CDMF_ECB, "CKM_CDMF_ECB");
-            names.put(CKM_CDMF_CBC, "CKM_CDMF_CBC");
-            names.put(CKM_CDMF_MAC, "CKM_CDMF_MAC");
-            names.put(CKM_CDMF_MAC_GENERAL, "CKM_CDMF_MAC_GENERAL");
-            names.put(CKM_CDMF_CBC_PAD, "CKM_CDMF_CBC_PAD");
-            names.put(CKM_DES_OFB64, "CKM_DES_OFB64");
-            names.put(CKM_DES_OFB8, "CKM_DES_OFB8");
-            names.put(CKM_DES_CFB64, "CKM_DES_CFB64");
-            names.put(CKM_DES_CFB8, "CKM_DES_CFB8");
-            names.put(CKM_MD2, "CKM_MD2");
-            names.put(CKM_MD2_HMAC, "CKM_MD2_HMAC");
-            names.put(CKM_MD2_HMAC_GENERAL, "CKM_MD2_HMAC_GENERAL");
-            names.put(CKM_MD5, "CKM_MD5");
-            names.put(CKM_MD5_HMAC, "CKM_MD5_HMAC");
-            names.put(CKM_MD5_HMAC_GENERAL, "CKM_MD5_HMAC_GENERAL");
-            names.put(CKM_SHA_1, "CKM_SHA_1");
-            names.put(CKM_SHA_1_HMAC, "CKM_SHA_1_HMAC");
-            names.put(CKM_SHA_1_HMAC_GENERAL, "CKM_SHA_1_HMAC_GENERAL");
-            names.put(CKM_RIPEMD128, "CKM_RIPEMD128");
-            names.put(CKM_RIPEMD128_HMAC, "CKM_RIPEMD128_HMAC");
-            names.put(CKM_RIPEMD128_HMAC_GENERAL, "CKM_RIPEMD128_HMAC_GENERAL");
-            names.put(CKM_RIPEMD160, "CKM_RIPEMD160");
-            names.put(CKM_RIPEMD160_HMAC, "CKM_RIPEMD160_HMAC");
-            names.put(CKM_RIPEMD160_HMAC_GENERAL, "CKM_RIPEMD160_HMAC_GENERAL");
-            names.put(CKM_SHA256, "CKM_SHA256");
-            names.put(CKM_SHA256_HMAC, "CKM_SHA256_HMAC");
-            names.put(CKM_SHA256_HMAC_GENERAL, "CKM_SHA256_HMAC_GENERAL");
-            names.put(CKM_SHA224, "CKM_SHA224");
-            names.put(CKM_SHA224_HMAC, "CKM_SHA224_HMAC");
-            names.put(CKM_SHA224_HMAC_GENERAL, "CKM_SHA224_HMAC_GENERAL");
-            names.put(CKM_SHA384, "CKM_SHA384");
-            names.put(CKM_SHA384_HMAC, "CKM_SHA384_HMAC");
-            names.put(CKM_SHA384_HMAC_GENERAL, "CKM_SHA384_HMAC_GENERAL");
-            names.put(CKM_SHA512, "CKM_SHA512");
-            names.put(CKM_SHA512_HMAC, "CKM_SHA512_HMAC");
-            names.put(CKM_SHA512_HMAC_GENERAL, "CKM_SHA512_HMAC_GENERAL");
-            names.put(CKM_SECURID_KEY_GEN, "CKM_SECURID_KEY_GEN");
-            names.put(CKM_SECURID, "CKM_SECURID");
-            names.put(CKM_HOTP_KEY_GEN, "CKM_HOTP_KEY_GEN");
-            names.put(CKM_HOTP, "CKM_HOTP");
-            names.put(CKM_ACTI, "CKM_ACTI");
-            names.put(CKM_ACTI_KEY_GEN, "CKM_ACTI_KEY_GEN");
-            names.put(CKM_CAST_KEY_GEN, "CKM_CAST_KEY_GEN");
-            names.put(CKM_CAST_ECB, "CKM_CAST_ECB");
-            names.put(CKM_CAST_CBC, "CKM_CAST_CBC");
-            names.put(CKM_CAST_MAC, "CKM_CAST_MAC");
-            names.put(CKM_CAST_MAC_GENERAL, "CKM_CAST_MAC_GENERAL");
-            names.put(CKM_CAST_CBC_PAD, "CKM_CAST_CBC_PAD");
-            names.put(CKM_CAST3_KEY_GEN, "CKM_CAST3_KEY_GEN");
-            names.put(CKM_CAST3_ECB, "CKM_CAST3_ECB");
-            names.put(CKM_CAST3_CBC, "CKM_CAST3_CBC");
-            names.put(CKM_CAST3_MAC, "CKM_CAST3_MAC");
-            names.put(CKM_CAST3_MAC_GENERAL, "CKM_CAST3_MAC_GENERAL");
-            names.put(CKM_CAST3_CBC_PAD, "CKM_CAST3_CBC_PAD");
-            names.put(CKM_CAST128_KEY_GEN, "CKM_CAST128_KEY_GEN");
-            names.put(CKM_CAST128_ECB, "CKM_CAST128_ECB");
-            names.put(CKM_CAST128_CBC, "CKM_CAST128_CBC");
-            names.put(CKM_CAST128_MAC, "CKM_CAST128_MAC");
-            names.put(CKM_CAST128_MAC_GENERAL, "CKM_CAST128_MAC_GENERAL");
-            names.put(CKM_CAST128_CBC_PAD, "CKM_CAST128_CBC_PAD");
-            names.put(CKM_RC5_KEY_GEN, "CKM_RC5_KEY_GEN");
-            names.put(CKM_RC5_ECB, "CKM_RC5_ECB");
-            names.put(CKM_RC5_CBC, "CKM_RC5_CBC");
-            names.put(CKM_RC5_MAC, "CKM_RC5_MAC");
-            names.put(CKM_RC5_MAC_GENERAL, "CKM_RC5_MAC_GENERAL");
-            names.put(CKM_RC5_CBC_PAD, "CKM_RC5_CBC_PAD");
-            names.put(CKM_IDEA_KEY_GEN, "CKM_IDEA_KEY_GEN");
-            names.put(CKM_IDEA_ECB, "CKM_IDEA_ECB");
-            names.put(CKM_IDEA_CBC, "CKM_IDEA_CBC");
-            names.put(CKM_IDEA_MAC, "CKM_IDEA_MAC");
-            names.put(CKM_IDEA_MAC_GENERAL, "CKM_IDEA_MAC_GENERAL");
-            names.put(CKM_IDEA_CBC_PAD, "CKM_IDEA_CBC_PAD");
-            names.put(CKM_GENERIC_SECRET_KEY_GEN, "CKM_GENERIC_SECRET_KEY_GEN");
-            names.put(CKM_CONCATENATE_BASE_AND_KEY, "CKM_CONCATENATE_BASE_AND_KEY");
-            names.put(CKM_CONCATENATE_BASE_AND_DATA, "CKM_CONCATENATE_BASE_AND_DATA");
-            names.put(CKM_CONCATENATE_DATA_AND_BASE, "CKM_CONCATENATE_DATA_AND_BASE");
-            names.put(CKM_XOR_BASE_AND_DATA, "CKM_XOR_BASE_AND_DATA");
-            names.put(CKM_EXTRACT_KEY_FROM_KEY, "CKM_EXTRACT_KEY_FROM_KEY");
-            names.put(CKM_SSL3_PRE_MASTER_KEY_GEN, "CKM_SSL3_PRE_MASTER_KEY_GEN");
-            names.put(CKM_SSL3_MASTER_KEY_DERIVE, "CKM_SSL3_MASTER_KEY_DERIVE");
-            names.put(CKM_SSL3_KEY_AND_MAC_DERIVE, "CKM_SSL3_KEY_AND_MAC_DERIVE");
-            names.put(CKM_SSL3_MASTER_KEY_DERIVE_DH, "CKM_SSL3_MASTER_KEY_DERIVE_DH");
-            names.put(CKM_TLS_PRE_MASTER_KEY_GEN, "CKM_TLS_PRE_MASTER_KEY_GEN");
-            names.put(CKM_TLS_MASTER_KEY_DERIVE, "CKM_TLS_MASTER_KEY_DERIVE");
-            names.put(CKM_TLS_KEY_AND_MAC_DERIVE, "CKM_TLS_KEY_AND_MAC_DERIVE");
-            names.put(CKM_TLS_MASTER_KEY_DERIVE_DH, "CKM_TLS_MASTER_KEY_DERIVE_DH");
-            names.put(CKM_TLS_PRF, "CKM_TLS_PRF");
-            names.put(CKM_SSL3_MD5_MAC, "CKM_SSL3_MD5_MAC");
-            names.put(CKM_SSL3_SHA1_MAC, "CKM_SSL3_SHA1_MAC");
-            names.put(CKM_MD5_KEY_DERIVATION, "CKM_MD5_KEY_DERIVATION");
-            names.put(CKM_MD2_KEY_DERIVATION, "CKM_MD2_KEY_DERIVATION");
-            names.put(CKM_SHA1_KEY_DERIVATION, "CKM_SHA1_KEY_DERIVATION");
-            names.put(CKM_SHA256_KEY_DERIVATION, "CKM_SHA256_KEY_DERIVATION");
-            names.put(CKM_SHA384_KEY_DERIVATION, "CKM_SHA384_KEY_DERIVATION");
-            names.put(CKM_SHA512_KEY_DERIVATION, "CKM_SHA512_KEY_DERIVATION");
-            names.put(CKM_SHA224_KEY_DERIVATION, "CKM_SHA224_KEY_DERIVATION");
-            names.put(CKM_PBE_MD2_DES_CBC, "CKM_PBE_MD2_DES_CBC");
-            names.put(CKM_PBE_MD5_DES_CBC, "CKM_PBE_MD5_DES_CBC");
-            names.put(CKM_PBE_MD5_CAST_CBC, "CKM_PBE_MD5_CAST_CBC");
-            names.put(CKM_PBE_MD5_CAST3_CBC, "CKM_PBE_MD5_CAST3_CBC");
-            names.put(CKM_PBE_MD5_CAST128_CBC, "CKM_PBE_MD5_CAST128_CBC");
-            names.put(CKM_PBE_SHA1_CAST128_CBC, "CKM_PBE_SHA1_CAST128_CBC");
-            names.put(CKM_PBE_SHA1_RC4_128, "CKM_PBE_SHA1_RC4_128");
-            names.put(CKM_PBE_SHA1_RC4_40, "CKM_PBE_SHA1_RC4_40");
-            names.put(CKM_PBE_SHA1_DES3_EDE_CBC, "CKM_PBE_SHA1_DES3_EDE_CBC");
-            names.put(CKM_PBE_SHA1_DES2_EDE_CBC, "CKM_PBE_SHA1_DES2_EDE_CBC");
-            names.put(CKM_PBE_SHA1_RC2_128_CBC, "CKM_PBE_SHA1_RC2_128_CBC");
-            names.put(CKM_PBE_SHA1_RC2_40_CBC, "CKM_PBE_SHA1_RC2_40_CBC");
-            names.put(CKM_PKCS5_PBKD2, "CKM_PKCS5_PBKD2");
-            names.put(CKM_PBA_SHA1_WITH_SHA1_HMAC, "CKM_PBA_SHA1_WITH_SHA1_HMAC");
-            names.put(CKM_WTLS_PRE_MASTER_KEY_GEN, "CKM_WTLS_PRE_MASTER_KEY_GEN");
-            names.put(CKM_WTLS_MASTER_KEY_DERIVE, "CKM_WTLS_MASTER_KEY_DERIVE");
-            names.put(CKM_WTLS_MASTER_KEY_DERIVE_DH_ECC, "CKM_WTLS_MASTER_KEY_DERIVE_DH_ECC");
-            names.put(CKM_WTLS_PRF, "CKM_WTLS_PRF");
-            names.put(CKM_WTLS_SERVER_KEY_AND_MAC_DERIVE, "CKM_WTLS_SERVER_KEY_AND_MAC_DERIVE");
-            names.put(CKM_WTLS_CLIENT_KEY_AND_MAC_DERIVE, "CKM_WTLS_CLIENT_KEY_AND_MAC_DERIVE");
-            names.put(CKM_TLS10_MAC_SERVER, "CKM_TLS10_MAC_SERVER");
-            names.put(CKM_TLS10_MAC_CLIENT, "CKM_TLS10_MAC_CLIENT");
-            names.put(CKM_TLS12_MAC, "CKM_TLS12_MAC");
-            names.put(CKM_TLS12_KDF, "CKM_TLS12_KDF");
-            names.put(CKM_TLS12_MASTER_KEY_DERIVE, "CKM_TLS12_MASTER_KEY_DERIVE");
-            names.put(CKM_TLS12_KEY_AND_MAC_DERIVE, "CKM_TLS12_KEY_AND_MAC_DERIVE");
-            names.put(CKM_TLS12_MASTER_KEY_DERIVE_DH, "CKM_TLS12_MASTER_KEY_DERIVE_DH");
-            names.put(CKM_TLS12_KEY_SAFE_DERIVE, "CKM_TLS12_KEY_SAFE_DERIVE");
-            names.put(CKM_TLS_MAC, "CKM_TLS_MAC");
-            names.put(CKM_TLS_KDF, "CKM_TLS_KDF");
-            names.put(CKM_KEY_WRAP_LYNKS, "CKM_KEY_WRAP_LYNKS");
-            names.put(CKM_KEY_WRAP_SET_OAEP, "CKM_KEY_WRAP_SET_OAEP");
-            names.put(CKM_CMS_SIG, "CKM_CMS_SIG");
-            names.put(CKM_KIP_DERIVE, "CKM_KIP_DERIVE");
-            names.put(CKM_KIP_WRAP, "CKM_KIP_WRAP");
-            names.put(CKM_KIP_MAC, "CKM_KIP_MAC");
-            names.put(CKM_CAMELLIA_KEY_GEN, "CKM_CAMELLIA_KEY_GEN");
-            names.put(CKM_CAMELLIA_ECB, "CKM_CAMELLIA_ECB");
-            names.put(CKM_CAMELLIA_CBC, "CKM_CAMELLIA_CBC");
-            names.put(CKM_CAMELLIA_MAC, "CKM_CAMELLIA_MAC");
-            names.put(CKM_CAMELLIA_MAC_GENERAL, "CKM_CAMELLIA_MAC_GENERAL");
-            names.put(CKM_CAMELLIA_CBC_PAD, "CKM_CAMELLIA_CBC_PAD");
-            names.put(CKM_CAMELLIA_ECB_ENCRYPT_DATA, "CKM_CAMELLIA_ECB_ENCRYPT_DATA");
-            names.put(CKM_CAMELLIA_CBC_ENCRYPT_DATA, "CKM_CAMELLIA_CBC_ENCRYPT_DATA");
-            names.put(CKM_CAMELLIA_CTR, "CKM_CAMELLIA_CTR");
-            names.put(CKM_ARIA_KEY_GEN, "CKM_ARIA_KEY_GEN");
-            names.put(CKM_ARIA_ECB, "CKM_ARIA_ECB");
-            names.put(CKM_ARIA_CBC, "CKM_ARIA_CBC");
-            names.put(CKM_ARIA_MAC, "CKM_ARIA_MAC");
-            names.put(CKM_ARIA_MAC_GENERAL, "CKM_ARIA_MAC_GENERAL");
-            names.put(CKM_ARIA_CBC_PAD, "CKM_ARIA_CBC_PAD");
-            names.put(CKM_ARIA_ECB_ENCRYPT_DATA, "CKM_ARIA_ECB_ENCRYPT_DATA");
-            names.put(CKM_ARIA_CBC_ENCRYPT_DATA, "CKM_ARIA_CBC_ENCRYPT_DATA");
-            names.put(CKM_SEED_KEY_GEN, "CKM_SEED_KEY_GEN");
-            names.put(CKM_SEED_ECB, "CKM_SEED_ECB");
-            names.put(CKM_SEED_CBC, "CKM_SEED_CBC");
-            names.put(CKM_SEED_MAC, "CKM_SEED_MAC");
-            names.put(CKM_SEED_MAC_GENERAL, "CKM_SEED_MAC_GENERAL");
-            names.put(CKM_SEED_CBC_PAD, "CKM_SEED_CBC_PAD");
-            names.put(CKM_SEED_ECB_ENCRYPT_DATA, "CKM_SEED_ECB_ENCRYPT_DATA");
-            names.put(CKM_SEED_CBC_ENCRYPT_DATA, "CKM_SEED_CBC_ENCRYPT_DATA");
-            names.put(CKM_SKIPJACK_KEY_GEN, "CKM_SKIPJACK_KEY_GEN");
-            names.put(CKM_SKIPJACK_ECB64, "CKM_SKIPJACK_ECB64");
-            names.put(CKM_SKIPJACK_CBC64, "CKM_SKIPJACK_CBC64");
-            names.put(CKM_SKIPJACK_OFB64, "CKM_SKIPJACK_OFB64");
-            names.put(CKM_SKIPJACK_CFB64, "CKM_SKIPJACK_CFB64");
-            names.put(CKM_SKIPJACK_CFB32, "CKM_SKIPJACK_CFB32");
-            names.put(CKM_SKIPJACK_CFB16, "CKM_SKIPJACK_CFB16");
-            names.put(CKM_SKIPJACK_CFB8, "CKM_SKIPJACK_CFB8");
-            names.put(CKM_SKIPJACK_WRAP, "CKM_SKIPJACK_WRAP");
-            names.put(CKM_SKIPJACK_PRIVATE_WRAP, "CKM_SKIPJACK_PRIVATE_WRAP");
-            names.put(CKM_SKIPJACK_RELAYX, "CKM_SKIPJACK_RELAYX");
-            names.put(CKM_KEA_KEY_PAIR_GEN, "CKM_KEA_KEY_PAIR_GEN");
-            names.put(CKM_KEA_KEY_DERIVE, "CKM_KEA_KEY_DERIVE");
-            names.put(CKM_KEA_DERIVE, "CKM_KEA_DERIVE");
-            names.put(CKM_FORTEZZA_TIMESTAMP, "CKM_FORTEZZA_TIMESTAMP");
-            names.put(CKM_BATON_KEY_GEN, "CKM_BATON_KEY_GEN");
-            names.put(CKM_BATON_ECB128, "CKM_BATON_ECB128");
-            names.put(CKM_BATON_ECB96, "CKM_BATON_ECB96");
-            names.put(CKM_BATON_CBC128, "CKM_BATON_CBC128");
-            names.put(CKM_BATON_COUNTER, "CKM_BATON_COUNTER");
-            names.put(CKM_BATON_SHUFFLE, "CKM_BATON_SHUFFLE");
-            names.put(CKM_BATON_WRAP, "CKM_BATON_WRAP");
-            names.put(CKM_EC_KEY_PAIR_GEN, "CKM_EC_KEY_PAIR_GEN");
-            names.put(CKM_ECDSA, "CKM_ECDSA");
-            names.put(CKM_ECDSA_SHA1, "CKM_ECDSA_SHA1");
-            names.put(CKM_ECDSA_SHA224, "CKM_ECDSA_SHA224");
-            names.put(CKM_ECDSA_SHA256, "CKM_ECDSA_SHA256");
-            names.put(CKM_ECDSA_SHA384, "CKM_ECDSA_SHA384");
-            names.put(CKM_ECDSA_SHA512, "CKM_ECDSA_SHA512");
-            names.put(CKM_ECDH1_DERIVE, "CKM_ECDH1_DERIVE");
-            names.put(CKM_ECDH1_COFACTOR_DERIVE, "CKM_ECDH1_COFACTOR_DERIVE");
-            names.put(CKM_ECMQV_DERIVE, "CKM_ECMQV_DERIVE");
-            names.put(CKM_ECDH_AES_KEY_WRAP, "CKM_ECDH_AES_KEY_WRAP");
-            names.put(CKM_RSA_AES_KEY_WRAP, "CKM_RSA_AES_KEY_WRAP");
-            names.put(CKM_JUNIPER_KEY_GEN, "CKM_JUNIPER_KEY_GEN");
-            names.put(CKM_JUNIPER_ECB128, "CKM_JUNIPER_ECB128");
-            names.put(CKM_JUNIPER_CBC128, "CKM_JUNIPER_CBC128");
-            names.put(CKM_JUNIPER_COUNTER, "CKM_JUNIPER_COUNTER");
-            names.put(CKM_JUNIPER_SHUFFLE, "CKM_JUNIPER_SHUFFLE");
-            names.put(CKM_JUNIPER_WRAP, "CKM_JUNIPER_WRAP");
-            names.put(CKM_FASTHASH, "CKM_FASTHASH");
-            names.put(CKM_AES_KEY_GEN, "CKM_AES_KEY_GEN");
-            names.put(CKM_AES_ECB, "CKM_AES_ECB");
-            names.put(CKM_AES_CBC, "CKM_AES_CBC");
-            names.put(CKM_AES_MAC, "CKM_AES_MAC");
-            names.put(CKM_AES_MAC_GENERAL, "CKM_AES_MAC_GENERAL");
-            names.put(CKM_AES_CBC_PAD, "CKM_AES_CBC_PAD");
-            names.put(CKM_AES_CTR, "CKM_AES_CTR");
-            names.put(CKM_AES_GCM, "CKM_AES_GCM");
-            names.put(CKM_AES_CCM, "CKM_AES_CCM");
-            names.put(CKM_AES_CTS, "CKM_AES_CTS");
-            names.put(CKM_AES_CMAC, "CKM_AES_CMAC");
-            names.put(CKM_AES_CMAC_GENERAL, "CKM_AES_CMAC_GENERAL");
-            names.put(CKM_AES_XCBC_MAC, "CKM_AES_XCBC_MAC");
-            names.put(CKM_AES_XCBC_MAC_96, "CKM_AES_XCBC_MAC_96");
-            names.put(CKM_AES_GMAC, "CKM_AES_GMAC");
-            names.put(CKM_BLOWFISH_KEY_GEN, "CKM_BLOWFISH_KEY_GEN");
-            names.put(CKM_BLOWFISH_CBC, "CKM_BLOWFISH_CBC");
-            names.put(CKM_TWOFISH_KEY_GEN, "CKM_TWOFISH_KEY_GEN");
-            names.put(CKM_TWOFISH_CBC, "CKM_TWOFISH_CBC");
-            names.put(CKM_BLOWFISH_CBC_PAD, "CKM_BLOWFISH_CBC_PAD");
-            names.put(CKM_TWOFISH_CBC_PAD, "CKM_TWOFISH_CBC_PAD");
-            names.put(CKM_DES_ECB_ENCRYPT_DATA, "CKM_DES_ECB_ENCRYPT_DATA");
-            names.put(CKM_DES_CBC_ENCRYPT_DATA, "CKM_DES_CBC_ENCRYPT_DATA");
-            names.put(CKM_DES3_ECB_ENCRYPT_DATA, "CKM_DES3_ECB_ENCRYPT_DATA");
-            names.put(CKM_DES3_CBC_ENCRYPT_DATA, "CKM_DES3_CBC_ENCRYPT_DATA");
-            names.put(CKM_AES_ECB_ENCRYPT_DATA, "CKM_AES_ECB_ENCRYPT_DATA");
-            names.put(CKM_AES_CBC_ENCRYPT_DATA, "CKM_AES_CBC_ENCRYPT_DATA");
-            names.put(CKM_GOSTR3410_KEY_PAIR_GEN, "CKM_GOSTR3410_KEY_PAIR_GEN");
-            names.put(CKM_GOSTR3410, "CKM_GOSTR3410");
-            names.put(CKM_GOSTR3410_WITH_GOSTR3411, "CKM_GOSTR3410_WITH_GOSTR3411");
-            names.put(CKM_GOSTR3410_KEY_WRAP, "CKM_GOSTR3410_KEY_WRAP");
-            names.put(CKM_GOSTR3410_DERIVE, "CKM_GOSTR3410_DERIVE");
-            names.put(CKM_GOSTR3411, "CKM_GOSTR3411");
-            names.put(CKM_GOSTR3411_HMAC, "CKM_GOSTR3411_HMAC");
-            names.put(CKM_GOST28147_KEY_GEN, "CKM_GOST28147_KEY_GEN");
-            names.put(CKM_GOST28147_ECB, "CKM_GOST28147_ECB");
-            names.put(CKM_GOST28147, "CKM_GOST28147");
-            names.put(CKM_GOST28147_MAC, "CKM_GOST28147_MAC");
-            names.put(CKM_GOST28147_KEY_WRAP, "CKM_GOST28147_KEY_WRAP");
-            names.put(CKM_DSA_PARAMETER_GEN, "CKM_DSA_PARAMETER_GEN");
-            names.put(CKM_DH_PKCS_PARAMETER_GEN, "CKM_DH_PKCS_PARAMETER_GEN");
-            names.put(CKM_X9_42_DH_PARAMETER_GEN, "CKM_X9_42_DH_PARAMETER_GEN");
-            names.put(CKM_DSA_PROBABILISTIC_PARAMETER_GEN, "CKM_DSA_PROBABILISTIC_PARAMETER_GEN");
-            names.put(CKM_DSA_SHAWE_TAYLOR_PARAMETER_GEN, "CKM_DSA_SHAWE_TAYLOR_PARAMETER_GEN");
-            names.put(CKM_AES_OFB, "CKM_AES_OFB");
-            names.put(CKM_AES_CFB64, "CKM_AES_CFB64");
-            names.put(CKM_AES_CFB8, "CKM_AES_CFB8");
-            names.put(CKM_AES_CFB128, "CKM_AES_CFB128");
-            names.put(CKM_AES_CFB1, "CKM_AES_CFB1");
-            names.put(CKM_AES_KEY_WRAP, "CKM_AES_KEY_WRAP");
-            names.put(CKM_AES_KEY_WRAP_PAD, "CKM_AES_KEY_WRAP_PAD");
-            names.put(CKM_RSA_PKCS_TPM_1_1, "CKM_RSA_PKCS_TPM_1_1");
-            names.put(CKM_RSA_PKCS_OAEP_TPM_1_1, "CKM_RSA_PKCS_OAEP_TPM_1_1");
-            names.put(CKM_DSA_SHA3_224, "CKM_DSA_SHA3_224");
-            names.put(CKM_DSA_SHA3_256, "CKM_DSA_SHA3_256");
-            names.put(CKM_DSA_SHA3_384, "CKM_DSA_SHA3_384");
-            names.put(CKM_DSA_SHA3_512, "CKM_DSA_SHA3_512");
-            names.put(CKM_SHA3_256_RSA_PKCS, "CKM_SHA3_256_RSA_PKCS");
-            names.put(CKM_SHA3_384_RSA_PKCS, "CKM_SHA3_384_RSA_PKCS");
-            names.put(CKM_SHA3_512_RSA_PKCS, "CKM_SHA3_512_RSA_PKCS");
-            names.put(CKM_SHA3_256_RSA_PKCS_PSS, "CKM_SHA3_256_RSA_PKCS_PSS");
-            names.put(CKM_SHA3_384_RSA_PKCS_PSS, "CKM_SHA3_384_RSA_PKCS_PSS");
-            names.put(CKM_SHA3_512_RSA_PKCS_PSS, "CKM_SHA3_512_RSA_PKCS_PSS");
-            names.put(CKM_SHA3_224_RSA_PKCS, "CKM_SHA3_224_RSA_PKCS");
-            names.put(CKM_SHA3_224_RSA_PKCS_PSS, "CKM_SHA3_224_RSA_PKCS_PSS");
-            names.put(CKM_SHA3_256, "CKM_SHA3_256");
-            names.put(CKM_SHA3_256_HMAC, "CKM_SHA3_256_HMAC");
-            names.put(CKM_SHA3_256_HMAC_GENERAL, "CKM_SHA3_256_HMAC_GENERAL");
-            names.put(CKM_SHA3_256_KEY_GEN, "CKM_SHA3_256_KEY_GEN");
-            names.put(CKM_SHA3_224, "CKM_SHA3_224");
-            names.put(CKM_SHA3_224_HMAC, "CKM_SHA3_224_HMAC");
-            names.put(CKM_SHA3_224_HMAC_GENERAL, "CKM_SHA3_224_HMAC_GENERAL");
-            names.put(CKM_SHA3_224_KEY_GEN, "CKM_SHA3_224_KEY_GEN");
-            names.put(CKM_SHA3_384, "CKM_SHA3_384");
-            names.put(CKM_SHA3_384_HMAC, "CKM_SHA3_384_HMAC");
-            names.put(CKM_SHA3_384_HMAC_GENERAL, "CKM_SHA3_384_HMAC_GENERAL");
-            names.put(CKM_SHA3_384_KEY_GEN, "CKM_SHA3_384_KEY_GEN");
-            names.put(CKM_SHA3_512, "CKM_SHA3_512");
-            names.put(CKM_SHA3_512_HMAC, "CKM_SHA3_512_HMAC");
-            names.put(CKM_SHA3_512_HMAC_GENERAL, "CKM_SHA3_512_HMAC_GENERAL");
-            names.put(CKM_SHA3_512_KEY_GEN, "CKM_SHA3_512_KEY_GEN");
-            names.put(CKM_SHA3_256_KEY_DERIVATION, "CKM_SHA3_256_KEY_DERIVATION");
-            names.put(CKM_SHA3_224_KEY_DERIVATION, "CKM_SHA3_224_KEY_DERIVATION");
-            names.put(CKM_SHA3_384_KEY_DERIVATION, "CKM_SHA3_384_KEY_DERIVATION");
-            names.put(CKM_SHA3_512_KEY_DERIVATION, "CKM_SHA3_512_KEY_DERIVATION");
-            names.put(CKM_SHAKE_128_KEY_DERIVATION, "CKM_SHAKE_128_KEY_DERIVATION");
-            names.put(CKM_SHAKE_256_KEY_DERIVATION, "CKM_SHAKE_256_KEY_DERIVATION");
-            names.put(CKM_SP800_108_COUNTER_KDF, "CKM_SP800_108_COUNTER_KDF");
-            names.put(CKM_SP800_108_FEEDBACK_KDF, "CKM_SP800_108_FEEDBACK_KDF");
-            names.put(CKM_SP800_108_DOUBLE_PIPELINE_KDF, "CKM_SP800_108_DOUBLE_PIPELINE_KDF");
-            names.put(CKM_ECDSA_SHA3_224, "CKM_ECDSA_SHA3_224");
-            names.put(CKM_ECDSA_SHA3_256, "CKM_ECDSA_SHA3_256");
-            names.put(CKM_ECDSA_SHA3_384, "CKM_ECDSA_SHA3_384");
-            names.put(CKM_ECDSA_SHA3_512, "CKM_ECDSA_SHA3_512");
-            names.put(CKM_EC_EDWARDS_KEY_PAIR_GEN, "CKM_EC_EDWARDS_KEY_PAIR_GEN");
-            names.put(CKM_EC_MONTGOMERY_KEY_PAIR_GEN, "CKM_EC_MONTGOMERY_KEY_PAIR_GEN");
-            names.put(CKM_EDDSA, "CKM_EDDSA");
-            names.put(CKM_EC_KEY_PAIR_GEN_W_EXTRA_BITS, "CKM_EC_KEY_PAIR_GEN_W_EXTRA_BITS");
-            names.put(CKM_CHACHA20_KEY_GEN, "CKM_CHACHA20_KEY_GEN");
-            names.put(CKM_CHACHA20, "CKM_CHACHA20");
-            names.put(CKM_POLY1305_KEY_GEN, "CKM_POLY1305_KEY_GEN");
-            names.put(CKM_POLY1305, "CKM_POLY1305");
-            names.put(CKM_DSA_FIPS_G_GEN, "CKM_DSA_FIPS_G_GEN");
-            names.put(CKM_AES_KEY_WRAP_KWP, "CKM_AES_KEY_WRAP_KWP");
-            names.put(CKM_SHA_1_KEY_GEN, "CKM_SHA_1_KEY_GEN");
-            names.put(CKM_SHA224_KEY_GEN, "CKM_SHA224_KEY_GEN");
-            names.put(CKM_SHA256_KEY_GEN, "CKM_SHA256_KEY_GEN");
-            names.put(CKM_SHA384_KEY_GEN, "CKM_SHA384_KEY_GEN");
-            names.put(CKM_SHA512_KEY_GEN, "CKM_SHA512_KEY_GEN");
-            names.put(CKM_SHA512_224_KEY_GEN, "CKM_SHA512_224_KEY_GEN");
-            names.put(CKM_SHA512_256_KEY_GEN, "CKM_SHA512_256_KEY_GEN");
-            names.put(CKM_SHA512_T_KEY_GEN, "CKM_SHA512_T_KEY_GEN");
-            names.put(CKM_NULL, "CKM_NULL");
-            names.put(CKM_BLAKE2B_160, "CKM_BLAKE2B_160");
-            names.put(CKM_BLAKE2B_160_HMAC, "CKM_BLAKE2B_160_HMAC");
-            names.put(CKM_BLAKE2B_160_HMAC_GENERAL, "CKM_BLAKE2B_160_HMAC_GENERAL");
-            names.put(CKM_BLAKE2B_160_KEY_DERIVE, "CKM_BLAKE2B_160_KEY_DERIVE");
-            names.put(CKM_BLAKE2B_160_KEY_GEN, "CKM_BLAKE2B_160_KEY_GEN");
-            names.put(CKM_BLAKE2B_256, "CKM_BLAKE2B_256");
-            names.put(CKM_BLAKE2B_256_HMAC, "CKM_BLAKE2B_256_HMAC");
-            names.put(CKM_BLAKE2B_256_HMAC_GENERAL, "CKM_BLAKE2B_256_HMAC_GENERAL");
-            names.put(CKM_BLAKE2B_256_KEY_DERIVE, "CKM_BLAKE2B_256_KEY_DERIVE");
-            names.put(CKM_BLAKE2B_256_KEY_GEN, "CKM_BLAKE2B_256_KEY_GEN");
-            names.put(CKM_BLAKE2B_384, "CKM_BLAKE2B_384");
-            names.put(CKM_BLAKE2B_384_HMAC, "CKM_BLAKE2B_384_HMAC");
-            names.put(CKM_BLAKE2B_384_HMAC_GENERAL, "CKM_BLAKE2B_384_HMAC_GENERAL");
-            names.put(CKM_BLAKE2B_384_KEY_DERIVE, "CKM_BLAKE2B_384_KEY_DERIVE");
-            names.put(CKM_BLAKE2B_384_KEY_GEN, "CKM_BLAKE2B_384_KEY_GEN");
-            names.put(CKM_BLAKE2B_512, "CKM_BLAKE2B_512");
-            names.put(CKM_BLAKE2B_512_HMAC, "CKM_BLAKE2B_512_HMAC");
-            names.put(CKM_BLAKE2B_512_HMAC_GENERAL, "CKM_BLAKE2B_512_HMAC_GENERAL");
-            names.put(CKM_BLAKE2B_512_KEY_DERIVE, "CKM_BLAKE2B_512_KEY_DERIVE");
-            names.put(CKM_BLAKE2B_512_KEY_GEN, "CKM_BLAKE2B_512_KEY_GEN");
-            names.put(CKM_SALSA20, "CKM_SALSA20");
-            names.put(CKM_CHACHA20_POLY1305, "CKM_CHACHA20_POLY1305");
-            names.put(CKM_SALSA20_POLY1305, "CKM_SALSA20_POLY1305");
-            names.put(CKM_X3DH_INITIALIZE, "CKM_X3DH_INITIALIZE");
-            names.put(CKM_X3DH_RESPOND, "CKM_X3DH_RESPOND");
-            names.put(CKM_X2RATCHET_INITIALIZE, "CKM_X2RATCHET_INITIALIZE");
-            names.put(CKM_X2RATCHET_RESPOND, "CKM_X2RATCHET_RESPOND");
-            names.put(CKM_X2RATCHET_ENCRYPT, "CKM_X2RATCHET_ENCRYPT");
-            names.put(CKM_X2RATCHET_DECRYPT, "CKM_X2RATCHET_DECRYPT");
-            names.put(CKM_XEDDSA, "CKM_XEDDSA");
-            names.put(CKM_HKDF_DERIVE, "CKM_HKDF_DERIVE");
-            names.put(CKM_HKDF_DATA, "CKM_HKDF_DATA");
-            names.put(CKM_HKDF_KEY_GEN, "CKM_HKDF_KEY_GEN");
-            names.put(CKM_SALSA20_KEY_GEN, "CKM_SALSA20_KEY_GEN");
-            names.put(CKM_VENDOR_DEFINED, "CKM_VENDOR_DEFINED");
-            return Collections.unmodifiableMap(names);
-        }
-
-        private static Map<Long, String> keyTypes() {
-            Map<Long, String> names = new HashMap<>(90);
-            names.put(CKK_RSA, "CKK_RSA");
-            names.put(CKK_DSA, "CKK_DSA");
-            names.put(CKK_DH, "CKK_DH");
-            names.put(CKK_EC, "CKK_EC");
-            names.put(CKK_X9_42_DH, "CKK_X9_42_DH");
-            names.put(CKK_KEA, "CKK_KEA");
-            names.put(CKK_GENERIC_SECRET, "CKK_GENERIC_SECRET");
-            names.put(CKK_RC2, "CKK_RC2");
-            names.put(CKK_RC4, "CKK_RC4");
-            names.put(CKK_DES, "CKK_DES");
-            names.put(CKK_DES2, "CKK_DES2");
-            names.put(CKK_DES3, "CKK_DES3");
-            names.put(CKK_CAST, "CKK_CAST");
-            names.put(CKK_CAST3, "CKK_CAST3");
-            names.put(CKK_CAST128, "CKK_CAST128");
-            names.put(CKK_RC5, "CKK_RC5");
-            names.put(CKK_IDEA, "CKK_IDEA");
-            names.put(CKK_SKIPJACK, "CKK_SKIPJACK");
-            names.put(CKK_BATON, "CKK_BATON");
-            names.put(CKK_JUNIPER, "CKK_JUNIPER");
-            names.put(CKK_CDMF, "CKK_CDMF");
-            names.put(CKK_AES, "CKK_AES");
-            names.put(CKK_BLOWFISH, "CKK_BLOWFISH");
-            names.put(CKK_TWOFISH, "CKK_TWOFISH");
-            names.put(CKK_SECURID, "CKK_SECURID");
-            names.put(CKK_HOTP, "CKK_HOTP");
-            names.put(CKK_ACTI, "CKK_ACTI");
-            names.put(CKK_CAMELLIA, "CKK_CAMELLIA");
-            names.put(CKK_ARIA, "CKK_ARIA");
-            names.put(CKK_MD5_HMAC, "CKK_MD5_HMAC");
-            names.put(CKK_SHA_1_HMAC, "CKK_SHA_1_HMAC");
-            names.put(CKK_RIPEMD128_HMAC, "CKK_RIPEMD128_HMAC");
-            names.put(CKK_RIPEMD160_HMAC, "CKK_RIPEMD160_HMAC");
-            names.put(CKK_SHA256_HMAC, "CKK_SHA256_HMAC");
-            names.put(CKK_SHA384_HMAC, "CKK_SHA384_HMAC");
-            names.put(CKK_SHA512_HMAC, "CKK_SHA512_HMAC");
-            names.put(CKK_SHA224_HMAC, "CKK_SHA224_HMAC");
-            names.put(CKK_SEED, "CKK_SEED");
-            names.put(CKK_GOSTR3410, "CKK_GOSTR3410");
-            names.put(CKK_GOSTR3411, "CKK_GOSTR3411");
-            names.put(CKK_GOST28147, "CKK_GOST28147");
-            names.put(CKK_CHACHA20, "CKK_CHACHA20");
-            names.put(CKK_POLY1305, "CKK_POLY1305");
-            names.put(CKK_AES_XTS, "CKK_AES_XTS");
-            names.put(CKK_SHA3_224_HMAC, "CKK_SHA3_224_HMAC");
-            names.put(CKK_SHA3_256_HMAC, "CKK_SHA3_256_HMAC");
-            names.put(CKK_SHA3_384_HMAC, "CKK_SHA3_384_HMAC");
-            names.put(CKK_SHA3_512_HMAC, "CKK_SHA3_512_HMAC");
-            names.put(CKK_BLAKE2B_160_HMAC, "CKK_BLAKE2B_160_HMAC");
-            names.put(CKK_BLAKE2B_256_HMAC, "CKK_BLAKE2B_256_HMAC");
-            names.put(CKK_BLAKE2B_384_HMAC, "CKK_BLAKE2B_384_HMAC");
-            names.put(CKK_BLAKE2B_512_HMAC, "CKK_BLAKE2B_512_HMAC");
-            names.put(CKK_SALSA20, "CKK_SALSA20");
-            names.put(CKK_X2RATCHET, "CKK_X2RATCHET");
-            names.put(CKK_EC_EDWARDS, "CKK_EC_EDWARDS");
-            names.put(CKK_EC_MONTGOMERY, "CKK_EC_MONTGOMERY");
-            names.put(CKK_HKDF, "CKK_HKDF");
-            names.put(CKK_SHA512_224_HMAC, "CKK_SHA512_224_HMAC");
-            names.put(CKK_SHA512_256_HMAC, "CKK_SHA512_256_HMAC");
-            names.put(CKK_SHA512_T_HMAC, "CKK_SHA512_T_HMAC");
-            names.put(CKK_VENDOR_DEFINED, "CKK_VENDOR_DEFINED");
-            return Collections.unmodifiableMap(names);
-        }
-
-        private static Map<Long, String> objectClasses() {
-            Map<Long, String> names = new HashMap<>(20);
-            names.put(CKO_DATA, "CKO_DATA");
-            names.put(CKO_CERTIFICATE, "CKO_CERTIFICATE");
-            names.put(CKO_PUBLIC_KEY, "CKO_PUBLIC_KEY");
-            names.put(CKO_PRIVATE_KEY, "CKO_PRIVATE_KEY");
-            names.put(CKO_SECRET_KEY, "CKO_SECRET_KEY");
-            names.put(CKO_HW_FEATURE, "CKO_HW_FEATURE");
-            names.put(CKO_DOMAIN_PARAMETERS, "CKO_DOMAIN_PARAMETERS");
-            names.put(CKO_MECHANISM, "CKO_MECHANISM");
-            names.put(CKO_OTP_KEY, "CKO_OTP_KEY");
-            names.put(CKO_PROFILE, "CKO_PROFILE");
-            names.put(CKO_VENDOR_DEFINED, "CKO_VENDOR_DEFINED");
-            return Collections.unmodifiableMap(names);
         }
     }
 }

@@ -12,33 +12,16 @@ import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 import java.nio.charset.StandardCharsets;
 import java.util.List;
 
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
-import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
 
 /**
  * Java attribute values to the bytes a module receives, by class, and native values back to
  * Java objects, by attribute type.
  */
-class AttributeConversionTest {
+class AttributeConversionTest extends ConnectedToTestModule {
     private static final String CANNOT_CONVERT = "Java object of this class cannot be converted to native PKCS#11 type: ";
-
-    private TestModule module;
-    private PKCS11Impl pkcs11;
-
-    @BeforeEach
-    void connect() throws Exception {
-        module = TestModules.firstModule();
-        pkcs11 = TestModules.connected(TestModules.first());
-    }
-
-    @AfterEach
-    void disconnect() {
-        pkcs11.disconnect();
-    }
 
     /** Creates an object from one attribute and returns what the module received for it. */
     private Call.Attr sent(Object value) throws Exception {

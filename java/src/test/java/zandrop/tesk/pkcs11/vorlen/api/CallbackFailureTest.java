@@ -10,33 +10,18 @@ import java.nio.ByteBuffer;
 import java.util.List;
 import java.util.Map;
 
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
-import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
 
 /**
  * Callbacks that throw: what the module is answered, and what the Java caller sees when the
  * module fails or answers CKR_OK all the same.
  */
-class CallbackFailureTest {
-    private TestModule module;
-    private PKCS11Impl pkcs11;
-
-    @BeforeEach
-    void connect() throws Exception {
-        PKCS11Impl.finalizeLibrary(); // no saved initialization arguments of an earlier test
-        PKCS11Impl.initializeLibrary();
-        module = TestModules.firstModule();
-        pkcs11 = TestModules.connected(TestModules.first());
-    }
-
-    @AfterEach
-    void disconnect() {
-        module.join();
-        pkcs11.disconnect();
+class CallbackFailureTest extends ConnectedToTestModule {
+    @Override
+    boolean freshLibrary() {
+        return true;
     }
 
     /** A CK_NOTIFY that throws the throwable given for each event (and returns for the others). */

@@ -10,35 +10,18 @@ import java.util.Arrays;
 import java.util.List;
 import java.util.stream.Collectors;
 
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
-import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
 
 /**
  * Whole operations against the test module, whose transforms echo their input: multi-part
  * encryption and decryption, signing and verification, the dual-function updates, and a long
  * run of every wrapper after which the library holds no more native memory than before.
  */
-class CryptoOperationsTest {
+class CryptoOperationsTest extends ConnectedToTestModule {
     private static final long SESSION = 5;
     private static final long KEY = 100;
-
-    private TestModule module;
-    private PKCS11Impl pkcs11;
-
-    @BeforeEach
-    void connect() throws Exception {
-        module = TestModules.firstModule();
-        pkcs11 = TestModules.connected(TestModules.first());
-    }
-
-    @AfterEach
-    void disconnect() {
-        pkcs11.disconnect();
-    }
 
     private static byte[] data(int n) {
         byte[] b = new byte[n];

@@ -17,17 +17,16 @@ import java.util.concurrent.ConcurrentLinkedQueue;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.concurrent.Semaphore;
 
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
-import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
 
 /** C_Initialize with Java mutex callbacks that the module calls on its own threads and on ours. */
-class MutexCallbackTest {
-    private TestModule module;
-    private PKCS11Impl pkcs11;
+class MutexCallbackTest extends ConnectedToTestModule {
+    @Override
+    boolean freshLibrary() {
+        return true;
+    }
 
     /**
      * Java mutexes that remember every call they get. A module thread is attached for one
@@ -69,20 +68,6 @@ class MutexCallbackTest {
                     },
                     CKF_OS_LOCKING_OK);
         }
-    }
-
-    @BeforeEach
-    void connect() throws Exception {
-        // Start without saved initialization arguments of an earlier test.
-        PKCS11Impl.finalizeLibrary();
-        PKCS11Impl.initializeLibrary();
-        module = TestModules.firstModule();
-        pkcs11 = TestModules.connected(TestModules.first());
-    }
-
-    @AfterEach
-    void disconnect() {
-        pkcs11.disconnect();
     }
 
     @Test

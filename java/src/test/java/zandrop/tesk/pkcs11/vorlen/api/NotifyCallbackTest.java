@@ -14,18 +14,12 @@ import java.util.ArrayList;
 import java.util.List;
 import java.util.concurrent.CopyOnWriteArrayList;
 
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
-import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
 
 /** Notifications of the module reaching the Java CK_NOTIFY, on the caller's thread and on the module's. */
-class NotifyCallbackTest {
-    private TestModule module;
-    private PKCS11Impl pkcs11;
-
+class NotifyCallbackTest extends ConnectedToTestModule {
     /** One call of a Java CK_NOTIFY. */
     record Notification(long hSession, long event, Object application, Thread thread) {}
 
@@ -53,18 +47,6 @@ class NotifyCallbackTest {
             }
             return events;
         }
-    }
-
-    @BeforeEach
-    void connect() throws Exception {
-        module = TestModules.firstModule();
-        pkcs11 = TestModules.connected(TestModules.first());
-    }
-
-    @AfterEach
-    void disconnect() {
-        module.join();
-        pkcs11.disconnect();
     }
 
     @Test

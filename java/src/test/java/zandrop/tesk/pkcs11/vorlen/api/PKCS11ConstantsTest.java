@@ -63,9 +63,9 @@ class PKCS11ConstantsTest {
         List<String> problems = new ArrayList<>();
         constants.forEach((name, value) -> lookUps.forEach((prefix, lookUp) -> {
             if (name.startsWith(prefix)) {
+                // Every name comes back as itself; an alias as the current name of its value.
                 String found = lookUp.apply(value);
-                // An alias may report another name, but that name must stand for the same value.
-                if (found == null || !found.startsWith(prefix) || !value.equals(constants.get(found))) {
+                if (!ALIASES.getOrDefault(name, name).equals(found)) {
                     problems.add(name + " -> " + found);
                 }
             }
@@ -103,8 +103,27 @@ class PKCS11ConstantsTest {
                 () -> assertNull(PKCS11Constants.certificateTypeName(3)));
     }
 
+    /** The names that share their value with another, and the name the look-ups report for it. */
+    private static final Map<String, String> ALIASES = Map.ofEntries(
+            Map.entry("CKA_ECDSA_PARAMS", "CKA_EC_PARAMS"),
+            Map.entry("CKA_SUBPRIME_BITS", "CKA_SUB_PRIME_BITS"),
+            Map.entry("CKK_CAST5", "CKK_CAST128"),
+            Map.entry("CKK_ECDSA", "CKK_EC"),
+            Map.entry("CKM_CAST5_KEY_GEN", "CKM_CAST128_KEY_GEN"),
+            Map.entry("CKM_CAST5_ECB", "CKM_CAST128_ECB"),
+            Map.entry("CKM_CAST5_CBC", "CKM_CAST128_CBC"),
+            Map.entry("CKM_CAST5_MAC", "CKM_CAST128_MAC"),
+            Map.entry("CKM_CAST5_MAC_GENERAL", "CKM_CAST128_MAC_GENERAL"),
+            Map.entry("CKM_CAST5_CBC_PAD", "CKM_CAST128_CBC_PAD"),
+            Map.entry("CKM_DSA_PROBABLISTIC_PARAMETER_GEN", "CKM_DSA_PROBABILISTIC_PARAMETER_GEN"),
+            Map.entry("CKM_ECDSA_KEY_PAIR_GEN", "CKM_EC_KEY_PAIR_GEN"),
+            Map.entry("CKM_PBE_MD5_CAST5_CBC", "CKM_PBE_MD5_CAST128_CBC"),
+            Map.entry("CKM_PBE_SHA1_CAST5_CBC", "CKM_PBE_SHA1_CAST128_CBC"));
+
     @Test
-    void aliasesResolveToTheCurrentName() {
+    void aliasesResolveToTheCurrentName() throws IllegalAccessException {
+        Map<String, Long> constants = constants();
+        ALIASES.forEach((alias, current) -> assertEquals(constants.get(current), constants.get(alias), alias));
         assertAll(
                 () -> assertEquals("CKM_EC_KEY_PAIR_GEN", PKCS11Constants.mechanismName(0x1040L)),
                 () -> assertEquals("CKM_PBE_MD5_CAST128_CBC", PKCS11Constants.mechanismName(0x3A4L)),

@@ -214,6 +214,66 @@ final class RealModules {
         return read(pkcs11, session, object, type)[0].getByteArray();
     }
 
+    // ---- key templates
+
+    /**
+     * A template of a session secret key whose value can be read, so that the JDK can redo what
+     * the token did: class, key type, not on the token, not sensitive, extractable, then
+     * {@code more}.
+     */
+    static CK_ATTRIBUTE[] readable(long keyType, CK_ATTRIBUTE... more) {
+        CK_ATTRIBUTE[] common = {
+            new CK_ATTRIBUTE(PKCS11Constants.CKA_CLASS, PKCS11Constants.CKO_SECRET_KEY),
+            new CK_ATTRIBUTE(PKCS11Constants.CKA_KEY_TYPE, keyType),
+            new CK_ATTRIBUTE(PKCS11Constants.CKA_TOKEN, false),
+            new CK_ATTRIBUTE(PKCS11Constants.CKA_SENSITIVE, false),
+            new CK_ATTRIBUTE(PKCS11Constants.CKA_EXTRACTABLE, true),
+        };
+        CK_ATTRIBUTE[] template = Arrays.copyOf(common, common.length + more.length);
+        System.arraycopy(more, 0, template, common.length, more.length);
+        return template;
+    }
+
+    /** A readable secret key of {@code bytes} bytes for every use, generated on the token. */
+    static long readableKey(PKCS11Impl pkcs11, long session, long generator, long keyType, int bytes,
+            CK_ATTRIBUTE... more) throws PKCS11Exception {
+        CK_ATTRIBUTE[] uses = {
+            new CK_ATTRIBUTE(PKCS11Constants.CKA_VALUE_LEN, (long) bytes),
+            new CK_ATTRIBUTE(PKCS11Constants.CKA_ENCRYPT, true),
+            new CK_ATTRIBUTE(PKCS11Constants.CKA_DECRYPT, true),
+            new CK_ATTRIBUTE(PKCS11Constants.CKA_SIGN, true),
+            new CK_ATTRIBUTE(PKCS11Constants.CKA_VERIFY, true),
+            new CK_ATTRIBUTE(PKCS11Constants.CKA_WRAP, true),
+            new CK_ATTRIBUTE(PKCS11Constants.CKA_UNWRAP, true),
+            new CK_ATTRIBUTE(PKCS11Constants.CKA_DERIVE, true),
+        };
+        CK_ATTRIBUTE[] all = Arrays.copyOf(uses, uses.length + more.length);
+        System.arraycopy(more, 0, all, uses.length, more.length);
+        return pkcs11.C_GenerateKey(session, new CK_MECHANISM(generator), readable(keyType, all));
+    }
+
+    /**
+     * A signing key pair of session objects on an elliptic curve (the public key verifies, the
+     * private key is private, sensitive and signs, then {@code privateMore}): public handle,
+     * private handle.
+     */
+    static long[] signingKeyPair(PKCS11Impl pkcs11, long session, long generator, byte[] ecParams,
+            CK_ATTRIBUTE... privateMore) throws PKCS11Exception {
+        CK_ATTRIBUTE[] publicTemplate = {
+            new CK_ATTRIBUTE(PKCS11Constants.CKA_TOKEN, false),
+            new CK_ATTRIBUTE(PKCS11Constants.CKA_EC_PARAMS, ecParams),
+            new CK_ATTRIBUTE(PKCS11Constants.CKA_VERIFY, true),
+        };
+        CK_ATTRIBUTE[] privateTemplate = Arrays.copyOf(new CK_ATTRIBUTE[] {
+            new CK_ATTRIBUTE(PKCS11Constants.CKA_TOKEN, false),
+            new CK_ATTRIBUTE(PKCS11Constants.CKA_PRIVATE, true),
+            new CK_ATTRIBUTE(PKCS11Constants.CKA_SENSITIVE, true),
+            new CK_ATTRIBUTE(PKCS11Constants.CKA_SIGN, true),
+        }, 4 + privateMore.length);
+        System.arraycopy(privateMore, 0, privateTemplate, 4, privateMore.length);
+        return pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(generator), publicTemplate, privateTemplate);
+    }
+
     /** Every object that matches a template, read in batches of a few handles. */
     static long[] find(PKCS11Impl pkcs11, long session, CK_ATTRIBUTE... template) throws PKCS11Exception {
         pkcs11.C_FindObjectsInit(session, template);

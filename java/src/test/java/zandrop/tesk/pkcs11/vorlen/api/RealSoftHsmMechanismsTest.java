@@ -54,24 +54,8 @@ class RealSoftHsmMechanismsTest {
         }
     }
 
-    /** A session secret key whose value can be read, so that the JDK can redo what the token did. */
     private long readableKey(long generator, long keyType, int bytes) throws PKCS11Exception {
-        CK_ATTRIBUTE[] template = {
-            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
-            new CK_ATTRIBUTE(CKA_KEY_TYPE, keyType),
-            new CK_ATTRIBUTE(CKA_VALUE_LEN, (long) bytes),
-            new CK_ATTRIBUTE(CKA_TOKEN, false),
-            new CK_ATTRIBUTE(CKA_SENSITIVE, false),
-            new CK_ATTRIBUTE(CKA_EXTRACTABLE, true),
-            new CK_ATTRIBUTE(CKA_ENCRYPT, true),
-            new CK_ATTRIBUTE(CKA_DECRYPT, true),
-            new CK_ATTRIBUTE(CKA_SIGN, true),
-            new CK_ATTRIBUTE(CKA_VERIFY, true),
-            new CK_ATTRIBUTE(CKA_WRAP, true),
-            new CK_ATTRIBUTE(CKA_UNWRAP, true),
-            new CK_ATTRIBUTE(CKA_DERIVE, true),
-        };
-        return pkcs11.C_GenerateKey(session, new CK_MECHANISM(generator), template);
+        return RealModules.readableKey(pkcs11, session, generator, keyType, bytes);
     }
 
     private byte[] value(long key) throws PKCS11Exception {
@@ -178,14 +162,7 @@ class RealSoftHsmMechanismsTest {
         long base = readableKey(CKM_AES_KEY_GEN, CKK_AES, 32);
         byte[] iv = data(16);
         byte[] input = HexFormat.of().parseHex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f");
-        CK_ATTRIBUTE[] template = {
-            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
-            new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_AES),
-            new CK_ATTRIBUTE(CKA_VALUE_LEN, 32L),
-            new CK_ATTRIBUTE(CKA_TOKEN, false),
-            new CK_ATTRIBUTE(CKA_SENSITIVE, false),
-            new CK_ATTRIBUTE(CKA_EXTRACTABLE, true),
-        };
+        CK_ATTRIBUTE[] template = RealModules.readable(CKK_AES, new CK_ATTRIBUTE(CKA_VALUE_LEN, 32L));
         long derived = pkcs11.C_DeriveKey(session, new CK_MECHANISM(CKM_AES_CBC_ENCRYPT_DATA,
                 new CK_AES_CBC_ENCRYPT_DATA_PARAMS(iv, input)), base, template);
         Cipher jdk = Cipher.getInstance("AES/CBC/NoPadding");
@@ -271,13 +248,7 @@ class RealSoftHsmMechanismsTest {
         jdk.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(value(kek), "AES"));
         assertArrayEquals(jdk.doFinal(value(target)), wrapped, "the JDK wraps to the same bytes");
 
-        CK_ATTRIBUTE[] template = {
-            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
-            new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_GENERIC_SECRET),
-            new CK_ATTRIBUTE(CKA_TOKEN, false),
-            new CK_ATTRIBUTE(CKA_SENSITIVE, false),
-            new CK_ATTRIBUTE(CKA_EXTRACTABLE, true),
-        };
+        CK_ATTRIBUTE[] template = RealModules.readable(CKK_GENERIC_SECRET);
         long unwrapped = pkcs11.C_UnwrapKey(session, new CK_MECHANISM(CKM_AES_KEY_WRAP_PAD), kek, wrapped, template);
         assertArrayEquals(value(target), value(unwrapped));
     }
@@ -286,19 +257,7 @@ class RealSoftHsmMechanismsTest {
 
     /** An Ed25519 key pair of session objects: public handle, private handle. */
     private long[] ed25519KeyPair() throws PKCS11Exception {
-        CK_ATTRIBUTE[] publicTemplate = {
-            new CK_ATTRIBUTE(CKA_TOKEN, false),
-            new CK_ATTRIBUTE(CKA_EC_PARAMS, ED25519_PARAMS),
-            new CK_ATTRIBUTE(CKA_VERIFY, true),
-        };
-        CK_ATTRIBUTE[] privateTemplate = {
-            new CK_ATTRIBUTE(CKA_TOKEN, false),
-            new CK_ATTRIBUTE(CKA_PRIVATE, true),
-            new CK_ATTRIBUTE(CKA_SENSITIVE, true),
-            new CK_ATTRIBUTE(CKA_SIGN, true),
-        };
-        long[] pair = pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_EC_EDWARDS_KEY_PAIR_GEN),
-                publicTemplate, privateTemplate);
+        long[] pair = RealModules.signingKeyPair(pkcs11, session, CKM_EC_EDWARDS_KEY_PAIR_GEN, ED25519_PARAMS);
         assertEquals(CKK_EC_EDWARDS, RealModules.read(pkcs11, session, pair[0], CKA_KEY_TYPE)[0].getLong());
         return pair;
     }

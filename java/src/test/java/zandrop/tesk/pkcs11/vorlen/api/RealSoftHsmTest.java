@@ -126,38 +126,14 @@ class RealSoftHsmTest {
     }
 
     private long[] ecKeyPair() throws PKCS11Exception {
-        CK_ATTRIBUTE[] publicTemplate = {
-            new CK_ATTRIBUTE(CKA_TOKEN, false),
-            new CK_ATTRIBUTE(CKA_EC_PARAMS, RealModules.P256_PARAMS),
-            new CK_ATTRIBUTE(CKA_VERIFY, true),
-        };
-        CK_ATTRIBUTE[] privateTemplate = {
-            new CK_ATTRIBUTE(CKA_TOKEN, false),
-            new CK_ATTRIBUTE(CKA_PRIVATE, true),
-            new CK_ATTRIBUTE(CKA_SENSITIVE, true),
-            new CK_ATTRIBUTE(CKA_SIGN, true),
-            new CK_ATTRIBUTE(CKA_DERIVE, true),
-        };
-        return pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_EC_KEY_PAIR_GEN), publicTemplate,
-                privateTemplate);
+        return RealModules.signingKeyPair(pkcs11, session, CKM_EC_KEY_PAIR_GEN, RealModules.P256_PARAMS,
+                new CK_ATTRIBUTE(CKA_DERIVE, true));
     }
 
     /** An AES key whose value can be read, so that the JDK can redo what the token did. */
     private long extractableAesKey(int bytes, String label) throws PKCS11Exception {
-        CK_ATTRIBUTE[] template = {
-            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
-            new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_AES),
-            new CK_ATTRIBUTE(CKA_VALUE_LEN, (long) bytes),
-            new CK_ATTRIBUTE(CKA_TOKEN, false),
-            new CK_ATTRIBUTE(CKA_SENSITIVE, false),
-            new CK_ATTRIBUTE(CKA_EXTRACTABLE, true),
-            new CK_ATTRIBUTE(CKA_ENCRYPT, true),
-            new CK_ATTRIBUTE(CKA_DECRYPT, true),
-            new CK_ATTRIBUTE(CKA_WRAP, true),
-            new CK_ATTRIBUTE(CKA_UNWRAP, true),
-            new CK_ATTRIBUTE(CKA_LABEL, label.toCharArray()),
-        };
-        long key = pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN), template);
+        long key = RealModules.readableKey(pkcs11, session, CKM_AES_KEY_GEN, CKK_AES, bytes,
+                new CK_ATTRIBUTE(CKA_LABEL, label.toCharArray()));
         assertEquals((long) bytes, RealModules.read(pkcs11, session, key, CKA_VALUE_LEN)[0].getLong());
         return key;
     }
@@ -512,14 +488,7 @@ class RealSoftHsmTest {
         assertArrayEquals(jdk.wrap(new SecretKeySpec(targetValue, "AES")), wrapped,
                 "RFC 3394 wrapping as the JDK does it");
 
-        CK_ATTRIBUTE[] template = {
-            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
-            new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_AES),
-            new CK_ATTRIBUTE(CKA_TOKEN, false),
-            new CK_ATTRIBUTE(CKA_SENSITIVE, false),
-            new CK_ATTRIBUTE(CKA_EXTRACTABLE, true),
-            new CK_ATTRIBUTE(CKA_LABEL, "unwrapped".toCharArray()),
-        };
+        CK_ATTRIBUTE[] template = RealModules.readable(CKK_AES, new CK_ATTRIBUTE(CKA_LABEL, "unwrapped".toCharArray()));
         long unwrapped = pkcs11.C_UnwrapKey(session, new CK_MECHANISM(CKM_AES_KEY_WRAP), wrappingKey, wrapped, template);
         assertNotEquals(target, unwrapped);
         assertArrayEquals(targetValue, RealModules.bytes(pkcs11, session, unwrapped, CKA_VALUE));

@@ -9,31 +9,14 @@ import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.util.List;
 
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.function.Executable;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
-import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
 
 /** Session information, saved operation state, login and logout, and the arguments they pass. */
-class SessionFunctionsTest {
+class SessionFunctionsTest extends ConnectedToTestModule {
     private static final long HIGH = 0x100000000L;
-
-    private TestModule module;
-    private PKCS11Impl pkcs11;
-
-    @BeforeEach
-    void connect() throws Exception {
-        module = TestModules.firstModule();
-        pkcs11 = TestModules.connected(TestModules.first());
-    }
-
-    @AfterEach
-    void disconnect() {
-        pkcs11.disconnect();
-    }
 
     @Test
     void openSessionPassesSlotAndFlagsAsTheyAre() throws Exception {

@@ -11,29 +11,12 @@ import java.nio.charset.StandardCharsets;
 import java.util.Arrays;
 import java.util.List;
 
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
-import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
 
 /** The general-purpose, slot and token functions, and the information records they return. */
-class SlotAndTokenTest {
-    private TestModule module;
-    private PKCS11Impl pkcs11;
-
-    @BeforeEach
-    void connect() throws Exception {
-        module = TestModules.firstModule();
-        pkcs11 = TestModules.connected(TestModules.first());
-    }
-
-    @AfterEach
-    void disconnect() {
-        pkcs11.disconnect();
-    }
-
+class SlotAndTokenTest extends ConnectedToTestModule {
     private static char[] padded(String text, int width) {
         char[] field = new char[width];
         Arrays.fill(field, ' ');
