@@ -26,7 +26,7 @@ for role in "${@:-build}"; do
     # pkcs11-spy.so (opensc-pkcs11) between the library and a module, p11-kit's server (p11-kit)
     # and its client module p11-kit-client.so (p11-kit-modules) for tokens over a socket, GnuTLS's
     # p11tool for the PKCS#11 URIs (libp11-kit-dev, of the build, gives the URI tests libp11-kit).
-    test) want+=(junit5 softhsm2 libnss3 p11-kit p11-kit-modules ca-certificates opensc opensc-pkcs11 gnutls-bin) ;;
+    test) want+=(junit5 softhsm2 libnss3 p11-kit p11-kit-modules ca-certificates opensc opensc-pkcs11 gnutls-bin openssl curl) ;;
     demo) want+=(softhsm2) ;;
     bench) want+=(softhsm2 libjna-java) ;;
     i386)
