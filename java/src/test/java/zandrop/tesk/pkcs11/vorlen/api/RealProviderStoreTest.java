@@ -197,7 +197,7 @@ class RealProviderStoreTest {
                 new Gen("RSA", new RSAKeyGenParameterSpec(2048, BigInteger.valueOf(65537)), 0, RSAKey.class),
                 new Gen("EC", new ECGenParameterSpec("secp384r1"), 0, ECKey.class),
                 new Gen("EC", null, 256, ECKey.class),
-                new Gen("Ed25519", null, 0, EdECKey.class)));
+                new Gen("EdDSA", null, 255, EdECKey.class)));
         int serial = 10;
         for (Gen c : cases) {
             KeyPairGenerator gen = KeyPairGenerator.getInstance(c.algorithm(), provider);

@@ -34,7 +34,7 @@ import zandrop.tesk.pkcs11.vorlen.token.TokenException;
  * its public exponent; by default 2048 bits and 65537), {@code EC} (a named curve by
  * {@code ECGenParameterSpec}, {@code ECParameterSpec} or key size 256/384/521; by default
  * P-256), {@code Ed25519}, {@code Ed448}, {@code EdDSA} (Ed25519, or Ed448 by
- * {@code NamedParameterSpec} or key size 448) and {@code X25519}.
+ * {@code NamedParameterSpec} or key size 448; the JDK's sizes: 255 and 448) and {@code X25519}.
  *
  * <p>Both keys are token objects with one random 16-byte {@code CKA_ID} and no label (the key
  * store's {@code setKeyEntry} names them); the private key is private, sensitive and not
@@ -132,8 +132,8 @@ final class VorlenKeyPairGenerator extends KeyPairGeneratorSpi {
     private static int bitsOf(Curve c) {
         return switch (c) {
             case P_521 -> 521;
-            case ED448 -> 448;
-            case X448 -> 448;
+            case ED25519, X25519 -> 255;
+            case ED448, X448 -> 448;
             default -> c.size() * 8;
         };
     }
