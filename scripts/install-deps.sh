@@ -25,8 +25,9 @@ for role in "${@:-build}"; do
     # certificates and its `trust` tool, OpenSC's pkcs11-tool for the cross-check, OpenSC's
     # pkcs11-spy.so (opensc-pkcs11) between the library and a module, p11-kit's server (p11-kit)
     # and its client module p11-kit-client.so (p11-kit-modules) for tokens over a socket, GnuTLS's
-    # p11tool for the PKCS#11 URIs (libp11-kit-dev, of the build, gives the URI tests libp11-kit).
-    test) want+=(junit5 softhsm2 libnss3 p11-kit p11-kit-modules ca-certificates opensc opensc-pkcs11 gnutls-bin) ;;
+    # p11tool for the PKCS#11 URIs (libp11-kit-dev, of the build, gives the URI tests libp11-kit),
+    # openssl and curl as the TLS peers of the JCA provider's tests.
+    test) want+=(junit5 softhsm2 libnss3 p11-kit p11-kit-modules ca-certificates opensc opensc-pkcs11 gnutls-bin openssl curl) ;;
     demo) want+=(softhsm2) ;;
     bench) want+=(softhsm2 libjna-java) ;;
     i386)

@@ -99,13 +99,14 @@ javadoc -quiet -notimestamp --release 17 -encoding UTF-8 -Xdoclint:none -doctitl
   $(find java/src/main/java -name '*.java' | sort) >/dev/null
 "${jar_tool[@]}" "$out/$artifact-javadoc.jar" - "$SOURCE_DATE_EPOCH" "$stage/javadoc"
 
-# The demo: its classes; its manifest names the library's jar as Maven's file name gives it.
+# The demo: its classes; its manifest names the library's and the provider's jars as Maven's file
+# names give them.
 cp -r "$java_tree/cli/classes/." "$stage/demo-classes/"
-sed "s/^Class-Path: .*/Class-Path: $artifact.jar/" "$java_tree/cli/manifest.txt" > "$stage/demo-manifest.txt"
+sed "s/^Class-Path: .*/Class-Path: $artifact.jar $provider.jar/" "$java_tree/cli/manifest.txt" > "$stage/demo-manifest.txt"
 "${jar_tool[@]}" "$out/$demo.jar" "$stage/demo-manifest.txt" "$SOURCE_DATE_EPOCH" "$stage/demo-classes"
 "${jar_tool[@]}" "$out/$demo-sources.jar" - "$SOURCE_DATE_EPOCH" cli/src/main/java
-javadoc -quiet -notimestamp --release 17 -encoding UTF-8 -Xdoclint:none -package -cp "$out/$artifact.jar" \
-  -doctitle "vorlen-pkcs11 demo $version" -windowtitle "vorlen-pkcs11 demo $version" \
+javadoc -quiet -notimestamp --release 17 -encoding UTF-8 -Xdoclint:none -package \
+  -cp "$out/$artifact.jar:$java_tree/provider/classes" -doctitle "vorlen-pkcs11 demo $version" -windowtitle "vorlen-pkcs11 demo $version" \
   -d "$stage/demo-javadoc" $(find cli/src/main/java -name '*.java' | sort) >/dev/null
 "${jar_tool[@]}" "$out/$demo-javadoc.jar" - "$SOURCE_DATE_EPOCH" "$stage/demo-javadoc"
 
@@ -157,8 +158,8 @@ pom vorlen-pkcs11 "vorlen-pkcs11" \
   "Java access to PKCS#11 modules (HSMs, smart cards, software tokens) through a JNI library: PKCS11Impl, the PKCS#11 records, constants and exceptions, and the session layer, with the native library for Linux x86-64, aarch64 and i386 and Windows x86 and x64 inside (module zandrop.tesk.pkcs11.vorlen)." \
   > "$out/$artifact.pom"
 pom vorlen-pkcs11-demo "vorlen-pkcs11 demo" \
-  "vorlen-demo, a command-line program that drives a PKCS#11 token through vorlen-pkcs11: the road of one signing request, token information, key generation, signing and verification." \
-  vorlen-pkcs11 > "$out/$demo.pom"
+  "vorlen-demo, a command-line program that drives a PKCS#11 token through vorlen-pkcs11: the road of one signing request, token information, key generation, signing and verification, and an HTTPS server with its key on the token." \
+  vorlen-pkcs11-provider > "$out/$demo.pom"
 
 pom vorlen-pkcs11-provider "vorlen-pkcs11 provider" \
   "Vorlen, a JCA provider over vorlen-pkcs11's session layer: a PKCS#11 token behind KeyStore (type PKCS11), Signature, Cipher and SecureRandom (module zandrop.tesk.pkcs11.vorlen.provider)." \

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds this example with Maven against the vorlen-pkcs11 of a local Maven repository and runs
-# it on a new SoftHSM2 token, on the class path and on the module path.
+# Builds this example with Maven against the vorlen-pkcs11 provider of a local Maven repository and
+# runs it on a new SoftHSM2 token, on the class path and on the module path.
 #
 # Usage: examples/maven-consumer/run.sh JAVA_HOME [MAVEN_LOCAL_REPOSITORY]
 #   The output must hold no warning: on JDK 24 and later native access is granted by name.

@@ -1,4 +1,4 @@
-/** The example as a module: on the module path it requires vorlen-pkcs11's module by name. */
+/** The example as a module: on the module path it requires the provider's module by name. */
 module example.consumer {
-    requires zandrop.tesk.pkcs11.vorlen;
+    requires zandrop.tesk.pkcs11.vorlen.provider;
 }

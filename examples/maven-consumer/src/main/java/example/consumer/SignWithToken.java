@@ -1,21 +1,22 @@
 package example.consumer;
 
-import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
-
-import java.math.BigInteger;
 import java.nio.charset.StandardCharsets;
-import java.security.KeyFactory;
-import java.security.PublicKey;
+import java.security.KeyPair;
+import java.security.KeyPairGenerator;
+import java.security.KeyStore;
+import java.security.PrivateKey;
+import java.security.Provider;
 import java.security.Signature;
-import java.security.spec.RSAPublicKeySpec;
-import zandrop.tesk.pkcs11.vorlen.api.CK_ATTRIBUTE;
-import zandrop.tesk.pkcs11.vorlen.api.CK_C_INITIALIZE_ARGS;
-import zandrop.tesk.pkcs11.vorlen.api.CK_MECHANISM;
+import java.util.HexFormat;
 import zandrop.tesk.pkcs11.vorlen.api.PKCS11Impl;
+import zandrop.tesk.pkcs11.vorlen.provider.TokenKey;
+import zandrop.tesk.pkcs11.vorlen.provider.VorlenProvider;
 
 /**
- * Signs a text with an RSA key that it generates on the first token of a PKCS#11 module (a
- * SoftHSM2 token), and verifies the signature with the JDK from the public key read back.
+ * Signs a text through the JCA provider Vorlen with an EC key that stays on a SoftHSM2 token
+ * labelled "consumer": the provider generates the key on the token, the provider's key store
+ * gives it back, and the JDK's own provider verifies the signature with the public key; the
+ * key's entry is deleted at the end.
  *
  * <p>Usage: SignWithToken MODULE PIN
  */
@@ -25,46 +26,38 @@ public final class SignWithToken {
     }
 
     public static void main(String[] args) throws Exception {
-        PKCS11Impl pkcs11 = new PKCS11Impl(args[0]);
-        pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
-        try {
-            long slot = pkcs11.C_GetSlotList(true)[0];
-            long session = pkcs11.C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
-            pkcs11.C_Login(session, CKU_USER, args[1].toCharArray());
+        Provider vorlen = new VorlenProvider("pkcs11:token=consumer?module-path=" + args[0]);
+        char[] pin = args[1].toCharArray();
+        KeyStore store = KeyStore.getInstance("PKCS11", vorlen);
+        store.load(null, pin);
 
-            long[] keys = pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_RSA_PKCS_KEY_PAIR_GEN),
-                    new CK_ATTRIBUTE[] {
-                        new CK_ATTRIBUTE(CKA_MODULUS_BITS, 2048L),
-                        new CK_ATTRIBUTE(CKA_PUBLIC_EXPONENT, new byte[] {1, 0, 1}),
-                        new CK_ATTRIBUTE(CKA_VERIFY, true)},
-                    new CK_ATTRIBUTE[] {
-                        new CK_ATTRIBUTE(CKA_SIGN, true),
-                        new CK_ATTRIBUTE(CKA_SENSITIVE, true)});
-            byte[] data = "the request".getBytes(StandardCharsets.UTF_8);
-            pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), keys[1]);
-            byte[] signature = pkcs11.C_Sign(session, data);
+        // A P-256 key pair made on the token: the private key is sensitive and not extractable.
+        KeyPair pair = KeyPairGenerator.getInstance("EC", vorlen).generateKeyPair();
+        // Read again, the key store holds it; a key without a label is named by its CKA_ID in hex.
+        store.load(null, pin);
+        String alias = HexFormat.of().formatHex(((TokenKey) pair.getPrivate()).object().id());
+        PrivateKey key = (PrivateKey) store.getKey(alias, null);
 
-            CK_ATTRIBUTE[] pub = {new CK_ATTRIBUTE(CKA_MODULUS), new CK_ATTRIBUTE(CKA_PUBLIC_EXPONENT)};
-            pkcs11.C_GetAttributeValue(session, keys[0], pub);
-            PublicKey publicKey = KeyFactory.getInstance("RSA").generatePublic(new RSAPublicKeySpec(
-                    new BigInteger(1, pub[0].getByteArray()), new BigInteger(1, pub[1].getByteArray())));
-            Signature verifier = Signature.getInstance("SHA256withRSA");
-            verifier.initVerify(publicKey);
-            verifier.update(data);
-            boolean valid = verifier.verify(signature);
+        byte[] data = "the request".getBytes(StandardCharsets.UTF_8);
+        Signature signer = Signature.getInstance("SHA256withECDSA", vorlen);
+        signer.initSign(key);
+        signer.update(data);
+        byte[] signature = signer.sign();
 
-            pkcs11.C_Logout(session);
-            pkcs11.C_CloseSession(session);
-            System.out.println("vorlen-pkcs11 " + PKCS11Impl.getVersion() + " (native library "
-                    + PKCS11Impl.getNativeLibraryVersion() + ", on the "
-                    + (SignWithToken.class.getModule().isNamed() ? "module path" : "class path") + "): "
-                    + signature.length + "-byte signature, " + (valid ? "valid" : "INVALID"));
-            if (!valid) {
-                System.exit(1);
-            }
-        } finally {
-            pkcs11.C_Finalize(null);
-            pkcs11.disconnect();
+        Signature verifier = Signature.getInstance("SHA256withECDSA", "SunEC");
+        verifier.initVerify(pair.getPublic());
+        verifier.update(data);
+        boolean valid = verifier.verify(signature);
+
+        System.out.println("vorlen-pkcs11 " + PKCS11Impl.getVersion() + " (native library "
+                + PKCS11Impl.getNativeLibraryVersion() + ", on the "
+                + (SignWithToken.class.getModule().isNamed() ? "module path" : "class path") + "): provider "
+                + signer.getProvider().getName() + ", key \"" + alias + "\" (" + (key.getEncoded() == null
+                ? "on the token" : "EXPORTED") + "), " + signature.length + "-byte signature, "
+                + (valid ? "valid" : "INVALID"));
+        store.deleteEntry(alias);
+        if (!valid) {
+            System.exit(1);
         }
     }
 }

@@ -29,6 +29,9 @@ public final class Main {
             "  sign        sign --data TEXT or --in FILE with the private key --label NAME",
             "  verify      verify --signature HEX over --data TEXT or --in FILE with the public key",
             "  random      --bytes N random bytes from the token (32)",
+            "  tls         serve HTTPS on localhost --port N (8443; 0: any free port) with the private",
+            "              key --label NAME, which stays on the token (JSSE through the JCA provider",
+            "              Vorlen); a key without a certificate gets a self-signed one; Ctrl-C stops",
             "",
             "options:",
             "  --module PATH  the PKCS#11 module; without it, a SoftHSM2 demo token in",
@@ -107,7 +110,7 @@ public final class Main {
         String command = options.command;
         switch (command) {
             case "road": case "info": case "mechanisms": case "objects": case "keygen":
-            case "sign": case "verify": case "random":
+            case "sign": case "verify": case "random": case "tls":
                 break;
             default:
                 throw new UsageException("unknown command '" + command + "'");
@@ -131,6 +134,20 @@ public final class Main {
                 throw new UsageException("road signs at least one byte");
             }
             Road.walk(module, slotOption, tokenLabel, pin, label, data, out);
+            return 0;
+        }
+        if (command.equals("tls")) {
+            String pin = options.require("pin", "tls needs --pin PIN");
+            String key = options.require("label", "tls needs --label NAME of the server's private key");
+            long port = options.number("port", 8443);
+            if (port > 65535) {
+                throw new UsageException("--port lies between 0 and 65535");
+            }
+            String[] chosen = {tokenLabel};
+            if (chosen[0] == null) {
+                Commands.withModule(module, m -> chosen[0] = Commands.chooseToken(m, slotOption, null).info().label());
+            }
+            Tls.serve(module, chosen[0], pin, key, (int) port, out);
             return 0;
         }
         Long slot = slotOption;

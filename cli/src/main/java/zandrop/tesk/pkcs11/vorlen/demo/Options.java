@@ -9,7 +9,7 @@ final class Options {
 
     /** Options that take a value; each may be written "--name value" or "--name=value". */
     private static final Set<String> WITH_VALUE = Set.of("module", "slot", "pin", "label", "type",
-            "bits", "curve", "data", "in", "signature", "bytes");
+            "bits", "curve", "data", "in", "signature", "bytes", "port");
 
     final String command;
     private final Map<String, String> values;

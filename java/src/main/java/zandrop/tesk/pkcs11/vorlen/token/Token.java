@@ -181,8 +181,55 @@ public final class Token {
         }
     }
 
-    /** Logs in on the anchor session, opening it (again) when needed; clears the PIN. */
-    private void loginWith(char[] pin) {
+    /**
+     * Logs the user in like {@link #login(PinSource)}, but checks the PIN also when the
+     * application is logged in already, where {@code C_Login} answers
+     * {@code CKR_USER_ALREADY_LOGGED_IN} without looking at the PIN: the login is then ended
+     * ({@code C_Logout}) and made again with this PIN. When the token refuses the PIN, the earlier
+     * login is made again where its {@link PinSource} is known (else the token stays logged out),
+     * and the refusal is thrown. Operations of other threads that meet the short logout run
+     * again as {@link #withSession} describes.
+     *
+     * @param source where the PIN comes from
+     * @throws TokenException the token's refusal, such as {@code CKR_PIN_INCORRECT}
+     */
+    public void loginChecked(PinSource source) {
+        synchronized (loginLock) {
+            PinSource earlier = pinSource;
+            if (loginWith(source.pin())) {
+                pinSource = source;
+                return;
+            }
+            try {
+                pkcs11().C_Logout(anchor);
+            } catch (PKCS11Exception e) {
+                if (e.getErrorCode() != CKR_USER_NOT_LOGGED_IN) {
+                    throw new TokenException("C_Logout", toString(), e);
+                }
+            }
+            try {
+                loginWith(source.pin());
+                pinSource = source;
+            } catch (TokenException refused) {
+                if (earlier != null) {
+                    try {
+                        loginWith(earlier.pin());
+                    } catch (RuntimeException e) {
+                        refused.addSuppressed(e);
+                    }
+                } else {
+                    pinSource = null;
+                }
+                throw refused;
+            }
+        }
+    }
+
+    /**
+     * Logs in on the anchor session, opening it (again) when needed; clears the PIN. Returns
+     * false when the application was logged in already (the PIN was not checked).
+     */
+    private boolean loginWith(char[] pin) {
         try {
             for (int attempt = 0;; attempt++) {
                 if (!anchorOpen) {
@@ -192,10 +239,10 @@ public final class Token {
                 try {
                     pkcs11().C_Login(anchor, CKU_USER, pin);
                     logins++;
-                    return;
+                    return true;
                 } catch (PKCS11Exception e) {
                     if (e.getErrorCode() == CKR_USER_ALREADY_LOGGED_IN) {
-                        return;
+                        return false;
                     }
                     if (isSessionLost(e.getErrorCode()) && attempt == 0) {
                         anchorOpen = false;  // gone with the others: a new one, once

@@ -316,4 +316,81 @@ class CliDemoTest {
             pkcs11.disconnect();
         }
     }
+
+    @Test
+    void tlsServesHttpsWithTheDemoKeyUntilStopped() throws Exception {
+        assumeTheDemoCanRestartItsJvm();
+        Map<String, String> env = demoEnvironment("tls");
+        List<String> command = List.of(System.getProperty("vorlen.java", "java"), "-Xcheck:jni",
+                "-Dvorlen.demo.softhsm2=" + RealModules.softHsm2(), "-jar", System.getProperty("vorlen.demo.jar"),
+                "tls", "--port", "0");
+        ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(true);
+        builder.environment().putAll(env);
+        Process demo = builder.start();
+        try {
+            java.io.BufferedReader out = new java.io.BufferedReader(new java.io.InputStreamReader(demo.getInputStream(),
+                    StandardCharsets.UTF_8));
+            StringBuilder printed = new StringBuilder();
+            String fingerprint = null;
+            String url = null;
+            while (url == null) {
+                String line = out.readLine();
+                if (line == null) {
+                    break;
+                }
+                printed.append(line).append('\n');
+                if (line.startsWith("Certificate SHA-256 ")) {
+                    fingerprint = line.substring("Certificate SHA-256 ".length());
+                } else if (line.startsWith("Serving ")) {
+                    url = line.split(" ")[1];
+                }
+            }
+            assertTrue(url != null && url.startsWith("https://localhost:"), printed.toString());
+            assertTrue(printed.toString().contains("Made a self-signed certificate"), printed.toString());
+            // Trust exactly the certificate the program printed the fingerprint of.
+            String expected = fingerprint;
+            java.security.cert.X509Certificate[] seen = new java.security.cert.X509Certificate[1];
+            javax.net.ssl.X509TrustManager trust = new javax.net.ssl.X509TrustManager() {
+                @Override
+                public void checkClientTrusted(java.security.cert.X509Certificate[] chain, String type) throws
+                        java.security.cert.CertificateException {
+                    throw new java.security.cert.CertificateException("no client");
+                }
+
+                @Override
+                public void checkServerTrusted(java.security.cert.X509Certificate[] chain, String type) throws
+                        java.security.cert.CertificateException {
+                    seen[0] = chain[0];
+                    try {
+                        String sha = HexFormat.of().formatHex(java.security.MessageDigest.getInstance("SHA-256")
+                                .digest(chain[0].getEncoded()));
+                        if (!sha.equals(expected)) {
+                            throw new java.security.cert.CertificateException("not the printed certificate: " + sha);
+                        }
+                    } catch (java.security.NoSuchAlgorithmException e) {
+                        throw new java.security.cert.CertificateException(e);
+                    }
+                }
+
+                @Override
+                public java.security.cert.X509Certificate[] getAcceptedIssuers() {
+                    return new java.security.cert.X509Certificate[0];
+                }
+            };
+            javax.net.ssl.SSLContext context = javax.net.ssl.SSLContext.getInstance("TLS");
+            context.init(null, new javax.net.ssl.TrustManager[] {trust}, null);
+            javax.net.ssl.HttpsURLConnection connection = (javax.net.ssl.HttpsURLConnection) new java.net.URL(url).openConnection();
+            connection.setSSLSocketFactory(context.getSocketFactory());
+            connection.setConnectTimeout(60_000);
+            connection.setReadTimeout(60_000);
+            assertEquals(200, connection.getResponseCode());
+            String page = new String(connection.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+            assertTrue(page.contains("the RSA key \"demo-key\", which stays on the token"), page);
+            assertEquals("CN=localhost", seen[0].getSubjectX500Principal().getName());
+        } finally {
+            demo.descendants().forEach(ProcessHandle::destroy);
+            demo.destroy();
+            assertTrue(demo.waitFor(60, java.util.concurrent.TimeUnit.SECONDS), "the program stops");
+        }
+    }
 }

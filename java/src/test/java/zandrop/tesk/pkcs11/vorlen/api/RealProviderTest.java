@@ -194,7 +194,8 @@ class RealProviderTest {
         assertEquals("Ed25519", ((java.security.interfaces.EdECKey) store.getKey("ed", null)).getParams().getName());
         assertNull(store.getCertificateChain("twin/05"), "a key without a certificate has no chain");
         assertEquals("ca", store.getCertificateAlias(caCert));
-        assertThrows(java.security.KeyStoreException.class, () -> store.deleteEntry("ca"));
+        assertThrows(java.security.KeyStoreException.class, () -> store.setKeyEntry("twin", ec.getPrivate(), null,
+                new java.security.cert.Certificate[] {ecCert}), "the shared label of twin/05 and twin/06 names no new entry");
     }
 
     /** Algorithm, the JDK's provider, parameters, the key pair. */

@@ -5,6 +5,8 @@ import java.security.PrivateKey;
 import java.security.interfaces.ECKey;
 import java.security.interfaces.EdECPrivateKey;
 import java.security.interfaces.RSAKey;
+import java.security.interfaces.XECPrivateKey;
+import java.security.spec.AlgorithmParameterSpec;
 import java.security.spec.ECParameterSpec;
 import java.security.spec.NamedParameterSpec;
 import java.util.Optional;
@@ -14,10 +16,11 @@ import zandrop.tesk.pkcs11.vorlen.token.KeyObject;
 /**
  * A private key that stays on the token, with the public parameters the JCA and JSSE look at:
  * an RSA key is an {@link RSAKey} (its modulus), an EC key an {@link ECKey} (its curve), an
- * EdDSA key an {@link EdECPrivateKey} without bytes.
+ * EdDSA key an {@link EdECPrivateKey} without bytes, an X25519 or X448 key an
+ * {@link XECPrivateKey} without scalar.
  */
 public abstract sealed class VorlenPrivateKey extends TokenKey implements PrivateKey
-        permits VorlenPrivateKey.Rsa, VorlenPrivateKey.Ec, VorlenPrivateKey.EdEc {
+        permits VorlenPrivateKey.Rsa, VorlenPrivateKey.Ec, VorlenPrivateKey.EdEc, VorlenPrivateKey.Xec {
     private static final long serialVersionUID = 1L;
 
     VorlenPrivateKey(VorlenProvider provider, KeyObject object, String algorithm) {
@@ -79,6 +82,28 @@ public abstract sealed class VorlenPrivateKey extends TokenKey implements Privat
         /** Empty: the key does not leave the token. */
         @Override
         public Optional<byte[]> getBytes() {
+            return Optional.empty();
+        }
+    }
+
+    /** An X25519 or X448 private key on the token, for key agreement. */
+    public static final class Xec extends VorlenPrivateKey implements XECPrivateKey {
+        private static final long serialVersionUID = 1L;
+        private final transient NamedParameterSpec params;
+
+        Xec(VorlenProvider provider, KeyObject object, NamedParameterSpec params) {
+            super(provider, object, "XDH");
+            this.params = params;
+        }
+
+        @Override
+        public AlgorithmParameterSpec getParams() {
+            return params;
+        }
+
+        /** Empty: the key does not leave the token. */
+        @Override
+        public Optional<byte[]> getScalar() {
             return Optional.empty();
         }
     }

@@ -35,7 +35,7 @@ import zandrop.tesk.pkcs11.vorlen.token.TokenObject;
 
 /**
  * The JCA provider "Vorlen": one PKCS#11 token behind {@code KeyStore} (type {@code PKCS11}),
- * {@code Signature}, {@code Cipher} ({@code AES/GCM/NoPadding}) and {@code SecureRandom}
+ * {@code Signature}, {@code KeyPairGenerator}, {@code Cipher} ({@code AES/GCM/NoPadding}) and {@code SecureRandom}
  * (the provider's own name {@code PKCS11}: the token's generator).
  *
  * <p>A provider is configured once, with a PKCS#11 URI that names the module by its
@@ -221,6 +221,11 @@ public final class VorlenProvider extends Provider {
         if (t.supports(CKM_RSA_PKCS_PSS)) {
             services.add(signature("RSASSA-PSS", VorlenSignature.Kind.RSA_PSS, null));
         }
+        for (VorlenKeyPairGenerator.Kind k : VorlenKeyPairGenerator.Kind.values()) {
+            if (t.supports(k.mechanism)) {
+                services.add(new VorlenService(this, "KeyPairGenerator", k.jcaName, VorlenKeyPairGenerator.class.getName(), null));
+            }
+        }
         // Ciphers, MACs, digests, key generators, secret key factories, key agreements.
         VorlenEngines.register(this, t, services);
         if ((t.info().flags() & CKF_RNG) != 0) {
@@ -266,6 +271,7 @@ public final class VorlenProvider extends Provider {
                 case "KeyStore" -> new VorlenKeyStore(owner);
                 case "Signature" -> new VorlenSignature(owner, kind, hash, getAlgorithm());
                 case "SecureRandom" -> new VorlenRandom(owner);
+                case "KeyPairGenerator" -> new VorlenKeyPairGenerator(owner, VorlenKeyPairGenerator.Kind.of(getAlgorithm()));
                 default -> throw new NoSuchAlgorithmException(getType() + "." + getAlgorithm());
             };
         }
@@ -309,7 +315,7 @@ public final class VorlenProvider extends Provider {
         });
     }
 
-    private static KeyObject findAgain(Session s, KeyObject old, TokenException failure) {
+    static KeyObject findAgain(Session s, KeyObject old, TokenException failure) {
         if (old.id() == null && old.label() == null) {
             throw failure;
         }
