@@ -324,6 +324,13 @@ class RealProviderEnginesTest {
             byte[] tokenSealed = vorlen.doFinal(PLAIN);
             sun.init(Cipher.DECRYPT_MODE, rsa.getPrivate(), c.params());
             assertArrayEquals(PLAIN, sun.doFinal(tokenSealed), what + ": SunJCE opens the token's ciphertext");
+            // Input beyond a modulus is counted, not kept, and refused with its whole length.
+            vorlen.update(new byte[200]);
+            vorlen.update(new byte[1 << 20]);
+            javax.crypto.IllegalBlockSizeException tooLong = assertThrows(javax.crypto.IllegalBlockSizeException.class,
+                    () -> vorlen.doFinal(new byte[1]));
+            assertTrue(tooLong.getMessage().endsWith("not " + (200 + (1 << 20) + 1)), tooLong.getMessage());
+            assertArrayEquals(PLAIN, sun.doFinal(vorlen.doFinal(PLAIN)), what + ": the engine is ready after the refusal");
         }
     }
 
