@@ -6,17 +6,22 @@
 # With --jmh the same workloads run as JMH benchmarks instead (bench/jmh, built with Maven, JMH
 # from Maven Central), each figure with JMH's error, then as ratios to the module's own loop
 # (bench/jmh/Ratios.java); JMH's results go to build/bench/jmh-results.csv.
-# Usage: scripts/bench.sh [--no-softhsm] [--jmh]
+# With --provider it measures the JCA provider instead (ProviderBench, on SoftHSM2 only): its
+# signatures against PKCS11Impl's, with 1, 2 and 8 threads, and TLS handshakes with the key on
+# the token against the key in a JDK key store.
+# Usage: scripts/bench.sh [--no-softhsm] [--jmh] [--provider]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 softhsm=1
 jmh=0
+provider=0
 for option in "$@"; do
   case "$option" in
     --no-softhsm) softhsm=0 ;;
     --jmh) jmh=1 ;;
-    *) echo "usage: scripts/bench.sh [--no-softhsm] [--jmh]" >&2; exit 2 ;;
+    --provider) provider=1 ;;
+    *) echo "usage: scripts/bench.sh [--no-softhsm] [--jmh] [--provider]" >&2; exit 2 ;;
   esac
 done
 
@@ -37,6 +42,15 @@ if [ "$softhsm" = 1 ]; then
 fi
 classpath="$dir/vorlen-bench.jar:$dir/vorlen-pkcs11.jar:/usr/share/java/jna.jar"
 loop="-Dvorlen.bench.loop=$PWD/$dir/bench/libvorlenbenchloop.so"
+
+if [ "$provider" = 1 ]; then
+  [ "$softhsm" = 1 ] || { echo "--provider measures on SoftHSM2: drop --no-softhsm" >&2; exit 2; }
+  echo "uptime: $(uptime)"
+  java -cp "$dir/vorlen-bench.jar:$dir/vorlen-pkcs11.jar:$dir/vorlen-pkcs11-provider.jar" \
+    zandrop.tesk.pkcs11.vorlen.bench.ProviderBench "${args[1]}" bench "${args[2]}"
+  echo "uptime: $(uptime)"
+  exit 0
+fi
 
 if [ "$jmh" = 1 ]; then
   scripts/install-deps.sh maven

@@ -80,8 +80,14 @@ public enum Hash {
         }
     }
 
-    /** The DER DigestInfo of a digest, as PKCS#1 v1.5 signs it. */
-    byte[] digestInfo(byte[] digest) {
+    /**
+     * The DER DigestInfo of a digest, as PKCS#1 v1.5 signs it ({@code CKM_RSA_PKCS} over a
+     * digest computed on the host).
+     *
+     * @param digest a digest of this hash
+     * @return the DigestInfo holding it
+     */
+    public byte[] digestInfo(byte[] digest) {
         byte[] out = new byte[digestInfoPrefix.length + digest.length];
         System.arraycopy(digestInfoPrefix, 0, out, 0, digestInfoPrefix.length);
         System.arraycopy(digest, 0, out, digestInfoPrefix.length, digest.length);

@@ -6,11 +6,13 @@ import zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants;
 public final class KeyObject extends TokenObject {
     private final long keyType;
     private final byte[] ecParams;
+    private final Curve curve;  // read once: every ECDSA signature in DER wants it
 
     KeyObject(long handle, AttributeValues values) {
         super(handle, values);
         this.keyType = values.get(Attr.KEY_TYPE).orElse(-1L);
         this.ecParams = values.get(Attr.EC_PARAMS).orElse(null);
+        this.curve = readCurve(ecParams);
     }
 
     /**
@@ -20,6 +22,10 @@ public final class KeyObject extends TokenObject {
      *     this library does not know
      */
     public Curve curve() {
+        return curve;
+    }
+
+    private static Curve readCurve(byte[] ecParams) {
         if (ecParams == null) {
             return null;
         }

@@ -63,7 +63,7 @@ public final class Session implements AutoCloseable {
         R call() throws PKCS11Exception;
     }
 
-    private <R> R call(String function, String subject, ModuleCall<R> call) {
+    private <R> R call(String function, Object subject, ModuleCall<R> call) {
         checkOpen();
         if (stale()) {
             // The module was initialised again: the handle may name another session now.
@@ -74,7 +74,7 @@ public final class Session implements AutoCloseable {
             return call.call();
         } catch (PKCS11Exception e) {
             failed(e.getErrorCode());
-            throw new TokenException(function, subject, e);
+            throw new TokenException(function, String.valueOf(subject), e);
         }
     }
 
@@ -101,8 +101,14 @@ public final class Session implements AutoCloseable {
         }
     }
 
-    private static String subject(Mechanism mechanism, TokenObject key) {
-        return key == null ? mechanism.toString() : mechanism + ", " + key.describe();
+    private static Object subject(Mechanism mechanism, TokenObject key) {
+        // Named only when a call fails: the text costs more than a fast module's signature.
+        return new Object() {
+            @Override
+            public String toString() {
+                return key == null ? mechanism.toString() : mechanism + ", " + key.describe();
+            }
+        };
     }
 
     /**
@@ -471,7 +477,7 @@ public final class Session implements AutoCloseable {
     public byte[] sign(Mechanism mechanism, TokenObject key, byte[] data) {
         Mechanism m = hostHashed(mechanism);
         byte[] input = m == mechanism ? data : digestFor(mechanism, data);
-        String subject = subject(mechanism, key);
+        Object subject = subject(mechanism, key);
         call("C_SignInit", subject, () -> {
             pkcs11.C_SignInit(handle, m.toCk(), key.handle());
             return null;
@@ -500,7 +506,7 @@ public final class Session implements AutoCloseable {
      * @throws UncheckedIOException if the stream fails; the session is then not reused
      */
     public byte[] sign(Mechanism mechanism, TokenObject key, InputStream data) {
-        String subject = subject(mechanism, key);
+        Object subject = subject(mechanism, key);
         call("C_SignInit", subject, () -> {
             pkcs11.C_SignInit(handle, mechanism.toCk(), key.handle());
             return null;
@@ -539,7 +545,7 @@ public final class Session implements AutoCloseable {
         byte[] raw = given;
         Mechanism m = hostHashed(mechanism);
         byte[] input = m == mechanism ? data : digestFor(mechanism, data);
-        String subject = subject(mechanism, key);
+        Object subject = subject(mechanism, key);
         call("C_VerifyInit", subject, () -> {
             pkcs11.C_VerifyInit(handle, m.toCk(), key.handle());
             return null;
@@ -583,7 +589,7 @@ public final class Session implements AutoCloseable {
      * @return the ciphertext (AES-GCM: with the tag at its end)
      */
     public byte[] encrypt(Mechanism mechanism, TokenObject key, byte[] data) {
-        String subject = subject(mechanism, key);
+        Object subject = subject(mechanism, key);
         call("C_EncryptInit", subject, () -> {
             pkcs11.C_EncryptInit(handle, mechanism.toCk(), key.handle());
             return null;
@@ -600,7 +606,7 @@ public final class Session implements AutoCloseable {
      * @return the plaintext
      */
     public byte[] decrypt(Mechanism mechanism, TokenObject key, byte[] data) {
-        String subject = subject(mechanism, key);
+        Object subject = subject(mechanism, key);
         call("C_DecryptInit", subject, () -> {
             pkcs11.C_DecryptInit(handle, mechanism.toCk(), key.handle());
             return null;
@@ -621,7 +627,7 @@ public final class Session implements AutoCloseable {
      * @return the number of bytes written
      */
     public int encrypt(Mechanism mechanism, TokenObject key, java.nio.ByteBuffer in, java.nio.ByteBuffer out) {
-        String subject = subject(mechanism, key);
+        Object subject = subject(mechanism, key);
         call("C_EncryptInit", subject, () -> {
             pkcs11.C_EncryptInit(handle, mechanism.toCk(), key.handle());
             return null;
@@ -640,7 +646,7 @@ public final class Session implements AutoCloseable {
      * @return the number of bytes written
      */
     public int decrypt(Mechanism mechanism, TokenObject key, java.nio.ByteBuffer in, java.nio.ByteBuffer out) {
-        String subject = subject(mechanism, key);
+        Object subject = subject(mechanism, key);
         call("C_DecryptInit", subject, () -> {
             pkcs11.C_DecryptInit(handle, mechanism.toCk(), key.handle());
             return null;
@@ -659,7 +665,7 @@ public final class Session implements AutoCloseable {
      * @throws UncheckedIOException if a stream fails; the session is then not reused
      */
     public long encrypt(Mechanism mechanism, TokenObject key, InputStream in, OutputStream out) {
-        String subject = subject(mechanism, key);
+        Object subject = subject(mechanism, key);
         call("C_EncryptInit", subject, () -> {
             pkcs11.C_EncryptInit(handle, mechanism.toCk(), key.handle());
             return null;
@@ -681,7 +687,7 @@ public final class Session implements AutoCloseable {
      * @throws UncheckedIOException if a stream fails; the session is then not reused
      */
     public long decrypt(Mechanism mechanism, TokenObject key, InputStream in, OutputStream out) {
-        String subject = subject(mechanism, key);
+        Object subject = subject(mechanism, key);
         call("C_DecryptInit", subject, () -> {
             pkcs11.C_DecryptInit(handle, mechanism.toCk(), key.handle());
             return null;
@@ -719,19 +725,114 @@ public final class Session implements AutoCloseable {
         return sign(mechanism, key, data);
     }
 
+    // ---- Digests, signatures and MACs in parts, the session kept by its caller ----
+
+    /**
+     * Starts a digest in parts ({@code C_DigestInit}), continued by {@link #digestUpdate} and
+     * ended by {@link #digestFinal}. Until its end the session has an operation active: closed
+     * meanwhile, it is closed on the module rather than lent again.
+     *
+     * @param mechanism the digest mechanism
+     */
+    public void digestInit(Mechanism mechanism) {
+        call("C_DigestInit", mechanism.toString(), () -> {
+            pkcs11.C_DigestInit(handle, mechanism.toCk());
+            return null;
+        });
+        active = true;
+    }
+
+    /**
+     * Continues a digest in parts ({@code C_DigestUpdate}).
+     *
+     * @param data holds the part
+     * @param offset where the part starts
+     * @param length the part's length
+     */
+    public void digestUpdate(byte[] data, int offset, int length) {
+        java.nio.ByteBuffer part = java.nio.ByteBuffer.wrap(data, offset, length);
+        step("C_DigestUpdate", "digest", () -> {
+            pkcs11.C_DigestUpdate(handle, part);
+            return null;
+        });
+    }
+
+    /**
+     * Ends a digest in parts ({@code C_DigestFinal}).
+     *
+     * @return the digest
+     */
+    public byte[] digestFinal() {
+        return finish("C_DigestFinal", "digest", () -> pkcs11.C_DigestFinal(handle));
+    }
+
+    /**
+     * Starts a signature or MAC in parts ({@code C_SignInit}) with the token's own mechanism,
+     * hashed by the token; continued by {@link #signUpdate} and ended by {@link #signFinal}.
+     * Until its end the session has an operation active, as for {@link #digestInit}.
+     *
+     * @param mechanism the mechanism, one the token offers (ECDSA: {@link Mechanism#ecdsaP1363})
+     * @param key the private or secret key
+     * @throws IllegalArgumentException for a DER ECDSA mechanism: sign in parts in r‖s form
+     */
+    public void signInit(Mechanism mechanism, TokenObject key) {
+        if (mechanism.derSignature()) {
+            throw new IllegalArgumentException("a signature in parts comes as r||s: use Mechanism.ecdsaP1363, not " + mechanism);
+        }
+        call("C_SignInit", subject(mechanism, key), () -> {
+            pkcs11.C_SignInit(handle, mechanism.toCk(), key.handle());
+            return null;
+        });
+        active = true;
+    }
+
+    /**
+     * Continues a signature or MAC in parts ({@code C_SignUpdate}).
+     *
+     * @param data holds the part
+     * @param offset where the part starts
+     * @param length the part's length
+     */
+    public void signUpdate(byte[] data, int offset, int length) {
+        java.nio.ByteBuffer part = java.nio.ByteBuffer.wrap(data, offset, length);
+        step("C_SignUpdate", "signature", () -> {
+            pkcs11.C_SignUpdate(handle, part);
+            return null;
+        });
+    }
+
+    /**
+     * Ends a signature or MAC in parts ({@code C_SignFinal}).
+     *
+     * @return the signature or MAC
+     */
+    public byte[] signFinal() {
+        return finish("C_SignFinal", "signature", () -> pkcs11.C_SignFinal(handle));
+    }
+
+    /**
+     * Whether an operation may be active on this session.
+     *
+     * @return true between an operation's start and its end, and after an end that failed
+     *     in a way that may leave it active
+     */
+    public boolean operationActive() {
+        return active;
+    }
+
     /**
      * The call that ends an operation. The module ends the operation also when it fails (but
      * for CKR_BUFFER_TOO_SMALL, which the library answers itself); any other failure leaves it
      * possibly active, and the session is then not reused.
      */
-    private <R> R finish(String function, String subject, ModuleCall<R> call) {
+    private <R> R finish(String function, Object subject, ModuleCall<R> call) {
         R result = step(function, subject, call);
         active = false;
         return result;
     }
 
     /** A call within an operation: it stays active after it, unless the module failed it. */
-    private <R> R step(String function, String subject, ModuleCall<R> call) {
+    private <R> R step(String function, Object subject, ModuleCall<R> call) {
         active = true;
         return call(function, subject, () -> {
             try {

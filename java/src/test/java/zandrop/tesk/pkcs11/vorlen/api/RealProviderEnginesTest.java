@@ -324,6 +324,13 @@ class RealProviderEnginesTest {
             byte[] tokenSealed = vorlen.doFinal(PLAIN);
             sun.init(Cipher.DECRYPT_MODE, rsa.getPrivate(), c.params());
             assertArrayEquals(PLAIN, sun.doFinal(tokenSealed), what + ": SunJCE opens the token's ciphertext");
+            // Input beyond a modulus is counted, not kept, and refused with its whole length.
+            vorlen.update(new byte[200]);
+            vorlen.update(new byte[1 << 20]);
+            javax.crypto.IllegalBlockSizeException tooLong = assertThrows(javax.crypto.IllegalBlockSizeException.class,
+                    () -> vorlen.doFinal(new byte[1]));
+            assertTrue(tooLong.getMessage().endsWith("not " + (200 + (1 << 20) + 1)), tooLong.getMessage());
+            assertArrayEquals(PLAIN, sun.doFinal(vorlen.doFinal(PLAIN)), what + ": the engine is ready after the refusal");
         }
     }
 
@@ -364,6 +371,96 @@ class RealProviderEnginesTest {
             assertEquals("bb1d6929e95937287fa37d129b756746", HexFormat.of().formatHex(cmac.doFinal()), side + " AESCMAC");
             assertEquals("070a16b46b4d4144f79bdd9dd04a287c", HexFormat.of().formatHex(
                     cmac.doFinal(HexFormat.of().parseHex("6bc1bee22e409f96e93d7e117393172a"))), side + " AESCMAC");
+        }
+    }
+
+    /**
+     * 64 MiB in 64 KiB updates through a digest and a MAC, and 1 MiB through signatures, give
+     * the JDK's results; engines dropped or reset in the middle of a stream leave no operation
+     * active on the pool's sessions, and the pool's sessions all come back.
+     */
+    @ParameterizedTest
+    @MethodSource("sides")
+    void longStreamsGiveTheJdksResultsAndLeaveThePoolClean(Side side) throws Exception {
+        byte[] hmacKey = concat(CHACHA, AES);
+        byte[] part = new byte[64 * 1024];
+        MessageDigest digest = MessageDigest.getInstance("SHA-256", side.provider());
+        MessageDigest sunDigest = MessageDigest.getInstance("SHA-256", "SUN");
+        Mac mac = Mac.getInstance("HmacSHA256", side.provider());
+        mac.init(tokenKey(side, "HmacSHA256", hmacKey));
+        Mac sunMac = Mac.getInstance("HmacSHA256", "SunJCE");
+        sunMac.init(new SecretKeySpec(hmacKey, "HmacSHA256"));
+        for (int i = 0; i < 1024; i++) {
+            Arrays.fill(part, (byte) i);
+            part[i] = (byte) ~i;
+            digest.update(part);
+            sunDigest.update(part);
+            mac.update(part);
+            sunMac.update(part);
+        }
+        assertArrayEquals(sunDigest.digest(), digest.digest(), side + " SHA-256 of 64 MiB");
+        assertArrayEquals(sunMac.doFinal(), mac.doFinal(), side + " HmacSHA256 of 64 MiB");
+
+        byte[] mebibyte = new byte[1 << 20];
+        new java.util.Random(7).nextBytes(mebibyte);
+        for (String[] c : new String[][] {{"SHA256withECDSA", "ec", "SunEC"}, {"SHA384withRSA", "rsa", "SunRsaSign"}}) {
+            if (!offers(side, "Signature", c[0])) {
+                continue;
+            }
+            java.security.Signature signer = java.security.Signature.getInstance(c[0], side.provider());
+            signer.initSign((PrivateKey) side.store().getKey(c[1], null));
+            java.security.Signature jdk = java.security.Signature.getInstance(c[0], c[2]);
+            jdk.initSign(c[1].equals("ec") ? ec.getPrivate() : rsa.getPrivate());
+            for (int off = 0; off < mebibyte.length; off += part.length) {
+                signer.update(mebibyte, off, part.length);
+                jdk.update(mebibyte, off, part.length);
+            }
+            byte[] jdkSignature = jdk.sign();
+            jdk.initVerify(c[1].equals("ec") ? ec.getPublic() : rsa.getPublic());
+            jdk.update(mebibyte);
+            assertTrue(jdk.verify(signer.sign()), side + " " + c[0] + " of 1 MiB, verified by " + c[2]);
+            java.security.Signature verifier = java.security.Signature.getInstance(c[0], side.provider());
+            verifier.initVerify(c[1].equals("ec") ? ec.getPublic() : rsa.getPublic());
+            verifier.update(mebibyte);
+            assertTrue(verifier.verify(jdkSignature), side + " " + c[0] + " of 1 MiB, " + c[2] + "'s verified by the token");
+            mebibyte[5] ^= 1;
+            verifier.update(mebibyte);
+            assertTrue(!verifier.verify(jdkSignature), side + " " + c[0] + " of other data");
+        }
+
+        // Engines reset, and engines dropped, in the middle of a stream: the pool lends each of
+        // its sessions again (none is lost to a dropped engine), and none has an operation left.
+        Token token = side.provider().token();
+        int size = token.pool().maxSize();
+        MessageDigest reset = MessageDigest.getInstance("SHA-256", side.provider());
+        reset.update(part);
+        reset.update(part);
+        reset.reset();
+        assertArrayEquals(sunDigest.digest(PLAIN), reset.digest(PLAIN), side + " digest after a reset in a stream");
+        for (int i = 0; i < size; i++) {
+            Mac dropped = Mac.getInstance("HmacSHA256", side.provider());
+            dropped.init(tokenKey(side, "HmacSHA256", hmacKey));
+            dropped.update(part);
+            dropped.update(part);
+        }
+        List<Session> all = new ArrayList<>();
+        try {
+            for (int attempt = 0; all.size() < size && attempt < 60; attempt++) {
+                System.gc();
+                try {
+                    all.add(token.pool().borrow(false, java.time.Duration.ofMillis(500)));
+                } catch (zandrop.tesk.pkcs11.vorlen.token.SessionPool.PoolTimeoutException e) {
+                    // The cleaner has not closed every dropped engine's session yet.
+                }
+            }
+            assertEquals(size, all.size(), side + ": every session of the pool comes back from the dropped engines");
+            for (Session s : all) {
+                // An operation left active would make C_DigestInit fail with CKR_OPERATION_ACTIVE.
+                assertArrayEquals(sunDigest.digest(PLAIN), s.digest(zandrop.tesk.pkcs11.vorlen.token.Mechanism.digest(
+                        zandrop.tesk.pkcs11.vorlen.token.Hash.SHA256), PLAIN), side + " " + s);
+            }
+        } finally {
+            all.forEach(Session::close);
         }
     }
 

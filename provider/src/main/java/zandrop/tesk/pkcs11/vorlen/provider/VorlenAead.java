@@ -29,6 +29,9 @@ import zandrop.tesk.pkcs11.vorlen.token.TokenException;
  * and {@code ChaCha20-Poly1305} ({@code CKM_CHACHA20_POLY1305}, a 12-byte nonce in an
  * {@link IvParameterSpec}, a 128-bit tag). The input and the additional data are collected in
  * memory and sent to the token in one call at {@code doFinal}; {@code update} returns nothing.
+ * Decryption has to work so: no plaintext may leave before the tag is checked, so the whole
+ * ciphertext is held, and an AEAD message takes memory of its size (split long data into
+ * messages of bounded size).
  *
  * <p>As the JCA wants: encryption without parameters takes a random 12-byte IV (GCM: and a
  * 128-bit tag); encryption with the key and IV of this engine's last encryption is refused

@@ -24,8 +24,11 @@ import zandrop.tesk.pkcs11.vorlen.token.TokenException;
 /**
  * {@code HmacSHA1}, {@code HmacSHA224} ... {@code HmacSHA512} ({@code CKM_SHA256_HMAC}...) with a
  * generic secret (or HMAC) key of the token, and {@code AESCMAC} ({@code CKM_AES_CMAC}) with an
- * AES key of the token. The data is collected until {@code doFinal}, which computes the MAC in
- * one call of the token; {@code doFinal} and its failures reset the engine. A key whose length
+ * AES key of the token. Up to {@link VorlenDigest#BUFFERED} bytes are collected and the MAC
+ * computed in one call of the token; longer data is streamed: the engine keeps a session of the
+ * pool from then on ({@code C_SignInit}, {@code C_SignUpdate}...) until {@code doFinal},
+ * {@code reset} or an error, so the memory it holds stays bounded (such an engine cannot be
+ * cloned). {@code doFinal} and its failures reset the engine. A key whose length
  * is outside the range the token gives for the mechanism ({@code C_GetMechanismInfo}; SoftHSM2
  * wants HMAC keys at least as long as the hash) is refused at {@code init} with that range.
  */
@@ -35,6 +38,7 @@ final class VorlenMac extends MacSpi implements Cloneable {
     private final String name;
     private ByteArrayOutputStream data = new ByteArrayOutputStream();
     private VorlenSecretKey key;
+    private HeldSession held;  // while streaming
 
     VorlenMac(VorlenProvider provider, Hash hash) {
         this.provider = provider;
@@ -62,8 +66,8 @@ final class VorlenMac extends MacSpi implements Cloneable {
         }
         VorlenSecretKey secret = (VorlenSecretKey) k;
         checkSize(secret);
+        engineReset();
         key = secret;
-        data.reset();
     }
 
     /** Refuses a key whose length is outside the range the token gives for the mechanism. */
@@ -93,27 +97,64 @@ final class VorlenMac extends MacSpi implements Cloneable {
 
     @Override
     protected void engineUpdate(byte input) {
-        checkReady();
-        data.write(input);
+        engineUpdate(new byte[] {input}, 0, 1);
     }
 
     @Override
     protected void engineUpdate(byte[] input, int offset, int len) {
         checkReady();
-        data.write(input, offset, len);
+        if (held == null && data.size() + len <= VorlenDigest.BUFFERED) {
+            data.write(input, offset, len);
+            return;
+        }
+        try {
+            if (held == null) {
+                held = new HeldSession(this, provider);
+                held.session().signInit(mechanism(), key.object());
+                byte[] collected = data.toByteArray();
+                clearData();
+                held.session().signUpdate(collected, 0, collected.length);
+                Arrays.fill(collected, (byte) 0);
+            }
+            held.session().signUpdate(input, offset, len);
+        } catch (TokenException e) {
+            engineReset();
+            throw failure(e);
+        }
+    }
+
+    private ProviderException failure(TokenException e) {
+        String why = e.code() == CKR_KEY_SIZE_RANGE ? ": the token does not take a key of this size for " + mechanism() : "";
+        return new ProviderException(name + " with " + key + " failed" + why + ": " + e.getMessage(), e);
+    }
+
+    /** Empties the collected data, overwriting it first. */
+    private void clearData() {
+        byte[] zeros = new byte[data.size()];
+        data.reset();
+        data.write(zeros, 0, zeros.length);
+        data.reset();
     }
 
     @Override
     protected byte[] engineDoFinal() {
         checkReady();
+        if (held != null) {
+            try {
+                return held.session().signFinal();
+            } catch (TokenException e) {
+                throw failure(e);
+            } finally {
+                engineReset();
+            }
+        }
         byte[] message = data.toByteArray();
-        data.reset();
+        clearData();
         Mechanism m = mechanism();
         try {
             return provider.withKey(key, (s, object) -> s.mac(m, object, message));
         } catch (TokenException e) {
-            String why = e.code() == CKR_KEY_SIZE_RANGE ? ": the token does not take a key of this size for " + m : "";
-            throw new ProviderException(name + " with " + key + " failed" + why + ": " + e.getMessage(), e);
+            throw failure(e);
         } finally {
             Arrays.fill(message, (byte) 0);
         }
@@ -121,11 +162,27 @@ final class VorlenMac extends MacSpi implements Cloneable {
 
     @Override
     protected void engineReset() {
-        data.reset();
+        clearData();
+        HeldSession h = held;
+        held = null;
+        if (h != null) {
+            if (h.session().operationActive()) {
+                try {
+                    h.session().signFinal();  // ends the operation, so that the session can go back to the pool
+                } catch (TokenException e) {
+                    // The session is closed below rather than lent again.
+                }
+            }
+            h.close();
+        }
     }
 
     @Override
     public Object clone() throws CloneNotSupportedException {
+        if (held != null) {
+            throw new CloneNotSupportedException(name + " streams more than " + VorlenDigest.BUFFERED
+                    + " bytes to the token and cannot be copied");
+        }
         VorlenMac copy = (VorlenMac) super.clone();
         copy.data = new ByteArrayOutputStream();
         copy.data.writeBytes(data.toByteArray());

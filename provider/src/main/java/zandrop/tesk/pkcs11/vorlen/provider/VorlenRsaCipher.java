@@ -44,7 +44,8 @@ import zandrop.tesk.pkcs11.vorlen.token.TokenObject;
  * {@code RSA/ECB/PKCS1Padding} ({@code CKM_RSA_PKCS}) and
  * {@code RSA/ECB/OAEPWithSHA-256AndMGF1Padding} ({@code CKM_RSA_PKCS_OAEP}): decryption with an
  * RSA private key of the token, encryption with any RSA public key (put on the token as a
- * session object for the call). The input is collected until {@code doFinal}.
+ * session object for the call). The input is collected until {@code doFinal}, at most one
+ * modulus of it: beyond that only its length is counted, and {@code doFinal} refuses it.
  *
  * <p>OAEP's parameters are the JDK's for the name when none are given: SHA-256 for the label's
  * hash and MGF1 with SHA-1, no label; an {@link OAEPParameterSpec} may name any SHA-1 or SHA-2
@@ -60,6 +61,7 @@ final class VorlenRsaCipher extends CipherSpi {
     private Key key;
     private boolean encrypt;
     private int modulusBytes;
+    private long dropped;  // input beyond one modulus, counted but not kept
     private OAEPParameterSpec oaepSpec;
 
     VorlenRsaCipher(VorlenProvider provider, boolean oaep) {
@@ -174,6 +176,7 @@ final class VorlenRsaCipher extends CipherSpi {
         oaepSpec = spec;
         modulusBytes = (((RSAKey) k).getModulus().bitLength() + 7) / 8;
         input.reset();
+        dropped = 0;
     }
 
     /** The token's record for OAEP parameters. */
@@ -205,7 +208,11 @@ final class VorlenRsaCipher extends CipherSpi {
             throw new IllegalStateException(name + " is not initialised");
         }
         if (in != null && inputLen > 0) {
-            input.write(in, inputOffset, inputLen);
+            if (dropped == 0 && input.size() + inputLen <= modulusBytes) {
+                input.write(in, inputOffset, inputLen);
+            } else {
+                dropped += inputLen;  // too long for any key of this size: doFinal says so
+            }
         }
         return new byte[0];
     }
@@ -221,12 +228,14 @@ final class VorlenRsaCipher extends CipherSpi {
             throws IllegalBlockSizeException, BadPaddingException {
         engineUpdate(in, inputOffset, inputLen);
         byte[] data = input.toByteArray();
+        long length = data.length + dropped;
         input.reset();
+        dropped = 0;
         try {
             int most = encrypt ? modulusBytes - (oaep ? 2 * hashLength() + 2 : 11) : modulusBytes;
-            if (data.length > most) {
+            if (length > most) {
                 throw new IllegalBlockSizeException(name + " takes at most " + most + " bytes with this key, not "
-                        + data.length);
+                        + length);
             }
             Mechanism m = mechanism();
             if (encrypt) {

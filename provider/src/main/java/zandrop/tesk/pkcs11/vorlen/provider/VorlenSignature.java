@@ -1,6 +1,7 @@
 package zandrop.tesk.pkcs11.vorlen.provider;
 
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_ECDSA;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_RSA_PKCS;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_RSA_PKCS_PSS;
 
 import java.io.ByteArrayOutputStream;
@@ -42,7 +43,11 @@ import zandrop.tesk.pkcs11.vorlen.token.TokenObject;
  * encoded signature); a well-formed wrong one is false.
  *
  * <p>The data is collected in memory and signed in one call, which borrows a session of the
- * token's pool for that call only. Every {@code sign} and {@code verify}, also a failed one,
+ * token's pool for that call only. Data longer than {@link VorlenDigest#BUFFERED} bytes is
+ * hashed on the host as it comes (the JDK's digest), and the token signs or verifies the digest
+ * with its plain mechanism ({@code CKM_RSA_PKCS} over the DigestInfo, {@code CKM_ECDSA}; PSS
+ * always signs a host digest), so the memory held stays bounded; where the token lacks the plain
+ * mechanism, and for the signatures without a hash (EdDSA, NONEwith...), all of it is collected. Every {@code sign} and {@code verify}, also a failed one,
  * leaves the engine ready for new data with the same key.
  */
 final class VorlenSignature extends SignatureSpi {
@@ -57,6 +62,8 @@ final class VorlenSignature extends SignatureSpi {
     private VorlenPrivateKey signKey;
     private PublicKey verifyKey;
     private PSSParameterSpec pss;
+    private MessageDigest hasher;  // once the data outgrew the buffer: hashed on the host
+    private Mechanism fixed;  // the mechanism of a kind without parameters, made once
 
     VorlenSignature(VorlenProvider provider, Kind kind, Hash hash, String algorithm) {
         this.provider = provider;
@@ -134,18 +141,58 @@ final class VorlenSignature extends SignatureSpi {
 
     private void reset() {
         data.reset();
+        hasher = null;
     }
 
     @Override
     protected void engineUpdate(byte b) throws SignatureException {
-        checkInit();
-        data.write(b);
+        engineUpdate(new byte[] {b}, 0, 1);
     }
 
     @Override
     protected void engineUpdate(byte[] b, int off, int len) throws SignatureException {
         checkInit();
-        data.write(b, off, len);
+        if (hasher == null && data.size() + len > VorlenDigest.BUFFERED) {
+            String name = hostHash();
+            if (name != null) {
+                try {
+                    hasher = MessageDigest.getInstance(name);
+                } catch (NoSuchAlgorithmException e) {
+                    throw new SignatureException(e);
+                }
+                hasher.update(data.toByteArray());
+                data.reset();
+            }
+        }
+        if (hasher != null) {
+            hasher.update(b, off, len);
+        } else {
+            data.write(b, off, len);
+        }
+    }
+
+    /** The JDK's name of the hash that long data may have computed on the host, or null. */
+    private String hostHash() {
+        return switch (kind) {
+            case RSA_PSS -> pss == null ? null : pss.getDigestAlgorithm();
+            case RSA_PKCS1 -> hash != null && provider.token().supports(CKM_RSA_PKCS) ? hash.jdkName() : null;
+            case ECDSA_DER, ECDSA_P1363 -> hash != null && provider.token().supports(CKM_ECDSA) ? hash.jdkName() : null;
+            default -> null;
+        };
+    }
+
+    /** The token's plain mechanism for a host digest (PSS: its own, which always signs one). */
+    private Mechanism plainMechanism() throws SignatureException {
+        return switch (kind) {
+            case RSA_PKCS1 -> Mechanism.of(CKM_RSA_PKCS);
+            case RSA_PSS -> mechanism();
+            default -> Mechanism.of(CKM_ECDSA);
+        };
+    }
+
+    /** What the plain mechanism signs: the DigestInfo for PKCS#1 v1.5, the digest itself otherwise. */
+    private byte[] hostInput(byte[] digest) {
+        return kind == Kind.RSA_PKCS1 ? hash.digestInfo(digest) : digest;
     }
 
     private void checkInit() throws SignatureException {
@@ -159,13 +206,14 @@ final class VorlenSignature extends SignatureSpi {
         if (signKey == null) {
             throw new SignatureException(algorithm + " is not initialised for signing");
         }
-        byte[] input = data.toByteArray();
+        MessageDigest hashed = hasher;
+        byte[] input = hashed == null ? data.toByteArray() : null;
         reset();
-        Mechanism mechanism = mechanism();
-        byte[] message = kind == Kind.RSA_PSS ? pssDigest(input) : input;
+        Mechanism mechanism = hashed == null ? mechanism() : plainMechanism();
+        byte[] message = hashed != null ? hostInput(hashed.digest()) : kind == Kind.RSA_PSS ? pssDigest(input) : input;
         try {
             byte[] signature = provider.withKey(signKey, (s, key) -> s.sign(mechanism, key, message));
-            if (kind == Kind.ECDSA_NONE) {
+            if (kind == Kind.ECDSA_NONE || hashed != null && kind == Kind.ECDSA_DER) {
                 return JdkFormats.ecdsaToDer(signature, ((VorlenPrivateKey.Ec) signKey).object().curve());
             }
             return signature;
@@ -181,7 +229,8 @@ final class VorlenSignature extends SignatureSpi {
         if (verifyKey == null) {
             throw new SignatureException(algorithm + " is not initialised for verifying");
         }
-        byte[] input = data.toByteArray();
+        MessageDigest hashed = hasher;
+        byte[] input = hashed == null ? data.toByteArray() : null;
         reset();
         if (signature == null) {
             throw new SignatureException("no signature");
@@ -206,7 +255,10 @@ final class VorlenSignature extends SignatureSpi {
                 }
             }
         }
-        byte[] message = kind == Kind.RSA_PSS ? pssDigest(input) : input;
+        if (hashed != null) {
+            mechanism = plainMechanism();
+        }
+        byte[] message = hashed != null ? hostInput(hashed.digest()) : kind == Kind.RSA_PSS ? pssDigest(input) : input;
         byte[] raw = given;
         Mechanism m = mechanism;
         PublicKey key = verifyKey;
@@ -228,7 +280,10 @@ final class VorlenSignature extends SignatureSpi {
 
     /** The token's mechanism for this signature (DER ECDSA: the layer converts). */
     private Mechanism mechanism() throws SignatureException {
-        return switch (kind) {
+        if (fixed != null) {
+            return fixed;
+        }
+        Mechanism m = switch (kind) {
             case RSA_PKCS1 -> Mechanism.rsaPkcs1(hash);
             case ECDSA_DER -> Mechanism.ecdsa(hash);
             case ECDSA_P1363 -> Mechanism.ecdsaP1363(hash);
@@ -242,6 +297,10 @@ final class VorlenSignature extends SignatureSpi {
                 yield Mechanism.of(CKM_RSA_PKCS_PSS, () -> new CK_RSA_PKCS_PSS_PARAMS(h.mechanism(), mgf.mgf(), salt));
             }
         };
+        if (kind != Kind.RSA_PSS) {
+            fixed = m;
+        }
+        return m;
     }
 
     private PSSParameterSpec pssSpec() throws SignatureException {
@@ -292,7 +351,7 @@ final class VorlenSignature extends SignatureSpi {
         if (spec.getTrailerField() != PSSParameterSpec.TRAILER_FIELD_BC) {
             throw new InvalidAlgorithmParameterException("PSS trailer field must be 1, not " + spec.getTrailerField());
         }
-        if (data.size() > 0) {
+        if (data.size() > 0 || hasher != null) {
             throw new ProviderException("RSASSA-PSS parameters cannot change in the middle of a signature");
         }
         pss = spec;

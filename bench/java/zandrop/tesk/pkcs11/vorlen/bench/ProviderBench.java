@@ -1,0 +1,480 @@
+package zandrop.tesk.pkcs11.vorlen.bench;
+
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
+
+import java.io.ByteArrayOutputStream;
+import java.math.BigInteger;
+import java.net.InetAddress;
+import java.net.Socket;
+import java.nio.charset.StandardCharsets;
+import java.security.KeyPair;
+import java.security.KeyPairGenerator;
+import java.security.KeyStore;
+import java.security.MessageDigest;
+import java.security.Principal;
+import java.security.PrivateKey;
+import java.security.Security;
+import java.security.Signature;
+import java.security.cert.CertificateFactory;
+import java.security.cert.X509Certificate;
+import java.security.spec.ECGenParameterSpec;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+import java.util.concurrent.atomic.AtomicLong;
+
+import javax.net.ssl.KeyManagerFactory;
+import javax.net.ssl.SSLContext;
+import javax.net.ssl.SSLEngine;
+import javax.net.ssl.SSLServerSocket;
+import javax.net.ssl.SSLSocket;
+import javax.net.ssl.TrustManagerFactory;
+import javax.net.ssl.X509ExtendedKeyManager;
+import javax.net.ssl.X509KeyManager;
+import javax.security.auth.x500.X500Principal;
+
+import zandrop.tesk.pkcs11.vorlen.api.CK_MECHANISM;
+import zandrop.tesk.pkcs11.vorlen.api.PKCS11Impl;
+import zandrop.tesk.pkcs11.vorlen.provider.VorlenProvider;
+import zandrop.tesk.pkcs11.vorlen.token.Hash;
+import zandrop.tesk.pkcs11.vorlen.token.JdkFormats;
+import zandrop.tesk.pkcs11.vorlen.token.Mechanism;
+import zandrop.tesk.pkcs11.vorlen.token.PinSource;
+import zandrop.tesk.pkcs11.vorlen.token.Pkcs11Module;
+import zandrop.tesk.pkcs11.vorlen.token.Token;
+import zandrop.tesk.pkcs11.vorlen.token.TokenObject;
+
+/**
+ * The JCA provider's figures on a SoftHSM2 token: signatures per second through the provider's
+ * {@code KeyStore} and {@code Signature} against the same signatures made with
+ * {@link PKCS11Impl} directly (one {@code C_SignInit} and {@code C_Sign} on a session of its
+ * own), measured interleaved in rounds on the calling thread's CPU time and on the clock; the
+ * provider with 1, 2 and 8 threads (one {@code Signature} each, on the clock); and TLS 1.3
+ * handshakes per second of a JSSE server whose P-256 key is on the token against the same
+ * server with the same key in a PKCS12 key store of the JDK, each handshake a full one (every
+ * client connection names a host of its own, so that no session is resumed; the server's key
+ * manager counts the private keys it hands out).
+ *
+ * <p>Usage: {@code ProviderBench <softhsm module> <token label> <pin>}, on a token made for the
+ * run: the keys and certificates are put on it here.
+ */
+public final class ProviderBench {
+    private static final int ROUNDS = 41;
+    private static final long ROUND_NANOS = 100_000_000L;
+    private static final long THREAD_NANOS = 3_000_000_000L;
+    private static final long TLS_NANOS = 2_000_000_000L;
+    private static final int TLS_ROUNDS = 6;
+    private static final java.lang.management.ThreadMXBean CPU = java.lang.management.ManagementFactory.getThreadMXBean();
+    private static final byte[] MESSAGE = new byte[64];
+
+    private ProviderBench() {
+    }
+
+    /** One signature; its result is kept so that the work is not dropped. */
+    @FunctionalInterface
+    private interface Op {
+        Object run() throws Exception;
+    }
+
+    public static void main(String[] args) throws Exception {
+        if (args.length != 3) {
+            System.err.println("usage: ProviderBench <softhsm module> <token label> <pin>");
+            System.exit(2);
+        }
+        String path = args[0];
+        String label = args[1];
+        char[] pin = args[2].toCharArray();
+        Arrays.fill(MESSAGE, (byte) 0x5A);
+
+        KeyPairGenerator rsaGen = KeyPairGenerator.getInstance("RSA");
+        rsaGen.initialize(2048);
+        KeyPair rsa = rsaGen.generateKeyPair();
+        KeyPairGenerator ecGen = KeyPairGenerator.getInstance("EC");
+        ecGen.initialize(new ECGenParameterSpec("secp256r1"));
+        KeyPair ec = ecGen.generateKeyPair();
+        X509Certificate rsaCert = selfSigned(rsa, "CN=bench-rsa");
+        X509Certificate ecCert = selfSigned(ec, "CN=localhost");
+
+        try (Pkcs11Module module = Pkcs11Module.open(path)) {
+            Token token = module.token(label);
+            token.login(PinSource.of(pin));
+            TokenObject[] objects = token.withSession(true, s -> {
+                TokenObject r = s.importObject(rsa.getPrivate(), JdkFormats.ImportOptions.defaults().label("rsa").id(new byte[] {1}));
+                s.importObject(rsaCert, JdkFormats.ImportOptions.defaults().label("rsa").id(new byte[] {1}));
+                TokenObject e = s.importObject(ec.getPrivate(), JdkFormats.ImportOptions.defaults().label("ec").id(new byte[] {2}));
+                s.importObject(ecCert, JdkFormats.ImportOptions.defaults().label("ec").id(new byte[] {2}));
+                return new TokenObject[] {r, e};
+            });
+            long[] handles = {objects[0].handle(), objects[1].handle()};
+
+            VorlenProvider provider = new VorlenProvider("pkcs11:token=" + label + "?module-path=" + path);
+            Security.addProvider(provider);
+            KeyStore store = KeyStore.getInstance("PKCS11", provider);
+            store.load(null, pin);
+            PrivateKey rsaKey = (PrivateKey) store.getKey("rsa", null);
+            PrivateKey ecKey = (PrivateKey) store.getKey("ec", null);
+
+            System.out.println("Signatures of 64 bytes on SoftHSM2: the provider against PKCS11Impl directly, "
+                    + ROUNDS + " rounds of " + ROUND_NANOS / 1_000_000 + " ms each, the three signers in turn in each round");
+            PKCS11Impl pkcs11 = module.pkcs11();
+            long session = pkcs11.C_OpenSession(token.slotId(), CKF_SERIAL_SESSION, null, null);
+            try {
+                compare("SHA256withRSA, RSA-2048", provider, rsaKey, "SHA256withRSA",
+                        layer(token, objects[0], Mechanism.rsaPkcs1(Hash.SHA256)),
+                        direct(pkcs11, token, session, handles[0], CKM_SHA256_RSA_PKCS, CKM_RSA_PKCS));
+                compare("SHA256withECDSA, P-256", provider, ecKey, "SHA256withECDSA",
+                        layer(token, objects[1], Mechanism.ecdsa(Hash.SHA256)),
+                        direct(pkcs11, token, session, handles[1], CKM_ECDSA_SHA256, CKM_ECDSA));
+            } finally {
+                pkcs11.C_CloseSession(session);
+            }
+
+            System.out.println();
+            System.out.println("Signatures per second through the provider, one Signature per thread, "
+                    + THREAD_NANOS / 1_000_000_000L + " s each (on the clock)");
+            for (String algorithm : new String[] {"SHA256withECDSA", "SHA256withRSA"}) {
+                PrivateKey key = algorithm.endsWith("RSA") ? rsaKey : ecKey;
+                for (int threads : new int[] {1, 2, 8}) {
+                    double rate = threaded(provider, key, algorithm, threads);
+                    System.out.printf("  %-16s %d thread%s %10.0f /s%n", algorithm, threads, threads == 1 ? " " : "s", rate);
+                }
+            }
+
+            System.out.println();
+            System.out.println("TLS 1.3 handshakes per second, ECDSA P-256 server key, JSSE client and server in this process, "
+                    + TLS_NANOS / 1_000_000_000L + " s each, " + TLS_ROUNDS + " rounds of the two in turn");
+            KeyStore jdkStore = KeyStore.getInstance("PKCS12");
+            jdkStore.load(null, null);
+            jdkStore.setKeyEntry("ec", ec.getPrivate(), pin, new X509Certificate[] {ecCert});
+            KeyStore trust = KeyStore.getInstance("PKCS12");
+            trust.load(null, null);
+            trust.setCertificateEntry("ec", ecCert);
+            handshakes(store, "ec", pin, trust, "warm-up, token");
+            handshakes(jdkStore, "ec", pin, trust, "warm-up, JDK key store");
+            double[][] rates = new double[2][TLS_ROUNDS];
+            double[][] cpu = new double[2][TLS_ROUNDS];
+            for (int round = 0; round < TLS_ROUNDS; round++) {
+                for (int i = 0; i < 2; i++) {
+                    int which = (i + round) % 2;
+                    double[] r = which == 0 ? handshakes(store, "ec", pin, trust, "token (Vorlen KeyStore)")
+                            : handshakes(jdkStore, "ec", pin, trust, "JDK PKCS12 key store");
+                    rates[which][round] = r[0];
+                    cpu[which][round] = r[1];
+                }
+            }
+            System.out.printf("  token / JDK key store, handshakes per second: %s%n", ratios(rates[0], rates[1]));
+            System.out.printf("  token / JDK key store, server thread CPU per handshake: %s%n", ratios(cpu[0], cpu[1]));
+            provider.token().logout();
+        }
+    }
+
+    /** The session layer's signer: a session of the pool for each signature, as the provider's. */
+    private static Op layer(Token token, TokenObject key, Mechanism mechanism) {
+        return () -> token.withSession(false, s -> s.sign(mechanism, key, MESSAGE));
+    }
+
+    /** A direct signer: C_SignInit and C_Sign with the combined mechanism, or host SHA-256 and the plain one. */
+    private static Op direct(PKCS11Impl pkcs11, Token token, long session, long key, long combined, long plain) throws Exception {
+        if (token.supports(combined)) {
+            CK_MECHANISM m = new CK_MECHANISM(combined);
+            return () -> {
+                pkcs11.C_SignInit(session, m, key);
+                return pkcs11.C_Sign(session, MESSAGE);
+            };
+        }
+        System.out.println("  (the token lacks " + Long.toHexString(combined) + ": both hash on the host)");
+        CK_MECHANISM m = new CK_MECHANISM(plain);
+        return () -> {
+            byte[] digest = MessageDigest.getInstance("SHA-256").digest(MESSAGE);
+            pkcs11.C_SignInit(session, m, key);
+            return pkcs11.C_Sign(session, plain == CKM_RSA_PKCS ? digestInfo(digest) : digest);
+        };
+    }
+
+    private static byte[] digestInfo(byte[] sha256) {
+        byte[] prefix = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, (byte) 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
+        byte[] out = Arrays.copyOf(prefix, prefix.length + sha256.length);
+        System.arraycopy(sha256, 0, out, prefix.length, sha256.length);
+        return out;
+    }
+
+    /** The provider's signer and the direct one, measured in alternating rounds. */
+    private static void compare(String name, VorlenProvider provider, PrivateKey key, String algorithm, Op layer, Op direct)
+            throws Exception {
+        Signature signature = Signature.getInstance(algorithm, provider);
+        signature.initSign(key);
+        Op viaProvider = () -> {
+            signature.update(MESSAGE);
+            return signature.sign();
+        };
+        Op[] ops = {viaProvider, direct, layer};
+        for (Op op : ops) {
+            round(op, ROUND_NANOS);  // warm-up
+        }
+        double[][] cpu = new double[3][ROUNDS];
+        double[][] wall = new double[3][ROUNDS];
+        for (int r = 0; r < ROUNDS; r++) {
+            for (int i = 0; i < 3; i++) {
+                int which = (i + r) % 3;
+                double[] m = round(ops[which], ROUND_NANOS);
+                cpu[which][r] = m[0];
+                wall[which][r] = m[1];
+            }
+        }
+        double pc = median(cpu[0]);
+        double dc = median(cpu[1]);
+        double lc = median(cpu[2]);
+        System.out.printf("  %-24s CPU per signature (median round): provider %.1f us, session layer %.1f us, PKCS11Impl %.1f us"
+                + " [%.0f, %.0f, %.0f /s]%n", name, pc / 1e3, lc / 1e3, dc / 1e3, 1e9 / pc, 1e9 / lc, 1e9 / dc);
+        System.out.printf("  %-24s provider/direct, CPU:   %s%n", "", ratios(cpu[0], cpu[1]));
+        System.out.printf("  %-24s provider/direct, clock: %s%n", "", ratios(wall[0], wall[1]));
+        System.out.printf("  %-24s layer/direct, CPU:      %s%n", "", ratios(cpu[2], cpu[1]));
+    }
+
+    /** The ratios of paired rounds: median (overhead in %) and quartiles. */
+    private static String ratios(double[] a, double[] b) {
+        double[] r = new double[a.length];
+        for (int i = 0; i < r.length; i++) {
+            r[i] = a[i] / b[i];
+        }
+        Arrays.sort(r);
+        double median = r[r.length / 2];
+        return String.format("median %.4f (%+.2f %%), quartiles %.4f .. %.4f", median, (median - 1) * 100,
+                r[r.length / 4], r[3 * r.length / 4]);
+    }
+
+    /** Runs op for about the given time: ns per call on the thread's CPU and on the clock. */
+    private static double[] round(Op op, long nanos) throws Exception {
+        long cpu0 = CPU.getCurrentThreadCpuTime();
+        long wall0 = System.nanoTime();
+        long n = 0;
+        Object sink = null;
+        while (System.nanoTime() - wall0 < nanos) {
+            sink = op.run();
+            n++;
+        }
+        long wall = System.nanoTime() - wall0;
+        long cpu = CPU.getCurrentThreadCpuTime() - cpu0;
+        if (sink == null) {
+            throw new IllegalStateException("no result");
+        }
+        return new double[] {(double) cpu / n, (double) wall / n};
+    }
+
+    private static double median(double[] values) {
+        double[] v = values.clone();
+        Arrays.sort(v);
+        return v[v.length / 2];
+    }
+
+    /** Signatures per second of the provider with this many threads, each with a Signature of its own. */
+    private static double threaded(VorlenProvider provider, PrivateKey key, String algorithm, int threads) throws Exception {
+        AtomicLong count = new AtomicLong();
+        List<Thread> started = new ArrayList<>();
+        Throwable[] failure = new Throwable[1];
+        long start = System.nanoTime();
+        long end = start + THREAD_NANOS;
+        for (int t = 0; t < threads; t++) {
+            Thread thread = new Thread(() -> {
+                try {
+                    Signature s = Signature.getInstance(algorithm, provider);
+                    s.initSign(key);
+                    long n = 0;
+                    while (System.nanoTime() < end) {
+                        s.update(MESSAGE);
+                        s.sign();
+                        n++;
+                    }
+                    count.addAndGet(n);
+                } catch (Exception | Error e) {
+                    synchronized (failure) {
+                        failure[0] = e;
+                    }
+                }
+            });
+            thread.start();
+            started.add(thread);
+        }
+        for (Thread thread : started) {
+            thread.join();
+        }
+        if (failure[0] != null) {
+            throw new IllegalStateException("a signing thread failed", failure[0]);
+        }
+        return count.get() * 1e9 / (System.nanoTime() - start);
+    }
+
+    /** Full TLS 1.3 handshakes of a server with this key store's entry: per second, and server CPU ns per handshake. */
+    private static double[] handshakes(KeyStore keys, String alias, char[] password, KeyStore trust, String name) throws Exception {
+        KeyManagerFactory kmf = KeyManagerFactory.getInstance("SunX509");
+        kmf.init(keys, password);
+        Counting keyManager = new Counting((X509KeyManager) kmf.getKeyManagers()[0], alias);
+        SSLContext server = SSLContext.getInstance("TLSv1.3");
+        server.init(new javax.net.ssl.KeyManager[] {keyManager}, null, null);
+        TrustManagerFactory tmf = TrustManagerFactory.getInstance("PKIX");
+        tmf.init(trust);
+        SSLContext client = SSLContext.getInstance("TLSv1.3");
+        client.init(null, tmf.getTrustManagers(), null);
+        String[] protocols = {"TLSv1.3"};
+        SSLServerSocket listener = (SSLServerSocket) server.getServerSocketFactory().createServerSocket(0, 50, InetAddress.getLoopbackAddress());
+        try {
+            listener.setEnabledProtocols(protocols);
+            int port = listener.getLocalPort();
+            Throwable[] serverFailure = new Throwable[1];
+            Thread acceptor = new Thread(() -> {
+                while (!listener.isClosed()) {
+                    try (SSLSocket s = (SSLSocket) listener.accept()) {
+                        s.startHandshake();
+                        s.getOutputStream().write(1);
+                        s.getOutputStream().flush();
+                    } catch (java.net.SocketException e) {
+                        // The listener closed.
+                    } catch (Exception e) {
+                        serverFailure[0] = e;
+                    }
+                }
+            });
+            acceptor.start();
+            long n = 0;
+            long start = System.nanoTime();
+            long cpu0 = CPU.getThreadCpuTime(acceptor.getId());
+            while (System.nanoTime() - start < TLS_NANOS) {
+                try (Socket plain = new Socket(InetAddress.getLoopbackAddress(), port);
+                     SSLSocket s = (SSLSocket) client.getSocketFactory().createSocket(plain, "h" + n + ".bench.test", port, true)) {
+                    s.setEnabledProtocols(protocols);
+                    s.startHandshake();
+                    if (s.getInputStream().read() != 1) {
+                        throw new IllegalStateException("the server sent nothing");
+                    }
+                    if (!"TLSv1.3".equals(s.getSession().getProtocol())) {
+                        throw new IllegalStateException("not TLS 1.3: " + s.getSession().getProtocol());
+                    }
+                }
+                n++;
+            }
+            double seconds = (System.nanoTime() - start) / 1e9;
+            long serverCpu = CPU.getThreadCpuTime(acceptor.getId()) - cpu0;
+            listener.close();
+            acceptor.join();
+            if (serverFailure[0] != null) {
+                throw new IllegalStateException(name + ": the server failed", serverFailure[0]);
+            }
+            System.out.printf("  %-26s %6d handshakes, %7.1f /s, server thread CPU %6.2f ms per handshake, server keys handed out %d%n",
+                    name, n, n / seconds, serverCpu / 1e6 / n, keyManager.handedOut.get());
+            return new double[] {n / seconds, serverCpu / (double) n};
+        } finally {
+            listener.close();
+        }
+    }
+
+    /** A key manager that serves one alias and counts the private keys it hands out (one per full handshake). */
+    private static final class Counting extends X509ExtendedKeyManager {
+        private final X509KeyManager delegate;
+        private final String alias;
+        final AtomicLong handedOut = new AtomicLong();
+
+        Counting(X509KeyManager delegate, String alias) {
+            this.delegate = delegate;
+            this.alias = alias;
+        }
+
+        @Override
+        public String chooseEngineServerAlias(String keyType, Principal[] issuers, SSLEngine engine) {
+            return "EC".equals(keyType) ? alias : null;
+        }
+
+        @Override
+        public String chooseServerAlias(String keyType, Principal[] issuers, Socket socket) {
+            return "EC".equals(keyType) ? alias : null;
+        }
+
+        @Override
+        public String[] getServerAliases(String keyType, Principal[] issuers) {
+            return new String[] {alias};
+        }
+
+        @Override
+        public X509Certificate[] getCertificateChain(String name) {
+            return delegate.getCertificateChain(name);
+        }
+
+        @Override
+        public PrivateKey getPrivateKey(String name) {
+            handedOut.incrementAndGet();
+            return delegate.getPrivateKey(name);
+        }
+
+        @Override
+        public String[] getClientAliases(String keyType, Principal[] issuers) {
+            return null;
+        }
+
+        @Override
+        public String chooseClientAlias(String[] keyType, Principal[] issuers, Socket socket) {
+            return null;
+        }
+    }
+
+    // ---- A self-signed certificate, its DER built here ----
+
+    private static X509Certificate selfSigned(KeyPair pair, String name) throws Exception {
+        boolean rsa = "RSA".equals(pair.getPublic().getAlgorithm());
+        byte[] algorithm = rsa
+                ? der(0x30, oid(new int[] {1, 2, 840, 113549, 1, 1, 11}), der(0x05))
+                : der(0x30, oid(new int[] {1, 2, 840, 10045, 4, 3, 2}));
+        byte[] dn = new X500Principal(name).getEncoded();
+        byte[] tbs = der(0x30, der(0xA0, der(0x02, new byte[] {2})), der(0x02, new BigInteger("1234567890").toByteArray()),
+                algorithm, dn,
+                der(0x30, der(0x17, "250101000000Z".getBytes(StandardCharsets.US_ASCII)),
+                        der(0x17, "450101000000Z".getBytes(StandardCharsets.US_ASCII))),
+                dn, pair.getPublic().getEncoded());
+        Signature signer = Signature.getInstance(rsa ? "SHA256withRSA" : "SHA256withECDSA");
+        signer.initSign(pair.getPrivate());
+        signer.update(tbs);
+        byte[] bits = signer.sign();
+        byte[] bitString = new byte[bits.length + 1];
+        System.arraycopy(bits, 0, bitString, 1, bits.length);
+        byte[] certificate = der(0x30, tbs, algorithm, der(0x03, bitString));
+        return (X509Certificate) CertificateFactory.getInstance("X.509")
+                .generateCertificate(new java.io.ByteArrayInputStream(certificate));
+    }
+
+    private static byte[] der(int tag, byte[]... parts) {
+        ByteArrayOutputStream content = new ByteArrayOutputStream();
+        for (byte[] p : parts) {
+            content.writeBytes(p);
+        }
+        int n = content.size();
+        ByteArrayOutputStream out = new ByteArrayOutputStream();
+        out.write(tag);
+        if (n < 0x80) {
+            out.write(n);
+        } else if (n < 0x100) {
+            out.write(0x81);
+            out.write(n);
+        } else {
+            out.write(0x82);
+            out.write(n >> 8);
+            out.write(n);
+        }
+        out.writeBytes(content.toByteArray());
+        return out.toByteArray();
+    }
+
+    private static byte[] oid(int[] arcs) {
+        ByteArrayOutputStream out = new ByteArrayOutputStream();
+        out.write(arcs[0] * 40 + arcs[1]);
+        for (int i = 2; i < arcs.length; i++) {
+            int arc = arcs[i];
+            int shift = 28;
+            while (shift > 0 && (arc >> shift) == 0) {
+                shift -= 7;
+            }
+            for (; shift > 0; shift -= 7) {
+                out.write(0x80 | ((arc >> shift) & 0x7F));
+            }
+            out.write(arc & 0x7F);
+        }
+        return der(0x06, out.toByteArray());
+    }
+}
