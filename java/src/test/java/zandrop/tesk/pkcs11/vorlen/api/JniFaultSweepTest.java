@@ -27,7 +27,8 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
 /**
  * The JVM failing the library: for each call shape, the call is made once to count the JNI calls
  * that can fail for want of memory, then once for each of them with that call failing as the VM
- * fails it (testmodule/jnicount). Afterwards the caller has an exception (an OutOfMemoryError, or
+ * fails it (testmodule/jnicount); then the same for each heap block the library asks for, refused
+ * as by a full heap. Afterwards the caller has an exception (an OutOfMemoryError, or
  * one caused by it) and never a result; a callback that could not reach Java on a module thread
  * answered the module with an error; no native block or global reference is left.
  *
@@ -239,38 +240,44 @@ class JniFaultSweepTest {
         Map<String, Integer> failedFunctions = new TreeMap<>();
         List<String> faults = new ArrayList<>();
         int points = 0;
+        int heapPoints = 0;
         int shapesRun = 0;
         try {
             for (Shape shape : shapes()) {
                 TestModule module = shape.v3() ? TestModules.v3Module() : TestModules.firstModule();
                 PKCS11Impl pkcs11 = shape.v3() ? v3 : first;
-                run(shape, module, pkcs11, -1); // classes loaded, caches warm
+                run(shape, module, pkcs11, null, -1); // classes loaded, caches warm
                 long refs = PKCS11Impl.globalReferenceCount();
                 long blocks = PKCS11Impl.heapBlockCount();
-                Run baseline = run(shape, module, pkcs11, 0);
-                assertEquals(null, baseline.failed(), shape.name());
                 shapesRun++;
-                for (long n = 1; n <= baseline.seen(); n += every) {
-                    Run r = run(shape, module, pkcs11, n);
-                    String where = shape.name() + ", failing call " + n + " of " + baseline.seen() + " ("
-                            + r.failed() + "): " + r.outcome();
-                    String outcome;
-                    try {
-                        outcome = check(r, baseline, where);
-                    } catch (AssertionError e) {
-                        faults.add(e.getMessage());
-                        outcome = "FAULT";
-                    }
-                    points++;
-                    table.computeIfAbsent(shape.name(), k -> new TreeMap<>()).merge(outcome, 1, Integer::sum);
-                    if (r.failed() != null) {
-                        failedFunctions.merge(r.failed(), 1, Integer::sum);
-                    }
-                    if (blocks != PKCS11Impl.heapBlockCount() || refs != PKCS11Impl.globalReferenceCount()) {
-                        faults.add(where + ": heap blocks " + blocks + " -> " + PKCS11Impl.heapBlockCount()
-                                + ", global references " + refs + " -> " + PKCS11Impl.globalReferenceCount());
-                        blocks = PKCS11Impl.heapBlockCount();
-                        refs = PKCS11Impl.globalReferenceCount();
+                // null: every JNI function that can fail; then the library's heap blocks
+                for (String kind : new String[] {null, "heapAlloc"}) {
+                    Run baseline = run(shape, module, pkcs11, kind, 0);
+                    assertEquals(null, baseline.failed(), shape.name());
+                    String row = kind == null ? shape.name() : shape.name() + " [heap]";
+                    for (long n = 1; n <= baseline.seen(); n += every) {
+                        Run r = run(shape, module, pkcs11, kind, n);
+                        String where = row + ", failing call " + n + " of " + baseline.seen() + " ("
+                                + r.failed() + "): " + r.outcome();
+                        String outcome;
+                        try {
+                            outcome = check(r, baseline, where);
+                        } catch (AssertionError e) {
+                            faults.add(e.getMessage());
+                            outcome = "FAULT";
+                        }
+                        points++;
+                        heapPoints += kind == null ? 0 : 1;
+                        table.computeIfAbsent(row, k -> new TreeMap<>()).merge(outcome, 1, Integer::sum);
+                        if (r.failed() != null) {
+                            failedFunctions.merge(r.failed(), 1, Integer::sum);
+                        }
+                        if (blocks != PKCS11Impl.heapBlockCount() || refs != PKCS11Impl.globalReferenceCount()) {
+                            faults.add(where + ": heap blocks " + blocks + " -> " + PKCS11Impl.heapBlockCount()
+                                    + ", global references " + refs + " -> " + PKCS11Impl.globalReferenceCount());
+                            blocks = PKCS11Impl.heapBlockCount();
+                            refs = PKCS11Impl.globalReferenceCount();
+                        }
                     }
                 }
             }
@@ -278,8 +285,8 @@ class JniFaultSweepTest {
             first.disconnect();
             v3.disconnect();
         }
-        System.out.println("JNI fault sweep: " + shapesRun + " shapes, " + points + " injection points (every "
-                + every + ")");
+        System.out.println("JNI fault sweep: " + shapesRun + " shapes, " + (points - heapPoints)
+                + " JNI injection points and " + heapPoints + " heap ones (every " + every + ")");
         table.forEach((shape, outcomes) -> System.out.println("  " + shape + " " + outcomes));
         System.out.println("  failed functions: " + failedFunctions);
         assertTrue(points > 0);
@@ -353,15 +360,18 @@ class JniFaultSweepTest {
         }
     }
 
-    /** Runs the shape once: n < 0 without the injector, 0 counting, else failing the n-th call. */
-    private static Run run(Shape shape, TestModule module, PKCS11Impl pkcs11, long n) throws Exception {
+    /**
+     * Runs the shape once: n < 0 without the injector, 0 counting, else failing the n-th call of
+     * the kind (null: any JNI function that can fail; "heapAlloc": a heap block).
+     */
+    private static Run run(Shape shape, TestModule module, PKCS11Impl pkcs11, String kind, long n) throws Exception {
         module.reset();
         long session = pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, null, QUIET);
         Invocation call = shape.prepare().prepare(module, pkcs11, session);
         Object outcome;
         long seen = 0;
         if (n >= 0) {
-            JniFaults.arm(null, n);
+            JniFaults.arm(kind, n);
         }
         try {
             outcome = call.run();
