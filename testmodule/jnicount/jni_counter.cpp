@@ -90,7 +90,9 @@ bool failHere(Index i) {
     if (c == kCount ? i == kheapAlloc : c != i) {
         return false;
     }
-    if (seen.fetch_add(1) + 1 != target.load()) {
+    const jlong call = seen.fetch_add(1) + 1;
+    const jlong t = target.load();
+    if (t > 0 ? call != t : t == 0 || call < -t) {  // -n: the n-th call and every later one
         return false;
     }
     failedElsewhere.store(!armingThread);
@@ -401,7 +403,8 @@ JNIEXPORT jstring JNICALL Java_zandrop_tesk_pkcs11_vorlen_api_JniCallBudgetTest_
 
 /// Arms the injector: the n-th call (n >= 1) of `function` (null: of any function that can fail)
 /// made by this thread, or by a thread attached from now on, fails; n = 0 only counts them.
-/// "heapAlloc" as `function` counts and fails the library's heap blocks instead.
+/// "heapAlloc" as `function` counts and fails the library's heap blocks instead. A negative n
+/// fails the (-n)-th call and every later one.
 JNIEXPORT void JNICALL Java_zandrop_tesk_pkcs11_vorlen_api_JniFaults_arm(JNIEnv* env, jclass, jstring function, jlong n) {
     int index = kCount;
     if (function != nullptr) {

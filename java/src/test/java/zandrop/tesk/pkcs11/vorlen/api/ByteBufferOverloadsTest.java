@@ -253,6 +253,13 @@ class ByteBufferOverloadsTest extends CryptoWrapperCases {
             assertTrue(e.getCause() instanceof IllegalArgumentException
                     && e.getCause().getMessage().equals(row[11]), Arrays.toString(row) + ": " + e.getCause());
         }
+        Method message = PKCS11Impl.class.getDeclaredMethod("messageBufferCall", int.class, long.class, Object.class,
+                byte[].class, ByteBuffer.class, int.class, byte[].class, int.class, int.class, ByteBuffer.class,
+                int.class, byte[].class, int.class, int.class, long.class);
+        message.setAccessible(true);
+        InvocationTargetException e = assertThrows(InvocationTargetException.class, () -> message.invoke(pkcs11, 99, 1L,
+                null, null, null, 0, null, 0, 0, null, 0, null, 0, 0, 0L));
+        assertEquals("no such message buffer function", e.getCause().getMessage());
         assertEquals(0, module.calls().size(), "the module is not called");
     }
 }

@@ -25,7 +25,7 @@ final class JniFaults {
     /**
      * Arms the injector: the n-th call of {@code function} (null: of every function that can
      * fail) fails; n = 0 only counts the calls. {@code "heapAlloc"} counts and refuses the
-     * library's heap blocks instead.
+     * library's heap blocks instead. A negative n fails the (-n)-th call and every later one.
      */
     static native void arm(String function, long n);
 
