@@ -141,6 +141,30 @@ class JniFaultSweepTest {
                         }, m.getName(), heapOnly));
             }
         }
+        // Outputs larger than the room on the stack: their heap blocks only.
+        CK_ATTRIBUTE[] many = new CK_ATTRIBUTE[20];
+        for (int i = 0; i < many.length; i++) {
+            many[i] = new CK_ATTRIBUTE(CKA_VENDOR_DEFINED + i);
+        }
+        Cleanup none = (module, pkcs11) -> {
+        };
+        shapes.add(new Shape("C_FindObjects, room for 1000 handles", false,
+                (module, pkcs11, session) -> () -> pkcs11.C_FindObjects(session, 1000), none, null, true));
+        shapes.add(new Shape("readAttributeValues, 20 attributes", false,
+                (module, pkcs11, session) -> () -> pkcs11.readAttributeValues(session, 100, many), none, null, true));
+        shapes.add(new Shape("C_GetSlotList, 100 slots", false, (module, pkcs11, session) -> {
+            module.script("C_GetSlotList", "len=100");
+            module.script("C_GetSlotList", "len=100 rv=0");
+            return () -> pkcs11.C_GetSlotList(true);
+        }, none, null, true));
+        shapes.add(new Shape("C_Sign, a signature larger than first offered", false, (module, pkcs11, session) -> {
+            module.script("C_Sign", "len=600 rv=" + CKR_BUFFER_TOO_SMALL);
+            return () -> pkcs11.C_Sign(session, new byte[8]);
+        }, none, null, true));
+        shapes.add(new Shape("C_GetInterfaceList, 20 interfaces", true, (module, pkcs11, session) -> {
+            module.script("C_GetInterfaceList", "len=20");
+            return () -> pkcs11.C_GetInterfaceList();
+        }, none, null, true));
         String ulongOne = Platform.hex(Platform.ulongBytes(1));
         shapes.add(new Shape("C_GetAttributeValue, nested values read", false, (module, pkcs11, session) -> {
             module.script("C_GetAttributeValue", "attr=3::6c6162656c attr=1::01 attr=0::" + ulongOne
