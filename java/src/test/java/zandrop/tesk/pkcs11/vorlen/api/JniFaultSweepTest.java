@@ -116,29 +116,29 @@ class JniFaultSweepTest {
     private static List<Shape> shapes() {
         List<Shape> shapes = new ArrayList<>();
         // Every method of both lists with plain arguments: records, lists, size queries, byte
-        // outputs, templates (one holding a nested template), the message functions; then, for
-        // the heap, those with arrays or templates once more with large ones.
+        // outputs, templates (one holding a nested template), the message functions; then those
+        // with arrays or templates once more with large ones, which take heap blocks.
         List<Method> methods = new ArrayList<>(AllMethods.pkcs11Methods());
         methods.removeIf(m -> m.getName().equals("C_WaitForSlotEvent") || m.getName().equals("C_Initialize"));
         List<Method> v3Methods = AllMethods.version3Methods();
         methods.addAll(v3Methods);
-        for (boolean heapOnly : new boolean[] {false, true}) {
+        for (boolean largeArguments : new boolean[] {false, true}) {
             for (Method m : methods) {
                 boolean hasArrays = List.of(m.getParameterTypes()).stream()
                         .anyMatch(t -> t == byte[].class || t == char[].class || t == CK_ATTRIBUTE[].class);
-                if (heapOnly && !hasArrays) {
+                if (largeArguments && !hasArrays) {
                     continue;
                 }
-                shapes.add(new Shape(heapOnly ? m.getName() + ", large arguments" : m.getName(), v3Methods.contains(m),
+                shapes.add(new Shape(largeArguments ? m.getName() + ", large arguments" : m.getName(), v3Methods.contains(m),
                         (module, pkcs11, session) -> {
                             Object[] arguments = AllMethods.arguments(m, session);
-                            for (int i = 0; heapOnly && i < arguments.length; i++) {
+                            for (int i = 0; largeArguments && i < arguments.length; i++) {
                                 arguments[i] = large(arguments[i]);
                             }
                             return () -> AllMethods.invoke(m, pkcs11, arguments);
                         },
                         (module, pkcs11) -> {
-                        }, m.getName(), heapOnly));
+                        }, m.getName(), false));
             }
         }
         // Outputs larger than the room on the stack: their heap blocks only.
