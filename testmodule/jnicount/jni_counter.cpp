@@ -15,12 +15,16 @@
 // NULL without an exception from NewGlobalRef; the Error of a missing class or member from the
 // lookups; JNI_ENOMEM from the JavaVM's AttachCurrentThread. The calls counted are those of the
 // thread that armed the injector and of threads attached through AttachCurrentThread meanwhile
-// (callbacks on a module's threads).
+// (callbacks on a module's threads). Armed with "heapAlloc", it fails the n-th heap block the
+// library asks for instead (through the library's vorlen_heapFaultHook, set while armed).
+#include <dlfcn.h>
 #include <jni.h>
 #include <jvmti.h>
+#include <link.h>
 
 #include <atomic>
 #include <cstdarg>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -46,8 +50,9 @@ thread_local int depth = 0;  // JNI functions of this thread running now
     X(GetDirectBufferCapacity) X(NewStringUTF) X(NewIntArray) X(NewBooleanArray)                   \
     X(GetPrimitiveArrayCritical) X(ReleasePrimitiveArrayCritical)
 
-// Every function counted: the JNI table's and the JavaVM's AttachCurrentThread.
-#define VORLEN_COUNTED(X) VORLEN_COUNTED_JNI(X) X(AttachCurrentThread)
+// Every function counted: the JNI table's, the JavaVM's AttachCurrentThread and the library's
+// heap allocation (counted and failed only when chosen by name).
+#define VORLEN_COUNTED(X) VORLEN_COUNTED_JNI(X) X(AttachCurrentThread) X(heapAlloc)
 
 enum Index {
 #define VORLEN_INDEX(name) k##name,
@@ -82,10 +87,12 @@ bool failHere(Index i) {
         return false;
     }
     const int c = chosen.load();
-    if (c != kCount && c != i) {
+    if (c == kCount ? i == kheapAlloc : c != i) {
         return false;
     }
-    if (seen.fetch_add(1) + 1 != target.load()) {
+    const jlong call = seen.fetch_add(1) + 1;
+    const jlong t = target.load();
+    if (t > 0 ? call != t : t == 0 || call < -t) {  // -n: the n-th call and every later one
         return false;
     }
     failedElsewhere.store(!armingThread);
@@ -276,7 +283,34 @@ void JNICALL CallVoidMethodV(JNIEnv* e, jobject o, jmethodID m, va_list l) {
     }
     original->CallVoidMethodV(e, o, m, l);
 }
+// The library's heap hook: whether the block asked for now is refused.
+bool refuseBlock(std::size_t) {
+    const Counted counted(kheapAlloc, true);
+    return counted.fail;
+}
 }  // namespace counted
+
+// The library's vorlen_heapFaultHook, found in the loaded library (which the JVM loaded with
+// local symbols: dlsym through a handle of its own file); null when it is not loaded.
+using HeapFaultHook = void (*)(bool (*)(std::size_t));
+HeapFaultHook heapFaultHook() {
+    std::string path;
+    dl_iterate_phdr([](dl_phdr_info* info, std::size_t, void* out) {
+        if (info->dlpi_name != nullptr && std::strstr(info->dlpi_name, "vorlenpkcs11") != nullptr) {
+            *static_cast<std::string*>(out) = info->dlpi_name;
+            return 1;
+        }
+        return 0;
+    }, &path);
+    void* handle = path.empty() ? nullptr : dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    if (handle == nullptr) {
+        return nullptr;
+    }
+    auto hook = reinterpret_cast<HeapFaultHook>(dlsym(handle, "vorlen_heapFaultHook"));
+    dlclose(handle);  // the JVM's own handle keeps the library loaded
+    return hook;
+}
+HeapFaultHook installedHook = nullptr;
 
 #define VORLEN_VFORMS(X)                                                                           \
     X(NewObjectV) X(CallObjectMethodV) X(CallBooleanMethodV) X(CallByteMethodV) X(CallCharMethodV) \
@@ -369,6 +403,8 @@ JNIEXPORT jstring JNICALL Java_zandrop_tesk_pkcs11_vorlen_api_JniCallBudgetTest_
 
 /// Arms the injector: the n-th call (n >= 1) of `function` (null: of any function that can fail)
 /// made by this thread, or by a thread attached from now on, fails; n = 0 only counts them.
+/// "heapAlloc" as `function` counts and fails the library's heap blocks instead. A negative n
+/// fails the (-n)-th call and every later one.
 JNIEXPORT void JNICALL Java_zandrop_tesk_pkcs11_vorlen_api_JniFaults_arm(JNIEnv* env, jclass, jstring function, jlong n) {
     int index = kCount;
     if (function != nullptr) {
@@ -390,6 +426,17 @@ JNIEXPORT void JNICALL Java_zandrop_tesk_pkcs11_vorlen_api_JniFaults_arm(JNIEnv*
             }
             return;
         }
+        if (index == kheapAlloc) {
+            installedHook = heapFaultHook();
+            if (installedHook == nullptr) {
+                jclass ise = original->FindClass(env, "java/lang/IllegalStateException");
+                if (ise != nullptr) {
+                    original->ThrowNew(env, ise, "the PKCS#11 library is not loaded or has no heap hook");
+                }
+                return;
+            }
+            installedHook(counted::refuseBlock);
+        }
     }
     chosen.store(index);
     seen.store(0);
@@ -403,6 +450,10 @@ JNIEXPORT void JNICALL Java_zandrop_tesk_pkcs11_vorlen_api_JniFaults_arm(JNIEnv*
 /// Disarms the injector; returns how many calls of the chosen kind it saw.
 JNIEXPORT jlong JNICALL Java_zandrop_tesk_pkcs11_vorlen_api_JniFaults_disarm(JNIEnv*, jclass) {
     armed.store(false);
+    if (installedHook != nullptr) {
+        installedHook(nullptr);
+        installedHook = nullptr;
+    }
     inScope = false;
     armingThread = false;
     return seen.load();

@@ -6,8 +6,11 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
+import java.lang.reflect.InvocationTargetException;
+import java.lang.reflect.Method;
 import java.nio.ByteBuffer;
 import java.nio.ReadOnlyBufferException;
+import java.util.Arrays;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
@@ -213,5 +216,50 @@ class ByteBufferOverloadsTest extends CryptoWrapperCases {
         assertEquals(3, in.position());
         assertEquals(2, untouched.position());
         assertArrayEquals(new byte[16], contents(untouched));
+    }
+
+    /**
+     * The native side checks the regions itself, though the Java side never passes a bad one:
+     * each row (function, input buffer, capacity, array, offset, length, then the same for the
+     * output) is refused with its message before the module is called.
+     */
+    @Test
+    void theNativeSideRefusesRegionsThatDoNotFit() throws Exception {
+        Method call = PKCS11Impl.class.getDeclaredMethod("bufferCall", int.class, long.class,
+                ByteBuffer.class, int.class, byte[].class, int.class, int.class, ByteBuffer.class, int.class,
+                byte[].class, int.class, int.class);
+        call.setAccessible(true);
+        ByteBuffer direct = ByteBuffer.allocateDirect(8);
+        byte[] array = new byte[8];
+        Object[][] rows = {
+            {99, null, 0, null, 0, 0, null, 0, null, 0, 0, "no such buffer function"},
+            {-1, null, 0, null, 0, 0, null, 0, null, 0, 0, "no such buffer function"},
+            {0, null, 0, array, -1, 2, null, 0, array, 0, 8, "a negative buffer offset or length"},
+            {0, null, 0, array, 0, 2, null, 0, array, 0, -8, "a negative buffer offset or length"},
+            {0, direct, -1, null, 0, 2, null, 0, array, 0, 8, "the buffer is not a direct buffer"},
+            {0, ByteBuffer.allocate(8), 8, null, 0, 2, null, 0, array, 0, 8, "the buffer is not a direct buffer"},
+            {0, direct, 8, null, 6, 3, null, 0, array, 0, 8, "the region lies outside the buffer"},
+            {0, null, 0, null, 0, 3, null, 0, array, 0, 8, "no buffer for a region of bytes"},
+            {0, null, 0, array, 0, 2, null, 0, array, 4, 5, "the region lies outside the array"},
+        };
+        module.clear();
+        for (Object[] row : rows) {
+            Object[] arguments = new Object[12];
+            arguments[0] = row[0];
+            arguments[1] = 1L; // the session
+            System.arraycopy(row, 1, arguments, 2, 10);
+            InvocationTargetException e = assertThrows(InvocationTargetException.class,
+                    () -> call.invoke(pkcs11, arguments), Arrays.toString(row));
+            assertTrue(e.getCause() instanceof IllegalArgumentException
+                    && e.getCause().getMessage().equals(row[11]), Arrays.toString(row) + ": " + e.getCause());
+        }
+        Method message = PKCS11Impl.class.getDeclaredMethod("messageBufferCall", int.class, long.class, Object.class,
+                byte[].class, ByteBuffer.class, int.class, byte[].class, int.class, int.class, ByteBuffer.class,
+                int.class, byte[].class, int.class, int.class, long.class);
+        message.setAccessible(true);
+        InvocationTargetException e = assertThrows(InvocationTargetException.class, () -> message.invoke(pkcs11, 99, 1L,
+                null, null, null, 0, null, 0, 0, null, 0, null, 0, 0, 0L));
+        assertEquals("no such message buffer function", e.getCause().getMessage());
+        assertEquals(0, module.calls().size(), "the module is not called");
     }
 }

@@ -27,7 +27,8 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
 /**
  * The JVM failing the library: for each call shape, the call is made once to count the JNI calls
  * that can fail for want of memory, then once for each of them with that call failing as the VM
- * fails it (testmodule/jnicount). Afterwards the caller has an exception (an OutOfMemoryError, or
+ * fails it (testmodule/jnicount); then the same for each heap block the library asks for, refused
+ * as by a full heap. Afterwards the caller has an exception (an OutOfMemoryError, or
  * one caused by it) and never a result; a callback that could not reach Java on a module thread
  * answered the module with an error; no native block or global reference is left.
  *
@@ -51,17 +52,17 @@ class JniFaultSweepTest {
     }
 
     /**
-     * One call shape: its name, the module it runs on, the call, what cleans up after it, and
-     * the module entry whose calls are counted (or null).
+     * One call shape: its name, the module it runs on, the call, what cleans up after it, the
+     * module entry whose calls are counted (or null), and whether only its heap blocks are failed.
      */
-    private record Shape(String name, boolean v3, Prepare prepare, Cleanup cleanup, String entry) {
+    private record Shape(String name, boolean v3, Prepare prepare, Cleanup cleanup, String entry, boolean heapOnly) {
         Shape(String name, boolean v3, Prepare prepare) {
             this(name, v3, prepare, (module, pkcs11) -> {
-            }, null);
+            }, null, false);
         }
 
         Shape(String name, boolean v3, Prepare prepare, Cleanup cleanup) {
-            this(name, v3, prepare, cleanup, null);
+            this(name, v3, prepare, cleanup, null, false);
         }
     }
 
@@ -87,24 +88,83 @@ class JniFaultSweepTest {
         return b;
     }
 
+    /**
+     * An argument too large for the library's room on the stack, in place of a plain one: the
+     * conversion takes heap blocks (byte and char arrays, templates of more attributes, values
+     * and nested attributes than fit there).
+     */
+    private static Object large(Object plain) {
+        if (plain instanceof byte[]) {
+            return filled(600, 1);
+        }
+        if (plain instanceof char[]) {
+            return "pin-".repeat(150).toCharArray();
+        }
+        if (plain instanceof CK_ATTRIBUTE[]) {
+            CK_ATTRIBUTE[] nested = new CK_ATTRIBUTE[20];
+            CK_ATTRIBUTE[] template = new CK_ATTRIBUTE[20];
+            for (int i = 0; i < 20; i++) {
+                nested[i] = new CK_ATTRIBUTE(CKA_VENDOR_DEFINED + i, filled(40, i));
+                template[i] = new CK_ATTRIBUTE(CKA_VENDOR_DEFINED + i, filled(40, i));
+            }
+            template[0] = new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE, nested);
+            return template;
+        }
+        return plain;
+    }
+
     private static List<Shape> shapes() {
         List<Shape> shapes = new ArrayList<>();
         // Every method of both lists with plain arguments: records, lists, size queries, byte
-        // outputs, templates (one holding a nested template), the message functions.
-        for (Method m : AllMethods.pkcs11Methods()) {
-            if (!m.getName().equals("C_WaitForSlotEvent") && !m.getName().equals("C_Initialize")) {
-                shapes.add(new Shape(m.getName(), false,
-                        (module, pkcs11, session) -> () -> AllMethods.invoke(m, pkcs11, AllMethods.arguments(m, session)),
+        // outputs, templates (one holding a nested template), the message functions; then those
+        // with arrays or templates once more with large ones, which take heap blocks.
+        List<Method> methods = new ArrayList<>(AllMethods.pkcs11Methods());
+        methods.removeIf(m -> m.getName().equals("C_WaitForSlotEvent") || m.getName().equals("C_Initialize"));
+        List<Method> v3Methods = AllMethods.version3Methods();
+        methods.addAll(v3Methods);
+        for (boolean largeArguments : new boolean[] {false, true}) {
+            for (Method m : methods) {
+                boolean hasArrays = List.of(m.getParameterTypes()).stream()
+                        .anyMatch(t -> t == byte[].class || t == char[].class || t == CK_ATTRIBUTE[].class);
+                if (largeArguments && !hasArrays) {
+                    continue;
+                }
+                shapes.add(new Shape(largeArguments ? m.getName() + ", large arguments" : m.getName(), v3Methods.contains(m),
+                        (module, pkcs11, session) -> {
+                            Object[] arguments = AllMethods.arguments(m, session);
+                            for (int i = 0; largeArguments && i < arguments.length; i++) {
+                                arguments[i] = large(arguments[i]);
+                            }
+                            return () -> AllMethods.invoke(m, pkcs11, arguments);
+                        },
                         (module, pkcs11) -> {
-                        }, m.getName()));
+                        }, m.getName(), false));
             }
         }
-        for (Method m : AllMethods.version3Methods()) {
-            shapes.add(new Shape(m.getName(), true,
-                    (module, pkcs11, session) -> () -> AllMethods.invoke(m, pkcs11, AllMethods.arguments(m, session)),
-                    (module, pkcs11) -> {
-                    }, m.getName()));
+        // Outputs larger than the room on the stack: their heap blocks only.
+        CK_ATTRIBUTE[] many = new CK_ATTRIBUTE[20];
+        for (int i = 0; i < many.length; i++) {
+            many[i] = new CK_ATTRIBUTE(CKA_VENDOR_DEFINED + i);
         }
+        Cleanup none = (module, pkcs11) -> {
+        };
+        shapes.add(new Shape("C_FindObjects, room for 1000 handles", false,
+                (module, pkcs11, session) -> () -> pkcs11.C_FindObjects(session, 1000), none, null, true));
+        shapes.add(new Shape("readAttributeValues, 20 attributes", false,
+                (module, pkcs11, session) -> () -> pkcs11.readAttributeValues(session, 100, many), none, null, true));
+        shapes.add(new Shape("C_GetSlotList, 100 slots", false, (module, pkcs11, session) -> {
+            module.script("C_GetSlotList", "len=100");
+            module.script("C_GetSlotList", "len=100 rv=0");
+            return () -> pkcs11.C_GetSlotList(true);
+        }, none, null, true));
+        shapes.add(new Shape("C_Sign, a signature larger than first offered", false, (module, pkcs11, session) -> {
+            module.script("C_Sign", "len=600 rv=" + CKR_BUFFER_TOO_SMALL);
+            return () -> pkcs11.C_Sign(session, new byte[8]);
+        }, none, null, true));
+        shapes.add(new Shape("C_GetInterfaceList, 20 interfaces", true, (module, pkcs11, session) -> {
+            module.script("C_GetInterfaceList", "len=20");
+            return () -> pkcs11.C_GetInterfaceList();
+        }, none, null, true));
         String ulongOne = Platform.hex(Platform.ulongBytes(1));
         shapes.add(new Shape("C_GetAttributeValue, nested values read", false, (module, pkcs11, session) -> {
             module.script("C_GetAttributeValue", "attr=3::6c6162656c attr=1::01 attr=0::" + ulongOne
@@ -239,38 +299,44 @@ class JniFaultSweepTest {
         Map<String, Integer> failedFunctions = new TreeMap<>();
         List<String> faults = new ArrayList<>();
         int points = 0;
+        int heapPoints = 0;
         int shapesRun = 0;
         try {
             for (Shape shape : shapes()) {
                 TestModule module = shape.v3() ? TestModules.v3Module() : TestModules.firstModule();
                 PKCS11Impl pkcs11 = shape.v3() ? v3 : first;
-                run(shape, module, pkcs11, -1); // classes loaded, caches warm
+                run(shape, module, pkcs11, null, -1); // classes loaded, caches warm
                 long refs = PKCS11Impl.globalReferenceCount();
                 long blocks = PKCS11Impl.heapBlockCount();
-                Run baseline = run(shape, module, pkcs11, 0);
-                assertEquals(null, baseline.failed(), shape.name());
                 shapesRun++;
-                for (long n = 1; n <= baseline.seen(); n += every) {
-                    Run r = run(shape, module, pkcs11, n);
-                    String where = shape.name() + ", failing call " + n + " of " + baseline.seen() + " ("
-                            + r.failed() + "): " + r.outcome();
-                    String outcome;
-                    try {
-                        outcome = check(r, baseline, where);
-                    } catch (AssertionError e) {
-                        faults.add(e.getMessage());
-                        outcome = "FAULT";
-                    }
-                    points++;
-                    table.computeIfAbsent(shape.name(), k -> new TreeMap<>()).merge(outcome, 1, Integer::sum);
-                    if (r.failed() != null) {
-                        failedFunctions.merge(r.failed(), 1, Integer::sum);
-                    }
-                    if (blocks != PKCS11Impl.heapBlockCount() || refs != PKCS11Impl.globalReferenceCount()) {
-                        faults.add(where + ": heap blocks " + blocks + " -> " + PKCS11Impl.heapBlockCount()
-                                + ", global references " + refs + " -> " + PKCS11Impl.globalReferenceCount());
-                        blocks = PKCS11Impl.heapBlockCount();
-                        refs = PKCS11Impl.globalReferenceCount();
+                // null: every JNI function that can fail; then the library's heap blocks
+                for (String kind : shape.heapOnly() ? new String[] {"heapAlloc"} : new String[] {null, "heapAlloc"}) {
+                    Run baseline = run(shape, module, pkcs11, kind, 0);
+                    assertEquals(null, baseline.failed(), shape.name());
+                    String row = kind == null ? shape.name() : shape.name() + " [heap]";
+                    for (long n = 1; n <= baseline.seen(); n += every) {
+                        Run r = run(shape, module, pkcs11, kind, n);
+                        String where = row + ", failing call " + n + " of " + baseline.seen() + " ("
+                                + r.failed() + "): " + r.outcome();
+                        String outcome;
+                        try {
+                            outcome = check(r, baseline, where);
+                        } catch (AssertionError e) {
+                            faults.add(e.getMessage());
+                            outcome = "FAULT";
+                        }
+                        points++;
+                        heapPoints += kind == null ? 0 : 1;
+                        table.computeIfAbsent(row, k -> new TreeMap<>()).merge(outcome, 1, Integer::sum);
+                        if (r.failed() != null) {
+                            failedFunctions.merge(r.failed(), 1, Integer::sum);
+                        }
+                        if (blocks != PKCS11Impl.heapBlockCount() || refs != PKCS11Impl.globalReferenceCount()) {
+                            faults.add(where + ": heap blocks " + blocks + " -> " + PKCS11Impl.heapBlockCount()
+                                    + ", global references " + refs + " -> " + PKCS11Impl.globalReferenceCount());
+                            blocks = PKCS11Impl.heapBlockCount();
+                            refs = PKCS11Impl.globalReferenceCount();
+                        }
                     }
                 }
             }
@@ -278,8 +344,8 @@ class JniFaultSweepTest {
             first.disconnect();
             v3.disconnect();
         }
-        System.out.println("JNI fault sweep: " + shapesRun + " shapes, " + points + " injection points (every "
-                + every + ")");
+        System.out.println("JNI fault sweep: " + shapesRun + " shapes, " + (points - heapPoints)
+                + " JNI injection points and " + heapPoints + " heap ones (every " + every + ")");
         table.forEach((shape, outcomes) -> System.out.println("  " + shape + " " + outcomes));
         System.out.println("  failed functions: " + failedFunctions);
         assertTrue(points > 0);
@@ -298,6 +364,8 @@ class JniFaultSweepTest {
         assumeTrue(emulator.isEmpty(), "the JVMs of the start-up cases are programs this kernel runs only under " + emulator);
         Map<String, String> expected = new LinkedHashMap<>();
         expected.put("FindClass 1", "java.lang.NoClassDefFoundError: The PKCS#11 library's native code needs the class java/lang/Object");
+        // Every class lookup failing: the lookup of LinkageError, which names the missing class, too.
+        expected.put("FindClass -1", "java.lang.NoClassDefFoundError: java/lang/LinkageError");
         expected.put("FindClass 12", "java.lang.NoClassDefFoundError: The PKCS#11 library's native code needs the class ");
         expected.put("GetFieldID 1", "java.lang.NoSuchFieldError: The PKCS#11 library's native code needs the field "
                 + "zandrop/tesk/pkcs11/vorlen/api/PKCS11Impl.bindingHandle J, which the loaded classes lack");
@@ -353,15 +421,18 @@ class JniFaultSweepTest {
         }
     }
 
-    /** Runs the shape once: n < 0 without the injector, 0 counting, else failing the n-th call. */
-    private static Run run(Shape shape, TestModule module, PKCS11Impl pkcs11, long n) throws Exception {
+    /**
+     * Runs the shape once: n < 0 without the injector, 0 counting, else failing the n-th call of
+     * the kind (null: any JNI function that can fail; "heapAlloc": a heap block).
+     */
+    private static Run run(Shape shape, TestModule module, PKCS11Impl pkcs11, String kind, long n) throws Exception {
         module.reset();
         long session = pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, null, QUIET);
         Invocation call = shape.prepare().prepare(module, pkcs11, session);
         Object outcome;
         long seen = 0;
         if (n >= 0) {
-            JniFaults.arm(null, n);
+            JniFaults.arm(kind, n);
         }
         try {
             outcome = call.run();
@@ -397,9 +468,13 @@ class JniFaultSweepTest {
             return "nothing failed"; // the call made fewer such calls this time
         }
         // A size query leaves the module's operation active until the call that fetches the
-        // output: the library never stops between the two.
-        assertTrue(baseline.entryCalls() != 2 || r.entryCalls() != 1 || baseline.outcome() instanceof Throwable,
-                where + ": the module's size query was not followed by its call");
+        // output: no JNI failure stops the library between the two. Only the heap block for the
+        // output can: the operation then stays as the size query left it (nothing consumed, the
+        // same call can be made again), as after CKR_BUFFER_TOO_SMALL.
+        boolean outputRefused = r.failed().startsWith("heapAlloc") && r.outcome() instanceof OutOfMemoryError e
+                && e.getMessage().startsWith("no room for the output");
+        assertTrue(baseline.entryCalls() != 2 || r.entryCalls() != 1 || baseline.outcome() instanceof Throwable
+                || outputRefused, where + ": the module's size query was not followed by its call");
         if (r.failed().endsWith("@thread")) {
             // A callback on a module thread: nobody there receives an exception; the module
             // must have been answered with an error.

@@ -5,7 +5,7 @@ import java.io.File;
 /**
  * The fault injector of testmodule/jnicount: it makes the n-th call of a JNI function (or of any
  * JNI function that can fail for want of memory) fail as the VM fails it, on the calling thread
- * and on threads attached meanwhile. Only usable where {@link #load()} returned true.
+ * and on threads attached meanwhile; or the n-th heap block that the library asks for. Only usable where {@link #load()} returned true.
  */
 final class JniFaults {
     private JniFaults() {
@@ -24,7 +24,8 @@ final class JniFaults {
 
     /**
      * Arms the injector: the n-th call of {@code function} (null: of every function that can
-     * fail) fails; n = 0 only counts the calls.
+     * fail) fails; n = 0 only counts the calls. {@code "heapAlloc"} counts and refuses the
+     * library's heap blocks instead. A negative n fails the (-n)-th call and every later one.
      */
     static native void arm(String function, long n);
 
