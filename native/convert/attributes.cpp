@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "convert/attribute_query.h"
 #include "convert/convert.h"
 #include "convert/convert_cache.h"
 #include "core/exceptions.h"

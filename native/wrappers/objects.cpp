@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "convert/attribute_query.h"
 #include "convert/convert.h"
 #include "wrappers/frame.h"
 
