@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <optional>
 
 #include "convert/attribute_query.h"
 #include "convert/convert.h"
@@ -31,27 +30,19 @@ CK_RV withTemplate(JNIEnv* env, jobjectArray pTemplate, bool& converted, Call ca
 // The calls of C_GetAttributeValue that read the values once their lengths are known: the
 // second, and after CKR_OK a third for nested arrays (CKA_WRAP_TEMPLATE...), which the second
 // gave types and lengths. A CK_NOTIFY that threw during either is held aside, so that nothing
-// is pending while the results are built; the first such failure becomes the cause.
+// is pending while the results are built; of two such failures, HeldException's rule keeps one.
 struct ValueRead {
     CK_RV rv = CKR_OK;
-    std::optional<HeldException> callbackFailure;
-    std::optional<HeldException> laterFailure;  // a callback's failure in the third call
+    HeldException callbackFailure;
 
-    void raise() {
-        if (callbackFailure) {
-            callbackFailure->raise();
-        }
-        if (laterFailure) {
-            laterFailure->raise();
-        }
-    }
+    void raise() { callbackFailure.raise(); }
 };
 
 // False when the nested values could not be given room (the exception is pending).
 bool readValues(JNIEnv* env, ModuleCall& module, AttributeQuery& query, CK_SESSION_HANDLE session,
                 CK_OBJECT_HANDLE object, ValueRead& read) {
     read.rv = module->C_GetAttributeValue(session, object, query.data(), query.count());
-    read.callbackFailure.emplace(env);
+    read.callbackFailure.hold(env);
     bool thirdCall = false;
     if (read.rv == CKR_OK) {
         if (!query.allocateNestedValues(env, thirdCall)) {
@@ -59,7 +50,7 @@ bool readValues(JNIEnv* env, ModuleCall& module, AttributeQuery& query, CK_SESSI
         }
         if (thirdCall) {
             read.rv = module->C_GetAttributeValue(session, object, query.data(), query.count());
-            read.laterFailure.emplace(env);
+            read.callbackFailure.hold(env);
         }
     }
     return true;
