@@ -75,16 +75,8 @@ class RealNssSoftokenMechanismsTest {
     }
 
     private static CK_ATTRIBUTE[] readableSecret(long keyType, long length) {
-        return new CK_ATTRIBUTE[] {
-            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
-            new CK_ATTRIBUTE(CKA_KEY_TYPE, keyType),
-            new CK_ATTRIBUTE(CKA_VALUE_LEN, length),
-            new CK_ATTRIBUTE(CKA_TOKEN, false),
-            new CK_ATTRIBUTE(CKA_SENSITIVE, false),
-            new CK_ATTRIBUTE(CKA_EXTRACTABLE, true),
-            new CK_ATTRIBUTE(CKA_ENCRYPT, true),
-            new CK_ATTRIBUTE(CKA_DECRYPT, true),
-        };
+        return RealModules.readable(keyType, new CK_ATTRIBUTE(CKA_VALUE_LEN, length), new CK_ATTRIBUTE(CKA_ENCRYPT, true),
+                new CK_ATTRIBUTE(CKA_DECRYPT, true));
     }
 
     // ---- ECDH with a key derivation function

@@ -91,14 +91,7 @@ class RealVersion3Test {
     }
 
     private static CK_ATTRIBUTE[] readableSecret(int length) {
-        return new CK_ATTRIBUTE[] {
-            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
-            new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_GENERIC_SECRET),
-            new CK_ATTRIBUTE(CKA_TOKEN, false),
-            new CK_ATTRIBUTE(CKA_SENSITIVE, false),
-            new CK_ATTRIBUTE(CKA_EXTRACTABLE, true),
-            new CK_ATTRIBUTE(CKA_VALUE_LEN, (long) length),
-        };
+        return RealModules.readable(CKK_GENERIC_SECRET, new CK_ATTRIBUTE(CKA_VALUE_LEN, (long) length));
     }
 
     private byte[] value(long key) throws PKCS11Exception {
