@@ -17,16 +17,6 @@ abstract class DecodedParameters extends ConnectedToTestModule {
     /** A bit above the low 32: kept where CK_ULONG has 64 bits, dropped where it has 32. */
     static final long HIGH = 0x100000000L;
 
-    /** Starts an encryption with the parameter; returns the call as the module decoded it. */
-    Call sent(String struct, Object parameter, int size) throws Exception {
-        module.script("C_EncryptInit", "decode=" + struct);
-        pkcs11.C_EncryptInit(1, new CK_MECHANISM(CKM_AES_CBC, parameter), 7);
-        Call call = module.last("C_EncryptInit");
-        assertEquals(struct, call.get("param"), call.toString());
-        assertEquals(size, call.num("ulParameterLen"), "sizeof(" + struct + ")");
-        return call;
-    }
-
     static byte[] run(int from, int n) {
         byte[] bytes = new byte[n];
         for (int i = 0; i < n; i++) {

@@ -18,20 +18,6 @@ final class ParameterLayout {
 
     static final Member ULONG = new Member(Platform.ULONG_SIZE, Platform.ULONG_SIZE);
     static final Member POINTER = new Member(POINTER_SIZE, POINTER_SIZE);
-    static final Member BYTE = new Member(1, 1);
-
-    /** A CK_BYTE array of {@code n} elements held in the record itself. */
-    static Member bytes(int n) {
-        return new Member(n, 1);
-    }
-
-    /** A record embedded in another. */
-    static Member struct(Member... members) {
-        return new Member(sizeof(members), alignment(members));
-    }
-
-    /** CK_SSL3_RANDOM_DATA. */
-    static final Member SSL3_RANDOM_DATA = struct(POINTER, ULONG, POINTER, ULONG);
 
     static int sizeof(Member... members) {
         int offset = 0;

@@ -1,6 +1,8 @@
 package zandrop.tesk.pkcs11.vorlen.api;
 
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.junit.jupiter.api.Assertions.fail;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKF_OS_LOCKING_OK;
@@ -31,6 +33,11 @@ import java.util.List;
 import java.util.Map;
 import java.util.concurrent.CompletableFuture;
 import java.util.concurrent.TimeUnit;
+
+import javax.crypto.Cipher;
+import javax.crypto.spec.GCMParameterSpec;
+import javax.crypto.spec.IvParameterSpec;
+import javax.crypto.spec.SecretKeySpec;
 
 /**
  * What the suites against real modules share: the paths that CMake found, the temporary folder
@@ -517,5 +524,54 @@ final class RealModules {
             }
             assertEquals(heapBlocksBefore, PKCS11Impl.heapBlockCount(), "every native block was freed");
         }
+    }
+
+    /** An AEAD that every module offering it must compute as the JDK's cipher does. */
+    enum Aead {
+        AES_GCM(PKCS11Constants.CKK_AES, 16, "AES/GCM/NoPadding", "AES"),
+        CHACHA20_POLY1305(PKCS11Constants.CKK_CHACHA20, 32, "ChaCha20-Poly1305", "ChaCha20");
+
+        final long keyType;
+        final int keyLength;
+        private final String transformation;
+        private final String algorithm;
+
+        Aead(long keyType, int keyLength, String transformation, String algorithm) {
+            this.keyType = keyType;
+            this.keyLength = keyLength;
+            this.transformation = transformation;
+            this.algorithm = algorithm;
+        }
+
+        /** The JDK's ciphertext and tag of {@code plain}; ChaCha20-Poly1305's tag has 128 bits. */
+        byte[] jdkSeal(byte[] key, byte[] iv, int tagBits, byte[] aad, byte[] plain) throws GeneralSecurityException {
+            Cipher jdk = Cipher.getInstance(transformation);
+            jdk.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(key, algorithm),
+                    this == AES_GCM ? new GCMParameterSpec(tagBits, iv) : new IvParameterSpec(iv));
+            if (aad != null) {
+                jdk.updateAAD(aad);
+            }
+            return jdk.doFinal(plain);
+        }
+    }
+
+    /** One message through the token: sealed (ciphertext, then tag) or opened. */
+    interface AeadCall {
+        byte[] apply(byte[] input) throws Exception;
+    }
+
+    /**
+     * The token seals {@code plain} to the JDK's bytes, opens them again and refuses them with one
+     * bit of the tag changed; returns that refusal.
+     */
+    static PKCS11Exception aeadMatchesTheJdk(Aead aead, byte[] key, byte[] iv, int tagBits, byte[] aad, byte[] plain,
+            AeadCall seal, AeadCall open) throws Exception {
+        byte[] expected = aead.jdkSeal(key, iv, tagBits, aad, plain);
+        assertArrayEquals(expected, seal.apply(plain), aead + ": sealed as the JDK seals");
+        assertArrayEquals(plain, open.apply(expected), aead + ": opens the JDK's bytes");
+        byte[] tampered = expected.clone();
+        tampered[tampered.length - 1] ^= 0x10;
+        return assertThrows(PKCS11Exception.class, () -> open.apply(tampered),
+                aead + ": a changed tag is refused");
     }
 }

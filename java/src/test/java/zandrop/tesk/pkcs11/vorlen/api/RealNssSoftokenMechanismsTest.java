@@ -2,7 +2,6 @@ package zandrop.tesk.pkcs11.vorlen.api;
 
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
@@ -14,11 +13,12 @@ import java.security.KeyPairGenerator;
 import java.security.MessageDigest;
 import java.security.interfaces.ECPublicKey;
 import java.security.spec.ECGenParameterSpec;
+import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.List;
 
 import javax.crypto.Cipher;
 import javax.crypto.KeyAgreement;
-import javax.crypto.spec.GCMParameterSpec;
 import javax.crypto.spec.IvParameterSpec;
 import javax.crypto.spec.SecretKeySpec;
 
@@ -26,6 +26,8 @@ import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.TestInstance;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.EnumSource;
 
 /**
  * The newer mechanisms against NSS's softoken, on a fresh database in the test's temporary
@@ -73,16 +75,8 @@ class RealNssSoftokenMechanismsTest {
     }
 
     private static CK_ATTRIBUTE[] readableSecret(long keyType, long length) {
-        return new CK_ATTRIBUTE[] {
-            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
-            new CK_ATTRIBUTE(CKA_KEY_TYPE, keyType),
-            new CK_ATTRIBUTE(CKA_VALUE_LEN, length),
-            new CK_ATTRIBUTE(CKA_TOKEN, false),
-            new CK_ATTRIBUTE(CKA_SENSITIVE, false),
-            new CK_ATTRIBUTE(CKA_EXTRACTABLE, true),
-            new CK_ATTRIBUTE(CKA_ENCRYPT, true),
-            new CK_ATTRIBUTE(CKA_DECRYPT, true),
-        };
+        return RealModules.readable(keyType, new CK_ATTRIBUTE(CKA_VALUE_LEN, length), new CK_ATTRIBUTE(CKA_ENCRYPT, true),
+                new CK_ATTRIBUTE(CKA_DECRYPT, true));
     }
 
     // ---- ECDH with a key derivation function
@@ -172,54 +166,36 @@ class RealNssSoftokenMechanismsTest {
         return Arrays.copyOf(out.array(), written);
     }
 
-    // ---- AES-GCM: the softoken reads either layout, told apart by the parameter's length
+    // ---- AES-GCM (the softoken reads either layout, told apart by the parameter's length) and
+    // ChaCha20-Poly1305, both with additional data, against the JDK
 
-    @Test
-    void aesGcmInBothLayoutsMatchesTheJdk() throws Exception {
-        long key = readableKey(CKM_AES_KEY_GEN, CKK_AES, 16);
+    @ParameterizedTest
+    @EnumSource(RealModules.Aead.class)
+    void aeadMatchesTheJdk(RealModules.Aead aead) throws Exception {
+        boolean gcm = aead == RealModules.Aead.AES_GCM;
+        long key = readableKey(gcm ? CKM_AES_KEY_GEN : CKM_CHACHA20_KEY_GEN, aead.keyType, aead.keyLength);
         byte[] iv = data(12);
-        byte[] aad = data(9);
-        byte[] plain = data(70);
-        Cipher jdk = Cipher.getInstance("AES/GCM/NoPadding");
-        jdk.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(value(key), "AES"), new GCMParameterSpec(96, iv));
-        jdk.updateAAD(aad);
-        byte[] expected = jdk.doFinal(plain);
-
-        CK_MECHANISM current = new CK_MECHANISM(CKM_AES_GCM, new CK_GCM_PARAMS(iv, 96, aad, 96));
-        CK_MECHANISM older = new CK_MECHANISM(CKM_AES_GCM, new CK_GCM_PARAMS_WITHOUT_IV_BITS(iv, aad, 96));
-        assertArrayEquals(expected, seal(current, key, plain, 12), "with ulIvBits");
-        assertArrayEquals(expected, encrypt(current, key, plain), "the byte[] form, its tag included");
-        // OpenSC's spy logs every CKM_AES_GCM parameter as the layout with ulIvBits: it takes the
-        // older layout's ulAADLen for pAAD and dies reading it. That layout is not sent through it.
-        boolean spied = RealModules.spied("softokn");
-        if (!spied) {
-            assertArrayEquals(expected, seal(older, key, plain, 12), "without ulIvBits");
+        byte[] aad = data(gcm ? 9 : 13);
+        int tagBits = gcm ? 96 : 128;
+        List<CK_MECHANISM> layouts = new ArrayList<>();
+        if (gcm) {
+            layouts.add(new CK_MECHANISM(CKM_AES_GCM, new CK_GCM_PARAMS(iv, 96, aad, tagBits)));
+            // OpenSC's spy logs every CKM_AES_GCM parameter as the layout with ulIvBits: it takes the
+            // older layout's ulAADLen for pAAD and dies reading it. That layout is not sent through it.
+            if (!RealModules.spied("softokn")) {
+                layouts.add(new CK_MECHANISM(CKM_AES_GCM, new CK_GCM_PARAMS_WITHOUT_IV_BITS(iv, aad, tagBits)));
+            }
+        } else {
+            layouts.add(new CK_MECHANISM(CKM_CHACHA20_POLY1305, new CK_SALSA20_CHACHA20_POLY1305_PARAMS(iv, aad)));
         }
-        assertArrayEquals(plain, open(spied ? current : older, key, expected));
-        byte[] tampered = expected.clone();
-        tampered[3] ^= 0x10;
-        PKCS11Exception refused = assertThrows(PKCS11Exception.class, () -> open(current, key, tampered));
-        assertEquals(CKR_ENCRYPTED_DATA_INVALID, refused.getErrorCode());
-    }
-
-    // ---- ChaCha20-Poly1305
-
-    @Test
-    void chacha20Poly1305WithAadMatchesTheJdk() throws Exception {
-        long key = readableKey(CKM_CHACHA20_KEY_GEN, CKK_CHACHA20, 32);
-        byte[] nonce = data(12);
-        byte[] aad = data(13);
-        byte[] plain = data(77);
-        Cipher jdk = Cipher.getInstance("ChaCha20-Poly1305");
-        jdk.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(value(key), "ChaCha20"), new IvParameterSpec(nonce));
-        jdk.updateAAD(aad);
-        byte[] expected = jdk.doFinal(plain);
-
-        CK_MECHANISM mechanism = new CK_MECHANISM(CKM_CHACHA20_POLY1305,
-                new CK_SALSA20_CHACHA20_POLY1305_PARAMS(nonce, aad));
-        assertArrayEquals(expected, seal(mechanism, key, plain, 16));
-        assertArrayEquals(expected, encrypt(mechanism, key, plain), "the byte[] form, its tag included");
-        assertArrayEquals(plain, open(mechanism, key, expected));
+        for (CK_MECHANISM m : layouts) {
+            PKCS11Exception refused = RealModules.aeadMatchesTheJdk(aead, value(key), iv, tagBits, aad, data(70),
+                    plain -> seal(m, key, plain, tagBits / 8), sealed -> open(m, key, sealed));
+            assertEquals(CKR_ENCRYPTED_DATA_INVALID, refused.getErrorCode(), m.toString());
+        }
+        // The byte[] form, its tag included.
+        RealModules.aeadMatchesTheJdk(aead, value(key), iv, tagBits, aad, data(77),
+                plain -> encrypt(layouts.get(0), key, plain), sealed -> open(layouts.get(0), key, sealed));
     }
 
     // ---- AES-CTR

@@ -109,14 +109,7 @@ class RealNssSoftokenTest {
     }
 
     private static CK_ATTRIBUTE[] readableSecret(long keyType) {
-        return new CK_ATTRIBUTE[] {
-            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
-            new CK_ATTRIBUTE(CKA_KEY_TYPE, keyType),
-            new CK_ATTRIBUTE(CKA_TOKEN, false),
-            new CK_ATTRIBUTE(CKA_SENSITIVE, false),
-            new CK_ATTRIBUTE(CKA_EXTRACTABLE, true),
-            new CK_ATTRIBUTE(CKA_DERIVE, true),
-        };
+        return RealModules.readable(keyType, new CK_ATTRIBUTE(CKA_DERIVE, true));
     }
 
     @Test

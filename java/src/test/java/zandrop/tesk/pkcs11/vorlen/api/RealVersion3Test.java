@@ -5,7 +5,6 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertInstanceOf;
 import static org.junit.jupiter.api.Assertions.assertNotEquals;
-import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
@@ -20,13 +19,14 @@ import java.util.List;
 import javax.crypto.Cipher;
 import javax.crypto.Mac;
 import javax.crypto.spec.GCMParameterSpec;
-import javax.crypto.spec.IvParameterSpec;
 import javax.crypto.spec.SecretKeySpec;
 
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.TestInstance;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.EnumSource;
 
 /**
  * The 3.0 functions against real modules. NSS's softoken offers the "PKCS 11" 3.0 interface: the
@@ -91,14 +91,7 @@ class RealVersion3Test {
     }
 
     private static CK_ATTRIBUTE[] readableSecret(int length) {
-        return new CK_ATTRIBUTE[] {
-            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
-            new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_GENERIC_SECRET),
-            new CK_ATTRIBUTE(CKA_TOKEN, false),
-            new CK_ATTRIBUTE(CKA_SENSITIVE, false),
-            new CK_ATTRIBUTE(CKA_EXTRACTABLE, true),
-            new CK_ATTRIBUTE(CKA_VALUE_LEN, (long) length),
-        };
+        return RealModules.readable(CKK_GENERIC_SECRET, new CK_ATTRIBUTE(CKA_VALUE_LEN, (long) length));
     }
 
     private byte[] value(long key) throws PKCS11Exception {
@@ -126,25 +119,49 @@ class RealVersion3Test {
 
     // ---- message-based AEAD against the JDK
 
+    @ParameterizedTest
+    @EnumSource(RealModules.Aead.class)
+    void aeadMessagesEqualTheJdk(RealModules.Aead aead) throws Exception {
+        boolean gcm = aead == RealModules.Aead.AES_GCM;
+        byte[] keyValue = bytes(aead.keyLength, 3);
+        long key = secretKey(aead.keyType, keyValue, CKA_ENCRYPT, CKA_DECRYPT);
+        byte[] iv = bytes(12, 0x70);
+        CK_MECHANISM mechanism = new CK_MECHANISM(gcm ? CKM_AES_GCM : CKM_CHACHA20_POLY1305);
+        java.util.function.Function<byte[], Object> parameter = tag -> gcm
+                ? new CK_GCM_MESSAGE_PARAMS(iv, 0, CKG_NO_GENERATE, tag, 128)
+                : new CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS(iv, tag);
+        byte[] aad = bytes(13, 0x40);
+        PKCS11Exception refused = RealModules.aeadMatchesTheJdk(aead, keyValue, iv, 128, aad, bytes(37, 0x11),
+            plain -> {
+                byte[] tag = new byte[16];
+                pkcs11.C_MessageEncryptInit(session, mechanism, key);
+                try {
+                    return concat(pkcs11.C_EncryptMessage(session, parameter.apply(tag), aad, plain), tag);
+                } finally {
+                    pkcs11.C_MessageEncryptFinal(session);
+                }
+            },
+            sealed -> {
+                int length = sealed.length - 16;
+                pkcs11.C_MessageDecryptInit(session, mechanism, key);
+                try {
+                    return pkcs11.C_DecryptMessage(session, parameter.apply(Arrays.copyOfRange(sealed, length,
+                            sealed.length)), aad, Arrays.copyOf(sealed, length));
+                } finally {
+                    pkcs11.C_MessageDecryptFinal(session);
+                }
+            });
+        System.out.println("a tampered " + aead + " tag: " + refused.getMessage());
+        pkcs11.C_DestroyObject(session, key);
+    }
+
+    /** A generated IV (a fixed first half, a counter after it): the module writes it into the caller's array. */
     @Test
-    void aesGcmMessagesEqualTheJdk() throws Exception {
+    void aesGcmMessageWithAGeneratedIvOpensInTheJdk() throws Exception {
         byte[] keyValue = bytes(16, 3);
         long key = secretKey(CKK_AES, keyValue, CKA_ENCRYPT, CKA_DECRYPT);
         byte[] aad = bytes(13, 0x40);
         byte[] plaintext = bytes(37, 0x11);
-        byte[] iv = bytes(12, 0x70);
-        byte[] tag = new byte[16];
-
-        pkcs11.C_MessageEncryptInit(session, new CK_MECHANISM(CKM_AES_GCM), key);
-        byte[] ciphertext;
-        try {
-            ciphertext = pkcs11.C_EncryptMessage(session,
-                    new CK_GCM_MESSAGE_PARAMS(iv, 0, CKG_NO_GENERATE, tag, 128), aad, plaintext);
-        } finally {
-            pkcs11.C_MessageEncryptFinal(session);
-        }
-        // A generated IV (a fixed first half, a counter after it): the module writes it into the
-        // caller's array.
         byte[] generatedIv = bytes(12, 0x21);
         byte[] generatedTag = new byte[16];
         byte[] second;
@@ -157,57 +174,10 @@ class RealVersion3Test {
         }
         assertArrayEquals(Arrays.copyOf(bytes(12, 0x21), 6), Arrays.copyOf(generatedIv, 6), "the fixed part stays");
         assertFalse(Arrays.equals(bytes(12, 0x21), generatedIv), "the generated part came back: " + Arrays.toString(generatedIv));
-
         Cipher jdk = Cipher.getInstance("AES/GCM/NoPadding");
-        jdk.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(keyValue, "AES"), new GCMParameterSpec(128, iv));
-        jdk.updateAAD(aad);
-        assertArrayEquals(jdk.doFinal(plaintext), concat(ciphertext, tag), "ciphertext and tag of the JDK");
         jdk.init(Cipher.DECRYPT_MODE, new SecretKeySpec(keyValue, "AES"), new GCMParameterSpec(128, generatedIv));
         jdk.updateAAD(aad);
         assertArrayEquals(plaintext, jdk.doFinal(concat(second, generatedTag)), "the JDK opens it with that IV and tag");
-
-        pkcs11.C_MessageDecryptInit(session, new CK_MECHANISM(CKM_AES_GCM), key);
-        assertArrayEquals(plaintext, pkcs11.C_DecryptMessage(session,
-                new CK_GCM_MESSAGE_PARAMS(iv, 0, CKG_NO_GENERATE, tag, 128), aad, ciphertext));
-        byte[] tampered = tag.clone();
-        tampered[5] ^= 1;
-        PKCS11Exception refused = assertThrows(PKCS11Exception.class, () -> pkcs11.C_DecryptMessage(session,
-                new CK_GCM_MESSAGE_PARAMS(iv, 0, CKG_NO_GENERATE, tampered, 128), aad, ciphertext));
-        System.out.println("a tampered GCM tag: " + refused.getMessage());
-        pkcs11.C_MessageDecryptFinal(session);
-        pkcs11.C_DestroyObject(session, key);
-    }
-
-    @Test
-    void chacha20Poly1305MessagesEqualTheJdk() throws Exception {
-        byte[] keyValue = bytes(32, 9);
-        long key = secretKey(CKK_CHACHA20, keyValue, CKA_ENCRYPT, CKA_DECRYPT);
-        byte[] aad = bytes(7, 0x21);
-        byte[] plaintext = bytes(70, 0x05);
-        byte[] nonce = bytes(12, 0x33);
-        byte[] tag = new byte[16];
-
-        pkcs11.C_MessageEncryptInit(session, new CK_MECHANISM(CKM_CHACHA20_POLY1305), key);
-        byte[] ciphertext;
-        try {
-            ciphertext = pkcs11.C_EncryptMessage(session,
-                    new CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS(nonce, tag), aad, plaintext);
-        } finally {
-            pkcs11.C_MessageEncryptFinal(session);
-        }
-        Cipher jdk = Cipher.getInstance("ChaCha20-Poly1305");
-        jdk.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(keyValue, "ChaCha20"), new IvParameterSpec(nonce));
-        jdk.updateAAD(aad);
-        assertArrayEquals(jdk.doFinal(plaintext), concat(ciphertext, tag));
-
-        pkcs11.C_MessageDecryptInit(session, new CK_MECHANISM(CKM_CHACHA20_POLY1305), key);
-        assertArrayEquals(plaintext, pkcs11.C_DecryptMessage(session,
-                new CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS(nonce, tag), aad, ciphertext));
-        byte[] tampered = tag.clone();
-        tampered[0] ^= (byte) 0x80;
-        assertThrows(PKCS11Exception.class, () -> pkcs11.C_DecryptMessage(session,
-                new CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS(nonce, tampered), aad, ciphertext));
-        pkcs11.C_MessageDecryptFinal(session);
         pkcs11.C_DestroyObject(session, key);
     }
 
