@@ -68,7 +68,7 @@ public final class Session implements AutoCloseable {
         if (stale()) {
             // The module was initialised again: the handle may name another session now.
             broken = true;
-            throw new TokenException(function, subject, new PKCS11Exception(CKR_SESSION_HANDLE_INVALID));
+            throw new TokenException(function, String.valueOf(subject), new PKCS11Exception(CKR_SESSION_HANDLE_INVALID));
         }
         try {
             return call.call();
