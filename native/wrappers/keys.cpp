@@ -13,6 +13,12 @@ using namespace vorlen;
 
 #define VORLEN_WRAPPER(name) Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_##name
 
+namespace {
+// Room C_WrapKey's output gets beyond the reported length (see C_WrapKey): a KWP wrapping
+// of any key is at most 15 bytes longer than the key.
+constexpr CK_ULONG kWrapExtraRoom = 16;
+}  // namespace
+
 extern "C" {
 
 JNIEXPORT jlong JNICALL VORLEN_WRAPPER(C_1GenerateKey)(JNIEnv* env, jobject self, jlong hSession,
@@ -76,12 +82,15 @@ JNIEXPORT jbyteArray JNICALL VORLEN_WRAPPER(C_1WrapKey)(JNIEnv* env, jobject sel
     if (!toCkMechanism(env, pMechanism, mechanism)) {
         return nullptr;
     }
-    // The size-query shape; the module gets the same mechanism twice. No copy-back.
+    // The size-query shape; the module gets the same mechanism twice. No copy-back. The output
+    // gets kWrapExtraRoom bytes more than reported: NSS reports the key's own length for
+    // CKM_AES_KEY_WRAP_KWP, leaving out the 8-byte integrity block and the padding, and then
+    // refuses that room with CKR_BUFFER_TOO_SMALL. The result is the length the module wrote.
     const CK_SESSION_HANDLE session = ckULong(hSession);
     return queryBytes(env, "C_WrapKey", [&](CK_BYTE_PTR wrapped, CK_ULONG_PTR length) {
         return module->C_WrapKey(session, mechanism.get(), ckULong(hWrappingKey), ckULong(hKey),
                                  wrapped, length);
-    });
+    }, kWrapExtraRoom);
 }
 
 JNIEXPORT jlong JNICALL VORLEN_WRAPPER(C_1UnwrapKey)(JNIEnv* env, jobject self, jlong hSession,
