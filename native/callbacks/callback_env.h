@@ -5,7 +5,7 @@
 
 #include <jni.h>
 
-#include "core/module_list.h"
+#include "core/modules.h"
 #include "pkcs11/pkcs11.h"
 
 namespace vorlen {

@@ -23,7 +23,7 @@
 #include "core/module_internal.h"
 #include "core/exceptions.h"
 #include "core/jni_cache.h"
-#include "core/module_list.h"
+#include "core/modules.h"
 
 namespace vorlen {
 

@@ -1,4 +1,4 @@
-// The inside of ModuleList, shared by its units: the binding slots and their state word
+// The inside of the modules (modules.h), shared by its units: the binding slots and their state word
 // (module_registry.cpp), the calls in flight that pin them (module_calls.cpp), the module
 // files and their uses (module_loader.cpp), and the blocks a loaded module may keep pointing
 // at (module_reserved.cpp).
@@ -9,11 +9,11 @@
 #include <atomic>
 #include <cstdint>
 
-#include "core/module_list.h"
+#include "core/modules.h"
 
 namespace vorlen {
 
-// One slot of ModuleList. Slots are never freed, only reused with a new generation, so a
+// One binding slot. Slots are never freed, only reused with a new generation, so a
 // stale handle always points at valid memory and is told apart by its generation.
 /// One per loaded module file, shared by every binding to it: closed while a C_Initialize or
 /// C_Finalize runs on the module (module_calls.cpp). Gates are never freed, only reused for

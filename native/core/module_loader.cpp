@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/module_internal.h"
-#include "core/module_list.h"
+#include "core/modules.h"
 
 namespace vorlen {
 

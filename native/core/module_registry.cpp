@@ -1,4 +1,4 @@
-// The registry of ModuleList: which binding slot each PKCS11Impl object is bound to, binding,
+// The registry of the module bindings: which binding slot each PKCS11Impl object is bound to, binding,
 // unbinding, and finishing bindings once no call holds them.
 #include <atomic>
 #include <mutex>
@@ -10,7 +10,7 @@
 #include "core/exceptions.h"
 #include "core/jni_cache.h"
 #include "core/jni_util.h"
-#include "core/module_list.h"
+#include "core/modules.h"
 #include "core/slot_table.h"
 
 namespace vorlen {
@@ -22,7 +22,7 @@ namespace {
 // Room for four million bindings.
 SlotTable<Binding> slots;
 
-// Guards the writers of ModuleList: slot allocation, binding and unbinding. Readers (calls)
+// Guards the writers of the bindings: slot allocation, binding and unbinding. Readers (calls)
 // never take it. No Java code runs while it is held.
 std::mutex writeLock;
 std::atomic<bool> initialized{false};
@@ -136,7 +136,7 @@ void finishUnbinding(JNIEnv* env, Binding* binding) {
 bool markLibraryInitialized() { return initialized.exchange(true); }
 bool libraryInitialized() { return initialized.load(std::memory_order_acquire); }
 
-void finalizeModuleList(JNIEnv* env) {
+void finalizeBindings(JNIEnv* env) {
     {
         std::lock_guard<std::mutex> guard(writeLock);
         initialized.store(false, std::memory_order_release);

@@ -14,7 +14,7 @@
 #include "core/jni_cache.h"
 #include "core/jni_util.h"
 #include "core/module_interface.h"
-#include "core/module_list.h"
+#include "core/modules.h"
 #include "pkcs11/pkcs11.h"
 
 using namespace vorlen;
@@ -135,7 +135,7 @@ Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_finalizeLibrary(JNIEnv* env, jcla
     if (!jni::cachesReady() || !libraryInitialized()) {
         return;  // never initialised, or finalised already
     }
-    finalizeModuleList(env);
+    finalizeBindings(env);
     finalizeCallbackState(env);
 }
 

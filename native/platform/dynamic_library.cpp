@@ -3,9 +3,6 @@
 #ifdef _WIN32
 #  define WIN32_LEAN_AND_MEAN
 #  include <windows.h>
-// The packed record sizes of 32-bit Windows, checked at compile time: a build whose layout
-// drifted from the module headers' fails here.
-#  include "pkcs11/check/win32_sizes.h"
 #else
 #  include <dlfcn.h>
 #endif

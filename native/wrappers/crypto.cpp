@@ -12,7 +12,7 @@
 #include <jni.h>
 
 #include "convert/convert.h"
-#include "wrappers/frame.h"
+#include "wrappers/call_shapes.h"
 
 using namespace vorlen;
 

@@ -19,7 +19,7 @@
 #include <cstdint>
 
 #include "wrappers/buffer_region.h"
-#include "wrappers/frame.h"
+#include "wrappers/call_shapes.h"
 
 using namespace vorlen;
 

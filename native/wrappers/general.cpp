@@ -6,7 +6,7 @@
 #include "callbacks/init_args.h"
 #include "callbacks/notify.h"
 #include "convert/convert.h"
-#include "wrappers/frame.h"
+#include "wrappers/call_shapes.h"
 
 using namespace vorlen;
 

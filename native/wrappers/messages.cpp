@@ -21,7 +21,7 @@
 #include "convert/convert.h"
 #include "convert/convert_cache.h"
 #include "wrappers/buffer_region.h"
-#include "wrappers/frame.h"
+#include "wrappers/call_shapes.h"
 
 using namespace vorlen;
 

@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <optional>
 
+#include "convert/attribute_query.h"
 #include "convert/convert.h"
-#include "wrappers/frame.h"
+#include "wrappers/call_shapes.h"
 
 using namespace vorlen;
 

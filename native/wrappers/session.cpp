@@ -5,7 +5,7 @@
 
 #include "callbacks/notify.h"
 #include "convert/convert.h"
-#include "wrappers/frame.h"
+#include "wrappers/call_shapes.h"
 
 using namespace vorlen;
 

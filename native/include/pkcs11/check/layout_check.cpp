@@ -21,7 +21,7 @@
 // foreign header is seen. The macros of p11-kit are removed again before NSS
 // is included.
 //
-// Without either foreign header only the self-checks and, on 32-bit Windows,
+// Without either foreign header only the self-checks and, on Windows (both widths),
 // the packed sizes of win32_sizes.h remain.
 
 // Only <stddef.h> (for offsetof) from the toolchain: no C++ library headers,

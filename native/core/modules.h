@@ -1,7 +1,9 @@
-// ModuleList: which PKCS#11 module each PKCS11Impl object is connected to.
+// The modules: which PKCS#11 module each PKCS11Impl object is bound to (module_registry.cpp),
+// the calls in flight on them (module_calls.cpp), loading and unloading module files
+// (module_loader.cpp) and the blocks a loaded module keeps (module_reserved.cpp).
 //
 // An object's binding is found without any lock and without running Java code: the object's
-// private "bindingHandle" field names a slot of the list (index and generation), and the slot's
+// private "bindingHandle" field names a binding slot (index and generation), and the slot's
 // global reference is compared with the object by reference identity (IsSameObject). A forged
 // or stale handle finds nothing. Every call into a module pins the slot (in a pin of its own
 // thread, so that threads never contend); disconnect unbinds at once, and the module is
@@ -37,7 +39,7 @@ struct ModuleRecord {
 /// Marks the library ready; true when it already was.
 bool markLibraryInitialized();
 /// Drops every binding (modules stay loaded) and marks the library not initialised.
-void finalizeModuleList(JNIEnv* env);
+void finalizeBindings(JNIEnv* env);
 bool libraryInitialized();
 
 enum class PutModule {

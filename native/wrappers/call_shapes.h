@@ -11,7 +11,7 @@
 #include "convert/convert.h"
 #include "core/exceptions.h"
 #include "core/jni_util.h"
-#include "core/module_list.h"
+#include "core/modules.h"
 #include "pkcs11/pkcs11.h"
 
 namespace vorlen {
