@@ -253,6 +253,9 @@ bool ModuleCall::enterAlone() {
 ModuleCall::ModuleCall(JNIEnv* env, jobject object) : ModuleCall(env, object, CallKind::ordinary) {}
 
 ModuleCall::ModuleCall(JNIEnv* env, jobject object, CallKind kind) : env_(env) {
+    // Entered from Java, so no exception is pending: from here on, only a callback can leave
+    // one (see callbackRanHere).
+    callbackRanHere = false;
     if (object != nullptr && jni::cachesReady()) {
         jlong handle = env->GetLongField(object, jni::core.pkcs11ImplBindingHandle);
         for (;;) {
