@@ -29,8 +29,8 @@ public final class Bench {
     private static final String DIRECT = "library, direct buffers";
     private static final String[] COLUMNS = {MODULE, LIBRARY, FLOOR, JNA, FFM};
 
-    /** Rounds of every workload: the system property vorlen.bench.rounds, 11 by default. */
-    private static final int RUNS = Integer.getInteger("vorlen.bench.rounds", 11);
+    /** Rounds of every workload: the system property vorlen.bench.rounds, 41 by default. */
+    private static final int RUNS = Integer.getInteger("vorlen.bench.rounds", 41);
     private final Harness harness = new Harness(RUNS, 100, 10);
     private final Map<String, Map<String, Harness.Stats>> rows = new LinkedHashMap<>();
     private final List<String> notes = new ArrayList<>();
