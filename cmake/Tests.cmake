@@ -153,6 +153,7 @@ set(VORLEN_TEST_PROPERTIES ${VORLEN_EMULATOR_PROPERTY} -Dvorlen.timeout.scale=${
   -Dvorlen.testmodule.unload=$<TARGET_FILE:vorlentestmodule3>
   -Dvorlen.testcontrol.library=$<TARGET_FILE:vorlentestcontrol>
   -Dvorlen.build.dir=${CMAKE_BINARY_DIR}
+  -Dvorlen.source.dir=${PROJECT_SOURCE_DIR}
   -Dvorlen.version=${VORLEN_VERSION}
   -Dzandrop.tesk.pkcs11.vorlen.cache=${CMAKE_BINARY_DIR}/library-cache)
 

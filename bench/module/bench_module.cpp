@@ -9,7 +9,7 @@
 
 // Every entry of the 2.x list is exported by name; declared from the list's rows.
 #define BENCH_DECLARE(name, major, minor, arguments) \
-    PKCS11_ONLY_MAJOR_2_##major(BENCH_EXPORT CK_RV name arguments;)
+    PKCS11_IN_2X(major, minor, BENCH_EXPORT CK_RV name arguments;)
 PKCS11_FUNCTIONS(BENCH_DECLARE)
 #undef BENCH_DECLARE
 
@@ -178,7 +178,7 @@ BENCH_EXPORT CK_RV C_WaitForSlotEvent(CK_FLAGS, CK_SLOT_ID_PTR slot, CK_VOID_PTR
 
 namespace {
 // Every entry of the 2.x list, from the function list's rows.
-#define BENCH_LIST_ENTRY(name, major, minor, arguments) PKCS11_ONLY_MAJOR_2_##major(name, )
+#define BENCH_LIST_ENTRY(name, major, minor, arguments) PKCS11_IN_2X(major, minor, name, )
 CK_FUNCTION_LIST functionList = {{2, 40}, PKCS11_FUNCTIONS(BENCH_LIST_ENTRY)};
 #undef BENCH_LIST_ENTRY
 }  // namespace

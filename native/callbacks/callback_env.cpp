@@ -1,7 +1,5 @@
 #include "callbacks/callback_env.h"
 
-#include <utility>
-
 #include "core/exceptions.h"
 #include "core/jni_cache.h"
 
@@ -25,33 +23,18 @@ CallbackEnv::CallbackEnv() : vm_(jni::javaVM()) {
     // A callback during a Java call may find an exception of an earlier callback pending; the
     // Java call below must not run with it, so it is held and raised again afterwards.
     if (env_->ExceptionCheck()) {
-        earlier_ = env_->ExceptionOccurred();
-        env_->ExceptionClear();
+        earlier_.hold(env_);
     }
     // Local references die with the frame, also on module threads that stay attached.
     framePushed_ = env_->PushLocalFrame(16) == 0;
     if (!framePushed_) {
-        jthrowable failure = env_->ExceptionOccurred();  // the VM's OutOfMemoryError
-        env_->ExceptionClear();
-        if (!attached_) {
-            // The Java caller sees the first failure, unless the frame's failure is an Error
-            // where the first one was an Exception: an Error is never dropped.
-            if (failure != nullptr &&
-                (earlier_ == nullptr || !env_->IsInstanceOf(earlier_, jni::core.error))) {
-                std::swap(earlier_, failure);
-            }
-            if (earlier_ != nullptr) {
-                env_->Throw(earlier_);
-                env_->DeleteLocalRef(earlier_);
-            }
-        }
-        if (failure != nullptr) {
-            env_->DeleteLocalRef(failure);
-        }
+        earlier_.hold(env_);  // the VM's OutOfMemoryError, after the earlier failure
         if (attached_) {
+            earlier_.drop();
             vm_->DetachCurrentThread();  // nobody on the module's own thread receives it
+        } else {
+            earlier_.raise();  // the Java caller sees it
         }
-        earlier_ = nullptr;
         env_ = nullptr;
         attached_ = false;
     }
@@ -102,26 +85,18 @@ CallbackEnv::~CallbackEnv() {
         if (thrown != nullptr) {
             env_->DeleteLocalRef(thrown);
         }
+        earlier_.drop();
         vm_->DetachCurrentThread();
         return;
     }
-    // The first failure is what the Java caller sees (as the cause of the module's error),
-    // unless this callback threw an Error where the first one was an Exception: an Error is
-    // never dropped.
-    if (earlier_ != nullptr && thrown != nullptr &&
-        env_->IsInstanceOf(thrown, jni::core.error) &&
-        !env_->IsInstanceOf(earlier_, jni::core.error)) {
-        std::swap(earlier_, thrown);
+    // The earlier failure and this callback's, by the one rule: the first is what the Java caller
+    // sees (as the cause of the module's error), unless this callback threw an Error where the
+    // first one was an Exception.
+    if (thrown != nullptr) {
+        env_->Throw(thrown);
+        env_->DeleteLocalRef(thrown);
     }
-    jthrowable kept = earlier_ != nullptr ? earlier_ : thrown;
-    jthrowable dropped = earlier_ != nullptr ? thrown : nullptr;
-    if (kept != nullptr) {
-        env_->Throw(kept);
-        env_->DeleteLocalRef(kept);
-    }
-    if (dropped != nullptr) {
-        env_->DeleteLocalRef(dropped);
-    }
+    earlier_.raise();
 }
 
 }  // namespace vorlen

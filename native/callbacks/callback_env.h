@@ -5,6 +5,7 @@
 
 #include <jni.h>
 
+#include "core/jni_util.h"
 #include "core/modules.h"
 #include "pkcs11/pkcs11.h"
 
@@ -37,7 +38,7 @@ private:
     JNIEnv* env_ = nullptr;
     bool attached_ = false;
     bool framePushed_ = false;
-    jthrowable earlier_ = nullptr;  // an exception that was pending when the callback began
+    HeldException earlier_;  // an exception that was pending when the callback began
 };
 
 }  // namespace vorlen

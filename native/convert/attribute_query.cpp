@@ -259,6 +259,11 @@ bool AttributeQuery::storeValues(JNIEnv* env, jobjectArray array, CK_RV rv, jlon
     if (rv != CKR_OK || fault_.kind == Fault::None || outcomes != nullptr) {
         return true;
     }
+    throwFault(env);
+    return false;
+}
+
+void AttributeQuery::throwFault(JNIEnv* env) const {
     char message[300];
     const auto type = static_cast<unsigned long>(fault_.type);
     const auto reported = static_cast<unsigned long>(fault_.reported);
@@ -281,7 +286,6 @@ bool AttributeQuery::storeValues(JNIEnv* env, jobjectArray array, CK_RV rv, jlon
         std::snprintf(message, sizeof message, format, reported, type, other);
     }
     throwPKCS11RuntimeException(env, message);
-    return false;
 }
 
 }  // namespace vorlen

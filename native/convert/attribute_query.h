@@ -97,6 +97,8 @@ private:
     jobject nestedValue(JNIEnv* env, const Slot& slot, CK_ATTRIBUTE_TYPE outer);
     void noteFault(Fault kind, CK_ATTRIBUTE_TYPE type, CK_ULONG reported, CK_ULONG other,
                    CK_ATTRIBUTE_TYPE inner = 0);
+    /// Throws the PKCS11RuntimeException that names the first fault noted.
+    void throwFault(JNIEnv* env) const;
 
     NativeTemplate attributes_;
     Scratch<Slot, 16> slots_;

@@ -165,6 +165,19 @@ private:
                     const std::byte* at);
     /// Arrays whose bits another member counts hold exactly that many.
     bool checkBitCounts(const RecordDescriptor& d, jobject object, const std::byte* record);
+    // One per kind of member: each fills member `m` of `record` from `object`'s field.
+    bool fillULong(const RecordDescriptor& d, const Member& m, jfieldID field, jobject object,
+                   std::byte* record, jobject& holder);
+    /// A CK_BBOOL or a CK_BYTE.
+    bool fillByte(const Member& m, jfieldID field, jobject object, std::byte* record,
+                  jobject& holder);
+    bool fillFixedBytes(const RecordDescriptor& d, const Member& m, jfieldID field, jobject object,
+                        std::byte* record);
+    bool fillHandleOut(const Member& m, jfieldID field, jobject object, std::byte* record,
+                       jobject& holder);
+    /// A record embedded in this one or pointed to by it, filled by fill.
+    bool fillNested(const RecordDescriptor& d, const Member& m, jfieldID field, jobject object,
+                    std::byte* record);
     bool fillRecords(const RecordDescriptor& d, const Member& m, jobject object, jfieldID field,
                      std::byte* record);
     bool fillValue(const RecordDescriptor& d, const Member& m, jobject object, jfieldID field,
@@ -276,122 +289,129 @@ bool Conversion::fill(const RecordDescriptor& d, jobject object, std::byte* reco
     for (std::size_t i = 0; i < d.members.size(); ++i) {
         const Member& m = d.members[i];
         const jfieldID field = d.ids->fields[i];
-        std::byte* at = record + m.offset;
+        bool filled = false;
         switch (m.kind) {
-            case MemberKind::ULong: {
-                CK_ULONG value = ckULong(env_->GetLongField(object, field));
-                if (value == 0 && m.bitsOfLength != kNoMember) {
-                    value = 8 * get<CK_ULONG>(record + m.bitsOfLength);
-                }
-                if (m.bytesOnly && value % 8 != 0) {
-                    char message[160];
-                    std::snprintf(message, sizeof message,
-                                  "%s.%s must be a whole number of bytes, not %lu bits", d.name,
-                                  m.name, static_cast<unsigned long>(value));
-                    throwIllegalArgument(env_, message);
-                    return false;
-                }
-                put<CK_ULONG>(at, value);
-                if (!keepScalar(holder, object, field, m, at)) {
-                    return false;
-                }
+            case MemberKind::ULong:
+                filled = fillULong(d, m, field, object, record, holder);
                 break;
-            }
             case MemberKind::Bool:
-                put<CK_BBOOL>(at, ckBBool(env_->GetBooleanField(object, field)));
-                if (!keepScalar(holder, object, field, m, at)) {
-                    return false;
-                }
-                break;
             case MemberKind::Byte:
-                put<CK_BYTE>(at, static_cast<CK_BYTE>(env_->GetByteField(object, field)));
-                if (!keepScalar(holder, object, field, m, at)) {
-                    return false;
-                }
+                filled = fillByte(m, field, object, record, holder);
                 break;
             case MemberKind::Bytes:
             case MemberKind::Chars:
-                if (!fillArray(d, m, field, object, record, outer, outerRecord, lengths, lengthCount)) {
-                    return false;
-                }
+                filled = fillArray(d, m, field, object, record, outer, outerRecord, lengths, lengthCount);
                 break;
-            case MemberKind::FixedBytes: {
-                LocalRef<jbyteArray> array(env_, static_cast<jbyteArray>(env_->GetObjectField(object, field)));
-                if (!array) {
-                    throwMemberNull(env_, d, m);
-                    return false;
-                }
-                const jsize length = env_->GetArrayLength(array.get());
-                if (length < 0 || static_cast<std::size_t>(length) != m.length) {
-                    char message[160];
-                    std::snprintf(message, sizeof message, "%s.%s must have %lu elements, not %ld",
-                                  d.name, m.name, static_cast<unsigned long>(m.length),
-                                  static_cast<long>(length));
-                    throwIllegalArgument(env_, message);
-                    return false;
-                }
-                env_->GetByteArrayRegion(array.get(), 0, length, reinterpret_cast<jbyte*>(at));
+            case MemberKind::FixedBytes:
+                filled = fillFixedBytes(d, m, field, object, record);
                 break;
-            }
             case MemberKind::Records:
-                if (!fillRecords(d, m, object, field, record)) {
-                    return false;
-                }
+                filled = fillRecords(d, m, object, field, record);
                 break;
             case MemberKind::Value:
-                if (!fillValue(d, m, object, field, record)) {
-                    return false;
-                }
+                filled = fillValue(d, m, object, field, record);
                 break;
             case MemberKind::Template:
-                if (!fillTemplate(m, object, field, record)) {
-                    return false;
-                }
+                filled = fillTemplate(m, object, field, record);
                 break;
-            case MemberKind::HandleOut: {
-                NativeBuffer handle;
-                if (!handle.allocate(env_, sizeof(CK_ULONG), 1, "no room for a mechanism parameter")) {
-                    return false;
-                }
-                put<CK_ULONG>(static_cast<std::byte*>(handle.get()),
-                              ckULong(env_->GetLongField(object, field)));
-                void* pointer = handle.get();
-                if (!keepAt(std::move(handle), at) ||
-                    !keepScalar(holder, object, field, m, static_cast<const std::byte*>(pointer))) {
-                    return false;
-                }
+            case MemberKind::HandleOut:
+                filled = fillHandleOut(m, field, object, record, holder);
                 break;
-            }
             case MemberKind::Embedded:
-            case MemberKind::Pointer: {
-                LocalRef<jobject> nested(env_, env_->GetObjectField(object, field));
-                if (!nested) {
-                    throwMemberNull(env_, d, m);
-                    return false;
-                }
-                std::byte* target = at;
-                if (m.kind == MemberKind::Pointer) {
-                    NativeBuffer block;
-                    void* pointer = nullptr;
-                    if (!block.allocate(env_, m.nested->size, static_cast<CK_ULONG>(m.nested->size),
-                                        "no room for a mechanism parameter")) {
-                        return false;
-                    }
-                    std::memset(block.get(), 0, m.nested->size);
-                    if (!owner_.keep(env_, std::move(block), pointer)) {
-                        return false;
-                    }
-                    put<void*>(at, pointer);
-                    target = static_cast<std::byte*>(pointer);
-                }
-                if (!fill(*m.nested, nested.get(), target, record, &d)) {
-                    return false;
-                }
+            case MemberKind::Pointer:
+                filled = fillNested(d, m, field, object, record);
                 break;
-            }
+        }
+        if (!filled) {
+            return false;
         }
     }
     return checkBitCounts(d, object, record);
+}
+
+bool Conversion::fillULong(const RecordDescriptor& d, const Member& m, jfieldID field,
+                           jobject object, std::byte* record, jobject& holder) {
+    std::byte* at = record + m.offset;
+    CK_ULONG value = ckULong(env_->GetLongField(object, field));
+    if (value == 0 && m.bitsOfLength != kNoMember) {
+        value = 8 * get<CK_ULONG>(record + m.bitsOfLength);
+    }
+    if (m.bytesOnly && value % 8 != 0) {
+        char message[160];
+        std::snprintf(message, sizeof message, "%s.%s must be a whole number of bytes, not %lu bits",
+                      d.name, m.name, static_cast<unsigned long>(value));
+        throwIllegalArgument(env_, message);
+        return false;
+    }
+    put<CK_ULONG>(at, value);
+    return keepScalar(holder, object, field, m, at);
+}
+
+bool Conversion::fillByte(const Member& m, jfieldID field, jobject object, std::byte* record,
+                          jobject& holder) {
+    std::byte* at = record + m.offset;
+    if (m.kind == MemberKind::Bool) {
+        put<CK_BBOOL>(at, ckBBool(env_->GetBooleanField(object, field)));
+    } else {
+        put<CK_BYTE>(at, static_cast<CK_BYTE>(env_->GetByteField(object, field)));
+    }
+    return keepScalar(holder, object, field, m, at);
+}
+
+bool Conversion::fillFixedBytes(const RecordDescriptor& d, const Member& m, jfieldID field,
+                                jobject object, std::byte* record) {
+    LocalRef<jbyteArray> array(env_, static_cast<jbyteArray>(env_->GetObjectField(object, field)));
+    if (!array) {
+        throwMemberNull(env_, d, m);
+        return false;
+    }
+    const jsize length = env_->GetArrayLength(array.get());
+    if (length < 0 || static_cast<std::size_t>(length) != m.length) {
+        char message[160];
+        std::snprintf(message, sizeof message, "%s.%s must have %lu elements, not %ld", d.name,
+                      m.name, static_cast<unsigned long>(m.length), static_cast<long>(length));
+        throwIllegalArgument(env_, message);
+        return false;
+    }
+    env_->GetByteArrayRegion(array.get(), 0, length, reinterpret_cast<jbyte*>(record + m.offset));
+    return true;
+}
+
+bool Conversion::fillHandleOut(const Member& m, jfieldID field, jobject object, std::byte* record,
+                               jobject& holder) {
+    NativeBuffer handle;
+    if (!handle.allocate(env_, sizeof(CK_ULONG), 1, "no room for a mechanism parameter")) {
+        return false;
+    }
+    put<CK_ULONG>(static_cast<std::byte*>(handle.get()), ckULong(env_->GetLongField(object, field)));
+    void* pointer = handle.get();
+    return keepAt(std::move(handle), record + m.offset) &&
+           keepScalar(holder, object, field, m, static_cast<const std::byte*>(pointer));
+}
+
+bool Conversion::fillNested(const RecordDescriptor& d, const Member& m, jfieldID field,
+                            jobject object, std::byte* record) {
+    LocalRef<jobject> nested(env_, env_->GetObjectField(object, field));
+    if (!nested) {
+        throwMemberNull(env_, d, m);
+        return false;
+    }
+    std::byte* target = record + m.offset;
+    if (m.kind == MemberKind::Pointer) {
+        NativeBuffer block;
+        void* pointer = nullptr;
+        if (!block.allocate(env_, m.nested->size, static_cast<CK_ULONG>(m.nested->size),
+                            "no room for a mechanism parameter")) {
+            return false;
+        }
+        std::memset(block.get(), 0, m.nested->size);
+        if (!owner_.keep(env_, std::move(block), pointer)) {
+            return false;
+        }
+        put<void*>(target, pointer);
+        target = static_cast<std::byte*>(pointer);
+    }
+    return fill(*m.nested, nested.get(), target, record, &d);
 }
 
 bool Conversion::keepAt(NativeBuffer&& buffer, std::byte* at) {

@@ -76,9 +76,14 @@ constexpr ResultRule resultsOf(ResultsOf function, CK_MECHANISM_TYPE first, CK_M
 #define F(m) #m, offsetof(R, m)
 #define L(m) offsetof(R, m)
 
+// Every VORLEN_RECORD below takes one number of __COUNTER__ after this one: so the records
+// defined are counted, and each must have its line in kParameterRecords or kNestedRecords.
+constexpr int kCounterBeforeRecords = __COUNTER__;
+
 // One record: its descriptor is T_::record.
 #define VORLEN_RECORD(T, rule, ...)                                       \
     namespace T##_ {                                                      \
+    [[maybe_unused]] constexpr int counted = __COUNTER__;                 \
     using R = T;                                                          \
     RecordIds ids;                                                        \
     constexpr Member members[] = {__VA_ARGS__};                           \
@@ -432,7 +437,9 @@ const RecordDescriptor* const kNestedRecords[] = {
     &CK_DERIVED_KEY_::record,
 };
 
-static_assert(std::size(kParameterRecords) == 38, "one line per parameter class");
+static_assert(std::size(kParameterRecords) + std::size(kNestedRecords) ==
+                  static_cast<std::size_t>(__COUNTER__ - kCounterBeforeRecords - 1),
+              "every VORLEN_RECORD has one line in kParameterRecords or kNestedRecords");
 
 }  // namespace
 

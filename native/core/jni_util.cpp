@@ -1,5 +1,7 @@
 #include "core/jni_util.h"
 
+#include "core/jni_cache.h"
+
 namespace vorlen {
 
 namespace {
@@ -43,6 +45,53 @@ void heapFree(void* block) noexcept {
     if (block != nullptr) {
         heapBlocks.fetch_sub(1, std::memory_order_relaxed);
         std::free(block);
+    }
+}
+
+namespace {
+
+// The rule of two failures: `first`, unless `later` is an Error where `first` is not. The other
+// reference is deleted.
+jthrowable prevailing(JNIEnv* env, jthrowable first, jthrowable later) {
+    if (first == nullptr || later == nullptr) {
+        return first != nullptr ? first : later;
+    }
+    const bool laterWins =
+        env->IsInstanceOf(later, jni::core.error) && !env->IsInstanceOf(first, jni::core.error);
+    env->DeleteLocalRef(laterWins ? first : later);
+    return laterWins ? later : first;
+}
+
+// Takes the pending exception: a local reference, or null when none is pending (one JNI call).
+jthrowable takePending(JNIEnv* env) {
+    jthrowable pending = env->ExceptionOccurred();
+    if (pending != nullptr) {
+        env->ExceptionClear();
+    }
+    return pending;
+}
+
+}  // namespace
+
+void HeldException::hold(JNIEnv* env) {
+    env_ = env;
+    held_ = prevailing(env, held_, takePending(env));
+}
+
+void HeldException::raise() {
+    if (held_ == nullptr) {
+        return;
+    }
+    jthrowable raised = prevailing(env_, held_, takePending(env_));
+    held_ = nullptr;
+    env_->Throw(raised);
+    env_->DeleteLocalRef(raised);
+}
+
+void HeldException::drop() {
+    if (held_ != nullptr) {
+        env_->DeleteLocalRef(held_);
+        held_ = nullptr;
     }
 }
 

@@ -154,37 +154,33 @@ private:
     const char* chars_;
 };
 
-/// Sets aside the exception pending on this thread (one a callback of the module left during
-/// the module call) so that the JNI calls that build the call's results may run, and raises it
-/// again at the end of the scope. When those calls failed themselves, their newer exception is
-/// the one that stays pending. Raised before checkReturnValue, the held exception becomes the
-/// cause of the module's error, or is dropped when the module answered CKR_OK.
+/// An exception set aside, so that JNI calls may run while it waits, and raised again at the end
+/// of the scope: the failure of a callback of the module, held while a wrapper builds the call's
+/// results or while a callback makes its Java call. Every pair of failures of one call follows
+/// one rule: the first stays, unless a later one is an Error where the first is not (an Error
+/// is never dropped); the other is let go. Raised before checkReturnValue, the exception becomes
+/// the cause of the module's error, or is dropped when the module answered CKR_OK (unless it is
+/// an Error).
 class HeldException {
 public:
-    explicit HeldException(JNIEnv* env) : env_(env), held_(env->ExceptionOccurred()) {
-        if (held_ != nullptr) {
-            env_->ExceptionClear();
-        }
-    }
+    HeldException() = default;
+    /// Holds the exception pending now, if any.
+    explicit HeldException(JNIEnv* env) { hold(env); }
     HeldException(const HeldException&) = delete;
     HeldException& operator=(const HeldException&) = delete;
     ~HeldException() { raise(); }
 
-    /// Raises the held exception now (unless a newer one is pending).
-    void raise() {
-        if (held_ == nullptr) {
-            return;
-        }
-        if (!env_->ExceptionCheck()) {
-            env_->Throw(held_);
-        }
-        env_->DeleteLocalRef(held_);
-        held_ = nullptr;
-    }
+    /// Sets the pending exception (if any) aside, after what is held already, by the rule.
+    void hold(JNIEnv* env);
+    /// Raises what is held now; an exception pending meanwhile is the later one, by the rule.
+    void raise();
+    /// Lets go of what is held (for a thread nobody receives an exception on).
+    void drop();
+    explicit operator bool() const { return held_ != nullptr; }
 
 private:
-    JNIEnv* env_;
-    jthrowable held_;
+    JNIEnv* env_ = nullptr;
+    jthrowable held_ = nullptr;
 };
 
 /// Elements of a Java primitive array, released with the given mode at the end of the scope.

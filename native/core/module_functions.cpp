@@ -24,9 +24,9 @@ Entry orStub(Entry entry) {
 void copyFunctionList(const CK_FUNCTION_LIST& list, ModuleFunctions& out) {
     out.version = list.version;
 #define VORLEN_COPY_ENTRY(name, major, minor, arguments) \
-    PKCS11_ONLY_MAJOR_2_##major(out.name = orStub(list.name);)
+    PKCS11_IN_2X(major, minor, out.name = orStub(list.name);)
 #define VORLEN_STUB_ENTRY(name, major, minor, arguments) \
-    VORLEN_AFTER_2_##major(out.name = &NotSupported<CK_##name>::call;)
+    PKCS11_AFTER_2X(major, minor, out.name = &NotSupported<CK_##name>::call;)
     PKCS11_FUNCTIONS(VORLEN_COPY_ENTRY)
     PKCS11_FUNCTIONS(VORLEN_STUB_ENTRY)
 #undef VORLEN_COPY_ENTRY
@@ -35,8 +35,12 @@ void copyFunctionList(const CK_FUNCTION_LIST& list, ModuleFunctions& out) {
 
 void copyFunctionList3(const CK_FUNCTION_LIST_3_0& list, ModuleFunctions& out) {
     out.version = list.version;
-#define VORLEN_COPY_ENTRY(name, major, minor, arguments) out.name = orStub(list.name);
+#define VORLEN_STUB_ENTRY(name, major, minor, arguments) out.name = &NotSupported<CK_##name>::call;
+#define VORLEN_COPY_ENTRY(name, major, minor, arguments) \
+    PKCS11_IN_3_0(major, minor, out.name = orStub(list.name);)
+    PKCS11_FUNCTIONS(VORLEN_STUB_ENTRY)  // the rows of later versions stay stubs
     PKCS11_FUNCTIONS(VORLEN_COPY_ENTRY)
+#undef VORLEN_STUB_ENTRY
 #undef VORLEN_COPY_ENTRY
 }
 

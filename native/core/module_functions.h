@@ -2,7 +2,7 @@
 // wrapper reaches the module.
 //
 // At connect the module's list is copied into a ModuleFunctions that the binding owns. It has
-// a row for every entry the library knows (the 3.0 list); an entry the module's list leaves
+// a row for every entry the library knows (every row of PKCS11_FUNCTIONS); an entry the module's list leaves
 // NULL, and every entry that the list's kind does not have, is a stub that answers
 // CKR_FUNCTION_NOT_SUPPORTED without calling anything. A wrapper therefore never calls address
 // 0 and never reads past the end of a shorter list.
@@ -12,15 +12,10 @@
 
 namespace vorlen {
 
-// VORLEN_AFTER_2_##major(text) keeps the text for the rows of PKCS11_FUNCTIONS that came after
-// the 2.x list (the counterpart of PKCS11_ONLY_MAJOR_2_).
-#define VORLEN_AFTER_2_2(...)
-#define VORLEN_AFTER_2_3(...) __VA_ARGS__
-
 /// Every entry of PKCS11_FUNCTIONS. Derived from CK_FUNCTION_LIST, so that a pointer to one of
 /// its 2.x members applies to it as well.
 struct ModuleFunctions : CK_FUNCTION_LIST {
-#define VORLEN_LATER_ENTRY(name, major, minor, arguments) VORLEN_AFTER_2_##major(CK_##name name;)
+#define VORLEN_LATER_ENTRY(name, major, minor, arguments) PKCS11_AFTER_2X(major, minor, CK_##name name;)
     PKCS11_FUNCTIONS(VORLEN_LATER_ENTRY)
 #undef VORLEN_LATER_ENTRY
 };
@@ -40,7 +35,7 @@ struct ModuleListInfo {
 
 /// Fills `out` from a 2.x list: its 68 entries, a stub for each NULL one, stubs for the rest.
 void copyFunctionList(const CK_FUNCTION_LIST& list, ModuleFunctions& out);
-/// Fills `out` from a 3.0 list: all its entries, a stub for each NULL one.
+/// Fills `out` from a 3.0 list: its entries, a stub for each NULL one, stubs for the rest.
 void copyFunctionList3(const CK_FUNCTION_LIST_3_0& list, ModuleFunctions& out);
 
 }  // namespace vorlen

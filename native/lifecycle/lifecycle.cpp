@@ -27,23 +27,21 @@ void loadLayerCaches(jni::Loader& loader) {
     jni::loadCallbackCache(loader);
 }
 
-// Loads the module file and binds the object to it. With `interface3`, a module whose default
-// "PKCS 11" interface (C_GetInterface with no version) is of a 3.x version is used through that
-// list; otherwise, and for every 2.x module, through the list of C_GetFunctionList.
-void connectModule(JNIEnv* env, jobject self, jstring path, bool interface3) {
+// Loads the module file at `path`; null with an exception pending when it cannot be loaded.
+platform::LibraryHandle loadModuleFile(JNIEnv* env, jstring path) {
     if (path == nullptr) {
         throwNullPointer(env, "the module path is null");
-        return;
+        return nullptr;
     }
     if (!jni::cachesReady() || !libraryInitialized()) {
         throwPKCS11RuntimeException(
             env, "The PKCS#11 library is not initialized: call PKCS11Impl.initializeLibrary() first.");
-        return;
+        return nullptr;
     }
     UtfChars chars(env, path);
     if (!chars) {
         throwOutOfMemory(env, "no room for the module path");
-        return;
+        return nullptr;
     }
     std::string error;
     platform::LibraryHandle library = loadModule(chars.get(), error);
@@ -54,22 +52,35 @@ void connectModule(JNIEnv* env, jobject self, jstring path, bool interface3) {
         }
         error += chars.get();
         throwIOException(env, error.c_str());
-        return;
     }
-    // A 3.0 module: its default "PKCS 11" interface, when that is of a 3.x version.
-    if (std::unique_ptr<ModuleFunctions> functions3(interface3 ? new (std::nothrow) ModuleFunctions
-                                                               : nullptr);
-        functions3) {
-        ModuleRecord record;
-        record.library = library;
-        if (findInterface3(library, *functions3, record.list)) {
-            record.functions = std::move(functions3);
-            if (putModule(env, self, record) != PutModule::bound) {
-                unloadModule(env, library);  // nothing refers to it (the exception is pending)
-            }
-            return;
-        }
+    return library;
+}
+
+// Binds the object to the module's default "PKCS 11" interface when that is of a 3.x version.
+// False when the module has none (nothing done); true when it was bound or failed to be (the
+// exception pending, the module given back).
+bool bindInterface3(JNIEnv* env, jobject self, platform::LibraryHandle library) {
+    std::unique_ptr<ModuleFunctions> functions3(new (std::nothrow) ModuleFunctions);
+    if (!functions3) {
+        return false;  // as before: the list of C_GetFunctionList is tried
     }
+    ModuleRecord record;
+    record.library = library;
+    if (!findInterface3(library, *functions3, record.list)) {
+        return false;
+    }
+    record.functions = std::move(functions3);
+    if (putModule(env, self, record) != PutModule::bound) {
+        unloadModule(env, library);  // nothing refers to it (the exception is pending)
+    }
+    return true;
+}
+
+// Binds the object to the module's list of C_GetFunctionList. A connect that got no function
+// list leaves a working earlier binding as it was; an object that had none is bound all the
+// same (unusable until connected again).
+void bindFunctionList2(JNIEnv* env, jobject self, platform::LibraryHandle library) {
+    std::string error;
     void* entry = platform::findSymbol(library, "C_GetFunctionList", error);
     if (entry == nullptr) {
         unloadModule(env, library);  // nothing refers to it any more
@@ -98,8 +109,6 @@ void connectModule(JNIEnv* env, jobject self, jstring path, bool interface3) {
             return;
         }
     }
-    // A connect that got no function list leaves a working earlier binding as it was; an
-    // object that had none is bound all the same (unusable until connected again).
     if (rv != CKR_OK) {
         checkReturnValue(env, rv);
     } else if (list == nullptr) {
@@ -110,6 +119,17 @@ void connectModule(JNIEnv* env, jobject self, jstring path, bool interface3) {
                      : "C_GetFunctionList returned CKR_OK but no function list; the object stays "
                        "unusable until it is disconnected or connected again.");
     }
+}
+
+// Loads the module file and binds the object to it. With `interface3`, a module whose default
+// "PKCS 11" interface (C_GetInterface with no version) is of a 3.x version is used through that
+// list; otherwise, and for every 2.x module, through the list of C_GetFunctionList.
+void connectModule(JNIEnv* env, jobject self, jstring path, bool interface3) {
+    platform::LibraryHandle library = loadModuleFile(env, path);
+    if (library == nullptr || (interface3 && bindInterface3(env, self, library))) {
+        return;
+    }
+    bindFunctionList2(env, self, library);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <optional>
 
 #include "convert/attribute_query.h"
 #include "convert/convert.h"
@@ -31,27 +30,19 @@ CK_RV withTemplate(JNIEnv* env, jobjectArray pTemplate, bool& converted, Call ca
 // The calls of C_GetAttributeValue that read the values once their lengths are known: the
 // second, and after CKR_OK a third for nested arrays (CKA_WRAP_TEMPLATE...), which the second
 // gave types and lengths. A CK_NOTIFY that threw during either is held aside, so that nothing
-// is pending while the results are built; the first such failure becomes the cause.
+// is pending while the results are built; of two such failures, HeldException's rule keeps one.
 struct ValueRead {
     CK_RV rv = CKR_OK;
-    std::optional<HeldException> callbackFailure;
-    std::optional<HeldException> laterFailure;  // a callback's failure in the third call
+    HeldException callbackFailure;
 
-    void raise() {
-        if (callbackFailure) {
-            callbackFailure->raise();
-        }
-        if (laterFailure) {
-            laterFailure->raise();
-        }
-    }
+    void raise() { callbackFailure.raise(); }
 };
 
 // False when the nested values could not be given room (the exception is pending).
 bool readValues(JNIEnv* env, ModuleCall& module, AttributeQuery& query, CK_SESSION_HANDLE session,
                 CK_OBJECT_HANDLE object, ValueRead& read) {
     read.rv = module->C_GetAttributeValue(session, object, query.data(), query.count());
-    read.callbackFailure.emplace(env);
+    read.callbackFailure.hold(env);
     bool thirdCall = false;
     if (read.rv == CKR_OK) {
         if (!query.allocateNestedValues(env, thirdCall)) {
@@ -59,7 +50,7 @@ bool readValues(JNIEnv* env, ModuleCall& module, AttributeQuery& query, CK_SESSI
         }
         if (thirdCall) {
             read.rv = module->C_GetAttributeValue(session, object, query.data(), query.count());
-            read.laterFailure.emplace(env);
+            read.callbackFailure.hold(env);
         }
     }
     return true;
@@ -145,10 +136,62 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1GetAttributeValue)(JNIEnv* env, jobject
     checkReturnValue(env, read.rv);
 }
 
+}  // extern "C"
+
+namespace {
+
 // The answers of C_GetAttributeValue that still leave every other attribute filled.
-static bool isAttributeError(CK_RV rv) {
+bool isAttributeError(CK_RV rv) {
     return rv == CKR_ATTRIBUTE_SENSITIVE || rv == CKR_ATTRIBUTE_TYPE_INVALID || rv == CKR_BUFFER_TOO_SMALL;
 }
+
+// The attribute errors are answers of the lenient read: as after CKR_OK, the Exception of a
+// CK_NOTIFY that threw yields to them, an Error does not; any other failure is thrown as usual.
+bool answeredLeniently(JNIEnv* env, CK_RV rv) {
+    return isAttributeError(rv) ? checkReturnValue(env, CKR_OK) == 0 && !env->ExceptionCheck()
+                                : succeeded(env, rv);
+}
+
+// The lenient read's first call: the lengths. The module marks every attribute it cannot report
+// and names one reason; with several marked, each is asked alone, as the reason may hold for some
+// of them only. Each marked attribute gets its outcome; `rv` is the first call's answer. False
+// with an exception pending.
+bool readLengths(JNIEnv* env, ModuleCall& module, AttributeQuery& query, CK_SESSION_HANDLE session,
+                 CK_OBJECT_HANDLE object, jlong* outcomes, CK_RV& rv) {
+    constexpr jlong kUnavailable = static_cast<jlong>(CK_UNAVAILABLE_INFORMATION);
+    const CK_ULONG count = query.count();
+    rv = module->C_GetAttributeValue(session, object, query.data(), count);
+    if (!answeredLeniently(env, rv)) {
+        return false;
+    }
+    CK_ULONG failed = 0;
+    for (CK_ULONG i = 0; i < count; ++i) {
+        if (query.data()[i].ulValueLen == CK_UNAVAILABLE_INFORMATION) {
+            outcomes[i] = rv == CKR_OK || rv == CKR_BUFFER_TOO_SMALL ? kUnavailable : javaLong(rv);
+            ++failed;
+        }
+    }
+    if (failed <= 1 || rv == CKR_OK) {
+        return true;
+    }
+    for (CK_ULONG i = 0; i < count; ++i) {
+        if (outcomes[i] == 0) {
+            continue;
+        }
+        CK_ATTRIBUTE one{query.data()[i].type, nullptr, 0};
+        const CK_RV alone = module->C_GetAttributeValue(session, object, &one, 1);
+        if (!answeredLeniently(env, alone)) {
+            return false;
+        }
+        outcomes[i] = alone == CKR_ATTRIBUTE_SENSITIVE || alone == CKR_ATTRIBUTE_TYPE_INVALID
+            ? javaLong(alone) : kUnavailable;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" {
 
 JNIEXPORT jlongArray JNICALL VORLEN_WRAPPER(readAttributeValues)(JNIEnv* env, jobject self,
                                                                  jlong hSession, jlong hObject,
@@ -164,43 +207,13 @@ JNIEXPORT jlongArray JNICALL VORLEN_WRAPPER(readAttributeValues)(JNIEnv* env, jo
     const CK_SESSION_HANDLE session = ckULong(hSession);
     const CK_OBJECT_HANDLE object = ckULong(hObject);
     const CK_ULONG count = query.count();
-    constexpr jlong kUnavailable = static_cast<jlong>(CK_UNAVAILABLE_INFORMATION);
     Scratch<jlong, 16> outcomes;
     if (!outcomes.allocate(env, count, "no room for the outcomes")) {
         return nullptr;
     }
-    // The attribute errors are answers here: as after CKR_OK, the Exception of a CK_NOTIFY that
-    // threw yields to them, an Error does not; any other failure is thrown as usual.
-    auto answered = [env](CK_RV r) {
-        return isAttributeError(r) ? checkReturnValue(env, CKR_OK) == 0 && !env->ExceptionCheck()
-                                   : succeeded(env, r);
-    };
-    // The lengths. The module marks every attribute it cannot report, and names one reason.
-    CK_RV rv = module->C_GetAttributeValue(session, object, query.data(), count);
-    if (!answered(rv)) {
+    CK_RV rv = CKR_OK;
+    if (!readLengths(env, module, query, session, object, outcomes.data(), rv)) {
         return nullptr;
-    }
-    CK_ULONG failed = 0;
-    for (CK_ULONG i = 0; i < count; ++i) {
-        if (query.data()[i].ulValueLen == CK_UNAVAILABLE_INFORMATION) {
-            outcomes[i] = rv == CKR_OK || rv == CKR_BUFFER_TOO_SMALL ? kUnavailable : javaLong(rv);
-            ++failed;
-        }
-    }
-    // One reason for several attributes may hold for some of them only: each is asked alone.
-    if (failed > 1 && rv != CKR_OK) {
-        for (CK_ULONG i = 0; i < count; ++i) {
-            if (outcomes[i] == 0) {
-                continue;
-            }
-            CK_ATTRIBUTE one{query.data()[i].type, nullptr, 0};
-            const CK_RV alone = module->C_GetAttributeValue(session, object, &one, 1);
-            if (!answered(alone)) {
-                return nullptr;
-            }
-            outcomes[i] = alone == CKR_ATTRIBUTE_SENSITIVE || alone == CKR_ATTRIBUTE_TYPE_INVALID
-                ? javaLong(alone) : kUnavailable;
-        }
     }
     // The values: the same protocol as C_GetAttributeValue, with the outcomes instead of errors.
     if (!query.allocateValues(env)) {
@@ -211,6 +224,7 @@ JNIEXPORT jlongArray JNICALL VORLEN_WRAPPER(readAttributeValues)(JNIEnv* env, jo
         return nullptr;
     }
     rv = read.rv;
+    constexpr jlong kUnavailable = static_cast<jlong>(CK_UNAVAILABLE_INFORMATION);
     if (rv != CKR_OK && !isAttributeError(rv)) {
         // A failure of the whole call: the template as C_GetAttributeValue leaves it, and the error.
         if (query.storeValues(env, pTemplate, rv)) {
@@ -229,7 +243,7 @@ JNIEXPORT jlongArray JNICALL VORLEN_WRAPPER(readAttributeValues)(JNIEnv* env, jo
     }
     env->SetLongArrayRegion(result.get(), 0, static_cast<jsize>(count), outcomes.data());
     read.raise();
-    return answered(CKR_OK) ? result.release() : nullptr;
+    return answeredLeniently(env, CKR_OK) ? result.release() : nullptr;
 }
 
 JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1SetAttributeValue)(JNIEnv* env, jobject self,

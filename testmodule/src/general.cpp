@@ -170,7 +170,7 @@ CK_RV C_WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VOID_PTR pRese
 namespace {
 
 // Every entry of the 2.x list, from the function list's rows.
-#define VTM_LIST_ENTRY(name, major, minor, arguments) PKCS11_ONLY_MAJOR_2_##major(.name = entry::name, )
+#define VTM_LIST_ENTRY(name, major, minor, arguments) PKCS11_IN_2X(major, minor, .name = entry::name, )
 const CK_FUNCTION_LIST functionList = {.version = {2, 40}, PKCS11_FUNCTIONS(VTM_LIST_ENTRY)};
 #undef VTM_LIST_ENTRY
 
@@ -187,7 +187,7 @@ CK_FUNCTION_LIST listWithHoles;
 // Sets the entry `name` of `list` to NULL; false when the list has no such entry.
 bool clearEntry(CK_FUNCTION_LIST& list, const std::string& name) {
 #define VTM_CLEAR_ENTRY(entryName, major, minor, arguments) \
-    PKCS11_ONLY_MAJOR_2_##major(if (name == #entryName) { list.entryName = nullptr; return true; })
+    PKCS11_IN_2X(major, minor, if (name == #entryName) { list.entryName = nullptr; return true; })
     PKCS11_FUNCTIONS(VTM_CLEAR_ENTRY)
 #undef VTM_CLEAR_ENTRY
     return false;

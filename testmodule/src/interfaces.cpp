@@ -19,7 +19,7 @@ constexpr const char* kStandardName = "PKCS 11";
 constexpr const char* kVendorName = "Vorlen vendor";
 
 // Every entry of the 3.0 list.
-#define VTM_LIST_ENTRY(name, major, minor, arguments) .name = entry::name,
+#define VTM_LIST_ENTRY(name, major, minor, arguments) PKCS11_IN_3_0(major, minor, .name = entry::name, )
 const CK_FUNCTION_LIST_3_0 functionList30 = {.version = {3, 0}, PKCS11_FUNCTIONS(VTM_LIST_ENTRY)};
 #undef VTM_LIST_ENTRY
 

@@ -47,8 +47,9 @@ typedef CK_INTERFACE_PTR* CK_INTERFACE_PTR_PTR;
 //   X(name, major, minor, (arguments))
 // where major.minor is the version of the interface that introduced the
 // entry (2.0, 2.01 for C_WaitForSlotEvent, 3.0). CK_FUNCTION_LIST has the
-// rows of major version 2; CK_FUNCTION_LIST_3_0 has all of them, the 2.x rows
-// first. A later version is this list with more rows at the end.
+// rows of major version 2; CK_FUNCTION_LIST_3_0 has those up to 3.0, the 2.x
+// rows first. A later version is this list with more rows at the end (the
+// version filters below gain a line for it).
 #define PKCS11_FUNCTIONS(X)                                                                         \
     /* General purpose */                                                                           \
     X(C_Initialize, 2, 0, (CK_VOID_PTR pInitArgs))                                                  \
@@ -244,19 +245,33 @@ typedef CK_INTERFACE_PTR* CK_INTERFACE_PTR_PTR;
         CK_ULONG ulSignatureLen))                                                                   \
     X(C_MessageVerifyFinal, 3, 0, (CK_SESSION_HANDLE hSession))
 
-// PKCS11_ONLY_MAJOR_2_##major(text) keeps the text for rows of major version
-// 2 only: the filter that turns the whole list into the 2.x list.
-#define PKCS11_ONLY_MAJOR_2_2(...) __VA_ARGS__
-#define PKCS11_ONLY_MAJOR_2_3(...)
+// The version filters. PKCS11_IN_2X(major, minor, text) keeps the text for a row of version
+// major.minor that the 2.x list holds, PKCS11_IN_3_0 for one the 3.0 list holds: a list holds
+// every row up to its own version. PKCS11_AFTER_2X keeps it for a row the 2.x list lacks. Each
+// filter has a line per version: a later version (3.1, 3.2) adds its line to each (kept by no
+// earlier list, kept by PKCS11_AFTER_2X) and a filter and a list of its own; a row of a version
+// that a filter has no line for fails to compile.
+#define PKCS11_IN_2X(major, minor, ...) PKCS11_IN_2X_##major##_##minor(__VA_ARGS__)
+#define PKCS11_IN_2X_2_0(...) __VA_ARGS__
+#define PKCS11_IN_2X_2_1(...) __VA_ARGS__
+#define PKCS11_IN_2X_3_0(...)
+#define PKCS11_IN_3_0(major, minor, ...) PKCS11_IN_3_0_##major##_##minor(__VA_ARGS__)
+#define PKCS11_IN_3_0_2_0(...) __VA_ARGS__
+#define PKCS11_IN_3_0_2_1(...) __VA_ARGS__
+#define PKCS11_IN_3_0_3_0(...) __VA_ARGS__
+#define PKCS11_AFTER_2X(major, minor, ...) PKCS11_AFTER_2X_##major##_##minor(__VA_ARGS__)
+#define PKCS11_AFTER_2X_2_0(...)
+#define PKCS11_AFTER_2X_2_1(...)
+#define PKCS11_AFTER_2X_3_0(...) __VA_ARGS__
 
 // The number of entries of each list.
-#define PKCS11_COUNT_ENTRY(name, major, minor, arguments) +1
-#define PKCS11_COUNT_ENTRY_2(name, major, minor, arguments) PKCS11_ONLY_MAJOR_2_##major(+1)
+#define PKCS11_COUNT_ENTRY_3_0(name, major, minor, arguments) PKCS11_IN_3_0(major, minor, +1)
+#define PKCS11_COUNT_ENTRY_2(name, major, minor, arguments) PKCS11_IN_2X(major, minor, +1)
 enum : unsigned {
     CK_FUNCTION_LIST_ENTRIES = 0 PKCS11_FUNCTIONS(PKCS11_COUNT_ENTRY_2),
-    CK_FUNCTION_LIST_3_0_ENTRIES = 0 PKCS11_FUNCTIONS(PKCS11_COUNT_ENTRY),
+    CK_FUNCTION_LIST_3_0_ENTRIES = 0 PKCS11_FUNCTIONS(PKCS11_COUNT_ENTRY_3_0),
 };
-#undef PKCS11_COUNT_ENTRY
+#undef PKCS11_COUNT_ENTRY_3_0
 #undef PKCS11_COUNT_ENTRY_2
 
 extern "C" {
@@ -275,9 +290,9 @@ PKCS11_FUNCTIONS(PKCS11_ENTRY_TYPE)
 #pragma pack(push, 1)
 #endif
 
-#define PKCS11_ENTRY_MEMBER(name, major, minor, arguments) CK_##name name;
-#define PKCS11_ENTRY_MEMBER_2(name, major, minor, arguments) \
-    PKCS11_ONLY_MAJOR_2_##major(CK_##name name;)
+#define PKCS11_ENTRY_MEMBER_3_0(name, major, minor, arguments) \
+    PKCS11_IN_3_0(major, minor, CK_##name name;)
+#define PKCS11_ENTRY_MEMBER_2(name, major, minor, arguments) PKCS11_IN_2X(major, minor, CK_##name name;)
 
 // The 2.x table of entry points.
 struct CK_FUNCTION_LIST {
@@ -288,10 +303,10 @@ struct CK_FUNCTION_LIST {
 // The 3.0 table: the 2.x entries, then those of 3.0.
 struct CK_FUNCTION_LIST_3_0 {
     CK_VERSION version;
-    PKCS11_FUNCTIONS(PKCS11_ENTRY_MEMBER)
+    PKCS11_FUNCTIONS(PKCS11_ENTRY_MEMBER_3_0)
 };
 
-#undef PKCS11_ENTRY_MEMBER
+#undef PKCS11_ENTRY_MEMBER_3_0
 #undef PKCS11_ENTRY_MEMBER_2
 
 #if defined(_WIN32)

@@ -30,7 +30,7 @@
 #include <stddef.h>
 
 #include "../pkcs11.h"
-#include "constant_names.h"
+#include "constant_names.h"  // generated at configure time (cmake/LayoutCheckLists.cmake)
 #include "win32_sizes.h"
 
 // ---------------------------------------------------------------------------
@@ -122,13 +122,13 @@ static_assert(isArray<decltype(CK_RC2_CBC_PARAMS::iv)>);
 // Each function list is a version followed by its entry points, one pointer
 // each, in the order of PKCS11_FUNCTIONS, and nothing else; the padding after
 // the version is whatever the platform puts before a pointer (none on
-// Windows). The 2.x list has the 68 rows of major version 2, and they come
-// first in the 3.0 list.
-static_assert(CK_FUNCTION_LIST_ENTRIES == 68 && CK_FUNCTION_LIST_3_0_ENTRIES == 92);
+// Windows). The 2.x list has the rows of major version 2, and they come first
+// in the 3.0 list; the foreign headers below confirm both sizes.
 static_assert(sizeof(CK_FUNCTION_LIST) ==
-              offsetof(CK_FUNCTION_LIST, C_Initialize) + 68 * sizeof(CK_C_Initialize));
+              offsetof(CK_FUNCTION_LIST, C_Initialize) + CK_FUNCTION_LIST_ENTRIES * sizeof(CK_C_Initialize));
 static_assert(sizeof(CK_FUNCTION_LIST_3_0) ==
-              offsetof(CK_FUNCTION_LIST_3_0, C_Initialize) + 92 * sizeof(CK_C_Initialize));
+              offsetof(CK_FUNCTION_LIST_3_0, C_Initialize) +
+                  CK_FUNCTION_LIST_3_0_ENTRIES * sizeof(CK_C_Initialize));
 static_assert(offsetof(CK_FUNCTION_LIST, C_Initialize) ==
               offsetof(CK_FUNCTION_LIST_3_0, C_Initialize));
 
@@ -548,8 +548,8 @@ static_assert(offsetof(CK_SP800_108_DKM_LENGTH_FORMAT, ulWidthInBits) == 2 * siz
 #endif
 
 // The function lists are checked row by row of PKCS11_FUNCTIONS; a check
-// macro PKCS11_CHECK_<what>_2 stands for the rows of major version 2 alone
-// (the entries of CK_FUNCTION_LIST).
+// macro PKCS11_CHECK_<what>_2 stands for the rows of the 2.x list alone (the
+// entries of CK_FUNCTION_LIST), PKCS11_CHECK_<what>_3 for those of the 3.0 list.
 
 namespace layout_check {
 
@@ -568,18 +568,36 @@ enum EntryIndex : Size {
                       offsetof(::List, C_Initialize) + index_##name * sizeof(CK_C_Initialize),  \
                   #List "::" #name " is not at its place in the row order");
 #define PKCS11_CHECK_OWN_ENTRY_3(name, major, minor, arguments) \
-    PKCS11_CHECK_OWN_ENTRY(CK_FUNCTION_LIST_3_0, name)
+    PKCS11_IN_3_0(major, minor, PKCS11_CHECK_OWN_ENTRY(CK_FUNCTION_LIST_3_0, name))
 #define PKCS11_CHECK_OWN_ENTRY_2(name, major, minor, arguments) \
-    PKCS11_ONLY_MAJOR_2_##major(PKCS11_CHECK_OWN_ENTRY(CK_FUNCTION_LIST, name))
+    PKCS11_IN_2X(major, minor, PKCS11_CHECK_OWN_ENTRY(CK_FUNCTION_LIST, name))
 PKCS11_FUNCTIONS(PKCS11_CHECK_OWN_ENTRY_3)
 PKCS11_FUNCTIONS(PKCS11_CHECK_OWN_ENTRY_2)
 #undef PKCS11_CHECK_OWN_ENTRY
 #undef PKCS11_CHECK_OWN_ENTRY_3
 #undef PKCS11_CHECK_OWN_ENTRY_2
 
-// The 2.x rows all come before the first 3.0 row.
-static_assert(index_C_WaitForSlotEvent == 67 && index_C_GetInterfaceList == 68 &&
-              index_C_MessageVerifyFinal == 91);
+// The rows come in the order of their versions, so that each list is the rows up to its version:
+// the rows a list holds are its first ones.
+inline constexpr unsigned rowVersion[] = {
+#define PKCS11_CHECK_ROW_VERSION(name, major, minor, arguments) major * 100u + minor,
+    PKCS11_FUNCTIONS(PKCS11_CHECK_ROW_VERSION)
+#undef PKCS11_CHECK_ROW_VERSION
+};
+constexpr bool versionsInOrder() {
+    for (Size i = 1; i < sizeof rowVersion / sizeof rowVersion[0]; ++i) {
+        if (rowVersion[i] < rowVersion[i - 1]) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(versionsInOrder(), "a row of PKCS11_FUNCTIONS comes before a row of an earlier version");
+#define PKCS11_CHECK_ROW_PLACE(name, major, minor, arguments)                                    \
+    PKCS11_IN_2X(major, minor, static_assert(Size{index_##name} < CK_FUNCTION_LIST_ENTRIES, #name);)   \
+    PKCS11_IN_3_0(major, minor, static_assert(Size{index_##name} < CK_FUNCTION_LIST_3_0_ENTRIES, #name);)
+PKCS11_FUNCTIONS(PKCS11_CHECK_ROW_PLACE)
+#undef PKCS11_CHECK_ROW_PLACE
 
 }  // namespace layout_check
 
@@ -702,14 +720,15 @@ PKCS11_CHECK_FIELD(p11kit, CK_FUNCTION_LIST, version)
                   #name ": arguments differ");                                          \
     static_assert(isSame<decltype(p11kit::CK_FUNCTION_LIST::name), p11kit::CK_##name>);
 #define PKCS11_CHECK_ENTRY_2(name, major, minor, arguments) \
-    PKCS11_ONLY_MAJOR_2_##major(PKCS11_CHECK_ENTRY(name))
+    PKCS11_IN_2X(major, minor, PKCS11_CHECK_ENTRY(name))
 PKCS11_FUNCTIONS(PKCS11_CHECK_ENTRY_2)
 #undef PKCS11_CHECK_ENTRY
 #undef PKCS11_CHECK_ENTRY_2
 
 }  // namespace layout_check::with_p11kit
 
-// Remove p11-kit's macros so that the next header is seen on its own.
+// Remove p11-kit's macros so that the next header is seen on its own (the list is generated
+// from that header at configure time: cmake/LayoutCheckLists.cmake).
 #include "undef_p11kit.h"
 
 #endif  // p11-kit
@@ -900,11 +919,11 @@ PKCS11_CHECK_FIELD(nss, CK_FUNCTION_LIST_3_0, version)
     static_assert(offsetof(::List, name) == offsetof(nss::List, name),                 \
                   #name ": offset in " #List " differs");                               \
     static_assert(isSame<decltype(nss::List::name), nss::CK_##name>);
-#define PKCS11_CHECK_ENTRY_3(name, major, minor, arguments)                      \
-    PKCS11_CHECK_ENTRY(CK_FUNCTION_LIST_3_0, name)                               \
-    static_assert(sameSignatureShape<::CK_##name, nss::CK_##name>(), #name ": arguments differ");
+#define PKCS11_CHECK_ENTRY_3(name, major, minor, arguments)                          \
+    PKCS11_IN_3_0(major, minor, PKCS11_CHECK_ENTRY(CK_FUNCTION_LIST_3_0, name)       \
+    static_assert(sameSignatureShape<::CK_##name, nss::CK_##name>(), #name ": arguments differ");)
 #define PKCS11_CHECK_ENTRY_2(name, major, minor, arguments) \
-    PKCS11_ONLY_MAJOR_2_##major(PKCS11_CHECK_ENTRY(CK_FUNCTION_LIST, name))
+    PKCS11_IN_2X(major, minor, PKCS11_CHECK_ENTRY(CK_FUNCTION_LIST, name))
 PKCS11_FUNCTIONS(PKCS11_CHECK_ENTRY_3)
 PKCS11_FUNCTIONS(PKCS11_CHECK_ENTRY_2)
 #undef PKCS11_CHECK_ENTRY

@@ -2,48 +2,136 @@ package zandrop.tesk.pkcs11.vorlen.api;
 
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
+import java.io.IOException;
+import java.io.UncheckedIOException;
 import java.lang.reflect.InvocationTargetException;
 import java.lang.reflect.Method;
 import java.lang.reflect.Modifier;
+import java.nio.file.Files;
+import java.nio.file.Path;
 import java.util.ArrayList;
+import java.util.Collections;
 import java.util.Comparator;
+import java.util.LinkedHashMap;
 import java.util.List;
+import java.util.Map;
 import java.util.Set;
+import java.util.TreeSet;
+import java.util.function.Predicate;
+import java.util.jar.JarFile;
+import java.util.regex.Matcher;
+import java.util.regex.Pattern;
+import java.util.stream.Stream;
 
 /** Every PKCS#11 method of PKCS11Impl, and a call of each with plain, valid arguments. */
 final class AllMethods {
     private AllMethods() {
     }
 
-    /** The 23 methods of the functions that the 3.0 list added (C_GetInterface is connect's). */
-    static final Set<String> VERSION_3 = Set.of("C_GetInterfaceList", "C_LoginUser", "C_SessionCancel",
-            "C_MessageEncryptInit", "C_EncryptMessage", "C_EncryptMessageBegin", "C_EncryptMessageNext",
-            "C_MessageEncryptFinal", "C_MessageDecryptInit", "C_DecryptMessage", "C_DecryptMessageBegin",
-            "C_DecryptMessageNext", "C_MessageDecryptFinal", "C_MessageSignInit", "C_SignMessage",
-            "C_SignMessageBegin", "C_SignMessageNext", "C_MessageSignFinal", "C_MessageVerifyInit",
-            "C_VerifyMessage", "C_VerifyMessageBegin", "C_VerifyMessageNext", "C_MessageVerifyFinal");
+    /**
+     * Every function of the library's function list with the version that introduced it
+     * ("2.0", "2.1", "3.0"...), in the list's order: read from its one source, the X-macro
+     * PKCS11_FUNCTIONS of native/include/pkcs11/pkcs11_functions.h.
+     */
+    static final Map<String, String> FUNCTION_VERSIONS = readFunctionList();
 
-    /** The 67 PKCS#11 methods of the 2.x list, in a stable order. */
+    /** The functions without a method of their own: connect calls them. */
+    static final Set<String> CONNECT_FUNCTIONS = Set.of("C_GetFunctionList", "C_GetInterface");
+
+    /** The names of the functions that have a method, of the versions {@code version} accepts. */
+    static Set<String> functionNames(Predicate<String> version) {
+        Set<String> names = new TreeSet<>();
+        FUNCTION_VERSIONS.forEach((name, v) -> {
+            if (version.test(v) && !CONNECT_FUNCTIONS.contains(name)) {
+                names.add(name);
+            }
+        });
+        return names;
+    }
+
+    /** The PKCS#11 methods of the 2.x list, in a stable order. */
     static List<Method> pkcs11Methods() {
-        return methods(false);
+        return methods(v -> v.startsWith("2."));
     }
 
-    /** The 23 methods of the 3.0 list's new functions, in a stable order. */
+    /** The methods of the functions that the 3.0 list added, in a stable order. */
     static List<Method> version3Methods() {
-        return methods(true);
+        return methods("3.0"::equals);
     }
 
-    private static List<Method> methods(boolean version3) {
+    /** The PKCS#11 methods of the functions of the versions {@code version} accepts, by name. */
+    static List<Method> methods(Predicate<String> version) {
+        Set<String> names = functionNames(version);
         List<Method> methods = new ArrayList<>();
         for (Method method : PKCS11Impl.class.getDeclaredMethods()) {
             if (Modifier.isNative(method.getModifiers()) && Modifier.isPublic(method.getModifiers())
-                    && !Modifier.isStatic(method.getModifiers()) && method.getName().startsWith("C_")
-                    && VERSION_3.contains(method.getName()) == version3) {
+                    && !Modifier.isStatic(method.getModifiers()) && names.contains(method.getName())) {
                 methods.add(method);
             }
         }
         methods.sort(Comparator.comparing(Method::getName));
         return methods;
+    }
+
+    private static Map<String, String> readFunctionList() {
+        Path header = Path.of(TestModules.path("vorlen.source.dir"), "native", "include", "pkcs11",
+                "pkcs11_functions.h");
+        Map<String, String> versions = new LinkedHashMap<>();
+        try {
+            Matcher row = Pattern.compile("\\bX\\((C_\\w+), (\\d+), (\\d+),").matcher(Files.readString(header));
+            while (row.find()) {
+                versions.put(row.group(1), row.group(2) + "." + row.group(3));
+            }
+        } catch (IOException e) {
+            throw new UncheckedIOException(e);
+        }
+        if (versions.isEmpty()) {
+            throw new IllegalStateException("no X(name, major, minor, ...) rows in " + header);
+        }
+        return Collections.unmodifiableMap(versions);
+    }
+
+    /**
+     * Every record class of the API (a public, concrete CK_ class with a public no-argument
+     * constructor), read from the jar or folder PKCS11Impl was loaded from, by name.
+     */
+    static List<Class<?>> recordClasses() throws Exception {
+        String folder = PKCS11Impl.class.getPackageName().replace('.', '/') + "/";
+        List<String> names = new ArrayList<>();
+        Path location = Path.of(PKCS11Impl.class.getProtectionDomain().getCodeSource().getLocation().toURI());
+        if (Files.isDirectory(location)) {
+            try (Stream<Path> files = Files.list(location.resolve(folder))) {
+                files.forEach(file -> names.add(folder + file.getFileName()));
+            }
+        } else {
+            try (JarFile jar = new JarFile(location.toFile())) {
+                jar.stream().forEach(entry -> names.add(entry.getName()));
+            }
+        }
+        List<Class<?>> records = new ArrayList<>();
+        for (String name : names) {
+            String simple = name.startsWith(folder) ? name.substring(folder.length()) : "";
+            if (!simple.startsWith("CK_") || !simple.endsWith(".class") || simple.contains("$")
+                    || simple.contains("/")) {
+                continue;
+            }
+            Class<?> type = Class.forName(PKCS11Impl.class.getPackageName() + "."
+                    + simple.substring(0, simple.length() - ".class".length()));
+            if (Modifier.isPublic(type.getModifiers()) && !type.isInterface()
+                    && !Modifier.isAbstract(type.getModifiers()) && hasPublicNoArgumentConstructor(type)) {
+                records.add(type);
+            }
+        }
+        records.sort(Comparator.comparing(Class::getName));
+        return records;
+    }
+
+    private static boolean hasPublicNoArgumentConstructor(Class<?> type) {
+        try {
+            return Modifier.isPublic(type.getConstructor().getModifiers());
+        } catch (NoSuchMethodException e) {
+            return false;
+        }
     }
 
     /** A plain argument of the given type: every handle and slot is {@code session}. */

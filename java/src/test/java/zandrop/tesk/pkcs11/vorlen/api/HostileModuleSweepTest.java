@@ -68,7 +68,7 @@ class HostileModuleSweepTest {
         TestModule module = TestModules.firstModule();
         PKCS11Impl pkcs11 = TestModules.connected(TestModules.first());
         List<Method> methods = AllMethods.pkcs11Methods();
-        assertEquals(67, methods.size());
+        assertEquals(AllMethods.functionNames(v -> v.startsWith("2.")).size(), methods.size());
         sweep(module, pkcs11, methods);
         module.reset();
         module.script("C_WaitForSlotEvent", "rv=" + FAILED);
@@ -87,7 +87,7 @@ class HostileModuleSweepTest {
         TestModule module = TestModules.v3Module();
         PKCS11Impl pkcs11 = TestModules.connected(TestModules.v3());
         List<Method> methods = AllMethods.version3Methods();
-        assertEquals(23, methods.size());
+        assertEquals(AllMethods.functionNames("3.0"::equals).size(), methods.size());
         sweep(module, pkcs11, methods);
         pkcs11.disconnect();
     }

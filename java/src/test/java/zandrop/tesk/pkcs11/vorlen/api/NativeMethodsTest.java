@@ -53,12 +53,12 @@ class NativeMethodsTest {
     @Test
     void everyPkcs11MethodReachesTheLibraryOnADisconnectedObject() throws Exception {
         PKCS11Impl disconnected = new PKCS11Impl();
-        int pkcs11Methods = 0;
+        Set<String> pkcs11Methods = new TreeSet<>();
         for (Method m : nativeMethods()) {
             if (!m.getName().startsWith("C_")) {
                 continue;
             }
-            pkcs11Methods++;
+            pkcs11Methods.add(m.getName());
             Object[] arguments = new Object[m.getParameterCount()];
             for (int i = 0; i < arguments.length; i++) {
                 arguments[i] = neutral(m.getParameterTypes()[i]);
@@ -72,15 +72,14 @@ class NativeMethodsTest {
         PKCS11RuntimeException lenient = assertThrows(PKCS11RuntimeException.class,
                 () -> disconnected.readAttributeValues(1, 2, new CK_ATTRIBUTE[0]));
         assertEquals(NOT_CONNECTED, lenient.getMessage());
-        assertEquals(67 + 23, pkcs11Methods,
-                "one native method per function of the 3.0 list but C_GetFunctionList and C_GetInterface");
+        assertEquals(AllMethods.functionNames(version -> true), pkcs11Methods,
+                "one native method per function of the function list but C_GetFunctionList and C_GetInterface");
     }
 
     @Test
     void theLibraryMethodsAreBoundToo() throws Exception {
-        assertEquals(71 + 24 + 2 + 2 + 1 + 1 + 1, nativeMethods().size(),
-                "71 methods, 24 of 3.0, the two counters for tests, the two behind the ByteBuffer overloads"
-                        + ", connectFunctionListOnly, the lenient attribute read and the library's version");
+        // Which native methods there are is checked by name: the PKCS#11 ones against the function
+        // list (above), all of them against the library's exports (below).
         PKCS11Impl.initializeLibrary();
         PKCS11Impl.heapBlockCount();
         PKCS11Impl.globalReferenceCount();
@@ -124,6 +123,7 @@ class NativeMethodsTest {
             expected.add(exportName(m));
         }
         assertEquals(expected, exported);
-        assertEquals(102, exported.size());
+        assertEquals(AllMethods.functionNames(version -> true).size(),
+                exported.stream().filter(name -> name.startsWith(PREFIX + "C_1")).count());
     }
 }

@@ -4,6 +4,7 @@ import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertInstanceOf;
 import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertSame;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
@@ -184,6 +185,25 @@ class NestedAttributeTest extends ConnectedToTestModule {
     }
 
     // ---- C_GetAttributeValue: the nested protocol ----
+
+    @Test
+    void anErrorOfACallbackInTheThirdCallPrevailsOverAnExceptionInTheSecond() throws Exception {
+        StackOverflowError overflow = new StackOverflowError("callback");
+        long session = pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, null, (h, event, application) -> {
+            if (event == 2) {
+                throw overflow;
+            }
+            throw new IllegalStateException("callback");
+        });
+        module.script("C_GetAttributeValue", nestedScript(CKA_WRAP_TEMPLATE));
+        module.script("C_GetAttributeValue", "notify=0 " + nestedScript(CKA_WRAP_TEMPLATE));
+        module.script("C_GetAttributeValue", "notify=2 " + nestedScript(CKA_WRAP_TEMPLATE));
+        CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE)};
+        assertSame(overflow, assertThrows(StackOverflowError.class,
+                () -> pkcs11.C_GetAttributeValue(session, 100, template)), "an Error is never dropped");
+        assertEquals(3, module.calls("C_GetAttributeValue").size());
+        pkcs11.C_CloseSession(session);
+    }
 
     @Test
     void nestedAttributesAreReadInThreeCallsAndTypedByTheirTypes() throws Exception {
