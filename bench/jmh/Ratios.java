@@ -1,6 +1,7 @@
 // Reads the CSV that JMH writes (-rf csv) and prints, per workload, each binding's score with
 // JMH's error (99.9% interval) and its ratio to the module's own loop, the ratio's error taken
-// as the sum of the two relative errors (a bound, not a confidence interval).
+// as the sum of the two relative errors (a bound, not a confidence interval); for the library,
+// also its ratio to the floor (the cheapest JNI method with the same result) and to FFM and JNA.
 //
 // Usage: java bench/jmh/Ratios.java RESULTS.csv
 
@@ -31,10 +32,11 @@ public final class Ratios {
                     .put(f.get(binding), new double[] {Double.parseDouble(f.get(score)), Double.parseDouble(f.get(error))});
             units.put(f.get(workload), f.get(unit));
         }
-        System.out.println("| workload | binding | score | ratio to the module's loop |");
-        System.out.println("|---|---|---|---|");
+        System.out.println("| workload | binding | score | ratio to the module's loop | library / this |");
+        System.out.println("|---|---|---|---|---|");
         for (Map.Entry<String, Map<String, double[]>> row : rows.entrySet()) {
             double[] module = row.getValue().get("module");
+            double[] library = row.getValue().get("library");
             for (Map.Entry<String, double[]> cell : row.getValue().entrySet()) {
                 double[] s = cell.getValue();
                 String ratio = "";
@@ -43,8 +45,13 @@ public final class Ratios {
                     double e = r * (s[1] / s[0] + module[1] / module[0]);
                     ratio = String.format("%.2f ± %.2f", r, e);
                 }
-                System.out.printf("| %s | %s | %.3f ± %.3f %s | %s |%n", row.getKey(), cell.getKey(), s[0], s[1],
-                        units.get(row.getKey()), ratio);
+                String toLibrary = "";
+                if (library != null && !cell.getKey().equals("library") && !cell.getKey().equals("module")) {
+                    double r = library[0] / s[0];
+                    toLibrary = String.format("%.2f ± %.2f", r, r * (library[1] / library[0] + s[1] / s[0]));
+                }
+                System.out.printf("| %s | %s | %.3f ± %.3f %s | %s | %s |%n", row.getKey(), cell.getKey(), s[0], s[1],
+                        units.get(row.getKey()), ratio, toLibrary);
             }
         }
     }

@@ -1,5 +1,6 @@
 #include "callbacks/callback_env.h"
 
+#include "core/exceptions.h"
 #include "core/jni_cache.h"
 
 namespace vorlen {
@@ -7,6 +8,7 @@ namespace vorlen {
 // The VM and the caches are there: the module was connected by a native method of the library,
 // which runs only after initializeLibrary succeeded (JNI_OnLoad has set the VM before that).
 CallbackEnv::CallbackEnv() : vm_(jni::javaVM()) {
+    callbackRanHere = true;  // the call that the module made this callback in checks for an exception
     void* env = nullptr;
     if (vm_->GetEnv(&env, JNI_VERSION_1_2) == JNI_OK) {
         env_ = static_cast<JNIEnv*>(env);
@@ -65,6 +67,7 @@ CK_RV CallbackEnv::pendingErrorCode() {
 }
 
 CallbackEnv::~CallbackEnv() {
+    callbackRanHere = true;  // again: a library call made by the callback's Java code cleared it
     if (env_ == nullptr) {
         return;
     }

@@ -8,6 +8,8 @@
 
 namespace vorlen {
 
+thread_local constinit bool callbackRanHere = false;
+
 namespace {
 
 constexpr const char* kNotConnected = "This object is not connected to a module.";

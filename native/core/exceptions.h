@@ -8,6 +8,16 @@
 
 namespace vorlen {
 
+/// True on a thread where a callback of a module ran (or began) since the last call into a
+/// module started there (ModuleCall clears it; CallbackEnv sets it, also after the Java code of
+/// a nested call). The library checks its own JNI calls as it makes them, so after a module call
+/// only a callback can have left an exception pending: while this is false, none is, and the
+/// ExceptionCheck after the call is not needed.
+extern thread_local constinit bool callbackRanHere;
+
+/// env->ExceptionCheck() after a module call, made only when a callback ran on this thread.
+inline bool callbackExceptionPending(JNIEnv* env) { return callbackRanHere && env->ExceptionCheck(); }
+
 /// Zero-extends a CK_ULONG to a Java long.
 inline jlong toJavaLongValue(CK_ULONG value) { return static_cast<jlong>(value); }
 

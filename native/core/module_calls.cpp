@@ -13,12 +13,26 @@
 // wait until no other thread's pin (unless marked unwaited) holds a binding of that module,
 // and open the gate when they return; an ordinary call reads the gate after its pin and is
 // refused while it is closed. The same store-then-load pattern makes either side see the other.
+//
+// Where the system has an asymmetric barrier (Linux's membarrier), the calls' side of that
+// pattern costs no fence: a call publishes its pin with a compiler-only fence, and the rare side
+// (a reclaim or an exclusive call, before it reads the pins) makes every running thread of the
+// process execute a full fence. Between the rare side's store and its reading of the pins, each
+// calling thread has then either been off the processor or fenced, so its pin is visible or its
+// later load sees the rare side's store, as with a fence on both sides.
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstdint>
 #include <new>
 #include <thread>
+
+#if defined(__linux__)
+#include <linux/membarrier.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 #include "core/module_internal.h"
 #include "core/exceptions.h"
@@ -41,6 +55,46 @@ struct ThreadPins {
 namespace {
 
 std::atomic<ThreadPins*> allPins{nullptr};
+
+// Decided once, when the library is loaded and before any call: both sides must agree.
+bool registerAsymmetricBarrier() {
+#if defined(__linux__) && defined(__NR_membarrier)
+    const long commands = syscall(__NR_membarrier, MEMBARRIER_CMD_QUERY, 0, 0);
+    if (commands < 0 || (commands & MEMBARRIER_CMD_PRIVATE_EXPEDITED) == 0) {
+        return false;
+    }
+    return syscall(__NR_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0, 0) == 0;
+#else
+    return false;
+#endif
+}
+
+const bool asymmetricBarrier = registerAsymmetricBarrier();
+
+// A pin's store, ordered before the loads that follow it (see the file's comment).
+inline void publishPin(std::atomic<Binding*>& pin, Binding* value) {
+    if (asymmetricBarrier) {
+        pin.store(value, std::memory_order_relaxed);
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+    } else {
+        pin.store(value, std::memory_order_seq_cst);
+    }
+}
+
+}  // namespace
+
+// The rare side's fence, between its store (the binding dying, the gate closed) and its reading
+// of the pins.
+static void fenceBeforeReadingPins() {
+#if defined(__linux__) && defined(__NR_membarrier)
+    if (asymmetricBarrier && syscall(__NR_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0, 0) != 0) {
+        std::abort();  // registered, so it cannot fail; reading the pins unordered would be worse
+    }
+#endif
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+}
+
+namespace {
 
 ThreadPins* claimPins() {
     for (ThreadPins* p = allPins.load(std::memory_order_acquire); p != nullptr; p = p->next) {
@@ -121,7 +175,7 @@ Pin acquire(JNIEnv* env, jlong handle, bool waitedFor) {
         Binding* stored = waitedFor ? binding
                                     : reinterpret_cast<Binding*>(
                                           reinterpret_cast<std::uintptr_t>(binding) | kUnwaitedTag);
-        pins->pinned[slot].store(stored, std::memory_order_seq_cst);
+        publishPin(pins->pinned[slot], stored);
         if (usable(binding->state.load(std::memory_order_seq_cst), generation)) {
             pins->depth = slot + 1;
             return {binding, slot, pins};
@@ -148,7 +202,7 @@ void release(JNIEnv* env, const Pin& pin) {
     if (pin.slot >= 0) {
         ThreadPins* pins = pin.pins;
         pins->depth = pin.slot;
-        pins->pinned[pin.slot].store(nullptr, std::memory_order_seq_cst);
+        publishPin(pins->pinned[pin.slot], nullptr);
         dyingNow = (binding->state.load(std::memory_order_seq_cst) & kDying) != 0;
     } else {
         const std::uint64_t old = binding->state.fetch_sub(1, std::memory_order_seq_cst);
@@ -162,6 +216,7 @@ void release(JNIEnv* env, const Pin& pin) {
 }  // namespace
 
 bool binding::pinnedAnywhere(const Binding* binding) {
+    fenceBeforeReadingPins();
     for (ThreadPins* p = allPins.load(std::memory_order_acquire); p != nullptr; p = p->next) {
         for (const std::atomic<Binding*>& pin : p->pinned) {
             if (pinned(pin.load(std::memory_order_seq_cst)) == binding) {
@@ -207,6 +262,7 @@ bool ModuleCall::ownCallOn(const ModuleGate* gate) const {
 }
 
 bool ModuleCall::othersInside(const ModuleGate* gate) const {
+    fenceBeforeReadingPins();
     const ThreadPins* mine = pinsOfThread;
     for (ThreadPins* p = allPins.load(std::memory_order_acquire); p != nullptr; p = p->next) {
         if (p == mine) {
@@ -253,6 +309,9 @@ bool ModuleCall::enterAlone() {
 ModuleCall::ModuleCall(JNIEnv* env, jobject object) : ModuleCall(env, object, CallKind::ordinary) {}
 
 ModuleCall::ModuleCall(JNIEnv* env, jobject object, CallKind kind) : env_(env) {
+    // Entered from Java, so no exception is pending: from here on, only a callback can leave
+    // one (see callbackRanHere).
+    callbackRanHere = false;
     if (object != nullptr && jni::cachesReady()) {
         jlong handle = env->GetLongField(object, jni::core.pkcs11ImplBindingHandle);
         for (;;) {

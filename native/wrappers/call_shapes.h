@@ -20,8 +20,8 @@ namespace vorlen {
 /// exception is pending (the module's error, or an Error a callback threw while the module
 /// answered CKR_OK) and no result may be built.
 inline bool succeeded(JNIEnv* env, CK_RV rv) {
-    if (rv == CKR_OK && !env->ExceptionCheck()) {
-        return true;  // the common case, with one JNI call
+    if (rv == CKR_OK && !callbackExceptionPending(env)) {
+        return true;  // the common case, with no JNI call unless a callback ran here
     }
     return checkReturnValue(env, rv) == 0 && !env->ExceptionCheck();
 }

@@ -167,13 +167,12 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1GenerateRandom)(JNIEnv* env, jobject se
     CK_RV rv = CKR_OK;
     const jsize length = env->GetArrayLength(RandomData);
     if (static_cast<std::size_t>(length) <= OutputBytes::kInline) {
-        // Small arrays go through the stack: the array's bytes in, the module's bytes out
-        // (also after a failure), with no copy made by the VM.
+        // Small arrays go through the stack: zero-filled, as every output, so the array is not
+        // read; the module's bytes out (also after a failure), with no copy made by the VM.
         OutputBytes bytes;
-        bytes.allocateUninitialized(env, static_cast<std::size_t>(length), "");  // filled below
-        env->GetByteArrayRegion(RandomData, 0, length, reinterpret_cast<jbyte*>(bytes.data()));
+        bytes.allocate(env, static_cast<std::size_t>(length), "");  // inline: cannot fail
         rv = module->C_GenerateRandom(ckULong(hSession), bytes.data(), static_cast<CK_ULONG>(length));
-        if (!env->ExceptionCheck()) {  // the common case: one check, the copy back, done
+        if (!callbackExceptionPending(env)) {  // the common case: the copy back, done
             env->SetByteArrayRegion(RandomData, 0, length, reinterpret_cast<const jbyte*>(bytes.data()));
             if (rv != CKR_OK) {
                 checkReturnValue(env, rv);

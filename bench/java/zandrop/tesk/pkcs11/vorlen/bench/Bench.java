@@ -25,10 +25,12 @@ public final class Bench {
     private static final String LIBRARY = "library";
     private static final String JNA = "JNA";
     private static final String FFM = "FFM";
+    private static final String FLOOR = "floor";
     private static final String DIRECT = "library, direct buffers";
-    private static final String[] COLUMNS = {MODULE, LIBRARY, JNA, FFM};
+    private static final String[] COLUMNS = {MODULE, LIBRARY, FLOOR, JNA, FFM};
 
-    private static final int RUNS = 11;
+    /** Rounds of every workload: the system property vorlen.bench.rounds, 41 by default. */
+    private static final int RUNS = Integer.getInteger("vorlen.bench.rounds", 41);
     private final Harness harness = new Harness(RUNS, 100, 10);
     private final Map<String, Map<String, Harness.Stats>> rows = new LinkedHashMap<>();
     private final List<String> notes = new ArrayList<>();
@@ -89,10 +91,13 @@ public final class Bench {
         JnaOverhead.bind(path);
         JnaWorkloads jna = new JnaWorkloads();
         Workloads ffm = ffm(path);
+        Floor floor = new Floor(path);
+        SameResults.check(pkcs11, floor);
         for (String workload : Workloads.OVERHEAD) {
             Map<String, Harness.Loop> loops = new LinkedHashMap<>();
             loops.put(MODULE, module.overhead(workload));
             loops.put(LIBRARY, library.overhead(workload));
+            loops.put(FLOOR, floor.overhead(workload));
             loops.put(JNA, jna.overhead(workload));
             if (ffm != null) {
                 loops.put(FFM, ffm.overhead(workload));
@@ -178,22 +183,23 @@ public final class Bench {
     private static String ratio(Map<String, Harness.Stats> row, String a, String b) {
         Harness.Stats x = row.get(a);
         Harness.Stats y = row.get(b);
-        return x == null || y == null ? "-" : String.format("%.2f", x.median() / y.median());
+        return x == null || y == null ? "-" : String.format("%.2f", x.ratioTo(y));
     }
 
     private void print() {
         System.out.printf("Java %s (%s), %d processors; ns of the calling thread's CPU time per call,"
-                + " median of %d interleaved runs [fastest-slowest]%n",
+                + " median of %d interleaved runs [fastest-slowest]; ratios are medians of the per-round ratios%n",
                 Runtime.version(), System.getProperty("java.vm.name"), Runtime.getRuntime().availableProcessors(), RUNS);
-        System.out.printf("%-46s %-24s %-24s %-24s %-24s %10s %10s %8s%n", "workload", "module (same process)",
-                "library", "JNA", "FFM", "lib-module", "lib/module", "lib/FFM");
+        System.out.printf("%-46s %-24s %-24s %-24s %-24s %-24s %10s %10s %9s %8s %8s%n", "workload", "module (same process)",
+                "library", "floor", "JNA", "FFM", "lib-module", "lib/module", "lib/floor", "lib/FFM", "lib/JNA");
         for (Map.Entry<String, Map<String, Harness.Stats>> row : rows.entrySet()) {
             Map<String, Harness.Stats> v = row.getValue();
             String difference = v.containsKey(MODULE) && v.containsKey(LIBRARY)
                     ? String.format("%.1f", v.get(LIBRARY).median() - v.get(MODULE).median()) : "-";
-            System.out.printf("%-46s %-24s %-24s %-24s %-24s %10s %10s %8s%n", row.getKey(), cell(v, COLUMNS[0]),
-                    cell(v, COLUMNS[1]), cell(v, COLUMNS[2]), cell(v, COLUMNS[3]), difference,
-                    ratio(v, LIBRARY, MODULE), ratio(v, LIBRARY, FFM));
+            System.out.printf("%-46s %-24s %-24s %-24s %-24s %-24s %10s %10s %9s %8s %8s%n", row.getKey(),
+                    cell(v, COLUMNS[0]), cell(v, COLUMNS[1]), cell(v, COLUMNS[2]), cell(v, COLUMNS[3]),
+                    cell(v, COLUMNS[4]), difference, ratio(v, LIBRARY, MODULE), ratio(v, LIBRARY, FLOOR),
+                    ratio(v, LIBRARY, FFM), ratio(v, LIBRARY, JNA));
         }
         if (Runtime.version().feature() < 22) {
             System.out.println("FFM: not measured on this JDK (the FFM API is final from JDK 22)");

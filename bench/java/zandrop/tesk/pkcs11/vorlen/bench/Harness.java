@@ -36,11 +36,24 @@ final class Harness {
     /** Results stored here escape, so that the compiler cannot drop the work that made them. */
     static Object sink;
 
-    /** ns per call: the median run and the spread of the runs. */
-    record Stats(double median, double min, double max) {
+    /** ns per call: the median run and the spread of the runs; {@code rounds} in round order. */
+    record Stats(double median, double min, double max, double[] rounds) {
         @Override
         public String toString() {
             return String.format("%.1f [%.1f-%.1f]", median, min, max);
+        }
+
+        /**
+         * The median over the rounds of this figure's run divided by the other's run of the same
+         * round: both ran within the same moments of the machine, so its load largely cancels.
+         */
+        double ratioTo(Stats other) {
+            double[] r = new double[rounds.length];
+            for (int i = 0; i < r.length; i++) {
+                r[i] = rounds[i] / other.rounds[i];
+            }
+            Arrays.sort(r);
+            return r[r.length / 2];
         }
     }
 
@@ -97,9 +110,9 @@ final class Harness {
         }
         Map<String, Stats> result = new LinkedHashMap<>();
         for (int k = 0; k < names.size(); k++) {
-            double[] v = perCall[k];
+            double[] v = perCall[k].clone();
             Arrays.sort(v);
-            result.put(names.get(k), new Stats(v[runs / 2], v[0], v[runs - 1]));
+            result.put(names.get(k), new Stats(v[runs / 2], v[0], v[runs - 1], perCall[k]));
         }
         return result;
     }

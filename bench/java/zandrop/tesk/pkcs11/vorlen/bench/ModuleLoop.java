@@ -22,6 +22,11 @@ final class ModuleLoop implements Workloads {
     }
 
     private static native long functionList(String path);
+
+    /** The function list of the module file already loaded at this path. */
+    static long functions(String modulePath) {
+        return functionList(modulePath);
+    }
     private static native void sessionInfo(long f, long session, int n);
     private static native void random32(long f, long session, int n);
     private static native void sign(long f, long session, long mechanism, long key, ByteBuffer data, int n);

@@ -1297,8 +1297,10 @@ public class PKCS11Impl extends ByteBufferCalls {
     public native void C_SeedRandom(long hSession, byte[] pSeed) throws PKCS11Exception;
 
     /**
-     * Fills an array with random bytes. The module writes into the array itself; whatever it
-     * wrote stays there also when it reports an error.
+     * Fills an array with random bytes. Whatever the module wrote stays in the array also when
+     * it reports an error. The array's earlier contents are not passed to the module: in an
+     * array of up to 512 elements, an element that a failing module did not write reads 0
+     * afterwards (a longer array keeps its earlier value there).
      *
      * @param hSession the session
      * @param RandomData the array to fill, as many bytes as it has elements; must not be null

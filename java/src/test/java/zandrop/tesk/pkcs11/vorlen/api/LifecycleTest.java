@@ -156,6 +156,39 @@ class LifecycleTest {
         b.disconnect();
     }
 
+    /** A subclass that copies itself field by field, the binding handle with the rest. */
+    static final class Copyable extends PKCS11Impl implements Cloneable {
+        Copyable copy() throws CloneNotSupportedException {
+            return (Copyable) clone();
+        }
+    }
+
+    @Test
+    void aCopiedOrForgedHandleReachesNoModule() throws Exception {
+        Copyable original = new Copyable();
+        original.connect(TestModules.first());
+        java.lang.reflect.Field field = PKCS11Impl.class.getDeclaredField("bindingHandle");
+        field.setAccessible(true);
+        long handle = field.getLong(original);
+        java.util.List<PKCS11Impl> impostors = new java.util.ArrayList<>();
+        impostors.add(original.copy());
+        for (long forged : new long[] {handle, handle + 1, handle ^ (1L << 32), handle + (1L << 32), -1L}) {
+            PKCS11Impl other = new PKCS11Impl();
+            field.setLong(other, forged);
+            impostors.add(other);
+        }
+        for (PKCS11Impl impostor : impostors) {
+            PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class, () -> impostor.C_GetSessionInfo(1));
+            assertEquals(NOT_CONNECTED, e.getMessage());
+            assertNotConnected(impostor);
+            impostor.disconnect();  // unbinds nothing of the original's
+        }
+        assertEquals(0, first.count("C_GetSessionInfo") + first.count("C_Finalize"));
+        original.C_Finalize(null);
+        assertEquals(1, first.count("C_Finalize"));
+        original.disconnect();
+    }
+
     @Test
     void disconnectOfUnboundObjectIsQuiet() {
         PKCS11Impl pkcs11 = new PKCS11Impl();

@@ -19,8 +19,8 @@ import zandrop.tesk.pkcs11.vorlen.api.PKCS11Impl;
 
 /**
  * The five overhead workloads of the benchmark ({@link Workloads#OVERHEAD}) on the benchmark
- * module, through each binding: the module's own loop, this library, the JNA peer and, on a JDK
- * 22 or later, the FFM peer. The module is the system property {@code vorlen.bench.module}; the
+ * module, through each binding: the module's own loop, this library, the floor ({@link Floor}),
+ * the JNA peer and, on a JDK 22 or later, the FFM peer. The module is the system property {@code vorlen.bench.module}; the
  * module loop's helper {@code vorlen.bench.loop}. Each invocation makes 100 calls.
  */
 @State(Scope.Benchmark)
@@ -35,7 +35,7 @@ public class OverheadJmh {
     @Param({"C_GetSessionInfo", "C_GenerateRandom32", "C_Sign32", "C_GetAttributeValue5", "C_FindObjects100"})
     public String workload;
 
-    @Param({"module", "library", "JNA"})
+    @Param({"module", "library", "floor", "JNA"})
     public String binding;
 
     private PKCS11Impl pkcs11;
@@ -54,6 +54,9 @@ public class OverheadJmh {
                 break;
             case "library":
                 loop = new LibraryWorkloads(pkcs11).overhead(workload);
+                break;
+            case "floor":
+                loop = new Floor(path).overhead(workload);
                 break;
             case "JNA":
                 JnaOverhead.bind(path);
