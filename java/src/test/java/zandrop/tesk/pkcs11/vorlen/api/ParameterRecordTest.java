@@ -9,12 +9,7 @@ import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.lang.reflect.Field;
 import java.lang.reflect.Modifier;
-import java.net.URI;
 import java.nio.charset.StandardCharsets;
-import java.nio.file.FileSystem;
-import java.nio.file.FileSystems;
-import java.nio.file.Files;
-import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
@@ -39,41 +34,12 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
  * the module writes, refusals before the module) are rows of their own.
  */
 class ParameterRecordTest extends DecodedParameters {
-    private static final String API = "zandrop/tesk/pkcs11/vorlen/api/";
 
     /** The classes of the API whose objects hold a native record: public fields, a no-argument constructor. */
     static List<Class<?>> recordClasses() throws Exception {
-        URI location = CK_MECHANISM.class.getProtectionDomain().getCodeSource().getLocation().toURI();
-        List<String> names = new ArrayList<>();
-        Path path = Path.of(location);
-        if (Files.isDirectory(path)) {
-            try (Stream<Path> files = Files.list(path.resolve(API))) {
-                files.forEach(f -> names.add(f.getFileName().toString()));
-            }
-        } else {
-            try (FileSystem jar = FileSystems.newFileSystem(path); Stream<Path> files = Files.list(jar.getPath(API))) {
-                files.forEach(f -> names.add(f.getFileName().toString()));
-            }
-        }
-        List<Class<?>> classes = new ArrayList<>();
-        for (String name : names) {
-            if (name.startsWith("CK_") && name.endsWith(".class") && !name.contains("$")) {
-                Class<?> c = Class.forName(API.replace('/', '.') + name.substring(0, name.length() - 6));
-                if (!c.isInterface() && !fields(c).isEmpty() && hasPublicConstructor(c)) {
-                    classes.add(c);
-                }
-            }
-        }
-        classes.sort((a, b) -> a.getSimpleName().compareTo(b.getSimpleName()));
+        List<Class<?>> classes = new ArrayList<>(AllMethods.recordClasses());
+        classes.removeIf(c -> fields(c).isEmpty());
         return classes;
-    }
-
-    private static boolean hasPublicConstructor(Class<?> c) {
-        try {
-            return Modifier.isPublic(c.getConstructor().getModifiers());
-        } catch (NoSuchMethodException e) {
-            return false;
-        }
     }
 
     private static List<Field> fields(Class<?> c) {
