@@ -199,7 +199,6 @@ abstract class ByteBufferCalls {
      * @param hSession the session
      * @param pPart the next part of the data
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      * @throws NullPointerException if the buffer is null
      */
     public void C_DigestUpdate(long hSession, ByteBuffer pPart) throws PKCS11Exception {
@@ -251,7 +250,6 @@ abstract class ByteBufferCalls {
      * @param hSession the session
      * @param pPart the next part of the data
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      * @throws NullPointerException if the buffer is null
      */
     public void C_SignUpdate(long hSession, ByteBuffer pPart) throws PKCS11Exception {
@@ -284,7 +282,6 @@ abstract class ByteBufferCalls {
      * @param pData the data
      * @param pSignature the signature or MAC
      * @throws PKCS11Exception with the module's error, such as {@code CKR_SIGNATURE_INVALID}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      * @throws NullPointerException if a buffer is null
      * @throws IllegalArgumentException if the two are the same buffer object
      */
@@ -299,7 +296,6 @@ abstract class ByteBufferCalls {
      * @param hSession the session
      * @param pPart the next part of the data
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      * @throws NullPointerException if the buffer is null
      */
     public void C_VerifyUpdate(long hSession, ByteBuffer pPart) throws PKCS11Exception {
@@ -313,7 +309,6 @@ abstract class ByteBufferCalls {
      * @param hSession the session
      * @param pSignature the signature or MAC
      * @throws PKCS11Exception with the module's error, such as {@code CKR_SIGNATURE_INVALID}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      * @throws NullPointerException if the buffer is null
      */
     public void C_VerifyFinal(long hSession, ByteBuffer pSignature) throws PKCS11Exception {
@@ -449,7 +444,6 @@ abstract class ByteBufferCalls {
      * @param pData the data
      * @param pSignature the signature or MAC
      * @throws PKCS11Exception with the module's error, such as {@code CKR_SIGNATURE_INVALID}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      * @throws NullPointerException if a buffer is null
      * @throws IllegalArgumentException if the two are the same buffer object
      */

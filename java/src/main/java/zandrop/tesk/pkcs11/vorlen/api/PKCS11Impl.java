@@ -75,7 +75,8 @@ import java.nio.ByteBuffer;
  *     {@link PKCS11Exception} carrying that value; the method returns no result.</li>
  * <li>A PKCS #11 method called on an object that is not connected throws a
  *     {@link PKCS11RuntimeException} with the message "This object is not connected to a
- *     module."; nothing is converted and the module is not called.</li>
+ *     module."; nothing is converted and the module is not called. (The methods' own
+ *     {@code @throws} lists say this only where they add another case.)</li>
  * <li>An attribute value or mechanism parameter of a class that cannot be converted throws a
  *     {@link PKCS11RuntimeException} whose message names the class.</li>
  * </ul>
@@ -292,7 +293,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      *     holds), or null when the application calls the module from one thread only
      * @throws PKCS11Exception with the module's error, such as
      *     {@code CKR_CRYPTOKI_ALREADY_INITIALIZED} or {@code CKR_CANT_LOCK}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_Initialize(Object pInitArgs) throws PKCS11Exception;
 
@@ -316,7 +316,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pReserved reserved by the standard; pass null
      * @throws PKCS11Exception with the module's error, such as
      *     {@code CKR_CRYPTOKI_NOT_INITIALIZED}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_Finalize(Object pReserved) throws PKCS11Exception;
 
@@ -325,7 +324,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      *
      * @return the module's information
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native CK_INFO C_GetInfo() throws PKCS11Exception;
 
@@ -337,7 +335,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param tokenPresent true for the slots that hold a token, false for all slots
      * @return the slot IDs, possibly none
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native long[] C_GetSlotList(boolean tokenPresent) throws PKCS11Exception;
 
@@ -347,7 +344,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param slotID the slot
      * @return the slot's information
      * @throws PKCS11Exception with the module's error, such as {@code CKR_SLOT_ID_INVALID}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native CK_SLOT_INFO C_GetSlotInfo(long slotID) throws PKCS11Exception;
 
@@ -357,7 +353,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param slotID the slot
      * @return the token's information
      * @throws PKCS11Exception with the module's error, such as {@code CKR_TOKEN_NOT_PRESENT}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native CK_TOKEN_INFO C_GetTokenInfo(long slotID) throws PKCS11Exception;
 
@@ -367,7 +362,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param slotID the slot
      * @return the mechanism types, possibly none
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native long[] C_GetMechanismList(long slotID) throws PKCS11Exception;
 
@@ -378,7 +372,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param type the mechanism type, such as {@link PKCS11Constants#CKM_AES_CBC}
      * @return the mechanism's key sizes and flags
      * @throws PKCS11Exception with the module's error, such as {@code CKR_MECHANISM_INVALID}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native CK_MECHANISM_INFO C_GetMechanismInfo(long slotID, long type)
             throws PKCS11Exception;
@@ -396,7 +389,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      *     authentication path
      * @param pLabel the token's label: 32 characters, padded with blanks
      * @throws PKCS11Exception with the module's error, such as {@code CKR_PIN_INCORRECT}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_InitToken(long slotID, char[] pPin, char[] pLabel) throws PKCS11Exception;
 
@@ -412,7 +404,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pPin the user's new PIN, or null where the token has a protected authentication
      *     path
      * @throws PKCS11Exception with the module's error, such as {@code CKR_USER_NOT_LOGGED_IN}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_InitPIN(long hSession, char[] pPin) throws PKCS11Exception;
 
@@ -428,7 +419,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pOldPin the old PIN, or null where the token has a protected authentication path
      * @param pNewPin the new PIN, or null where the token has a protected authentication path
      * @throws PKCS11Exception with the module's error, such as {@code CKR_PIN_INCORRECT}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_SetPIN(long hSession, char[] pOldPin, char[] pNewPin)
             throws PKCS11Exception;
@@ -444,7 +434,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @return the slot where the event happened
      * @throws PKCS11Exception with the module's error, such as {@code CKR_NO_EVENT} when
      *     {@code CKF_DONT_BLOCK} is given and nothing has happened
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native long C_WaitForSlotEvent(long flags, Object pReserved) throws PKCS11Exception;
 
@@ -474,7 +463,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param Notify receives the session's notifications, or null for none
      * @return the session handle
      * @throws PKCS11Exception with the module's error, such as {@code CKR_TOKEN_NOT_PRESENT}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      * @throws OutOfMemoryError if there is no room to hold {@code Notify}; the module is then
      *     not called
      */
@@ -490,7 +478,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @throws PKCS11Exception with the module's error, such as
      *     {@code CKR_SESSION_HANDLE_INVALID}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_CloseSession(long hSession) throws PKCS11Exception;
 
@@ -501,7 +488,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      *
      * @param slotID the slot
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_CloseAllSessions(long slotID) throws PKCS11Exception;
 
@@ -512,7 +498,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @return the session's slot, state and flags
      * @throws PKCS11Exception with the module's error, such as
      *     {@code CKR_SESSION_HANDLE_INVALID}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native CK_SESSION_INFO C_GetSessionInfo(long hSession) throws PKCS11Exception;
 
@@ -542,7 +527,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hAuthenticationKey the key of the restored signature, MAC or verification
      *     operation, or 0
      * @throws PKCS11Exception with the module's error, such as {@code CKR_SAVED_STATE_INVALID}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_SetOperationState(long hSession, char[] pOperationState,
             long hEncryptionKey, long hAuthenticationKey) throws PKCS11Exception;
@@ -560,7 +544,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      *     {@link PKCS11Constants#CKU_CONTEXT_SPECIFIC}
      * @param pPin the PIN, or null where the token has a protected authentication path
      * @throws PKCS11Exception with the module's error, such as {@code CKR_PIN_INCORRECT}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_Login(long hSession, long userType, char[] pPin) throws PKCS11Exception;
 
@@ -569,7 +552,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      *
      * @param hSession a session with the token
      * @throws PKCS11Exception with the module's error, such as {@code CKR_USER_NOT_LOGGED_IN}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_Logout(long hSession) throws PKCS11Exception;
 
@@ -608,7 +590,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @param hObject the object
      * @throws PKCS11Exception with the module's error, such as {@code CKR_OBJECT_HANDLE_INVALID}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_DestroyObject(long hSession, long hObject) throws PKCS11Exception;
 
@@ -619,7 +600,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hObject the object
      * @return the size in bytes
      * @throws PKCS11Exception with the module's error, such as {@code CKR_INFORMATION_SENSITIVE}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native long C_GetObjectSize(long hSession, long hObject) throws PKCS11Exception;
 
@@ -748,7 +728,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @return the handles found, as many as the module reports; none when the search is over
      * @throws PKCS11Exception with the module's error, such as
      *     {@code CKR_OPERATION_NOT_INITIALIZED}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native long[] C_FindObjects(long hSession, long ulMaxObjectCount) throws PKCS11Exception;
 
@@ -757,7 +736,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      *
      * @param hSession the session
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_FindObjectsFinal(long hSession) throws PKCS11Exception;
 
@@ -909,7 +887,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @param pPart the next part of the data
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_DigestUpdate(long hSession, byte[] pPart) throws PKCS11Exception;
 
@@ -919,7 +896,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @param hKey the secret key
      * @throws PKCS11Exception with the module's error, such as {@code CKR_KEY_INDIGESTIBLE}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_DigestKey(long hSession, long hKey) throws PKCS11Exception;
 
@@ -973,7 +949,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @param pPart the next part of the data
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_SignUpdate(long hSession, byte[] pPart) throws PKCS11Exception;
 
@@ -1047,7 +1022,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pSignature the signature or MAC
      * @throws PKCS11Exception with the module's error: {@code CKR_SIGNATURE_INVALID} or
      *     {@code CKR_SIGNATURE_LEN_RANGE} for a signature that does not verify
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_Verify(long hSession, byte[] pData, byte[] pSignature)
             throws PKCS11Exception;
@@ -1058,7 +1032,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @param pPart the next part of the data
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_VerifyUpdate(long hSession, byte[] pPart) throws PKCS11Exception;
 
@@ -1070,7 +1043,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pSignature the signature or MAC
      * @throws PKCS11Exception with the module's error: {@code CKR_SIGNATURE_INVALID} or
      *     {@code CKR_SIGNATURE_LEN_RANGE} for a signature that does not verify
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_VerifyFinal(long hSession, byte[] pSignature) throws PKCS11Exception;
 
@@ -1292,7 +1264,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pSeed the seed material
      * @throws PKCS11Exception with the module's error, such as
      *     {@code CKR_RANDOM_SEED_NOT_SUPPORTED}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_SeedRandom(long hSession, byte[] pSeed) throws PKCS11Exception;
 
@@ -1305,7 +1276,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @param RandomData the array to fill, as many bytes as it has elements; must not be null
      * @throws PKCS11Exception with the module's error, such as {@code CKR_RANDOM_NO_RNG}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      * @throws NullPointerException if RandomData is null; the module is then not called
      */
     public native void C_GenerateRandom(long hSession, byte[] RandomData) throws PKCS11Exception;
@@ -1319,7 +1289,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @throws PKCS11Exception with the module's answer, normally
      *     {@code CKR_FUNCTION_NOT_PARALLEL}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_GetFunctionStatus(long hSession) throws PKCS11Exception;
 
@@ -1330,7 +1299,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @throws PKCS11Exception with the module's answer, normally
      *     {@code CKR_FUNCTION_NOT_PARALLEL}
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_CancelFunction(long hSession) throws PKCS11Exception;
 
@@ -1347,7 +1315,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * announces, the object then uses it as a 2.x list).
      *
      * @return a new CK_VERSION; 3.0 or later when the 3.0 methods reach the module
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native CK_VERSION getInterfaceVersion();
 
@@ -1375,7 +1342,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      *     standard's {@code CK_UTF8CHAR}), a surrogate pair as one 4-byte character
      * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
      *     a 2.x list
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      * @throws IllegalArgumentException if the PIN or the name holds an unpaired surrogate; the
      *     module is not called
      */
@@ -1390,7 +1356,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      *     {@link PKCS11Constants#CKF_MESSAGE_ENCRYPT} and the other operation flags, or-ed
      * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
      *     a 2.x list
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_SessionCancel(long hSession, long flags) throws PKCS11Exception;
 
@@ -1485,7 +1450,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
      *     a 2.x list
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_MessageEncryptFinal(long hSession) throws PKCS11Exception;
 
@@ -1556,7 +1520,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
      *     a 2.x list
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_MessageDecryptFinal(long hSession) throws PKCS11Exception;
 
@@ -1627,7 +1590,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
      *     a 2.x list
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_MessageSignFinal(long hSession) throws PKCS11Exception;
 
@@ -1696,7 +1658,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
      *     a 2.x list
-     * @throws PKCS11RuntimeException if this object is not connected to a module
      */
     public native void C_MessageVerifyFinal(long hSession) throws PKCS11Exception;
 
