@@ -207,6 +207,7 @@ class RealProviderTest {
                 new Case("SHA256withRSA", "SunRsaSign", null, "rsa"),
                 new Case("SHA384withRSA", "SunRsaSign", null, "rsa"),
                 new Case("SHA512withRSA", "SunRsaSign", null, "rsa"),
+                new Case("NONEwithRSA", "SunJCE", null, "rsa"),
                 new Case("RSASSA-PSS", "SunRsaSign", new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, 32, 1), "rsa"),
                 new Case("RSASSA-PSS", "SunRsaSign", new PSSParameterSpec("SHA-384", "MGF1", MGF1ParameterSpec.SHA384, 20, 1), "rsa"),
                 new Case("SHA256withECDSA", "SunEC", null, "ec"),
@@ -234,14 +235,45 @@ class RealProviderTest {
         return s;
     }
 
+    /** What a NONEwith... signature takes: the SHA-256 digest, for RSA inside its DigestInfo. */
+    private static byte[] noneInput(Case c, byte[] data) throws Exception {
+        byte[] digest = java.security.MessageDigest.getInstance("SHA-256").digest(data);
+        if (!c.algorithm().equals("NONEwithRSA")) {
+            return digest;
+        }
+        byte[] prefix = java.util.HexFormat.of().parseHex("3031300d060960864801650304020105000420");
+        byte[] info = java.util.Arrays.copyOf(prefix, prefix.length + digest.length);
+        System.arraycopy(digest, 0, info, prefix.length, digest.length);
+        return info;
+    }
+
+    @Test
+    @Order(2)
+    void noneWithRsaRefusesMoreThanThePaddingLeavesRoom() throws Exception {
+        int room = ((java.security.interfaces.RSAKey) rsa.getPublic()).getModulus().bitLength() / 8 - 11;
+        Signature signer = Signature.getInstance("NONEwithRSA", provider);
+        signer.initSign((PrivateKey) store.getKey("rsa", null));
+        signer.update(new byte[room + 1]);
+        assertThrows(java.security.SignatureException.class, signer::sign);
+        signer.update(new byte[room]);
+        Signature checker = Signature.getInstance("NONEwithRSA", "SunJCE");
+        checker.initVerify(rsa.getPublic());
+        checker.update(new byte[room]);
+        assertTrue(checker.verify(signer.sign()), "the longest input still signs, and the engine is clean after the refusal");
+        Signature verifier = Signature.getInstance("NONEwithRSA", provider);
+        verifier.initVerify(rsa.getPublic());
+        verifier.update(new byte[room + 1]);
+        assertThrows(java.security.SignatureException.class, () -> verifier.verify(new byte[room + 11]));
+    }
+
     @Test
     @Order(2)
     void signaturesBothWaysWithTheJdk() throws Exception {
         byte[] data = "the data signed by the token, and by the JDK".getBytes(StandardCharsets.UTF_8);
         byte[] other = "other data".getBytes(StandardCharsets.UTF_8);
         for (Case c : cases()) {
-            byte[] message = c.algorithm().startsWith("NONE") ? java.security.MessageDigest.getInstance("SHA-256").digest(data) : data;
-            byte[] otherMessage = c.algorithm().startsWith("NONE") ? java.security.MessageDigest.getInstance("SHA-256").digest(other) : other;
+            byte[] message = c.algorithm().startsWith("NONE") ? noneInput(c, data) : data;
+            byte[] otherMessage = c.algorithm().startsWith("NONE") ? noneInput(c, other) : other;
             KeyPair pair = switch (c.alias()) {
                 case "rsa" -> rsa;
                 case "ec" -> ec;

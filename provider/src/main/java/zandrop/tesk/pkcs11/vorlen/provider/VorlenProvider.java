@@ -210,6 +210,9 @@ public final class VorlenProvider extends Provider {
                 services.add(signature(h + "withECDSAinP1363Format", VorlenSignature.Kind.ECDSA_P1363, hash));
             }
         }
+        if (t.supports(CKM_RSA_PKCS)) {
+            services.add(signature("NONEwithRSA", VorlenSignature.Kind.RSA_NONE, null));
+        }
         if (t.supports(CKM_ECDSA)) {
             services.add(signature("NONEwithECDSA", VorlenSignature.Kind.ECDSA_NONE, null));
         }
@@ -239,7 +242,7 @@ public final class VorlenProvider extends Provider {
 
     private Service signature(String name, VorlenSignature.Kind kind, Hash hash) {
         String keys = switch (kind) {
-            case RSA_PKCS1, RSA_PSS -> VorlenPrivateKey.Rsa.class.getName() + "|java.security.interfaces.RSAPublicKey";
+            case RSA_PKCS1, RSA_PSS, RSA_NONE -> VorlenPrivateKey.Rsa.class.getName() + "|java.security.interfaces.RSAPublicKey";
             case EDDSA -> VorlenPrivateKey.EdEc.class.getName() + "|java.security.interfaces.EdECPublicKey";
             default -> VorlenPrivateKey.Ec.class.getName() + "|java.security.interfaces.ECPublicKey";
         };

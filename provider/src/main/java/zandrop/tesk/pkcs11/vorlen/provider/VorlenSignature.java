@@ -34,7 +34,7 @@ import zandrop.tesk.pkcs11.vorlen.token.TokenException;
 import zandrop.tesk.pkcs11.vorlen.token.TokenObject;
 
 /**
- * The signatures: RSA PKCS#1 v1.5 and PSS, ECDSA in DER and in P1363 form (r‖s), ECDSA
+ * The signatures: RSA PKCS#1 v1.5 (also over the caller's own DigestInfo: NONEwithRSA) and PSS, ECDSA in DER and in P1363 form (r‖s), ECDSA
  * over a given digest, and EdDSA (Ed25519, Ed448, without context). Signing takes a private key of the provider's token. Verifying takes
  * any RSA or EC public key of the JDK (a certificate's): the token verifies with it as a
  * session object made for the one call. Signatures are checked on the host before the token
@@ -52,7 +52,7 @@ import zandrop.tesk.pkcs11.vorlen.token.TokenObject;
  */
 final class VorlenSignature extends SignatureSpi {
     /** The families of signatures. */
-    enum Kind { RSA_PKCS1, RSA_PSS, ECDSA_DER, ECDSA_P1363, ECDSA_NONE, EDDSA }
+    enum Kind { RSA_PKCS1, RSA_PSS, RSA_NONE, ECDSA_DER, ECDSA_P1363, ECDSA_NONE, EDDSA }
 
     private final VorlenProvider provider;
     private final Kind kind;
@@ -74,7 +74,7 @@ final class VorlenSignature extends SignatureSpi {
 
     /** Whether an engine of this kind takes the key: a private key of this token, or a JDK public key. */
     static boolean accepts(VorlenProvider provider, Kind kind, Object key) {
-        boolean rsa = kind == Kind.RSA_PKCS1 || kind == Kind.RSA_PSS;
+        boolean rsa = kind == Kind.RSA_PKCS1 || kind == Kind.RSA_PSS || kind == Kind.RSA_NONE;
         if (kind == Kind.EDDSA) {
             return key instanceof VorlenPrivateKey.EdEc k ? k.provider() == provider : key instanceof EdECPublicKey;
         }
@@ -93,7 +93,7 @@ final class VorlenSignature extends SignatureSpi {
 
     private String keyKind() {
         return switch (kind) {
-            case RSA_PKCS1, RSA_PSS -> "RSA";
+            case RSA_PKCS1, RSA_PSS, RSA_NONE -> "RSA";
             case EDDSA -> "EdDSA";
             default -> "EC";
         };
@@ -209,6 +209,9 @@ final class VorlenSignature extends SignatureSpi {
         MessageDigest hashed = hasher;
         byte[] input = hashed == null ? data.toByteArray() : null;
         reset();
+        if (kind == Kind.RSA_NONE) {
+            checkRawLength(input, ((VorlenPrivateKey.Rsa) signKey).getModulus());
+        }
         Mechanism mechanism = hashed == null ? mechanism() : plainMechanism();
         byte[] message = hashed != null ? hostInput(hashed.digest()) : kind == Kind.RSA_PSS ? pssDigest(input) : input;
         try {
@@ -234,6 +237,9 @@ final class VorlenSignature extends SignatureSpi {
         reset();
         if (signature == null) {
             throw new SignatureException("no signature");
+        }
+        if (kind == Kind.RSA_NONE) {
+            checkRawLength(input, ((RSAPublicKey) verifyKey).getModulus());
         }
         byte[] given = signature;
         Mechanism mechanism = mechanism();
@@ -288,6 +294,7 @@ final class VorlenSignature extends SignatureSpi {
             case ECDSA_DER -> Mechanism.ecdsa(hash);
             case ECDSA_P1363 -> Mechanism.ecdsaP1363(hash);
             case ECDSA_NONE -> Mechanism.of(CKM_ECDSA);
+            case RSA_NONE -> Mechanism.of(CKM_RSA_PKCS);
             case EDDSA -> Mechanism.eddsa();
             case RSA_PSS -> {
                 PSSParameterSpec spec = pssSpec();
@@ -301,6 +308,18 @@ final class VorlenSignature extends SignatureSpi {
             fixed = m;
         }
         return m;
+    }
+
+    /**
+     * NONEwithRSA pads the caller's bytes (a DigestInfo, or any data) as PKCS#1 v1.5 type 1,
+     * which leaves room for at most the modulus' length less 11 bytes.
+     */
+    private void checkRawLength(byte[] input, java.math.BigInteger modulus) throws SignatureException {
+        int max = (modulus.bitLength() + 7) / 8 - 11;
+        if (input.length > max) {
+            throw new SignatureException(algorithm + " takes at most " + max + " bytes with a "
+                    + modulus.bitLength() + "-bit key, not " + input.length);
+        }
     }
 
     private PSSParameterSpec pssSpec() throws SignatureException {
