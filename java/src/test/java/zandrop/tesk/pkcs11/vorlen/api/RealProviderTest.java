@@ -158,6 +158,11 @@ class RealProviderTest {
         java.nio.file.Files.writeString(file, "# the test token\n\n" + uri + "\n");
         VorlenProvider fromFile = new VorlenProvider(file.toString());
         assertEquals(provider.token(), fromFile.token(), "one token, one Token object of the layer");
+        // Closing one provider leaves the module to the other, which goes on below.
+        fromFile.close();
+        fromFile.close();
+        assertTrue(assertThrows(IllegalStateException.class, fromFile::token).getMessage().contains("closed"));
+        assertThrows(IllegalStateException.class, () -> fromFile.configure(uri));
         assertTrue(java.util.ServiceLoader.load(java.security.Provider.class).stream()
                 .anyMatch(p -> p.type() == VorlenProvider.class), "the service file names the provider");
 

@@ -425,9 +425,6 @@ class RealRemoteTest {
         RealModules.P11KitServer server = RealModules.P11KitServer.start(TOKEN_LABEL);
         try {
             zandrop.tesk.pkcs11.vorlen.provider.VorlenProvider provider = new zandrop.tesk.pkcs11.vorlen.provider.VorlenProvider(uri);
-            java.lang.reflect.Method module = provider.getClass().getDeclaredMethod("module");
-            module.setAccessible(true);
-            Pkcs11Module held = (Pkcs11Module) module.invoke(provider);
             try {
                 java.security.KeyStore store = java.security.KeyStore.getInstance("PKCS11", provider);
                 store.load(null, null);
@@ -456,8 +453,9 @@ class RealRemoteTest {
                 assertTrue(java.util.Collections.disjoint(java.util.Collections.list(store.aliases()), algorithms.keySet()));
                 provider.token().logout();
             } finally {
-                held.close();
+                provider.close();
             }
+            assertThrows(IllegalStateException.class, () -> provider.token(), "a closed provider has no token");
         } finally {
             server.close();
         }

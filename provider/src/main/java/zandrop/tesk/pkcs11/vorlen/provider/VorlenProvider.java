@@ -60,7 +60,7 @@ import zandrop.tesk.pkcs11.vorlen.token.TokenObject;
  * <p>Errors of the token reach the caller as the checked exception of the JCA method, whose
  * cause is the session layer's {@code TokenException} with the {@code CKR_} code.
  */
-public final class VorlenProvider extends Provider {
+public final class VorlenProvider extends Provider implements AutoCloseable {
     private static final long serialVersionUID = 1L;
 
     /** The provider's name. */
@@ -70,6 +70,7 @@ public final class VorlenProvider extends Provider {
     private transient volatile Token token;
     private transient Pkcs11Module module;
     private transient String tokenText;
+    private transient boolean closed;  // guarded by this
 
     /** An unconfigured provider; {@link #configure(String)} names its token. */
     public VorlenProvider() {
@@ -119,12 +120,40 @@ public final class VorlenProvider extends Provider {
     public Token token() {
         Token t = token;
         if (t == null) {
-            throw new IllegalStateException("the provider " + NAME + " is not configured: call configure(URI)");
+            throw new IllegalStateException(closed
+                    ? "the provider " + NAME + " of " + tokenText + " is closed"
+                    : "the provider " + NAME + " is not configured: call configure(URI)");
         }
         return t;
     }
 
+    /**
+     * Lets go of the token: the provider's share of its module is closed (the module is
+     * finalised when no other provider or user of the session layer holds it). Engines, key
+     * stores and keys of this provider fail afterwards with {@link IllegalStateException}; its
+     * services stay listed. Closing again, or closing an unconfigured provider, does nothing.
+     * A provider lives as long as the program in most uses (the {@code java.security} file,
+     * keytool, jarsigner); this is for programs that configure providers as they go.
+     */
+    @Override
+    public void close() {
+        Pkcs11Module held;
+        synchronized (this) {
+            if (token == null) {
+                return;
+            }
+            closed = true;
+            token = null;
+            held = module;
+            module = null;
+        }
+        held.close();
+    }
+
     private synchronized void configureHere(String configuration) {
+        if (closed) {
+            throw new IllegalStateException("this provider is closed: " + tokenText);
+        }
         if (token != null) {
             throw new IllegalStateException("this provider is configured already: " + tokenText);
         }
@@ -338,8 +367,4 @@ public final class VorlenProvider extends Provider {
         return fresh;
     }
 
-    /** The module the provider holds, for its close when no one uses it (not yet offered). */
-    Pkcs11Module module() {
-        return module;
-    }
 }
