@@ -542,7 +542,10 @@ class RealProviderEnginesTest {
         if (!offers(side, "KeyAgreement", "ECDH")) {
             return;
         }
-        KeyPair other = KeyPairGenerator.getInstance("EC", "SunEC").generateKeyPair();
+        // On the token key's curve: SunEC's default size differs between JDKs (256 bits on 17, 384 on 25).
+        KeyPairGenerator sunGen = KeyPairGenerator.getInstance("EC", "SunEC");
+        sunGen.initialize(((java.security.interfaces.ECPublicKey) ec.getPublic()).getParams());
+        KeyPair other = sunGen.generateKeyPair();
         KeyAgreement sun = KeyAgreement.getInstance("ECDH", "SunEC");
         sun.init(other.getPrivate());
         sun.doPhase(ec.getPublic(), true);
