@@ -83,9 +83,13 @@ jbyteArray queryBytes(JNIEnv* env, const char* function, Call call, CK_ULONG ext
 }
 
 /// The size-query shape for lists of CK_ULONG (slot IDs, mechanism types). With
-/// `oneCallWhenEmpty`, a size query that reports no entries ends the call.
+/// `oneCallWhenEmpty`, a size query that reports no entries ends the call. With
+/// `roomToReadPast`, the list is followed by as many zeroed entries again, which the module is
+/// not offered: p11-kit's client (0.24) reads up to a list's length past the end of the
+/// mechanism list it fills, which would otherwise read whatever lies beyond the block.
 template <typename Call>
-jlongArray queryList(JNIEnv* env, const char* function, bool oneCallWhenEmpty, Call call) {
+jlongArray queryList(JNIEnv* env, const char* function, bool oneCallWhenEmpty, Call call,
+                     bool roomToReadPast = false) {
     CK_ULONG count = 0;
     if (!succeeded(env, call(nullptr, &count)) ||
         throwIfTooLong(env, function, "entries", count)) {
@@ -95,7 +99,9 @@ jlongArray queryList(JNIEnv* env, const char* function, bool oneCallWhenEmpty, C
         return toJavaLongArray(env, nullptr, 0);
     }
     Scratch<CK_ULONG, 64> list;  // zero-filled, as every output
-    if (!list.allocate(env, count, "no room for a PKCS#11 list")) {
+    // count is at most a Java array's length, so twice it still fits a CK_ULONG of 32 bits
+    const CK_ULONG room = roomToReadPast ? 2 * count : count;
+    if (!list.allocate(env, room, "no room for a PKCS#11 list")) {
         return nullptr;
     }
     CK_ULONG written = count;

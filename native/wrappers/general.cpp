@@ -106,10 +106,12 @@ JNIEXPORT jlongArray JNICALL VORLEN_WRAPPER(C_1GetMechanismList)(JNIEnv* env, jo
         return nullptr;
     }
     const CK_SLOT_ID slot = ckULong(slotID);
-    return queryList(env, "C_GetMechanismList", false,
-                     [&](CK_MECHANISM_TYPE_PTR list, CK_ULONG_PTR count) {
-                         return module->C_GetMechanismList(slot, list, count);
-                     });
+    return queryList(
+        env, "C_GetMechanismList", false,
+        [&](CK_MECHANISM_TYPE_PTR list, CK_ULONG_PTR count) {
+            return module->C_GetMechanismList(slot, list, count);
+        },
+        true);
 }
 
 JNIEXPORT jobject JNICALL VORLEN_WRAPPER(C_1GetMechanismInfo)(JNIEnv* env, jobject self,
