@@ -139,20 +139,27 @@ JNIEXPORT jbyteArray JNICALL FLOOR(sign)(JNIEnv* env, jobject self, jlong sessio
 JNIEXPORT jlongArray JNICALL FLOOR(findObjects)(JNIEnv* env, jobject self, jlong session, jint max) {
     CK_FUNCTION_LIST_PTR f = list(env, self);
     CK_OBJECT_HANDLE handles[256] = {};
-    if (max > 256) {
-        fail(env, "more than 256 handles", CKR_ARGUMENTS_BAD);
+    if (max < 0 || max > 256) {
+        fail(env, "not 0 to 256 handles", CKR_ARGUMENTS_BAD);
         return nullptr;
     }
     CK_ULONG count = 0;
     const CK_RV rv = f->C_FindObjects(static_cast<CK_SESSION_HANDLE>(session), handles, static_cast<CK_ULONG>(max), &count);
-    if (rv != CKR_OK) {
-        fail(env, "C_FindObjects", rv);
+    if (rv != CKR_OK || count > static_cast<CK_ULONG>(max)) {
+        fail(env, "C_FindObjects", rv != CKR_OK ? rv : CKR_GENERAL_ERROR);
         return nullptr;
     }
     jlongArray result = env->NewLongArray(static_cast<jsize>(count));
     if (result != nullptr) {
-        static_assert(sizeof(jlong) == sizeof(CK_OBJECT_HANDLE), "the floor is built for LP64");
-        env->SetLongArrayRegion(result, 0, static_cast<jsize>(count), reinterpret_cast<const jlong*>(handles));
+        if constexpr (sizeof(jlong) == sizeof(CK_OBJECT_HANDLE)) {
+            env->SetLongArrayRegion(result, 0, static_cast<jsize>(count), reinterpret_cast<const jlong*>(handles));
+        } else {  // a 32-bit CK_ULONG: widened, as the library does
+            jlong wide[256];
+            for (CK_ULONG i = 0; i < count; ++i) {
+                wide[i] = static_cast<jlong>(handles[i]);
+            }
+            env->SetLongArrayRegion(result, 0, static_cast<jsize>(count), wide);
+        }
     }
     return result;
 }
