@@ -261,8 +261,8 @@ bool ModuleCall::ownCallOn(const ModuleGate* gate) const {
     return false;
 }
 
+// Reads the pins without a fence of its own: enterAlone fences once, after closing the gate.
 bool ModuleCall::othersInside(const ModuleGate* gate) const {
-    fenceBeforeReadingPins();
     const ThreadPins* mine = pinsOfThread;
     for (ThreadPins* p = allPins.load(std::memory_order_acquire); p != nullptr; p = p->next) {
         if (p == mine) {
@@ -300,6 +300,9 @@ bool ModuleCall::enterAlone() {
         backOff(round);
     }
     alone_ = true;
+    // One fence after closing the gate, not one per pass: a call that pins after it sees the
+    // gate closed and lets go, so later passes only wait for the pins seen to be cleared.
+    fenceBeforeReadingPins();
     for (unsigned round = 0; !inCallback && othersInside(gate_); ++round) {
         backOff(round);
     }
