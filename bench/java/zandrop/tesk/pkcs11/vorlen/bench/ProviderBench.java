@@ -2,11 +2,8 @@ package zandrop.tesk.pkcs11.vorlen.bench;
 
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
-import java.io.ByteArrayOutputStream;
-import java.math.BigInteger;
 import java.net.InetAddress;
 import java.net.Socket;
-import java.nio.charset.StandardCharsets;
 import java.security.KeyPair;
 import java.security.KeyPairGenerator;
 import java.security.KeyStore;
@@ -15,7 +12,6 @@ import java.security.Principal;
 import java.security.PrivateKey;
 import java.security.Security;
 import java.security.Signature;
-import java.security.cert.CertificateFactory;
 import java.security.cert.X509Certificate;
 import java.security.spec.ECGenParameterSpec;
 import java.util.ArrayList;
@@ -31,11 +27,11 @@ import javax.net.ssl.SSLSocket;
 import javax.net.ssl.TrustManagerFactory;
 import javax.net.ssl.X509ExtendedKeyManager;
 import javax.net.ssl.X509KeyManager;
-import javax.security.auth.x500.X500Principal;
 
 import zandrop.tesk.pkcs11.vorlen.api.CK_MECHANISM;
 import zandrop.tesk.pkcs11.vorlen.api.PKCS11Impl;
 import zandrop.tesk.pkcs11.vorlen.provider.VorlenProvider;
+import zandrop.tesk.pkcs11.vorlen.token.CertificateBuilder;
 import zandrop.tesk.pkcs11.vorlen.token.Hash;
 import zandrop.tesk.pkcs11.vorlen.token.JdkFormats;
 import zandrop.tesk.pkcs11.vorlen.token.Mechanism;
@@ -415,66 +411,7 @@ public final class ProviderBench {
         }
     }
 
-    // ---- A self-signed certificate, its DER built here ----
-
     private static X509Certificate selfSigned(KeyPair pair, String name) throws Exception {
-        boolean rsa = "RSA".equals(pair.getPublic().getAlgorithm());
-        byte[] algorithm = rsa
-                ? der(0x30, oid(new int[] {1, 2, 840, 113549, 1, 1, 11}), der(0x05))
-                : der(0x30, oid(new int[] {1, 2, 840, 10045, 4, 3, 2}));
-        byte[] dn = new X500Principal(name).getEncoded();
-        byte[] tbs = der(0x30, der(0xA0, der(0x02, new byte[] {2})), der(0x02, new BigInteger("1234567890").toByteArray()),
-                algorithm, dn,
-                der(0x30, der(0x17, "250101000000Z".getBytes(StandardCharsets.US_ASCII)),
-                        der(0x17, "450101000000Z".getBytes(StandardCharsets.US_ASCII))),
-                dn, pair.getPublic().getEncoded());
-        Signature signer = Signature.getInstance(rsa ? "SHA256withRSA" : "SHA256withECDSA");
-        signer.initSign(pair.getPrivate());
-        signer.update(tbs);
-        byte[] bits = signer.sign();
-        byte[] bitString = new byte[bits.length + 1];
-        System.arraycopy(bits, 0, bitString, 1, bits.length);
-        byte[] certificate = der(0x30, tbs, algorithm, der(0x03, bitString));
-        return (X509Certificate) CertificateFactory.getInstance("X.509")
-                .generateCertificate(new java.io.ByteArrayInputStream(certificate));
-    }
-
-    private static byte[] der(int tag, byte[]... parts) {
-        ByteArrayOutputStream content = new ByteArrayOutputStream();
-        for (byte[] p : parts) {
-            content.writeBytes(p);
-        }
-        int n = content.size();
-        ByteArrayOutputStream out = new ByteArrayOutputStream();
-        out.write(tag);
-        if (n < 0x80) {
-            out.write(n);
-        } else if (n < 0x100) {
-            out.write(0x81);
-            out.write(n);
-        } else {
-            out.write(0x82);
-            out.write(n >> 8);
-            out.write(n);
-        }
-        out.writeBytes(content.toByteArray());
-        return out.toByteArray();
-    }
-
-    private static byte[] oid(int[] arcs) {
-        ByteArrayOutputStream out = new ByteArrayOutputStream();
-        out.write(arcs[0] * 40 + arcs[1]);
-        for (int i = 2; i < arcs.length; i++) {
-            int arc = arcs[i];
-            int shift = 28;
-            while (shift > 0 && (arc >> shift) == 0) {
-                shift -= 7;
-            }
-            for (; shift > 0; shift -= 7) {
-                out.write(0x80 | ((arc >> shift) & 0x7F));
-            }
-            out.write(arc & 0x7F);
-        }
-        return der(0x06, out.toByteArray());
+        return CertificateBuilder.of(pair.getPublic(), name).sign(pair.getPrivate(), null);
     }
 }

@@ -2,12 +2,9 @@ package zandrop.tesk.pkcs11.vorlen.demo;
 
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKO_PUBLIC_KEY;
 
-import java.io.ByteArrayInputStream;
-import java.io.ByteArrayOutputStream;
 import java.io.IOException;
 import java.io.OutputStream;
 import java.io.PrintStream;
-import java.math.BigInteger;
 import java.net.InetAddress;
 import java.net.InetSocketAddress;
 import java.net.Socket;
@@ -18,15 +15,9 @@ import java.security.MessageDigest;
 import java.security.Principal;
 import java.security.PrivateKey;
 import java.security.PublicKey;
-import java.security.SecureRandom;
 import java.security.Security;
-import java.security.Signature;
 import java.security.cert.Certificate;
-import java.security.cert.CertificateFactory;
 import java.security.cert.X509Certificate;
-import java.time.ZoneOffset;
-import java.time.ZonedDateTime;
-import java.time.format.DateTimeFormatter;
 import java.util.HexFormat;
 import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.atomic.AtomicInteger;
@@ -34,12 +25,12 @@ import java.util.concurrent.atomic.AtomicInteger;
 import javax.net.ssl.SSLContext;
 import javax.net.ssl.SSLEngine;
 import javax.net.ssl.X509ExtendedKeyManager;
-import javax.security.auth.x500.X500Principal;
 
 import com.sun.net.httpserver.HttpsConfigurator;
 import com.sun.net.httpserver.HttpsServer;
 
 import zandrop.tesk.pkcs11.vorlen.provider.VorlenProvider;
+import zandrop.tesk.pkcs11.vorlen.token.CertificateBuilder;
 import zandrop.tesk.pkcs11.vorlen.token.KeyObject;
 import zandrop.tesk.pkcs11.vorlen.token.Pkcs11Uri;
 import zandrop.tesk.pkcs11.vorlen.token.TokenException;
@@ -125,59 +116,11 @@ final class Tls {
         }
     }
 
-    /** A self-signed X.509 v3 certificate for localhost and 127.0.0.1, signed on the token. */
+    /** A self-signed certificate for localhost and 127.0.0.1, signed on the token. */
     static X509Certificate selfSigned(PrivateKey key, PublicKey publicKey, VorlenProvider provider)
-            throws GeneralSecurityException {
-        boolean rsa = key.getAlgorithm().equals("RSA");
-        byte[] algorithm = rsa
-                ? der(0x30, HexFormat.of().parseHex("06092a864886f70d01010b"), new byte[] {0x05, 0x00})
-                : der(0x30, HexFormat.of().parseHex("06082a8648ce3d040302"));
-        byte[] name = new X500Principal("CN=localhost").getEncoded();
-        DateTimeFormatter utc = DateTimeFormatter.ofPattern("yyMMddHHmmss'Z'");
-        ZonedDateTime now = ZonedDateTime.now(ZoneOffset.UTC);
-        byte[] san = der(0x30, HexFormat.of().parseHex("0603551d11"), der(0x04, der(0x30,
-                der(0x82, "localhost".getBytes(StandardCharsets.US_ASCII)), der(0x87, new byte[] {127, 0, 0, 1}))));
-        byte[] tbs = der(0x30,
-                der(0xA0, der(0x02, new byte[] {2})),
-                der(0x02, new BigInteger(63, new SecureRandom()).add(BigInteger.ONE).toByteArray()),
-                algorithm, name,
-                der(0x30, der(0x17, now.minusDays(1).format(utc).getBytes(StandardCharsets.US_ASCII)),
-                        der(0x17, now.plusYears(1).format(utc).getBytes(StandardCharsets.US_ASCII))),
-                name, publicKey.getEncoded(),
-                der(0xA3, der(0x30, san)));
-        Signature signer = Signature.getInstance(rsa ? "SHA256withRSA" : "SHA256withECDSA", provider);
-        signer.initSign(key);
-        signer.update(tbs);
-        byte[] signature = signer.sign();
-        byte[] bits = new byte[signature.length + 1];
-        System.arraycopy(signature, 0, bits, 1, signature.length);
-        byte[] cert = der(0x30, tbs, algorithm, der(0x03, bits));
-        X509Certificate certificate = (X509Certificate) CertificateFactory.getInstance("X.509")
-                .generateCertificate(new ByteArrayInputStream(cert));
-        certificate.verify(publicKey);
-        return certificate;
-    }
-
-    /** A DER item: tag, definite length, contents. */
-    private static byte[] der(int tag, byte[]... contents) {
-        ByteArrayOutputStream body = new ByteArrayOutputStream();
-        for (byte[] c : contents) {
-            body.writeBytes(c);
-        }
-        int length = body.size();
-        ByteArrayOutputStream item = new ByteArrayOutputStream();
-        item.write(tag);
-        if (length < 0x80) {
-            item.write(length);
-        } else {
-            int bytes = length < 0x100 ? 1 : length < 0x10000 ? 2 : 3;
-            item.write(0x80 | bytes);
-            for (int i = bytes - 1; i >= 0; i--) {
-                item.write(length >>> (8 * i));
-            }
-        }
-        item.writeBytes(body.toByteArray());
-        return item.toByteArray();
+            throws GeneralSecurityException, IOException {
+        return CertificateBuilder.of(publicKey, "CN=localhost").dnsName("localhost")
+                .ipAddress(InetAddress.getByAddress(new byte[] {127, 0, 0, 1})).sign(key, provider);
     }
 
     /** The server's one key and chain, for every key type it fits. */

@@ -224,6 +224,36 @@ class JdkFormatsTest {
                 () -> JdkFormats.publicKeyTemplate(dsa.getPublic(), JdkFormats.ImportOptions.defaults()));
     }
 
+    @Test
+    void certificatesAreBuiltForServersAndCasAcrossTheYear2050() throws Exception {
+        KeyPair ca = KeyPairGenerator.getInstance("RSA").generateKeyPair();
+        KeyPairGenerator ec = KeyPairGenerator.getInstance("EC");
+        ec.initialize(new ECGenParameterSpec("secp256r1"));
+        KeyPair server = ec.generateKeyPair();
+        java.time.Instant from = java.time.Instant.parse("2049-06-01T00:00:00Z");
+        java.time.Instant to = java.time.Instant.parse("2051-06-01T12:30:45Z");
+        X509Certificate issued = CertificateBuilder.of(server.getPublic(), "CN=server").issuer("CN=ca", ca.getPublic())
+                .validity(from, to).dnsName("localhost")
+                .ipAddress(java.net.InetAddress.getByAddress(new byte[] {127, 0, 0, 1})).sign(ca.getPrivate(), null);
+        assertEquals(from, issued.getNotBefore().toInstant()); // UTCTime
+        assertEquals(to, issued.getNotAfter().toInstant()); // GeneralizedTime from 2050 on
+        assertEquals("CN=ca", issued.getIssuerX500Principal().getName());
+        assertEquals(-1, issued.getBasicConstraints());
+        assertEquals(List.of(List.of(2, "localhost"), List.of(7, "127.0.0.1")),
+                issued.getSubjectAlternativeNames().stream().map(n -> List.copyOf(n)).toList());
+        assertTrue(issued.getSerialNumber().signum() > 0);
+
+        X509Certificate root = CertificateBuilder.of(ca.getPublic(), "CN=ca").ca().serial(BigInteger.TEN).sign(ca.getPrivate(), null);
+        assertEquals(Integer.MAX_VALUE, root.getBasicConstraints());
+        assertEquals(BigInteger.TEN, root.getSerialNumber());
+        assertThrows(IllegalArgumentException.class, () -> CertificateBuilder.of(ca.getPublic(), "CN=x").serial(BigInteger.ZERO));
+        assertThrows(IllegalArgumentException.class, () -> CertificateBuilder.of(ca.getPublic(), "CN=x").validity(to, from));
+        // signed by a key other than the named issuer's: the signature does not verify
+        KeyPair other = ec.generateKeyPair();
+        assertThrows(java.security.SignatureException.class, () -> CertificateBuilder.of(server.getPublic(), "CN=s")
+                .issuer("CN=other", other.getPublic()).sign(server.getPrivate(), null));
+    }
+
     static Object value(CK_ATTRIBUTE[] template, long type) {
         return Arrays.stream(template).filter(a -> a.type == type).findFirst().orElseThrow().pValue;
     }

@@ -1,82 +1,42 @@
 package zandrop.tesk.pkcs11.vorlen.token;
 
 import java.math.BigInteger;
-import java.nio.charset.StandardCharsets;
+import java.net.InetAddress;
 import java.security.KeyPair;
-import java.security.Signature;
+import java.security.PublicKey;
 import java.security.cert.X509Certificate;
+import java.time.Instant;
 
-import javax.security.auth.x500.X500Principal;
-
-/** Certificates for the tests, made without a certificate authority or a tool. */
+/** Certificates for the tests, made by the layer's builder with fixed serial numbers and dates. */
 public final class TestCertificates {
+    private static final Instant FROM = Instant.parse("2025-01-01T00:00:00Z");
+    private static final Instant TO = Instant.parse("2045-01-01T00:00:00Z");
+
     private TestCertificates() {
     }
 
     /**
-     * A self-signed X.509 v3 certificate of a P-256 key pair (or an RSA one, signed with
-     * SHA256withRSA by SunRsaSign), serial number 0xFEDCBA9876543210: its DER built here, signed
-     * by SunEC, read by the JDK's CertificateFactory and verified with the key.
+     * A self-signed certificate of a P-256 or RSA key pair, signed by SunEC or SunRsaSign, serial
+     * number 0xFEDCBA9876543210.
      */
     public static X509Certificate selfSigned(KeyPair pair, String name) throws Exception {
-        boolean rsa = "RSA".equals(pair.getPublic().getAlgorithm());
-        byte[] algorithm = rsa
-                ? Der.item(Der.SEQUENCE, Der.oid("1.2.840.113549.1.1.11"), Der.item(0x05, new byte[0])) // sha256WithRSAEncryption
-                : Der.item(Der.SEQUENCE, Der.oid("1.2.840.10045.4.3.2")); // ecdsa-with-SHA256
-        byte[] dn = new X500Principal(name).getEncoded();
-        byte[] tbs = Der.item(Der.SEQUENCE,
-                Der.item(0xA0, Der.integer(BigInteger.TWO)),
-                Der.integer(new BigInteger("00fedcba9876543210", 16)),
-                algorithm, dn,
-                Der.item(Der.SEQUENCE, Der.item(0x17, "250101000000Z".getBytes(StandardCharsets.US_ASCII)),
-                        Der.item(0x17, "450101000000Z".getBytes(StandardCharsets.US_ASCII))),
-                dn, pair.getPublic().getEncoded());
-        Signature signer = Signature.getInstance(rsa ? "SHA256withRSA" : "SHA256withECDSA");
-        signer.initSign(pair.getPrivate());
-        signer.update(tbs);
-        byte[] der = Der.item(Der.SEQUENCE, tbs, algorithm, Der.item(Der.BIT_STRING, new byte[] {0}, signer.sign()));
-        X509Certificate certificate = JdkFormats.certificate(der);
-        certificate.verify(pair.getPublic());
-        return certificate;
+        return CertificateBuilder.of(pair.getPublic(), name).serial(new BigInteger("fedcba9876543210", 16))
+                .validity(FROM, TO).sign(pair.getPrivate(), null);
     }
 
     /**
-     * An X.509 v3 certificate of a public key, signed by an issuer's JDK key pair
-     * (SHA256withRSA or SHA256withECDSA by the issuer's kind): a CA (basic constraints CA:TRUE)
-     * or, with a DNS name, an end entity for localhost and 127.0.0.1.
-     *
-     * @param serial the serial number
-     * @param subjectKey the certified public key
-     * @param subject the subject's name
-     * @param issuer the issuer's key pair (the subject's own for a self-signed CA)
-     * @param issuerName the issuer's name
-     * @param ca whether the certificate is a CA's
+     * A certificate of a public key, signed by an issuer's JDK key pair: a CA or, when not, an
+     * end entity for localhost and 127.0.0.1.
      */
-    public static X509Certificate issued(long serial, java.security.PublicKey subjectKey, String subject, KeyPair issuer,
+    public static X509Certificate issued(long serial, PublicKey subjectKey, String subject, KeyPair issuer,
             String issuerName, boolean ca) throws Exception {
-        boolean rsa = "RSA".equals(issuer.getPublic().getAlgorithm());
-        byte[] algorithm = rsa
-                ? Der.item(Der.SEQUENCE, Der.oid("1.2.840.113549.1.1.11"), Der.item(0x05, new byte[0]))
-                : Der.item(Der.SEQUENCE, Der.oid("1.2.840.10045.4.3.2"));
-        byte[] extension = ca
-                ? Der.item(Der.SEQUENCE, Der.oid("2.5.29.19"), Der.item(0x01, new byte[] {(byte) 0xff}),
-                        Der.item(Der.OCTET_STRING, Der.item(Der.SEQUENCE, Der.item(0x01, new byte[] {(byte) 0xff}))))
-                : Der.item(Der.SEQUENCE, Der.oid("2.5.29.17"), Der.item(Der.OCTET_STRING, Der.item(Der.SEQUENCE,
-                        Der.item(0x82, "localhost".getBytes(StandardCharsets.US_ASCII)), Der.item(0x87, new byte[] {127, 0, 0, 1}))));
-        byte[] tbs = Der.item(Der.SEQUENCE,
-                Der.item(0xA0, Der.integer(BigInteger.TWO)),
-                Der.integer(BigInteger.valueOf(serial)),
-                algorithm, new X500Principal(issuerName).getEncoded(),
-                Der.item(Der.SEQUENCE, Der.item(0x17, "250101000000Z".getBytes(StandardCharsets.US_ASCII)),
-                        Der.item(0x17, "450101000000Z".getBytes(StandardCharsets.US_ASCII))),
-                new X500Principal(subject).getEncoded(), subjectKey.getEncoded(),
-                Der.item(0xA3, Der.item(Der.SEQUENCE, extension)));
-        Signature signer = Signature.getInstance(rsa ? "SHA256withRSA" : "SHA256withECDSA");
-        signer.initSign(issuer.getPrivate());
-        signer.update(tbs);
-        byte[] der = Der.item(Der.SEQUENCE, tbs, algorithm, Der.item(Der.BIT_STRING, new byte[] {0}, signer.sign()));
-        X509Certificate certificate = JdkFormats.certificate(der);
-        certificate.verify(issuer.getPublic());
-        return certificate;
+        CertificateBuilder builder = CertificateBuilder.of(subjectKey, subject).serial(BigInteger.valueOf(serial))
+                .validity(FROM, TO).issuer(issuerName, issuer.getPublic());
+        if (ca) {
+            builder.ca();
+        } else {
+            builder.dnsName("localhost").ipAddress(InetAddress.getByAddress(new byte[] {127, 0, 0, 1}));
+        }
+        return builder.sign(issuer.getPrivate(), null);
     }
 }
