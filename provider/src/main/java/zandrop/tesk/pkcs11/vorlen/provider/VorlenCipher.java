@@ -4,7 +4,6 @@ import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKR_DATA_LEN_RANGE;
 
 import java.io.ByteArrayOutputStream;
 import java.nio.ByteBuffer;
-import java.security.AlgorithmParameters;
 import java.security.GeneralSecurityException;
 import java.security.InvalidAlgorithmParameterException;
 import java.security.InvalidKeyException;
@@ -13,14 +12,12 @@ import java.security.NoSuchAlgorithmException;
 import java.security.ProviderException;
 import java.security.SecureRandom;
 import java.security.spec.AlgorithmParameterSpec;
-import java.security.spec.InvalidParameterSpecException;
 import java.util.Arrays;
 
 import javax.crypto.BadPaddingException;
 import javax.crypto.Cipher;
 import javax.crypto.CipherSpi;
 import javax.crypto.IllegalBlockSizeException;
-import javax.crypto.NoSuchPaddingException;
 import javax.crypto.ShortBufferException;
 
 import zandrop.tesk.pkcs11.vorlen.token.Attr;
@@ -42,16 +39,12 @@ import zandrop.tesk.pkcs11.vorlen.token.TokenException;
  * <p>Direct buffers reach the module in place when nothing is held back and the output has
  * room for as many bytes as the input; other buffers go through arrays.
  */
-abstract class VorlenCipher extends CipherSpi {
-    final VorlenProvider provider;
-    final String name;
+abstract class VorlenCipher extends CipherBase {
     private final ByteArrayOutputStream held = new ByteArrayOutputStream();
     VorlenSecretKey key;
-    boolean encrypt;
 
     VorlenCipher(VorlenProvider provider, String name) {
-        this.provider = provider;
-        this.name = name;
+        super(provider, name);
     }
 
     // ---- what each cipher says ----
@@ -62,9 +55,6 @@ abstract class VorlenCipher extends CipherSpi {
     /** Takes the parameters of an init (null: none given); throws before anything changes. */
     abstract void initParameters(boolean encrypting, AlgorithmParameterSpec params, SecureRandom random)
             throws InvalidAlgorithmParameterException;
-
-    /** The class of the parameter spec, to read {@link AlgorithmParameters}. */
-    abstract Class<? extends AlgorithmParameterSpec> specClass();
 
     /** The mechanism of doFinal's operation. */
     abstract Mechanism finalMechanism();
@@ -119,11 +109,6 @@ abstract class VorlenCipher extends CipherSpi {
     }
 
     @Override
-    protected void engineSetPadding(String padding) throws NoSuchPaddingException {
-        throw new NoSuchPaddingException("this cipher is " + name + ": the padding comes with it, not " + padding);
-    }
-
-    @Override
     protected int engineGetBlockSize() {
         return 16;
     }
@@ -153,29 +138,6 @@ abstract class VorlenCipher extends CipherSpi {
             throw SecretKeys.refused(name, provider, "a " + SecretKeys.algorithmOf(keyType()) + " key", k);
         }
         return (VorlenSecretKey) k;
-    }
-
-    @Override
-    protected void engineInit(int opmode, Key k, SecureRandom random) throws InvalidKeyException {
-        try {
-            engineInit(opmode, k, (AlgorithmParameterSpec) null, random);
-        } catch (InvalidAlgorithmParameterException e) {
-            throw new InvalidKeyException(e.getMessage(), e);
-        }
-    }
-
-    @Override
-    protected void engineInit(int opmode, Key k, AlgorithmParameters params, SecureRandom random)
-            throws InvalidKeyException, InvalidAlgorithmParameterException {
-        AlgorithmParameterSpec spec = null;
-        if (params != null) {
-            try {
-                spec = params.getParameterSpec(specClass());
-            } catch (InvalidParameterSpecException e) {
-                throw new InvalidAlgorithmParameterException("not parameters of " + name + ": " + params, e);
-            }
-        }
-        engineInit(opmode, k, spec, random);
     }
 
     @Override
@@ -286,18 +248,6 @@ abstract class VorlenCipher extends CipherSpi {
     }
 
     @Override
-    protected int engineDoFinal(byte[] in, int inputOffset, int inputLen, byte[] output, int outputOffset)
-            throws ShortBufferException, IllegalBlockSizeException, BadPaddingException {
-        int needed = engineGetOutputSize(inputLen);
-        if (output == null || output.length - outputOffset < needed) {
-            throw new ShortBufferException("the output needs " + needed + " bytes");
-        }
-        byte[] result = engineDoFinal(in, inputOffset, inputLen);
-        System.arraycopy(result, 0, output, outputOffset, result.length);
-        return result.length;
-    }
-
-    @Override
     protected int engineDoFinal(ByteBuffer input, ByteBuffer output)
             throws ShortBufferException, IllegalBlockSizeException, BadPaddingException {
         checkReady();
@@ -352,8 +302,7 @@ abstract class VorlenCipher extends CipherSpi {
     }
 
     @Override
-    public String toString() {
-        return "Vorlen Cipher " + name + (key == null ? " (not initialised)"
-                : (encrypt ? " encrypting" : " decrypting") + " with " + key);
+    Key currentKey() {
+        return key;
     }
 }

@@ -26,10 +26,7 @@ import java.util.Arrays;
 
 import javax.crypto.BadPaddingException;
 import javax.crypto.Cipher;
-import javax.crypto.CipherSpi;
 import javax.crypto.IllegalBlockSizeException;
-import javax.crypto.NoSuchPaddingException;
-import javax.crypto.ShortBufferException;
 import javax.crypto.spec.OAEPParameterSpec;
 import javax.crypto.spec.PSource;
 
@@ -53,21 +50,17 @@ import zandrop.tesk.pkcs11.vorlen.token.TokenObject;
  * so in the {@link ProviderException}'s message, with its error as the cause. A decryption the
  * token refuses throws {@link BadPaddingException} with the token's error as its cause.
  */
-final class VorlenRsaCipher extends CipherSpi {
-    private final VorlenProvider provider;
+final class VorlenRsaCipher extends CipherBase {
     private final boolean oaep;
-    private final String name;
     private final ByteArrayOutputStream input = new ByteArrayOutputStream();
     private Key key;
-    private boolean encrypt;
     private int modulusBytes;
     private long dropped;  // input beyond one modulus, counted but not kept
     private OAEPParameterSpec oaepSpec;
 
     VorlenRsaCipher(VorlenProvider provider, boolean oaep) {
-        this.provider = provider;
+        super(provider, oaep ? "RSA/ECB/OAEPWithSHA-256AndMGF1Padding" : "RSA/ECB/PKCS1Padding");
         this.oaep = oaep;
-        this.name = oaep ? "RSA/ECB/OAEPWithSHA-256AndMGF1Padding" : "RSA/ECB/PKCS1Padding";
     }
 
     /** A private RSA key of this token, or any RSA public key. */
@@ -80,11 +73,6 @@ final class VorlenRsaCipher extends CipherSpi {
         if (!"ECB".equalsIgnoreCase(mode)) {
             throw new NoSuchAlgorithmException("this cipher is " + name + ", not mode " + mode);
         }
-    }
-
-    @Override
-    protected void engineSetPadding(String padding) throws NoSuchPaddingException {
-        throw new NoSuchPaddingException("this cipher is " + name + ": the padding comes with it, not " + padding);
     }
 
     @Override
@@ -126,29 +114,6 @@ final class VorlenRsaCipher extends CipherSpi {
             throw SecretKeys.refused(name, provider, "an RSA private key", k);
         }
         return rsa.getModulus().bitLength();
-    }
-
-    @Override
-    protected void engineInit(int opmode, Key k, SecureRandom random) throws InvalidKeyException {
-        try {
-            engineInit(opmode, k, (AlgorithmParameterSpec) null, random);
-        } catch (InvalidAlgorithmParameterException e) {
-            throw new InvalidKeyException(e.getMessage(), e);
-        }
-    }
-
-    @Override
-    protected void engineInit(int opmode, Key k, AlgorithmParameters params, SecureRandom random)
-            throws InvalidKeyException, InvalidAlgorithmParameterException {
-        OAEPParameterSpec spec = null;
-        if (params != null) {
-            try {
-                spec = params.getParameterSpec(OAEPParameterSpec.class);
-            } catch (InvalidParameterSpecException e) {
-                throw new InvalidAlgorithmParameterException("not OAEP parameters: " + params, e);
-            }
-        }
-        engineInit(opmode, k, spec, random);
     }
 
     @Override
@@ -292,18 +257,12 @@ final class VorlenRsaCipher extends CipherSpi {
     }
 
     @Override
-    protected int engineDoFinal(byte[] in, int inputOffset, int inputLen, byte[] output, int outputOffset)
-            throws ShortBufferException, IllegalBlockSizeException, BadPaddingException {
-        if (output == null || output.length - outputOffset < modulusBytes) {
-            throw new ShortBufferException("the output needs up to " + modulusBytes + " bytes");
-        }
-        byte[] result = engineDoFinal(in, inputOffset, inputLen);
-        System.arraycopy(result, 0, output, outputOffset, result.length);
-        return result.length;
+    Class<? extends AlgorithmParameterSpec> specClass() {
+        return OAEPParameterSpec.class;
     }
 
     @Override
-    public String toString() {
-        return "Vorlen Cipher " + name + (key == null ? " (not initialised)" : (encrypt ? " encrypting" : " decrypting"));
+    Key currentKey() {
+        return key;
     }
 }
