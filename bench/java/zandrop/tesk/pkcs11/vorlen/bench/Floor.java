@@ -35,18 +35,13 @@ final class Floor implements Workloads {
     public Harness.Loop overhead(String workload) {
         byte[] random = new byte[32];
         byte[] data = new byte[32];
-        CK_ATTRIBUTE[] template = new CK_ATTRIBUTE[ATTRIBUTE_TYPES.length];
-        for (int i = 0; i < template.length; i++) {
-            template[i] = new CK_ATTRIBUTE(ATTRIBUTE_TYPES[i]);
-        }
+        CK_ATTRIBUTE[] template = Workloads.attributeTemplate();
         switch (workload) {
             case SESSION_INFO: return Harness.loop(() -> Harness.sink = sessionInfo(1));
             case RANDOM_32: return Harness.loop(() -> random(1, random));
             case SIGN_32: return Harness.loop(() -> Harness.sink = sign(1, data));
             case ATTRIBUTES_5: return Harness.loop(() -> {
-                for (CK_ATTRIBUTE attribute : template) {
-                    attribute.pValue = null;
-                }
+                Workloads.clearValues(template);
                 attributes(1, 2, template);
             });
             case FIND_OBJECTS_100: return Harness.loop(() -> Harness.sink = findObjects(1, 100));

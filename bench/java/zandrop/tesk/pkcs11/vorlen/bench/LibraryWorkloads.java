@@ -20,18 +20,13 @@ final class LibraryWorkloads implements Workloads {
     public Harness.Loop overhead(String workload) {
         byte[] random = new byte[32];
         byte[] data = new byte[32];
-        CK_ATTRIBUTE[] template = new CK_ATTRIBUTE[ATTRIBUTE_TYPES.length];
-        for (int i = 0; i < template.length; i++) {
-            template[i] = new CK_ATTRIBUTE(ATTRIBUTE_TYPES[i]);
-        }
+        CK_ATTRIBUTE[] template = Workloads.attributeTemplate();
         switch (workload) {
             case SESSION_INFO: return Harness.loop(() -> Harness.sink = pkcs11.C_GetSessionInfo(1));
             case RANDOM_32: return Harness.loop(() -> pkcs11.C_GenerateRandom(1, random));
             case SIGN_32: return Harness.loop(() -> Harness.sink = pkcs11.C_Sign(1, data));
             case ATTRIBUTES_5: return Harness.loop(() -> {
-                for (CK_ATTRIBUTE attribute : template) {
-                    attribute.pValue = null;
-                }
+                Workloads.clearValues(template);
                 pkcs11.C_GetAttributeValue(1, 2, template);
             });
             case FIND_OBJECTS_100: return Harness.loop(() -> Harness.sink = pkcs11.C_FindObjects(1, 100));

@@ -24,12 +24,8 @@ final class SameResults {
         same("C_GenerateRandom32", r1, r2);
         same("C_Sign32", pkcs11.C_Sign(1, new byte[32]), floor.sign(1, new byte[32]));
         same("C_FindObjects100", pkcs11.C_FindObjects(1, 100), floor.findObjects(1, 100));
-        CK_ATTRIBUTE[] t1 = new CK_ATTRIBUTE[Workloads.ATTRIBUTE_TYPES.length];
-        CK_ATTRIBUTE[] t2 = new CK_ATTRIBUTE[t1.length];
-        for (int i = 0; i < t1.length; i++) {
-            t1[i] = new CK_ATTRIBUTE(Workloads.ATTRIBUTE_TYPES[i]);
-            t2[i] = new CK_ATTRIBUTE(Workloads.ATTRIBUTE_TYPES[i]);
-        }
+        CK_ATTRIBUTE[] t1 = Workloads.attributeTemplate();
+        CK_ATTRIBUTE[] t2 = Workloads.attributeTemplate();
         pkcs11.C_GetAttributeValue(1, 2, t1);
         floor.attributes(1, 2, t2);
         for (int i = 0; i < t1.length; i++) {

@@ -31,6 +31,22 @@ interface Workloads {
     /** The attribute types of the attribute workload: class, key type, label, token, id. */
     long[] ATTRIBUTE_TYPES = {CKA_CLASS, CKA_KEY_TYPE, CKA_LABEL, CKA_TOKEN, CKA_ID};
 
+    /** A new template of the attribute workload's types, its values null. */
+    static CK_ATTRIBUTE[] attributeTemplate() {
+        CK_ATTRIBUTE[] template = new CK_ATTRIBUTE[ATTRIBUTE_TYPES.length];
+        for (int i = 0; i < template.length; i++) {
+            template[i] = new CK_ATTRIBUTE(ATTRIBUTE_TYPES[i]);
+        }
+        return template;
+    }
+
+    /** Empties the values of a template before each call, as every binding's loop does. */
+    static void clearValues(CK_ATTRIBUTE[] template) {
+        for (CK_ATTRIBUTE attribute : template) {
+            attribute.pValue = null;
+        }
+    }
+
     /**
      * The session and keys of the real work, made by the library; every implementation works on
      * them, on the same module instance.
