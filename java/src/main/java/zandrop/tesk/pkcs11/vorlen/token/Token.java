@@ -2,6 +2,9 @@ package zandrop.tesk.pkcs11.vorlen.token;
 
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
+import java.security.MessageDigest;
+import java.security.NoSuchAlgorithmException;
+import java.security.SecureRandom;
 import java.time.Duration;
 import java.util.Arrays;
 import java.util.HashSet;
@@ -41,6 +44,12 @@ public final class Token {
     private long anchor;             // the session that holds the login
     private boolean anchorOpen;      // and of the module's current generation
     private volatile PinSource pinSource;
+    /**
+     * A salted SHA-256 of the PIN that C_Login last accepted on this token (null: none since the
+     * last logout), so that a PIN offered while logged in is checked without logging out.
+     */
+    private byte[] acceptedPin;
+    private final byte[] pinSalt = newSalt();
     private volatile SessionPool pool;
     private volatile Set<Long> mechanisms;
     private volatile String label;   // as last read, for messages
@@ -184,11 +193,14 @@ public final class Token {
     /**
      * Logs the user in like {@link #login(PinSource)}, but checks the PIN also when the
      * application is logged in already, where {@code C_Login} answers
-     * {@code CKR_USER_ALREADY_LOGGED_IN} without looking at the PIN: the login is then ended
-     * ({@code C_Logout}) and made again with this PIN. When the token refuses the PIN, the earlier
-     * login is made again where its {@link PinSource} is known (else the token stays logged out),
-     * and the refusal is thrown. Operations of other threads that meet the short logout run
-     * again as {@link #withSession} describes.
+     * {@code CKR_USER_ALREADY_LOGGED_IN} without looking at the PIN. The PIN that this layer's
+     * last login made the token accept is the same one: accepted as it is, and nothing else
+     * happens (a logout would void the process's handles of private objects and destroy its
+     * private session objects). Any other PIN (or a login made outside this layer): the login
+     * is ended ({@code C_Logout}) and made again with this PIN. When the token refuses the PIN,
+     * the earlier login is made again where its {@link PinSource} is known (else the token stays
+     * logged out), and the refusal is thrown. Operations of other threads that meet the short
+     * logout run again as {@link #withSession} describes.
      *
      * @param source where the PIN comes from
      * @throws TokenException the token's refusal, such as {@code CKR_PIN_INCORRECT}
@@ -196,7 +208,9 @@ public final class Token {
     public void loginChecked(PinSource source) {
         synchronized (loginLock) {
             PinSource earlier = pinSource;
-            if (loginWith(source.pin())) {
+            char[] pin = source.pin();
+            byte[] offered = pinDigest(pin);
+            if (loginWith(pin) || acceptedPin != null && MessageDigest.isEqual(acceptedPin, offered)) {
                 pinSource = source;
                 return;
             }
@@ -239,6 +253,7 @@ public final class Token {
                 try {
                     pkcs11().C_Login(anchor, CKU_USER, pin);
                     logins++;
+                    acceptedPin = pinDigest(pin);
                     return true;
                 } catch (PKCS11Exception e) {
                     if (e.getErrorCode() == CKR_USER_ALREADY_LOGGED_IN) {
@@ -255,6 +270,26 @@ public final class Token {
             if (pin != null) {
                 Arrays.fill(pin, '\0');
             }
+        }
+    }
+
+    private static byte[] newSalt() {
+        byte[] salt = new byte[16];
+        new SecureRandom().nextBytes(salt);
+        return salt;
+    }
+
+    private byte[] pinDigest(char[] pin) {
+        try {
+            MessageDigest sha = MessageDigest.getInstance("SHA-256");
+            sha.update(pinSalt);
+            for (char c : pin == null ? new char[0] : pin) {
+                sha.update((byte) (c >>> 8));
+                sha.update((byte) c);
+            }
+            return sha.digest();
+        } catch (NoSuchAlgorithmException e) {
+            throw new IllegalStateException("the JDK has no SHA-256", e);
         }
     }
 
@@ -312,6 +347,7 @@ public final class Token {
     public void logout() {
         synchronized (loginLock) {
             pinSource = null;
+            acceptedPin = null;
             if (!anchorOpen) {
                 return;
             }
@@ -488,6 +524,7 @@ public final class Token {
         }
         synchronized (loginLock) {
             anchorOpen = false;
+            acceptedPin = null;
         }
     }
 

@@ -118,6 +118,14 @@ class RealProviderStoreTest {
     void loadChecksThePinAlsoWhenLoggedIn() throws Exception {
         record Wrong(String name, KeyStore.LoadStoreParameter parameter) {
         }
+        // The right PIN while logged in is taken as it is: a logout would void the handles of
+        // private objects (SoftHSM2 drops them) and destroy private session objects.
+        store.setKeyEntry("kept", new SecretKeySpec(new byte[16], "AES"), null, null);
+        Key kept = store.getKey("kept", null);
+        KeyStore.getInstance("PKCS11", provider).load(null, PIN.clone());
+        assertEquals("kept", read(kept, Attr.LABEL).require(Attr.LABEL), "the handle read before the load still serves");
+        store.deleteEntry("kept");
+
         char[] wrong = "not-the-pin".toCharArray();
         List<Wrong> cases = List.of(
                 new Wrong("password", () -> new KeyStore.PasswordProtection(wrong)),
