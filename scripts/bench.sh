@@ -5,7 +5,8 @@
 # It runs on the system's java and, when one was found at build time, on a JDK 22+ as well.
 # With --jmh the same workloads run as JMH benchmarks instead (bench/jmh, built with Maven, JMH
 # from Maven Central), each figure with JMH's error, then as ratios to the module's own loop
-# (bench/jmh/Ratios.java); JMH's results go to build/bench/jmh-results.csv.
+# (bench/jmh/Ratios.java); JMH's results go to build/bench/jmh-results.csv. With SoftHSM2 they
+# include the provider's signatures (ProviderJmh: provider, session layer and PKCS11Impl).
 # With --provider it measures the JCA provider instead (ProviderBench, on SoftHSM2 only): its
 # signatures against PKCS11Impl's, with 1, 2 and 8 threads, and TLS handshakes with the key on
 # the token against the key in a JDK key store.
@@ -55,13 +56,13 @@ fi
 if [ "$jmh" = 1 ]; then
   scripts/install-deps.sh maven
   mvn -B -q -f bench/jmh/pom.xml -Dvorlen.bench.jar="$PWD/$dir/vorlen-bench.jar" \
-    -Dvorlen.jar="$PWD/$dir/vorlen-pkcs11.jar" package > "$work/maven.log" 2>&1 || { cat "$work/maven.log"; exit 1; }
-  jmh_cp="bench/jmh/target/classes:$(cat bench/jmh/target/jmh-classpath.txt):$classpath"
+    -Dvorlen.jar="$PWD/$dir/vorlen-pkcs11.jar" -Dvorlen.provider.jar="$PWD/$dir/vorlen-pkcs11-provider.jar" package > "$work/maven.log" 2>&1 || { cat "$work/maven.log"; exit 1; }
+  jmh_cp="bench/jmh/target/classes:$(cat bench/jmh/target/jmh-classpath.txt):$classpath:$dir/vorlen-pkcs11-provider.jar"
   benchmarks=(OverheadJmh)
   properties=(-Dvorlen.bench.module="$PWD/${args[0]}")
   if [ "$softhsm" = 1 ]; then
-    benchmarks+=(RealWorkJmh)
-    properties+=(-Dvorlen.bench.softhsm="${args[1]}" -Dvorlen.bench.pin="${args[2]}")
+    benchmarks+=(RealWorkJmh ProviderJmh)
+    properties+=(-Dvorlen.bench.softhsm="${args[1]}" -Dvorlen.bench.pin="${args[2]}" -Dvorlen.bench.label=bench)
   fi
   echo "uptime: $(uptime)"
   java -cp "$jmh_cp" org.openjdk.jmh.Main -jvmArgsAppend "-Xss4m $loop ${properties[*]}" \

@@ -1,19 +1,12 @@
 package zandrop.tesk.pkcs11.vorlen.bench;
 
-import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
-
 import java.net.InetAddress;
 import java.net.Socket;
-import java.security.KeyPair;
-import java.security.KeyPairGenerator;
 import java.security.KeyStore;
-import java.security.MessageDigest;
 import java.security.Principal;
 import java.security.PrivateKey;
-import java.security.Security;
 import java.security.Signature;
 import java.security.cert.X509Certificate;
-import java.security.spec.ECGenParameterSpec;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
@@ -30,6 +23,7 @@ import javax.net.ssl.X509KeyManager;
 
 import zandrop.tesk.pkcs11.vorlen.api.CK_MECHANISM;
 import zandrop.tesk.pkcs11.vorlen.api.PKCS11Impl;
+import zandrop.tesk.pkcs11.vorlen.bench.ProviderSigners.Op;
 import zandrop.tesk.pkcs11.vorlen.provider.VorlenProvider;
 import zandrop.tesk.pkcs11.vorlen.token.CertificateBuilder;
 import zandrop.tesk.pkcs11.vorlen.token.Hash;
@@ -61,15 +55,9 @@ public final class ProviderBench {
     private static final long TLS_NANOS = 2_000_000_000L;
     private static final int TLS_ROUNDS = 6;
     private static final java.lang.management.ThreadMXBean CPU = java.lang.management.ManagementFactory.getThreadMXBean();
-    private static final byte[] MESSAGE = new byte[64];
+    private static final byte[] MESSAGE = ProviderSigners.MESSAGE;
 
     private ProviderBench() {
-    }
-
-    /** One signature; its result is kept so that the work is not dropped. */
-    @FunctionalInterface
-    private interface Op {
-        Object run() throws Exception;
     }
 
     public static void main(String[] args) throws Exception {
@@ -77,61 +65,20 @@ public final class ProviderBench {
             System.err.println("usage: ProviderBench <softhsm module> <token label> <pin>");
             System.exit(2);
         }
-        String path = args[0];
-        String label = args[1];
         char[] pin = args[2].toCharArray();
-        Arrays.fill(MESSAGE, (byte) 0x5A);
-
-        KeyPairGenerator rsaGen = KeyPairGenerator.getInstance("RSA");
-        rsaGen.initialize(2048);
-        KeyPair rsa = rsaGen.generateKeyPair();
-        KeyPairGenerator ecGen = KeyPairGenerator.getInstance("EC");
-        ecGen.initialize(new ECGenParameterSpec("secp256r1"));
-        KeyPair ec = ecGen.generateKeyPair();
-        X509Certificate rsaCert = selfSigned(rsa, "CN=bench-rsa");
-        X509Certificate ecCert = selfSigned(ec, "CN=localhost");
-
-        try (Pkcs11Module module = Pkcs11Module.open(path)) {
-            Token token = module.token(label);
-            token.login(PinSource.of(pin));
-            TokenObject[] objects = token.withSession(true, s -> {
-                TokenObject r = s.importObject(rsa.getPrivate(), JdkFormats.ImportOptions.defaults().label("rsa").id(new byte[] {1}));
-                s.importObject(rsaCert, JdkFormats.ImportOptions.defaults().label("rsa").id(new byte[] {1}));
-                TokenObject e = s.importObject(ec.getPrivate(), JdkFormats.ImportOptions.defaults().label("ec").id(new byte[] {2}));
-                s.importObject(ecCert, JdkFormats.ImportOptions.defaults().label("ec").id(new byte[] {2}));
-                return new TokenObject[] {r, e};
-            });
-            long[] handles = {objects[0].handle(), objects[1].handle()};
-
-            VorlenProvider provider = new VorlenProvider("pkcs11:token=" + label + "?module-path=" + path);
-            Security.addProvider(provider);
-            KeyStore store = KeyStore.getInstance("PKCS11", provider);
-            store.load(null, pin);
-            PrivateKey rsaKey = (PrivateKey) store.getKey("rsa", null);
-            PrivateKey ecKey = (PrivateKey) store.getKey("ec", null);
-
+        try (ProviderSigners signers = new ProviderSigners(args[0], args[1], pin)) {
             System.out.println("Signatures of 64 bytes on SoftHSM2: the provider against PKCS11Impl directly, "
                     + ROUNDS + " rounds of " + ROUND_NANOS / 1_000_000 + " ms each, the three signers in turn in each round");
-            PKCS11Impl pkcs11 = module.pkcs11();
-            long session = pkcs11.C_OpenSession(token.slotId(), CKF_SERIAL_SESSION, null, null);
-            try {
-                compare("SHA256withRSA, RSA-2048", provider, rsaKey, "SHA256withRSA",
-                        layer(token, objects[0], Mechanism.rsaPkcs1(Hash.SHA256)),
-                        direct(pkcs11, token, session, handles[0], CKM_SHA256_RSA_PKCS, CKM_RSA_PKCS));
-                compare("SHA256withECDSA, P-256", provider, ecKey, "SHA256withECDSA",
-                        layer(token, objects[1], Mechanism.ecdsa(Hash.SHA256)),
-                        direct(pkcs11, token, session, handles[1], CKM_ECDSA_SHA256, CKM_ECDSA));
-            } finally {
-                pkcs11.C_CloseSession(session);
-            }
+            compare("SHA256withRSA, RSA-2048", signers, "SHA256withRSA");
+            compare("SHA256withECDSA, P-256", signers, "SHA256withECDSA");
 
             System.out.println();
             System.out.println("Signatures per second through the provider, one Signature per thread, "
                     + THREAD_NANOS / 1_000_000_000L + " s each (on the clock)");
             for (String algorithm : new String[] {"SHA256withECDSA", "SHA256withRSA"}) {
-                PrivateKey key = algorithm.endsWith("RSA") ? rsaKey : ecKey;
+                PrivateKey key = signers.providerKey(algorithm);
                 for (int threads : new int[] {1, 2, 8}) {
-                    double rate = threaded(provider, key, algorithm, threads);
+                    double rate = threaded(signers.provider, key, algorithm, threads);
                     System.out.printf("  %-16s %d thread%s %10.0f /s%n", algorithm, threads, threads == 1 ? " " : "s", rate);
                 }
             }
@@ -139,71 +86,34 @@ public final class ProviderBench {
             System.out.println();
             System.out.println("TLS 1.3 handshakes per second, ECDSA P-256 server key, JSSE client and server in this process, "
                     + TLS_NANOS / 1_000_000_000L + " s each, " + TLS_ROUNDS + " rounds of the two in turn");
+            String alias = signers.ecAlias;
             KeyStore jdkStore = KeyStore.getInstance("PKCS12");
             jdkStore.load(null, null);
-            jdkStore.setKeyEntry("ec", ec.getPrivate(), pin, new X509Certificate[] {ecCert});
+            jdkStore.setKeyEntry(alias, signers.ec.getPrivate(), pin, new X509Certificate[] {signers.ecCert});
             KeyStore trust = KeyStore.getInstance("PKCS12");
             trust.load(null, null);
-            trust.setCertificateEntry("ec", ecCert);
-            handshakes(store, "ec", pin, trust, "warm-up, token");
-            handshakes(jdkStore, "ec", pin, trust, "warm-up, JDK key store");
+            trust.setCertificateEntry(alias, signers.ecCert);
+            handshakes(signers.store, alias, pin, trust, "warm-up, token");
+            handshakes(jdkStore, alias, pin, trust, "warm-up, JDK key store");
             double[][] rates = new double[2][TLS_ROUNDS];
             double[][] cpu = new double[2][TLS_ROUNDS];
             for (int round = 0; round < TLS_ROUNDS; round++) {
                 for (int i = 0; i < 2; i++) {
                     int which = (i + round) % 2;
-                    double[] r = which == 0 ? handshakes(store, "ec", pin, trust, "token (Vorlen KeyStore)")
-                            : handshakes(jdkStore, "ec", pin, trust, "JDK PKCS12 key store");
+                    double[] r = which == 0 ? handshakes(signers.store, alias, pin, trust, "token (Vorlen KeyStore)")
+                            : handshakes(jdkStore, alias, pin, trust, "JDK PKCS12 key store");
                     rates[which][round] = r[0];
                     cpu[which][round] = r[1];
                 }
             }
             System.out.printf("  token / JDK key store, handshakes per second: %s%n", ratios(rates[0], rates[1]));
             System.out.printf("  token / JDK key store, server thread CPU per handshake: %s%n", ratios(cpu[0], cpu[1]));
-            provider.token().logout();
         }
     }
 
-    /** The session layer's signer: a session of the pool for each signature, as the provider's. */
-    private static Op layer(Token token, TokenObject key, Mechanism mechanism) {
-        return () -> token.withSession(false, s -> s.sign(mechanism, key, MESSAGE));
-    }
-
-    /** A direct signer: C_SignInit and C_Sign with the combined mechanism, or host SHA-256 and the plain one. */
-    private static Op direct(PKCS11Impl pkcs11, Token token, long session, long key, long combined, long plain) throws Exception {
-        if (token.supports(combined)) {
-            CK_MECHANISM m = new CK_MECHANISM(combined);
-            return () -> {
-                pkcs11.C_SignInit(session, m, key);
-                return pkcs11.C_Sign(session, MESSAGE);
-            };
-        }
-        System.out.println("  (the token lacks " + Long.toHexString(combined) + ": both hash on the host)");
-        CK_MECHANISM m = new CK_MECHANISM(plain);
-        return () -> {
-            byte[] digest = MessageDigest.getInstance("SHA-256").digest(MESSAGE);
-            pkcs11.C_SignInit(session, m, key);
-            return pkcs11.C_Sign(session, plain == CKM_RSA_PKCS ? digestInfo(digest) : digest);
-        };
-    }
-
-    private static byte[] digestInfo(byte[] sha256) {
-        byte[] prefix = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, (byte) 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
-        byte[] out = Arrays.copyOf(prefix, prefix.length + sha256.length);
-        System.arraycopy(sha256, 0, out, prefix.length, sha256.length);
-        return out;
-    }
-
-    /** The provider's signer and the direct one, measured in alternating rounds. */
-    private static void compare(String name, VorlenProvider provider, PrivateKey key, String algorithm, Op layer, Op direct)
-            throws Exception {
-        Signature signature = Signature.getInstance(algorithm, provider);
-        signature.initSign(key);
-        Op viaProvider = () -> {
-            signature.update(MESSAGE);
-            return signature.sign();
-        };
-        Op[] ops = {viaProvider, direct, layer};
+    /** The provider's signer, the direct one and the session layer's, measured in rounds taking turns. */
+    private static void compare(String name, ProviderSigners signers, String algorithm) throws Exception {
+        Op[] ops = {signers.viaProvider(algorithm), signers.direct(algorithm), signers.viaLayer(algorithm)};
         for (Op op : ops) {
             round(op, ROUND_NANOS);  // warm-up
         }
@@ -409,9 +319,5 @@ public final class ProviderBench {
         public String chooseClientAlias(String[] keyType, Principal[] issuers, Socket socket) {
             return null;
         }
-    }
-
-    private static X509Certificate selfSigned(KeyPair pair, String name) throws Exception {
-        return CertificateBuilder.of(pair.getPublic(), name).sign(pair.getPrivate(), null);
     }
 }
