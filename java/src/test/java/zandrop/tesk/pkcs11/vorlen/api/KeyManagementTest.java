@@ -48,11 +48,7 @@ class KeyManagementTest extends ConnectedToTestModule {
     }
 
     private static byte[] run(int n, int from) {
-        byte[] bytes = new byte[n];
-        for (int i = 0; i < n; i++) {
-            bytes[i] = (byte) (from + i);
-        }
-        return bytes;
+        return Platform.counting(n, from, 1);
     }
 
     /** Fields like CK_PBE_PARAMS, but another class. */

@@ -16,12 +16,10 @@ import java.math.BigInteger;
 import java.nio.ByteBuffer;
 import java.nio.charset.StandardCharsets;
 import java.security.KeyPair;
-import java.security.KeyPairGenerator;
 import java.security.MessageDigest;
 import java.security.Signature;
 import java.security.interfaces.ECPublicKey;
 import java.security.interfaces.RSAPublicKey;
-import java.security.spec.ECGenParameterSpec;
 import java.security.spec.MGF1ParameterSpec;
 import java.security.spec.PSSParameterSpec;
 import java.util.ArrayList;
@@ -49,6 +47,7 @@ import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.TestInstance;
+import zandrop.tesk.pkcs11.vorlen.token.TestCertificates;
 
 /**
  * The library against SoftHSM2, on a fresh token in a temporary folder that the suite initialises
@@ -156,10 +155,8 @@ class RealSoftHsmTest {
         pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), pair[1]);
         byte[] signature = pkcs11.C_Sign(session, data);
         assertEquals(256, signature.length);
-        Signature jdk = Signature.getInstance("SHA256withRSA");
-        jdk.initVerify(publicKey);
-        jdk.update(data);
-        assertTrue(jdk.verify(signature), "the JDK accepts the token's PKCS #1 v1.5 signature");
+        assertTrue(RealModules.verifies(Signature.getInstance("SHA256withRSA"), publicKey, data, signature),
+                "the JDK accepts the token's PKCS #1 v1.5 signature");
 
         // The same in three parts: PKCS #1 v1.5 is deterministic.
         pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), pair[1]);
@@ -187,12 +184,9 @@ class RealSoftHsmTest {
         byte[] pssSignature = pkcs11.C_Sign(session, data);
         Signature jdkPss = Signature.getInstance("RSASSA-PSS");
         jdkPss.setParameter(new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, 32, 1));
-        jdkPss.initVerify(publicKey);
-        jdkPss.update(data);
-        assertTrue(jdkPss.verify(pssSignature), "the JDK accepts the token's PSS signature");
-        jdkPss.initVerify(publicKey);
-        jdkPss.update("another request".getBytes(StandardCharsets.US_ASCII));
-        assertFalse(jdkPss.verify(pssSignature), "the oracle rejects other data");
+        assertTrue(RealModules.verifies(jdkPss, publicKey, data, pssSignature), "the JDK accepts the token's PSS signature");
+        assertFalse(RealModules.verifies(jdkPss, publicKey, "another request".getBytes(StandardCharsets.US_ASCII),
+                pssSignature), "the oracle rejects other data");
 
         // Raw PSS over a digest the JDK made; salt length 20 this time.
         byte[] digest = MessageDigest.getInstance("SHA-256").digest(data);
@@ -336,10 +330,7 @@ class RealSoftHsmTest {
         assertEquals(32, value.length);
         SecretKeySpec jdkKey = new SecretKeySpec(value, "AES");
         byte[] iv = random(16);
-        byte[] plain = new byte[100];
-        for (int i = 0; i < plain.length; i++) {
-            plain[i] = (byte) (i * 7 + 3);
-        }
+        byte[] plain = Platform.counting(100, 3, 7);
         Cipher jdk = Cipher.getInstance("AES/CBC/PKCS5Padding");
         jdk.init(Cipher.ENCRYPT_MODE, jdkKey, new IvParameterSpec(iv));
         byte[] expected = jdk.doFinal(plain);
@@ -594,9 +585,7 @@ class RealSoftHsmTest {
     void ecdhDerivationAgreesWithTheJdk() throws Exception {
         long[] pair = ecKeyPair();
         ECPublicKey tokenPublic = RealModules.ecPublicKey(RealModules.bytes(pkcs11, session, pair[0], CKA_EC_POINT));
-        KeyPairGenerator generator = KeyPairGenerator.getInstance("EC");
-        generator.initialize(new ECGenParameterSpec("secp256r1"));
-        KeyPair jdkPair = generator.generateKeyPair();
+        KeyPair jdkPair = TestCertificates.jdkPair("secp256r1");
 
         byte[] peerPoint = RealModules.uncompressed((ECPublicKey) jdkPair.getPublic());
         CK_ECDH1_DERIVE_PARAMS params = new CK_ECDH1_DERIVE_PARAMS(CKD_NULL, null, peerPoint);

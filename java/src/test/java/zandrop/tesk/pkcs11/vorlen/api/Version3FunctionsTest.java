@@ -4,6 +4,7 @@ import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertInstanceOf;
 import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertSame;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.CryptoWrapperCases.bytes;
@@ -529,9 +530,5 @@ class Version3FunctionsTest extends ConnectedToTestModule {
                 () -> pkcs11.C_DeriveKey(1, new CK_MECHANISM(CKM_SP800_108_COUNTER_KDF, badTemplate), 4, null));
         assertTrue(e.getMessage().contains("java.lang.StringBuilder"), e.getMessage());
         assertEquals(0, module.calls().size());
-    }
-
-    private static void assertSame(Object expected, Object actual) {
-        org.junit.jupiter.api.Assertions.assertSame(expected, actual);
     }
 }
