@@ -9,6 +9,7 @@ import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertSame;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
+import static zandrop.tesk.pkcs11.vorlen.api.ConnectedToTestModule.assertError;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.io.ByteArrayOutputStream;
@@ -175,8 +176,7 @@ class RealSoftHsmTest {
         byte[] forged = signature.clone();
         forged[100] ^= 0x40;
         pkcs11.C_VerifyInit(session, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), pair[0]);
-        PKCS11Exception invalid = assertThrows(PKCS11Exception.class, () -> pkcs11.C_Verify(session, data, forged));
-        assertEquals(CKR_SIGNATURE_INVALID, invalid.getErrorCode());
+        assertError(CKR_SIGNATURE_INVALID, () -> pkcs11.C_Verify(session, data, forged));
 
         // PSS with its parameter record: SHA-256, MGF1 with SHA-256, 32 bytes of salt.
         CK_RSA_PKCS_PSS_PARAMS pss = new CK_RSA_PKCS_PSS_PARAMS(CKM_SHA256, CKG_MGF1_SHA256, 32);
@@ -226,9 +226,7 @@ class RealSoftHsmTest {
         byte[] otherDigest = digest.clone();
         otherDigest[0] ^= 1;
         pkcs11.C_VerifyInit(session, new CK_MECHANISM(CKM_ECDSA), pair[0]);
-        PKCS11Exception invalid = assertThrows(PKCS11Exception.class,
-                () -> pkcs11.C_Verify(session, otherDigest, signature));
-        assertEquals(CKR_SIGNATURE_INVALID, invalid.getErrorCode());
+        assertError(CKR_SIGNATURE_INVALID, () -> pkcs11.C_Verify(session, otherDigest, signature));
     }
 
     @Test
@@ -371,9 +369,7 @@ class RealSoftHsmTest {
         pkcs11.C_DecryptInit(session, new CK_MECHANISM(CKM_AES_CBC, iv), key);
         assertArrayEquals(blocks, pkcs11.C_Decrypt(session, cbc));
         pkcs11.C_EncryptInit(session, new CK_MECHANISM(CKM_AES_CBC, iv), key);
-        PKCS11Exception length = assertThrows(PKCS11Exception.class,
-                () -> pkcs11.C_Encrypt(session, new byte[17]));
-        assertEquals(CKR_DATA_LEN_RANGE, length.getErrorCode());
+        assertError(CKR_DATA_LEN_RANGE, () -> pkcs11.C_Encrypt(session, new byte[17]));
 
         // An IV of the wrong length reaches the module as it is, and the module refuses it.
         PKCS11Exception badIv = assertThrows(PKCS11Exception.class,
@@ -433,8 +429,7 @@ class RealSoftHsmTest {
         ByteBuffer out = ByteBuffer.allocateDirect(expected.length + 16);
         pkcs11.C_EncryptInit(session, cbcPad, key);
         ByteBuffer tight = out.duplicate().limit(100);
-        PKCS11Exception tooSmall = assertThrows(PKCS11Exception.class, () -> pkcs11.C_Encrypt(session, in, tight));
-        assertEquals(CKR_BUFFER_TOO_SMALL, tooSmall.getErrorCode());
+        assertError(CKR_BUFFER_TOO_SMALL, () -> pkcs11.C_Encrypt(session, in, tight));
         assertEquals(0, in.position(), "nothing consumed");
         assertEquals(expected.length, pkcs11.C_Encrypt(session, in, out), "the operation went on");
         byte[] encrypted = new byte[expected.length];
@@ -679,9 +674,7 @@ class RealSoftHsmTest {
             new CK_ATTRIBUTE(CKA_SENSITIVE, true)});
         CK_ATTRIBUTE marker = new CK_ATTRIBUTE(CKA_VALUE, "unchanged");
         CK_ATTRIBUTE[] secretTemplate = {marker};
-        PKCS11Exception refused = assertThrows(PKCS11Exception.class,
-                () -> pkcs11.C_GetAttributeValue(session, sensitive, secretTemplate));
-        assertEquals(CKR_ATTRIBUTE_SENSITIVE, refused.getErrorCode());
+        assertError(CKR_ATTRIBUTE_SENSITIVE, () -> pkcs11.C_GetAttributeValue(session, sensitive, secretTemplate));
         assertSame(marker, secretTemplate[0]);
 
         for (long handle : many) {
@@ -690,9 +683,7 @@ class RealSoftHsmTest {
         pkcs11.C_DestroyObject(session, copy);
         pkcs11.C_DestroyObject(session, original);
         assertArrayEquals(new long[0], RealModules.find(pkcs11, session, byApplication));
-        PKCS11Exception gone = assertThrows(PKCS11Exception.class,
-                () -> RealModules.read(pkcs11, session, original, CKA_LABEL));
-        assertEquals(CKR_OBJECT_HANDLE_INVALID, gone.getErrorCode());
+        assertError(CKR_OBJECT_HANDLE_INVALID, () -> RealModules.read(pkcs11, session, original, CKA_LABEL));
     }
 
     private static Set<Long> toSet(long[] handles) {
@@ -737,15 +728,10 @@ class RealSoftHsmTest {
                 new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_CLASS, CKO_DATA), new CK_ATTRIBUTE(CKA_TOKEN, true)}));
         assertEquals(CKR_SESSION_READ_ONLY, readOnlyCreate.getErrorCode());
         pkcs11.C_CloseSession(readOnly);
-        PKCS11Exception closed = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GetSessionInfo(readOnly));
-        assertEquals(CKR_SESSION_HANDLE_INVALID, closed.getErrorCode());
+        assertError(CKR_SESSION_HANDLE_INVALID, () -> pkcs11.C_GetSessionInfo(readOnly));
 
-        PKCS11Exception noSlot = assertThrows(PKCS11Exception.class,
-                () -> pkcs11.C_OpenSession(0x7FFF0001L, CKF_SERIAL_SESSION, null, null));
-        assertEquals(CKR_SLOT_ID_INVALID, noSlot.getErrorCode());
-        PKCS11Exception notSerial = assertThrows(PKCS11Exception.class,
-                () -> pkcs11.C_OpenSession(slot, 0, null, null));
-        assertEquals(CKR_SESSION_PARALLEL_NOT_SUPPORTED, notSerial.getErrorCode());
+        assertError(CKR_SLOT_ID_INVALID, () -> pkcs11.C_OpenSession(0x7FFF0001L, CKF_SERIAL_SESSION, null, null));
+        assertError(CKR_SESSION_PARALLEL_NOT_SUPPORTED, () -> pkcs11.C_OpenSession(slot, 0, null, null));
     }
 
     @Test
