@@ -56,7 +56,8 @@ import java.nio.ByteBuffer;
  * <p>PINs, labels and other character data are {@code char[]}s of which each element stands for
  * one byte: only its low 8 bits reach the module, without any character-set conversion, so a
  * character above U+00FF reaches it as another byte (U+20AC as 0xAC) and two texts that differ
- * only there reach it alike. The text of the 3.0 additions that the standard defines as UTF-8
+ * only there reach it alike: a PIN in another script must be given as the bytes the token
+ * expects, one per {@code char}. The text of the 3.0 additions that the standard defines as UTF-8
  * ({@link #C_LoginUser}'s PIN and user name, the password of {@link CK_PKCS5_PBKD2_PARAMS2}) is
  * encoded as UTF-8 instead; an unpaired surrogate there is an {@link IllegalArgumentException}. A
  * {@code byte[]} argument is copied. A null array reaches the module as a null pointer of
@@ -77,9 +78,29 @@ import java.nio.ByteBuffer;
  *     {@link PKCS11RuntimeException} with the message "This object is not connected to a
  *     module."; nothing is converted and the module is not called. (The methods' own
  *     {@code @throws} lists say this only where they add another case.)</li>
- * <li>An attribute value or mechanism parameter of a class that cannot be converted throws a
- *     {@link PKCS11RuntimeException} whose message names the class.</li>
+ * <li>Arguments are converted before the module is called; when that fails, it is not called.
+ *     An attribute value or mechanism parameter of a class that cannot be converted throws a
+ *     {@link PKCS11RuntimeException} whose message names the class; a null {@code pMechanism},
+ *     or a null object that its parameter must hold, a {@link NullPointerException}; a value
+ *     that its native record cannot take (such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8
+ *     bytes long) an {@link IllegalArgumentException}.</li>
+ * <li>A method that returns bytes (or a list) asks the module for the length first, then
+ *     passes a zero-filled buffer of that length; a module that answers {@code CKR_OK} with
+ *     more than it was given room for gives a {@link PKCS11RuntimeException}.</li>
  * </ul>
+ *
+ * <h2>PKCS #11 3.0</h2>
+ *
+ * <p>The 3.0 methods ({@link #C_LoginUser}, {@link #C_SessionCancel} and the message-based
+ * functions) exist in the 3.0 function list only: on an object whose module offered a 2.x list
+ * (see {@link #getInterfaceVersion()}) each throws a {@link PKCS11Exception} with
+ * {@code CKR_FUNCTION_NOT_SUPPORTED}, converting nothing and not calling the module. A
+ * per-message parameter ({@code pParameter}) is converted by its class as the parameter of a
+ * {@link CK_MECHANISM} is ({@link CK_GCM_MESSAGE_PARAMS}, {@link CK_CCM_MESSAGE_PARAMS},
+ * {@link CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS}, a {@code byte[]}, ...). What the module writes
+ * into it goes back into the caller's objects after each call: a generated IV or nonce into
+ * {@code pIv} or {@code pNonce}, the tag of an encryption into {@code pTag} or {@code pMAC};
+ * {@link #C_EncryptMessage} says which arrays cannot take them.
  *
  * <p>A callback ({@link CK_NOTIFY}, the mutex callbacks of {@link CK_C_INITIALIZE_ARGS}) that
  * throws answers the module with an error, never with {@code CKR_OK}: the error code of a
@@ -379,11 +400,6 @@ public class PKCS11Impl extends ByteBufferCalls {
     /**
      * Initialises the token in a slot, destroying its objects.
      *
-     * <p>Each {@code char} of the PIN and of the label reaches the module as one byte, its low 8 bits: a
-     * character above U+00FF does not reach it as such (U+00E4 gives 0xE4 but U+20AC gives
-     * 0xAC), and a PIN in another script must be given as the bytes the token expects, one per
-     * {@code char}. {@link #C_LoginUser} encodes its PIN as UTF-8.
-     *
      * @param slotID the slot
      * @param pPin the security officer's PIN, or null where the token has a protected
      *     authentication path
@@ -395,11 +411,6 @@ public class PKCS11Impl extends ByteBufferCalls {
     /**
      * Initialises the normal user's PIN; the security officer must be logged in.
      *
-     * <p>Each {@code char} of the PIN reaches the module as one byte, its low 8 bits: a
-     * character above U+00FF does not reach it as such (U+00E4 gives 0xE4 but U+20AC gives
-     * 0xAC), and a PIN in another script must be given as the bytes the token expects, one per
-     * {@code char}. {@link #C_LoginUser} encodes its PIN as UTF-8.
-     *
      * @param hSession a read/write session
      * @param pPin the user's new PIN, or null where the token has a protected authentication
      *     path
@@ -409,11 +420,6 @@ public class PKCS11Impl extends ByteBufferCalls {
 
     /**
      * Changes the PIN of the user who is logged in, or of the normal user when nobody is.
-     *
-     * <p>Each {@code char} of the PINs reaches the module as one byte, its low 8 bits: a
-     * character above U+00FF does not reach it as such (U+00E4 gives 0xE4 but U+20AC gives
-     * 0xAC), and a PIN in another script must be given as the bytes the token expects, one per
-     * {@code char}. {@link #C_LoginUser} encodes its PIN as UTF-8.
      *
      * @param hSession a read/write session
      * @param pOldPin the old PIN, or null where the token has a protected authentication path
@@ -534,11 +540,6 @@ public class PKCS11Impl extends ByteBufferCalls {
     /**
      * Logs a user in to the token.
      *
-     * <p>Each {@code char} of the PIN reaches the module as one byte, its low 8 bits: a
-     * character above U+00FF does not reach it as such (U+00E4 gives 0xE4 but U+20AC gives
-     * 0xAC), and a PIN in another script must be given as the bytes the token expects, one per
-     * {@code char}. {@link #C_LoginUser} encodes its PIN as UTF-8.
-     *
      * @param hSession a session with the token
      * @param userType {@link PKCS11Constants#CKU_USER}, {@link PKCS11Constants#CKU_SO} or
      *     {@link PKCS11Constants#CKU_CONTEXT_SPECIFIC}
@@ -564,8 +565,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pTemplate the object's attributes
      * @return the handle of the new object
      * @throws PKCS11Exception with the module's error, such as {@code CKR_TEMPLATE_INCOMPLETE}
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or an
-     *     attribute value cannot be converted
      */
     public native long C_CreateObject(long hSession, CK_ATTRIBUTE[] pTemplate)
             throws PKCS11Exception;
@@ -578,8 +577,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pTemplate attributes in which the copy differs, or null
      * @return the handle of the copy
      * @throws PKCS11Exception with the module's error, such as {@code CKR_ACTION_PROHIBITED}
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or an
-     *     attribute value cannot be converted
      */
     public native long C_CopyObject(long hSession, long hObject, CK_ATTRIBUTE[] pTemplate)
             throws PKCS11Exception;
@@ -696,8 +693,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hObject the object
      * @param pTemplate the attributes and their new values
      * @throws PKCS11Exception with the module's error, such as {@code CKR_ATTRIBUTE_READ_ONLY}
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or an
-     *     attribute value cannot be converted
      */
     public native void C_SetAttributeValue(long hSession, long hObject, CK_ATTRIBUTE[] pTemplate)
             throws PKCS11Exception;
@@ -709,8 +704,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pTemplate the attributes that the objects found must have; null or empty to find
      *     every object
      * @throws PKCS11Exception with the module's error, such as {@code CKR_OPERATION_ACTIVE}
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or an
-     *     attribute value cannot be converted
      */
     public native void C_FindObjectsInit(long hSession, CK_ATTRIBUTE[] pTemplate)
             throws PKCS11Exception;
@@ -748,13 +741,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pMechanism the encryption mechanism and its parameter
      * @param hKey the encryption key
      * @throws PKCS11Exception with the module's error, such as {@code CKR_MECHANISM_INVALID}
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     mechanism parameter cannot be converted; the module is then not called
-     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
-     *     hold is null; the module is then not called
-     * @throws IllegalArgumentException if the parameter holds a value that its native record
-     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
-     *     module is then not called
      */
     public native void C_EncryptInit(long hSession, CK_MECHANISM pMechanism, long hKey)
             throws PKCS11Exception;
@@ -766,8 +752,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pData the data
      * @return the encrypted data
      * @throws PKCS11Exception with the module's error, such as {@code CKR_DATA_LEN_RANGE}
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     module reports a longer result than it was given room for
      */
     public native byte[] C_Encrypt(long hSession, byte[] pData) throws PKCS11Exception;
 
@@ -778,8 +762,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pPart the next part of the data
      * @return the encrypted data that this part completes, possibly none
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     module reports a longer result than it was given room for
      */
     public native byte[] C_EncryptUpdate(long hSession, byte[] pPart) throws PKCS11Exception;
 
@@ -789,8 +771,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @return the last encrypted data, possibly none
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     module reports a longer result than it was given room for
      */
     public native byte[] C_EncryptFinal(long hSession) throws PKCS11Exception;
 
@@ -803,13 +783,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pMechanism the decryption mechanism and its parameter
      * @param hKey the decryption key
      * @throws PKCS11Exception with the module's error, such as {@code CKR_KEY_TYPE_INCONSISTENT}
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     mechanism parameter cannot be converted; the module is then not called
-     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
-     *     hold is null; the module is then not called
-     * @throws IllegalArgumentException if the parameter holds a value that its native record
-     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
-     *     module is then not called
      */
     public native void C_DecryptInit(long hSession, CK_MECHANISM pMechanism, long hKey)
             throws PKCS11Exception;
@@ -822,8 +795,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @return the decrypted data
      * @throws PKCS11Exception with the module's error, such as
      *     {@code CKR_ENCRYPTED_DATA_INVALID}
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     module reports a longer result than it was given room for
      */
     public native byte[] C_Decrypt(long hSession, byte[] pEncryptedData) throws PKCS11Exception;
 
@@ -834,8 +805,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pEncryptedPart the next part of the encrypted data
      * @return the decrypted data that this part completes, possibly none
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     module reports a longer result than it was given room for
      */
     public native byte[] C_DecryptUpdate(long hSession, byte[] pEncryptedPart)
             throws PKCS11Exception;
@@ -846,8 +815,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @return the last decrypted data, possibly none
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     module reports a longer result than it was given room for
      */
     public native byte[] C_DecryptFinal(long hSession) throws PKCS11Exception;
 
@@ -859,13 +826,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @param pMechanism the digest mechanism, such as {@link PKCS11Constants#CKM_SHA256}
      * @throws PKCS11Exception with the module's error, such as {@code CKR_MECHANISM_INVALID}
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     mechanism parameter cannot be converted; the module is then not called
-     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
-     *     hold is null; the module is then not called
-     * @throws IllegalArgumentException if the parameter holds a value that its native record
-     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
-     *     module is then not called
      */
     public native void C_DigestInit(long hSession, CK_MECHANISM pMechanism) throws PKCS11Exception;
 
@@ -876,8 +836,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pData the data
      * @return the digest
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     module reports a longer result than it was given room for
      */
     public native byte[] C_Digest(long hSession, byte[] pData) throws PKCS11Exception;
 
@@ -905,8 +863,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @return the digest
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     module reports a longer result than it was given room for
      */
     public native byte[] C_DigestFinal(long hSession) throws PKCS11Exception;
 
@@ -920,13 +876,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hKey the signing key
      * @throws PKCS11Exception with the module's error, such as
      *     {@code CKR_KEY_FUNCTION_NOT_PERMITTED}
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     mechanism parameter cannot be converted; the module is then not called
-     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
-     *     hold is null; the module is then not called
-     * @throws IllegalArgumentException if the parameter holds a value that its native record
-     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
-     *     module is then not called
      */
     public native void C_SignInit(long hSession, CK_MECHANISM pMechanism, long hKey)
             throws PKCS11Exception;
@@ -938,8 +887,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pData the data
      * @return the signature or MAC
      * @throws PKCS11Exception with the module's error, such as {@code CKR_DATA_LEN_RANGE}
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     module reports a longer result than it was given room for
      */
     public native byte[] C_Sign(long hSession, byte[] pData) throws PKCS11Exception;
 
@@ -958,8 +905,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @return the signature or MAC
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     module reports a longer result than it was given room for
      */
     public native byte[] C_SignFinal(long hSession) throws PKCS11Exception;
 
@@ -970,13 +915,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pMechanism the signature mechanism and its parameter
      * @param hKey the signing key
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     mechanism parameter cannot be converted; the module is then not called
-     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
-     *     hold is null; the module is then not called
-     * @throws IllegalArgumentException if the parameter holds a value that its native record
-     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
-     *     module is then not called
      */
     public native void C_SignRecoverInit(long hSession, CK_MECHANISM pMechanism, long hKey)
             throws PKCS11Exception;
@@ -988,8 +926,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pData the data
      * @return the signature
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     module reports a longer result than it was given room for
      */
     public native byte[] C_SignRecover(long hSession, byte[] pData) throws PKCS11Exception;
 
@@ -1002,13 +938,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pMechanism the signature or MAC mechanism and its parameter
      * @param hKey the verification key
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     mechanism parameter cannot be converted; the module is then not called
-     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
-     *     hold is null; the module is then not called
-     * @throws IllegalArgumentException if the parameter holds a value that its native record
-     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
-     *     module is then not called
      */
     public native void C_VerifyInit(long hSession, CK_MECHANISM pMechanism, long hKey)
             throws PKCS11Exception;
@@ -1053,13 +982,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pMechanism the signature mechanism and its parameter
      * @param hKey the verification key
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     mechanism parameter cannot be converted; the module is then not called
-     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
-     *     hold is null; the module is then not called
-     * @throws IllegalArgumentException if the parameter holds a value that its native record
-     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
-     *     module is then not called
      */
     public native void C_VerifyRecoverInit(long hSession, CK_MECHANISM pMechanism, long hKey)
             throws PKCS11Exception;
@@ -1071,8 +993,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pSignature the signature
      * @return the recovered data
      * @throws PKCS11Exception with the module's error, such as {@code CKR_SIGNATURE_INVALID}
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     module reports a longer result than it was given room for
      */
     public native byte[] C_VerifyRecover(long hSession, byte[] pSignature) throws PKCS11Exception;
 
@@ -1085,8 +1005,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pPart the next part of the data
      * @return the encrypted data that this part completes, possibly none
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     module reports a longer result than it was given room for
      */
     public native byte[] C_DigestEncryptUpdate(long hSession, byte[] pPart) throws PKCS11Exception;
 
@@ -1097,8 +1015,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pEncryptedPart the next part of the encrypted data
      * @return the decrypted data that this part completes, possibly none
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     module reports a longer result than it was given room for
      */
     public native byte[] C_DecryptDigestUpdate(long hSession, byte[] pEncryptedPart)
             throws PKCS11Exception;
@@ -1110,8 +1026,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pPart the next part of the data
      * @return the encrypted data that this part completes, possibly none
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     module reports a longer result than it was given room for
      */
     public native byte[] C_SignEncryptUpdate(long hSession, byte[] pPart) throws PKCS11Exception;
 
@@ -1122,8 +1036,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pEncryptedPart the next part of the encrypted data
      * @return the decrypted data that this part completes, possibly none
      * @throws PKCS11Exception with the module's error
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     module reports a longer result than it was given room for
      */
     public native byte[] C_DecryptVerifyUpdate(long hSession, byte[] pEncryptedPart)
             throws PKCS11Exception;
@@ -1143,14 +1055,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pTemplate the attributes of the new key
      * @return the handle of the new key
      * @throws PKCS11Exception with the module's error, such as {@code CKR_TEMPLATE_INCONSISTENT}
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     mechanism parameter or an attribute value cannot be converted; the module is then not
-     *     called
-     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
-     *     hold is null; the module is then not called
-     * @throws IllegalArgumentException if the parameter holds a value that its native record
-     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
-     *     module is then not called
      */
     public native long C_GenerateKey(long hSession, CK_MECHANISM pMechanism,
             CK_ATTRIBUTE[] pTemplate) throws PKCS11Exception;
@@ -1164,14 +1068,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pPrivateKeyTemplate the attributes of the private key
      * @return two handles: the public key's first, then the private key's
      * @throws PKCS11Exception with the module's error, such as {@code CKR_TEMPLATE_INCOMPLETE}
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     mechanism parameter or an attribute value cannot be converted; the module is then not
-     *     called
-     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
-     *     hold is null; the module is then not called
-     * @throws IllegalArgumentException if the parameter holds a value that its native record
-     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
-     *     module is then not called
      */
     public native long[] C_GenerateKeyPair(long hSession, CK_MECHANISM pMechanism,
             CK_ATTRIBUTE[] pPublicKeyTemplate, CK_ATTRIBUTE[] pPrivateKeyTemplate)
@@ -1186,14 +1082,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hKey the key to wrap
      * @return the wrapped key
      * @throws PKCS11Exception with the module's error, such as {@code CKR_KEY_UNEXTRACTABLE}
-     * @throws PKCS11RuntimeException if this object is not connected to a module, if the
-     *     mechanism parameter cannot be converted (the module is then not called), or if the
-     *     module reports a longer wrapped key than it was given room for
-     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
-     *     hold is null; the module is then not called
-     * @throws IllegalArgumentException if the parameter holds a value that its native record
-     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
-     *     module is then not called
      */
     public native byte[] C_WrapKey(long hSession, CK_MECHANISM pMechanism, long hWrappingKey,
             long hKey) throws PKCS11Exception;
@@ -1212,14 +1100,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pTemplate the attributes of the new key
      * @return the handle of the new key
      * @throws PKCS11Exception with the module's error, such as {@code CKR_WRAPPED_KEY_INVALID}
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     mechanism parameter or an attribute value cannot be converted; the module is then not
-     *     called
-     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
-     *     hold is null; the module is then not called
-     * @throws IllegalArgumentException if the parameter holds a value that its native record
-     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
-     *     module is then not called
      */
     public native long C_UnwrapKey(long hSession, CK_MECHANISM pMechanism, long hUnwrappingKey,
             byte[] pWrappedKey, CK_ATTRIBUTE[] pTemplate) throws PKCS11Exception;
@@ -1243,14 +1123,6 @@ public class PKCS11Impl extends ByteBufferCalls {
      *     {@link PKCS11Constants#CKM_SSL3_KEY_AND_MAC_DERIVE}, whose keys are returned in the
      *     parameter
      * @throws PKCS11Exception with the module's error, such as {@code CKR_KEY_TYPE_INCONSISTENT}
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     mechanism parameter or an attribute value cannot be converted; the module is then not
-     *     called
-     * @throws NullPointerException if pMechanism is null, or an object that its parameter must
-     *     hold is null; the module is then not called
-     * @throws IllegalArgumentException if the parameter holds a value that its native record
-     *     cannot take, such as a {@link CK_RC2_CBC_PARAMS} IV that is not 8 bytes long; the
-     *     module is then not called
      */
     public native long C_DeriveKey(long hSession, CK_MECHANISM pMechanism, long hBaseKey,
             CK_ATTRIBUTE[] pTemplate) throws PKCS11Exception;
@@ -1302,11 +1174,7 @@ public class PKCS11Impl extends ByteBufferCalls {
      */
     public native void C_CancelFunction(long hSession) throws PKCS11Exception;
 
-    // ---- PKCS #11 3.0: interfaces, user login, cancellation.
-    //
-    // The methods below exist in the 3.0 function list only. On an object whose module offered
-    // a 2.x list (see getInterfaceVersion()), each of them throws a PKCS11Exception with
-    // CKR_FUNCTION_NOT_SUPPORTED without converting anything and without calling the module.
+    // ---- PKCS #11 3.0: interfaces, user login, cancellation (see the class comment).
 
     /**
      * Tells which function list of its module this object uses: the version of the "PKCS 11"
@@ -1340,8 +1208,7 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pPin the PIN, or null where the token has a protected authentication path
      * @param pUsername the user's name, or null; the PIN and the name are encoded as UTF-8 (the
      *     standard's {@code CK_UTF8CHAR}), a surrogate pair as one 4-byte character
-     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
-     *     a 2.x list
+     * @throws PKCS11Exception with the module's error
      * @throws IllegalArgumentException if the PIN or the name holds an unpaired surrogate; the
      *     module is not called
      */
@@ -1354,24 +1221,11 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @param flags which operations: {@link PKCS11Constants#CKF_ENCRYPT},
      *     {@link PKCS11Constants#CKF_MESSAGE_ENCRYPT} and the other operation flags, or-ed
-     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
-     *     a 2.x list
+     * @throws PKCS11Exception with the module's error
      */
     public native void C_SessionCancel(long hSession, long flags) throws PKCS11Exception;
 
     // ---- PKCS #11 3.0: message-based encryption and decryption.
-    //
-    // A per-message parameter (pParameter) is converted by its class exactly as the parameter
-    // of a CK_MECHANISM is (see CK_MECHANISM): a CK_GCM_MESSAGE_PARAMS, CK_CCM_MESSAGE_PARAMS,
-    // CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS, a byte[], ... . What the module writes into it
-    // goes back into the caller's objects after each call: a generated IV or nonce into pIv or
-    // pNonce, the tag of an encryption into pTag or pMAC (as many bytes as both the array and
-    // the record's buffer hold). A pTag given as null or shorter than the tag still gets a
-    // buffer of the full tag length, so the module never writes past it.
-    //
-    // Outputs follow the size protocol of C_Encrypt: a size query, then a zero-filled buffer of
-    // the reported length; a module that reports more than it was given room for, with CKR_OK,
-    // gives a PKCS11RuntimeException.
 
     /**
      * Prepares a session for message-based encryption with one key.
@@ -1380,11 +1234,7 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pMechanism the mechanism, such as {@link PKCS11Constants#CKM_AES_GCM} (its
      *     parameter is usually null: each message brings its own)
      * @param hKey the key
-     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
-     *     a 2.x list
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     parameter cannot be converted
-     * @throws NullPointerException if pMechanism is null
+     * @throws PKCS11Exception with the module's error
      */
     public native void C_MessageEncryptInit(long hSession, CK_MECHANISM pMechanism, long hKey)
             throws PKCS11Exception;
@@ -1397,10 +1247,7 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pAssociatedData the associated data, or null
      * @param pPlaintext the plaintext
      * @return the ciphertext
-     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
-     *     a 2.x list
-     * @throws PKCS11RuntimeException if this object is not connected to a module, the parameter
-     *     cannot be converted, or the module reports more than it was given room for
+     * @throws PKCS11Exception with the module's error
      * @throws IllegalArgumentException before the module is called, if the parameter's arrays
      *     could not take what the module returns (a null tag array or one shorter than the tag,
      *     in {@code pTag} or {@code pMAC}; a null or empty {@code pIv} or {@code pNonce} that
@@ -1419,10 +1266,7 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @param pParameter the per-message parameter; receives a generated IV
      * @param pAssociatedData the associated data, or null
-     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
-     *     a 2.x list
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     parameter cannot be converted
+     * @throws PKCS11Exception with the module's error
      */
     public native void C_EncryptMessageBegin(long hSession, Object pParameter, byte[] pAssociatedData)
             throws PKCS11Exception;
@@ -1436,10 +1280,7 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pPlaintextPart the part
      * @param flags {@link PKCS11Constants#CKF_END_OF_MESSAGE} with the last part, otherwise 0
      * @return the encrypted part
-     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
-     *     a 2.x list
-     * @throws PKCS11RuntimeException if this object is not connected to a module, the parameter
-     *     cannot be converted, or the module reports more than it was given room for
+     * @throws PKCS11Exception with the module's error
      */
     public native byte[] C_EncryptMessageNext(long hSession, Object pParameter, byte[] pPlaintextPart,
             long flags) throws PKCS11Exception;
@@ -1448,8 +1289,7 @@ public class PKCS11Impl extends ByteBufferCalls {
      * Ends message-based encryption in the session.
      *
      * @param hSession the session
-     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
-     *     a 2.x list
+     * @throws PKCS11Exception with the module's error
      */
     public native void C_MessageEncryptFinal(long hSession) throws PKCS11Exception;
 
@@ -1459,11 +1299,7 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @param pMechanism the mechanism
      * @param hKey the key
-     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
-     *     a 2.x list
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     parameter cannot be converted
-     * @throws NullPointerException if pMechanism is null
+     * @throws PKCS11Exception with the module's error
      */
     public native void C_MessageDecryptInit(long hSession, CK_MECHANISM pMechanism, long hKey)
             throws PKCS11Exception;
@@ -1476,10 +1312,8 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pAssociatedData the associated data, or null
      * @param pCiphertext the ciphertext
      * @return the plaintext
-     * @throws PKCS11Exception with the module's error (such as {@code CKR_ENCRYPTED_DATA_INVALID}
-     *     for a tag that does not match), or {@code CKR_FUNCTION_NOT_SUPPORTED} on a 2.x list
-     * @throws PKCS11RuntimeException if this object is not connected to a module, the parameter
-     *     cannot be converted, or the module reports more than it was given room for
+     * @throws PKCS11Exception with the module's error such as {@code CKR_ENCRYPTED_DATA_INVALID}
+     *     for a tag that does not match
      */
     public native byte[] C_DecryptMessage(long hSession, Object pParameter, byte[] pAssociatedData,
             byte[] pCiphertext) throws PKCS11Exception;
@@ -1490,10 +1324,7 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @param pParameter the per-message parameter
      * @param pAssociatedData the associated data, or null
-     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
-     *     a 2.x list
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     parameter cannot be converted
+     * @throws PKCS11Exception with the module's error
      */
     public native void C_DecryptMessageBegin(long hSession, Object pParameter, byte[] pAssociatedData)
             throws PKCS11Exception;
@@ -1506,10 +1337,7 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pCiphertextPart the part
      * @param flags {@link PKCS11Constants#CKF_END_OF_MESSAGE} with the last part, otherwise 0
      * @return the decrypted part
-     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
-     *     a 2.x list
-     * @throws PKCS11RuntimeException if this object is not connected to a module, the parameter
-     *     cannot be converted, or the module reports more than it was given room for
+     * @throws PKCS11Exception with the module's error
      */
     public native byte[] C_DecryptMessageNext(long hSession, Object pParameter, byte[] pCiphertextPart,
             long flags) throws PKCS11Exception;
@@ -1518,8 +1346,7 @@ public class PKCS11Impl extends ByteBufferCalls {
      * Ends message-based decryption in the session.
      *
      * @param hSession the session
-     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
-     *     a 2.x list
+     * @throws PKCS11Exception with the module's error
      */
     public native void C_MessageDecryptFinal(long hSession) throws PKCS11Exception;
 
@@ -1531,11 +1358,7 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @param pMechanism the mechanism
      * @param hKey the key
-     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
-     *     a 2.x list
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     parameter cannot be converted
-     * @throws NullPointerException if pMechanism is null
+     * @throws PKCS11Exception with the module's error
      */
     public native void C_MessageSignInit(long hSession, CK_MECHANISM pMechanism, long hKey)
             throws PKCS11Exception;
@@ -1547,10 +1370,7 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pParameter the per-message parameter, or null
      * @param pData the message
      * @return the signature or MAC
-     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
-     *     a 2.x list
-     * @throws PKCS11RuntimeException if this object is not connected to a module, the parameter
-     *     cannot be converted, or the module reports more than it was given room for
+     * @throws PKCS11Exception with the module's error
      */
     public native byte[] C_SignMessage(long hSession, Object pParameter, byte[] pData)
             throws PKCS11Exception;
@@ -1560,10 +1380,7 @@ public class PKCS11Impl extends ByteBufferCalls {
      *
      * @param hSession the session
      * @param pParameter the per-message parameter, or null
-     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
-     *     a 2.x list
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     parameter cannot be converted
+     * @throws PKCS11Exception with the module's error
      */
     public native void C_SignMessageBegin(long hSession, Object pParameter) throws PKCS11Exception;
 
@@ -1576,10 +1393,7 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param last true with the last part: the module then returns the signature (asked for
      *     with the size protocol); otherwise no signature is asked for
      * @return the signature when {@code last}, otherwise null
-     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
-     *     a 2.x list
-     * @throws PKCS11RuntimeException if this object is not connected to a module, the parameter
-     *     cannot be converted, or the module reports more than it was given room for
+     * @throws PKCS11Exception with the module's error
      */
     public native byte[] C_SignMessageNext(long hSession, Object pParameter, byte[] pData, boolean last)
             throws PKCS11Exception;
@@ -1588,8 +1402,7 @@ public class PKCS11Impl extends ByteBufferCalls {
      * Ends message-based signing in the session.
      *
      * @param hSession the session
-     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
-     *     a 2.x list
+     * @throws PKCS11Exception with the module's error
      */
     public native void C_MessageSignFinal(long hSession) throws PKCS11Exception;
 
@@ -1599,11 +1412,7 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param hSession the session
      * @param pMechanism the mechanism
      * @param hKey the key
-     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
-     *     a 2.x list
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     parameter cannot be converted
-     * @throws NullPointerException if pMechanism is null
+     * @throws PKCS11Exception with the module's error
      */
     public native void C_MessageVerifyInit(long hSession, CK_MECHANISM pMechanism, long hKey)
             throws PKCS11Exception;
@@ -1616,10 +1425,7 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pParameter the per-message parameter, or null
      * @param pData the message
      * @param pSignature the signature or MAC
-     * @throws PKCS11Exception with the module's error, such as {@code CKR_SIGNATURE_INVALID},
-     *     or {@code CKR_FUNCTION_NOT_SUPPORTED} on a 2.x list
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     parameter cannot be converted
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_SIGNATURE_INVALID}
      */
     public native void C_VerifyMessage(long hSession, Object pParameter, byte[] pData, byte[] pSignature)
             throws PKCS11Exception;
@@ -1629,10 +1435,7 @@ public class PKCS11Impl extends ByteBufferCalls {
      *
      * @param hSession the session
      * @param pParameter the per-message parameter, or null
-     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
-     *     a 2.x list
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     parameter cannot be converted
+     * @throws PKCS11Exception with the module's error
      */
     public native void C_VerifyMessageBegin(long hSession, Object pParameter) throws PKCS11Exception;
 
@@ -1644,10 +1447,7 @@ public class PKCS11Impl extends ByteBufferCalls {
      * @param pData the part
      * @param pSignature null for every part but the last; the signature with the last part
      *     (which then ends the message)
-     * @throws PKCS11Exception with the module's error, such as {@code CKR_SIGNATURE_INVALID},
-     *     or {@code CKR_FUNCTION_NOT_SUPPORTED} on a 2.x list
-     * @throws PKCS11RuntimeException if this object is not connected to a module, or the
-     *     parameter cannot be converted
+     * @throws PKCS11Exception with the module's error, such as {@code CKR_SIGNATURE_INVALID}
      */
     public native void C_VerifyMessageNext(long hSession, Object pParameter, byte[] pData,
             byte[] pSignature) throws PKCS11Exception;
@@ -1656,8 +1456,7 @@ public class PKCS11Impl extends ByteBufferCalls {
      * Ends message-based verification in the session.
      *
      * @param hSession the session
-     * @throws PKCS11Exception with the module's error, or {@code CKR_FUNCTION_NOT_SUPPORTED} on
-     *     a 2.x list
+     * @throws PKCS11Exception with the module's error
      */
     public native void C_MessageVerifyFinal(long hSession) throws PKCS11Exception;
 

@@ -99,8 +99,7 @@ class CallbackFailureTest extends ConnectedToTestModule {
         long session = pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, null,
                 throwing(Map.of(CKN_SURRENDER, unreadable)));
         module.script("C_GetSessionInfo", "notify=" + CKN_SURRENDER + " rv=" + CKR_FUNCTION_FAILED);
-        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GetSessionInfo(session));
-        assertEquals(CKR_FUNCTION_FAILED, e.getErrorCode());
+        PKCS11Exception e = assertError(CKR_FUNCTION_FAILED, () -> pkcs11.C_GetSessionInfo(session));
         assertSame(unreadable, e.getCause(), "the callback's own exception, not the one its code threw");
         assertEquals(List.of(CKR_GENERAL_ERROR), callbackAnswers());
         pkcs11.C_CloseSession(session);
@@ -126,8 +125,7 @@ class CallbackFailureTest extends ConnectedToTestModule {
             assertSame(overflow, assertThrows(StackOverflowError.class, () -> pkcs11.C_GetSessionInfo(session)),
                     "events " + events);
             module.script("C_GetSessionInfo", "notify=" + events + " rv=" + CKR_DEVICE_ERROR);
-            PKCS11Exception failed = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GetSessionInfo(session));
-            assertEquals(CKR_DEVICE_ERROR, failed.getErrorCode());
+            PKCS11Exception failed = assertError(CKR_DEVICE_ERROR, () -> pkcs11.C_GetSessionInfo(session));
             assertSame(overflow, failed.getCause(), "the Error is the cause, events " + events);
         }
         // Also when the module answers CKR_OK with a count or length over the buffer: the Error,

@@ -1,9 +1,12 @@
 package zandrop.tesk.pkcs11.vorlen.api;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.BeforeEach;
+import org.junit.jupiter.api.function.Executable;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
 
@@ -16,6 +19,20 @@ abstract class ConnectedToTestModule {
     protected TestModule module;
     protected PKCS11Impl pkcs11;
     protected long blocksBefore;
+
+    /** Asserts that a call throws a PKCS11Exception with the given error code, and returns it. */
+    static PKCS11Exception assertError(long code, Executable call) {
+        PKCS11Exception e = assertThrows(PKCS11Exception.class, call);
+        assertEquals(code, e.getErrorCode());
+        return e;
+    }
+
+    /** Asserts that a call throws the given type with a message containing {@code part}, and returns it. */
+    static <T extends Throwable> T assertMessage(Class<T> type, String part, Executable call) {
+        T e = assertThrows(type, call);
+        assertTrue(e.getMessage().contains(part), e.getMessage());
+        return e;
+    }
 
     /** Whether the cases run on the 3.0 test module instead of the first one. */
     boolean v3Module() {

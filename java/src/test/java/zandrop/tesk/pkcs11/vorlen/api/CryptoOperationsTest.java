@@ -5,7 +5,6 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
-import java.io.ByteArrayOutputStream;
 import java.util.Arrays;
 import java.util.List;
 import java.util.stream.Collectors;
@@ -24,19 +23,7 @@ class CryptoOperationsTest extends ConnectedToTestModule {
     private static final long KEY = 100;
 
     private static byte[] data(int n) {
-        byte[] b = new byte[n];
-        for (int i = 0; i < n; i++) {
-            b[i] = (byte) (i * 7 + 3);
-        }
-        return b;
-    }
-
-    private static byte[] concat(byte[]... parts) {
-        ByteArrayOutputStream out = new ByteArrayOutputStream();
-        for (byte[] part : parts) {
-            out.writeBytes(part);
-        }
-        return out.toByteArray();
+        return Platform.counting(n, 3, 7);
     }
 
     private List<String> functions() {
@@ -53,13 +40,13 @@ class CryptoOperationsTest extends ConnectedToTestModule {
         module.clear();  // the record starts after connecting
 
         pkcs11.C_EncryptInit(SESSION, new CK_MECHANISM(CKM_AES_CBC_PAD, iv), KEY);
-        byte[] cipher = concat(pkcs11.C_EncryptUpdate(SESSION, Arrays.copyOfRange(plain, 0, 300)),
+        byte[] cipher = Platform.concat(pkcs11.C_EncryptUpdate(SESSION, Arrays.copyOfRange(plain, 0, 300)),
                 pkcs11.C_EncryptUpdate(SESSION, Arrays.copyOfRange(plain, 300, 1000)),
                 pkcs11.C_EncryptFinal(SESSION));
-        assertArrayEquals(concat(plain, padding), cipher);
+        assertArrayEquals(Platform.concat(plain, padding), cipher);
 
         pkcs11.C_DecryptInit(SESSION, new CK_MECHANISM(CKM_AES_CBC_PAD, iv), KEY);
-        byte[] recovered = concat(pkcs11.C_DecryptUpdate(SESSION, Arrays.copyOfRange(cipher, 0, 1000)),
+        byte[] recovered = Platform.concat(pkcs11.C_DecryptUpdate(SESSION, Arrays.copyOfRange(cipher, 0, 1000)),
                 pkcs11.C_DecryptFinal(SESSION));
         assertArrayEquals(plain, recovered);
         assertEquals(List.of("C_EncryptInit", "C_EncryptUpdate", "C_EncryptUpdate", "C_EncryptUpdate",

@@ -246,14 +246,12 @@ class CryptoShapesTest extends CryptoWrapperCases {
     @Test
     void signThrowsASecondBufferTooSmallAndAnyOtherError() throws Exception {
         module.script("C_Sign", "out=" + Platform.hex(bytes(300, 0)) + " rv=" + CKR_BUFFER_TOO_SMALL + " times=2");
-        PKCS11Exception tooSmall = assertThrows(PKCS11Exception.class, () -> pkcs11.C_Sign(1, new byte[1]));
-        assertEquals(CKR_BUFFER_TOO_SMALL, tooSmall.getErrorCode());
+        assertError(CKR_BUFFER_TOO_SMALL, () -> pkcs11.C_Sign(1, new byte[1]));
         assertEquals(2, module.count("C_Sign"), "one retry only");
 
         module.reset();
         module.script("C_Sign", "rv=" + CKR_OPERATION_NOT_INITIALIZED);
-        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_Sign(1, new byte[1]));
-        assertEquals(CKR_OPERATION_NOT_INITIALIZED, e.getErrorCode());
+        assertError(CKR_OPERATION_NOT_INITIALIZED, () -> pkcs11.C_Sign(1, new byte[1]));
         assertEquals(1, module.count("C_Sign"));
     }
 
@@ -305,8 +303,7 @@ class CryptoShapesTest extends CryptoWrapperCases {
         assertEquals(64, call.num("ulSignatureLen"));
 
         module.script("C_Verify", "rv=" + CKR_SIGNATURE_INVALID);
-        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_Verify(1, data, new byte[64]));
-        assertEquals(CKR_SIGNATURE_INVALID, e.getErrorCode());
+        assertError(CKR_SIGNATURE_INVALID, () -> pkcs11.C_Verify(1, data, new byte[64]));
 
         pkcs11.C_Verify(1, null, new byte[0]);
         Call empty = module.last("C_Verify");
@@ -345,9 +342,7 @@ class CryptoShapesTest extends CryptoWrapperCases {
     void theConvertedIvIsFreedAlsoWhenTheModuleRejectsTheKey() throws Exception {
         byte[] iv = bytes(16, 0xA0);
         module.script("C_EncryptInit", "rv=" + CKR_KEY_HANDLE_INVALID);
-        PKCS11Exception e = assertThrows(PKCS11Exception.class,
-                () -> pkcs11.C_EncryptInit(1, new CK_MECHANISM(CKM_AES_CBC, iv), 99));
-        assertEquals(CKR_KEY_HANDLE_INVALID, e.getErrorCode());
+        assertError(CKR_KEY_HANDLE_INVALID, () -> pkcs11.C_EncryptInit(1, new CK_MECHANISM(CKM_AES_CBC, iv), 99));
         assertArrayEquals(iv, module.last("C_EncryptInit").bytes("pParameter"), "the module saw the IV");
         assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "and it is gone");
     }

@@ -26,10 +26,6 @@ abstract class CryptoWrapperCases extends ConnectedToTestModule {
 
     /** n bytes counting up from from. */
     static byte[] bytes(int n, int from) {
-        byte[] b = new byte[n];
-        for (int i = 0; i < n; i++) {
-            b[i] = (byte) (from + i);
-        }
-        return b;
+        return Platform.counting(n, from, 1);
     }
 }

@@ -18,11 +18,7 @@ abstract class DecodedParameters extends ConnectedToTestModule {
     static final long HIGH = 0x100000000L;
 
     static byte[] run(int from, int n) {
-        byte[] bytes = new byte[n];
-        for (int i = 0; i < n; i++) {
-            bytes[i] = (byte) (from + i);
-        }
-        return bytes;
+        return Platform.counting(n, from, 1);
     }
 
     static void assertBytes(byte[] expected, Call call, String field) {

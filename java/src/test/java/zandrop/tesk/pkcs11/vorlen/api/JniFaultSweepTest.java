@@ -267,26 +267,19 @@ class JniFaultSweepTest {
                 // not initialised: nothing to finalise
             }
         }));
-        shapes.add(new Shape("connect and disconnect", false, (module, pkcs11, session) -> () -> {
-            PKCS11Impl other = new PKCS11Impl();
-            try {
-                other.connect(TestModules.first());
-                other.C_GetInfo();
-            } finally {
-                other.disconnect();
-            }
-            return "returned";
-        }));
-        shapes.add(new Shape("connect through C_GetInterface", true, (module, pkcs11, session) -> () -> {
-            PKCS11Impl other = new PKCS11Impl();
-            try {
-                other.connect(TestModules.v3());
-                other.C_GetInfo();
-            } finally {
-                other.disconnect();
-            }
-            return "returned";
-        }));
+        for (boolean v3 : new boolean[] {false, true}) {
+            shapes.add(new Shape(v3 ? "connect through C_GetInterface" : "connect and disconnect", v3,
+                    (module, pkcs11, session) -> () -> {
+                        PKCS11Impl other = new PKCS11Impl();
+                        try {
+                            other.connect(v3 ? TestModules.v3() : TestModules.first());
+                            other.C_GetInfo();
+                        } finally {
+                            other.disconnect();
+                        }
+                        return "returned";
+                    }));
+        }
         return shapes;
     }
 

@@ -6,6 +6,8 @@ import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
+import static zandrop.tesk.pkcs11.vorlen.api.ConnectedToTestModule.assertError;
+import static zandrop.tesk.pkcs11.vorlen.api.ConnectedToTestModule.assertMessage;
 
 import java.io.File;
 import java.io.IOException;
@@ -63,8 +65,7 @@ class LifecycleTest {
     void libraryWithoutFunctionListGivesSystemTextOnly() {
         String path = TestModules.withoutFunctionList();
         PKCS11Impl pkcs11 = new PKCS11Impl();
-        IOException e = assertThrows(IOException.class, () -> pkcs11.connect(path));
-        assertTrue(e.getMessage().contains("C_GetFunctionList"), e.getMessage());
+        IOException e = assertMessage(IOException.class, "C_GetFunctionList", () -> pkcs11.connect(path));
         assertFalse(e.getMessage().endsWith("\n" + path), "the path is not appended: " + e.getMessage());
         assertNotConnected(pkcs11);
     }
@@ -72,16 +73,14 @@ class LifecycleTest {
     @Test
     void nullPathIsAClearError() {
         PKCS11Impl pkcs11 = new PKCS11Impl();
-        NullPointerException e = assertThrows(NullPointerException.class, () -> pkcs11.connect(null));
-        assertTrue(e.getMessage().contains("path"), e.getMessage());
+        assertMessage(NullPointerException.class, "path", () -> pkcs11.connect(null));
     }
 
     @Test
     void failingGetFunctionListThrowsAndLeavesObjectBoundButUnusable() throws Exception {
         first.script("C_GetFunctionList", "rv=0x6");
         PKCS11Impl pkcs11 = new PKCS11Impl();
-        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.connect(TestModules.first()));
-        assertEquals(PKCS11Constants.CKR_FUNCTION_FAILED, e.getErrorCode());
+        assertError(PKCS11Constants.CKR_FUNCTION_FAILED, () -> pkcs11.connect(TestModules.first()));
         assertNotConnected(pkcs11);
         // Bound all the same: a later connect rebinds it and calls reach the module.
         pkcs11.connect(TestModules.first());
@@ -95,8 +94,7 @@ class LifecycleTest {
     void getFunctionListAnsweringOkWithoutAListIsNotSuccess() throws Exception {
         first.script("C_GetFunctionList", "null=1");
         PKCS11Impl pkcs11 = new PKCS11Impl();
-        PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class, () -> pkcs11.connect(TestModules.first()));
-        assertTrue(e.getMessage().contains("no function list"), e.getMessage());
+        assertMessage(PKCS11RuntimeException.class, "no function list", () -> pkcs11.connect(TestModules.first()));
         assertNotConnected(pkcs11);
         pkcs11.disconnect();
     }
@@ -202,11 +200,9 @@ class LifecycleTest {
         PKCS11Impl pkcs11 = TestModules.connected(TestModules.first());
         first.script("C_Finalize", "rv=0x80000000");
         first.script("C_Finalize", "rv=0xFFFFFFFF");
-        PKCS11Exception vendor = assertThrows(PKCS11Exception.class, () -> pkcs11.C_Finalize(null));
-        assertEquals(2147483648L, vendor.getErrorCode());
+        PKCS11Exception vendor = assertError(2147483648L, () -> pkcs11.C_Finalize(null));
         assertEquals(PKCS11Constants.CKR_VENDOR_DEFINED, vendor.getErrorCode());
-        PKCS11Exception largest = assertThrows(PKCS11Exception.class, () -> pkcs11.C_Finalize(null));
-        assertEquals(4294967295L, largest.getErrorCode());
+        PKCS11Exception largest = assertError(4294967295L, () -> pkcs11.C_Finalize(null));
         assertTrue(largest.getMessage().contains("FFFFFFFF"), largest.getMessage());
         pkcs11.disconnect();
     }
@@ -219,8 +215,7 @@ class LifecycleTest {
         assertTrue(first.last("C_Initialize").isNull("pInitArgs"));
         assertTrue(first.last("C_Finalize").isNull("pReserved"));
         first.script("C_Initialize", "rv=0x191");
-        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_Initialize(null));
-        assertEquals(PKCS11Constants.CKR_CRYPTOKI_ALREADY_INITIALIZED, e.getErrorCode());
+        assertError(PKCS11Constants.CKR_CRYPTOKI_ALREADY_INITIALIZED, () -> pkcs11.C_Initialize(null));
         pkcs11.disconnect();
     }
 
@@ -233,8 +228,7 @@ class LifecycleTest {
         assertNotConnected(a);
         assertNotConnected(b);
         assertDoesNotThrow(a::disconnect);
-        PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class, () -> a.connect(TestModules.first()));
-        assertTrue(e.getMessage().contains("initializeLibrary"), e.getMessage());
+        assertMessage(PKCS11RuntimeException.class, "initializeLibrary", () -> a.connect(TestModules.first()));
         PKCS11Impl.initializeLibrary();
         a.connect(TestModules.first());
         a.C_Finalize(null);
@@ -318,8 +312,7 @@ class LifecycleTest {
         Thread finalizer = start("finalizer", () -> pkcs11.C_Finalize(null), failure);
         awaitCount("C_Finalize", 1);
         // The module is inside C_Finalize: a new call gets the library's answer.
-        PKCS11Exception refused = assertThrows(PKCS11Exception.class, () -> other.C_GetSlotList(true));
-        assertEquals(PKCS11Constants.CKR_CRYPTOKI_NOT_INITIALIZED, refused.getErrorCode());
+        assertError(PKCS11Constants.CKR_CRYPTOKI_NOT_INITIALIZED, () -> other.C_GetSlotList(true));
         finalizer.join(10_000);
         assertFalse(finalizer.isAlive());
         assertTrue(getInfoReturned.get(), "C_Finalize reached the module only after C_GetInfo had returned");

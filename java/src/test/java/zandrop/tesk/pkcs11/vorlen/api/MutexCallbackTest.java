@@ -126,8 +126,7 @@ class MutexCallbackTest extends ConnectedToTestModule {
 
         // When the module fails too, the callback's exception is the cause of the module's error.
         module.script("C_Initialize", "mutex=create,lock rv=0x5");
-        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_Initialize(mutexes.args()));
-        assertEquals(CKR_GENERAL_ERROR, e.getErrorCode());
+        PKCS11Exception e = assertError(CKR_GENERAL_ERROR, () -> pkcs11.C_Initialize(mutexes.args()));
         assertSame(mutexes.lockFailure, e.getCause());
     }
 
@@ -138,8 +137,7 @@ class MutexCallbackTest extends ConnectedToTestModule {
             throw new IllegalStateException("broken lock");
         };
         module.script("C_Initialize", "mutex=create,lock,destroy rv=0x6");
-        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_Initialize(args));
-        assertEquals(CKR_FUNCTION_FAILED, e.getErrorCode());
+        PKCS11Exception e = assertError(CKR_FUNCTION_FAILED, () -> pkcs11.C_Initialize(args));
         assertInstanceOf(IllegalStateException.class, e.getCause());
         assertEquals(CKR_GENERAL_ERROR, module.calls("callback").get(1).num("rv"));
     }

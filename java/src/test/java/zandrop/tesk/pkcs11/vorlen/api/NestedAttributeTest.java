@@ -152,9 +152,8 @@ class NestedAttributeTest extends ConnectedToTestModule {
         CK_ATTRIBUTE[] indirect = new CK_ATTRIBUTE[1];
         indirect[0] = new CK_ATTRIBUTE(CKA_DERIVE_TEMPLATE, new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(0x80000001L, indirect)});
         for (CK_ATTRIBUTE[] template : List.of(deeper, cycle, indirect)) {
-            IllegalArgumentException e = assertThrows(IllegalArgumentException.class,
+            assertMessage(IllegalArgumentException.class, "attribute arrays nest one level only",
                     () -> pkcs11.C_CreateObject(1, template));
-            assertTrue(e.getMessage().contains("attribute arrays nest one level only"), e.getMessage());
             assertThrows(IllegalArgumentException.class, () -> pkcs11.C_GetAttributeValue(1, 100, template));
             assertThrows(IllegalArgumentException.class,
                     () -> pkcs11.C_GenerateKey(1, new CK_MECHANISM(CKM_AES_KEY_GEN), template));
@@ -292,8 +291,7 @@ class NestedAttributeTest extends ConnectedToTestModule {
         module.script("C_GetAttributeValue", "attr=" + t + ":: nested=" + t + ":3::6b6579 times=2");
         module.script("C_GetAttributeValue", "attr=" + t + ":: nested=" + t + ":3:100:6b6579 rv=0x30");
         CK_ATTRIBUTE[] again = {new CK_ATTRIBUTE(CKA_DERIVE_TEMPLATE)};
-        PKCS11Exception error = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GetAttributeValue(1, 100, again));
-        assertEquals(CKR_DEVICE_ERROR, error.getErrorCode());
+        assertError(CKR_DEVICE_ERROR, () -> pkcs11.C_GetAttributeValue(1, 100, again));
         assertNull(((CK_ATTRIBUTE[]) again[0].pValue)[0].pValue);
     }
 
@@ -325,8 +323,7 @@ class NestedAttributeTest extends ConnectedToTestModule {
         module.script("C_GetAttributeValue", "attr=" + t + ":: nested=" + t + ":3::41");
         module.script("C_GetAttributeValue", "attr=" + t + ":: nested=" + t + ":3::41 nested=" + t + ":1::01");
         CK_ATTRIBUTE[] grown = {new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE)};
-        PKCS11Exception tooSmall = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GetAttributeValue(1, 100, grown));
-        assertEquals(CKR_BUFFER_TOO_SMALL, tooSmall.getErrorCode());
+        assertError(CKR_BUFFER_TOO_SMALL, () -> pkcs11.C_GetAttributeValue(1, 100, grown));
         assertNull(grown[0].pValue);
         assertEquals(2, module.count("C_GetAttributeValue"), "no third call after an error");
 
@@ -364,8 +361,7 @@ class NestedAttributeTest extends ConnectedToTestModule {
         module.script("C_GetAttributeValue", nestedScript(CKA_WRAP_TEMPLATE) + " times=2");
         module.script("C_GetAttributeValue", "nowrite=1 rv=0x30");
         CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE)};
-        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GetAttributeValue(1, 100, template));
-        assertEquals(CKR_DEVICE_ERROR, e.getErrorCode());
+        assertError(CKR_DEVICE_ERROR, () -> pkcs11.C_GetAttributeValue(1, 100, template));
         CK_ATTRIBUTE[] nested = (CK_ATTRIBUTE[]) template[0].pValue;
         assertEquals(5, nested.length, "the types of the second call");
         assertEquals(Long.valueOf(0), nested[0].pValue, "zero-filled, never stray bytes");

@@ -10,7 +10,6 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
-import java.util.ArrayList;
 import java.util.List;
 import java.util.concurrent.CopyOnWriteArrayList;
 
@@ -41,11 +40,7 @@ class NotifyCallbackTest extends ConnectedToTestModule {
         }
 
         List<Long> events() {
-            List<Long> events = new ArrayList<>();
-            for (Notification n : received) {
-                events.add(n.event());
-            }
-            return events;
+            return received.stream().map(Notification::event).toList();
         }
     }
 
@@ -134,8 +129,7 @@ class NotifyCallbackTest extends ConnectedToTestModule {
         // The module fails: the refusal is the cause of its error.
         module.clear();
         module.script("C_GetSessionInfo", "notify=0 rv=0x5");
-        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GetSessionInfo(session));
-        assertEquals(CKR_GENERAL_ERROR, e.getErrorCode());
+        PKCS11Exception e = assertError(CKR_GENERAL_ERROR, () -> pkcs11.C_GetSessionInfo(session));
         assertSame(notify.failure, e.getCause());
         assertEquals(CKR_CANCEL, module.last("callback").num("rv"));
 
@@ -149,8 +143,7 @@ class NotifyCallbackTest extends ConnectedToTestModule {
         module.clear();
         notify.failure = new IllegalStateException("not now");
         module.script("C_Logout", "notify=0 rv=0x6");
-        PKCS11Exception other = assertThrows(PKCS11Exception.class, () -> pkcs11.C_Logout(session));
-        assertEquals(CKR_FUNCTION_FAILED, other.getErrorCode());
+        PKCS11Exception other = assertError(CKR_FUNCTION_FAILED, () -> pkcs11.C_Logout(session));
         assertInstanceOf(IllegalStateException.class, other.getCause());
         assertEquals(CKR_GENERAL_ERROR, module.last("callback").num("rv"));
         pkcs11.C_CloseSession(session);
@@ -178,9 +171,7 @@ class NotifyCallbackTest extends ConnectedToTestModule {
         long refs = PKCS11Impl.globalReferenceCount();
         long blocks = PKCS11Impl.heapBlockCount();
         module.script("C_OpenSession", "rv=0xE0 notify=0");
-        PKCS11Exception e = assertThrows(PKCS11Exception.class,
-                () -> pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, "app", notify));
-        assertEquals(CKR_TOKEN_NOT_PRESENT, e.getErrorCode());
+        assertError(CKR_TOKEN_NOT_PRESENT, () -> pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, "app", notify));
         assertEquals(1, notify.received.size(), "the binding was valid throughout the call");
         assertEquals(refs, PKCS11Impl.globalReferenceCount(), "no global reference is left");
         assertEquals(blocks, PKCS11Impl.heapBlockCount(), "the binding is freed");

@@ -93,8 +93,7 @@ class ObjectWrapperTest extends ConnectedToTestModule {
         CK_ATTRIBUTE[] template = template(CKA_LABEL, CKA_VALUE);
         CK_ATTRIBUTE[] passed = template.clone();
         module.script("C_GetAttributeValue", "attr=3::4b6579 attr=17:unavail rv=0x11");
-        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GetAttributeValue(1, 100, template));
-        assertEquals(CKR_ATTRIBUTE_SENSITIVE, e.getErrorCode());
+        assertError(CKR_ATTRIBUTE_SENSITIVE, () -> pkcs11.C_GetAttributeValue(1, 100, template));
         assertSame(passed[0], template[0]);
         assertSame(passed[1], template[1]);
         assertNull(template[0].pValue);
@@ -102,8 +101,7 @@ class ObjectWrapperTest extends ConnectedToTestModule {
 
         // An unknown type: the module's own answer.
         CK_ATTRIBUTE[] unknown = template(0x80001234L);
-        PKCS11Exception invalid = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GetAttributeValue(1, 100, unknown));
-        assertEquals(CKR_ATTRIBUTE_TYPE_INVALID, invalid.getErrorCode());
+        assertError(CKR_ATTRIBUTE_TYPE_INVALID, () -> pkcs11.C_GetAttributeValue(1, 100, unknown));
         assertNull(unknown[0].pValue);
     }
 
@@ -114,8 +112,7 @@ class ObjectWrapperTest extends ConnectedToTestModule {
         // The value grew between the calls: the module answers CKR_BUFFER_TOO_SMALL for it.
         module.script("C_GetAttributeValue", "attr=3::4b6579 attr=17::0102");
         module.script("C_GetAttributeValue", "attr=3::4b6579 attr=17::010203");
-        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GetAttributeValue(1, 100, template));
-        assertEquals(CKR_BUFFER_TOO_SMALL, e.getErrorCode());
+        assertError(CKR_BUFFER_TOO_SMALL, () -> pkcs11.C_GetAttributeValue(1, 100, template));
         assertNotSame(passed[0], template[0]);
         assertNotSame(passed[1], template[1]);
         assertArrayEquals("Key".toCharArray(), (char[]) template[0].pValue);
@@ -154,8 +151,7 @@ class ObjectWrapperTest extends ConnectedToTestModule {
         CK_ATTRIBUTE[] again = template(CKA_VALUE);
         module.script("C_GetAttributeValue", "attr=17::0102");
         module.script("C_GetAttributeValue", "attr=17:100:0102 rv=0x30");
-        PKCS11Exception error = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GetAttributeValue(1, 100, again));
-        assertEquals(CKR_DEVICE_ERROR, error.getErrorCode());
+        assertError(CKR_DEVICE_ERROR, () -> pkcs11.C_GetAttributeValue(1, 100, again));
         assertNull(again[0].pValue);
     }
 
@@ -175,8 +171,7 @@ class ObjectWrapperTest extends ConnectedToTestModule {
         CK_ATTRIBUTE[] failing = template(CKA_LABEL);
         module.script("C_GetAttributeValue", "attr=3::4b6579");
         module.script("C_GetAttributeValue", "attr=3::4b6579 notify=0 rv=0x30");
-        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GetAttributeValue(session, 100, failing));
-        assertEquals(CKR_DEVICE_ERROR, e.getErrorCode());
+        PKCS11Exception e = assertError(CKR_DEVICE_ERROR, () -> pkcs11.C_GetAttributeValue(session, 100, failing));
         assertInstanceOf(PKCS11Exception.class, e.getCause());
         assertEquals(CKR_CANCEL, ((PKCS11Exception) e.getCause()).getErrorCode());
         assertArrayEquals("Key".toCharArray(), (char[]) failing[0].pValue);
@@ -244,8 +239,7 @@ class ObjectWrapperTest extends ConnectedToTestModule {
         assertEquals(1 << 20, module.last("C_FindObjects").num("ulMaxObjectCount"));
 
         module.script("C_FindObjects", "rv=0x91");
-        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_FindObjects(1, 2));
-        assertEquals(CKR_OPERATION_NOT_INITIALIZED, e.getErrorCode());
+        assertError(CKR_OPERATION_NOT_INITIALIZED, () -> pkcs11.C_FindObjects(1, 2));
     }
 
     @Test
@@ -313,9 +307,8 @@ class ObjectWrapperTest extends ConnectedToTestModule {
 
         // A module error: the neutral result, and the template is freed all the same.
         module.script("C_CreateObject", "rv=0xD0 handle=7");
-        PKCS11Exception e = assertThrows(PKCS11Exception.class,
+        assertError(CKR_TEMPLATE_INCOMPLETE,
                 () -> pkcs11.C_CreateObject(1, new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_VALUE, new byte[64])}));
-        assertEquals(CKR_TEMPLATE_INCOMPLETE, e.getErrorCode());
         module.script("C_SetAttributeValue", "rv=0x10");
         assertThrows(PKCS11Exception.class, () -> pkcs11.C_SetAttributeValue(1, 100, new CK_ATTRIBUTE[] {
             new CK_ATTRIBUTE(CKA_VALUE, new byte[] {1})}));
@@ -329,8 +322,7 @@ class ObjectWrapperTest extends ConnectedToTestModule {
         assertEquals(Platform.ulong(HIGH | 1), destroy.num("hSession"));
         assertEquals(Platform.ulong(HIGH | 100), destroy.num("hObject"));
         module.script("C_DestroyObject", "rv=0x82");
-        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_DestroyObject(1, 100));
-        assertEquals(CKR_OBJECT_HANDLE_INVALID, e.getErrorCode());
+        assertError(CKR_OBJECT_HANDLE_INVALID, () -> pkcs11.C_DestroyObject(1, 100));
 
         assertEquals(128, pkcs11.C_GetObjectSize(1, 100));
         module.script("C_GetObjectSize", "len=0xFFFFFFFF");

@@ -36,6 +36,24 @@ final class Platform {
         return buffer.array();
     }
 
+    /** {@code length} bytes counting from {@code start} in steps of {@code step} (mod 256). */
+    static byte[] counting(int length, int start, int step) {
+        byte[] bytes = new byte[length];
+        for (int i = 0; i < length; i++) {
+            bytes[i] = (byte) (start + step * i);
+        }
+        return bytes;
+    }
+
+    /** The parts one after the other. */
+    static byte[] concat(byte[]... parts) {
+        java.io.ByteArrayOutputStream out = new java.io.ByteArrayOutputStream();
+        for (byte[] part : parts) {
+            out.writeBytes(part);
+        }
+        return out.toByteArray();
+    }
+
     /** Hex of a byte string, for scripting the test module. */
     static String hex(byte[] bytes) {
         return java.util.HexFormat.of().formatHex(bytes);

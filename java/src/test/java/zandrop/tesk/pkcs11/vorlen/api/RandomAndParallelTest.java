@@ -37,8 +37,7 @@ class RandomAndParallelTest extends ConnectedToTestModule {
     void whatTheModuleWroteStaysAlsoWhenItFails() throws Exception {
         byte[] random = new byte[4];
         module.script("C_GenerateRandom", "out=deadbeef rv=" + CKR_DEVICE_ERROR);
-        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GenerateRandom(1, random));
-        assertEquals(CKR_DEVICE_ERROR, e.getErrorCode());
+        assertError(CKR_DEVICE_ERROR, () -> pkcs11.C_GenerateRandom(1, random));
         assertArrayEquals(new byte[] {(byte) 0xDE, (byte) 0xAD, (byte) 0xBE, (byte) 0xEF}, random);
 
         byte[] partly = new byte[6];
@@ -49,8 +48,7 @@ class RandomAndParallelTest extends ConnectedToTestModule {
 
     @Test
     void aNullRandomArrayIsRefusedBeforeTheModule() {
-        NullPointerException e = assertThrows(NullPointerException.class, () -> pkcs11.C_GenerateRandom(1, null));
-        assertTrue(e.getMessage().contains("RandomData"), e.getMessage());
+        assertMessage(NullPointerException.class, "RandomData", () -> pkcs11.C_GenerateRandom(1, null));
         assertEquals(0, module.count("C_GenerateRandom"));
     }
 
@@ -75,11 +73,9 @@ class RandomAndParallelTest extends ConnectedToTestModule {
 
     @Test
     void theParallelFunctionsAnswerFunctionNotParallel() throws Exception {
-        PKCS11Exception status = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GetFunctionStatus(HIGH | 7));
-        assertEquals(CKR_FUNCTION_NOT_PARALLEL, status.getErrorCode());
+        assertError(CKR_FUNCTION_NOT_PARALLEL, () -> pkcs11.C_GetFunctionStatus(HIGH | 7));
         assertEquals(Platform.ulong(HIGH | 7), module.last("C_GetFunctionStatus").num("hSession"));
-        PKCS11Exception cancel = assertThrows(PKCS11Exception.class, () -> pkcs11.C_CancelFunction(8));
-        assertEquals(CKR_FUNCTION_NOT_PARALLEL, cancel.getErrorCode());
+        assertError(CKR_FUNCTION_NOT_PARALLEL, () -> pkcs11.C_CancelFunction(8));
         assertEquals(8, module.last("C_CancelFunction").num("hSession"));
 
         // A module that answers CKR_OK makes them return normally.

@@ -10,7 +10,6 @@ import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKF_RW_SESSION;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKF_SERIAL_SESSION;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKU_USER;
 
-import java.io.ByteArrayOutputStream;
 import java.io.IOException;
 import java.io.InputStream;
 import java.io.UncheckedIOException;
@@ -193,12 +192,26 @@ final class RealModules {
 
     private static String readAll(InputStream in) {
         try (in) {
-            ByteArrayOutputStream bytes = new ByteArrayOutputStream();
-            in.transferTo(bytes);
-            return bytes.toString(StandardCharsets.UTF_8);
+            return new String(in.readAllBytes(), StandardCharsets.UTF_8);
         } catch (IOException e) {
             throw new UncheckedIOException(e);
         }
+    }
+
+    /** Signs data with an engine and a key. */
+    static byte[] sign(java.security.Signature engine, java.security.PrivateKey key, byte[] data)
+            throws GeneralSecurityException {
+        engine.initSign(key);
+        engine.update(data);
+        return engine.sign();
+    }
+
+    /** Whether an engine finds a signature of data valid under a public key. */
+    static boolean verifies(java.security.Signature engine, java.security.PublicKey key, byte[] data, byte[] signature)
+            throws GeneralSecurityException {
+        engine.initVerify(key);
+        engine.update(data);
+        return engine.verify(signature);
     }
 
     // ---- attributes

@@ -9,10 +9,8 @@ import java.nio.ByteBuffer;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.security.KeyPair;
-import java.security.KeyPairGenerator;
 import java.security.MessageDigest;
 import java.security.interfaces.ECPublicKey;
-import java.security.spec.ECGenParameterSpec;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
@@ -28,6 +26,7 @@ import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.TestInstance;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.EnumSource;
+import zandrop.tesk.pkcs11.vorlen.token.TestCertificates;
 
 /**
  * The newer mechanisms against NSS's softoken, on a fresh database in the test's temporary
@@ -67,11 +66,7 @@ class RealNssSoftokenMechanismsTest {
     }
 
     private static byte[] data(int length) {
-        byte[] bytes = new byte[length];
-        for (int i = 0; i < length; i++) {
-            bytes[i] = (byte) (i * 5 + 1);
-        }
-        return bytes;
+        return Platform.counting(length, 1, 5);
     }
 
     private static CK_ATTRIBUTE[] readableSecret(long keyType, long length) {
@@ -108,9 +103,7 @@ class RealNssSoftokenMechanismsTest {
         long[] pair = pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_EC_KEY_PAIR_GEN), publicTemplate,
                 privateTemplate);
         ECPublicKey tokenPublic = RealModules.ecPublicKey(RealModules.bytes(pkcs11, session, pair[0], CKA_EC_POINT));
-        KeyPairGenerator generator = KeyPairGenerator.getInstance("EC");
-        generator.initialize(new ECGenParameterSpec("secp256r1"));
-        KeyPair jdkPair = generator.generateKeyPair();
+        KeyPair jdkPair = TestCertificates.jdkPair("secp256r1");
         KeyAgreement agreement = KeyAgreement.getInstance("ECDH");
         agreement.init(jdkPair.getPrivate());
         agreement.doPhase(tokenPublic, true);

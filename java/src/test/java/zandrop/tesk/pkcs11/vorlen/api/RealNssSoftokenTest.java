@@ -55,11 +55,7 @@ class RealNssSoftokenTest {
     private final List<String> notOffered = new ArrayList<>();
 
     private static byte[] filled(int length, int start) {
-        byte[] bytes = new byte[length];
-        for (int i = 0; i < length; i++) {
-            bytes[i] = (byte) (start + i);
-        }
-        return bytes;
+        return Platform.counting(length, start, 1);
     }
 
     @BeforeAll

@@ -19,7 +19,6 @@ import java.security.KeyStore;
 import java.security.MessageDigest;
 import java.security.PrivateKey;
 import java.security.spec.AlgorithmParameterSpec;
-import java.security.spec.ECGenParameterSpec;
 import java.security.spec.MGF1ParameterSpec;
 import java.util.ArrayList;
 import java.util.Arrays;
@@ -56,6 +55,7 @@ import zandrop.tesk.pkcs11.vorlen.token.Pkcs11Uri;
 import zandrop.tesk.pkcs11.vorlen.token.Session;
 import zandrop.tesk.pkcs11.vorlen.token.Token;
 import zandrop.tesk.pkcs11.vorlen.token.TokenException;
+import zandrop.tesk.pkcs11.vorlen.token.TestCertificates;
 
 /**
  * The provider's ciphers, MACs, digests, key generators, secret key factories and key
@@ -87,12 +87,8 @@ class RealProviderEnginesTest {
 
     @BeforeAll
     void openTokens() throws Exception {
-        KeyPairGenerator rsaGen = KeyPairGenerator.getInstance("RSA");
-        rsaGen.initialize(2048);
-        rsa = rsaGen.generateKeyPair();
-        KeyPairGenerator ecGen = KeyPairGenerator.getInstance("EC");
-        ecGen.initialize(new ECGenParameterSpec("secp256r1"));
-        ec = ecGen.generateKeyPair();
+        rsa = TestCertificates.jdkPair("RSA");
+        ec = TestCertificates.jdkPair("secp256r1");
 
         RealSoftHsmToken.initialiseAlone(LABEL);
         try (Pkcs11Module module = Pkcs11Module.open(RealModules.softHsm2())) {
@@ -216,7 +212,7 @@ class RealProviderEnginesTest {
             AlgorithmParameterSpec p = c.params().apply(seed++);
             Cipher vorlen = init(Cipher.getInstance(c.transformation(), side.provider()), Cipher.ENCRYPT_MODE, token, p, aead);
             byte[] first = vorlen.update(data, 0, 24);
-            byte[] sealed = concat(first, vorlen.doFinal(data, 24, data.length - 24));
+            byte[] sealed = Platform.concat(first, vorlen.doFinal(data, 24, data.length - 24));
             Cipher sun = init(Cipher.getInstance(c.transformation(), "SunJCE"), Cipher.DECRYPT_MODE, jdk, p, aead);
             assertArrayEquals(data, sun.doFinal(sealed), what + ": SunJCE opens the token's ciphertext");
 
@@ -337,7 +333,7 @@ class RealProviderEnginesTest {
     @ParameterizedTest
     @MethodSource("sides")
     void macsAndDigestsEqualTheJdks(Side side) throws Exception {
-        byte[] hmacKey = concat(CHACHA, AES);  // 64 bytes: SoftHSM2 wants at least the hash's length
+        byte[] hmacKey = Platform.concat(CHACHA, AES);  // 64 bytes: SoftHSM2 wants at least the hash's length
         for (String hash : List.of("SHA-1", "SHA-224", "SHA-256", "SHA-384", "SHA-512")) {
             if (offers(side, "MessageDigest", hash)) {
                 MessageDigest d = MessageDigest.getInstance(hash, side.provider());
@@ -382,7 +378,7 @@ class RealProviderEnginesTest {
     @ParameterizedTest
     @MethodSource("sides")
     void longStreamsGiveTheJdksResultsAndLeaveThePoolClean(Side side) throws Exception {
-        byte[] hmacKey = concat(CHACHA, AES);
+        byte[] hmacKey = Platform.concat(CHACHA, AES);
         byte[] part = new byte[64 * 1024];
         MessageDigest digest = MessageDigest.getInstance("SHA-256", side.provider());
         MessageDigest sunDigest = MessageDigest.getInstance("SHA-256", "SUN");
@@ -493,7 +489,7 @@ class RealProviderEnginesTest {
             assertArrayEquals(Arrays.copyOf(PLAIN, 32), sunEcb.doFinal(tokenEcb.doFinal(Arrays.copyOf(PLAIN, 32))), what);
 
             // SunJCE wraps a 36-byte HMAC key (AESWrap: 40 bytes), the token unwraps it and MACs as SunJCE does.
-            byte[] hmacBytes = Arrays.copyOf(concat(CHACHA, AES), wrap.equals("AESWrap") ? 40 : 36);
+            byte[] hmacBytes = Arrays.copyOf(Platform.concat(CHACHA, AES), wrap.equals("AESWrap") ? 40 : 36);
             Cipher sunWrap = Cipher.getInstance(wrap, "SunJCE");
             sunWrap.init(Cipher.WRAP_MODE, jdkKek);
             byte[] jdkWrapped = sunWrap.wrap(new SecretKeySpec(hmacBytes, "HmacSHA256"));
@@ -598,11 +594,5 @@ class RealProviderEnginesTest {
         byte[] out = new byte[b.remaining()];
         b.duplicate().get(out);
         return out;
-    }
-
-    private static byte[] concat(byte[] a, byte[] b) {
-        byte[] r = Arrays.copyOf(a, a.length + b.length);
-        System.arraycopy(b, 0, r, a.length, b.length);
-        return r;
     }
 }

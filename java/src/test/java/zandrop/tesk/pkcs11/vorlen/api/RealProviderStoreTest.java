@@ -77,9 +77,7 @@ class RealProviderStoreTest {
     @BeforeAll
     void setUp() throws Exception {
         RealSoftHsmToken.initialiseAlone(LABEL);
-        KeyPairGenerator ec = KeyPairGenerator.getInstance("EC");
-        ec.initialize(new ECGenParameterSpec("secp256r1"));
-        ca = ec.generateKeyPair();
+        ca = TestCertificates.jdkPair("secp256r1");
         caCert = TestCertificates.issued(1, ca.getPublic(), CA_NAME, ca, CA_NAME, true);
         provider = new VorlenProvider(Pkcs11Uri.builder().token(LABEL).modulePath(RealModules.softHsm2()).build().toString());
         store = KeyStore.getInstance("PKCS11", provider);
@@ -104,13 +102,9 @@ class RealProviderStoreTest {
             case "EC" -> "SHA256withECDSA";
             default -> "Ed25519";
         };
-        Signature signer = Signature.getInstance(algorithm, p);
-        signer.initSign(key);
-        signer.update(new byte[] {1, 2, 3});
-        Signature checker = Signature.getInstance(algorithm);
-        checker.initVerify(publicKey);
-        checker.update(new byte[] {1, 2, 3});
-        assertTrue(checker.verify(signer.sign()), "the JDK accepts the signature of " + key);
+        byte[] signature = RealModules.sign(Signature.getInstance(algorithm, p), key, new byte[] {1, 2, 3});
+        assertTrue(RealModules.verifies(Signature.getInstance(algorithm), publicKey, new byte[] {1, 2, 3}, signature),
+                "the JDK accepts the signature of " + key);
     }
 
     @Test
@@ -158,9 +152,7 @@ class RealProviderStoreTest {
     @Test
     @Order(2)
     void importedKeyWithItsChainStaysOnTheToken() throws Exception {
-        KeyPairGenerator gen = KeyPairGenerator.getInstance("RSA");
-        gen.initialize(2048);
-        KeyPair rsa = gen.generateKeyPair();
+        KeyPair rsa = TestCertificates.jdkPair("RSA");
         Certificate[] chain = chain(rsa.getPublic(), "CN=imported", 2);
         store.setKeyEntry("imported", rsa.getPrivate(), null, chain);
 

@@ -88,9 +88,7 @@ class RealProviderTest {
     @BeforeAll
     void populate() throws Exception {
         RealSoftHsmToken.initialiseAlone(LABEL);
-        KeyPairGenerator rsaGen = KeyPairGenerator.getInstance("RSA");
-        rsaGen.initialize(2048);
-        rsa = rsaGen.generateKeyPair();
+        rsa = TestCertificates.jdkPair("RSA");
         KeyPairGenerator ecGen = KeyPairGenerator.getInstance("EC");
         ecGen.initialize(new ECGenParameterSpec("secp256r1"));
         ec = ecGen.generateKeyPair();
@@ -288,25 +286,15 @@ class RealProviderTest {
             if (!c.alias().equals("ed")) {
                 assertEquals(publicKey, store.getCertificate(c.alias()).getPublicKey());
             }
-            PrivateKey jdkKey = pair.getPrivate();
 
-            Signature signer = vorlen(c);
-            signer.initSign((PrivateKey) store.getKey(c.alias(), null));
-            signer.update(message);
-            byte[] tokenSignature = signer.sign();
-            Signature checker = jdk(c);
-            checker.initVerify(publicKey);
-            checker.update(message);
-            assertTrue(checker.verify(tokenSignature), c + ": the JDK accepts the token's signature");
+            byte[] tokenSignature = RealModules.sign(vorlen(c), (PrivateKey) store.getKey(c.alias(), null), message);
+            assertTrue(RealModules.verifies(jdk(c), publicKey, message, tokenSignature),
+                    c + ": the JDK accepts the token's signature");
 
-            Signature jdkSigner = jdk(c);
-            jdkSigner.initSign(jdkKey);
-            jdkSigner.update(message);
-            byte[] jdkSignature = jdkSigner.sign();
+            byte[] jdkSignature = RealModules.sign(jdk(c), pair.getPrivate(), message);
             Signature verifier = vorlen(c);
-            verifier.initVerify(publicKey);
-            verifier.update(message);
-            assertTrue(verifier.verify(jdkSignature), c + ": the token accepts the JDK's signature");
+            assertTrue(RealModules.verifies(verifier, publicKey, message, jdkSignature),
+                    c + ": the token accepts the JDK's signature");
             verifier.update(otherMessage);
             assertFalse(verifier.verify(jdkSignature), c + ": not for other data");
         }
@@ -333,15 +321,13 @@ class RealProviderTest {
     @Order(3)
     void malformedEcdsaSignaturesAreRefusedOnTheHost() throws Exception {
         byte[] data = "signed".getBytes(StandardCharsets.UTF_8);
-        Signature signer = Signature.getInstance("SHA256withECDSA", provider);
-        signer.initSign((PrivateKey) store.getKey("ec", null));
-        signer.update(data);
-        byte[] good = signer.sign();
+        byte[] good = RealModules.sign(Signature.getInstance("SHA256withECDSA", provider),
+                (PrivateKey) store.getKey("ec", null), data);
         // DER: SEQUENCE { INTEGER r, INTEGER s } with one-byte lengths for P-256.
         int rLength = good[3];
-        byte[] trailing = concat(good, new byte[] {0});
-        byte[] longForm = concat(new byte[] {0x30, (byte) 0x81, good[1]}, slice(good, 2, good.length));
-        byte[] paddedR = concat(new byte[] {0x30, (byte) (good[1] + 1), 0x02, (byte) (rLength + 1), 0},
+        byte[] trailing = Platform.concat(good, new byte[] {0});
+        byte[] longForm = Platform.concat(new byte[] {0x30, (byte) 0x81, good[1]}, slice(good, 2, good.length));
+        byte[] paddedR = Platform.concat(new byte[] {0x30, (byte) (good[1] + 1), 0x02, (byte) (rLength + 1), 0},
                 slice(good, 4, good.length));
         byte[] truncated = slice(good, 0, good.length - 1);
         byte[] rawForm = JdkFormats.ecdsaFromDer(good, zandrop.tesk.pkcs11.vorlen.token.Curve.P_256);
@@ -365,7 +351,7 @@ class RealProviderTest {
         Signature p1363 = Signature.getInstance("SHA256withECDSAinP1363Format", provider);
         p1363.initVerify(ecCert.getPublicKey());
         p1363.update(data);
-        assertThrows(SignatureException.class, () -> p1363.verify(concat(rawForm, new byte[] {0})));
+        assertThrows(SignatureException.class, () -> p1363.verify(Platform.concat(rawForm, new byte[] {0})));
         p1363.update(data);
         assertTrue(p1363.verify(rawForm));
     }
@@ -495,14 +481,9 @@ class RealProviderTest {
         try (Pkcs11Module other = Pkcs11Module.open(RealModules.softHsm2())) {
             other.pkcs11().C_CloseAllSessions(provider.token().slotId());
         }
-        Signature signer = Signature.getInstance("SHA256withECDSA", provider);
-        signer.initSign(key);
-        signer.update(new byte[] {4, 5, 6});
-        byte[] signature = signer.sign();
-        Signature checker = Signature.getInstance("SHA256withECDSA", "SunEC");
-        checker.initVerify(ec.getPublic());
-        checker.update(new byte[] {4, 5, 6});
-        assertTrue(checker.verify(signature), "signed by the same key after the provider found it again");
+        byte[] signature = RealModules.sign(Signature.getInstance("SHA256withECDSA", provider), key, new byte[] {4, 5, 6});
+        assertTrue(RealModules.verifies(Signature.getInstance("SHA256withECDSA", "SunEC"), ec.getPublic(),
+                new byte[] {4, 5, 6}, signature), "signed by the same key after the provider found it again");
     }
 
     @Test
@@ -524,12 +505,6 @@ class RealProviderTest {
         assertTrue(r.out().contains("aes, SecretKeyEntry"), r.out());
         assertTrue(r.out().contains("rsa, PrivateKeyEntry"), r.out());
         assertTrue(r.out().contains("ca, trustedCertEntry"), r.out());
-    }
-
-    private static byte[] concat(byte[] a, byte[] b) {
-        byte[] r = java.util.Arrays.copyOf(a, a.length + b.length);
-        System.arraycopy(b, 0, r, a.length, b.length);
-        return r;
     }
 
     private static byte[] slice(byte[] a, int from, int to) {

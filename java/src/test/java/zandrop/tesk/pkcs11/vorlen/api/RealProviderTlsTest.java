@@ -20,7 +20,6 @@ import java.security.Principal;
 import java.security.PrivateKey;
 import java.security.cert.Certificate;
 import java.security.cert.X509Certificate;
-import java.security.spec.ECGenParameterSpec;
 import java.util.ArrayList;
 import java.util.Base64;
 import java.util.List;
@@ -71,9 +70,7 @@ class RealProviderTlsTest {
     @BeforeAll
     void setUp() throws Exception {
         RealSoftHsmToken.initialiseAlone(LABEL);
-        KeyPairGenerator ec = KeyPairGenerator.getInstance("EC");
-        ec.initialize(new ECGenParameterSpec("secp256r1"));
-        ca = ec.generateKeyPair();
+        ca = TestCertificates.jdkPair("secp256r1");
         caCert = TestCertificates.issued(1, ca.getPublic(), CA_NAME, ca, CA_NAME, true);
         caPem = pem(RealModules.testDir().resolve("ca.pem"), "CERTIFICATE", caCert.getEncoded());
         provider = new VorlenProvider(Pkcs11Uri.builder().token(LABEL).modulePath(RealModules.softHsm2()).build().toString());

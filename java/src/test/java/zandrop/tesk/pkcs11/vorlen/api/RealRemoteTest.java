@@ -113,10 +113,7 @@ class RealRemoteTest {
     }
 
     private static boolean verifies(String algorithm, PublicKey key, byte[] data, byte[] signature) throws Exception {
-        Signature jdk = Signature.getInstance(algorithm);
-        jdk.initVerify(key);
-        jdk.update(data);
-        return jdk.verify(signature);
+        return RealModules.verifies(Signature.getInstance(algorithm), key, data, signature);
     }
 
     @Test
@@ -134,9 +131,7 @@ class RealRemoteTest {
         byte[] pss = pkcs11.C_Sign(session, digest);
         Signature jdkPss = Signature.getInstance("RSASSA-PSS");
         jdkPss.setParameter(new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, 24, 1));
-        jdkPss.initVerify(rsaPublic);
-        jdkPss.update(data);
-        assertTrue(jdkPss.verify(pss), "the JDK accepts the PSS signature");
+        assertTrue(RealModules.verifies(jdkPss, rsaPublic, data, pss), "the JDK accepts the PSS signature");
 
         long[] ec = pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_EC_KEY_PAIR_GEN),
                 template(CKA_TOKEN, false, CKA_EC_PARAMS, RealModules.P256_PARAMS, CKA_VERIFY, true),
@@ -438,10 +433,9 @@ class RealRemoteTest {
                         "listed: " + java.util.Collections.list(store.aliases()));
                 byte[] data = "signed by the provider through a socket".getBytes(StandardCharsets.US_ASCII);
                 for (Map.Entry<String, String> e : algorithms.entrySet()) {
-                    Signature signer = Signature.getInstance(e.getValue(), provider);
-                    signer.initSign((java.security.PrivateKey) store.getKey(e.getKey(), null));
-                    signer.update(data);
-                    assertTrue(verifies(e.getValue(), store.getCertificate(e.getKey()).getPublicKey(), data, signer.sign()),
+                    byte[] signature = RealModules.sign(Signature.getInstance(e.getValue(), provider),
+                            (java.security.PrivateKey) store.getKey(e.getKey(), null), data);
+                    assertTrue(verifies(e.getValue(), store.getCertificate(e.getKey()).getPublicKey(), data, signature),
                             e.getValue() + " of " + e.getKey());
                     store.deleteEntry(e.getKey());
                 }

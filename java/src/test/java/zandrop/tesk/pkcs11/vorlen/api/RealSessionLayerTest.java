@@ -13,12 +13,10 @@ import java.math.BigInteger;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.security.KeyFactory;
-import java.security.KeyPairGenerator;
 import java.security.MessageDigest;
 import java.security.PublicKey;
 import java.security.Signature;
 import java.security.interfaces.ECPublicKey;
-import java.security.spec.ECGenParameterSpec;
 import java.security.spec.MGF1ParameterSpec;
 import java.security.spec.PSSParameterSpec;
 import java.security.spec.RSAPublicKeySpec;
@@ -65,6 +63,7 @@ import zandrop.tesk.pkcs11.vorlen.token.Session;
 import zandrop.tesk.pkcs11.vorlen.token.Template;
 import zandrop.tesk.pkcs11.vorlen.token.Token;
 import zandrop.tesk.pkcs11.vorlen.token.TokenObject;
+import zandrop.tesk.pkcs11.vorlen.token.TestCertificates;
 
 /**
  * The session layer on SoftHSM2 and NSS's softoken: every operation checked by the JDK's own
@@ -156,9 +155,7 @@ class RealSessionLayerTest {
                 assertFalse(s.verify(Mechanism.ecdsaP1363(hash), pair.publicKey(), data, raw));
             }
 
-            KeyPairGenerator generator = KeyPairGenerator.getInstance("EC");
-            generator.initialize(new ECGenParameterSpec("secp256r1"));
-            java.security.KeyPair other = generator.generateKeyPair();
+            java.security.KeyPair other = TestCertificates.jdkPair("secp256r1");
             KeyObject shared = s.derive(Mechanism.ecdh(RealModules.uncompressed((ECPublicKey) other.getPublic())),
                     pair.privateKey(), Template.of(Attr.CLASS, CKO_SECRET_KEY).with(Attr.KEY_TYPE, CKK_GENERIC_SECRET)
                             .with(Attr.VALUE_LEN, 32L).with(Attr.TOKEN, false).with(Attr.SENSITIVE, false)
@@ -364,9 +361,7 @@ class RealSessionLayerTest {
                 .modulePath(RealModules.softHsm2()).build())) {
             assertEquals(softHsmToken.slotId(), again.token(uri).slotId());
         }
-        KeyPairGenerator generator = KeyPairGenerator.getInstance("EC");
-        generator.initialize(new ECGenParameterSpec("secp384r1"));
-        java.security.KeyPair jdkPair = generator.generateKeyPair();
+        java.security.KeyPair jdkPair = TestCertificates.jdkPair("secp384r1");
         try (Session s = softHsmToken.openSession(true)) {
             JdkFormats.ImportOptions options = JdkFormats.ImportOptions.defaults().token(false).label("imported")
                     .id(new byte[] {7});

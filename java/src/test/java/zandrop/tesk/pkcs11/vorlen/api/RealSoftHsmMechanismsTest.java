@@ -62,39 +62,36 @@ class RealSoftHsmMechanismsTest {
     }
 
     private static byte[] data(int length) {
-        byte[] bytes = new byte[length];
-        for (int i = 0; i < length; i++) {
-            bytes[i] = (byte) (i * 7 + 3);
-        }
-        return bytes;
+        return Platform.counting(length, 3, 7);
     }
 
     /** Encrypts in one part, or in parts of {@code part} bytes with the final part last. */
     private byte[] encrypt(CK_MECHANISM mechanism, long key, byte[] plain, int part) throws PKCS11Exception {
         pkcs11.C_EncryptInit(session, mechanism, key);
-        if (part == 0) {
-            return pkcs11.C_Encrypt(session, plain);
-        }
-        ByteArrayOutputStream out = new ByteArrayOutputStream();
-        for (int from = 0; from < plain.length; from += part) {
-            out.writeBytes(pkcs11.C_EncryptUpdate(session, Arrays.copyOfRange(plain, from,
-                    Math.min(plain.length, from + part))));
-        }
-        out.writeBytes(pkcs11.C_EncryptFinal(session));
-        return out.toByteArray();
+        return part == 0 ? pkcs11.C_Encrypt(session, plain)
+                : inParts(plain, part, pkcs11::C_EncryptUpdate, pkcs11::C_EncryptFinal);
     }
 
     private byte[] decrypt(CK_MECHANISM mechanism, long key, byte[] cipher, int part) throws PKCS11Exception {
         pkcs11.C_DecryptInit(session, mechanism, key);
-        if (part == 0) {
-            return pkcs11.C_Decrypt(session, cipher);
-        }
+        return part == 0 ? pkcs11.C_Decrypt(session, cipher)
+                : inParts(cipher, part, pkcs11::C_DecryptUpdate, pkcs11::C_DecryptFinal);
+    }
+
+    interface Update {
+        byte[] apply(long session, byte[] part) throws PKCS11Exception;
+    }
+
+    interface Final {
+        byte[] apply(long session) throws PKCS11Exception;
+    }
+
+    private byte[] inParts(byte[] input, int part, Update update, Final last) throws PKCS11Exception {
         ByteArrayOutputStream out = new ByteArrayOutputStream();
-        for (int from = 0; from < cipher.length; from += part) {
-            out.writeBytes(pkcs11.C_DecryptUpdate(session, Arrays.copyOfRange(cipher, from,
-                    Math.min(cipher.length, from + part))));
+        for (int from = 0; from < input.length; from += part) {
+            out.writeBytes(update.apply(session, Arrays.copyOfRange(input, from, Math.min(input.length, from + part))));
         }
-        out.writeBytes(pkcs11.C_DecryptFinal(session));
+        out.writeBytes(last.apply(session));
         return out.toByteArray();
     }
 

@@ -9,6 +9,7 @@ import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertSame;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
+import static zandrop.tesk.pkcs11.vorlen.api.ConnectedToTestModule.assertError;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.io.ByteArrayOutputStream;
@@ -16,12 +17,10 @@ import java.math.BigInteger;
 import java.nio.ByteBuffer;
 import java.nio.charset.StandardCharsets;
 import java.security.KeyPair;
-import java.security.KeyPairGenerator;
 import java.security.MessageDigest;
 import java.security.Signature;
 import java.security.interfaces.ECPublicKey;
 import java.security.interfaces.RSAPublicKey;
-import java.security.spec.ECGenParameterSpec;
 import java.security.spec.MGF1ParameterSpec;
 import java.security.spec.PSSParameterSpec;
 import java.util.ArrayList;
@@ -49,6 +48,7 @@ import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.TestInstance;
+import zandrop.tesk.pkcs11.vorlen.token.TestCertificates;
 
 /**
  * The library against SoftHSM2, on a fresh token in a temporary folder that the suite initialises
@@ -156,10 +156,8 @@ class RealSoftHsmTest {
         pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), pair[1]);
         byte[] signature = pkcs11.C_Sign(session, data);
         assertEquals(256, signature.length);
-        Signature jdk = Signature.getInstance("SHA256withRSA");
-        jdk.initVerify(publicKey);
-        jdk.update(data);
-        assertTrue(jdk.verify(signature), "the JDK accepts the token's PKCS #1 v1.5 signature");
+        assertTrue(RealModules.verifies(Signature.getInstance("SHA256withRSA"), publicKey, data, signature),
+                "the JDK accepts the token's PKCS #1 v1.5 signature");
 
         // The same in three parts: PKCS #1 v1.5 is deterministic.
         pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), pair[1]);
@@ -178,8 +176,7 @@ class RealSoftHsmTest {
         byte[] forged = signature.clone();
         forged[100] ^= 0x40;
         pkcs11.C_VerifyInit(session, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), pair[0]);
-        PKCS11Exception invalid = assertThrows(PKCS11Exception.class, () -> pkcs11.C_Verify(session, data, forged));
-        assertEquals(CKR_SIGNATURE_INVALID, invalid.getErrorCode());
+        assertError(CKR_SIGNATURE_INVALID, () -> pkcs11.C_Verify(session, data, forged));
 
         // PSS with its parameter record: SHA-256, MGF1 with SHA-256, 32 bytes of salt.
         CK_RSA_PKCS_PSS_PARAMS pss = new CK_RSA_PKCS_PSS_PARAMS(CKM_SHA256, CKG_MGF1_SHA256, 32);
@@ -187,12 +184,9 @@ class RealSoftHsmTest {
         byte[] pssSignature = pkcs11.C_Sign(session, data);
         Signature jdkPss = Signature.getInstance("RSASSA-PSS");
         jdkPss.setParameter(new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, 32, 1));
-        jdkPss.initVerify(publicKey);
-        jdkPss.update(data);
-        assertTrue(jdkPss.verify(pssSignature), "the JDK accepts the token's PSS signature");
-        jdkPss.initVerify(publicKey);
-        jdkPss.update("another request".getBytes(StandardCharsets.US_ASCII));
-        assertFalse(jdkPss.verify(pssSignature), "the oracle rejects other data");
+        assertTrue(RealModules.verifies(jdkPss, publicKey, data, pssSignature), "the JDK accepts the token's PSS signature");
+        assertFalse(RealModules.verifies(jdkPss, publicKey, "another request".getBytes(StandardCharsets.US_ASCII),
+                pssSignature), "the oracle rejects other data");
 
         // Raw PSS over a digest the JDK made; salt length 20 this time.
         byte[] digest = MessageDigest.getInstance("SHA-256").digest(data);
@@ -232,9 +226,7 @@ class RealSoftHsmTest {
         byte[] otherDigest = digest.clone();
         otherDigest[0] ^= 1;
         pkcs11.C_VerifyInit(session, new CK_MECHANISM(CKM_ECDSA), pair[0]);
-        PKCS11Exception invalid = assertThrows(PKCS11Exception.class,
-                () -> pkcs11.C_Verify(session, otherDigest, signature));
-        assertEquals(CKR_SIGNATURE_INVALID, invalid.getErrorCode());
+        assertError(CKR_SIGNATURE_INVALID, () -> pkcs11.C_Verify(session, otherDigest, signature));
     }
 
     @Test
@@ -336,10 +328,7 @@ class RealSoftHsmTest {
         assertEquals(32, value.length);
         SecretKeySpec jdkKey = new SecretKeySpec(value, "AES");
         byte[] iv = random(16);
-        byte[] plain = new byte[100];
-        for (int i = 0; i < plain.length; i++) {
-            plain[i] = (byte) (i * 7 + 3);
-        }
+        byte[] plain = Platform.counting(100, 3, 7);
         Cipher jdk = Cipher.getInstance("AES/CBC/PKCS5Padding");
         jdk.init(Cipher.ENCRYPT_MODE, jdkKey, new IvParameterSpec(iv));
         byte[] expected = jdk.doFinal(plain);
@@ -380,9 +369,7 @@ class RealSoftHsmTest {
         pkcs11.C_DecryptInit(session, new CK_MECHANISM(CKM_AES_CBC, iv), key);
         assertArrayEquals(blocks, pkcs11.C_Decrypt(session, cbc));
         pkcs11.C_EncryptInit(session, new CK_MECHANISM(CKM_AES_CBC, iv), key);
-        PKCS11Exception length = assertThrows(PKCS11Exception.class,
-                () -> pkcs11.C_Encrypt(session, new byte[17]));
-        assertEquals(CKR_DATA_LEN_RANGE, length.getErrorCode());
+        assertError(CKR_DATA_LEN_RANGE, () -> pkcs11.C_Encrypt(session, new byte[17]));
 
         // An IV of the wrong length reaches the module as it is, and the module refuses it.
         PKCS11Exception badIv = assertThrows(PKCS11Exception.class,
@@ -442,8 +429,7 @@ class RealSoftHsmTest {
         ByteBuffer out = ByteBuffer.allocateDirect(expected.length + 16);
         pkcs11.C_EncryptInit(session, cbcPad, key);
         ByteBuffer tight = out.duplicate().limit(100);
-        PKCS11Exception tooSmall = assertThrows(PKCS11Exception.class, () -> pkcs11.C_Encrypt(session, in, tight));
-        assertEquals(CKR_BUFFER_TOO_SMALL, tooSmall.getErrorCode());
+        assertError(CKR_BUFFER_TOO_SMALL, () -> pkcs11.C_Encrypt(session, in, tight));
         assertEquals(0, in.position(), "nothing consumed");
         assertEquals(expected.length, pkcs11.C_Encrypt(session, in, out), "the operation went on");
         byte[] encrypted = new byte[expected.length];
@@ -594,9 +580,7 @@ class RealSoftHsmTest {
     void ecdhDerivationAgreesWithTheJdk() throws Exception {
         long[] pair = ecKeyPair();
         ECPublicKey tokenPublic = RealModules.ecPublicKey(RealModules.bytes(pkcs11, session, pair[0], CKA_EC_POINT));
-        KeyPairGenerator generator = KeyPairGenerator.getInstance("EC");
-        generator.initialize(new ECGenParameterSpec("secp256r1"));
-        KeyPair jdkPair = generator.generateKeyPair();
+        KeyPair jdkPair = TestCertificates.jdkPair("secp256r1");
 
         byte[] peerPoint = RealModules.uncompressed((ECPublicKey) jdkPair.getPublic());
         CK_ECDH1_DERIVE_PARAMS params = new CK_ECDH1_DERIVE_PARAMS(CKD_NULL, null, peerPoint);
@@ -690,9 +674,7 @@ class RealSoftHsmTest {
             new CK_ATTRIBUTE(CKA_SENSITIVE, true)});
         CK_ATTRIBUTE marker = new CK_ATTRIBUTE(CKA_VALUE, "unchanged");
         CK_ATTRIBUTE[] secretTemplate = {marker};
-        PKCS11Exception refused = assertThrows(PKCS11Exception.class,
-                () -> pkcs11.C_GetAttributeValue(session, sensitive, secretTemplate));
-        assertEquals(CKR_ATTRIBUTE_SENSITIVE, refused.getErrorCode());
+        assertError(CKR_ATTRIBUTE_SENSITIVE, () -> pkcs11.C_GetAttributeValue(session, sensitive, secretTemplate));
         assertSame(marker, secretTemplate[0]);
 
         for (long handle : many) {
@@ -701,9 +683,7 @@ class RealSoftHsmTest {
         pkcs11.C_DestroyObject(session, copy);
         pkcs11.C_DestroyObject(session, original);
         assertArrayEquals(new long[0], RealModules.find(pkcs11, session, byApplication));
-        PKCS11Exception gone = assertThrows(PKCS11Exception.class,
-                () -> RealModules.read(pkcs11, session, original, CKA_LABEL));
-        assertEquals(CKR_OBJECT_HANDLE_INVALID, gone.getErrorCode());
+        assertError(CKR_OBJECT_HANDLE_INVALID, () -> RealModules.read(pkcs11, session, original, CKA_LABEL));
     }
 
     private static Set<Long> toSet(long[] handles) {
@@ -748,15 +728,10 @@ class RealSoftHsmTest {
                 new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_CLASS, CKO_DATA), new CK_ATTRIBUTE(CKA_TOKEN, true)}));
         assertEquals(CKR_SESSION_READ_ONLY, readOnlyCreate.getErrorCode());
         pkcs11.C_CloseSession(readOnly);
-        PKCS11Exception closed = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GetSessionInfo(readOnly));
-        assertEquals(CKR_SESSION_HANDLE_INVALID, closed.getErrorCode());
+        assertError(CKR_SESSION_HANDLE_INVALID, () -> pkcs11.C_GetSessionInfo(readOnly));
 
-        PKCS11Exception noSlot = assertThrows(PKCS11Exception.class,
-                () -> pkcs11.C_OpenSession(0x7FFF0001L, CKF_SERIAL_SESSION, null, null));
-        assertEquals(CKR_SLOT_ID_INVALID, noSlot.getErrorCode());
-        PKCS11Exception notSerial = assertThrows(PKCS11Exception.class,
-                () -> pkcs11.C_OpenSession(slot, 0, null, null));
-        assertEquals(CKR_SESSION_PARALLEL_NOT_SUPPORTED, notSerial.getErrorCode());
+        assertError(CKR_SLOT_ID_INVALID, () -> pkcs11.C_OpenSession(0x7FFF0001L, CKF_SERIAL_SESSION, null, null));
+        assertError(CKR_SESSION_PARALLEL_NOT_SUPPORTED, () -> pkcs11.C_OpenSession(slot, 0, null, null));
     }
 
     @Test

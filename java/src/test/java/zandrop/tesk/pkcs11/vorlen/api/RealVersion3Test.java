@@ -65,17 +65,7 @@ class RealVersion3Test {
     }
 
     private static byte[] bytes(int length, int start) {
-        byte[] b = new byte[length];
-        for (int i = 0; i < length; i++) {
-            b[i] = (byte) (start + 7 * i);
-        }
-        return b;
-    }
-
-    private static byte[] concat(byte[] a, byte[] b) {
-        byte[] c = Arrays.copyOf(a, a.length + b.length);
-        System.arraycopy(b, 0, c, a.length, b.length);
-        return c;
+        return Platform.counting(length, start, 7);
     }
 
     private long secretKey(long keyType, byte[] value, long... usages) throws PKCS11Exception {
@@ -136,7 +126,7 @@ class RealVersion3Test {
                 byte[] tag = new byte[16];
                 pkcs11.C_MessageEncryptInit(session, mechanism, key);
                 try {
-                    return concat(pkcs11.C_EncryptMessage(session, parameter.apply(tag), aad, plain), tag);
+                    return Platform.concat(pkcs11.C_EncryptMessage(session, parameter.apply(tag), aad, plain), tag);
                 } finally {
                     pkcs11.C_MessageEncryptFinal(session);
                 }
@@ -177,7 +167,7 @@ class RealVersion3Test {
         Cipher jdk = Cipher.getInstance("AES/GCM/NoPadding");
         jdk.init(Cipher.DECRYPT_MODE, new SecretKeySpec(keyValue, "AES"), new GCMParameterSpec(128, generatedIv));
         jdk.updateAAD(aad);
-        assertArrayEquals(plaintext, jdk.doFinal(concat(second, generatedTag)), "the JDK opens it with that IV and tag");
+        assertArrayEquals(plaintext, jdk.doFinal(Platform.concat(second, generatedTag)), "the JDK opens it with that IV and tag");
         pkcs11.C_DestroyObject(session, key);
     }
 
@@ -208,7 +198,7 @@ class RealVersion3Test {
         jdk.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(keyValue, "AES"), new GCMParameterSpec(128, iv));
         jdk.updateAAD(aad);
         jdk.update(bytes(20, 3));
-        assertArrayEquals(jdk.doFinal(bytes(9, 4)), concat(out.toByteArray(), tag));
+        assertArrayEquals(jdk.doFinal(bytes(9, 4)), Platform.concat(out.toByteArray(), tag));
         pkcs11.C_DestroyObject(session, key);
     }
 

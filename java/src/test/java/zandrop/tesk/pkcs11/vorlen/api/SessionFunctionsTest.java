@@ -30,9 +30,7 @@ class SessionFunctionsTest extends ConnectedToTestModule {
         module.script("C_OpenSession", "handle=0xFFFFFFFF");
         assertEquals(4294967295L, pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, null, null));
         module.script("C_OpenSession", "rv=0xB1");
-        PKCS11Exception e = assertThrows(PKCS11Exception.class,
-                () -> pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, null, null));
-        assertEquals(CKR_SESSION_COUNT, e.getErrorCode());
+        assertError(CKR_SESSION_COUNT, () -> pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, null, null));
 
         pkcs11.C_CloseSession(HIGH | 7);
         assertEquals(Platform.ulong(HIGH | 7), module.last("C_CloseSession").num("hSession"));
@@ -51,8 +49,7 @@ class SessionFunctionsTest extends ConnectedToTestModule {
         assertEquals(2147483648L, info.ulDeviceError);
 
         module.script("C_GetSessionInfo", "rv=0xB3");
-        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GetSessionInfo(4));
-        assertEquals(CKR_SESSION_HANDLE_INVALID, e.getErrorCode());
+        assertError(CKR_SESSION_HANDLE_INVALID, () -> pkcs11.C_GetSessionInfo(4));
     }
 
     @Test
@@ -102,15 +99,13 @@ class SessionFunctionsTest extends ConnectedToTestModule {
     @Test
     void operationStateFailuresAndLyingLengths() {
         module.script("C_GetOperationState", "rv=0x180");
-        PKCS11Exception unsaveable = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GetOperationState(1));
-        assertEquals(CKR_STATE_UNSAVEABLE, unsaveable.getErrorCode());
+        assertError(CKR_STATE_UNSAVEABLE, () -> pkcs11.C_GetOperationState(1));
         assertEquals(1, module.count("C_GetOperationState"));
 
         // The state grew between the two calls: the module's answer, no retry.
         module.script("C_GetOperationState", "out=0102");
         module.script("C_GetOperationState", "out=010203");
-        PKCS11Exception grew = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GetOperationState(1));
-        assertEquals(CKR_BUFFER_TOO_SMALL, grew.getErrorCode());
+        assertError(CKR_BUFFER_TOO_SMALL, () -> pkcs11.C_GetOperationState(1));
         assertEquals(3, module.count("C_GetOperationState"));
 
         // A module that reports more than it was given room for, with CKR_OK, is not believed.
@@ -121,8 +116,7 @@ class SessionFunctionsTest extends ConnectedToTestModule {
                 overrun.getMessage());
 
         module.script("C_GetOperationState", "len=unavail");
-        PKCS11RuntimeException huge = assertThrows(PKCS11RuntimeException.class, () -> pkcs11.C_GetOperationState(1));
-        assertTrue(huge.getMessage().contains("C_GetOperationState"), huge.getMessage());
+        assertMessage(PKCS11RuntimeException.class, "C_GetOperationState", () -> pkcs11.C_GetOperationState(1));
         assertEquals(6, module.count("C_GetOperationState"), "nothing is allocated for an impossible length");
     }
 
@@ -143,14 +137,12 @@ class SessionFunctionsTest extends ConnectedToTestModule {
         assertArrayEquals(new byte[0], module.last("C_Login").bytes("pPin"), "an empty PIN is not a null one");
 
         module.script("C_Login", "rv=0xA0");
-        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_Login(2, CKU_USER, "0000".toCharArray()));
-        assertEquals(CKR_PIN_INCORRECT, e.getErrorCode());
+        assertError(CKR_PIN_INCORRECT, () -> pkcs11.C_Login(2, CKU_USER, "0000".toCharArray()));
 
         pkcs11.C_Logout(HIGH | 2);
         assertEquals(Platform.ulong(HIGH | 2), module.last("C_Logout").num("hSession"));
         module.script("C_Logout", "rv=0x101");
-        PKCS11Exception out = assertThrows(PKCS11Exception.class, () -> pkcs11.C_Logout(2));
-        assertEquals(CKR_USER_NOT_LOGGED_IN, out.getErrorCode());
+        assertError(CKR_USER_NOT_LOGGED_IN, () -> pkcs11.C_Logout(2));
     }
 
     @Test

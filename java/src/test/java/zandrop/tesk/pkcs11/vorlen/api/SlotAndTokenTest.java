@@ -76,8 +76,7 @@ class SlotAndTokenTest extends ConnectedToTestModule {
     @Test
     void moduleErrorGivesNoRecord() {
         module.script("C_GetTokenInfo", "rv=0xE0");
-        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GetTokenInfo(1));
-        assertEquals(CKR_TOKEN_NOT_PRESENT, e.getErrorCode());
+        PKCS11Exception e = assertError(CKR_TOKEN_NOT_PRESENT, () -> pkcs11.C_GetTokenInfo(1));
         assertTrue(e.getMessage().contains("CKR_TOKEN_NOT_PRESENT"), e.getMessage());
     }
 
@@ -113,8 +112,7 @@ class SlotAndTokenTest extends ConnectedToTestModule {
     void listThatGrowsBetweenTheCallsIsTheModulesError() {
         module.script("C_GetSlotList", "handles=1,2");
         module.script("C_GetSlotList", "handles=1,2,3");
-        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_GetSlotList(true));
-        assertEquals(CKR_BUFFER_TOO_SMALL, e.getErrorCode());
+        assertError(CKR_BUFFER_TOO_SMALL, () -> pkcs11.C_GetSlotList(true));
         assertEquals(2, module.count("C_GetSlotList"));
     }
 
@@ -122,16 +120,15 @@ class SlotAndTokenTest extends ConnectedToTestModule {
     void moduleReportingMoreEntriesThanAllocatedIsRefused() {
         module.script("C_GetMechanismList", "handles=1,2");
         module.script("C_GetMechanismList", "handles=1,2 len=5 rv=0");
-        PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class, () -> pkcs11.C_GetMechanismList(1));
-        assertTrue(e.getMessage().contains("C_GetMechanismList"), e.getMessage());
+        PKCS11RuntimeException e = assertMessage(PKCS11RuntimeException.class, "C_GetMechanismList",
+                () -> pkcs11.C_GetMechanismList(1));
         assertTrue(e.getMessage().contains("5") && e.getMessage().contains("2"), e.getMessage());
     }
 
     @Test
     void hugeCountsAreRefusedBeforeAnyAllocation() {
         module.script("C_GetSlotList", "len=unavail");
-        PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class, () -> pkcs11.C_GetSlotList(true));
-        assertTrue(e.getMessage().contains("C_GetSlotList"), e.getMessage());
+        assertMessage(PKCS11RuntimeException.class, "C_GetSlotList", () -> pkcs11.C_GetSlotList(true));
         assertEquals(1, module.count("C_GetSlotList"));
     }
 
@@ -175,8 +172,7 @@ class SlotAndTokenTest extends ConnectedToTestModule {
         assertTrue(call.isNull("pReserved"));
         assertEquals(CKF_DONT_BLOCK, call.num("flags"));
         module.script("C_WaitForSlotEvent", "rv=0x8");
-        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_WaitForSlotEvent(CKF_DONT_BLOCK, null));
-        assertEquals(CKR_NO_EVENT, e.getErrorCode());
+        assertError(CKR_NO_EVENT, () -> pkcs11.C_WaitForSlotEvent(CKF_DONT_BLOCK, null));
     }
 
     @Test

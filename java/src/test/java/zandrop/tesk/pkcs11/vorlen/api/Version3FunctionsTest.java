@@ -4,6 +4,7 @@ import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertInstanceOf;
 import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertSame;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.CryptoWrapperCases.bytes;
@@ -111,8 +112,7 @@ class Version3FunctionsTest extends ConnectedToTestModule {
                 if (usable) {
                     assertTrue(module.last("C_GetInterface").isNull("pVersion"), "the module's default interface");
                 } else {
-                    PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> again.C_SessionCancel(1, 0));
-                    assertEquals(CKR_FUNCTION_NOT_SUPPORTED, e.getErrorCode());
+                    assertError(CKR_FUNCTION_NOT_SUPPORTED, () -> again.C_SessionCancel(1, 0));
                     assertEquals(0, module.count("C_SessionCancel"));
                 }
             } finally {
@@ -140,15 +140,12 @@ class Version3FunctionsTest extends ConnectedToTestModule {
             assertEquals(0, module.count("C_GetInterface"));
             assertEquals(0, module.count("C_GetInterfaceList"));
             assertEquals(1, module.count("C_GetFunctionList"));
-            PKCS11Exception refused = assertThrows(PKCS11Exception.class, () -> object.C_SessionCancel(1, 0));
-            assertEquals(CKR_FUNCTION_NOT_SUPPORTED, refused.getErrorCode());
+            assertError(CKR_FUNCTION_NOT_SUPPORTED, () -> object.C_SessionCancel(1, 0));
 
             object.connect(TestModules.v3());  // rebinding works both ways
             assertEquals("3.0", version(object.getInterfaceVersion()));
             module.script("C_GetFunctionList", "rv=" + CKR_HOST_MEMORY);
-            PKCS11Exception failed = assertThrows(PKCS11Exception.class,
-                    () -> object.connectFunctionListOnly(TestModules.v3()));
-            assertEquals(CKR_HOST_MEMORY, failed.getErrorCode());
+            assertError(CKR_HOST_MEMORY, () -> object.connectFunctionListOnly(TestModules.v3()));
             assertEquals("3.0", version(object.getInterfaceVersion()), "a failed connect keeps the earlier binding");
             assertThrows(java.io.IOException.class, () -> object.connectFunctionListOnly(TestModules.withoutFunctionList()));
             assertThrows(NullPointerException.class, () -> object.connectFunctionListOnly(null));
@@ -218,8 +215,7 @@ class Version3FunctionsTest extends ConnectedToTestModule {
         pkcs11.C_SessionCancel(4, CKF_MESSAGE_ENCRYPT | CKF_MESSAGE_DECRYPT);
         assertEquals(CKF_MESSAGE_ENCRYPT | CKF_MESSAGE_DECRYPT, module.last("C_SessionCancel").num("flags"));
         module.script("C_SessionCancel", "rv=" + CKR_OPERATION_CANCEL_FAILED);
-        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_SessionCancel(4, 0));
-        assertEquals(CKR_OPERATION_CANCEL_FAILED, e.getErrorCode());
+        assertError(CKR_OPERATION_CANCEL_FAILED, () -> pkcs11.C_SessionCancel(4, 0));
     }
 
     // ---- message-based encryption: the per-message records and their copy-back
@@ -296,8 +292,7 @@ class Version3FunctionsTest extends ConnectedToTestModule {
                     java.nio.ByteBuffer.wrap(bytes(4, 0)), out, CKF_END_OF_MESSAGE)},
         };
         for (Object[] row : refused) {
-            IllegalArgumentException e = assertThrows(IllegalArgumentException.class, () -> ((MessageCall) row[2]).run());
-            assertTrue(e.getMessage().contains((String) row[1]), e.getMessage());
+            assertMessage(IllegalArgumentException.class, (String) row[1], () -> ((MessageCall) row[2]).run());
             assertEquals(0, module.count((String) row[0]), row[1] + ": the module was not called");
         }
         // Accepted: a part that is not the last (no tag yet), a decryption (the module judges),
@@ -321,9 +316,8 @@ class Version3FunctionsTest extends ConnectedToTestModule {
         assertEquals(7, login.num("ulPinLen"));
         assertEquals("f09f9880", HEX.formatHex(login.bytes("pUsername")), "a surrogate pair is one character");
         for (String unpaired : new String[] {"a\ud83d", "\ude00b", "\ud83d\ud83d"}) {
-            IllegalArgumentException e = assertThrows(IllegalArgumentException.class,
+            assertMessage(IllegalArgumentException.class, "unpaired surrogate",
                     () -> pkcs11.C_LoginUser(3, CKU_USER, unpaired.toCharArray(), null));
-            assertTrue(e.getMessage().contains("unpaired surrogate"), e.getMessage());
         }
         assertEquals(1, module.count("C_LoginUser"));
     }
@@ -433,9 +427,7 @@ class Version3FunctionsTest extends ConnectedToTestModule {
         assertTrue(verifyPart.isNull("pSignature"));
         assertEquals(0, verifyPart.num("ulSignatureLen"));
         module.script("C_VerifyMessageNext", "rv=" + CKR_SIGNATURE_INVALID);
-        PKCS11Exception e = assertThrows(PKCS11Exception.class,
-                () -> pkcs11.C_VerifyMessageNext(1, null, bytes(2, 0), bytes(32, 0)));
-        assertEquals(CKR_SIGNATURE_INVALID, e.getErrorCode());
+        assertError(CKR_SIGNATURE_INVALID, () -> pkcs11.C_VerifyMessageNext(1, null, bytes(2, 0), bytes(32, 0)));
         pkcs11.C_MessageVerifyFinal(1);
         assertEquals(1, module.count("C_MessageVerifyFinal"));
     }
@@ -443,9 +435,8 @@ class Version3FunctionsTest extends ConnectedToTestModule {
     @Test
     void aParameterThatCannotBeConvertedNeverReachesTheModule() throws Exception {
         module.clear();
-        PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class,
+        assertMessage(PKCS11RuntimeException.class, "java.lang.Object",
                 () -> pkcs11.C_EncryptMessage(1, new Object(), null, bytes(2, 0)));
-        assertTrue(e.getMessage().contains("java.lang.Object"), e.getMessage());
         assertThrows(NullPointerException.class, () -> pkcs11.C_MessageSignInit(1, null, 0));
         assertEquals(0, module.calls().size(), module.calls().toString());
     }
@@ -519,9 +510,8 @@ class Version3FunctionsTest extends ConnectedToTestModule {
         assertEquals("CK_SP800_108_KDF_PARAMS.pAdditionalDerivedKeys[1] is null", npe.getMessage());
         CK_SP800_108_KDF_PARAMS text = new CK_SP800_108_KDF_PARAMS(CKM_SHA256_HMAC,
                 new CK_PRF_DATA_PARAM[] {new CK_PRF_DATA_PARAM(CK_SP800_108_BYTE_ARRAY, "label")}, null);
-        PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class,
+        PKCS11RuntimeException e = assertMessage(PKCS11RuntimeException.class, "java.lang.String",
                 () -> pkcs11.C_DeriveKey(1, new CK_MECHANISM(CKM_SP800_108_COUNTER_KDF, text), 4, null));
-        assertTrue(e.getMessage().contains("java.lang.String"), e.getMessage());
         CK_SP800_108_KDF_PARAMS badTemplate = new CK_SP800_108_KDF_PARAMS(CKM_SHA256_HMAC, null,
                 new CK_DERIVED_KEY[] {new CK_DERIVED_KEY(
                         new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_LABEL, new StringBuilder("key"))}, 0)});
@@ -529,9 +519,5 @@ class Version3FunctionsTest extends ConnectedToTestModule {
                 () -> pkcs11.C_DeriveKey(1, new CK_MECHANISM(CKM_SP800_108_COUNTER_KDF, badTemplate), 4, null));
         assertTrue(e.getMessage().contains("java.lang.StringBuilder"), e.getMessage());
         assertEquals(0, module.calls().size());
-    }
-
-    private static void assertSame(Object expected, Object actual) {
-        org.junit.jupiter.api.Assertions.assertSame(expected, actual);
     }
 }

@@ -45,12 +45,8 @@ import zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants;
 class JdkFormatsTest {
 
     static KeyPair generate(Curve curve) throws Exception {
-        if (curve.kind() == Curve.Kind.WEIERSTRASS) {
-            KeyPairGenerator generator = KeyPairGenerator.getInstance("EC");
-            generator.initialize(new ECGenParameterSpec(curve.jdkName()));
-            return generator.generateKeyPair();
-        }
-        return KeyPairGenerator.getInstance(curve.jdkName()).generateKeyPair();
+        return curve.kind() == Curve.Kind.WEIERSTRASS ? TestCertificates.jdkPair(curve.jdkName())
+                : KeyPairGenerator.getInstance(curve.jdkName()).generateKeyPair();
     }
 
     @ParameterizedTest
@@ -227,9 +223,7 @@ class JdkFormatsTest {
     @Test
     void certificatesAreBuiltForServersAndCasAcrossTheYear2050() throws Exception {
         KeyPair ca = KeyPairGenerator.getInstance("RSA").generateKeyPair();
-        KeyPairGenerator ec = KeyPairGenerator.getInstance("EC");
-        ec.initialize(new ECGenParameterSpec("secp256r1"));
-        KeyPair server = ec.generateKeyPair();
+        KeyPair server = TestCertificates.jdkPair("secp256r1");
         java.time.Instant from = java.time.Instant.parse("2049-06-01T00:00:00Z");
         java.time.Instant to = java.time.Instant.parse("2051-06-01T12:30:45Z");
         X509Certificate issued = CertificateBuilder.of(server.getPublic(), "CN=server").issuer("CN=ca", ca.getPublic())
@@ -249,7 +243,7 @@ class JdkFormatsTest {
         assertThrows(IllegalArgumentException.class, () -> CertificateBuilder.of(ca.getPublic(), "CN=x").serial(BigInteger.ZERO));
         assertThrows(IllegalArgumentException.class, () -> CertificateBuilder.of(ca.getPublic(), "CN=x").validity(to, from));
         // signed by a key other than the named issuer's: the signature does not verify
-        KeyPair other = ec.generateKeyPair();
+        KeyPair other = TestCertificates.jdkPair("secp256r1");
         assertThrows(java.security.SignatureException.class, () -> CertificateBuilder.of(server.getPublic(), "CN=s")
                 .issuer("CN=other", other.getPublic()).sign(server.getPrivate(), null));
     }

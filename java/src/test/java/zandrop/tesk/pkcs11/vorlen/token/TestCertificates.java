@@ -2,7 +2,9 @@ package zandrop.tesk.pkcs11.vorlen.token;
 
 import java.math.BigInteger;
 import java.net.InetAddress;
+import java.security.GeneralSecurityException;
 import java.security.KeyPair;
+import java.security.KeyPairGenerator;
 import java.security.PublicKey;
 import java.security.cert.X509Certificate;
 import java.time.Instant;
@@ -13,6 +15,17 @@ public final class TestCertificates {
     private static final Instant TO = Instant.parse("2045-01-01T00:00:00Z");
 
     private TestCertificates() {
+    }
+
+    /** A JDK key pair: RSA of 2048 bits for "RSA", else EC on the named curve (such as "secp256r1"). */
+    public static KeyPair jdkPair(String curve) throws GeneralSecurityException {
+        KeyPairGenerator generator = KeyPairGenerator.getInstance(curve.equals("RSA") ? "RSA" : "EC");
+        if (curve.equals("RSA")) {
+            generator.initialize(2048);
+        } else {
+            generator.initialize(new java.security.spec.ECGenParameterSpec(curve));
+        }
+        return generator.generateKeyPair();
     }
 
     /**
