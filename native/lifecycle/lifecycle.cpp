@@ -47,10 +47,15 @@ platform::LibraryHandle loadModuleFile(JNIEnv* env, jstring path) {
     platform::LibraryHandle library = loadModule(chars.get(), error);
     if (library == nullptr) {
         // The system's text, a line break, then the path.
-        if (error.empty() || error.back() != '\n') {
-            error += '\n';
+        try {
+            if (error.empty() || error.back() != '\n') {
+                error += '\n';
+            }
+            error += chars.get();
+        } catch (const std::bad_alloc&) {
+            throwOutOfMemory(env, "no room for the reason the module could not be loaded");
+            return nullptr;
         }
-        error += chars.get();
         throwIOException(env, error.c_str());
     }
     return library;
