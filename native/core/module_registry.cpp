@@ -49,27 +49,25 @@ Binding* binding::slotOf(jlong handle) {
 }
 
 void binding::reclaim(JNIEnv* env) {
-    std::vector<Binding*> finishNow;
-    {
-        std::lock_guard<std::mutex> guard(writeLock);
-        for (auto it = dying.begin(); it != dying.end();) {
-            Binding* binding = *it;
-            if ((binding->state.load(std::memory_order_seq_cst) & kCountMask) == 0 &&
-                !pinnedAnywhere(binding)) {
-                try {
-                    finishNow.push_back(binding);
-                } catch (const std::bad_alloc&) {
-                    ++it;  // finished by a later reclaim
-                    continue;
+    // One binding at a time, taken out of the list under the lock and finished outside it:
+    // nothing is allocated, so no binding waits for a later reclaim for want of memory.
+    for (;;) {
+        Binding* finished = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(writeLock);
+            for (auto it = dying.begin(); it != dying.end(); ++it) {
+                if (((*it)->state.load(std::memory_order_seq_cst) & kCountMask) == 0 &&
+                    !pinnedAnywhere(*it)) {
+                    finished = *it;
+                    dying.erase(it);
+                    break;
                 }
-                it = dying.erase(it);
-            } else {
-                ++it;
             }
         }
-    }
-    for (Binding* binding : finishNow) {
-        finishUnbinding(env, binding);
+        if (finished == nullptr) {
+            return;
+        }
+        finishUnbinding(env, finished);
     }
 }
 
