@@ -28,6 +28,10 @@ void deleteGlobalRef(JNIEnv* env, jobject ref);
 /// malloc that counts its blocks. A size of 0 yields a valid, non-null block.
 void* heapAlloc(std::size_t size) noexcept;
 void heapFree(void* block) noexcept;
+/// Whether the tests' fault injector refuses a block of `size` bytes now (false unless it is
+/// armed): heapAlloc asks it, and so does the library's operator new (`fromNew`) where the
+/// linker routes it here (native/core/operator_new.cpp).
+bool heapRefused(std::size_t size, bool fromNew) noexcept;
 
 /// Throws java.lang.OutOfMemoryError with `what` unless an exception is already pending.
 void throwOutOfMemory(JNIEnv* env, const char* what);
