@@ -93,9 +93,6 @@ void* findSymbol(LibraryHandle library, const char* name, std::string& error) {
 }
 
 void closeLibrary(LibraryHandle library) {
-    if (library == nullptr) {
-        return;
-    }
 #ifdef _WIN32
     FreeLibrary(reinterpret_cast<HMODULE>(library));
 #else

@@ -17,7 +17,7 @@ LibraryHandle openLibrary(const char* path, std::string& error);
 /// (empty when no memory was left for it).
 void* findSymbol(LibraryHandle library, const char* name, std::string& error);
 
-/// Releases one load of the library.
+/// Releases one load of the library: a handle that openLibrary gave (never null).
 void closeLibrary(LibraryHandle library);
 
 }  // namespace vorlen::platform
