@@ -17,9 +17,6 @@ std::int64_t liveGlobalReferences() { return globalReferences.load(std::memory_o
 std::int64_t liveHeapBlocks() { return heapBlocks.load(std::memory_order_relaxed); }
 
 jobject newGlobalRef(JNIEnv* env, jobject object) {
-    if (object == nullptr) {
-        return nullptr;
-    }
     jobject ref = env->NewGlobalRef(object);
     if (ref == nullptr) {
         throwOutOfMemory(env, "no room for a JNI global reference");

@@ -20,7 +20,7 @@ std::int64_t liveGlobalReferences();
 std::int64_t liveHeapBlocks();
 
 /// NewGlobalRef that counts what it made; returns nullptr (with OutOfMemoryError pending where
-/// the VM raised none) when the VM cannot make one. A null `object` yields nullptr quietly.
+/// the VM raised none) when the VM cannot make one. `object` is not null (every caller tests it).
 jobject newGlobalRef(JNIEnv* env, jobject object);
 /// DeleteGlobalRef of a reference made by newGlobalRef; null is ignored.
 void deleteGlobalRef(JNIEnv* env, jobject ref);

@@ -1,4 +1,5 @@
-// The library's own calls of operator new, routed here by the linker (GNU ld's --wrap, set in
+// The library's own calls of operator new (its code has no operator new[] but in a branch of
+// char_traits that only runs at compile time), routed here by the linker (GNU ld's --wrap, set in
 // CMakeLists.txt where VORLEN_WRAP_NEW is defined: Linux), ask the heap fault hook before the
 // real operator new: `new`, `new (std::nothrow)` and the allocators of the standard containers
 // instantiated in this library then fail under the tests' fault injector as heapAlloc's blocks
@@ -16,10 +17,8 @@
 // 64-bit Linux targets, unsigned int ('j') on the 32-bit ones.
 #if __SIZEOF_SIZE_T__ == 8
 #  define VORLEN_NEW(suffix) _Znwm##suffix
-#  define VORLEN_NEW_ARRAY(suffix) _Znam##suffix
 #else
 #  define VORLEN_NEW(suffix) _Znwj##suffix
-#  define VORLEN_NEW_ARRAY(suffix) _Znaj##suffix
 #endif
 #define VORLEN_CAT(a, b) a##b
 #define VORLEN_WRAPPED(name) VORLEN_CAT(__wrap_, name)
@@ -28,7 +27,6 @@
 extern "C" {
 void* VORLEN_REAL(VORLEN_NEW())(std::size_t size);
 void* VORLEN_REAL(VORLEN_NEW(RKSt9nothrow_t))(std::size_t size, const std::nothrow_t&) noexcept;
-void* VORLEN_REAL(VORLEN_NEW_ARRAY())(std::size_t size);
 
 void* VORLEN_WRAPPED(VORLEN_NEW())(std::size_t size) {
     if (vorlen::heapRefused(size, true)) [[unlikely]] {
@@ -42,13 +40,6 @@ void* VORLEN_WRAPPED(VORLEN_NEW(RKSt9nothrow_t))(std::size_t size, const std::no
         return nullptr;
     }
     return VORLEN_REAL(VORLEN_NEW(RKSt9nothrow_t))(size, tag);
-}
-
-void* VORLEN_WRAPPED(VORLEN_NEW_ARRAY())(std::size_t size) {
-    if (vorlen::heapRefused(size, true)) [[unlikely]] {
-        throw std::bad_alloc();
-    }
-    return VORLEN_REAL(VORLEN_NEW_ARRAY())(size);
 }
 }  // extern "C"
 
