@@ -278,6 +278,15 @@ class JniFaultSweepTest {
             }
             return "returned";
         }));
+        shapes.add(new Shape("connect to a file that does not load", false, (module, pkcs11, session) -> () -> {
+            PKCS11Impl other = new PKCS11Impl();
+            try {
+                other.connect(new File(TestModules.first()).getParent() + "/no-such-module.so");
+            } finally {
+                other.disconnect();
+            }
+            return "returned";
+        }));
         shapes.add(new Shape("connect through C_GetInterface", true, (module, pkcs11, session) -> () -> {
             PKCS11Impl other = new PKCS11Impl();
             try {
