@@ -57,9 +57,11 @@ void throwCannotConvert(JNIEnv* env, jobject value) {
         throwOutOfMemory(env, "no room for a class name");
         return;
     }
-    std::string message(kCannotConvert);
-    message += chars.get();
-    throwPKCS11RuntimeException(env, message.c_str());
+    // On the stack: a message built on the heap could fail for want of memory (a class name
+    // longer than the room is cut short).
+    char message[512];
+    std::snprintf(message, sizeof message, "%s%s", kCannotConvert, chars.get());
+    throwPKCS11RuntimeException(env, message);
 }
 
 bool toCkULong(JNIEnv* env, jobject value, NativeBuffer& out) {
@@ -273,15 +275,16 @@ bool readTemplate(JNIEnv* env, jobjectArray array, NativeTemplate& out, Convert 
     for (jsize i = 0; i < n; ++i) {
         LocalRef<jobject> element(env, env->GetObjectArrayElement(array, i));
         if (!element) {
-            std::string message = "element " + std::to_string(i) + " of the CK_ATTRIBUTE[] ";
+            char message[128];
             if (outer != nullptr) {
-                char type[40];
-                std::snprintf(type, sizeof type, "0x%lX", static_cast<unsigned long>(*outer));
-                message += std::string("value of attribute ") + type + " is null";
+                std::snprintf(message, sizeof message,
+                              "element %d of the CK_ATTRIBUTE[] value of attribute 0x%lX is null",
+                              static_cast<int>(i), static_cast<unsigned long>(*outer));
             } else {
-                message += "template is null";
+                std::snprintf(message, sizeof message, "element %d of the CK_ATTRIBUTE[] template is null",
+                              static_cast<int>(i));
             }
-            throwNullPointer(env, message.c_str());
+            throwNullPointer(env, message);
             return false;
         }
         CK_ATTRIBUTE& record = out[static_cast<CK_ULONG>(i)];

@@ -20,7 +20,7 @@ std::int64_t liveGlobalReferences();
 std::int64_t liveHeapBlocks();
 
 /// NewGlobalRef that counts what it made; returns nullptr (with OutOfMemoryError pending where
-/// the VM raised none) when the VM cannot make one. A null `object` yields nullptr quietly.
+/// the VM raised none) when the VM cannot make one. `object` is not null (every caller tests it).
 jobject newGlobalRef(JNIEnv* env, jobject object);
 /// DeleteGlobalRef of a reference made by newGlobalRef; null is ignored.
 void deleteGlobalRef(JNIEnv* env, jobject ref);
@@ -28,6 +28,10 @@ void deleteGlobalRef(JNIEnv* env, jobject ref);
 /// malloc that counts its blocks. A size of 0 yields a valid, non-null block.
 void* heapAlloc(std::size_t size) noexcept;
 void heapFree(void* block) noexcept;
+/// Whether the tests' fault injector refuses a block of `size` bytes now (false unless it is
+/// armed): heapAlloc asks it, and so does the library's operator new (`fromNew`) where the
+/// linker routes it here (native/core/operator_new.cpp).
+bool heapRefused(std::size_t size, bool fromNew) noexcept;
 
 /// Throws java.lang.OutOfMemoryError with `what` unless an exception is already pending.
 void throwOutOfMemory(JNIEnv* env, const char* what);

@@ -26,7 +26,6 @@ SlotTable<Binding> slots;
 // never take it. No Java code runs while it is held.
 std::mutex writeLock;
 std::atomic<bool> initialized{false};
-std::atomic<std::int64_t> bindingsAlive{0};
 
 jlong handleOf(const Binding* binding) {
     const std::uint64_t generation = generationOf(binding->state.load(std::memory_order_relaxed));
@@ -49,27 +48,25 @@ Binding* binding::slotOf(jlong handle) {
 }
 
 void binding::reclaim(JNIEnv* env) {
-    std::vector<Binding*> finishNow;
-    {
-        std::lock_guard<std::mutex> guard(writeLock);
-        for (auto it = dying.begin(); it != dying.end();) {
-            Binding* binding = *it;
-            if ((binding->state.load(std::memory_order_seq_cst) & kCountMask) == 0 &&
-                !pinnedAnywhere(binding)) {
-                try {
-                    finishNow.push_back(binding);
-                } catch (const std::bad_alloc&) {
-                    ++it;  // finished by a later reclaim
-                    continue;
+    // One binding at a time, taken out of the list under the lock and finished outside it:
+    // nothing is allocated, so no binding waits for a later reclaim for want of memory.
+    for (;;) {
+        Binding* finished = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(writeLock);
+            for (auto it = dying.begin(); it != dying.end(); ++it) {
+                if (((*it)->state.load(std::memory_order_seq_cst) & kCountMask) == 0 &&
+                    !pinnedAnywhere(*it)) {
+                    finished = *it;
+                    dying.erase(it);
+                    break;
                 }
-                it = dying.erase(it);
-            } else {
-                ++it;
             }
         }
-    }
-    for (Binding* binding : finishNow) {
-        finishUnbinding(env, binding);
+        if (finished == nullptr) {
+            return;
+        }
+        finishUnbinding(env, finished);
     }
 }
 
@@ -128,7 +125,6 @@ void finishUnbinding(JNIEnv* env, Binding* binding) {
     binding->state.store(std::uint64_t{generationOf(state) + 1u} << kGenerationShift,
                          std::memory_order_release);
     slots.recycle(binding->index);
-    bindingsAlive.fetch_sub(1, std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -194,7 +190,6 @@ PutModule putModule(JNIEnv* env, jobject object, ModuleRecord& record) {
             generationOf(binding->state.load(std::memory_order_relaxed));
         binding->state.store((std::uint64_t{generation} << kGenerationShift) | kBound,
                              std::memory_order_seq_cst);
-        bindingsAlive.fetch_add(1, std::memory_order_relaxed);
         // Rebinding is one step for a concurrent call: the new binding is usable and the
         // object names it before the earlier one is taken out of service. A call that read the
         // earlier handle either pins the earlier binding (its module stays loaded, so the call
@@ -230,7 +225,5 @@ bool removeModule(JNIEnv* env, jobject object) {
     closeDeferredModules(env);
     return true;
 }
-
-std::int64_t liveBindings() { return bindingsAlive.load(std::memory_order_relaxed); }
 
 }  // namespace vorlen

@@ -141,7 +141,4 @@ public:
 using ModuleReleasedHook = void (*)(JNIEnv* env, const void* module);
 void setModuleReleasedHook(ModuleReleasedHook hook);
 
-/// Test hook: bindings that hold a slot now (bound or waiting for calls in flight).
-std::int64_t liveBindings();
-
 }  // namespace vorlen

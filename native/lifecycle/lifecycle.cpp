@@ -4,6 +4,7 @@
 // calls nothing above it).
 #include <jni.h>
 
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -46,12 +47,20 @@ platform::LibraryHandle loadModuleFile(JNIEnv* env, jstring path) {
     std::string error;
     platform::LibraryHandle library = loadModule(chars.get(), error);
     if (library == nullptr) {
-        // The system's text, a line break, then the path.
-        if (error.empty() || error.back() != '\n') {
-            error += '\n';
+        // The system's text, a line break, then the path (in a counted block: no std::bad_alloc).
+        const std::size_t textLength = error.size();
+        const std::size_t breakLength = textLength == 0 || error.back() != '\n' ? 1 : 0;
+        const std::size_t pathLength = std::strlen(chars.get());
+        HeapBuffer message;
+        if (!message.allocate(env, textLength + breakLength + pathLength + 1,
+                              "no room for the reason the module could not be loaded")) {
+            return nullptr;
         }
-        error += chars.get();
-        throwIOException(env, error.c_str());
+        char* out = message.as<char>();
+        std::memcpy(out, error.data(), textLength);
+        std::memset(out + textLength, '\n', breakLength);
+        std::memcpy(out + textLength + breakLength, chars.get(), pathLength + 1);
+        throwIOException(env, out);
     }
     return library;
 }

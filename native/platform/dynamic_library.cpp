@@ -7,6 +7,8 @@
 #  include <dlfcn.h>
 #endif
 
+#include <new>
+
 namespace vorlen::platform {
 
 namespace {
@@ -39,20 +41,35 @@ std::string lastErrorText(const char* fallback) {
 }
 #endif
 
+// Stores the system's text for the last failure in `error`. A load can fail for want of memory,
+// and so can the copy of its text: `error` then stays empty, and nothing is thrown through the
+// JNI caller.
+void storeLastError(std::string& error, [[maybe_unused]] const char* fallback) noexcept {
+    try {
+#ifdef _WIN32
+        error = lastErrorText();
+#else
+        error = lastErrorText(fallback);
+#endif
+    } catch (const std::bad_alloc&) {
+        error.clear();
+    }
+}
+
 }  // namespace
 
 LibraryHandle openLibrary(const char* path, std::string& error) {
 #ifdef _WIN32
     HMODULE module = LoadLibraryA(path);
     if (module == nullptr) {
-        error = lastErrorText();
+        storeLastError(error, nullptr);
     }
     return reinterpret_cast<LibraryHandle>(module);
 #else
     dlerror();
     void* handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
-        error = lastErrorText("the dynamic loader gave no reason");
+        storeLastError(error, "the dynamic loader gave no reason");
     }
     return handle;
 #endif
@@ -62,23 +79,20 @@ void* findSymbol(LibraryHandle library, const char* name, std::string& error) {
 #ifdef _WIN32
     FARPROC symbol = GetProcAddress(reinterpret_cast<HMODULE>(library), name);
     if (symbol == nullptr) {
-        error = lastErrorText();
+        storeLastError(error, nullptr);
     }
     return reinterpret_cast<void*>(symbol);
 #else
     dlerror();
     void* symbol = dlsym(library, name);
     if (symbol == nullptr) {
-        error = lastErrorText("symbol not found");
+        storeLastError(error, "symbol not found");
     }
     return symbol;
 #endif
 }
 
 void closeLibrary(LibraryHandle library) {
-    if (library == nullptr) {
-        return;
-    }
 #ifdef _WIN32
     FreeLibrary(reinterpret_cast<HMODULE>(library));
 #else

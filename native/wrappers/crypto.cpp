@@ -196,9 +196,8 @@ JNIEXPORT jbyteArray JNICALL VORLEN_WRAPPER(C_1Sign)(JNIEnv* env, jobject self, 
     const CK_SESSION_HANDLE session = ckULong(hSession);
     OutputBytes signature;  // zero-filled: a module that writes less leaves no stray bytes
     CK_ULONG allocated = kFirstSignatureBytes;
-    if (!signature.allocate(env, allocated, "no room for a signature")) {
-        return nullptr;
-    }
+    static_assert(kFirstSignatureBytes <= OutputBytes::kInline, "the first offer needs no heap block");
+    signature.allocate(env, allocated, "no room for a signature");  // on the stack: cannot fail
     CK_ULONG length = allocated;
     CK_RV rv = module->C_Sign(session, data.data(), data.ulCount(), signature.data(), &length);
     if (rv == CKR_BUFFER_TOO_SMALL) {

@@ -16,7 +16,8 @@
 // lookups; JNI_ENOMEM from the JavaVM's AttachCurrentThread. The calls counted are those of the
 // thread that armed the injector and of threads attached through AttachCurrentThread meanwhile
 // (callbacks on a module's threads). Armed with "heapAlloc", it fails the n-th heap block the
-// library asks for instead (through the library's vorlen_heapFaultHook, set while armed).
+// library asks for instead (through the library's vorlen_heapFaultHook, set while armed): those
+// of heapAlloc and, on Linux, those of the library's own operator new (reported as operatorNew).
 #include <dlfcn.h>
 #include <jni.h>
 #include <jvmti.h>
@@ -52,7 +53,7 @@ thread_local int depth = 0;  // JNI functions of this thread running now
 
 // Every function counted: the JNI table's, the JavaVM's AttachCurrentThread and the library's
 // heap allocation (counted and failed only when chosen by name).
-#define VORLEN_COUNTED(X) VORLEN_COUNTED_JNI(X) X(AttachCurrentThread) X(heapAlloc)
+#define VORLEN_COUNTED(X) VORLEN_COUNTED_JNI(X) X(AttachCurrentThread) X(heapAlloc) X(operatorNew)
 
 enum Index {
 #define VORLEN_INDEX(name) k##name,
@@ -87,7 +88,9 @@ bool failHere(Index i) {
         return false;
     }
     const int c = chosen.load();
-    if (c == kCount ? i == kheapAlloc : c != i) {
+    // "heapAlloc" chosen: the library's operator new as well (reported as operatorNew)
+    const bool heap = i == kheapAlloc || i == koperatorNew;
+    if (c == kCount ? heap : c == kheapAlloc ? !heap : c != i) {
         return false;
     }
     const jlong call = seen.fetch_add(1) + 1;
@@ -283,16 +286,17 @@ void JNICALL CallVoidMethodV(JNIEnv* e, jobject o, jmethodID m, va_list l) {
     }
     original->CallVoidMethodV(e, o, m, l);
 }
-// The library's heap hook: whether the block asked for now is refused.
-bool refuseBlock(std::size_t) {
-    const Counted counted(kheapAlloc, true);
+// The library's heap hook: whether the block asked for now (by heapAlloc, or by the library's
+// operator new) is refused.
+bool refuseBlock(std::size_t, bool fromNew) {
+    const Counted counted(fromNew ? koperatorNew : kheapAlloc, true);
     return counted.fail;
 }
 }  // namespace counted
 
 // The library's vorlen_heapFaultHook, found in the loaded library (which the JVM loaded with
 // local symbols: dlsym through a handle of its own file); null when it is not loaded.
-using HeapFaultHook = void (*)(bool (*)(std::size_t));
+using HeapFaultHook = void (*)(bool (*)(std::size_t, bool));
 HeapFaultHook heapFaultHook() {
     std::string path;
     dl_iterate_phdr([](dl_phdr_info* info, std::size_t, void* out) {
@@ -426,7 +430,7 @@ JNIEXPORT void JNICALL Java_zandrop_tesk_pkcs11_vorlen_api_JniFaults_arm(JNIEnv*
             }
             return;
         }
-        if (index == kheapAlloc) {
+        if (index == kheapAlloc || index == koperatorNew) {
             installedHook = heapFaultHook();
             if (installedHook == nullptr) {
                 jclass ise = original->FindClass(env, "java/lang/IllegalStateException");

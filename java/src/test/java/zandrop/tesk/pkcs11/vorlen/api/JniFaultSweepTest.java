@@ -15,6 +15,7 @@ import java.util.ArrayList;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
+import java.util.Objects;
 import java.util.TreeMap;
 
 import org.junit.jupiter.api.Assumptions;
@@ -27,8 +28,8 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
 /**
  * The JVM failing the library: for each call shape, the call is made once to count the JNI calls
  * that can fail for want of memory, then once for each of them with that call failing as the VM
- * fails it (testmodule/jnicount); then the same for each heap block the library asks for, refused
- * as by a full heap. Afterwards the caller has an exception (an OutOfMemoryError, or
+ * fails it (testmodule/jnicount); then the same for each heap block the library asks for (its
+ * heapAlloc blocks and, on Linux, its operator new's), refused as by a full heap. Afterwards the caller has an exception (an OutOfMemoryError, or
  * one caused by it) and never a result; a callback that could not reach Java on a module thread
  * answered the module with an error; no native block or global reference is left.
  *
@@ -280,6 +281,15 @@ class JniFaultSweepTest {
                         return "returned";
                     }));
         }
+        shapes.add(new Shape("connect to a file that does not load", false, (module, pkcs11, session) -> () -> {
+            PKCS11Impl other = new PKCS11Impl();
+            try {
+                other.connect(new File(TestModules.first()).getParent() + "/no-such-module.so");
+            } finally {
+                other.disconnect();
+            }
+            return "returned";
+        }));
         return shapes;
     }
 
@@ -370,6 +380,8 @@ class JniFaultSweepTest {
         expected.put("NewGlobalRef 1", "java.lang.OutOfMemoryError: no room for a global reference to the class java/lang/Object");
         expected.put("NewGlobalRef 40", "java.lang.OutOfMemoryError: no room for a global reference to ");
         expected.put("CallStaticObjectMethod 1", "java.lang.OutOfMemoryError: injected");
+        // The loader's own memory (the list of the classes it loaded) refused.
+        expected.put("heapAlloc 1", "java.lang.OutOfMemoryError: no room to load the PKCS#11 library's classes");
         String javaCommand = System.getProperty("java.home") + "/bin/java";
         String classPath = new File(PKCS11Impl.class.getProtectionDomain().getCodeSource().getLocation().toURI()) + File.pathSeparator
                 + new File(JniFaultSweepTest.class.getProtectionDomain().getCodeSource().getLocation().toURI());
@@ -476,6 +488,13 @@ class JniFaultSweepTest {
             return "module thread: callback answered an error";
         }
         if (!(r.outcome() instanceof Throwable t)) {
+            // The library's own operator new may be refused where it has a way round (its copy
+            // of a 3.0 list: the 2.x list instead; a thread's own pin record: the shared count;
+            // the text of a symbol not found that is not reported): then the result is the one
+            // the call gives without the fault.
+            if (r.failed().startsWith("operatorNew") && Objects.deepEquals(r.outcome(), baseline.outcome())) {
+                return "result as without the fault (operator new's block done without)";
+            }
             fail(where + ": a failed JNI call ended in a result");
             return "";
         }
