@@ -311,54 +311,80 @@ bool ModuleCall::enterAlone() {
 
 ModuleCall::ModuleCall(JNIEnv* env, jobject object) : ModuleCall(env, object, CallKind::ordinary) {}
 
+// The handle of the binding that served this thread's last call found by its field (0: none).
+// Only a hint: a call tries it first and is served by it only when it is pinned and its global
+// reference is the calling object (IsSameObject), so a run of calls on one object costs one JNI
+// call for both the look-up and the identity check, not a GetLongField as well.
+static thread_local jlong lastHandleHere = 0;
+
 ModuleCall::ModuleCall(JNIEnv* env, jobject object, CallKind kind) : env_(env) {
     // Entered from Java, so no exception is pending: from here on, only a callback can leave
     // one (see callbackRanHere).
     callbackRanHere = false;
-    if (object != nullptr && jni::cachesReady()) {
-        jlong handle = env->GetLongField(object, jni::core.pkcs11ImplBindingHandle);
-        for (;;) {
-            const Pin pin = acquire(env, handle, kind == CallKind::ordinary);
-            if (pin.binding != nullptr) {
-                if (pin.binding->record.functions != nullptr &&
-                    env->IsSameObject(pin.binding->object, object)) {
-                    ModuleGate* gate = pin.binding->gate.load(std::memory_order_relaxed);
-                    binding_ = pin.binding;
-                    pinSlot_ = pin.slot;
-                    pins_ = pin.pins;
-                    gate_ = gate;
-                    if (gate != nullptr && pin.slot < 0 && kind == CallKind::ordinary) {
-                        gate->counted.fetch_add(1, std::memory_order_seq_cst);
-                        outerCounted_ = countedCallsHere;
-                        countedCallsHere = this;
-                        counted_ = true;
-                    }
-                    // A C_Initialize or C_Finalize runs on the module: no other call enters
-                    // until it has returned (store-then-load against its scan of the pins).
-                    const bool refused =
-                        gate != nullptr &&
-                        (kind == CallKind::exclusive
-                             ? !enterAlone()
-                             : gate->closed.load(std::memory_order_seq_cst) != 0);
-                    if (!refused) {
-                        functions_ = pin.binding->record.functions.get();
-                        return;
-                    }
-                    leave();
-                    binding_ = nullptr;
-                    checkReturnValue(env, CKR_CRYPTOKI_NOT_INITIALIZED);
-                    return;
-                }
-                release(env, pin);
-            }
-            // A rebinding stores the new handle before it unbinds the earlier binding: when
-            // the handle read has gone, the object's handle names its new binding.
-            const jlong again = env->GetLongField(object, jni::core.pkcs11ImplBindingHandle);
-            if (again == handle) {
-                break;
-            }
-            handle = again;
+    if (object == nullptr || !jni::cachesReady()) {
+        throwNotConnected(env);
+        return;
+    }
+    const bool waitedFor = kind == CallKind::ordinary;
+    // Serves the call through a pinned binding when its global reference is this very object;
+    // true when the call is settled (entered, or refused by the module's gate). Otherwise the
+    // pin is let go.
+    const auto serve = [&](const Pin& pin) {
+        if (pin.binding->record.functions == nullptr || !env->IsSameObject(pin.binding->object, object)) {
+            release(env, pin);
+            return false;
         }
+        ModuleGate* gate = pin.binding->gate.load(std::memory_order_relaxed);
+        binding_ = pin.binding;
+        pinSlot_ = pin.slot;
+        pins_ = pin.pins;
+        gate_ = gate;
+        if (gate != nullptr && pin.slot < 0 && waitedFor) {
+            gate->counted.fetch_add(1, std::memory_order_seq_cst);
+            outerCounted_ = countedCallsHere;
+            countedCallsHere = this;
+            counted_ = true;
+        }
+        // A C_Initialize or C_Finalize runs on the module: no other call enters until it has
+        // returned (store-then-load against its scan of the pins).
+        const bool refused =
+            gate != nullptr && (kind == CallKind::exclusive ? !enterAlone()
+                                                            : gate->closed.load(std::memory_order_seq_cst) != 0);
+        if (!refused) {
+            functions_ = pin.binding->record.functions.get();
+            return true;
+        }
+        leave();
+        binding_ = nullptr;
+        checkReturnValue(env, CKR_CRYPTOKI_NOT_INITIALIZED);
+        return true;
+    };
+    // The binding of this thread's last call, if it is this object's. A handle no longer bound
+    // (disconnected, rebound, its slot reused under a new generation) pins nothing.
+    if (const jlong cached = lastHandleHere; cached != 0) {
+        const Pin pin = acquire(env, cached, waitedFor);
+        if (pin.binding != nullptr) {
+            if (serve(pin)) {
+                return;
+            }
+        } else {
+            lastHandleHere = 0;
+        }
+    }
+    jlong handle = env->GetLongField(object, jni::core.pkcs11ImplBindingHandle);
+    for (;;) {
+        const Pin pin = acquire(env, handle, waitedFor);
+        if (pin.binding != nullptr && serve(pin)) {
+            lastHandleHere = handle;
+            return;
+        }
+        // A rebinding stores the new handle before it unbinds the earlier binding: when the
+        // handle read has gone, the object's handle names its new binding.
+        const jlong again = env->GetLongField(object, jni::core.pkcs11ImplBindingHandle);
+        if (again == handle) {
+            break;
+        }
+        handle = again;
     }
     throwNotConnected(env);
 }
