@@ -30,7 +30,12 @@ AttributeQuery::~AttributeQuery() {
 }
 
 bool AttributeQuery::readTypes(JNIEnv* env, jobjectArray array) {
-    return toCkAttributeTypes(env, array, attributes_);
+    // Two references per attribute read (its element and value), two stored (its new value and
+    // CK_ATTRIBUTE), and a few for a nested array's conversion and a failure's exception.
+    KeptReferences keep{16, 4, 8};
+    const bool read = toCkAttributeTypes(env, array, attributes_, &keep);
+    referencesKept_ = keep.kept;
+    return read;
 }
 
 bool AttributeQuery::allocateValues(JNIEnv* env) {
@@ -196,63 +201,80 @@ void AttributeQuery::noteFault(Fault kind, CK_ATTRIBUTE_TYPE type, CK_ULONG repo
     fault_ = FaultNote{kind, type, reported, other, inner};
 }
 
+bool AttributeQuery::storeValue(JNIEnv* env, jobjectArray array, CK_ULONG i, jlong* outcomes, jlong unread) {
+    CK_ATTRIBUTE record = attributes_[i];
+    const Slot& slot = slots_[i];
+    record.pValue = slot.buffer;  // only the buffer this library gave is read
+    const CK_ULONG reported = record.ulValueLen;
+    // What a lenient read reports for this attribute: 0 for a value read.
+    jlong outcome = unread;
+    if (slot.state == Slot::NotRecords) {
+        noteFault(Fault::NotRecords, record.type, slot.first, sizeof(CK_ATTRIBUTE));
+        record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+    } else if (slot.state == Slot::CountChanged) {
+        noteFault(Fault::CountChanged, record.type, slot.second, slot.first);
+        record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+    } else if (slot.buffer != nullptr && isReported(reported) && reported > slot.capacity) {
+        noteFault(Fault::Overrun, record.type, reported, slot.capacity);
+        record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+        outcome = javaLong(CKR_BUFFER_TOO_SMALL);
+    } else if (slot.state == Slot::Records && isReported(reported) && reported != slot.capacity) {
+        noteFault(Fault::CountChanged, record.type, reported, slot.capacity);
+        record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+    } else if (isReported(record.ulValueLen) && (slot.capacity != kNoBuffer || record.ulValueLen == 0)) {
+        outcome = 0;
+    } else {
+        record.ulValueLen = CK_UNAVAILABLE_INFORMATION;  // no buffer was given: nothing is read
+    }
+    if (outcomes != nullptr && outcomes[i] == 0) {
+        outcomes[i] = outcome;
+    }
+    // The value and the new attribute are local references of the frame around them, or kept
+    // (readTypes): never deleted one by one, so a shared Boolean or Long is stored as it is.
+    jobject value = nullptr;
+    if (slot.state == Slot::Records && slot.capacity > 0 && record.ulValueLen == slot.capacity) {
+        value = nestedValue(env, slot, record.type);
+        if (value == nullptr) {
+            return false;
+        }
+    } else {
+        value = toJavaAttributeValueShared(env, record);
+        if (value == nullptr && env->ExceptionCheck()) {  // null is either none or a failure
+            return false;
+        }
+    }
+    jobject converted = newJavaAttribute(env, record.type, value);
+    if (converted == nullptr) {
+        return false;
+    }
+    env->SetObjectArrayElement(array, static_cast<jsize>(i), converted);
+    // The first store tells whether the array takes a CK_ATTRIBUTE (an array of a subclass
+    // throws ArrayStoreException); every later one stores a CK_ATTRIBUTE into the same array at
+    // an index below its length, so it succeeds as the first did.
+    return i != 0 || !env->ExceptionCheck();
+}
+
 bool AttributeQuery::storeValues(JNIEnv* env, jobjectArray array, CK_RV rv, jlong* outcomes, jlong unread) {
     const CK_ULONG count = attributes_.count();
-    // The new attributes and their values are local references of a frame per group of
-    // attributes, let go at once when the group is stored, rather than one by one.
-    constexpr CK_ULONG kGroup = 16;
-    for (CK_ULONG first = 0; first < count; first += kGroup) {
-        LocalFrame frame(env, static_cast<jint>(2 * kGroup));
-        if (!frame) {
-            return false;  // OutOfMemoryError pending
-        }
-        for (CK_ULONG i = first; i < count && i < first + kGroup; ++i) {
-            CK_ATTRIBUTE record = attributes_[i];
-            const Slot& slot = slots_[i];
-            record.pValue = slot.buffer;  // only the buffer this library gave is read
-            const CK_ULONG reported = record.ulValueLen;
-            // What a lenient read reports for this attribute: 0 for a value read.
-            jlong outcome = unread;
-            if (slot.state == Slot::NotRecords) {
-                noteFault(Fault::NotRecords, record.type, slot.first, sizeof(CK_ATTRIBUTE));
-                record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-            } else if (slot.state == Slot::CountChanged) {
-                noteFault(Fault::CountChanged, record.type, slot.second, slot.first);
-                record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-            } else if (slot.buffer != nullptr && isReported(reported) && reported > slot.capacity) {
-                noteFault(Fault::Overrun, record.type, reported, slot.capacity);
-                record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-                outcome = javaLong(CKR_BUFFER_TOO_SMALL);
-            } else if (slot.state == Slot::Records && isReported(reported) && reported != slot.capacity) {
-                noteFault(Fault::CountChanged, record.type, reported, slot.capacity);
-                record.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-            } else if (isReported(record.ulValueLen) && (slot.capacity != kNoBuffer || record.ulValueLen == 0)) {
-                outcome = 0;
-            } else {
-                record.ulValueLen = CK_UNAVAILABLE_INFORMATION;  // no buffer was given: nothing is read
-            }
-            if (outcomes != nullptr && outcomes[i] == 0) {
-                outcomes[i] = outcome;
-            }
-            jobject value = nullptr;
-            if (slot.state == Slot::Records && slot.capacity > 0 && record.ulValueLen == slot.capacity) {
-                value = nestedValue(env, slot, record.type);
-                if (value == nullptr) {
-                    return false;
-                }
-            } else {
-                value = toJavaAttributeValue(env, record);
-                if (value == nullptr && env->ExceptionCheck()) {  // null is either none or a failure
-                    return false;
-                }
-            }
-            jobject converted = newJavaAttribute(env, record.type, value);
-            if (converted == nullptr) {
+    if (referencesKept_) {
+        for (CK_ULONG i = 0; i < count; ++i) {
+            if (!storeValue(env, array, i, outcomes, unread)) {
                 return false;
             }
-            env->SetObjectArrayElement(array, static_cast<jsize>(i), converted);
-            if (env->ExceptionCheck()) {
-                return false;  // an ArrayStoreException for an array of a subclass of CK_ATTRIBUTE
+        }
+    } else {
+        // The new attributes and their values are local references of a frame per group of
+        // attributes, let go at once when the group is stored, rather than one by one.
+        constexpr CK_ULONG kGroup = 16;
+        for (CK_ULONG first = 0; first < count; first += kGroup) {
+            LocalFrame frame(env, static_cast<jint>(2 * kGroup));
+            if (!frame) {
+                return false;  // OutOfMemoryError pending
+            }
+            for (CK_ULONG i = first; i < count && i < first + kGroup; ++i) {
+                if (!storeValue(env, array, i, outcomes, unread)) {
+                    return false;
+                }
             }
         }
     }

@@ -34,7 +34,10 @@ public:
     AttributeQuery& operator=(const AttributeQuery&) = delete;
     ~AttributeQuery();
 
-    /// As toCkAttributeTypes.
+    /// As toCkAttributeTypes. For a template of up to 16 attributes, the local references of
+    /// its elements and values and those storeValues makes are kept until the native method
+    /// returns, their room ensured here once, rather than let go one by one; a longer template's
+    /// are let go as they are used.
     bool readTypes(JNIEnv* env, jobjectArray array);
     CK_ATTRIBUTE_PTR data() const { return attributes_.data(); }
     CK_ULONG count() const { return attributes_.count(); }
@@ -95,6 +98,8 @@ private:
     };
 
     jobject nestedValue(JNIEnv* env, const Slot& slot, CK_ATTRIBUTE_TYPE outer);
+    /// Stores attribute i's new CK_ATTRIBUTE in `array`; false with an exception pending.
+    bool storeValue(JNIEnv* env, jobjectArray array, CK_ULONG i, jlong* outcomes, jlong unread);
     void noteFault(Fault kind, CK_ATTRIBUTE_TYPE type, CK_ULONG reported, CK_ULONG other,
                    CK_ATTRIBUTE_TYPE inner = 0);
     /// Throws the PKCS11RuntimeException that names the first fault noted.
@@ -106,6 +111,7 @@ private:
     Scratch<NestedSlot, 16> nested_;
     OutputBytes nestedValues_;
     bool nestedRead_ = false;
+    bool referencesKept_ = false;  // readTypes ensured room for every local reference
     FaultNote fault_;
 };
 

@@ -7,7 +7,10 @@
 
 namespace vorlen {
 
-jobject toJavaAttributeValue(JNIEnv* env, const CK_ATTRIBUTE& attribute) {
+namespace {
+
+// A Boolean or small Long as a new local reference, or as the shared global one.
+jobject attributeValue(JNIEnv* env, const CK_ATTRIBUTE& attribute, bool shared) {
     const CK_ULONG length = attribute.ulValueLen;
     if (length == 0 || length > kMaxJavaArrayLength || attribute.pValue == nullptr) {
         return nullptr;
@@ -18,11 +21,11 @@ jobject toJavaAttributeValue(JNIEnv* env, const CK_ATTRIBUTE& attribute) {
             if (length >= sizeof(CK_ULONG)) {
                 CK_ULONG value;
                 std::memcpy(&value, bytes, sizeof value);
-                return toJavaLong(env, value);
+                return shared ? sharedJavaLong(env, value) : toJavaLong(env, value);
             }
             break;
         case ValueKind::Boolean:
-            return toJavaBoolean(env, bytes[0]);
+            return shared ? sharedJavaBoolean(bytes[0]) : toJavaBoolean(env, bytes[0]);
         case ValueKind::Chars:
             return toJavaCharArray(env, bytes, length);
         case ValueKind::Date:
@@ -48,6 +51,16 @@ jobject toJavaAttributeValue(JNIEnv* env, const CK_ATTRIBUTE& attribute) {
             break;
     }
     return toJavaByteArray(env, bytes, length);
+}
+
+}  // namespace
+
+jobject toJavaAttributeValue(JNIEnv* env, const CK_ATTRIBUTE& attribute) {
+    return attributeValue(env, attribute, false);
+}
+
+jobject toJavaAttributeValueShared(JNIEnv* env, const CK_ATTRIBUTE& attribute) {
+    return attributeValue(env, attribute, true);
 }
 
 jobject newJavaAttribute(JNIEnv* env, CK_ATTRIBUTE_TYPE type, jobject value) {

@@ -257,12 +257,16 @@ std::size_t alignNested(std::size_t offset) {
     return (offset + kNestedAlign - 1) / kNestedAlign * kNestedAlign;
 }
 
+// Every native method may make this many local references without asking for room.
+constexpr jint kGuaranteedLocalReferences = 16;
+
 // Reads a CK_ATTRIBUTE[] into `out`, each value through `convert(value, record)`. Stops at the
 // first element that is null or whose value `convert` refuses. `outer` is the type of the
-// attribute whose value the array is, for a nested array.
+// attribute whose value the array is, for a nested array. With `keep`, the references of the
+// elements and their values may stay (KeptReferences).
 template <typename Convert>
 bool readTemplate(JNIEnv* env, jobjectArray array, NativeTemplate& out, Convert convert,
-                  const CK_ATTRIBUTE_TYPE* outer = nullptr) {
+                  const CK_ATTRIBUTE_TYPE* outer = nullptr, KeptReferences* keep = nullptr) {
     if (array == nullptr) {
         out.clear();
         return true;
@@ -271,10 +275,19 @@ bool readTemplate(JNIEnv* env, jobjectArray array, NativeTemplate& out, Convert 
     if (!out.allocate(env, static_cast<CK_ULONG>(n))) {
         return false;
     }
+    bool kept = false;
+    if (keep != nullptr && n <= keep->maxAttributes) {
+        const jint room = n * keep->perAttribute + keep->spare;
+        if (room > kGuaranteedLocalReferences && env->EnsureLocalCapacity(room) != 0) {
+            return false;  // OutOfMemoryError pending
+        }
+        kept = keep->kept = true;
+    }
     const auto& c = jni::convert;
     for (jsize i = 0; i < n; ++i) {
-        LocalRef<jobject> element(env, env->GetObjectArrayElement(array, i));
-        if (!element) {
+        const jobject element = env->GetObjectArrayElement(array, i);
+        LocalRef<jobject> ownedElement(env, kept ? nullptr : element);
+        if (element == nullptr) {
             char message[128];
             if (outer != nullptr) {
                 std::snprintf(message, sizeof message,
@@ -288,9 +301,10 @@ bool readTemplate(JNIEnv* env, jobjectArray array, NativeTemplate& out, Convert 
             return false;
         }
         CK_ATTRIBUTE& record = out[static_cast<CK_ULONG>(i)];
-        record.type = ckULong(env->GetLongField(element.get(), c.attributeType));
-        LocalRef<jobject> value(env, env->GetObjectField(element.get(), c.attributePValue));
-        if (!convert(value.get(), record)) {
+        record.type = ckULong(env->GetLongField(element, c.attributeType));
+        const jobject value = env->GetObjectField(element, c.attributePValue);
+        LocalRef<jobject> ownedValue(env, kept ? nullptr : value);
+        if (!convert(value, record)) {
             return false;
         }
     }
@@ -403,10 +417,11 @@ bool toCkAttributeArray(JNIEnv* env, jobjectArray array, NativeTemplate& out) {
     });
 }
 
-bool toCkAttributeTypes(JNIEnv* env, jobjectArray array, NativeTemplate& out) {
-    return readTemplate(env, array, out, [env](jobject value, CK_ATTRIBUTE& record) {
-        return toCkTemplateValueLength(env, value, record);
-    });
+bool toCkAttributeTypes(JNIEnv* env, jobjectArray array, NativeTemplate& out, KeptReferences* keep) {
+    return readTemplate(
+        env, array, out,
+        [env](jobject value, CK_ATTRIBUTE& record) { return toCkTemplateValueLength(env, value, record); },
+        nullptr, keep);
 }
 
 }  // namespace vorlen

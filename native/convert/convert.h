@@ -65,6 +65,11 @@ jcharArray toJavaCharArray(JNIEnv* env, const CK_UTF8CHAR* bytes, CK_ULONG lengt
 jlongArray toJavaLongArray(JNIEnv* env, const CK_ULONG* values, CK_ULONG count);
 jobject toJavaBoolean(JNIEnv* env, CK_BBOOL value);
 jobject toJavaLong(JNIEnv* env, CK_ULONG value);
+/// As toJavaBoolean and toJavaLong, but Boolean.TRUE/FALSE and the small Longs come back as the
+/// library's global references themselves (no JNI call): for a caller that only stores the value
+/// and never deletes it. Any other Long is a new local reference.
+jobject sharedJavaBoolean(CK_BBOOL value);
+jobject sharedJavaLong(JNIEnv* env, CK_ULONG value);
 
 // ---- information records ----
 
@@ -85,9 +90,21 @@ jobject toJavaInterface(JNIEnv* env, const CK_INTERFACE& info);
 /// be converted (a null element, a value of an unsupported class), frees what it converted
 /// and returns false.
 bool toCkAttributeArray(JNIEnv* env, jobjectArray array, NativeTemplate& out);
+/// Local references that toCkAttributeTypes may keep rather than let go one by one: for a
+/// template of at most `maxAttributes` elements, room is ensured once (EnsureLocalCapacity, when
+/// above the 16 every native method has) for `perAttribute` references per element (its two,
+/// element and value, and the caller's) and `spare` more, and the element and value references
+/// stay until the native method returns. `kept` says whether that was done.
+struct KeptReferences {
+    jsize maxAttributes;
+    jint perAttribute;
+    jint spare;
+    bool kept = false;
+};
 /// As toCkAttributeArray, but only the types are kept: every value pointer is null and every
 /// length the byte length the value would convert to. Refuses what toCkAttributeArray refuses.
-bool toCkAttributeTypes(JNIEnv* env, jobjectArray array, NativeTemplate& out);
+/// With `keep`, the references of the top-level template may be kept (KeptReferences).
+bool toCkAttributeTypes(JNIEnv* env, jobjectArray array, NativeTemplate& out, KeptReferences* keep = nullptr);
 /// Converts a Java value to its native form by its class; null gives a null buffer. An
 /// unsupported class throws PKCS11RuntimeException "Java object of this class cannot be
 /// converted to native PKCS#11 type: <class name>".
@@ -108,6 +125,9 @@ jobject toJavaAttribute(JNIEnv* env, const CK_ATTRIBUTE& attribute);
 /// not fit a Java array (CK_UNAVAILABLE_INFORMATION among them) or the pointer is null. A
 /// value shorter than its type's fixed width comes back as a byte[] of the bytes present.
 jobject toJavaAttributeValue(JNIEnv* env, const CK_ATTRIBUTE& attribute);
+/// As toJavaAttributeValue, but a Boolean or small Long is the shared global reference
+/// (sharedJavaBoolean, sharedJavaLong): the result is stored, never deleted.
+jobject toJavaAttributeValueShared(JNIEnv* env, const CK_ATTRIBUTE& attribute);
 
 // ---- mechanisms and their parameters ----
 

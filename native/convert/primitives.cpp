@@ -249,6 +249,19 @@ jobject toJavaBoolean(JNIEnv* env, CK_BBOOL value) {
     return env->NewLocalRef(value == CK_TRUE ? jni::convert.booleanTrue : jni::convert.booleanFalse);
 }
 
+jobject sharedJavaBoolean(CK_BBOOL value) {
+    return value == CK_TRUE ? jni::convert.booleanTrue : jni::convert.booleanFalse;
+}
+
+jobject sharedJavaLong(JNIEnv* env, CK_ULONG value) {
+    const auto& c = jni::convert;
+    const jlong v = javaLong(value);
+    if (v >= jni::ConvertCache::kSmallLongMin && v <= jni::ConvertCache::kSmallLongMax) {
+        return c.smallLongs[v - jni::ConvertCache::kSmallLongMin];
+    }
+    return env->NewObject(c.longClass, c.longInit, v);
+}
+
 jobject toJavaLong(JNIEnv* env, CK_ULONG value) {
     const auto& c = jni::convert;
     const jlong v = javaLong(value);

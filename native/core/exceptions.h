@@ -13,7 +13,13 @@ namespace vorlen {
 /// a nested call). The library checks its own JNI calls as it makes them, so after a module call
 /// only a callback can have left an exception pending: while this is false, none is, and the
 /// ExceptionCheck after the call is not needed.
+#if defined(__GNUC__) && !defined(_WIN32)
+// Hidden: the compiler then reaches it as the library's own thread-local variable, in the block it
+// finds once per function for all of them, rather than through a lookup of its own.
+extern thread_local constinit bool callbackRanHere __attribute__((visibility("hidden")));
+#else
 extern thread_local constinit bool callbackRanHere;
+#endif
 
 /// env->ExceptionCheck() after a module call, made only when a callback ran on this thread.
 inline bool callbackExceptionPending(JNIEnv* env) { return callbackRanHere && env->ExceptionCheck(); }

@@ -48,6 +48,10 @@ constexpr int kPinDepth = 8;
 struct ThreadPins {
     std::array<std::atomic<Binding*>, kPinDepth> pinned{};
     int depth = 0;                  // used by the owning thread only
+    // The handle of the binding that served the thread's last call found by its field (0:
+    // none), used by the owning thread only. Kept here, beside the pins every call reads, so
+    // that a call looks up no other thread-local variable for it.
+    jlong lastHandle = 0;
     std::atomic<bool> inUse{true};  // a record whose thread ended is reused by a new thread
     ThreadPins* next = nullptr;     // fixed once the record is published
 };
@@ -125,6 +129,7 @@ struct PinsOfThisThread {
         if (pins != nullptr) {
             pinsOfThread = nullptr;
             pins->depth = 0;
+            pins->lastHandle = 0;
             pins->inUse.store(false, std::memory_order_release);
         }
     }
@@ -159,8 +164,9 @@ inline Binding* pinned(Binding* stored) {
     return reinterpret_cast<Binding*>(reinterpret_cast<std::uintptr_t>(stored) & ~kUnwaitedTag);
 }
 
-// Pins the binding named by `handle` if it is bound; the caller then checks identity.
-Pin acquire(JNIEnv* env, jlong handle, bool waitedFor) {
+// Pins the binding named by `handle` if it is bound, in `pins` (the calling thread's, from
+// myPins) when it has room; the caller then checks identity.
+Pin acquire(JNIEnv* env, jlong handle, bool waitedFor, ThreadPins* pins) {
     Binding* binding = slotOf(handle);
     if (binding == nullptr) {
         return {};
@@ -169,7 +175,6 @@ Pin acquire(JNIEnv* env, jlong handle, bool waitedFor) {
     if (!usable(binding->state.load(std::memory_order_acquire), generation)) {
         return {};
     }
-    ThreadPins* pins = myPins();
     if (pins != nullptr && pins->depth < kPinDepth) {
         const int slot = pins->depth;
         Binding* stored = waitedFor ? binding
@@ -315,50 +320,76 @@ ModuleCall::ModuleCall(JNIEnv* env, jobject object, CallKind kind) : env_(env) {
     // Entered from Java, so no exception is pending: from here on, only a callback can leave
     // one (see callbackRanHere).
     callbackRanHere = false;
-    if (object != nullptr && jni::cachesReady()) {
-        jlong handle = env->GetLongField(object, jni::core.pkcs11ImplBindingHandle);
-        for (;;) {
-            const Pin pin = acquire(env, handle, kind == CallKind::ordinary);
-            if (pin.binding != nullptr) {
-                if (pin.binding->record.functions != nullptr &&
-                    env->IsSameObject(pin.binding->object, object)) {
-                    ModuleGate* gate = pin.binding->gate.load(std::memory_order_relaxed);
-                    binding_ = pin.binding;
-                    pinSlot_ = pin.slot;
-                    pins_ = pin.pins;
-                    gate_ = gate;
-                    if (gate != nullptr && pin.slot < 0 && kind == CallKind::ordinary) {
-                        gate->counted.fetch_add(1, std::memory_order_seq_cst);
-                        outerCounted_ = countedCallsHere;
-                        countedCallsHere = this;
-                        counted_ = true;
-                    }
-                    // A C_Initialize or C_Finalize runs on the module: no other call enters
-                    // until it has returned (store-then-load against its scan of the pins).
-                    const bool refused =
-                        gate != nullptr &&
-                        (kind == CallKind::exclusive
-                             ? !enterAlone()
-                             : gate->closed.load(std::memory_order_seq_cst) != 0);
-                    if (!refused) {
-                        functions_ = pin.binding->record.functions.get();
-                        return;
-                    }
-                    leave();
-                    binding_ = nullptr;
-                    checkReturnValue(env, CKR_CRYPTOKI_NOT_INITIALIZED);
-                    return;
-                }
-                release(env, pin);
-            }
-            // A rebinding stores the new handle before it unbinds the earlier binding: when
-            // the handle read has gone, the object's handle names its new binding.
-            const jlong again = env->GetLongField(object, jni::core.pkcs11ImplBindingHandle);
-            if (again == handle) {
-                break;
-            }
-            handle = again;
+    if (object == nullptr || !jni::cachesReady()) {
+        throwNotConnected(env);
+        return;
+    }
+    const bool waitedFor = kind == CallKind::ordinary;
+    ThreadPins* const pins = myPins();
+    // Serves the call through a pinned binding when its global reference is this very object;
+    // true when the call is settled (entered, or refused by the module's gate). Otherwise the
+    // pin is let go.
+    const auto serve = [&](const Pin& pin) {
+        if (pin.binding->record.functions == nullptr || !env->IsSameObject(pin.binding->object, object)) {
+            release(env, pin);
+            return false;
         }
+        ModuleGate* gate = pin.binding->gate.load(std::memory_order_relaxed);
+        binding_ = pin.binding;
+        pinSlot_ = pin.slot;
+        pins_ = pin.pins;
+        gate_ = gate;
+        if (gate != nullptr && pin.slot < 0 && waitedFor) {
+            gate->counted.fetch_add(1, std::memory_order_seq_cst);
+            outerCounted_ = countedCallsHere;
+            countedCallsHere = this;
+            counted_ = true;
+        }
+        // A C_Initialize or C_Finalize runs on the module: no other call enters until it has
+        // returned (store-then-load against its scan of the pins).
+        const bool refused =
+            gate != nullptr && (kind == CallKind::exclusive ? !enterAlone()
+                                                            : gate->closed.load(std::memory_order_seq_cst) != 0);
+        if (!refused) {
+            functions_ = pin.binding->record.functions.get();
+            return true;
+        }
+        leave();
+        binding_ = nullptr;
+        checkReturnValue(env, CKR_CRYPTOKI_NOT_INITIALIZED);
+        return true;
+    };
+    // The binding of this thread's last call (ThreadPins::lastHandle), tried first: it serves
+    // only when its global reference is this object, so a run of calls on one object makes one
+    // JNI call for both the look-up and the identity check, not a GetLongField as well. A
+    // handle no longer bound (disconnected, rebound, its slot reused under a new generation)
+    // pins nothing.
+    if (const jlong cached = pins != nullptr ? pins->lastHandle : 0; cached != 0) {
+        const Pin pin = acquire(env, cached, waitedFor, pins);
+        if (pin.binding != nullptr) {
+            if (serve(pin)) {
+                return;
+            }
+        } else {
+            pins->lastHandle = 0;
+        }
+    }
+    jlong handle = env->GetLongField(object, jni::core.pkcs11ImplBindingHandle);
+    for (;;) {
+        const Pin pin = acquire(env, handle, waitedFor, pins);
+        if (pin.binding != nullptr && serve(pin)) {
+            if (pins != nullptr) {
+                pins->lastHandle = handle;
+            }
+            return;
+        }
+        // A rebinding stores the new handle before it unbinds the earlier binding: when the
+        // handle read has gone, the object's handle names its new binding.
+        const jlong again = env->GetLongField(object, jni::core.pkcs11ImplBindingHandle);
+        if (again == handle) {
+            break;
+        }
+        handle = again;
     }
     throwNotConnected(env);
 }

@@ -5,7 +5,8 @@
 // An object's binding is found without any lock and without running Java code: the object's
 // private "bindingHandle" field names a binding slot (index and generation), and the slot's
 // global reference is compared with the object by reference identity (IsSameObject). A forged
-// or stale handle finds nothing. Every call into a module pins the slot (in a pin of its own
+// or stale handle finds nothing. A thread tries the handle of its last call first, without
+// reading the field: the same pin and identity check decide whether it serves. Every call into a module pins the slot (in a pin of its own
 // thread, so that threads never contend); disconnect unbinds at once, and the module is
 // unloaded when the last call in flight on it has returned (on the thread of that call), so no
 // call ever runs into an unloaded module and a disconnect from inside a callback cannot

@@ -41,8 +41,11 @@ struct ValueRead {
 // False when the nested values could not be given room (the exception is pending).
 bool readValues(JNIEnv* env, ModuleCall& module, AttributeQuery& query, CK_SESSION_HANDLE session,
                 CK_OBJECT_HANDLE object, ValueRead& read) {
+    // Only a callback of the module can leave an exception pending (callbackRanHere).
     read.rv = module->C_GetAttributeValue(session, object, query.data(), query.count());
-    read.callbackFailure.hold(env);
+    if (callbackRanHere) {
+        read.callbackFailure.hold(env);
+    }
     bool thirdCall = false;
     if (read.rv == CKR_OK) {
         if (!query.allocateNestedValues(env, thirdCall)) {
@@ -50,7 +53,9 @@ bool readValues(JNIEnv* env, ModuleCall& module, AttributeQuery& query, CK_SESSI
         }
         if (thirdCall) {
             read.rv = module->C_GetAttributeValue(session, object, query.data(), query.count());
-            read.callbackFailure.hold(env);
+            if (callbackRanHere) {
+                read.callbackFailure.hold(env);
+            }
         }
     }
     return true;
@@ -132,8 +137,12 @@ JNIEXPORT void JNICALL VORLEN_WRAPPER(C_1GetAttributeValue)(JNIEnv* env, jobject
         !query.storeValues(env, pTemplate, read.rv)) {
         return;
     }
-    read.raise();
-    checkReturnValue(env, read.rv);
+    // Nothing is pending after storeValues: only a callback's failure or the module's error
+    // is left to throw.
+    if (read.callbackFailure || read.rv != CKR_OK) {
+        read.raise();
+        checkReturnValue(env, read.rv);
+    }
 }
 
 }  // extern "C"

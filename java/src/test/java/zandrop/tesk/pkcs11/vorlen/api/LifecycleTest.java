@@ -176,15 +176,31 @@ class LifecycleTest {
             impostors.add(other);
         }
         for (PKCS11Impl impostor : impostors) {
+            // The original's call leaves its binding as this thread's last one, which the
+            // impostor's call tries first: refused by identity there as through its own handle.
+            original.C_Finalize(null);
             PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class, () -> impostor.C_GetSessionInfo(1));
             assertEquals(NOT_CONNECTED, e.getMessage());
             assertNotConnected(impostor);
             impostor.disconnect();  // unbinds nothing of the original's
         }
-        assertEquals(0, first.count("C_GetSessionInfo") + first.count("C_Finalize"));
+        assertEquals(0, first.count("C_GetSessionInfo"));
+        assertEquals(impostors.size(), first.count("C_Finalize"));
+        // Rebound, disconnected, connected again: the handle of the thread's last call serves
+        // none of them, and the original's old handle reaches no module through another object.
+        original.connect(TestModules.second());
         original.C_Finalize(null);
-        assertEquals(1, first.count("C_Finalize"));
         original.disconnect();
+        assertNotConnected(original);
+        original.connect(TestModules.first());
+        original.C_Finalize(null);
+        PKCS11Impl stale = new PKCS11Impl();
+        field.setLong(stale, handle);
+        assertNotConnected(stale);
+        assertEquals(impostors.size() + 1, first.count("C_Finalize"));
+        assertEquals(1, second.count("C_Finalize"));
+        original.disconnect();
+        assertNotConnected(original);
     }
 
     @Test
