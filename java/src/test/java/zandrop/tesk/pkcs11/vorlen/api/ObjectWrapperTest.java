@@ -77,6 +77,19 @@ class ObjectWrapperTest extends ConnectedToTestModule {
     }
 
     @Test
+    void givenValuesSendTheLengthOfTheirNativeFormInTheQuery() throws Exception {
+        CK_ATTRIBUTE[] template = template(CKA_START_DATE, CKA_TOKEN, CKA_KEY_TYPE);
+        template[0].pValue = new CK_DATE("2024".toCharArray(), "01".toCharArray(), "02".toCharArray());
+        template[1].pValue = Boolean.TRUE;
+        template[2].pValue = 7L;
+        module.script("C_GetAttributeValue", "rv=0x12");
+        assertError(CKR_ATTRIBUTE_TYPE_INVALID, () -> pkcs11.C_GetAttributeValue(1, 100, template));
+        List<Call.Attr> first = module.last("C_GetAttributeValue").template("pTemplate");
+        assertEquals(List.of(8L, 1L, (long) Platform.ULONG_SIZE), first.stream().map(Call.Attr::len).toList(),
+                "a CK_DATE is 8 characters, a CK_BBOOL one byte, a CK_ULONG its width");
+    }
+
+    @Test
     void emptyValueReadsNullAfterAValidZeroLengthBuffer() throws Exception {
         CK_ATTRIBUTE[] template = template(CKA_VALUE, CKA_LABEL);
         module.script("C_GetAttributeValue", "attr=17:0: attr=3::41 times=2");
