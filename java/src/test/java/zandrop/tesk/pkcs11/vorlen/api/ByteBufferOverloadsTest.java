@@ -48,21 +48,9 @@ class ByteBufferOverloadsTest extends CryptoWrapperCases {
         return m;
     }
 
-    /** 16 bytes 0x10.., position 3, limit 8: the region is 0x13..0x17. */
-    private static ByteBuffer input(IntFunction<ByteBuffer> allocate) {
-        ByteBuffer b = allocate.apply(16).put(bytes(16, 0x10));
-        return b.limit(8).position(3);
-    }
-
     /** 16 zero bytes, position 2, limit 12: room for 10. */
     private static ByteBuffer output(IntFunction<ByteBuffer> allocate) {
         return allocate.apply(16).limit(12).position(2);
-    }
-
-    private static byte[] contents(ByteBuffer b) {
-        byte[] all = new byte[b.capacity()];
-        b.duplicate().clear().get(all);
-        return all;
     }
 
     @Test

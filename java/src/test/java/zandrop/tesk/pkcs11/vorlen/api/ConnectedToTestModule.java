@@ -27,11 +27,34 @@ abstract class ConnectedToTestModule {
         return e;
     }
 
+    /** As {@link #assertError(long, Executable)}, naming the case in a failure. */
+    static PKCS11Exception assertError(long code, Executable call, String where) {
+        PKCS11Exception e = assertThrows(PKCS11Exception.class, call, where);
+        assertEquals(code, e.getErrorCode(), where);
+        return e;
+    }
+
+    /** Asserts that a call throws a PKCS11RuntimeException whose message starts with {@code start}. */
+    static PKCS11RuntimeException assertRefused(String start, Executable call) {
+        PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class, call, start);
+        assertTrue(e.getMessage().startsWith(start), e.getMessage());
+        return e;
+    }
+
     /** Asserts that a call throws the given type with a message containing {@code part}, and returns it. */
     static <T extends Throwable> T assertMessage(Class<T> type, String part, Executable call) {
         T e = assertThrows(type, call);
         assertTrue(e.getMessage().contains(part), e.getMessage());
         return e;
+    }
+
+    /** A template of the given types without values. */
+    static CK_ATTRIBUTE[] template(long... types) {
+        CK_ATTRIBUTE[] template = new CK_ATTRIBUTE[types.length];
+        for (int i = 0; i < types.length; i++) {
+            template[i] = new CK_ATTRIBUTE(types[i]);
+        }
+        return template;
     }
 
     /** Whether the cases run on the 3.0 test module instead of the first one. */

@@ -1,7 +1,9 @@
 package zandrop.tesk.pkcs11.vorlen.api;
 
+import java.nio.ByteBuffer;
 import java.util.ArrayList;
 import java.util.List;
+import java.util.function.IntFunction;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
 
@@ -27,5 +29,17 @@ abstract class CryptoWrapperCases extends ConnectedToTestModule {
     /** n bytes counting up from from. */
     static byte[] bytes(int n, int from) {
         return Platform.counting(n, from, 1);
+    }
+
+    /** 16 bytes 0x10.., position 3, limit 8: the region is 0x13..0x17. */
+    static ByteBuffer input(IntFunction<ByteBuffer> allocate) {
+        return allocate.apply(16).put(bytes(16, 0x10)).limit(8).position(3);
+    }
+
+    /** The whole buffer, whatever its position and limit. */
+    static byte[] contents(ByteBuffer b) {
+        byte[] all = new byte[b.capacity()];
+        b.duplicate().clear().get(all);
+        return all;
     }
 }

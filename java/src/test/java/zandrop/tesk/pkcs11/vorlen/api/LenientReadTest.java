@@ -16,14 +16,6 @@ import org.junit.jupiter.api.Test;
 class LenientReadTest extends ConnectedToTestModule {
     private static final String CLASS_SECRET = "attr=0::" + Platform.hex(Platform.ulongBytes(CKO_SECRET_KEY));
 
-    private static CK_ATTRIBUTE[] template(long... types) {
-        CK_ATTRIBUTE[] t = new CK_ATTRIBUTE[types.length];
-        for (int i = 0; i < types.length; i++) {
-            t[i] = new CK_ATTRIBUTE(types[i]);
-        }
-        return t;
-    }
-
     @Test
     void oneFailedAttributeTakesTheCallsReasonWithoutAskingAgain() throws Exception {
         String step = CLASS_SECRET + " attr=3::6b31 attr=17:unavail: rv=0x11";

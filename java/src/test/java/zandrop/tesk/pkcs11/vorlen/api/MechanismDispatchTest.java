@@ -16,7 +16,6 @@ import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.function.Executable;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
-import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
 
 /**
  * A Java CK_MECHANISM to what the module receives: the type's low bits, the parameter's native

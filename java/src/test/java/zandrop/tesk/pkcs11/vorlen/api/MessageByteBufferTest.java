@@ -18,7 +18,6 @@ import java.util.function.IntFunction;
 import org.junit.jupiter.api.Test;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
-import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
 
 /**
  * The ByteBuffer overloads of the message functions, on the 3.0 test module: the region from
@@ -26,7 +25,7 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
  * moved only on success, heap buffers copied, the per-message parameter converted and copied
  * back, and a short output refused with nothing consumed.
  */
-class MessageByteBufferTest extends ConnectedToTestModule {
+class MessageByteBufferTest extends CryptoWrapperCases {
     private static final HexFormat HEX = HexFormat.of();
 
 
@@ -38,18 +37,6 @@ class MessageByteBufferTest extends ConnectedToTestModule {
     @Override
     boolean v3Module() {
         return true;
-    }
-
-
-    /** 16 bytes 0x10.., position 3, limit 8: the region is 0x13..0x17. */
-    private static ByteBuffer input(IntFunction<ByteBuffer> allocate) {
-        return allocate.apply(16).put(bytes(16, 0x10)).limit(8).position(3);
-    }
-
-    private static byte[] contents(ByteBuffer b) {
-        byte[] all = new byte[b.capacity()];
-        b.duplicate().clear().get(all);
-        return all;
     }
 
     /** The five forms with output, by "function:input key:output length key" of the record. */

@@ -17,7 +17,6 @@ import java.util.List;
 import org.junit.jupiter.api.Test;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
-import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
 
 /**
  * The object wrappers around their module calls: the two calls of C_GetAttributeValue and what
@@ -25,16 +24,6 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
  */
 class ObjectWrapperTest extends ConnectedToTestModule {
     private static final long HIGH = 0x100000000L;
-
-
-
-    private static CK_ATTRIBUTE[] template(long... types) {
-        CK_ATTRIBUTE[] template = new CK_ATTRIBUTE[types.length];
-        for (int i = 0; i < types.length; i++) {
-            template[i] = new CK_ATTRIBUTE(types[i]);
-        }
-        return template;
-    }
 
     private static String ulongHex(long value) {
         return Platform.hex(Platform.ulongBytes(value));
@@ -143,8 +132,8 @@ class ObjectWrapperTest extends ConnectedToTestModule {
         assertArrayEquals("Key".toCharArray(), (char[]) template[1].pValue);
         List<Call.Attr> second = module.calls("C_GetAttributeValue").get(1).template("pTemplate");
         assertEquals(Platform.ALL_BITS, second.get(0).len());
-        assertTrue(module.calls("C_GetAttributeValue").get(1).get("pTemplate").startsWith("[17:" + Long.toUnsignedString(Platform.ALL_BITS) + ":null;"),
-                "no buffer is allocated for an impossible length");
+        String raw = module.calls("C_GetAttributeValue").get(1).get("pTemplate");
+        assertTrue(raw.startsWith("[17:" + Long.toUnsignedString(Platform.ALL_BITS) + ":null;"), "no buffer for an impossible length: " + raw);
     }
 
     @Test
@@ -258,13 +247,9 @@ class ObjectWrapperTest extends ConnectedToTestModule {
     @Test
     void moreHandlesThanAllocatedAreRefused() {
         module.script("C_FindObjects", "handles=1,2 len=3");
-        PKCS11RuntimeException small = assertThrows(PKCS11RuntimeException.class, () -> pkcs11.C_FindObjects(1, 2));
-        assertTrue(small.getMessage().startsWith("C_FindObjects reported 3 handles but only 2 were allocated"),
-                small.getMessage());
+        assertRefused("C_FindObjects reported 3 handles but only 2 were allocated", () -> pkcs11.C_FindObjects(1, 2));
         module.script("C_FindObjects", "handles=1 len=101");
-        PKCS11RuntimeException large = assertThrows(PKCS11RuntimeException.class, () -> pkcs11.C_FindObjects(1, 100));
-        assertTrue(large.getMessage().startsWith("C_FindObjects reported 101 handles but only 100 were allocated"),
-                large.getMessage());
+        assertRefused("C_FindObjects reported 101 handles but only 100 were allocated", () -> pkcs11.C_FindObjects(1, 100));
         module.script("C_FindObjects", "handles=1 len=unavail");
         assertThrows(PKCS11RuntimeException.class, () -> pkcs11.C_FindObjects(1, 0));
     }

@@ -9,7 +9,6 @@ import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 import org.junit.jupiter.api.Test;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
-import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
 
 /** Seeding and generating random data, and the legacy parallel-function stubs. */
 class RandomAndParallelTest extends ConnectedToTestModule {
