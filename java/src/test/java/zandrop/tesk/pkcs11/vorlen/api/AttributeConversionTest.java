@@ -151,9 +151,9 @@ class AttributeConversionTest extends ConnectedToTestModule {
 
     @Test
     void nativeValuesComeBackByAttributeType() throws Exception {
-        assertEquals(Long.valueOf(4), readBack(CKA_CLASS, ":" + Platform.hex(Platform.ulongBytes(CKO_SECRET_KEY))));
+        assertEquals(Long.valueOf(4), readBack(CKA_CLASS, ":" + Platform.ulongHex(CKO_SECRET_KEY)));
         assertEquals(Long.valueOf(Platform.ALL_BITS),
-                readBack(CKA_VALUE_LEN, ":" + Platform.hex(Platform.ulongBytes(-1L))));
+                readBack(CKA_VALUE_LEN, ":" + Platform.ulongHex(-1L)));
         assertEquals(Boolean.TRUE, readBack(CKA_TOKEN, ":01"));
         assertEquals(Boolean.FALSE, readBack(CKA_TOKEN, ":ff"));
         assertEquals(Boolean.FALSE, readBack(CKA_SIGN, ":02"));
@@ -184,7 +184,7 @@ class AttributeConversionTest extends ConnectedToTestModule {
         pkcs11.C_GetAttributeValue(1, 100, template);
         assertEquals(2147483648L, template[0].type);
         assertNull(template[0].pValue);
-        Object value = readBack(CKA_MODULUS_BITS, ":" + Platform.hex(Platform.ulongBytes(2048)));
+        Object value = readBack(CKA_MODULUS_BITS, ":" + Platform.ulongHex(2048));
         assertInstanceOf(Long.class, value);
         assertEquals(2048L, value);
     }

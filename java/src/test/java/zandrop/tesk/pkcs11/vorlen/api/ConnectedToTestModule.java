@@ -41,6 +41,13 @@ abstract class ConnectedToTestModule {
         return e;
     }
 
+    /** Asserts that a call throws the given type with exactly the given message, and returns it. */
+    static <T extends Throwable> T assertExactMessage(Class<T> type, String message, Executable call) {
+        T e = assertThrows(type, call);
+        assertEquals(message, e.getMessage());
+        return e;
+    }
+
     /** Asserts that a call throws the given type with a message containing {@code part}, and returns it. */
     static <T extends Throwable> T assertMessage(Class<T> type, String part, Executable call) {
         T e = assertThrows(type, call);

@@ -4,7 +4,6 @@ import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertSame;
-import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
@@ -168,10 +167,8 @@ class KeyManagementTest extends ConnectedToTestModule {
     @Test
     void anUnsupportedParameterStopsKeyGenerationBeforeTheTemplateAndTheModule() {
         CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_LABEL, "k".toCharArray())};
-        PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class,
-                () -> pkcs11.C_GenerateKey(1, new CK_MECHANISM(CKM_AES_KEY_GEN, new StringBuilder()), template));
-        assertEquals("Java object of this class cannot be converted to native PKCS#11 type: java.lang.StringBuilder",
-                e.getMessage());
+        assertExactMessage(PKCS11RuntimeException.class, "Java object of this class cannot be converted to native PKCS#11 type: "
+                + "java.lang.StringBuilder", () -> pkcs11.C_GenerateKey(1, new CK_MECHANISM(CKM_AES_KEY_GEN, new StringBuilder()), template));
         assertEquals(0, module.count("C_GenerateKey"));
     }
 

@@ -14,7 +14,7 @@ import org.junit.jupiter.api.Test;
  * reason, against modules that answer by the standard and modules that lie.
  */
 class LenientReadTest extends ConnectedToTestModule {
-    private static final String CLASS_SECRET = "attr=0::" + Platform.hex(Platform.ulongBytes(CKO_SECRET_KEY));
+    private static final String CLASS_SECRET = "attr=0::" + Platform.ulongHex(CKO_SECRET_KEY);
 
     @Test
     void oneFailedAttributeTakesTheCallsReasonWithoutAskingAgain() throws Exception {

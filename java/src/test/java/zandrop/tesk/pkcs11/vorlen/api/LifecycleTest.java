@@ -7,7 +7,9 @@ import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.ConnectedToTestModule.assertError;
+import static zandrop.tesk.pkcs11.vorlen.api.ConnectedToTestModule.assertExactMessage;
 import static zandrop.tesk.pkcs11.vorlen.api.ConnectedToTestModule.assertMessage;
+import static zandrop.tesk.pkcs11.vorlen.api.TestModules.start;
 
 import java.io.File;
 import java.io.IOException;
@@ -34,8 +36,7 @@ class LifecycleTest {
     }
 
     private static void assertNotConnected(PKCS11Impl pkcs11) {
-        PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class, () -> pkcs11.C_Finalize(null));
-        assertEquals(NOT_CONNECTED, e.getMessage());
+        assertExactMessage(PKCS11RuntimeException.class, NOT_CONNECTED, () -> pkcs11.C_Finalize(null));
     }
 
     @Test
@@ -179,8 +180,7 @@ class LifecycleTest {
             // The original's call leaves its binding as this thread's last one, which the
             // impostor's call tries first: refused by identity there as through its own handle.
             original.C_Finalize(null);
-            PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class, () -> impostor.C_GetSessionInfo(1));
-            assertEquals(NOT_CONNECTED, e.getMessage());
+            assertExactMessage(PKCS11RuntimeException.class, NOT_CONNECTED, () -> impostor.C_GetSessionInfo(1));
             assertNotConnected(impostor);
             impostor.disconnect();  // unbinds nothing of the original's
         }
@@ -279,22 +279,6 @@ class LifecycleTest {
         assertNotEquals(before, PKCS11Impl.globalReferenceCount());
         pkcs11.disconnect();
         assertEquals(before, PKCS11Impl.globalReferenceCount());
-    }
-
-    private static Thread start(String name, ThrowingRunnable body, AtomicReference<Throwable> failure) {
-        Thread thread = new Thread(() -> {
-            try {
-                body.run();
-            } catch (Throwable t) {
-                failure.compareAndSet(null, t);
-            }
-        }, name);
-        thread.start();
-        return thread;
-    }
-
-    private interface ThrowingRunnable {
-        void run() throws Exception;
     }
 
     private void awaitCount(String function, int count) throws InterruptedException {

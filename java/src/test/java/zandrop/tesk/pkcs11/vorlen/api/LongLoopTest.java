@@ -53,7 +53,7 @@ class LongLoopTest {
         TestModule module = TestModules.firstModule();
         String wrap = Long.toUnsignedString(CKA_WRAP_TEMPLATE);
         module.setDefault("C_GetAttributeValue", "attr=3::6b6579 attr=" + CKA_VALUE + "::0102 attr=" + wrap
-                + ":: nested=" + wrap + ":0::" + Platform.hex(Platform.ulongBytes(CKO_SECRET_KEY))
+                + ":: nested=" + wrap + ":0::" + Platform.ulongHex(CKO_SECRET_KEY)
                 + " nested=" + wrap + ":3::6b6579");
         PKCS11Impl pkcs11 = TestModules.connected(TestModules.first());
         List<Method> methods = AllMethods.pkcs11Methods();

@@ -25,10 +25,6 @@ class NestedAttributeTest extends ConnectedToTestModule {
     /** sizeof(CK_ATTRIBUTE): a CK_ULONG, a pointer and a CK_ULONG, each of the platform's width. */
     private static final int RECORD = 3 * Platform.ULONG_SIZE;
 
-    private static String ulongHex(long... values) {
-        return Platform.hex(Platform.ulongBytes(values));
-    }
-
     private static CK_ATTRIBUTE[] wrapTemplate() {
         return new CK_ATTRIBUTE[] {
             new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
@@ -42,9 +38,9 @@ class NestedAttributeTest extends ConnectedToTestModule {
     /** The script lines of a module that holds wrapTemplate() under `type`. */
     private static String nestedScript(long type) {
         String t = Long.toUnsignedString(type);
-        return "attr=" + t + ":: nested=" + t + ":0::" + ulongHex(CKO_SECRET_KEY)
-                + " nested=" + t + ":256::" + ulongHex(CKK_AES)
-                + " nested=" + t + ":353::" + ulongHex(32)
+        return "attr=" + t + ":: nested=" + t + ":0::" + Platform.ulongHex(CKO_SECRET_KEY)
+                + " nested=" + t + ":256::" + Platform.ulongHex(CKK_AES)
+                + " nested=" + t + ":353::" + Platform.ulongHex(32)
                 + " nested=" + t + ":3::6b6579"
                 + " nested=" + t + ":354::01";
     }
@@ -102,12 +98,10 @@ class NestedAttributeTest extends ConnectedToTestModule {
     @Test
     void everyTemplateTakesAttributeArrays() throws Exception {
         CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_UNWRAP_TEMPLATE, wrapTemplate())};
-        module.setDefault("C_GenerateKey", "deep=1");
-        module.setDefault("C_UnwrapKey", "deep=1");
-        module.setDefault("C_DeriveKey", "deep=1");
-        module.setDefault("C_GenerateKeyPair", "deep=1");
-        module.setDefault("C_FindObjectsInit", "deep=1");
-        module.setDefault("C_SetAttributeValue", "deep=1");
+        for (String entry : List.of("C_GenerateKey", "C_UnwrapKey", "C_DeriveKey", "C_GenerateKeyPair", "C_FindObjectsInit",
+                "C_SetAttributeValue")) {
+            module.setDefault(entry, "deep=1");
+        }
         pkcs11.C_GenerateKey(1, new CK_MECHANISM(CKM_AES_KEY_GEN), template);
         pkcs11.C_UnwrapKey(1, new CK_MECHANISM(CKM_AES_KEY_WRAP), 100, new byte[40], template);
         pkcs11.C_DeriveKey(1, new CK_MECHANISM(CKM_ECDH1_DERIVE), 100, template);
@@ -158,20 +152,18 @@ class NestedAttributeTest extends ConnectedToTestModule {
             assertThrows(IllegalArgumentException.class,
                     () -> pkcs11.C_GenerateKey(1, new CK_MECHANISM(CKM_AES_KEY_GEN), template));
         }
-        IllegalArgumentException e = assertThrows(IllegalArgumentException.class, () -> pkcs11.C_CreateObject(1, cycle));
-        assertEquals("attribute 0x40000211 in the CK_ATTRIBUTE[] value of attribute 0x40000211 holds a "
-                + "CK_ATTRIBUTE[] itself: attribute arrays nest one level only (an array that contains "
-                + "itself is refused too)", e.getMessage());
+        assertExactMessage(IllegalArgumentException.class, "attribute 0x40000211 in the CK_ATTRIBUTE[] value of attribute "
+                + "0x40000211 holds a CK_ATTRIBUTE[] itself: attribute arrays nest one level only (an array that contains "
+                + "itself is refused too)", () -> pkcs11.C_CreateObject(1, cycle));
 
         CK_ATTRIBUTE[] nullElement = {new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE, new CK_ATTRIBUTE[] {
             new CK_ATTRIBUTE(CKA_CLASS, 4L), null})};
-        NullPointerException npe = assertThrows(NullPointerException.class, () -> pkcs11.C_CreateObject(1, nullElement));
-        assertEquals("element 1 of the CK_ATTRIBUTE[] value of attribute 0x40000211 is null", npe.getMessage());
+        assertExactMessage(NullPointerException.class, "element 1 of the CK_ATTRIBUTE[] value of attribute 0x40000211 is null",
+                () -> pkcs11.C_CreateObject(1, nullElement));
         assertThrows(NullPointerException.class, () -> pkcs11.C_GetAttributeValue(1, 100, nullElement));
         CK_ATTRIBUTE[] unsupported = {new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE, new CK_ATTRIBUTE[] {
             new CK_ATTRIBUTE(CKA_CLASS, 4L), new CK_ATTRIBUTE(CKA_VALUE, new short[1])})};
-        PKCS11RuntimeException refused = assertThrows(PKCS11RuntimeException.class,
-                () -> pkcs11.C_CreateObject(1, unsupported));
+        PKCS11RuntimeException refused = assertThrows(PKCS11RuntimeException.class, () -> pkcs11.C_CreateObject(1, unsupported));
         assertTrue(refused.getMessage().endsWith("native PKCS#11 type: [S"), refused.getMessage());
         assertEquals(List.of(), module.calls(), "no module call");
     }
@@ -207,7 +199,7 @@ class NestedAttributeTest extends ConnectedToTestModule {
     @Test
     void nestedAttributesAreReadInThreeCallsAndTypedByTheirTypes() throws Exception {
         module.script("C_GetAttributeValue", nestedScript(CKA_WRAP_TEMPLATE) + " attr=3::6f757465 attr="
-                + Long.toUnsignedString(CKA_ALLOWED_MECHANISMS) + "::" + ulongHex(CKM_AES_CBC, 0xFFFFFFFFL) + " times=3");
+                + Long.toUnsignedString(CKA_ALLOWED_MECHANISMS) + "::" + Platform.ulongHex(CKM_AES_CBC, 0xFFFFFFFFL) + " times=3");
         CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_LABEL), new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE),
             new CK_ATTRIBUTE(CKA_ALLOWED_MECHANISMS)};
         pkcs11.C_GetAttributeValue(1, 100, template);
@@ -262,10 +254,9 @@ class NestedAttributeTest extends ConnectedToTestModule {
     void lengthThatIsNoWholeNumberOfRecordsIsNotRead() {
         module.script("C_GetAttributeValue", "attr=" + CKA_WRAP_TEMPLATE + ":" + (RECORD + 1) + ": attr=3::41 times=2");
         CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE), new CK_ATTRIBUTE(CKA_LABEL)};
-        PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class,
+        assertExactMessage(PKCS11RuntimeException.class, "C_GetAttributeValue reported " + (RECORD + 1) + " bytes for attribute "
+                + "0x40000211, which holds CK_ATTRIBUTEs of " + RECORD + " bytes each; its value was not read",
                 () -> pkcs11.C_GetAttributeValue(1, 100, template));
-        assertEquals("C_GetAttributeValue reported " + (RECORD + 1) + " bytes for attribute 0x40000211, which holds "
-                + "CK_ATTRIBUTEs of " + RECORD + " bytes each; its value was not read", e.getMessage());
         assertNull(template[0].pValue);
         assertArrayEquals(new char[] {'A'}, (char[]) template[1].pValue, "the array is filled first");
         assertTrue(module.calls("C_GetAttributeValue").get(1).get("pTemplate").startsWith(
@@ -278,10 +269,9 @@ class NestedAttributeTest extends ConnectedToTestModule {
         module.script("C_GetAttributeValue", "attr=" + t + ":: nested=" + t + ":3::6b6579 nested=" + t + ":17::0102 times=2");
         module.script("C_GetAttributeValue", "attr=" + t + ":: nested=" + t + ":3::6b6579 nested=" + t + ":17:100:0102 rv=0");
         CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_DERIVE_TEMPLATE)};
-        PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class,
+        assertExactMessage(PKCS11RuntimeException.class, "C_GetAttributeValue reported 100 bytes for attribute 0x11 nested in "
+                + "attribute 0x40000213 but only 2 were allocated; its value was not read",
                 () -> pkcs11.C_GetAttributeValue(1, 100, template));
-        assertEquals("C_GetAttributeValue reported 100 bytes for attribute 0x11 nested in attribute 0x40000213 "
-                + "but only 2 were allocated; its value was not read", e.getMessage());
         CK_ATTRIBUTE[] nested = (CK_ATTRIBUTE[]) template[0].pValue;
         assertArrayEquals("key".toCharArray(), (char[]) nested[0].pValue);
         assertEquals(CKA_VALUE, nested[1].type);
@@ -302,10 +292,9 @@ class NestedAttributeTest extends ConnectedToTestModule {
         module.script("C_GetAttributeValue", "attr=" + t + ":: nested=" + t + ":3::41 nested=" + t + ":1::01");
         module.script("C_GetAttributeValue", "attr=" + t + ":: nested=" + t + ":3::41");
         CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE)};
-        PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class,
+        assertExactMessage(PKCS11RuntimeException.class, "C_GetAttributeValue reported " + RECORD + " bytes for attribute "
+                + "0x40000211 after " + 2 * RECORD + ": the number of its nested attributes changed; its value was not read",
                 () -> pkcs11.C_GetAttributeValue(1, 100, template));
-        assertEquals("C_GetAttributeValue reported " + RECORD + " bytes for attribute 0x40000211 after " + 2 * RECORD
-                + ": the number of its nested attributes changed; its value was not read", e.getMessage());
         assertNull(template[0].pValue);
         assertEquals(2, module.count("C_GetAttributeValue"), "no third call for records that changed");
 
@@ -314,8 +303,8 @@ class NestedAttributeTest extends ConnectedToTestModule {
         module.script("C_GetAttributeValue", "attr=" + t + ":: nested=" + t + ":3::41 nested=" + t + ":1::01 times=2");
         module.script("C_GetAttributeValue", "attr=" + t + ":" + RECORD + ": nested=" + t + ":3::41 nested=" + t + ":1::01");
         CK_ATTRIBUTE[] third = {new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE)};
-        e = assertThrows(PKCS11RuntimeException.class, () -> pkcs11.C_GetAttributeValue(1, 100, third));
-        assertTrue(e.getMessage().contains("the number of its nested attributes changed"), e.getMessage());
+        assertMessage(PKCS11RuntimeException.class, "the number of its nested attributes changed",
+                () -> pkcs11.C_GetAttributeValue(1, 100, third));
         assertNull(third[0].pValue);
 
         // A count that grows: the module, given too little room, says so itself.
@@ -332,15 +321,15 @@ class NestedAttributeTest extends ConnectedToTestModule {
         module.script("C_GetAttributeValue", "attr=" + t + ":: nested=" + t + ":3::41");
         module.script("C_GetAttributeValue", "attr=" + t + ":" + 3 * RECORD + ": nested=" + t + ":3::41 rv=0");
         CK_ATTRIBUTE[] lying = {new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE)};
-        e = assertThrows(PKCS11RuntimeException.class, () -> pkcs11.C_GetAttributeValue(1, 100, lying));
-        assertTrue(e.getMessage().contains("the number of its nested attributes changed"), e.getMessage());
+        assertMessage(PKCS11RuntimeException.class, "the number of its nested attributes changed",
+                () -> pkcs11.C_GetAttributeValue(1, 100, lying));
     }
 
     @Test
     void unavailableLengthsReadNull() throws Exception {
         String t = Long.toUnsignedString(CKA_WRAP_TEMPLATE);
         module.script("C_GetAttributeValue", "attr=" + t + ":: nested=" + t + ":3:unavail:41 nested=" + t
-                + ":0::" + ulongHex(CKO_SECRET_KEY) + " times=3");
+                + ":0::" + Platform.ulongHex(CKO_SECRET_KEY) + " times=3");
         CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE)};
         pkcs11.C_GetAttributeValue(1, 100, template);
         CK_ATTRIBUTE[] nested = (CK_ATTRIBUTE[]) template[0].pValue;

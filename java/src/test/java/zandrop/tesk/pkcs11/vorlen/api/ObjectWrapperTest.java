@@ -25,10 +25,6 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
 class ObjectWrapperTest extends ConnectedToTestModule {
     private static final long HIGH = 0x100000000L;
 
-    private static String ulongHex(long value) {
-        return Platform.hex(Platform.ulongBytes(value));
-    }
-
     // ---- C_GetAttributeValue ----
 
     @Test
@@ -36,7 +32,7 @@ class ObjectWrapperTest extends ConnectedToTestModule {
         CK_ATTRIBUTE[] template = template(CKA_CLASS, CKA_LABEL, CKA_VALUE);
         template[2].pValue = new byte[] {9, 9, 9};  // ignored: only the types are asked for
         CK_ATTRIBUTE[] passed = template.clone();
-        module.script("C_GetAttributeValue", "attr=0::" + ulongHex(CKO_SECRET_KEY) + " attr=3::4b6579 attr=17::0102 times=2");
+        module.script("C_GetAttributeValue", "attr=0::" + Platform.ulongHex(CKO_SECRET_KEY) + " attr=3::4b6579 attr=17::0102 times=2");
         pkcs11.C_GetAttributeValue(HIGH | 1, HIGH | 100, template);
 
         for (int i = 0; i < template.length; i++) {
@@ -141,10 +137,8 @@ class ObjectWrapperTest extends ConnectedToTestModule {
         CK_ATTRIBUTE[] template = template(CKA_LABEL, CKA_VALUE, CKA_ID);
         module.script("C_GetAttributeValue", "attr=3::4b6579 attr=17::0102 attr=258::07");
         module.script("C_GetAttributeValue", "attr=3::4b6579 attr=17:100:0102 attr=258::07 rv=0");
-        PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class,
-                () -> pkcs11.C_GetAttributeValue(1, 100, template));
-        assertEquals("C_GetAttributeValue reported 100 bytes for attribute 0x11 but only 2 were allocated; "
-                + "its value was not read", e.getMessage());
+        assertExactMessage(PKCS11RuntimeException.class, "C_GetAttributeValue reported 100 bytes for attribute 0x11 but only 2 "
+                + "were allocated; its value was not read", () -> pkcs11.C_GetAttributeValue(1, 100, template));
         assertArrayEquals("Key".toCharArray(), (char[]) template[0].pValue, "the array is filled first");
         assertNull(template[1].pValue);
         assertArrayEquals(new byte[] {7}, (byte[]) template[2].pValue);

@@ -54,6 +54,11 @@ final class Platform {
         return out.toByteArray();
     }
 
+    /** Hex of the native bytes of CK_ULONGs, for scripting the test module. */
+    static String ulongHex(long... values) {
+        return hex(ulongBytes(values));
+    }
+
     /** Hex of a byte string, for scripting the test module. */
     static String hex(byte[] bytes) {
         return java.util.HexFormat.of().formatHex(bytes);

@@ -92,8 +92,7 @@ class SessionBindingTest {
         Object application = new Object();
         long session = pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, application, notify);
         first.script("C_CloseSession", "rv=0x30");
-        PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> pkcs11.C_CloseSession(session));
-        assertEquals(CKR_DEVICE_ERROR, e.getErrorCode());
+        ConnectedToTestModule.assertError(CKR_DEVICE_ERROR, () -> pkcs11.C_CloseSession(session));
         assertEquals(2, refs());
         notifyThrough(pkcs11, first, session);
         assertSame(application, notify.received.get(0).application());
@@ -204,14 +203,7 @@ class SessionBindingTest {
         // The module frees handle 5 at once, then keeps the close busy for a while.
         first.script("C_CloseSession", "sleep=400");
         AtomicReference<Throwable> failure = new AtomicReference<>();
-        Thread closer = new Thread(() -> {
-            try {
-                pkcs11.C_CloseSession(old);
-            } catch (Throwable t) {
-                failure.set(t);
-            }
-        });
-        closer.start();
+        Thread closer = TestModules.start("closer", () -> pkcs11.C_CloseSession(old), failure);
         long deadline = System.nanoTime() + 5_000_000_000L;
         while (first.count("C_CloseSession") == 0 && System.nanoTime() < deadline) {
             Thread.sleep(5);

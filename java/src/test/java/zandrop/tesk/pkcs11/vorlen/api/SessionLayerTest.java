@@ -49,8 +49,8 @@ class SessionLayerTest extends ConnectedToTestModule {
 
     /** Every C_GetAttributeValue answers: a private EC key labelled "k1". */
     private void keyK1() {
-        module.setDefault("C_GetAttributeValue", "attr=0::" + Platform.hex(Platform.ulongBytes(CKO_PRIVATE_KEY))
-                + " attr=3::6b31 attr=256::" + Platform.hex(Platform.ulongBytes(CKK_EC)));
+        module.setDefault("C_GetAttributeValue", "attr=0::" + Platform.ulongHex(CKO_PRIVATE_KEY) + " attr=3::6b31 attr=256::"
+                + Platform.ulongHex(CKK_EC));
     }
 
     @BeforeEach
@@ -115,10 +115,8 @@ class SessionLayerTest extends ConnectedToTestModule {
             assertEquals("k1", k.label());
             assertEquals(CKK_EC, k.keyType());
             module.script("C_SignInit", "rv=0x70");
-            TokenException e = assertThrows(TokenException.class,
-                    () -> s.sign(Mechanism.ecdsa(Hash.SHA256), key, new byte[] {1}));
-            assertEquals("C_SignInit(CKM_ECDSA_SHA256, private key \"k1\"): CKR_MECHANISM_INVALID (0x00000070)",
-                    e.getMessage());
+            TokenException e = assertExactMessage(TokenException.class, "C_SignInit(CKM_ECDSA_SHA256, private key \"k1\"): "
+                    + "CKR_MECHANISM_INVALID (0x00000070)", () -> s.sign(Mechanism.ecdsa(Hash.SHA256), key, new byte[] {1}));
             assertEquals(CKR_MECHANISM_INVALID, assertInstanceOf(PKCS11Exception.class, e.getCause()).getErrorCode());
             assertEquals(CKM_ECDSA_SHA256, module.last("C_SignInit").num("mechanism"),
                     "the token's list lacks CKM_ECDSA too: the combined mechanism is asked for");
@@ -134,16 +132,15 @@ class SessionLayerTest extends ConnectedToTestModule {
         // C_FindObjectsInit succeeds, C_FindObjects fails: the search is ended all the same.
         module.script("C_FindObjectsInit", "handles=100,101");
         module.script("C_FindObjects", "rv=0x30");
-        TokenException e = assertThrows(TokenException.class,
+        assertExactMessage(TokenException.class, "C_FindObjects({CKA_LABEL=\"k1\"}): CKR_DEVICE_ERROR (0x00000030)",
                 () -> token.withSession(false, s -> s.find(Template.of(Attr.LABEL, "k1"))));
-        assertEquals("C_FindObjects({CKA_LABEL=\"k1\"}): CKR_DEVICE_ERROR (0x00000030)", e.getMessage());
         assertEquals(1, module.count("C_FindObjectsFinal"));
         assertEquals(0, module.count("C_CloseSession"), "the search was ended: the session goes back");
 
         // C_FindObjectsFinal fails: a clear error, and the session is closed, not reused.
         module.script("C_FindObjectsInit", "handles=100");
         module.script("C_FindObjectsFinal", "rv=0x30");
-        e = assertThrows(TokenException.class, () -> token.withSession(false, s -> s.findHandles(Template.empty())));
+        TokenException e = assertThrows(TokenException.class, () -> token.withSession(false, s -> s.findHandles(Template.empty())));
         assertTrue(e.getMessage().startsWith("C_FindObjectsFinal({}): CKR_DEVICE_ERROR"), e.getMessage());
         assertEquals(1, module.count("C_CloseSession"));
 
@@ -166,11 +163,11 @@ class SessionLayerTest extends ConnectedToTestModule {
     @Test
     void mixedObjectsAreViewedWithEveryValueInOneModuleCall() {
         String[][] objects = {  // the answer, the attributes of the view it lacks
-            {"attr=0::" + Platform.hex(Platform.ulongBytes(CKO_PRIVATE_KEY)) + " attr=3::6b31 attr=0x102::01 attr=0x100::"
-                + Platform.hex(Platform.ulongBytes(CKK_EC)) + " attr=0x180::06082a8648ce3d030107", "2"},
-            {"attr=0::" + Platform.hex(Platform.ulongBytes(CKO_CERTIFICATE)) + " attr=3::6331 attr=0x102::01 attr=0x80::"
-                + Platform.hex(Platform.ulongBytes(CKC_X_509)), "3"},
-            {"attr=0::" + Platform.hex(Platform.ulongBytes(CKO_DATA)) + " attr=3::6431 attr=0x10::617070", "4"},
+            {"attr=0::" + Platform.ulongHex(CKO_PRIVATE_KEY) + " attr=3::6b31 attr=0x102::01 attr=0x100::"
+                + Platform.ulongHex(CKK_EC) + " attr=0x180::06082a8648ce3d030107", "2"},
+            {"attr=0::" + Platform.ulongHex(CKO_CERTIFICATE) + " attr=3::6331 attr=0x102::01 attr=0x80::"
+                + Platform.ulongHex(CKC_X_509), "3"},
+            {"attr=0::" + Platform.ulongHex(CKO_DATA) + " attr=3::6431 attr=0x10::617070", "4"},
         };
         module.script("C_FindObjectsInit", "handles=100,101,102");
         for (String[] o : objects) {
@@ -211,7 +208,7 @@ class SessionLayerTest extends ConnectedToTestModule {
         TokenObject key = token.withSession(false, s -> s.view(100));
         long globalsBefore = PKCS11Impl.globalReferenceCount();
         long blocksBefore = PKCS11Impl.heapBlockCount();
-        String cls = "attr=0::" + Platform.hex(Platform.ulongBytes(CKO_SECRET_KEY));
+        String cls = "attr=0::" + Platform.ulongHex(CKO_SECRET_KEY);
         String[][] lies = {  // the lengths call, the values call
             {cls + " attr=3::6b31", cls + " attr=3:100:6b31 rv=0"},  // more bytes than the room, with CKR_OK
             {cls + " attr=3:unavail: rv=0", cls + " attr=3:unavail: rv=0"},  // CKR_OK, no length
@@ -225,9 +222,8 @@ class SessionLayerTest extends ConnectedToTestModule {
             assertEquals(AttributeValues.Status.UNAVAILABLE, v.status(Attr.LABEL), lie[1]);
         }
         module.script("C_GetAttributeValue", "rv=0x82");
-        TokenException e = assertThrows(TokenException.class,
+        assertExactMessage(TokenException.class, "C_GetAttributeValue(object 100): CKR_OBJECT_HANDLE_INVALID (0x00000082)",
                 () -> token.withSession(false, s -> s.read(key, Attr.CLASS, Attr.LABEL)));
-        assertEquals("C_GetAttributeValue(object 100): CKR_OBJECT_HANDLE_INVALID (0x00000082)", e.getMessage());
         assertEquals(0, module.count("C_CloseSession"), "no operation left: the one session went back each time");
         assertEquals(1, token.pool().idle());
         assertEquals(globalsBefore, PKCS11Impl.globalReferenceCount());
@@ -328,9 +324,7 @@ class SessionLayerTest extends ConnectedToTestModule {
     void typedValuesAreCheckedBeforeTheModuleAndReadBackTyped() {
         @SuppressWarnings({"unchecked", "rawtypes"})
         Attr<Object> raw = (Attr) Attr.TOKEN;
-        IllegalArgumentException wrong = assertThrows(IllegalArgumentException.class,
-                () -> Template.of(raw, 1L));
-        assertEquals("CKA_TOKEN holds a Boolean, not a Long (1)", wrong.getMessage());
+        assertExactMessage(IllegalArgumentException.class, "CKA_TOKEN holds a Boolean, not a Long (1)", () -> Template.of(raw, 1L));
         assertThrows(IllegalArgumentException.class, () -> Attr.of(CKA_TOKEN, Long.class));
         assertThrows(IllegalArgumentException.class, () -> Template.of(Attr.MODULUS, BigInteger.ONE.negate()));
         Attr<Long> vendor = Attr.of(CKA_VENDOR_DEFINED | 7, Long.class);
@@ -350,8 +344,7 @@ class SessionLayerTest extends ConnectedToTestModule {
             assertArrayEquals(Platform.ulongBytes(5), sent.get(4).value());
 
             TokenObject object = s.view(100);
-            String values = "attr=3::636cc3a9 attr=0x80000007::" + Platform.hex(Platform.ulongBytes(5))
-                    + " attr=0x122::010001 attr=0x11:unavail: rv=0x11";
+            String values = "attr=3::636cc3a9 attr=0x80000007::" + Platform.ulongHex(5) + " attr=0x122::010001 attr=0x11:unavail: rv=0x11";
             module.script("C_GetAttributeValue", values);
             module.script("C_GetAttributeValue", "attr=0x11:unavail: rv=0x11");  // CKA_VALUE alone
             module.script("C_GetAttributeValue", "attr=3::00");                  // CKA_ID alone: unknown

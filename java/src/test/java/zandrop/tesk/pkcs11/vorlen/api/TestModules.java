@@ -1,5 +1,7 @@
 package zandrop.tesk.pkcs11.vorlen.api;
 
+import java.util.concurrent.atomic.AtomicReference;
+
 import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
 
 /** Paths of the test modules the build made, and connected objects for tests. */
@@ -54,6 +56,24 @@ final class TestModules {
         TestModule module = TestModule.load(second());
         module.reset();
         return module;
+    }
+
+    /** A body that may throw, run on a thread of its own. */
+    interface ThrowingRunnable {
+        void run() throws Exception;
+    }
+
+    /** Starts a thread that runs the body; the first thread's failure of those sharing it is kept in failure. */
+    static Thread start(String name, ThrowingRunnable body, AtomicReference<Throwable> failure) {
+        Thread thread = new Thread(() -> {
+            try {
+                body.run();
+            } catch (Throwable t) {
+                failure.compareAndSet(null, t);
+            }
+        }, name);
+        thread.start();
+        return thread;
     }
 
     /** A new object connected to the given module file. */
