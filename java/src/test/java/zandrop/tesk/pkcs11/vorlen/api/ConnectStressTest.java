@@ -4,13 +4,7 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import java.nio.file.Files;
-import java.nio.file.Path;
-import java.util.ArrayList;
-import java.util.List;
 import java.util.Random;
-import java.util.concurrent.ConcurrentLinkedQueue;
-import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicLong;
 
 import org.junit.jupiter.api.Test;
@@ -24,11 +18,6 @@ import org.junit.jupiter.api.Test;
 class ConnectStressTest {
     private static final long DURATION_MILLIS = 3000;
 
-    private static boolean mapped(String path) throws Exception {
-        String real = Path.of(path).toRealPath().toString();
-        return Files.readAllLines(Path.of("/proc/self/maps")).stream().anyMatch(line -> line.endsWith(real));
-    }
-
     @Test
     void callsRaceWithConnectAndDisconnect() throws Exception {
         PKCS11Impl.initializeLibrary();
@@ -39,67 +28,47 @@ class ConnectStressTest {
         }
         long globalRefsBefore = PKCS11Impl.globalReferenceCount();
 
-        AtomicBoolean stop = new AtomicBoolean();
         AtomicLong completed = new AtomicLong();
         AtomicLong notConnected = new AtomicLong();
         AtomicLong connects = new AtomicLong();
-        ConcurrentLinkedQueue<Throwable> failures = new ConcurrentLinkedQueue<>();
-        List<Thread> threads = new ArrayList<>();
-
+        TestModules.Crowd crowd = new TestModules.Crowd();
         for (int t = 0; t < 4; t++) {
-            final long seed = 1000 + t;
-            threads.add(new Thread(() -> {
-                Random random = new Random(seed);
-                while (!stop.get()) {
-                    PKCS11Impl target = objects[random.nextInt(objects.length)];
-                    try {
-                        if (random.nextBoolean()) {
-                            target.C_Initialize(null);
-                        } else {
-                            target.C_Finalize(null);
-                        }
-                        completed.incrementAndGet();
-                    } catch (PKCS11RuntimeException e) {
-                        if (!"This object is not connected to a module.".equals(e.getMessage())) {
-                            failures.add(e);
-                        }
-                        notConnected.incrementAndGet();
-                    } catch (Throwable e) {
-                        failures.add(e);
+            Random random = new Random(1000 + t);
+            crowd.repeat("caller-" + t, () -> {
+                PKCS11Impl target = objects[random.nextInt(objects.length)];
+                try {
+                    if (random.nextBoolean()) {
+                        target.C_Initialize(null);
+                    } else {
+                        target.C_Finalize(null);
                     }
+                    completed.incrementAndGet();
+                } catch (PKCS11RuntimeException e) {
+                    if (!"This object is not connected to a module.".equals(e.getMessage())) {
+                        throw e;
+                    }
+                    notConnected.incrementAndGet();
                 }
-            }, "caller-" + t));
+            });
         }
         for (int t = 0; t < 2; t++) {
-            final long seed = 2000 + t;
-            threads.add(new Thread(() -> {
-                Random random = new Random(seed);
-                while (!stop.get()) {
-                    PKCS11Impl target = objects[random.nextInt(objects.length)];
-                    try {
-                        if (random.nextInt(3) == 0) {
-                            target.disconnect();
-                        } else {
-                            target.connect(modules[random.nextInt(modules.length)]);
-                            connects.incrementAndGet();
-                        }
-                    } catch (Throwable e) {
-                        failures.add(e);
-                    }
+            Random random = new Random(2000 + t);
+            crowd.repeat("connector-" + t, () -> {
+                PKCS11Impl target = objects[random.nextInt(objects.length)];
+                if (random.nextInt(3) == 0) {
+                    target.disconnect();
+                } else {
+                    target.connect(modules[random.nextInt(modules.length)]);
+                    connects.incrementAndGet();
                 }
-            }, "connector-" + t));
+            });
         }
-        threads.forEach(Thread::start);
-        Thread.sleep(DURATION_MILLIS);
-        stop.set(true);
-        for (Thread thread : threads) {
-            thread.join();
-        }
+        crowd.runFor(DURATION_MILLIS);
         for (PKCS11Impl object : objects) {
             object.disconnect();
         }
 
-        assertTrue(failures.isEmpty(), () -> "unexpected failures: " + failures);
+        assertTrue(crowd.failures.isEmpty(), () -> "unexpected failures: " + crowd.failures);
         assertTrue(completed.get() > 0, "some calls reached a module");
         assertTrue(notConnected.get() > 0, "some calls met an unbound object");
         assertTrue(connects.get() > 0, "objects were connected");
@@ -109,9 +78,9 @@ class ConnectStressTest {
         PKCS11Impl alone = new PKCS11Impl();
         String path = TestModules.path("vorlen.testmodule.unload");
         alone.connect(path);
-        assertTrue(mapped(path), "connected module is mapped");
+        assertTrue(TestModules.mapped(path), "connected module is mapped");
         alone.C_Finalize(null);
         alone.disconnect();
-        assertFalse(mapped(path), "the module is unloaded after the last disconnect");
+        assertFalse(TestModules.mapped(path), "the module is unloaded after the last disconnect");
     }
 }

@@ -1,5 +1,12 @@
 package zandrop.tesk.pkcs11.vorlen.api;
 
+import java.io.IOException;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.concurrent.ConcurrentLinkedQueue;
+import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicReference;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
@@ -74,6 +81,47 @@ final class TestModules {
         }, name);
         thread.start();
         return thread;
+    }
+
+    /**
+     * Threads that each repeat their round until stopped. A round's throwable is a failure: it is
+     * kept, and ends that thread.
+     */
+    static final class Crowd {
+        final AtomicBoolean stop = new AtomicBoolean();
+        final ConcurrentLinkedQueue<Throwable> failures = new ConcurrentLinkedQueue<>();
+        private final List<Thread> threads = new ArrayList<>();
+
+        void repeat(String name, ThrowingRunnable round) {
+            threads.add(new Thread(() -> {
+                try {
+                    while (!stop.get()) {
+                        round.run();
+                    }
+                } catch (Throwable t) {
+                    failures.add(t);
+                }
+            }, name));
+        }
+
+        /** Runs the threads for the given time (less if one fails), then stops them and waits for them. */
+        void runFor(long millis) throws InterruptedException {
+            threads.forEach(Thread::start);
+            long deadline = System.nanoTime() + millis * 1_000_000L;
+            while (System.nanoTime() < deadline && failures.isEmpty()) {
+                Thread.sleep(20);
+            }
+            stop.set(true);
+            for (Thread thread : threads) {
+                thread.join();
+            }
+        }
+    }
+
+    /** Whether the module file is mapped into this process. */
+    static boolean mapped(String path) throws IOException {
+        String real = Path.of(path).toRealPath().toString();
+        return Files.readAllLines(Path.of("/proc/self/maps")).stream().anyMatch(line -> line.endsWith(real));
     }
 
     /** A new object connected to the given module file. */

@@ -4,10 +4,7 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
-import java.util.ArrayList;
-import java.util.List;
 import java.util.Random;
-import java.util.concurrent.ConcurrentLinkedQueue;
 import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicLong;
 
@@ -35,71 +32,55 @@ class ThreadStressTest {
         long refsBefore = PKCS11Impl.globalReferenceCount() - 1; // the shared binding goes at the end
         long blocksBefore = PKCS11Impl.heapBlockCount();
 
-        AtomicBoolean stop = new AtomicBoolean();
         AtomicLong rounds = new AtomicLong();
         AtomicLong moduleErrors = new AtomicLong();
         AtomicLong notifications = new AtomicLong();
         AtomicLong disruptions = new AtomicLong();
-        ConcurrentLinkedQueue<Throwable> failures = new ConcurrentLinkedQueue<>();
         CK_NOTIFY notify = (session, event, application) -> notifications.incrementAndGet();
-        List<Thread> threads = new ArrayList<>();
-
+        TestModules.Crowd crowd = new TestModules.Crowd();
+        byte[] data = new byte[32];
         for (int t = 0; t < WORKERS; t++) {
-            threads.add(new Thread(() -> {
-                byte[] data = new byte[32];
-                while (!stop.get()) {
-                    try {
-                        long session = shared.C_OpenSession(1, CKF_SERIAL_SESSION, "app", notify);
-                        try {
-                            shared.C_SignInit(session, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), 100);
-                            shared.C_Sign(session, data);
-                            shared.C_FindObjectsInit(session, new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_CLASS, CKO_PRIVATE_KEY)});
-                            shared.C_FindObjects(session, 10);
-                            shared.C_FindObjectsFinal(session);
-                            CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_LABEL), new CK_ATTRIBUTE(CKA_VALUE)};
-                            shared.C_GetAttributeValue(session, 100, template);
-                            shared.C_GetSessionInfo(session);
-                        } finally {
-                            shared.C_CloseSession(session);
-                        }
-                        rounds.incrementAndGet();
-                    } catch (PKCS11Exception e) {
-                        moduleErrors.incrementAndGet(); // a session closed under it by a disrupter
-                    } catch (Throwable e) {
-                        failures.add(e);
-                    }
-                }
-            }, "worker-" + t));
-        }
-        threads.add(new Thread(() -> {
-            Random random = new Random(7);
-            PKCS11Impl[] others = {new PKCS11Impl(), new PKCS11Impl(), new PKCS11Impl()};
-            while (!stop.get()) {
-                PKCS11Impl other = others[random.nextInt(others.length)];
+            crowd.repeat("worker-" + t, () -> {
                 try {
-                    switch (random.nextInt(5)) {
-                        case 0 -> other.connect(TestModules.first());
-                        case 1 -> other.disconnect();
-                        case 2 -> other.C_Initialize(null);
-                        case 3 -> other.C_Finalize(null);
-                        default -> other.C_CloseAllSessions(1);
+                    long session = shared.C_OpenSession(1, CKF_SERIAL_SESSION, "app", notify);
+                    try {
+                        shared.C_SignInit(session, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), 100);
+                        shared.C_Sign(session, data);
+                        shared.C_FindObjectsInit(session, new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_CLASS, CKO_PRIVATE_KEY)});
+                        shared.C_FindObjects(session, 10);
+                        shared.C_FindObjectsFinal(session);
+                        CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_LABEL), new CK_ATTRIBUTE(CKA_VALUE)};
+                        shared.C_GetAttributeValue(session, 100, template);
+                        shared.C_GetSessionInfo(session);
+                    } finally {
+                        shared.C_CloseSession(session);
                     }
-                    disruptions.incrementAndGet();
-                } catch (PKCS11Exception | PKCS11RuntimeException e) {
-                    disruptions.incrementAndGet(); // not connected, or the module refused
-                } catch (Throwable e) {
-                    failures.add(e);
+                    rounds.incrementAndGet();
+                } catch (PKCS11Exception e) {
+                    moduleErrors.incrementAndGet(); // a session closed under it by a disrupter
                 }
+            });
+        }
+        Random random = new Random(7);
+        PKCS11Impl[] others = {new PKCS11Impl(), new PKCS11Impl(), new PKCS11Impl()};
+        crowd.repeat("disrupter", () -> {
+            PKCS11Impl other = others[random.nextInt(others.length)];
+            try {
+                switch (random.nextInt(5)) {
+                    case 0 -> other.connect(TestModules.first());
+                    case 1 -> other.disconnect();
+                    case 2 -> other.C_Initialize(null);
+                    case 3 -> other.C_Finalize(null);
+                    default -> other.C_CloseAllSessions(1);
+                }
+            } catch (PKCS11Exception | PKCS11RuntimeException e) {
+                // not connected, or the module refused
             }
-            for (PKCS11Impl other : others) {
-                other.disconnect();
-            }
-        }, "disrupter"));
-        threads.forEach(Thread::start);
-        Thread.sleep(DURATION_MILLIS);
-        stop.set(true);
-        for (Thread thread : threads) {
-            thread.join();
+            disruptions.incrementAndGet();
+        });
+        crowd.runFor(DURATION_MILLIS);
+        for (PKCS11Impl other : others) {
+            other.disconnect();
         }
         module.join();
         module.reset();
@@ -109,7 +90,7 @@ class ThreadStressTest {
         System.out.println("thread stress: " + WORKERS + " workers and 1 disrupter for " + DURATION_MILLIS + " ms: "
                 + rounds.get() + " rounds, " + moduleErrors.get() + " module errors, " + notifications.get()
                 + " notifications, " + disruptions.get() + " disruptions");
-        assertTrue(failures.isEmpty(), () -> "unexpected: " + failures);
+        assertTrue(crowd.failures.isEmpty(), () -> "unexpected: " + crowd.failures);
         assertTrue(rounds.get() > 0 && notifications.get() > 0 && disruptions.get() > 0);
         assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "no native heap block left behind");
         assertEquals(refsBefore, PKCS11Impl.globalReferenceCount(), "no global reference left behind");
@@ -126,61 +107,40 @@ class ThreadStressTest {
         TestModule second = TestModules.secondModule();
         PKCS11Impl target = TestModules.connected(TestModules.first());
         long refsBefore = PKCS11Impl.globalReferenceCount() - 1; // the target's binding goes at the end
-        AtomicBoolean stop = new AtomicBoolean();
         AtomicLong calls = new AtomicLong();
         AtomicLong rebinds = new AtomicLong();
-        ConcurrentLinkedQueue<Throwable> failures = new ConcurrentLinkedQueue<>();
-        List<Thread> threads = new ArrayList<>();
+        TestModules.Crowd crowd = new TestModules.Crowd();
         for (int i = 0; i < 3; i++) {
-            threads.add(new Thread(() -> {
-                while (!stop.get()) {
-                    try {
-                        target.C_GetSlotList(false);
-                        calls.incrementAndGet();
-                    } catch (Throwable t) {
-                        failures.add(t);
-                        return;
-                    }
-                }
-            }));
+            crowd.repeat("caller-" + i, () -> {
+                target.C_GetSlotList(false);
+                calls.incrementAndGet();
+            });
         }
-        threads.add(new Thread(() -> {
-            String[] paths = {TestModules.first(), TestModules.second()};
-            PKCS11Impl bystander = new PKCS11Impl();
+        String[] paths = {TestModules.first(), TestModules.second()};
+        PKCS11Impl bystander = new PKCS11Impl();
+        AtomicLong round = new AtomicLong();
+        crowd.repeat("rebinder", () -> {
+            int i = (int) (round.getAndIncrement() % 2);
+            target.connect(paths[i]);
+            rebinds.incrementAndGet();
             try {
-                for (int i = 0; !stop.get(); i++) {
-                    target.connect(paths[i % 2]);
-                    rebinds.incrementAndGet();
-                    try {
-                        target.connect(TestModules.withoutFunctionList()); // fails, changes nothing
-                        failures.add(new AssertionError("connect without C_GetFunctionList succeeded"));
-                    } catch (java.io.IOException expected) {
-                        // the earlier binding stays
-                    }
-                    (i % 2 == 0 ? first : second).script("C_GetFunctionList", "rv=" + CKR_DEVICE_ERROR);
-                    try {
-                        target.connect(paths[i % 2]); // fails, changes nothing
-                        failures.add(new AssertionError("a failing C_GetFunctionList connected"));
-                    } catch (PKCS11Exception expected) {
-                        // the earlier binding stays
-                    }
-                    bystander.connect(paths[(i + 1) % 2]);
-                    bystander.disconnect();
-                }
-            } catch (Throwable t) {
-                failures.add(t);
+                target.connect(TestModules.withoutFunctionList()); // fails, changes nothing
+                throw new AssertionError("connect without C_GetFunctionList succeeded");
+            } catch (java.io.IOException expected) {
+                // the earlier binding stays
             }
-        }));
-        threads.forEach(Thread::start);
-        long deadline = System.nanoTime() + Math.min(DURATION_MILLIS, 3000) * 1_000_000L;
-        while (System.nanoTime() < deadline && failures.isEmpty()) {
-            Thread.sleep(20);
-        }
-        stop.set(true);
-        for (Thread thread : threads) {
-            thread.join();
-        }
-        assertTrue(failures.isEmpty(), () -> "calls during rebinding failed: " + failures);
+            (i == 0 ? first : second).script("C_GetFunctionList", "rv=" + CKR_DEVICE_ERROR);
+            try {
+                target.connect(paths[i]); // fails, changes nothing
+                throw new AssertionError("a failing C_GetFunctionList connected");
+            } catch (PKCS11Exception expected) {
+                // the earlier binding stays
+            }
+            bystander.connect(paths[1 - i]);
+            bystander.disconnect();
+        });
+        crowd.runFor(Math.min(DURATION_MILLIS, 3000));
+        assertTrue(crowd.failures.isEmpty(), () -> "calls during rebinding failed: " + crowd.failures);
         assertTrue(calls.get() > 0 && rebinds.get() > 0, calls + " calls, " + rebinds + " rebinds");
         target.disconnect();
         assertEquals(refsBefore, PKCS11Impl.globalReferenceCount(), "no global reference leaked");
@@ -214,7 +174,7 @@ class ThreadStressTest {
                         inCallback.countDown();
                         disconnected.await(10, java.util.concurrent.TimeUnit.SECONDS);
                     }
-                    mappedDuring.set(mapped(path));
+                    mappedDuring.set(TestModules.mapped(path));
                 } catch (Exception e) {
                     throw new IllegalStateException(e);
                 } finally {
@@ -235,16 +195,10 @@ class ThreadStressTest {
                     + (fromCallback ? "the callback)" : "another thread)"));
             Thread.sleep(300); // the module's thread leaves the module's code and ends
             // Never closed as the callback ends: its thread returns into the module's code.
-            assertTrue(mapped(path), "still mapped until the library's next call");
+            assertTrue(TestModules.mapped(path), "still mapped until the library's next call");
             new PKCS11Impl().disconnect(); // a later call of the library closes the module
-            assertTrue(!mapped(path), "unloaded after the callback");
+            assertTrue(!TestModules.mapped(path), "unloaded after the callback");
             assertEquals(refsBefore, PKCS11Impl.globalReferenceCount(), "the session's binding is released");
         }
-    }
-
-    private static boolean mapped(String path) throws java.io.IOException {
-        String real = java.nio.file.Path.of(path).toRealPath().toString();
-        return java.nio.file.Files.readAllLines(java.nio.file.Path.of("/proc/self/maps")).stream()
-                .anyMatch(line -> line.endsWith(real));
     }
 }
