@@ -198,9 +198,7 @@ class ByteBufferOverloadsTest extends CryptoWrapperCases {
 
         PKCS11Impl disconnected = new PKCS11Impl();
         ByteBuffer untouched = output(ByteBuffer::allocate);
-        PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class,
-                () -> disconnected.C_Encrypt(1, in, untouched));
-        assertEquals("This object is not connected to a module.", e.getMessage());
+        assertNotConnected(() -> disconnected.C_Encrypt(1, in, untouched));
         assertEquals(3, in.position());
         assertEquals(2, untouched.position());
         assertArrayEquals(new byte[16], contents(untouched));

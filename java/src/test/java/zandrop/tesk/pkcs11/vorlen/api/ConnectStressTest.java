@@ -44,7 +44,7 @@ class ConnectStressTest {
                     }
                     completed.incrementAndGet();
                 } catch (PKCS11RuntimeException e) {
-                    if (!"This object is not connected to a module.".equals(e.getMessage())) {
+                    if (!ConnectedToTestModule.NOT_CONNECTED.equals(e.getMessage())) {
                         throw e;
                     }
                     notConnected.incrementAndGet();

@@ -16,6 +16,9 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
  * afterwards that no native heap block outlived the case.
  */
 abstract class ConnectedToTestModule {
+    /** The message of every call on an object that is not connected. */
+    static final String NOT_CONNECTED = "This object is not connected to a module.";
+
     protected TestModule module;
     protected PKCS11Impl pkcs11;
     protected long blocksBefore;
@@ -46,6 +49,11 @@ abstract class ConnectedToTestModule {
         T e = assertThrows(type, call);
         assertEquals(message, e.getMessage());
         return e;
+    }
+
+    /** Asserts that a call is refused because its object is not connected to a module. */
+    static void assertNotConnected(Executable call) {
+        assertExactMessage(PKCS11RuntimeException.class, NOT_CONNECTED, call);
     }
 
     /** Asserts that a call throws the given type with a message containing {@code part}, and returns it. */

@@ -7,7 +7,6 @@ import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.ConnectedToTestModule.assertError;
-import static zandrop.tesk.pkcs11.vorlen.api.ConnectedToTestModule.assertExactMessage;
 import static zandrop.tesk.pkcs11.vorlen.api.ConnectedToTestModule.assertMessage;
 import static zandrop.tesk.pkcs11.vorlen.api.TestModules.start;
 
@@ -23,8 +22,6 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
 
 /** Connecting objects to module files, rebinding, disconnecting, and the library's lifecycle. */
 class LifecycleTest {
-    private static final String NOT_CONNECTED = "This object is not connected to a module.";
-
     private TestModule first;
     private TestModule second;
 
@@ -36,7 +33,7 @@ class LifecycleTest {
     }
 
     private static void assertNotConnected(PKCS11Impl pkcs11) {
-        assertExactMessage(PKCS11RuntimeException.class, NOT_CONNECTED, () -> pkcs11.C_Finalize(null));
+        ConnectedToTestModule.assertNotConnected(() -> pkcs11.C_Finalize(null));
     }
 
     @Test
@@ -180,7 +177,7 @@ class LifecycleTest {
             // The original's call leaves its binding as this thread's last one, which the
             // impostor's call tries first: refused by identity there as through its own handle.
             original.C_Finalize(null);
-            assertExactMessage(PKCS11RuntimeException.class, NOT_CONNECTED, () -> impostor.C_GetSessionInfo(1));
+            ConnectedToTestModule.assertNotConnected(() -> impostor.C_GetSessionInfo(1));
             assertNotConnected(impostor);
             impostor.disconnect();  // unbinds nothing of the original's
         }

@@ -3,7 +3,6 @@ package zandrop.tesk.pkcs11.vorlen.api;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
-import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
@@ -151,10 +150,7 @@ class SlotAndTokenTest extends ConnectedToTestModule {
         pkcs11.C_InitToken(3, "1234".toCharArray(), "My token".toCharArray());
         Call call = module.last("C_InitToken");
         assertArrayEquals("1234".getBytes(StandardCharsets.US_ASCII), call.bytes("pPin"));
-        byte[] label = new byte[32];
-        Arrays.fill(label, (byte) ' ');
-        System.arraycopy("My token".getBytes(StandardCharsets.US_ASCII), 0, label, 0, 8);
-        assertArrayEquals(label, call.bytes("pLabel"));
+        assertArrayEquals(new String(padded("My token", 32)).getBytes(StandardCharsets.US_ASCII), call.bytes("pLabel"));
 
         pkcs11.C_InitToken(3, null, null);
         Call nulls = module.last("C_InitToken");
@@ -178,12 +174,10 @@ class SlotAndTokenTest extends ConnectedToTestModule {
     @Test
     void unboundObjectGetsTheNotConnectedErrorBeforeAnyConversion() {
         PKCS11Impl unbound = new PKCS11Impl();
-        PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class, unbound::C_GetInfo);
-        assertEquals("This object is not connected to a module.", e.getMessage());
+        assertNotConnected(unbound::C_GetInfo);
         // The initialization arguments would not convert; the binding is looked at first.
         CK_C_INITIALIZE_ARGS args = new CK_C_INITIALIZE_ARGS();
         args.pReserved = new Object();
-        e = assertThrows(PKCS11RuntimeException.class, () -> unbound.C_Initialize(args));
-        assertEquals("This object is not connected to a module.", e.getMessage());
+        assertNotConnected(() -> unbound.C_Initialize(args));
     }
 }
