@@ -20,8 +20,6 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
  * Java objects, by attribute type.
  */
 class AttributeConversionTest extends ConnectedToTestModule {
-    private static final String CANNOT_CONVERT = "Java object of this class cannot be converted to native PKCS#11 type: ";
-
     /** Creates an object from one attribute and returns what the module received for it. */
     private Call.Attr sent(Object value) throws Exception {
         pkcs11.C_CreateObject(1, new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_VALUE, value)});
@@ -109,9 +107,7 @@ class AttributeConversionTest extends ConnectedToTestModule {
         };
         for (Object[] c : cases) {
             CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_LABEL, "fine"), new CK_ATTRIBUTE(CKA_VALUE, c[0])};
-            PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class,
-                    () -> pkcs11.C_CreateObject(1, template));
-            assertEquals(CANNOT_CONVERT + c[1], e.getMessage());
+            assertExactMessage(PKCS11RuntimeException.class, CANNOT_CONVERT + c[1], () -> pkcs11.C_CreateObject(1, template));
         }
         assertEquals(0, module.count("C_CreateObject"), "the module is never called");
         long blocks = PKCS11Impl.heapBlockCount();

@@ -19,6 +19,9 @@ abstract class ConnectedToTestModule {
     /** The message of every call on an object that is not connected. */
     static final String NOT_CONNECTED = "This object is not connected to a module.";
 
+    /** The message of a value whose class has no native form, less the class's name. */
+    static final String CANNOT_CONVERT = "Java object of this class cannot be converted to native PKCS#11 type: ";
+
     protected TestModule module;
     protected PKCS11Impl pkcs11;
     protected long blocksBefore;
@@ -46,8 +49,13 @@ abstract class ConnectedToTestModule {
 
     /** Asserts that a call throws the given type with exactly the given message, and returns it. */
     static <T extends Throwable> T assertExactMessage(Class<T> type, String message, Executable call) {
-        T e = assertThrows(type, call);
-        assertEquals(message, e.getMessage());
+        return assertExactMessage(type, message, call, null);
+    }
+
+    /** As {@link #assertExactMessage(Class, String, Executable)}, naming the case in a failure. */
+    static <T extends Throwable> T assertExactMessage(Class<T> type, String message, Executable call, String where) {
+        T e = assertThrows(type, call, where);
+        assertEquals(message, e.getMessage(), where);
         return e;
     }
 

@@ -36,6 +36,13 @@ abstract class CryptoWrapperCases extends ConnectedToTestModule {
         return allocate.apply(16).put(bytes(16, 0x10)).limit(8).position(3);
     }
 
+    /** 16 zero bytes but for {@code written} at {@code at}: what an output buffer holds after a call. */
+    static byte[] writtenAt(int at, byte... written) {
+        byte[] all = new byte[16];
+        System.arraycopy(written, 0, all, at, written.length);
+        return all;
+    }
+
     /** The whole buffer, whatever its position and limit. */
     static byte[] contents(ByteBuffer b) {
         byte[] all = new byte[b.capacity()];

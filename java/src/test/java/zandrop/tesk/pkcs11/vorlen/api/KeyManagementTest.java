@@ -167,8 +167,8 @@ class KeyManagementTest extends ConnectedToTestModule {
     @Test
     void anUnsupportedParameterStopsKeyGenerationBeforeTheTemplateAndTheModule() {
         CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_LABEL, "k".toCharArray())};
-        assertExactMessage(PKCS11RuntimeException.class, "Java object of this class cannot be converted to native PKCS#11 type: "
-                + "java.lang.StringBuilder", () -> pkcs11.C_GenerateKey(1, new CK_MECHANISM(CKM_AES_KEY_GEN, new StringBuilder()), template));
+        assertExactMessage(PKCS11RuntimeException.class, CANNOT_CONVERT + "java.lang.StringBuilder",
+                () -> pkcs11.C_GenerateKey(1, new CK_MECHANISM(CKM_AES_KEY_GEN, new StringBuilder()), template));
         assertEquals(0, module.count("C_GenerateKey"));
     }
 

@@ -22,9 +22,6 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
  * form chosen by its Java class alone, and parameters that stop a call before the module.
  */
 class MechanismDispatchTest extends ConnectedToTestModule {
-    private static final String CANNOT_CONVERT = "Java object of this class cannot be converted to native PKCS#11 type: ";
-
-
     /** Starts a signature with the mechanism and returns what the module received. */
     private Call signInit(CK_MECHANISM mechanism) throws Exception {
         pkcs11.C_SignInit(1, mechanism, 2);
@@ -51,10 +48,7 @@ class MechanismDispatchTest extends ConnectedToTestModule {
     @Test
     void bytesLongsAndVersionsComeFirst() throws Exception {
         assertParameter(new byte[0], new byte[0]);  // a non-null pointer of length 0
-        byte[] iv = new byte[16];
-        for (int i = 0; i < iv.length; i++) {
-            iv[i] = (byte) (0xF0 + i);
-        }
+        byte[] iv = Platform.counting(16, 0xF0, 1);
         assertParameter(iv, iv);
         assertParameter(4294967301L, Platform.ulongBytes(4294967301L));
         assertParameter(new CK_VERSION(3, 1), new byte[] {3, 1});
@@ -132,8 +126,7 @@ class MechanismDispatchTest extends ConnectedToTestModule {
         };
         for (Object[] c : cases) {
             for (Map.Entry<String, Executable> wrapper : mechanismWrappers(new CK_MECHANISM(CKM_AES_CBC, c[0])).entrySet()) {
-                PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class, wrapper.getValue(), wrapper.getKey());
-                assertEquals(CANNOT_CONVERT + c[1], e.getMessage(), wrapper.getKey());
+                assertExactMessage(PKCS11RuntimeException.class, CANNOT_CONVERT + c[1], wrapper.getValue(), wrapper.getKey());
                 assertEquals(0, module.count(wrapper.getKey()), wrapper.getKey() + " never reaches the module");
             }
         }

@@ -28,7 +28,6 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
 class MessageByteBufferTest extends CryptoWrapperCases {
     private static final HexFormat HEX = HexFormat.of();
 
-
     @FunctionalInterface
     interface Transform {
         int apply(ByteBuffer in, ByteBuffer out) throws PKCS11Exception;
@@ -67,9 +66,8 @@ class MessageByteBufferTest extends CryptoWrapperCases {
                 assertEquals(3, t.getValue().apply(in, out), what);
                 assertEquals(8, in.position(), what);
                 assertEquals(5, out.position(), what);
-                byte[] expected = new byte[16];
-                System.arraycopy(new byte[] {(byte) 0xA1, (byte) 0xB2, (byte) 0xC3}, 0, expected, 2, 3);
-                assertArrayEquals(expected, contents(out), what + ": nothing written outside the result");
+                assertArrayEquals(writtenAt(2, (byte) 0xA1, (byte) 0xB2, (byte) 0xC3), contents(out),
+                        what + ": nothing written outside the result");
                 assertArrayEquals(bytes(12, 0xA0), iv, what + ": the parameter's results went back");
 
                 assertEquals(1, module.count(fn), what + ": one call, no size query");
@@ -108,8 +106,7 @@ class MessageByteBufferTest extends CryptoWrapperCases {
                 ByteBuffer in = input(allocate);
                 ByteBuffer out = allocate.apply(16).limit(4).position(2);  // room for 2
                 module.script(fn, "out=A1B2C3 times=2");
-                PKCS11Exception e = assertThrows(PKCS11Exception.class, () -> t.getValue().apply(in, out), fn);
-                assertEquals(CKR_BUFFER_TOO_SMALL, e.getErrorCode(), fn);
+                assertError(CKR_BUFFER_TOO_SMALL, () -> t.getValue().apply(in, out), fn);
                 assertEquals(3, in.position(), fn + ": input not consumed");
                 assertEquals(2, out.position(), fn);
                 assertArrayEquals(new byte[16], contents(out), fn + ": nothing written");
@@ -125,8 +122,7 @@ class MessageByteBufferTest extends CryptoWrapperCases {
         ByteBuffer data = input(ByteBuffer::allocate);
         ByteBuffer signature = input(ByteBuffer::allocateDirect);
         module.script("C_VerifyMessage", "rv=" + CKR_SIGNATURE_INVALID);
-        assertEquals(CKR_SIGNATURE_INVALID, assertThrows(PKCS11Exception.class,
-                () -> pkcs11.C_VerifyMessage(3, null, data, signature)).getErrorCode());
+        assertError(CKR_SIGNATURE_INVALID, () -> pkcs11.C_VerifyMessage(3, null, data, signature));
         assertEquals(3, data.position());
         assertEquals(3, signature.position());
     }
