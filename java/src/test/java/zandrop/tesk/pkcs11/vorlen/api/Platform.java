@@ -45,6 +45,14 @@ final class Platform {
         return bytes;
     }
 
+    /** A fixed-width character field as a module fills it: the text, then the padding. */
+    static char[] padded(String text, int width, char pad) {
+        char[] field = new char[width];
+        java.util.Arrays.fill(field, pad);
+        text.getChars(0, text.length(), field, 0);
+        return field;
+    }
+
     /** The parts one after the other. */
     static byte[] concat(byte[]... parts) {
         java.io.ByteArrayOutputStream out = new java.io.ByteArrayOutputStream();

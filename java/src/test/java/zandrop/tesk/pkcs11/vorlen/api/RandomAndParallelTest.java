@@ -14,7 +14,6 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
 class RandomAndParallelTest extends ConnectedToTestModule {
     private static final long HIGH = 0x100000000L;
 
-
     @Test
     void generateRandomFillsTheCallersArrayForExactlyItsLength() throws Exception {
         byte[] random = new byte[32];
@@ -22,9 +21,7 @@ class RandomAndParallelTest extends ConnectedToTestModule {
         Call call = module.last("C_GenerateRandom");
         assertEquals(32, call.num("ulRandomLen"));
         assertEquals(Platform.ulong(HIGH | 3), call.num("hSession"));
-        for (int i = 0; i < 32; i++) {
-            assertEquals((byte) i, random[i], "the module's byte " + i);
-        }
+        assertArrayEquals(Platform.counting(32, 0, 1), random, "the module's bytes");
 
         byte[] empty = new byte[0];
         pkcs11.C_GenerateRandom(1, empty);
@@ -66,8 +63,7 @@ class RandomAndParallelTest extends ConnectedToTestModule {
         assertEquals(0, module.last("C_SeedRandom").num("ulSeedLen"));
 
         module.script("C_SeedRandom", "rv=" + CKR_RANDOM_SEED_NOT_SUPPORTED);
-        assertEquals(CKR_RANDOM_SEED_NOT_SUPPORTED,
-                assertThrows(PKCS11Exception.class, () -> pkcs11.C_SeedRandom(1, seed)).getErrorCode());
+        assertError(CKR_RANDOM_SEED_NOT_SUPPORTED, () -> pkcs11.C_SeedRandom(1, seed));
     }
 
     @Test

@@ -7,34 +7,18 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
-import java.util.Arrays;
 import org.junit.jupiter.api.Test;
 
 /** The text of the records and parameters, as log lines and debuggers show it. */
 class RecordTextTest {
 
-    /** A fixed-width character field as a module fills it: the text, then the padding. */
-    private static char[] padded(String text, int width, char pad) {
-        char[] field = new char[width];
-        Arrays.fill(field, pad);
-        text.getChars(0, text.length(), field, 0);
-        return field;
-    }
-
-    private static CK_VERSION version(int major, int minor) {
-        CK_VERSION version = new CK_VERSION();
-        version.major = (byte) major;
-        version.minor = (byte) minor;
-        return version;
-    }
-
     @Test
     void tokenInfoTrimsPaddingInTextOnlyAndNamesSpecialCounts() {
         CK_TOKEN_INFO info = new CK_TOKEN_INFO();
-        info.label = padded("My token", 32, ' ');
-        info.manufacturerID = padded("Maker", 32, '\0');
-        info.model = padded("M 1", 16, ' ');
-        info.serialNumber = padded("  42", 16, ' ');   // leading blanks are data
+        info.label = Platform.padded("My token", 32, ' ');
+        info.manufacturerID = Platform.padded("Maker", 32, '\0');
+        info.model = Platform.padded("M 1", 16, ' ');
+        info.serialNumber = Platform.padded("  42", 16, ' ');   // leading blanks are data
         info.flags = 0x40DL;
         info.ulMaxSessionCount = CK_EFFECTIVELY_INFINITE;
         info.ulSessionCount = 0xFFFFFFFFL;   // CK_UNAVAILABLE_INFORMATION from a 32-bit CK_ULONG
@@ -43,9 +27,9 @@ class RecordTextTest {
         info.ulMaxPinLen = 64;
         info.ulMinPinLen = 4;
         info.ulTotalPublicMemory = 3_000_000_000L;
-        info.hardwareVersion = version(1, 2);
-        info.firmwareVersion = version(200, 0);
-        info.utcTime = padded("", 16, ' ');
+        info.hardwareVersion = new CK_VERSION(1, 2);
+        info.firmwareVersion = new CK_VERSION(200, 0);
+        info.utcTime = Platform.padded("", 16, ' ');
 
         String text = info.toString();
 
@@ -69,7 +53,7 @@ class RecordTextTest {
     void versionsReadTheirBytesUnsigned() {
         assertAll(
                 () -> assertEquals("2.40", new CK_VERSION(2, 40).toString()),
-                () -> assertEquals("255.128", version(0xFF, 0x80).toString()),
+                () -> assertEquals("255.128", new CK_VERSION(0xFF, 0x80).toString()),
                 () -> assertEquals((byte) 200, new CK_VERSION(200, 0).major),
                 () -> assertThrows(IllegalArgumentException.class, () -> new CK_VERSION(256, 0)),
                 () -> assertThrows(IllegalArgumentException.class, () -> new CK_VERSION(0, -1)));
@@ -104,7 +88,7 @@ class RecordTextTest {
                 () -> assertEquals("CKA_CLASS = CKO_SECRET_KEY",
                         new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY).toString()),
                 () -> assertEquals("CKA_LABEL = \"signing key\"",
-                        new CK_ATTRIBUTE(CKA_LABEL, padded("signing key", 32, ' ')).toString()),
+                        new CK_ATTRIBUTE(CKA_LABEL, Platform.padded("signing key", 32, ' ')).toString()),
                 () -> assertEquals("CKA_ID = 01FF", new CK_ATTRIBUTE(CKA_ID,
                         new byte[] {0x01, (byte) 0xFF}).toString()),
                 () -> assertEquals("CKA_VALUE_LEN = CK_UNAVAILABLE_INFORMATION",

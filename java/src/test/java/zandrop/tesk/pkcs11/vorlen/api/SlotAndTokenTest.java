@@ -17,10 +17,7 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
 /** The general-purpose, slot and token functions, and the information records they return. */
 class SlotAndTokenTest extends ConnectedToTestModule {
     private static char[] padded(String text, int width) {
-        char[] field = new char[width];
-        Arrays.fill(field, ' ');
-        text.getChars(0, text.length(), field, 0);
-        return field;
+        return Platform.padded(text, width, ' ');
     }
 
     @Test
