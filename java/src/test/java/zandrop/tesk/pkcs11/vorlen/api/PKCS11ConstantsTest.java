@@ -161,10 +161,7 @@ class PKCS11ConstantsTest {
                 Map.entry("CKR_VENDOR_DEFINED", 0x80000000L),
                 Map.entry("CK_UNAVAILABLE_INFORMATION", 0xFFFFFFFFL));
         Map<String, Long> constants = constants();
-        expected.forEach((name, value) -> {
-            assertNotNull(constants.get(name), name);
-            assertEquals(value, constants.get(name), name);
-        });
+        expected.forEach((name, value) -> assertEquals(value, constants.get(name), name));  // null where the name is missing
         assertAll(
                 () -> assertEquals("CKM_AES_GCM", PKCS11Constants.mechanismName(0x1087L)),
                 () -> assertEquals("CKR_FUNCTION_NOT_PARALLEL", PKCS11Constants.returnValueName(0x51L)),
