@@ -138,13 +138,9 @@ class MessageByteBufferTest extends CryptoWrapperCases {
                 () -> pkcs11.C_DecryptMessageNext(1, null, in, out.asReadOnlyBuffer(), 0));
         assertEquals(0, module.calls().size(), "the module is not called");
 
-        PKCS11Impl twoX = TestModules.connected(TestModules.first());
-        try {
-            assertError(CKR_FUNCTION_NOT_SUPPORTED, () -> twoX.C_EncryptMessage(1, null, null, in, out));
-            assertEquals(3, in.position());
-            assertEquals(0, out.position());
-        } finally {
-            twoX.disconnect();
-        }
+        TestModules.withConnection(TestModules.first(),
+                twoX -> assertError(CKR_FUNCTION_NOT_SUPPORTED, () -> twoX.C_EncryptMessage(1, null, null, in, out)));
+        assertEquals(3, in.position());
+        assertEquals(0, out.position());
     }
 }

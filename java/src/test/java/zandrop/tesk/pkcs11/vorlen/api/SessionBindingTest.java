@@ -172,8 +172,7 @@ class SessionBindingTest {
 
     @Test
     void objectsOfOneModuleFileShareItsSessions() throws Exception {
-        PKCS11Impl twin = TestModules.connected(TestModules.first());
-        try {
+        TestModules.withConnection(TestModules.first(), twin -> {
             long base = refs();  // the twin's connection
             Recorder notify = new Recorder();
             long session = pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, "x", notify);
@@ -189,9 +188,7 @@ class SessionBindingTest {
             assertEquals(base + 2, refs(), "another slot of the same module");
             twin.C_CloseAllSessions(3);
             assertEquals(base, refs());
-        } finally {
-            twin.disconnect();
-        }
+        });
     }
 
     @Test

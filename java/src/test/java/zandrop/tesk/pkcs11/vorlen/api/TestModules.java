@@ -124,6 +124,21 @@ final class TestModules {
         return Files.readAllLines(Path.of("/proc/self/maps")).stream().anyMatch(line -> line.endsWith(real));
     }
 
+    /** A body run with an object of its own. */
+    interface WithConnection {
+        void run(PKCS11Impl object) throws Exception;
+    }
+
+    /** Runs the body on a new object connected to the module file, and disconnects the object after it. */
+    static void withConnection(String path, WithConnection body) throws Exception {
+        PKCS11Impl object = connected(path);
+        try {
+            body.run(object);
+        } finally {
+            object.disconnect();
+        }
+    }
+
     /** A new object connected to the given module file. */
     static PKCS11Impl connected(String path) throws Exception {
         PKCS11Impl pkcs11 = new PKCS11Impl();

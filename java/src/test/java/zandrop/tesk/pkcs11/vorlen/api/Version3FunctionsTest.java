@@ -37,19 +37,10 @@ class Version3FunctionsTest extends ConnectedToTestModule {
         return (v.major & 0xFF) + "." + (v.minor & 0xFF);
     }
 
-    private interface WithConnection {
-        void run(PKCS11Impl object) throws Exception;
-    }
-
     /** Runs the body on a new connection to the 3.0 module (its record cleared first), then disconnects it. */
-    private void connectAgain(WithConnection body) throws Exception {
+    private void connectAgain(TestModules.WithConnection body) throws Exception {
         module.clear();
-        PKCS11Impl again = TestModules.connected(TestModules.v3());
-        try {
-            body.run(again);
-        } finally {
-            again.disconnect();
-        }
+        TestModules.withConnection(TestModules.v3(), body);
     }
 
     // ---- connecting
@@ -169,8 +160,7 @@ class Version3FunctionsTest extends ConnectedToTestModule {
     @Test
     void onA2xListEveryNewMethodIsRefusedBeforeTheModule() throws Exception {
         TestModule first = TestModules.firstModule();
-        PKCS11Impl twoX = TestModules.connected(TestModules.first());
-        try {
+        TestModules.withConnection(TestModules.first(), twoX -> {
             assertEquals("2.40", version(twoX.getInterfaceVersion()));
             long blocks = PKCS11Impl.heapBlockCount();
             for (Method method : AllMethods.version3Methods()) {
@@ -186,9 +176,7 @@ class Version3FunctionsTest extends ConnectedToTestModule {
             }
             assertEquals(1, first.calls().size(), "only C_GetFunctionList: " + first.calls());
             assertEquals(blocks, PKCS11Impl.heapBlockCount());
-        } finally {
-            twoX.disconnect();
-        }
+        });
     }
 
     // ---- login and cancellation
