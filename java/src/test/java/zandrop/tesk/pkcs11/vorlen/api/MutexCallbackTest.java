@@ -5,6 +5,7 @@ import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertInstanceOf;
 import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertNotNull;
+import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertSame;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
@@ -15,6 +16,7 @@ import java.util.Collections;
 import java.util.List;
 import java.util.concurrent.ConcurrentLinkedQueue;
 import java.util.concurrent.atomic.AtomicInteger;
+import java.util.concurrent.atomic.AtomicReference;
 import java.util.concurrent.Semaphore;
 
 import org.junit.jupiter.api.Test;
@@ -179,25 +181,20 @@ class MutexCallbackTest extends ConnectedToTestModule {
         pkcs11.C_Initialize(mutexes.args());
         module.setDefault("C_GetInfo", "mutex=lock,unlock");
         AtomicInteger done = new AtomicInteger();
-        ConcurrentLinkedQueue<Throwable> failures = new ConcurrentLinkedQueue<>();
+        AtomicReference<Throwable> failure = new AtomicReference<>();
         List<Thread> threads = new ArrayList<>();
         for (int t = 0; t < 4; t++) {
-            threads.add(new Thread(() -> {
-                try {
-                    for (int i = 0; i < 500; i++) {
-                        assertNotNull(pkcs11.C_GetInfo());
-                        done.incrementAndGet();
-                    }
-                } catch (Throwable e) {
-                    failures.add(e);
+            threads.add(TestModules.start("caller-" + t, () -> {
+                for (int i = 0; i < 500; i++) {
+                    assertNotNull(pkcs11.C_GetInfo());
+                    done.incrementAndGet();
                 }
-            }));
+            }, failure));
         }
-        threads.forEach(Thread::start);
         for (Thread thread : threads) {
             thread.join();
         }
-        assertTrue(failures.isEmpty(), () -> failures.toString());
+        assertNull(failure.get());
         assertEquals(2000, done.get());
         assertEquals(2000, module.count("C_GetInfo"));
         long failedCallbacks = module.calls("callback").stream().filter(c -> c.num("rv") != CKR_OK).count();
