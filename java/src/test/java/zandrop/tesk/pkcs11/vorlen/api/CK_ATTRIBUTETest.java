@@ -5,6 +5,7 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertSame;
 import static org.junit.jupiter.api.Assertions.assertThrows;
+import static zandrop.tesk.pkcs11.vorlen.api.ConnectedToTestModule.assertExactMessage;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import org.junit.jupiter.api.Test;
@@ -38,14 +39,12 @@ class CK_ATTRIBUTETest {
     @Test
     void accessorOfTheWrongClassNamesTheAttributeAndBothClasses() {
         CK_ATTRIBUTE label = new CK_ATTRIBUTE(CKA_LABEL, "key".toCharArray());
-        ClassCastException e = assertThrows(ClassCastException.class, label::getLong);
-        assertEquals("The value of CKA_LABEL is a char[], not a java.lang.Long", e.getMessage());
+        assertExactMessage(ClassCastException.class, "The value of CKA_LABEL is a char[], not a java.lang.Long", label::getLong);
 
         // An Integer is a valid value to pass, but reading it as a Long is a type error.
         CK_ATTRIBUTE length = new CK_ATTRIBUTE(CKA_VALUE_LEN, 16);
-        e = assertThrows(ClassCastException.class, length::getLong);
-        assertEquals("The value of CKA_VALUE_LEN is a java.lang.Integer, not a java.lang.Long",
-                e.getMessage());
+        assertExactMessage(ClassCastException.class, "The value of CKA_VALUE_LEN is a java.lang.Integer, not a java.lang.Long",
+                length::getLong);
 
         CK_ATTRIBUTE id = new CK_ATTRIBUTE(CKA_ID, new byte[] {1});
         assertThrows(ClassCastException.class, id::getCharArray);
