@@ -41,9 +41,7 @@ final class TestModules {
 
     /** Control of the 3.0 module, reset to its built-in behaviour. */
     static TestModule v3Module() {
-        TestModule module = TestModule.load(v3());
-        module.reset();
-        return module;
+        return control(v3());
     }
 
     /** A library that exports no C_GetFunctionList. */
@@ -53,14 +51,17 @@ final class TestModules {
 
     /** Control of the first module, reset to its built-in behaviour. */
     static TestModule firstModule() {
-        TestModule module = TestModule.load(first());
-        module.reset();
-        return module;
+        return control(first());
     }
 
     /** Control of the second module, reset to its built-in behaviour. */
     static TestModule secondModule() {
-        TestModule module = TestModule.load(second());
+        return control(second());
+    }
+
+    /** Control of the module file, reset to its built-in behaviour. */
+    static TestModule control(String path) {
+        TestModule module = TestModule.load(path);
         module.reset();
         return module;
     }

@@ -159,8 +159,7 @@ class ThreadStressTest {
         String path = TestModules.path("vorlen.testmodule.unload");
         long refsBefore = PKCS11Impl.globalReferenceCount();
         for (boolean fromCallback : new boolean[] {true, false}) {
-            TestModule control = TestModule.load(path);
-            control.reset();
+            TestModule control = TestModules.control(path);
             PKCS11Impl alone = TestModules.connected(path);
             java.util.concurrent.CountDownLatch inCallback = new java.util.concurrent.CountDownLatch(1);
             java.util.concurrent.CountDownLatch disconnected = new java.util.concurrent.CountDownLatch(1);
