@@ -20,10 +20,8 @@ struct Plan {
     std::vector<CK_NOTIFICATION> events;
     std::vector<MutexOp> mutex;
     unsigned sleepMs = 0;
-    bool haveSession = false;
     CK_SESSION_HANDLE hSession = 0;
-    CK_NOTIFY notify = nullptr;
-    CK_VOID_PTR application = nullptr;
+    std::optional<Session> session;  ///< the session to notify, when it is known
     InitArgs args;
     CK_VOID_PTR lastMutex = nullptr;
 };
@@ -38,10 +36,10 @@ std::string pointerText(const void* p) {
 void recordCallback(const Plan& plan, const std::string& fields) {
     std::string line = "callback thread=" + std::to_string(threadId()) +
                        " moduleThread=" + (onModuleThread() ? "1" : "0") + " from=" + plan.fn + ' ' + fields;
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.record.push_back(std::move(line));
-    ++s.counts["callback"];
+    withState([&](State& s) {
+        s.record.push_back(std::move(line));
+        ++s.counts["callback"];
+    });
 }
 
 std::string rvText(CK_RV rv) { return "rv=" + std::to_string(rv); }
@@ -50,11 +48,11 @@ void runNotify(const Plan& plan) {
     for (CK_NOTIFICATION event : plan.events) {
         const std::string what = "kind=notify hSession=" + std::to_string(plan.hSession) +
                                  " event=" + std::to_string(event);
-        if (!plan.haveSession || plan.notify == nullptr) {
+        if (!plan.session || plan.session->notify == nullptr) {
             recordCallback(plan, what + " skipped=1");
             continue;
         }
-        const CK_RV rv = plan.notify(plan.hSession, event, plan.application);
+        const CK_RV rv = plan.session->notify(plan.hSession, event, plan.session->application);
         recordCallback(plan, what + ' ' + rvText(rv));
     }
 }
@@ -74,9 +72,7 @@ void runMutex(const Plan& plan) {
                 recordCallback(plan, "kind=create " + rvText(rv) + " handle=" + pointerText(handle));
                 if (rv == CKR_OK) {
                     current = handle;
-                    State& s = state();
-                    std::lock_guard<std::mutex> lock(s.mutex);
-                    s.lastMutex = handle;
+                    withState([&](State& s) { s.lastMutex = handle; });
                 }
                 break;
             }
@@ -143,17 +139,11 @@ void runCallbacks(const std::string& fn, const Step& step, std::optional<CK_SESS
         if (session) {
             plan.hSession = *session;
             if (sessionData) {
-                plan.haveSession = true;
-                plan.notify = sessionData->notify;
-                plan.application = sessionData->application;
+                plan.session = sessionData;
             } else if (auto it = s.sessions.find(*session); it != s.sessions.end()) {
-                plan.haveSession = true;
-                plan.notify = it->second.notify;
-                plan.application = it->second.application;
+                plan.session = it->second;
             } else if (auto old = s.closed.find(*session); step.late && old != s.closed.end()) {
-                plan.haveSession = true;  // a late notification of a closed session
-                plan.notify = old->second.notify;
-                plan.application = old->second.application;
+                plan.session = old->second;  // a late notification of a closed session
             }
         }
     }
@@ -187,11 +177,7 @@ void runCallbacks(const std::string& fn, const Step& step, std::optional<CK_SESS
 
 void joinAsync() {
     std::vector<std::thread> threads;
-    {
-        State& s = state();
-        std::lock_guard<std::mutex> lock(s.mutex);
-        threads.swap(s.asyncThreads);
-    }
+    withState([&](State& s) { threads.swap(s.asyncThreads); });
     for (std::thread& t : threads) {
         // A callback thread that asks for the join itself cannot wait for itself.
         if (t.get_id() == std::this_thread::get_id()) t.detach();

@@ -1,219 +1,120 @@
-// Cryptographic operation entries. They come in five shapes, each written
-// once below: initialise, transform (input and size-query output), finish
-// (size-query output only), feed (input only) and the scalar C_DigestKey.
+// Cryptographic operation entries (and C_SeedRandom). They come in five
+// shapes, each written once: initialise (record.cpp, shared with the message
+// entries), transform (input and size-query output), finish (size-query output
+// only), feed (input only) and the scalar C_DigestKey. An entry of a shape is one row naming its buffers, from which
+// the record keys follow the standard's names: buffer `Data` is recorded as
+// pData and ulDataLen (an input) or pData and pulDataLen (an output).
 //
 // Built-in outputs: transforms echo their input; C_Sign and C_SignFinal give
 // 64 pattern bytes (0x00..0x3f), C_Digest and C_DigestFinal 32, C_EncryptFinal
 // and C_DecryptFinal 16.
 #include "entries.hpp"
 
-#include <algorithm>
-
 namespace vtm {
 
 namespace {
 
-CK_RV initialise(const char* fn, CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
-                 const CK_OBJECT_HANDLE* hKey) {
-    Call c(fn);
-    c.scalar("hSession", hSession).mechanism(pMechanism).require(pMechanism);
-    if (hKey) c.scalar("hKey", *hKey);
-    c.notifySession(hSession);
-    return c.finish();
-}
-
-/// Parameter names of a transform: input, input length, output, output length.
-struct Names {
-    const char* in;
-    const char* inLen;
-    const char* out;
-    const char* outLen;
-};
-
-CK_RV transform(const char* fn, const Names& n, CK_SESSION_HANDLE hSession, CK_BYTE_PTR in, CK_ULONG inLen,
-                CK_BYTE_PTR out, CK_ULONG_PTR outLen, const Bytes* fixed = nullptr) {
-    Call c(fn);
-    c.scalar("hSession", hSession).bytes(n.in, in, inLen).scalar(n.inLen, inLen);
-    c.pointer(n.out, out).inLen(n.outLen, outLen).require(outLen);
+/// `names`: the record keys of input, input length, output, output length. The output is `fixedLen` pattern
+/// bytes, or the echo of the input when 0.
+CK_RV transform(const char* fn, const char* const (&names)[4], CK_SESSION_HANDLE hSession, CK_BYTE_PTR in,
+                CK_ULONG inLen, CK_BYTE_PTR out, CK_ULONG_PTR outLen, std::size_t fixedLen) {
+    Call c(fn, hSession);
+    c.bytes(names[0], in, inLen).scalar(names[1], inLen);
+    c.pointer(names[2], out).inLen(names[3], outLen).require(outLen);
     if (inLen > 0) c.require(in);
-    if (c.writes()) c.outBytes(out, outLen, fixed ? *fixed : echo(in, inLen));
-    c.notifySession(hSession);
+    if (c.writes()) c.outBytes(out, outLen, fixedLen ? pattern(fixedLen) : echo(in, inLen));
     return c.finish();
 }
 
 CK_RV finishPart(const char* fn, const char* outName, const char* outLenName, CK_SESSION_HANDLE hSession,
                  CK_BYTE_PTR out, CK_ULONG_PTR outLen, std::size_t defaultLen) {
-    Call c(fn);
-    c.scalar("hSession", hSession).pointer(outName, out).inLen(outLenName, outLen).require(outLen);
+    Call c(fn, hSession);
+    c.pointer(outName, out).inLen(outLenName, outLen).require(outLen);
     c.outBytes(out, outLen, pattern(defaultLen));
-    c.notifySession(hSession);
     return c.finish();
 }
 
+/// An entry that takes one input buffer.
 CK_RV feed(const char* fn, const char* inName, const char* inLenName, CK_SESSION_HANDLE hSession, CK_BYTE_PTR in,
            CK_ULONG inLen) {
-    Call c(fn);
-    c.scalar("hSession", hSession).bytes(inName, in, inLen).scalar(inLenName, inLen);
+    Call c(fn, hSession);
+    c.bytes(inName, in, inLen).scalar(inLenName, inLen);
     if (inLen > 0) c.require(in);
-    c.notifySession(hSession);
     return c.finish();
 }
-
-const Names kPart{"pPart", "ulPartLen", "pEncryptedPart", "pulEncryptedPartLen"};
-const Names kEncryptedPart{"pEncryptedPart", "ulEncryptedPartLen", "pPart", "pulPartLen"};
 
 }  // namespace
 
 namespace entry {
 
-CK_RV C_EncryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
-    return initialise("C_EncryptInit", hSession, pMechanism, &hKey);
-}
+#define VTM_TRANSFORM(name, in, out, fixedLen)                                                      \
+    CK_RV name(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pIn, CK_ULONG ulInLen, CK_BYTE_PTR pOut,     \
+               CK_ULONG_PTR pulOutLen) {                                                            \
+        return transform(#name, {"p" #in, "ul" #in "Len", "p" #out, "pul" #out "Len"}, hSession,    \
+                         pIn, ulInLen, pOut, pulOutLen, fixedLen);                                  \
+    }
+#define VTM_FINISH(name, out, defaultLen)                                                           \
+    CK_RV name(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOut, CK_ULONG_PTR pulOutLen) {              \
+        return finishPart(#name, "p" #out, "pul" #out "Len", hSession, pOut, pulOutLen, defaultLen); \
+    }
+#define VTM_FEED(name, in)                                                                          \
+    CK_RV name(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pIn, CK_ULONG ulInLen) {                     \
+        return feed(#name, "p" #in, "ul" #in "Len", hSession, pIn, ulInLen);                        \
+    }
 
-CK_RV C_Encrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pEncryptedData,
-                CK_ULONG_PTR pulEncryptedDataLen) {
-    return transform("C_Encrypt", {"pData", "ulDataLen", "pEncryptedData", "pulEncryptedDataLen"}, hSession, pData,
-                     ulDataLen, pEncryptedData, pulEncryptedDataLen);
-}
+VTM_INITIALISE(C_EncryptInit)
+VTM_TRANSFORM(C_Encrypt, Data, EncryptedData, 0)
+VTM_TRANSFORM(C_EncryptUpdate, Part, EncryptedPart, 0)
+VTM_FINISH(C_EncryptFinal, LastEncryptedPart, 16)
 
-CK_RV C_EncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pEncryptedPart,
-                      CK_ULONG_PTR pulEncryptedPartLen) {
-    return transform("C_EncryptUpdate", kPart, hSession, pPart, ulPartLen, pEncryptedPart, pulEncryptedPartLen);
-}
-
-CK_RV C_EncryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastEncryptedPart,
-                     CK_ULONG_PTR pulLastEncryptedPartLen) {
-    return finishPart("C_EncryptFinal", "pLastEncryptedPart", "pulLastEncryptedPartLen", hSession,
-                      pLastEncryptedPart, pulLastEncryptedPartLen, 16);
-}
-
-CK_RV C_DecryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
-    return initialise("C_DecryptInit", hSession, pMechanism, &hKey);
-}
-
-CK_RV C_Decrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedData, CK_ULONG ulEncryptedDataLen,
-                CK_BYTE_PTR pData, CK_ULONG_PTR pulDataLen) {
-    return transform("C_Decrypt", {"pEncryptedData", "ulEncryptedDataLen", "pData", "pulDataLen"}, hSession,
-                     pEncryptedData, ulEncryptedDataLen, pData, pulDataLen);
-}
-
-CK_RV C_DecryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedPart, CK_ULONG ulEncryptedPartLen,
-                      CK_BYTE_PTR pPart, CK_ULONG_PTR pulPartLen) {
-    return transform("C_DecryptUpdate", kEncryptedPart, hSession, pEncryptedPart, ulEncryptedPartLen, pPart,
-                     pulPartLen);
-}
-
-CK_RV C_DecryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastPart, CK_ULONG_PTR pulLastPartLen) {
-    return finishPart("C_DecryptFinal", "pLastPart", "pulLastPartLen", hSession, pLastPart, pulLastPartLen, 16);
-}
+VTM_INITIALISE(C_DecryptInit)
+VTM_TRANSFORM(C_Decrypt, EncryptedData, Data, 0)
+VTM_TRANSFORM(C_DecryptUpdate, EncryptedPart, Part, 0)
+VTM_FINISH(C_DecryptFinal, LastPart, 16)
 
 CK_RV C_DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism) {
     return initialise("C_DigestInit", hSession, pMechanism, nullptr);
 }
-
-CK_RV C_Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pDigest,
-               CK_ULONG_PTR pulDigestLen) {
-    static const Bytes digest = pattern(32);
-    return transform("C_Digest", {"pData", "ulDataLen", "pDigest", "pulDigestLen"}, hSession, pData, ulDataLen,
-                     pDigest, pulDigestLen, &digest);
-}
-
-CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
-    return feed("C_DigestUpdate", "pPart", "ulPartLen", hSession, pPart, ulPartLen);
-}
-
+VTM_TRANSFORM(C_Digest, Data, Digest, 32)
+VTM_FEED(C_DigestUpdate, Part)
 CK_RV C_DigestKey(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hKey) {
-    return sessionAndHandle("C_DigestKey", hSession, "hKey", hKey);
+    return Call("C_DigestKey", hSession).scalar("hKey", hKey).finish();
 }
+VTM_FINISH(C_DigestFinal, Digest, 32)
 
-CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen) {
-    return finishPart("C_DigestFinal", "pDigest", "pulDigestLen", hSession, pDigest, pulDigestLen, 32);
-}
+VTM_INITIALISE(C_SignInit)
+VTM_TRANSFORM(C_Sign, Data, Signature, 64)
+VTM_FEED(C_SignUpdate, Part)
+VTM_FINISH(C_SignFinal, Signature, 64)
+VTM_INITIALISE(C_SignRecoverInit)
+VTM_TRANSFORM(C_SignRecover, Data, Signature, 0)
 
-CK_RV C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
-    return initialise("C_SignInit", hSession, pMechanism, &hKey);
-}
-
-CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,
-             CK_ULONG_PTR pulSignatureLen) {
-    static const Bytes signature = pattern(64);
-    return transform("C_Sign", {"pData", "ulDataLen", "pSignature", "pulSignatureLen"}, hSession, pData, ulDataLen,
-                     pSignature, pulSignatureLen, &signature);
-}
-
-CK_RV C_SignUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
-    return feed("C_SignUpdate", "pPart", "ulPartLen", hSession, pPart, ulPartLen);
-}
-
-CK_RV C_SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen) {
-    return finishPart("C_SignFinal", "pSignature", "pulSignatureLen", hSession, pSignature, pulSignatureLen, 64);
-}
-
-CK_RV C_SignRecoverInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
-    return initialise("C_SignRecoverInit", hSession, pMechanism, &hKey);
-}
-
-CK_RV C_SignRecover(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,
-                    CK_ULONG_PTR pulSignatureLen) {
-    return transform("C_SignRecover", {"pData", "ulDataLen", "pSignature", "pulSignatureLen"}, hSession, pData,
-                     ulDataLen, pSignature, pulSignatureLen);
-}
-
-CK_RV C_VerifyInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
-    return initialise("C_VerifyInit", hSession, pMechanism, &hKey);
-}
-
+VTM_INITIALISE(C_VerifyInit)
 CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,
                CK_ULONG ulSignatureLen) {
-    Call c("C_Verify");
-    c.scalar("hSession", hSession).bytes("pData", pData, ulDataLen).scalar("ulDataLen", ulDataLen);
+    Call c("C_Verify", hSession);
+    c.bytes("pData", pData, ulDataLen).scalar("ulDataLen", ulDataLen);
     c.bytes("pSignature", pSignature, ulSignatureLen).scalar("ulSignatureLen", ulSignatureLen);
     if (ulDataLen > 0) c.require(pData);
     if (ulSignatureLen > 0) c.require(pSignature);
-    c.notifySession(hSession);
     return c.finish();
 }
+VTM_FEED(C_VerifyUpdate, Part)
+VTM_FEED(C_VerifyFinal, Signature)
+VTM_INITIALISE(C_VerifyRecoverInit)
+VTM_TRANSFORM(C_VerifyRecover, Signature, Data, 0)
 
-CK_RV C_VerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
-    return feed("C_VerifyUpdate", "pPart", "ulPartLen", hSession, pPart, ulPartLen);
-}
+VTM_TRANSFORM(C_DigestEncryptUpdate, Part, EncryptedPart, 0)
+VTM_TRANSFORM(C_DecryptDigestUpdate, EncryptedPart, Part, 0)
+VTM_TRANSFORM(C_SignEncryptUpdate, Part, EncryptedPart, 0)
+VTM_TRANSFORM(C_DecryptVerifyUpdate, EncryptedPart, Part, 0)
 
-CK_RV C_VerifyFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen) {
-    return feed("C_VerifyFinal", "pSignature", "ulSignatureLen", hSession, pSignature, ulSignatureLen);
-}
+// The random number entry that takes input has the same shape.
+VTM_FEED(C_SeedRandom, Seed)
 
-CK_RV C_VerifyRecoverInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
-    return initialise("C_VerifyRecoverInit", hSession, pMechanism, &hKey);
-}
-
-CK_RV C_VerifyRecover(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen, CK_BYTE_PTR pData,
-                      CK_ULONG_PTR pulDataLen) {
-    return transform("C_VerifyRecover", {"pSignature", "ulSignatureLen", "pData", "pulDataLen"}, hSession,
-                     pSignature, ulSignatureLen, pData, pulDataLen);
-}
-
-CK_RV C_DigestEncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen,
-                            CK_BYTE_PTR pEncryptedPart, CK_ULONG_PTR pulEncryptedPartLen) {
-    return transform("C_DigestEncryptUpdate", kPart, hSession, pPart, ulPartLen, pEncryptedPart,
-                     pulEncryptedPartLen);
-}
-
-CK_RV C_DecryptDigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedPart, CK_ULONG ulEncryptedPartLen,
-                            CK_BYTE_PTR pPart, CK_ULONG_PTR pulPartLen) {
-    return transform("C_DecryptDigestUpdate", kEncryptedPart, hSession, pEncryptedPart, ulEncryptedPartLen, pPart,
-                     pulPartLen);
-}
-
-CK_RV C_SignEncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen,
-                          CK_BYTE_PTR pEncryptedPart, CK_ULONG_PTR pulEncryptedPartLen) {
-    return transform("C_SignEncryptUpdate", kPart, hSession, pPart, ulPartLen, pEncryptedPart, pulEncryptedPartLen);
-}
-
-CK_RV C_DecryptVerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedPart, CK_ULONG ulEncryptedPartLen,
-                            CK_BYTE_PTR pPart, CK_ULONG_PTR pulPartLen) {
-    return transform("C_DecryptVerifyUpdate", kEncryptedPart, hSession, pEncryptedPart, ulEncryptedPartLen, pPart,
-                     pulPartLen);
-}
+#undef VTM_TRANSFORM
+#undef VTM_FINISH
+#undef VTM_FEED
 
 }  // namespace entry
 

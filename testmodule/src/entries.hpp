@@ -21,19 +21,23 @@ namespace vtm {
 /// A new object handle: the step's `handle=` or the next of the counter.
 CK_OBJECT_HANDLE newObjectHandle(const Step& step);
 
-/// The 2.x function list that C_GetFunctionList hands out (general.cpp).
-const CK_FUNCTION_LIST& functionList2();
-
 /// Fills a fixed text field with `text`, blank-padded.
 void setText(CK_UTF8CHAR* field, std::size_t size, const char* text);
 
 /// What a transform echoes: its input, at most 16 MiB of it (record.cpp).
 Bytes echo(const CK_BYTE* in, CK_ULONG len);
 
-/// An entry that takes a session alone, or a session and one handle: records
-/// them, sends the session's notification, answers as the script says
-/// (record.cpp).
-CK_RV sessionOnly(const char* fn, CK_SESSION_HANDLE hSession);
-CK_RV sessionAndHandle(const char* fn, CK_SESSION_HANDLE hSession, const char* name, CK_ULONG handle);
+/// An entry that starts an operation: session, mechanism (required) and the key, if any.
+CK_RV initialise(const char* fn, CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
+                 const CK_OBJECT_HANDLE* hKey);
+
+/// Defines the entry `name` that starts an operation with a mechanism and a key.
+#define VTM_INITIALISE(name)                                                                        \
+    CK_RV name(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {    \
+        return initialise(#name, hSession, pMechanism, &hKey);                                      \
+    }
+/// Defines the entry `name` that takes a session alone.
+#define VTM_SESSION_ONLY(name) \
+    CK_RV name(CK_SESSION_HANDLE hSession) { return Call(#name, hSession).finish(); }
 
 }  // namespace vtm

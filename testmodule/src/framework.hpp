@@ -204,6 +204,14 @@ struct State {
 /// late callers at process exit find it intact).
 State& state();
 
+/// Runs `f` on the state with its lock held; returns what `f` returns.
+template <typename F>
+auto withState(F f) {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return f(s);
+}
+
 // ---- entry registry (script.cpp) --------------------------------------
 
 /// Description of one entry of the function list.
@@ -242,6 +250,8 @@ class Call {
 public:
     /// Takes the next step of entry `fn` and starts its record line.
     explicit Call(const char* fn);
+    /// The same for an entry of the session `hSession`: records it first and notifies it.
+    Call(const char* fn, CK_SESSION_HANDLE hSession);
     Call(const Call&) = delete;
     Call& operator=(const Call&) = delete;
 
@@ -271,6 +281,9 @@ public:
     void outBytes(CK_BYTE_PTR buf, CK_ULONG_PTR len, const Bytes& dflt);
     /// The same for a list of CK_ULONG values (slots, mechanisms).
     void outList(CK_ULONG_PTR list, CK_ULONG_PTR count, const std::vector<CK_ULONG>& dflt);
+    /// The same for other values (outputs.cpp instantiates it for CK_INTERFACE).
+    template <typename T>
+    void outValues(T* buf, CK_ULONG_PTR len, const std::vector<T>& data);
     /// A single handle or number output.
     void outHandle(CK_ULONG_PTR p, CK_ULONG dflt);
     /// A fixed-size record: default, then `rec=`, then field setters.
@@ -282,8 +295,6 @@ public:
     /// Sets the rv returned when the step scripts none.
     void autoRv(CK_RV rv) { if (auto_ == CKR_OK) auto_ = rv; }
 
-    /// Session to notify (the entry's session by default).
-    void notifySession(CK_SESSION_HANDLE h) { notifyTarget_ = h; }
     /// Session data to notify with when it is not stored (C_OpenSession).
     void notifyWith(CK_SESSION_HANDLE h, const Session& s) { notifyTarget_ = h; notifyData_ = s; }
 

@@ -13,10 +13,7 @@ void setText(CK_UTF8CHAR* field, std::size_t size, const char* text) {
 }
 
 CK_OBJECT_HANDLE newObjectHandle(const Step& step) {
-    if (step.handle) return *step.handle;
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return s.nextObject++;
+    return step.handle ? *step.handle : withState([](State& s) { return s.nextObject++; });
 }
 
 namespace entry {
@@ -35,23 +32,17 @@ CK_RV C_Initialize(CK_VOID_PTR pInitArgs) {
         c.scalar("flags", a.flags).pointer("pReserved", a.pReserved);
         stored = InitArgs{a.CreateMutex, a.DestroyMutex, a.LockMutex, a.UnlockMutex};
     }
-    {
-        State& s = state();
-        std::lock_guard<std::mutex> lock(s.mutex);
-        s.initArgs = stored;
-    }
+    withState([&](State& s) { s.initArgs = stored; });
     return c.finish();
 }
 
 CK_RV C_Finalize(CK_VOID_PTR pReserved) {
     Call c("C_Finalize");
     c.pointer("pReserved", pReserved);
-    if (c.result() == CKR_OK) {
-        State& s = state();
-        std::lock_guard<std::mutex> lock(s.mutex);
+    if (c.result() == CKR_OK) withState([](State& s) {
         s.sessions.clear();
         s.pools.clear();
-    }
+    });
     return c.finish();
 }
 
@@ -143,18 +134,16 @@ CK_RV C_InitToken(CK_SLOT_ID slotID, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen, CK
 }
 
 CK_RV C_InitPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen) {
-    Call c("C_InitPIN");
-    c.scalar("hSession", hSession).bytes("pPin", pPin, ulPinLen).scalar("ulPinLen", ulPinLen);
-    c.notifySession(hSession);
+    Call c("C_InitPIN", hSession);
+    c.bytes("pPin", pPin, ulPinLen).scalar("ulPinLen", ulPinLen);
     return c.finish();
 }
 
 CK_RV C_SetPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pOldPin, CK_ULONG ulOldLen, CK_UTF8CHAR_PTR pNewPin,
                CK_ULONG ulNewLen) {
-    Call c("C_SetPIN");
-    c.scalar("hSession", hSession).bytes("pOldPin", pOldPin, ulOldLen).scalar("ulOldLen", ulOldLen);
+    Call c("C_SetPIN", hSession);
+    c.bytes("pOldPin", pOldPin, ulOldLen).scalar("ulOldLen", ulOldLen);
     c.bytes("pNewPin", pNewPin, ulNewLen).scalar("ulNewLen", ulNewLen);
-    c.notifySession(hSession);
     return c.finish();
 }
 
@@ -173,12 +162,6 @@ namespace {
 #define VTM_LIST_ENTRY(name, major, minor, arguments) PKCS11_IN_2X(major, minor, .name = entry::name, )
 const CK_FUNCTION_LIST functionList = {.version = {2, 40}, PKCS11_FUNCTIONS(VTM_LIST_ENTRY)};
 #undef VTM_LIST_ENTRY
-
-}  // namespace
-
-const CK_FUNCTION_LIST& functionList2() { return functionList; }
-
-namespace {
 
 // The list handed out instead when a step names entries to leave NULL; the
 // caller copies or uses it before asking for another.

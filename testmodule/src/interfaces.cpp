@@ -92,24 +92,11 @@ CK_RV C_GetInterfaceList(CK_INTERFACE_PTR pInterfacesList, CK_ULONG_PTR pulCount
         CK_INTERFACE* volatile target = pInterfacesList;  // hidden from the compiler
         target->flags = 0;
     }
-    if (c.writes()) {
-        State& s = state();
-        std::lock_guard<std::mutex> lock(s.mutex);
+    if (c.writes()) withState([&](State& s) {
         Offered& o = offered();
         buildLocked(s, o);
-        const auto count = static_cast<CK_ULONG>(o.interfaces.size());
-        const CK_ULONG report = c.step().len.value_or(count);
-        if (pInterfacesList != nullptr) {
-            const CK_ULONG capacity = *pulCount;
-            if (count > capacity && !c.step().rv) {
-                c.autoRv(CKR_BUFFER_TOO_SMALL);
-            } else {
-                std::memcpy(pInterfacesList, o.interfaces.data(),
-                            sizeof(CK_INTERFACE) * std::min(count, capacity));
-            }
-        }
-        *pulCount = report;
-    }
+        c.outValues(pInterfacesList, pulCount, o.interfaces);
+    });
     return c.finish();
 }
 
@@ -120,9 +107,7 @@ CK_RV C_GetInterface(CK_UTF8CHAR_PTR pInterfaceName, CK_VERSION_PTR pVersion, CK
             pInterfaceName ? static_cast<CK_ULONG>(std::strlen(reinterpret_cast<const char*>(pInterfaceName))) : 0);
     c.raw("pVersion", pVersion ? versionText(*pVersion) : std::string("null"));
     c.pointer("ppInterface", ppInterface).scalar("flags", flags).require(ppInterface);
-    if (c.writes()) {
-        State& s = state();
-        std::lock_guard<std::mutex> lock(s.mutex);
+    if (c.writes()) withState([&](State& s) {
         Offered& o = offered();
         buildLocked(s, o);
         const CK_INTERFACE* found = nullptr;
@@ -153,7 +138,7 @@ CK_RV C_GetInterface(CK_UTF8CHAR_PTR pInterfaceName, CK_VERSION_PTR pVersion, CK
             }
             *ppInterface = &o.handedOut;
         }
-    }
+    });
     return c.finish();
 }
 

@@ -1,5 +1,6 @@
-// Key management, random number and parallel-function entries. Key entries
-// may write results into the mechanism parameters (see Call::outParameters).
+// Key management, C_GenerateRandom and the parallel-function entries (C_SeedRandom, an
+// entry of one input, is in crypto.cpp). Key entries may write results into the
+// mechanism parameters (see Call::outParameters).
 #include "entries.hpp"
 
 #include <algorithm>
@@ -9,12 +10,11 @@ namespace vtm::entry {
 
 CK_RV C_GenerateKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_ATTRIBUTE_PTR pTemplate,
                     CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phKey) {
-    Call c("C_GenerateKey");
-    c.scalar("hSession", hSession).mechanism(pMechanism).tmpl("pTemplate", pTemplate, ulCount);
+    Call c("C_GenerateKey", hSession);
+    c.mechanism(pMechanism).tmpl("pTemplate", pTemplate, ulCount);
     c.scalar("ulCount", ulCount).pointer("phKey", phKey).require(pMechanism).require(phKey);
     c.outParameters(pMechanism);
     c.outHandle(phKey, newObjectHandle(c.step()));
-    c.notifySession(hSession);
     return c.finish();
 }
 
@@ -22,8 +22,8 @@ CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
                         CK_ATTRIBUTE_PTR pPublicKeyTemplate, CK_ULONG ulPublicKeyAttributeCount,
                         CK_ATTRIBUTE_PTR pPrivateKeyTemplate, CK_ULONG ulPrivateKeyAttributeCount,
                         CK_OBJECT_HANDLE_PTR phPublicKey, CK_OBJECT_HANDLE_PTR phPrivateKey) {
-    Call c("C_GenerateKeyPair");
-    c.scalar("hSession", hSession).mechanism(pMechanism);
+    Call c("C_GenerateKeyPair", hSession);
+    c.mechanism(pMechanism);
     c.tmpl("pPublicKeyTemplate", pPublicKeyTemplate, ulPublicKeyAttributeCount);
     c.scalar("ulPublicKeyAttributeCount", ulPublicKeyAttributeCount);
     c.tmpl("pPrivateKeyTemplate", pPrivateKeyTemplate, ulPrivateKeyAttributeCount);
@@ -36,61 +36,49 @@ CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
     Step counter;  // no scripted handle: take the next two of the counter
     c.outHandle(phPublicKey, h.size() > 0 ? h[0] : newObjectHandle(counter));
     c.outHandle(phPrivateKey, h.size() > 1 ? h[1] : newObjectHandle(counter));
-    c.notifySession(hSession);
     return c.finish();
 }
 
 CK_RV C_WrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hWrappingKey,
                 CK_OBJECT_HANDLE hKey, CK_BYTE_PTR pWrappedKey, CK_ULONG_PTR pulWrappedKeyLen) {
-    Call c("C_WrapKey");
-    c.scalar("hSession", hSession).mechanism(pMechanism).scalar("hWrappingKey", hWrappingKey).scalar("hKey", hKey);
+    Call c("C_WrapKey", hSession);
+    c.mechanism(pMechanism).scalar("hWrappingKey", hWrappingKey).scalar("hKey", hKey);
     c.pointer("pWrappedKey", pWrappedKey).inLen("pulWrappedKeyLen", pulWrappedKeyLen);
     c.require(pMechanism).require(pulWrappedKeyLen);
     c.outParameters(pMechanism);
     c.outBytes(pWrappedKey, pulWrappedKeyLen, pattern(24));
-    c.notifySession(hSession);
     return c.finish();
 }
 
 CK_RV C_UnwrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hUnwrappingKey,
                   CK_BYTE_PTR pWrappedKey, CK_ULONG ulWrappedKeyLen, CK_ATTRIBUTE_PTR pTemplate,
                   CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey) {
-    Call c("C_UnwrapKey");
-    c.scalar("hSession", hSession).mechanism(pMechanism).scalar("hUnwrappingKey", hUnwrappingKey);
+    Call c("C_UnwrapKey", hSession);
+    c.mechanism(pMechanism).scalar("hUnwrappingKey", hUnwrappingKey);
     c.bytes("pWrappedKey", pWrappedKey, ulWrappedKeyLen).scalar("ulWrappedKeyLen", ulWrappedKeyLen);
     c.tmpl("pTemplate", pTemplate, ulAttributeCount).scalar("ulAttributeCount", ulAttributeCount);
     c.pointer("phKey", phKey).require(pMechanism).require(phKey);
     if (ulWrappedKeyLen > 0) c.require(pWrappedKey);
     c.outParameters(pMechanism);
     c.outHandle(phKey, newObjectHandle(c.step()));
-    c.notifySession(hSession);
     return c.finish();
 }
 
 CK_RV C_DeriveKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hBaseKey,
                   CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey) {
-    Call c("C_DeriveKey");
-    c.scalar("hSession", hSession).mechanism(pMechanism).scalar("hBaseKey", hBaseKey);
+    Call c("C_DeriveKey", hSession);
+    c.mechanism(pMechanism).scalar("hBaseKey", hBaseKey);
     c.tmpl("pTemplate", pTemplate, ulAttributeCount).scalar("ulAttributeCount", ulAttributeCount);
     // phKey may be NULL: some derivations return their keys in the parameters.
     c.pointer("phKey", phKey).require(pMechanism);
     c.outParameters(pMechanism);
     c.outHandle(phKey, newObjectHandle(c.step()));
-    c.notifySession(hSession);
-    return c.finish();
-}
-
-CK_RV C_SeedRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSeed, CK_ULONG ulSeedLen) {
-    Call c("C_SeedRandom");
-    c.scalar("hSession", hSession).bytes("pSeed", pSeed, ulSeedLen).scalar("ulSeedLen", ulSeedLen);
-    if (ulSeedLen > 0) c.require(pSeed);
-    c.notifySession(hSession);
     return c.finish();
 }
 
 CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR RandomData, CK_ULONG ulRandomLen) {
-    Call c("C_GenerateRandom");
-    c.scalar("hSession", hSession).pointer("RandomData", RandomData).scalar("ulRandomLen", ulRandomLen);
+    Call c("C_GenerateRandom", hSession);
+    c.pointer("RandomData", RandomData).scalar("ulRandomLen", ulRandomLen);
     if (ulRandomLen > 0) c.require(RandomData);
     if (c.writes()) {
         if (const std::optional<Bytes>& out = c.step().out) {
@@ -100,12 +88,10 @@ CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR RandomData, CK_UL
             for (CK_ULONG i = 0; i < ulRandomLen; ++i) RandomData[i] = static_cast<CK_BYTE>(i);
         }
     }
-    c.notifySession(hSession);
     return c.finish();
 }
 
-CK_RV C_GetFunctionStatus(CK_SESSION_HANDLE hSession) { return sessionOnly("C_GetFunctionStatus", hSession); }
-
-CK_RV C_CancelFunction(CK_SESSION_HANDLE hSession) { return sessionOnly("C_CancelFunction", hSession); }
+VTM_SESSION_ONLY(C_GetFunctionStatus)
+VTM_SESSION_ONLY(C_CancelFunction)
 
 }  // namespace vtm::entry

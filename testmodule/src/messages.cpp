@@ -27,19 +27,11 @@ void writeParameter(Call& c, CK_VOID_PTR p, CK_ULONG len) {
     for (const auto& [field, bytes] : c.step().writes) writeParameterField(*c.step().decode, p, len, field, bytes);
 }
 
-CK_RV initialise(const char* fn, CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
-    Call c(fn);
-    c.scalar("hSession", hSession).mechanism(pMechanism).require(pMechanism).scalar("hKey", hKey);
-    c.notifySession(hSession);
-    return c.finish();
-}
-
 /// C_EncryptMessage, C_DecryptMessage.
 CK_RV whole(const char* fn, const char* in, const char* out, CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter,
             CK_ULONG ulParameterLen, CK_BYTE_PTR pAssociatedData, CK_ULONG ulAssociatedDataLen, CK_BYTE_PTR pIn,
             CK_ULONG ulInLen, CK_BYTE_PTR pOut, CK_ULONG_PTR pulOutLen) {
-    Call c(fn);
-    c.scalar("hSession", hSession).notifySession(hSession);
+    Call c(fn, hSession);
     parameter(c, pParameter, ulParameterLen);
     c.bytes("pAssociatedData", pAssociatedData, ulAssociatedDataLen).scalar("ulAssociatedDataLen", ulAssociatedDataLen);
     c.bytes(in, pIn, ulInLen).scalar((std::string("ul") + (in + 1) + "Len").c_str(), ulInLen);
@@ -52,8 +44,7 @@ CK_RV whole(const char* fn, const char* in, const char* out, CK_SESSION_HANDLE h
 /// C_EncryptMessageBegin, C_DecryptMessageBegin.
 CK_RV beginWithData(const char* fn, CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen,
                     CK_BYTE_PTR pAssociatedData, CK_ULONG ulAssociatedDataLen) {
-    Call c(fn);
-    c.scalar("hSession", hSession).notifySession(hSession);
+    Call c(fn, hSession);
     parameter(c, pParameter, ulParameterLen);
     c.bytes("pAssociatedData", pAssociatedData, ulAssociatedDataLen).scalar("ulAssociatedDataLen", ulAssociatedDataLen);
     writeParameter(c, pParameter, ulParameterLen);
@@ -64,8 +55,7 @@ CK_RV beginWithData(const char* fn, CK_SESSION_HANDLE hSession, CK_VOID_PTR pPar
 CK_RV next(const char* fn, const char* in, const char* out, CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter,
            CK_ULONG ulParameterLen, CK_BYTE_PTR pIn, CK_ULONG ulInLen, CK_BYTE_PTR pOut, CK_ULONG_PTR pulOutLen,
            CK_FLAGS flags) {
-    Call c(fn);
-    c.scalar("hSession", hSession).notifySession(hSession);
+    Call c(fn, hSession);
     parameter(c, pParameter, ulParameterLen);
     c.bytes(in, pIn, ulInLen).scalar((std::string("ul") + (in + 1) + "Len").c_str(), ulInLen);
     c.pointer(out, pOut).inLen((std::string("pul") + (out + 1) + "Len").c_str(), pulOutLen).require(pulOutLen);
@@ -77,8 +67,7 @@ CK_RV next(const char* fn, const char* in, const char* out, CK_SESSION_HANDLE hS
 
 /// C_SignMessageBegin, C_VerifyMessageBegin.
 CK_RV begin(const char* fn, CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen) {
-    Call c(fn);
-    c.scalar("hSession", hSession).notifySession(hSession);
+    Call c(fn, hSession);
     parameter(c, pParameter, ulParameterLen);
     return c.finish();
 }
@@ -87,8 +76,7 @@ CK_RV begin(const char* fn, CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, 
 CK_RV sign(const char* fn, bool lengthRequired, CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter,
            CK_ULONG ulParameterLen, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,
            CK_ULONG_PTR pulSignatureLen) {
-    Call c(fn);
-    c.scalar("hSession", hSession).notifySession(hSession);
+    Call c(fn, hSession);
     parameter(c, pParameter, ulParameterLen);
     c.bytes("pData", pData, ulDataLen).scalar("ulDataLen", ulDataLen);
     c.pointer("pSignature", pSignature).inLen("pulSignatureLen", pulSignatureLen);
@@ -101,8 +89,7 @@ CK_RV sign(const char* fn, bool lengthRequired, CK_SESSION_HANDLE hSession, CK_V
 /// C_VerifyMessage, C_VerifyMessageNext.
 CK_RV verify(const char* fn, CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen,
              CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen) {
-    Call c(fn);
-    c.scalar("hSession", hSession).notifySession(hSession);
+    Call c(fn, hSession);
     parameter(c, pParameter, ulParameterLen);
     c.bytes("pData", pData, ulDataLen).scalar("ulDataLen", ulDataLen);
     c.bytes("pSignature", pSignature, ulSignatureLen).scalar("ulSignatureLen", ulSignatureLen);
@@ -127,101 +114,70 @@ CK_RV C_SessionCancel(CK_SESSION_HANDLE hSession, CK_FLAGS flags) {
     return c.finish();
 }
 
-CK_RV C_MessageEncryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
-    return initialise("C_MessageEncryptInit", hSession, pMechanism, hKey);
-}
+#define VTM_WHOLE(name, in, out)                                                                    \
+    CK_RV name(CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen,         \
+               CK_BYTE_PTR pAssociatedData, CK_ULONG ulAssociatedDataLen, CK_BYTE_PTR pIn, CK_ULONG ulInLen, \
+               CK_BYTE_PTR pOut, CK_ULONG_PTR pulOutLen) {                                          \
+        return whole(#name, "p" #in, "p" #out, hSession, pParameter, ulParameterLen, pAssociatedData, \
+                     ulAssociatedDataLen, pIn, ulInLen, pOut, pulOutLen);                           \
+    }
+#define VTM_BEGIN_WITH_DATA(name)                                                                   \
+    CK_RV name(CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen,         \
+               CK_BYTE_PTR pAssociatedData, CK_ULONG ulAssociatedDataLen) {                         \
+        return beginWithData(#name, hSession, pParameter, ulParameterLen, pAssociatedData, ulAssociatedDataLen); \
+    }
+#define VTM_NEXT(name, in, out)                                                                     \
+    CK_RV name(CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen, CK_BYTE_PTR pIn, \
+               CK_ULONG ulInLen, CK_BYTE_PTR pOut, CK_ULONG_PTR pulOutLen, CK_FLAGS flags) {        \
+        return next(#name, "p" #in, "p" #out, hSession, pParameter, ulParameterLen, pIn, ulInLen, pOut, \
+                    pulOutLen, flags);                                                              \
+    }
+#define VTM_BEGIN(name)                                                                             \
+    CK_RV name(CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen) {       \
+        return begin(#name, hSession, pParameter, ulParameterLen);                                  \
+    }
+#define VTM_SIGN(name, lengthRequired)                                                              \
+    CK_RV name(CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen, CK_BYTE_PTR pData, \
+               CK_ULONG ulDataLen, CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen) {          \
+        return sign(#name, lengthRequired, hSession, pParameter, ulParameterLen, pData, ulDataLen, pSignature, \
+                    pulSignatureLen);                                                               \
+    }
+#define VTM_VERIFY(name)                                                                            \
+    CK_RV name(CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen, CK_BYTE_PTR pData, \
+               CK_ULONG ulDataLen, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen) {               \
+        return verify(#name, hSession, pParameter, ulParameterLen, pData, ulDataLen, pSignature, ulSignatureLen); \
+    }
 
-CK_RV C_EncryptMessage(CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen,
-                       CK_BYTE_PTR pAssociatedData, CK_ULONG ulAssociatedDataLen, CK_BYTE_PTR pPlaintext,
-                       CK_ULONG ulPlaintextLen, CK_BYTE_PTR pCiphertext, CK_ULONG_PTR pulCiphertextLen) {
-    return whole("C_EncryptMessage", "pPlaintext", "pCiphertext", hSession, pParameter, ulParameterLen,
-                 pAssociatedData, ulAssociatedDataLen, pPlaintext, ulPlaintextLen, pCiphertext, pulCiphertextLen);
-}
+VTM_INITIALISE(C_MessageEncryptInit)
+VTM_WHOLE(C_EncryptMessage, Plaintext, Ciphertext)
+VTM_BEGIN_WITH_DATA(C_EncryptMessageBegin)
+VTM_NEXT(C_EncryptMessageNext, PlaintextPart, CiphertextPart)
+VTM_SESSION_ONLY(C_MessageEncryptFinal)
 
-CK_RV C_EncryptMessageBegin(CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen,
-                            CK_BYTE_PTR pAssociatedData, CK_ULONG ulAssociatedDataLen) {
-    return beginWithData("C_EncryptMessageBegin", hSession, pParameter, ulParameterLen, pAssociatedData,
-                         ulAssociatedDataLen);
-}
+VTM_INITIALISE(C_MessageDecryptInit)
+VTM_WHOLE(C_DecryptMessage, Ciphertext, Plaintext)
+VTM_BEGIN_WITH_DATA(C_DecryptMessageBegin)
+VTM_NEXT(C_DecryptMessageNext, CiphertextPart, PlaintextPart)
+VTM_SESSION_ONLY(C_MessageDecryptFinal)
 
-CK_RV C_EncryptMessageNext(CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen,
-                           CK_BYTE_PTR pPlaintextPart, CK_ULONG ulPlaintextPartLen, CK_BYTE_PTR pCiphertextPart,
-                           CK_ULONG_PTR pulCiphertextPartLen, CK_FLAGS flags) {
-    return next("C_EncryptMessageNext", "pPlaintextPart", "pCiphertextPart", hSession, pParameter, ulParameterLen,
-                pPlaintextPart, ulPlaintextPartLen, pCiphertextPart, pulCiphertextPartLen, flags);
-}
+VTM_INITIALISE(C_MessageSignInit)
+VTM_SIGN(C_SignMessage, true)
+VTM_BEGIN(C_SignMessageBegin)
+VTM_SIGN(C_SignMessageNext, false)
+VTM_SESSION_ONLY(C_MessageSignFinal)
 
-CK_RV C_MessageEncryptFinal(CK_SESSION_HANDLE hSession) { return sessionOnly("C_MessageEncryptFinal", hSession); }
+VTM_INITIALISE(C_MessageVerifyInit)
+VTM_VERIFY(C_VerifyMessage)
+VTM_BEGIN(C_VerifyMessageBegin)
+VTM_VERIFY(C_VerifyMessageNext)
+VTM_SESSION_ONLY(C_MessageVerifyFinal)
 
-CK_RV C_MessageDecryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
-    return initialise("C_MessageDecryptInit", hSession, pMechanism, hKey);
-}
-
-CK_RV C_DecryptMessage(CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen,
-                       CK_BYTE_PTR pAssociatedData, CK_ULONG ulAssociatedDataLen, CK_BYTE_PTR pCiphertext,
-                       CK_ULONG ulCiphertextLen, CK_BYTE_PTR pPlaintext, CK_ULONG_PTR pulPlaintextLen) {
-    return whole("C_DecryptMessage", "pCiphertext", "pPlaintext", hSession, pParameter, ulParameterLen,
-                 pAssociatedData, ulAssociatedDataLen, pCiphertext, ulCiphertextLen, pPlaintext, pulPlaintextLen);
-}
-
-CK_RV C_DecryptMessageBegin(CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen,
-                            CK_BYTE_PTR pAssociatedData, CK_ULONG ulAssociatedDataLen) {
-    return beginWithData("C_DecryptMessageBegin", hSession, pParameter, ulParameterLen, pAssociatedData,
-                         ulAssociatedDataLen);
-}
-
-CK_RV C_DecryptMessageNext(CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen,
-                           CK_BYTE_PTR pCiphertextPart, CK_ULONG ulCiphertextPartLen, CK_BYTE_PTR pPlaintextPart,
-                           CK_ULONG_PTR pulPlaintextPartLen, CK_FLAGS flags) {
-    return next("C_DecryptMessageNext", "pCiphertextPart", "pPlaintextPart", hSession, pParameter, ulParameterLen,
-                pCiphertextPart, ulCiphertextPartLen, pPlaintextPart, pulPlaintextPartLen, flags);
-}
-
-CK_RV C_MessageDecryptFinal(CK_SESSION_HANDLE hSession) { return sessionOnly("C_MessageDecryptFinal", hSession); }
-
-CK_RV C_MessageSignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
-    return initialise("C_MessageSignInit", hSession, pMechanism, hKey);
-}
-
-CK_RV C_SignMessage(CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen, CK_BYTE_PTR pData,
-                    CK_ULONG ulDataLen, CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen) {
-    return sign("C_SignMessage", true, hSession, pParameter, ulParameterLen, pData, ulDataLen, pSignature,
-                pulSignatureLen);
-}
-
-CK_RV C_SignMessageBegin(CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen) {
-    return begin("C_SignMessageBegin", hSession, pParameter, ulParameterLen);
-}
-
-CK_RV C_SignMessageNext(CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen,
-                        CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen) {
-    return sign("C_SignMessageNext", false, hSession, pParameter, ulParameterLen, pData, ulDataLen, pSignature,
-                pulSignatureLen);
-}
-
-CK_RV C_MessageSignFinal(CK_SESSION_HANDLE hSession) { return sessionOnly("C_MessageSignFinal", hSession); }
-
-CK_RV C_MessageVerifyInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey) {
-    return initialise("C_MessageVerifyInit", hSession, pMechanism, hKey);
-}
-
-CK_RV C_VerifyMessage(CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen, CK_BYTE_PTR pData,
-                      CK_ULONG ulDataLen, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen) {
-    return verify("C_VerifyMessage", hSession, pParameter, ulParameterLen, pData, ulDataLen, pSignature,
-                  ulSignatureLen);
-}
-
-CK_RV C_VerifyMessageBegin(CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen) {
-    return begin("C_VerifyMessageBegin", hSession, pParameter, ulParameterLen);
-}
-
-CK_RV C_VerifyMessageNext(CK_SESSION_HANDLE hSession, CK_VOID_PTR pParameter, CK_ULONG ulParameterLen,
-                          CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen) {
-    return verify("C_VerifyMessageNext", hSession, pParameter, ulParameterLen, pData, ulDataLen, pSignature,
-                  ulSignatureLen);
-}
-
-CK_RV C_MessageVerifyFinal(CK_SESSION_HANDLE hSession) { return sessionOnly("C_MessageVerifyFinal", hSession); }
+#undef VTM_WHOLE
+#undef VTM_BEGIN_WITH_DATA
+#undef VTM_NEXT
+#undef VTM_BEGIN
+#undef VTM_SIGN
+#undef VTM_VERIFY
 
 }  // namespace entry
 

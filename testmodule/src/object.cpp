@@ -10,37 +10,50 @@ namespace vtm::entry {
 
 CK_RV C_CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount,
                      CK_OBJECT_HANDLE_PTR phObject) {
-    Call c("C_CreateObject");
-    c.scalar("hSession", hSession).tmpl("pTemplate", pTemplate, ulCount).scalar("ulCount", ulCount);
+    Call c("C_CreateObject", hSession);
+    c.tmpl("pTemplate", pTemplate, ulCount).scalar("ulCount", ulCount);
     c.pointer("phObject", phObject).require(phObject);
     c.outHandle(phObject, newObjectHandle(c.step()));
-    c.notifySession(hSession);
     return c.finish();
 }
 
 CK_RV C_CopyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,
                    CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phNewObject) {
-    Call c("C_CopyObject");
-    c.scalar("hSession", hSession).scalar("hObject", hObject).tmpl("pTemplate", pTemplate, ulCount);
+    Call c("C_CopyObject", hSession);
+    c.scalar("hObject", hObject).tmpl("pTemplate", pTemplate, ulCount);
     c.scalar("ulCount", ulCount).pointer("phNewObject", phNewObject).require(phNewObject);
     c.outHandle(phNewObject, newObjectHandle(c.step()));
-    c.notifySession(hSession);
     return c.finish();
 }
 
 CK_RV C_DestroyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject) {
-    return sessionAndHandle("C_DestroyObject", hSession, "hObject", hObject);
+    return Call("C_DestroyObject", hSession).scalar("hObject", hObject).finish();
 }
 
 CK_RV C_GetObjectSize(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ULONG_PTR pulSize) {
-    Call c("C_GetObjectSize");
-    c.scalar("hSession", hSession).scalar("hObject", hObject).pointer("pulSize", pulSize).require(pulSize);
+    Call c("C_GetObjectSize", hSession);
+    c.scalar("hObject", hObject).pointer("pulSize", pulSize).require(pulSize);
     c.outHandle(pulSize, c.step().len.value_or(128));
-    c.notifySession(hSession);
     return c.finish();
 }
 
 namespace {
+
+// A value into the caller's attribute: the scripted length, and the bytes into its buffer, never beyond the
+// stated room (with too little room: CK_UNAVAILABLE_INFORMATION and CKR_BUFFER_TOO_SMALL, unless rv= is scripted).
+void answerValue(Call& c, CK_ATTRIBUTE& a, const AttrScript& script) {
+    if (a.pValue != nullptr) {
+        const CK_ULONG room = a.ulValueLen;
+        if (script.value.size() > room && !c.step().rv) {
+            a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+            c.autoRv(CKR_BUFFER_TOO_SMALL);
+            return;
+        }
+        const std::size_t n = std::min<std::size_t>(script.value.size(), room);
+        if (n) std::memcpy(a.pValue, script.value.data(), n);
+    }
+    a.ulValueLen = script.len;
+}
 
 // An attribute holding nested attributes, with the standard's nested length protocol: without a
 // buffer, the length of the records; with one, the nested types and lengths into the records, and
@@ -62,20 +75,8 @@ void answerNested(Call& c, CK_ATTRIBUTE& a, const AttrScript& script) {
     auto* records = static_cast<CK_ATTRIBUTE*>(a.pValue);
     const std::size_t m = std::min<std::size_t>(n, capacity / sizeof(CK_ATTRIBUTE));
     for (std::size_t j = 0; j < m; ++j) {
-        const AttrScript& inner = script.nested[j];
-        CK_ATTRIBUTE& r = records[j];
-        r.type = inner.type;
-        if (r.pValue != nullptr) {
-            const CK_ULONG room = r.ulValueLen;
-            if (inner.value.size() > room && !c.step().rv) {
-                r.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-                c.autoRv(CKR_BUFFER_TOO_SMALL);
-                continue;
-            }
-            const std::size_t k = std::min<std::size_t>(inner.value.size(), room);
-            if (k) std::memcpy(r.pValue, inner.value.data(), k);
-        }
-        r.ulValueLen = inner.len;
+        records[j].type = script.nested[j].type;
+        answerValue(c, records[j], script.nested[j]);
     }
     a.ulValueLen = reported;
 }
@@ -84,9 +85,9 @@ void answerNested(Call& c, CK_ATTRIBUTE& a, const AttrScript& script) {
 
 CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,
                           CK_ULONG ulCount) {
-    Call c("C_GetAttributeValue");
+    Call c("C_GetAttributeValue", hSession);
     // Value pointers are outputs here: recorded as ptr/null, never read.
-    c.scalar("hSession", hSession).scalar("hObject", hObject).tmpl("pTemplate", pTemplate, ulCount, false);
+    c.scalar("hObject", hObject).tmpl("pTemplate", pTemplate, ulCount, false);
     c.scalar("ulCount", ulCount);
     if (ulCount > 0) c.require(pTemplate);
     if (c.writes()) {
@@ -101,53 +102,35 @@ CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, 
                 c.autoRv(CKR_ATTRIBUTE_TYPE_INVALID);
                 continue;
             }
-            if (!it->nested.empty()) {
-                answerNested(c, a, *it);
-                continue;
-            }
-            if (a.pValue != nullptr) {
-                const CK_ULONG capacity = a.ulValueLen;
-                if (it->value.size() > capacity && !c.step().rv) {
-                    a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-                    c.autoRv(CKR_BUFFER_TOO_SMALL);
-                    continue;
-                }
-                const std::size_t n = std::min<std::size_t>(it->value.size(), capacity);
-                if (n) std::memcpy(a.pValue, it->value.data(), n);
-            }
-            a.ulValueLen = it->len;
+            if (it->nested.empty()) answerValue(c, a, *it);
+            else answerNested(c, a, *it);
         }
     }
-    c.notifySession(hSession);
     return c.finish();
 }
 
 CK_RV C_SetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,
                           CK_ULONG ulCount) {
-    Call c("C_SetAttributeValue");
-    c.scalar("hSession", hSession).scalar("hObject", hObject).tmpl("pTemplate", pTemplate, ulCount);
+    Call c("C_SetAttributeValue", hSession);
+    c.scalar("hObject", hObject).tmpl("pTemplate", pTemplate, ulCount);
     c.scalar("ulCount", ulCount);
-    c.notifySession(hSession);
     return c.finish();
 }
 
 CK_RV C_FindObjectsInit(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount) {
-    Call c("C_FindObjectsInit");
-    c.scalar("hSession", hSession).tmpl("pTemplate", pTemplate, ulCount).scalar("ulCount", ulCount);
-    if (c.result() == CKR_OK) {
+    Call c("C_FindObjectsInit", hSession);
+    c.tmpl("pTemplate", pTemplate, ulCount).scalar("ulCount", ulCount);
+    if (c.result() == CKR_OK) withState([&](State& s) {
         const std::vector<CK_ULONG> found = c.step().handles.value_or(std::vector<CK_ULONG>{});
-        State& s = state();
-        std::lock_guard<std::mutex> lock(s.mutex);
         s.pools[hSession].assign(found.begin(), found.end());
-    }
-    c.notifySession(hSession);
+    });
     return c.finish();
 }
 
 CK_RV C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_PTR phObject, CK_ULONG ulMaxObjectCount,
                     CK_ULONG_PTR pulObjectCount) {
-    Call c("C_FindObjects");
-    c.scalar("hSession", hSession).pointer("phObject", phObject).scalar("ulMaxObjectCount", ulMaxObjectCount);
+    Call c("C_FindObjects", hSession);
+    c.pointer("phObject", phObject).scalar("ulMaxObjectCount", ulMaxObjectCount);
     c.pointer("pulObjectCount", pulObjectCount).require(phObject).require(pulObjectCount);
     if (c.writes()) {
         std::vector<CK_OBJECT_HANDLE> found;
@@ -155,30 +138,23 @@ CK_RV C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_PTR phObject, C
             found = *c.step().handles;
             if (found.size() > ulMaxObjectCount) found.resize(ulMaxObjectCount);
         } else {
-            State& s = state();
-            std::lock_guard<std::mutex> lock(s.mutex);
-            std::deque<CK_OBJECT_HANDLE>& pool = s.pools[hSession];
-            while (!pool.empty() && found.size() < ulMaxObjectCount) {
-                found.push_back(pool.front());
-                pool.pop_front();
-            }
+            withState([&](State& s) {
+                std::deque<CK_OBJECT_HANDLE>& pool = s.pools[hSession];
+                while (!pool.empty() && found.size() < ulMaxObjectCount) {
+                    found.push_back(pool.front());
+                    pool.pop_front();
+                }
+            });
         }
         if (!found.empty()) std::memcpy(phObject, found.data(), found.size() * sizeof(CK_OBJECT_HANDLE));
         *pulObjectCount = c.step().len.value_or(static_cast<CK_ULONG>(found.size()));
     }
-    c.notifySession(hSession);
     return c.finish();
 }
 
 CK_RV C_FindObjectsFinal(CK_SESSION_HANDLE hSession) {
-    Call c("C_FindObjectsFinal");
-    c.scalar("hSession", hSession);
-    if (c.result() == CKR_OK) {
-        State& s = state();
-        std::lock_guard<std::mutex> lock(s.mutex);
-        s.pools.erase(hSession);
-    }
-    c.notifySession(hSession);
+    Call c("C_FindObjectsFinal", hSession);
+    if (c.result() == CKR_OK) withState([&](State& s) { s.pools.erase(hSession); });
     return c.finish();
 }
 

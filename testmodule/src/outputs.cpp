@@ -11,118 +11,71 @@ namespace {
 
 using K = Field::Kind;
 
-#define VTM_TEXT(T, f) {#f, offsetof(T, f), sizeof(T::f), K::Text}
-#define VTM_ULONG(T, f) {#f, offsetof(T, f), sizeof(CK_ULONG), K::Ulong}
-#define VTM_VERSION(T, f)                                                              \
-    {#f ".major", offsetof(T, f) + offsetof(CK_VERSION, major), sizeof(CK_BYTE), K::Byte}, \
-    {#f ".minor", offsetof(T, f) + offsetof(CK_VERSION, minor), sizeof(CK_BYTE), K::Byte}
+// One row per record kind, in the order of RecordKind: VTM_RECORD(S, fields...) names the
+// structure S, whose fields the macros below declare through the alias T.
+#define VTM_RECORD(S, ...)                       \
+    [] {                                         \
+        using T = S;                             \
+        return std::vector<Field>{__VA_ARGS__};  \
+    }()
+#define VTM_TEXT(f) {#f, offsetof(T, f), sizeof(T::f), K::Text}
+#define VTM_ULONG(f) {#f, offsetof(T, f), sizeof(CK_ULONG), K::Ulong}
+#define VTM_VERSION(f)                                                   \
+    {#f ".major", offsetof(T, f.major), sizeof(CK_BYTE), K::Byte}, \
+    {#f ".minor", offsetof(T, f.minor), sizeof(CK_BYTE), K::Byte}
 
-const Field infoFields[] = {
-    VTM_VERSION(CK_INFO, cryptokiVersion), VTM_TEXT(CK_INFO, manufacturerID),
-    VTM_ULONG(CK_INFO, flags),             VTM_TEXT(CK_INFO, libraryDescription),
-    VTM_VERSION(CK_INFO, libraryVersion),
+const std::vector<Field> fieldsOf[] = {
+    {},
+    VTM_RECORD(CK_INFO, VTM_VERSION(cryptokiVersion), VTM_TEXT(manufacturerID), VTM_ULONG(flags),
+               VTM_TEXT(libraryDescription), VTM_VERSION(libraryVersion)),
+    VTM_RECORD(CK_SLOT_INFO, VTM_TEXT(slotDescription), VTM_TEXT(manufacturerID), VTM_ULONG(flags),
+               VTM_VERSION(hardwareVersion), VTM_VERSION(firmwareVersion)),
+    VTM_RECORD(CK_TOKEN_INFO, VTM_TEXT(label), VTM_TEXT(manufacturerID), VTM_TEXT(model), VTM_TEXT(serialNumber),
+               VTM_ULONG(flags), VTM_ULONG(ulMaxSessionCount), VTM_ULONG(ulSessionCount),
+               VTM_ULONG(ulMaxRwSessionCount), VTM_ULONG(ulRwSessionCount), VTM_ULONG(ulMaxPinLen),
+               VTM_ULONG(ulMinPinLen), VTM_ULONG(ulTotalPublicMemory), VTM_ULONG(ulFreePublicMemory),
+               VTM_ULONG(ulTotalPrivateMemory), VTM_ULONG(ulFreePrivateMemory), VTM_VERSION(hardwareVersion),
+               VTM_VERSION(firmwareVersion), VTM_TEXT(utcTime)),
+    VTM_RECORD(CK_MECHANISM_INFO, VTM_ULONG(ulMinKeySize), VTM_ULONG(ulMaxKeySize), VTM_ULONG(flags)),
+    VTM_RECORD(CK_SESSION_INFO, VTM_ULONG(slotID), VTM_ULONG(state), VTM_ULONG(flags), VTM_ULONG(ulDeviceError)),
 };
 
-const Field slotInfoFields[] = {
-    VTM_TEXT(CK_SLOT_INFO, slotDescription),      VTM_TEXT(CK_SLOT_INFO, manufacturerID),
-    VTM_ULONG(CK_SLOT_INFO, flags),               VTM_VERSION(CK_SLOT_INFO, hardwareVersion),
-    VTM_VERSION(CK_SLOT_INFO, firmwareVersion),
-};
-
-const Field tokenInfoFields[] = {
-    VTM_TEXT(CK_TOKEN_INFO, label),
-    VTM_TEXT(CK_TOKEN_INFO, manufacturerID),
-    VTM_TEXT(CK_TOKEN_INFO, model),
-    VTM_TEXT(CK_TOKEN_INFO, serialNumber),
-    VTM_ULONG(CK_TOKEN_INFO, flags),
-    VTM_ULONG(CK_TOKEN_INFO, ulMaxSessionCount),
-    VTM_ULONG(CK_TOKEN_INFO, ulSessionCount),
-    VTM_ULONG(CK_TOKEN_INFO, ulMaxRwSessionCount),
-    VTM_ULONG(CK_TOKEN_INFO, ulRwSessionCount),
-    VTM_ULONG(CK_TOKEN_INFO, ulMaxPinLen),
-    VTM_ULONG(CK_TOKEN_INFO, ulMinPinLen),
-    VTM_ULONG(CK_TOKEN_INFO, ulTotalPublicMemory),
-    VTM_ULONG(CK_TOKEN_INFO, ulFreePublicMemory),
-    VTM_ULONG(CK_TOKEN_INFO, ulTotalPrivateMemory),
-    VTM_ULONG(CK_TOKEN_INFO, ulFreePrivateMemory),
-    VTM_VERSION(CK_TOKEN_INFO, hardwareVersion),
-    VTM_VERSION(CK_TOKEN_INFO, firmwareVersion),
-    VTM_TEXT(CK_TOKEN_INFO, utcTime),
-};
-
-const Field mechanismInfoFields[] = {
-    VTM_ULONG(CK_MECHANISM_INFO, ulMinKeySize),
-    VTM_ULONG(CK_MECHANISM_INFO, ulMaxKeySize),
-    VTM_ULONG(CK_MECHANISM_INFO, flags),
-};
-
-const Field sessionInfoFields[] = {
-    VTM_ULONG(CK_SESSION_INFO, slotID),
-    VTM_ULONG(CK_SESSION_INFO, state),
-    VTM_ULONG(CK_SESSION_INFO, flags),
-    VTM_ULONG(CK_SESSION_INFO, ulDeviceError),
-};
-
+#undef VTM_RECORD
 #undef VTM_TEXT
 #undef VTM_ULONG
 #undef VTM_VERSION
 
-template <std::size_t N>
-const Field* lookup(const Field (&table)[N], const std::string& name) {
-    for (const Field& f : table)
+}  // namespace
+
+const Field* findField(RecordKind kind, const std::string& name) {
+    for (const Field& f : fieldsOf[static_cast<std::size_t>(kind)])
         if (name == f.name) return &f;
     return nullptr;
 }
 
-/// Copies `n` values of type T, at most `cap` of them.
 template <typename T>
-void copyCapped(T* dst, const std::vector<T>& src, CK_ULONG cap) {
-    const std::size_t n = std::min<std::size_t>(src.size(), cap);
-    if (n) std::memcpy(dst, src.data(), n * sizeof(T));
-}
-
-}  // namespace
-
-const Field* findField(RecordKind kind, const std::string& name) {
-    switch (kind) {
-        case RecordKind::Info: return lookup(infoFields, name);
-        case RecordKind::SlotInfo: return lookup(slotInfoFields, name);
-        case RecordKind::TokenInfo: return lookup(tokenInfoFields, name);
-        case RecordKind::MechanismInfo: return lookup(mechanismInfoFields, name);
-        case RecordKind::SessionInfo: return lookup(sessionInfoFields, name);
-        case RecordKind::None: break;
-    }
-    return nullptr;
-}
-
-void Call::outBytes(CK_BYTE_PTR buf, CK_ULONG_PTR len, const Bytes& dflt) {
+void Call::outValues(T* buf, CK_ULONG_PTR len, const std::vector<T>& data) {
     if (!writes() || len == nullptr) return;
-    const Bytes& data = step_.out ? *step_.out : dflt;
     const CK_ULONG report = step_.len.value_or(static_cast<CK_ULONG>(data.size()));
     if (buf != nullptr) {
         const CK_ULONG capacity = *len;
         if (data.size() > capacity && !step_.rv) {
             autoRv(CKR_BUFFER_TOO_SMALL);  // the standard answer: nothing written
-        } else {
-            copyCapped(buf, data, capacity);
+        } else if (const std::size_t n = std::min<std::size_t>(data.size(), capacity)) {
+            std::memcpy(buf, data.data(), n * sizeof(T));
         }
     }
     *len = report;
 }
 
+template void Call::outValues(CK_INTERFACE*, CK_ULONG_PTR, const std::vector<CK_INTERFACE>&);
+
+void Call::outBytes(CK_BYTE_PTR buf, CK_ULONG_PTR len, const Bytes& dflt) {
+    outValues(buf, len, step_.out ? *step_.out : dflt);
+}
+
 void Call::outList(CK_ULONG_PTR list, CK_ULONG_PTR count, const std::vector<CK_ULONG>& dflt) {
-    if (!writes() || count == nullptr) return;
-    const std::vector<CK_ULONG>& data = step_.handles ? *step_.handles : dflt;
-    const CK_ULONG report = step_.len.value_or(static_cast<CK_ULONG>(data.size()));
-    if (list != nullptr) {
-        const CK_ULONG capacity = *count;
-        if (data.size() > capacity && !step_.rv) {
-            autoRv(CKR_BUFFER_TOO_SMALL);
-        } else {
-            copyCapped(list, data, capacity);
-        }
-    }
-    *count = report;
+    outValues(list, count, step_.handles ? *step_.handles : dflt);
 }
 
 void Call::outHandle(CK_ULONG_PTR p, CK_ULONG value) {
@@ -193,19 +146,14 @@ void Call::outParameters(CK_MECHANISM_PTR m) {
     }
     if (step_.sp800Keys &&
         (size == sizeof(CK_SP800_108_KDF_PARAMS) || size == sizeof(CK_SP800_108_FEEDBACK_KDF_PARAMS))) {
-        CK_ULONG count = 0;
-        CK_DERIVED_KEY* keys = nullptr;
-        if (size == sizeof(CK_SP800_108_KDF_PARAMS)) {
-            CK_SP800_108_KDF_PARAMS params;
+        // The two records have the further keys under the same names.
+        const auto further = [&](auto params) {
             std::memcpy(&params, block, sizeof params);
-            count = params.ulAdditionalDerivedKeys;
-            keys = params.pAdditionalDerivedKeys;
-        } else {
-            CK_SP800_108_FEEDBACK_KDF_PARAMS params;
-            std::memcpy(&params, block, sizeof params);
-            count = params.ulAdditionalDerivedKeys;
-            keys = params.pAdditionalDerivedKeys;
-        }
+            return std::pair(params.ulAdditionalDerivedKeys, params.pAdditionalDerivedKeys);
+        };
+        const bool feedback = size == sizeof(CK_SP800_108_FEEDBACK_KDF_PARAMS);
+        const auto [count, keys] =
+                feedback ? further(CK_SP800_108_FEEDBACK_KDF_PARAMS{}) : further(CK_SP800_108_KDF_PARAMS{});
         for (CK_ULONG i = 0; keys != nullptr && i < count && i < step_.sp800Keys->size(); ++i) {
             CK_DERIVED_KEY key;
             std::memcpy(&key, reinterpret_cast<std::uint8_t*>(keys) + i * sizeof key, sizeof key);

@@ -29,7 +29,6 @@ struct ParamField {
         BitBytes, ///< a pointer, its length in bits in the CK_ULONG at `extra`
         Record,   ///< a pointer to the record `record`, decoded as `<field>.<its fields>`
         Records,  ///< a pointer to CK_ULONG at `extra` records `record`: `<field>[i].<its fields>`
-        Value,    ///< a pointer, its bytes counted by the CK_ULONG at `extra` (raw bytes)
         Template, ///< a CK_ATTRIBUTE pointer, its count in the CK_ULONG at `extra`
         Handle,   ///< a pointer to a CK_ULONG, recorded as its value (or null)
     };
@@ -48,224 +47,121 @@ struct ParamStruct {
 
 using K = ParamField::Kind;
 
-#define VTM_UL(T, f) {#f, offsetof(T, f), K::Ulong, 0}
-#define VTM_BYTE(T, f) {#f, offsetof(T, f), K::Byte, 0}
-#define VTM_BYTES(T, f, len) {#f, offsetof(T, f), K::Bytes, offsetof(T, len)}
-#define VTM_RANDOM(T)                                                                                   \
-    {"RandomInfo.pClientRandom", offsetof(T, RandomInfo) + offsetof(CK_SSL3_RANDOM_DATA, pClientRandom), \
-     K::Bytes, offsetof(T, RandomInfo) + offsetof(CK_SSL3_RANDOM_DATA, ulClientRandomLen)},              \
-        {"RandomInfo.ulClientRandomLen",                                                                 \
-         offsetof(T, RandomInfo) + offsetof(CK_SSL3_RANDOM_DATA, ulClientRandomLen), K::Ulong, 0},       \
-        {"RandomInfo.pServerRandom", offsetof(T, RandomInfo) + offsetof(CK_SSL3_RANDOM_DATA, pServerRandom), \
-         K::Bytes, offsetof(T, RandomInfo) + offsetof(CK_SSL3_RANDOM_DATA, ulServerRandomLen)},          \
-        {"RandomInfo.ulServerRandomLen",                                                                 \
-         offsetof(T, RandomInfo) + offsetof(CK_SSL3_RANDOM_DATA, ulServerRandomLen), K::Ulong, 0}
+// One row per structure: VTM_STRUCT(S, fields...) names the structure S, whose fields the
+// macros below declare through the alias T; nested fields as RandomInfo.pClientRandom.
+#define VTM_STRUCT(S, ...)                                   \
+    [] {                                                     \
+        using T = S;                                         \
+        return ParamStruct{#S, sizeof(T), {__VA_ARGS__}};    \
+    }()
+#define VTM_UL(f) {#f, offsetof(T, f), K::Ulong, 0}
+#define VTM_BYTE(f) {#f, offsetof(T, f), K::Byte, 0}
+#define VTM_BYTES(f, len) {#f, offsetof(T, f), K::Bytes, offsetof(T, len)}
+#define VTM_INLINE(f) {#f, offsetof(T, f), K::Inline, sizeof(T::f)}
+#define VTM_BITS(f, bits) {#f, offsetof(T, f), K::BitBytes, offsetof(T, bits)}
+#define VTM_RECORDS(f, count, record) {#f, offsetof(T, f), K::Records, offsetof(T, count), record}
+#define VTM_RANDOM                                                                                      \
+    VTM_BYTES(RandomInfo.pClientRandom, RandomInfo.ulClientRandomLen), VTM_UL(RandomInfo.ulClientRandomLen), \
+        VTM_BYTES(RandomInfo.pServerRandom, RandomInfo.ulServerRandomLen), VTM_UL(RandomInfo.ulServerRandomLen)
 
 const std::vector<ParamStruct>& structs() {
     static const std::vector<ParamStruct> table = {
-        {"CK_RSA_PKCS_OAEP_PARAMS", sizeof(CK_RSA_PKCS_OAEP_PARAMS),
-         {VTM_UL(CK_RSA_PKCS_OAEP_PARAMS, hashAlg), VTM_UL(CK_RSA_PKCS_OAEP_PARAMS, mgf),
-          VTM_UL(CK_RSA_PKCS_OAEP_PARAMS, source),
-          VTM_BYTES(CK_RSA_PKCS_OAEP_PARAMS, pSourceData, ulSourceDataLen),
-          VTM_UL(CK_RSA_PKCS_OAEP_PARAMS, ulSourceDataLen)}},
-        {"CK_KEA_DERIVE_PARAMS", sizeof(CK_KEA_DERIVE_PARAMS),
-         {VTM_BYTE(CK_KEA_DERIVE_PARAMS, isSender), VTM_UL(CK_KEA_DERIVE_PARAMS, ulRandomLen),
-          VTM_BYTES(CK_KEA_DERIVE_PARAMS, pRandomA, ulRandomLen),
-          VTM_BYTES(CK_KEA_DERIVE_PARAMS, pRandomB, ulRandomLen),
-          VTM_UL(CK_KEA_DERIVE_PARAMS, ulPublicDataLen),
-          VTM_BYTES(CK_KEA_DERIVE_PARAMS, pPublicData, ulPublicDataLen)}},
-        {"CK_RC2_CBC_PARAMS", sizeof(CK_RC2_CBC_PARAMS),
-         {VTM_UL(CK_RC2_CBC_PARAMS, ulEffectiveBits),
-          {"iv", offsetof(CK_RC2_CBC_PARAMS, iv), K::Inline, sizeof(CK_RC2_CBC_PARAMS::iv)}}},
-        {"CK_RC2_MAC_GENERAL_PARAMS", sizeof(CK_RC2_MAC_GENERAL_PARAMS),
-         {VTM_UL(CK_RC2_MAC_GENERAL_PARAMS, ulEffectiveBits), VTM_UL(CK_RC2_MAC_GENERAL_PARAMS, ulMacLength)}},
-        {"CK_RC5_PARAMS", sizeof(CK_RC5_PARAMS),
-         {VTM_UL(CK_RC5_PARAMS, ulWordsize), VTM_UL(CK_RC5_PARAMS, ulRounds)}},
-        {"CK_RC5_CBC_PARAMS", sizeof(CK_RC5_CBC_PARAMS),
-         {VTM_UL(CK_RC5_CBC_PARAMS, ulWordsize), VTM_UL(CK_RC5_CBC_PARAMS, ulRounds),
-          VTM_BYTES(CK_RC5_CBC_PARAMS, pIv, ulIvLen), VTM_UL(CK_RC5_CBC_PARAMS, ulIvLen)}},
-        {"CK_RC5_MAC_GENERAL_PARAMS", sizeof(CK_RC5_MAC_GENERAL_PARAMS),
-         {VTM_UL(CK_RC5_MAC_GENERAL_PARAMS, ulWordsize), VTM_UL(CK_RC5_MAC_GENERAL_PARAMS, ulRounds),
-          VTM_UL(CK_RC5_MAC_GENERAL_PARAMS, ulMacLength)}},
-        {"CK_SKIPJACK_PRIVATE_WRAP_PARAMS", sizeof(CK_SKIPJACK_PRIVATE_WRAP_PARAMS),
-         {VTM_UL(CK_SKIPJACK_PRIVATE_WRAP_PARAMS, ulPasswordLen),
-          VTM_BYTES(CK_SKIPJACK_PRIVATE_WRAP_PARAMS, pPassword, ulPasswordLen),
-          VTM_UL(CK_SKIPJACK_PRIVATE_WRAP_PARAMS, ulPublicDataLen),
-          VTM_BYTES(CK_SKIPJACK_PRIVATE_WRAP_PARAMS, pPublicData, ulPublicDataLen),
-          VTM_UL(CK_SKIPJACK_PRIVATE_WRAP_PARAMS, ulPAndGLen), VTM_UL(CK_SKIPJACK_PRIVATE_WRAP_PARAMS, ulQLen),
-          VTM_UL(CK_SKIPJACK_PRIVATE_WRAP_PARAMS, ulRandomLen),
-          VTM_BYTES(CK_SKIPJACK_PRIVATE_WRAP_PARAMS, pRandomA, ulRandomLen),
-          VTM_BYTES(CK_SKIPJACK_PRIVATE_WRAP_PARAMS, pPrimeP, ulPAndGLen),
-          VTM_BYTES(CK_SKIPJACK_PRIVATE_WRAP_PARAMS, pBaseG, ulPAndGLen),
-          VTM_BYTES(CK_SKIPJACK_PRIVATE_WRAP_PARAMS, pSubprimeQ, ulQLen)}},
-        {"CK_SKIPJACK_RELAYX_PARAMS", sizeof(CK_SKIPJACK_RELAYX_PARAMS),
-         {VTM_UL(CK_SKIPJACK_RELAYX_PARAMS, ulOldWrappedXLen),
-          VTM_BYTES(CK_SKIPJACK_RELAYX_PARAMS, pOldWrappedX, ulOldWrappedXLen),
-          VTM_UL(CK_SKIPJACK_RELAYX_PARAMS, ulOldPasswordLen),
-          VTM_BYTES(CK_SKIPJACK_RELAYX_PARAMS, pOldPassword, ulOldPasswordLen),
-          VTM_UL(CK_SKIPJACK_RELAYX_PARAMS, ulOldPublicDataLen),
-          VTM_BYTES(CK_SKIPJACK_RELAYX_PARAMS, pOldPublicData, ulOldPublicDataLen),
-          VTM_UL(CK_SKIPJACK_RELAYX_PARAMS, ulOldRandomLen),
-          VTM_BYTES(CK_SKIPJACK_RELAYX_PARAMS, pOldRandomA, ulOldRandomLen),
-          VTM_UL(CK_SKIPJACK_RELAYX_PARAMS, ulNewPasswordLen),
-          VTM_BYTES(CK_SKIPJACK_RELAYX_PARAMS, pNewPassword, ulNewPasswordLen),
-          VTM_UL(CK_SKIPJACK_RELAYX_PARAMS, ulNewPublicDataLen),
-          VTM_BYTES(CK_SKIPJACK_RELAYX_PARAMS, pNewPublicData, ulNewPublicDataLen),
-          VTM_UL(CK_SKIPJACK_RELAYX_PARAMS, ulNewRandomLen),
-          VTM_BYTES(CK_SKIPJACK_RELAYX_PARAMS, pNewRandomA, ulNewRandomLen)}},
+        VTM_STRUCT(CK_RSA_PKCS_OAEP_PARAMS, VTM_UL(hashAlg), VTM_UL(mgf), VTM_UL(source),
+                   VTM_BYTES(pSourceData, ulSourceDataLen), VTM_UL(ulSourceDataLen)),
+        VTM_STRUCT(CK_KEA_DERIVE_PARAMS, VTM_BYTE(isSender), VTM_UL(ulRandomLen), VTM_BYTES(pRandomA, ulRandomLen),
+                   VTM_BYTES(pRandomB, ulRandomLen), VTM_UL(ulPublicDataLen),
+                   VTM_BYTES(pPublicData, ulPublicDataLen)),
+        VTM_STRUCT(CK_RC2_CBC_PARAMS, VTM_UL(ulEffectiveBits), VTM_INLINE(iv)),
+        VTM_STRUCT(CK_RC2_MAC_GENERAL_PARAMS, VTM_UL(ulEffectiveBits), VTM_UL(ulMacLength)),
+        VTM_STRUCT(CK_RC5_PARAMS, VTM_UL(ulWordsize), VTM_UL(ulRounds)),
+        VTM_STRUCT(CK_RC5_CBC_PARAMS, VTM_UL(ulWordsize), VTM_UL(ulRounds), VTM_BYTES(pIv, ulIvLen),
+                   VTM_UL(ulIvLen)),
+        VTM_STRUCT(CK_RC5_MAC_GENERAL_PARAMS, VTM_UL(ulWordsize), VTM_UL(ulRounds), VTM_UL(ulMacLength)),
+        VTM_STRUCT(CK_SKIPJACK_PRIVATE_WRAP_PARAMS, VTM_UL(ulPasswordLen), VTM_BYTES(pPassword, ulPasswordLen),
+                   VTM_UL(ulPublicDataLen), VTM_BYTES(pPublicData, ulPublicDataLen), VTM_UL(ulPAndGLen),
+                   VTM_UL(ulQLen), VTM_UL(ulRandomLen), VTM_BYTES(pRandomA, ulRandomLen),
+                   VTM_BYTES(pPrimeP, ulPAndGLen), VTM_BYTES(pBaseG, ulPAndGLen), VTM_BYTES(pSubprimeQ, ulQLen)),
+        VTM_STRUCT(CK_SKIPJACK_RELAYX_PARAMS, VTM_UL(ulOldWrappedXLen), VTM_BYTES(pOldWrappedX, ulOldWrappedXLen),
+                   VTM_UL(ulOldPasswordLen), VTM_BYTES(pOldPassword, ulOldPasswordLen), VTM_UL(ulOldPublicDataLen),
+                   VTM_BYTES(pOldPublicData, ulOldPublicDataLen), VTM_UL(ulOldRandomLen),
+                   VTM_BYTES(pOldRandomA, ulOldRandomLen), VTM_UL(ulNewPasswordLen),
+                   VTM_BYTES(pNewPassword, ulNewPasswordLen), VTM_UL(ulNewPublicDataLen),
+                   VTM_BYTES(pNewPublicData, ulNewPublicDataLen), VTM_UL(ulNewRandomLen),
+                   VTM_BYTES(pNewRandomA, ulNewRandomLen)),
         // pInitVector receives the 8-byte IV of the PBE key generations.
-        {"CK_PBE_PARAMS", sizeof(CK_PBE_PARAMS),
-         {{"pInitVector", offsetof(CK_PBE_PARAMS, pInitVector), K::Fixed, 8},
-          VTM_BYTES(CK_PBE_PARAMS, pPassword, ulPasswordLen), VTM_UL(CK_PBE_PARAMS, ulPasswordLen),
-          VTM_BYTES(CK_PBE_PARAMS, pSalt, ulSaltLen), VTM_UL(CK_PBE_PARAMS, ulSaltLen),
-          VTM_UL(CK_PBE_PARAMS, ulIteration)}},
-        {"CK_PKCS5_PBKD2_PARAMS", sizeof(CK_PKCS5_PBKD2_PARAMS),
-         {VTM_UL(CK_PKCS5_PBKD2_PARAMS, saltSource),
-          VTM_BYTES(CK_PKCS5_PBKD2_PARAMS, pSaltSourceData, ulSaltSourceDataLen),
-          VTM_UL(CK_PKCS5_PBKD2_PARAMS, ulSaltSourceDataLen), VTM_UL(CK_PKCS5_PBKD2_PARAMS, iterations),
-          VTM_UL(CK_PKCS5_PBKD2_PARAMS, prf), VTM_BYTES(CK_PKCS5_PBKD2_PARAMS, pPrfData, ulPrfDataLen),
-          VTM_UL(CK_PKCS5_PBKD2_PARAMS, ulPrfDataLen),
-          {"pPassword", offsetof(CK_PKCS5_PBKD2_PARAMS, pPassword), K::Pointer, 0},
-          {"ulPasswordLen", offsetof(CK_PKCS5_PBKD2_PARAMS, ulPasswordLen), K::Pointer, 0}}},
-        {"CK_KEY_DERIVATION_STRING_DATA", sizeof(CK_KEY_DERIVATION_STRING_DATA),
-         {VTM_BYTES(CK_KEY_DERIVATION_STRING_DATA, pData, ulLen), VTM_UL(CK_KEY_DERIVATION_STRING_DATA, ulLen)}},
-        {"CK_KEY_WRAP_SET_OAEP_PARAMS", sizeof(CK_KEY_WRAP_SET_OAEP_PARAMS),
-         {VTM_BYTE(CK_KEY_WRAP_SET_OAEP_PARAMS, bBC), VTM_BYTES(CK_KEY_WRAP_SET_OAEP_PARAMS, pX, ulXLen),
-          VTM_UL(CK_KEY_WRAP_SET_OAEP_PARAMS, ulXLen)}},
-        {"CK_SSL3_MASTER_KEY_DERIVE_PARAMS", sizeof(CK_SSL3_MASTER_KEY_DERIVE_PARAMS),
-         {VTM_RANDOM(CK_SSL3_MASTER_KEY_DERIVE_PARAMS),
-          {"pVersion", offsetof(CK_SSL3_MASTER_KEY_DERIVE_PARAMS, pVersion), K::Fixed, sizeof(CK_VERSION)}}},
-        {"CK_SSL3_KEY_MAT_PARAMS", sizeof(CK_SSL3_KEY_MAT_PARAMS),
-         {VTM_UL(CK_SSL3_KEY_MAT_PARAMS, ulMacSizeInBits), VTM_UL(CK_SSL3_KEY_MAT_PARAMS, ulKeySizeInBits),
-          VTM_UL(CK_SSL3_KEY_MAT_PARAMS, ulIVSizeInBits), VTM_BYTE(CK_SSL3_KEY_MAT_PARAMS, bIsExport),
-          VTM_RANDOM(CK_SSL3_KEY_MAT_PARAMS),
-          {"pReturnedKeyMaterial", offsetof(CK_SSL3_KEY_MAT_PARAMS, pReturnedKeyMaterial), K::KeyMat,
-           offsetof(CK_SSL3_KEY_MAT_PARAMS, ulIVSizeInBits)}}},
-        {"CK_RSA_PKCS_PSS_PARAMS", sizeof(CK_RSA_PKCS_PSS_PARAMS),
-         {VTM_UL(CK_RSA_PKCS_PSS_PARAMS, hashAlg), VTM_UL(CK_RSA_PKCS_PSS_PARAMS, mgf),
-          VTM_UL(CK_RSA_PKCS_PSS_PARAMS, sLen)}},
-        {"CK_ECDH1_DERIVE_PARAMS", sizeof(CK_ECDH1_DERIVE_PARAMS),
-         {VTM_UL(CK_ECDH1_DERIVE_PARAMS, kdf), VTM_UL(CK_ECDH1_DERIVE_PARAMS, ulSharedDataLen),
-          VTM_BYTES(CK_ECDH1_DERIVE_PARAMS, pSharedData, ulSharedDataLen),
-          VTM_UL(CK_ECDH1_DERIVE_PARAMS, ulPublicDataLen),
-          VTM_BYTES(CK_ECDH1_DERIVE_PARAMS, pPublicData, ulPublicDataLen)}},
-        {"CK_ECDH2_DERIVE_PARAMS", sizeof(CK_ECDH2_DERIVE_PARAMS),
-         {VTM_UL(CK_ECDH2_DERIVE_PARAMS, kdf), VTM_UL(CK_ECDH2_DERIVE_PARAMS, ulSharedDataLen),
-          VTM_BYTES(CK_ECDH2_DERIVE_PARAMS, pSharedData, ulSharedDataLen),
-          VTM_UL(CK_ECDH2_DERIVE_PARAMS, ulPublicDataLen),
-          VTM_BYTES(CK_ECDH2_DERIVE_PARAMS, pPublicData, ulPublicDataLen),
-          VTM_UL(CK_ECDH2_DERIVE_PARAMS, ulPrivateDataLen), VTM_UL(CK_ECDH2_DERIVE_PARAMS, hPrivateData),
-          VTM_UL(CK_ECDH2_DERIVE_PARAMS, ulPublicDataLen2),
-          VTM_BYTES(CK_ECDH2_DERIVE_PARAMS, pPublicData2, ulPublicDataLen2)}},
-        {"CK_X9_42_DH1_DERIVE_PARAMS", sizeof(CK_X9_42_DH1_DERIVE_PARAMS),
-         {VTM_UL(CK_X9_42_DH1_DERIVE_PARAMS, kdf), VTM_UL(CK_X9_42_DH1_DERIVE_PARAMS, ulOtherInfoLen),
-          VTM_BYTES(CK_X9_42_DH1_DERIVE_PARAMS, pOtherInfo, ulOtherInfoLen),
-          VTM_UL(CK_X9_42_DH1_DERIVE_PARAMS, ulPublicDataLen),
-          VTM_BYTES(CK_X9_42_DH1_DERIVE_PARAMS, pPublicData, ulPublicDataLen)}},
-        {"CK_X9_42_DH2_DERIVE_PARAMS", sizeof(CK_X9_42_DH2_DERIVE_PARAMS),
-         {VTM_UL(CK_X9_42_DH2_DERIVE_PARAMS, kdf), VTM_UL(CK_X9_42_DH2_DERIVE_PARAMS, ulOtherInfoLen),
-          VTM_BYTES(CK_X9_42_DH2_DERIVE_PARAMS, pOtherInfo, ulOtherInfoLen),
-          VTM_UL(CK_X9_42_DH2_DERIVE_PARAMS, ulPublicDataLen),
-          VTM_BYTES(CK_X9_42_DH2_DERIVE_PARAMS, pPublicData, ulPublicDataLen),
-          VTM_UL(CK_X9_42_DH2_DERIVE_PARAMS, ulPrivateDataLen), VTM_UL(CK_X9_42_DH2_DERIVE_PARAMS, hPrivateData),
-          VTM_UL(CK_X9_42_DH2_DERIVE_PARAMS, ulPublicDataLen2),
-          VTM_BYTES(CK_X9_42_DH2_DERIVE_PARAMS, pPublicData2, ulPublicDataLen2)}},
+        VTM_STRUCT(CK_PBE_PARAMS, {"pInitVector", offsetof(T, pInitVector), K::Fixed, 8},
+                   VTM_BYTES(pPassword, ulPasswordLen), VTM_UL(ulPasswordLen), VTM_BYTES(pSalt, ulSaltLen),
+                   VTM_UL(ulSaltLen), VTM_UL(ulIteration)),
+        VTM_STRUCT(CK_PKCS5_PBKD2_PARAMS, VTM_UL(saltSource), VTM_BYTES(pSaltSourceData, ulSaltSourceDataLen),
+                   VTM_UL(ulSaltSourceDataLen), VTM_UL(iterations), VTM_UL(prf), VTM_BYTES(pPrfData, ulPrfDataLen),
+                   VTM_UL(ulPrfDataLen), {"pPassword", offsetof(T, pPassword), K::Pointer, 0},
+                   {"ulPasswordLen", offsetof(T, ulPasswordLen), K::Pointer, 0}),
+        VTM_STRUCT(CK_KEY_DERIVATION_STRING_DATA, VTM_BYTES(pData, ulLen), VTM_UL(ulLen)),
+        VTM_STRUCT(CK_KEY_WRAP_SET_OAEP_PARAMS, VTM_BYTE(bBC), VTM_BYTES(pX, ulXLen), VTM_UL(ulXLen)),
+        VTM_STRUCT(CK_SSL3_MASTER_KEY_DERIVE_PARAMS, VTM_RANDOM,
+                   {"pVersion", offsetof(T, pVersion), K::Fixed, sizeof(CK_VERSION)}),
+        VTM_STRUCT(CK_SSL3_KEY_MAT_PARAMS, VTM_UL(ulMacSizeInBits), VTM_UL(ulKeySizeInBits), VTM_UL(ulIVSizeInBits),
+                   VTM_BYTE(bIsExport), VTM_RANDOM,
+                   {"pReturnedKeyMaterial", offsetof(T, pReturnedKeyMaterial), K::KeyMat, offsetof(T, ulIVSizeInBits)}),
+        VTM_STRUCT(CK_RSA_PKCS_PSS_PARAMS, VTM_UL(hashAlg), VTM_UL(mgf), VTM_UL(sLen)),
+        VTM_STRUCT(CK_ECDH1_DERIVE_PARAMS, VTM_UL(kdf), VTM_UL(ulSharedDataLen),
+                   VTM_BYTES(pSharedData, ulSharedDataLen), VTM_UL(ulPublicDataLen),
+                   VTM_BYTES(pPublicData, ulPublicDataLen)),
+        VTM_STRUCT(CK_ECDH2_DERIVE_PARAMS, VTM_UL(kdf), VTM_UL(ulSharedDataLen),
+                   VTM_BYTES(pSharedData, ulSharedDataLen), VTM_UL(ulPublicDataLen),
+                   VTM_BYTES(pPublicData, ulPublicDataLen), VTM_UL(ulPrivateDataLen), VTM_UL(hPrivateData),
+                   VTM_UL(ulPublicDataLen2), VTM_BYTES(pPublicData2, ulPublicDataLen2)),
+        VTM_STRUCT(CK_X9_42_DH1_DERIVE_PARAMS, VTM_UL(kdf), VTM_UL(ulOtherInfoLen),
+                   VTM_BYTES(pOtherInfo, ulOtherInfoLen), VTM_UL(ulPublicDataLen),
+                   VTM_BYTES(pPublicData, ulPublicDataLen)),
+        VTM_STRUCT(CK_X9_42_DH2_DERIVE_PARAMS, VTM_UL(kdf), VTM_UL(ulOtherInfoLen),
+                   VTM_BYTES(pOtherInfo, ulOtherInfoLen), VTM_UL(ulPublicDataLen),
+                   VTM_BYTES(pPublicData, ulPublicDataLen), VTM_UL(ulPrivateDataLen), VTM_UL(hPrivateData),
+                   VTM_UL(ulPublicDataLen2), VTM_BYTES(pPublicData2, ulPublicDataLen2)),
         // The records of the newer mechanisms.
-        {"CK_GCM_PARAMS", sizeof(CK_GCM_PARAMS),
-         {VTM_BYTES(CK_GCM_PARAMS, pIv, ulIvLen), VTM_UL(CK_GCM_PARAMS, ulIvLen), VTM_UL(CK_GCM_PARAMS, ulIvBits),
-          VTM_BYTES(CK_GCM_PARAMS, pAAD, ulAADLen), VTM_UL(CK_GCM_PARAMS, ulAADLen),
-          VTM_UL(CK_GCM_PARAMS, ulTagBits)}},
-        {"CK_GCM_PARAMS_WITHOUT_IV_BITS", sizeof(CK_GCM_PARAMS_WITHOUT_IV_BITS),
-         {VTM_BYTES(CK_GCM_PARAMS_WITHOUT_IV_BITS, pIv, ulIvLen), VTM_UL(CK_GCM_PARAMS_WITHOUT_IV_BITS, ulIvLen),
-          VTM_BYTES(CK_GCM_PARAMS_WITHOUT_IV_BITS, pAAD, ulAADLen),
-          VTM_UL(CK_GCM_PARAMS_WITHOUT_IV_BITS, ulAADLen), VTM_UL(CK_GCM_PARAMS_WITHOUT_IV_BITS, ulTagBits)}},
-        {"CK_CCM_PARAMS", sizeof(CK_CCM_PARAMS),
-         {VTM_UL(CK_CCM_PARAMS, ulDataLen), VTM_BYTES(CK_CCM_PARAMS, pNonce, ulNonceLen),
-          VTM_UL(CK_CCM_PARAMS, ulNonceLen), VTM_BYTES(CK_CCM_PARAMS, pAAD, ulAADLen),
-          VTM_UL(CK_CCM_PARAMS, ulAADLen), VTM_UL(CK_CCM_PARAMS, ulMACLen)}},
-        {"CK_AES_CTR_PARAMS", sizeof(CK_AES_CTR_PARAMS),
-         {VTM_UL(CK_AES_CTR_PARAMS, ulCounterBits),
-          {"cb", offsetof(CK_AES_CTR_PARAMS, cb), K::Inline, sizeof(CK_AES_CTR_PARAMS::cb)}}},
-        {"CK_AES_CBC_ENCRYPT_DATA_PARAMS", sizeof(CK_AES_CBC_ENCRYPT_DATA_PARAMS),
-         {{"iv", offsetof(CK_AES_CBC_ENCRYPT_DATA_PARAMS, iv), K::Inline, sizeof(CK_AES_CBC_ENCRYPT_DATA_PARAMS::iv)},
-          VTM_BYTES(CK_AES_CBC_ENCRYPT_DATA_PARAMS, pData, length), VTM_UL(CK_AES_CBC_ENCRYPT_DATA_PARAMS, length)}},
-        {"CK_DES_CBC_ENCRYPT_DATA_PARAMS", sizeof(CK_DES_CBC_ENCRYPT_DATA_PARAMS),
-         {{"iv", offsetof(CK_DES_CBC_ENCRYPT_DATA_PARAMS, iv), K::Inline, sizeof(CK_DES_CBC_ENCRYPT_DATA_PARAMS::iv)},
-          VTM_BYTES(CK_DES_CBC_ENCRYPT_DATA_PARAMS, pData, length), VTM_UL(CK_DES_CBC_ENCRYPT_DATA_PARAMS, length)}},
-        {"CK_CHACHA20_PARAMS", sizeof(CK_CHACHA20_PARAMS),
-         {{"pBlockCounter", offsetof(CK_CHACHA20_PARAMS, pBlockCounter), K::BitBytes,
-           offsetof(CK_CHACHA20_PARAMS, blockCounterBits)},
-          VTM_UL(CK_CHACHA20_PARAMS, blockCounterBits),
-          {"pNonce", offsetof(CK_CHACHA20_PARAMS, pNonce), K::BitBytes, offsetof(CK_CHACHA20_PARAMS, ulNonceBits)},
-          VTM_UL(CK_CHACHA20_PARAMS, ulNonceBits)}},
-        {"CK_SALSA20_CHACHA20_POLY1305_PARAMS", sizeof(CK_SALSA20_CHACHA20_POLY1305_PARAMS),
-         {VTM_BYTES(CK_SALSA20_CHACHA20_POLY1305_PARAMS, pNonce, ulNonceLen),
-          VTM_UL(CK_SALSA20_CHACHA20_POLY1305_PARAMS, ulNonceLen),
-          VTM_BYTES(CK_SALSA20_CHACHA20_POLY1305_PARAMS, pAAD, ulAADLen),
-          VTM_UL(CK_SALSA20_CHACHA20_POLY1305_PARAMS, ulAADLen)}},
-        {"CK_EDDSA_PARAMS", sizeof(CK_EDDSA_PARAMS),
-         {VTM_BYTE(CK_EDDSA_PARAMS, phFlag), VTM_UL(CK_EDDSA_PARAMS, ulContextDataLen),
-          VTM_BYTES(CK_EDDSA_PARAMS, pContextData, ulContextDataLen)}},
-        {"CK_ECDH_AES_KEY_WRAP_PARAMS", sizeof(CK_ECDH_AES_KEY_WRAP_PARAMS),
-         {VTM_UL(CK_ECDH_AES_KEY_WRAP_PARAMS, ulAESKeyBits), VTM_UL(CK_ECDH_AES_KEY_WRAP_PARAMS, kdf),
-          VTM_UL(CK_ECDH_AES_KEY_WRAP_PARAMS, ulSharedDataLen),
-          VTM_BYTES(CK_ECDH_AES_KEY_WRAP_PARAMS, pSharedData, ulSharedDataLen)}},
-        {"CK_RSA_AES_KEY_WRAP_PARAMS", sizeof(CK_RSA_AES_KEY_WRAP_PARAMS),
-         {VTM_UL(CK_RSA_AES_KEY_WRAP_PARAMS, ulAESKeyBits),
-          {"pOAEPParams", offsetof(CK_RSA_AES_KEY_WRAP_PARAMS, pOAEPParams), K::Record, 0,
-           "CK_RSA_PKCS_OAEP_PARAMS"}}},
-        {"CK_PKCS5_PBKD2_PARAMS2", sizeof(CK_PKCS5_PBKD2_PARAMS2),
-         {VTM_UL(CK_PKCS5_PBKD2_PARAMS2, saltSource),
-          VTM_BYTES(CK_PKCS5_PBKD2_PARAMS2, pSaltSourceData, ulSaltSourceDataLen),
-          VTM_UL(CK_PKCS5_PBKD2_PARAMS2, ulSaltSourceDataLen), VTM_UL(CK_PKCS5_PBKD2_PARAMS2, iterations),
-          VTM_UL(CK_PKCS5_PBKD2_PARAMS2, prf), VTM_BYTES(CK_PKCS5_PBKD2_PARAMS2, pPrfData, ulPrfDataLen),
-          VTM_UL(CK_PKCS5_PBKD2_PARAMS2, ulPrfDataLen), VTM_BYTES(CK_PKCS5_PBKD2_PARAMS2, pPassword, ulPasswordLen),
-          VTM_UL(CK_PKCS5_PBKD2_PARAMS2, ulPasswordLen)}},
+        VTM_STRUCT(CK_GCM_PARAMS, VTM_BYTES(pIv, ulIvLen), VTM_UL(ulIvLen), VTM_UL(ulIvBits),
+                   VTM_BYTES(pAAD, ulAADLen), VTM_UL(ulAADLen), VTM_UL(ulTagBits)),
+        VTM_STRUCT(CK_GCM_PARAMS_WITHOUT_IV_BITS, VTM_BYTES(pIv, ulIvLen), VTM_UL(ulIvLen),
+                   VTM_BYTES(pAAD, ulAADLen), VTM_UL(ulAADLen), VTM_UL(ulTagBits)),
+        VTM_STRUCT(CK_CCM_PARAMS, VTM_UL(ulDataLen), VTM_BYTES(pNonce, ulNonceLen), VTM_UL(ulNonceLen),
+                   VTM_BYTES(pAAD, ulAADLen), VTM_UL(ulAADLen), VTM_UL(ulMACLen)),
+        VTM_STRUCT(CK_AES_CTR_PARAMS, VTM_UL(ulCounterBits), VTM_INLINE(cb)),
+        VTM_STRUCT(CK_AES_CBC_ENCRYPT_DATA_PARAMS, VTM_INLINE(iv), VTM_BYTES(pData, length), VTM_UL(length)),
+        VTM_STRUCT(CK_DES_CBC_ENCRYPT_DATA_PARAMS, VTM_INLINE(iv), VTM_BYTES(pData, length), VTM_UL(length)),
+        VTM_STRUCT(CK_CHACHA20_PARAMS, VTM_BITS(pBlockCounter, blockCounterBits), VTM_UL(blockCounterBits),
+                   VTM_BITS(pNonce, ulNonceBits), VTM_UL(ulNonceBits)),
+        VTM_STRUCT(CK_SALSA20_CHACHA20_POLY1305_PARAMS, VTM_BYTES(pNonce, ulNonceLen), VTM_UL(ulNonceLen),
+                   VTM_BYTES(pAAD, ulAADLen), VTM_UL(ulAADLen)),
+        VTM_STRUCT(CK_EDDSA_PARAMS, VTM_BYTE(phFlag), VTM_UL(ulContextDataLen),
+                   VTM_BYTES(pContextData, ulContextDataLen)),
+        VTM_STRUCT(CK_ECDH_AES_KEY_WRAP_PARAMS, VTM_UL(ulAESKeyBits), VTM_UL(kdf), VTM_UL(ulSharedDataLen),
+                   VTM_BYTES(pSharedData, ulSharedDataLen)),
+        VTM_STRUCT(CK_RSA_AES_KEY_WRAP_PARAMS, VTM_UL(ulAESKeyBits),
+                   {"pOAEPParams", offsetof(T, pOAEPParams), K::Record, 0, "CK_RSA_PKCS_OAEP_PARAMS"}),
+        VTM_STRUCT(CK_PKCS5_PBKD2_PARAMS2, VTM_UL(saltSource), VTM_BYTES(pSaltSourceData, ulSaltSourceDataLen),
+                   VTM_UL(ulSaltSourceDataLen), VTM_UL(iterations), VTM_UL(prf), VTM_BYTES(pPrfData, ulPrfDataLen),
+                   VTM_UL(ulPrfDataLen), VTM_BYTES(pPassword, ulPasswordLen), VTM_UL(ulPasswordLen)),
         // SP 800-108 and its parts.
-        {"CK_PRF_DATA_PARAM", sizeof(CK_PRF_DATA_PARAM),
-         {VTM_UL(CK_PRF_DATA_PARAM, type),
-          {"pValue", offsetof(CK_PRF_DATA_PARAM, pValue), K::Value, offsetof(CK_PRF_DATA_PARAM, ulValueLen)},
-          VTM_UL(CK_PRF_DATA_PARAM, ulValueLen)}},
-        {"CK_DERIVED_KEY", sizeof(CK_DERIVED_KEY),
-         {{"pTemplate", offsetof(CK_DERIVED_KEY, pTemplate), K::Template, offsetof(CK_DERIVED_KEY, ulAttributeCount)},
-          VTM_UL(CK_DERIVED_KEY, ulAttributeCount), {"phKey", offsetof(CK_DERIVED_KEY, phKey), K::Handle, 0}}},
-        {"CK_SP800_108_KDF_PARAMS", sizeof(CK_SP800_108_KDF_PARAMS),
-         {VTM_UL(CK_SP800_108_KDF_PARAMS, prfType), VTM_UL(CK_SP800_108_KDF_PARAMS, ulNumberOfDataParams),
-          {"pDataParams", offsetof(CK_SP800_108_KDF_PARAMS, pDataParams), K::Records,
-           offsetof(CK_SP800_108_KDF_PARAMS, ulNumberOfDataParams), "CK_PRF_DATA_PARAM"},
-          VTM_UL(CK_SP800_108_KDF_PARAMS, ulAdditionalDerivedKeys),
-          {"pAdditionalDerivedKeys", offsetof(CK_SP800_108_KDF_PARAMS, pAdditionalDerivedKeys), K::Records,
-           offsetof(CK_SP800_108_KDF_PARAMS, ulAdditionalDerivedKeys), "CK_DERIVED_KEY"}}},
-        {"CK_SP800_108_FEEDBACK_KDF_PARAMS", sizeof(CK_SP800_108_FEEDBACK_KDF_PARAMS),
-         {VTM_UL(CK_SP800_108_FEEDBACK_KDF_PARAMS, prfType),
-          VTM_UL(CK_SP800_108_FEEDBACK_KDF_PARAMS, ulNumberOfDataParams),
-          {"pDataParams", offsetof(CK_SP800_108_FEEDBACK_KDF_PARAMS, pDataParams), K::Records,
-           offsetof(CK_SP800_108_FEEDBACK_KDF_PARAMS, ulNumberOfDataParams), "CK_PRF_DATA_PARAM"},
-          VTM_UL(CK_SP800_108_FEEDBACK_KDF_PARAMS, ulIVLen), VTM_BYTES(CK_SP800_108_FEEDBACK_KDF_PARAMS, pIV, ulIVLen),
-          VTM_UL(CK_SP800_108_FEEDBACK_KDF_PARAMS, ulAdditionalDerivedKeys),
-          {"pAdditionalDerivedKeys", offsetof(CK_SP800_108_FEEDBACK_KDF_PARAMS, pAdditionalDerivedKeys), K::Records,
-           offsetof(CK_SP800_108_FEEDBACK_KDF_PARAMS, ulAdditionalDerivedKeys), "CK_DERIVED_KEY"}}},
+        VTM_STRUCT(CK_PRF_DATA_PARAM, VTM_UL(type), VTM_BYTES(pValue, ulValueLen), VTM_UL(ulValueLen)),
+        VTM_STRUCT(CK_DERIVED_KEY, {"pTemplate", offsetof(T, pTemplate), K::Template, offsetof(T, ulAttributeCount)},
+                   VTM_UL(ulAttributeCount), {"phKey", offsetof(T, phKey), K::Handle, 0}),
+        VTM_STRUCT(CK_SP800_108_KDF_PARAMS, VTM_UL(prfType), VTM_UL(ulNumberOfDataParams),
+                   VTM_RECORDS(pDataParams, ulNumberOfDataParams, "CK_PRF_DATA_PARAM"), VTM_UL(ulAdditionalDerivedKeys),
+                   VTM_RECORDS(pAdditionalDerivedKeys, ulAdditionalDerivedKeys, "CK_DERIVED_KEY")),
+        VTM_STRUCT(CK_SP800_108_FEEDBACK_KDF_PARAMS, VTM_UL(prfType), VTM_UL(ulNumberOfDataParams),
+                   VTM_RECORDS(pDataParams, ulNumberOfDataParams, "CK_PRF_DATA_PARAM"),
+                   VTM_UL(ulIVLen), VTM_BYTES(pIV, ulIVLen), VTM_UL(ulAdditionalDerivedKeys),
+                   VTM_RECORDS(pAdditionalDerivedKeys, ulAdditionalDerivedKeys, "CK_DERIVED_KEY")),
         // The per-message parameters of the message-based functions, and HKDF.
-        {"CK_GCM_MESSAGE_PARAMS", sizeof(CK_GCM_MESSAGE_PARAMS),
-         {VTM_BYTES(CK_GCM_MESSAGE_PARAMS, pIv, ulIvLen), VTM_UL(CK_GCM_MESSAGE_PARAMS, ulIvLen),
-          VTM_UL(CK_GCM_MESSAGE_PARAMS, ulIvFixedBits), VTM_UL(CK_GCM_MESSAGE_PARAMS, ivGenerator),
-          {"pTag", offsetof(CK_GCM_MESSAGE_PARAMS, pTag), K::BitBytes, offsetof(CK_GCM_MESSAGE_PARAMS, ulTagBits)},
-          VTM_UL(CK_GCM_MESSAGE_PARAMS, ulTagBits)}},
-        {"CK_CCM_MESSAGE_PARAMS", sizeof(CK_CCM_MESSAGE_PARAMS),
-         {VTM_UL(CK_CCM_MESSAGE_PARAMS, ulDataLen), VTM_BYTES(CK_CCM_MESSAGE_PARAMS, pNonce, ulNonceLen),
-          VTM_UL(CK_CCM_MESSAGE_PARAMS, ulNonceLen), VTM_UL(CK_CCM_MESSAGE_PARAMS, ulNonceFixedBits),
-          VTM_UL(CK_CCM_MESSAGE_PARAMS, nonceGenerator), VTM_BYTES(CK_CCM_MESSAGE_PARAMS, pMAC, ulMACLen),
-          VTM_UL(CK_CCM_MESSAGE_PARAMS, ulMACLen)}},
-        {"CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS", sizeof(CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS),
-         {VTM_BYTES(CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS, pNonce, ulNonceLen),
-          VTM_UL(CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS, ulNonceLen),
-          {"pTag", offsetof(CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS, pTag), K::Fixed, 16}}},
-        {"CK_HKDF_PARAMS", sizeof(CK_HKDF_PARAMS),
-         {VTM_BYTE(CK_HKDF_PARAMS, bExtract), VTM_BYTE(CK_HKDF_PARAMS, bExpand),
-          VTM_UL(CK_HKDF_PARAMS, prfHashMechanism), VTM_UL(CK_HKDF_PARAMS, ulSaltType),
-          VTM_BYTES(CK_HKDF_PARAMS, pSalt, ulSaltLen), VTM_UL(CK_HKDF_PARAMS, ulSaltLen),
-          VTM_UL(CK_HKDF_PARAMS, hSaltKey), VTM_BYTES(CK_HKDF_PARAMS, pInfo, ulInfoLen),
-          VTM_UL(CK_HKDF_PARAMS, ulInfoLen)}},
+        VTM_STRUCT(CK_GCM_MESSAGE_PARAMS, VTM_BYTES(pIv, ulIvLen), VTM_UL(ulIvLen), VTM_UL(ulIvFixedBits),
+                   VTM_UL(ivGenerator), VTM_BITS(pTag, ulTagBits), VTM_UL(ulTagBits)),
+        VTM_STRUCT(CK_CCM_MESSAGE_PARAMS, VTM_UL(ulDataLen), VTM_BYTES(pNonce, ulNonceLen), VTM_UL(ulNonceLen),
+                   VTM_UL(ulNonceFixedBits), VTM_UL(nonceGenerator), VTM_BYTES(pMAC, ulMACLen), VTM_UL(ulMACLen)),
+        VTM_STRUCT(CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS, VTM_BYTES(pNonce, ulNonceLen), VTM_UL(ulNonceLen),
+                   {"pTag", offsetof(T, pTag), K::Fixed, 16}),
+        VTM_STRUCT(CK_HKDF_PARAMS, VTM_BYTE(bExtract), VTM_BYTE(bExpand), VTM_UL(prfHashMechanism),
+                   VTM_UL(ulSaltType), VTM_BYTES(pSalt, ulSaltLen), VTM_UL(ulSaltLen), VTM_UL(hSaltKey),
+                   VTM_BYTES(pInfo, ulInfoLen), VTM_UL(ulInfoLen)),
     };
     return table;
 }
@@ -273,7 +169,11 @@ const std::vector<ParamStruct>& structs() {
 #undef VTM_UL
 #undef VTM_BYTE
 #undef VTM_BYTES
+#undef VTM_INLINE
+#undef VTM_BITS
+#undef VTM_RECORDS
 #undef VTM_RANDOM
+#undef VTM_STRUCT
 
 const ParamStruct* findStruct(const std::string& name) {
     for (const ParamStruct& s : structs())
@@ -304,50 +204,42 @@ void decodeKeyMat(Call& c, const std::string& key, const CK_SSL3_KEY_MAT_OUT* ou
 }
 
 void decodeFields(Call& c, const std::string& prefix, const ParamStruct& s, const std::uint8_t* block) {
+    const auto ulong = [block](std::size_t offset) { return read<CK_ULONG>(block, offset); };
     for (const ParamField& f : s.fields) {
         const std::string key = prefix + f.name;
+        const char* k = key.c_str();
+        // Only pointer fields are read as a pointer: a field of another kind may be the last of the block.
+        const auto pointer = [&] { return read<const void*>(block, f.offset); };
         switch (f.kind) {
-            case K::Ulong: c.scalar(key.c_str(), read<CK_ULONG>(block, f.offset)); break;
-            case K::Byte: c.scalar(key.c_str(), block[f.offset]); break;
-            case K::Bytes:
-                c.bytes(key.c_str(), read<const void*>(block, f.offset), read<CK_ULONG>(block, f.extra));
-                break;
-            case K::Fixed:
-                c.bytes(key.c_str(), read<const void*>(block, f.offset), static_cast<CK_ULONG>(f.extra));
-                break;
-            case K::Inline: c.bytes(key.c_str(), block + f.offset, static_cast<CK_ULONG>(f.extra)); break;
-            case K::Pointer: c.pointer(key.c_str(), read<const void*>(block, f.offset)); break;
+            case K::Ulong: c.scalar(k, ulong(f.offset)); break;
+            case K::Byte: c.scalar(k, block[f.offset]); break;
+            case K::Bytes: c.bytes(k, pointer(), ulong(f.extra)); break;
+            case K::Fixed: c.bytes(k, pointer(), static_cast<CK_ULONG>(f.extra)); break;
+            case K::Inline: c.bytes(k, block + f.offset, static_cast<CK_ULONG>(f.extra)); break;
+            case K::Pointer: c.pointer(k, pointer()); break;
             case K::KeyMat:
-                decodeKeyMat(c, key, read<const CK_SSL3_KEY_MAT_OUT*>(block, f.offset),
-                             read<CK_ULONG>(block, f.extra) / 8);
+                decodeKeyMat(c, key, static_cast<const CK_SSL3_KEY_MAT_OUT*>(pointer()), ulong(f.extra) / 8);
                 break;
-            case K::BitBytes:
-                c.bytes(key.c_str(), read<const void*>(block, f.offset), read<CK_ULONG>(block, f.extra) / 8);
-                break;
-            case K::Value:
-                c.bytes(key.c_str(), read<const void*>(block, f.offset), read<CK_ULONG>(block, f.extra));
-                break;
-            case K::Template:
-                c.tmpl(key.c_str(), read<const CK_ATTRIBUTE*>(block, f.offset), read<CK_ULONG>(block, f.extra));
-                break;
+            case K::BitBytes: c.bytes(k, pointer(), ulong(f.extra) / 8); break;
+            case K::Template: c.tmpl(k, static_cast<const CK_ATTRIBUTE*>(pointer()), ulong(f.extra)); break;
             case K::Handle: {
-                const auto* handle = read<const CK_ULONG*>(block, f.offset);
-                if (handle == nullptr) c.raw(key.c_str(), "null");
-                else c.scalar(key.c_str(), *handle);
+                const auto* handle = static_cast<const CK_ULONG*>(pointer());
+                if (handle == nullptr) c.raw(k, "null");
+                else c.scalar(k, *handle);
                 break;
             }
             case K::Records: {
-                const auto* first = read<const std::uint8_t*>(block, f.offset);
-                c.pointer(key.c_str(), first);
+                const auto* first = static_cast<const std::uint8_t*>(pointer());
+                c.pointer(k, first);
                 const ParamStruct& element = *findStruct(f.record);
-                const CK_ULONG count = first == nullptr ? 0 : read<CK_ULONG>(block, f.extra);
+                const CK_ULONG count = first == nullptr ? 0 : ulong(f.extra);
                 for (CK_ULONG i = 0; i < count && i < 64; ++i)
                     decodeFields(c, key + "[" + std::to_string(i) + "].", element, first + i * element.size);
                 break;
             }
             case K::Record: {
-                const auto* nested = read<const std::uint8_t*>(block, f.offset);
-                c.pointer(key.c_str(), nested);
+                const auto* nested = static_cast<const std::uint8_t*>(pointer());
+                c.pointer(k, nested);
                 if (nested != nullptr) decodeFields(c, key + ".", *findStruct(f.record), nested);
                 break;
             }

@@ -51,22 +51,16 @@ Bytes echo(const CK_BYTE* in, CK_ULONG len) {
     return Bytes(in, in + std::min(len, kMaxEcho));
 }
 
-CK_RV sessionOnly(const char* fn, CK_SESSION_HANDLE hSession) {
-    Call c(fn);
-    c.scalar("hSession", hSession).notifySession(hSession);
-    return c.finish();
-}
-
-CK_RV sessionAndHandle(const char* fn, CK_SESSION_HANDLE hSession, const char* name, CK_ULONG handle) {
-    Call c(fn);
-    c.scalar("hSession", hSession).scalar(name, handle).notifySession(hSession);
+CK_RV initialise(const char* fn, CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
+                 const CK_OBJECT_HANDLE* hKey) {
+    Call c(fn, hSession);
+    c.mechanism(pMechanism).require(pMechanism);
+    if (hKey) c.scalar("hKey", *hKey);
     return c.finish();
 }
 
 Call::Call(const char* fn) : fn_(fn) {
-    State& s = state();
-    {
-        std::lock_guard<std::mutex> lock(s.mutex);
+    withState([&](State& s) {
         EntryScript& script = s.scripts[fn_];
         if (script.queue.empty()) {
             step_ = script.fallback;
@@ -77,8 +71,13 @@ Call::Call(const char* fn) : fn_(fn) {
             step_ = std::move(script.queue.front());
             script.queue.pop_front();
         }
-    }
+    });
     line_ = fn_ + " thread=" + std::to_string(threadId());
+}
+
+Call::Call(const char* fn, CK_SESSION_HANDLE hSession) : Call(fn) {
+    scalar("hSession", hSession);
+    notifyTarget_ = hSession;
 }
 
 Call& Call::raw(const char* key, const std::string& value) {
@@ -109,6 +108,12 @@ Call& Call::tmpl(const char* key, const CK_ATTRIBUTE* t, CK_ULONG count, bool wi
     if (t == nullptr) return raw(key, "null");
     const bool truncated = count > kMaxRecordedAttributes;
     const CK_ULONG n = truncated ? kMaxRecordedAttributes : count;
+    // An entry's value: null, ptr (an output, or too long to read) or its bytes.
+    const auto value = [](const CK_ATTRIBUTE& a, bool read) {
+        if (a.pValue == nullptr) return std::string("null");
+        if (!read || a.ulValueLen > kMaxRecordedBytes) return std::string("ptr");
+        return hex(a.pValue, static_cast<std::size_t>(a.ulValueLen));
+    };
     std::string v = "[";
     for (CK_ULONG i = 0; i < n; ++i) {
         if (i) v += ';';
@@ -121,18 +126,12 @@ Call& Call::tmpl(const char* key, const CK_ATTRIBUTE* t, CK_ULONG count, bool wi
             v += '{';
             for (CK_ULONG j = 0; j < t[i].ulValueLen / sizeof(CK_ATTRIBUTE); ++j) {
                 if (j) v += ',';
-                v += decimal(inner[j].type) + ':' + decimal(inner[j].ulValueLen) + ':';
-                if (inner[j].pValue == nullptr) v += "null";
-                else if (!withValues || !step_.deep || inner[j].ulValueLen > kMaxRecordedBytes) v += "ptr";
-                else v += hex(inner[j].pValue, static_cast<std::size_t>(inner[j].ulValueLen));
+                v += decimal(inner[j].type) + ':' + decimal(inner[j].ulValueLen) + ':' +
+                     value(inner[j], withValues && step_.deep);
             }
             v += '}';
-        } else if (t[i].pValue == nullptr) {
-            v += "null";
-        } else if (!withValues || t[i].ulValueLen > kMaxRecordedBytes) {
-            v += "ptr";
         } else {
-            v += hex(t[i].pValue, static_cast<std::size_t>(t[i].ulValueLen));
+            v += value(t[i], withValues);
         }
     }
     v += ']';
@@ -158,12 +157,10 @@ Call& Call::require(const void* p) {
 CK_RV Call::finish() {
     const CK_RV rv = result();
     line_ += " rv=" + decimal(rv);
-    State& s = state();
-    {
-        std::lock_guard<std::mutex> lock(s.mutex);
+    withState([&](State& s) {
         s.record.push_back(std::move(line_));
         ++s.counts[fn_];
-    }
+    });
     std::optional<CK_SESSION_HANDLE> target = step_.session ? step_.session : notifyTarget_;
     std::optional<Session> data = step_.session ? std::nullopt : notifyData_;
     runCallbacks(fn_, step_, target, data);

@@ -319,8 +319,6 @@ bool parsePair(const EntryInfo& entry, const std::string& key, const std::string
     return ok;
 }
 
-std::string numberText(std::size_t n) { return std::to_string(n); }
-
 }  // namespace
 
 State& state() {
@@ -434,7 +432,7 @@ std::string command(const std::string& text) {
         if (fn != "callback" && findEntry(fn) == nullptr) return "error: unknown function '" + fn + "'";
         std::lock_guard<std::mutex> lock(s.mutex);
         const auto it = s.counts.find(fn);
-        return numberText(it == s.counts.end() ? 0 : it->second);
+        return std::to_string(it == s.counts.end() ? 0 : it->second);
     }
     if (verb == "script" || verb == "default") {
         const EntryInfo* entry = findEntry(fn);

@@ -8,11 +8,11 @@ namespace {
 
 /// The stored session `h`, if any.
 std::optional<Session> findSession(CK_SESSION_HANDLE h) {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    const auto it = s.sessions.find(h);
-    if (it == s.sessions.end()) return std::nullopt;
-    return it->second;
+    return withState([&](State& s) -> std::optional<Session> {
+        const auto it = s.sessions.find(h);
+        if (it == s.sessions.end()) return std::nullopt;
+        return it->second;
+    });
 }
 
 }  // namespace
@@ -25,13 +25,11 @@ CK_RV C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR pApplication,
     c.scalar("slotID", slotID).scalar("flags", flags).pointer("pApplication", pApplication);
     c.raw("Notify", Notify ? "ptr" : "null").pointer("phSession", phSession).require(phSession);
     const Session session{slotID, flags, pApplication, Notify};
-    CK_SESSION_HANDLE handle = 0;
-    {
-        State& s = state();
-        std::lock_guard<std::mutex> lock(s.mutex);
-        handle = c.step().handle ? *c.step().handle : s.nextSession++;
-        if (c.result() == CKR_OK) s.sessions[handle] = session;
-    }
+    const CK_SESSION_HANDLE handle = withState([&](State& s) {
+        const CK_SESSION_HANDLE h = c.step().handle ? *c.step().handle : s.nextSession++;
+        if (c.result() == CKR_OK) s.sessions[h] = session;
+        return h;
+    });
     c.outHandle(phSession, handle);
     c.notifyWith(handle, session);  // the session may be notified before the call returns
     return c.finish();
@@ -41,36 +39,32 @@ CK_RV C_CloseSession(CK_SESSION_HANDLE hSession) {
     Call c("C_CloseSession");
     c.scalar("hSession", hSession);
     if (std::optional<Session> session = findSession(hSession)) c.notifyWith(hSession, *session);
-    if (c.result() == CKR_OK) {
-        State& s = state();
-        std::lock_guard<std::mutex> lock(s.mutex);
+    if (c.result() == CKR_OK) withState([&](State& s) {
         if (const auto it = s.sessions.find(hSession); it != s.sessions.end()) {
             s.closed[hSession] = it->second;
             s.sessions.erase(it);
         }
         s.pools.erase(hSession);
-    }
+    });
     return c.finish();
 }
 
 CK_RV C_CloseAllSessions(CK_SLOT_ID slotID) {
     Call c("C_CloseAllSessions");
     c.scalar("slotID", slotID);
-    if (c.result() == CKR_OK) {
-        State& s = state();
-        std::lock_guard<std::mutex> lock(s.mutex);
+    if (c.result() == CKR_OK) withState([&](State& s) {
         std::erase_if(s.sessions, [&](const auto& entry) {
             if (entry.second.slot != slotID) return false;
             s.pools.erase(entry.first);
             return true;
         });
-    }
+    });
     return c.finish();
 }
 
 CK_RV C_GetSessionInfo(CK_SESSION_HANDLE hSession, CK_SESSION_INFO_PTR pInfo) {
-    Call c("C_GetSessionInfo");
-    c.scalar("hSession", hSession).pointer("pInfo", pInfo).require(pInfo);
+    Call c("C_GetSessionInfo", hSession);
+    c.pointer("pInfo", pInfo).require(pInfo);
     const Session session = findSession(hSession).value_or(Session{1, CKF_SERIAL_SESSION, nullptr, nullptr});
     CK_SESSION_INFO info{};
     info.slotID = session.slot;
@@ -78,39 +72,35 @@ CK_RV C_GetSessionInfo(CK_SESSION_HANDLE hSession, CK_SESSION_INFO_PTR pInfo) {
     info.flags = session.flags;
     info.ulDeviceError = 0;
     c.outRecord(pInfo, RecordKind::SessionInfo, &info, sizeof info);
-    c.notifySession(hSession);
     return c.finish();
 }
 
 CK_RV C_GetOperationState(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOperationState,
                           CK_ULONG_PTR pulOperationStateLen) {
-    Call c("C_GetOperationState");
-    c.scalar("hSession", hSession).pointer("pOperationState", pOperationState);
+    Call c("C_GetOperationState", hSession);
+    c.pointer("pOperationState", pOperationState);
     c.inLen("pulOperationStateLen", pulOperationStateLen).require(pulOperationStateLen);
     c.outBytes(pOperationState, pulOperationStateLen, pattern(16));
-    c.notifySession(hSession);
     return c.finish();
 }
 
 CK_RV C_SetOperationState(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOperationState, CK_ULONG ulOperationStateLen,
                           CK_OBJECT_HANDLE hEncryptionKey, CK_OBJECT_HANDLE hAuthenticationKey) {
-    Call c("C_SetOperationState");
-    c.scalar("hSession", hSession).bytes("pOperationState", pOperationState, ulOperationStateLen);
+    Call c("C_SetOperationState", hSession);
+    c.bytes("pOperationState", pOperationState, ulOperationStateLen);
     c.scalar("ulOperationStateLen", ulOperationStateLen).scalar("hEncryptionKey", hEncryptionKey);
     c.scalar("hAuthenticationKey", hAuthenticationKey);
-    c.notifySession(hSession);
     return c.finish();
 }
 
 CK_RV C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen) {
-    Call c("C_Login");
-    c.scalar("hSession", hSession).scalar("userType", userType).bytes("pPin", pPin, ulPinLen);
+    Call c("C_Login", hSession);
+    c.scalar("userType", userType).bytes("pPin", pPin, ulPinLen);
     c.scalar("ulPinLen", ulPinLen);
-    c.notifySession(hSession);
     return c.finish();
 }
 
-CK_RV C_Logout(CK_SESSION_HANDLE hSession) { return sessionOnly("C_Logout", hSession); }
+VTM_SESSION_ONLY(C_Logout)
 
 }  // namespace entry
 

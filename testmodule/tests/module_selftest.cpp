@@ -278,10 +278,7 @@ void listsAndAttributes(const Module& m) {
     CHECK(m.f->C_FindObjects(3, found, 2, &count) == CKR_OK && count == 0);
 
     // C_GetAttributeValue: lengths first, then values; too small and unknown types.
-    const std::string step = "attr=3:5:68656c6c6f attr=0x102:unavail attr=17::";
-    CHECK(m.ok("script C_GetAttributeValue " + step));
-    CHECK(m.ok("script C_GetAttributeValue " + step));
-    CHECK(m.ok("script C_GetAttributeValue " + step));
+    CHECK(m.ok("script C_GetAttributeValue times=3 attr=3:5:68656c6c6f attr=0x102:unavail attr=17::"));
     CK_ATTRIBUTE t[4] = {{3, nullptr, 0}, {0x102, nullptr, 0}, {17, nullptr, 0}, {99, nullptr, 0}};
     CHECK(m.f->C_GetAttributeValue(1, 2, t, 4) == CKR_ATTRIBUTE_TYPE_INVALID);
     CHECK(t[0].ulValueLen == 5 && t[1].ulValueLen == CK_UNAVAILABLE_INFORMATION && t[2].ulValueLen == 0 &&

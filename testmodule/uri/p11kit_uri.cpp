@@ -19,6 +19,7 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -112,13 +113,10 @@ int main(int argc, char **argv) {
         padded(out, "manufacturer", token->manufacturerID, sizeof token->manufacturerID);
         padded(out, "serial", token->serialNumber, sizeof token->serialNumber);
         padded(out, "token", token->label, sizeof token->label);
-        CK_ATTRIBUTE *id = p11_kit_uri_get_attribute(uri, CKA_ID);
-        if (id != nullptr) {
-            field(out, "id", hex(id->pValue, id->ulValueLen));
-        }
-        CK_ATTRIBUTE *label = p11_kit_uri_get_attribute(uri, CKA_LABEL);
-        if (label != nullptr) {
-            field(out, "object", hex(label->pValue, label->ulValueLen));
+        for (const auto &[type, name] : {std::pair{CKA_ID, "id"}, std::pair{CKA_LABEL, "object"}}) {
+            if (CK_ATTRIBUTE *attribute = p11_kit_uri_get_attribute(uri, type)) {
+                field(out, name, hex(attribute->pValue, attribute->ulValueLen));
+            }
         }
         CK_ATTRIBUTE *objectClass = p11_kit_uri_get_attribute(uri, CKA_CLASS);
         if (objectClass != nullptr && objectClass->ulValueLen == sizeof(CK_OBJECT_CLASS)) {

@@ -144,13 +144,16 @@ public final class Call {
         if (!value.startsWith("[") || !value.endsWith("]")) {
             throw new IllegalStateException("field '" + key + "' is not a template in: " + line);
         }
-        String body = value.substring(1, value.length() - 1);
+        return attrs(value.substring(1, value.length() - 1), ";");
+    }
+
+    // The entries of `body` (none when it is empty), separated by `separator`.
+    private List<Attr> attrs(String body, String separator) {
         List<Attr> attrs = new ArrayList<>();
-        if (body.isEmpty()) {
-            return attrs;
-        }
-        for (String entry : body.split(";", -1)) {
-            attrs.add(attr(entry));
+        if (!body.isEmpty()) {
+            for (String entry : body.split(separator, -1)) {
+                attrs.add(attr(entry));
+            }
         }
         return attrs;
     }
@@ -164,14 +167,7 @@ public final class Call {
         long type = Long.parseUnsignedLong(parts[0]);
         long len = Long.parseUnsignedLong(parts[1]);
         if (parts[2].startsWith("{") && parts[2].endsWith("}")) {
-            String inner = parts[2].substring(1, parts[2].length() - 1);
-            List<Attr> nested = new ArrayList<>();
-            if (!inner.isEmpty()) {
-                for (String element : inner.split(",", -1)) {
-                    nested.add(attr(element));
-                }
-            }
-            return new Attr(type, len, null, nested);
+            return new Attr(type, len, null, attrs(parts[2].substring(1, parts[2].length() - 1), ","));
         }
         byte[] bytes = parts[2].equals("null") || parts[2].equals("ptr") ? null : HexFormat.of().parseHex(parts[2]);
         return new Attr(type, len, bytes);

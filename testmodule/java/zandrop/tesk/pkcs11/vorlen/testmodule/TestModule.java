@@ -1,7 +1,6 @@
 package zandrop.tesk.pkcs11.vorlen.testmodule;
 
 import java.nio.charset.StandardCharsets;
-import java.util.ArrayList;
 import java.util.List;
 import java.util.Map;
 import java.util.NoSuchElementException;
@@ -222,24 +221,12 @@ public final class TestModule {
 
     /** The whole record, in call order. */
     public List<Call> calls() {
-        List<Call> calls = new ArrayList<>();
-        for (String line : command("calls").split("\n")) {
-            if (!line.isEmpty()) {
-                calls.add(Call.parse(line));
-            }
-        }
-        return calls;
+        return command("calls").lines().filter(line -> !line.isEmpty()).map(Call::parse).toList();
     }
 
     /** The recorded calls of {@code fn} ({@code callback} for callbacks), in call order. */
     public List<Call> calls(String fn) {
-        List<Call> result = new ArrayList<>();
-        for (Call c : calls()) {
-            if (c.function().equals(fn)) {
-                result.add(c);
-            }
-        }
-        return result;
+        return calls().stream().filter(c -> c.function().equals(fn)).toList();
     }
 
     /**
