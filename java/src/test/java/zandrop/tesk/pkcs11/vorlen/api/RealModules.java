@@ -244,9 +244,20 @@ final class RealModules {
     /** A cipher of the JDK's providers, initialised; {@code params} may be null. */
     static Cipher jdkCipher(String transformation, int mode, java.security.Key key,
             java.security.spec.AlgorithmParameterSpec params) throws GeneralSecurityException {
-        Cipher cipher = Cipher.getInstance(transformation);
+        return initialised(Cipher.getInstance(transformation), mode, key, params);
+    }
+
+    /** The cipher, initialised; {@code params} may be null. */
+    static Cipher initialised(Cipher cipher, int mode, java.security.Key key, java.security.spec.AlgorithmParameterSpec params)
+            throws GeneralSecurityException {
         cipher.init(mode, key, params);
         return cipher;
+    }
+
+    /** The MAC engine, initialised with a key. */
+    static javax.crypto.Mac initialised(javax.crypto.Mac mac, java.security.Key key) throws GeneralSecurityException {
+        mac.init(key);
+        return mac;
     }
 
     /** The JDK's AES key of a value. */

@@ -346,10 +346,8 @@ class RealProviderEnginesTest {
             }
             String hmac = "Hmac" + hash.replace("-", "");
             if (offers(side, "Mac", hmac)) {
-                Mac mac = Mac.getInstance(hmac, side.provider());
-                mac.init(tokenKey(side, hmac, hmacKey));
-                Mac sun = Mac.getInstance(hmac, "SunJCE");
-                sun.init(new SecretKeySpec(hmacKey, hmac));
+                Mac mac = RealModules.initialised(Mac.getInstance(hmac, side.provider()), tokenKey(side, hmac, hmacKey));
+                Mac sun = RealModules.initialised(Mac.getInstance(hmac, "SunJCE"), new SecretKeySpec(hmacKey, hmac));
                 assertArrayEquals(sun.doFinal(PLAIN), mac.doFinal(PLAIN), side + " " + hmac);
                 assertArrayEquals(sun.doFinal(new byte[0]), mac.doFinal(), side + " " + hmac + " of nothing, after a reset");
             }
@@ -382,10 +380,8 @@ class RealProviderEnginesTest {
         byte[] part = new byte[64 * 1024];
         MessageDigest digest = MessageDigest.getInstance("SHA-256", side.provider());
         MessageDigest sunDigest = MessageDigest.getInstance("SHA-256", "SUN");
-        Mac mac = Mac.getInstance("HmacSHA256", side.provider());
-        mac.init(tokenKey(side, "HmacSHA256", hmacKey));
-        Mac sunMac = Mac.getInstance("HmacSHA256", "SunJCE");
-        sunMac.init(new SecretKeySpec(hmacKey, "HmacSHA256"));
+        Mac mac = RealModules.initialised(Mac.getInstance("HmacSHA256", side.provider()), tokenKey(side, "HmacSHA256", hmacKey));
+        Mac sunMac = RealModules.initialised(Mac.getInstance("HmacSHA256", "SunJCE"), new SecretKeySpec(hmacKey, "HmacSHA256"));
         for (int i = 0; i < 1024; i++) {
             Arrays.fill(part, (byte) i);
             part[i] = (byte) ~i;
@@ -496,8 +492,7 @@ class RealProviderEnginesTest {
             wrapper.init(Cipher.UNWRAP_MODE, kek);
             Key unwrapped = wrapper.unwrap(jdkWrapped, "HmacSHA256", Cipher.SECRET_KEY);
             if (offers(side, "Mac", "HmacSHA256")) {
-                Mac mac = Mac.getInstance("HmacSHA256", side.provider());
-                mac.init(unwrapped);
+                Mac mac = RealModules.initialised(Mac.getInstance("HmacSHA256", side.provider()), unwrapped);
                 Mac sun = Mac.getInstance("HmacSHA256", "SunJCE");
                 sun.init(new SecretKeySpec(hmacBytes, "HmacSHA256"));
                 assertArrayEquals(sun.doFinal(PLAIN), mac.doFinal(PLAIN), what + ": the unwrapped key MACs as the JDK's");
@@ -517,10 +512,8 @@ class RealProviderEnginesTest {
             sunUnwrap.init(Cipher.UNWRAP_MODE, jdkKek);
             Key out = sunUnwrap.unwrap(wrapper.wrap(generated), "HmacSHA256", Cipher.SECRET_KEY);
             assertEquals(32, out.getEncoded().length, side + " HmacSHA256 key");
-            Mac mac = Mac.getInstance("HmacSHA256", side.provider());
-            mac.init(generated);
-            Mac sun = Mac.getInstance("HmacSHA256", "SunJCE");
-            sun.init(out);
+            Mac mac = RealModules.initialised(Mac.getInstance("HmacSHA256", side.provider()), generated);
+            Mac sun = RealModules.initialised(Mac.getInstance("HmacSHA256", "SunJCE"), out);
             assertArrayEquals(sun.doFinal(PLAIN), mac.doFinal(PLAIN), side + ": the generated HMAC key");
             assertThrows(java.security.spec.InvalidKeySpecException.class, () -> SecretKeyFactory.getInstance("HmacSHA256",
                     side.provider()).getKeySpec(generated, SecretKeySpec.class), "the value does not leave the token");
@@ -580,8 +573,7 @@ class RealProviderEnginesTest {
             cbc = Cipher.getInstance("AES/CBC/NoPadding");
             cbc.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(AES, "AES"), new IvParameterSpec(new byte[16]));
             assertEquals("SunJCE", cbc.getProvider().getName(), side.name());
-            Mac mac = Mac.getInstance("HmacSHA256");
-            mac.init(new SecretKeySpec(AES, "HmacSHA256"));
+            Mac mac = RealModules.initialised(Mac.getInstance("HmacSHA256"), new SecretKeySpec(AES, "HmacSHA256"));
             assertEquals("SunJCE", mac.getProvider().getName(), side.name());
             assertThrows(java.security.InvalidKeyException.class, () -> Cipher.getInstance("AES/CBC/NoPadding", side.provider())
                     .init(Cipher.ENCRYPT_MODE, new SecretKeySpec(AES, "AES")), "a key that is not the token's");

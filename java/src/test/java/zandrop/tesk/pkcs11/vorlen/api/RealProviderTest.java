@@ -8,7 +8,6 @@ import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.junit.jupiter.api.Assumptions.assumeTrue;
-import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKF_OS_LOCKING_OK;
 
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Path;
@@ -429,8 +428,7 @@ class RealProviderTest {
         byte[] aad = {9, 8, 7};
         GCMParameterSpec spec = new GCMParameterSpec(128, HexFormat.of().parseHex("00112233445566778899aabb"));
 
-        Cipher token = Cipher.getInstance("AES/GCM/NoPadding", provider);
-        token.init(Cipher.ENCRYPT_MODE, key, spec);
+        Cipher token = RealModules.initialised(Cipher.getInstance("AES/GCM/NoPadding", provider), Cipher.ENCRYPT_MODE, key, spec);
         token.updateAAD(aad);
         byte[] sealed = token.doFinal(plain);
         Cipher sunJce = Cipher.getInstance("AES/GCM/NoPadding", "SunJCE");
