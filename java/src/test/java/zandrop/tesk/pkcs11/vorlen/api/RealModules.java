@@ -106,6 +106,30 @@ final class RealModules {
         return spiedOr("softokn", path("vorlen.real.softokn", "libnss3"));
     }
 
+    /**
+     * NSS's softoken parameter string (pReserved of C_Initialize) for a fresh database in the
+     * folder {@code name} of the test folder, which it makes.
+     */
+    static String nssParameters(String name) throws IOException {
+        Path database = testDir().resolve(name);
+        Files.createDirectories(database);
+        return "configdir='sql:" + database + "' certPrefix='' keyPrefix='' secmod='secmod.db' flags= ";
+    }
+
+    /** NSS's softoken initialised with the operating system's locking and {@link #nssParameters}. */
+    static PKCS11Impl nssInitialised(String name) throws IOException, PKCS11Exception {
+        CK_C_INITIALIZE_ARGS args = new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK);
+        args.pReserved = nssParameters(name);
+        PKCS11Impl pkcs11 = new PKCS11Impl(nssSoftoken());
+        try {
+            pkcs11.C_Initialize(args);
+        } catch (PKCS11Exception | RuntimeException e) {
+            pkcs11.disconnect();
+            throw e;
+        }
+        return pkcs11;
+    }
+
     /** p11-kit's client module, which forwards every call to a p11-kit server. */
     static String p11KitClient() {
         return path("vorlen.real.p11kitclient", "p11-kit-modules");

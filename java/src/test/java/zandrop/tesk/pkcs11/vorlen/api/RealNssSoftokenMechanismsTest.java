@@ -6,8 +6,6 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.nio.ByteBuffer;
-import java.nio.file.Files;
-import java.nio.file.Path;
 import java.security.KeyPair;
 import java.security.MessageDigest;
 import java.security.interfaces.ECPublicKey;
@@ -40,12 +38,7 @@ class RealNssSoftokenMechanismsTest {
 
     @BeforeAll
     void initialise() throws Exception {
-        Path database = RealModules.testDir().resolve("nssdb-mechanisms");
-        Files.createDirectories(database);
-        pkcs11 = new PKCS11Impl(RealModules.nssSoftoken());
-        CK_C_INITIALIZE_ARGS args = new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK);
-        args.pReserved = "configdir='sql:" + database + "' certPrefix='' keyPrefix='' secmod='secmod.db' flags= ";
-        pkcs11.C_Initialize(args);
+        pkcs11 = RealModules.nssInitialised("nssdb-mechanisms");
         long[] slots = pkcs11.C_GetSlotList(true);
         assertTrue(slots.length >= 1, "the softoken has its crypto slot");
         session = pkcs11.C_OpenSession(slots[0], CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);

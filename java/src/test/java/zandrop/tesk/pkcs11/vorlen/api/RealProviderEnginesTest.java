@@ -8,7 +8,6 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.nio.ByteBuffer;
-import java.nio.file.Files;
 import java.nio.file.Path;
 import java.security.GeneralSecurityException;
 import java.security.InvalidParameterException;
@@ -104,10 +103,7 @@ class RealProviderEnginesTest {
                 RealSoftHsmToken.USER_PIN.toCharArray()));
 
         // NSS's crypto slot keeps no objects: the keys are session objects of a session held open.
-        Path database = RealModules.testDir().resolve("engines-nssdb");
-        Files.createDirectories(database);
-        nss = Pkcs11Module.open(Path.of(RealModules.nssSoftoken()),
-                "configdir='sql:" + database + "' certPrefix='' keyPrefix='' secmod='secmod.db' flags= ");
+        nss = Pkcs11Module.open(Path.of(RealModules.nssSoftoken()), RealModules.nssParameters("engines-nssdb"));
         Token crypto = nss.tokens().get(0);
         nssKeys = crypto.openSession(true);
         put(nssKeys, false);

@@ -10,7 +10,6 @@ import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 import java.io.ByteArrayInputStream;
 import java.io.ByteArrayOutputStream;
 import java.math.BigInteger;
-import java.nio.file.Files;
 import java.nio.file.Path;
 import java.security.MessageDigest;
 import java.security.PublicKey;
@@ -85,10 +84,7 @@ class RealSessionLayerTest {
         softHsmToken = softHsm.token(LABEL);
         softHsmToken.login(PinSource.of(RealSoftHsmToken.USER_PIN.toCharArray()));
 
-        Path database = RealModules.testDir().resolve("layer-nssdb");
-        Files.createDirectories(database);
-        nss = Pkcs11Module.open(Path.of(RealModules.nssSoftoken()),
-                "configdir='sql:" + database + "' certPrefix='' keyPrefix='' secmod='secmod.db' flags= ");
+        nss = Pkcs11Module.open(Path.of(RealModules.nssSoftoken()), RealModules.nssParameters("layer-nssdb"));
         nssToken = nss.tokens().get(0);
     }
 

@@ -271,10 +271,8 @@ class RealSoftHsmTest {
 
         // An empty label is a valid pointer of length 0, which this module refuses as it refuses
         // any label: so the library does not turn an empty array into null.
-        PKCS11Exception emptyLabel = assertThrows(PKCS11Exception.class, () -> pkcs11.C_EncryptInit(session,
-                new CK_MECHANISM(CKM_RSA_PKCS_OAEP, new CK_RSA_PKCS_OAEP_PARAMS(CKM_SHA_1, CKG_MGF1_SHA1,
-                        CKZ_DATA_SPECIFIED, new byte[0])), pair[0]));
-        assertEquals(CKR_ARGUMENTS_BAD, emptyLabel.getErrorCode());
+        assertError(CKR_ARGUMENTS_BAD, () -> pkcs11.C_EncryptInit(session, new CK_MECHANISM(CKM_RSA_PKCS_OAEP,
+                new CK_RSA_PKCS_OAEP_PARAMS(CKM_SHA_1, CKG_MGF1_SHA1, CKZ_DATA_SPECIFIED, new byte[0])), pair[0]));
 
         // A ciphertext that was altered does not decrypt.
         byte[] altered = fromJdk.clone();
@@ -563,9 +561,8 @@ class RealSoftHsmTest {
         assertArrayEquals("original".toCharArray(), RealModules.read(pkcs11, session, original, CKA_LABEL)[0].getCharArray(),
                 "the original keeps its label");
         // SoftHSM2 keeps the value of a data object fixed once it is created.
-        PKCS11Exception readOnly = assertThrows(PKCS11Exception.class, () -> pkcs11.C_SetAttributeValue(session, copy,
-                new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_VALUE, new byte[] {9, 8, 7})}));
-        assertEquals(CKR_ATTRIBUTE_READ_ONLY, readOnly.getErrorCode());
+        assertError(CKR_ATTRIBUTE_READ_ONLY, () -> pkcs11.C_SetAttributeValue(session, copy,
+                RealModules.template(CKA_VALUE, new byte[] {9, 8, 7})));
 
         CK_ATTRIBUTE byApplication = new CK_ATTRIBUTE(CKA_APPLICATION, "vorlen objects test".toCharArray());
         long[] both = RealModules.find(pkcs11, session, byApplication);
@@ -639,9 +636,8 @@ class RealSoftHsmTest {
         CK_SESSION_INFO roInfo = pkcs11.C_GetSessionInfo(readOnly);
         assertEquals(CKS_RO_USER_FUNCTIONS, roInfo.state, "the login holds for every session of the token");
         assertEquals(0, roInfo.flags & CKF_RW_SESSION);
-        PKCS11Exception readOnlyCreate = assertThrows(PKCS11Exception.class, () -> pkcs11.C_CreateObject(readOnly,
-                new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_CLASS, CKO_DATA), new CK_ATTRIBUTE(CKA_TOKEN, true)}));
-        assertEquals(CKR_SESSION_READ_ONLY, readOnlyCreate.getErrorCode());
+        assertError(CKR_SESSION_READ_ONLY, () -> pkcs11.C_CreateObject(readOnly,
+                RealModules.template(CKA_CLASS, CKO_DATA, CKA_TOKEN, true)));
         pkcs11.C_CloseSession(readOnly);
         assertError(CKR_SESSION_HANDLE_INVALID, () -> pkcs11.C_GetSessionInfo(readOnly));
 
