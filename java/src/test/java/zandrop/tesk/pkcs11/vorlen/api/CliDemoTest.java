@@ -216,20 +216,8 @@ class CliDemoTest {
 
     @Test
     void commandsOnATokenOfTheTestsOwnWithTheJdkAsOracle() throws Exception {
-        RealModules.testDir();
         String module = RealModules.softHsm2();
-        PKCS11Impl pkcs11 = new PKCS11Impl(module);
-        long slot;
-        try {
-            pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
-            RealSoftHsmToken.initialise(pkcs11, "cli token");
-            pkcs11.C_Finalize(null);
-            pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
-            slot = RealSoftHsmToken.requireSlot(pkcs11, "cli token");
-            pkcs11.C_Finalize(null);
-        } finally {
-            pkcs11.disconnect();
-        }
+        long slot = RealSoftHsmToken.initialiseAlone("cli token");
         String slotText = "0x" + Long.toHexString(slot);
         String pin = RealSoftHsmToken.USER_PIN;
         Map<String, String> env = Map.of();  // SOFTHSM2_CONF: the test's own token folder
@@ -280,7 +268,7 @@ class CliDemoTest {
         assertEquals(List.of("vorlen-demo: C_Verify: CKR_SIGNATURE_INVALID (0x000000C0)"), rejected.errLines());
 
         // The JDK verifies both signatures with the public keys read through the library.
-        pkcs11 = new PKCS11Impl(module);
+        PKCS11Impl pkcs11 = new PKCS11Impl(module);
         try {
             pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
             long session = pkcs11.C_OpenSession(slot, CKF_SERIAL_SESSION, null, null);

@@ -18,10 +18,7 @@ import java.util.List;
 
 import javax.crypto.KeyAgreement;
 
-import org.junit.jupiter.api.AfterAll;
-import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
-import org.junit.jupiter.api.TestInstance;
 
 import zandrop.tesk.pkcs11.vorlen.token.Curve;
 import zandrop.tesk.pkcs11.vorlen.token.JdkFormats;
@@ -35,24 +32,9 @@ import zandrop.tesk.pkcs11.vorlen.token.TestCertificates;
  * signatures; an imported EC key agrees with the JDK on an ECDH secret; a certificate goes onto
  * the token and comes back.
  */
-@TestInstance(TestInstance.Lifecycle.PER_CLASS)
-class RealJdkFormatsTest {
-    private RealModules.SoftHsmLogin login;
-    private PKCS11Impl pkcs11;
-    private long session;
-
-    @BeforeAll
-    void logIn() throws Exception {
-        login = RealModules.SoftHsmLogin.open("jdk-formats");
-        pkcs11 = login.pkcs11;
-        session = login.session;
-    }
-
-    @AfterAll
-    void logOut() throws Exception {
-        if (login != null) {
-            login.close();
-        }
+class RealJdkFormatsTest extends RealModules.SoftHsmSuite {
+    RealJdkFormatsTest() {
+        super("jdk-formats");
     }
 
     private static final byte[] DATA = "signed on one side, verified on the other".getBytes(StandardCharsets.UTF_8);

@@ -450,6 +450,36 @@ final class RealModules {
         System.arraycopy(bytes, skip, into, offset + 32 - (bytes.length - skip), bytes.length - skip);
     }
 
+    // ---- the JDK's tools with the provider
+
+    /**
+     * A command of the JDK's {@code keytool} or {@code jarsigner} (next to vorlen.java) with
+     * {@code args}, then the options that load the provider (this build's jars) on the test
+     * folder's SoftHSM2 token of the label, with the user's PIN.
+     */
+    static List<String> providerTool(String label, String name, String... args) {
+        String jars = System.getProperty("vorlen.provider.jar") + ":" + Path.of(System.getProperty("vorlen.provider.jar"))
+                .resolveSibling("vorlen-pkcs11.jar");
+        String toolUri = zandrop.tesk.pkcs11.vorlen.token.Pkcs11Uri.builder().token(label).modulePath(softHsm2Itself()).build()
+                .toString();
+        List<String> command = new java.util.ArrayList<>(List.of(Path.of(System.getProperty("vorlen.java", "java"))
+                .resolveSibling(name).toString()));
+        command.addAll(List.of(args));
+        command.addAll(List.of("-storetype", "PKCS11", "-keystore", "NONE", "-providerName", "Vorlen", "-providerClass",
+                zandrop.tesk.pkcs11.vorlen.provider.VorlenProvider.class.getName(), "-providerArg", toolUri,
+                "-storepass", RealSoftHsmToken.USER_PIN));
+        command.addAll(name.equals("keytool") ? List.of("-providerpath", jars) : List.of("-J-cp", "-J" + jars));
+        return command;
+    }
+
+    /** Runs a {@link #providerTool} command, which must succeed. */
+    static Result providerToolOk(List<String> command) {
+        // The tool's JVM loads this build's library: it keeps the sanitizer runtime, as the test JVM.
+        Result r = run(command, Map.of(), true);
+        assertEquals(0, r.status(), command + "\n" + r.out() + r.err());
+        return r;
+    }
+
     // ---- a p11-kit server
 
     /**
@@ -617,6 +647,40 @@ final class RealModules {
                 }
             }
             assertEquals(heapBlocksBefore, PKCS11Impl.heapBlockCount(), "every native block was freed");
+        }
+    }
+
+    /**
+     * A suite whose cases share one {@link SoftHsmLogin} on a token of the suite's label, opened
+     * before the first case and closed, with its check that every native block was freed, after
+     * the last.
+     */
+    @org.junit.jupiter.api.TestInstance(org.junit.jupiter.api.TestInstance.Lifecycle.PER_CLASS)
+    abstract static class SoftHsmSuite {
+        private final String tokenLabel;
+        SoftHsmLogin login;
+        PKCS11Impl pkcs11;
+        long slot;
+        /** A read/write session in which the user is logged in; the keys of the cases live in it. */
+        long session;
+
+        SoftHsmSuite(String tokenLabel) {
+            this.tokenLabel = tokenLabel;
+        }
+
+        @org.junit.jupiter.api.BeforeAll
+        void logIn() throws Exception {
+            login = SoftHsmLogin.open(tokenLabel);
+            pkcs11 = login.pkcs11;
+            slot = login.slot;
+            session = login.session;
+        }
+
+        @org.junit.jupiter.api.AfterAll
+        void logOut() throws Exception {
+            if (login != null) {
+                login.close();
+            }
         }
     }
 

@@ -16,38 +16,19 @@ import java.io.ByteArrayOutputStream;
 import javax.crypto.Cipher;
 import javax.crypto.spec.IvParameterSpec;
 
-import org.junit.jupiter.api.AfterAll;
-import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
-import org.junit.jupiter.api.TestInstance;
 
 /**
  * The newer mechanisms against SoftHSM2, on a fresh token in a temporary folder, with the JDK as
  * the oracle: AES-GCM, AES-CTR, AES-CMAC, AES key wrap with padding, the derivation by
  * AES-CBC encryption of data, EdDSA on Ed25519.
  */
-@TestInstance(TestInstance.Lifecycle.PER_CLASS)
-class RealSoftHsmMechanismsTest {
-    private static final String TOKEN_LABEL = "vorlen mechanisms";
+class RealSoftHsmMechanismsTest extends RealModules.SoftHsmSuite {
     /** DER of the object identifier of Ed25519 (1.3.101.112), as CKA_EC_PARAMS holds it. */
     private static final byte[] ED25519_PARAMS = HexFormat.of().parseHex("06032b6570");
 
-    private RealModules.SoftHsmLogin login;
-    private PKCS11Impl pkcs11;
-    private long session;
-
-    @BeforeAll
-    void initialiseToken() throws Exception {
-        login = RealModules.SoftHsmLogin.open(TOKEN_LABEL);
-        pkcs11 = login.pkcs11;
-        session = login.session;
-    }
-
-    @AfterAll
-    void finalizeModule() throws Exception {
-        if (login != null) {
-            login.close();
-        }
+    RealSoftHsmMechanismsTest() {
+        super("vorlen mechanisms");
     }
 
     private long readableKey(long generator, long keyType, int bytes) throws PKCS11Exception {

@@ -44,10 +44,8 @@ import javax.crypto.spec.OAEPParameterSpec;
 import javax.crypto.spec.PSource;
 import javax.crypto.spec.SecretKeySpec;
 
-import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
-import org.junit.jupiter.api.TestInstance;
 import zandrop.tesk.pkcs11.vorlen.token.TestCertificates;
 
 /**
@@ -56,32 +54,16 @@ import zandrop.tesk.pkcs11.vorlen.token.TestCertificates;
  * verified and ciphertexts, digests, wrapped keys and shared secrets recomputed from the public
  * values (or the extractable key values) read back through the library.
  */
-@TestInstance(TestInstance.Lifecycle.PER_CLASS)
-class RealSoftHsmTest {
-    private static final String TOKEN_LABEL = "vorlen real test";
-
-    private RealModules.SoftHsmLogin login;
-    private PKCS11Impl pkcs11;
-    private long slot;
-    /** A read/write session in which the user is logged in; the keys of the tests live in it. */
-    private long session;
+class RealSoftHsmTest extends RealModules.SoftHsmSuite {
+    RealSoftHsmTest() {
+        super("vorlen real test");
+    }
 
     @BeforeAll
-    void initialiseToken() throws Exception {
-        login = RealModules.SoftHsmLogin.open(TOKEN_LABEL);
-        pkcs11 = login.pkcs11;
-        slot = login.slot;
-        session = login.session;
+    void theModuleIsSoftHsm() throws Exception {
         CK_INFO info = pkcs11.C_GetInfo();
         assertEquals("SoftHSM", new String(info.manufacturerID).stripTrailing());
         assertEquals(2, info.cryptokiVersion.major);
-    }
-
-    @AfterAll
-    void finalizeModule() throws Exception {
-        if (login != null) {
-            login.close();
-        }
     }
 
     // ---- key generation on the token
