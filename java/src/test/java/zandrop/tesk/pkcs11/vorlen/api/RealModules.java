@@ -207,9 +207,7 @@ final class RealModules {
     static Result run(List<String> command, Map<String, String> extraEnvironment, boolean keepSanitizer) {
         ProcessBuilder builder = new ProcessBuilder(command);
         if (!keepSanitizer) {
-            builder.environment().remove("LD_PRELOAD");
-            builder.environment().remove("ASAN_OPTIONS");
-            builder.environment().remove("UBSAN_OPTIONS");
+            withoutSanitizer(builder);
         }
         builder.environment().putAll(extraEnvironment);
         try {
@@ -229,6 +227,14 @@ final class RealModules {
             Thread.currentThread().interrupt();
             throw new AssertionError("interrupted", e);
         }
+    }
+
+    /** The builder, less the sanitizer runtime that the test JVM may have preloaded in its environment. */
+    static ProcessBuilder withoutSanitizer(ProcessBuilder builder) {
+        builder.environment().remove("LD_PRELOAD");
+        builder.environment().remove("ASAN_OPTIONS");
+        builder.environment().remove("UBSAN_OPTIONS");
+        return builder;
     }
 
     static Result run(String... command) {
@@ -514,11 +520,8 @@ final class RealModules {
         static P11KitServer start(String tokenLabel) throws IOException, InterruptedException {
             Path socket = serverSocket();
             Files.deleteIfExists(socket);
-            ProcessBuilder builder = new ProcessBuilder("setsid", p11KitTool(), "server", "-f", "-n", socket.toString(),
-                    "--provider", softHsm2ForTools(), "pkcs11:token=" + tokenLabel.replace(" ", "%20"));
-            builder.environment().remove("LD_PRELOAD");
-            builder.environment().remove("ASAN_OPTIONS");
-            builder.environment().remove("UBSAN_OPTIONS");
+            ProcessBuilder builder = withoutSanitizer(new ProcessBuilder("setsid", p11KitTool(), "server", "-f", "-n",
+                    socket.toString(), "--provider", softHsm2ForTools(), "pkcs11:token=" + tokenLabel.replace(" ", "%20")));
             builder.redirectErrorStream(true);
             builder.redirectOutput(testDir().resolve("p11-kit-server.out").toFile());
             P11KitServer server = new P11KitServer(builder.start());

@@ -397,20 +397,19 @@ class RealProviderEnginesTest {
             }
             java.security.Signature signer = java.security.Signature.getInstance(c[0], side.provider());
             signer.initSign((PrivateKey) side.store().getKey(c[1], null));
+            KeyPair pair = c[1].equals("ec") ? ec : rsa;
             java.security.Signature jdk = java.security.Signature.getInstance(c[0], c[2]);
-            jdk.initSign(c[1].equals("ec") ? ec.getPrivate() : rsa.getPrivate());
+            jdk.initSign(pair.getPrivate());
             for (int off = 0; off < mebibyte.length; off += part.length) {
                 signer.update(mebibyte, off, part.length);
                 jdk.update(mebibyte, off, part.length);
             }
             byte[] jdkSignature = jdk.sign();
-            jdk.initVerify(c[1].equals("ec") ? ec.getPublic() : rsa.getPublic());
-            jdk.update(mebibyte);
-            assertTrue(jdk.verify(signer.sign()), side + " " + c[0] + " of 1 MiB, verified by " + c[2]);
+            assertTrue(RealModules.verifies(jdk, pair.getPublic(), mebibyte, signer.sign()),
+                    side + " " + c[0] + " of 1 MiB, verified by " + c[2]);
             java.security.Signature verifier = java.security.Signature.getInstance(c[0], side.provider());
-            verifier.initVerify(c[1].equals("ec") ? ec.getPublic() : rsa.getPublic());
-            verifier.update(mebibyte);
-            assertTrue(verifier.verify(jdkSignature), side + " " + c[0] + " of 1 MiB, " + c[2] + "'s verified by the token");
+            assertTrue(RealModules.verifies(verifier, pair.getPublic(), mebibyte, jdkSignature),
+                    side + " " + c[0] + " of 1 MiB, " + c[2] + "'s verified by the token");
             mebibyte[5] ^= 1;
             verifier.update(mebibyte);
             assertTrue(!verifier.verify(jdkSignature), side + " " + c[0] + " of other data");

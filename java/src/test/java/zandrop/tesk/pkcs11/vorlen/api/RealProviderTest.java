@@ -221,15 +221,14 @@ class RealProviderTest {
     }
 
     private Signature vorlen(Case c) throws Exception {
-        Signature s = Signature.getInstance(c.algorithm(), provider);
-        if (c.params() != null) {
-            s.setParameter(c.params());
-        }
-        return s;
+        return withParams(Signature.getInstance(c.algorithm(), provider), c);
     }
 
     private Signature jdk(Case c) throws Exception {
-        Signature s = Signature.getInstance(c.algorithm(), c.jdkProvider());
+        return withParams(Signature.getInstance(c.algorithm(), c.jdkProvider()), c);
+    }
+
+    private static Signature withParams(Signature s, Case c) throws Exception {
         if (c.params() != null) {
             s.setParameter(c.params());
         }
@@ -257,10 +256,8 @@ class RealProviderTest {
         signer.update(new byte[room + 1]);
         assertThrows(java.security.SignatureException.class, signer::sign);
         signer.update(new byte[room]);
-        Signature checker = Signature.getInstance("NONEwithRSA", "SunJCE");
-        checker.initVerify(rsa.getPublic());
-        checker.update(new byte[room]);
-        assertTrue(checker.verify(signer.sign()), "the longest input still signs, and the engine is clean after the refusal");
+        assertTrue(RealModules.verifies(Signature.getInstance("NONEwithRSA", "SunJCE"), rsa.getPublic(), new byte[room],
+                signer.sign()), "the longest input still signs, and the engine is clean after the refusal");
         Signature verifier = Signature.getInstance("NONEwithRSA", provider);
         verifier.initVerify(rsa.getPublic());
         verifier.update(new byte[room + 1]);
@@ -371,9 +368,8 @@ class RealProviderTest {
         byte[] signature = pss.sign();
         Signature jdk = Signature.getInstance("RSASSA-PSS", "SunRsaSign");
         jdk.setParameter(new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, 32, 1));
-        jdk.initVerify(rsaCert.getPublicKey());
-        jdk.update(new byte[] {1, 2, 3});
-        assertTrue(jdk.verify(signature), "the next signature starts clean");
+        assertTrue(RealModules.verifies(jdk, rsaCert.getPublicKey(), new byte[] {1, 2, 3}, signature),
+                "the next signature starts clean");
 
         Signature ecdsa = Signature.getInstance("SHA256withECDSA", provider);
         assertThrows(java.security.InvalidKeyException.class, () -> ecdsa.initSign(ec.getPrivate()),

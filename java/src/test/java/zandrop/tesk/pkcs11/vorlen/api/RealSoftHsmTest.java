@@ -157,9 +157,8 @@ class RealSoftHsmTest extends RealModules.SoftHsmSuite {
                 new CK_RSA_PKCS_PSS_PARAMS(CKM_SHA256, CKG_MGF1_SHA256, 20)), pair[1]);
         byte[] rawPss = pkcs11.C_Sign(session, digest);
         jdkPss.setParameter(new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, 20, 1));
-        jdkPss.initVerify(publicKey);
-        jdkPss.update(data);
-        assertTrue(jdkPss.verify(rawPss), "the salt length of the parameter record reached the module");
+        assertTrue(RealModules.verifies(jdkPss, publicKey, data, rawPss),
+                "the salt length of the parameter record reached the module");
         pkcs11.C_VerifyInit(session, new CK_MECHANISM(CKM_RSA_PKCS_PSS,
                 new CK_RSA_PKCS_PSS_PARAMS(CKM_SHA256, CKG_MGF1_SHA256, 20)), pair[0]);
         pkcs11.C_Verify(session, digest, rawPss);
