@@ -10,7 +10,6 @@ import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
-import java.security.Signature;
 import java.util.ArrayList;
 import java.util.HashMap;
 import java.util.HexFormat;
@@ -61,6 +60,13 @@ class CliDemoTest {
         return new Run(result.status(), result.out(), result.err());
     }
 
+    /** A run of the program that must succeed: status 0, or the failure shows what it printed. */
+    private static Run demoOk(Map<String, String> environment, String... args) {
+        Run run = demo(environment, args);
+        assertEquals(0, run.status(), String.join(" ", args) + ":\n" + run.out() + run.err());
+        return run;
+    }
+
     /** The environment of the default demo mode: its folder under the test's temporary folder. */
     private static Map<String, String> demoEnvironment(String name) {
         Path data = RealModules.testDir().resolve(name);
@@ -85,8 +91,7 @@ class CliDemoTest {
         Path demoHome = Path.of(env.get("XDG_DATA_HOME"), "vorlen-demo");
         assertFalse(Files.exists(demoHome));
 
-        Run first = demo(env, "road");
-        assertEquals(0, first.status(), first.out() + first.err());
+        Run first = demoOk(env, "road");
         assertEquals("", first.err());
         assertTrue(first.out().contains("Created the demo token \"vorlen-demo\" in " + demoHome), first.out());
         assertTrue(Files.isRegularFile(demoHome.resolve("softhsm2.conf")), "its own SoftHSM2 configuration");
@@ -119,8 +124,7 @@ class CliDemoTest {
         assertTrue(out.contains("CKR_SIGNATURE_INVALID, as it should be"), out);
 
         // The second run finds the token it made.
-        Run second = demo(env, "road", "--data", "another request");
-        assertEquals(0, second.status(), second.out() + second.err());
+        Run second = demoOk(env, "road", "--data", "another request");
         assertFalse(second.out().contains("Created the demo token"), second.out());
         assertTrue(second.out().contains("sign 15 bytes"), second.out());
     }
@@ -128,8 +132,7 @@ class CliDemoTest {
     @Test
     void versionNamesTheBuildsVersionForTheProgramTheJarAndTheNativeLibrary() {
         String version = System.getProperty("vorlen.version");
-        Run run = demo(Map.of(), "--version");
-        assertEquals(0, run.status(), run.err());
+        Run run = demoOk(Map.of(), "--version");
         assertEquals("vorlen-demo " + version + " (vorlen-pkcs11 " + version + ", native library "
                 + version + ")\n", run.out());
     }
@@ -181,10 +184,8 @@ class CliDemoTest {
             pkcs11.C_Login(session, CKU_USER, RealSoftHsmToken.USER_PIN.toCharArray());
             char[] label = "road key".toCharArray();
             pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_RSA_PKCS_KEY_PAIR_GEN),
-                    new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_TOKEN, true), new CK_ATTRIBUTE(CKA_MODULUS_BITS, 2048L),
-                        new CK_ATTRIBUTE(CKA_VERIFY, true), new CK_ATTRIBUTE(CKA_LABEL, label)},
-                    new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_TOKEN, true), new CK_ATTRIBUTE(CKA_PRIVATE, true),
-                        new CK_ATTRIBUTE(CKA_SIGN, true), new CK_ATTRIBUTE(CKA_LABEL, label)});
+                    RealModules.template(CKA_TOKEN, true, CKA_MODULUS_BITS, 2048L, CKA_VERIFY, true, CKA_LABEL, label),
+                    RealModules.template(CKA_TOKEN, true, CKA_PRIVATE, true, CKA_SIGN, true, CKA_LABEL, label));
             pkcs11.C_Finalize(null);
             // The token's slot as a new process sees it (SoftHSM2 renumbers at C_Initialize).
             pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
@@ -194,10 +195,9 @@ class CliDemoTest {
             pkcs11.disconnect();
         }
         Path log = RealModules.testDir().resolve("road-spy.log");
-        Run throughSpy = demo(Map.of("PKCS11SPY", RealModules.softHsm2Itself(), "PKCS11SPY_OUTPUT", log.toString()),
+        Run throughSpy = demoOk(Map.of("PKCS11SPY", RealModules.softHsm2Itself(), "PKCS11SPY_OUTPUT", log.toString()),
                 "road", "--label", "road key", "--pin", RealSoftHsmToken.USER_PIN, "--slot", "0x" + Long.toHexString(slot),
                 "--module", RealModules.path("vorlen.real.spy", "opensc-pkcs11"));
-        assertEquals(0, throughSpy.status(), throughSpy.out() + throughSpy.err());
         assertTrue(throughSpy.out().contains("the signature is valid"), throughSpy.out());
         assertTrue(Files.readString(log).contains("C_Sign\n"), "the spy logged the signature");
 
@@ -205,9 +205,8 @@ class CliDemoTest {
         try {
             // The server serves this token alone: the demo's first token. P11_KIT_SERVER_ADDRESS
             // is the test wrapper's.
-            Run remote = demo(Map.of(), "road", "--label", "road key", "--pin", RealSoftHsmToken.USER_PIN,
+            Run remote = demoOk(Map.of(), "road", "--label", "road key", "--pin", RealSoftHsmToken.USER_PIN,
                     "--module", RealModules.p11KitClient());
-            assertEquals(0, remote.status(), remote.out() + remote.err());
             assertTrue(remote.out().contains("PKCS#11 Kit"), "the client module answers C_GetInfo:\n" + remote.out());
             assertTrue(remote.out().contains("the signature is valid"), remote.out());
         } finally {
@@ -217,49 +216,31 @@ class CliDemoTest {
 
     @Test
     void commandsOnATokenOfTheTestsOwnWithTheJdkAsOracle() throws Exception {
-        RealModules.testDir();
         String module = RealModules.softHsm2();
-        PKCS11Impl pkcs11 = new PKCS11Impl(module);
-        long slot;
-        try {
-            pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
-            RealSoftHsmToken.initialise(pkcs11, "cli token");
-            pkcs11.C_Finalize(null);
-            pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
-            slot = RealSoftHsmToken.requireSlot(pkcs11, "cli token");
-            pkcs11.C_Finalize(null);
-        } finally {
-            pkcs11.disconnect();
-        }
+        long slot = RealSoftHsmToken.initialiseAlone("cli token");
         String slotText = "0x" + Long.toHexString(slot);
         String pin = RealSoftHsmToken.USER_PIN;
         Map<String, String> env = Map.of();  // SOFTHSM2_CONF: the test's own token folder
 
-        Run info = demo(env, "info", "--module", module);
-        assertEquals(0, info.status(), info.err());
+        Run info = demoOk(env, "info", "--module", module);
         assertTrue(info.out().contains("Slot " + slotText + "  "), info.out());
         assertTrue(info.out().contains("\"cli token\""), info.out());
 
-        Run mechanisms = demo(env, "mechanisms", "--module", module, "--slot", slotText);
-        assertEquals(0, mechanisms.status(), mechanisms.err());
+        Run mechanisms = demoOk(env, "mechanisms", "--module", module, "--slot", slotText);
         assertTrue(mechanisms.out().matches("(?s).*\\n  CKM_SHA256_RSA_PKCS +512-16384 +sign verify\\n.*"), mechanisms.out());
 
-        Run rsa = demo(env, "keygen", "--module", module, "--slot", slotText, "--pin", pin, "--type", "rsa",
+        demoOk(env, "keygen", "--module", module, "--slot", slotText, "--pin", pin, "--type", "rsa",
                 "--bits", "2048", "--label", "cli rsa");
-        assertEquals(0, rsa.status(), rsa.err());
-        Run ec = demo(env, "keygen", "--module", module, "--slot", slotText, "--pin", pin, "--type", "ec",
+        demoOk(env, "keygen", "--module", module, "--slot", slotText, "--pin", pin, "--type", "ec",
                 "--label", "cli ec");
-        assertEquals(0, ec.status(), ec.err());
-        Run aes = demo(env, "keygen", "--module", module, "--slot", slotText, "--pin", pin, "--type", "aes",
+        demoOk(env, "keygen", "--module", module, "--slot", slotText, "--pin", pin, "--type", "aes",
                 "--label", "cli aes");
-        assertEquals(0, aes.status(), aes.err());
         Run again = demo(env, "keygen", "--module", module, "--slot", slotText, "--pin", pin, "--type", "aes",
                 "--label", "cli aes");
         assertEquals(1, again.status());
         assertTrue(again.err().contains("exists already"), again.err());
 
-        Run publicObjects = demo(env, "objects", "--module", module, "--slot", slotText);
-        assertEquals(0, publicObjects.status(), publicObjects.err());
+        Run publicObjects = demoOk(env, "objects", "--module", module, "--slot", slotText);
         assertTrue(publicObjects.out().startsWith("2 objects visible without logging in"), publicObjects.out());
         Run objects = demo(env, "objects", "--module", module, "--slot", slotText, "--pin", pin);
         assertTrue(objects.out().startsWith("5 objects"), objects.out());
@@ -271,18 +252,15 @@ class CliDemoTest {
         byte[] data = "signed by the demo program".getBytes(StandardCharsets.UTF_8);
         Path file = RealModules.testDir().resolve("data.bin");
         Files.write(file, data);
-        Run rsaSign = demo(env, "sign", "--module", module, "--slot", slotText, "--pin", pin, "--label", "cli rsa",
+        Run rsaSign = demoOk(env, "sign", "--module", module, "--slot", slotText, "--pin", pin, "--label", "cli rsa",
                 "--in", file.toString());
-        assertEquals(0, rsaSign.status(), rsaSign.err());
         byte[] rsaSignature = HexFormat.of().parseHex(rsaSign.value("signature"));
-        Run ecSign = demo(env, "sign", "--module", module, "--slot", slotText, "--pin", pin, "--label", "cli ec",
+        Run ecSign = demoOk(env, "sign", "--module", module, "--slot", slotText, "--pin", pin, "--label", "cli ec",
                 "--data", "signed by the demo program");
-        assertEquals(0, ecSign.status(), ecSign.err());
         byte[] ecSignature = HexFormat.of().parseHex(ecSign.value("signature"));
 
-        Run verified = demo(env, "verify", "--module", module, "--slot", slotText, "--label", "cli ec",
+        Run verified = demoOk(env, "verify", "--module", module, "--slot", slotText, "--label", "cli ec",
                 "--data", "signed by the demo program", "--signature", ecSign.value("signature"));
-        assertEquals(0, verified.status(), verified.err());
         assertEquals("valid", verified.value("signature"));
         Run rejected = demo(env, "verify", "--module", module, "--slot", slotText, "--label", "cli rsa",
                 "--data", "something else", "--signature", rsaSign.value("signature"));
@@ -290,26 +268,22 @@ class CliDemoTest {
         assertEquals(List.of("vorlen-demo: C_Verify: CKR_SIGNATURE_INVALID (0x000000C0)"), rejected.errLines());
 
         // The JDK verifies both signatures with the public keys read through the library.
-        pkcs11 = new PKCS11Impl(module);
+        PKCS11Impl pkcs11 = new PKCS11Impl(module);
         try {
             pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
             long session = pkcs11.C_OpenSession(slot, CKF_SERIAL_SESSION, null, null);
             long[] rsaKey = RealModules.find(pkcs11, session, new CK_ATTRIBUTE(CKA_CLASS, CKO_PUBLIC_KEY),
                     new CK_ATTRIBUTE(CKA_LABEL, "cli rsa".toCharArray()));
             assertEquals(1, rsaKey.length);
-            CK_ATTRIBUTE[] rsaValues = RealModules.read(pkcs11, session, rsaKey[0], CKA_MODULUS, CKA_PUBLIC_EXPONENT);
-            Signature jdk = Signature.getInstance("SHA256withRSA");
-            jdk.initVerify(RealModules.rsaPublicKey(rsaValues[0].getByteArray(), rsaValues[1].getByteArray()));
-            jdk.update(data);
-            assertTrue(jdk.verify(rsaSignature), "the JDK accepts the program's RSA signature");
+            assertTrue(RealModules.jdkVerifies("SHA256withRSA", RealModules.rsaPublicKey(pkcs11, session, rsaKey[0]), data,
+                    rsaSignature), "the JDK accepts the program's RSA signature");
 
             long[] ecKey = RealModules.find(pkcs11, session, new CK_ATTRIBUTE(CKA_CLASS, CKO_PUBLIC_KEY),
                     new CK_ATTRIBUTE(CKA_LABEL, "cli ec".toCharArray()));
             assertEquals(1, ecKey.length);
-            Signature ecdsa = Signature.getInstance("SHA256withECDSAinP1363Format");
-            ecdsa.initVerify(RealModules.ecPublicKey(RealModules.bytes(pkcs11, session, ecKey[0], CKA_EC_POINT)));
-            ecdsa.update(data);
-            assertTrue(ecdsa.verify(ecSignature), "the JDK accepts the program's ECDSA signature");
+            assertTrue(RealModules.jdkVerifies("SHA256withECDSAinP1363Format", RealModules.ecPublicKey(
+                    RealModules.bytes(pkcs11, session, ecKey[0], CKA_EC_POINT)), data, ecSignature),
+                    "the JDK accepts the program's ECDSA signature");
             pkcs11.C_CloseSession(session);
             pkcs11.C_Finalize(null);
         } finally {

@@ -18,10 +18,7 @@ import java.util.List;
 
 import javax.crypto.KeyAgreement;
 
-import org.junit.jupiter.api.AfterAll;
-import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
-import org.junit.jupiter.api.TestInstance;
 
 import zandrop.tesk.pkcs11.vorlen.token.Curve;
 import zandrop.tesk.pkcs11.vorlen.token.JdkFormats;
@@ -35,24 +32,9 @@ import zandrop.tesk.pkcs11.vorlen.token.TestCertificates;
  * signatures; an imported EC key agrees with the JDK on an ECDH secret; a certificate goes onto
  * the token and comes back.
  */
-@TestInstance(TestInstance.Lifecycle.PER_CLASS)
-class RealJdkFormatsTest {
-    private RealModules.SoftHsmLogin login;
-    private PKCS11Impl pkcs11;
-    private long session;
-
-    @BeforeAll
-    void logIn() throws Exception {
-        login = RealModules.SoftHsmLogin.open("jdk-formats");
-        pkcs11 = login.pkcs11;
-        session = login.session;
-    }
-
-    @AfterAll
-    void logOut() throws Exception {
-        if (login != null) {
-            login.close();
-        }
+class RealJdkFormatsTest extends RealModules.SoftHsmSuite {
+    RealJdkFormatsTest() {
+        super("jdk-formats");
     }
 
     private static final byte[] DATA = "signed on one side, verified on the other".getBytes(StandardCharsets.UTF_8);
@@ -88,10 +70,7 @@ class RealJdkFormatsTest {
     }
 
     private static boolean jdkVerifies(PublicKey key, Curve curve, byte[] signature) throws Exception {
-        Signature verifier = Signature.getInstance(jdkAlgorithm(curve));
-        verifier.initVerify(key);
-        verifier.update(DATA);
-        return verifier.verify(signature);
+        return RealModules.jdkVerifies(jdkAlgorithm(curve), key, DATA, signature);
     }
 
     @Test
@@ -110,10 +89,7 @@ class RealJdkFormatsTest {
             assertTrue(jdkVerifies(pair.getPublic(), curve, signature), name + ": the JDK verifies the token's signature");
 
             long publicKey = pkcs11.C_CreateObject(session, JdkFormats.publicKeyTemplate(pair.getPublic(), options));
-            Signature signer = Signature.getInstance(jdkAlgorithm(curve));
-            signer.initSign(pair.getPrivate());
-            signer.update(DATA);
-            byte[] jdkSignature = signer.sign();
+            byte[] jdkSignature = RealModules.sign(Signature.getInstance(jdkAlgorithm(curve)), pair.getPrivate(), DATA);
             byte[] data = DATA;
             long mechanism = curve == null ? CKM_SHA256_RSA_PKCS : curve.kind() == Curve.Kind.EDWARDS ? CKM_EDDSA : CKM_ECDSA;
             if (mechanism == CKM_ECDSA) {
@@ -144,14 +120,13 @@ class RealJdkFormatsTest {
             long mechanism;
             if (curve == null) {
                 mechanism = CKM_RSA_PKCS_KEY_PAIR_GEN;
-                publicTemplate = new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_MODULUS_BITS, 2048L), new CK_ATTRIBUTE(CKA_VERIFY, true)};
+                publicTemplate = RealModules.template(CKA_MODULUS_BITS, 2048L, CKA_VERIFY, true);
             } else {
                 mechanism = curve.kind() == Curve.Kind.EDWARDS ? CKM_EC_EDWARDS_KEY_PAIR_GEN : CKM_EC_KEY_PAIR_GEN;
-                publicTemplate = new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_EC_PARAMS, JdkFormats.ecParams(curve)),
-                    new CK_ATTRIBUTE(CKA_VERIFY, true)};
+                publicTemplate = RealModules.template(CKA_EC_PARAMS, JdkFormats.ecParams(curve), CKA_VERIFY, true);
             }
             long[] keys = pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(mechanism), publicTemplate,
-                    new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_SIGN, true), new CK_ATTRIBUTE(CKA_PRIVATE, true)});
+                    RealModules.template(CKA_SIGN, true, CKA_PRIVATE, true));
             PublicKey jdkKey = curve == null
                     ? JdkFormats.rsaPublicKey(RealModules.bytes(pkcs11, session, keys[0], CKA_MODULUS),
                             RealModules.bytes(pkcs11, session, keys[0], CKA_PUBLIC_EXPONENT))
@@ -181,9 +156,8 @@ class RealJdkFormatsTest {
             byte[] publicData = java.util.Arrays.copyOfRange(ecPoint, 2, ecPoint.length);
             long secret = pkcs11.C_DeriveKey(session,
                     new CK_MECHANISM(CKM_ECDH1_DERIVE, new CK_ECDH1_DERIVE_PARAMS(CKD_NULL, null, publicData)),
-                    privateKey, new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
-                        new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_GENERIC_SECRET), new CK_ATTRIBUTE(CKA_VALUE_LEN, (long) curve.size()),
-                        new CK_ATTRIBUTE(CKA_SENSITIVE, false), new CK_ATTRIBUTE(CKA_EXTRACTABLE, true)});
+                    privateKey, RealModules.template(CKA_CLASS, CKO_SECRET_KEY, CKA_KEY_TYPE, CKK_GENERIC_SECRET,
+                            CKA_VALUE_LEN, (long) curve.size(), CKA_SENSITIVE, false, CKA_EXTRACTABLE, true));
             KeyAgreement agreement = KeyAgreement.getInstance(curve.kind() == Curve.Kind.WEIERSTRASS ? "ECDH" : "XDH");
             agreement.init(ours.getPrivate());
             agreement.doPhase(peer.getPublic(), true);

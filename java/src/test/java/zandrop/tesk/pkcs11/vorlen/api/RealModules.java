@@ -5,9 +5,30 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.junit.jupiter.api.Assertions.fail;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKA_CLASS;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKA_DECRYPT;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKA_DERIVE;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKA_EC_PARAMS;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKA_ENCRYPT;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKA_EXTRACTABLE;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKA_KEY_TYPE;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKA_LABEL;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKA_MODULUS;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKA_MODULUS_BITS;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKA_PRIVATE;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKA_PUBLIC_EXPONENT;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKA_SENSITIVE;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKA_SIGN;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKA_TOKEN;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKA_UNWRAP;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKA_VALUE_LEN;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKA_VERIFY;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKA_WRAP;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKF_OS_LOCKING_OK;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKF_RW_SESSION;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKF_SERIAL_SESSION;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKM_RSA_PKCS_KEY_PAIR_GEN;
+import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKO_SECRET_KEY;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKU_USER;
 
 import java.io.IOException;
@@ -83,6 +104,30 @@ final class RealModules {
 
     static String nssSoftoken() {
         return spiedOr("softokn", path("vorlen.real.softokn", "libnss3"));
+    }
+
+    /**
+     * NSS's softoken parameter string (pReserved of C_Initialize) for a fresh database in the
+     * folder {@code name} of the test folder, which it makes.
+     */
+    static String nssParameters(String name) throws IOException {
+        Path database = testDir().resolve(name);
+        Files.createDirectories(database);
+        return "configdir='sql:" + database + "' certPrefix='' keyPrefix='' secmod='secmod.db' flags= ";
+    }
+
+    /** NSS's softoken initialised with the operating system's locking and {@link #nssParameters}. */
+    static PKCS11Impl nssInitialised(String name) throws IOException, PKCS11Exception {
+        CK_C_INITIALIZE_ARGS args = new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK);
+        args.pReserved = nssParameters(name);
+        PKCS11Impl pkcs11 = new PKCS11Impl(nssSoftoken());
+        try {
+            pkcs11.C_Initialize(args);
+        } catch (PKCS11Exception | RuntimeException e) {
+            pkcs11.disconnect();
+            throw e;
+        }
+        return pkcs11;
     }
 
     /** p11-kit's client module, which forwards every call to a p11-kit server. */
@@ -162,9 +207,7 @@ final class RealModules {
     static Result run(List<String> command, Map<String, String> extraEnvironment, boolean keepSanitizer) {
         ProcessBuilder builder = new ProcessBuilder(command);
         if (!keepSanitizer) {
-            builder.environment().remove("LD_PRELOAD");
-            builder.environment().remove("ASAN_OPTIONS");
-            builder.environment().remove("UBSAN_OPTIONS");
+            withoutSanitizer(builder);
         }
         builder.environment().putAll(extraEnvironment);
         try {
@@ -184,6 +227,14 @@ final class RealModules {
             Thread.currentThread().interrupt();
             throw new AssertionError("interrupted", e);
         }
+    }
+
+    /** The builder, less the sanitizer runtime that the test JVM may have preloaded in its environment. */
+    static ProcessBuilder withoutSanitizer(ProcessBuilder builder) {
+        builder.environment().remove("LD_PRELOAD");
+        builder.environment().remove("ASAN_OPTIONS");
+        builder.environment().remove("UBSAN_OPTIONS");
+        return builder;
     }
 
     static Result run(String... command) {
@@ -214,6 +265,36 @@ final class RealModules {
         return engine.verify(signature);
     }
 
+    /** Whether the JDK's engine of an algorithm finds a signature of data valid under a public key. */
+    static boolean jdkVerifies(String algorithm, java.security.PublicKey key, byte[] data, byte[] signature)
+            throws GeneralSecurityException {
+        return verifies(java.security.Signature.getInstance(algorithm), key, data, signature);
+    }
+
+    /** A cipher of the JDK's providers, initialised; {@code params} may be null. */
+    static Cipher jdkCipher(String transformation, int mode, java.security.Key key,
+            java.security.spec.AlgorithmParameterSpec params) throws GeneralSecurityException {
+        return initialised(Cipher.getInstance(transformation), mode, key, params);
+    }
+
+    /** The cipher, initialised; {@code params} may be null. */
+    static Cipher initialised(Cipher cipher, int mode, java.security.Key key, java.security.spec.AlgorithmParameterSpec params)
+            throws GeneralSecurityException {
+        cipher.init(mode, key, params);
+        return cipher;
+    }
+
+    /** The MAC engine, initialised with a key. */
+    static javax.crypto.Mac initialised(javax.crypto.Mac mac, java.security.Key key) throws GeneralSecurityException {
+        mac.init(key);
+        return mac;
+    }
+
+    /** The JDK's AES key of a value. */
+    static SecretKeySpec aes(byte[] value) {
+        return new SecretKeySpec(value, "AES");
+    }
+
     // ---- attributes
 
     /** Reads attributes of an object; returns the values in template order. */
@@ -236,40 +317,39 @@ final class RealModules {
 
     // ---- key templates
 
+    /** A template of types and values in turn: {@code template(CKA_CLASS, CKO_DATA, CKA_TOKEN, false)}. */
+    static CK_ATTRIBUTE[] template(Object... typesAndValues) {
+        assertEquals(0, typesAndValues.length % 2, "types and values in pairs");
+        CK_ATTRIBUTE[] template = new CK_ATTRIBUTE[typesAndValues.length / 2];
+        for (int i = 0; i < template.length; i++) {
+            template[i] = new CK_ATTRIBUTE((Long) typesAndValues[2 * i], typesAndValues[2 * i + 1]);
+        }
+        return template;
+    }
+
+    /** The attributes of {@code first}, then {@code more}. */
+    static CK_ATTRIBUTE[] concat(CK_ATTRIBUTE[] first, CK_ATTRIBUTE... more) {
+        CK_ATTRIBUTE[] all = Arrays.copyOf(first, first.length + more.length);
+        System.arraycopy(more, 0, all, first.length, more.length);
+        return all;
+    }
+
     /**
      * A template of a session secret key whose value can be read, so that the JDK can redo what
      * the token did: class, key type, not on the token, not sensitive, extractable, then
      * {@code more}.
      */
     static CK_ATTRIBUTE[] readable(long keyType, CK_ATTRIBUTE... more) {
-        CK_ATTRIBUTE[] common = {
-            new CK_ATTRIBUTE(PKCS11Constants.CKA_CLASS, PKCS11Constants.CKO_SECRET_KEY),
-            new CK_ATTRIBUTE(PKCS11Constants.CKA_KEY_TYPE, keyType),
-            new CK_ATTRIBUTE(PKCS11Constants.CKA_TOKEN, false),
-            new CK_ATTRIBUTE(PKCS11Constants.CKA_SENSITIVE, false),
-            new CK_ATTRIBUTE(PKCS11Constants.CKA_EXTRACTABLE, true),
-        };
-        CK_ATTRIBUTE[] template = Arrays.copyOf(common, common.length + more.length);
-        System.arraycopy(more, 0, template, common.length, more.length);
-        return template;
+        return concat(template(CKA_CLASS, CKO_SECRET_KEY, CKA_KEY_TYPE, keyType, CKA_TOKEN, false,
+                CKA_SENSITIVE, false, CKA_EXTRACTABLE, true), more);
     }
 
     /** A readable secret key of {@code bytes} bytes for every use, generated on the token. */
     static long readableKey(PKCS11Impl pkcs11, long session, long generator, long keyType, int bytes,
             CK_ATTRIBUTE... more) throws PKCS11Exception {
-        CK_ATTRIBUTE[] uses = {
-            new CK_ATTRIBUTE(PKCS11Constants.CKA_VALUE_LEN, (long) bytes),
-            new CK_ATTRIBUTE(PKCS11Constants.CKA_ENCRYPT, true),
-            new CK_ATTRIBUTE(PKCS11Constants.CKA_DECRYPT, true),
-            new CK_ATTRIBUTE(PKCS11Constants.CKA_SIGN, true),
-            new CK_ATTRIBUTE(PKCS11Constants.CKA_VERIFY, true),
-            new CK_ATTRIBUTE(PKCS11Constants.CKA_WRAP, true),
-            new CK_ATTRIBUTE(PKCS11Constants.CKA_UNWRAP, true),
-            new CK_ATTRIBUTE(PKCS11Constants.CKA_DERIVE, true),
-        };
-        CK_ATTRIBUTE[] all = Arrays.copyOf(uses, uses.length + more.length);
-        System.arraycopy(more, 0, all, uses.length, more.length);
-        return pkcs11.C_GenerateKey(session, new CK_MECHANISM(generator), readable(keyType, all));
+        CK_ATTRIBUTE[] uses = template(CKA_VALUE_LEN, (long) bytes, CKA_ENCRYPT, true, CKA_DECRYPT, true,
+                CKA_SIGN, true, CKA_VERIFY, true, CKA_WRAP, true, CKA_UNWRAP, true, CKA_DERIVE, true);
+        return pkcs11.C_GenerateKey(session, new CK_MECHANISM(generator), readable(keyType, concat(uses, more)));
     }
 
     /**
@@ -279,19 +359,26 @@ final class RealModules {
      */
     static long[] signingKeyPair(PKCS11Impl pkcs11, long session, long generator, byte[] ecParams,
             CK_ATTRIBUTE... privateMore) throws PKCS11Exception {
-        CK_ATTRIBUTE[] publicTemplate = {
-            new CK_ATTRIBUTE(PKCS11Constants.CKA_TOKEN, false),
-            new CK_ATTRIBUTE(PKCS11Constants.CKA_EC_PARAMS, ecParams),
-            new CK_ATTRIBUTE(PKCS11Constants.CKA_VERIFY, true),
-        };
-        CK_ATTRIBUTE[] privateTemplate = Arrays.copyOf(new CK_ATTRIBUTE[] {
-            new CK_ATTRIBUTE(PKCS11Constants.CKA_TOKEN, false),
-            new CK_ATTRIBUTE(PKCS11Constants.CKA_PRIVATE, true),
-            new CK_ATTRIBUTE(PKCS11Constants.CKA_SENSITIVE, true),
-            new CK_ATTRIBUTE(PKCS11Constants.CKA_SIGN, true),
-        }, 4 + privateMore.length);
-        System.arraycopy(privateMore, 0, privateTemplate, 4, privateMore.length);
-        return pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(generator), publicTemplate, privateTemplate);
+        return pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(generator),
+                template(CKA_TOKEN, false, CKA_EC_PARAMS, ecParams, CKA_VERIFY, true),
+                concat(template(CKA_TOKEN, false, CKA_PRIVATE, true, CKA_SENSITIVE, true, CKA_SIGN, true), privateMore));
+    }
+
+    /**
+     * An RSA key pair of 2048 bits and the exponent 65537 that signs, verifies, encrypts,
+     * decrypts, wraps and unwraps, both halves labelled: public handle, private handle.
+     */
+    static long[] rsaKeyPair(PKCS11Impl pkcs11, long session, boolean onToken, String label) throws PKCS11Exception {
+        return pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_RSA_PKCS_KEY_PAIR_GEN),
+                template(CKA_TOKEN, onToken, CKA_MODULUS_BITS, 2048L, CKA_PUBLIC_EXPONENT, new byte[] {1, 0, 1},
+                        CKA_VERIFY, true, CKA_ENCRYPT, true, CKA_WRAP, true, CKA_LABEL, label.toCharArray()),
+                template(CKA_TOKEN, onToken, CKA_PRIVATE, true, CKA_SENSITIVE, true, CKA_SIGN, true,
+                        CKA_DECRYPT, true, CKA_UNWRAP, true, CKA_LABEL, label.toCharArray()));
+    }
+
+    /** The JDK's RSA public key of a token's public key object. */
+    static RSAPublicKey rsaPublicKey(PKCS11Impl pkcs11, long session, long publicKey) throws Exception {
+        return rsaPublicKey(bytes(pkcs11, session, publicKey, CKA_MODULUS), bytes(pkcs11, session, publicKey, CKA_PUBLIC_EXPONENT));
     }
 
     /** Every object that matches a template, read in batches of a few handles. */
@@ -369,6 +456,36 @@ final class RealModules {
         System.arraycopy(bytes, skip, into, offset + 32 - (bytes.length - skip), bytes.length - skip);
     }
 
+    // ---- the JDK's tools with the provider
+
+    /**
+     * A command of the JDK's {@code keytool} or {@code jarsigner} (next to vorlen.java) with
+     * {@code args}, then the options that load the provider (this build's jars) on the test
+     * folder's SoftHSM2 token of the label, with the user's PIN.
+     */
+    static List<String> providerTool(String label, String name, String... args) {
+        String jars = System.getProperty("vorlen.provider.jar") + ":" + Path.of(System.getProperty("vorlen.provider.jar"))
+                .resolveSibling("vorlen-pkcs11.jar");
+        String toolUri = zandrop.tesk.pkcs11.vorlen.token.Pkcs11Uri.builder().token(label).modulePath(softHsm2Itself()).build()
+                .toString();
+        List<String> command = new java.util.ArrayList<>(List.of(Path.of(System.getProperty("vorlen.java", "java"))
+                .resolveSibling(name).toString()));
+        command.addAll(List.of(args));
+        command.addAll(List.of("-storetype", "PKCS11", "-keystore", "NONE", "-providerName", "Vorlen", "-providerClass",
+                zandrop.tesk.pkcs11.vorlen.provider.VorlenProvider.class.getName(), "-providerArg", toolUri,
+                "-storepass", RealSoftHsmToken.USER_PIN));
+        command.addAll(name.equals("keytool") ? List.of("-providerpath", jars) : List.of("-J-cp", "-J" + jars));
+        return command;
+    }
+
+    /** Runs a {@link #providerTool} command, which must succeed. */
+    static Result providerToolOk(List<String> command) {
+        // The tool's JVM loads this build's library: it keeps the sanitizer runtime, as the test JVM.
+        Result r = run(command, Map.of(), true);
+        assertEquals(0, r.status(), command + "\n" + r.out() + r.err());
+        return r;
+    }
+
     // ---- a p11-kit server
 
     /**
@@ -403,11 +520,8 @@ final class RealModules {
         static P11KitServer start(String tokenLabel) throws IOException, InterruptedException {
             Path socket = serverSocket();
             Files.deleteIfExists(socket);
-            ProcessBuilder builder = new ProcessBuilder("setsid", p11KitTool(), "server", "-f", "-n", socket.toString(),
-                    "--provider", softHsm2ForTools(), "pkcs11:token=" + tokenLabel.replace(" ", "%20"));
-            builder.environment().remove("LD_PRELOAD");
-            builder.environment().remove("ASAN_OPTIONS");
-            builder.environment().remove("UBSAN_OPTIONS");
+            ProcessBuilder builder = withoutSanitizer(new ProcessBuilder("setsid", p11KitTool(), "server", "-f", "-n",
+                    socket.toString(), "--provider", softHsm2ForTools(), "pkcs11:token=" + tokenLabel.replace(" ", "%20")));
             builder.redirectErrorStream(true);
             builder.redirectOutput(testDir().resolve("p11-kit-server.out").toFile());
             P11KitServer server = new P11KitServer(builder.start());
@@ -536,6 +650,40 @@ final class RealModules {
                 }
             }
             assertEquals(heapBlocksBefore, PKCS11Impl.heapBlockCount(), "every native block was freed");
+        }
+    }
+
+    /**
+     * A suite whose cases share one {@link SoftHsmLogin} on a token of the suite's label, opened
+     * before the first case and closed, with its check that every native block was freed, after
+     * the last.
+     */
+    @org.junit.jupiter.api.TestInstance(org.junit.jupiter.api.TestInstance.Lifecycle.PER_CLASS)
+    abstract static class SoftHsmSuite {
+        private final String tokenLabel;
+        SoftHsmLogin login;
+        PKCS11Impl pkcs11;
+        long slot;
+        /** A read/write session in which the user is logged in; the keys of the cases live in it. */
+        long session;
+
+        SoftHsmSuite(String tokenLabel) {
+            this.tokenLabel = tokenLabel;
+        }
+
+        @org.junit.jupiter.api.BeforeAll
+        void logIn() throws Exception {
+            login = SoftHsmLogin.open(tokenLabel);
+            pkcs11 = login.pkcs11;
+            slot = login.slot;
+            session = login.session;
+        }
+
+        @org.junit.jupiter.api.AfterAll
+        void logOut() throws Exception {
+            if (login != null) {
+                login.close();
+            }
         }
     }
 

@@ -6,8 +6,6 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.nio.ByteBuffer;
-import java.nio.file.Files;
-import java.nio.file.Path;
 import java.security.KeyPair;
 import java.security.MessageDigest;
 import java.security.interfaces.ECPublicKey;
@@ -18,7 +16,6 @@ import java.util.List;
 import javax.crypto.Cipher;
 import javax.crypto.KeyAgreement;
 import javax.crypto.spec.IvParameterSpec;
-import javax.crypto.spec.SecretKeySpec;
 
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.BeforeAll;
@@ -41,12 +38,7 @@ class RealNssSoftokenMechanismsTest {
 
     @BeforeAll
     void initialise() throws Exception {
-        Path database = RealModules.testDir().resolve("nssdb-mechanisms");
-        Files.createDirectories(database);
-        pkcs11 = new PKCS11Impl(RealModules.nssSoftoken());
-        CK_C_INITIALIZE_ARGS args = new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK);
-        args.pReserved = "configdir='sql:" + database + "' certPrefix='' keyPrefix='' secmod='secmod.db' flags= ";
-        pkcs11.C_Initialize(args);
+        pkcs11 = RealModules.nssInitialised("nssdb-mechanisms");
         long[] slots = pkcs11.C_GetSlotList(true);
         assertTrue(slots.length >= 1, "the softoken has its crypto slot");
         session = pkcs11.C_OpenSession(slots[0], CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
@@ -91,17 +83,9 @@ class RealNssSoftokenMechanismsTest {
 
     @Test
     void ecdhWithKdfAndSharedDataAgreesWithTheJdk() throws Exception {
-        CK_ATTRIBUTE[] publicTemplate = {
-            new CK_ATTRIBUTE(CKA_TOKEN, false),
-            new CK_ATTRIBUTE(CKA_EC_PARAMS, RealModules.P256_PARAMS),
-        };
-        CK_ATTRIBUTE[] privateTemplate = {
-            new CK_ATTRIBUTE(CKA_TOKEN, false),
-            new CK_ATTRIBUTE(CKA_PRIVATE, true),
-            new CK_ATTRIBUTE(CKA_DERIVE, true),
-        };
-        long[] pair = pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_EC_KEY_PAIR_GEN), publicTemplate,
-                privateTemplate);
+        long[] pair = pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_EC_KEY_PAIR_GEN),
+                RealModules.template(CKA_TOKEN, false, CKA_EC_PARAMS, RealModules.P256_PARAMS),
+                RealModules.template(CKA_TOKEN, false, CKA_PRIVATE, true, CKA_DERIVE, true));
         ECPublicKey tokenPublic = RealModules.ecPublicKey(RealModules.bytes(pkcs11, session, pair[0], CKA_EC_POINT));
         KeyPair jdkPair = TestCertificates.jdkPair("secp256r1");
         KeyAgreement agreement = KeyAgreement.getInstance("ECDH");
@@ -200,9 +184,8 @@ class RealNssSoftokenMechanismsTest {
         cb[12] = cb[13] = cb[14] = 0;
         cb[15] = 1;
         byte[] plain = data(45);
-        Cipher jdk = Cipher.getInstance("AES/CTR/NoPadding");
-        jdk.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(value(key), "AES"), new IvParameterSpec(cb));
-        byte[] expected = jdk.doFinal(plain);
+        byte[] expected = RealModules.jdkCipher("AES/CTR/NoPadding", Cipher.ENCRYPT_MODE, RealModules.aes(value(key)),
+                new IvParameterSpec(cb)).doFinal(plain);
         CK_MECHANISM ctr = new CK_MECHANISM(CKM_AES_CTR, new CK_AES_CTR_PARAMS(32, cb));
         assertArrayEquals(expected, encrypt(ctr, key, plain));
         assertArrayEquals(plain, decrypt(ctr, key, expected));

@@ -60,13 +60,8 @@ class RealNssSoftokenTest {
 
     @BeforeAll
     void initialiseWithParameterString() throws Exception {
+        pkcs11 = RealModules.nssInitialised("nssdb");
         database = RealModules.testDir().resolve("nssdb");
-        Files.createDirectories(database);
-        pkcs11 = new PKCS11Impl(RealModules.nssSoftoken());
-        CK_C_INITIALIZE_ARGS args = new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK);
-        args.pReserved = "configdir='sql:" + database + "' certPrefix='' keyPrefix='' secmod='secmod.db' flags= ";
-        pkcs11.C_Initialize(args);
-
         long[] slots = pkcs11.C_GetSlotList(true);
         assertTrue(slots.length >= 1, "the softoken has its crypto slot");
         slot = slots[0];
@@ -306,21 +301,15 @@ class RealNssSoftokenTest {
     @Order(5)
     void oaepWithHashAndLabelDecryptsWhatTheJdkEncrypted() throws Exception {
         long[] pair = pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_RSA_PKCS_KEY_PAIR_GEN),
-                new CK_ATTRIBUTE[] {
-                    new CK_ATTRIBUTE(CKA_TOKEN, false), new CK_ATTRIBUTE(CKA_MODULUS_BITS, 2048L),
-                    new CK_ATTRIBUTE(CKA_PUBLIC_EXPONENT, new byte[] {1, 0, 1}), new CK_ATTRIBUTE(CKA_ENCRYPT, true)},
-                new CK_ATTRIBUTE[] {
-                    new CK_ATTRIBUTE(CKA_TOKEN, false), new CK_ATTRIBUTE(CKA_DECRYPT, true),
-                    new CK_ATTRIBUTE(CKA_SENSITIVE, true)});
-        CK_ATTRIBUTE[] values = RealModules.read(pkcs11, session, pair[0], CKA_MODULUS, CKA_PUBLIC_EXPONENT);
-        RSAPublicKey publicKey = RealModules.rsaPublicKey(values[0].getByteArray(), values[1].getByteArray());
+                RealModules.template(CKA_TOKEN, false, CKA_MODULUS_BITS, 2048L, CKA_PUBLIC_EXPONENT, new byte[] {1, 0, 1},
+                        CKA_ENCRYPT, true),
+                RealModules.template(CKA_TOKEN, false, CKA_DECRYPT, true, CKA_SENSITIVE, true));
+        RSAPublicKey publicKey = RealModules.rsaPublicKey(pkcs11, session, pair[0]);
         byte[] label = "a label of the OAEP encoding".getBytes(StandardCharsets.US_ASCII);
         byte[] message = "OAEP with SHA-256 and a label".getBytes(StandardCharsets.US_ASCII);
 
-        Cipher jdk = Cipher.getInstance("RSA/ECB/OAEPPadding");
-        jdk.init(Cipher.ENCRYPT_MODE, publicKey,
-                new OAEPParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, new PSource.PSpecified(label)));
-        byte[] ciphertext = jdk.doFinal(message);
+        byte[] ciphertext = RealModules.jdkCipher("RSA/ECB/OAEPPadding", Cipher.ENCRYPT_MODE, publicKey,
+                new OAEPParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, new PSource.PSpecified(label))).doFinal(message);
         CK_MECHANISM oaep = new CK_MECHANISM(CKM_RSA_PKCS_OAEP,
                 new CK_RSA_PKCS_OAEP_PARAMS(CKM_SHA256, CKG_MGF1_SHA256, CKZ_DATA_SPECIFIED, label));
         pkcs11.C_DecryptInit(session, oaep, pair[1]);

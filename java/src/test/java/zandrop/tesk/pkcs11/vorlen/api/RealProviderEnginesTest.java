@@ -8,7 +8,6 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.nio.ByteBuffer;
-import java.nio.file.Files;
 import java.nio.file.Path;
 import java.security.GeneralSecurityException;
 import java.security.InvalidParameterException;
@@ -104,10 +103,7 @@ class RealProviderEnginesTest {
                 RealSoftHsmToken.USER_PIN.toCharArray()));
 
         // NSS's crypto slot keeps no objects: the keys are session objects of a session held open.
-        Path database = RealModules.testDir().resolve("engines-nssdb");
-        Files.createDirectories(database);
-        nss = Pkcs11Module.open(Path.of(RealModules.nssSoftoken()),
-                "configdir='sql:" + database + "' certPrefix='' keyPrefix='' secmod='secmod.db' flags= ");
+        nss = Pkcs11Module.open(Path.of(RealModules.nssSoftoken()), RealModules.nssParameters("engines-nssdb"));
         Token crypto = nss.tokens().get(0);
         nssKeys = crypto.openSession(true);
         put(nssKeys, false);
@@ -346,10 +342,8 @@ class RealProviderEnginesTest {
             }
             String hmac = "Hmac" + hash.replace("-", "");
             if (offers(side, "Mac", hmac)) {
-                Mac mac = Mac.getInstance(hmac, side.provider());
-                mac.init(tokenKey(side, hmac, hmacKey));
-                Mac sun = Mac.getInstance(hmac, "SunJCE");
-                sun.init(new SecretKeySpec(hmacKey, hmac));
+                Mac mac = RealModules.initialised(Mac.getInstance(hmac, side.provider()), tokenKey(side, hmac, hmacKey));
+                Mac sun = RealModules.initialised(Mac.getInstance(hmac, "SunJCE"), new SecretKeySpec(hmacKey, hmac));
                 assertArrayEquals(sun.doFinal(PLAIN), mac.doFinal(PLAIN), side + " " + hmac);
                 assertArrayEquals(sun.doFinal(new byte[0]), mac.doFinal(), side + " " + hmac + " of nothing, after a reset");
             }
@@ -382,10 +376,8 @@ class RealProviderEnginesTest {
         byte[] part = new byte[64 * 1024];
         MessageDigest digest = MessageDigest.getInstance("SHA-256", side.provider());
         MessageDigest sunDigest = MessageDigest.getInstance("SHA-256", "SUN");
-        Mac mac = Mac.getInstance("HmacSHA256", side.provider());
-        mac.init(tokenKey(side, "HmacSHA256", hmacKey));
-        Mac sunMac = Mac.getInstance("HmacSHA256", "SunJCE");
-        sunMac.init(new SecretKeySpec(hmacKey, "HmacSHA256"));
+        Mac mac = RealModules.initialised(Mac.getInstance("HmacSHA256", side.provider()), tokenKey(side, "HmacSHA256", hmacKey));
+        Mac sunMac = RealModules.initialised(Mac.getInstance("HmacSHA256", "SunJCE"), new SecretKeySpec(hmacKey, "HmacSHA256"));
         for (int i = 0; i < 1024; i++) {
             Arrays.fill(part, (byte) i);
             part[i] = (byte) ~i;
@@ -405,20 +397,19 @@ class RealProviderEnginesTest {
             }
             java.security.Signature signer = java.security.Signature.getInstance(c[0], side.provider());
             signer.initSign((PrivateKey) side.store().getKey(c[1], null));
+            KeyPair pair = c[1].equals("ec") ? ec : rsa;
             java.security.Signature jdk = java.security.Signature.getInstance(c[0], c[2]);
-            jdk.initSign(c[1].equals("ec") ? ec.getPrivate() : rsa.getPrivate());
+            jdk.initSign(pair.getPrivate());
             for (int off = 0; off < mebibyte.length; off += part.length) {
                 signer.update(mebibyte, off, part.length);
                 jdk.update(mebibyte, off, part.length);
             }
             byte[] jdkSignature = jdk.sign();
-            jdk.initVerify(c[1].equals("ec") ? ec.getPublic() : rsa.getPublic());
-            jdk.update(mebibyte);
-            assertTrue(jdk.verify(signer.sign()), side + " " + c[0] + " of 1 MiB, verified by " + c[2]);
+            assertTrue(RealModules.verifies(jdk, pair.getPublic(), mebibyte, signer.sign()),
+                    side + " " + c[0] + " of 1 MiB, verified by " + c[2]);
             java.security.Signature verifier = java.security.Signature.getInstance(c[0], side.provider());
-            verifier.initVerify(c[1].equals("ec") ? ec.getPublic() : rsa.getPublic());
-            verifier.update(mebibyte);
-            assertTrue(verifier.verify(jdkSignature), side + " " + c[0] + " of 1 MiB, " + c[2] + "'s verified by the token");
+            assertTrue(RealModules.verifies(verifier, pair.getPublic(), mebibyte, jdkSignature),
+                    side + " " + c[0] + " of 1 MiB, " + c[2] + "'s verified by the token");
             mebibyte[5] ^= 1;
             verifier.update(mebibyte);
             assertTrue(!verifier.verify(jdkSignature), side + " " + c[0] + " of other data");
@@ -496,8 +487,7 @@ class RealProviderEnginesTest {
             wrapper.init(Cipher.UNWRAP_MODE, kek);
             Key unwrapped = wrapper.unwrap(jdkWrapped, "HmacSHA256", Cipher.SECRET_KEY);
             if (offers(side, "Mac", "HmacSHA256")) {
-                Mac mac = Mac.getInstance("HmacSHA256", side.provider());
-                mac.init(unwrapped);
+                Mac mac = RealModules.initialised(Mac.getInstance("HmacSHA256", side.provider()), unwrapped);
                 Mac sun = Mac.getInstance("HmacSHA256", "SunJCE");
                 sun.init(new SecretKeySpec(hmacBytes, "HmacSHA256"));
                 assertArrayEquals(sun.doFinal(PLAIN), mac.doFinal(PLAIN), what + ": the unwrapped key MACs as the JDK's");
@@ -517,10 +507,8 @@ class RealProviderEnginesTest {
             sunUnwrap.init(Cipher.UNWRAP_MODE, jdkKek);
             Key out = sunUnwrap.unwrap(wrapper.wrap(generated), "HmacSHA256", Cipher.SECRET_KEY);
             assertEquals(32, out.getEncoded().length, side + " HmacSHA256 key");
-            Mac mac = Mac.getInstance("HmacSHA256", side.provider());
-            mac.init(generated);
-            Mac sun = Mac.getInstance("HmacSHA256", "SunJCE");
-            sun.init(out);
+            Mac mac = RealModules.initialised(Mac.getInstance("HmacSHA256", side.provider()), generated);
+            Mac sun = RealModules.initialised(Mac.getInstance("HmacSHA256", "SunJCE"), out);
             assertArrayEquals(sun.doFinal(PLAIN), mac.doFinal(PLAIN), side + ": the generated HMAC key");
             assertThrows(java.security.spec.InvalidKeySpecException.class, () -> SecretKeyFactory.getInstance("HmacSHA256",
                     side.provider()).getKeySpec(generated, SecretKeySpec.class), "the value does not leave the token");
@@ -580,8 +568,7 @@ class RealProviderEnginesTest {
             cbc = Cipher.getInstance("AES/CBC/NoPadding");
             cbc.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(AES, "AES"), new IvParameterSpec(new byte[16]));
             assertEquals("SunJCE", cbc.getProvider().getName(), side.name());
-            Mac mac = Mac.getInstance("HmacSHA256");
-            mac.init(new SecretKeySpec(AES, "HmacSHA256"));
+            Mac mac = RealModules.initialised(Mac.getInstance("HmacSHA256"), new SecretKeySpec(AES, "HmacSHA256"));
             assertEquals("SunJCE", mac.getProvider().getName(), side.name());
             assertThrows(java.security.InvalidKeyException.class, () -> Cipher.getInstance("AES/CBC/NoPadding", side.provider())
                     .init(Cipher.ENCRYPT_MODE, new SecretKeySpec(AES, "AES")), "a key that is not the token's");

@@ -267,23 +267,11 @@ class RealProviderStoreTest {
     }
 
     private List<String> tool(String name, String... args) {
-        String java = System.getProperty("vorlen.java", "java");
-        String jars = System.getProperty("vorlen.provider.jar") + ":" + Path.of(System.getProperty("vorlen.provider.jar"))
-                .resolveSibling("vorlen-pkcs11.jar");
-        String toolUri = Pkcs11Uri.builder().token(LABEL).modulePath(RealModules.softHsm2Itself()).build().toString();
-        List<String> command = new ArrayList<>(List.of(Path.of(java).resolveSibling(name).toString()));
-        command.addAll(List.of(args));
-        command.addAll(List.of("-storetype", "PKCS11", "-keystore", "NONE", "-providerName", "Vorlen",
-                "-providerClass", VorlenProvider.class.getName(), "-providerArg", toolUri, "-storepass", RealSoftHsmToken.USER_PIN));
-        command.addAll(name.equals("keytool") ? List.of("-providerpath", jars) : List.of("-J-cp", "-J" + jars));
-        return command;
+        return RealModules.providerTool(LABEL, name, args);
     }
 
     private static RealModules.Result ok(List<String> command) {
-        // The tool's JVM loads this build's library: it keeps the sanitizer runtime, as the test JVM.
-        RealModules.Result r = RealModules.run(command, Map.of(), true);
-        assertEquals(0, r.status(), command + "\n" + r.out() + r.err());
-        return r;
+        return RealModules.providerToolOk(command);
     }
 
     @Test

@@ -8,7 +8,6 @@ import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.junit.jupiter.api.Assumptions.assumeTrue;
-import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.CKF_OS_LOCKING_OK;
 
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Path;
@@ -30,7 +29,6 @@ import java.util.ArrayList;
 import java.util.Collections;
 import java.util.HexFormat;
 import java.util.List;
-import java.util.Map;
 import java.util.Set;
 import java.util.TreeSet;
 import java.util.concurrent.ExecutorService;
@@ -223,15 +221,14 @@ class RealProviderTest {
     }
 
     private Signature vorlen(Case c) throws Exception {
-        Signature s = Signature.getInstance(c.algorithm(), provider);
-        if (c.params() != null) {
-            s.setParameter(c.params());
-        }
-        return s;
+        return withParams(Signature.getInstance(c.algorithm(), provider), c);
     }
 
     private Signature jdk(Case c) throws Exception {
-        Signature s = Signature.getInstance(c.algorithm(), c.jdkProvider());
+        return withParams(Signature.getInstance(c.algorithm(), c.jdkProvider()), c);
+    }
+
+    private static Signature withParams(Signature s, Case c) throws Exception {
         if (c.params() != null) {
             s.setParameter(c.params());
         }
@@ -259,10 +256,8 @@ class RealProviderTest {
         signer.update(new byte[room + 1]);
         assertThrows(java.security.SignatureException.class, signer::sign);
         signer.update(new byte[room]);
-        Signature checker = Signature.getInstance("NONEwithRSA", "SunJCE");
-        checker.initVerify(rsa.getPublic());
-        checker.update(new byte[room]);
-        assertTrue(checker.verify(signer.sign()), "the longest input still signs, and the engine is clean after the refusal");
+        assertTrue(RealModules.verifies(Signature.getInstance("NONEwithRSA", "SunJCE"), rsa.getPublic(), new byte[room],
+                signer.sign()), "the longest input still signs, and the engine is clean after the refusal");
         Signature verifier = Signature.getInstance("NONEwithRSA", provider);
         verifier.initVerify(rsa.getPublic());
         verifier.update(new byte[room + 1]);
@@ -373,9 +368,8 @@ class RealProviderTest {
         byte[] signature = pss.sign();
         Signature jdk = Signature.getInstance("RSASSA-PSS", "SunRsaSign");
         jdk.setParameter(new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, 32, 1));
-        jdk.initVerify(rsaCert.getPublicKey());
-        jdk.update(new byte[] {1, 2, 3});
-        assertTrue(jdk.verify(signature), "the next signature starts clean");
+        assertTrue(RealModules.verifies(jdk, rsaCert.getPublicKey(), new byte[] {1, 2, 3}, signature),
+                "the next signature starts clean");
 
         Signature ecdsa = Signature.getInstance("SHA256withECDSA", provider);
         assertThrows(java.security.InvalidKeyException.class, () -> ecdsa.initSign(ec.getPrivate()),
@@ -429,8 +423,7 @@ class RealProviderTest {
         byte[] aad = {9, 8, 7};
         GCMParameterSpec spec = new GCMParameterSpec(128, HexFormat.of().parseHex("00112233445566778899aabb"));
 
-        Cipher token = Cipher.getInstance("AES/GCM/NoPadding", provider);
-        token.init(Cipher.ENCRYPT_MODE, key, spec);
+        Cipher token = RealModules.initialised(Cipher.getInstance("AES/GCM/NoPadding", provider), Cipher.ENCRYPT_MODE, key, spec);
         token.updateAAD(aad);
         byte[] sealed = token.doFinal(plain);
         Cipher sunJce = Cipher.getInstance("AES/GCM/NoPadding", "SunJCE");
@@ -491,16 +484,7 @@ class RealProviderTest {
     void keytoolListsTheToken() {
         String emulator = System.getProperty("vorlen.jvm.emulator", "");
         assumeTrue(emulator.isEmpty(), "keytool of the target runs here only under " + emulator);
-        String java = System.getProperty("vorlen.java", "java");
-        Path keytool = Path.of(java).resolveSibling("keytool");
-        String jars = System.getProperty("vorlen.provider.jar") + ":" + Path.of(System.getProperty("vorlen.provider.jar"))
-                .resolveSibling("vorlen-pkcs11.jar");
-        String toolUri = Pkcs11Uri.builder().token(LABEL).modulePath(RealModules.softHsm2Itself()).build().toString();
-        // keytool's JVM loads this build's library: it keeps the sanitizer runtime, as the test JVM.
-        RealModules.Result r = RealModules.run(List.of(keytool.toString(), "-list", "-storetype", "PKCS11",
-                "-keystore", "NONE", "-providerName", "Vorlen", "-providerClass", VorlenProvider.class.getName(),
-                "-providerArg", toolUri, "-providerpath", jars, "-storepass", RealSoftHsmToken.USER_PIN), Map.of(), true);
-        assertEquals(0, r.status(), r.out() + r.err());
+        RealModules.Result r = RealModules.providerToolOk(RealModules.providerTool(LABEL, "keytool", "-list"));
         assertTrue(r.out().contains("Your keystore contains 8 entries"), r.out());
         assertTrue(r.out().contains("aes, SecretKeyEntry"), r.out());
         assertTrue(r.out().contains("rsa, PrivateKeyEntry"), r.out());

@@ -90,41 +90,15 @@ class RealRemoteTest {
         assertEquals(globalReferencesBefore, PKCS11Impl.globalReferenceCount(), "no global reference left");
     }
 
-    private static CK_ATTRIBUTE[] template(Object... typesAndValues) {
-        CK_ATTRIBUTE[] template = new CK_ATTRIBUTE[typesAndValues.length / 2];
-        for (int i = 0; i < template.length; i++) {
-            template[i] = new CK_ATTRIBUTE((Long) typesAndValues[2 * i], typesAndValues[2 * i + 1]);
-        }
-        return template;
-    }
-
-    /** A session RSA key pair labelled as given: public handle, private handle. */
-    private static long[] rsaKeyPair(PKCS11Impl pkcs11, long session, String label) throws PKCS11Exception {
-        return pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_RSA_PKCS_KEY_PAIR_GEN),
-                template(CKA_TOKEN, false, CKA_MODULUS_BITS, 2048L, CKA_PUBLIC_EXPONENT, new byte[] {1, 0, 1},
-                        CKA_VERIFY, true, CKA_LABEL, label.toCharArray()),
-                template(CKA_TOKEN, false, CKA_PRIVATE, true, CKA_SENSITIVE, true, CKA_SIGN, true,
-                        CKA_LABEL, label.toCharArray()));
-    }
-
-    private static PublicKey rsaPublicKey(PKCS11Impl pkcs11, long session, long key) throws Exception {
-        return RealModules.rsaPublicKey(RealModules.bytes(pkcs11, session, key, CKA_MODULUS),
-                RealModules.bytes(pkcs11, session, key, CKA_PUBLIC_EXPONENT));
-    }
-
-    private static boolean verifies(String algorithm, PublicKey key, byte[] data, byte[] signature) throws Exception {
-        return RealModules.verifies(Signature.getInstance(algorithm), key, data, signature);
-    }
-
     @Test
     @Order(1)
     void rsaAndEcSignaturesVerifyWithTheJdkAndObjectsAreFoundAndRead() throws Exception {
         byte[] data = "signed through a socket".getBytes(StandardCharsets.US_ASCII);
         byte[] digest = MessageDigest.getInstance("SHA-256").digest(data);
-        long[] rsa = rsaKeyPair(pkcs11, session, "remote rsa");
-        PublicKey rsaPublic = rsaPublicKey(pkcs11, session, rsa[0]);
+        long[] rsa = RealModules.rsaKeyPair(pkcs11, session, false, "remote rsa");
+        PublicKey rsaPublic = RealModules.rsaPublicKey(pkcs11, session, rsa[0]);
         pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), rsa[1]);
-        assertTrue(verifies("SHA256withRSA", rsaPublic, data, pkcs11.C_Sign(session, data)));
+        assertTrue(RealModules.jdkVerifies("SHA256withRSA", rsaPublic, data, pkcs11.C_Sign(session, data)));
         // PSS with its parameter record, over a digest the JDK made.
         pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_RSA_PKCS_PSS,
                 new CK_RSA_PKCS_PSS_PARAMS(CKM_SHA256, CKG_MGF1_SHA256, 24)), rsa[1]);
@@ -133,13 +107,11 @@ class RealRemoteTest {
         jdkPss.setParameter(new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, 24, 1));
         assertTrue(RealModules.verifies(jdkPss, rsaPublic, data, pss), "the JDK accepts the PSS signature");
 
-        long[] ec = pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_EC_KEY_PAIR_GEN),
-                template(CKA_TOKEN, false, CKA_EC_PARAMS, RealModules.P256_PARAMS, CKA_VERIFY, true),
-                template(CKA_TOKEN, false, CKA_PRIVATE, true, CKA_SENSITIVE, true, CKA_SIGN, true));
+        long[] ec = RealModules.signingKeyPair(pkcs11, session, CKM_EC_KEY_PAIR_GEN, RealModules.P256_PARAMS);
         pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_ECDSA), ec[1]);
         byte[] ecdsa = pkcs11.C_Sign(session, digest);
         assertEquals(64, ecdsa.length, "r and s of P-256");
-        assertTrue(verifies("SHA256withECDSAinP1363Format",
+        assertTrue(RealModules.jdkVerifies("SHA256withECDSAinP1363Format",
                 RealModules.ecPublicKey(RealModules.bytes(pkcs11, session, ec[0], CKA_EC_POINT)), data, ecdsa));
 
         // Search and attributes: the private key by class and label, its values, a sensitive one.
@@ -152,10 +124,9 @@ class RealRemoteTest {
         assertEquals("remote rsa", new String(values[1].getCharArray()));
         assertEquals(Boolean.TRUE, values[2].getBoolean());
         assertEquals(256, values[3].getByteArray().length);
-        PKCS11Exception sensitive = assertThrows(PKCS11Exception.class,
+        ConnectedToTestModule.assertError(CKR_ATTRIBUTE_SENSITIVE,
                 () -> RealModules.read(pkcs11, session, rsa[1], CKA_PRIVATE_EXPONENT));
-        assertEquals(CKR_ATTRIBUTE_SENSITIVE, sensitive.getErrorCode());
-        pkcs11.C_SetAttributeValue(session, rsa[1], template(CKA_LABEL, "renamed".toCharArray()));
+        pkcs11.C_SetAttributeValue(session, rsa[1], RealModules.template(CKA_LABEL, "renamed".toCharArray()));
         assertArrayEquals(new long[] {rsa[0]},
                 RealModules.find(pkcs11, session, new CK_ATTRIBUTE(CKA_LABEL, "remote rsa".toCharArray())),
                 "only the public key keeps the old label");
@@ -173,16 +144,14 @@ class RealRemoteTest {
     void aesMatchesTheJdkWhereTheClientCarriesTheMechanism() throws Exception {
         byte[] keyValue = new byte[16];
         pkcs11.C_GenerateRandom(session, keyValue);
-        long key = pkcs11.C_CreateObject(session, template(CKA_CLASS, CKO_SECRET_KEY, CKA_KEY_TYPE, CKK_AES,
+        long key = pkcs11.C_CreateObject(session, RealModules.template(CKA_CLASS, CKO_SECRET_KEY, CKA_KEY_TYPE, CKK_AES,
                 CKA_TOKEN, false, CKA_VALUE, keyValue, CKA_ENCRYPT, true, CKA_DECRYPT, true));
         SecretKeySpec jdkKey = new SecretKeySpec(keyValue, "AES");
         byte[] plain = "sixteen bytes!!!thirty-two bytes".getBytes(StandardCharsets.US_ASCII);
 
         pkcs11.C_EncryptInit(session, new CK_MECHANISM(CKM_AES_ECB), key);
         byte[] ecb = pkcs11.C_Encrypt(session, plain);
-        Cipher jdk = Cipher.getInstance("AES/ECB/NoPadding");
-        jdk.init(Cipher.ENCRYPT_MODE, jdkKey);
-        assertArrayEquals(jdk.doFinal(plain), ecb);
+        assertArrayEquals(RealModules.jdkCipher("AES/ECB/NoPadding", Cipher.ENCRYPT_MODE, jdkKey, null).doFinal(plain), ecb);
 
         byte[] iv = Arrays.copyOf(keyValue, 12);
         byte[] aad = "associated".getBytes(StandardCharsets.US_ASCII);
@@ -198,8 +167,7 @@ class RealRemoteTest {
         }
         if (offered) {
             pkcs11.C_EncryptInit(session, gcm, key);
-            jdk = Cipher.getInstance("AES/GCM/NoPadding");
-            jdk.init(Cipher.ENCRYPT_MODE, jdkKey, new GCMParameterSpec(128, iv));
+            Cipher jdk = RealModules.jdkCipher("AES/GCM/NoPadding", Cipher.ENCRYPT_MODE, jdkKey, new GCMParameterSpec(128, iv));
             jdk.updateAAD(aad);
             assertArrayEquals(jdk.doFinal(plain), pkcs11.C_Encrypt(session, plain));
         } else {
@@ -238,8 +206,8 @@ class RealRemoteTest {
             long slot = RealSoftHsmToken.requireSlot(client, TOKEN_LABEL);
             long main = client.C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
             client.C_Login(main, CKU_USER, RealSoftHsmToken.USER_PIN.toCharArray());
-            long[] rsa = rsaKeyPair(client, main, "stream");
-            PublicKey publicKey = rsaPublicKey(client, main, rsa[0]);
+            long[] rsa = RealModules.rsaKeyPair(client, main, false, "stream");
+            PublicKey publicKey = RealModules.rsaPublicKey(client, main, rsa[0]);
 
             CountDownLatch signing = new CountDownLatch(threads);
             List<Future<PKCS11Exception>> callers = new ArrayList<>();
@@ -254,7 +222,7 @@ class RealRemoteTest {
                                 client.C_SignInit(own, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), rsa[1]);
                                 byte[] signature = client.C_Sign(own, data);
                                 if (round < 3) {
-                                    assertTrue(verifies("SHA256withRSA", publicKey, data, signature), "thread " + thread);
+                                    assertTrue(RealModules.jdkVerifies("SHA256withRSA", publicKey, data, signature), "thread " + thread);
                                 }
                             } catch (PKCS11Exception e) {
                                 assertTrue(round >= 3 && thread == 0, "thread " + thread + " failed before the server went: " + e);
@@ -297,10 +265,11 @@ class RealRemoteTest {
             long again = client.C_OpenSession(RealSoftHsmToken.requireSlot(client, TOKEN_LABEL),
                     CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
             client.C_Login(again, CKU_USER, RealSoftHsmToken.USER_PIN.toCharArray());
-            long[] fresh = rsaKeyPair(client, again, "after the restart");
+            long[] fresh = RealModules.rsaKeyPair(client, again, false, "after the restart");
             byte[] data = "the server is back".getBytes(StandardCharsets.US_ASCII);
             client.C_SignInit(again, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), fresh[1]);
-            assertTrue(verifies("SHA256withRSA", rsaPublicKey(client, again, fresh[0]), data, client.C_Sign(again, data)),
+            assertTrue(RealModules.jdkVerifies("SHA256withRSA", RealModules.rsaPublicKey(client, again, fresh[0]), data,
+                    client.C_Sign(again, data)),
                     "a fresh C_Initialize and session on the restarted server sign");
             client.C_Logout(again);
             client.C_CloseSession(again);
@@ -371,7 +340,7 @@ class RealRemoteTest {
                             byte[] data = ("round " + r + " thread " + thread + " " + i).getBytes(StandardCharsets.US_ASCII);
                             byte[] signature = token.withSession(false,
                                     s -> s.sign(Mechanism.rsaPkcs1(Hash.SHA256), s.findKey(pooled), data));
-                            assertTrue(verifies("SHA256withRSA", publicKey, data, signature), "round " + r);
+                            assertTrue(RealModules.jdkVerifies("SHA256withRSA", publicKey, data, signature), "round " + r);
                         }
                         return 5;
                     }));
@@ -435,7 +404,7 @@ class RealRemoteTest {
                 for (Map.Entry<String, String> e : algorithms.entrySet()) {
                     byte[] signature = RealModules.sign(Signature.getInstance(e.getValue(), provider),
                             (java.security.PrivateKey) store.getKey(e.getKey(), null), data);
-                    assertTrue(verifies(e.getValue(), store.getCertificate(e.getKey()).getPublicKey(), data, signature),
+                    assertTrue(RealModules.jdkVerifies(e.getValue(), store.getCertificate(e.getKey()).getPublicKey(), data, signature),
                             e.getValue() + " of " + e.getKey());
                     store.deleteEntry(e.getKey());
                 }

@@ -10,16 +10,13 @@ import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 import java.io.ByteArrayInputStream;
 import java.io.ByteArrayOutputStream;
 import java.math.BigInteger;
-import java.nio.file.Files;
 import java.nio.file.Path;
-import java.security.KeyFactory;
 import java.security.MessageDigest;
 import java.security.PublicKey;
 import java.security.Signature;
 import java.security.interfaces.ECPublicKey;
 import java.security.spec.MGF1ParameterSpec;
 import java.security.spec.PSSParameterSpec;
-import java.security.spec.RSAPublicKeySpec;
 import java.time.Duration;
 import java.util.ArrayList;
 import java.util.Arrays;
@@ -87,10 +84,7 @@ class RealSessionLayerTest {
         softHsmToken = softHsm.token(LABEL);
         softHsmToken.login(PinSource.of(RealSoftHsmToken.USER_PIN.toCharArray()));
 
-        Path database = RealModules.testDir().resolve("layer-nssdb");
-        Files.createDirectories(database);
-        nss = Pkcs11Module.open(Path.of(RealModules.nssSoftoken()),
-                "configdir='sql:" + database + "' certPrefix='' keyPrefix='' secmod='secmod.db' flags= ");
+        nss = Pkcs11Module.open(Path.of(RealModules.nssSoftoken()), RealModules.nssParameters("layer-nssdb"));
         nssToken = nss.tokens().get(0);
     }
 
@@ -140,16 +134,10 @@ class RealSessionLayerTest {
             for (Hash hash : new Hash[] {Hash.SHA256, Hash.SHA384}) {
                 // DER, as the JDK's SHA256withECDSA, and r||s, as its P1363 form.
                 byte[] signature = s.sign(Mechanism.ecdsa(hash), pair.privateKey(), data);
-                Signature jdk = Signature.getInstance(hash.name() + "withECDSA");
-                jdk.initVerify(publicKey);
-                jdk.update(data);
-                assertTrue(jdk.verify(signature), hash + " on " + token);
+                assertTrue(RealModules.jdkVerifies(hash.name() + "withECDSA", publicKey, data, signature), hash + " on " + token);
                 assertTrue(s.verify(Mechanism.ecdsa(hash), pair.publicKey(), data, signature));
                 byte[] raw = s.sign(Mechanism.ecdsaP1363(hash), pair.privateKey(), data);
-                Signature p1363 = Signature.getInstance(hash.name() + "withECDSAinP1363Format");
-                p1363.initVerify(publicKey);
-                p1363.update(data);
-                assertTrue(p1363.verify(raw));
+                assertTrue(RealModules.jdkVerifies(hash.name() + "withECDSAinP1363Format", publicKey, data, raw));
                 data[0] ^= 1;
                 assertFalse(s.verify(Mechanism.ecdsa(hash), pair.publicKey(), data, signature));
                 assertFalse(s.verify(Mechanism.ecdsaP1363(hash), pair.publicKey(), data, raw));
@@ -176,25 +164,19 @@ class RealSessionLayerTest {
                             .with(Attr.PUBLIC_EXPONENT, BigInteger.valueOf(65537)).with(Attr.VERIFY, true),
                     Template.of(Attr.TOKEN, false).with(Attr.SIGN, true).with(Attr.DECRYPT, true));
             AttributeValues pub = s.read(pair.publicKey(), Attr.MODULUS, Attr.PUBLIC_EXPONENT);
-            PublicKey publicKey = KeyFactory.getInstance("RSA").generatePublic(
-                    new RSAPublicKeySpec(pub.require(Attr.MODULUS), pub.require(Attr.PUBLIC_EXPONENT)));
+            PublicKey publicKey = RealModules.rsaPublicKey(pub.require(Attr.MODULUS).toByteArray(),
+                    pub.require(Attr.PUBLIC_EXPONENT).toByteArray());
             byte[] data = random(300);
 
             Signature pss = Signature.getInstance("RSASSA-PSS");
             pss.setParameter(new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, 32, 1));
-            pss.initVerify(publicKey);
-            pss.update(data);
-            assertTrue(pss.verify(s.sign(Mechanism.rsaPss(Hash.SHA256), pair.privateKey(), data)));
-
-            Signature pkcs1 = Signature.getInstance("SHA384withRSA");
-            pkcs1.initVerify(publicKey);
-            pkcs1.update(data);
-            assertTrue(pkcs1.verify(s.sign(Mechanism.rsaPkcs1(Hash.SHA384), pair.privateKey(), data)));
+            assertTrue(RealModules.verifies(pss, publicKey, data, s.sign(Mechanism.rsaPss(Hash.SHA256), pair.privateKey(), data)));
+            assertTrue(RealModules.jdkVerifies("SHA384withRSA", publicKey, data,
+                    s.sign(Mechanism.rsaPkcs1(Hash.SHA384), pair.privateKey(), data)));
 
             // SoftHSM2 2.6 takes OAEP with SHA-1 only.
-            Cipher oaep = Cipher.getInstance("RSA/ECB/OAEPPadding");
-            oaep.init(Cipher.ENCRYPT_MODE, publicKey, new OAEPParameterSpec("SHA-1", "MGF1", MGF1ParameterSpec.SHA1,
-                    PSource.PSpecified.DEFAULT));
+            Cipher oaep = RealModules.jdkCipher("RSA/ECB/OAEPPadding", Cipher.ENCRYPT_MODE, publicKey,
+                    new OAEPParameterSpec("SHA-1", "MGF1", MGF1ParameterSpec.SHA1, PSource.PSpecified.DEFAULT));
             byte[] secret = random(32);
             assertArrayEquals(secret, s.decrypt(Mechanism.rsaOaep(Hash.SHA1), pair.privateKey(), oaep.doFinal(secret)));
         }
@@ -204,7 +186,7 @@ class RealSessionLayerTest {
     @MethodSource("tokens")
     void aesModesOnePartAndStreamedAgreeWithTheJdk(Token token) throws Exception {
         byte[] keyBytes = random(32);
-        SecretKeySpec jdkKey = new SecretKeySpec(keyBytes, "AES");
+        SecretKeySpec jdkKey = RealModules.aes(keyBytes);
         try (Session s = token.openSession(true)) {
             TokenObject key = s.create(secret(CKK_AES, keyBytes, "aes"));
             byte[] data = random(200_000 + 5);
@@ -212,8 +194,7 @@ class RealSessionLayerTest {
             byte[] iv = random(12);
             byte[] aad = random(20);
             byte[] sealed = s.encrypt(Mechanism.aesGcm(iv, aad, 128), key, data);
-            Cipher gcm = Cipher.getInstance("AES/GCM/NoPadding");
-            gcm.init(Cipher.DECRYPT_MODE, jdkKey, new GCMParameterSpec(128, iv));
+            Cipher gcm = RealModules.jdkCipher("AES/GCM/NoPadding", Cipher.DECRYPT_MODE, jdkKey, new GCMParameterSpec(128, iv));
             gcm.updateAAD(aad);
             assertArrayEquals(data, gcm.doFinal(sealed));
             assertArrayEquals(data, s.decrypt(Mechanism.aesGcm(iv, aad, 128), key, sealed));
@@ -221,26 +202,24 @@ class RealSessionLayerTest {
             byte[] cbcIv = random(16);
             ByteArrayOutputStream out = new ByteArrayOutputStream();
             long n = s.encrypt(Mechanism.aesCbcPad(cbcIv), key, new ByteArrayInputStream(data), out);
-            Cipher cbc = Cipher.getInstance("AES/CBC/PKCS5Padding");
-            cbc.init(Cipher.ENCRYPT_MODE, jdkKey, new IvParameterSpec(cbcIv));
-            assertArrayEquals(cbc.doFinal(data), out.toByteArray());
+            assertArrayEquals(RealModules.jdkCipher("AES/CBC/PKCS5Padding", Cipher.ENCRYPT_MODE, jdkKey,
+                    new IvParameterSpec(cbcIv)).doFinal(data), out.toByteArray());
             assertEquals(n, out.size());
             ByteArrayOutputStream back = new ByteArrayOutputStream();
             s.decrypt(Mechanism.aesCbcPad(cbcIv), key, new ByteArrayInputStream(out.toByteArray()), back);
             assertArrayEquals(data, back.toByteArray());
 
             byte[] counter = random(16);
-            Cipher ctr = Cipher.getInstance("AES/CTR/NoPadding");
-            ctr.init(Cipher.ENCRYPT_MODE, jdkKey, new IvParameterSpec(counter));
             byte[] small = Arrays.copyOf(data, 1000);
-            assertArrayEquals(ctr.doFinal(small), s.encrypt(Mechanism.aesCtr(128, counter), key, small));
+            assertArrayEquals(RealModules.jdkCipher("AES/CTR/NoPadding", Cipher.ENCRYPT_MODE, jdkKey, new IvParameterSpec(counter))
+                    .doFinal(small), s.encrypt(Mechanism.aesCtr(128, counter), key, small));
 
             if (token.supports(CKM_CHACHA20_POLY1305)) {
                 TokenObject chacha = s.create(secret(CKK_CHACHA20, keyBytes, "chacha"));
                 byte[] nonce = random(12);
                 byte[] sealedChacha = s.encrypt(Mechanism.chacha20Poly1305(nonce, aad), chacha, small);
-                Cipher jdk = Cipher.getInstance("ChaCha20-Poly1305");
-                jdk.init(Cipher.DECRYPT_MODE, new SecretKeySpec(keyBytes, "ChaCha20"), new IvParameterSpec(nonce));
+                Cipher jdk = RealModules.jdkCipher("ChaCha20-Poly1305", Cipher.DECRYPT_MODE, new SecretKeySpec(keyBytes, "ChaCha20"),
+                        new IvParameterSpec(nonce));
                 jdk.updateAAD(aad);
                 assertArrayEquals(small, jdk.doFinal(sealedChacha));
             }
@@ -269,9 +248,8 @@ class RealSessionLayerTest {
             TokenObject wrapping = s.create(secret(CKK_AES, kek, "kek"));
             TokenObject wrapped = s.create(secret(CKK_AES, wrappedBytes, "wrapped"));
             byte[] blob = s.wrap(Mechanism.aesKeyWrap(), wrapping, wrapped);
-            Cipher jdkWrap = Cipher.getInstance("AESWrap");
-            jdkWrap.init(Cipher.WRAP_MODE, new SecretKeySpec(kek, "AES"));
-            assertArrayEquals(jdkWrap.wrap(new SecretKeySpec(wrappedBytes, "AES")), blob);
+            assertArrayEquals(RealModules.jdkCipher("AESWrap", Cipher.WRAP_MODE, RealModules.aes(kek), null)
+                    .wrap(RealModules.aes(wrappedBytes)), blob);
             KeyObject unwrapped = s.unwrap(Mechanism.aesKeyWrap(), wrapping, blob, Template.of(Attr.CLASS, CKO_SECRET_KEY)
                     .with(Attr.KEY_TYPE, CKK_AES).with(Attr.TOKEN, false).with(Attr.ENCRYPT, true)
                     .with(Attr.SENSITIVE, false).with(Attr.EXTRACTABLE, true));
@@ -374,10 +352,8 @@ class RealSessionLayerTest {
             assertEquals(2, s.find(Pkcs11Uri.parse("pkcs11:object=imported;id=%07")).size());
 
             byte[] data = random(100);
-            Signature jdk = Signature.getInstance("SHA384withECDSA");
-            jdk.initVerify(jdkPair.getPublic());
-            jdk.update(data);
-            assertTrue(jdk.verify(s.sign(Mechanism.ecdsa(Hash.SHA384), key, data)));
+            assertTrue(RealModules.jdkVerifies("SHA384withECDSA", jdkPair.getPublic(), data,
+                    s.sign(Mechanism.ecdsa(Hash.SHA384), key, data)));
         }
     }
 
@@ -422,9 +398,7 @@ class RealSessionLayerTest {
                             // Handles die with the sessions (SoftHSM2 forgets them): the key is found by its label.
                             byte[] signature = token.withSession(false, s -> s.sign(Mechanism.ecdsa(Hash.SHA256),
                                     s.findKey(Template.of(Attr.LABEL, "pooled").with(Attr.CLASS, CKO_PRIVATE_KEY)), data));
-                            jdk.initVerify(publicKey);
-                            jdk.update(data);
-                            assertTrue(jdk.verify(signature));
+                            assertTrue(RealModules.verifies(jdk, publicKey, data, signature));
                             signed++;
                         }
                         barrier.await(60, TimeUnit.SECONDS);

@@ -2,13 +2,11 @@ package zandrop.tesk.pkcs11.vorlen.api;
 
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.security.KeyFactory;
 import java.security.PublicKey;
-import java.security.Signature;
 import java.security.spec.X509EncodedKeySpec;
 import java.util.Arrays;
 import java.util.HexFormat;
@@ -17,40 +15,20 @@ import java.io.ByteArrayOutputStream;
 
 import javax.crypto.Cipher;
 import javax.crypto.spec.IvParameterSpec;
-import javax.crypto.spec.SecretKeySpec;
 
-import org.junit.jupiter.api.AfterAll;
-import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
-import org.junit.jupiter.api.TestInstance;
 
 /**
  * The newer mechanisms against SoftHSM2, on a fresh token in a temporary folder, with the JDK as
  * the oracle: AES-GCM, AES-CTR, AES-CMAC, AES key wrap with padding, the derivation by
  * AES-CBC encryption of data, EdDSA on Ed25519.
  */
-@TestInstance(TestInstance.Lifecycle.PER_CLASS)
-class RealSoftHsmMechanismsTest {
-    private static final String TOKEN_LABEL = "vorlen mechanisms";
+class RealSoftHsmMechanismsTest extends RealModules.SoftHsmSuite {
     /** DER of the object identifier of Ed25519 (1.3.101.112), as CKA_EC_PARAMS holds it. */
     private static final byte[] ED25519_PARAMS = HexFormat.of().parseHex("06032b6570");
 
-    private RealModules.SoftHsmLogin login;
-    private PKCS11Impl pkcs11;
-    private long session;
-
-    @BeforeAll
-    void initialiseToken() throws Exception {
-        login = RealModules.SoftHsmLogin.open(TOKEN_LABEL);
-        pkcs11 = login.pkcs11;
-        session = login.session;
-    }
-
-    @AfterAll
-    void finalizeModule() throws Exception {
-        if (login != null) {
-            login.close();
-        }
+    RealSoftHsmMechanismsTest() {
+        super("vorlen mechanisms");
     }
 
     private long readableKey(long generator, long keyType, int bytes) throws PKCS11Exception {
@@ -123,9 +101,8 @@ class RealSoftHsmMechanismsTest {
         // the upper half, within the 128 counter bits.
         byte[] cb = HexFormat.of().parseHex("0011223344556677ffffffffffffffff");
         byte[] plain = data(50);
-        Cipher jdk = Cipher.getInstance("AES/CTR/NoPadding");
-        jdk.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(value(key), "AES"), new IvParameterSpec(cb));
-        byte[] expected = jdk.doFinal(plain);
+        byte[] expected = RealModules.jdkCipher("AES/CTR/NoPadding", Cipher.ENCRYPT_MODE, RealModules.aes(value(key)),
+                new IvParameterSpec(cb)).doFinal(plain);
         for (int part : new int[] {0, 7}) {
             CK_MECHANISM ctr = new CK_MECHANISM(CKM_AES_CTR, new CK_AES_CTR_PARAMS(128, cb));
             assertArrayEquals(expected, encrypt(ctr, key, plain, part), "parts of " + part);
@@ -143,17 +120,15 @@ class RealSoftHsmMechanismsTest {
         CK_ATTRIBUTE[] template = RealModules.readable(CKK_AES, new CK_ATTRIBUTE(CKA_VALUE_LEN, 32L));
         long derived = pkcs11.C_DeriveKey(session, new CK_MECHANISM(CKM_AES_CBC_ENCRYPT_DATA,
                 new CK_AES_CBC_ENCRYPT_DATA_PARAMS(iv, input)), base, template);
-        Cipher jdk = Cipher.getInstance("AES/CBC/NoPadding");
-        jdk.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(value(base), "AES"), new IvParameterSpec(iv));
-        assertArrayEquals(jdk.doFinal(input), value(derived));
+        assertArrayEquals(RealModules.jdkCipher("AES/CBC/NoPadding", Cipher.ENCRYPT_MODE, RealModules.aes(value(base)),
+                new IvParameterSpec(iv)).doFinal(input), value(derived));
     }
 
     // ---- AES-CMAC
 
     /** AES-CMAC of RFC 4493, computed with the JDK's AES. */
     private static byte[] cmac(byte[] key, byte[] message) throws Exception {
-        Cipher aes = Cipher.getInstance("AES/ECB/NoPadding");
-        aes.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(key, "AES"));
+        Cipher aes = RealModules.jdkCipher("AES/ECB/NoPadding", Cipher.ENCRYPT_MODE, RealModules.aes(key), null);
         byte[] k1 = doubled(aes.doFinal(new byte[16]));
         byte[] k2 = doubled(k1);
         int blocks = Math.max(1, (message.length + 15) / 16);
@@ -207,8 +182,7 @@ class RealSoftHsmMechanismsTest {
         pkcs11.C_VerifyInit(session, new CK_MECHANISM(CKM_AES_CMAC), key);
         byte[] wrong = cmac(value(key), data(5));
         wrong[0] ^= 1;
-        PKCS11Exception refused = assertThrows(PKCS11Exception.class, () -> pkcs11.C_Verify(session, data(5), wrong));
-        assertEquals(CKR_SIGNATURE_INVALID, refused.getErrorCode());
+        ConnectedToTestModule.assertError(CKR_SIGNATURE_INVALID, () -> pkcs11.C_Verify(session, data(5), wrong));
     }
 
     // ---- AES key wrap with padding (RFC 5649)
@@ -222,9 +196,8 @@ class RealSoftHsmMechanismsTest {
         long target = readableKey(CKM_GENERIC_SECRET_KEY_GEN, CKK_GENERIC_SECRET, 24);
         byte[] wrapped = pkcs11.C_WrapKey(session, new CK_MECHANISM(CKM_AES_KEY_WRAP_PAD), kek, target);
 
-        Cipher jdk = Cipher.getInstance("AES/KWP/NoPadding");
-        jdk.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(value(kek), "AES"));
-        assertArrayEquals(jdk.doFinal(value(target)), wrapped, "the JDK wraps to the same bytes");
+        assertArrayEquals(RealModules.jdkCipher("AES/KWP/NoPadding", Cipher.ENCRYPT_MODE, RealModules.aes(value(kek)), null)
+                .doFinal(value(target)), wrapped, "the JDK wraps to the same bytes");
 
         CK_ATTRIBUTE[] template = RealModules.readable(CKK_GENERIC_SECRET);
         long unwrapped = pkcs11.C_UnwrapKey(session, new CK_MECHANISM(CKM_AES_KEY_WRAP_PAD), kek, wrapped, template);
@@ -253,10 +226,7 @@ class RealSoftHsmMechanismsTest {
 
     private void assertEd25519Verifies(PublicKey key, byte[] message, byte[] signature) throws Exception {
         assertEquals(64, signature.length);
-        Signature jdk = Signature.getInstance("Ed25519");
-        jdk.initVerify(key);
-        jdk.update(message);
-        assertTrue(jdk.verify(signature), "the JDK's Ed25519 accepts the token's signature");
+        assertTrue(RealModules.jdkVerifies("Ed25519", key, message, signature), "the JDK's Ed25519 accepts the token's signature");
     }
 
     @Test

@@ -44,10 +44,8 @@ import javax.crypto.spec.OAEPParameterSpec;
 import javax.crypto.spec.PSource;
 import javax.crypto.spec.SecretKeySpec;
 
-import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
-import org.junit.jupiter.api.TestInstance;
 import zandrop.tesk.pkcs11.vorlen.token.TestCertificates;
 
 /**
@@ -56,58 +54,23 @@ import zandrop.tesk.pkcs11.vorlen.token.TestCertificates;
  * verified and ciphertexts, digests, wrapped keys and shared secrets recomputed from the public
  * values (or the extractable key values) read back through the library.
  */
-@TestInstance(TestInstance.Lifecycle.PER_CLASS)
-class RealSoftHsmTest {
-    private static final String TOKEN_LABEL = "vorlen real test";
-
-    private RealModules.SoftHsmLogin login;
-    private PKCS11Impl pkcs11;
-    private long slot;
-    /** A read/write session in which the user is logged in; the keys of the tests live in it. */
-    private long session;
+class RealSoftHsmTest extends RealModules.SoftHsmSuite {
+    RealSoftHsmTest() {
+        super("vorlen real test");
+    }
 
     @BeforeAll
-    void initialiseToken() throws Exception {
-        login = RealModules.SoftHsmLogin.open(TOKEN_LABEL);
-        pkcs11 = login.pkcs11;
-        slot = login.slot;
-        session = login.session;
+    void theModuleIsSoftHsm() throws Exception {
         CK_INFO info = pkcs11.C_GetInfo();
         assertEquals("SoftHSM", new String(info.manufacturerID).stripTrailing());
         assertEquals(2, info.cryptokiVersion.major);
     }
 
-    @AfterAll
-    void finalizeModule() throws Exception {
-        if (login != null) {
-            login.close();
-        }
-    }
-
     // ---- key generation on the token
 
-    /** An RSA key pair of session objects: public handle, private handle. */
+    /** An RSA key pair labelled "rsa" ({@link RealModules#rsaKeyPair}): public handle, private handle. */
     private long[] rsaKeyPair(long inSession, boolean onToken) throws PKCS11Exception {
-        CK_ATTRIBUTE[] publicTemplate = {
-            new CK_ATTRIBUTE(CKA_TOKEN, onToken),
-            new CK_ATTRIBUTE(CKA_MODULUS_BITS, 2048L),
-            new CK_ATTRIBUTE(CKA_PUBLIC_EXPONENT, new byte[] {1, 0, 1}),
-            new CK_ATTRIBUTE(CKA_VERIFY, true),
-            new CK_ATTRIBUTE(CKA_ENCRYPT, true),
-            new CK_ATTRIBUTE(CKA_WRAP, true),
-            new CK_ATTRIBUTE(CKA_LABEL, "rsa".toCharArray()),
-        };
-        CK_ATTRIBUTE[] privateTemplate = {
-            new CK_ATTRIBUTE(CKA_TOKEN, onToken),
-            new CK_ATTRIBUTE(CKA_PRIVATE, true),
-            new CK_ATTRIBUTE(CKA_SENSITIVE, true),
-            new CK_ATTRIBUTE(CKA_SIGN, true),
-            new CK_ATTRIBUTE(CKA_DECRYPT, true),
-            new CK_ATTRIBUTE(CKA_UNWRAP, true),
-            new CK_ATTRIBUTE(CKA_LABEL, "rsa".toCharArray()),
-        };
-        long[] pair = pkcs11.C_GenerateKeyPair(inSession, new CK_MECHANISM(CKM_RSA_PKCS_KEY_PAIR_GEN),
-                publicTemplate, privateTemplate);
+        long[] pair = RealModules.rsaKeyPair(pkcs11, inSession, onToken, "rsa");
         assertEquals(2, pair.length);
         assertEquals(CKO_PUBLIC_KEY, RealModules.read(pkcs11, inSession, pair[0], CKA_CLASS)[0].getLong());
         assertEquals(CKO_PRIVATE_KEY, RealModules.read(pkcs11, inSession, pair[1], CKA_CLASS)[0].getLong());
@@ -156,7 +119,7 @@ class RealSoftHsmTest {
         pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), pair[1]);
         byte[] signature = pkcs11.C_Sign(session, data);
         assertEquals(256, signature.length);
-        assertTrue(RealModules.verifies(Signature.getInstance("SHA256withRSA"), publicKey, data, signature),
+        assertTrue(RealModules.jdkVerifies("SHA256withRSA", publicKey, data, signature),
                 "the JDK accepts the token's PKCS #1 v1.5 signature");
 
         // The same in three parts: PKCS #1 v1.5 is deterministic.
@@ -194,9 +157,8 @@ class RealSoftHsmTest {
                 new CK_RSA_PKCS_PSS_PARAMS(CKM_SHA256, CKG_MGF1_SHA256, 20)), pair[1]);
         byte[] rawPss = pkcs11.C_Sign(session, digest);
         jdkPss.setParameter(new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, 20, 1));
-        jdkPss.initVerify(publicKey);
-        jdkPss.update(data);
-        assertTrue(jdkPss.verify(rawPss), "the salt length of the parameter record reached the module");
+        assertTrue(RealModules.verifies(jdkPss, publicKey, data, rawPss),
+                "the salt length of the parameter record reached the module");
         pkcs11.C_VerifyInit(session, new CK_MECHANISM(CKM_RSA_PKCS_PSS,
                 new CK_RSA_PKCS_PSS_PARAMS(CKM_SHA256, CKG_MGF1_SHA256, 20)), pair[0]);
         pkcs11.C_Verify(session, digest, rawPss);
@@ -216,10 +178,8 @@ class RealSoftHsmTest {
         pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_ECDSA), pair[1]);
         byte[] signature = pkcs11.C_Sign(session, digest);
         assertEquals(64, signature.length, "r and s of 32 bytes each");
-        Signature jdk = Signature.getInstance("SHA256withECDSAinP1363Format");
-        jdk.initVerify(publicKey);
-        jdk.update(data);
-        assertTrue(jdk.verify(signature), "the JDK accepts the token's ECDSA signature");
+        assertTrue(RealModules.jdkVerifies("SHA256withECDSAinP1363Format", publicKey, data, signature),
+                "the JDK accepts the token's ECDSA signature");
 
         pkcs11.C_VerifyInit(session, new CK_MECHANISM(CKM_ECDSA), pair[0]);
         pkcs11.C_Verify(session, digest, signature);
@@ -232,39 +192,25 @@ class RealSoftHsmTest {
     @Test
     void resultsLongerThanTheFirstOutputBufferComeBackWhole() throws Exception {
         // A 3072-bit key signs 384 bytes; an AES encryption of 64 KiB returns as much.
-        CK_ATTRIBUTE[] publicTemplate = {
-            new CK_ATTRIBUTE(CKA_TOKEN, false),
-            new CK_ATTRIBUTE(CKA_MODULUS_BITS, 3072L),
-            new CK_ATTRIBUTE(CKA_PUBLIC_EXPONENT, new byte[] {1, 0, 1}),
-            new CK_ATTRIBUTE(CKA_VERIFY, true),
-        };
-        CK_ATTRIBUTE[] privateTemplate = {
-            new CK_ATTRIBUTE(CKA_TOKEN, false),
-            new CK_ATTRIBUTE(CKA_SIGN, true),
-        };
         long[] pair = pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_RSA_PKCS_KEY_PAIR_GEN),
-                publicTemplate, privateTemplate);
-        CK_ATTRIBUTE[] values = RealModules.read(pkcs11, session, pair[0], CKA_MODULUS, CKA_PUBLIC_EXPONENT);
+                RealModules.template(CKA_TOKEN, false, CKA_MODULUS_BITS, 3072L, CKA_PUBLIC_EXPONENT, new byte[] {1, 0, 1},
+                        CKA_VERIFY, true),
+                RealModules.template(CKA_TOKEN, false, CKA_SIGN, true));
         byte[] data = new byte[70_000];
         Arrays.fill(data, (byte) 0x5A);
         pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_SHA512_RSA_PKCS), pair[1]);
         byte[] signature = pkcs11.C_Sign(session, data);
         assertEquals(384, signature.length);
-        Signature jdk = Signature.getInstance("SHA512withRSA");
-        jdk.initVerify(RealModules.rsaPublicKey(values[0].getByteArray(), values[1].getByteArray()));
-        jdk.update(data);
-        assertTrue(jdk.verify(signature));
+        assertTrue(RealModules.jdkVerifies("SHA512withRSA", RealModules.rsaPublicKey(pkcs11, session, pair[0]), data, signature));
         pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_SHA512_RSA_PKCS), pair[1]);
         pkcs11.C_SignUpdate(session, data);
         assertArrayEquals(signature, pkcs11.C_SignFinal(session), "the final part is as long");
 
         long key = extractableAesKey(16, "long output");
-        SecretKeySpec jdkKey = new SecretKeySpec(RealModules.bytes(pkcs11, session, key, CKA_VALUE), "AES");
         byte[] iv = random(16);
         byte[] plain = Arrays.copyOf(data, 65536);
-        Cipher cipher = Cipher.getInstance("AES/CBC/NoPadding");
-        cipher.init(Cipher.ENCRYPT_MODE, jdkKey, new IvParameterSpec(iv));
-        byte[] expected = cipher.doFinal(plain);
+        byte[] expected = RealModules.jdkCipher("AES/CBC/NoPadding", Cipher.ENCRYPT_MODE,
+                RealModules.aes(RealModules.bytes(pkcs11, session, key, CKA_VALUE)), new IvParameterSpec(iv)).doFinal(plain);
         pkcs11.C_EncryptInit(session, new CK_MECHANISM(CKM_AES_CBC, iv), key);
         assertArrayEquals(expected, pkcs11.C_Encrypt(session, plain), "64 KiB in one part");
         pkcs11.C_EncryptInit(session, new CK_MECHANISM(CKM_AES_CBC, iv), key);
@@ -299,19 +245,15 @@ class RealSoftHsmTest {
         pkcs11.C_DecryptInit(session, mechanism, pair[1]);
         assertArrayEquals(message, pkcs11.C_Decrypt(session, ciphertext), "token to token");
 
-        Cipher jdk = Cipher.getInstance("RSA/ECB/OAEPPadding");
-        jdk.init(Cipher.ENCRYPT_MODE, publicKey, new OAEPParameterSpec("SHA-1", "MGF1", MGF1ParameterSpec.SHA1,
-                PSource.PSpecified.DEFAULT));
-        byte[] fromJdk = jdk.doFinal(message);
+        byte[] fromJdk = RealModules.jdkCipher("RSA/ECB/OAEPPadding", Cipher.ENCRYPT_MODE, publicKey,
+                new OAEPParameterSpec("SHA-1", "MGF1", MGF1ParameterSpec.SHA1, PSource.PSpecified.DEFAULT)).doFinal(message);
         pkcs11.C_DecryptInit(session, mechanism, pair[1]);
         assertArrayEquals(message, pkcs11.C_Decrypt(session, fromJdk), "JDK to token");
 
         // An empty label is a valid pointer of length 0, which this module refuses as it refuses
         // any label: so the library does not turn an empty array into null.
-        PKCS11Exception emptyLabel = assertThrows(PKCS11Exception.class, () -> pkcs11.C_EncryptInit(session,
-                new CK_MECHANISM(CKM_RSA_PKCS_OAEP, new CK_RSA_PKCS_OAEP_PARAMS(CKM_SHA_1, CKG_MGF1_SHA1,
-                        CKZ_DATA_SPECIFIED, new byte[0])), pair[0]));
-        assertEquals(CKR_ARGUMENTS_BAD, emptyLabel.getErrorCode());
+        assertError(CKR_ARGUMENTS_BAD, () -> pkcs11.C_EncryptInit(session, new CK_MECHANISM(CKM_RSA_PKCS_OAEP,
+                new CK_RSA_PKCS_OAEP_PARAMS(CKM_SHA_1, CKG_MGF1_SHA1, CKZ_DATA_SPECIFIED, new byte[0])), pair[0]));
 
         // A ciphertext that was altered does not decrypt.
         byte[] altered = fromJdk.clone();
@@ -326,12 +268,11 @@ class RealSoftHsmTest {
         long key = extractableAesKey(32, "aes-cbc");
         byte[] value = RealModules.bytes(pkcs11, session, key, CKA_VALUE);
         assertEquals(32, value.length);
-        SecretKeySpec jdkKey = new SecretKeySpec(value, "AES");
+        SecretKeySpec jdkKey = RealModules.aes(value);
         byte[] iv = random(16);
         byte[] plain = Platform.counting(100, 3, 7);
-        Cipher jdk = Cipher.getInstance("AES/CBC/PKCS5Padding");
-        jdk.init(Cipher.ENCRYPT_MODE, jdkKey, new IvParameterSpec(iv));
-        byte[] expected = jdk.doFinal(plain);
+        byte[] expected = RealModules.jdkCipher("AES/CBC/PKCS5Padding", Cipher.ENCRYPT_MODE, jdkKey, new IvParameterSpec(iv))
+                .doFinal(plain);
 
         CK_MECHANISM cbcPad = new CK_MECHANISM(CKM_AES_CBC_PAD, iv);
         pkcs11.C_EncryptInit(session, cbcPad, key);
@@ -361,11 +302,10 @@ class RealSoftHsmTest {
 
         // Without padding: 64 bytes, compared with the JDK; a length off the block fails.
         byte[] blocks = Arrays.copyOf(plain, 64);
-        Cipher noPad = Cipher.getInstance("AES/CBC/NoPadding");
-        noPad.init(Cipher.ENCRYPT_MODE, jdkKey, new IvParameterSpec(iv));
         pkcs11.C_EncryptInit(session, new CK_MECHANISM(CKM_AES_CBC, iv), key);
         byte[] cbc = pkcs11.C_Encrypt(session, blocks);
-        assertArrayEquals(noPad.doFinal(blocks), cbc);
+        assertArrayEquals(RealModules.jdkCipher("AES/CBC/NoPadding", Cipher.ENCRYPT_MODE, jdkKey, new IvParameterSpec(iv))
+                .doFinal(blocks), cbc);
         pkcs11.C_DecryptInit(session, new CK_MECHANISM(CKM_AES_CBC, iv), key);
         assertArrayEquals(blocks, pkcs11.C_Decrypt(session, cbc));
         pkcs11.C_EncryptInit(session, new CK_MECHANISM(CKM_AES_CBC, iv), key);
@@ -417,12 +357,10 @@ class RealSoftHsmTest {
     @Test
     void byteBuffersMatchTheJdkAndAShortOutputLosesNothing() throws Exception {
         long key = extractableAesKey(16, "aes-buffers");
-        SecretKeySpec jdkKey = new SecretKeySpec(RealModules.bytes(pkcs11, session, key, CKA_VALUE), "AES");
         byte[] iv = random(16);
         byte[] plain = random(1000);
-        Cipher jdk = Cipher.getInstance("AES/CBC/PKCS5Padding");
-        jdk.init(Cipher.ENCRYPT_MODE, jdkKey, new IvParameterSpec(iv));
-        byte[] expected = jdk.doFinal(plain);
+        byte[] expected = RealModules.jdkCipher("AES/CBC/PKCS5Padding", Cipher.ENCRYPT_MODE,
+                RealModules.aes(RealModules.bytes(pkcs11, session, key, CKA_VALUE)), new IvParameterSpec(iv)).doFinal(plain);
         CK_MECHANISM cbcPad = new CK_MECHANISM(CKM_AES_CBC_PAD, iv);
 
         ByteBuffer in = ByteBuffer.allocateDirect(plain.length).put(plain).flip();
@@ -469,9 +407,8 @@ class RealSoftHsmTest {
         byte[] targetValue = RealModules.bytes(pkcs11, session, target, CKA_VALUE);
 
         byte[] wrapped = pkcs11.C_WrapKey(session, new CK_MECHANISM(CKM_AES_KEY_WRAP), wrappingKey, target);
-        Cipher jdk = Cipher.getInstance("AESWrap");
-        jdk.init(Cipher.WRAP_MODE, new SecretKeySpec(wrappingValue, "AES"));
-        assertArrayEquals(jdk.wrap(new SecretKeySpec(targetValue, "AES")), wrapped,
+        Cipher jdk = RealModules.jdkCipher("AESWrap", Cipher.WRAP_MODE, RealModules.aes(wrappingValue), null);
+        assertArrayEquals(jdk.wrap(RealModules.aes(targetValue)), wrapped,
                 "RFC 3394 wrapping as the JDK does it");
 
         CK_ATTRIBUTE[] template = RealModules.readable(CKK_AES, new CK_ATTRIBUTE(CKA_LABEL, "unwrapped".toCharArray()));
@@ -502,32 +439,16 @@ class RealSoftHsmTest {
 
     /** An AES key of the given length that is made to be wrapped, or not. */
     private long keyToWrap(int bytes, boolean extractable) throws PKCS11Exception {
-        return pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN), new CK_ATTRIBUTE[] {
-            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
-            new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_AES),
-            new CK_ATTRIBUTE(CKA_VALUE_LEN, (long) bytes),
-            new CK_ATTRIBUTE(CKA_TOKEN, false),
-            new CK_ATTRIBUTE(CKA_EXTRACTABLE, extractable),
-        });
+        return pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN), RealModules.template(CKA_CLASS,
+                CKO_SECRET_KEY, CKA_KEY_TYPE, CKK_AES, CKA_VALUE_LEN, (long) bytes, CKA_TOKEN, false, CKA_EXTRACTABLE, extractable));
     }
 
     @Test
     void wrapTemplateReadsBackAsNestedAttributesAndRefusesOtherKeys() throws Exception {
-        CK_ATTRIBUTE[] wrapTemplate = {
-            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
-            new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_AES),
-            new CK_ATTRIBUTE(CKA_VALUE_LEN, 32L),
-        };
-        long wrappingKey = pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN), new CK_ATTRIBUTE[] {
-            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
-            new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_AES),
-            new CK_ATTRIBUTE(CKA_VALUE_LEN, 32L),
-            new CK_ATTRIBUTE(CKA_TOKEN, false),
-            new CK_ATTRIBUTE(CKA_WRAP, true),
-            new CK_ATTRIBUTE(CKA_UNWRAP, true),
-            new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE, wrapTemplate),
-            new CK_ATTRIBUTE(CKA_LABEL, "wrapping with a template".toCharArray()),
-        });
+        CK_ATTRIBUTE[] wrapTemplate = RealModules.template(CKA_CLASS, CKO_SECRET_KEY, CKA_KEY_TYPE, CKK_AES, CKA_VALUE_LEN, 32L);
+        long wrappingKey = pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN), RealModules.concat(wrapTemplate,
+                RealModules.template(CKA_TOKEN, false, CKA_WRAP, true, CKA_UNWRAP, true, CKA_WRAP_TEMPLATE, wrapTemplate,
+                        CKA_LABEL, "wrapping with a template".toCharArray())));
 
         // Read back through the nested protocol, together with plain attributes.
         CK_ATTRIBUTE[] read = RealModules.read(pkcs11, session, wrappingKey, CKA_LABEL, CKA_WRAP_TEMPLATE, CKA_WRAP);
@@ -555,14 +476,9 @@ class RealSoftHsmTest {
 
     @Test
     void allowedMechanismsReadBackAsLongsAndAreEnforced() throws Exception {
-        long key = pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN), new CK_ATTRIBUTE[] {
-            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
-            new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_AES),
-            new CK_ATTRIBUTE(CKA_VALUE_LEN, 16L),
-            new CK_ATTRIBUTE(CKA_TOKEN, false),
-            new CK_ATTRIBUTE(CKA_ENCRYPT, true),
-            new CK_ATTRIBUTE(CKA_ALLOWED_MECHANISMS, new long[] {CKM_AES_CBC_PAD, CKM_AES_ECB}),
-        });
+        long key = pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN), RealModules.template(CKA_CLASS,
+                CKO_SECRET_KEY, CKA_KEY_TYPE, CKK_AES, CKA_VALUE_LEN, 16L, CKA_TOKEN, false, CKA_ENCRYPT, true,
+                CKA_ALLOWED_MECHANISMS, new long[] {CKM_AES_CBC_PAD, CKM_AES_ECB}));
         long[] allowed = (long[]) RealModules.read(pkcs11, session, key, CKA_ALLOWED_MECHANISMS)[0].pValue;
         assertEquals(Set.of(CKM_AES_CBC_PAD, CKM_AES_ECB), Arrays.stream(allowed).boxed().collect(Collectors.toSet()));
         assertEquals(2, allowed.length);
@@ -584,15 +500,8 @@ class RealSoftHsmTest {
 
         byte[] peerPoint = RealModules.uncompressed((ECPublicKey) jdkPair.getPublic());
         CK_ECDH1_DERIVE_PARAMS params = new CK_ECDH1_DERIVE_PARAMS(CKD_NULL, null, peerPoint);
-        CK_ATTRIBUTE[] template = {
-            new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
-            new CK_ATTRIBUTE(CKA_KEY_TYPE, CKK_GENERIC_SECRET),
-            new CK_ATTRIBUTE(CKA_VALUE_LEN, 32L),
-            new CK_ATTRIBUTE(CKA_TOKEN, false),
-            new CK_ATTRIBUTE(CKA_SENSITIVE, false),
-            new CK_ATTRIBUTE(CKA_EXTRACTABLE, true),
-        };
-        long secret = pkcs11.C_DeriveKey(session, new CK_MECHANISM(CKM_ECDH1_DERIVE, params), pair[1], template);
+        long secret = pkcs11.C_DeriveKey(session, new CK_MECHANISM(CKM_ECDH1_DERIVE, params), pair[1],
+                RealModules.readable(CKK_GENERIC_SECRET, new CK_ATTRIBUTE(CKA_VALUE_LEN, 32L)));
         byte[] tokenSecret = RealModules.bytes(pkcs11, session, secret, CKA_VALUE);
 
         KeyAgreement agreement = KeyAgreement.getInstance("ECDH");
@@ -608,16 +517,9 @@ class RealSoftHsmTest {
     @Test
     void objectsAreCreatedCopiedSearchedReadModifiedAndDestroyed() throws Exception {
         byte[] application = "vorlen objects test".getBytes(StandardCharsets.US_ASCII);
-        CK_ATTRIBUTE[] template = {
-            new CK_ATTRIBUTE(CKA_CLASS, CKO_DATA),
-            new CK_ATTRIBUTE(CKA_TOKEN, true),
-            new CK_ATTRIBUTE(CKA_PRIVATE, false),
-            new CK_ATTRIBUTE(CKA_MODIFIABLE, true),
-            new CK_ATTRIBUTE(CKA_LABEL, "original".toCharArray()),
-            new CK_ATTRIBUTE(CKA_APPLICATION, "vorlen objects test".toCharArray()),
-            new CK_ATTRIBUTE(CKA_VALUE, new byte[] {1, 2, 3, 4, 5}),
-        };
-        long original = pkcs11.C_CreateObject(session, template);
+        long original = pkcs11.C_CreateObject(session, RealModules.template(CKA_CLASS, CKO_DATA, CKA_TOKEN, true,
+                CKA_PRIVATE, false, CKA_MODIFIABLE, true, CKA_LABEL, "original".toCharArray(),
+                CKA_APPLICATION, "vorlen objects test".toCharArray(), CKA_VALUE, new byte[] {1, 2, 3, 4, 5}));
         long size = pkcs11.C_GetObjectSize(session, original);
         assertTrue(size == Platform.ALL_BITS || size > 0, "a size, or CK_UNAVAILABLE_INFORMATION zero-extended: " + size);
 
@@ -630,22 +532,18 @@ class RealSoftHsmTest {
         assertArrayEquals(new byte[] {1, 2, 3, 4, 5}, read[4].getByteArray());
         assertEquals(Boolean.FALSE, read[5].getBoolean());
 
-        long copy = pkcs11.C_CopyObject(session, original, new CK_ATTRIBUTE[] {
-            new CK_ATTRIBUTE(CKA_LABEL, "copy".toCharArray())});
+        long copy = pkcs11.C_CopyObject(session, original, RealModules.template(CKA_LABEL, "copy".toCharArray()));
         assertNotEquals(original, copy);
         assertArrayEquals(new byte[] {1, 2, 3, 4, 5}, RealModules.bytes(pkcs11, session, copy, CKA_VALUE),
                 "the copy has the original's value");
         assertArrayEquals("copy".toCharArray(), RealModules.read(pkcs11, session, copy, CKA_LABEL)[0].getCharArray());
-        pkcs11.C_SetAttributeValue(session, copy, new CK_ATTRIBUTE[] {
-            new CK_ATTRIBUTE(CKA_LABEL, "copy, renamed".toCharArray()),
-        });
+        pkcs11.C_SetAttributeValue(session, copy, RealModules.template(CKA_LABEL, "copy, renamed".toCharArray()));
         assertArrayEquals("copy, renamed".toCharArray(), RealModules.read(pkcs11, session, copy, CKA_LABEL)[0].getCharArray());
         assertArrayEquals("original".toCharArray(), RealModules.read(pkcs11, session, original, CKA_LABEL)[0].getCharArray(),
                 "the original keeps its label");
         // SoftHSM2 keeps the value of a data object fixed once it is created.
-        PKCS11Exception readOnly = assertThrows(PKCS11Exception.class, () -> pkcs11.C_SetAttributeValue(session, copy,
-                new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_VALUE, new byte[] {9, 8, 7})}));
-        assertEquals(CKR_ATTRIBUTE_READ_ONLY, readOnly.getErrorCode());
+        assertError(CKR_ATTRIBUTE_READ_ONLY, () -> pkcs11.C_SetAttributeValue(session, copy,
+                RealModules.template(CKA_VALUE, new byte[] {9, 8, 7})));
 
         CK_ATTRIBUTE byApplication = new CK_ATTRIBUTE(CKA_APPLICATION, "vorlen objects test".toCharArray());
         long[] both = RealModules.find(pkcs11, session, byApplication);
@@ -658,20 +556,15 @@ class RealSoftHsmTest {
         // Many objects, found in batches of three.
         List<Long> many = new ArrayList<>();
         for (int i = 0; i < 8; i++) {
-            many.add(pkcs11.C_CreateObject(session, new CK_ATTRIBUTE[] {
-                new CK_ATTRIBUTE(CKA_CLASS, CKO_DATA),
-                new CK_ATTRIBUTE(CKA_TOKEN, false),
-                new CK_ATTRIBUTE(CKA_LABEL, "batch".toCharArray()),
-                new CK_ATTRIBUTE(CKA_VALUE, new byte[] {(byte) i}),
-            }));
+            many.add(pkcs11.C_CreateObject(session, RealModules.template(CKA_CLASS, CKO_DATA, CKA_TOKEN, false,
+                    CKA_LABEL, "batch".toCharArray(), CKA_VALUE, new byte[] {(byte) i})));
         }
         assertEquals(new HashSet<>(many), toSet(RealModules.find(pkcs11, session,
                 new CK_ATTRIBUTE(CKA_LABEL, "batch".toCharArray()))));
 
         // A sensitive value is refused, and the template stays as it was.
-        long sensitive = pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN), new CK_ATTRIBUTE[] {
-            new CK_ATTRIBUTE(CKA_VALUE_LEN, 16L), new CK_ATTRIBUTE(CKA_TOKEN, false),
-            new CK_ATTRIBUTE(CKA_SENSITIVE, true)});
+        long sensitive = pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN),
+                RealModules.template(CKA_VALUE_LEN, 16L, CKA_TOKEN, false, CKA_SENSITIVE, true));
         CK_ATTRIBUTE marker = new CK_ATTRIBUTE(CKA_VALUE, "unchanged");
         CK_ATTRIBUTE[] secretTemplate = {marker};
         assertError(CKR_ATTRIBUTE_SENSITIVE, () -> pkcs11.C_GetAttributeValue(session, sensitive, secretTemplate));
@@ -724,9 +617,8 @@ class RealSoftHsmTest {
         CK_SESSION_INFO roInfo = pkcs11.C_GetSessionInfo(readOnly);
         assertEquals(CKS_RO_USER_FUNCTIONS, roInfo.state, "the login holds for every session of the token");
         assertEquals(0, roInfo.flags & CKF_RW_SESSION);
-        PKCS11Exception readOnlyCreate = assertThrows(PKCS11Exception.class, () -> pkcs11.C_CreateObject(readOnly,
-                new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_CLASS, CKO_DATA), new CK_ATTRIBUTE(CKA_TOKEN, true)}));
-        assertEquals(CKR_SESSION_READ_ONLY, readOnlyCreate.getErrorCode());
+        assertError(CKR_SESSION_READ_ONLY, () -> pkcs11.C_CreateObject(readOnly,
+                RealModules.template(CKA_CLASS, CKO_DATA, CKA_TOKEN, true)));
         pkcs11.C_CloseSession(readOnly);
         assertError(CKR_SESSION_HANDLE_INVALID, () -> pkcs11.C_GetSessionInfo(readOnly));
 
@@ -739,7 +631,7 @@ class RealSoftHsmTest {
         long[] pair = rsaKeyPair(session, true);
         RSAPublicKey publicKey = rsaPublicKey(pair[0]);
         long aes = extractableAesKey(16, "threads");
-        SecretKeySpec aesValue = new SecretKeySpec(RealModules.bytes(pkcs11, session, aes, CKA_VALUE), "AES");
+        SecretKeySpec aesValue = RealModules.aes(RealModules.bytes(pkcs11, session, aes, CKA_VALUE));
         int threads = 4;
         int rounds = 15;
         ExecutorService pool = Executors.newFixedThreadPool(threads);
@@ -756,10 +648,8 @@ class RealSoftHsmTest {
                             byte[] data = ("thread " + thread + " round " + round).getBytes(StandardCharsets.US_ASCII);
                             pkcs11.C_SignInit(own, new CK_MECHANISM(CKM_SHA256_RSA_PKCS), pair[1]);
                             byte[] signature = pkcs11.C_Sign(own, data);
-                            Signature jdk = Signature.getInstance("SHA256withRSA");
-                            jdk.initVerify(publicKey);
-                            jdk.update(data);
-                            assertTrue(jdk.verify(signature), "thread " + thread + " round " + round);
+                            assertTrue(RealModules.jdkVerifies("SHA256withRSA", publicKey, data, signature),
+                                    "thread " + thread + " round " + round);
 
                             pkcs11.C_DigestInit(own, new CK_MECHANISM(CKM_SHA256));
                             assertArrayEquals(MessageDigest.getInstance("SHA-256").digest(data), pkcs11.C_Digest(own, data));
@@ -769,9 +659,8 @@ class RealSoftHsmTest {
                             iv[1] = (byte) round;
                             pkcs11.C_EncryptInit(own, new CK_MECHANISM(CKM_AES_CBC_PAD, iv), aes);
                             byte[] encrypted = pkcs11.C_Encrypt(own, data);
-                            Cipher cipher = Cipher.getInstance("AES/CBC/PKCS5Padding");
-                            cipher.init(Cipher.ENCRYPT_MODE, aesValue, new IvParameterSpec(iv));
-                            assertArrayEquals(cipher.doFinal(data), encrypted);
+                            assertArrayEquals(RealModules.jdkCipher("AES/CBC/PKCS5Padding", Cipher.ENCRYPT_MODE, aesValue,
+                                    new IvParameterSpec(iv)).doFinal(data), encrypted);
                         }
                         assertEquals(slot, pkcs11.C_GetSessionInfo(own).slotID);
                     } finally {

@@ -33,14 +33,20 @@ final class RealSoftHsmToken {
     /**
      * Initialises the one free token of the test's SoftHSM2 token folder through a connection of
      * its own, which it closes again: for the layers above PKCS11Impl, which open the module
-     * themselves.
+     * themselves. Returns the token's slot as a new C_Initialize finds it (SoftHSM2 numbers the
+     * slots anew when it reads its token folder).
      */
-    static void initialiseAlone(String label) throws PKCS11Exception, java.io.IOException {
+    static long initialiseAlone(String label) throws PKCS11Exception, java.io.IOException {
+        RealModules.testDir();  // SOFTHSM2_CONF names the test folder's tokens, never the user's
         PKCS11Impl raw = new PKCS11Impl(RealModules.softHsm2());
         try {
             raw.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
             initialise(raw, label);
             raw.C_Finalize(null);
+            raw.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
+            long slot = requireSlot(raw, label);
+            raw.C_Finalize(null);
+            return slot;
         } finally {
             raw.disconnect();
         }

@@ -43,31 +43,22 @@ class RealSpyLogTest {
             PKCS11Impl pkcs11 = login.pkcs11;
             long session = login.session;
             assertEquals(2, pkcs11.getInterfaceVersion().major, "the spy over SoftHSM2 offers a 2.x list");
-            pkcs11.C_CreateObject(session, new CK_ATTRIBUTE[] {
-                new CK_ATTRIBUTE(CKA_CLASS, CKO_DATA),
-                new CK_ATTRIBUTE(CKA_TOKEN, false),
-                new CK_ATTRIBUTE(CKA_LABEL, "spied label".toCharArray()),
-                new CK_ATTRIBUTE(CKA_VALUE, value),
-            });
-            long aes = pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN), new CK_ATTRIBUTE[] {
-                new CK_ATTRIBUTE(CKA_VALUE_LEN, 16L), new CK_ATTRIBUTE(CKA_TOKEN, false),
-                new CK_ATTRIBUTE(CKA_ENCRYPT, true),
-            });
+            pkcs11.C_CreateObject(session, RealModules.template(CKA_CLASS, CKO_DATA, CKA_TOKEN, false,
+                    CKA_LABEL, "spied label".toCharArray(), CKA_VALUE, value));
+            long aes = pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN),
+                    RealModules.template(CKA_VALUE_LEN, 16L, CKA_TOKEN, false, CKA_ENCRYPT, true));
             pkcs11.C_EncryptInit(session, new CK_MECHANISM(CKM_AES_GCM, new CK_GCM_PARAMS(iv, 96, aad, 112)), aes);
             cipher = pkcs11.C_Encrypt(session, plain);
             long[] rsa = pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_RSA_PKCS_KEY_PAIR_GEN),
-                    new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_TOKEN, false), new CK_ATTRIBUTE(CKA_MODULUS_BITS, 1024L),
-                        new CK_ATTRIBUTE(CKA_VERIFY, true)},
-                    new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_TOKEN, false), new CK_ATTRIBUTE(CKA_SIGN, true)});
+                    RealModules.template(CKA_TOKEN, false, CKA_MODULUS_BITS, 1024L, CKA_VERIFY, true),
+                    RealModules.template(CKA_TOKEN, false, CKA_SIGN, true));
             pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_SHA256_RSA_PKCS_PSS,
                     new CK_RSA_PKCS_PSS_PARAMS(CKM_SHA256, CKG_MGF1_SHA256, 17)), rsa[1]);
             signature = pkcs11.C_Sign(session, value);
             Signature jdk = Signature.getInstance("RSASSA-PSS");
             jdk.setParameter(new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, 17, 1));
-            jdk.initVerify(RealModules.rsaPublicKey(RealModules.bytes(pkcs11, session, rsa[0], CKA_MODULUS),
-                    RealModules.bytes(pkcs11, session, rsa[0], CKA_PUBLIC_EXPONENT)));
-            jdk.update(value);
-            assertTrue(jdk.verify(signature), "the JDK accepts the signature made through the spy");
+            assertTrue(RealModules.verifies(jdk, RealModules.rsaPublicKey(pkcs11, session, rsa[0]), value, signature),
+                    "the JDK accepts the signature made through the spy");
         }
         List<List<String>> log = records(Files.readAllLines(RealModules.spyLog(), StandardCharsets.ISO_8859_1));
 

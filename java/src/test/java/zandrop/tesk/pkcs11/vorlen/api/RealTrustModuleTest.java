@@ -26,6 +26,10 @@ class RealTrustModuleTest {
     /** CKA_CERTIFICATE_CATEGORY of a certificate authority. */
     private static final long CATEGORY_AUTHORITY = 2;
 
+    /** The anchors: certificates, trusted, of authorities. */
+    private static final CK_ATTRIBUTE[] ANCHORS = RealModules.template(CKA_CLASS, CKO_CERTIFICATE, CKA_TRUSTED, true,
+            CKA_CERTIFICATE_CATEGORY, CATEGORY_AUTHORITY);
+
     /**
      * CKA_CERTIFICATE_CATEGORY: a CK_ULONG that the library hands over as its native bytes (the
      * library reads only a fixed list of attribute types as Long).
@@ -82,10 +86,7 @@ class RealTrustModuleTest {
                         }
                     }
                     // The same anchors found by a template of three attributes of three classes.
-                    long[] anchors = RealModules.find(pkcs11, session,
-                            new CK_ATTRIBUTE(CKA_CLASS, CKO_CERTIFICATE),
-                            new CK_ATTRIBUTE(CKA_TRUSTED, true),
-                            new CK_ATTRIBUTE(CKA_CERTIFICATE_CATEGORY, CATEGORY_AUTHORITY));
+                    long[] anchors = RealModules.find(pkcs11, session, ANCHORS);
                     assertTrue(anchors.length <= found.length);
                 } finally {
                     pkcs11.C_CloseSession(session);
@@ -95,10 +96,7 @@ class RealTrustModuleTest {
             for (long slot : slots) {
                 long session = pkcs11.C_OpenSession(slot, CKF_SERIAL_SESSION, null, null);
                 try {
-                    templateAnchors += RealModules.find(pkcs11, session,
-                            new CK_ATTRIBUTE(CKA_CLASS, CKO_CERTIFICATE),
-                            new CK_ATTRIBUTE(CKA_TRUSTED, true),
-                            new CK_ATTRIBUTE(CKA_CERTIFICATE_CATEGORY, CATEGORY_AUTHORITY)).length;
+                    templateAnchors += RealModules.find(pkcs11, session, ANCHORS).length;
                 } finally {
                     pkcs11.C_CloseSession(session);
                 }

@@ -216,16 +216,14 @@ class RealUriTest {
                 new String(utf8(label), StandardCharsets.ISO_8859_1))) {
             PKCS11Impl pkcs11 = login.pkcs11;
             long session = login.session;
+            CK_ATTRIBUTE[] named = RealModules.template(CKA_TOKEN, true, CKA_LABEL, utf8("k 1%/\u00e9"), CKA_ID, new byte[] {1, -1, 0x7E});
             pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_EC_KEY_PAIR_GEN),
-                    new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_TOKEN, true), new CK_ATTRIBUTE(CKA_EC_PARAMS, RealModules.P256_PARAMS),
-                        new CK_ATTRIBUTE(CKA_LABEL, utf8("k 1%/\u00e9")), new CK_ATTRIBUTE(CKA_ID, new byte[] {1, -1, 0x7E})},
-                    new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_TOKEN, true), new CK_ATTRIBUTE(CKA_PRIVATE, true),
-                        new CK_ATTRIBUTE(CKA_LABEL, utf8("k 1%/\u00e9")), new CK_ATTRIBUTE(CKA_ID, new byte[] {1, -1, 0x7E})});
-            pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN), new CK_ATTRIBUTE[] {
-                new CK_ATTRIBUTE(CKA_TOKEN, true), new CK_ATTRIBUTE(CKA_VALUE_LEN, 16L), new CK_ATTRIBUTE(CKA_ID, new byte[] {10})});
-            pkcs11.C_CreateObject(session, new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_CLASS, CKO_DATA),
-                new CK_ATTRIBUTE(CKA_TOKEN, true), new CK_ATTRIBUTE(CKA_PRIVATE, false),
-                new CK_ATTRIBUTE(CKA_LABEL, utf8("d~1&;")), new CK_ATTRIBUTE(CKA_VALUE, new byte[] {1})});
+                    RealModules.concat(named, new CK_ATTRIBUTE(CKA_EC_PARAMS, RealModules.P256_PARAMS)),
+                    RealModules.concat(named, new CK_ATTRIBUTE(CKA_PRIVATE, true)));
+            pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN),
+                    RealModules.template(CKA_TOKEN, true, CKA_VALUE_LEN, 16L, CKA_ID, new byte[] {10}));
+            pkcs11.C_CreateObject(session, RealModules.template(CKA_CLASS, CKO_DATA, CKA_TOKEN, true, CKA_PRIVATE, false,
+                    CKA_LABEL, utf8("d~1&;"), CKA_VALUE, new byte[] {1}));
 
             CK_TOKEN_INFO info = pkcs11.C_GetTokenInfo(login.slot);
             Pkcs11Uri ours = Pkcs11Uri.forToken(info);

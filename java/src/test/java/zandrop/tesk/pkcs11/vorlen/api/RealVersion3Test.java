@@ -10,8 +10,6 @@ import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.io.ByteArrayOutputStream;
 import java.lang.reflect.Method;
-import java.nio.file.Files;
-import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
@@ -43,13 +41,8 @@ class RealVersion3Test {
 
     @BeforeAll
     void initialiseNss() throws Exception {
-        Path database = RealModules.testDir().resolve("nssdb-v3");
-        Files.createDirectories(database);
         blocksBefore = PKCS11Impl.heapBlockCount();
-        pkcs11 = new PKCS11Impl(RealModules.nssSoftoken());
-        CK_C_INITIALIZE_ARGS args = new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK);
-        args.pReserved = "configdir='sql:" + database + "' certPrefix='' keyPrefix='' secmod='secmod.db' flags= ";
-        pkcs11.C_Initialize(args);
+        pkcs11 = RealModules.nssInitialised("nssdb-v3");
         session = pkcs11.C_OpenSession(pkcs11.C_GetSlotList(true)[0], CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
     }
 
@@ -69,15 +62,12 @@ class RealVersion3Test {
     }
 
     private long secretKey(long keyType, byte[] value, long... usages) throws PKCS11Exception {
-        List<CK_ATTRIBUTE> template = new ArrayList<>(List.of(
-                new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
-                new CK_ATTRIBUTE(CKA_KEY_TYPE, keyType),
-                new CK_ATTRIBUTE(CKA_TOKEN, false),
-                new CK_ATTRIBUTE(CKA_VALUE, value)));
+        CK_ATTRIBUTE[] template = RealModules.template(CKA_CLASS, CKO_SECRET_KEY, CKA_KEY_TYPE, keyType, CKA_TOKEN, false,
+                CKA_VALUE, value);
         for (long usage : usages) {
-            template.add(new CK_ATTRIBUTE(usage, true));
+            template = RealModules.concat(template, new CK_ATTRIBUTE(usage, true));
         }
-        return pkcs11.C_CreateObject(session, template.toArray(new CK_ATTRIBUTE[0]));
+        return pkcs11.C_CreateObject(session, template);
     }
 
     private static CK_ATTRIBUTE[] readableSecret(int length) {
@@ -164,8 +154,8 @@ class RealVersion3Test {
         }
         assertArrayEquals(Arrays.copyOf(bytes(12, 0x21), 6), Arrays.copyOf(generatedIv, 6), "the fixed part stays");
         assertFalse(Arrays.equals(bytes(12, 0x21), generatedIv), "the generated part came back: " + Arrays.toString(generatedIv));
-        Cipher jdk = Cipher.getInstance("AES/GCM/NoPadding");
-        jdk.init(Cipher.DECRYPT_MODE, new SecretKeySpec(keyValue, "AES"), new GCMParameterSpec(128, generatedIv));
+        Cipher jdk = RealModules.jdkCipher("AES/GCM/NoPadding", Cipher.DECRYPT_MODE, RealModules.aes(keyValue),
+                new GCMParameterSpec(128, generatedIv));
         jdk.updateAAD(aad);
         assertArrayEquals(plaintext, jdk.doFinal(Platform.concat(second, generatedTag)), "the JDK opens it with that IV and tag");
         pkcs11.C_DestroyObject(session, key);
@@ -194,8 +184,8 @@ class RealVersion3Test {
         out.write(pkcs11.C_EncryptMessageNext(session, params, bytes(20, 3), 0));
         out.write(pkcs11.C_EncryptMessageNext(session, params, bytes(9, 4), CKF_END_OF_MESSAGE));
         pkcs11.C_MessageEncryptFinal(session);
-        Cipher jdk = Cipher.getInstance("AES/GCM/NoPadding");
-        jdk.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(keyValue, "AES"), new GCMParameterSpec(128, iv));
+        Cipher jdk = RealModules.jdkCipher("AES/GCM/NoPadding", Cipher.ENCRYPT_MODE, RealModules.aes(keyValue),
+                new GCMParameterSpec(128, iv));
         jdk.updateAAD(aad);
         jdk.update(bytes(20, 3));
         assertArrayEquals(jdk.doFinal(bytes(9, 4)), Platform.concat(out.toByteArray(), tag));
