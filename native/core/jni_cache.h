@@ -29,12 +29,18 @@ public:
     JNIEnv* env() const { return env_; }
 
 private:
-    // Marks the load failed when `value` is null: the lookup's Error becomes one that names
-    // `what` (a class or a member with its class and signature), an OutOfMemoryError stays as
-    // it is, and a null without an exception (a global reference refused) is an
-    // OutOfMemoryError.
-    template <typename T> T check(T value, const char* errorClass, const std::string& what);
-    std::string nameOf(jclass cls) const;
+    // Marks the load failed when `value` is null: the lookup's Error becomes one of the same
+    // class that names `what` (a class or a member with its class and signature), any other
+    // Error stays as it is, and a null without an exception (a global reference refused) is an
+    // OutOfMemoryError. One function for every type of value.
+    template <typename T> T check(T value, const std::string& what) {
+        report(value != nullptr, what);
+        return value;
+    }
+    void report(bool found, const std::string& what);
+    // "<kind><class>.<name><separator><signature>" of a class this loader found.
+    std::string member(const char* kind, jclass cls, const char* name, const char* separator,
+                       const char* signature) const;
     JNIEnv* env_;
     bool ok_ = true;
     std::vector<std::pair<jclass, const char*>> names_;  // the classes loaded, by name
