@@ -320,10 +320,8 @@ ModuleCall::ModuleCall(JNIEnv* env, jobject object, CallKind kind) : env_(env) {
     // Entered from Java, so no exception is pending: from here on, only a callback can leave
     // one (see callbackRanHere).
     callbackRanHere = false;
-    if (object == nullptr || !jni::cachesReady()) {
-        throwNotConnected(env);
-        return;
-    }
+    // `object` is the receiver of a native method of the library's class, whose
+    // initialisation loaded the caches.
     const bool waitedFor = kind == CallKind::ordinary;
     ThreadPins* const pins = myPins();
     // Serves the call through a pinned binding when its global reference is this very object;
@@ -416,8 +414,7 @@ ModuleCall::~ModuleCall() {
 
 const ModuleListInfo& ModuleCall::list() const { return binding_->record.list; }
 
-const void* ModuleCall::module() const {
-    return binding_ != nullptr ? binding_->record.library : nullptr;
-}
+// Called on an entered call, like list().
+const void* ModuleCall::module() const { return binding_->record.library; }
 
 }  // namespace vorlen

@@ -89,7 +89,8 @@ public:
     /// answers CKR_FUNCTION_NOT_SUPPORTED without calling anything.
     ModuleFunctions* operator->() const { return functions_; }
     ModuleFunctions* functions() const { return functions_; }
-    /// Which list of the module the binding uses, and its version.
+    /// Which list of the module the binding uses, and its version. This and the two below only
+    /// on a guard that entered (true).
     const ModuleListInfo& list() const;
     /// The loaded module this call goes to. Two objects connected to the same module file share
     /// it; it names the module instance until the module is really unloaded.

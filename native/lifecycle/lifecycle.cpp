@@ -34,7 +34,7 @@ platform::LibraryHandle loadModuleFile(JNIEnv* env, jstring path) {
         throwNullPointer(env, "the module path is null");
         return nullptr;
     }
-    if (!jni::cachesReady() || !libraryInitialized()) {
+    if (!libraryInitialized()) {  // set only once the caches are ready
         throwPKCS11RuntimeException(
             env, "The PKCS#11 library is not initialized: call PKCS11Impl.initializeLibrary() first.");
         return nullptr;
@@ -161,8 +161,8 @@ Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_initializeLibrary(JNIEnv* env, jc
 
 JNIEXPORT void JNICALL
 Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_finalizeLibrary(JNIEnv* env, jclass) {
-    if (!jni::cachesReady() || !libraryInitialized()) {
-        return;  // never initialised, or finalised already
+    if (!libraryInitialized()) {
+        return;  // finalised already (an initialised library has its caches)
     }
     finalizeBindings(env);
     finalizeCallbackState(env);
@@ -181,10 +181,7 @@ Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_connectFunctionListOnly(JNIEnv* e
 
 JNIEXPORT void JNICALL
 Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_disconnect(JNIEnv* env, jobject self) {
-    if (!jni::cachesReady()) {
-        return;
-    }
-    removeModule(env, self);
+    removeModule(env, self);  // an object exists: the class, and so the caches, loaded
 }
 
 // The version the build wrote into the library (the project's VERSION file).
