@@ -114,6 +114,7 @@ bool toCkValue(JNIEnv* env, jobject value, NativeBuffer& out);
 bool toCkValueLength(JNIEnv* env, jobject value, CK_ULONG& length);
 /// Throws that PKCS11RuntimeException for `value` (not null).
 void throwCannotConvert(JNIEnv* env, jobject value);
+/// A CK_VERSION or CK_DATE object (not null: their callers convert null on their own).
 bool toCkVersion(JNIEnv* env, jobject version, NativeBuffer& out);
 bool toCkDate(JNIEnv* env, jobject date, NativeBuffer& out);
 /// A boxed java.lang.Long as a CK_ULONG (the low bits that fit).
