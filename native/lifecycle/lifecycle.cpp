@@ -47,9 +47,13 @@ platform::LibraryHandle loadModuleFile(JNIEnv* env, jstring path) {
     std::string error;
     platform::LibraryHandle library = loadModule(chars.get(), error);
     if (library == nullptr) {
+        if (error.empty()) {
+            throwOutOfMemory(env, "no room to load the module");
+            return nullptr;
+        }
         // The system's text, a line break, then the path (in a counted block: no std::bad_alloc).
         const std::size_t textLength = error.size();
-        const std::size_t breakLength = textLength == 0 || error.back() != '\n' ? 1 : 0;
+        const std::size_t breakLength = error.back() != '\n' ? 1 : 0;
         const std::size_t pathLength = std::strlen(chars.get());
         HeapBuffer message;
         if (!message.allocate(env, textLength + breakLength + pathLength + 1,

@@ -268,12 +268,17 @@ class JniFaultSweepTest {
                 // not initialised: nothing to finalise
             }
         }));
-        for (boolean v3 : new boolean[] {false, true}) {
-            shapes.add(new Shape(v3 ? "connect through C_GetInterface" : "connect and disconnect", v3,
+        shapes.add(new Shape("a value of a class no conversion takes", false, (module, pkcs11, session) ->
+                () -> pkcs11.C_CreateObject(session, new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_LABEL, new Object())})));
+        // Connects; the third to a file no other object keeps loaded (the loader's records made anew).
+        for (String file : List.of(TestModules.first(), TestModules.v3(), TestModules.second())) {
+            boolean v3 = file.equals(TestModules.v3());
+            shapes.add(new Shape(v3 ? "connect through C_GetInterface" : file.equals(TestModules.first())
+                    ? "connect and disconnect" : "connect to a file no other object has", v3,
                     (module, pkcs11, session) -> () -> {
                         PKCS11Impl other = new PKCS11Impl();
                         try {
-                            other.connect(v3 ? TestModules.v3() : TestModules.first());
+                            other.connect(file);
                             other.C_GetInfo();
                         } finally {
                             other.disconnect();
