@@ -215,8 +215,11 @@ class JniFaultSweepTest {
                     for (int i = 1; i < data.length; i++) {
                         data[i] = new CK_PRF_DATA_PARAM(CK_SP800_108_BYTE_ARRAY, filled(3, i));
                     }
-                    CK_DERIVED_KEY[] keys = {new CK_DERIVED_KEY(new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_VALUE_LEN, 16L)}, 0),
-                        new CK_DERIVED_KEY(new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_LABEL, "k")}, 0)};
+                    // More keys than the local references a parameter keeps without asking for room.
+                    CK_DERIVED_KEY[] keys = new CK_DERIVED_KEY[10];
+                    for (int i = 0; i < keys.length; i++) {
+                        keys[i] = new CK_DERIVED_KEY(new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_VALUE_LEN, 16L + i)}, 0);
+                    }
                     CK_SP800_108_KDF_PARAMS params = new CK_SP800_108_KDF_PARAMS(CKM_SHA256_HMAC, data, keys);
                     return () -> pkcs11.C_DeriveKey(session, new CK_MECHANISM(CKM_SP800_108_COUNTER_KDF, params), 4, null);
                 }));
