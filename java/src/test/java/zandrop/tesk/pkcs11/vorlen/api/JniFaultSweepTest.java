@@ -168,7 +168,8 @@ class JniFaultSweepTest {
         }, none, null, true));
         String ulongOne = Platform.hex(Platform.ulongBytes(1));
         shapes.add(new Shape("C_GetAttributeValue, nested values read", false, (module, pkcs11, session) -> {
-            module.script("C_GetAttributeValue", "attr=3::6c6162656c attr=1::01 attr=0::" + ulongOne
+            // A label longer than the room for its char[] on the stack.
+            module.script("C_GetAttributeValue", "attr=3::" + "6c".repeat(70) + " attr=1::01 attr=0::" + ulongOne
                     + " attr=" + Long.toUnsignedString(CKA_VALUE_LEN) + "::" + Platform.hex(Platform.ulongBytes(1000)) + " attr=" + WRAP + ":: nested=" + WRAP + ":0::" + ulongOne + " nested=" + WRAP + ":3::41 rv=0 times=3");
             CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_LABEL), new CK_ATTRIBUTE(CKA_TOKEN),
                 new CK_ATTRIBUTE(CKA_CLASS), new CK_ATTRIBUTE(CKA_VALUE_LEN), new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE)};
