@@ -272,6 +272,15 @@ class JniFaultSweepTest {
                 // not initialised: nothing to finalise
             }
         }));
+        shapes.add(new Shape("C_CreateObject, a value of every class", false, (module, pkcs11, session) -> {
+            Object[] values = {true, (byte) 1, 'c', 7, 7L, new int[] {1}, new long[] {1}, new boolean[] {true},
+                "s", new CK_DATE("2026".toCharArray(), "12".toCharArray(), "09".toCharArray())};
+            CK_ATTRIBUTE[] template = new CK_ATTRIBUTE[values.length];
+            for (int i = 0; i < values.length; i++) {
+                template[i] = new CK_ATTRIBUTE(CKA_VENDOR_DEFINED + i, values[i]);
+            }
+            return () -> pkcs11.C_CreateObject(session, template);
+        }));
         shapes.add(new Shape("a value of a class no conversion takes", false, (module, pkcs11, session) ->
                 () -> pkcs11.C_CreateObject(session, new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_LABEL, new Object())})));
         // Connects; the third to a file no other object keeps loaded (the loader's records made anew).
