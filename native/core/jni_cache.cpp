@@ -184,6 +184,5 @@ std::atomic<JavaVM*> theVM{nullptr};
 JavaVM* javaVM() { return theVM.load(std::memory_order_acquire); }
 void setJavaVM(JavaVM* vm) { theVM.store(vm, std::memory_order_release); }
 
-bool cachesReady() { return ready.load(std::memory_order_acquire); }
 
 }  // namespace vorlen::jni

@@ -64,7 +64,8 @@ struct CoreCache {
     jclass pkcs11RuntimeException;
 };
 
-/// Filled by loadCaches; valid once cachesReady() is true.
+/// Filled by loadCaches; valid once it succeeded (every native method of the library runs after
+/// that: PKCS11Impl's class initialisation calls it).
 extern CoreCache core;
 
 /// The VM the library was loaded into (set when the library is loaded).
@@ -76,6 +77,5 @@ void setJavaVM(JavaVM* vm);
 /// order). Returns false with the exception of the missing class or member pending. Safe to
 /// call again (and from several threads).
 bool loadCaches(JNIEnv* env, void (*loadLayers)(Loader& loader));
-bool cachesReady();
 
 }  // namespace vorlen::jni
