@@ -184,5 +184,4 @@ std::atomic<JavaVM*> theVM{nullptr};
 JavaVM* javaVM() { return theVM.load(std::memory_order_acquire); }
 void setJavaVM(JavaVM* vm) { theVM.store(vm, std::memory_order_release); }
 
-
 }  // namespace vorlen::jni
