@@ -20,9 +20,9 @@ struct SavedArgs {
     SavedArgs& operator=(const SavedArgs&) = delete;
     jobject ref;
     ~SavedArgs() {
-        JavaVM* vm = jni::javaVM();
+        JavaVM* vm = jni::javaVM();  // set when the library was loaded
         void* env = nullptr;
-        if (vm != nullptr && vm->GetEnv(&env, JNI_VERSION_1_2) == JNI_OK) {
+        if (vm->GetEnv(&env, JNI_VERSION_1_2) == JNI_OK) {
             deleteGlobalRef(static_cast<JNIEnv*>(env), ref);
         }
     }

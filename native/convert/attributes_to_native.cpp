@@ -45,12 +45,12 @@ void copyDateField(JNIEnv* env, jobject date, jfieldID field, CK_CHAR* target, j
 void throwCannotConvert(JNIEnv* env, jobject value) {
     const auto& c = jni::convert;
     LocalRef<jobject> cls(env, env->CallObjectMethod(value, c.objectGetClass));
-    if (env->ExceptionCheck() || !cls) {
-        return;  // getClass failed: its exception stays pending
+    if (env->ExceptionCheck()) {
+        return;  // getClass failed (it never answers null otherwise): its exception stays pending
     }
     LocalRef<jstring> name(env, static_cast<jstring>(env->CallObjectMethod(cls.get(), c.classGetName)));
-    if (env->ExceptionCheck() || !name) {
-        return;
+    if (env->ExceptionCheck()) {
+        return;  // likewise getName
     }
     UtfChars chars(env, name.get());
     if (!chars) {
@@ -71,10 +71,6 @@ bool toCkULong(JNIEnv* env, jobject value, NativeBuffer& out) {
 
 bool toCkVersion(JNIEnv* env, jobject version, NativeBuffer& out) {
     out.reset();
-    if (version == nullptr) {
-        throwNullPointer(env, "a CK_VERSION is null");
-        return false;
-    }
     CK_VERSION native{};
     native.major = static_cast<CK_BYTE>(env->GetByteField(version, jni::convert.versionMajor));
     native.minor = static_cast<CK_BYTE>(env->GetByteField(version, jni::convert.versionMinor));
@@ -83,10 +79,6 @@ bool toCkVersion(JNIEnv* env, jobject version, NativeBuffer& out) {
 
 bool toCkDate(JNIEnv* env, jobject date, NativeBuffer& out) {
     out.reset();
-    if (date == nullptr) {
-        throwNullPointer(env, "a CK_DATE is null");
-        return false;
-    }
     CK_DATE native{};
     const auto& c = jni::convert;
     copyDateField(env, date, c.dateYear, native.year, 4);

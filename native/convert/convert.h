@@ -55,9 +55,13 @@ bool toCkBBoolArray(JNIEnv* env, jbooleanArray array, NativeBuffer& out);
 bool toCkULongArray(JNIEnv* env, jlongArray array, NativeBuffer& out);
 /// One CK_ULONG per int element, as ckULongFromInt gives it.
 bool toCkULongArrayFromInts(JNIEnv* env, jintArray array, NativeBuffer& out);
-/// Modified UTF-8 with a terminating zero; count() is the byte count without the zero.
+/// Modified UTF-8 with a terminating zero; count() is the byte count without the zero. `string`
+/// is not null (toCkValue converts null on its own).
 bool toCkUtf8String(JNIEnv* env, jstring string, NativeBuffer& out);
 
+/// The Java arrays of native values. `length` and `count` are at most kMaxJavaArrayLength: every
+/// caller bounds them first (a module's lengths by throwIfTooLong or their own test, the others
+/// by a fixed size).
 jbyteArray toJavaByteArray(JNIEnv* env, const CK_BYTE* bytes, CK_ULONG length);
 /// Each byte zero-extended to a char; no character set conversion.
 jcharArray toJavaCharArray(JNIEnv* env, const CK_UTF8CHAR* bytes, CK_ULONG length);
@@ -114,6 +118,7 @@ bool toCkValue(JNIEnv* env, jobject value, NativeBuffer& out);
 bool toCkValueLength(JNIEnv* env, jobject value, CK_ULONG& length);
 /// Throws that PKCS11RuntimeException for `value` (not null).
 void throwCannotConvert(JNIEnv* env, jobject value);
+/// A CK_VERSION or CK_DATE object (not null: their callers convert null on their own).
 bool toCkVersion(JNIEnv* env, jobject version, NativeBuffer& out);
 bool toCkDate(JNIEnv* env, jobject date, NativeBuffer& out);
 /// A boxed java.lang.Long as a CK_ULONG (the low bits that fit).

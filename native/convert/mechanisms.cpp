@@ -31,12 +31,6 @@ bool NativeMechanism::keep(JNIEnv* env, NativeBuffer&& buffer, void*& pointer) {
 }
 
 jobject NativeMechanism::keepObject(JNIEnv* env, jobject object) {
-    if (object == nullptr) {
-        if (!env->ExceptionCheck()) {
-            throwOutOfMemory(env, "no room for a local reference");
-        }
-        return nullptr;
-    }
     env_ = env;
     // Room for the references kept so far and the wrapper's own.
     if (objects_.size() >= 8 && env->EnsureLocalCapacity(static_cast<jint>(objects_.size() + 16)) != 0) {

@@ -185,8 +185,9 @@ public:
     /// Keeps a buffer that the parameter record will point to and stores its address (null
     /// for a null buffer) in `pointer`. False with an exception pending when there is no room.
     bool keep(JNIEnv* env, NativeBuffer&& buffer, void*& pointer);
-    /// Keeps a local reference to `object` for the copy-back (deleted by reset) and returns it;
-    /// null with an exception pending when there is no room.
+    /// Keeps a local reference to `object` (not null: an array tested, or a new reference to the
+    /// record converted) for the copy-back (deleted by reset) and returns it; null with an
+    /// exception pending when there is no room.
     jobject keepObject(JNIEnv* env, jobject object);
     /// Adds a result to copy back; false with an exception pending when there is no room.
     bool keepResult(JNIEnv* env, const ResultTarget& target) {

@@ -166,9 +166,6 @@ bool toCkULongArrayFromInts(JNIEnv* env, jintArray array, NativeBuffer& out) {
 
 bool toCkUtf8String(JNIEnv* env, jstring string, NativeBuffer& out) {
     out.reset();
-    if (string == nullptr) {
-        return true;
-    }
     // GetStringUTFLength and GetStringUTFRegion copy without pinning the string.
     const jsize chars = env->GetStringLength(string);
     const jsize bytes = env->GetStringUTFLength(string);
@@ -182,10 +179,6 @@ bool toCkUtf8String(JNIEnv* env, jstring string, NativeBuffer& out) {
 }
 
 jbyteArray toJavaByteArray(JNIEnv* env, const CK_BYTE* bytes, CK_ULONG length) {
-    if (length > kMaxJavaArrayLength) {
-        throwOutOfMemory(env, "a native value is longer than a Java array can be");
-        return nullptr;
-    }
     const auto n = static_cast<jsize>(length);
     jbyteArray array = env->NewByteArray(n);
     if (array != nullptr && n > 0) {
@@ -195,10 +188,6 @@ jbyteArray toJavaByteArray(JNIEnv* env, const CK_BYTE* bytes, CK_ULONG length) {
 }
 
 jcharArray toJavaCharArray(JNIEnv* env, const CK_UTF8CHAR* bytes, CK_ULONG length) {
-    if (length > kMaxJavaArrayLength) {
-        throwOutOfMemory(env, "a native value is longer than a Java array can be");
-        return nullptr;
-    }
     const auto n = static_cast<jsize>(length);
     Scratch<jchar, 64> temporary;
     if (!temporary.allocateUninitialized(env, length, "no room for a char[]")) {
@@ -215,10 +204,6 @@ jcharArray toJavaCharArray(JNIEnv* env, const CK_UTF8CHAR* bytes, CK_ULONG lengt
 }
 
 jlongArray toJavaLongArray(JNIEnv* env, const CK_ULONG* values, CK_ULONG count) {
-    if (count > kMaxJavaArrayLength) {
-        throwOutOfMemory(env, "a native list is longer than a Java array can be");
-        return nullptr;
-    }
     const auto n = static_cast<jsize>(count);
     if constexpr (sizeof(CK_ULONG) == sizeof(jlong)) {
         // Same width: zero extension changes nothing, the values copy as they are.

@@ -8,50 +8,58 @@ namespace vorlen::jni {
 
 CoreCache core{};
 
-template <typename T>
-T Loader::check(T value, const char* errorClass, const std::string& what) {
-    if (value != nullptr) {
-        return value;
+void Loader::report(bool found, const std::string& what) {
+    if (found) {
+        return;
     }
     ok_ = false;
+    // Nothing pending: a global reference refused. Else the lookup's Error: a missing class or
+    // member (a LinkageError) is named; any other (no memory, a class initializer's failure)
+    // stays as it is.
+    if (!env_->ExceptionCheck()) {
+        const std::string message = "no room for a global reference to " + what;
+        jclass error = env_->FindClass("java/lang/OutOfMemoryError");
+        if (error != nullptr) {
+            env_->ThrowNew(error, message.c_str());
+            env_->DeleteLocalRef(error);
+        }
+        return;
+    }
+    const std::string message = "The PKCS#11 library's native code needs " + what +
+                                ", which the loaded classes lack: the library file and the classes do not match.";
     jthrowable thrown = env_->ExceptionOccurred();
     env_->ExceptionClear();
     jclass linkageError = env_->FindClass("java/lang/LinkageError");
     if (linkageError == nullptr) {  // its own Error is pending
-        if (thrown != nullptr) {
-            env_->DeleteLocalRef(thrown);
-        }
-        return value;
+        env_->DeleteLocalRef(thrown);
+        return;
     }
-    const bool missing = thrown != nullptr && env_->IsInstanceOf(thrown, linkageError);
+    const bool missing = env_->IsInstanceOf(thrown, linkageError);
     env_->DeleteLocalRef(linkageError);
-    if (thrown != nullptr && !missing) {
-        env_->Throw(thrown);  // no memory, or the class's initializer failed: as it is
-        env_->DeleteLocalRef(thrown);
-        return value;
-    }
-    if (thrown != nullptr) {
-        env_->DeleteLocalRef(thrown);
-    }
-    const std::string message =
-        missing ? "The PKCS#11 library's native code needs " + what +
-                      ", which the loaded classes lack: the library file and the classes do not match."
-                : "no room for a global reference to " + what;
-    jclass error = env_->FindClass(missing ? errorClass : "java/lang/OutOfMemoryError");
-    if (error != nullptr) {
+    if (missing) {  // the same kind of Error (NoSuchFieldError...), naming what is missing
+        jclass error = env_->GetObjectClass(thrown);
         env_->ThrowNew(error, message.c_str());
         env_->DeleteLocalRef(error);
+    } else {
+        env_->Throw(thrown);
     }
-    return value;
+    env_->DeleteLocalRef(thrown);
 }
 
-std::string Loader::nameOf(jclass cls) const {
-    for (const auto& [loaded, name] : names_) {
-        if (loaded == cls) {
-            return name;
-        }
+std::string Loader::member(const char* kind, jclass cls, const char* name, const char* separator,
+                           const char* signature) const {
+    // Members are looked up only on classes this loader found (while nothing failed).
+    std::size_t i = 0;
+    while (names_[i].first != cls) {
+        ++i;
     }
-    return "a class";
+    std::string what = kind;
+    what += names_[i].second;
+    what += '.';
+    what += name;
+    what += separator;
+    what += signature;
+    return what;
 }
 
 jclass Loader::cls(const char* name) {
@@ -59,56 +67,59 @@ jclass Loader::cls(const char* name) {
         return nullptr;
     }
     const std::string what = std::string("the class ") + name;
-    jclass local = check(env_->FindClass(name), "java/lang/NoClassDefFoundError", what);
+    jclass local = check(env_->FindClass(name), what);
     if (local == nullptr) {
         return nullptr;
     }
     jclass global = static_cast<jclass>(env_->NewGlobalRef(local));
     env_->DeleteLocalRef(local);
-    if (check(global, "", what) != nullptr) {
+    if (check(global, what) != nullptr) {
         names_.emplace_back(global, name);
     }
     return global;
 }
 
 jfieldID Loader::field(jclass cls, const char* name, const char* signature) {
-    return ok_ ? check(env_->GetFieldID(cls, name, signature), "java/lang/NoSuchFieldError",
-                       "the field " + nameOf(cls) + "." + name + " " + signature)
-               : nullptr;
-}
-
-jmethodID Loader::method(jclass cls, const char* name, const char* signature) {
-    return ok_ ? check(env_->GetMethodID(cls, name, signature), "java/lang/NoSuchMethodError",
-                       "the method " + nameOf(cls) + "." + name + signature)
-               : nullptr;
-}
-
-jmethodID Loader::staticMethod(jclass cls, const char* name, const char* signature) {
-    return ok_ ? check(env_->GetStaticMethodID(cls, name, signature), "java/lang/NoSuchMethodError",
-                       "the static method " + nameOf(cls) + "." + name + signature)
-               : nullptr;
-}
-
-jobject Loader::global(jobject local) {
     if (!ok_) {
         return nullptr;
     }
-    // The call that made `local` threw (a JDK constant is never null).
-    if (env_->ExceptionCheck() || local == nullptr) {
-        ok_ = false;
+    return check(env_->GetFieldID(cls, name, signature), member("the field ", cls, name, " ", signature));
+}
+
+jmethodID Loader::method(jclass cls, const char* name, const char* signature) {
+    if (!ok_) {
+        return nullptr;
+    }
+    return check(env_->GetMethodID(cls, name, signature), member("the method ", cls, name, "", signature));
+}
+
+jmethodID Loader::staticMethod(jclass cls, const char* name, const char* signature) {
+    if (!ok_) {
+        return nullptr;
+    }
+    return check(env_->GetStaticMethodID(cls, name, signature),
+                 member("the static method ", cls, name, "", signature));
+}
+
+jobject Loader::global(jobject local) {
+    // Called only while nothing has failed (staticObject and the small Longs' loop see to it).
+    // The call that made `local` checked, as JNI wants: it threw when `local` is null (a JDK
+    // constant is never null).
+    if (env_->ExceptionCheck()) {
+        report(false, "a constant");
         return nullptr;
     }
     jobject global = env_->NewGlobalRef(local);
     env_->DeleteLocalRef(local);
-    return check(global, "", "a constant");
+    return check(global, "a constant");
 }
 
 jobject Loader::staticObject(jclass cls, const char* name, const char* signature) {
     if (!ok_) {
         return nullptr;
     }
-    jfieldID field = check(env_->GetStaticFieldID(cls, name, signature), "java/lang/NoSuchFieldError",
-                           "the static field " + nameOf(cls) + "." + name + " " + signature);
+    jfieldID field = check(env_->GetStaticFieldID(cls, name, signature),
+                           member("the static field ", cls, name, " ", signature));
     return field != nullptr ? global(env_->GetStaticObjectField(cls, field)) : nullptr;
 }
 
@@ -138,9 +149,7 @@ void loadCore(Loader& l, CoreCache& c) {
 }  // namespace
 
 bool loadCaches(JNIEnv* env, void (*loadLayers)(Loader& loader)) {
-    if (ready.load(std::memory_order_acquire)) {
-        return true;
-    }
+    // Once per class initialisation, and again only when called by hand: no fast path.
     std::lock_guard<std::mutex> guard(loadLock);
     if (ready.load(std::memory_order_relaxed)) {
         return true;
@@ -174,7 +183,5 @@ std::atomic<JavaVM*> theVM{nullptr};
 
 JavaVM* javaVM() { return theVM.load(std::memory_order_acquire); }
 void setJavaVM(JavaVM* vm) { theVM.store(vm, std::memory_order_release); }
-
-bool cachesReady() { return ready.load(std::memory_order_acquire); }
 
 }  // namespace vorlen::jni

@@ -29,12 +29,18 @@ public:
     JNIEnv* env() const { return env_; }
 
 private:
-    // Marks the load failed when `value` is null: the lookup's Error becomes one that names
-    // `what` (a class or a member with its class and signature), an OutOfMemoryError stays as
-    // it is, and a null without an exception (a global reference refused) is an
-    // OutOfMemoryError.
-    template <typename T> T check(T value, const char* errorClass, const std::string& what);
-    std::string nameOf(jclass cls) const;
+    // Marks the load failed when `value` is null: the lookup's Error becomes one of the same
+    // class that names `what` (a class or a member with its class and signature), any other
+    // Error stays as it is, and a null without an exception (a global reference refused) is an
+    // OutOfMemoryError. One function for every type of value.
+    template <typename T> T check(T value, const std::string& what) {
+        report(value != nullptr, what);
+        return value;
+    }
+    void report(bool found, const std::string& what);
+    // "<kind><class>.<name><separator><signature>" of a class this loader found.
+    std::string member(const char* kind, jclass cls, const char* name, const char* separator,
+                       const char* signature) const;
     JNIEnv* env_;
     bool ok_ = true;
     std::vector<std::pair<jclass, const char*>> names_;  // the classes loaded, by name
@@ -58,7 +64,8 @@ struct CoreCache {
     jclass pkcs11RuntimeException;
 };
 
-/// Filled by loadCaches; valid once cachesReady() is true.
+/// Filled by loadCaches; valid once it succeeded (every native method of the library runs after
+/// that: PKCS11Impl's class initialisation calls it).
 extern CoreCache core;
 
 /// The VM the library was loaded into (set when the library is loaded).
@@ -70,6 +77,5 @@ void setJavaVM(JavaVM* vm);
 /// order). Returns false with the exception of the missing class or member pending. Safe to
 /// call again (and from several threads).
 bool loadCaches(JNIEnv* env, void (*loadLayers)(Loader& loader));
-bool cachesReady();
 
 }  // namespace vorlen::jni

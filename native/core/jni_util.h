@@ -137,11 +137,11 @@ private:
     bool pushed_;
 };
 
-/// The modified UTF-8 characters of a Java string.
+/// The modified UTF-8 characters of a Java string (not null: the callers test it first).
 class UtfChars {
 public:
     UtfChars(JNIEnv* env, jstring string)
-        : env_(env), string_(string), chars_(string ? env->GetStringUTFChars(string, nullptr) : nullptr) {}
+        : env_(env), string_(string), chars_(env->GetStringUTFChars(string, nullptr)) {}
     UtfChars(const UtfChars&) = delete;
     UtfChars& operator=(const UtfChars&) = delete;
     ~UtfChars() {
@@ -187,7 +187,8 @@ private:
     jthrowable held_ = nullptr;
 };
 
-/// Elements of a Java primitive array, released with the given mode at the end of the scope.
+/// Elements of a Java primitive array (not null: the callers test it first), released with the
+/// given mode at the end of the scope.
 template <typename ArrayT, typename ElemT,
           ElemT* (JNIEnv::*Get)(ArrayT, jboolean*),
           void (JNIEnv::*Release)(ArrayT, ElemT*, jint)>
@@ -195,7 +196,7 @@ class ArrayElements {
 public:
     ArrayElements(JNIEnv* env, ArrayT array, jint releaseMode = 0)
         : env_(env), array_(array), mode_(releaseMode),
-          elements_(array ? (env->*Get)(array, nullptr) : nullptr) {}
+          elements_((env->*Get)(array, nullptr)) {}
     ArrayElements(const ArrayElements&) = delete;
     ArrayElements& operator=(const ArrayElements&) = delete;
     ~ArrayElements() {

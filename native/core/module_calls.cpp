@@ -320,10 +320,8 @@ ModuleCall::ModuleCall(JNIEnv* env, jobject object, CallKind kind) : env_(env) {
     // Entered from Java, so no exception is pending: from here on, only a callback can leave
     // one (see callbackRanHere).
     callbackRanHere = false;
-    if (object == nullptr || !jni::cachesReady()) {
-        throwNotConnected(env);
-        return;
-    }
+    // `object` is the receiver of a native method of the library's class, whose
+    // initialisation loaded the caches.
     const bool waitedFor = kind == CallKind::ordinary;
     ThreadPins* const pins = myPins();
     // Serves the call through a pinned binding when its global reference is this very object;
@@ -334,12 +332,13 @@ ModuleCall::ModuleCall(JNIEnv* env, jobject object, CallKind kind) : env_(env) {
             release(env, pin);
             return false;
         }
+        // Every bound binding has its module's gate (putModule; loadModule gives each one).
         ModuleGate* gate = pin.binding->gate.load(std::memory_order_relaxed);
         binding_ = pin.binding;
         pinSlot_ = pin.slot;
         pins_ = pin.pins;
         gate_ = gate;
-        if (gate != nullptr && pin.slot < 0 && waitedFor) {
+        if (pin.slot < 0 && waitedFor) {
             gate->counted.fetch_add(1, std::memory_order_seq_cst);
             outerCounted_ = countedCallsHere;
             countedCallsHere = this;
@@ -347,9 +346,8 @@ ModuleCall::ModuleCall(JNIEnv* env, jobject object, CallKind kind) : env_(env) {
         }
         // A C_Initialize or C_Finalize runs on the module: no other call enters until it has
         // returned (store-then-load against its scan of the pins).
-        const bool refused =
-            gate != nullptr && (kind == CallKind::exclusive ? !enterAlone()
-                                                            : gate->closed.load(std::memory_order_seq_cst) != 0);
+        const bool refused = kind == CallKind::exclusive ? !enterAlone()
+                                                         : gate->closed.load(std::memory_order_seq_cst) != 0;
         if (!refused) {
             functions_ = pin.binding->record.functions.get();
             return true;
@@ -416,8 +414,7 @@ ModuleCall::~ModuleCall() {
 
 const ModuleListInfo& ModuleCall::list() const { return binding_->record.list; }
 
-const void* ModuleCall::module() const {
-    return binding_ != nullptr ? binding_->record.library : nullptr;
-}
+// Called on an entered call, like list().
+const void* ModuleCall::module() const { return binding_->record.library; }
 
 }  // namespace vorlen

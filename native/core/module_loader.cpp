@@ -34,13 +34,12 @@ ModuleGate* takeGateLocked() {
     return new (std::nothrow) ModuleGate;
 }
 
+// Every module loaded has a gate (loadModule refuses a load without one).
 void giveBackGateLocked(ModuleGate* gate) {
-    if (gate != nullptr) {
-        gate->closed.store(0, std::memory_order_relaxed);
-        gate->counted.store(0, std::memory_order_relaxed);
-        gate->nextFree = freeGates;
-        freeGates = gate;
-    }
+    gate->closed.store(0, std::memory_order_relaxed);
+    gate->counted.store(0, std::memory_order_relaxed);
+    gate->nextFree = freeGates;
+    freeGates = gate;
 }
 
 std::atomic<ModuleReleasedHook> moduleReleased{nullptr};
@@ -62,9 +61,8 @@ void closeModuleLocked(JNIEnv* env, platform::LibraryHandle library) {
         return;
     }
     releaseKeptBlock(library);
-    if (ModuleReleasedHook hook = moduleReleased.load(std::memory_order_acquire)) {
-        hook(env, library);
-    }
+    // Set by initializeLibrary, before any module could be loaded.
+    moduleReleased.load(std::memory_order_acquire)(env, library);
 }
 
 }  // namespace
@@ -103,8 +101,7 @@ void closeDeferredModules(JNIEnv* env) {
 
 ModuleGate* gateOf(platform::LibraryHandle library) {
     std::lock_guard<std::mutex> guard(loaderLock);
-    auto found = moduleUses.find(library);
-    return found != moduleUses.end() ? found->second.gate : nullptr;
+    return moduleUses.find(library)->second.gate;  // loaded through loadModule: there
 }
 
 void setModuleReleasedHook(ModuleReleasedHook hook) {
@@ -129,7 +126,7 @@ platform::LibraryHandle loadModule(const char* path, std::string& error) {
             ++use.uses;
         } catch (const std::bad_alloc&) {
             platform::closeLibrary(library);
-            error = "out of memory";
+            error.clear();  // no memory: as when the loader's text could not be kept
             return nullptr;
         }
     }
@@ -137,21 +134,16 @@ platform::LibraryHandle loadModule(const char* path, std::string& error) {
 }
 
 void unloadModule(JNIEnv* env, platform::LibraryHandle library) {
-    if (library == nullptr) {
-        return;
-    }
     std::lock_guard<std::mutex> guard(loaderLock);
+    // Loaded through loadModule: in the map, with this use counted.
     auto found = moduleUses.find(library);
-    const bool lastUse = found == moduleUses.end() || --found->second.uses == 0;
-    if (found != moduleUses.end() && found->second.uses == 0) {
-        // No binding uses the module any more, so no call can reach its gate.
-        giveBackGateLocked(found->second.gate);
-        moduleUses.erase(found);
-    }
-    if (!lastUse) {
+    if (--found->second.uses != 0) {
         platform::closeLibrary(library);  // gives back this use only: the file stays loaded
         return;
     }
+    // No binding uses the module any more, so no call can reach its gate.
+    giveBackGateLocked(found->second.gate);
+    moduleUses.erase(found);
     if (callbacksRunning.load(std::memory_order_seq_cst) != 0) {
         try {
             deferredCloses.push_back(library);

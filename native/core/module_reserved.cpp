@@ -51,12 +51,7 @@ void releaseKeptBlock(platform::LibraryHandle library) {
     heapFree(block);
 }
 
-void ModuleCall::keepWhileLoaded(void* block) {
-    if (binding_ != nullptr) {
-        keepForModule(binding_->record.library, block);
-    } else {
-        heapFree(block);
-    }
-}
+// Called on an entered call (a guard that holds functions holds its binding).
+void ModuleCall::keepWhileLoaded(void* block) { keepForModule(binding_->record.library, block); }
 
 }  // namespace vorlen

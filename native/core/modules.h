@@ -89,7 +89,8 @@ public:
     /// answers CKR_FUNCTION_NOT_SUPPORTED without calling anything.
     ModuleFunctions* operator->() const { return functions_; }
     ModuleFunctions* functions() const { return functions_; }
-    /// Which list of the module the binding uses, and its version.
+    /// Which list of the module the binding uses, and its version. This and the two below only
+    /// on a guard that entered (true).
     const ModuleListInfo& list() const;
     /// The loaded module this call goes to. Two objects connected to the same module file share
     /// it; it names the module instance until the module is really unloaded.
@@ -118,9 +119,10 @@ private:
 };
 
 /// Loads a module file and counts the library as a user of it. Returns null with the system's
-/// error text in `error`.
+/// error text in `error`, or with `error` empty when memory ran out (for the loader's own
+/// records or for that text).
 platform::LibraryHandle loadModule(const char* path, std::string& error);
-/// Gives up one use of a module loaded by loadModule; when the library no longer uses the
+/// Gives up one use of a module loaded by loadModule (not null); when the library no longer uses the
 /// module at all, it is unloaded, its kept block freed and the module-released hook called.
 void unloadModule(JNIEnv* env, platform::LibraryHandle library);
 

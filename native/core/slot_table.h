@@ -62,11 +62,8 @@ public:
 
     /// A free slot and its index: the oldest recycled one once more than `quarantine` slots
     /// wait in the free queue (or no new slot below `limit` is left), else a new one. Null when
-    /// the table (or `limit`) is full or memory runs out. Owner's lock held.
+    /// the table (or `limit`, at most kCapacity) is full or memory runs out. Owner's lock held.
     T* allocate(std::uint32_t& index, std::size_t quarantine = 0, std::size_t limit = kCapacity) {
-        if (limit > kCapacity) {
-            limit = kCapacity;
-        }
         if (freeHead_ != kNone && (freeCount_ > quarantine || next_ >= limit)) {
             index = freeHead_;
             Chunk* chunk = chunkOf(index);

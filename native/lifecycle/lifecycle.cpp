@@ -34,7 +34,7 @@ platform::LibraryHandle loadModuleFile(JNIEnv* env, jstring path) {
         throwNullPointer(env, "the module path is null");
         return nullptr;
     }
-    if (!jni::cachesReady() || !libraryInitialized()) {
+    if (!libraryInitialized()) {  // set only once the caches are ready
         throwPKCS11RuntimeException(
             env, "The PKCS#11 library is not initialized: call PKCS11Impl.initializeLibrary() first.");
         return nullptr;
@@ -47,9 +47,13 @@ platform::LibraryHandle loadModuleFile(JNIEnv* env, jstring path) {
     std::string error;
     platform::LibraryHandle library = loadModule(chars.get(), error);
     if (library == nullptr) {
+        if (error.empty()) {
+            throwOutOfMemory(env, "no room to load the module");
+            return nullptr;
+        }
         // The system's text, a line break, then the path (in a counted block: no std::bad_alloc).
         const std::size_t textLength = error.size();
-        const std::size_t breakLength = textLength == 0 || error.back() != '\n' ? 1 : 0;
+        const std::size_t breakLength = error.back() != '\n' ? 1 : 0;
         const std::size_t pathLength = std::strlen(chars.get());
         HeapBuffer message;
         if (!message.allocate(env, textLength + breakLength + pathLength + 1,
@@ -161,8 +165,8 @@ Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_initializeLibrary(JNIEnv* env, jc
 
 JNIEXPORT void JNICALL
 Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_finalizeLibrary(JNIEnv* env, jclass) {
-    if (!jni::cachesReady() || !libraryInitialized()) {
-        return;  // never initialised, or finalised already
+    if (!libraryInitialized()) {
+        return;  // finalised already (an initialised library has its caches)
     }
     finalizeBindings(env);
     finalizeCallbackState(env);
@@ -181,10 +185,7 @@ Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_connectFunctionListOnly(JNIEnv* e
 
 JNIEXPORT void JNICALL
 Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_disconnect(JNIEnv* env, jobject self) {
-    if (!jni::cachesReady()) {
-        return;
-    }
-    removeModule(env, self);
+    removeModule(env, self);  // an object exists: the class, and so the caches, loaded
 }
 
 // The version the build wrote into the library (the project's VERSION file).

@@ -34,11 +34,6 @@ std::string lastErrorText() {
     }
     return result;
 }
-#else
-std::string lastErrorText(const char* fallback) {
-    const char* text = dlerror();
-    return text != nullptr ? std::string(text) : std::string(fallback);
-}
 #endif
 
 // Stores the system's text for the last failure in `error`. A load can fail for want of memory,
@@ -49,7 +44,9 @@ void storeLastError(std::string& error, [[maybe_unused]] const char* fallback) n
 #ifdef _WIN32
         error = lastErrorText();
 #else
-        error = lastErrorText(fallback);
+        // No text: a symbol found whose value is null (a failed dlopen always has one).
+        const char* text = dlerror();
+        error = text != nullptr ? text : fallback;
 #endif
     } catch (const std::bad_alloc&) {
         error.clear();

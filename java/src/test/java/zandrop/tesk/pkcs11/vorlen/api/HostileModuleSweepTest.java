@@ -50,6 +50,7 @@ class HostileModuleSweepTest {
             new Misbehaviour("second-call-fails-without-writing", "", "nowrite=1 rv=" + FAILED + " times=7"),
             new Misbehaviour("callback-throws", "notify=0 times=8"),
             new Misbehaviour("callback-throws-and-fails", "notify=0 rv=" + FAILED + " times=8"),
+            new Misbehaviour("callback-throws-and-length-over-buffer", "notify=0 len=4096 rv=0 times=8"),
             new Misbehaviour("callbacks-from-many-threads", "notify=1,2 thread=native threads=8 times=8"),
             new Misbehaviour("late-async-callback", "notify=1 async=1 sleep=5 times=8"),
             // The nested protocol of C_GetAttributeValue (ignored by every other entry): a nested

@@ -168,7 +168,8 @@ class JniFaultSweepTest {
         }, none, null, true));
         String ulongOne = Platform.hex(Platform.ulongBytes(1));
         shapes.add(new Shape("C_GetAttributeValue, nested values read", false, (module, pkcs11, session) -> {
-            module.script("C_GetAttributeValue", "attr=3::6c6162656c attr=1::01 attr=0::" + ulongOne
+            // A label longer than the room for its char[] on the stack.
+            module.script("C_GetAttributeValue", "attr=3::" + "6c".repeat(70) + " attr=1::01 attr=0::" + ulongOne
                     + " attr=" + Long.toUnsignedString(CKA_VALUE_LEN) + "::" + Platform.hex(Platform.ulongBytes(1000)) + " attr=" + WRAP + ":: nested=" + WRAP + ":0::" + ulongOne + " nested=" + WRAP + ":3::41 rv=0 times=3");
             CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_LABEL), new CK_ATTRIBUTE(CKA_TOKEN),
                 new CK_ATTRIBUTE(CKA_CLASS), new CK_ATTRIBUTE(CKA_VALUE_LEN), new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE)};
@@ -215,8 +216,11 @@ class JniFaultSweepTest {
                     for (int i = 1; i < data.length; i++) {
                         data[i] = new CK_PRF_DATA_PARAM(CK_SP800_108_BYTE_ARRAY, filled(3, i));
                     }
-                    CK_DERIVED_KEY[] keys = {new CK_DERIVED_KEY(new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_VALUE_LEN, 16L)}, 0),
-                        new CK_DERIVED_KEY(new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_LABEL, "k")}, 0)};
+                    // More keys than the local references a parameter keeps without asking for room.
+                    CK_DERIVED_KEY[] keys = new CK_DERIVED_KEY[10];
+                    for (int i = 0; i < keys.length; i++) {
+                        keys[i] = new CK_DERIVED_KEY(new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_VALUE_LEN, 16L + i)}, 0);
+                    }
                     CK_SP800_108_KDF_PARAMS params = new CK_SP800_108_KDF_PARAMS(CKM_SHA256_HMAC, data, keys);
                     return () -> pkcs11.C_DeriveKey(session, new CK_MECHANISM(CKM_SP800_108_COUNTER_KDF, params), 4, null);
                 }));
@@ -268,12 +272,26 @@ class JniFaultSweepTest {
                 // not initialised: nothing to finalise
             }
         }));
-        for (boolean v3 : new boolean[] {false, true}) {
-            shapes.add(new Shape(v3 ? "connect through C_GetInterface" : "connect and disconnect", v3,
+        shapes.add(new Shape("C_CreateObject, a value of every class", false, (module, pkcs11, session) -> {
+            Object[] values = {true, (byte) 1, 'c', 7, 7L, new int[] {1}, new long[] {1}, new boolean[] {true},
+                "s", new CK_DATE("2026".toCharArray(), "12".toCharArray(), "09".toCharArray())};
+            CK_ATTRIBUTE[] template = new CK_ATTRIBUTE[values.length];
+            for (int i = 0; i < values.length; i++) {
+                template[i] = new CK_ATTRIBUTE(CKA_VENDOR_DEFINED + i, values[i]);
+            }
+            return () -> pkcs11.C_CreateObject(session, template);
+        }));
+        shapes.add(new Shape("a value of a class no conversion takes", false, (module, pkcs11, session) ->
+                () -> pkcs11.C_CreateObject(session, new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_LABEL, new Object())})));
+        // Connects; the third to a file no other object keeps loaded (the loader's records made anew).
+        for (String file : List.of(TestModules.first(), TestModules.v3(), TestModules.second())) {
+            boolean v3 = file.equals(TestModules.v3());
+            shapes.add(new Shape(v3 ? "connect through C_GetInterface" : file.equals(TestModules.first())
+                    ? "connect and disconnect" : "connect to a file no other object has", v3,
                     (module, pkcs11, session) -> () -> {
                         PKCS11Impl other = new PKCS11Impl();
                         try {
-                            other.connect(v3 ? TestModules.v3() : TestModules.first());
+                            other.connect(file);
                             other.C_GetInfo();
                         } finally {
                             other.disconnect();
