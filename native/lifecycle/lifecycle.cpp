@@ -97,7 +97,11 @@ void bindFunctionList2(JNIEnv* env, jobject self, platform::LibraryHandle librar
     void* entry = platform::findSymbol(library, "C_GetFunctionList", error);
     if (entry == nullptr) {
         unloadModule(env, library);  // nothing refers to it any more
-        throwIOException(env, error.c_str());
+        if (error.empty()) {  // the loader's text could not be copied
+            throwOutOfMemory(env, "no room for the reason C_GetFunctionList was not found");
+        } else {
+            throwIOException(env, error.c_str());
+        }
         return;
     }
     ModuleRecord record;

@@ -299,15 +299,19 @@ class JniFaultSweepTest {
                         return "returned";
                     }));
         }
-        shapes.add(new Shape("connect to a file that does not load", false, (module, pkcs11, session) -> () -> {
-            PKCS11Impl other = new PKCS11Impl();
-            try {
-                other.connect(new File(TestModules.first()).getParent() + "/no-such-module.so");
-            } finally {
-                other.disconnect();
-            }
-            return "returned";
-        }));
+        // Connects that fail: the loader's text of a file it cannot load, of a missing C_GetFunctionList.
+        for (String file : List.of(new File(TestModules.first()).getParent() + "/no-such-module.so",
+                TestModules.withoutFunctionList())) {
+            shapes.add(new Shape("connect to " + new File(file).getName(), false, (module, pkcs11, session) -> () -> {
+                PKCS11Impl other = new PKCS11Impl();
+                try {
+                    other.connect(file);
+                } finally {
+                    other.disconnect();
+                }
+                return "returned";
+            }));
+        }
         return shapes;
     }
 
