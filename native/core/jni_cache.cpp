@@ -1,5 +1,6 @@
 #include "core/jni_cache.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <new>
@@ -48,13 +49,12 @@ void Loader::report(bool found, const std::string& what) {
 
 std::string Loader::member(const char* kind, jclass cls, const char* name, const char* separator,
                            const char* signature) const {
-    // Members are looked up only on classes this loader found (while nothing failed).
-    std::size_t i = 0;
-    while (names_[i].first != cls) {
-        ++i;
-    }
+    // Members are looked up on classes this loader found; the search stays within the list all
+    // the same, so a class from elsewhere is named generically rather than read past the end.
+    const auto found = std::find_if(names_.begin(), names_.end(),
+                                    [cls](const auto& entry) { return entry.first == cls; });
     std::string what = kind;
-    what += names_[i].second;
+    what += found != names_.end() ? found->second : "a class";
     what += '.';
     what += name;
     what += separator;

@@ -38,7 +38,7 @@ private:
         return value;
     }
     void report(bool found, const std::string& what);
-    // "<kind><class>.<name><separator><signature>" of a class this loader found.
+    // "<kind><class>.<name><separator><signature>" (classes this loader found are named).
     std::string member(const char* kind, jclass cls, const char* name, const char* separator,
                        const char* signature) const;
     JNIEnv* env_;
