@@ -23,10 +23,12 @@
 #include <jvmti.h>
 #include <link.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -125,11 +127,11 @@ void throwOutOfMemory(JNIEnv* e) {
     original->ThrowNew(e, outOfMemoryError, "injected: the JNI function found no memory");
 }
 
-// The Error of a lookup that finds nothing, naming what was looked up.
-void throwMissing(JNIEnv* e, const char* errorClass, const char* name) {
+// Throws a new `errorClass` (such as the Error of a lookup that finds nothing) with `message`.
+void throwError(JNIEnv* e, const char* errorClass, const char* message) {
     jclass c = original->FindClass(e, errorClass);
     if (c != nullptr) {
-        original->ThrowNew(e, c, name);
+        original->ThrowNew(e, c, message);
         original->DeleteLocalRef(e, c);
     }
 }
@@ -141,45 +143,62 @@ void throwMissing(JNIEnv* e, const char* errorClass, const char* name) {
         return original->name args;            \
     }
 
-// A function that fails by returning `failed` with OutOfMemoryError pending.
-#define VORLEN_FALLIBLE(ret, name, params, args, failed)  \
-    ret JNICALL name params {                             \
-        const Counted counted(k##name, true);             \
-        if (counted.fail) {                               \
-            throwOutOfMemory(e);                          \
-            return failed;                                \
-        }                                                 \
-        return original->name args;                       \
+// A function that can fail, counted under k##index: the call chosen to fail does `onFail` and
+// returns `failed`; the others are forwarded.
+#define VORLEN_FAILING(ret, name, index, params, args, onFail, failed)  \
+    ret JNICALL name params {                                           \
+        const Counted counted(k##index, true);                          \
+        if (counted.fail) {                                             \
+            onFail;                                                     \
+            return failed;                                              \
+        }                                                               \
+        return original->name args;                                     \
     }
+
+// A function that fails by returning `failed` with OutOfMemoryError pending.
+#define VORLEN_FALLIBLE(ret, name, params, args, failed) \
+    VORLEN_FAILING(ret, name, name, params, args, throwOutOfMemory(e), failed)
 
 // A lookup that fails with `error` naming the looked-up name `n`.
-#define VORLEN_LOOKUP(ret, name, params, args, error)     \
-    ret JNICALL name params {                             \
-        const Counted counted(k##name, true);             \
-        if (counted.fail) {                               \
-            throwMissing(e, error, n);                    \
-            return nullptr;                               \
-        }                                                 \
-        return original->name args;                       \
-    }
+#define VORLEN_LOOKUP(ret, name, params, args, error) \
+    VORLEN_FAILING(ret, name, name, params, args, throwError(e, error, n), nullptr)
 
-// A varargs function (a Java method call): counted, then forwarded through its V form; when it
-// fails, the method is not called and OutOfMemoryError is pending.
-#define VORLEN_VARARGS(ret, name, params, args)  \
-    ret JNICALL name params {                    \
-        const Counted counted(k##name, true);    \
-        if (counted.fail) {                      \
-            throwOutOfMemory(e);                 \
-            return ret{};                        \
-        }                                        \
-        va_list list;                            \
-        va_start(list, m);                       \
-        ret result = original->name##V args;     \
-        va_end(list);                            \
-        return result;                           \
+// The Java method calls that return a value: (return type, varargs name, type of the object or
+// class argument); CallVoidMethod is the one more.
+#define VORLEN_VALUE_CALLS(X)                                                                      \
+    X(jobject, NewObject, jclass) X(jobject, CallObjectMethod, jobject)                            \
+    X(jboolean, CallBooleanMethod, jobject) X(jbyte, CallByteMethod, jobject)                      \
+    X(jchar, CallCharMethod, jobject) X(jint, CallIntMethod, jobject)                              \
+    X(jlong, CallLongMethod, jobject) X(jobject, CallStaticObjectMethod, jclass)
+#define VORLEN_METHOD_CALLS(X) VORLEN_VALUE_CALLS(X) X(void, CallVoidMethod, jobject)
+
+// The va_list form of a method call, which C++ callers reach through JNIEnv's varargs members:
+// counted and failed under the name of the varargs form. When it fails, the method is not called
+// and OutOfMemoryError is pending.
+#define VORLEN_VFORM(ret, name, Target)                                                              \
+    VORLEN_FAILING(ret, name##V, name, (JNIEnv* e, Target o, jmethodID m, va_list l), (e, o, m, l), \
+                   throwOutOfMemory(e), ret())
+
+// A varargs method call: forwarded through its counted va_list form.
+#define VORLEN_VARARGS(ret, name, Target)                     \
+    ret JNICALL name(JNIEnv* e, Target o, jmethodID m, ...) { \
+        va_list list;                                         \
+        va_start(list, m);                                    \
+        ret result = name##V(e, o, m, list);                  \
+        va_end(list);                                         \
+        return result;                                        \
     }
 
 namespace counted {
+VORLEN_METHOD_CALLS(VORLEN_VFORM)
+VORLEN_VALUE_CALLS(VORLEN_VARARGS)
+void JNICALL CallVoidMethod(JNIEnv* e, jobject o, jmethodID m, ...) {
+    va_list list;
+    va_start(list, m);
+    CallVoidMethodV(e, o, m, list);
+    va_end(list);
+}
+
 VORLEN_LOOKUP(jclass, FindClass, (JNIEnv* e, const char* n), (e, n), "java/lang/NoClassDefFoundError")
 VORLEN_PLAIN(jint, Throw, (JNIEnv* e, jthrowable t), (e, t))
 VORLEN_FALLIBLE(jint, ThrowNew, (JNIEnv* e, jclass c, const char* m), (e, c, m), JNI_ERR)
@@ -188,37 +207,17 @@ VORLEN_PLAIN(void, ExceptionClear, (JNIEnv* e), (e))
 VORLEN_PLAIN(jboolean, ExceptionCheck, (JNIEnv* e), (e))
 VORLEN_FALLIBLE(jint, PushLocalFrame, (JNIEnv* e, jint c), (e, c), JNI_ENOMEM)
 VORLEN_PLAIN(jobject, PopLocalFrame, (JNIEnv* e, jobject r), (e, r))
-jobject JNICALL NewGlobalRef(JNIEnv* e, jobject o) {
-    const Counted counted(kNewGlobalRef, true);
-    return counted.fail ? nullptr : original->NewGlobalRef(e, o);  // no exception: as the VM does
-}
+// NULL without an exception, as the VM fails it.
+VORLEN_FAILING(jobject, NewGlobalRef, NewGlobalRef, (JNIEnv* e, jobject o), (e, o), (void)0, nullptr)
 VORLEN_PLAIN(void, DeleteGlobalRef, (JNIEnv* e, jobject o), (e, o))
 VORLEN_PLAIN(void, DeleteLocalRef, (JNIEnv* e, jobject o), (e, o))
 VORLEN_PLAIN(jboolean, IsSameObject, (JNIEnv* e, jobject a, jobject b), (e, a, b))
 VORLEN_PLAIN(jobject, NewLocalRef, (JNIEnv* e, jobject o), (e, o))
 VORLEN_FALLIBLE(jint, EnsureLocalCapacity, (JNIEnv* e, jint c), (e, c), JNI_ENOMEM)
 VORLEN_FALLIBLE(jobject, AllocObject, (JNIEnv* e, jclass c), (e, c), nullptr)
-VORLEN_VARARGS(jobject, NewObject, (JNIEnv* e, jclass c, jmethodID m, ...), (e, c, m, list))
 VORLEN_PLAIN(jclass, GetObjectClass, (JNIEnv* e, jobject o), (e, o))
 VORLEN_PLAIN(jboolean, IsInstanceOf, (JNIEnv* e, jobject o, jclass c), (e, o, c))
 VORLEN_LOOKUP(jmethodID, GetMethodID, (JNIEnv* e, jclass c, const char* n, const char* s), (e, c, n, s), "java/lang/NoSuchMethodError")
-VORLEN_VARARGS(jobject, CallObjectMethod, (JNIEnv* e, jobject o, jmethodID m, ...), (e, o, m, list))
-VORLEN_VARARGS(jboolean, CallBooleanMethod, (JNIEnv* e, jobject o, jmethodID m, ...), (e, o, m, list))
-VORLEN_VARARGS(jbyte, CallByteMethod, (JNIEnv* e, jobject o, jmethodID m, ...), (e, o, m, list))
-VORLEN_VARARGS(jchar, CallCharMethod, (JNIEnv* e, jobject o, jmethodID m, ...), (e, o, m, list))
-VORLEN_VARARGS(jint, CallIntMethod, (JNIEnv* e, jobject o, jmethodID m, ...), (e, o, m, list))
-VORLEN_VARARGS(jlong, CallLongMethod, (JNIEnv* e, jobject o, jmethodID m, ...), (e, o, m, list))
-void JNICALL CallVoidMethod(JNIEnv* e, jobject o, jmethodID m, ...) {
-    const Counted counted(kCallVoidMethod, true);
-    if (counted.fail) {
-        throwOutOfMemory(e);
-        return;
-    }
-    va_list list;
-    va_start(list, m);
-    original->CallVoidMethodV(e, o, m, list);
-    va_end(list);
-}
 VORLEN_LOOKUP(jfieldID, GetFieldID, (JNIEnv* e, jclass c, const char* n, const char* s), (e, c, n, s), "java/lang/NoSuchFieldError")
 VORLEN_PLAIN(jobject, GetObjectField, (JNIEnv* e, jobject o, jfieldID f), (e, o, f))
 VORLEN_PLAIN(jboolean, GetBooleanField, (JNIEnv* e, jobject o, jfieldID f), (e, o, f))
@@ -229,7 +228,6 @@ VORLEN_PLAIN(void, SetBooleanField, (JNIEnv* e, jobject o, jfieldID f, jboolean 
 VORLEN_PLAIN(void, SetByteField, (JNIEnv* e, jobject o, jfieldID f, jbyte v), (e, o, f, v))
 VORLEN_PLAIN(void, SetLongField, (JNIEnv* e, jobject o, jfieldID f, jlong v), (e, o, f, v))
 VORLEN_LOOKUP(jmethodID, GetStaticMethodID, (JNIEnv* e, jclass c, const char* n, const char* s), (e, c, n, s), "java/lang/NoSuchMethodError")
-VORLEN_VARARGS(jobject, CallStaticObjectMethod, (JNIEnv* e, jclass c, jmethodID m, ...), (e, c, m, list))
 VORLEN_LOOKUP(jfieldID, GetStaticFieldID, (JNIEnv* e, jclass c, const char* n, const char* s), (e, c, n, s), "java/lang/NoSuchFieldError")
 VORLEN_PLAIN(jobject, GetStaticObjectField, (JNIEnv* e, jclass c, jfieldID f), (e, c, f))
 VORLEN_PLAIN(jsize, GetStringLength, (JNIEnv* e, jstring s), (e, s))
@@ -259,33 +257,6 @@ VORLEN_FALLIBLE(jbooleanArray, NewBooleanArray, (JNIEnv* e, jsize n), (e, n), nu
 VORLEN_FALLIBLE(void*, GetPrimitiveArrayCritical, (JNIEnv* e, jarray a, jboolean* c), (e, a, c), nullptr)
 VORLEN_PLAIN(void, ReleasePrimitiveArrayCritical, (JNIEnv* e, jarray a, void* p, jint m), (e, a, p, m))
 
-// The va_list forms, which C++ callers reach through JNIEnv's varargs members: counted and
-// failed under the name of the varargs form.
-#define VORLEN_VFORM(ret, name, params, args)    \
-    ret JNICALL name##V params {                 \
-        const Counted counted(k##name, true);    \
-        if (counted.fail) {                      \
-            throwOutOfMemory(e);                 \
-            return ret{};                        \
-        }                                        \
-        return original->name##V args;           \
-    }
-VORLEN_VFORM(jobject, NewObject, (JNIEnv* e, jclass c, jmethodID m, va_list l), (e, c, m, l))
-VORLEN_VFORM(jobject, CallObjectMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
-VORLEN_VFORM(jboolean, CallBooleanMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
-VORLEN_VFORM(jbyte, CallByteMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
-VORLEN_VFORM(jchar, CallCharMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
-VORLEN_VFORM(jint, CallIntMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
-VORLEN_VFORM(jlong, CallLongMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
-VORLEN_VFORM(jobject, CallStaticObjectMethod, (JNIEnv* e, jclass c, jmethodID m, va_list l), (e, c, m, l))
-void JNICALL CallVoidMethodV(JNIEnv* e, jobject o, jmethodID m, va_list l) {
-    const Counted counted(kCallVoidMethod, true);
-    if (counted.fail) {
-        throwOutOfMemory(e);
-        return;
-    }
-    original->CallVoidMethodV(e, o, m, l);
-}
 // The library's heap hook: whether the block asked for now (by heapAlloc, or by the library's
 // operator new) is refused.
 bool refuseBlock(std::size_t, bool fromNew) {
@@ -315,10 +286,6 @@ HeapFaultHook heapFaultHook() {
     return hook;
 }
 HeapFaultHook installedHook = nullptr;
-
-#define VORLEN_VFORMS(X)                                                                           \
-    X(NewObjectV) X(CallObjectMethodV) X(CallBooleanMethodV) X(CallByteMethodV) X(CallCharMethodV) \
-    X(CallIntMethodV) X(CallLongMethodV) X(CallVoidMethodV) X(CallStaticObjectMethodV)
 
 // The JavaVM's own table: AttachCurrentThread can fail, and a thread attached while the
 // injector is armed is one whose calls it counts (until it detaches).
@@ -358,8 +325,10 @@ JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void*) {
     static JNINativeInterface_ saved = *table;
     original = &saved;
 #define VORLEN_INSTALL(name) table->name = counted::name;
+#define VORLEN_INSTALL_VFORM(ret, name, Target) VORLEN_INSTALL(name##V)
     VORLEN_COUNTED_JNI(VORLEN_INSTALL)
-    VORLEN_VFORMS(VORLEN_INSTALL)
+    VORLEN_METHOD_CALLS(VORLEN_INSTALL_VFORM)
+#undef VORLEN_INSTALL_VFORM
 #undef VORLEN_INSTALL
     if (jvmti->SetJNIFunctionTable(table) != JVMTI_ERROR_NONE) {
         return JNI_ERR;
@@ -416,27 +385,16 @@ JNIEXPORT void JNICALL Java_zandrop_tesk_pkcs11_vorlen_api_JniFaults_arm(JNIEnv*
         if (name == nullptr) {
             return;
         }
-        index = -1;
-        for (int i = 0; i < kCount; ++i) {
-            if (std::string(kNames[i]) == name) {
-                index = i;
-            }
-        }
+        index = static_cast<int>(std::find(std::begin(kNames), std::end(kNames), std::string_view(name)) - kNames);
         original->ReleaseStringUTFChars(env, function, name);
-        if (index < 0) {
-            jclass iae = original->FindClass(env, "java/lang/IllegalArgumentException");
-            if (iae != nullptr) {
-                original->ThrowNew(env, iae, "no such JNI function among the wrapped ones");
-            }
+        if (index == kCount) {
+            throwError(env, "java/lang/IllegalArgumentException", "no such JNI function among the wrapped ones");
             return;
         }
         if (index == kheapAlloc || index == koperatorNew) {
             installedHook = heapFaultHook();
             if (installedHook == nullptr) {
-                jclass ise = original->FindClass(env, "java/lang/IllegalStateException");
-                if (ise != nullptr) {
-                    original->ThrowNew(env, ise, "the PKCS#11 library is not loaded or has no heap hook");
-                }
+                throwError(env, "java/lang/IllegalStateException", "the PKCS#11 library is not loaded or has no heap hook");
                 return;
             }
             installedHook(counted::refuseBlock);
