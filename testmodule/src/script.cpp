@@ -3,12 +3,10 @@
 #include "framework.hpp"
 
 #include <algorithm>
-#include <cerrno>
-#include <climits>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <limits>
 #include <sstream>
 #include <string_view>
 
@@ -42,34 +40,19 @@ static_assert(sizeof entries / sizeof entries[0] == CK_FUNCTION_LIST_3_0_ENTRIES
 
 /// Parses an unsigned decimal or 0x-hex number that fits a CK_ULONG.
 bool parseNumber(const std::string& text, CK_ULONG& out) {
-    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
     const bool isHex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const char* begin = text.c_str() + (isHex ? 2 : 0);
-    if (*begin == '\0' || *begin == '-' || *begin == '+' || *begin == ' ') return false;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long v = std::strtoull(begin, &end, isHex ? 16 : 10);
-    if (errno == ERANGE || *end != '\0') return false;
-    if (v > std::numeric_limits<CK_ULONG>::max()) return false;
-    out = static_cast<CK_ULONG>(v);
-    return true;
+    const char* begin = text.data() + (isHex ? 2 : 0);
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(begin, end, out, isHex ? 16 : 10);
+    return error == std::errc() && stop == end;
 }
 
 bool parseHex(const std::string& text, Bytes& out) {
     if (text.size() % 2) return false;
-    out.clear();
-    out.reserve(text.size() / 2);
-    auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int hi = nibble(text[i]);
-        const int lo = nibble(text[i + 1]);
-        if (hi < 0 || lo < 0) return false;
-        out.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
+    out.assign(text.size() / 2, 0);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const char* digits = text.data() + 2 * i;
+        if (std::from_chars(digits, digits + 2, out[i], 16).ptr != digits + 2) return false;
     }
     return true;
 }
@@ -398,10 +381,7 @@ std::string command(const std::string& text) {
     if (verb == "calls") {
         std::lock_guard<std::mutex> lock(s.mutex);
         std::string out;
-        for (const std::string& line : s.record) {
-            out += line;
-            out += '\n';
-        }
+        for (const std::string& line : s.record) out += line + '\n';
         return out;
     }
     if (verb == "tid") return std::to_string(threadId());
