@@ -19,8 +19,7 @@ thread_local bool moduleThread = false;
 
 std::string decimal(CK_ULONG v) { return std::to_string(v); }
 
-}  // namespace
-
+/// Lowercase hex of `n` bytes.
 std::string hex(const void* data, std::size_t n) {
     static const char digits[] = "0123456789abcdef";
     std::string s;
@@ -32,6 +31,8 @@ std::string hex(const void* data, std::size_t n) {
     }
     return s;
 }
+
+}  // namespace
 
 unsigned long threadId() { return static_cast<unsigned long>(::syscall(SYS_gettid)); }
 

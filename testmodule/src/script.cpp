@@ -14,6 +14,13 @@ namespace vtm {
 
 namespace {
 
+/// Description of one entry of the function list.
+struct EntryInfo {
+    const char* name;
+    RecordKind record;
+    CK_RV defaultRv;  ///< rv of the built-in default step
+};
+
 /// The record an entry's steps may set fields of.
 constexpr RecordKind recordOf(std::string_view name) {
     if (name == "C_GetInfo") return RecordKind::Info;
@@ -37,6 +44,13 @@ const EntryInfo entries[] = {PKCS11_FUNCTIONS(VTM_REGISTRY_ROW)};
 
 static_assert(sizeof entries / sizeof entries[0] == CK_FUNCTION_LIST_3_0_ENTRIES,
               "one registry line per entry of the 3.0 function list");
+
+/// The entry named `name`, or nullptr.
+const EntryInfo* findEntry(const std::string& name) {
+    for (const EntryInfo& e : entries)
+        if (name == e.name) return &e;
+    return nullptr;
+}
 
 /// Parses an unsigned decimal or 0x-hex number that fits a CK_ULONG.
 bool parseNumber(const std::string& text, CK_ULONG& out) {
@@ -302,25 +316,7 @@ bool parsePair(const EntryInfo& entry, const std::string& key, const std::string
     return ok;
 }
 
-}  // namespace
-
-State& state() {
-    // Created on first use and never destroyed: threads of the module and
-    // callers at process exit always find it.
-    static State* s = [] {
-        auto* created = new State;
-        resetLocked(*created);
-        return created;
-    }();
-    return *s;
-}
-
-const EntryInfo* findEntry(const std::string& name) {
-    for (const EntryInfo& e : entries)
-        if (name == e.name) return &e;
-    return nullptr;
-}
-
+/// Parses a step for the entry `entry`; on failure returns nullopt and sets `error`.
 std::optional<Step> parseStep(const EntryInfo& entry, const std::string& text, std::string& error) {
     Step step;
     std::istringstream in(text);
@@ -336,6 +332,8 @@ std::optional<Step> parseStep(const EntryInfo& entry, const std::string& text, s
     return step;
 }
 
+/// Restores every built-in default and clears queues, record, sessions and counters. Called with
+/// the state lock held; async threads are joined by the caller before.
 void resetLocked(State& s) {
     s.scripts.clear();
     for (const EntryInfo& e : entries) {
@@ -355,6 +353,7 @@ void resetLocked(State& s) {
     s.interfaces = {{true, {1, 0}, 0}, {false, {3, 0}, 0}, {false, {2, 40}, 0}};
 }
 
+/// Answers one control command.
 std::string command(const std::string& text) {
     std::istringstream in(text);
     std::string verb;
@@ -430,6 +429,19 @@ std::string command(const std::string& text) {
     }
     if (verb.empty()) return "error: empty command";
     return "error: unknown command '" + verb + "'";
+}
+
+}  // namespace
+
+State& state() {
+    // Created on first use and never destroyed: threads of the module and
+    // callers at process exit always find it.
+    static State* s = [] {
+        auto* created = new State;
+        resetLocked(*created);
+        return created;
+    }();
+    return *s;
 }
 
 }  // namespace vtm

@@ -360,9 +360,8 @@ void recordsAndTemplates(const Module& m) {
     CHECK(oaep.bBC == 9 && oaep.ulXLen == 3);
 
     // C_Initialize records the arguments, not the caller's memory beyond them.
-    CK_C_INITIALIZE_ARGS args{};
-    args.CreateMutex = fakeCreate;
-    args.flags = CKF_OS_LOCKING_OK;
+    CK_C_INITIALIZE_ARGS args{.CreateMutex = fakeCreate, .DestroyMutex = nullptr, .LockMutex = nullptr,
+                              .UnlockMutex = nullptr, .flags = CKF_OS_LOCKING_OK, .pReserved = nullptr};
     CHECK(m.f->C_Initialize(&args) == CKR_OK);
     const std::string init = m.last("C_Initialize");
     CHECK(field(init, "CreateMutex") == "set" && field(init, "LockMutex") == "null");
@@ -383,11 +382,8 @@ void callbacks(const Module& m) {
     const unsigned long me = tid();
 
     // Mutex callbacks on module threads, four at once on one mutex.
-    CK_C_INITIALIZE_ARGS args{};
-    args.CreateMutex = fakeCreate;
-    args.DestroyMutex = fakeDestroy;
-    args.LockMutex = fakeLock;
-    args.UnlockMutex = fakeUnlock;
+    CK_C_INITIALIZE_ARGS args{.CreateMutex = fakeCreate, .DestroyMutex = fakeDestroy, .LockMutex = fakeLock,
+                              .UnlockMutex = fakeUnlock, .flags = 0, .pReserved = nullptr};
     CHECK(m.ok("script C_Initialize mutex=create"));
     CHECK(m.f->C_Initialize(&args) == CKR_OK);
     CHECK(creates == 1);
