@@ -13,6 +13,8 @@ namespace vtm {
 
 namespace {
 
+thread_local bool moduleThread = false;  ///< the calling thread was created by this module
+
 /// Everything a callback run needs, copied under the lock beforehand so that
 /// the run itself touches no shared state except the record.
 struct Plan {
@@ -35,7 +37,7 @@ std::string pointerText(const void* p) {
 /// Appends one `callback` pseudo-call to the record.
 void recordCallback(const Plan& plan, const std::string& fields) {
     std::string line = "callback thread=" + std::to_string(threadId()) +
-                       " moduleThread=" + (onModuleThread() ? "1" : "0") + " from=" + plan.fn + ' ' + fields;
+                       " moduleThread=" + (moduleThread ? "1" : "0") + " from=" + plan.fn + ' ' + fields;
     withState([&](State& s) {
         s.record.push_back(std::move(line));
         ++s.counts["callback"];
@@ -156,7 +158,7 @@ void runCallbacks(const std::string& fn, const Step& step, std::optional<CK_SESS
     try {
         for (unsigned i = 0; i < step.threads; ++i) {
             threads.emplace_back([plan] {
-                markModuleThread();
+                moduleThread = true;
                 runPlan(plan);
             });
         }

@@ -216,10 +216,6 @@ auto withState(F f) {
 
 /// The kernel thread id of the calling thread.
 unsigned long threadId();
-/// True on a thread that this module created.
-bool onModuleThread();
-/// Marks the calling thread as created by this module.
-void markModuleThread();
 
 // ---- the call helper -----------------------------------------------------
 

@@ -15,8 +15,6 @@ namespace vtm {
 
 namespace {
 
-thread_local bool moduleThread = false;
-
 std::string decimal(CK_ULONG v) { return std::to_string(v); }
 
 /// Lowercase hex of `n` bytes.
@@ -35,10 +33,6 @@ std::string hex(const void* data, std::size_t n) {
 }  // namespace
 
 unsigned long threadId() { return static_cast<unsigned long>(::syscall(SYS_gettid)); }
-
-bool onModuleThread() { return moduleThread; }
-
-void markModuleThread() { moduleThread = true; }
 
 Bytes pattern(std::size_t n) {
     Bytes b(n);
