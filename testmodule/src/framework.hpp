@@ -243,7 +243,6 @@ public:
     /// Marks the call as CKR_ARGUMENTS_BAD when `p` is null; outputs are then
     /// not written and the scripted rv is ignored.
     Call& require(const void* p);
-    bool bad() const { return bad_; }
     /// True when outputs may be written (arguments fine, no `nowrite`).
     bool writes() const { return !bad_ && !step_.nowrite; }
 

@@ -76,10 +76,7 @@ Call::Call(const char* fn, CK_SESSION_HANDLE hSession) : Call(fn) {
 }
 
 Call& Call::raw(const char* key, const std::string& value) {
-    line_ += ' ';
-    line_ += key;
-    line_ += '=';
-    line_ += value;
+    line_.append(" ").append(key).append("=").append(value);
     return *this;
 }
 
