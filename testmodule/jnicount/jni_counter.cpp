@@ -23,10 +23,14 @@
 #include <jvmti.h>
 #include <link.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <tuple>
+#include <type_traits>
 
 namespace {
 
@@ -34,36 +38,52 @@ const JNINativeInterface_* original = nullptr;
 thread_local bool counting = false;
 thread_local int depth = 0;  // JNI functions of this thread running now
 
+// The JNI functions counted, each with the kind of its wrapper (see VORLEN_WRAP_* below): PLAIN
+// never fails; OOM_NULL, OOM_ERR and OOM_ENOMEM fail with NULL, JNI_ERR or JNI_ENOMEM and
+// OutOfMemoryError pending; QUIET_NULL with NULL and no exception; NO_CLASS, NO_METHOD and
+// NO_FIELD are lookups; CALL is a Java method call.
 #define VORLEN_COUNTED_JNI(X)                                                                      \
-    X(FindClass) X(Throw) X(ThrowNew) X(ExceptionOccurred) X(ExceptionClear) X(ExceptionCheck)     \
-    X(PushLocalFrame) X(PopLocalFrame) X(NewGlobalRef) X(DeleteGlobalRef) X(DeleteLocalRef)        \
-    X(IsSameObject) X(NewLocalRef) X(EnsureLocalCapacity) X(AllocObject) X(NewObject)              \
-    X(GetObjectClass) X(IsInstanceOf) X(GetMethodID) X(CallObjectMethod) X(CallBooleanMethod)      \
-    X(CallByteMethod) X(CallCharMethod) X(CallIntMethod) X(CallLongMethod) X(CallVoidMethod)       \
-    X(GetFieldID) X(GetObjectField) X(GetBooleanField) X(GetByteField) X(GetLongField)             \
-    X(SetObjectField) X(SetBooleanField) X(SetByteField) X(SetLongField) X(GetStaticMethodID)      \
-    X(CallStaticObjectMethod) X(GetStaticFieldID) X(GetStaticObjectField) X(GetStringLength)       \
-    X(GetStringUTFLength) X(GetStringUTFChars) X(ReleaseStringUTFChars) X(GetArrayLength)          \
-    X(NewObjectArray) X(GetObjectArrayElement) X(SetObjectArrayElement) X(NewByteArray)            \
-    X(NewCharArray) X(NewLongArray) X(GetByteArrayElements) X(ReleaseByteArrayElements)            \
-    X(GetByteArrayRegion) X(GetCharArrayRegion) X(SetByteArrayRegion) X(SetCharArrayRegion)        \
-    X(SetLongArrayRegion) X(GetStringUTFRegion) X(GetDirectBufferAddress)                          \
-    X(GetDirectBufferCapacity) X(NewStringUTF) X(NewIntArray) X(NewBooleanArray)                   \
-    X(GetPrimitiveArrayCritical) X(ReleasePrimitiveArrayCritical)
+    X(FindClass, NO_CLASS) X(Throw, PLAIN) X(ThrowNew, OOM_ERR) X(ExceptionOccurred, PLAIN)        \
+    X(ExceptionClear, PLAIN) X(ExceptionCheck, PLAIN) X(PushLocalFrame, OOM_ENOMEM)                \
+    X(PopLocalFrame, PLAIN) X(NewGlobalRef, QUIET_NULL) X(DeleteGlobalRef, PLAIN)                  \
+    X(DeleteLocalRef, PLAIN) X(IsSameObject, PLAIN) X(NewLocalRef, PLAIN)                          \
+    X(EnsureLocalCapacity, OOM_ENOMEM) X(AllocObject, OOM_NULL) X(NewObject, CALL)                 \
+    X(GetObjectClass, PLAIN) X(IsInstanceOf, PLAIN) X(GetMethodID, NO_METHOD)                      \
+    X(CallObjectMethod, CALL) X(CallBooleanMethod, CALL) X(CallByteMethod, CALL)                   \
+    X(CallCharMethod, CALL) X(CallIntMethod, CALL) X(CallLongMethod, CALL) X(CallVoidMethod, CALL) \
+    X(GetFieldID, NO_FIELD) X(GetObjectField, PLAIN) X(GetBooleanField, PLAIN)                     \
+    X(GetByteField, PLAIN) X(GetLongField, PLAIN) X(SetObjectField, PLAIN)                         \
+    X(SetBooleanField, PLAIN) X(SetByteField, PLAIN) X(SetLongField, PLAIN)                        \
+    X(GetStaticMethodID, NO_METHOD) X(CallStaticObjectMethod, CALL) X(GetStaticFieldID, NO_FIELD)  \
+    X(GetStaticObjectField, PLAIN) X(GetStringLength, PLAIN) X(GetStringUTFLength, PLAIN)          \
+    X(GetStringUTFChars, OOM_NULL) X(ReleaseStringUTFChars, PLAIN) X(GetArrayLength, PLAIN)        \
+    X(NewObjectArray, OOM_NULL) X(GetObjectArrayElement, PLAIN) X(SetObjectArrayElement, PLAIN)    \
+    X(NewByteArray, OOM_NULL) X(NewCharArray, OOM_NULL) X(NewLongArray, OOM_NULL)                  \
+    X(GetByteArrayElements, OOM_NULL) X(ReleaseByteArrayElements, PLAIN)                           \
+    X(GetByteArrayRegion, PLAIN) X(GetCharArrayRegion, PLAIN) X(SetByteArrayRegion, PLAIN)         \
+    X(SetCharArrayRegion, PLAIN) X(SetLongArrayRegion, PLAIN) X(GetStringUTFRegion, PLAIN)         \
+    X(GetDirectBufferAddress, PLAIN) X(GetDirectBufferCapacity, PLAIN) X(NewStringUTF, OOM_NULL)   \
+    X(NewIntArray, OOM_NULL) X(NewBooleanArray, OOM_NULL) X(GetPrimitiveArrayCritical, OOM_NULL)   \
+    X(ReleasePrimitiveArrayCritical, PLAIN)
+
+// The rows of kind CALL, whose va_list forms are wrapped too.
+#define VORLEN_METHOD_CALLS(X)                                                                     \
+    X(NewObject) X(CallObjectMethod) X(CallBooleanMethod) X(CallByteMethod) X(CallCharMethod)     \
+    X(CallIntMethod) X(CallLongMethod) X(CallVoidMethod) X(CallStaticObjectMethod)
 
 // Every function counted: the JNI table's, the JavaVM's AttachCurrentThread and the library's
 // heap allocation (counted and failed only when chosen by name).
-#define VORLEN_COUNTED(X) VORLEN_COUNTED_JNI(X) X(AttachCurrentThread) X(heapAlloc) X(operatorNew)
+#define VORLEN_COUNTED(X) VORLEN_COUNTED_JNI(X) X(AttachCurrentThread, ) X(heapAlloc, ) X(operatorNew, )
 
 enum Index {
-#define VORLEN_INDEX(name) k##name,
+#define VORLEN_INDEX(name, kind) k##name,
     VORLEN_COUNTED(VORLEN_INDEX)
 #undef VORLEN_INDEX
     kCount
 };
 
 const char* const kNames[] = {
-#define VORLEN_NAME(name) #name,
+#define VORLEN_NAME(name, kind) #name,
     VORLEN_COUNTED(VORLEN_NAME)
 #undef VORLEN_NAME
 };
@@ -125,167 +145,99 @@ void throwOutOfMemory(JNIEnv* e) {
     original->ThrowNew(e, outOfMemoryError, "injected: the JNI function found no memory");
 }
 
-// The Error of a lookup that finds nothing, naming what was looked up.
-void throwMissing(JNIEnv* e, const char* errorClass, const char* name) {
+// Throws a new `errorClass` (such as the Error of a lookup that finds nothing) with `message`.
+void throwError(JNIEnv* e, const char* errorClass, const char* message) {
     jclass c = original->FindClass(e, errorClass);
     if (c != nullptr) {
-        original->ThrowNew(e, c, name);
+        original->ThrowNew(e, c, message);
         original->DeleteLocalRef(e, c);
     }
 }
 
-// A plain function: counted, then forwarded with its arguments.
-#define VORLEN_PLAIN(ret, name, params, args)  \
-    ret JNICALL name params {                  \
-        const Counted counted(k##name);        \
-        return original->name args;            \
+// The wrappers of the JNI table's functions, typed from the table's members (JNI table entry F).
+template <typename F>
+struct Wrap;
+
+template <typename R, typename... A>
+struct Wrap<R(JNICALL*)(JNIEnv*, A...)> {
+    // Counted, then forwarded.
+    template <auto member, Index index>
+    static R JNICALL plain(JNIEnv* e, A... args) {
+        const Counted counted(index);
+        return (original->*member)(e, args...);
     }
 
-// A function that fails by returning `failed` with OutOfMemoryError pending.
-#define VORLEN_FALLIBLE(ret, name, params, args, failed)  \
-    ret JNICALL name params {                             \
-        const Counted counted(k##name, true);             \
-        if (counted.fail) {                               \
-            throwOutOfMemory(e);                          \
-            return failed;                                \
-        }                                                 \
-        return original->name args;                       \
+    // Can fail: the call chosen to fail returns `failed` (none: a zero R), with OutOfMemoryError
+    // pending when `pending`.
+    template <auto member, Index index, bool pending, auto... failed>
+    static R JNICALL fallible(JNIEnv* e, A... args) {
+        const Counted counted(index, true);
+        if (counted.fail) {
+            if (pending) {
+                throwOutOfMemory(e);
+            }
+            return R(failed...);
+        }
+        return (original->*member)(e, args...);
     }
 
-// A lookup that fails with `error` naming the looked-up name `n`.
-#define VORLEN_LOOKUP(ret, name, params, args, error)     \
-    ret JNICALL name params {                             \
-        const Counted counted(k##name, true);             \
-        if (counted.fail) {                               \
-            throwMissing(e, error, n);                    \
-            return nullptr;                               \
-        }                                                 \
-        return original->name args;                       \
+    // A lookup: the call chosen to fail returns NULL with `error` pending, naming the looked-up
+    // name (the first text argument: FindClass's only one, else the one after the class).
+    template <auto member, Index index, const char* error>
+    static R JNICALL lookup(JNIEnv* e, A... args) {
+        const Counted counted(index, true);
+        if (counted.fail) {
+            throwError(e, error, std::get<sizeof...(A) == 1 ? 0 : 1>(std::tuple<A...>(args...)));
+            return nullptr;
+        }
+        return (original->*member)(e, args...);
     }
+};
 
-// A varargs function (a Java method call): counted, then forwarded through its V form; when it
+// A varargs Java method call (F), forwarded through `vform`, the counted wrapper of its va_list
+// form, which C++ callers also reach directly through JNIEnv's varargs members.
+template <typename F>
+struct Varargs;
+
+template <typename R, typename T>
+struct Varargs<R(JNICALL*)(JNIEnv*, T, jmethodID, ...)> {
+    template <R(JNICALL* vform)(JNIEnv*, T, jmethodID, va_list)>
+    static R JNICALL call(JNIEnv* e, T o, jmethodID m, ...) {
+        va_list list;
+        va_start(list, m);
+        if constexpr (std::is_void_v<R>) {
+            vform(e, o, m, list);
+            va_end(list);
+        } else {
+            R result = vform(e, o, m, list);
+            va_end(list);
+            return result;
+        }
+    }
+};
+
+constexpr char kNoClass[] = "java/lang/NoClassDefFoundError";
+constexpr char kNoMethod[] = "java/lang/NoSuchMethodError";
+constexpr char kNoField[] = "java/lang/NoSuchFieldError";
+
+// The wrapper of the JNI function `name` of each kind.
+#define VORLEN_WRAPPER(name) Wrap<decltype(JNINativeInterface_::name)>
+#define VORLEN_FAILS(name, index, pending, ...) \
+    VORLEN_WRAPPER(name)::fallible<&JNINativeInterface_::name, k##index, pending __VA_OPT__(, ) __VA_ARGS__>
+#define VORLEN_WRAP_PLAIN(name) VORLEN_WRAPPER(name)::plain<&JNINativeInterface_::name, k##name>
+#define VORLEN_WRAP_OOM_NULL(name) VORLEN_FAILS(name, name, true, nullptr)
+#define VORLEN_WRAP_OOM_ERR(name) VORLEN_FAILS(name, name, true, JNI_ERR)
+#define VORLEN_WRAP_OOM_ENOMEM(name) VORLEN_FAILS(name, name, true, JNI_ENOMEM)
+#define VORLEN_WRAP_QUIET_NULL(name) VORLEN_FAILS(name, name, false, nullptr)
+#define VORLEN_WRAP_NO_CLASS(name) VORLEN_WRAPPER(name)::lookup<&JNINativeInterface_::name, k##name, kNoClass>
+#define VORLEN_WRAP_NO_METHOD(name) VORLEN_WRAPPER(name)::lookup<&JNINativeInterface_::name, k##name, kNoMethod>
+#define VORLEN_WRAP_NO_FIELD(name) VORLEN_WRAPPER(name)::lookup<&JNINativeInterface_::name, k##name, kNoField>
+// A method call's va_list form is counted and failed under the name of its varargs form: when it
 // fails, the method is not called and OutOfMemoryError is pending.
-#define VORLEN_VARARGS(ret, name, params, args)  \
-    ret JNICALL name params {                    \
-        const Counted counted(k##name, true);    \
-        if (counted.fail) {                      \
-            throwOutOfMemory(e);                 \
-            return ret{};                        \
-        }                                        \
-        va_list list;                            \
-        va_start(list, m);                       \
-        ret result = original->name##V args;     \
-        va_end(list);                            \
-        return result;                           \
-    }
+#define VORLEN_WRAP_VFORM(name) VORLEN_FAILS(name##V, name, true)
+#define VORLEN_WRAP_CALL(name) Varargs<decltype(JNINativeInterface_::name)>::call<VORLEN_WRAP_VFORM(name)>
 
 namespace counted {
-VORLEN_LOOKUP(jclass, FindClass, (JNIEnv* e, const char* n), (e, n), "java/lang/NoClassDefFoundError")
-VORLEN_PLAIN(jint, Throw, (JNIEnv* e, jthrowable t), (e, t))
-VORLEN_FALLIBLE(jint, ThrowNew, (JNIEnv* e, jclass c, const char* m), (e, c, m), JNI_ERR)
-VORLEN_PLAIN(jthrowable, ExceptionOccurred, (JNIEnv* e), (e))
-VORLEN_PLAIN(void, ExceptionClear, (JNIEnv* e), (e))
-VORLEN_PLAIN(jboolean, ExceptionCheck, (JNIEnv* e), (e))
-VORLEN_FALLIBLE(jint, PushLocalFrame, (JNIEnv* e, jint c), (e, c), JNI_ENOMEM)
-VORLEN_PLAIN(jobject, PopLocalFrame, (JNIEnv* e, jobject r), (e, r))
-jobject JNICALL NewGlobalRef(JNIEnv* e, jobject o) {
-    const Counted counted(kNewGlobalRef, true);
-    return counted.fail ? nullptr : original->NewGlobalRef(e, o);  // no exception: as the VM does
-}
-VORLEN_PLAIN(void, DeleteGlobalRef, (JNIEnv* e, jobject o), (e, o))
-VORLEN_PLAIN(void, DeleteLocalRef, (JNIEnv* e, jobject o), (e, o))
-VORLEN_PLAIN(jboolean, IsSameObject, (JNIEnv* e, jobject a, jobject b), (e, a, b))
-VORLEN_PLAIN(jobject, NewLocalRef, (JNIEnv* e, jobject o), (e, o))
-VORLEN_FALLIBLE(jint, EnsureLocalCapacity, (JNIEnv* e, jint c), (e, c), JNI_ENOMEM)
-VORLEN_FALLIBLE(jobject, AllocObject, (JNIEnv* e, jclass c), (e, c), nullptr)
-VORLEN_VARARGS(jobject, NewObject, (JNIEnv* e, jclass c, jmethodID m, ...), (e, c, m, list))
-VORLEN_PLAIN(jclass, GetObjectClass, (JNIEnv* e, jobject o), (e, o))
-VORLEN_PLAIN(jboolean, IsInstanceOf, (JNIEnv* e, jobject o, jclass c), (e, o, c))
-VORLEN_LOOKUP(jmethodID, GetMethodID, (JNIEnv* e, jclass c, const char* n, const char* s), (e, c, n, s), "java/lang/NoSuchMethodError")
-VORLEN_VARARGS(jobject, CallObjectMethod, (JNIEnv* e, jobject o, jmethodID m, ...), (e, o, m, list))
-VORLEN_VARARGS(jboolean, CallBooleanMethod, (JNIEnv* e, jobject o, jmethodID m, ...), (e, o, m, list))
-VORLEN_VARARGS(jbyte, CallByteMethod, (JNIEnv* e, jobject o, jmethodID m, ...), (e, o, m, list))
-VORLEN_VARARGS(jchar, CallCharMethod, (JNIEnv* e, jobject o, jmethodID m, ...), (e, o, m, list))
-VORLEN_VARARGS(jint, CallIntMethod, (JNIEnv* e, jobject o, jmethodID m, ...), (e, o, m, list))
-VORLEN_VARARGS(jlong, CallLongMethod, (JNIEnv* e, jobject o, jmethodID m, ...), (e, o, m, list))
-void JNICALL CallVoidMethod(JNIEnv* e, jobject o, jmethodID m, ...) {
-    const Counted counted(kCallVoidMethod, true);
-    if (counted.fail) {
-        throwOutOfMemory(e);
-        return;
-    }
-    va_list list;
-    va_start(list, m);
-    original->CallVoidMethodV(e, o, m, list);
-    va_end(list);
-}
-VORLEN_LOOKUP(jfieldID, GetFieldID, (JNIEnv* e, jclass c, const char* n, const char* s), (e, c, n, s), "java/lang/NoSuchFieldError")
-VORLEN_PLAIN(jobject, GetObjectField, (JNIEnv* e, jobject o, jfieldID f), (e, o, f))
-VORLEN_PLAIN(jboolean, GetBooleanField, (JNIEnv* e, jobject o, jfieldID f), (e, o, f))
-VORLEN_PLAIN(jbyte, GetByteField, (JNIEnv* e, jobject o, jfieldID f), (e, o, f))
-VORLEN_PLAIN(jlong, GetLongField, (JNIEnv* e, jobject o, jfieldID f), (e, o, f))
-VORLEN_PLAIN(void, SetObjectField, (JNIEnv* e, jobject o, jfieldID f, jobject v), (e, o, f, v))
-VORLEN_PLAIN(void, SetBooleanField, (JNIEnv* e, jobject o, jfieldID f, jboolean v), (e, o, f, v))
-VORLEN_PLAIN(void, SetByteField, (JNIEnv* e, jobject o, jfieldID f, jbyte v), (e, o, f, v))
-VORLEN_PLAIN(void, SetLongField, (JNIEnv* e, jobject o, jfieldID f, jlong v), (e, o, f, v))
-VORLEN_LOOKUP(jmethodID, GetStaticMethodID, (JNIEnv* e, jclass c, const char* n, const char* s), (e, c, n, s), "java/lang/NoSuchMethodError")
-VORLEN_VARARGS(jobject, CallStaticObjectMethod, (JNIEnv* e, jclass c, jmethodID m, ...), (e, c, m, list))
-VORLEN_LOOKUP(jfieldID, GetStaticFieldID, (JNIEnv* e, jclass c, const char* n, const char* s), (e, c, n, s), "java/lang/NoSuchFieldError")
-VORLEN_PLAIN(jobject, GetStaticObjectField, (JNIEnv* e, jclass c, jfieldID f), (e, c, f))
-VORLEN_PLAIN(jsize, GetStringLength, (JNIEnv* e, jstring s), (e, s))
-VORLEN_PLAIN(jsize, GetStringUTFLength, (JNIEnv* e, jstring s), (e, s))
-VORLEN_FALLIBLE(const char*, GetStringUTFChars, (JNIEnv* e, jstring s, jboolean* c), (e, s, c), nullptr)
-VORLEN_PLAIN(void, ReleaseStringUTFChars, (JNIEnv* e, jstring s, const char* c), (e, s, c))
-VORLEN_PLAIN(jsize, GetArrayLength, (JNIEnv* e, jarray a), (e, a))
-VORLEN_FALLIBLE(jobjectArray, NewObjectArray, (JNIEnv* e, jsize n, jclass c, jobject i), (e, n, c, i), nullptr)
-VORLEN_PLAIN(jobject, GetObjectArrayElement, (JNIEnv* e, jobjectArray a, jsize i), (e, a, i))
-VORLEN_PLAIN(void, SetObjectArrayElement, (JNIEnv* e, jobjectArray a, jsize i, jobject v), (e, a, i, v))
-VORLEN_FALLIBLE(jbyteArray, NewByteArray, (JNIEnv* e, jsize n), (e, n), nullptr)
-VORLEN_FALLIBLE(jcharArray, NewCharArray, (JNIEnv* e, jsize n), (e, n), nullptr)
-VORLEN_FALLIBLE(jlongArray, NewLongArray, (JNIEnv* e, jsize n), (e, n), nullptr)
-VORLEN_FALLIBLE(jbyte*, GetByteArrayElements, (JNIEnv* e, jbyteArray a, jboolean* c), (e, a, c), nullptr)
-VORLEN_PLAIN(void, ReleaseByteArrayElements, (JNIEnv* e, jbyteArray a, jbyte* p, jint m), (e, a, p, m))
-VORLEN_PLAIN(void, GetByteArrayRegion, (JNIEnv* e, jbyteArray a, jsize s, jsize n, jbyte* b), (e, a, s, n, b))
-VORLEN_PLAIN(void, GetCharArrayRegion, (JNIEnv* e, jcharArray a, jsize s, jsize n, jchar* b), (e, a, s, n, b))
-VORLEN_PLAIN(void, SetByteArrayRegion, (JNIEnv* e, jbyteArray a, jsize s, jsize n, const jbyte* b), (e, a, s, n, b))
-VORLEN_PLAIN(void, SetCharArrayRegion, (JNIEnv* e, jcharArray a, jsize s, jsize n, const jchar* b), (e, a, s, n, b))
-VORLEN_PLAIN(void, SetLongArrayRegion, (JNIEnv* e, jlongArray a, jsize s, jsize n, const jlong* b), (e, a, s, n, b))
-VORLEN_PLAIN(void, GetStringUTFRegion, (JNIEnv* e, jstring s, jsize st, jsize n, char* b), (e, s, st, n, b))
-VORLEN_PLAIN(void*, GetDirectBufferAddress, (JNIEnv* e, jobject b), (e, b))
-VORLEN_PLAIN(jlong, GetDirectBufferCapacity, (JNIEnv* e, jobject b), (e, b))
-VORLEN_FALLIBLE(jstring, NewStringUTF, (JNIEnv* e, const char* u), (e, u), nullptr)
-VORLEN_FALLIBLE(jintArray, NewIntArray, (JNIEnv* e, jsize n), (e, n), nullptr)
-VORLEN_FALLIBLE(jbooleanArray, NewBooleanArray, (JNIEnv* e, jsize n), (e, n), nullptr)
-VORLEN_FALLIBLE(void*, GetPrimitiveArrayCritical, (JNIEnv* e, jarray a, jboolean* c), (e, a, c), nullptr)
-VORLEN_PLAIN(void, ReleasePrimitiveArrayCritical, (JNIEnv* e, jarray a, void* p, jint m), (e, a, p, m))
-
-// The va_list forms, which C++ callers reach through JNIEnv's varargs members: counted and
-// failed under the name of the varargs form.
-#define VORLEN_VFORM(ret, name, params, args)    \
-    ret JNICALL name##V params {                 \
-        const Counted counted(k##name, true);    \
-        if (counted.fail) {                      \
-            throwOutOfMemory(e);                 \
-            return ret{};                        \
-        }                                        \
-        return original->name##V args;           \
-    }
-VORLEN_VFORM(jobject, NewObject, (JNIEnv* e, jclass c, jmethodID m, va_list l), (e, c, m, l))
-VORLEN_VFORM(jobject, CallObjectMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
-VORLEN_VFORM(jboolean, CallBooleanMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
-VORLEN_VFORM(jbyte, CallByteMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
-VORLEN_VFORM(jchar, CallCharMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
-VORLEN_VFORM(jint, CallIntMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
-VORLEN_VFORM(jlong, CallLongMethod, (JNIEnv* e, jobject o, jmethodID m, va_list l), (e, o, m, l))
-VORLEN_VFORM(jobject, CallStaticObjectMethod, (JNIEnv* e, jclass c, jmethodID m, va_list l), (e, c, m, l))
-void JNICALL CallVoidMethodV(JNIEnv* e, jobject o, jmethodID m, va_list l) {
-    const Counted counted(kCallVoidMethod, true);
-    if (counted.fail) {
-        throwOutOfMemory(e);
-        return;
-    }
-    original->CallVoidMethodV(e, o, m, l);
-}
 // The library's heap hook: whether the block asked for now (by heapAlloc, or by the library's
 // operator new) is refused.
 bool refuseBlock(std::size_t, bool fromNew) {
@@ -315,10 +267,6 @@ HeapFaultHook heapFaultHook() {
     return hook;
 }
 HeapFaultHook installedHook = nullptr;
-
-#define VORLEN_VFORMS(X)                                                                           \
-    X(NewObjectV) X(CallObjectMethodV) X(CallBooleanMethodV) X(CallByteMethodV) X(CallCharMethodV) \
-    X(CallIntMethodV) X(CallLongMethodV) X(CallVoidMethodV) X(CallStaticObjectMethodV)
 
 // The JavaVM's own table: AttachCurrentThread can fail, and a thread attached while the
 // injector is armed is one whose calls it counts (until it detaches).
@@ -357,9 +305,11 @@ JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void*) {
     // The original table stays allocated for the life of the process: the wrappers call into it.
     static JNINativeInterface_ saved = *table;
     original = &saved;
-#define VORLEN_INSTALL(name) table->name = counted::name;
+#define VORLEN_INSTALL(name, kind) table->name = VORLEN_WRAP_##kind(name);
+#define VORLEN_INSTALL_VFORM(name) table->name##V = VORLEN_WRAP_VFORM(name);
     VORLEN_COUNTED_JNI(VORLEN_INSTALL)
-    VORLEN_VFORMS(VORLEN_INSTALL)
+    VORLEN_METHOD_CALLS(VORLEN_INSTALL_VFORM)
+#undef VORLEN_INSTALL_VFORM
 #undef VORLEN_INSTALL
     if (jvmti->SetJNIFunctionTable(table) != JVMTI_ERROR_NONE) {
         return JNI_ERR;
@@ -416,27 +366,16 @@ JNIEXPORT void JNICALL Java_zandrop_tesk_pkcs11_vorlen_api_JniFaults_arm(JNIEnv*
         if (name == nullptr) {
             return;
         }
-        index = -1;
-        for (int i = 0; i < kCount; ++i) {
-            if (std::string(kNames[i]) == name) {
-                index = i;
-            }
-        }
+        index = static_cast<int>(std::find(std::begin(kNames), std::end(kNames), std::string_view(name)) - kNames);
         original->ReleaseStringUTFChars(env, function, name);
-        if (index < 0) {
-            jclass iae = original->FindClass(env, "java/lang/IllegalArgumentException");
-            if (iae != nullptr) {
-                original->ThrowNew(env, iae, "no such JNI function among the wrapped ones");
-            }
+        if (index == kCount) {
+            throwError(env, "java/lang/IllegalArgumentException", "no such JNI function among the wrapped ones");
             return;
         }
         if (index == kheapAlloc || index == koperatorNew) {
             installedHook = heapFaultHook();
             if (installedHook == nullptr) {
-                jclass ise = original->FindClass(env, "java/lang/IllegalStateException");
-                if (ise != nullptr) {
-                    original->ThrowNew(env, ise, "the PKCS#11 library is not loaded or has no heap hook");
-                }
+                throwError(env, "java/lang/IllegalStateException", "the PKCS#11 library is not loaded or has no heap hook");
                 return;
             }
             installedHook(counted::refuseBlock);

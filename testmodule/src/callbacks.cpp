@@ -13,6 +13,8 @@ namespace vtm {
 
 namespace {
 
+thread_local bool moduleThread = false;  ///< the calling thread was created by this module
+
 /// Everything a callback run needs, copied under the lock beforehand so that
 /// the run itself touches no shared state except the record.
 struct Plan {
@@ -35,7 +37,7 @@ std::string pointerText(const void* p) {
 /// Appends one `callback` pseudo-call to the record.
 void recordCallback(const Plan& plan, const std::string& fields) {
     std::string line = "callback thread=" + std::to_string(threadId()) +
-                       " moduleThread=" + (onModuleThread() ? "1" : "0") + " from=" + plan.fn + ' ' + fields;
+                       " moduleThread=" + (moduleThread ? "1" : "0") + " from=" + plan.fn + ' ' + fields;
     withState([&](State& s) {
         s.record.push_back(std::move(line));
         ++s.counts["callback"];
@@ -58,58 +60,43 @@ void runNotify(const Plan& plan) {
 }
 
 void runMutex(const Plan& plan) {
+    using Kind = MutexOp::Kind;
+    static const char* const kinds[] = {"create", "lock", "unlock", "destroy", "loop"};  // as MutexOp::Kind
     CK_VOID_PTR current = plan.lastMutex;
     const InitArgs& a = plan.args;
     for (const MutexOp& op : plan.mutex) {
-        switch (op.kind) {
-            case MutexOp::Kind::Create: {
-                if (a.create == nullptr) {
-                    recordCallback(plan, "kind=create skipped=1");
-                    break;
-                }
-                CK_VOID_PTR handle = nullptr;
-                const CK_RV rv = a.create(&handle);
-                recordCallback(plan, "kind=create " + rvText(rv) + " handle=" + pointerText(handle));
-                if (rv == CKR_OK) {
-                    current = handle;
-                    withState([&](State& s) { s.lastMutex = handle; });
-                }
-                break;
+        const std::string kind = std::string("kind=") + kinds[static_cast<int>(op.kind)];
+        // The callback of a lock, unlock or destroy.
+        const auto single = op.kind == Kind::Lock ? a.lock : op.kind == Kind::Unlock ? a.unlock : a.destroy;
+        const bool missing = op.kind == Kind::Create ? a.create == nullptr
+                             : op.kind == Kind::Loop ? a.lock == nullptr || a.unlock == nullptr
+                                                     : single == nullptr;
+        if (missing) {
+            recordCallback(plan, kind + " skipped=1");
+        } else if (op.kind == Kind::Create) {
+            CK_VOID_PTR handle = nullptr;
+            const CK_RV rv = a.create(&handle);
+            recordCallback(plan, kind + ' ' + rvText(rv) + " handle=" + pointerText(handle));
+            if (rv == CKR_OK) {
+                current = handle;
+                withState([&](State& s) { s.lastMutex = handle; });
             }
-            case MutexOp::Kind::Lock:
-            case MutexOp::Kind::Unlock:
-            case MutexOp::Kind::Destroy: {
-                const bool lock = op.kind == MutexOp::Kind::Lock;
-                const bool unlock = op.kind == MutexOp::Kind::Unlock;
-                const char* kind = lock ? "lock" : unlock ? "unlock" : "destroy";
-                const auto fnPtr = lock ? a.lock : unlock ? a.unlock : a.destroy;
-                if (fnPtr == nullptr) {
-                    recordCallback(plan, std::string("kind=") + kind + " skipped=1");
-                    break;
+        } else if (op.kind == Kind::Loop) {
+            CK_RV first = CKR_OK;
+            CK_ULONG failures = 0;
+            for (CK_ULONG i = 0; i < op.count; ++i) {
+                const CK_RV locked = a.lock(current);
+                const CK_RV unlocked = a.unlock(current);
+                for (const CK_RV rv : {locked, unlocked}) {
+                    if (rv != CKR_OK && failures++ == 0) first = rv;
                 }
-                const CK_RV rv = fnPtr(current);
-                recordCallback(plan, std::string("kind=") + kind + ' ' + rvText(rv) + " handle=" + pointerText(current));
-                break;
             }
-            case MutexOp::Kind::Loop: {
-                if (a.lock == nullptr || a.unlock == nullptr) {
-                    recordCallback(plan, "kind=loop skipped=1");
-                    break;
-                }
-                CK_RV first = CKR_OK;
-                CK_ULONG failures = 0;
-                for (CK_ULONG i = 0; i < op.count; ++i) {
-                    const CK_RV locked = a.lock(current);
-                    const CK_RV unlocked = a.unlock(current);
-                    for (const CK_RV rv : {locked, unlocked}) {
-                        if (rv != CKR_OK && failures++ == 0) first = rv;
-                    }
-                }
-                recordCallback(plan, "kind=loop count=" + std::to_string(op.count) + " failures=" +
+            recordCallback(plan, kind + " count=" + std::to_string(op.count) + " failures=" +
                                          std::to_string(failures) + ' ' + rvText(first) +
                                          " handle=" + pointerText(current));
-                break;
-            }
+        } else {
+            const CK_RV rv = single(current);
+            recordCallback(plan, kind + ' ' + rvText(rv) + " handle=" + pointerText(current));
         }
     }
 }
@@ -156,7 +143,7 @@ void runCallbacks(const std::string& fn, const Step& step, std::optional<CK_SESS
     try {
         for (unsigned i = 0; i < step.threads; ++i) {
             threads.emplace_back([plan] {
-                markModuleThread();
+                moduleThread = true;
                 runPlan(plan);
             });
         }

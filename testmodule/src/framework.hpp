@@ -212,37 +212,10 @@ auto withState(F f) {
     return f(s);
 }
 
-// ---- entry registry (script.cpp) --------------------------------------
-
-/// Description of one entry of the function list.
-struct EntryInfo {
-    const char* name;
-    RecordKind record;
-    CK_RV defaultRv;  ///< rv of the built-in default step
-};
-
-/// The entry named `name`, or nullptr.
-const EntryInfo* findEntry(const std::string& name);
-
-/// Parses a step for the entry `entry`; on failure returns nullopt and sets
-/// `error`.
-std::optional<Step> parseStep(const EntryInfo& entry, const std::string& text, std::string& error);
-
-/// Restores every built-in default and clears queues, record, sessions and
-/// counters. Called with the state lock held; async threads are joined by the
-/// caller before.
-void resetLocked(State& s);
-
 // ---- record formatting (record.cpp) ----------------------------------
 
-/// Lowercase hex of `n` bytes.
-std::string hex(const void* data, std::size_t n);
 /// The kernel thread id of the calling thread.
 unsigned long threadId();
-/// True on a thread that this module created.
-bool onModuleThread();
-/// Marks the calling thread as created by this module.
-void markModuleThread();
 
 // ---- the call helper -----------------------------------------------------
 
@@ -270,7 +243,6 @@ public:
     /// Marks the call as CKR_ARGUMENTS_BAD when `p` is null; outputs are then
     /// not written and the scripted rv is ignored.
     Call& require(const void* p);
-    bool bad() const { return bad_; }
     /// True when outputs may be written (arguments fine, no `nowrite`).
     bool writes() const { return !bad_ && !step_.nowrite; }
 
@@ -331,9 +303,6 @@ bool parseInterfaces(const std::string& text, std::vector<InterfaceSpec>& out);
 void runCallbacks(const std::string& fn, const Step& step,
                   std::optional<CK_SESSION_HANDLE> session,
                   const std::optional<Session>& sessionData);
-
-/// Answers one control command (script.cpp).
-std::string command(const std::string& text);
 
 /// Joins every async callback thread (callbacks.cpp). Call without the lock.
 void joinAsync();

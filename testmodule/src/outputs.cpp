@@ -45,6 +45,15 @@ const std::vector<Field> fieldsOf[] = {
 #undef VTM_ULONG
 #undef VTM_VERSION
 
+/// A copy of the record of type P at the start of `block`, when the block holds one.
+template <typename P>
+std::optional<P> recordAt(const std::uint8_t* block, CK_ULONG size) {
+    if (size < sizeof(P)) return std::nullopt;
+    P record;
+    std::memcpy(&record, block, sizeof record);
+    return record;
+}
+
 }  // namespace
 
 const Field* findField(RecordKind kind, const std::string& name) {
@@ -110,39 +119,27 @@ void Call::outParameters(CK_MECHANISM_PTR m) {
         if (w.offset <= size && w.bytes.size() <= size - w.offset)
             std::memcpy(block + w.offset, w.bytes.data(), w.bytes.size());
     }
-    if (step_.pbeIv && size >= sizeof(CK_PBE_PARAMS)) {
-        CK_PBE_PARAMS params;
-        std::memcpy(&params, block, sizeof params);
-        // The standard's initialization vector of these mechanisms has 8 bytes.
-        if (params.pInitVector != nullptr)
-            std::memcpy(params.pInitVector, step_.pbeIv->data(), std::min<std::size_t>(8, step_.pbeIv->size()));
-    }
-    if (step_.sslVersion && size >= sizeof(CK_SSL3_MASTER_KEY_DERIVE_PARAMS)) {
-        CK_SSL3_MASTER_KEY_DERIVE_PARAMS params;
-        std::memcpy(&params, block, sizeof params);
-        if (params.pVersion != nullptr) {
-            params.pVersion->major = step_.sslVersion->first;
-            params.pVersion->minor = step_.sslVersion->second;
+    const auto pbe = recordAt<CK_PBE_PARAMS>(block, size);
+    // The standard's initialization vector of these mechanisms has 8 bytes.
+    if (step_.pbeIv && pbe && pbe->pInitVector != nullptr)
+        std::memcpy(pbe->pInitVector, step_.pbeIv->data(), std::min<std::size_t>(8, step_.pbeIv->size()));
+    const auto master = recordAt<CK_SSL3_MASTER_KEY_DERIVE_PARAMS>(block, size);
+    if (step_.sslVersion && master && master->pVersion != nullptr)
+        *master->pVersion = CK_VERSION{step_.sslVersion->first, step_.sslVersion->second};
+    const auto keyMat = recordAt<CK_SSL3_KEY_MAT_PARAMS>(block, size);
+    if (CK_SSL3_KEY_MAT_OUT* out = keyMat ? keyMat->pReturnedKeyMaterial : nullptr) {
+        if (step_.sslKeyMat) {
+            const std::vector<CK_ULONG>& h = *step_.sslKeyMat;  // four handles, checked by the parser
+            out->hClientMacSecret = h[0];
+            out->hServerMacSecret = h[1];
+            out->hClientKey = h[2];
+            out->hServerKey = h[3];
         }
-    }
-    if ((step_.sslKeyMat || step_.sslIvClient || step_.sslIvServer) && size >= sizeof(CK_SSL3_KEY_MAT_PARAMS)) {
-        CK_SSL3_KEY_MAT_PARAMS params;
-        std::memcpy(&params, block, sizeof params);
-        CK_SSL3_KEY_MAT_OUT* out = params.pReturnedKeyMaterial;
-        if (out != nullptr) {
-            if (step_.sslKeyMat) {
-                const std::vector<CK_ULONG>& h = *step_.sslKeyMat;  // four handles, checked by the parser
-                out->hClientMacSecret = h[0];
-                out->hServerMacSecret = h[1];
-                out->hClientKey = h[2];
-                out->hServerKey = h[3];
-            }
-            const std::size_t ivBytes = params.ulIVSizeInBits / 8;
-            if (step_.sslIvClient && out->pIVClient != nullptr)
-                std::memcpy(out->pIVClient, step_.sslIvClient->data(), std::min(ivBytes, step_.sslIvClient->size()));
-            if (step_.sslIvServer && out->pIVServer != nullptr)
-                std::memcpy(out->pIVServer, step_.sslIvServer->data(), std::min(ivBytes, step_.sslIvServer->size()));
-        }
+        const std::size_t ivBytes = keyMat->ulIVSizeInBits / 8;
+        if (step_.sslIvClient && out->pIVClient != nullptr)
+            std::memcpy(out->pIVClient, step_.sslIvClient->data(), std::min(ivBytes, step_.sslIvClient->size()));
+        if (step_.sslIvServer && out->pIVServer != nullptr)
+            std::memcpy(out->pIVServer, step_.sslIvServer->data(), std::min(ivBytes, step_.sslIvServer->size()));
     }
     if (step_.sp800Keys &&
         (size == sizeof(CK_SP800_108_KDF_PARAMS) || size == sizeof(CK_SP800_108_FEEDBACK_KDF_PARAMS))) {
@@ -160,22 +157,21 @@ void Call::outParameters(CK_MECHANISM_PTR m) {
             if (key.phKey != nullptr) *key.phKey = (*step_.sp800Keys)[i];
         }
     }
-    if ((step_.oaepBC || step_.oaepX) && size >= sizeof(CK_KEY_WRAP_SET_OAEP_PARAMS)) {
-        CK_KEY_WRAP_SET_OAEP_PARAMS copy;
-        std::memcpy(&copy, block, sizeof copy);
-        if (step_.oaepBC) copy.bBC = *step_.oaepBC;
+    auto oaep = recordAt<CK_KEY_WRAP_SET_OAEP_PARAMS>(block, size);
+    if ((step_.oaepBC || step_.oaepX) && oaep) {
+        if (step_.oaepBC) oaep->bBC = *step_.oaepBC;
         if (step_.oaepX) {
             const CK_ULONG needed = static_cast<CK_ULONG>(step_.oaepX->size());
-            if (copy.pX != nullptr) {
-                if (needed > copy.ulXLen && !step_.rv) {
+            if (oaep->pX != nullptr) {
+                if (needed > oaep->ulXLen && !step_.rv) {
                     autoRv(CKR_BUFFER_TOO_SMALL);
                 } else {
-                    std::memcpy(copy.pX, step_.oaepX->data(), std::min(needed, copy.ulXLen));
+                    std::memcpy(oaep->pX, step_.oaepX->data(), std::min(needed, oaep->ulXLen));
                 }
             }
-            copy.ulXLen = needed;
+            oaep->ulXLen = needed;
         }
-        std::memcpy(block, &copy, sizeof copy);
+        std::memcpy(block, &*oaep, sizeof *oaep);
     }
 }
 

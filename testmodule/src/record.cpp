@@ -15,12 +15,9 @@ namespace vtm {
 
 namespace {
 
-thread_local bool moduleThread = false;
-
 std::string decimal(CK_ULONG v) { return std::to_string(v); }
 
-}  // namespace
-
+/// Lowercase hex of `n` bytes.
 std::string hex(const void* data, std::size_t n) {
     static const char digits[] = "0123456789abcdef";
     std::string s;
@@ -33,11 +30,9 @@ std::string hex(const void* data, std::size_t n) {
     return s;
 }
 
+}  // namespace
+
 unsigned long threadId() { return static_cast<unsigned long>(::syscall(SYS_gettid)); }
-
-bool onModuleThread() { return moduleThread; }
-
-void markModuleThread() { moduleThread = true; }
 
 Bytes pattern(std::size_t n) {
     Bytes b(n);
@@ -81,10 +76,7 @@ Call::Call(const char* fn, CK_SESSION_HANDLE hSession) : Call(fn) {
 }
 
 Call& Call::raw(const char* key, const std::string& value) {
-    line_ += ' ';
-    line_ += key;
-    line_ += '=';
-    line_ += value;
+    line_.append(" ").append(key).append("=").append(value);
     return *this;
 }
 

@@ -3,18 +3,23 @@
 #include "framework.hpp"
 
 #include <algorithm>
-#include <cerrno>
-#include <climits>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <limits>
 #include <sstream>
 #include <string_view>
 
 namespace vtm {
 
 namespace {
+
+/// Description of one entry of the function list.
+struct EntryInfo {
+    const char* name;
+    RecordKind record;
+    CK_RV defaultRv;  ///< rv of the built-in default step
+};
 
 /// The record an entry's steps may set fields of.
 constexpr RecordKind recordOf(std::string_view name) {
@@ -40,36 +45,28 @@ const EntryInfo entries[] = {PKCS11_FUNCTIONS(VTM_REGISTRY_ROW)};
 static_assert(sizeof entries / sizeof entries[0] == CK_FUNCTION_LIST_3_0_ENTRIES,
               "one registry line per entry of the 3.0 function list");
 
+/// The entry named `name`, or nullptr.
+const EntryInfo* findEntry(const std::string& name) {
+    for (const EntryInfo& e : entries)
+        if (name == e.name) return &e;
+    return nullptr;
+}
+
 /// Parses an unsigned decimal or 0x-hex number that fits a CK_ULONG.
 bool parseNumber(const std::string& text, CK_ULONG& out) {
-    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
     const bool isHex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const char* begin = text.c_str() + (isHex ? 2 : 0);
-    if (*begin == '\0' || *begin == '-' || *begin == '+' || *begin == ' ') return false;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long v = std::strtoull(begin, &end, isHex ? 16 : 10);
-    if (errno == ERANGE || *end != '\0') return false;
-    if (v > std::numeric_limits<CK_ULONG>::max()) return false;
-    out = static_cast<CK_ULONG>(v);
-    return true;
+    const char* begin = text.data() + (isHex ? 2 : 0);
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(begin, end, out, isHex ? 16 : 10);
+    return error == std::errc() && stop == end;
 }
 
 bool parseHex(const std::string& text, Bytes& out) {
     if (text.size() % 2) return false;
-    out.clear();
-    out.reserve(text.size() / 2);
-    auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int hi = nibble(text[i]);
-        const int lo = nibble(text[i + 1]);
-        if (hi < 0 || lo < 0) return false;
-        out.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
+    out.assign(text.size() / 2, 0);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const char* digits = text.data() + 2 * i;
+        if (std::from_chars(digits, digits + 2, out[i], 16).ptr != digits + 2) return false;
     }
     return true;
 }
@@ -319,25 +316,7 @@ bool parsePair(const EntryInfo& entry, const std::string& key, const std::string
     return ok;
 }
 
-}  // namespace
-
-State& state() {
-    // Created on first use and never destroyed: threads of the module and
-    // callers at process exit always find it.
-    static State* s = [] {
-        auto* created = new State;
-        resetLocked(*created);
-        return created;
-    }();
-    return *s;
-}
-
-const EntryInfo* findEntry(const std::string& name) {
-    for (const EntryInfo& e : entries)
-        if (name == e.name) return &e;
-    return nullptr;
-}
-
+/// Parses a step for the entry `entry`; on failure returns nullopt and sets `error`.
 std::optional<Step> parseStep(const EntryInfo& entry, const std::string& text, std::string& error) {
     Step step;
     std::istringstream in(text);
@@ -353,6 +332,8 @@ std::optional<Step> parseStep(const EntryInfo& entry, const std::string& text, s
     return step;
 }
 
+/// Restores every built-in default and clears queues, record, sessions and counters. Called with
+/// the state lock held; async threads are joined by the caller before.
 void resetLocked(State& s) {
     s.scripts.clear();
     for (const EntryInfo& e : entries) {
@@ -372,6 +353,7 @@ void resetLocked(State& s) {
     s.interfaces = {{true, {1, 0}, 0}, {false, {3, 0}, 0}, {false, {2, 40}, 0}};
 }
 
+/// Answers one control command.
 std::string command(const std::string& text) {
     std::istringstream in(text);
     std::string verb;
@@ -398,10 +380,7 @@ std::string command(const std::string& text) {
     if (verb == "calls") {
         std::lock_guard<std::mutex> lock(s.mutex);
         std::string out;
-        for (const std::string& line : s.record) {
-            out += line;
-            out += '\n';
-        }
+        for (const std::string& line : s.record) out += line + '\n';
         return out;
     }
     if (verb == "tid") return std::to_string(threadId());
@@ -450,6 +429,19 @@ std::string command(const std::string& text) {
     }
     if (verb.empty()) return "error: empty command";
     return "error: unknown command '" + verb + "'";
+}
+
+}  // namespace
+
+State& state() {
+    // Created on first use and never destroyed: threads of the module and
+    // callers at process exit always find it.
+    static State* s = [] {
+        auto* created = new State;
+        resetLocked(*created);
+        return created;
+    }();
+    return *s;
 }
 
 }  // namespace vtm

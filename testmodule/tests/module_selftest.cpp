@@ -127,16 +127,22 @@ CK_RV fakeUnlock(CK_VOID_PTR p) {
     return CKR_MUTEX_NOT_LOCKED;  // a recognisable non-OK answer for the record
 }
 
-struct NotifySeen {
-    std::mutex m;
+struct Notifications {
     std::vector<CK_SESSION_HANDLE> sessions;
     std::vector<CK_NOTIFICATION> events;
     std::vector<void*> apps;
     std::set<unsigned long> threads;
 } notified;
+std::mutex notifiedMutex;
+
+/// A copy of the notifications seen so far.
+Notifications notifiedSoFar() {
+    std::lock_guard<std::mutex> lock(notifiedMutex);
+    return notified;
+}
 
 CK_RV fakeNotify(CK_SESSION_HANDLE h, CK_NOTIFICATION event, CK_VOID_PTR app) {
-    std::lock_guard<std::mutex> lock(notified.m);
+    std::lock_guard<std::mutex> lock(notifiedMutex);
     notified.sessions.push_back(h);
     notified.events.push_back(event);
     notified.apps.push_back(app);
@@ -360,9 +366,8 @@ void recordsAndTemplates(const Module& m) {
     CHECK(oaep.bBC == 9 && oaep.ulXLen == 3);
 
     // C_Initialize records the arguments, not the caller's memory beyond them.
-    CK_C_INITIALIZE_ARGS args{};
-    args.CreateMutex = fakeCreate;
-    args.flags = CKF_OS_LOCKING_OK;
+    CK_C_INITIALIZE_ARGS args{.CreateMutex = fakeCreate, .DestroyMutex = nullptr, .LockMutex = nullptr,
+                              .UnlockMutex = nullptr, .flags = CKF_OS_LOCKING_OK, .pReserved = nullptr};
     CHECK(m.f->C_Initialize(&args) == CKR_OK);
     const std::string init = m.last("C_Initialize");
     CHECK(field(init, "CreateMutex") == "set" && field(init, "LockMutex") == "null");
@@ -383,11 +388,8 @@ void callbacks(const Module& m) {
     const unsigned long me = tid();
 
     // Mutex callbacks on module threads, four at once on one mutex.
-    CK_C_INITIALIZE_ARGS args{};
-    args.CreateMutex = fakeCreate;
-    args.DestroyMutex = fakeDestroy;
-    args.LockMutex = fakeLock;
-    args.UnlockMutex = fakeUnlock;
+    CK_C_INITIALIZE_ARGS args{.CreateMutex = fakeCreate, .DestroyMutex = fakeDestroy, .LockMutex = fakeLock,
+                              .UnlockMutex = fakeUnlock, .flags = 0, .pReserved = nullptr};
     CHECK(m.ok("script C_Initialize mutex=create"));
     CHECK(m.f->C_Initialize(&args) == CKR_OK);
     CHECK(creates == 1);
@@ -425,11 +427,9 @@ void callbacks(const Module& m) {
     CHECK(field(m.last("C_OpenSession"), "Notify") == "ptr" && field(m.last("C_OpenSession"), "pApplication") == "ptr");
     CHECK(m.ok("script C_Sign notify=0 thread=native"));
     CHECK(m.f->C_Sign(h, nullptr, 0, nullptr, &len) == CKR_OK);
-    {
-        std::lock_guard<std::mutex> lock(notified.m);
-        CHECK(notified.events.size() == 2 && notified.events[0] == 5 && notified.events[1] == CKN_SURRENDER);
-        CHECK(notified.sessions[1] == h && notified.apps[1] == &app && notified.threads.size() == 2);
-    }
+    const Notifications seen = notifiedSoFar();
+    CHECK(seen.events.size() == 2 && seen.events[0] == 5 && seen.events[1] == CKN_SURRENDER);
+    CHECK(seen.sessions[1] == h && seen.apps[1] == &app && seen.threads.size() == 2);
     CHECK(field(m.last("callback"), "rv") == std::to_string(CKR_CANCEL));
     CHECK(m.ok("script C_Login notify=1 async=1 sleep=50"));
     CHECK(m.f->C_Login(h, CKU_USER, nullptr, 0) == CKR_OK);
@@ -439,10 +439,7 @@ void callbacks(const Module& m) {
     CHECK(m.f->C_CloseSession(h) == CKR_OK);
     CHECK(m.ok("script C_Logout notify=2 session=1"));
     CHECK(m.f->C_Logout(h) == CKR_OK && field(m.last("callback"), "skipped") == "1");
-    {
-        std::lock_guard<std::mutex> lock(notified.m);
-        CHECK(notified.events.size() == 3);
-    }
+    CHECK(notifiedSoFar().events.size() == 3);
     // reset joins a pending async thread before clearing.
     CK_SESSION_HANDLE h2 = 0;
     CHECK(m.f->C_OpenSession(1, 0, nullptr, fakeNotify, &h2) == CKR_OK && h2 == 2);
@@ -450,10 +447,7 @@ void callbacks(const Module& m) {
     CHECK(m.f->C_Logout(h2) == CKR_OK);
     CHECK(m.ok("reset"));
     CHECK(m.lines().empty());
-    {
-        std::lock_guard<std::mutex> lock(notified.m);
-        CHECK(notified.events.size() == 4);
-    }
+    CHECK(notifiedSoFar().events.size() == 4);
 }
 
 void twoInstances(const Module& a, const Module& b) {

@@ -1,12 +1,14 @@
 package zandrop.tesk.pkcs11.vorlen.testmodule;
 
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.Collections;
 import java.util.HexFormat;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
 import java.util.NoSuchElementException;
+import java.util.stream.Collectors;
 
 /**
  * One line of the test module's record: a call of a module entry with its arguments as the module
@@ -149,13 +151,8 @@ public final class Call {
 
     // The entries of `body` (none when it is empty), separated by `separator`.
     private List<Attr> attrs(String body, String separator) {
-        List<Attr> attrs = new ArrayList<>();
-        if (!body.isEmpty()) {
-            for (String entry : body.split(separator, -1)) {
-                attrs.add(attr(entry));
-            }
-        }
-        return attrs;
+        return body.isEmpty() ? new ArrayList<>()
+                : Arrays.stream(body.split(separator, -1)).map(this::attr).collect(Collectors.toCollection(ArrayList::new));
     }
 
     // One entry: type:len:value, the value hex, null, ptr or {nested entries, comma-separated}.
