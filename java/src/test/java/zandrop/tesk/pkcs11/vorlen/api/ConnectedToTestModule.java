@@ -22,6 +22,9 @@ abstract class ConnectedToTestModule {
     /** The message of a value whose class has no native form, less the class's name. */
     static final String CANNOT_CONVERT = "Java object of this class cannot be converted to native PKCS#11 type: ";
 
+    /** A bit above the low 32: kept where CK_ULONG has 64 bits, dropped where it has 32. */
+    static final long HIGH = 0x100000000L;
+
     protected TestModule module;
     protected PKCS11Impl pkcs11;
     protected long blocksBefore;

@@ -19,7 +19,6 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
  * module sees, what the caller gets back, and how a module's errors and wrong lengths end.
  */
 class CryptoShapesTest extends CryptoWrapperCases {
-    private static final long HIGH = 0x100000000L;
 
     @FunctionalInterface
     interface Transform {

@@ -76,14 +76,14 @@ class MutexCallbackTest extends ConnectedToTestModule {
     void argumentsRecordCarriesTheCallbacksThatAreSetAndTheLowFlagBits() throws Exception {
         CK_C_INITIALIZE_ARGS onlyCreate = new CK_C_INITIALIZE_ARGS();
         onlyCreate.CreateMutex = Object::new;
-        onlyCreate.flags = 0x100000000L | CKF_OS_LOCKING_OK;
+        onlyCreate.flags = HIGH | CKF_OS_LOCKING_OK;
         pkcs11.C_Initialize(onlyCreate);
         Call call = module.last("C_Initialize");
         assertEquals("set", call.get("CreateMutex"));
         assertEquals("null", call.get("DestroyMutex"));
         assertEquals("null", call.get("LockMutex"));
         assertEquals("null", call.get("UnlockMutex"));
-        assertEquals(Platform.ulong(0x100000000L | CKF_OS_LOCKING_OK), call.num("flags"));
+        assertEquals(Platform.ulong(HIGH | CKF_OS_LOCKING_OK), call.num("flags"));
         assertTrue(call.isNull("pReserved"));
 
         pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));

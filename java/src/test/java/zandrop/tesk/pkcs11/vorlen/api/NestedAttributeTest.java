@@ -65,7 +65,7 @@ class NestedAttributeTest extends ConnectedToTestModule {
         pkcs11.C_CreateObject(1, new CK_ATTRIBUTE[] {
             new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
             new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE, wrapTemplate()),
-            new CK_ATTRIBUTE(CKA_ALLOWED_MECHANISMS, new long[] {CKM_AES_CBC, 0x100000000L | CKM_AES_KEY_WRAP}),
+            new CK_ATTRIBUTE(CKA_ALLOWED_MECHANISMS, new long[] {CKM_AES_CBC, HIGH | CKM_AES_KEY_WRAP}),
             new CK_ATTRIBUTE(CKA_UNWRAP_TEMPLATE, new CK_ATTRIBUTE[0]),
             new CK_ATTRIBUTE(CKA_DERIVE_TEMPLATE, new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_ID, null)}),
         });
@@ -85,7 +85,7 @@ class NestedAttributeTest extends ConnectedToTestModule {
 
         Call.Attr mechanisms = sent.get(2);
         assertEquals(2L * Platform.ULONG_SIZE, mechanisms.len(), "a long[] is CK_MECHANISM_TYPEs, sized by CK_ULONG");
-        assertArrayEquals(Platform.ulongBytes(CKM_AES_CBC, Platform.ulong(0x100000000L | CKM_AES_KEY_WRAP)),
+        assertArrayEquals(Platform.ulongBytes(CKM_AES_CBC, Platform.ulong(HIGH | CKM_AES_KEY_WRAP)),
                 mechanisms.value());
 
         assertEquals(0, sent.get(3).len(), "an empty array: a valid pointer, length 0");

@@ -23,7 +23,6 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
  * reaches the caller's array, searches in steps, and templates that never reach the module.
  */
 class ObjectWrapperTest extends ConnectedToTestModule {
-    private static final long HIGH = 0x100000000L;
 
     // ---- C_GetAttributeValue ----
 

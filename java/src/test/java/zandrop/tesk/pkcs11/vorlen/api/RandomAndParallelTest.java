@@ -12,7 +12,6 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
 
 /** Seeding and generating random data, and the legacy parallel-function stubs. */
 class RandomAndParallelTest extends ConnectedToTestModule {
-    private static final long HIGH = 0x100000000L;
 
     @Test
     void generateRandomFillsTheCallersArrayForExactlyItsLength() throws Exception {

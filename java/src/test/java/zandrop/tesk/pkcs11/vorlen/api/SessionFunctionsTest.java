@@ -15,7 +15,6 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
 
 /** Session information, saved operation state, login and logout, and the arguments they pass. */
 class SessionFunctionsTest extends ConnectedToTestModule {
-    private static final long HIGH = 0x100000000L;
 
     @Test
     void openSessionPassesSlotAndFlagsAsTheyAre() throws Exception {
