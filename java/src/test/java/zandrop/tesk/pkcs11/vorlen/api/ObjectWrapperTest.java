@@ -167,8 +167,7 @@ class ObjectWrapperTest extends ConnectedToTestModule {
         module.script("C_GetAttributeValue", "attr=3::4b6579");
         module.script("C_GetAttributeValue", "attr=3::4b6579 notify=0 rv=0x30");
         PKCS11Exception e = assertError(CKR_DEVICE_ERROR, () -> pkcs11.C_GetAttributeValue(session, 100, failing));
-        assertInstanceOf(PKCS11Exception.class, e.getCause());
-        assertEquals(CKR_CANCEL, ((PKCS11Exception) e.getCause()).getErrorCode());
+        assertEquals(CKR_CANCEL, assertInstanceOf(PKCS11Exception.class, e.getCause()).getErrorCode());
         assertArrayEquals("Key".toCharArray(), (char[]) failing[0].pValue);
         pkcs11.C_CloseSession(session);
     }
