@@ -156,11 +156,11 @@ class JniFaultSweepTest {
             module.script("C_GetInterfaceList", "len=20");
             return () -> pkcs11.C_GetInterfaceList();
         }, NONE, null, true));
-        String ulongOne = Platform.hex(Platform.ulongBytes(1));
+        String ulongOne = Platform.ulongHex(1);
         shapes.add(new Shape("C_GetAttributeValue, nested values read", false, (module, pkcs11, session) -> {
             // A label longer than the room for its char[] on the stack.
             module.script("C_GetAttributeValue", "attr=3::" + "6c".repeat(70) + " attr=1::01 attr=0::" + ulongOne
-                    + " attr=" + Long.toUnsignedString(CKA_VALUE_LEN) + "::" + Platform.hex(Platform.ulongBytes(1000)) + " attr=" + WRAP + ":: nested=" + WRAP + ":0::" + ulongOne + " nested=" + WRAP + ":3::41 rv=0 times=3");
+                    + " attr=" + Long.toUnsignedString(CKA_VALUE_LEN) + "::" + Platform.ulongHex(1000) + " attr=" + WRAP + ":: nested=" + WRAP + ":0::" + ulongOne + " nested=" + WRAP + ":3::41 rv=0 times=3");
             CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_LABEL), new CK_ATTRIBUTE(CKA_TOKEN),
                 new CK_ATTRIBUTE(CKA_CLASS), new CK_ATTRIBUTE(CKA_VALUE_LEN), new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE)};
             return () -> {
@@ -169,10 +169,8 @@ class JniFaultSweepTest {
             };
         }));
         shapes.add(new Shape("readAttributeValues, one attribute sensitive", false, (module, pkcs11, session) -> {
-            String step = "attr=0::" + Platform.hex(Platform.ulongBytes(CKO_SECRET_KEY))
-                    + " attr=3::6b31 attr=17:unavail: rv=0x11";
-            module.script("C_GetAttributeValue", step);
-            module.script("C_GetAttributeValue", step);
+            module.script("C_GetAttributeValue", "attr=0::" + Platform.ulongHex(CKO_SECRET_KEY)
+                    + " attr=3::6b31 attr=17:unavail: rv=0x11 times=2");
             CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_CLASS), new CK_ATTRIBUTE(CKA_LABEL),
                 new CK_ATTRIBUTE(CKA_VALUE)};
             return () -> pkcs11.readAttributeValues(session, 100, template);

@@ -6,6 +6,7 @@ import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
+import java.nio.charset.StandardCharsets;
 import java.util.List;
 
 import org.junit.jupiter.api.Test;
@@ -61,10 +62,7 @@ class SessionFunctionsTest extends ConnectedToTestModule {
         assertTrue(calls.get(0).isNull("pOperationState"), "a size query first");
         assertEquals(256, calls.get(1).num("pulOperationStateLen"), "then the length it reported");
 
-        char[] widened = new char[saved.length];
-        for (int i = 0; i < saved.length; i++) {
-            widened[i] = (char) (saved[i] & 0xFF);
-        }
+        char[] widened = new String(saved, StandardCharsets.ISO_8859_1).toCharArray();  // each byte its char
         pkcs11.C_SetOperationState(3, widened, HIGH | 11, 12);
         Call set = module.last("C_SetOperationState");
         assertArrayEquals(state, set.bytes("pOperationState"));
