@@ -8,6 +8,7 @@ import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.function.Executable;
 
+import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
 import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
 
 /**
@@ -72,6 +73,12 @@ abstract class ConnectedToTestModule {
         T e = assertThrows(type, call);
         assertTrue(e.getMessage().contains(part), e.getMessage());
         return e;
+    }
+
+    /** Asserts that the module got a NULL pointer and a length of 0 for an array argument. */
+    static void assertNullOfLengthZero(Call call, String pointer, String length) {
+        assertTrue(call.isNull(pointer), pointer + " in " + call);
+        assertEquals(0, call.num(length), length + " in " + call);
     }
 
     /** A template of the given types without values. */

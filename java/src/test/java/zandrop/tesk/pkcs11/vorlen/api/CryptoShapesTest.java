@@ -311,8 +311,7 @@ class CryptoShapesTest extends CryptoWrapperCases {
         Call digest = module.last("C_DigestInit");
         assertEquals(Platform.ulong(HIGH | 1), digest.num("hSession"));
         assertEquals(CKM_SHA256, digest.num("mechanism"));
-        assertTrue(digest.isNull("pParameter"));
-        assertEquals(0, digest.num("ulParameterLen"));
+        assertNullOfLengthZero(digest, "pParameter", "ulParameterLen");
         assertFalse(digest.has("hKey"));
 
         pkcs11.C_VerifyRecoverInit(2, new CK_MECHANISM(CKM_RSA_PKCS), HIGH | 8);

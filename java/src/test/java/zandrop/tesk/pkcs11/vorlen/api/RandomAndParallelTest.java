@@ -3,7 +3,6 @@ package zandrop.tesk.pkcs11.vorlen.api;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
-import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import org.junit.jupiter.api.Test;
@@ -58,8 +57,7 @@ class RandomAndParallelTest extends ConnectedToTestModule {
         assertEquals(Platform.ulong(HIGH | 1), call.num("hSession"));
 
         pkcs11.C_SeedRandom(1, null);
-        assertTrue(module.last("C_SeedRandom").isNull("pSeed"));
-        assertEquals(0, module.last("C_SeedRandom").num("ulSeedLen"));
+        assertNullOfLengthZero(module.last("C_SeedRandom"), "pSeed", "ulSeedLen");
 
         module.script("C_SeedRandom", "rv=" + CKR_RANDOM_SEED_NOT_SUPPORTED);
         assertError(CKR_RANDOM_SEED_NOT_SUPPORTED, () -> pkcs11.C_SeedRandom(1, seed));

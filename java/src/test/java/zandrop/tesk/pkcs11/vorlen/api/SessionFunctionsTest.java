@@ -74,9 +74,7 @@ class SessionFunctionsTest extends ConnectedToTestModule {
         pkcs11.C_SetOperationState(3, new char[] {'\u01FF', '\u0100', 'A'}, 0, 0);
         assertArrayEquals(new byte[] {(byte) 0xFF, 0, 0x41}, module.last("C_SetOperationState").bytes("pOperationState"));
         pkcs11.C_SetOperationState(3, null, 0, 0);
-        Call none = module.last("C_SetOperationState");
-        assertTrue(none.isNull("pOperationState"));
-        assertEquals(0, none.num("ulOperationStateLen"));
+        assertNullOfLengthZero(module.last("C_SetOperationState"), "pOperationState", "ulOperationStateLen");
     }
 
     @Test

@@ -138,8 +138,7 @@ class SlotAndTokenTest extends ConnectedToTestModule {
         pkcs11.C_SetPIN(5, "old".toCharArray(), null);
         Call setPin = module.last("C_SetPIN");
         assertArrayEquals("old".getBytes(StandardCharsets.US_ASCII), setPin.bytes("pOldPin"));
-        assertTrue(setPin.isNull("pNewPin"));
-        assertEquals(0, setPin.num("ulNewLen"));
+        assertNullOfLengthZero(setPin, "pNewPin", "ulNewLen");
     }
 
     @Test
@@ -151,8 +150,7 @@ class SlotAndTokenTest extends ConnectedToTestModule {
 
         pkcs11.C_InitToken(3, null, null);
         Call nulls = module.last("C_InitToken");
-        assertTrue(nulls.isNull("pPin"));
-        assertEquals(0, nulls.num("ulPinLen"));
+        assertNullOfLengthZero(nulls, "pPin", "ulPinLen");
         assertTrue(nulls.isNull("pLabel"));
     }
 

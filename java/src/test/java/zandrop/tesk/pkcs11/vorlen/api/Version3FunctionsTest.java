@@ -379,10 +379,8 @@ class Version3FunctionsTest extends ConnectedToTestModule {
     void signingAndVerifyingMessages() throws Exception {
         pkcs11.C_MessageSignInit(1, new CK_MECHANISM(CKM_SHA256_HMAC), 8);
         assertArrayEquals(bytes(64, 0), pkcs11.C_SignMessage(1, null, bytes(10, 0)));
-        Call sign = module.last("C_SignMessage");
-        assertTrue(sign.isNull("pParameter"));
-        assertEquals(0, sign.num("ulParameterLen"));
-        assertArrayEquals(bytes(10, 0), sign.bytes("pData"));
+        assertNullOfLengthZero(module.last("C_SignMessage"), "pParameter", "ulParameterLen");
+        assertArrayEquals(bytes(10, 0), module.last("C_SignMessage").bytes("pData"));
 
         pkcs11.C_SignMessageBegin(1, bytes(4, 0));
         assertArrayEquals(bytes(4, 0), module.last("C_SignMessageBegin").bytes("pParameter"), "a byte[] parameter");
@@ -403,9 +401,7 @@ class Version3FunctionsTest extends ConnectedToTestModule {
         assertArrayEquals(bytes(32, 5), module.last("C_VerifyMessage").bytes("pSignature"));
         pkcs11.C_VerifyMessageBegin(1, null);
         pkcs11.C_VerifyMessageNext(1, null, bytes(2, 0), null);
-        Call verifyPart = module.last("C_VerifyMessageNext");
-        assertTrue(verifyPart.isNull("pSignature"));
-        assertEquals(0, verifyPart.num("ulSignatureLen"));
+        assertNullOfLengthZero(module.last("C_VerifyMessageNext"), "pSignature", "ulSignatureLen");
         module.script("C_VerifyMessageNext", "rv=" + CKR_SIGNATURE_INVALID);
         assertError(CKR_SIGNATURE_INVALID, () -> pkcs11.C_VerifyMessageNext(1, null, bytes(2, 0), bytes(32, 0)));
         pkcs11.C_MessageVerifyFinal(1);
