@@ -101,13 +101,10 @@ class CryptoShapesTest extends CryptoWrapperCases {
             assertEquals(2, calls.size(), fn);
             for (Call call : calls) {
                 assertEquals(Platform.ulong(HIGH | 9), call.num("hSession"), fn);
-                assertEquals("hex:" + Platform.hex(input), argument(call, 1), fn + ": the same input twice");
-                assertEquals("5", argument(call, 2), fn);
+                assertEquals(List.of("hex:" + Platform.hex(input), "5"), arguments(call, 1, 2), fn + ": the same input twice");
             }
-            assertEquals("null", argument(calls.get(0), 3), fn + ": the size query");
-            assertEquals("0", argument(calls.get(0), 4), fn);
-            assertEquals("ptr", argument(calls.get(1), 3), fn);
-            assertEquals(String.valueOf(3 + extraRoom(fn)), argument(calls.get(1), 4),
+            assertEquals(List.of("null", "0"), arguments(calls.get(0), 3, 4), fn + ": the size query");
+            assertEquals(List.of("ptr", String.valueOf(3 + extraRoom(fn))), arguments(calls.get(1), 3, 4),
                     fn + ": a buffer of the reported size (C_Encrypt: and room for an AEAD tag)");
         }
     }
@@ -119,10 +116,8 @@ class CryptoShapesTest extends CryptoWrapperCases {
             String fn = t.getKey();
             module.script(fn, "out= times=2");
             assertArrayEquals(new byte[0], t.getValue().apply(1, shortPart), fn);
-            Call second = module.calls(fn).get(1);
-            assertEquals("ptr", argument(second, 3), fn + ": not another size query");
-            assertEquals(String.valueOf(extraRoom(fn)), argument(second, 4), fn);
-            assertEquals("hex:" + Platform.hex(shortPart), argument(second, 1), fn);
+            assertEquals(List.of("hex:" + Platform.hex(shortPart), "3", "ptr", String.valueOf(extraRoom(fn))),
+                    arguments(module.calls(fn).get(1), 1, 4), fn + ": the input, and a buffer: not another size query");
         }
     }
 
@@ -133,8 +128,7 @@ class CryptoShapesTest extends CryptoWrapperCases {
             module.script(fn, "out=01 times=2");
             assertArrayEquals(new byte[] {1}, t.getValue().apply(1, null), fn);
             for (Call call : module.calls(fn)) {
-                assertEquals("null", argument(call, 1), fn);
-                assertEquals("0", argument(call, 2), fn);
+                assertEquals(List.of("null", "0"), arguments(call, 1, 2), fn);
             }
         }
     }
@@ -186,10 +180,8 @@ class CryptoShapesTest extends CryptoWrapperCases {
             List<Call> calls = module.calls(fn);
             assertEquals(2, calls.size(), fn);
             assertEquals(Platform.ulong(HIGH | 4), calls.get(1).num("hSession"));
-            assertEquals("null", argument(calls.get(0), 1), fn);
-            assertEquals("0", argument(calls.get(0), 2), fn);
-            assertEquals("ptr", argument(calls.get(1), 1), fn);
-            assertEquals(String.valueOf(length), argument(calls.get(1), 2), fn);
+            assertEquals(List.of("null", "0"), arguments(calls.get(0), 1, 2), fn + ": the size query");
+            assertEquals(List.of("ptr", String.valueOf(length)), arguments(calls.get(1), 1, 2), fn);
 
             module.script(fn, "rv=" + CKR_OPERATION_NOT_INITIALIZED);
             assertError(CKR_OPERATION_NOT_INITIALIZED, () -> f.getValue().apply(1), fn);
@@ -263,10 +255,8 @@ class CryptoShapesTest extends CryptoWrapperCases {
             List<Call> calls = module.calls(fn);
             assertEquals(2, calls.size(), fn);
             assertEquals(Platform.ulong(HIGH | 2), calls.get(0).num("hSession"), fn);
-            assertEquals("hex:616263646566", argument(calls.get(0), 1), fn);
-            assertEquals("6", argument(calls.get(0), 2), fn);
-            assertEquals("null", argument(calls.get(1), 1), fn);
-            assertEquals("0", argument(calls.get(1), 2), fn);
+            assertEquals(List.of("hex:616263646566", "6"), arguments(calls.get(0), 1, 2), fn);
+            assertEquals(List.of("null", "0"), arguments(calls.get(1), 1, 2), fn);
 
             module.script(fn, "rv=" + CKR_SIGNATURE_INVALID);
             assertError(CKR_SIGNATURE_INVALID, () -> f.getValue().apply(2, new byte[1]), fn);
