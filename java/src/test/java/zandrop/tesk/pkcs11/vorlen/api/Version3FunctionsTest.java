@@ -33,10 +33,6 @@ class Version3FunctionsTest extends ConnectedToTestModule {
         return true;
     }
 
-    private static String version(CK_VERSION v) {
-        return (v.major & 0xFF) + "." + (v.minor & 0xFF);
-    }
-
     /** Runs the body on a new connection to the 3.0 module (its record cleared first), then disconnects it. */
     private void connectAgain(TestModules.WithConnection body) throws Exception {
         module.clear();
@@ -47,10 +43,10 @@ class Version3FunctionsTest extends ConnectedToTestModule {
 
     @Test
     void connectTakesTheModulesDefaultInterfaceWithOneCall() throws Exception {
-        assertEquals("3.0", version(pkcs11.getInterfaceVersion()));
+        assertEquals("3.0", pkcs11.getInterfaceVersion().toString());
         module.command("interfaces vendor:1.0,pkcs:3.1,pkcs:3.0");
         connectAgain(again -> {
-            assertEquals("3.1", version(again.getInterfaceVersion()));
+            assertEquals("3.1", again.getInterfaceVersion().toString());
             Call get = module.last("C_GetInterface");
             assertEquals("PKCS 11", new String(get.bytes("pInterfaceName"), "US-ASCII"));
             assertTrue(get.isNull("pVersion"), "the module's default interface");
@@ -72,7 +68,7 @@ class Version3FunctionsTest extends ConnectedToTestModule {
         module.command("interfaces pkcs:2.40,pkcs:3.0");
         module.script("C_GetInterfaceList", "writeThroughNull=1 times=1000");
         connectAgain(again -> {
-            assertEquals("2.40", version(again.getInterfaceVersion()));
+            assertEquals("2.40", again.getInterfaceVersion().toString());
             assertEquals(1, module.count("C_GetInterface"));
             assertEquals(1, module.count("C_GetFunctionList"));
             assertEquals(0, module.count("C_GetInterfaceList"));
@@ -97,7 +93,7 @@ class Version3FunctionsTest extends ConnectedToTestModule {
             module.script(c[0], c[1]);
             connectAgain(again -> {
                 boolean usable = c[2].startsWith("3.");
-                assertEquals(c[2], version(again.getInterfaceVersion()), c[1]);
+                assertEquals(c[2], again.getInterfaceVersion().toString(), c[1]);
                 assertEquals(usable ? 0 : 1, module.count("C_GetFunctionList"), c[1]);
                 assertEquals(0, module.count("C_GetInterfaceList"), c[1]);
                 if (usable) {
@@ -110,7 +106,7 @@ class Version3FunctionsTest extends ConnectedToTestModule {
         }
         module.reset();
         module.command("interfaces vendor:3.0,pkcs:2.40");  // no "PKCS 11" of a 3.x version
-        connectAgain(twoX -> assertEquals("2.40", version(twoX.getInterfaceVersion())));
+        connectAgain(twoX -> assertEquals("2.40", twoX.getInterfaceVersion().toString()));
     }
 
     /** The explicit 2.x road: C_GetFunctionList only, with connect's rebinding and failures. */
@@ -120,20 +116,20 @@ class Version3FunctionsTest extends ConnectedToTestModule {
         PKCS11Impl object = new PKCS11Impl();
         try {
             object.connectFunctionListOnly(TestModules.v3());
-            assertEquals("2.40", version(object.getInterfaceVersion()));
+            assertEquals("2.40", object.getInterfaceVersion().toString());
             assertEquals(0, module.count("C_GetInterface"));
             assertEquals(0, module.count("C_GetInterfaceList"));
             assertEquals(1, module.count("C_GetFunctionList"));
             assertError(CKR_FUNCTION_NOT_SUPPORTED, () -> object.C_SessionCancel(1, 0));
 
             object.connect(TestModules.v3());  // rebinding works both ways
-            assertEquals("3.0", version(object.getInterfaceVersion()));
+            assertEquals("3.0", object.getInterfaceVersion().toString());
             module.script("C_GetFunctionList", "rv=" + CKR_HOST_MEMORY);
             assertError(CKR_HOST_MEMORY, () -> object.connectFunctionListOnly(TestModules.v3()));
-            assertEquals("3.0", version(object.getInterfaceVersion()), "a failed connect keeps the earlier binding");
+            assertEquals("3.0", object.getInterfaceVersion().toString(), "a failed connect keeps the earlier binding");
             assertThrows(java.io.IOException.class, () -> object.connectFunctionListOnly(TestModules.withoutFunctionList()));
             assertThrows(NullPointerException.class, () -> object.connectFunctionListOnly(null));
-            assertEquals("3.0", version(object.getInterfaceVersion()));
+            assertEquals("3.0", object.getInterfaceVersion().toString());
         } finally {
             object.disconnect();
         }
@@ -145,11 +141,11 @@ class Version3FunctionsTest extends ConnectedToTestModule {
         CK_INTERFACE[] list = pkcs11.C_GetInterfaceList();
         assertEquals(3, list.length);
         assertEquals("Vorlen vendor", new String(list[0].pInterfaceName));
-        assertEquals("1.2", version(list[0].version));
+        assertEquals("1.2", list[0].version.toString());
         assertEquals(CKF_INTERFACE_FORK_SAFE, list[0].flags);
         assertEquals("PKCS 11", new String(list[1].pInterfaceName));
-        assertEquals("3.0", version(list[1].version));
-        assertEquals("2.40", version(list[2].version));
+        assertEquals("3.0", list[1].version.toString());
+        assertEquals("2.40", list[2].version.toString());
         assertEquals(0, list[2].flags);
         List<Call> calls = module.calls("C_GetInterfaceList");
         assertTrue(calls.get(calls.size() - 2).isNull("pInterfacesList"), "a size query first");
@@ -161,7 +157,7 @@ class Version3FunctionsTest extends ConnectedToTestModule {
     void onA2xListEveryNewMethodIsRefusedBeforeTheModule() throws Exception {
         TestModule first = TestModules.firstModule();
         TestModules.withConnection(TestModules.first(), twoX -> {
-            assertEquals("2.40", version(twoX.getInterfaceVersion()));
+            assertEquals("2.40", twoX.getInterfaceVersion().toString());
             long blocks = PKCS11Impl.heapBlockCount();
             for (Method method : AllMethods.version3Methods()) {
                 Object[] arguments = AllMethods.arguments(method, 1);
