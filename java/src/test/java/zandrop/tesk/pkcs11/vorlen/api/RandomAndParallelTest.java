@@ -21,8 +21,7 @@ class RandomAndParallelTest extends ConnectedToTestModule {
         assertEquals(Platform.ulong(HIGH | 3), call.num("hSession"));
         assertArrayEquals(Platform.counting(32, 0, 1), random, "the module's bytes");
 
-        byte[] empty = new byte[0];
-        pkcs11.C_GenerateRandom(1, empty);
+        pkcs11.C_GenerateRandom(1, new byte[0]);
         assertEquals(0, module.last("C_GenerateRandom").num("ulRandomLen"));
         assertEquals(2, module.count("C_GenerateRandom"));
     }
