@@ -98,18 +98,16 @@ class NestedAttributeTest extends ConnectedToTestModule {
     @Test
     void everyTemplateTakesAttributeArrays() throws Exception {
         CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_UNWRAP_TEMPLATE, wrapTemplate())};
-        for (String entry : List.of("C_GenerateKey", "C_UnwrapKey", "C_DeriveKey", "C_GenerateKeyPair", "C_FindObjectsInit",
-                "C_SetAttributeValue")) {
-            module.setDefault(entry, "deep=1");
-        }
+        List<String> entries = List.of("C_GenerateKey", "C_UnwrapKey", "C_DeriveKey", "C_FindObjectsInit", "C_SetAttributeValue");
+        entries.forEach(entry -> module.setDefault(entry, "deep=1"));
+        module.setDefault("C_GenerateKeyPair", "deep=1");
         pkcs11.C_GenerateKey(1, new CK_MECHANISM(CKM_AES_KEY_GEN), template);
         pkcs11.C_UnwrapKey(1, new CK_MECHANISM(CKM_AES_KEY_WRAP), 100, new byte[40], template);
         pkcs11.C_DeriveKey(1, new CK_MECHANISM(CKM_ECDH1_DERIVE), 100, template);
         pkcs11.C_GenerateKeyPair(1, new CK_MECHANISM(CKM_RSA_PKCS_KEY_PAIR_GEN), template, template);
         pkcs11.C_FindObjectsInit(1, template);
         pkcs11.C_SetAttributeValue(1, 100, template);
-        for (String entry : List.of("C_GenerateKey", "C_UnwrapKey", "C_DeriveKey", "C_FindObjectsInit",
-                "C_SetAttributeValue")) {
+        for (String entry : entries) {
             Call.Attr sent = module.last(entry).template("pTemplate").get(0);
             assertEquals(5L * RECORD, sent.len(), entry);
             assertArrayEquals(Platform.ulongBytes(32), sent.nested().get(2).value(), entry);
