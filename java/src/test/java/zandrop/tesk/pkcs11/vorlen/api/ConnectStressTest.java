@@ -4,6 +4,7 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import java.util.Arrays;
 import java.util.Random;
 import java.util.concurrent.atomic.AtomicLong;
 import java.util.stream.Stream;
@@ -62,9 +63,7 @@ class ConnectStressTest {
             });
         }
         crowd.runFor(DURATION_MILLIS);
-        for (PKCS11Impl object : objects) {
-            object.disconnect();
-        }
+        Arrays.stream(objects).forEach(PKCS11Impl::disconnect);
 
         assertTrue(crowd.failures.isEmpty(), () -> "unexpected failures: " + crowd.failures);
         assertTrue(completed.get() > 0, "some calls reached a module");

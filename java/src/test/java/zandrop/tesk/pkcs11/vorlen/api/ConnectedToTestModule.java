@@ -4,6 +4,8 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import java.util.Arrays;
+
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.function.Executable;
@@ -83,11 +85,7 @@ abstract class ConnectedToTestModule {
 
     /** A template of the given types without values. */
     static CK_ATTRIBUTE[] template(long... types) {
-        CK_ATTRIBUTE[] template = new CK_ATTRIBUTE[types.length];
-        for (int i = 0; i < types.length; i++) {
-            template[i] = new CK_ATTRIBUTE(types[i]);
-        }
-        return template;
+        return Arrays.stream(types).mapToObj(CK_ATTRIBUTE::new).toArray(CK_ATTRIBUTE[]::new);
     }
 
     /** Whether the cases run on the 3.0 test module instead of the first one. */

@@ -111,9 +111,7 @@ class HostileModuleSweepTest {
             for (Misbehaviour misbehaviour : MISBEHAVIOURS) {
                 module.reset();
                 session = pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, "app", throwing);
-                for (String step : misbehaviour.steps()) {
-                    module.script(entry, step);
-                }
+                Arrays.stream(misbehaviour.steps()).forEach(step -> module.script(entry, step));
                 int callsBefore = module.count(entry);
                 Object[] arguments = AllMethods.arguments(method, session);
                 Object result = AllMethods.invoke(method, pkcs11, arguments);

@@ -108,9 +108,7 @@ class MutexCallbackTest extends ConnectedToTestModule {
             assertEquals("0", callback.get("moduleThread"));
         }
         assertNotEquals("0x0", handle);
-        for (Thread thread : mutexes.threads) {
-            assertSame(Thread.currentThread(), thread);
-        }
+        mutexes.threads.forEach(thread -> assertSame(Thread.currentThread(), thread, "the calling thread"));
         // The mutex handle's reference is gone after destruction; the saved arguments stay.
         assertEquals(refsBefore + 1, PKCS11Impl.globalReferenceCount());
     }

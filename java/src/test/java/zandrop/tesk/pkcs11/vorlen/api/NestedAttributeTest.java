@@ -214,9 +214,7 @@ class NestedAttributeTest extends ConnectedToTestModule {
         assertEquals(0, first.len());
         Call.Attr second = calls.get(1).template("pTemplate").get(1);
         assertEquals(5L * RECORD, second.len());
-        for (Call.Attr record : second.nested()) {
-            assertEquals(new Call.Attr(0, 0, null), record, "zero-filled records, pValue NULL");
-        }
+        second.nested().forEach(record -> assertEquals(new Call.Attr(0, 0, null), record, "zero-filled records, pValue NULL"));
         Call.Attr third = calls.get(2).template("pTemplate").get(1);
         assertEquals(List.of((long) Platform.ULONG_SIZE, (long) Platform.ULONG_SIZE, (long) Platform.ULONG_SIZE, 3L, 1L),
                 third.nested().stream().map(Call.Attr::len).toList(), "each nested value gets its reported room");

@@ -12,6 +12,7 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.nio.charset.StandardCharsets;
+import java.util.Arrays;
 import java.util.List;
 
 import org.junit.jupiter.api.Test;
@@ -51,9 +52,7 @@ class ObjectWrapperTest extends ConnectedToTestModule {
         assertEquals(Platform.ulong(HIGH | 100), calls.get(0).num("hObject"));
         List<Call.Attr> first = calls.get(0).template("pTemplate");
         List<Call.Attr> second = calls.get(1).template("pTemplate");
-        for (int i = 0; i < 3; i++) {
-            assertNull(first.get(i).value(), "no buffer in the length query");
-        }
+        assertEquals(Arrays.asList(null, null, null), first.stream().map(Call.Attr::value).toList(), "no buffer in the length query");
         assertEquals(3, first.get(2).len(), "the length of the discarded Java value stays");
         assertEquals(List.of((long) Platform.ULONG_SIZE, 3L, 2L), second.stream().map(Call.Attr::len).toList());
         String raw = calls.get(1).get("pTemplate");

@@ -7,6 +7,7 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.nio.charset.StandardCharsets;
+import java.util.Arrays;
 import java.util.List;
 
 import org.junit.jupiter.api.Test;
@@ -148,9 +149,7 @@ class SessionFunctionsTest extends ConnectedToTestModule {
             () -> unbound.C_Login(1, CKU_USER, new char[] {'1'}),
             () -> unbound.C_Logout(1),
         };
-        for (Executable call : calls) {
-            assertNotConnected(call);
-        }
+        Arrays.stream(calls).forEach(ConnectedToTestModule::assertNotConnected);
         assertEquals(0, module.calls().size());
     }
 }

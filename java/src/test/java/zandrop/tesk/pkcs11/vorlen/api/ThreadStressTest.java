@@ -5,6 +5,7 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
+import java.util.Arrays;
 import java.util.Random;
 import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicLong;
@@ -80,9 +81,7 @@ class ThreadStressTest {
             disruptions.incrementAndGet();
         });
         crowd.runFor(DURATION_MILLIS);
-        for (PKCS11Impl other : others) {
-            other.disconnect();
-        }
+        Arrays.stream(others).forEach(PKCS11Impl::disconnect);
         module.join();
         module.reset();
         shared.C_CloseAllSessions(1);
