@@ -15,6 +15,7 @@ import java.util.HexFormat;
 import java.util.List;
 
 import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.function.Executable;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
 import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
@@ -229,12 +230,8 @@ class Version3FunctionsTest extends ConnectedToTestModule {
         assertEquals(20, call.num("pulCiphertextLen"));
     }
 
-    private interface MessageCall {
-        void run() throws Exception;
-    }
-
     /** C_EncryptMessage of four bytes with the given per-message parameter. */
-    private MessageCall encrypting(Object parameter) {
+    private Executable encrypting(Object parameter) {
         return () -> pkcs11.C_EncryptMessage(1, parameter, null, bytes(4, 0));
     }
 
@@ -260,16 +257,16 @@ class Version3FunctionsTest extends ConnectedToTestModule {
             {"C_EncryptMessage", "pTag has room for 8 bytes of a 16-byte tag",
                 encrypting(new CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS(new byte[12], new byte[8]))},
             {"C_EncryptMessage", "pTag has room for 0 bytes",
-                (MessageCall) () -> pkcs11.C_EncryptMessage(1, noTag, null, java.nio.ByteBuffer.wrap(bytes(4, 0)), out)},
-            {"C_EncryptMessageBegin", "pIv has 0 bytes", (MessageCall) () -> pkcs11.C_EncryptMessageBegin(1,
+                (Executable) () -> pkcs11.C_EncryptMessage(1, noTag, null, java.nio.ByteBuffer.wrap(bytes(4, 0)), out)},
+            {"C_EncryptMessageBegin", "pIv has 0 bytes", (Executable) () -> pkcs11.C_EncryptMessageBegin(1,
                     new CK_GCM_MESSAGE_PARAMS(null, 0, CKG_GENERATE, new byte[16], 128), null)},
             {"C_EncryptMessageNext", "pTag has room for 0 bytes",
-                (MessageCall) () -> pkcs11.C_EncryptMessageNext(1, noTag, bytes(4, 0), CKF_END_OF_MESSAGE)},
+                (Executable) () -> pkcs11.C_EncryptMessageNext(1, noTag, bytes(4, 0), CKF_END_OF_MESSAGE)},
             {"C_EncryptMessageNext", "pTag has room for 0 bytes",
-                (MessageCall) () -> pkcs11.C_EncryptMessageNext(1, noTag, java.nio.ByteBuffer.wrap(bytes(4, 0)), out, CKF_END_OF_MESSAGE)},
+                (Executable) () -> pkcs11.C_EncryptMessageNext(1, noTag, java.nio.ByteBuffer.wrap(bytes(4, 0)), out, CKF_END_OF_MESSAGE)},
         };
         for (Object[] row : refused) {
-            assertMessage(IllegalArgumentException.class, (String) row[1], () -> ((MessageCall) row[2]).run());
+            assertMessage(IllegalArgumentException.class, (String) row[1], (Executable) row[2]);
             assertEquals(0, module.count((String) row[0]), row[1] + ": the module was not called");
         }
         // Accepted: a part that is not the last (no tag yet), a decryption (the module judges),
