@@ -14,10 +14,6 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
  * happen before the module is called.
  */
 abstract class DecodedParameters extends ConnectedToTestModule {
-    static byte[] run(int from, int n) {
-        return Platform.counting(n, from, 1);
-    }
-
     static void assertBytes(byte[] expected, Call call, String field) {
         assertArrayEquals(expected, call.bytes("param." + field), field + " in " + call);
     }
