@@ -65,10 +65,6 @@ class JniFaultSweepTest {
         Shape(String name, boolean v3, Prepare prepare) {
             this(name, v3, prepare, NONE, null, false);
         }
-
-        Shape(String name, boolean v3, Prepare prepare, Cleanup cleanup) {
-            this(name, v3, prepare, cleanup, null, false);
-        }
     }
 
     @FunctionalInterface
@@ -258,7 +254,7 @@ class JniFaultSweepTest {
             } catch (PKCS11Exception e) {
                 // not initialised: nothing to finalise
             }
-        }));
+        }, null, false));
         shapes.add(new Shape("C_CreateObject, a value of every class", false, (module, pkcs11, session) -> {
             Object[] values = {true, (byte) 1, 'c', 7, 7L, new int[] {1}, new long[] {1}, new boolean[] {true},
                 "s", new CK_DATE("2026".toCharArray(), "12".toCharArray(), "09".toCharArray())};
