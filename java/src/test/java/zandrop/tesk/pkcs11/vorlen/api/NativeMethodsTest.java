@@ -77,11 +77,6 @@ class NativeMethodsTest {
         assertThrows(NullPointerException.class, () -> object.connectFunctionListOnly(null));
     }
 
-    /** The JNI short name of a method: underscores escaped as "_1". */
-    private static String exportName(Method m) {
-        return PREFIX + m.getName().replace("_", "_1");
-    }
-
     @Test
     void theLibraryExportsExactlyTheNativeMethods() throws Exception {
         File library = new File(TestModules.path("vorlen.build.dir"), System.mapLibraryName("vorlenpkcs11"));
@@ -98,8 +93,9 @@ class NativeMethodsTest {
         // The symbol is the last field of a line.
         Set<String> exported = Arrays.stream(output.split("\n")).map(line -> line.trim().replaceAll("^.*\\s", ""))
                 .filter(symbol -> symbol.startsWith("Java_")).collect(Collectors.toCollection(TreeSet::new));
-        assertEquals(nativeMethods().stream().map(NativeMethodsTest::exportName).collect(Collectors.toCollection(TreeSet::new)),
-                exported);
+        // The JNI short names of the methods: underscores escaped as "_1".
+        assertEquals(nativeMethods().stream().map(m -> PREFIX + m.getName().replace("_", "_1"))
+                .collect(Collectors.toCollection(TreeSet::new)), exported);
         assertEquals(AllMethods.functionNames(version -> true).size(),
                 exported.stream().filter(name -> name.startsWith(PREFIX + "C_1")).count());
     }
