@@ -46,6 +46,12 @@ abstract class ConnectedToTestModule {
         return e;
     }
 
+    /** Scripts the module's entry to answer {@code code} once, and asserts that the call throws it. */
+    PKCS11Exception assertModuleError(String entry, long code, Executable call) {
+        module.script(entry, "rv=" + code);
+        return assertError(code, call);
+    }
+
     /** Asserts that a call throws a PKCS11RuntimeException whose message starts with {@code start}. */
     static PKCS11RuntimeException assertRefused(String start, Executable call) {
         PKCS11RuntimeException e = assertThrows(PKCS11RuntimeException.class, call, start);

@@ -77,8 +77,7 @@ class CryptoOperationsTest extends ConnectedToTestModule {
         }
         assertArrayEquals(module.last("C_SignInit").bytes("pParameter"), module.last("C_VerifyInit").bytes("pParameter"));
 
-        module.script("C_VerifyFinal", "rv=" + CKR_SIGNATURE_INVALID);
-        assertError(CKR_SIGNATURE_INVALID, () -> pkcs11.C_VerifyFinal(SESSION, new byte[64]));
+        assertModuleError("C_VerifyFinal", CKR_SIGNATURE_INVALID, () -> pkcs11.C_VerifyFinal(SESSION, new byte[64]));
     }
 
     @Test

@@ -229,8 +229,7 @@ class CryptoShapesTest extends CryptoWrapperCases {
         assertEquals(2, module.count("C_Sign"), "one retry only");
 
         module.reset();
-        module.script("C_Sign", "rv=" + CKR_OPERATION_NOT_INITIALIZED);
-        assertError(CKR_OPERATION_NOT_INITIALIZED, () -> pkcs11.C_Sign(1, new byte[1]));
+        assertModuleError("C_Sign", CKR_OPERATION_NOT_INITIALIZED, () -> pkcs11.C_Sign(1, new byte[1]));
         assertEquals(1, module.count("C_Sign"));
     }
 
@@ -274,8 +273,7 @@ class CryptoShapesTest extends CryptoWrapperCases {
         assertArrayEquals(signature, call.bytes("pSignature"));
         assertEquals(64, call.num("ulSignatureLen"));
 
-        module.script("C_Verify", "rv=" + CKR_SIGNATURE_INVALID);
-        assertError(CKR_SIGNATURE_INVALID, () -> pkcs11.C_Verify(1, data, new byte[64]));
+        assertModuleError("C_Verify", CKR_SIGNATURE_INVALID, () -> pkcs11.C_Verify(1, data, new byte[64]));
 
         pkcs11.C_Verify(1, null, new byte[0]);
         Call empty = module.last("C_Verify");
@@ -289,8 +287,7 @@ class CryptoShapesTest extends CryptoWrapperCases {
         Call call = module.last("C_DigestKey");
         assertEquals(Platform.ulong(HIGH | 1), call.num("hSession"));
         assertEquals(Platform.ulong(HIGH | 77), call.num("hKey"));
-        module.script("C_DigestKey", "rv=" + CKR_KEY_HANDLE_INVALID);
-        assertError(CKR_KEY_HANDLE_INVALID, () -> pkcs11.C_DigestKey(1, 2));
+        assertModuleError("C_DigestKey", CKR_KEY_HANDLE_INVALID, () -> pkcs11.C_DigestKey(1, 2));
     }
 
     // ---- initialise ----
@@ -311,8 +308,8 @@ class CryptoShapesTest extends CryptoWrapperCases {
     @Test
     void theConvertedIvIsFreedAlsoWhenTheModuleRejectsTheKey() throws Exception {
         byte[] iv = bytes(16, 0xA0);
-        module.script("C_EncryptInit", "rv=" + CKR_KEY_HANDLE_INVALID);
-        assertError(CKR_KEY_HANDLE_INVALID, () -> pkcs11.C_EncryptInit(1, new CK_MECHANISM(CKM_AES_CBC, iv), 99));
+        assertModuleError("C_EncryptInit", CKR_KEY_HANDLE_INVALID,
+                () -> pkcs11.C_EncryptInit(1, new CK_MECHANISM(CKM_AES_CBC, iv), 99));
         assertArrayEquals(iv, module.last("C_EncryptInit").bytes("pParameter"), "the module saw the IV");
         assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "and it is gone");
     }

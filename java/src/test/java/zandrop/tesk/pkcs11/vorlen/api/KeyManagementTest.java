@@ -211,8 +211,8 @@ class KeyManagementTest extends ConnectedToTestModule {
                 () -> pkcs11.C_WrapKey(1, new CK_MECHANISM(CKM_AES_KEY_WRAP), 2, 3));
 
         module.clear();
-        module.script("C_WrapKey", "rv=" + CKR_KEY_HANDLE_INVALID);
-        assertError(CKR_KEY_HANDLE_INVALID, () -> pkcs11.C_WrapKey(1, new CK_MECHANISM(CKM_AES_KEY_WRAP, bytes(8, 0)), 2, 3));
+        assertModuleError("C_WrapKey", CKR_KEY_HANDLE_INVALID,
+                () -> pkcs11.C_WrapKey(1, new CK_MECHANISM(CKM_AES_KEY_WRAP, bytes(8, 0)), 2, 3));
         assertEquals(1, module.count("C_WrapKey"), "no second call after a failed size query");
     }
 
