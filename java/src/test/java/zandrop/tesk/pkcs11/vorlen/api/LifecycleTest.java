@@ -274,13 +274,6 @@ class LifecycleTest {
         assertEquals(before, PKCS11Impl.globalReferenceCount());
     }
 
-    private void awaitCount(String function, int count) throws InterruptedException {
-        for (int i = 0; i < 2000 && first.count(function) < count; i++) {
-            Thread.sleep(5);
-        }
-        assertEquals(count, first.count(function), function + " reached the module");
-    }
-
     @Test
     void finalizeWaitsForCallsInFlightRefusesNewOnesAndDoesNotWaitForABlockingSlotWait() throws Exception {
         PKCS11Impl pkcs11 = TestModules.connected(TestModules.first());
@@ -300,10 +293,10 @@ class LifecycleTest {
             other.C_WaitForSlotEvent(0, null);
             slotWaitReturned.set(true);
         }, failure);
-        awaitCount("C_GetInfo", 1);
-        awaitCount("C_WaitForSlotEvent", 1);
+        TestModules.awaitCount(first, "C_GetInfo", 1);
+        TestModules.awaitCount(first, "C_WaitForSlotEvent", 1);
         Thread finalizer = start("finalizer", () -> pkcs11.C_Finalize(null), failure);
-        awaitCount("C_Finalize", 1);
+        TestModules.awaitCount(first, "C_Finalize", 1);
         // The module is inside C_Finalize: a new call gets the library's answer.
         assertError(PKCS11Constants.CKR_CRYPTOKI_NOT_INITIALIZED, () -> other.C_GetSlotList(true));
         finalizer.join(10_000);
