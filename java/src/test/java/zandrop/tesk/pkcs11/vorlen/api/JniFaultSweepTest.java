@@ -13,6 +13,7 @@ import java.lang.reflect.Method;
 import java.nio.ByteBuffer;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
@@ -124,10 +125,8 @@ class JniFaultSweepTest {
                 }
                 shapes.add(new Shape(largeArguments ? m.getName() + ", large arguments" : m.getName(), v3Methods.contains(m),
                         (module, pkcs11, session) -> {
-                            Object[] arguments = AllMethods.arguments(m, session);
-                            for (int i = 0; largeArguments && i < arguments.length; i++) {
-                                arguments[i] = large(arguments[i]);
-                            }
+                            Object[] arguments = Arrays.stream(AllMethods.arguments(m, session))
+                                    .map(plain -> largeArguments ? large(plain) : plain).toArray();
                             return () -> AllMethods.invoke(m, pkcs11, arguments);
                         }, NONE, m.getName(), false));
             }

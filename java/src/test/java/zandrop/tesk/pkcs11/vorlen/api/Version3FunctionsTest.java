@@ -11,6 +11,7 @@ import static zandrop.tesk.pkcs11.vorlen.api.CryptoWrapperCases.bytes;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.lang.reflect.Method;
+import java.util.Arrays;
 import java.util.HexFormat;
 import java.util.List;
 
@@ -160,12 +161,9 @@ class Version3FunctionsTest extends ConnectedToTestModule {
             assertEquals("2.40", twoX.getInterfaceVersion().toString());
             long blocks = PKCS11Impl.heapBlockCount();
             for (Method method : AllMethods.version3Methods()) {
-                Object[] arguments = AllMethods.arguments(method, 1);
-                for (int i = 0; i < arguments.length; i++) {
-                    if (method.getParameterTypes()[i] == Object.class) {
-                        arguments[i] = new Object();  // not convertible: refused all the same
-                    }
-                }
+                // Plain arguments, but an Object, which is not convertible: refused all the same.
+                Object[] arguments = Arrays.stream(method.getParameterTypes())
+                        .map(type -> type == Object.class ? new Object() : AllMethods.argument(type, 1)).toArray();
                 Object outcome = AllMethods.invoke(method, twoX, arguments);
                 PKCS11Exception e = assertInstanceOf(PKCS11Exception.class, outcome, method.getName());
                 assertEquals(CKR_FUNCTION_NOT_SUPPORTED, e.getErrorCode(), method.getName());
