@@ -10,6 +10,7 @@ import java.lang.reflect.Modifier;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.Collections;
 import java.util.Comparator;
 import java.util.LinkedHashMap;
@@ -21,6 +22,7 @@ import java.util.function.Predicate;
 import java.util.jar.JarFile;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
+import java.util.stream.Collectors;
 import java.util.stream.Stream;
 
 /** Every PKCS#11 method of PKCS11Impl, and a call of each with plain, valid arguments. */
@@ -40,13 +42,9 @@ final class AllMethods {
 
     /** The names of the functions that have a method, of the versions {@code version} accepts. */
     static Set<String> functionNames(Predicate<String> version) {
-        Set<String> names = new TreeSet<>();
-        FUNCTION_VERSIONS.forEach((name, v) -> {
-            if (version.test(v) && !CONNECT_FUNCTIONS.contains(name)) {
-                names.add(name);
-            }
-        });
-        return names;
+        return FUNCTION_VERSIONS.entrySet().stream()
+                .filter(row -> version.test(row.getValue()) && !CONNECT_FUNCTIONS.contains(row.getKey()))
+                .map(Map.Entry::getKey).collect(Collectors.toCollection(TreeSet::new));
     }
 
     /** The PKCS#11 methods of the 2.x list, in a stable order. */
@@ -62,15 +60,10 @@ final class AllMethods {
     /** The PKCS#11 methods of the functions of the versions {@code version} accepts, by name. */
     static List<Method> methods(Predicate<String> version) {
         Set<String> names = functionNames(version);
-        List<Method> methods = new ArrayList<>();
-        for (Method method : PKCS11Impl.class.getDeclaredMethods()) {
-            if (Modifier.isNative(method.getModifiers()) && Modifier.isPublic(method.getModifiers())
-                    && !Modifier.isStatic(method.getModifiers()) && names.contains(method.getName())) {
-                methods.add(method);
-            }
-        }
-        methods.sort(Comparator.comparing(Method::getName));
-        return methods;
+        return Arrays.stream(PKCS11Impl.class.getDeclaredMethods())
+                .filter(method -> Modifier.isNative(method.getModifiers()) && Modifier.isPublic(method.getModifiers())
+                        && !Modifier.isStatic(method.getModifiers()) && names.contains(method.getName()))
+                .sorted(Comparator.comparing(Method::getName)).toList();
     }
 
     private static Map<String, String> readFunctionList() {
@@ -166,12 +159,7 @@ final class AllMethods {
 
     /** Plain arguments for the method: every handle and slot is {@code session}. */
     static Object[] arguments(Method method, long session) {
-        Object[] arguments = new Object[method.getParameterCount()];
-        Class<?>[] types = method.getParameterTypes();
-        for (int i = 0; i < arguments.length; i++) {
-            arguments[i] = argument(types[i], session);
-        }
-        return arguments;
+        return Arrays.stream(method.getParameterTypes()).map(type -> argument(type, session)).toArray();
     }
 
     /** Calls the method; returns its result (null for void) or what it threw. */

@@ -4,8 +4,10 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import java.util.Arrays;
 import java.util.Random;
 import java.util.concurrent.atomic.AtomicLong;
+import java.util.stream.Stream;
 
 import org.junit.jupiter.api.Test;
 
@@ -22,10 +24,7 @@ class ConnectStressTest {
     void callsRaceWithConnectAndDisconnect() throws Exception {
         PKCS11Impl.initializeLibrary();
         String[] modules = {TestModules.first(), TestModules.second()};
-        PKCS11Impl[] objects = new PKCS11Impl[6];
-        for (int i = 0; i < objects.length; i++) {
-            objects[i] = new PKCS11Impl();
-        }
+        PKCS11Impl[] objects = Stream.generate(PKCS11Impl::new).limit(6).toArray(PKCS11Impl[]::new);
         long globalRefsBefore = PKCS11Impl.globalReferenceCount();
 
         AtomicLong completed = new AtomicLong();
@@ -64,9 +63,7 @@ class ConnectStressTest {
             });
         }
         crowd.runFor(DURATION_MILLIS);
-        for (PKCS11Impl object : objects) {
-            object.disconnect();
-        }
+        Arrays.stream(objects).forEach(PKCS11Impl::disconnect);
 
         assertTrue(crowd.failures.isEmpty(), () -> "unexpected failures: " + crowd.failures);
         assertTrue(completed.get() > 0, "some calls reached a module");
@@ -75,9 +72,8 @@ class ConnectStressTest {
         assertEquals(globalRefsBefore, PKCS11Impl.globalReferenceCount(), "no global reference leaked");
         // Rebinding keeps the earlier module loaded; a fresh object connected and disconnected
         // alone shows that the last disconnect unloads its module file.
-        PKCS11Impl alone = new PKCS11Impl();
         String path = TestModules.path("vorlen.testmodule.unload");
-        alone.connect(path);
+        PKCS11Impl alone = TestModules.connected(path);
         assertTrue(TestModules.mapped(path), "connected module is mapped");
         alone.C_Finalize(null);
         alone.disconnect();

@@ -4,10 +4,13 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import java.util.Arrays;
+
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.function.Executable;
 
+import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
 import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
 
 /**
@@ -21,6 +24,9 @@ abstract class ConnectedToTestModule {
 
     /** The message of a value whose class has no native form, less the class's name. */
     static final String CANNOT_CONVERT = "Java object of this class cannot be converted to native PKCS#11 type: ";
+
+    /** A bit above the low 32: kept where CK_ULONG has 64 bits, dropped where it has 32. */
+    static final long HIGH = 0x100000000L;
 
     protected TestModule module;
     protected PKCS11Impl pkcs11;
@@ -38,6 +44,12 @@ abstract class ConnectedToTestModule {
         PKCS11Exception e = assertThrows(PKCS11Exception.class, call, where);
         assertEquals(code, e.getErrorCode(), where);
         return e;
+    }
+
+    /** Scripts the module's entry to answer {@code code} once, and asserts that the call throws it. */
+    PKCS11Exception assertModuleError(String entry, long code, Executable call) {
+        module.script(entry, "rv=" + code);
+        return assertError(code, call);
     }
 
     /** Asserts that a call throws a PKCS11RuntimeException whose message starts with {@code start}. */
@@ -71,13 +83,15 @@ abstract class ConnectedToTestModule {
         return e;
     }
 
+    /** Asserts that the module got a NULL pointer and a length of 0 for an array argument. */
+    static void assertNullOfLengthZero(Call call, String pointer, String length) {
+        assertTrue(call.isNull(pointer), pointer + " in " + call);
+        assertEquals(0, call.num(length), length + " in " + call);
+    }
+
     /** A template of the given types without values. */
     static CK_ATTRIBUTE[] template(long... types) {
-        CK_ATTRIBUTE[] template = new CK_ATTRIBUTE[types.length];
-        for (int i = 0; i < types.length; i++) {
-            template[i] = new CK_ATTRIBUTE(types[i]);
-        }
-        return template;
+        return Arrays.stream(types).mapToObj(CK_ATTRIBUTE::new).toArray(CK_ATTRIBUTE[]::new);
     }
 
     /** Whether the cases run on the 3.0 test module instead of the first one. */

@@ -19,7 +19,6 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
  * module sees, what the caller gets back, and how a module's errors and wrong lengths end.
  */
 class CryptoShapesTest extends CryptoWrapperCases {
-    private static final long HIGH = 0x100000000L;
 
     @FunctionalInterface
     interface Transform {
@@ -102,13 +101,10 @@ class CryptoShapesTest extends CryptoWrapperCases {
             assertEquals(2, calls.size(), fn);
             for (Call call : calls) {
                 assertEquals(Platform.ulong(HIGH | 9), call.num("hSession"), fn);
-                assertEquals("hex:" + Platform.hex(input), argument(call, 1), fn + ": the same input twice");
-                assertEquals("5", argument(call, 2), fn);
+                assertEquals(List.of("hex:" + Platform.hex(input), "5"), arguments(call, 1, 2), fn + ": the same input twice");
             }
-            assertEquals("null", argument(calls.get(0), 3), fn + ": the size query");
-            assertEquals("0", argument(calls.get(0), 4), fn);
-            assertEquals("ptr", argument(calls.get(1), 3), fn);
-            assertEquals(String.valueOf(3 + extraRoom(fn)), argument(calls.get(1), 4),
+            assertEquals(List.of("null", "0"), arguments(calls.get(0), 3, 4), fn + ": the size query");
+            assertEquals(List.of("ptr", String.valueOf(3 + extraRoom(fn))), arguments(calls.get(1), 3, 4),
                     fn + ": a buffer of the reported size (C_Encrypt: and room for an AEAD tag)");
         }
     }
@@ -120,10 +116,8 @@ class CryptoShapesTest extends CryptoWrapperCases {
             String fn = t.getKey();
             module.script(fn, "out= times=2");
             assertArrayEquals(new byte[0], t.getValue().apply(1, shortPart), fn);
-            Call second = module.calls(fn).get(1);
-            assertEquals("ptr", argument(second, 3), fn + ": not another size query");
-            assertEquals(String.valueOf(extraRoom(fn)), argument(second, 4), fn);
-            assertEquals("hex:" + Platform.hex(shortPart), argument(second, 1), fn);
+            assertEquals(List.of("hex:" + Platform.hex(shortPart), "3", "ptr", String.valueOf(extraRoom(fn))),
+                    arguments(module.calls(fn).get(1), 1, 4), fn + ": the input, and a buffer: not another size query");
         }
     }
 
@@ -134,8 +128,7 @@ class CryptoShapesTest extends CryptoWrapperCases {
             module.script(fn, "out=01 times=2");
             assertArrayEquals(new byte[] {1}, t.getValue().apply(1, null), fn);
             for (Call call : module.calls(fn)) {
-                assertEquals("null", argument(call, 1), fn);
-                assertEquals("0", argument(call, 2), fn);
+                assertEquals(List.of("null", "0"), arguments(call, 1, 2), fn);
             }
         }
     }
@@ -187,10 +180,8 @@ class CryptoShapesTest extends CryptoWrapperCases {
             List<Call> calls = module.calls(fn);
             assertEquals(2, calls.size(), fn);
             assertEquals(Platform.ulong(HIGH | 4), calls.get(1).num("hSession"));
-            assertEquals("null", argument(calls.get(0), 1), fn);
-            assertEquals("0", argument(calls.get(0), 2), fn);
-            assertEquals("ptr", argument(calls.get(1), 1), fn);
-            assertEquals(String.valueOf(length), argument(calls.get(1), 2), fn);
+            assertEquals(List.of("null", "0"), arguments(calls.get(0), 1, 2), fn + ": the size query");
+            assertEquals(List.of("ptr", String.valueOf(length)), arguments(calls.get(1), 1, 2), fn);
 
             module.script(fn, "rv=" + CKR_OPERATION_NOT_INITIALIZED);
             assertError(CKR_OPERATION_NOT_INITIALIZED, () -> f.getValue().apply(1), fn);
@@ -238,8 +229,7 @@ class CryptoShapesTest extends CryptoWrapperCases {
         assertEquals(2, module.count("C_Sign"), "one retry only");
 
         module.reset();
-        module.script("C_Sign", "rv=" + CKR_OPERATION_NOT_INITIALIZED);
-        assertError(CKR_OPERATION_NOT_INITIALIZED, () -> pkcs11.C_Sign(1, new byte[1]));
+        assertModuleError("C_Sign", CKR_OPERATION_NOT_INITIALIZED, () -> pkcs11.C_Sign(1, new byte[1]));
         assertEquals(1, module.count("C_Sign"));
     }
 
@@ -264,10 +254,8 @@ class CryptoShapesTest extends CryptoWrapperCases {
             List<Call> calls = module.calls(fn);
             assertEquals(2, calls.size(), fn);
             assertEquals(Platform.ulong(HIGH | 2), calls.get(0).num("hSession"), fn);
-            assertEquals("hex:616263646566", argument(calls.get(0), 1), fn);
-            assertEquals("6", argument(calls.get(0), 2), fn);
-            assertEquals("null", argument(calls.get(1), 1), fn);
-            assertEquals("0", argument(calls.get(1), 2), fn);
+            assertEquals(List.of("hex:616263646566", "6"), arguments(calls.get(0), 1, 2), fn);
+            assertEquals(List.of("null", "0"), arguments(calls.get(1), 1, 2), fn);
 
             module.script(fn, "rv=" + CKR_SIGNATURE_INVALID);
             assertError(CKR_SIGNATURE_INVALID, () -> f.getValue().apply(2, new byte[1]), fn);
@@ -285,8 +273,7 @@ class CryptoShapesTest extends CryptoWrapperCases {
         assertArrayEquals(signature, call.bytes("pSignature"));
         assertEquals(64, call.num("ulSignatureLen"));
 
-        module.script("C_Verify", "rv=" + CKR_SIGNATURE_INVALID);
-        assertError(CKR_SIGNATURE_INVALID, () -> pkcs11.C_Verify(1, data, new byte[64]));
+        assertModuleError("C_Verify", CKR_SIGNATURE_INVALID, () -> pkcs11.C_Verify(1, data, new byte[64]));
 
         pkcs11.C_Verify(1, null, new byte[0]);
         Call empty = module.last("C_Verify");
@@ -300,8 +287,7 @@ class CryptoShapesTest extends CryptoWrapperCases {
         Call call = module.last("C_DigestKey");
         assertEquals(Platform.ulong(HIGH | 1), call.num("hSession"));
         assertEquals(Platform.ulong(HIGH | 77), call.num("hKey"));
-        module.script("C_DigestKey", "rv=" + CKR_KEY_HANDLE_INVALID);
-        assertError(CKR_KEY_HANDLE_INVALID, () -> pkcs11.C_DigestKey(1, 2));
+        assertModuleError("C_DigestKey", CKR_KEY_HANDLE_INVALID, () -> pkcs11.C_DigestKey(1, 2));
     }
 
     // ---- initialise ----
@@ -312,8 +298,7 @@ class CryptoShapesTest extends CryptoWrapperCases {
         Call digest = module.last("C_DigestInit");
         assertEquals(Platform.ulong(HIGH | 1), digest.num("hSession"));
         assertEquals(CKM_SHA256, digest.num("mechanism"));
-        assertTrue(digest.isNull("pParameter"));
-        assertEquals(0, digest.num("ulParameterLen"));
+        assertNullOfLengthZero(digest, "pParameter", "ulParameterLen");
         assertFalse(digest.has("hKey"));
 
         pkcs11.C_VerifyRecoverInit(2, new CK_MECHANISM(CKM_RSA_PKCS), HIGH | 8);
@@ -323,8 +308,8 @@ class CryptoShapesTest extends CryptoWrapperCases {
     @Test
     void theConvertedIvIsFreedAlsoWhenTheModuleRejectsTheKey() throws Exception {
         byte[] iv = bytes(16, 0xA0);
-        module.script("C_EncryptInit", "rv=" + CKR_KEY_HANDLE_INVALID);
-        assertError(CKR_KEY_HANDLE_INVALID, () -> pkcs11.C_EncryptInit(1, new CK_MECHANISM(CKM_AES_CBC, iv), 99));
+        assertModuleError("C_EncryptInit", CKR_KEY_HANDLE_INVALID,
+                () -> pkcs11.C_EncryptInit(1, new CK_MECHANISM(CKM_AES_CBC, iv), 99));
         assertArrayEquals(iv, module.last("C_EncryptInit").bytes("pParameter"), "the module saw the IV");
         assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "and it is gone");
     }

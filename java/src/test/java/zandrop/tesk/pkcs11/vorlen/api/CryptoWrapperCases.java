@@ -4,6 +4,7 @@ import java.nio.ByteBuffer;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.function.IntFunction;
+import java.util.stream.IntStream;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
 
@@ -24,6 +25,11 @@ abstract class CryptoWrapperCases extends ConnectedToTestModule {
     static String argument(Call call, int n) {
         List<String> keys = new ArrayList<>(call.fields().keySet());
         return call.get(keys.get(n + 1));  // after thread=
+    }
+
+    /** The values of the arguments {@code from} to {@code to} of a record line. */
+    static List<String> arguments(Call call, int from, int to) {
+        return IntStream.rangeClosed(from, to).mapToObj(n -> argument(call, n)).toList();
     }
 
     /** n bytes counting up from from. */

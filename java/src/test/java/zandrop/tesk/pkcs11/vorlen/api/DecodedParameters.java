@@ -14,13 +14,6 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
  * happen before the module is called.
  */
 abstract class DecodedParameters extends ConnectedToTestModule {
-    /** A bit above the low 32: kept where CK_ULONG has 64 bits, dropped where it has 32. */
-    static final long HIGH = 0x100000000L;
-
-    static byte[] run(int from, int n) {
-        return Platform.counting(n, from, 1);
-    }
-
     static void assertBytes(byte[] expected, Call call, String field) {
         assertArrayEquals(expected, call.bytes("param." + field), field + " in " + call);
     }

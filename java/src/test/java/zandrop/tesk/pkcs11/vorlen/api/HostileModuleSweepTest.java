@@ -4,7 +4,6 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertInstanceOf;
 import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
-import static org.junit.jupiter.api.Assertions.fail;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.lang.reflect.Field;
@@ -73,12 +72,8 @@ class HostileModuleSweepTest {
         sweep(module, pkcs11, methods);
         module.reset();
         module.script("C_WaitForSlotEvent", "rv=" + FAILED);
-        try {
-            pkcs11.C_WaitForSlotEvent(CKF_DONT_BLOCK, null);
-            fail("a failure reported as success");
-        } catch (PKCS11Exception e) {
-            assertEquals(FAILED, e.getErrorCode());
-        }
+        ConnectedToTestModule.assertError(FAILED, () -> pkcs11.C_WaitForSlotEvent(CKF_DONT_BLOCK, null),
+                "a failure reported as success");
         pkcs11.disconnect();
     }
 
@@ -116,9 +111,7 @@ class HostileModuleSweepTest {
             for (Misbehaviour misbehaviour : MISBEHAVIOURS) {
                 module.reset();
                 session = pkcs11.C_OpenSession(1, CKF_SERIAL_SESSION, "app", throwing);
-                for (String step : misbehaviour.steps()) {
-                    module.script(entry, step);
-                }
+                Arrays.stream(misbehaviour.steps()).forEach(step -> module.script(entry, step));
                 int callsBefore = module.count(entry);
                 Object[] arguments = AllMethods.arguments(method, session);
                 Object result = AllMethods.invoke(method, pkcs11, arguments);
@@ -132,10 +125,8 @@ class HostileModuleSweepTest {
                             || t instanceof OutOfMemoryError, where);
                 }
                 switch (misbehaviour.name()) {
-                    case "fails", "callback-throws-and-fails" -> {
-                        PKCS11Exception e = assertInstanceOf(PKCS11Exception.class, outcome, where);
-                        assertEquals(FAILED, e.getErrorCode(), where);
-                    }
+                    case "fails", "callback-throws-and-fails" ->
+                        assertEquals(FAILED, assertInstanceOf(PKCS11Exception.class, outcome, where).getErrorCode(), where);
                     case "callback-throws", "callbacks-from-many-threads", "late-async-callback" ->
                         assertEquals(describe(baseline), describe(outcome), where + " (baseline " + baseline + ")");
                     case "nothing-written" -> assertNoStrayBytes(result, arguments, where);
@@ -163,8 +154,7 @@ class HostileModuleSweepTest {
                     }
                     case "second-call-fails-without-writing" -> {
                         if (secondCall) {
-                            PKCS11Exception e = assertInstanceOf(PKCS11Exception.class, outcome, where);
-                            assertEquals(FAILED, e.getErrorCode(), where);
+                            assertEquals(FAILED, assertInstanceOf(PKCS11Exception.class, outcome, where).getErrorCode(), where);
                             assertNoStrayBytes(result, arguments, where);
                         }
                     }
@@ -175,8 +165,7 @@ class HostileModuleSweepTest {
                         .anyMatch(c -> c.has("rv") && c.num("rv") == CKR_CANCEL);
                 if (misbehaviour.name().equals("callback-throws-and-fails") && javaThrew) {
                     Throwable cause = ((Throwable) outcome).getCause();
-                    assertInstanceOf(PKCS11Exception.class, cause, where);
-                    assertEquals(CKR_CANCEL, ((PKCS11Exception) cause).getErrorCode(), where);
+                    assertEquals(CKR_CANCEL, assertInstanceOf(PKCS11Exception.class, cause, where).getErrorCode(), where);
                 }
                 outcomes.computeIfAbsent(entry, k -> new LinkedHashMap<>()).merge(describe(outcome), 1, Integer::sum);
                 module.reset(); // the module's own behaviour again, for the clean-up
@@ -276,8 +265,8 @@ class HostileModuleSweepTest {
             PKCS11Impl holed = TestModules.connected(TestModules.first());
             module.clear();
             Object outcome = AllMethods.call(method, holed, session);
-            PKCS11Exception e = assertInstanceOf(PKCS11Exception.class, outcome, entry + ": " + outcome);
-            assertEquals(CKR_FUNCTION_NOT_SUPPORTED, e.getErrorCode(), entry);
+            assertEquals(CKR_FUNCTION_NOT_SUPPORTED,
+                    assertInstanceOf(PKCS11Exception.class, outcome, entry + ": " + outcome).getErrorCode(), entry);
             assertEquals(0, module.count(entry), entry + " must not reach the module");
             if (!entry.equals("C_GetInfo")) {
                 assertNotNull(holed.C_GetInfo(), entry + ": the other entries still work");

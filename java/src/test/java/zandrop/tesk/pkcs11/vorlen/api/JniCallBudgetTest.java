@@ -29,11 +29,6 @@ class JniCallBudgetTest {
 
     private static native String stopCounting();
 
-    @FunctionalInterface
-    interface Call {
-        void run() throws Exception;
-    }
-
     @BeforeAll
     static void loadCounterAndConnect() throws Exception {
         String build = TestModules.path("vorlen.build.dir");
@@ -56,7 +51,7 @@ class JniCallBudgetTest {
      * The JNI calls of one call, by function: the counts over CALLS calls divided by CALLS (a
      * few calls of the JDK's own native code on the same thread fall away in the division).
      */
-    private static Map<String, Integer> perCall(Call call) throws Exception {
+    private static Map<String, Integer> perCall(TestModules.ThrowingRunnable call) throws Exception {
         call.run();  // classes loaded, caches warm
         startCounting();
         String counted;
@@ -119,7 +114,7 @@ class JniCallBudgetTest {
                 "AllocObject", 5, "SetLongField", 5, "SetObjectField", 5, "SetObjectArrayElement", 5,
                 "NewCharArray", 1, "SetCharArrayRegion", 1, "NewByteArray", 1, "SetByteArrayRegion", 1));
 
-        Map<String, Call> workloads = new LinkedHashMap<>();
+        Map<String, TestModules.ThrowingRunnable> workloads = new LinkedHashMap<>();
         workloads.put("C_GetSessionInfo", () -> pkcs11.C_GetSessionInfo(1));
         workloads.put("C_GenerateRandom32", () -> pkcs11.C_GenerateRandom(1, random));
         workloads.put("C_Sign32", () -> pkcs11.C_Sign(1, data));
@@ -133,7 +128,7 @@ class JniCallBudgetTest {
         });
 
         StringBuilder failures = new StringBuilder();
-        for (Map.Entry<String, Call> w : workloads.entrySet()) {
+        for (Map.Entry<String, TestModules.ThrowingRunnable> w : workloads.entrySet()) {
             Map<String, Integer> counted = perCall(w.getValue());
             Map<String, Integer> expected = budgets.get(w.getKey());
             for (Map.Entry<String, Integer> e : counted.entrySet()) {

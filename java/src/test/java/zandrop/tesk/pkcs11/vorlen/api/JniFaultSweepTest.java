@@ -4,6 +4,7 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.junit.jupiter.api.Assertions.fail;
 import static org.junit.jupiter.api.Assumptions.assumeTrue;
+import static zandrop.tesk.pkcs11.vorlen.api.CryptoWrapperCases.bytes;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.io.File;
@@ -12,11 +13,14 @@ import java.lang.reflect.Method;
 import java.nio.ByteBuffer;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
 import java.util.Objects;
 import java.util.TreeMap;
+import java.util.stream.IntStream;
+import java.util.stream.LongStream;
 
 import org.junit.jupiter.api.Assumptions;
 import org.junit.jupiter.api.BeforeAll;
@@ -40,6 +44,8 @@ class JniFaultSweepTest {
     private static final CK_NOTIFY QUIET = (session, event, application) -> {
     };
     private static final String WRAP = Long.toUnsignedString(CKA_WRAP_TEMPLATE);
+    private static final Cleanup NONE = (module, pkcs11) -> {
+    };
 
     @FunctionalInterface
     interface Invocation {
@@ -58,12 +64,7 @@ class JniFaultSweepTest {
      */
     private record Shape(String name, boolean v3, Prepare prepare, Cleanup cleanup, String entry, boolean heapOnly) {
         Shape(String name, boolean v3, Prepare prepare) {
-            this(name, v3, prepare, (module, pkcs11) -> {
-            }, null, false);
-        }
-
-        Shape(String name, boolean v3, Prepare prepare, Cleanup cleanup) {
-            this(name, v3, prepare, cleanup, null, false);
+            this(name, v3, prepare, NONE, null, false);
         }
     }
 
@@ -81,14 +82,6 @@ class JniFaultSweepTest {
         Assumptions.assumeTrue(JniFaults.load(), "no fault injector built");
     }
 
-    private static byte[] filled(int n, int first) {
-        byte[] b = new byte[n];
-        for (int i = 0; i < n; i++) {
-            b[i] = (byte) (first + i);
-        }
-        return b;
-    }
-
     /**
      * An argument too large for the library's room on the stack, in place of a plain one: the
      * conversion takes heap blocks (byte and char arrays, templates of more attributes, values
@@ -96,7 +89,7 @@ class JniFaultSweepTest {
      */
     private static Object large(Object plain) {
         if (plain instanceof byte[]) {
-            return filled(600, 1);
+            return bytes(600, 1);
         }
         if (plain instanceof char[]) {
             return "pin-".repeat(150).toCharArray();
@@ -105,8 +98,8 @@ class JniFaultSweepTest {
             CK_ATTRIBUTE[] nested = new CK_ATTRIBUTE[20];
             CK_ATTRIBUTE[] template = new CK_ATTRIBUTE[20];
             for (int i = 0; i < 20; i++) {
-                nested[i] = new CK_ATTRIBUTE(CKA_VENDOR_DEFINED + i, filled(40, i));
-                template[i] = new CK_ATTRIBUTE(CKA_VENDOR_DEFINED + i, filled(40, i));
+                nested[i] = new CK_ATTRIBUTE(CKA_VENDOR_DEFINED + i, bytes(40, i));
+                template[i] = new CK_ATTRIBUTE(CKA_VENDOR_DEFINED + i, bytes(40, i));
             }
             template[0] = new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE, nested);
             return template;
@@ -132,45 +125,37 @@ class JniFaultSweepTest {
                 }
                 shapes.add(new Shape(largeArguments ? m.getName() + ", large arguments" : m.getName(), v3Methods.contains(m),
                         (module, pkcs11, session) -> {
-                            Object[] arguments = AllMethods.arguments(m, session);
-                            for (int i = 0; largeArguments && i < arguments.length; i++) {
-                                arguments[i] = large(arguments[i]);
-                            }
+                            Object[] arguments = Arrays.stream(AllMethods.arguments(m, session))
+                                    .map(plain -> largeArguments ? large(plain) : plain).toArray();
                             return () -> AllMethods.invoke(m, pkcs11, arguments);
-                        },
-                        (module, pkcs11) -> {
-                        }, m.getName(), false));
+                        }, NONE, m.getName(), false));
             }
         }
         // Outputs larger than the room on the stack: their heap blocks only.
-        CK_ATTRIBUTE[] many = new CK_ATTRIBUTE[20];
-        for (int i = 0; i < many.length; i++) {
-            many[i] = new CK_ATTRIBUTE(CKA_VENDOR_DEFINED + i);
-        }
-        Cleanup none = (module, pkcs11) -> {
-        };
+        CK_ATTRIBUTE[] many = LongStream.range(0, 20).mapToObj(i -> new CK_ATTRIBUTE(CKA_VENDOR_DEFINED + i))
+                .toArray(CK_ATTRIBUTE[]::new);
         shapes.add(new Shape("C_FindObjects, room for 1000 handles", false,
-                (module, pkcs11, session) -> () -> pkcs11.C_FindObjects(session, 1000), none, null, true));
+                (module, pkcs11, session) -> () -> pkcs11.C_FindObjects(session, 1000), NONE, null, true));
         shapes.add(new Shape("readAttributeValues, 20 attributes", false,
-                (module, pkcs11, session) -> () -> pkcs11.readAttributeValues(session, 100, many), none, null, true));
+                (module, pkcs11, session) -> () -> pkcs11.readAttributeValues(session, 100, many), NONE, null, true));
         shapes.add(new Shape("C_GetSlotList, 100 slots", false, (module, pkcs11, session) -> {
             module.script("C_GetSlotList", "len=100");
             module.script("C_GetSlotList", "len=100 rv=0");
             return () -> pkcs11.C_GetSlotList(true);
-        }, none, null, true));
+        }, NONE, null, true));
         shapes.add(new Shape("C_Sign, a signature larger than first offered", false, (module, pkcs11, session) -> {
             module.script("C_Sign", "len=600 rv=" + CKR_BUFFER_TOO_SMALL);
             return () -> pkcs11.C_Sign(session, new byte[8]);
-        }, none, null, true));
+        }, NONE, null, true));
         shapes.add(new Shape("C_GetInterfaceList, 20 interfaces", true, (module, pkcs11, session) -> {
             module.script("C_GetInterfaceList", "len=20");
             return () -> pkcs11.C_GetInterfaceList();
-        }, none, null, true));
-        String ulongOne = Platform.hex(Platform.ulongBytes(1));
+        }, NONE, null, true));
+        String ulongOne = Platform.ulongHex(1);
         shapes.add(new Shape("C_GetAttributeValue, nested values read", false, (module, pkcs11, session) -> {
             // A label longer than the room for its char[] on the stack.
             module.script("C_GetAttributeValue", "attr=3::" + "6c".repeat(70) + " attr=1::01 attr=0::" + ulongOne
-                    + " attr=" + Long.toUnsignedString(CKA_VALUE_LEN) + "::" + Platform.hex(Platform.ulongBytes(1000)) + " attr=" + WRAP + ":: nested=" + WRAP + ":0::" + ulongOne + " nested=" + WRAP + ":3::41 rv=0 times=3");
+                    + " attr=" + Long.toUnsignedString(CKA_VALUE_LEN) + "::" + Platform.ulongHex(1000) + " attr=" + WRAP + ":: nested=" + WRAP + ":0::" + ulongOne + " nested=" + WRAP + ":3::41 rv=0 times=3");
             CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_LABEL), new CK_ATTRIBUTE(CKA_TOKEN),
                 new CK_ATTRIBUTE(CKA_CLASS), new CK_ATTRIBUTE(CKA_VALUE_LEN), new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE)};
             return () -> {
@@ -179,10 +164,8 @@ class JniFaultSweepTest {
             };
         }));
         shapes.add(new Shape("readAttributeValues, one attribute sensitive", false, (module, pkcs11, session) -> {
-            String step = "attr=0::" + Platform.hex(Platform.ulongBytes(CKO_SECRET_KEY))
-                    + " attr=3::6b31 attr=17:unavail: rv=0x11";
-            module.script("C_GetAttributeValue", step);
-            module.script("C_GetAttributeValue", step);
+            module.script("C_GetAttributeValue", "attr=0::" + Platform.ulongHex(CKO_SECRET_KEY)
+                    + " attr=3::6b31 attr=17:unavail: rv=0x11 times=2");
             CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_CLASS), new CK_ATTRIBUTE(CKA_LABEL),
                 new CK_ATTRIBUTE(CKA_VALUE)};
             return () -> pkcs11.readAttributeValues(session, 100, template);
@@ -214,32 +197,31 @@ class JniFaultSweepTest {
                     CK_PRF_DATA_PARAM[] data = new CK_PRF_DATA_PARAM[12];
                     data[0] = new CK_PRF_DATA_PARAM(CK_SP800_108_ITERATION_VARIABLE, new CK_SP800_108_COUNTER_FORMAT(true, 16));
                     for (int i = 1; i < data.length; i++) {
-                        data[i] = new CK_PRF_DATA_PARAM(CK_SP800_108_BYTE_ARRAY, filled(3, i));
+                        data[i] = new CK_PRF_DATA_PARAM(CK_SP800_108_BYTE_ARRAY, bytes(3, i));
                     }
                     // More keys than the local references a parameter keeps without asking for room.
-                    CK_DERIVED_KEY[] keys = new CK_DERIVED_KEY[10];
-                    for (int i = 0; i < keys.length; i++) {
-                        keys[i] = new CK_DERIVED_KEY(new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_VALUE_LEN, 16L + i)}, 0);
-                    }
+                    CK_DERIVED_KEY[] keys = LongStream.range(0, 10).mapToObj(i ->
+                            new CK_DERIVED_KEY(new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_VALUE_LEN, 16L + i)}, 0))
+                            .toArray(CK_DERIVED_KEY[]::new);
                     CK_SP800_108_KDF_PARAMS params = new CK_SP800_108_KDF_PARAMS(CKM_SHA256_HMAC, data, keys);
                     return () -> pkcs11.C_DeriveKey(session, new CK_MECHANISM(CKM_SP800_108_COUNTER_KDF, params), 4, null);
                 }));
         shapes.add(new Shape("C_Encrypt, direct ByteBuffers", false, (module, pkcs11, session) -> {
-            ByteBuffer in = ByteBuffer.allocateDirect(16).put(filled(16, 1)).flip();
+            ByteBuffer in = ByteBuffer.allocateDirect(16).put(bytes(16, 1)).flip();
             ByteBuffer out = ByteBuffer.allocateDirect(32);
             return () -> pkcs11.C_Encrypt(session, in, out);
         }));
         shapes.add(new Shape("C_Encrypt, heap ByteBuffers", false, (module, pkcs11, session) -> {
-            ByteBuffer in = ByteBuffer.wrap(filled(16, 1));
+            ByteBuffer in = ByteBuffer.wrap(bytes(16, 1));
             ByteBuffer out = ByteBuffer.allocate(32);
             return () -> pkcs11.C_Encrypt(session, in, out);
         }));
         shapes.add(new Shape("C_EncryptMessage, ByteBuffers, parameter copied back", true, (module, pkcs11, session) -> {
             module.script("C_EncryptMessage", "decode=CK_GCM_MESSAGE_PARAMS write=pIv:A0A1A2A3A4A5A6A7A8A9AAAB");
             CK_GCM_MESSAGE_PARAMS params = new CK_GCM_MESSAGE_PARAMS(new byte[12], 0, CKG_GENERATE, new byte[16], 128);
-            ByteBuffer in = ByteBuffer.allocateDirect(8).put(filled(8, 1)).flip();
+            ByteBuffer in = ByteBuffer.allocateDirect(8).put(bytes(8, 1)).flip();
             ByteBuffer out = ByteBuffer.allocate(16);
-            return () -> pkcs11.C_EncryptMessage(session, params, filled(4, 0x60), in, out);
+            return () -> pkcs11.C_EncryptMessage(session, params, bytes(4, 0x60), in, out);
         }));
         shapes.add(new Shape("notification on the caller's thread", false, (module, pkcs11, session) -> {
             module.script("C_OpenSession", "notify=0,1");
@@ -271,14 +253,12 @@ class JniFaultSweepTest {
             } catch (PKCS11Exception e) {
                 // not initialised: nothing to finalise
             }
-        }));
+        }, null, false));
         shapes.add(new Shape("C_CreateObject, a value of every class", false, (module, pkcs11, session) -> {
             Object[] values = {true, (byte) 1, 'c', 7, 7L, new int[] {1}, new long[] {1}, new boolean[] {true},
                 "s", new CK_DATE("2026".toCharArray(), "12".toCharArray(), "09".toCharArray())};
-            CK_ATTRIBUTE[] template = new CK_ATTRIBUTE[values.length];
-            for (int i = 0; i < values.length; i++) {
-                template[i] = new CK_ATTRIBUTE(CKA_VENDOR_DEFINED + i, values[i]);
-            }
+            CK_ATTRIBUTE[] template = IntStream.range(0, values.length)
+                    .mapToObj(i -> new CK_ATTRIBUTE(CKA_VENDOR_DEFINED + i, values[i])).toArray(CK_ATTRIBUTE[]::new);
             return () -> pkcs11.C_CreateObject(session, template);
         }));
         shapes.add(new Shape("a value of a class no conversion takes", false, (module, pkcs11, session) ->

@@ -5,6 +5,7 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertSame;
 import static org.junit.jupiter.api.Assertions.assertTrue;
+import static zandrop.tesk.pkcs11.vorlen.api.CryptoWrapperCases.bytes;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.util.Arrays;
@@ -21,7 +22,6 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
  * return them, also when the module fails, and never beyond what either side holds.
  */
 class KeyManagementTest extends ConnectedToTestModule {
-    private static final long HIGH = 0x100000000L;
     private static final String IV = "00ff80417f0102fe";
     private static final char[] IV_CHARS = {0x00, 0xFF, 0x80, 0x41, 0x7F, 0x01, 0x02, 0xFE};
 
@@ -40,13 +40,7 @@ class KeyManagementTest extends ConnectedToTestModule {
     }
 
     private static char[] filled(int n, char c) {
-        char[] chars = new char[n];
-        Arrays.fill(chars, c);
-        return chars;
-    }
-
-    private static byte[] run(int n, int from) {
-        return Platform.counting(n, from, 1);
+        return Platform.padded("", n, c);
     }
 
     /** Fields like CK_PBE_PARAMS, but another class. */
@@ -196,7 +190,7 @@ class KeyManagementTest extends ConnectedToTestModule {
 
     @Test
     void wrapKeyQueriesTheSizeAlsoForAnEmptyKey() throws Exception {
-        assertArrayEquals(run(24, 0), pkcs11.C_WrapKey(1, new CK_MECHANISM(CKM_AES_KEY_WRAP), HIGH | 2, HIGH | 3));
+        assertArrayEquals(bytes(24, 0), pkcs11.C_WrapKey(1, new CK_MECHANISM(CKM_AES_KEY_WRAP), HIGH | 2, HIGH | 3));
         List<Call> calls = module.calls("C_WrapKey");
         assertEquals(2, calls.size());
         assertTrue(calls.get(0).isNull("pWrappedKey"));
@@ -217,22 +211,22 @@ class KeyManagementTest extends ConnectedToTestModule {
                 () -> pkcs11.C_WrapKey(1, new CK_MECHANISM(CKM_AES_KEY_WRAP), 2, 3));
 
         module.clear();
-        module.script("C_WrapKey", "rv=" + CKR_KEY_HANDLE_INVALID);
-        assertError(CKR_KEY_HANDLE_INVALID, () -> pkcs11.C_WrapKey(1, new CK_MECHANISM(CKM_AES_KEY_WRAP, run(8, 0)), 2, 3));
+        assertModuleError("C_WrapKey", CKR_KEY_HANDLE_INVALID,
+                () -> pkcs11.C_WrapKey(1, new CK_MECHANISM(CKM_AES_KEY_WRAP, bytes(8, 0)), 2, 3));
         assertEquals(1, module.count("C_WrapKey"), "no second call after a failed size query");
     }
 
     @Test
     void setOaepResultsReturnFromUnwrapButNotFromWrap() throws Exception {
-        byte[] x = run(6, 0x10);
+        byte[] x = bytes(6, 0x10);
         CK_KEY_WRAP_SET_OAEP_PARAMS params = new CK_KEY_WRAP_SET_OAEP_PARAMS((byte) 1, x);
         module.setDefault("C_WrapKey", "oaepBC=0x5C oaepX=a1a2a3a4a5a6");
         pkcs11.C_WrapKey(1, new CK_MECHANISM(CKM_KEY_WRAP_SET_OAEP, params), 2, 3);
         assertEquals(1, params.bBC);
-        assertArrayEquals(run(6, 0x10), x);
+        assertArrayEquals(bytes(6, 0x10), x);
 
         module.script("C_UnwrapKey", "oaepBC=0x5C oaepX=a1a2a3a4a5a6 handle=55");
-        byte[] wrapped = run(40, 0);
+        byte[] wrapped = bytes(40, 0);
         CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY)};
         assertEquals(55, pkcs11.C_UnwrapKey(HIGH | 1, new CK_MECHANISM(CKM_KEY_WRAP_SET_OAEP, params), HIGH | 9,
                 wrapped, template));
@@ -245,11 +239,11 @@ class KeyManagementTest extends ConnectedToTestModule {
         assertEquals(1, call.num("ulAttributeCount"));
 
         // Another mechanism with the same parameter class: nothing comes back.
-        CK_KEY_WRAP_SET_OAEP_PARAMS untouched = new CK_KEY_WRAP_SET_OAEP_PARAMS((byte) 1, run(6, 0x10));
+        CK_KEY_WRAP_SET_OAEP_PARAMS untouched = new CK_KEY_WRAP_SET_OAEP_PARAMS((byte) 1, bytes(6, 0x10));
         module.script("C_UnwrapKey", "oaepBC=0x5C oaepX=a1a2a3a4a5a6");
         pkcs11.C_UnwrapKey(1, new CK_MECHANISM(CKM_KEY_WRAP_LYNKS, untouched), 2, wrapped, null);
         assertEquals(1, untouched.bBC);
-        assertArrayEquals(run(6, 0x10), untouched.pX);
+        assertArrayEquals(bytes(6, 0x10), untouched.pX);
     }
 
     @Test
@@ -260,8 +254,7 @@ class KeyManagementTest extends ConnectedToTestModule {
         // copied, into the array that was converted.
         byte[] converted = new byte[4];
         CK_KEY_WRAP_SET_OAEP_PARAMS params = new CK_KEY_WRAP_SET_OAEP_PARAMS((byte) 1, converted);
-        byte[] longer = new byte[12];
-        Arrays.fill(longer, (byte) 0x77);
+        byte[] longer = Platform.counting(12, 0x77, 0);
         byte[] untouched = longer.clone();
         duringCall = () -> params.pX = longer;
         module.script("C_UnwrapKey", "mutex=create,destroy oaepBC=3 oaepX=0102030405060708 rv=0");
@@ -285,7 +278,7 @@ class KeyManagementTest extends ConnectedToTestModule {
     // ---- C_DeriveKey and the SSL 3.0 results ----
 
     private static CK_SSL3_RANDOM_DATA random() {
-        return new CK_SSL3_RANDOM_DATA(run(32, 0), run(32, 0x40));
+        return new CK_SSL3_RANDOM_DATA(bytes(32, 0), bytes(32, 0x40));
     }
 
     @Test
@@ -294,14 +287,12 @@ class KeyManagementTest extends ConnectedToTestModule {
         module.script("C_DeriveKey", "sslVersion=3.1 rv=" + CKR_KEY_TYPE_INCONSISTENT);
         assertError(CKR_KEY_TYPE_INCONSISTENT, () -> pkcs11.C_DeriveKey(1,
                 new CK_MECHANISM(CKM_SSL3_MASTER_KEY_DERIVE, new CK_SSL3_MASTER_KEY_DERIVE_PARAMS(random(), version)), 2, null));
-        assertEquals(3, version.major);
-        assertEquals(1, version.minor);
+        assertEquals("3.1", version.toString(), "major and minor, unsigned");
 
         module.script("C_DeriveKey", "sslVersion=255.128 handle=77");
         assertEquals(77, pkcs11.C_DeriveKey(1, new CK_MECHANISM(CKM_SSL3_MASTER_KEY_DERIVE,
                 new CK_SSL3_MASTER_KEY_DERIVE_PARAMS(random(), version)), 2, null));
-        assertEquals((byte) 255, version.major);
-        assertEquals((byte) 128, version.minor);
+        assertEquals("255.128", version.toString());
 
         for (long type : new long[] {CKM_SSL3_MASTER_KEY_DERIVE_DH, CKM_TLS_MASTER_KEY_DERIVE}) {
             CK_VERSION untouched = new CK_VERSION(3, 0);
@@ -326,7 +317,7 @@ class KeyManagementTest extends ConnectedToTestModule {
         assertEquals(3, out.hClientKey);
         assertEquals(4, out.hServerKey);
         assertSame(client, out.pIVClient);
-        assertArrayEquals(run(8, 1), client);
+        assertArrayEquals(bytes(8, 1), client);
         assertArrayEquals(HexFormat.of().parseHex("f1f2f3f4f5f6f7f8"), out.pIVServer);
 
         // No IVs wanted: the arrays stay null, the handles still come back.
@@ -356,7 +347,7 @@ class KeyManagementTest extends ConnectedToTestModule {
         module.script("C_DeriveKey", "handle=0xFFFFFFFF");
         CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_VALUE_LEN, 32L)};
         assertEquals(4294967295L, pkcs11.C_DeriveKey(HIGH | 1, new CK_MECHANISM(CKM_ECDH1_DERIVE,
-                new CK_ECDH1_DERIVE_PARAMS(CKD_NULL, null, run(65, 4))), HIGH | 6, template));
+                new CK_ECDH1_DERIVE_PARAMS(CKD_NULL, null, bytes(65, 4))), HIGH | 6, template));
         Call call = module.last("C_DeriveKey");
         assertEquals(Platform.ulong(HIGH | 6), call.num("hBaseKey"));
         assertEquals("ptr", call.get("phKey"));

@@ -18,9 +18,7 @@ class LenientReadTest extends ConnectedToTestModule {
 
     @Test
     void oneFailedAttributeTakesTheCallsReasonWithoutAskingAgain() throws Exception {
-        String step = CLASS_SECRET + " attr=3::6b31 attr=17:unavail: rv=0x11";
-        module.script("C_GetAttributeValue", step);
-        module.script("C_GetAttributeValue", step);
+        module.script("C_GetAttributeValue", CLASS_SECRET + " attr=3::6b31 attr=17:unavail: rv=0x11 times=2");
         CK_ATTRIBUTE[] t = template(CKA_CLASS, CKA_LABEL, CKA_VALUE);
         long[] outcomes = pkcs11.readAttributeValues(1, 100, t);
         assertArrayEquals(new long[] {0, 0, CKR_ATTRIBUTE_SENSITIVE}, outcomes);
@@ -57,9 +55,7 @@ class LenientReadTest extends ConnectedToTestModule {
         assertNull(t[1].pValue);
 
         // CKR_OK with an unavailable length, and a length no Java array can hold.
-        String lie = CLASS_SECRET + " attr=3:unavail: attr=17:0x7fffffffffff:00 rv=0";
-        module.script("C_GetAttributeValue", lie);
-        module.script("C_GetAttributeValue", lie);
+        module.script("C_GetAttributeValue", CLASS_SECRET + " attr=3:unavail: attr=17:0x7fffffffffff:00 rv=0 times=2");
         t = template(CKA_CLASS, CKA_LABEL, CKA_VALUE);
         outcomes = pkcs11.readAttributeValues(1, 100, t);
         assertEquals(0, outcomes[0]);

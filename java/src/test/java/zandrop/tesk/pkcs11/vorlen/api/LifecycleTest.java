@@ -24,6 +24,8 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
 class LifecycleTest {
     private TestModule first;
     private TestModule second;
+    /** A new object, not connected, for each case. */
+    private final PKCS11Impl fresh = new PKCS11Impl();
 
     @BeforeEach
     void resetModules() {
@@ -49,52 +51,47 @@ class LifecycleTest {
     @Test
     void missingFileGivesSystemTextThenLineBreakThenPath() {
         String path = new File(System.getProperty("java.io.tmpdir"), "no-such-module-" + System.nanoTime() + ".so").getPath();
-        PKCS11Impl pkcs11 = new PKCS11Impl();
-        IOException e = assertThrows(IOException.class, () -> pkcs11.connect(path));
+        IOException e = assertThrows(IOException.class, () -> fresh.connect(path));
         String message = e.getMessage();
         assertTrue(message.endsWith("\n" + path), message);
         String systemText = message.substring(0, message.length() - path.length() - 1);
         assertFalse(systemText.isBlank(), message);
         assertTrue(systemText.contains("No such file"), message);
-        assertNotConnected(pkcs11);
+        assertNotConnected(fresh);
     }
 
     @Test
     void libraryWithoutFunctionListGivesSystemTextOnly() {
         String path = TestModules.withoutFunctionList();
-        PKCS11Impl pkcs11 = new PKCS11Impl();
-        IOException e = assertMessage(IOException.class, "C_GetFunctionList", () -> pkcs11.connect(path));
+        IOException e = assertMessage(IOException.class, "C_GetFunctionList", () -> fresh.connect(path));
         assertFalse(e.getMessage().endsWith("\n" + path), "the path is not appended: " + e.getMessage());
-        assertNotConnected(pkcs11);
+        assertNotConnected(fresh);
     }
 
     @Test
     void nullPathIsAClearError() {
-        PKCS11Impl pkcs11 = new PKCS11Impl();
-        assertMessage(NullPointerException.class, "path", () -> pkcs11.connect(null));
+        assertMessage(NullPointerException.class, "path", () -> fresh.connect(null));
     }
 
     @Test
     void failingGetFunctionListThrowsAndLeavesObjectBoundButUnusable() throws Exception {
         first.script("C_GetFunctionList", "rv=0x6");
-        PKCS11Impl pkcs11 = new PKCS11Impl();
-        assertError(PKCS11Constants.CKR_FUNCTION_FAILED, () -> pkcs11.connect(TestModules.first()));
-        assertNotConnected(pkcs11);
+        assertError(PKCS11Constants.CKR_FUNCTION_FAILED, () -> fresh.connect(TestModules.first()));
+        assertNotConnected(fresh);
         // Bound all the same: a later connect rebinds it and calls reach the module.
-        pkcs11.connect(TestModules.first());
-        pkcs11.C_Finalize(null);
+        fresh.connect(TestModules.first());
+        fresh.C_Finalize(null);
         assertEquals(1, first.count("C_Finalize"));
-        pkcs11.disconnect();
-        assertNotConnected(pkcs11);
+        fresh.disconnect();
+        assertNotConnected(fresh);
     }
 
     @Test
     void getFunctionListAnsweringOkWithoutAListIsNotSuccess() throws Exception {
         first.script("C_GetFunctionList", "null=1");
-        PKCS11Impl pkcs11 = new PKCS11Impl();
-        assertMessage(PKCS11RuntimeException.class, "no function list", () -> pkcs11.connect(TestModules.first()));
-        assertNotConnected(pkcs11);
-        pkcs11.disconnect();
+        assertMessage(PKCS11RuntimeException.class, "no function list", () -> fresh.connect(TestModules.first()));
+        assertNotConnected(fresh);
+        fresh.disconnect();
     }
 
     @Test
@@ -202,10 +199,9 @@ class LifecycleTest {
 
     @Test
     void disconnectOfUnboundObjectIsQuiet() {
-        PKCS11Impl pkcs11 = new PKCS11Impl();
-        assertDoesNotThrow(pkcs11::disconnect);
-        assertDoesNotThrow(pkcs11::disconnect);
-        assertNotConnected(pkcs11);
+        assertDoesNotThrow(fresh::disconnect);
+        assertDoesNotThrow(fresh::disconnect);
+        assertNotConnected(fresh);
     }
 
     @Test
@@ -278,13 +274,6 @@ class LifecycleTest {
         assertEquals(before, PKCS11Impl.globalReferenceCount());
     }
 
-    private void awaitCount(String function, int count) throws InterruptedException {
-        for (int i = 0; i < 2000 && first.count(function) < count; i++) {
-            Thread.sleep(5);
-        }
-        assertEquals(count, first.count(function), function + " reached the module");
-    }
-
     @Test
     void finalizeWaitsForCallsInFlightRefusesNewOnesAndDoesNotWaitForABlockingSlotWait() throws Exception {
         PKCS11Impl pkcs11 = TestModules.connected(TestModules.first());
@@ -304,10 +293,10 @@ class LifecycleTest {
             other.C_WaitForSlotEvent(0, null);
             slotWaitReturned.set(true);
         }, failure);
-        awaitCount("C_GetInfo", 1);
-        awaitCount("C_WaitForSlotEvent", 1);
+        TestModules.awaitCount(first, "C_GetInfo", 1);
+        TestModules.awaitCount(first, "C_WaitForSlotEvent", 1);
         Thread finalizer = start("finalizer", () -> pkcs11.C_Finalize(null), failure);
-        awaitCount("C_Finalize", 1);
+        TestModules.awaitCount(first, "C_Finalize", 1);
         // The module is inside C_Finalize: a new call gets the library's answer.
         assertError(PKCS11Constants.CKR_CRYPTOKI_NOT_INITIALIZED, () -> other.C_GetSlotList(true));
         finalizer.join(10_000);

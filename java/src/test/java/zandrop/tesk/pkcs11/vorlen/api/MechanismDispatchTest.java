@@ -40,9 +40,7 @@ class MechanismDispatchTest extends ConnectedToTestModule {
 
     @Test
     void noParameterIsANullPointerOfLengthZero() throws Exception {
-        Call call = signInit((Object) null);
-        assertTrue(call.isNull("pParameter"));
-        assertEquals(0, call.num("ulParameterLen"));
+        assertNullOfLengthZero(signInit((Object) null), "pParameter", "ulParameterLen");
     }
 
     @Test

@@ -121,8 +121,7 @@ class MessageByteBufferTest extends CryptoWrapperCases {
         }
         ByteBuffer data = input(ByteBuffer::allocate);
         ByteBuffer signature = input(ByteBuffer::allocateDirect);
-        module.script("C_VerifyMessage", "rv=" + CKR_SIGNATURE_INVALID);
-        assertError(CKR_SIGNATURE_INVALID, () -> pkcs11.C_VerifyMessage(3, null, data, signature));
+        assertModuleError("C_VerifyMessage", CKR_SIGNATURE_INVALID, () -> pkcs11.C_VerifyMessage(3, null, data, signature));
         assertEquals(3, data.position());
         assertEquals(3, signature.position());
     }

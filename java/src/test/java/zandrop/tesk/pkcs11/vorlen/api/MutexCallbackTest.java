@@ -76,14 +76,14 @@ class MutexCallbackTest extends ConnectedToTestModule {
     void argumentsRecordCarriesTheCallbacksThatAreSetAndTheLowFlagBits() throws Exception {
         CK_C_INITIALIZE_ARGS onlyCreate = new CK_C_INITIALIZE_ARGS();
         onlyCreate.CreateMutex = Object::new;
-        onlyCreate.flags = 0x100000000L | CKF_OS_LOCKING_OK;
+        onlyCreate.flags = HIGH | CKF_OS_LOCKING_OK;
         pkcs11.C_Initialize(onlyCreate);
         Call call = module.last("C_Initialize");
         assertEquals("set", call.get("CreateMutex"));
         assertEquals("null", call.get("DestroyMutex"));
         assertEquals("null", call.get("LockMutex"));
         assertEquals("null", call.get("UnlockMutex"));
-        assertEquals(Platform.ulong(0x100000000L | CKF_OS_LOCKING_OK), call.num("flags"));
+        assertEquals(Platform.ulong(HIGH | CKF_OS_LOCKING_OK), call.num("flags"));
         assertTrue(call.isNull("pReserved"));
 
         pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
@@ -108,9 +108,7 @@ class MutexCallbackTest extends ConnectedToTestModule {
             assertEquals("0", callback.get("moduleThread"));
         }
         assertNotEquals("0x0", handle);
-        for (Thread thread : mutexes.threads) {
-            assertSame(Thread.currentThread(), thread);
-        }
+        mutexes.threads.forEach(thread -> assertSame(Thread.currentThread(), thread, "the calling thread"));
         // The mutex handle's reference is gone after destruction; the saved arguments stay.
         assertEquals(refsBefore + 1, PKCS11Impl.globalReferenceCount());
     }
@@ -197,8 +195,7 @@ class MutexCallbackTest extends ConnectedToTestModule {
         assertNull(failure.get());
         assertEquals(2000, done.get());
         assertEquals(2000, module.count("C_GetInfo"));
-        long failedCallbacks = module.calls("callback").stream().filter(c -> c.num("rv") != CKR_OK).count();
-        assertEquals(0, failedCallbacks);
+        assertEquals(0, module.calls("callback").stream().filter(c -> c.num("rv") != CKR_OK).count(), "failed callbacks");
     }
 
     @Test
@@ -225,9 +222,7 @@ class MutexCallbackTest extends ConnectedToTestModule {
         module.clear();
         module.script("C_GetInfo", "mutex=create,lock");
         pkcs11.C_GetInfo();
-        callbacks = module.calls("callback");
-        assertEquals(CKR_GENERAL_ERROR, callbacks.get(0).num("rv"));
-        assertEquals(CKR_MUTEX_BAD, callbacks.get(1).num("rv"));
+        assertEquals(List.of(CKR_GENERAL_ERROR, CKR_MUTEX_BAD), module.calls("callback").stream().map(c -> c.num("rv")).toList());
         assertTrue(released.events.isEmpty(), released.events.toString());
     }
 

@@ -3,7 +3,6 @@ package zandrop.tesk.pkcs11.vorlen.api;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertInstanceOf;
 import static org.junit.jupiter.api.Assertions.assertThrows;
-import static org.junit.jupiter.api.Assertions.fail;
 
 import java.io.File;
 import java.io.IOException;
@@ -11,10 +10,11 @@ import java.lang.reflect.InvocationTargetException;
 import java.lang.reflect.Method;
 import java.lang.reflect.Modifier;
 import java.nio.charset.StandardCharsets;
-import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.List;
 import java.util.Set;
 import java.util.TreeSet;
+import java.util.stream.Collectors;
 
 import org.junit.jupiter.api.Assumptions;
 import org.junit.jupiter.api.Test;
@@ -24,17 +24,10 @@ import org.junit.jupiter.api.Test;
  * connected, each PKCS#11 method answers with the library's exception, not UnsatisfiedLinkError.
  */
 class NativeMethodsTest {
-    private static final String NOT_CONNECTED = "This object is not connected to a module.";
     private static final String PREFIX = "Java_zandrop_tesk_pkcs11_vorlen_api_PKCS11Impl_";
 
     private static List<Method> nativeMethods() {
-        List<Method> natives = new ArrayList<>();
-        for (Method m : PKCS11Impl.class.getDeclaredMethods()) {
-            if (Modifier.isNative(m.getModifiers())) {
-                natives.add(m);
-            }
-        }
-        return natives;
+        return Arrays.stream(PKCS11Impl.class.getDeclaredMethods()).filter(m -> Modifier.isNative(m.getModifiers())).toList();
     }
 
     private static Object neutral(Class<?> type) {
@@ -59,19 +52,13 @@ class NativeMethodsTest {
                 continue;
             }
             pkcs11Methods.add(m.getName());
-            Object[] arguments = new Object[m.getParameterCount()];
-            for (int i = 0; i < arguments.length; i++) {
-                arguments[i] = neutral(m.getParameterTypes()[i]);
-            }
+            Object[] arguments = Arrays.stream(m.getParameterTypes()).map(NativeMethodsTest::neutral).toArray();
             InvocationTargetException e = assertThrows(InvocationTargetException.class,
                     () -> m.invoke(disconnected, arguments), m.getName());
-            PKCS11RuntimeException cause = assertInstanceOf(PKCS11RuntimeException.class, e.getCause(),
-                    m.getName() + " threw " + e.getCause());
-            assertEquals(NOT_CONNECTED, cause.getMessage(), m.getName());
+            assertEquals(ConnectedToTestModule.NOT_CONNECTED, assertInstanceOf(PKCS11RuntimeException.class, e.getCause(),
+                    m.getName() + " threw " + e.getCause()).getMessage(), m.getName());
         }
-        PKCS11RuntimeException lenient = assertThrows(PKCS11RuntimeException.class,
-                () -> disconnected.readAttributeValues(1, 2, new CK_ATTRIBUTE[0]));
-        assertEquals(NOT_CONNECTED, lenient.getMessage());
+        ConnectedToTestModule.assertNotConnected(() -> disconnected.readAttributeValues(1, 2, new CK_ATTRIBUTE[0]));
         assertEquals(AllMethods.functionNames(version -> true), pkcs11Methods,
                 "one native method per function of the function list but C_GetFunctionList and C_GetInterface");
     }
@@ -90,11 +77,6 @@ class NativeMethodsTest {
         assertThrows(NullPointerException.class, () -> object.connectFunctionListOnly(null));
     }
 
-    /** The JNI short name of a method: underscores escaped as "_1". */
-    private static String exportName(Method m) {
-        return PREFIX + m.getName().replace("_", "_1");
-    }
-
     @Test
     void theLibraryExportsExactlyTheNativeMethods() throws Exception {
         File library = new File(TestModules.path("vorlen.build.dir"), System.mapLibraryName("vorlenpkcs11"));
@@ -107,22 +89,13 @@ class NativeMethodsTest {
             return;
         }
         String output = new String(nm.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
-        if (nm.waitFor() != 0) {
-            fail("nm failed: " + output);
-        }
-        Set<String> exported = new TreeSet<>();
-        for (String line : output.split("\n")) {
-            String[] parts = line.trim().split("\\s+");
-            String symbol = parts[parts.length - 1];
-            if (symbol.startsWith("Java_")) {
-                exported.add(symbol);
-            }
-        }
-        Set<String> expected = new TreeSet<>();
-        for (Method m : nativeMethods()) {
-            expected.add(exportName(m));
-        }
-        assertEquals(expected, exported);
+        assertEquals(0, nm.waitFor(), "nm failed: " + output);
+        // The symbol is the last field of a line.
+        Set<String> exported = Arrays.stream(output.split("\n")).map(line -> line.trim().replaceAll("^.*\\s", ""))
+                .filter(symbol -> symbol.startsWith("Java_")).collect(Collectors.toCollection(TreeSet::new));
+        // The JNI short names of the methods: underscores escaped as "_1".
+        assertEquals(nativeMethods().stream().map(m -> PREFIX + m.getName().replace("_", "_1"))
+                .collect(Collectors.toCollection(TreeSet::new)), exported);
         assertEquals(AllMethods.functionNames(version -> true).size(),
                 exported.stream().filter(name -> name.startsWith(PREFIX + "C_1")).count());
     }

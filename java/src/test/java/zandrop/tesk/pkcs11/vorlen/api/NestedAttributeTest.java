@@ -65,7 +65,7 @@ class NestedAttributeTest extends ConnectedToTestModule {
         pkcs11.C_CreateObject(1, new CK_ATTRIBUTE[] {
             new CK_ATTRIBUTE(CKA_CLASS, CKO_SECRET_KEY),
             new CK_ATTRIBUTE(CKA_WRAP_TEMPLATE, wrapTemplate()),
-            new CK_ATTRIBUTE(CKA_ALLOWED_MECHANISMS, new long[] {CKM_AES_CBC, 0x100000000L | CKM_AES_KEY_WRAP}),
+            new CK_ATTRIBUTE(CKA_ALLOWED_MECHANISMS, new long[] {CKM_AES_CBC, HIGH | CKM_AES_KEY_WRAP}),
             new CK_ATTRIBUTE(CKA_UNWRAP_TEMPLATE, new CK_ATTRIBUTE[0]),
             new CK_ATTRIBUTE(CKA_DERIVE_TEMPLATE, new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_ID, null)}),
         });
@@ -85,7 +85,7 @@ class NestedAttributeTest extends ConnectedToTestModule {
 
         Call.Attr mechanisms = sent.get(2);
         assertEquals(2L * Platform.ULONG_SIZE, mechanisms.len(), "a long[] is CK_MECHANISM_TYPEs, sized by CK_ULONG");
-        assertArrayEquals(Platform.ulongBytes(CKM_AES_CBC, Platform.ulong(0x100000000L | CKM_AES_KEY_WRAP)),
+        assertArrayEquals(Platform.ulongBytes(CKM_AES_CBC, Platform.ulong(HIGH | CKM_AES_KEY_WRAP)),
                 mechanisms.value());
 
         assertEquals(0, sent.get(3).len(), "an empty array: a valid pointer, length 0");
@@ -98,18 +98,16 @@ class NestedAttributeTest extends ConnectedToTestModule {
     @Test
     void everyTemplateTakesAttributeArrays() throws Exception {
         CK_ATTRIBUTE[] template = {new CK_ATTRIBUTE(CKA_UNWRAP_TEMPLATE, wrapTemplate())};
-        for (String entry : List.of("C_GenerateKey", "C_UnwrapKey", "C_DeriveKey", "C_GenerateKeyPair", "C_FindObjectsInit",
-                "C_SetAttributeValue")) {
-            module.setDefault(entry, "deep=1");
-        }
+        List<String> entries = List.of("C_GenerateKey", "C_UnwrapKey", "C_DeriveKey", "C_FindObjectsInit", "C_SetAttributeValue");
+        entries.forEach(entry -> module.setDefault(entry, "deep=1"));
+        module.setDefault("C_GenerateKeyPair", "deep=1");
         pkcs11.C_GenerateKey(1, new CK_MECHANISM(CKM_AES_KEY_GEN), template);
         pkcs11.C_UnwrapKey(1, new CK_MECHANISM(CKM_AES_KEY_WRAP), 100, new byte[40], template);
         pkcs11.C_DeriveKey(1, new CK_MECHANISM(CKM_ECDH1_DERIVE), 100, template);
         pkcs11.C_GenerateKeyPair(1, new CK_MECHANISM(CKM_RSA_PKCS_KEY_PAIR_GEN), template, template);
         pkcs11.C_FindObjectsInit(1, template);
         pkcs11.C_SetAttributeValue(1, 100, template);
-        for (String entry : List.of("C_GenerateKey", "C_UnwrapKey", "C_DeriveKey", "C_FindObjectsInit",
-                "C_SetAttributeValue")) {
+        for (String entry : entries) {
             Call.Attr sent = module.last(entry).template("pTemplate").get(0);
             assertEquals(5L * RECORD, sent.len(), entry);
             assertArrayEquals(Platform.ulongBytes(32), sent.nested().get(2).value(), entry);
@@ -216,9 +214,7 @@ class NestedAttributeTest extends ConnectedToTestModule {
         assertEquals(0, first.len());
         Call.Attr second = calls.get(1).template("pTemplate").get(1);
         assertEquals(5L * RECORD, second.len());
-        for (Call.Attr record : second.nested()) {
-            assertEquals(new Call.Attr(0, 0, null), record, "zero-filled records, pValue NULL");
-        }
+        second.nested().forEach(record -> assertEquals(new Call.Attr(0, 0, null), record, "zero-filled records, pValue NULL"));
         Call.Attr third = calls.get(2).template("pTemplate").get(1);
         assertEquals(List.of((long) Platform.ULONG_SIZE, (long) Platform.ULONG_SIZE, (long) Platform.ULONG_SIZE, 3L, 1L),
                 third.nested().stream().map(Call.Attr::len).toList(), "each nested value gets its reported room");

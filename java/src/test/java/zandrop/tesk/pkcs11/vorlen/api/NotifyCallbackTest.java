@@ -202,9 +202,7 @@ class NotifyCallbackTest extends ConnectedToTestModule {
         pkcs11.C_GetSessionInfo(session);
         assertEquals(depth, level[0]);
         assertEquals(depth, module.count("C_GetSessionInfo"));
-        for (Call callback : module.calls("callback")) {
-            assertEquals(CKR_OK, callback.num("rv"), callback.toString());
-        }
+        module.calls("callback").forEach(callback -> assertEquals(CKR_OK, callback.num("rv"), callback.toString()));
         pkcs11.C_CloseSession(session);
         // No level left a call counted: the binding goes, and its global reference with it.
         pkcs11.disconnect();

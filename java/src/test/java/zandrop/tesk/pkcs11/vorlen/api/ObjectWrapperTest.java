@@ -12,6 +12,7 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.nio.charset.StandardCharsets;
+import java.util.Arrays;
 import java.util.List;
 
 import org.junit.jupiter.api.Test;
@@ -23,7 +24,6 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
  * reaches the caller's array, searches in steps, and templates that never reach the module.
  */
 class ObjectWrapperTest extends ConnectedToTestModule {
-    private static final long HIGH = 0x100000000L;
 
     // ---- C_GetAttributeValue ----
 
@@ -52,9 +52,7 @@ class ObjectWrapperTest extends ConnectedToTestModule {
         assertEquals(Platform.ulong(HIGH | 100), calls.get(0).num("hObject"));
         List<Call.Attr> first = calls.get(0).template("pTemplate");
         List<Call.Attr> second = calls.get(1).template("pTemplate");
-        for (int i = 0; i < 3; i++) {
-            assertNull(first.get(i).value(), "no buffer in the length query");
-        }
+        assertEquals(Arrays.asList(null, null, null), first.stream().map(Call.Attr::value).toList(), "no buffer in the length query");
         assertEquals(3, first.get(2).len(), "the length of the discarded Java value stays");
         assertEquals(List.of((long) Platform.ULONG_SIZE, 3L, 2L), second.stream().map(Call.Attr::len).toList());
         String raw = calls.get(1).get("pTemplate");
@@ -168,8 +166,7 @@ class ObjectWrapperTest extends ConnectedToTestModule {
         module.script("C_GetAttributeValue", "attr=3::4b6579");
         module.script("C_GetAttributeValue", "attr=3::4b6579 notify=0 rv=0x30");
         PKCS11Exception e = assertError(CKR_DEVICE_ERROR, () -> pkcs11.C_GetAttributeValue(session, 100, failing));
-        assertInstanceOf(PKCS11Exception.class, e.getCause());
-        assertEquals(CKR_CANCEL, ((PKCS11Exception) e.getCause()).getErrorCode());
+        assertEquals(CKR_CANCEL, assertInstanceOf(PKCS11Exception.class, e.getCause()).getErrorCode());
         assertArrayEquals("Key".toCharArray(), (char[]) failing[0].pValue);
         pkcs11.C_CloseSession(session);
     }

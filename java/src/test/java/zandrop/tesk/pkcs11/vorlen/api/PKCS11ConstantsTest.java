@@ -16,7 +16,6 @@ import java.util.ArrayList;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
-import java.util.TreeSet;
 import java.util.function.LongFunction;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
@@ -41,12 +40,8 @@ class PKCS11ConstantsTest {
     void everyValueIsAnUnsigned32BitNumber() throws IllegalAccessException {
         Map<String, Long> constants = constants();
         assertTrue(constants.size() > 600, "only " + constants.size() + " constants");
-        List<String> outOfRange = new ArrayList<>();
-        constants.forEach((name, value) -> {
-            if (value < 0 || value > 0xFFFFFFFFL) {
-                outOfRange.add(name + "=" + value);
-            }
-        });
+        List<String> outOfRange = constants.entrySet().stream()
+                .filter(c -> c.getValue() < 0 || c.getValue() > 0xFFFFFFFFL).map(Object::toString).toList();  // name=value
         assertEquals(List.of(), outOfRange, "constants whose value a CK_ULONG cannot hold as written");
     }
 
@@ -206,16 +201,10 @@ class PKCS11ConstantsTest {
         Map<String, Long> header = nativeConstants();
         Map<String, Long> java = constants();
         assertTrue(header.size() > 850, "only " + header.size() + " constants read from the header");
-        List<String> differ = new ArrayList<>();
-        header.forEach((name, value) -> {
-            if (!value.equals(java.get(name))) {
-                differ.add(name + ": header " + Long.toHexString(value) + ", Java " + java.get(name));
-            }
-        });
-        assertEquals(List.of(), differ);
-        TreeSet<String> javaOnly = new TreeSet<>(java.keySet());
-        javaOnly.removeAll(header.keySet());
-        assertEquals(new TreeSet<>(), javaOnly, "constants that the native header lacks");
+        assertEquals(List.of(), header.entrySet().stream().filter(c -> !c.getValue().equals(java.get(c.getKey())))
+                .map(c -> c.getKey() + ": header " + Long.toHexString(c.getValue()) + ", Java " + java.get(c.getKey())).toList());
+        assertEquals(List.of(), java.keySet().stream().filter(name -> !header.containsKey(name)).sorted().toList(),
+                "constants that the native header lacks");
     }
 
     @Test

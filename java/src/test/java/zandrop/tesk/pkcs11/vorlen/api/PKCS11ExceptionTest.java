@@ -5,37 +5,28 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertSame;
 
 import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.CsvSource;
 
 class PKCS11ExceptionTest {
 
-    private static String message(long code) {
-        return new PKCS11Exception(code).getMessage();
-    }
-
-    @Test
-    void namesStandardReturnValues() {
-        assertAll(
-                () -> assertEquals("CKR_OK (0x00000000)", message(0x0L)),
-                () -> assertEquals("CKR_PIN_INCORRECT (0x000000A0)", message(0xA0L)),
-                () -> assertEquals("CKR_MUTEX_BAD (0x000001A0)", message(0x1A0L)),
-                () -> assertEquals("CKR_VENDOR_DEFINED (0x80000000)", message(0x80000000L)));
-    }
-
-    @Test
-    void showsVendorDefinedCodesAsOffsets() {
-        assertAll(
-                () -> assertEquals("CKR_VENDOR_DEFINED+0x00000001 (0x80000001)", message(0x80000001L)),
-                () -> assertEquals("CKR_VENDOR_DEFINED+0x7FFFFFFF (0xFFFFFFFF)", message(0xFFFFFFFFL)),
-                // A 64-bit CK_RV may exceed 32 bits; it is still in the vendor range, never negative.
-                () -> assertEquals("CKR_VENDOR_DEFINED+0x80000000 (0x100000000)", message(0x100000000L)));
-    }
-
-    @Test
-    void callsUnnamedCodesUnknown() {
-        assertAll(
-                () -> assertEquals("unknown return value (0x00000FFF)", message(0xFFFL)),
-                // 4 lies in a gap between CKR_SLOT_ID_INVALID and CKR_GENERAL_ERROR.
-                () -> assertEquals("unknown return value (0x00000004)", message(0x4L)));
+    /** Standard return values by name, vendor-defined codes as offsets, unnamed codes as unknown. */
+    @ParameterizedTest(name = "{0}: {1}")
+    @CsvSource(delimiter = '|', textBlock = """
+            0x0         | CKR_OK (0x00000000)
+            0xA0        | CKR_PIN_INCORRECT (0x000000A0)
+            0x1A0       | CKR_MUTEX_BAD (0x000001A0)
+            0x80000000  | CKR_VENDOR_DEFINED (0x80000000)
+            0x80000001  | CKR_VENDOR_DEFINED+0x00000001 (0x80000001)
+            0xFFFFFFFF  | CKR_VENDOR_DEFINED+0x7FFFFFFF (0xFFFFFFFF)
+            # A 64-bit CK_RV may exceed 32 bits; it is still in the vendor range, never negative.
+            0x100000000 | CKR_VENDOR_DEFINED+0x80000000 (0x100000000)
+            0xFFF       | unknown return value (0x00000FFF)
+            # 4 lies in a gap between CKR_SLOT_ID_INVALID and CKR_GENERAL_ERROR.
+            0x4         | unknown return value (0x00000004)
+            """)
+    void namesTheCodeInTheMessage(String code, String message) {
+        assertEquals(message, new PKCS11Exception(Long.decode(code)).getMessage());
     }
 
     @Test
@@ -46,6 +37,6 @@ class PKCS11ExceptionTest {
                 () -> assertEquals(4294967295L, new PKCS11Exception(0xFFFFFFFFL).getErrorCode()),
                 () -> assertEquals(4294967295L, withCause.getErrorCode()),
                 () -> assertSame(cause, withCause.getCause()),
-                () -> assertEquals(message(0xFFFFFFFFL), withCause.getMessage()));
+                () -> assertEquals(new PKCS11Exception(0xFFFFFFFFL).getMessage(), withCause.getMessage()));
     }
 }

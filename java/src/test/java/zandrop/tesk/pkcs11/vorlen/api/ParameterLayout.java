@@ -30,10 +30,6 @@ final class ParameterLayout {
     }
 
     private static int alignment(Member... members) {
-        int alignment = 1;
-        for (Member m : members) {
-            alignment = Math.max(alignment, PACKED ? 1 : m.alignment());
-        }
-        return alignment;
+        return java.util.Arrays.stream(members).mapToInt(m -> PACKED ? 1 : m.alignment()).reduce(1, Math::max);
     }
 }

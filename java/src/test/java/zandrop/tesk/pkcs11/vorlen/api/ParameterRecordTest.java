@@ -5,6 +5,7 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
+import static zandrop.tesk.pkcs11.vorlen.api.CryptoWrapperCases.bytes;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.lang.reflect.Field;
@@ -51,7 +52,7 @@ class ParameterRecordTest extends DecodedParameters {
             "CK_SSL3_KEY_MAT_PARAMS", p -> ((CK_SSL3_KEY_MAT_PARAMS) p).ulIVSizeInBits = 8 * 8,
             "CK_GCM_MESSAGE_PARAMS", p -> ((CK_GCM_MESSAGE_PARAMS) p).ulTagBits = 8 * 8,
             "CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS", p -> ((CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS) p).pTag =
-                    run(0x90, 16));
+                    bytes(16, 0x90));
 
     /** Fills every member with a value no other member of the record has. */
     private static final class Filler {
@@ -59,7 +60,7 @@ class ParameterRecordTest extends DecodedParameters {
 
         Object fill(Class<?> type) throws Exception {
             if (type == CK_ATTRIBUTE.class) {
-                return new CK_ATTRIBUTE(8L * next++, run(next++, 3));
+                return new CK_ATTRIBUTE(8L * next++, bytes(3, next++));
             }
             Object record = type.getConstructor().newInstance();
             for (Field f : fields(type)) {
@@ -77,9 +78,9 @@ class ParameterRecordTest extends DecodedParameters {
             } else if (type == byte.class) {
                 return (byte) n;
             } else if (type == byte[].class || type == Object.class) {
-                return run(n * 8, 8);
+                return bytes(8, n * 8);
             } else if (type == char[].class) {
-                return new String(run('A' + n % 16, 8), StandardCharsets.ISO_8859_1).toCharArray();
+                return new String(bytes(8, 'A' + n % 16), StandardCharsets.ISO_8859_1).toCharArray();
             } else if (type.isArray()) {
                 Object[] elements = (Object[]) java.lang.reflect.Array.newInstance(type.getComponentType(), 2);
                 for (int i = 0; i < elements.length; i++) {
@@ -180,7 +181,7 @@ class ParameterRecordTest extends DecodedParameters {
 
     /** A parameter and members the module must read from it: name, value (a number, bytes or {@link #NULL}). */
     static Stream<Arguments> rules() {
-        CK_SSL3_KEY_MAT_OUT out = new CK_SSL3_KEY_MAT_OUT(1, 2, 3, 4, run(0x61, 4), null);
+        CK_SSL3_KEY_MAT_OUT out = new CK_SSL3_KEY_MAT_OUT(1, 2, 3, 4, bytes(4, 0x61), null);
         return Stream.of(
             rule("a long keeps the low bits a CK_ULONG holds",
                 new CK_RSA_PKCS_OAEP_PARAMS(CKM_SHA_1, HIGH | CKG_MGF1_SHA1, CKZ_DATA_SPECIFIED, null),
@@ -189,7 +190,7 @@ class ParameterRecordTest extends DecodedParameters {
                 new CK_KEA_DERIVE_PARAMS(false, null, null, null),
                 "isSender", 0L, "ulRandomLen", 0L, "pRandomA", NULL, "pRandomB", NULL),
             rule("a null array and an empty one",
-                new CK_SKIPJACK_RELAYX_PARAMS(run(1, 1), null, null, null, new byte[0], null, null),
+                new CK_SKIPJACK_RELAYX_PARAMS(bytes(1, 1), null, null, null, new byte[0], null, null),
                 "pOldPassword", NULL, "ulOldPasswordLen", 0L, "ulNewPasswordLen", 0L),
             rule("an empty array gives a non-null pointer",
                 new CK_KEY_DERIVATION_STRING_DATA(new byte[0]), "pData", new byte[0], "ulLen", 0L),
@@ -202,21 +203,21 @@ class ParameterRecordTest extends DecodedParameters {
             rule("no PBE vector: the module still gets the 8 bytes it writes",
                 new CK_PBE_PARAMS(null, null, null, 1), "pInitVector", new byte[8]),
             rule("PBKDF2 of the first layout has no password",
-                new CK_PKCS5_PBKD2_PARAMS(CKZ_SALT_SPECIFIED, run(9, 8), 1, CKP_PKCS5_PBKD2_HMAC_SHA1, null),
+                new CK_PKCS5_PBKD2_PARAMS(CKZ_SALT_SPECIFIED, bytes(8, 9), 1, CKP_PKCS5_PBKD2_HMAC_SHA1, null),
                 "pPassword", NULL, "ulPasswordLen", NULL, "pPrfData", NULL),
             rule("the PBKDF2 password of the second layout is UTF-8",
-                new CK_PKCS5_PBKD2_PARAMS2(CKZ_SALT_SPECIFIED, run(0x10, 8), 1000, CKP_PKCS5_PBKD2_HMAC_SHA256, null,
+                new CK_PKCS5_PBKD2_PARAMS2(CKZ_SALT_SPECIFIED, bytes(8, 0x10), 1000, CKP_PKCS5_PBKD2_HMAC_SHA256, null,
                         "p\u0141ss".toCharArray()),
                 "pPassword", new byte[] {'p', (byte) 0xc5, (byte) 0x81, 's', 's'}, "ulPasswordLen", 5L),
             rule("SSL3 IV buffers have the IV size, whatever the arrays hold",
                 new CK_SSL3_KEY_MAT_PARAMS(0, 0, 128, false, new CK_SSL3_RANDOM_DATA(null, null), out),
-                "bIsExport", 0L, "pReturnedKeyMaterial.pIVClient", Arrays.copyOf(run(0x61, 4), 16),
+                "bIsExport", 0L, "pReturnedKeyMaterial.pIVClient", Arrays.copyOf(bytes(4, 0x61), 16),
                 "pReturnedKeyMaterial.pIVServer", new byte[16], "RandomInfo.pClientRandom", NULL),
             rule("ECDH2 without shared data",
-                new CK_ECDH2_DERIVE_PARAMS(CKD_NULL, null, run(5, 4), 99, 1234, null),
+                new CK_ECDH2_DERIVE_PARAMS(CKD_NULL, null, bytes(4, 5), 99, 1234, null),
                 "pSharedData", NULL, "ulSharedDataLen", 0L, "pPublicData2", NULL, "ulPublicDataLen2", 0L),
             rule("GCM without additional data",
-                new CK_GCM_PARAMS(run(1, 16), HIGH | 120, null, 128),
+                new CK_GCM_PARAMS(bytes(16, 1), HIGH | 120, null, 128),
                 "ulIvBits", Platform.ulong(HIGH | 120), "pAAD", NULL, "ulAADLen", 0L),
             rule("an EdDSA signature without context",
                 new CK_EDDSA_PARAMS(false, null), "phFlag", 0L, "ulContextDataLen", 0L, "pContextData", NULL));
@@ -248,17 +249,17 @@ class ParameterRecordTest extends DecodedParameters {
 
     /** A parameter refused before the module, the exception and a part of its message. */
     static Stream<Arguments> refusals() {
-        byte[] sixteen = run(0, 16);
-        CK_SSL3_RANDOM_DATA random = new CK_SSL3_RANDOM_DATA(run(1, 4), run(2, 4));
+        byte[] sixteen = bytes(16, 0);
+        CK_SSL3_RANDOM_DATA random = new CK_SSL3_RANDOM_DATA(bytes(4, 1), bytes(4, 2));
         List<Arguments> rows = new ArrayList<>(List.of(
             // The module reads both arrays by one length: a shorter one would be read past its end.
-            iae(new CK_KEA_DERIVE_PARAMS(true, run(0, 20), sixteen, null), "pRandomA and pRandomB must have the same length, not 20 and 16"),
-            iae(new CK_KEA_DERIVE_PARAMS(true, run(0, 1), sixteen, null), "pRandomA and pRandomB must have the same length, not 1 and 16"),
+            iae(new CK_KEA_DERIVE_PARAMS(true, bytes(20, 0), sixteen, null), "pRandomA and pRandomB must have the same length, not 20 and 16"),
+            iae(new CK_KEA_DERIVE_PARAMS(true, bytes(1, 0), sixteen, null), "pRandomA and pRandomB must have the same length, not 1 and 16"),
             iae(new CK_KEA_DERIVE_PARAMS(true, null, sixteen, null), "pRandomA and pRandomB must have the same length, not 0 and 16"),
             iae(new CK_KEA_DERIVE_PARAMS(true, sixteen, new byte[0], null), "pRandomA and pRandomB must have the same length, not 16 and 0"),
-            iae(new CK_SKIPJACK_PRIVATE_WRAP_PARAMS(null, null, null, run(0, 1), run(0, 64), null),
+            iae(new CK_SKIPJACK_PRIVATE_WRAP_PARAMS(null, null, null, bytes(1, 0), bytes(64, 0), null),
                 "pPrimeP and pBaseG must have the same length, not 1 and 64"),
-            iae(new CK_SKIPJACK_PRIVATE_WRAP_PARAMS(null, null, null, run(0, 12), null, null),
+            iae(new CK_SKIPJACK_PRIVATE_WRAP_PARAMS(null, null, null, bytes(12, 0), null, null),
                 "pPrimeP and pBaseG must have the same length, not 12 and 0"),
             iae(new CK_RC2_CBC_PARAMS(64, new byte[0]), "CK_RC2_CBC_PARAMS.iv must have 8 elements, not 0"),
             iae(new CK_RC2_CBC_PARAMS(64, new byte[7]), "CK_RC2_CBC_PARAMS.iv must have 8 elements, not 7"),
@@ -273,28 +274,28 @@ class ParameterRecordTest extends DecodedParameters {
             npe(new CK_SSL3_KEY_MAT_PARAMS(0, 0, 0, false, random, null),
                 "CK_SSL3_KEY_MAT_PARAMS.pReturnedKeyMaterial is null"),
             npe(new CK_GCM_PARAMS(null, 0, null, 128), "CK_GCM_PARAMS.pIv is null"),
-            iae(new CK_GCM_PARAMS(run(1, 12), 0, null, 97),
+            iae(new CK_GCM_PARAMS(bytes(12, 1), 0, null, 97),
                 "CK_GCM_PARAMS.ulTagBits must be a whole number of bytes, not 97 bits"),
-            npe(new CK_GCM_PARAMS_WITHOUT_IV_BITS(null, run(1, 2), 128), "CK_GCM_PARAMS_WITHOUT_IV_BITS.pIv is null"),
-            iae(new CK_GCM_PARAMS_WITHOUT_IV_BITS(run(1, 12), null, 100),
+            npe(new CK_GCM_PARAMS_WITHOUT_IV_BITS(null, bytes(2, 1), 128), "CK_GCM_PARAMS_WITHOUT_IV_BITS.pIv is null"),
+            iae(new CK_GCM_PARAMS_WITHOUT_IV_BITS(bytes(12, 1), null, 100),
                 "CK_GCM_PARAMS_WITHOUT_IV_BITS.ulTagBits must be a whole number of bytes, not 100 bits"),
             npe(new CK_CCM_PARAMS(10, null, null, 8), "CK_CCM_PARAMS.pNonce is null"),
             iae(new CK_AES_CTR_PARAMS(32, new byte[12]), "CK_AES_CTR_PARAMS.cb must have 16 elements, not 12"),
             npe(new CK_AES_CTR_PARAMS(32, null), "CK_AES_CTR_PARAMS.cb is null"),
             // The module reads bits / 8 bytes: a shorter array would be read past its end.
-            iae(new CK_CHACHA20_PARAMS(run(1, 4), 32, run(0x20, 8), 96),
+            iae(new CK_CHACHA20_PARAMS(bytes(4, 1), 32, bytes(8, 0x20), 96),
                 "CK_CHACHA20_PARAMS.pNonce must have ulNonceBits / 8 elements (ulNonceBits is 96), not 8"),
-            iae(new CK_CHACHA20_PARAMS(run(1, 4), 64, run(0x20, 8), 64),
+            iae(new CK_CHACHA20_PARAMS(bytes(4, 1), 64, bytes(8, 0x20), 64),
                 "CK_CHACHA20_PARAMS.pBlockCounter must have blockCounterBits / 8 elements (blockCounterBits is 64), not 4"),
-            npe(new CK_CHACHA20_PARAMS(run(1, 4), 32, null, 0), "CK_CHACHA20_PARAMS.pNonce is null"),
+            npe(new CK_CHACHA20_PARAMS(bytes(4, 1), 32, null, 0), "CK_CHACHA20_PARAMS.pNonce is null"),
             npe(new CK_SALSA20_CHACHA20_POLY1305_PARAMS(null, null), "CK_SALSA20_CHACHA20_POLY1305_PARAMS.pNonce is null"),
-            iae(new CK_AES_CBC_ENCRYPT_DATA_PARAMS(run(0, 8), run(1, 16)),
+            iae(new CK_AES_CBC_ENCRYPT_DATA_PARAMS(bytes(8, 0), bytes(16, 1)),
                 "CK_AES_CBC_ENCRYPT_DATA_PARAMS.iv must have 16 elements, not 8"),
-            npe(new CK_DES_CBC_ENCRYPT_DATA_PARAMS(run(0, 8), null), "CK_DES_CBC_ENCRYPT_DATA_PARAMS.pData is null"),
+            npe(new CK_DES_CBC_ENCRYPT_DATA_PARAMS(bytes(8, 0), null), "CK_DES_CBC_ENCRYPT_DATA_PARAMS.pData is null"),
             npe(new CK_RSA_AES_KEY_WRAP_PARAMS(256, null), "CK_RSA_AES_KEY_WRAP_PARAMS.pOAEPParams is null"),
-            iae(new CK_PKCS5_PBKD2_PARAMS2(CKZ_SALT_SPECIFIED, run(0, 8), 1, CKP_PKCS5_PBKD2_HMAC_SHA1, null,
+            iae(new CK_PKCS5_PBKD2_PARAMS2(CKZ_SALT_SPECIFIED, bytes(8, 0), 1, CKP_PKCS5_PBKD2_HMAC_SHA1, null,
                     new char[] {'a', '\udc00'}), "unpaired surrogate"),
-            npe(new CK_PKCS5_PBKD2_PARAMS2(CKZ_SALT_SPECIFIED, run(0, 8), 1, CKP_PKCS5_PBKD2_HMAC_SHA1, null, null),
+            npe(new CK_PKCS5_PBKD2_PARAMS2(CKZ_SALT_SPECIFIED, bytes(8, 0), 1, CKP_PKCS5_PBKD2_HMAC_SHA1, null, null),
                 "CK_PKCS5_PBKD2_PARAMS2.pPassword is null")));
         if (Platform.ULONG_SIZE == 8) {
             // An IV size no Java array could hold is refused rather than allocated.
@@ -324,8 +325,8 @@ class ParameterRecordTest extends DecodedParameters {
         // module expecting the other GCM layout is not fed a wrong read either.
         Object[][] pairs = {
             {"CK_SSL3_KEY_MAT_PARAMS", new CK_RC5_PARAMS(1, 2)},
-            {"CK_GCM_PARAMS", new CK_GCM_PARAMS_WITHOUT_IV_BITS(run(1, 12), null, 128)},
-            {"CK_GCM_PARAMS_WITHOUT_IV_BITS", new CK_GCM_PARAMS(run(1, 12), 0, null, 128)},
+            {"CK_GCM_PARAMS", new CK_GCM_PARAMS_WITHOUT_IV_BITS(bytes(12, 1), null, 128)},
+            {"CK_GCM_PARAMS_WITHOUT_IV_BITS", new CK_GCM_PARAMS(bytes(12, 1), 0, null, 128)},
         };
         for (Object[] pair : pairs) {
             module.script("C_EncryptInit", "decode=" + pair[0]);
@@ -338,10 +339,10 @@ class ParameterRecordTest extends DecodedParameters {
     @Test
     void textShowsBytesInHexBitCountsInDecimalAndHidesPasswords() {
         assertEquals("CK_GCM_PARAMS[pIv=010203, ulIvBits=0, pAAD=null, ulTagBits=128]",
-                new CK_GCM_PARAMS(run(1, 3), 0, null, 128).toString());
+                new CK_GCM_PARAMS(bytes(3, 1), 0, null, 128).toString());
         assertEquals("CK_CHACHA20_PARAMS[pBlockCounter=00000000, blockCounterBits=32, pNonce=(empty), ulNonceBits=0]",
                 new CK_CHACHA20_PARAMS(new byte[4], 32, new byte[0], 0).toString());
-        String text = new CK_PKCS5_PBKD2_PARAMS2(CKZ_SALT_SPECIFIED, run(0x10, 8), 1000, CKP_PKCS5_PBKD2_HMAC_SHA256,
+        String text = new CK_PKCS5_PBKD2_PARAMS2(CKZ_SALT_SPECIFIED, bytes(8, 0x10), 1000, CKP_PKCS5_PBKD2_HMAC_SHA256,
                 null, "p\u0141ss".toCharArray()).toString();
         assertTrue(text.endsWith("pPassword=(4 chars, hidden)]"), text);
     }

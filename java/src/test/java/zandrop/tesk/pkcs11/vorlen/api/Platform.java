@@ -56,9 +56,7 @@ final class Platform {
     /** The parts one after the other. */
     static byte[] concat(byte[]... parts) {
         java.io.ByteArrayOutputStream out = new java.io.ByteArrayOutputStream();
-        for (byte[] part : parts) {
-            out.writeBytes(part);
-        }
+        java.util.Arrays.stream(parts).forEach(out::writeBytes);
         return out.toByteArray();
     }
 

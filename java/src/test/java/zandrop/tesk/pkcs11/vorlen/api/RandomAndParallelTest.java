@@ -3,7 +3,6 @@ package zandrop.tesk.pkcs11.vorlen.api;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
-import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import org.junit.jupiter.api.Test;
@@ -12,7 +11,6 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
 
 /** Seeding and generating random data, and the legacy parallel-function stubs. */
 class RandomAndParallelTest extends ConnectedToTestModule {
-    private static final long HIGH = 0x100000000L;
 
     @Test
     void generateRandomFillsTheCallersArrayForExactlyItsLength() throws Exception {
@@ -23,8 +21,7 @@ class RandomAndParallelTest extends ConnectedToTestModule {
         assertEquals(Platform.ulong(HIGH | 3), call.num("hSession"));
         assertArrayEquals(Platform.counting(32, 0, 1), random, "the module's bytes");
 
-        byte[] empty = new byte[0];
-        pkcs11.C_GenerateRandom(1, empty);
+        pkcs11.C_GenerateRandom(1, new byte[0]);
         assertEquals(0, module.last("C_GenerateRandom").num("ulRandomLen"));
         assertEquals(2, module.count("C_GenerateRandom"));
     }
@@ -59,11 +56,9 @@ class RandomAndParallelTest extends ConnectedToTestModule {
         assertEquals(Platform.ulong(HIGH | 1), call.num("hSession"));
 
         pkcs11.C_SeedRandom(1, null);
-        assertTrue(module.last("C_SeedRandom").isNull("pSeed"));
-        assertEquals(0, module.last("C_SeedRandom").num("ulSeedLen"));
+        assertNullOfLengthZero(module.last("C_SeedRandom"), "pSeed", "ulSeedLen");
 
-        module.script("C_SeedRandom", "rv=" + CKR_RANDOM_SEED_NOT_SUPPORTED);
-        assertError(CKR_RANDOM_SEED_NOT_SUPPORTED, () -> pkcs11.C_SeedRandom(1, seed));
+        assertModuleError("C_SeedRandom", CKR_RANDOM_SEED_NOT_SUPPORTED, () -> pkcs11.C_SeedRandom(1, seed));
     }
 
     @Test

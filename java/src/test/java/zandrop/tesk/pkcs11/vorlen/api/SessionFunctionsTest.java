@@ -6,6 +6,8 @@ import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
+import java.nio.charset.StandardCharsets;
+import java.util.Arrays;
 import java.util.List;
 
 import org.junit.jupiter.api.Test;
@@ -15,7 +17,6 @@ import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
 
 /** Session information, saved operation state, login and logout, and the arguments they pass. */
 class SessionFunctionsTest extends ConnectedToTestModule {
-    private static final long HIGH = 0x100000000L;
 
     @Test
     void openSessionPassesSlotAndFlagsAsTheyAre() throws Exception {
@@ -62,10 +63,7 @@ class SessionFunctionsTest extends ConnectedToTestModule {
         assertTrue(calls.get(0).isNull("pOperationState"), "a size query first");
         assertEquals(256, calls.get(1).num("pulOperationStateLen"), "then the length it reported");
 
-        char[] widened = new char[saved.length];
-        for (int i = 0; i < saved.length; i++) {
-            widened[i] = (char) (saved[i] & 0xFF);
-        }
+        char[] widened = new String(saved, StandardCharsets.ISO_8859_1).toCharArray();  // each byte its char
         pkcs11.C_SetOperationState(3, widened, HIGH | 11, 12);
         Call set = module.last("C_SetOperationState");
         assertArrayEquals(state, set.bytes("pOperationState"));
@@ -77,9 +75,7 @@ class SessionFunctionsTest extends ConnectedToTestModule {
         pkcs11.C_SetOperationState(3, new char[] {'\u01FF', '\u0100', 'A'}, 0, 0);
         assertArrayEquals(new byte[] {(byte) 0xFF, 0, 0x41}, module.last("C_SetOperationState").bytes("pOperationState"));
         pkcs11.C_SetOperationState(3, null, 0, 0);
-        Call none = module.last("C_SetOperationState");
-        assertTrue(none.isNull("pOperationState"));
-        assertEquals(0, none.num("ulOperationStateLen"));
+        assertNullOfLengthZero(module.last("C_SetOperationState"), "pOperationState", "ulOperationStateLen");
     }
 
     @Test
@@ -153,9 +149,7 @@ class SessionFunctionsTest extends ConnectedToTestModule {
             () -> unbound.C_Login(1, CKU_USER, new char[] {'1'}),
             () -> unbound.C_Logout(1),
         };
-        for (Executable call : calls) {
-            assertNotConnected(call);
-        }
+        Arrays.stream(calls).forEach(ConnectedToTestModule::assertNotConnected);
         assertEquals(0, module.calls().size());
     }
 }

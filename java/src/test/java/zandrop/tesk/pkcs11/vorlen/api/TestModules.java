@@ -1,5 +1,7 @@
 package zandrop.tesk.pkcs11.vorlen.api;
 
+import static org.junit.jupiter.api.Assertions.assertEquals;
+
 import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -117,6 +119,14 @@ final class TestModules {
                 thread.join();
             }
         }
+    }
+
+    /** Waits up to 10 s for the module's record to hold {@code count} calls of the function, and asserts it does. */
+    static void awaitCount(TestModule module, String function, int count) throws InterruptedException {
+        for (int i = 0; i < 2000 && module.count(function) < count; i++) {
+            Thread.sleep(5);
+        }
+        assertEquals(count, module.count(function), function + " reached the module");
     }
 
     /** Whether the module file is mapped into this process. */

@@ -1,9 +1,11 @@
 package zandrop.tesk.pkcs11.vorlen.api;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
+import java.util.Arrays;
 import java.util.Random;
 import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicLong;
@@ -79,9 +81,7 @@ class ThreadStressTest {
             disruptions.incrementAndGet();
         });
         crowd.runFor(DURATION_MILLIS);
-        for (PKCS11Impl other : others) {
-            other.disconnect();
-        }
+        Arrays.stream(others).forEach(PKCS11Impl::disconnect);
         module.join();
         module.reset();
         shared.C_CloseAllSessions(1);
@@ -123,19 +123,11 @@ class ThreadStressTest {
             int i = (int) (round.getAndIncrement() % 2);
             target.connect(paths[i]);
             rebinds.incrementAndGet();
-            try {
-                target.connect(TestModules.withoutFunctionList()); // fails, changes nothing
-                throw new AssertionError("connect without C_GetFunctionList succeeded");
-            } catch (java.io.IOException expected) {
-                // the earlier binding stays
-            }
+            // Connects that fail change nothing: the earlier binding stays.
+            assertThrows(java.io.IOException.class, () -> target.connect(TestModules.withoutFunctionList()),
+                    "connect without C_GetFunctionList succeeded");
             (i == 0 ? first : second).script("C_GetFunctionList", "rv=" + CKR_DEVICE_ERROR);
-            try {
-                target.connect(paths[i]); // fails, changes nothing
-                throw new AssertionError("a failing C_GetFunctionList connected");
-            } catch (PKCS11Exception expected) {
-                // the earlier binding stays
-            }
+            assertThrows(PKCS11Exception.class, () -> target.connect(paths[i]), "a failing C_GetFunctionList connected");
             bystander.connect(paths[1 - i]);
             bystander.disconnect();
         });

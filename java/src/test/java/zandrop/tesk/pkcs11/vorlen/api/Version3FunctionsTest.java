@@ -11,10 +11,12 @@ import static zandrop.tesk.pkcs11.vorlen.api.CryptoWrapperCases.bytes;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.lang.reflect.Method;
+import java.util.Arrays;
 import java.util.HexFormat;
 import java.util.List;
 
 import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.function.Executable;
 
 import zandrop.tesk.pkcs11.vorlen.testmodule.Call;
 import zandrop.tesk.pkcs11.vorlen.testmodule.TestModule;
@@ -33,10 +35,6 @@ class Version3FunctionsTest extends ConnectedToTestModule {
         return true;
     }
 
-    private static String version(CK_VERSION v) {
-        return (v.major & 0xFF) + "." + (v.minor & 0xFF);
-    }
-
     /** Runs the body on a new connection to the 3.0 module (its record cleared first), then disconnects it. */
     private void connectAgain(TestModules.WithConnection body) throws Exception {
         module.clear();
@@ -47,10 +45,10 @@ class Version3FunctionsTest extends ConnectedToTestModule {
 
     @Test
     void connectTakesTheModulesDefaultInterfaceWithOneCall() throws Exception {
-        assertEquals("3.0", version(pkcs11.getInterfaceVersion()));
+        assertEquals("3.0", pkcs11.getInterfaceVersion().toString());
         module.command("interfaces vendor:1.0,pkcs:3.1,pkcs:3.0");
         connectAgain(again -> {
-            assertEquals("3.1", version(again.getInterfaceVersion()));
+            assertEquals("3.1", again.getInterfaceVersion().toString());
             Call get = module.last("C_GetInterface");
             assertEquals("PKCS 11", new String(get.bytes("pInterfaceName"), "US-ASCII"));
             assertTrue(get.isNull("pVersion"), "the module's default interface");
@@ -72,7 +70,7 @@ class Version3FunctionsTest extends ConnectedToTestModule {
         module.command("interfaces pkcs:2.40,pkcs:3.0");
         module.script("C_GetInterfaceList", "writeThroughNull=1 times=1000");
         connectAgain(again -> {
-            assertEquals("2.40", version(again.getInterfaceVersion()));
+            assertEquals("2.40", again.getInterfaceVersion().toString());
             assertEquals(1, module.count("C_GetInterface"));
             assertEquals(1, module.count("C_GetFunctionList"));
             assertEquals(0, module.count("C_GetInterfaceList"));
@@ -97,7 +95,7 @@ class Version3FunctionsTest extends ConnectedToTestModule {
             module.script(c[0], c[1]);
             connectAgain(again -> {
                 boolean usable = c[2].startsWith("3.");
-                assertEquals(c[2], version(again.getInterfaceVersion()), c[1]);
+                assertEquals(c[2], again.getInterfaceVersion().toString(), c[1]);
                 assertEquals(usable ? 0 : 1, module.count("C_GetFunctionList"), c[1]);
                 assertEquals(0, module.count("C_GetInterfaceList"), c[1]);
                 if (usable) {
@@ -110,7 +108,7 @@ class Version3FunctionsTest extends ConnectedToTestModule {
         }
         module.reset();
         module.command("interfaces vendor:3.0,pkcs:2.40");  // no "PKCS 11" of a 3.x version
-        connectAgain(twoX -> assertEquals("2.40", version(twoX.getInterfaceVersion())));
+        connectAgain(twoX -> assertEquals("2.40", twoX.getInterfaceVersion().toString()));
     }
 
     /** The explicit 2.x road: C_GetFunctionList only, with connect's rebinding and failures. */
@@ -120,20 +118,19 @@ class Version3FunctionsTest extends ConnectedToTestModule {
         PKCS11Impl object = new PKCS11Impl();
         try {
             object.connectFunctionListOnly(TestModules.v3());
-            assertEquals("2.40", version(object.getInterfaceVersion()));
+            assertEquals("2.40", object.getInterfaceVersion().toString());
             assertEquals(0, module.count("C_GetInterface"));
             assertEquals(0, module.count("C_GetInterfaceList"));
             assertEquals(1, module.count("C_GetFunctionList"));
             assertError(CKR_FUNCTION_NOT_SUPPORTED, () -> object.C_SessionCancel(1, 0));
 
             object.connect(TestModules.v3());  // rebinding works both ways
-            assertEquals("3.0", version(object.getInterfaceVersion()));
-            module.script("C_GetFunctionList", "rv=" + CKR_HOST_MEMORY);
-            assertError(CKR_HOST_MEMORY, () -> object.connectFunctionListOnly(TestModules.v3()));
-            assertEquals("3.0", version(object.getInterfaceVersion()), "a failed connect keeps the earlier binding");
+            assertEquals("3.0", object.getInterfaceVersion().toString());
+            assertModuleError("C_GetFunctionList", CKR_HOST_MEMORY, () -> object.connectFunctionListOnly(TestModules.v3()));
+            assertEquals("3.0", object.getInterfaceVersion().toString(), "a failed connect keeps the earlier binding");
             assertThrows(java.io.IOException.class, () -> object.connectFunctionListOnly(TestModules.withoutFunctionList()));
             assertThrows(NullPointerException.class, () -> object.connectFunctionListOnly(null));
-            assertEquals("3.0", version(object.getInterfaceVersion()));
+            assertEquals("3.0", object.getInterfaceVersion().toString());
         } finally {
             object.disconnect();
         }
@@ -145,11 +142,11 @@ class Version3FunctionsTest extends ConnectedToTestModule {
         CK_INTERFACE[] list = pkcs11.C_GetInterfaceList();
         assertEquals(3, list.length);
         assertEquals("Vorlen vendor", new String(list[0].pInterfaceName));
-        assertEquals("1.2", version(list[0].version));
+        assertEquals("1.2", list[0].version.toString());
         assertEquals(CKF_INTERFACE_FORK_SAFE, list[0].flags);
         assertEquals("PKCS 11", new String(list[1].pInterfaceName));
-        assertEquals("3.0", version(list[1].version));
-        assertEquals("2.40", version(list[2].version));
+        assertEquals("3.0", list[1].version.toString());
+        assertEquals("2.40", list[2].version.toString());
         assertEquals(0, list[2].flags);
         List<Call> calls = module.calls("C_GetInterfaceList");
         assertTrue(calls.get(calls.size() - 2).isNull("pInterfacesList"), "a size query first");
@@ -161,15 +158,12 @@ class Version3FunctionsTest extends ConnectedToTestModule {
     void onA2xListEveryNewMethodIsRefusedBeforeTheModule() throws Exception {
         TestModule first = TestModules.firstModule();
         TestModules.withConnection(TestModules.first(), twoX -> {
-            assertEquals("2.40", version(twoX.getInterfaceVersion()));
+            assertEquals("2.40", twoX.getInterfaceVersion().toString());
             long blocks = PKCS11Impl.heapBlockCount();
             for (Method method : AllMethods.version3Methods()) {
-                Object[] arguments = AllMethods.arguments(method, 1);
-                for (int i = 0; i < arguments.length; i++) {
-                    if (method.getParameterTypes()[i] == Object.class) {
-                        arguments[i] = new Object();  // not convertible: refused all the same
-                    }
-                }
+                // Plain arguments, but an Object, which is not convertible: refused all the same.
+                Object[] arguments = Arrays.stream(method.getParameterTypes())
+                        .map(type -> type == Object.class ? new Object() : AllMethods.argument(type, 1)).toArray();
                 Object outcome = AllMethods.invoke(method, twoX, arguments);
                 PKCS11Exception e = assertInstanceOf(PKCS11Exception.class, outcome, method.getName());
                 assertEquals(CKR_FUNCTION_NOT_SUPPORTED, e.getErrorCode(), method.getName());
@@ -195,8 +189,7 @@ class Version3FunctionsTest extends ConnectedToTestModule {
         assertTrue(module.last("C_LoginUser").isNull("pUsername"));
         pkcs11.C_SessionCancel(4, CKF_MESSAGE_ENCRYPT | CKF_MESSAGE_DECRYPT);
         assertEquals(CKF_MESSAGE_ENCRYPT | CKF_MESSAGE_DECRYPT, module.last("C_SessionCancel").num("flags"));
-        module.script("C_SessionCancel", "rv=" + CKR_OPERATION_CANCEL_FAILED);
-        assertError(CKR_OPERATION_CANCEL_FAILED, () -> pkcs11.C_SessionCancel(4, 0));
+        assertModuleError("C_SessionCancel", CKR_OPERATION_CANCEL_FAILED, () -> pkcs11.C_SessionCancel(4, 0));
     }
 
     // ---- message-based encryption: the per-message records and their copy-back
@@ -233,12 +226,8 @@ class Version3FunctionsTest extends ConnectedToTestModule {
         assertEquals(20, call.num("pulCiphertextLen"));
     }
 
-    private interface MessageCall {
-        void run() throws Exception;
-    }
-
     /** C_EncryptMessage of four bytes with the given per-message parameter. */
-    private MessageCall encrypting(Object parameter) {
+    private Executable encrypting(Object parameter) {
         return () -> pkcs11.C_EncryptMessage(1, parameter, null, bytes(4, 0));
     }
 
@@ -264,16 +253,16 @@ class Version3FunctionsTest extends ConnectedToTestModule {
             {"C_EncryptMessage", "pTag has room for 8 bytes of a 16-byte tag",
                 encrypting(new CK_SALSA20_CHACHA20_POLY1305_MSG_PARAMS(new byte[12], new byte[8]))},
             {"C_EncryptMessage", "pTag has room for 0 bytes",
-                (MessageCall) () -> pkcs11.C_EncryptMessage(1, noTag, null, java.nio.ByteBuffer.wrap(bytes(4, 0)), out)},
-            {"C_EncryptMessageBegin", "pIv has 0 bytes", (MessageCall) () -> pkcs11.C_EncryptMessageBegin(1,
+                (Executable) () -> pkcs11.C_EncryptMessage(1, noTag, null, java.nio.ByteBuffer.wrap(bytes(4, 0)), out)},
+            {"C_EncryptMessageBegin", "pIv has 0 bytes", (Executable) () -> pkcs11.C_EncryptMessageBegin(1,
                     new CK_GCM_MESSAGE_PARAMS(null, 0, CKG_GENERATE, new byte[16], 128), null)},
             {"C_EncryptMessageNext", "pTag has room for 0 bytes",
-                (MessageCall) () -> pkcs11.C_EncryptMessageNext(1, noTag, bytes(4, 0), CKF_END_OF_MESSAGE)},
+                (Executable) () -> pkcs11.C_EncryptMessageNext(1, noTag, bytes(4, 0), CKF_END_OF_MESSAGE)},
             {"C_EncryptMessageNext", "pTag has room for 0 bytes",
-                (MessageCall) () -> pkcs11.C_EncryptMessageNext(1, noTag, java.nio.ByteBuffer.wrap(bytes(4, 0)), out, CKF_END_OF_MESSAGE)},
+                (Executable) () -> pkcs11.C_EncryptMessageNext(1, noTag, java.nio.ByteBuffer.wrap(bytes(4, 0)), out, CKF_END_OF_MESSAGE)},
         };
         for (Object[] row : refused) {
-            assertMessage(IllegalArgumentException.class, (String) row[1], () -> ((MessageCall) row[2]).run());
+            assertMessage(IllegalArgumentException.class, (String) row[1], (Executable) row[2]);
             assertEquals(0, module.count((String) row[0]), row[1] + ": the module was not called");
         }
         // Accepted: a part that is not the last (no tag yet), a decryption (the module judges),
@@ -316,8 +305,7 @@ class Version3FunctionsTest extends ConnectedToTestModule {
         assertArrayEquals(bytes(12, 1), call.bytes("param.pIv"));
         assertArrayEquals(bytes(9, 0x40), call.bytes("pCiphertext"));
         assertArrayEquals(bytes(16, 0x20), tag, "the caller's tag unchanged");
-        module.script("C_DecryptMessage", "rv=" + CKR_ENCRYPTED_DATA_INVALID);
-        assertError(CKR_ENCRYPTED_DATA_INVALID, () -> pkcs11.C_DecryptMessage(1,
+        assertModuleError("C_DecryptMessage", CKR_ENCRYPTED_DATA_INVALID, () -> pkcs11.C_DecryptMessage(1,
                 new CK_GCM_MESSAGE_PARAMS(bytes(12, 1), 0, CKG_NO_GENERATE, tag, 128), null, bytes(9, 0)));
         pkcs11.C_MessageDecryptFinal(1);
         assertEquals(1, module.count("C_MessageDecryptFinal"));
@@ -379,10 +367,8 @@ class Version3FunctionsTest extends ConnectedToTestModule {
     void signingAndVerifyingMessages() throws Exception {
         pkcs11.C_MessageSignInit(1, new CK_MECHANISM(CKM_SHA256_HMAC), 8);
         assertArrayEquals(bytes(64, 0), pkcs11.C_SignMessage(1, null, bytes(10, 0)));
-        Call sign = module.last("C_SignMessage");
-        assertTrue(sign.isNull("pParameter"));
-        assertEquals(0, sign.num("ulParameterLen"));
-        assertArrayEquals(bytes(10, 0), sign.bytes("pData"));
+        assertNullOfLengthZero(module.last("C_SignMessage"), "pParameter", "ulParameterLen");
+        assertArrayEquals(bytes(10, 0), module.last("C_SignMessage").bytes("pData"));
 
         pkcs11.C_SignMessageBegin(1, bytes(4, 0));
         assertArrayEquals(bytes(4, 0), module.last("C_SignMessageBegin").bytes("pParameter"), "a byte[] parameter");
@@ -403,11 +389,9 @@ class Version3FunctionsTest extends ConnectedToTestModule {
         assertArrayEquals(bytes(32, 5), module.last("C_VerifyMessage").bytes("pSignature"));
         pkcs11.C_VerifyMessageBegin(1, null);
         pkcs11.C_VerifyMessageNext(1, null, bytes(2, 0), null);
-        Call verifyPart = module.last("C_VerifyMessageNext");
-        assertTrue(verifyPart.isNull("pSignature"));
-        assertEquals(0, verifyPart.num("ulSignatureLen"));
-        module.script("C_VerifyMessageNext", "rv=" + CKR_SIGNATURE_INVALID);
-        assertError(CKR_SIGNATURE_INVALID, () -> pkcs11.C_VerifyMessageNext(1, null, bytes(2, 0), bytes(32, 0)));
+        assertNullOfLengthZero(module.last("C_VerifyMessageNext"), "pSignature", "ulSignatureLen");
+        assertModuleError("C_VerifyMessageNext", CKR_SIGNATURE_INVALID,
+                () -> pkcs11.C_VerifyMessageNext(1, null, bytes(2, 0), bytes(32, 0)));
         pkcs11.C_MessageVerifyFinal(1);
         assertEquals(1, module.count("C_MessageVerifyFinal"));
     }
