@@ -687,6 +687,51 @@ final class RealModules {
         }
     }
 
+    /**
+     * A suite whose cases share a read/write session on the crypto slot of NSS's softoken, on a
+     * fresh database in the folder of the suite's name ({@link #nssInitialised}), opened before
+     * the first case and closed, with its check that every native block was freed, after the last.
+     */
+    @org.junit.jupiter.api.TestInstance(org.junit.jupiter.api.TestInstance.Lifecycle.PER_CLASS)
+    abstract static class NssSuite {
+        private final String database;
+        private long blocksBefore;
+        PKCS11Impl pkcs11;
+        /** The crypto slot: the first slot with a token. */
+        long slot;
+        long session;
+
+        NssSuite(String database) {
+            this.database = database;
+        }
+
+        @org.junit.jupiter.api.BeforeAll
+        void initialiseNss() throws Exception {
+            blocksBefore = PKCS11Impl.heapBlockCount();
+            pkcs11 = nssInitialised(database);
+            long[] slots = pkcs11.C_GetSlotList(true);
+            assertTrue(slots.length >= 1, "the softoken has its crypto slot");
+            slot = slots[0];
+            session = pkcs11.C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
+        }
+
+        @org.junit.jupiter.api.AfterAll
+        void finalizeNss() throws Exception {
+            if (pkcs11 == null) {
+                return;
+            }
+            try {
+                if (session != 0) {
+                    pkcs11.C_CloseSession(session);
+                }
+                pkcs11.C_Finalize(null);
+            } finally {
+                pkcs11.disconnect();
+            }
+            assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "no native block outlives the suite");
+        }
+    }
+
     /** An AEAD that every module offering it must compute as the JDK's cipher does. */
     enum Aead {
         AES_GCM(PKCS11Constants.CKK_AES, 16, "AES/GCM/NoPadding", "AES"),

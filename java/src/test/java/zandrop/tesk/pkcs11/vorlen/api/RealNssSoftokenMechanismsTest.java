@@ -2,7 +2,6 @@ package zandrop.tesk.pkcs11.vorlen.api;
 
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.nio.ByteBuffer;
@@ -17,10 +16,7 @@ import javax.crypto.Cipher;
 import javax.crypto.KeyAgreement;
 import javax.crypto.spec.IvParameterSpec;
 
-import org.junit.jupiter.api.AfterAll;
-import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
-import org.junit.jupiter.api.TestInstance;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.EnumSource;
 import zandrop.tesk.pkcs11.vorlen.token.TestCertificates;
@@ -31,30 +27,9 @@ import zandrop.tesk.pkcs11.vorlen.token.TestCertificates;
  * ChaCha20-Poly1305 with additional data, AES-CTR, ECDH with a key derivation function and shared
  * data.
  */
-@TestInstance(TestInstance.Lifecycle.PER_CLASS)
-class RealNssSoftokenMechanismsTest {
-    private PKCS11Impl pkcs11;
-    private long session;
-
-    @BeforeAll
-    void initialise() throws Exception {
-        pkcs11 = RealModules.nssInitialised("nssdb-mechanisms");
-        long[] slots = pkcs11.C_GetSlotList(true);
-        assertTrue(slots.length >= 1, "the softoken has its crypto slot");
-        session = pkcs11.C_OpenSession(slots[0], CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
-    }
-
-    @AfterAll
-    void finalizeModule() throws Exception {
-        if (pkcs11 == null) {
-            return;
-        }
-        try {
-            pkcs11.C_CloseSession(session);
-            pkcs11.C_Finalize(null);
-        } finally {
-            pkcs11.disconnect();
-        }
+class RealNssSoftokenMechanismsTest extends RealModules.NssSuite {
+    RealNssSoftokenMechanismsTest() {
+        super("nssdb-mechanisms");
     }
 
     private static byte[] data(int length) {

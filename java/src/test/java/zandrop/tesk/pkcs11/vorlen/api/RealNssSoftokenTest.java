@@ -19,17 +19,16 @@ import java.util.Arrays;
 import java.util.HashSet;
 import java.util.List;
 import java.util.Set;
+import java.util.stream.Collectors;
 
 import javax.crypto.Cipher;
 import javax.crypto.spec.OAEPParameterSpec;
 import javax.crypto.spec.PSource;
 
-import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.MethodOrderer;
 import org.junit.jupiter.api.Order;
 import org.junit.jupiter.api.Test;
-import org.junit.jupiter.api.TestInstance;
 import org.junit.jupiter.api.TestMethodOrder;
 
 /**
@@ -40,51 +39,26 @@ import org.junit.jupiter.api.TestMethodOrder;
  * generations (the IV). Each copied-back value is checked against the JDK's own computation of
  * the same key material.
  */
-@TestInstance(TestInstance.Lifecycle.PER_CLASS)
 @TestMethodOrder(MethodOrderer.OrderAnnotation.class)
-class RealNssSoftokenTest {
+class RealNssSoftokenTest extends RealModules.NssSuite {
     private static final byte[] CLIENT_RANDOM = filled(32, 0x11);
     private static final byte[] SERVER_RANDOM = filled(32, 0x22);
 
-    private PKCS11Impl pkcs11;
-    private Path database;
-    private long slot;
     private Set<Long> mechanisms;
-    private long session;
     private final List<String> exercised = new ArrayList<>();
     private final List<String> notOffered = new ArrayList<>();
+
+    RealNssSoftokenTest() {
+        super("nssdb");
+    }
 
     private static byte[] filled(int length, int start) {
         return Platform.counting(length, start, 1);
     }
 
     @BeforeAll
-    void initialiseWithParameterString() throws Exception {
-        pkcs11 = RealModules.nssInitialised("nssdb");
-        database = RealModules.testDir().resolve("nssdb");
-        long[] slots = pkcs11.C_GetSlotList(true);
-        assertTrue(slots.length >= 1, "the softoken has its crypto slot");
-        slot = slots[0];
-        mechanisms = new HashSet<>();
-        for (long mechanism : pkcs11.C_GetMechanismList(slot)) {
-            mechanisms.add(mechanism);
-        }
-        session = pkcs11.C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
-    }
-
-    @AfterAll
-    void finalizeModule() throws Exception {
-        if (pkcs11 == null) {
-            return;
-        }
-        try {
-            if (session != 0) {
-                pkcs11.C_CloseSession(session);
-            }
-            pkcs11.C_Finalize(null);
-        } finally {
-            pkcs11.disconnect();
-        }
+    void readTheMechanismList() throws Exception {
+        mechanisms = Arrays.stream(pkcs11.C_GetMechanismList(slot)).boxed().collect(Collectors.toSet());
     }
 
     /** Says so in the output when a mechanism is missing; true when it is offered. */
@@ -109,6 +83,7 @@ class RealNssSoftokenTest {
         CK_INFO info = pkcs11.C_GetInfo();
         assertEquals("Mozilla Foundation", new String(info.manufacturerID).stripTrailing());
         // The softoken opened (and so created) its databases in the folder the string named.
+        Path database = RealModules.testDir().resolve("nssdb");
         assertTrue(Files.exists(database.resolve("cert9.db")), "cert9.db in " + database);
         assertTrue(Files.exists(database.resolve("key4.db")), "key4.db in " + database);
         assertEquals(2, pkcs11.C_GetSlotList(true).length, "crypto services and the key database");

@@ -19,10 +19,7 @@ import javax.crypto.Mac;
 import javax.crypto.spec.GCMParameterSpec;
 import javax.crypto.spec.SecretKeySpec;
 
-import org.junit.jupiter.api.AfterAll;
-import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
-import org.junit.jupiter.api.TestInstance;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.EnumSource;
 
@@ -33,28 +30,9 @@ import org.junit.jupiter.params.provider.EnumSource;
  * computations in the JDK. SoftHSM2 is a 2.40 module: the same object type falls back to its 2.x
  * list and refuses every 3.0 method.
  */
-@TestInstance(TestInstance.Lifecycle.PER_CLASS)
-class RealVersion3Test {
-    private PKCS11Impl pkcs11;
-    private long session;
-    private long blocksBefore;
-
-    @BeforeAll
-    void initialiseNss() throws Exception {
-        blocksBefore = PKCS11Impl.heapBlockCount();
-        pkcs11 = RealModules.nssInitialised("nssdb-v3");
-        session = pkcs11.C_OpenSession(pkcs11.C_GetSlotList(true)[0], CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
-    }
-
-    @AfterAll
-    void finalizeNss() throws Exception {
-        try {
-            pkcs11.C_CloseSession(session);
-            pkcs11.C_Finalize(null);
-        } finally {
-            pkcs11.disconnect();
-        }
-        assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "no native block outlives the suite");
+class RealVersion3Test extends RealModules.NssSuite {
+    RealVersion3Test() {
+        super("nssdb-v3");
     }
 
     private static byte[] bytes(int length, int start) {
