@@ -290,6 +290,15 @@ final class RealModules {
         return mac;
     }
 
+    /** The secret that the JDK's key agreement ("ECDH", "XDH") agrees between a private key and a peer's public key. */
+    static byte[] jdkAgreed(String algorithm, java.security.PrivateKey own, java.security.PublicKey peer)
+            throws GeneralSecurityException {
+        javax.crypto.KeyAgreement agreement = javax.crypto.KeyAgreement.getInstance(algorithm);
+        agreement.init(own);
+        agreement.doPhase(peer, true);
+        return agreement.generateSecret();
+    }
+
     /** The JDK's AES key of a value. */
     static SecretKeySpec aes(byte[] value) {
         return new SecretKeySpec(value, "AES");

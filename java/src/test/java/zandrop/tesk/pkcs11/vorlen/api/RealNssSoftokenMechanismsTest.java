@@ -13,7 +13,6 @@ import java.util.Arrays;
 import java.util.List;
 
 import javax.crypto.Cipher;
-import javax.crypto.KeyAgreement;
 import javax.crypto.spec.IvParameterSpec;
 
 import org.junit.jupiter.api.Test;
@@ -63,10 +62,7 @@ class RealNssSoftokenMechanismsTest extends RealModules.NssSuite {
                 RealModules.template(CKA_TOKEN, false, CKA_PRIVATE, true, CKA_DERIVE, true));
         ECPublicKey tokenPublic = RealModules.ecPublicKey(RealModules.bytes(pkcs11, session, pair[0], CKA_EC_POINT));
         KeyPair jdkPair = TestCertificates.jdkPair("secp256r1");
-        KeyAgreement agreement = KeyAgreement.getInstance("ECDH");
-        agreement.init(jdkPair.getPrivate());
-        agreement.doPhase(tokenPublic, true);
-        byte[] z = agreement.generateSecret();
+        byte[] z = RealModules.jdkAgreed("ECDH", jdkPair.getPrivate(), tokenPublic);
 
         // 40 bytes: two rounds of the KDF, so that its counter is exercised.
         byte[] sharedInfo = data(11);

@@ -38,7 +38,6 @@ import java.util.concurrent.TimeUnit;
 import java.util.stream.Collectors;
 
 import javax.crypto.Cipher;
-import javax.crypto.KeyAgreement;
 import javax.crypto.spec.IvParameterSpec;
 import javax.crypto.spec.OAEPParameterSpec;
 import javax.crypto.spec.PSource;
@@ -504,10 +503,8 @@ class RealSoftHsmTest extends RealModules.SoftHsmSuite {
                 RealModules.readable(CKK_GENERIC_SECRET, new CK_ATTRIBUTE(CKA_VALUE_LEN, 32L)));
         byte[] tokenSecret = RealModules.bytes(pkcs11, session, secret, CKA_VALUE);
 
-        KeyAgreement agreement = KeyAgreement.getInstance("ECDH");
-        agreement.init(jdkPair.getPrivate());
-        agreement.doPhase(tokenPublic, true);
-        assertArrayEquals(agreement.generateSecret(), tokenSecret, "both sides agree on the shared secret");
+        assertArrayEquals(RealModules.jdkAgreed("ECDH", jdkPair.getPrivate(), tokenPublic), tokenSecret,
+                "both sides agree on the shared secret");
         assertArrayEquals(peerPoint, params.pPublicData, "the parameter's arrays are left as they were");
         assertNull(params.pSharedData);
     }
