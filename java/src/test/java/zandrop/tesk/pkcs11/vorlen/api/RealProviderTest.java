@@ -241,10 +241,7 @@ class RealProviderTest {
         if (!c.algorithm().equals("NONEwithRSA")) {
             return digest;
         }
-        byte[] prefix = java.util.HexFormat.of().parseHex("3031300d060960864801650304020105000420");
-        byte[] info = java.util.Arrays.copyOf(prefix, prefix.length + digest.length);
-        System.arraycopy(digest, 0, info, prefix.length, digest.length);
-        return info;
+        return Platform.concat(java.util.HexFormat.of().parseHex("3031300d060960864801650304020105000420"), digest);
     }
 
     @Test
@@ -335,10 +332,8 @@ class RealProviderTest {
                     HexFormat.of().formatHex(bad));
             assertInstanceOf(IllegalArgumentException.class, e.getCause(), "the host's parser refused it: " + e);
             // The JDK's own provider refuses the same signature.
-            Signature sunEc = Signature.getInstance("SHA256withECDSA", "SunEC");
-            sunEc.initVerify(ecCert.getPublicKey());
-            sunEc.update(data);
-            assertThrows(SignatureException.class, () -> sunEc.verify(bad), HexFormat.of().formatHex(bad));
+            assertThrows(SignatureException.class, () -> RealModules.verifies(Signature.getInstance("SHA256withECDSA", "SunEC"),
+                    ecCert.getPublicKey(), data, bad), HexFormat.of().formatHex(bad));
         }
         verifier.update(data);
         assertTrue(verifier.verify(good), "the engine starts clean after a refusal");
@@ -426,8 +421,7 @@ class RealProviderTest {
         Cipher token = RealModules.initialised(Cipher.getInstance("AES/GCM/NoPadding", provider), Cipher.ENCRYPT_MODE, key, spec);
         token.updateAAD(aad);
         byte[] sealed = token.doFinal(plain);
-        Cipher sunJce = Cipher.getInstance("AES/GCM/NoPadding", "SunJCE");
-        sunJce.init(Cipher.DECRYPT_MODE, jdkKey, spec);
+        Cipher sunJce = RealModules.initialised(Cipher.getInstance("AES/GCM/NoPadding", "SunJCE"), Cipher.DECRYPT_MODE, jdkKey, spec);
         sunJce.updateAAD(aad);
         assertArrayEquals(plain, sunJce.doFinal(sealed), "SunJCE opens the token's ciphertext");
         assertThrows(IllegalStateException.class, () -> token.doFinal(plain), "no second encryption under one IV");
