@@ -465,14 +465,21 @@ final class RealModules {
         System.arraycopy(bytes, skip, into, offset + 32 - (bytes.length - skip), bytes.length - skip);
     }
 
+    /** Writes DER in PEM's armour of a type ("CERTIFICATE", "PRIVATE KEY") to a file; returns the file. */
+    static Path pem(Path file, String type, byte[] der) throws IOException {
+        Files.writeString(file, "-----BEGIN " + type + "-----\n" + java.util.Base64.getMimeEncoder().encodeToString(der)
+                + "\n-----END " + type + "-----\n");
+        return file;
+    }
+
     // ---- the JDK's tools with the provider
 
     /**
-     * A command of the JDK's {@code keytool} or {@code jarsigner} (next to vorlen.java) with
-     * {@code args}, then the options that load the provider (this build's jars) on the test
-     * folder's SoftHSM2 token of the label, with the user's PIN.
+     * Runs the JDK's {@code keytool} or {@code jarsigner} (next to vorlen.java) with {@code args},
+     * then the options that load the provider (this build's jars) on the test folder's SoftHSM2
+     * token of the label, with the user's PIN; the run must succeed.
      */
-    static List<String> providerTool(String label, String name, String... args) {
+    static Result providerToolOk(String label, String name, String... args) {
         String jars = System.getProperty("vorlen.provider.jar") + ":" + Path.of(System.getProperty("vorlen.provider.jar"))
                 .resolveSibling("vorlen-pkcs11.jar");
         String toolUri = zandrop.tesk.pkcs11.vorlen.token.Pkcs11Uri.builder().token(label).modulePath(softHsm2Itself()).build()
@@ -484,11 +491,6 @@ final class RealModules {
                 zandrop.tesk.pkcs11.vorlen.provider.VorlenProvider.class.getName(), "-providerArg", toolUri,
                 "-storepass", RealSoftHsmToken.USER_PIN));
         command.addAll(name.equals("keytool") ? List.of("-providerpath", jars) : List.of("-J-cp", "-J" + jars));
-        return command;
-    }
-
-    /** Runs a {@link #providerTool} command, which must succeed. */
-    static Result providerToolOk(List<String> command) {
         // The tool's JVM loads this build's library: it keeps the sanitizer runtime, as the test JVM.
         Result r = run(command, Map.of(), true);
         assertEquals(0, r.status(), command + "\n" + r.out() + r.err());

@@ -478,7 +478,7 @@ class RealProviderTest {
     void keytoolListsTheToken() {
         String emulator = System.getProperty("vorlen.jvm.emulator", "");
         assumeTrue(emulator.isEmpty(), "keytool of the target runs here only under " + emulator);
-        RealModules.Result r = RealModules.providerToolOk(RealModules.providerTool(LABEL, "keytool", "-list"));
+        RealModules.Result r = RealModules.providerToolOk(LABEL, "keytool", "-list");
         assertTrue(r.out().contains("Your keystore contains 8 entries"), r.out());
         assertTrue(r.out().contains("aes, SecretKeyEntry"), r.out());
         assertTrue(r.out().contains("rsa, PrivateKeyEntry"), r.out());

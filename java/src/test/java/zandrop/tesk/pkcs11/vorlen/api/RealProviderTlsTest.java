@@ -20,7 +20,6 @@ import java.security.Principal;
 import java.security.PrivateKey;
 import java.security.cert.Certificate;
 import java.security.cert.X509Certificate;
-import java.util.Base64;
 import java.util.List;
 import java.util.concurrent.CopyOnWriteArrayList;
 import java.util.concurrent.TimeUnit;
@@ -70,7 +69,7 @@ class RealProviderTlsTest {
         RealSoftHsmToken.initialiseAlone(LABEL);
         ca = TestCertificates.jdkPair("secp256r1");
         caCert = TestCertificates.issued(1, ca.getPublic(), CA_NAME, ca, CA_NAME, true);
-        caPem = pem(RealModules.testDir().resolve("ca.pem"), "CERTIFICATE", caCert.getEncoded());
+        caPem = RealModules.pem(RealModules.testDir().resolve("ca.pem"), "CERTIFICATE", caCert.getEncoded());
         provider = new VorlenProvider(Pkcs11Uri.builder().token(LABEL).modulePath(RealModules.softHsm2()).build().toString());
         // JSSE asks Signature.getInstance(name) for its signers: the provider must be installed.
         assertTrue(java.security.Security.addProvider(provider) > 0);
@@ -91,12 +90,6 @@ class RealProviderTlsTest {
             java.security.Security.removeProvider(provider.getName());
             provider.token().logout();
         }
-    }
-
-    private static Path pem(Path file, String type, byte[] der) throws Exception {
-        Files.writeString(file, "-----BEGIN " + type + "-----\n" + Base64.getMimeEncoder().encodeToString(der)
-                + "\n-----END " + type + "-----\n");
-        return file;
     }
 
     private static boolean installed(String program) {
@@ -241,9 +234,9 @@ class RealProviderTlsTest {
         staysOnTheToken("client");
         Path dir = RealModules.testDir();
         KeyPair serverPair = KeyPairGenerator.getInstance("EC").generateKeyPair();
-        Path cert = pem(dir.resolve("s_server.pem"), "CERTIFICATE",
+        Path cert = RealModules.pem(dir.resolve("s_server.pem"), "CERTIFICATE",
                 TestCertificates.issued(20, serverPair.getPublic(), "CN=localhost", ca, CA_NAME, false).getEncoded());
-        Path key = pem(dir.resolve("s_server.key"), "PRIVATE KEY", serverPair.getPrivate().getEncoded());
+        Path key = RealModules.pem(dir.resolve("s_server.key"), "PRIVATE KEY", serverPair.getPrivate().getEncoded());
         for (String version : List.of("1.3", "1.2")) {
             int port;
             try (java.net.ServerSocket probe = new java.net.ServerSocket(0)) {
