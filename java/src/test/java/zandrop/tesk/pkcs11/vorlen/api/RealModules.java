@@ -299,6 +299,27 @@ final class RealModules {
         return agreement.generateSecret();
     }
 
+    /** HMAC-SHA256 of the parts of data in turn, by the JDK; an empty key stands for 32 zero bytes (RFC 5869's no salt). */
+    static byte[] hmacSha256(byte[] key, byte[]... data) throws GeneralSecurityException {
+        javax.crypto.Mac mac = initialised(javax.crypto.Mac.getInstance("HmacSHA256"),
+                new SecretKeySpec(key.length == 0 ? new byte[32] : key, "HmacSHA256"));
+        for (byte[] part : data) {
+            mac.update(part);
+        }
+        return mac.doFinal();
+    }
+
+    /** RFC 5869's HKDF-Expand with HMAC-SHA256, by the JDK. */
+    static byte[] hkdfExpand(byte[] prk, byte[] info, int length) throws GeneralSecurityException {
+        byte[] okm = new byte[0];
+        byte[] t = new byte[0];
+        for (int i = 1; okm.length < length; i++) {
+            t = hmacSha256(prk, t, info, new byte[] {(byte) i});
+            okm = Platform.concat(okm, t);
+        }
+        return Arrays.copyOf(okm, length);
+    }
+
     /** The JDK's AES key of a value. */
     static SecretKeySpec aes(byte[] value) {
         return new SecretKeySpec(value, "AES");
