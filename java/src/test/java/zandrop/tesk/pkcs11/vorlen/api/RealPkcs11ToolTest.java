@@ -8,6 +8,7 @@ import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 import java.lang.reflect.Field;
 import java.lang.reflect.Modifier;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.HashMap;
 import java.util.List;
 import java.util.Map;
@@ -40,17 +41,12 @@ class RealPkcs11ToolTest {
 
     @BeforeAll
     void initialiseToken() throws Exception {
-        RealModules.testDir();
         module = RealModules.softHsm2();
         RealModules.pkcs11Tool();
+        // The token's slot as a new C_Initialize finds it, as pkcs11-tool's does.
+        slot = RealSoftHsmToken.initialiseAlone(TOKEN_LABEL);
         pkcs11 = new PKCS11Impl(module);
         pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
-        RealSoftHsmToken.initialise(pkcs11, TOKEN_LABEL);
-        // SoftHSM2 numbers the slots of an initialised token anew when it reads its token folder:
-        // start again, as pkcs11-tool does.
-        pkcs11.C_Finalize(null);
-        pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
-        slot = RealSoftHsmToken.requireSlot(pkcs11, TOKEN_LABEL);
     }
 
     @AfterAll
@@ -94,10 +90,7 @@ class RealPkcs11ToolTest {
                 current.put(line.substring(0, colon).trim(), line.substring(colon + 1).trim());
             }
         }
-        List<Long> ours = new ArrayList<>();
-        for (long id : pkcs11.C_GetSlotList(false)) {
-            ours.add(id);
-        }
+        List<Long> ours = Arrays.stream(pkcs11.C_GetSlotList(false)).boxed().toList();
         assertEquals(ours, toolSlots, "the same slots in the same order");
         assertTrue(toolSlots.contains(slot));
 
