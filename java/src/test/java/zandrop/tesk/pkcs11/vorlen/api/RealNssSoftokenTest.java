@@ -229,10 +229,7 @@ class RealNssSoftokenTest extends RealModules.NssSuite {
             CKM_PBE_MD5_CAST3_CBC, CKM_PBE_MD5_CAST5_CBC, CKM_PBE_SHA1_CAST5_CBC};
         String password = "correct horse";
         char[] salt = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
-        byte[] saltBytes = new byte[salt.length];
-        for (int i = 0; i < salt.length; i++) {
-            saltBytes[i] = (byte) salt[i];
-        }
+        byte[] saltBytes = new String(salt).getBytes(StandardCharsets.ISO_8859_1);
         int iterations = 100;
         for (long mechanism : candidates) {
             if (!offered(mechanism, "IV written back")) {
@@ -243,8 +240,7 @@ class RealNssSoftokenTest extends RealModules.NssSuite {
                 System.out.println("offered but without an oracle here: " + PKCS11Constants.mechanismName(mechanism));
                 continue;
             }
-            char[] iv = new char[8];
-            Arrays.fill(iv, '\u0100');
+            char[] iv = "\u0100".repeat(8).toCharArray();
             CK_PBE_PARAMS params = new CK_PBE_PARAMS(iv, password.toCharArray(), salt, iterations);
             long key = pkcs11.C_GenerateKey(session, new CK_MECHANISM(mechanism, params), readableSecret(CKK_DES));
 
@@ -262,13 +258,10 @@ class RealNssSoftokenTest extends RealModules.NssSuite {
         // A PBE mechanism outside CKM_PBE_MD2_DES_CBC..CKM_PBE_SHA1_CAST5_CBC gets no copy-back,
         // whatever the module did with its IV buffer.
         if (mechanisms.contains(CKM_PBE_SHA1_DES3_EDE_CBC)) {
-            char[] iv = new char[8];
-            Arrays.fill(iv, 'x');
+            char[] iv = "xxxxxxxx".toCharArray();
             CK_PBE_PARAMS params = new CK_PBE_PARAMS(iv, password.toCharArray(), salt, iterations);
             pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_PBE_SHA1_DES3_EDE_CBC, params), readableSecret(CKK_DES3));
-            char[] untouched = new char[8];
-            Arrays.fill(untouched, 'x');
-            assertArrayEquals(untouched, iv, "CKM_PBE_SHA1_DES3_EDE_CBC: the Java IV is left alone");
+            assertArrayEquals("xxxxxxxx".toCharArray(), iv, "CKM_PBE_SHA1_DES3_EDE_CBC: the Java IV is left alone");
         }
     }
 
