@@ -116,20 +116,6 @@ final class RealModules {
         return "configdir='sql:" + database + "' certPrefix='' keyPrefix='' secmod='secmod.db' flags= ";
     }
 
-    /** NSS's softoken initialised with the operating system's locking and {@link #nssParameters}. */
-    static PKCS11Impl nssInitialised(String name) throws IOException, PKCS11Exception {
-        CK_C_INITIALIZE_ARGS args = new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK);
-        args.pReserved = nssParameters(name);
-        PKCS11Impl pkcs11 = new PKCS11Impl(nssSoftoken());
-        try {
-            pkcs11.C_Initialize(args);
-        } catch (PKCS11Exception | RuntimeException e) {
-            pkcs11.disconnect();
-            throw e;
-        }
-        return pkcs11;
-    }
-
     /** p11-kit's client module, which forwards every call to a p11-kit server. */
     static String p11KitClient() {
         return path("vorlen.real.p11kitclient", "p11-kit-modules");
@@ -330,10 +316,7 @@ final class RealModules {
     /** Reads attributes of an object; returns the values in template order. */
     static CK_ATTRIBUTE[] read(PKCS11Impl pkcs11, long session, long object, long... types)
             throws PKCS11Exception {
-        CK_ATTRIBUTE[] template = new CK_ATTRIBUTE[types.length];
-        for (int i = 0; i < types.length; i++) {
-            template[i] = new CK_ATTRIBUTE(types[i]);
-        }
+        CK_ATTRIBUTE[] template = Arrays.stream(types).mapToObj(CK_ATTRIBUTE::new).toArray(CK_ATTRIBUTE[]::new);
         pkcs11.C_GetAttributeValue(session, object, template);
         for (int i = 0; i < types.length; i++) {
             assertEquals(types[i], template[i].type, "attribute " + i + " keeps its type");
@@ -419,9 +402,7 @@ final class RealModules {
             long[] some;
             while ((some = pkcs11.C_FindObjects(session, 3)).length > 0) {
                 assertTrue(some.length <= 3, "no more handles than asked for");
-                long[] grown = Arrays.copyOf(all, all.length + some.length);
-                System.arraycopy(some, 0, grown, all.length, some.length);
-                all = grown;
+                all = java.util.stream.LongStream.concat(Arrays.stream(all), Arrays.stream(some)).toArray();
             }
         } finally {
             pkcs11.C_FindObjectsFinal(session);
@@ -434,12 +415,6 @@ final class RealModules {
     static RSAPublicKey rsaPublicKey(byte[] modulus, byte[] exponent) throws GeneralSecurityException {
         return (RSAPublicKey) KeyFactory.getInstance("RSA").generatePublic(
                 new RSAPublicKeySpec(new BigInteger(1, modulus), new BigInteger(1, exponent)));
-    }
-
-    static ECParameterSpec p256() throws GeneralSecurityException {
-        AlgorithmParameters parameters = AlgorithmParameters.getInstance("EC");
-        parameters.init(new ECGenParameterSpec("secp256r1"));
-        return parameters.getParameterSpec(ECParameterSpec.class);
     }
 
     /**
@@ -468,7 +443,10 @@ final class RealModules {
         assertEquals(4, point[0], "uncompressed form");
         BigInteger x = new BigInteger(1, Arrays.copyOfRange(point, 1, 33));
         BigInteger y = new BigInteger(1, Arrays.copyOfRange(point, 33, 65));
-        return (ECPublicKey) KeyFactory.getInstance("EC").generatePublic(new ECPublicKeySpec(new ECPoint(x, y), p256()));
+        AlgorithmParameters p256 = AlgorithmParameters.getInstance("EC");
+        p256.init(new ECGenParameterSpec("secp256r1"));
+        return (ECPublicKey) KeyFactory.getInstance("EC").generatePublic(new ECPublicKeySpec(new ECPoint(x, y),
+                p256.getParameterSpec(ECParameterSpec.class)));
     }
 
     /** A JDK public key of P-256 as an uncompressed point, the form ECDH takes. */
@@ -721,8 +699,9 @@ final class RealModules {
 
     /**
      * A suite whose cases share a read/write session on the crypto slot of NSS's softoken, on a
-     * fresh database in the folder of the suite's name ({@link #nssInitialised}), opened before
-     * the first case and closed, with its check that every native block was freed, after the last.
+     * fresh database in the folder of the suite's name ({@link #nssParameters}), initialised with
+     * the operating system's locking, opened before the first case and closed (also after a
+     * failed start), with its check that every native block was freed, after the last.
      */
     @org.junit.jupiter.api.TestInstance(org.junit.jupiter.api.TestInstance.Lifecycle.PER_CLASS)
     abstract static class NssSuite {
@@ -740,7 +719,10 @@ final class RealModules {
         @org.junit.jupiter.api.BeforeAll
         void initialiseNss() throws Exception {
             blocksBefore = PKCS11Impl.heapBlockCount();
-            pkcs11 = nssInitialised(database);
+            CK_C_INITIALIZE_ARGS args = new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK);
+            args.pReserved = nssParameters(database);
+            pkcs11 = new PKCS11Impl(nssSoftoken());
+            pkcs11.C_Initialize(args);
             long[] slots = pkcs11.C_GetSlotList(true);
             assertTrue(slots.length >= 1, "the softoken has its crypto slot");
             slot = slots[0];

@@ -22,7 +22,6 @@ import java.security.cert.X509Certificate;
 import java.security.interfaces.ECKey;
 import java.security.interfaces.RSAKey;
 import java.security.spec.AlgorithmParameterSpec;
-import java.security.spec.ECGenParameterSpec;
 import java.security.spec.MGF1ParameterSpec;
 import java.security.spec.PSSParameterSpec;
 import java.util.ArrayList;
@@ -87,16 +86,14 @@ class RealProviderTest {
     void populate() throws Exception {
         RealSoftHsmToken.initialiseAlone(LABEL);
         rsa = TestCertificates.jdkPair("RSA");
-        KeyPairGenerator ecGen = KeyPairGenerator.getInstance("EC");
-        ecGen.initialize(new ECGenParameterSpec("secp256r1"));
-        ec = ecGen.generateKeyPair();
+        ec = TestCertificates.jdkPair("secp256r1");
         ed = KeyPairGenerator.getInstance("Ed25519").generateKeyPair();
-        KeyPair twin1 = ecGen.generateKeyPair();
-        KeyPair twin2 = ecGen.generateKeyPair();
-        KeyPair unnamed = ecGen.generateKeyPair();
+        KeyPair twin1 = TestCertificates.jdkPair("secp256r1");
+        KeyPair twin2 = TestCertificates.jdkPair("secp256r1");
+        KeyPair unnamed = TestCertificates.jdkPair("secp256r1");
         rsaCert = TestCertificates.selfSigned(rsa, "CN=rsa");
         ecCert = TestCertificates.selfSigned(ec, "CN=ec");
-        caCert = TestCertificates.selfSigned(ecGen.generateKeyPair(), "CN=ca");
+        caCert = TestCertificates.selfSigned(TestCertificates.jdkPair("secp256r1"), "CN=ca");
         X509Certificate unnamedCert = TestCertificates.selfSigned(unnamed, "CN=unnamed");
         // Keys as a token holds them: sensitive, not extractable; certificates paired by CKA_ID.
         try (Pkcs11Module module = Pkcs11Module.open(RealModules.softHsm2())) {

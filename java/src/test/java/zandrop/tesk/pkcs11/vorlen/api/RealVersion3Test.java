@@ -70,6 +70,17 @@ class RealVersion3Test extends RealModules.NssSuite {
 
     // ---- message-based AEAD against the JDK
 
+    /** One message encrypted between C_MessageEncryptInit and C_MessageEncryptFinal. */
+    private byte[] encryptMessage(CK_MECHANISM mechanism, long key, Object parameter, byte[] aad, byte[] plain)
+            throws PKCS11Exception {
+        pkcs11.C_MessageEncryptInit(session, mechanism, key);
+        try {
+            return pkcs11.C_EncryptMessage(session, parameter, aad, plain);
+        } finally {
+            pkcs11.C_MessageEncryptFinal(session);
+        }
+    }
+
     @ParameterizedTest
     @EnumSource(RealModules.Aead.class)
     void aeadMessagesEqualTheJdk(RealModules.Aead aead) throws Exception {
@@ -85,12 +96,7 @@ class RealVersion3Test extends RealModules.NssSuite {
         PKCS11Exception refused = RealModules.aeadMatchesTheJdk(aead, keyValue, iv, 128, aad, bytes(37, 0x11),
             plain -> {
                 byte[] tag = new byte[16];
-                pkcs11.C_MessageEncryptInit(session, mechanism, key);
-                try {
-                    return Platform.concat(pkcs11.C_EncryptMessage(session, parameter.apply(tag), aad, plain), tag);
-                } finally {
-                    pkcs11.C_MessageEncryptFinal(session);
-                }
+                return Platform.concat(encryptMessage(mechanism, key, parameter.apply(tag), aad, plain), tag);
             },
             sealed -> {
                 int length = sealed.length - 16;
@@ -115,14 +121,8 @@ class RealVersion3Test extends RealModules.NssSuite {
         byte[] plaintext = bytes(37, 0x11);
         byte[] generatedIv = bytes(12, 0x21);
         byte[] generatedTag = new byte[16];
-        byte[] second;
-        pkcs11.C_MessageEncryptInit(session, new CK_MECHANISM(CKM_AES_GCM), key);
-        try {
-            second = pkcs11.C_EncryptMessage(session,
-                    new CK_GCM_MESSAGE_PARAMS(generatedIv, 48, CKG_GENERATE_COUNTER, generatedTag, 128), aad, plaintext);
-        } finally {
-            pkcs11.C_MessageEncryptFinal(session);
-        }
+        byte[] second = encryptMessage(new CK_MECHANISM(CKM_AES_GCM), key,
+                new CK_GCM_MESSAGE_PARAMS(generatedIv, 48, CKG_GENERATE_COUNTER, generatedTag, 128), aad, plaintext);
         assertArrayEquals(Arrays.copyOf(bytes(12, 0x21), 6), Arrays.copyOf(generatedIv, 6), "the fixed part stays");
         assertFalse(Arrays.equals(bytes(12, 0x21), generatedIv), "the generated part came back: " + Arrays.toString(generatedIv));
         assertArrayEquals(RealModules.Aead.AES_GCM.jdkSeal(keyValue, generatedIv, 128, aad, plaintext),
