@@ -80,10 +80,12 @@ class RealRemoteTest {
                 + ", the token " + new String(pkcs11.C_GetTokenInfo(login.slot).manufacturerID).trim());
     }
 
+    /** Closes the login and its server, if open (checking its native blocks), and checks the global references. */
     @AfterAll
     void stopTheServer() throws Exception {
         if (login != null) {
             login.close();
+            login = null;
         }
         assertEquals(globalReferencesBefore, PKCS11Impl.globalReferenceCount(), "no global reference left");
     }
@@ -189,8 +191,7 @@ class RealRemoteTest {
     @Test
     @Order(3)
     void theServerTakenAwayMidStreamGivesEveryCallerAnExceptionAndComesBack() throws Exception {
-        login.close();  // checks that the earlier cases left no native block
-        login = null;
+        stopTheServer();  // the earlier cases' server: they left no native block nor global reference
         long blocksBefore = PKCS11Impl.heapBlockCount();
         int threads = 8;
         Map<String, Integer> answers = new TreeMap<>();
@@ -295,10 +296,7 @@ class RealRemoteTest {
     @Test
     @Order(4)
     void thePoolOutlivesAServerRestartedUnderIt() throws Exception {
-        if (login != null) {  // run alone: the server of the earlier cases goes first
-            login.close();
-            login = null;
-        }
+        stopTheServer();  // the earlier cases' server, if any, goes first
         long blocksBefore = PKCS11Impl.heapBlockCount();
         RealModules.P11KitServer server = RealModules.P11KitServer.start(TOKEN_LABEL);
         ExecutorService threads = Executors.newFixedThreadPool(16);
@@ -370,10 +368,7 @@ class RealRemoteTest {
     @Test
     @Order(5)
     void theProviderSignsThroughTheServer() throws Exception {
-        if (login != null) {
-            login.close();
-            login = null;
-        }
+        stopTheServer();
         long blocksBefore = PKCS11Impl.heapBlockCount();
         String uri = zandrop.tesk.pkcs11.vorlen.token.Pkcs11Uri.builder().token(TOKEN_LABEL)
                 .modulePath(RealModules.p11KitClient()).pinValue(RealSoftHsmToken.USER_PIN).build().toString();
