@@ -279,12 +279,11 @@ class CliDemoTest {
     @Test
     void tlsServesHttpsWithTheDemoKeyUntilStopped() throws Exception {
         assumeTheDemoCanRestartItsJvm();
-        Map<String, String> env = demoEnvironment("tls");
         List<String> command = List.of(System.getProperty("vorlen.java", "java"), "-Xcheck:jni",
                 "-Dvorlen.demo.softhsm2=" + RealModules.softHsm2(), "-jar", System.getProperty("vorlen.demo.jar"),
                 "tls", "--port", "0");
         ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(true);
-        builder.environment().putAll(env);
+        builder.environment().putAll(demoEnvironment("tls"));
         Process demo = builder.start();
         try {
             java.io.BufferedReader out = new java.io.BufferedReader(new java.io.InputStreamReader(demo.getInputStream(),

@@ -167,12 +167,7 @@ class RealProviderTest {
 
         // A callback handler gives the PIN; the keys pair with their certificates by CKA_ID.
         store = KeyStore.getInstance("PKCS11", provider);
-        store.load(new KeyStore.LoadStoreParameter() {
-            @Override
-            public KeyStore.ProtectionParameter getProtectionParameter() {
-                return new KeyStore.CallbackHandlerProtection(callbacks -> ((PasswordCallback) callbacks[0]).setPassword(PIN));
-            }
-        });
+        store.load(() -> new KeyStore.CallbackHandlerProtection(callbacks -> ((PasswordCallback) callbacks[0]).setPassword(PIN)));
         assertEquals(Set.of("07", "aes", "ca", "ec", "ed", "rsa", "twin/05", "twin/06"), aliases(store));
         for (String alias : List.of("rsa", "ec", "07")) {
             assertTrue(store.isKeyEntry(alias), alias);
