@@ -5,13 +5,12 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.junit.jupiter.api.Assertions.fail;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
-import java.lang.reflect.Field;
-import java.lang.reflect.Modifier;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.HashMap;
 import java.util.List;
 import java.util.Map;
+import java.util.Optional;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
 
@@ -116,17 +115,9 @@ class RealPkcs11ToolTest {
     @Test
     void mechanismsAreWhatPkcs11ToolLists() throws Exception {
         String listing = tool("--list-mechanisms", "--slot", Long.toUnsignedString(slot));
-        List<String> lines = new ArrayList<>();
-        boolean inList = false;
-        for (String line : listing.split("\n")) {
-            if (line.startsWith("Supported mechanisms:")) {
-                inList = true;
-            } else if (inList && line.startsWith("  ")) {
-                lines.add(line.trim());
-            } else if (inList) {
-                break;
-            }
-        }
+        // The indented lines under "Supported mechanisms:".
+        List<String> lines = listing.lines().dropWhile(line -> !line.startsWith("Supported mechanisms:")).skip(1)
+                .takeWhile(line -> line.startsWith("  ")).map(String::trim).toList();
         long[] types = pkcs11.C_GetMechanismList(slot);
         assertEquals(types.length, lines.size(), "as many mechanisms as pkcs11-tool lists");
         for (int i = 0; i < types.length; i++) {
@@ -145,16 +136,12 @@ class RealPkcs11ToolTest {
             return Long.parseUnsignedLong(name.substring("mechtype-0x".length()), 16);
         }
         String constant = name.replace('-', '_').toUpperCase();
-        for (Field field : PKCS11Constants.class.getFields()) {
-            if (field.getName().equals("CKM_" + constant) && Modifier.isStatic(field.getModifiers())) {
-                return field.getLong(null);
-            }
+        try {
+            return PKCS11Constants.class.getField("CKM_" + constant).getLong(null);  // a static field: no instance
+        } catch (NoSuchFieldException e) {
+            return Optional.ofNullable(NEWER_MECHANISMS.get(constant))
+                    .orElseGet(() -> fail("pkcs11-tool prints a mechanism name that matches no constant: " + name));
         }
-        Long newer = NEWER_MECHANISMS.get(constant);
-        if (newer == null) {
-            fail("pkcs11-tool prints a mechanism name that matches no constant: " + name);
-        }
-        return newer;
     }
 
     private static final long[] FLAGS = {CKF_HW, CKF_ENCRYPT, CKF_DECRYPT, CKF_DIGEST, CKF_SIGN, CKF_SIGN_RECOVER,
@@ -167,16 +154,9 @@ class RealPkcs11ToolTest {
     /** The rest of pkcs11-tool's line for a mechanism, made from what the library read. */
     private static String describe(CK_MECHANISM_INFO info) {
         StringBuilder text = new StringBuilder();
-        if (info.ulMinKeySize != 0 || info.ulMaxKeySize != 0) {
-            text.append(", keySize={");
-            if (info.ulMinKeySize != 0) {
-                text.append(Long.toUnsignedString(info.ulMinKeySize));
-            }
-            text.append(',');
-            if (info.ulMaxKeySize != 0) {
-                text.append(Long.toUnsignedString(info.ulMaxKeySize));
-            }
-            text.append('}');
+        if (info.ulMinKeySize != 0 || info.ulMaxKeySize != 0) {  // a bound of 0 is left out
+            text.append(", keySize={").append(info.ulMinKeySize == 0 ? "" : Long.toUnsignedString(info.ulMinKeySize)).append(',')
+                    .append(info.ulMaxKeySize == 0 ? "" : Long.toUnsignedString(info.ulMaxKeySize)).append('}');
         }
         long rest = info.flags;
         for (int i = 0; i < FLAGS.length; i++) {

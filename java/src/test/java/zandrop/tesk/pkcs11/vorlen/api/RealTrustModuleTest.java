@@ -104,17 +104,10 @@ class RealTrustModuleTest {
 
         RealModules.Result listed = RealModules.run(trustTool, "list", "--filter=ca-anchors");
         assertEquals(0, listed.status(), listed.err());
-        List<String> toolLabels = new ArrayList<>();
-        int entries = 0;
-        for (String line : listed.out().split("\n")) {
-            if (line.startsWith("pkcs11:")) {
-                entries++;
-            } else if (line.startsWith("    label: ")) {
-                toolLabels.add(line.substring("    label: ".length()));
-            }
-        }
+        long entries = listed.out().lines().filter(line -> line.startsWith("pkcs11:")).count();
+        List<String> toolLabels = listed.out().lines().filter(line -> line.startsWith("    label: "))
+                .map(line -> line.substring("    label: ".length())).sorted().toList();
         assertEquals(entries, anchorLabels.size(), "as many anchors as `trust list --filter=ca-anchors` reports");
-        Collections.sort(toolLabels);
         Collections.sort(anchorLabels);
         assertEquals(toolLabels, anchorLabels, "and the same ones, by label");
     }
