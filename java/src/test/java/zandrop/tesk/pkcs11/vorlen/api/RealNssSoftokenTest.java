@@ -106,24 +106,18 @@ class RealNssSoftokenTest extends RealModules.NssSuite {
 
     /** SSL 3.0's key expansion: MD5(secret + SHA1("A" + secret + first + second)) + MD5(... "BB" ...) ... */
     private static byte[] ssl3Expand(byte[] secret, byte[] first, byte[] second, int length) throws Exception {
-        byte[] out = new byte[length];
-        int done = 0;
-        for (int round = 1; done < length; round++) {
+        byte[] out = new byte[0];
+        for (int round = 1; out.length < length; round++) {
             MessageDigest sha1 = MessageDigest.getInstance("SHA-1");
-            for (int i = 0; i < round; i++) {
-                sha1.update((byte) ('A' + round - 1));
-            }
+            sha1.update(String.valueOf((char) ('A' + round - 1)).repeat(round).getBytes(StandardCharsets.US_ASCII));
             sha1.update(secret);
             sha1.update(first);
             sha1.update(second);
             MessageDigest md5 = MessageDigest.getInstance("MD5");
             md5.update(secret);
-            byte[] block = md5.digest(sha1.digest());
-            int n = Math.min(block.length, length - done);
-            System.arraycopy(block, 0, out, done, n);
-            done += n;
+            out = Platform.concat(out, md5.digest(sha1.digest()));
         }
-        return out;
+        return Arrays.copyOf(out, length);
     }
 
     private long derivedMaster;
@@ -246,10 +240,8 @@ class RealNssSoftokenTest extends RealModules.NssSuite {
 
             byte[] derived = pbkdf1(digest, password.getBytes(StandardCharsets.US_ASCII), saltBytes, iterations);
             assertSame(iv, params.pInitVector, "the caller's array is filled, not replaced");
-            for (int i = 0; i < 8; i++) {
-                assertEquals((char) (derived[8 + i] & 0xFF), iv[i],
-                        PKCS11Constants.mechanismName(mechanism) + ": IV byte " + i + ", zero-extended to a char");
-            }
+            assertArrayEquals(new String(derived, 8, 8, StandardCharsets.ISO_8859_1).toCharArray(), iv,
+                    PKCS11Constants.mechanismName(mechanism) + ": the IV's bytes, each zero-extended to a char");
             assertArrayEquals(withoutParity(Arrays.copyOf(derived, 8)),
                     withoutParity(RealModules.bytes(pkcs11, session, key, CKA_VALUE)), "the DES key, parity bits aside");
             exercised.add(PKCS11Constants.mechanismName(mechanism));
