@@ -11,7 +11,6 @@ import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
-import java.util.HashMap;
 import java.util.HexFormat;
 import java.util.List;
 import java.util.Map;
@@ -33,13 +32,8 @@ class CliDemoTest {
         }
 
         String value(String key) {
-            for (String line : out.split("\n")) {
-                if (line.startsWith(key + " ")) {
-                    return line.substring(key.length()).trim();
-                }
-            }
-            fail("no line '" + key + "' in:\n" + out);
-            return null;
+            return out.lines().filter(line -> line.startsWith(key + " ")).findFirst()
+                    .map(line -> line.substring(key.length()).trim()).orElseGet(() -> fail("no line '" + key + "' in:\n" + out));
         }
     }
 
@@ -50,10 +44,9 @@ class CliDemoTest {
         List<String> command = new ArrayList<>(List.of(System.getProperty("vorlen.java", "java"), "-Xcheck:jni",
                 "-Dvorlen.demo.softhsm2=" + RealModules.softHsm2(), "-jar", jar));
         command.addAll(List.of(args));
-        Map<String, String> env = new HashMap<>(environment);
         // The test JVM runs under the sanitizer runtime when the library is built with it; the
         // program's JVM loads the same library and keeps it.
-        RealModules.Result result = RealModules.run(command, env, true);
+        RealModules.Result result = RealModules.run(command, environment, true);
         String all = result.out() + result.err();
         assertFalse(all.contains("WARNING in native method") || all.contains("WARNING: JNI")
                 || all.contains("FATAL ERROR in native method"), "no JNI warning:\n" + all);
@@ -103,12 +96,7 @@ class CliDemoTest {
         String[] steps = {"connect, C_Initialize", "C_GetInfo", "C_GetSlotList", "C_OpenSession", "C_Login",
             "C_FindObjects", "C_SignInit, C_Sign", "C_FindObjects, C_VerifyInit, C_Verify", "C_VerifyInit, C_Verify",
             "C_Logout", "C_CloseSession", "C_Finalize, disconnect"};
-        List<String> stepLines = new ArrayList<>();
-        for (String line : first.out().split("\n")) {
-            if (line.matches("^\\s*\\d+  .*")) {
-                stepLines.add(line);
-            }
-        }
+        List<String> stepLines = first.out().lines().filter(line -> line.matches("^\\s*\\d+  .*")).toList();
         assertEquals(steps.length, stepLines.size(), first.out());
         for (int i = 0; i < steps.length; i++) {
             String line = stepLines.get(i);
@@ -182,10 +170,7 @@ class CliDemoTest {
             pkcs11.C_InitPIN(session, RealSoftHsmToken.USER_PIN.toCharArray());
             pkcs11.C_Logout(session);
             pkcs11.C_Login(session, CKU_USER, RealSoftHsmToken.USER_PIN.toCharArray());
-            char[] label = "road key".toCharArray();
-            pkcs11.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_RSA_PKCS_KEY_PAIR_GEN),
-                    RealModules.template(CKA_TOKEN, true, CKA_MODULUS_BITS, 2048L, CKA_VERIFY, true, CKA_LABEL, label),
-                    RealModules.template(CKA_TOKEN, true, CKA_PRIVATE, true, CKA_SIGN, true, CKA_LABEL, label));
+            RealModules.rsaKeyPair(pkcs11, session, true, "road key");
             pkcs11.C_Finalize(null);
             // The token's slot as a new process sees it (SoftHSM2 renumbers at C_Initialize).
             pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
@@ -294,12 +279,11 @@ class CliDemoTest {
     @Test
     void tlsServesHttpsWithTheDemoKeyUntilStopped() throws Exception {
         assumeTheDemoCanRestartItsJvm();
-        Map<String, String> env = demoEnvironment("tls");
         List<String> command = List.of(System.getProperty("vorlen.java", "java"), "-Xcheck:jni",
                 "-Dvorlen.demo.softhsm2=" + RealModules.softHsm2(), "-jar", System.getProperty("vorlen.demo.jar"),
                 "tls", "--port", "0");
         ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(true);
-        builder.environment().putAll(env);
+        builder.environment().putAll(demoEnvironment("tls"));
         Process demo = builder.start();
         try {
             java.io.BufferedReader out = new java.io.BufferedReader(new java.io.InputStreamReader(demo.getInputStream(),
@@ -321,8 +305,7 @@ class CliDemoTest {
             }
             assertTrue(url != null && url.startsWith("https://localhost:"), printed.toString());
             assertTrue(printed.toString().contains("Made a self-signed certificate"), printed.toString());
-            // Trust exactly the certificate the program printed the fingerprint of.
-            String expected = fingerprint;
+            // The server's certificate is held, and must be the one the program printed the fingerprint of.
             java.security.cert.X509Certificate[] seen = new java.security.cert.X509Certificate[1];
             javax.net.ssl.X509TrustManager trust = new javax.net.ssl.X509TrustManager() {
                 @Override
@@ -332,18 +315,8 @@ class CliDemoTest {
                 }
 
                 @Override
-                public void checkServerTrusted(java.security.cert.X509Certificate[] chain, String type) throws
-                        java.security.cert.CertificateException {
+                public void checkServerTrusted(java.security.cert.X509Certificate[] chain, String type) {
                     seen[0] = chain[0];
-                    try {
-                        String sha = HexFormat.of().formatHex(java.security.MessageDigest.getInstance("SHA-256")
-                                .digest(chain[0].getEncoded()));
-                        if (!sha.equals(expected)) {
-                            throw new java.security.cert.CertificateException("not the printed certificate: " + sha);
-                        }
-                    } catch (java.security.NoSuchAlgorithmException e) {
-                        throw new java.security.cert.CertificateException(e);
-                    }
                 }
 
                 @Override
@@ -358,6 +331,8 @@ class CliDemoTest {
             connection.setConnectTimeout(60_000);
             connection.setReadTimeout(60_000);
             assertEquals(200, connection.getResponseCode());
+            assertEquals(fingerprint, HexFormat.of().formatHex(java.security.MessageDigest.getInstance("SHA-256")
+                    .digest(seen[0].getEncoded())), "the certificate the program printed the fingerprint of");
             String page = new String(connection.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
             assertTrue(page.contains("the RSA key \"demo-key\", which stays on the token"), page);
             assertEquals("CN=localhost", seen[0].getSubjectX500Principal().getName());

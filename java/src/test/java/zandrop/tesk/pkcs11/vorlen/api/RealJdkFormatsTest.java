@@ -13,10 +13,8 @@ import java.security.KeyPairGenerator;
 import java.security.MessageDigest;
 import java.security.PublicKey;
 import java.security.Signature;
-import java.security.spec.ECGenParameterSpec;
 import java.util.List;
 
-import javax.crypto.KeyAgreement;
 
 import org.junit.jupiter.api.Test;
 
@@ -39,14 +37,10 @@ class RealJdkFormatsTest extends RealModules.SoftHsmSuite {
 
     private static final byte[] DATA = "signed on one side, verified on the other".getBytes(StandardCharsets.UTF_8);
 
-    private static KeyPair generate(String algorithm, Curve curve) throws Exception {
-        KeyPairGenerator generator = KeyPairGenerator.getInstance(algorithm);
-        if (curve != null && curve.kind() == Curve.Kind.WEIERSTRASS) {
-            generator.initialize(new ECGenParameterSpec(curve.jdkName()));
-        } else if (curve == null) {
-            generator.initialize(2048);
-        }
-        return generator.generateKeyPair();
+    /** A JDK key pair on the curve, or of RSA (2048 bits) for null. */
+    private static KeyPair generate(Curve curve) throws Exception {
+        return curve != null && curve.kind() != Curve.Kind.WEIERSTRASS ? KeyPairGenerator.getInstance(curve.jdkName()).generateKeyPair()
+                : TestCertificates.jdkPair(curve == null ? "RSA" : curve.jdkName());
     }
 
     /** The token's signature of DATA in the form the JDK reads (ECDSA: hashed on the host, DER). */
@@ -78,7 +72,7 @@ class RealJdkFormatsTest extends RealModules.SoftHsmSuite {
         // null stands for RSA.
         for (Curve curve : java.util.Arrays.asList(null, Curve.P_256, Curve.P_384, Curve.P_521, Curve.ED25519, Curve.ED448)) {
             String name = curve == null ? "RSA" : curve.jdkName();
-            KeyPair pair = generate(curve == null ? "RSA" : curve.kind() == Curve.Kind.WEIERSTRASS ? "EC" : curve.jdkName(), curve);
+            KeyPair pair = generate(curve);
             ImportOptions options = ImportOptions.defaults().label("jdk " + name).id(name.getBytes(StandardCharsets.UTF_8));
             long privateKey = pkcs11.C_CreateObject(session, JdkFormats.privateKeyTemplate(pair.getPrivate(), options));
             CK_ATTRIBUTE[] flags = RealModules.read(pkcs11, session, privateKey, CKA_SENSITIVE, CKA_EXTRACTABLE);
@@ -147,8 +141,8 @@ class RealJdkFormatsTest extends RealModules.SoftHsmSuite {
     @Test
     void importedEcKeyAgreesWithTheJdkAndACertificateComesBack() throws Exception {
         for (Curve curve : List.of(Curve.P_256, Curve.P_384)) {
-            KeyPair ours = generate(curve.kind() == Curve.Kind.WEIERSTRASS ? "EC" : curve.jdkName(), curve);
-            KeyPair peer = generate(curve.kind() == Curve.Kind.WEIERSTRASS ? "EC" : curve.jdkName(), curve);
+            KeyPair ours = generate(curve);
+            KeyPair peer = generate(curve);
             long privateKey = pkcs11.C_CreateObject(session,
                     JdkFormats.privateKeyTemplate(ours.getPrivate(), ImportOptions.defaults().token(false)));
             // The peer's public value: the point or key inside CKA_EC_POINT.
@@ -158,14 +152,12 @@ class RealJdkFormatsTest extends RealModules.SoftHsmSuite {
                     new CK_MECHANISM(CKM_ECDH1_DERIVE, new CK_ECDH1_DERIVE_PARAMS(CKD_NULL, null, publicData)),
                     privateKey, RealModules.template(CKA_CLASS, CKO_SECRET_KEY, CKA_KEY_TYPE, CKK_GENERIC_SECRET,
                             CKA_VALUE_LEN, (long) curve.size(), CKA_SENSITIVE, false, CKA_EXTRACTABLE, true));
-            KeyAgreement agreement = KeyAgreement.getInstance(curve.kind() == Curve.Kind.WEIERSTRASS ? "ECDH" : "XDH");
-            agreement.init(ours.getPrivate());
-            agreement.doPhase(peer.getPublic(), true);
-            assertArrayEquals(agreement.generateSecret(), RealModules.bytes(pkcs11, session, secret, CKA_VALUE),
+            assertArrayEquals(RealModules.jdkAgreed(curve.kind() == Curve.Kind.WEIERSTRASS ? "ECDH" : "XDH", ours.getPrivate(),
+                    peer.getPublic()), RealModules.bytes(pkcs11, session, secret, CKA_VALUE),
                     curve + ": the token and the JDK agree");
         }
 
-        KeyPair pair = generate("EC", Curve.P_256);
+        KeyPair pair = generate(Curve.P_256);
         java.security.cert.X509Certificate certificate = TestCertificates.selfSigned(pair, "CN=vorlen token test");
         long object = pkcs11.C_CreateObject(session, JdkFormats.certificateTemplate(certificate,
                 ImportOptions.defaults().label("cert").id(new byte[] {1})));

@@ -116,20 +116,6 @@ final class RealModules {
         return "configdir='sql:" + database + "' certPrefix='' keyPrefix='' secmod='secmod.db' flags= ";
     }
 
-    /** NSS's softoken initialised with the operating system's locking and {@link #nssParameters}. */
-    static PKCS11Impl nssInitialised(String name) throws IOException, PKCS11Exception {
-        CK_C_INITIALIZE_ARGS args = new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK);
-        args.pReserved = nssParameters(name);
-        PKCS11Impl pkcs11 = new PKCS11Impl(nssSoftoken());
-        try {
-            pkcs11.C_Initialize(args);
-        } catch (PKCS11Exception | RuntimeException e) {
-            pkcs11.disconnect();
-            throw e;
-        }
-        return pkcs11;
-    }
-
     /** p11-kit's client module, which forwards every call to a p11-kit server. */
     static String p11KitClient() {
         return path("vorlen.real.p11kitclient", "p11-kit-modules");
@@ -290,6 +276,36 @@ final class RealModules {
         return mac;
     }
 
+    /** The secret that the JDK's key agreement ("ECDH", "XDH") agrees between a private key and a peer's public key. */
+    static byte[] jdkAgreed(String algorithm, java.security.PrivateKey own, java.security.PublicKey peer)
+            throws GeneralSecurityException {
+        javax.crypto.KeyAgreement agreement = javax.crypto.KeyAgreement.getInstance(algorithm);
+        agreement.init(own);
+        agreement.doPhase(peer, true);
+        return agreement.generateSecret();
+    }
+
+    /** HMAC-SHA256 of the parts of data in turn, by the JDK; an empty key stands for 32 zero bytes (RFC 5869's no salt). */
+    static byte[] hmacSha256(byte[] key, byte[]... data) throws GeneralSecurityException {
+        javax.crypto.Mac mac = initialised(javax.crypto.Mac.getInstance("HmacSHA256"),
+                new SecretKeySpec(key.length == 0 ? new byte[32] : key, "HmacSHA256"));
+        for (byte[] part : data) {
+            mac.update(part);
+        }
+        return mac.doFinal();
+    }
+
+    /** RFC 5869's HKDF-Expand with HMAC-SHA256, by the JDK. */
+    static byte[] hkdfExpand(byte[] prk, byte[] info, int length) throws GeneralSecurityException {
+        byte[] okm = new byte[0];
+        byte[] t = new byte[0];
+        for (int i = 1; okm.length < length; i++) {
+            t = hmacSha256(prk, t, info, new byte[] {(byte) i});
+            okm = Platform.concat(okm, t);
+        }
+        return Arrays.copyOf(okm, length);
+    }
+
     /** The JDK's AES key of a value. */
     static SecretKeySpec aes(byte[] value) {
         return new SecretKeySpec(value, "AES");
@@ -300,10 +316,7 @@ final class RealModules {
     /** Reads attributes of an object; returns the values in template order. */
     static CK_ATTRIBUTE[] read(PKCS11Impl pkcs11, long session, long object, long... types)
             throws PKCS11Exception {
-        CK_ATTRIBUTE[] template = new CK_ATTRIBUTE[types.length];
-        for (int i = 0; i < types.length; i++) {
-            template[i] = new CK_ATTRIBUTE(types[i]);
-        }
+        CK_ATTRIBUTE[] template = Arrays.stream(types).mapToObj(CK_ATTRIBUTE::new).toArray(CK_ATTRIBUTE[]::new);
         pkcs11.C_GetAttributeValue(session, object, template);
         for (int i = 0; i < types.length; i++) {
             assertEquals(types[i], template[i].type, "attribute " + i + " keeps its type");
@@ -389,9 +402,7 @@ final class RealModules {
             long[] some;
             while ((some = pkcs11.C_FindObjects(session, 3)).length > 0) {
                 assertTrue(some.length <= 3, "no more handles than asked for");
-                long[] grown = Arrays.copyOf(all, all.length + some.length);
-                System.arraycopy(some, 0, grown, all.length, some.length);
-                all = grown;
+                all = java.util.stream.LongStream.concat(Arrays.stream(all), Arrays.stream(some)).toArray();
             }
         } finally {
             pkcs11.C_FindObjectsFinal(session);
@@ -404,12 +415,6 @@ final class RealModules {
     static RSAPublicKey rsaPublicKey(byte[] modulus, byte[] exponent) throws GeneralSecurityException {
         return (RSAPublicKey) KeyFactory.getInstance("RSA").generatePublic(
                 new RSAPublicKeySpec(new BigInteger(1, modulus), new BigInteger(1, exponent)));
-    }
-
-    static ECParameterSpec p256() throws GeneralSecurityException {
-        AlgorithmParameters parameters = AlgorithmParameters.getInstance("EC");
-        parameters.init(new ECGenParameterSpec("secp256r1"));
-        return parameters.getParameterSpec(ECParameterSpec.class);
     }
 
     /**
@@ -438,7 +443,10 @@ final class RealModules {
         assertEquals(4, point[0], "uncompressed form");
         BigInteger x = new BigInteger(1, Arrays.copyOfRange(point, 1, 33));
         BigInteger y = new BigInteger(1, Arrays.copyOfRange(point, 33, 65));
-        return (ECPublicKey) KeyFactory.getInstance("EC").generatePublic(new ECPublicKeySpec(new ECPoint(x, y), p256()));
+        AlgorithmParameters p256 = AlgorithmParameters.getInstance("EC");
+        p256.init(new ECGenParameterSpec("secp256r1"));
+        return (ECPublicKey) KeyFactory.getInstance("EC").generatePublic(new ECPublicKeySpec(new ECPoint(x, y),
+                p256.getParameterSpec(ECParameterSpec.class)));
     }
 
     /** A JDK public key of P-256 as an uncompressed point, the form ECDH takes. */
@@ -456,14 +464,21 @@ final class RealModules {
         System.arraycopy(bytes, skip, into, offset + 32 - (bytes.length - skip), bytes.length - skip);
     }
 
+    /** Writes DER in PEM's armour of a type ("CERTIFICATE", "PRIVATE KEY") to a file; returns the file. */
+    static Path pem(Path file, String type, byte[] der) throws IOException {
+        Files.writeString(file, "-----BEGIN " + type + "-----\n" + java.util.Base64.getMimeEncoder().encodeToString(der)
+                + "\n-----END " + type + "-----\n");
+        return file;
+    }
+
     // ---- the JDK's tools with the provider
 
     /**
-     * A command of the JDK's {@code keytool} or {@code jarsigner} (next to vorlen.java) with
-     * {@code args}, then the options that load the provider (this build's jars) on the test
-     * folder's SoftHSM2 token of the label, with the user's PIN.
+     * Runs the JDK's {@code keytool} or {@code jarsigner} (next to vorlen.java) with {@code args},
+     * then the options that load the provider (this build's jars) on the test folder's SoftHSM2
+     * token of the label, with the user's PIN; the run must succeed.
      */
-    static List<String> providerTool(String label, String name, String... args) {
+    static Result providerToolOk(String label, String name, String... args) {
         String jars = System.getProperty("vorlen.provider.jar") + ":" + Path.of(System.getProperty("vorlen.provider.jar"))
                 .resolveSibling("vorlen-pkcs11.jar");
         String toolUri = zandrop.tesk.pkcs11.vorlen.token.Pkcs11Uri.builder().token(label).modulePath(softHsm2Itself()).build()
@@ -475,11 +490,6 @@ final class RealModules {
                 zandrop.tesk.pkcs11.vorlen.provider.VorlenProvider.class.getName(), "-providerArg", toolUri,
                 "-storepass", RealSoftHsmToken.USER_PIN));
         command.addAll(name.equals("keytool") ? List.of("-providerpath", jars) : List.of("-J-cp", "-J" + jars));
-        return command;
-    }
-
-    /** Runs a {@link #providerTool} command, which must succeed. */
-    static Result providerToolOk(List<String> command) {
         // The tool's JVM loads this build's library: it keeps the sanitizer runtime, as the test JVM.
         Result r = run(command, Map.of(), true);
         assertEquals(0, r.status(), command + "\n" + r.out() + r.err());
@@ -684,6 +694,55 @@ final class RealModules {
             if (login != null) {
                 login.close();
             }
+        }
+    }
+
+    /**
+     * A suite whose cases share a read/write session on the crypto slot of NSS's softoken, on a
+     * fresh database in the folder of the suite's name ({@link #nssParameters}), initialised with
+     * the operating system's locking, opened before the first case and closed (also after a
+     * failed start), with its check that every native block was freed, after the last.
+     */
+    @org.junit.jupiter.api.TestInstance(org.junit.jupiter.api.TestInstance.Lifecycle.PER_CLASS)
+    abstract static class NssSuite {
+        private final String database;
+        private long blocksBefore;
+        PKCS11Impl pkcs11;
+        /** The crypto slot: the first slot with a token. */
+        long slot;
+        long session;
+
+        NssSuite(String database) {
+            this.database = database;
+        }
+
+        @org.junit.jupiter.api.BeforeAll
+        void initialiseNss() throws Exception {
+            blocksBefore = PKCS11Impl.heapBlockCount();
+            CK_C_INITIALIZE_ARGS args = new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK);
+            args.pReserved = nssParameters(database);
+            pkcs11 = new PKCS11Impl(nssSoftoken());
+            pkcs11.C_Initialize(args);
+            long[] slots = pkcs11.C_GetSlotList(true);
+            assertTrue(slots.length >= 1, "the softoken has its crypto slot");
+            slot = slots[0];
+            session = pkcs11.C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
+        }
+
+        @org.junit.jupiter.api.AfterAll
+        void finalizeNss() throws Exception {
+            if (pkcs11 == null) {
+                return;
+            }
+            try {
+                if (session != 0) {
+                    pkcs11.C_CloseSession(session);
+                }
+                pkcs11.C_Finalize(null);
+            } finally {
+                pkcs11.disconnect();
+            }
+            assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "no native block outlives the suite");
         }
     }
 

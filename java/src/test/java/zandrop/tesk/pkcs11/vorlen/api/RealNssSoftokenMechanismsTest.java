@@ -2,7 +2,6 @@ package zandrop.tesk.pkcs11.vorlen.api;
 
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertTrue;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.nio.ByteBuffer;
@@ -14,13 +13,9 @@ import java.util.Arrays;
 import java.util.List;
 
 import javax.crypto.Cipher;
-import javax.crypto.KeyAgreement;
 import javax.crypto.spec.IvParameterSpec;
 
-import org.junit.jupiter.api.AfterAll;
-import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
-import org.junit.jupiter.api.TestInstance;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.EnumSource;
 import zandrop.tesk.pkcs11.vorlen.token.TestCertificates;
@@ -31,30 +26,9 @@ import zandrop.tesk.pkcs11.vorlen.token.TestCertificates;
  * ChaCha20-Poly1305 with additional data, AES-CTR, ECDH with a key derivation function and shared
  * data.
  */
-@TestInstance(TestInstance.Lifecycle.PER_CLASS)
-class RealNssSoftokenMechanismsTest {
-    private PKCS11Impl pkcs11;
-    private long session;
-
-    @BeforeAll
-    void initialise() throws Exception {
-        pkcs11 = RealModules.nssInitialised("nssdb-mechanisms");
-        long[] slots = pkcs11.C_GetSlotList(true);
-        assertTrue(slots.length >= 1, "the softoken has its crypto slot");
-        session = pkcs11.C_OpenSession(slots[0], CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
-    }
-
-    @AfterAll
-    void finalizeModule() throws Exception {
-        if (pkcs11 == null) {
-            return;
-        }
-        try {
-            pkcs11.C_CloseSession(session);
-            pkcs11.C_Finalize(null);
-        } finally {
-            pkcs11.disconnect();
-        }
+class RealNssSoftokenMechanismsTest extends RealModules.NssSuite {
+    RealNssSoftokenMechanismsTest() {
+        super("nssdb-mechanisms");
     }
 
     private static byte[] data(int length) {
@@ -88,10 +62,7 @@ class RealNssSoftokenMechanismsTest {
                 RealModules.template(CKA_TOKEN, false, CKA_PRIVATE, true, CKA_DERIVE, true));
         ECPublicKey tokenPublic = RealModules.ecPublicKey(RealModules.bytes(pkcs11, session, pair[0], CKA_EC_POINT));
         KeyPair jdkPair = TestCertificates.jdkPair("secp256r1");
-        KeyAgreement agreement = KeyAgreement.getInstance("ECDH");
-        agreement.init(jdkPair.getPrivate());
-        agreement.doPhase(tokenPublic, true);
-        byte[] z = agreement.generateSecret();
+        byte[] z = RealModules.jdkAgreed("ECDH", jdkPair.getPrivate(), tokenPublic);
 
         // 40 bytes: two rounds of the KDF, so that its counter is exercised.
         byte[] sharedInfo = data(11);
@@ -113,11 +84,6 @@ class RealNssSoftokenMechanismsTest {
     private byte[] encrypt(CK_MECHANISM mechanism, long key, byte[] plain) throws PKCS11Exception {
         pkcs11.C_EncryptInit(session, mechanism, key);
         return pkcs11.C_Encrypt(session, plain);
-    }
-
-    private byte[] decrypt(CK_MECHANISM mechanism, long key, byte[] sealed) throws PKCS11Exception {
-        pkcs11.C_DecryptInit(session, mechanism, key);
-        return pkcs11.C_Decrypt(session, sealed);
     }
 
     /*
@@ -188,6 +154,7 @@ class RealNssSoftokenMechanismsTest {
                 new IvParameterSpec(cb)).doFinal(plain);
         CK_MECHANISM ctr = new CK_MECHANISM(CKM_AES_CTR, new CK_AES_CTR_PARAMS(32, cb));
         assertArrayEquals(expected, encrypt(ctr, key, plain));
-        assertArrayEquals(plain, decrypt(ctr, key, expected));
+        pkcs11.C_DecryptInit(session, ctr, key);
+        assertArrayEquals(plain, pkcs11.C_Decrypt(session, expected));
     }
 }

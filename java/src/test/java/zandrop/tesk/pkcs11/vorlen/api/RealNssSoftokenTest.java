@@ -19,17 +19,16 @@ import java.util.Arrays;
 import java.util.HashSet;
 import java.util.List;
 import java.util.Set;
+import java.util.stream.Collectors;
 
 import javax.crypto.Cipher;
 import javax.crypto.spec.OAEPParameterSpec;
 import javax.crypto.spec.PSource;
 
-import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.MethodOrderer;
 import org.junit.jupiter.api.Order;
 import org.junit.jupiter.api.Test;
-import org.junit.jupiter.api.TestInstance;
 import org.junit.jupiter.api.TestMethodOrder;
 
 /**
@@ -40,51 +39,26 @@ import org.junit.jupiter.api.TestMethodOrder;
  * generations (the IV). Each copied-back value is checked against the JDK's own computation of
  * the same key material.
  */
-@TestInstance(TestInstance.Lifecycle.PER_CLASS)
 @TestMethodOrder(MethodOrderer.OrderAnnotation.class)
-class RealNssSoftokenTest {
+class RealNssSoftokenTest extends RealModules.NssSuite {
     private static final byte[] CLIENT_RANDOM = filled(32, 0x11);
     private static final byte[] SERVER_RANDOM = filled(32, 0x22);
 
-    private PKCS11Impl pkcs11;
-    private Path database;
-    private long slot;
     private Set<Long> mechanisms;
-    private long session;
     private final List<String> exercised = new ArrayList<>();
     private final List<String> notOffered = new ArrayList<>();
+
+    RealNssSoftokenTest() {
+        super("nssdb");
+    }
 
     private static byte[] filled(int length, int start) {
         return Platform.counting(length, start, 1);
     }
 
     @BeforeAll
-    void initialiseWithParameterString() throws Exception {
-        pkcs11 = RealModules.nssInitialised("nssdb");
-        database = RealModules.testDir().resolve("nssdb");
-        long[] slots = pkcs11.C_GetSlotList(true);
-        assertTrue(slots.length >= 1, "the softoken has its crypto slot");
-        slot = slots[0];
-        mechanisms = new HashSet<>();
-        for (long mechanism : pkcs11.C_GetMechanismList(slot)) {
-            mechanisms.add(mechanism);
-        }
-        session = pkcs11.C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
-    }
-
-    @AfterAll
-    void finalizeModule() throws Exception {
-        if (pkcs11 == null) {
-            return;
-        }
-        try {
-            if (session != 0) {
-                pkcs11.C_CloseSession(session);
-            }
-            pkcs11.C_Finalize(null);
-        } finally {
-            pkcs11.disconnect();
-        }
+    void readTheMechanismList() throws Exception {
+        mechanisms = Arrays.stream(pkcs11.C_GetMechanismList(slot)).boxed().collect(Collectors.toSet());
     }
 
     /** Says so in the output when a mechanism is missing; true when it is offered. */
@@ -109,6 +83,7 @@ class RealNssSoftokenTest {
         CK_INFO info = pkcs11.C_GetInfo();
         assertEquals("Mozilla Foundation", new String(info.manufacturerID).stripTrailing());
         // The softoken opened (and so created) its databases in the folder the string named.
+        Path database = RealModules.testDir().resolve("nssdb");
         assertTrue(Files.exists(database.resolve("cert9.db")), "cert9.db in " + database);
         assertTrue(Files.exists(database.resolve("key4.db")), "key4.db in " + database);
         assertEquals(2, pkcs11.C_GetSlotList(true).length, "crypto services and the key database");
@@ -131,24 +106,18 @@ class RealNssSoftokenTest {
 
     /** SSL 3.0's key expansion: MD5(secret + SHA1("A" + secret + first + second)) + MD5(... "BB" ...) ... */
     private static byte[] ssl3Expand(byte[] secret, byte[] first, byte[] second, int length) throws Exception {
-        byte[] out = new byte[length];
-        int done = 0;
-        for (int round = 1; done < length; round++) {
+        byte[] out = new byte[0];
+        for (int round = 1; out.length < length; round++) {
             MessageDigest sha1 = MessageDigest.getInstance("SHA-1");
-            for (int i = 0; i < round; i++) {
-                sha1.update((byte) ('A' + round - 1));
-            }
+            sha1.update(String.valueOf((char) ('A' + round - 1)).repeat(round).getBytes(StandardCharsets.US_ASCII));
             sha1.update(secret);
             sha1.update(first);
             sha1.update(second);
             MessageDigest md5 = MessageDigest.getInstance("MD5");
             md5.update(secret);
-            byte[] block = md5.digest(sha1.digest());
-            int n = Math.min(block.length, length - done);
-            System.arraycopy(block, 0, out, done, n);
-            done += n;
+            out = Platform.concat(out, md5.digest(sha1.digest()));
         }
-        return out;
+        return Arrays.copyOf(out, length);
     }
 
     private long derivedMaster;
@@ -254,10 +223,7 @@ class RealNssSoftokenTest {
             CKM_PBE_MD5_CAST3_CBC, CKM_PBE_MD5_CAST5_CBC, CKM_PBE_SHA1_CAST5_CBC};
         String password = "correct horse";
         char[] salt = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
-        byte[] saltBytes = new byte[salt.length];
-        for (int i = 0; i < salt.length; i++) {
-            saltBytes[i] = (byte) salt[i];
-        }
+        byte[] saltBytes = new String(salt).getBytes(StandardCharsets.ISO_8859_1);
         int iterations = 100;
         for (long mechanism : candidates) {
             if (!offered(mechanism, "IV written back")) {
@@ -268,17 +234,14 @@ class RealNssSoftokenTest {
                 System.out.println("offered but without an oracle here: " + PKCS11Constants.mechanismName(mechanism));
                 continue;
             }
-            char[] iv = new char[8];
-            Arrays.fill(iv, '\u0100');
+            char[] iv = "\u0100".repeat(8).toCharArray();
             CK_PBE_PARAMS params = new CK_PBE_PARAMS(iv, password.toCharArray(), salt, iterations);
             long key = pkcs11.C_GenerateKey(session, new CK_MECHANISM(mechanism, params), readableSecret(CKK_DES));
 
             byte[] derived = pbkdf1(digest, password.getBytes(StandardCharsets.US_ASCII), saltBytes, iterations);
             assertSame(iv, params.pInitVector, "the caller's array is filled, not replaced");
-            for (int i = 0; i < 8; i++) {
-                assertEquals((char) (derived[8 + i] & 0xFF), iv[i],
-                        PKCS11Constants.mechanismName(mechanism) + ": IV byte " + i + ", zero-extended to a char");
-            }
+            assertArrayEquals(new String(derived, 8, 8, StandardCharsets.ISO_8859_1).toCharArray(), iv,
+                    PKCS11Constants.mechanismName(mechanism) + ": the IV's bytes, each zero-extended to a char");
             assertArrayEquals(withoutParity(Arrays.copyOf(derived, 8)),
                     withoutParity(RealModules.bytes(pkcs11, session, key, CKA_VALUE)), "the DES key, parity bits aside");
             exercised.add(PKCS11Constants.mechanismName(mechanism));
@@ -287,13 +250,10 @@ class RealNssSoftokenTest {
         // A PBE mechanism outside CKM_PBE_MD2_DES_CBC..CKM_PBE_SHA1_CAST5_CBC gets no copy-back,
         // whatever the module did with its IV buffer.
         if (mechanisms.contains(CKM_PBE_SHA1_DES3_EDE_CBC)) {
-            char[] iv = new char[8];
-            Arrays.fill(iv, 'x');
+            char[] iv = "xxxxxxxx".toCharArray();
             CK_PBE_PARAMS params = new CK_PBE_PARAMS(iv, password.toCharArray(), salt, iterations);
             pkcs11.C_GenerateKey(session, new CK_MECHANISM(CKM_PBE_SHA1_DES3_EDE_CBC, params), readableSecret(CKK_DES3));
-            char[] untouched = new char[8];
-            Arrays.fill(untouched, 'x');
-            assertArrayEquals(untouched, iv, "CKM_PBE_SHA1_DES3_EDE_CBC: the Java IV is left alone");
+            assertArrayEquals("xxxxxxxx".toCharArray(), iv, "CKM_PBE_SHA1_DES3_EDE_CBC: the Java IV is left alone");
         }
     }
 

@@ -5,12 +5,12 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.junit.jupiter.api.Assertions.fail;
 import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
-import java.lang.reflect.Field;
-import java.lang.reflect.Modifier;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.HashMap;
 import java.util.List;
 import java.util.Map;
+import java.util.Optional;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
 
@@ -40,17 +40,12 @@ class RealPkcs11ToolTest {
 
     @BeforeAll
     void initialiseToken() throws Exception {
-        RealModules.testDir();
         module = RealModules.softHsm2();
         RealModules.pkcs11Tool();
+        // The token's slot as a new C_Initialize finds it, as pkcs11-tool's does.
+        slot = RealSoftHsmToken.initialiseAlone(TOKEN_LABEL);
         pkcs11 = new PKCS11Impl(module);
         pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
-        RealSoftHsmToken.initialise(pkcs11, TOKEN_LABEL);
-        // SoftHSM2 numbers the slots of an initialised token anew when it reads its token folder:
-        // start again, as pkcs11-tool does.
-        pkcs11.C_Finalize(null);
-        pkcs11.C_Initialize(new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK));
-        slot = RealSoftHsmToken.requireSlot(pkcs11, TOKEN_LABEL);
     }
 
     @AfterAll
@@ -94,10 +89,7 @@ class RealPkcs11ToolTest {
                 current.put(line.substring(0, colon).trim(), line.substring(colon + 1).trim());
             }
         }
-        List<Long> ours = new ArrayList<>();
-        for (long id : pkcs11.C_GetSlotList(false)) {
-            ours.add(id);
-        }
+        List<Long> ours = Arrays.stream(pkcs11.C_GetSlotList(false)).boxed().toList();
         assertEquals(ours, toolSlots, "the same slots in the same order");
         assertTrue(toolSlots.contains(slot));
 
@@ -123,17 +115,9 @@ class RealPkcs11ToolTest {
     @Test
     void mechanismsAreWhatPkcs11ToolLists() throws Exception {
         String listing = tool("--list-mechanisms", "--slot", Long.toUnsignedString(slot));
-        List<String> lines = new ArrayList<>();
-        boolean inList = false;
-        for (String line : listing.split("\n")) {
-            if (line.startsWith("Supported mechanisms:")) {
-                inList = true;
-            } else if (inList && line.startsWith("  ")) {
-                lines.add(line.trim());
-            } else if (inList) {
-                break;
-            }
-        }
+        // The indented lines under "Supported mechanisms:".
+        List<String> lines = listing.lines().dropWhile(line -> !line.startsWith("Supported mechanisms:")).skip(1)
+                .takeWhile(line -> line.startsWith("  ")).map(String::trim).toList();
         long[] types = pkcs11.C_GetMechanismList(slot);
         assertEquals(types.length, lines.size(), "as many mechanisms as pkcs11-tool lists");
         for (int i = 0; i < types.length; i++) {
@@ -152,16 +136,12 @@ class RealPkcs11ToolTest {
             return Long.parseUnsignedLong(name.substring("mechtype-0x".length()), 16);
         }
         String constant = name.replace('-', '_').toUpperCase();
-        for (Field field : PKCS11Constants.class.getFields()) {
-            if (field.getName().equals("CKM_" + constant) && Modifier.isStatic(field.getModifiers())) {
-                return field.getLong(null);
-            }
+        try {
+            return PKCS11Constants.class.getField("CKM_" + constant).getLong(null);  // a static field: no instance
+        } catch (NoSuchFieldException e) {
+            return Optional.ofNullable(NEWER_MECHANISMS.get(constant))
+                    .orElseGet(() -> fail("pkcs11-tool prints a mechanism name that matches no constant: " + name));
         }
-        Long newer = NEWER_MECHANISMS.get(constant);
-        if (newer == null) {
-            fail("pkcs11-tool prints a mechanism name that matches no constant: " + name);
-        }
-        return newer;
     }
 
     private static final long[] FLAGS = {CKF_HW, CKF_ENCRYPT, CKF_DECRYPT, CKF_DIGEST, CKF_SIGN, CKF_SIGN_RECOVER,
@@ -174,16 +154,9 @@ class RealPkcs11ToolTest {
     /** The rest of pkcs11-tool's line for a mechanism, made from what the library read. */
     private static String describe(CK_MECHANISM_INFO info) {
         StringBuilder text = new StringBuilder();
-        if (info.ulMinKeySize != 0 || info.ulMaxKeySize != 0) {
-            text.append(", keySize={");
-            if (info.ulMinKeySize != 0) {
-                text.append(Long.toUnsignedString(info.ulMinKeySize));
-            }
-            text.append(',');
-            if (info.ulMaxKeySize != 0) {
-                text.append(Long.toUnsignedString(info.ulMaxKeySize));
-            }
-            text.append('}');
+        if (info.ulMinKeySize != 0 || info.ulMaxKeySize != 0) {  // a bound of 0 is left out
+            text.append(", keySize={").append(info.ulMinKeySize == 0 ? "" : Long.toUnsignedString(info.ulMinKeySize)).append(',')
+                    .append(info.ulMaxKeySize == 0 ? "" : Long.toUnsignedString(info.ulMaxKeySize)).append('}');
         }
         long rest = info.flags;
         for (int i = 0; i < FLAGS.length; i++) {

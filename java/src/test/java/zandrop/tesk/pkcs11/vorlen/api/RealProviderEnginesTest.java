@@ -125,11 +125,7 @@ class RealProviderEnginesTest {
 
     @AfterAll
     void close() {
-        for (Side side : sides) {
-            if (side.name().equals("SoftHSM2")) {
-                side.provider().token().logout();
-            }
-        }
+        sides.stream().filter(side -> side.name().equals("SoftHSM2")).forEach(side -> side.provider().token().logout());
         if (nssKeys != null) {
             nssKeys.close();
         }
@@ -247,22 +243,27 @@ class RealProviderEnginesTest {
         // A last block that ends in 0 is no PKCS#5 padding: the token refuses it, and the cipher starts clean after.
         if (side.provider().getService("Cipher", "AES/CBC/PKCS5Padding") != null) {
             IvParameterSpec iv = new IvParameterSpec(iv(16, 7));
-            Cipher raw = Cipher.getInstance("AES/CBC/NoPadding", "SunJCE");
-            raw.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(AES, "AES"), iv);
-            byte[] badPadding = raw.doFinal(new byte[32]);
+            byte[] badPadding = sunJce("AES/CBC/NoPadding", Cipher.ENCRYPT_MODE, RealModules.aes(AES), iv).doFinal(new byte[32]);
             Cipher vorlen = Cipher.getInstance("AES/CBC/PKCS5Padding", side.provider());
             vorlen.init(Cipher.DECRYPT_MODE, tokenKey(side, "AES", AES), iv);
             BadPaddingException bad = assertThrows(BadPaddingException.class, () -> vorlen.doFinal(badPadding), side.name());
             assertInstanceOf(TokenException.class, bad.getCause(), side.name());
-            byte[] good = sunCbcPad(iv).doFinal(PLAIN);
+            byte[] good = sunJce("AES/CBC/PKCS5Padding", Cipher.ENCRYPT_MODE, RealModules.aes(AES), iv).doFinal(PLAIN);
             assertArrayEquals(PLAIN, vorlen.doFinal(good), side + ": clean after the refusal");
         }
     }
 
-    private static Cipher sunCbcPad(IvParameterSpec iv) throws GeneralSecurityException {
-        Cipher c = Cipher.getInstance("AES/CBC/PKCS5Padding", "SunJCE");
-        c.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(AES, "AES"), iv);
-        return c;
+    /** SunJCE's cipher of a transformation, initialised; {@code params} may be null. */
+    private static Cipher sunJce(String transformation, int mode, Key key, AlgorithmParameterSpec params)
+            throws GeneralSecurityException {
+        return RealModules.initialised(Cipher.getInstance(transformation, "SunJCE"), mode, key, params);
+    }
+
+    /** The token's cipher of a transformation, initialised with a key alone. */
+    private static Cipher tokenCipher(Side side, String transformation, int mode, Key key) throws GeneralSecurityException {
+        Cipher cipher = Cipher.getInstance(transformation, side.provider());
+        cipher.init(mode, key);
+        return cipher;
     }
 
     private record RsaCase(String transformation, OAEPParameterSpec params) {
@@ -286,11 +287,10 @@ class RealProviderEnginesTest {
             }
             String what = side + " " + c.transformation() + (c.params() == null ? "" : " " + c.params().getDigestAlgorithm()
                     + "/MGF1(" + ((MGF1ParameterSpec) c.params().getMGFParameters()).getDigestAlgorithm() + ")");
-            Cipher sun = Cipher.getInstance(c.transformation(), "SunJCE");
-            sun.init(Cipher.ENCRYPT_MODE, rsa.getPublic(), c.params());
+            Cipher sun = sunJce(c.transformation(), Cipher.ENCRYPT_MODE, rsa.getPublic(), c.params());
             byte[] sealed = sun.doFinal(PLAIN);
-            Cipher vorlen = Cipher.getInstance(c.transformation(), side.provider());
-            vorlen.init(Cipher.DECRYPT_MODE, key, c.params());
+            Cipher vorlen = RealModules.initialised(Cipher.getInstance(c.transformation(), side.provider()), Cipher.DECRYPT_MODE,
+                    key, c.params());
             byte[] opened;
             try {
                 opened = vorlen.doFinal(sealed);
@@ -356,8 +356,8 @@ class RealProviderEnginesTest {
         }
         if (offers(side, "Mac", "AESCMAC")) {
             // The JDK has no AES-CMAC: RFC 4493's examples 1 and 2 are the oracle.
-            Mac cmac = Mac.getInstance("AESCMAC", side.provider());
-            cmac.init(tokenKey(side, "AES", HexFormat.of().parseHex("2b7e151628aed2a6abf7158809cf4f3c")));
+            Mac cmac = RealModules.initialised(Mac.getInstance("AESCMAC", side.provider()),
+                    tokenKey(side, "AES", HexFormat.of().parseHex("2b7e151628aed2a6abf7158809cf4f3c")));
             assertEquals("bb1d6929e95937287fa37d129b756746", HexFormat.of().formatHex(cmac.doFinal()), side + " AESCMAC");
             assertEquals("070a16b46b4d4144f79bdd9dd04a287c", HexFormat.of().formatHex(
                     cmac.doFinal(HexFormat.of().parseHex("6bc1bee22e409f96e93d7e117393172a"))), side + " AESCMAC");
@@ -425,8 +425,7 @@ class RealProviderEnginesTest {
         reset.reset();
         assertArrayEquals(sunDigest.digest(PLAIN), reset.digest(PLAIN), side + " digest after a reset in a stream");
         for (int i = 0; i < size; i++) {
-            Mac dropped = Mac.getInstance("HmacSHA256", side.provider());
-            dropped.init(tokenKey(side, "HmacSHA256", hmacKey));
+            Mac dropped = RealModules.initialised(Mac.getInstance("HmacSHA256", side.provider()), tokenKey(side, "HmacSHA256", hmacKey));
             dropped.update(part);
             dropped.update(part);
         }
@@ -466,30 +465,22 @@ class RealProviderEnginesTest {
             gen.init(128);
             SecretKey generated = gen.generateKey();
             assertNull(generated.getEncoded(), what);
-            Cipher wrapper = Cipher.getInstance(wrap, side.provider());
-            wrapper.init(Cipher.WRAP_MODE, kek);
+            Cipher wrapper = tokenCipher(side, wrap, Cipher.WRAP_MODE, kek);
             byte[] wrapped = wrapper.wrap(generated);  // NSS under-reports KWP's length: the library gives room
-            Cipher sunUnwrap = Cipher.getInstance(wrap, "SunJCE");
-            sunUnwrap.init(Cipher.UNWRAP_MODE, jdkKek);
-            Key out = sunUnwrap.unwrap(wrapped, "AES", Cipher.SECRET_KEY);
+            Key out = sunJce(wrap, Cipher.UNWRAP_MODE, jdkKek, null).unwrap(wrapped, "AES", Cipher.SECRET_KEY);
             assertEquals(16, out.getEncoded().length, what);
-            Cipher tokenEcb = Cipher.getInstance("AES/ECB/NoPadding", side.provider());
-            tokenEcb.init(Cipher.ENCRYPT_MODE, generated);
-            Cipher sunEcb = Cipher.getInstance("AES/ECB/NoPadding", "SunJCE");
-            sunEcb.init(Cipher.DECRYPT_MODE, out);
+            Cipher tokenEcb = tokenCipher(side, "AES/ECB/NoPadding", Cipher.ENCRYPT_MODE, generated);
+            Cipher sunEcb = sunJce("AES/ECB/NoPadding", Cipher.DECRYPT_MODE, out, null);
             assertArrayEquals(Arrays.copyOf(PLAIN, 32), sunEcb.doFinal(tokenEcb.doFinal(Arrays.copyOf(PLAIN, 32))), what);
 
             // SunJCE wraps a 36-byte HMAC key (AESWrap: 40 bytes), the token unwraps it and MACs as SunJCE does.
             byte[] hmacBytes = Arrays.copyOf(Platform.concat(CHACHA, AES), wrap.equals("AESWrap") ? 40 : 36);
-            Cipher sunWrap = Cipher.getInstance(wrap, "SunJCE");
-            sunWrap.init(Cipher.WRAP_MODE, jdkKek);
-            byte[] jdkWrapped = sunWrap.wrap(new SecretKeySpec(hmacBytes, "HmacSHA256"));
+            byte[] jdkWrapped = sunJce(wrap, Cipher.WRAP_MODE, jdkKek, null).wrap(new SecretKeySpec(hmacBytes, "HmacSHA256"));
             wrapper.init(Cipher.UNWRAP_MODE, kek);
             Key unwrapped = wrapper.unwrap(jdkWrapped, "HmacSHA256", Cipher.SECRET_KEY);
             if (offers(side, "Mac", "HmacSHA256")) {
                 Mac mac = RealModules.initialised(Mac.getInstance("HmacSHA256", side.provider()), unwrapped);
-                Mac sun = Mac.getInstance("HmacSHA256", "SunJCE");
-                sun.init(new SecretKeySpec(hmacBytes, "HmacSHA256"));
+                Mac sun = RealModules.initialised(Mac.getInstance("HmacSHA256", "SunJCE"), new SecretKeySpec(hmacBytes, "HmacSHA256"));
                 assertArrayEquals(sun.doFinal(PLAIN), mac.doFinal(PLAIN), what + ": the unwrapped key MACs as the JDK's");
             }
             byte[] damaged = jdkWrapped.clone();
@@ -501,11 +492,9 @@ class RealProviderEnginesTest {
         if (offers(side, "KeyGenerator", "HmacSHA256") && offers(side, "Cipher", "AESWrap")) {
             // An HMAC key the token generated (32 bytes), carried out wrapped: the same MACs.
             SecretKey generated = KeyGenerator.getInstance("HmacSHA256", side.provider()).generateKey();
-            Cipher wrapper = Cipher.getInstance("AESWrap", side.provider());
-            wrapper.init(Cipher.WRAP_MODE, kek);
-            Cipher sunUnwrap = Cipher.getInstance("AESWrap", "SunJCE");
-            sunUnwrap.init(Cipher.UNWRAP_MODE, jdkKek);
-            Key out = sunUnwrap.unwrap(wrapper.wrap(generated), "HmacSHA256", Cipher.SECRET_KEY);
+            Cipher wrapper = tokenCipher(side, "AESWrap", Cipher.WRAP_MODE, kek);
+            Key out = sunJce("AESWrap", Cipher.UNWRAP_MODE, jdkKek, null).unwrap(wrapper.wrap(generated), "HmacSHA256",
+                    Cipher.SECRET_KEY);
             assertEquals(32, out.getEncoded().length, side + " HmacSHA256 key");
             Mac mac = RealModules.initialised(Mac.getInstance("HmacSHA256", side.provider()), generated);
             Mac sun = RealModules.initialised(Mac.getInstance("HmacSHA256", "SunJCE"), out);
@@ -547,10 +536,8 @@ class RealProviderEnginesTest {
         vorlen.doPhase(other.getPublic(), true);
         SecretKey aes = vorlen.generateSecret("AES");
         assertNull(aes.getEncoded());
-        Cipher tokenEcb = Cipher.getInstance("AES/ECB/NoPadding", side.provider());
-        tokenEcb.init(Cipher.ENCRYPT_MODE, aes);
-        Cipher sunEcb = Cipher.getInstance("AES/ECB/NoPadding", "SunJCE");
-        sunEcb.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(expected, "AES"));
+        Cipher tokenEcb = tokenCipher(side, "AES/ECB/NoPadding", Cipher.ENCRYPT_MODE, aes);
+        Cipher sunEcb = sunJce("AES/ECB/NoPadding", Cipher.ENCRYPT_MODE, RealModules.aes(expected), null);
         assertArrayEquals(sunEcb.doFinal(Arrays.copyOf(PLAIN, 16)), tokenEcb.doFinal(Arrays.copyOf(PLAIN, 16)), side + " ECDH AES key");
         assertThrows(IllegalStateException.class, vorlen::generateSecret, "the agreement ended");
     }

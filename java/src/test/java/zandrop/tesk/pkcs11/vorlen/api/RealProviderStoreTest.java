@@ -32,7 +32,6 @@ import java.security.spec.AlgorithmParameterSpec;
 import java.security.spec.ECGenParameterSpec;
 import java.security.spec.RSAKeyGenParameterSpec;
 import java.util.ArrayList;
-import java.util.Base64;
 import java.util.List;
 import java.util.Map;
 import java.util.jar.JarEntry;
@@ -266,12 +265,8 @@ class RealProviderStoreTest {
         assertTrue(fresh.isCertificateEntry("imported-issuer-1"), "issuers stay");
     }
 
-    private List<String> tool(String name, String... args) {
-        return RealModules.providerTool(LABEL, name, args);
-    }
-
-    private static RealModules.Result ok(List<String> command) {
-        return RealModules.providerToolOk(command);
+    private static RealModules.Result tool(String name, String... args) {
+        return RealModules.providerToolOk(LABEL, name, args);
     }
 
     @Test
@@ -280,13 +275,10 @@ class RealProviderStoreTest {
         String emulator = System.getProperty("vorlen.jvm.emulator", "");
         assumeTrue(emulator.isEmpty(), "the tools of the target run here only under " + emulator);
         Path dir = RealModules.testDir();
-        Path pem = dir.resolve("ca.pem");
-        Files.writeString(pem, "-----BEGIN CERTIFICATE-----\n" + Base64.getMimeEncoder().encodeToString(caCert.getEncoded())
-                + "\n-----END CERTIFICATE-----\n");
-        ok(tool("keytool", "-importcert", "-noprompt", "-alias", "tool-ca", "-file", pem.toString()));
-        ok(tool("keytool", "-genkeypair", "-alias", "tool-key", "-keyalg", "EC", "-groupname", "secp256r1",
-                "-dname", "CN=tool key"));
-        String list = ok(tool("keytool", "-list")).out();
+        Path pem = RealModules.pem(dir.resolve("ca.pem"), "CERTIFICATE", caCert.getEncoded());
+        tool("keytool", "-importcert", "-noprompt", "-alias", "tool-ca", "-file", pem.toString());
+        tool("keytool", "-genkeypair", "-alias", "tool-key", "-keyalg", "EC", "-groupname", "secp256r1", "-dname", "CN=tool key");
+        String list = tool("keytool", "-list").out();
         assertTrue(list.contains("tool-ca, trustedCertEntry") && list.contains("tool-key, PrivateKeyEntry"), list);
         store.load(null, PIN);
         Key generated = store.getKey("tool-key", null);
@@ -298,7 +290,7 @@ class RealProviderStoreTest {
             out.write("signed on the token".getBytes(StandardCharsets.UTF_8));
         }
         Path signed = dir.resolve("signed.jar");
-        ok(tool("jarsigner", "-signedjar", signed.toString(), jar.toString(), "tool-key"));
+        tool("jarsigner", "-signedjar", signed.toString(), jar.toString(), "tool-key");
         RealModules.Result verify = RealModules.run(List.of(Path.of(System.getProperty("vorlen.java", "java"))
                 .resolveSibling("jarsigner").toString(), "-verify", signed.toString()), Map.of(), false);
         assertEquals(0, verify.status(), verify.out() + verify.err());

@@ -22,7 +22,6 @@ import java.security.cert.X509Certificate;
 import java.security.interfaces.ECKey;
 import java.security.interfaces.RSAKey;
 import java.security.spec.AlgorithmParameterSpec;
-import java.security.spec.ECGenParameterSpec;
 import java.security.spec.MGF1ParameterSpec;
 import java.security.spec.PSSParameterSpec;
 import java.util.ArrayList;
@@ -87,16 +86,14 @@ class RealProviderTest {
     void populate() throws Exception {
         RealSoftHsmToken.initialiseAlone(LABEL);
         rsa = TestCertificates.jdkPair("RSA");
-        KeyPairGenerator ecGen = KeyPairGenerator.getInstance("EC");
-        ecGen.initialize(new ECGenParameterSpec("secp256r1"));
-        ec = ecGen.generateKeyPair();
+        ec = TestCertificates.jdkPair("secp256r1");
         ed = KeyPairGenerator.getInstance("Ed25519").generateKeyPair();
-        KeyPair twin1 = ecGen.generateKeyPair();
-        KeyPair twin2 = ecGen.generateKeyPair();
-        KeyPair unnamed = ecGen.generateKeyPair();
+        KeyPair twin1 = TestCertificates.jdkPair("secp256r1");
+        KeyPair twin2 = TestCertificates.jdkPair("secp256r1");
+        KeyPair unnamed = TestCertificates.jdkPair("secp256r1");
         rsaCert = TestCertificates.selfSigned(rsa, "CN=rsa");
         ecCert = TestCertificates.selfSigned(ec, "CN=ec");
-        caCert = TestCertificates.selfSigned(ecGen.generateKeyPair(), "CN=ca");
+        caCert = TestCertificates.selfSigned(TestCertificates.jdkPair("secp256r1"), "CN=ca");
         X509Certificate unnamedCert = TestCertificates.selfSigned(unnamed, "CN=unnamed");
         // Keys as a token holds them: sensitive, not extractable; certificates paired by CKA_ID.
         try (Pkcs11Module module = Pkcs11Module.open(RealModules.softHsm2())) {
@@ -170,12 +167,7 @@ class RealProviderTest {
 
         // A callback handler gives the PIN; the keys pair with their certificates by CKA_ID.
         store = KeyStore.getInstance("PKCS11", provider);
-        store.load(new KeyStore.LoadStoreParameter() {
-            @Override
-            public KeyStore.ProtectionParameter getProtectionParameter() {
-                return new KeyStore.CallbackHandlerProtection(callbacks -> ((PasswordCallback) callbacks[0]).setPassword(PIN));
-            }
-        });
+        store.load(() -> new KeyStore.CallbackHandlerProtection(callbacks -> ((PasswordCallback) callbacks[0]).setPassword(PIN)));
         assertEquals(Set.of("07", "aes", "ca", "ec", "ed", "rsa", "twin/05", "twin/06"), aliases(store));
         for (String alias : List.of("rsa", "ec", "07")) {
             assertTrue(store.isKeyEntry(alias), alias);
@@ -241,10 +233,7 @@ class RealProviderTest {
         if (!c.algorithm().equals("NONEwithRSA")) {
             return digest;
         }
-        byte[] prefix = java.util.HexFormat.of().parseHex("3031300d060960864801650304020105000420");
-        byte[] info = java.util.Arrays.copyOf(prefix, prefix.length + digest.length);
-        System.arraycopy(digest, 0, info, prefix.length, digest.length);
-        return info;
+        return Platform.concat(java.util.HexFormat.of().parseHex("3031300d060960864801650304020105000420"), digest);
     }
 
     @Test
@@ -335,10 +324,8 @@ class RealProviderTest {
                     HexFormat.of().formatHex(bad));
             assertInstanceOf(IllegalArgumentException.class, e.getCause(), "the host's parser refused it: " + e);
             // The JDK's own provider refuses the same signature.
-            Signature sunEc = Signature.getInstance("SHA256withECDSA", "SunEC");
-            sunEc.initVerify(ecCert.getPublicKey());
-            sunEc.update(data);
-            assertThrows(SignatureException.class, () -> sunEc.verify(bad), HexFormat.of().formatHex(bad));
+            assertThrows(SignatureException.class, () -> RealModules.verifies(Signature.getInstance("SHA256withECDSA", "SunEC"),
+                    ecCert.getPublicKey(), data, bad), HexFormat.of().formatHex(bad));
         }
         verifier.update(data);
         assertTrue(verifier.verify(good), "the engine starts clean after a refusal");
@@ -426,8 +413,7 @@ class RealProviderTest {
         Cipher token = RealModules.initialised(Cipher.getInstance("AES/GCM/NoPadding", provider), Cipher.ENCRYPT_MODE, key, spec);
         token.updateAAD(aad);
         byte[] sealed = token.doFinal(plain);
-        Cipher sunJce = Cipher.getInstance("AES/GCM/NoPadding", "SunJCE");
-        sunJce.init(Cipher.DECRYPT_MODE, jdkKey, spec);
+        Cipher sunJce = RealModules.initialised(Cipher.getInstance("AES/GCM/NoPadding", "SunJCE"), Cipher.DECRYPT_MODE, jdkKey, spec);
         sunJce.updateAAD(aad);
         assertArrayEquals(plain, sunJce.doFinal(sealed), "SunJCE opens the token's ciphertext");
         assertThrows(IllegalStateException.class, () -> token.doFinal(plain), "no second encryption under one IV");
@@ -484,7 +470,7 @@ class RealProviderTest {
     void keytoolListsTheToken() {
         String emulator = System.getProperty("vorlen.jvm.emulator", "");
         assumeTrue(emulator.isEmpty(), "keytool of the target runs here only under " + emulator);
-        RealModules.Result r = RealModules.providerToolOk(RealModules.providerTool(LABEL, "keytool", "-list"));
+        RealModules.Result r = RealModules.providerToolOk(LABEL, "keytool", "-list");
         assertTrue(r.out().contains("Your keystore contains 8 entries"), r.out());
         assertTrue(r.out().contains("aes, SecretKeyEntry"), r.out());
         assertTrue(r.out().contains("rsa, PrivateKeyEntry"), r.out());

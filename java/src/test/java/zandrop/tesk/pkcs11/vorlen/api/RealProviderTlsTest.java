@@ -20,15 +20,12 @@ import java.security.Principal;
 import java.security.PrivateKey;
 import java.security.cert.Certificate;
 import java.security.cert.X509Certificate;
-import java.util.ArrayList;
-import java.util.Base64;
 import java.util.List;
 import java.util.concurrent.CopyOnWriteArrayList;
 import java.util.concurrent.TimeUnit;
 
 import javax.net.ssl.KeyManagerFactory;
 import javax.net.ssl.SSLContext;
-import javax.net.ssl.SSLEngine;
 import javax.net.ssl.SSLParameters;
 import javax.net.ssl.SSLServerSocket;
 import javax.net.ssl.SSLSocket;
@@ -72,7 +69,7 @@ class RealProviderTlsTest {
         RealSoftHsmToken.initialiseAlone(LABEL);
         ca = TestCertificates.jdkPair("secp256r1");
         caCert = TestCertificates.issued(1, ca.getPublic(), CA_NAME, ca, CA_NAME, true);
-        caPem = pem(RealModules.testDir().resolve("ca.pem"), "CERTIFICATE", caCert.getEncoded());
+        caPem = RealModules.pem(RealModules.testDir().resolve("ca.pem"), "CERTIFICATE", caCert.getEncoded());
         provider = new VorlenProvider(Pkcs11Uri.builder().token(LABEL).modulePath(RealModules.softHsm2()).build().toString());
         // JSSE asks Signature.getInstance(name) for its signers: the provider must be installed.
         assertTrue(java.security.Security.addProvider(provider) > 0);
@@ -93,12 +90,6 @@ class RealProviderTlsTest {
             java.security.Security.removeProvider(provider.getName());
             provider.token().logout();
         }
-    }
-
-    private static Path pem(Path file, String type, byte[] der) throws Exception {
-        Files.writeString(file, "-----BEGIN " + type + "-----\n" + Base64.getMimeEncoder().encodeToString(der)
-                + "\n-----END " + type + "-----\n");
-        return file;
     }
 
     private static boolean installed(String program) {
@@ -130,10 +121,8 @@ class RealProviderTlsTest {
             private String pick(String[] keyTypes, Principal[] issuers, boolean client) {
                 for (String type : keyTypes) {
                     String[] aliases = client ? km.getClientAliases(type, issuers) : km.getServerAliases(type, issuers);
-                    for (String a : aliases == null ? new String[0] : aliases) {
-                        if (a.equals(alias)) {
-                            return a;
-                        }
+                    if (aliases != null && List.of(aliases).contains(alias)) {
+                        return alias;
                     }
                 }
                 return null;
@@ -157,16 +146,6 @@ class RealProviderTlsTest {
             @Override
             public String chooseServerAlias(String keyType, Principal[] issuers, Socket socket) {
                 return pick(new String[] {keyType}, issuers, false);
-            }
-
-            @Override
-            public String chooseEngineServerAlias(String keyType, Principal[] issuers, SSLEngine engine) {
-                return pick(new String[] {keyType}, issuers, false);
-            }
-
-            @Override
-            public String chooseEngineClientAlias(String[] keyTypes, Principal[] issuers, SSLEngine engine) {
-                return pick(keyTypes, issuers, true);
             }
 
             @Override
@@ -254,22 +233,18 @@ class RealProviderTlsTest {
         assumeTrue(installed("openssl"), "openssl is missing");
         staysOnTheToken("client");
         Path dir = RealModules.testDir();
-        KeyPairGenerator ec = KeyPairGenerator.getInstance("EC");
-        KeyPair serverPair = ec.generateKeyPair();
-        Path cert = pem(dir.resolve("s_server.pem"), "CERTIFICATE",
+        KeyPair serverPair = KeyPairGenerator.getInstance("EC").generateKeyPair();
+        Path cert = RealModules.pem(dir.resolve("s_server.pem"), "CERTIFICATE",
                 TestCertificates.issued(20, serverPair.getPublic(), "CN=localhost", ca, CA_NAME, false).getEncoded());
-        Path key = pem(dir.resolve("s_server.key"), "PRIVATE KEY", serverPair.getPrivate().getEncoded());
+        Path key = RealModules.pem(dir.resolve("s_server.key"), "PRIVATE KEY", serverPair.getPrivate().getEncoded());
         for (String version : List.of("1.3", "1.2")) {
             int port;
             try (java.net.ServerSocket probe = new java.net.ServerSocket(0)) {
                 port = probe.getLocalPort();
             }
-            List<String> command = new ArrayList<>(List.of("openssl", "s_server", "-accept", "127.0.0.1:" + port, "-naccept", "1",
-                    "-cert", cert.toString(), "-key", key.toString(), "-CAfile", caPem.toString(), "-Verify", "2",
-                    "-verify_return_error", "-www", "-tls" + version.replace('.', '_')));
-            ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(true);
-            builder.environment().remove("LD_PRELOAD");
-            Process server = builder.start();
+            Process server = RealModules.withoutSanitizer(new ProcessBuilder("openssl", "s_server", "-accept", "127.0.0.1:" + port,
+                    "-naccept", "1", "-cert", cert.toString(), "-key", key.toString(), "-CAfile", caPem.toString(), "-Verify", "2",
+                    "-verify_return_error", "-www", "-tls" + version.replace('.', '_'))).redirectErrorStream(true).start();
             try {
                 BufferedReader out = new BufferedReader(new InputStreamReader(server.getInputStream(), StandardCharsets.UTF_8));
                 StringBuilder log = new StringBuilder();

@@ -31,8 +31,6 @@ import java.util.concurrent.TimeUnit;
 import java.util.concurrent.TimeoutException;
 
 import javax.crypto.Cipher;
-import javax.crypto.spec.GCMParameterSpec;
-import javax.crypto.spec.SecretKeySpec;
 
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.BeforeAll;
@@ -82,10 +80,12 @@ class RealRemoteTest {
                 + ", the token " + new String(pkcs11.C_GetTokenInfo(login.slot).manufacturerID).trim());
     }
 
+    /** Closes the login and its server, if open (checking its native blocks), and checks the global references. */
     @AfterAll
     void stopTheServer() throws Exception {
         if (login != null) {
             login.close();
+            login = null;
         }
         assertEquals(globalReferencesBefore, PKCS11Impl.globalReferenceCount(), "no global reference left");
     }
@@ -146,12 +146,12 @@ class RealRemoteTest {
         pkcs11.C_GenerateRandom(session, keyValue);
         long key = pkcs11.C_CreateObject(session, RealModules.template(CKA_CLASS, CKO_SECRET_KEY, CKA_KEY_TYPE, CKK_AES,
                 CKA_TOKEN, false, CKA_VALUE, keyValue, CKA_ENCRYPT, true, CKA_DECRYPT, true));
-        SecretKeySpec jdkKey = new SecretKeySpec(keyValue, "AES");
         byte[] plain = "sixteen bytes!!!thirty-two bytes".getBytes(StandardCharsets.US_ASCII);
 
         pkcs11.C_EncryptInit(session, new CK_MECHANISM(CKM_AES_ECB), key);
         byte[] ecb = pkcs11.C_Encrypt(session, plain);
-        assertArrayEquals(RealModules.jdkCipher("AES/ECB/NoPadding", Cipher.ENCRYPT_MODE, jdkKey, null).doFinal(plain), ecb);
+        assertArrayEquals(RealModules.jdkCipher("AES/ECB/NoPadding", Cipher.ENCRYPT_MODE, RealModules.aes(keyValue), null)
+                .doFinal(plain), ecb);
 
         byte[] iv = Arrays.copyOf(keyValue, 12);
         byte[] aad = "associated".getBytes(StandardCharsets.US_ASCII);
@@ -167,9 +167,7 @@ class RealRemoteTest {
         }
         if (offered) {
             pkcs11.C_EncryptInit(session, gcm, key);
-            Cipher jdk = RealModules.jdkCipher("AES/GCM/NoPadding", Cipher.ENCRYPT_MODE, jdkKey, new GCMParameterSpec(128, iv));
-            jdk.updateAAD(aad);
-            assertArrayEquals(jdk.doFinal(plain), pkcs11.C_Encrypt(session, plain));
+            assertArrayEquals(RealModules.Aead.AES_GCM.jdkSeal(keyValue, iv, 128, aad, plain), pkcs11.C_Encrypt(session, plain));
         } else {
             long blocks = PKCS11Impl.heapBlockCount();
             PKCS11Exception refused = assertThrows(PKCS11Exception.class, () -> pkcs11.C_EncryptInit(session, gcm, key));
@@ -193,8 +191,7 @@ class RealRemoteTest {
     @Test
     @Order(3)
     void theServerTakenAwayMidStreamGivesEveryCallerAnExceptionAndComesBack() throws Exception {
-        login.close();  // checks that the earlier cases left no native block
-        login = null;
+        stopTheServer();  // the earlier cases' server: they left no native block nor global reference
         long blocksBefore = PKCS11Impl.heapBlockCount();
         int threads = 8;
         Map<String, Integer> answers = new TreeMap<>();
@@ -299,10 +296,7 @@ class RealRemoteTest {
     @Test
     @Order(4)
     void thePoolOutlivesAServerRestartedUnderIt() throws Exception {
-        if (login != null) {  // run alone: the server of the earlier cases goes first
-            login.close();
-            login = null;
-        }
+        stopTheServer();  // the earlier cases' server, if any, goes first
         long blocksBefore = PKCS11Impl.heapBlockCount();
         RealModules.P11KitServer server = RealModules.P11KitServer.start(TOKEN_LABEL);
         ExecutorService threads = Executors.newFixedThreadPool(16);
@@ -374,10 +368,7 @@ class RealRemoteTest {
     @Test
     @Order(5)
     void theProviderSignsThroughTheServer() throws Exception {
-        if (login != null) {
-            login.close();
-            login = null;
-        }
+        stopTheServer();
         long blocksBefore = PKCS11Impl.heapBlockCount();
         String uri = zandrop.tesk.pkcs11.vorlen.token.Pkcs11Uri.builder().token(TOKEN_LABEL)
                 .modulePath(RealModules.p11KitClient()).pinValue(RealSoftHsmToken.USER_PIN).build().toString();
@@ -388,12 +379,8 @@ class RealRemoteTest {
                 java.security.KeyStore store = java.security.KeyStore.getInstance("PKCS11", provider);
                 store.load(null, null);
                 Map<String, String> algorithms = Map.of("remote rsa", "SHA256withRSA", "remote ec", "SHA256withECDSA");
-                java.security.KeyPairGenerator rsaGen = java.security.KeyPairGenerator.getInstance("RSA");
-                rsaGen.initialize(2048);
-                java.security.KeyPairGenerator ecGen = java.security.KeyPairGenerator.getInstance("EC");
-                ecGen.initialize(new java.security.spec.ECGenParameterSpec("secp256r1"));
                 for (String alias : algorithms.keySet()) {
-                    java.security.KeyPair pair = (alias.endsWith("rsa") ? rsaGen : ecGen).generateKeyPair();
+                    java.security.KeyPair pair = TestCertificates.jdkPair(alias.endsWith("rsa") ? "RSA" : "secp256r1");
                     store.setKeyEntry(alias, pair.getPrivate(), null,
                             new java.security.cert.Certificate[] {TestCertificates.selfSigned(pair, "CN=" + alias)});
                 }

@@ -31,9 +31,7 @@ import java.util.concurrent.atomic.AtomicInteger;
 import java.util.stream.Stream;
 
 import javax.crypto.Cipher;
-import javax.crypto.KeyAgreement;
 import javax.crypto.Mac;
-import javax.crypto.spec.GCMParameterSpec;
 import javax.crypto.spec.IvParameterSpec;
 import javax.crypto.spec.OAEPParameterSpec;
 import javax.crypto.spec.PSource;
@@ -148,10 +146,7 @@ class RealSessionLayerTest {
                     pair.privateKey(), Template.of(Attr.CLASS, CKO_SECRET_KEY).with(Attr.KEY_TYPE, CKK_GENERIC_SECRET)
                             .with(Attr.VALUE_LEN, 32L).with(Attr.TOKEN, false).with(Attr.SENSITIVE, false)
                             .with(Attr.EXTRACTABLE, true));
-            KeyAgreement agreement = KeyAgreement.getInstance("ECDH");
-            agreement.init(other.getPrivate());
-            agreement.doPhase(publicKey, true);
-            assertArrayEquals(agreement.generateSecret(), s.get(shared, Attr.VALUE).orElseThrow());
+            assertArrayEquals(RealModules.jdkAgreed("ECDH", other.getPrivate(), publicKey), s.get(shared, Attr.VALUE).orElseThrow());
         }
     }
 
@@ -194,9 +189,7 @@ class RealSessionLayerTest {
             byte[] iv = random(12);
             byte[] aad = random(20);
             byte[] sealed = s.encrypt(Mechanism.aesGcm(iv, aad, 128), key, data);
-            Cipher gcm = RealModules.jdkCipher("AES/GCM/NoPadding", Cipher.DECRYPT_MODE, jdkKey, new GCMParameterSpec(128, iv));
-            gcm.updateAAD(aad);
-            assertArrayEquals(data, gcm.doFinal(sealed));
+            assertArrayEquals(RealModules.Aead.AES_GCM.jdkSeal(keyBytes, iv, 128, aad, data), sealed, "sealed as the JDK seals");
             assertArrayEquals(data, s.decrypt(Mechanism.aesGcm(iv, aad, 128), key, sealed));
 
             byte[] cbcIv = random(16);
@@ -218,10 +211,8 @@ class RealSessionLayerTest {
                 TokenObject chacha = s.create(secret(CKK_CHACHA20, keyBytes, "chacha"));
                 byte[] nonce = random(12);
                 byte[] sealedChacha = s.encrypt(Mechanism.chacha20Poly1305(nonce, aad), chacha, small);
-                Cipher jdk = RealModules.jdkCipher("ChaCha20-Poly1305", Cipher.DECRYPT_MODE, new SecretKeySpec(keyBytes, "ChaCha20"),
-                        new IvParameterSpec(nonce));
-                jdk.updateAAD(aad);
-                assertArrayEquals(small, jdk.doFinal(sealedChacha));
+                assertArrayEquals(RealModules.Aead.CHACHA20_POLY1305.jdkSeal(keyBytes, nonce, 128, aad, small), sealedChacha,
+                        "sealed as the JDK seals");
             }
         }
     }
@@ -236,9 +227,7 @@ class RealSessionLayerTest {
 
             byte[] macKey = random(32);
             TokenObject hmacKey = s.create(secret(CKK_GENERIC_SECRET, macKey, "hmac"));
-            Mac mac = Mac.getInstance("HmacSHA256");
-            mac.init(new SecretKeySpec(macKey, "HmacSHA256"));
-            byte[] expected = mac.doFinal(data);
+            byte[] expected = RealModules.initialised(Mac.getInstance("HmacSHA256"), new SecretKeySpec(macKey, "HmacSHA256")).doFinal(data);
             assertArrayEquals(expected, s.mac(Mechanism.hmac(Hash.SHA256), hmacKey, data));
             assertArrayEquals(expected, s.sign(Mechanism.hmac(Hash.SHA256), hmacKey, new ByteArrayInputStream(data)));
             assertTrue(s.verify(Mechanism.hmac(Hash.SHA256), hmacKey, data, expected));
@@ -275,27 +264,10 @@ class RealSessionLayerTest {
                 KeyObject okm = s.derive(Mechanism.hkdf(Hash.SHA256, salt, info), base, Template.of(Attr.CLASS,
                         CKO_SECRET_KEY).with(Attr.KEY_TYPE, CKK_GENERIC_SECRET).with(Attr.VALUE_LEN, 42L)
                         .with(Attr.TOKEN, false).with(Attr.SENSITIVE, false).with(Attr.EXTRACTABLE, true));
-                assertArrayEquals(hkdf(ikm, salt, info, 42), s.get(okm, Attr.VALUE).orElseThrow());
+                assertArrayEquals(RealModules.hkdfExpand(RealModules.hmacSha256(salt, ikm), info, 42),
+                        s.get(okm, Attr.VALUE).orElseThrow());
             }
         }
-    }
-
-    /** RFC 5869 with the JDK's HMAC. */
-    private static byte[] hkdf(byte[] ikm, byte[] salt, byte[] info, int length) throws Exception {
-        Mac mac = Mac.getInstance("HmacSHA256");
-        mac.init(new SecretKeySpec(salt, "HmacSHA256"));
-        byte[] prk = mac.doFinal(ikm);
-        mac.init(new SecretKeySpec(prk, "HmacSHA256"));
-        ByteArrayOutputStream okm = new ByteArrayOutputStream();
-        byte[] t = new byte[0];
-        for (int i = 1; okm.size() < length; i++) {
-            mac.update(t);
-            mac.update(info);
-            mac.update((byte) i);
-            t = mac.doFinal();
-            okm.write(t);
-        }
-        return Arrays.copyOf(okm.toByteArray(), length);
     }
 
     @ParameterizedTest

@@ -27,16 +27,12 @@ class RealSoftHsmFinalizeTest {
 
     @Test
     void finalizeAndInitializeAgainstEightCallingThreads() throws Exception {
-        RealModules.testDir();
         long blocksBefore = PKCS11Impl.heapBlockCount();
+        // The token's lasting slot ID, which SoftHSM2 gives it when it is initialised again.
+        long slot = RealSoftHsmToken.initialiseAlone("vorlen finalize");
         PKCS11Impl pkcs11 = new PKCS11Impl(RealModules.softHsm2());
         CK_C_INITIALIZE_ARGS args = new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK);
         pkcs11.C_Initialize(args);
-        RealSoftHsmToken.initialise(pkcs11, "vorlen finalize");
-        // SoftHSM2 gives a token its lasting slot ID when it is initialised again.
-        pkcs11.C_Finalize(null);
-        pkcs11.C_Initialize(args);
-        long slot = RealSoftHsmToken.slotOf(pkcs11, "vorlen finalize");
 
         AtomicBoolean stop = new AtomicBoolean();
         Map<Long, LongAdder> outcomes = new ConcurrentHashMap<>();  // CK_RV (0 = CKR_OK) -> calls

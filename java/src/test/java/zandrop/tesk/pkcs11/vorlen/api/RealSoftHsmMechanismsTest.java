@@ -206,13 +206,6 @@ class RealSoftHsmMechanismsTest extends RealModules.SoftHsmSuite {
 
     // ---- EdDSA
 
-    /** An Ed25519 key pair of session objects: public handle, private handle. */
-    private long[] ed25519KeyPair() throws PKCS11Exception {
-        long[] pair = RealModules.signingKeyPair(pkcs11, session, CKM_EC_EDWARDS_KEY_PAIR_GEN, ED25519_PARAMS);
-        assertEquals(CKK_EC_EDWARDS, RealModules.read(pkcs11, session, pair[0], CKA_KEY_TYPE)[0].getLong());
-        return pair;
-    }
-
     /** The JDK's Ed25519 key for a CKA_EC_POINT: the 32 bytes, raw or in a DER octet string. */
     private PublicKey ed25519PublicKey(long publicKey) throws Exception {
         byte[] point = RealModules.bytes(pkcs11, session, publicKey, CKA_EC_POINT);
@@ -231,7 +224,8 @@ class RealSoftHsmMechanismsTest extends RealModules.SoftHsmSuite {
 
     @Test
     void ed25519SignaturesVerifyWithTheJdk() throws Exception {
-        long[] pair = ed25519KeyPair();
+        long[] pair = RealModules.signingKeyPair(pkcs11, session, CKM_EC_EDWARDS_KEY_PAIR_GEN, ED25519_PARAMS);
+        assertEquals(CKK_EC_EDWARDS, RealModules.read(pkcs11, session, pair[0], CKA_KEY_TYPE)[0].getLong());
         PublicKey publicKey = ed25519PublicKey(pair[0]);
         byte[] message = data(1000);
         pkcs11.C_SignInit(session, new CK_MECHANISM(CKM_EDDSA), pair[1]);

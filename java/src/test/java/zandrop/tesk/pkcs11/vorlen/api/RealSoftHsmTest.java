@@ -25,7 +25,6 @@ import java.security.spec.MGF1ParameterSpec;
 import java.security.spec.PSSParameterSpec;
 import java.util.ArrayList;
 import java.util.Arrays;
-import java.util.HashMap;
 import java.util.HashSet;
 import java.util.List;
 import java.util.Map;
@@ -36,9 +35,9 @@ import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
 import java.util.stream.Collectors;
+import java.util.stream.IntStream;
 
 import javax.crypto.Cipher;
-import javax.crypto.KeyAgreement;
 import javax.crypto.spec.IvParameterSpec;
 import javax.crypto.spec.OAEPParameterSpec;
 import javax.crypto.spec.PSource;
@@ -218,10 +217,7 @@ class RealSoftHsmTest extends RealModules.SoftHsmSuite {
         assertEquals(40_000 - 40_000 % 16, first.length);
         byte[] second = pkcs11.C_EncryptUpdate(session, Arrays.copyOfRange(plain, 40_000, plain.length));
         assertEquals(0, pkcs11.C_EncryptFinal(session).length);
-        ByteArrayOutputStream joined = new ByteArrayOutputStream();
-        joined.write(first);
-        joined.write(second);
-        assertArrayEquals(expected, joined.toByteArray(), "64 KiB in two parts");
+        assertArrayEquals(expected, Platform.concat(first, second), "64 KiB in two parts");
         pkcs11.C_DecryptInit(session, new CK_MECHANISM(CKM_AES_CBC, iv), key);
         assertArrayEquals(plain, pkcs11.C_Decrypt(session, expected));
     }
@@ -455,10 +451,8 @@ class RealSoftHsmTest extends RealModules.SoftHsmSuite {
         assertArrayEquals("wrapping with a template".toCharArray(), read[0].getCharArray());
         assertEquals(Boolean.TRUE, read[2].getBoolean());
         CK_ATTRIBUTE[] nested = assertInstanceOf(CK_ATTRIBUTE[].class, read[1].pValue);
-        Map<Long, Object> values = new HashMap<>();
-        for (CK_ATTRIBUTE attribute : nested) {
-            values.put(attribute.type, attribute.pValue);
-        }
+        Map<Long, Object> values = Arrays.stream(nested)
+                .collect(Collectors.toMap(attribute -> attribute.type, attribute -> attribute.pValue));
         // SoftHSM2 keeps the template as a map: the same attributes, in the order of their types.
         assertEquals(Map.of(CKA_CLASS, CKO_SECRET_KEY, CKA_KEY_TYPE, CKK_AES, CKA_VALUE_LEN, 32L), values,
                 "typed values, equal to what was given");
@@ -504,10 +498,8 @@ class RealSoftHsmTest extends RealModules.SoftHsmSuite {
                 RealModules.readable(CKK_GENERIC_SECRET, new CK_ATTRIBUTE(CKA_VALUE_LEN, 32L)));
         byte[] tokenSecret = RealModules.bytes(pkcs11, session, secret, CKA_VALUE);
 
-        KeyAgreement agreement = KeyAgreement.getInstance("ECDH");
-        agreement.init(jdkPair.getPrivate());
-        agreement.doPhase(tokenPublic, true);
-        assertArrayEquals(agreement.generateSecret(), tokenSecret, "both sides agree on the shared secret");
+        assertArrayEquals(RealModules.jdkAgreed("ECDH", jdkPair.getPrivate(), tokenPublic), tokenSecret,
+                "both sides agree on the shared secret");
         assertArrayEquals(peerPoint, params.pPublicData, "the parameter's arrays are left as they were");
         assertNull(params.pSharedData);
     }
@@ -596,11 +588,8 @@ class RealSoftHsmTest extends RealModules.SoftHsmSuite {
         pkcs11.C_GenerateRandom(session, first);
         byte[] second = random(4096);
         assertFalse(Arrays.equals(first, second), "two draws differ");
-        Set<Byte> values = new HashSet<>();
-        for (byte b : first) {
-            values.add(b);
-        }
-        assertTrue(values.size() > 200, "4096 random bytes take most of the 256 values: " + values.size());
+        long values = IntStream.range(0, first.length).map(i -> first[i]).distinct().count();
+        assertTrue(values > 200, "4096 random bytes take most of the 256 values: " + values);
         byte[] empty = new byte[0];
         pkcs11.C_GenerateRandom(session, empty);
     }

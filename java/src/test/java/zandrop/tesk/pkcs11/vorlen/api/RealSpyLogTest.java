@@ -120,12 +120,8 @@ class RealSpyLogTest {
     }
 
     private static List<String> last(List<List<String>> log, String function) {
-        for (int i = log.size() - 1; i >= 0; i--) {
-            if (log.get(i).get(0).equals(function)) {
-                return log.get(i);
-            }
-        }
-        return fail("the spy logged no " + function);
+        return log.stream().filter(r -> r.get(0).equals(function)).reduce((earlier, later) -> later)
+                .orElseGet(() -> fail("the spy logged no " + function));
     }
 
     /** A line of the record, its runs of spaces counted as one. */

@@ -11,7 +11,6 @@ import java.util.Arrays;
 import java.util.HexFormat;
 import java.util.List;
 import java.util.Map;
-import java.util.regex.Matcher;
 import java.util.regex.Pattern;
 import java.util.stream.Collectors;
 
@@ -112,11 +111,7 @@ class RealUriTest {
             } else {
                 if (PADDED.containsKey(name)) {
                     // a padded field of a record: p11-kit keeps no trailing blanks
-                    int end = value.length;
-                    while (end > 0 && value[end - 1] == ' ') {
-                        end--;
-                    }
-                    value = Arrays.copyOf(value, end);
+                    value = new String(value, StandardCharsets.ISO_8859_1).replaceFirst(" +$", "").getBytes(StandardCharsets.ISO_8859_1);
                 }
                 shown = HexFormat.of().withUpperCase().formatHex(value);
             }
@@ -140,12 +135,9 @@ class RealUriTest {
         if (query < 0) {
             return text;
         }
-        List<String> parts = new ArrayList<>();
-        for (String attribute : text.substring(query + 1).split("&")) {
-            boolean file = attribute.startsWith("module-path=") || attribute.startsWith("pin-source=");
-            parts.add(file ? attribute.replace("%2F", "/") : attribute);
-        }
-        return text.substring(0, query + 1) + String.join("&", parts);
+        return text.substring(0, query + 1) + Arrays.stream(text.substring(query + 1).split("&"))
+                .map(a -> a.startsWith("module-path=") || a.startsWith("pin-source=") ? a.replace("%2F", "/") : a)
+                .collect(Collectors.joining("&"));
     }
 
     @Test
@@ -192,12 +184,7 @@ class RealUriTest {
         command.addAll(List.of(arguments));
         RealModules.Result result = RealModules.run(command, Map.of(), false);
         assertEquals(0, result.status(), "p11tool " + String.join(" ", arguments) + ": " + result.err());
-        List<String> urls = new ArrayList<>();
-        Matcher matcher = URL.matcher(result.out());
-        while (matcher.find()) {
-            urls.add(matcher.group(1));
-        }
-        return urls;
+        return URL.matcher(result.out()).results().map(match -> match.group(1)).toList();
     }
 
     private static String utf8(char[] bytes) {

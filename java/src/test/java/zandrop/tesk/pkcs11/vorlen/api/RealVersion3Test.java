@@ -10,19 +10,11 @@ import static zandrop.tesk.pkcs11.vorlen.api.PKCS11Constants.*;
 
 import java.io.ByteArrayOutputStream;
 import java.lang.reflect.Method;
-import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
 
-import javax.crypto.Cipher;
-import javax.crypto.Mac;
-import javax.crypto.spec.GCMParameterSpec;
-import javax.crypto.spec.SecretKeySpec;
 
-import org.junit.jupiter.api.AfterAll;
-import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
-import org.junit.jupiter.api.TestInstance;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.EnumSource;
 
@@ -33,28 +25,9 @@ import org.junit.jupiter.params.provider.EnumSource;
  * computations in the JDK. SoftHSM2 is a 2.40 module: the same object type falls back to its 2.x
  * list and refuses every 3.0 method.
  */
-@TestInstance(TestInstance.Lifecycle.PER_CLASS)
-class RealVersion3Test {
-    private PKCS11Impl pkcs11;
-    private long session;
-    private long blocksBefore;
-
-    @BeforeAll
-    void initialiseNss() throws Exception {
-        blocksBefore = PKCS11Impl.heapBlockCount();
-        pkcs11 = RealModules.nssInitialised("nssdb-v3");
-        session = pkcs11.C_OpenSession(pkcs11.C_GetSlotList(true)[0], CKF_SERIAL_SESSION | CKF_RW_SESSION, null, null);
-    }
-
-    @AfterAll
-    void finalizeNss() throws Exception {
-        try {
-            pkcs11.C_CloseSession(session);
-            pkcs11.C_Finalize(null);
-        } finally {
-            pkcs11.disconnect();
-        }
-        assertEquals(blocksBefore, PKCS11Impl.heapBlockCount(), "no native block outlives the suite");
+class RealVersion3Test extends RealModules.NssSuite {
+    RealVersion3Test() {
+        super("nssdb-v3");
     }
 
     private static byte[] bytes(int length, int start) {
@@ -85,10 +58,8 @@ class RealVersion3Test {
         assertEquals(3, pkcs11.getInterfaceVersion().major);
         assertEquals(0, pkcs11.getInterfaceVersion().minor);
         CK_INTERFACE[] interfaces = pkcs11.C_GetInterfaceList();
-        List<String> names = new ArrayList<>();
-        for (CK_INTERFACE i : interfaces) {
-            names.add(new String(i.pInterfaceName) + " " + i.version.major + "." + i.version.minor);
-        }
+        List<String> names = Arrays.stream(interfaces)
+                .map(i -> new String(i.pInterfaceName) + " " + i.version.major + "." + i.version.minor).toList();
         System.out.println("NSS softoken interfaces: " + names);
         assertTrue(names.contains("PKCS 11 3.0"), names.toString());
         // OpenSC's spy hands out its own 2.x "PKCS 11" entry, of version 2.11.
@@ -98,6 +69,17 @@ class RealVersion3Test {
     }
 
     // ---- message-based AEAD against the JDK
+
+    /** One message encrypted between C_MessageEncryptInit and C_MessageEncryptFinal. */
+    private byte[] encryptMessage(CK_MECHANISM mechanism, long key, Object parameter, byte[] aad, byte[] plain)
+            throws PKCS11Exception {
+        pkcs11.C_MessageEncryptInit(session, mechanism, key);
+        try {
+            return pkcs11.C_EncryptMessage(session, parameter, aad, plain);
+        } finally {
+            pkcs11.C_MessageEncryptFinal(session);
+        }
+    }
 
     @ParameterizedTest
     @EnumSource(RealModules.Aead.class)
@@ -114,12 +96,7 @@ class RealVersion3Test {
         PKCS11Exception refused = RealModules.aeadMatchesTheJdk(aead, keyValue, iv, 128, aad, bytes(37, 0x11),
             plain -> {
                 byte[] tag = new byte[16];
-                pkcs11.C_MessageEncryptInit(session, mechanism, key);
-                try {
-                    return Platform.concat(pkcs11.C_EncryptMessage(session, parameter.apply(tag), aad, plain), tag);
-                } finally {
-                    pkcs11.C_MessageEncryptFinal(session);
-                }
+                return Platform.concat(encryptMessage(mechanism, key, parameter.apply(tag), aad, plain), tag);
             },
             sealed -> {
                 int length = sealed.length - 16;
@@ -144,20 +121,12 @@ class RealVersion3Test {
         byte[] plaintext = bytes(37, 0x11);
         byte[] generatedIv = bytes(12, 0x21);
         byte[] generatedTag = new byte[16];
-        byte[] second;
-        pkcs11.C_MessageEncryptInit(session, new CK_MECHANISM(CKM_AES_GCM), key);
-        try {
-            second = pkcs11.C_EncryptMessage(session,
-                    new CK_GCM_MESSAGE_PARAMS(generatedIv, 48, CKG_GENERATE_COUNTER, generatedTag, 128), aad, plaintext);
-        } finally {
-            pkcs11.C_MessageEncryptFinal(session);
-        }
+        byte[] second = encryptMessage(new CK_MECHANISM(CKM_AES_GCM), key,
+                new CK_GCM_MESSAGE_PARAMS(generatedIv, 48, CKG_GENERATE_COUNTER, generatedTag, 128), aad, plaintext);
         assertArrayEquals(Arrays.copyOf(bytes(12, 0x21), 6), Arrays.copyOf(generatedIv, 6), "the fixed part stays");
         assertFalse(Arrays.equals(bytes(12, 0x21), generatedIv), "the generated part came back: " + Arrays.toString(generatedIv));
-        Cipher jdk = RealModules.jdkCipher("AES/GCM/NoPadding", Cipher.DECRYPT_MODE, RealModules.aes(keyValue),
-                new GCMParameterSpec(128, generatedIv));
-        jdk.updateAAD(aad);
-        assertArrayEquals(plaintext, jdk.doFinal(Platform.concat(second, generatedTag)), "the JDK opens it with that IV and tag");
+        assertArrayEquals(RealModules.Aead.AES_GCM.jdkSeal(keyValue, generatedIv, 128, aad, plaintext),
+                Platform.concat(second, generatedTag), "the JDK seals it to the same bytes with that IV and tag");
         pkcs11.C_DestroyObject(session, key);
     }
 
@@ -184,34 +153,12 @@ class RealVersion3Test {
         out.write(pkcs11.C_EncryptMessageNext(session, params, bytes(20, 3), 0));
         out.write(pkcs11.C_EncryptMessageNext(session, params, bytes(9, 4), CKF_END_OF_MESSAGE));
         pkcs11.C_MessageEncryptFinal(session);
-        Cipher jdk = RealModules.jdkCipher("AES/GCM/NoPadding", Cipher.ENCRYPT_MODE, RealModules.aes(keyValue),
-                new GCMParameterSpec(128, iv));
-        jdk.updateAAD(aad);
-        jdk.update(bytes(20, 3));
-        assertArrayEquals(jdk.doFinal(bytes(9, 4)), Platform.concat(out.toByteArray(), tag));
+        assertArrayEquals(RealModules.Aead.AES_GCM.jdkSeal(keyValue, iv, 128, aad, Platform.concat(bytes(20, 3), bytes(9, 4))),
+                Platform.concat(out.toByteArray(), tag));
         pkcs11.C_DestroyObject(session, key);
     }
 
     // ---- HKDF against HMAC-SHA256 in the JDK
-
-    private static byte[] hmac(byte[] key, byte[]... data) throws Exception {
-        Mac mac = Mac.getInstance("HmacSHA256");
-        mac.init(new SecretKeySpec(key.length == 0 ? new byte[32] : key, "HmacSHA256"));
-        for (byte[] d : data) {
-            mac.update(d);
-        }
-        return mac.doFinal();
-    }
-
-    private static byte[] expand(byte[] prk, byte[] info, int length) throws Exception {
-        ByteArrayOutputStream okm = new ByteArrayOutputStream();
-        byte[] t = new byte[0];
-        for (int i = 1; okm.size() < length; i++) {
-            t = hmac(prk, t, info, new byte[] {(byte) i});
-            okm.write(t);
-        }
-        return Arrays.copyOf(okm.toByteArray(), length);
-    }
 
     private long hkdf(long baseKey, CK_HKDF_PARAMS params, int length) throws PKCS11Exception {
         return pkcs11.C_DeriveKey(session, new CK_MECHANISM(CKM_HKDF_DERIVE, params), baseKey, readableSecret(length));
@@ -223,24 +170,25 @@ class RealVersion3Test {
         byte[] salt = bytes(13, 0x00);
         byte[] info = bytes(10, 0xf0);
         long base = secretKey(CKK_GENERIC_SECRET, ikm, CKA_DERIVE);
-        byte[] prk = hmac(salt, ikm);
+        byte[] prk = RealModules.hmacSha256(salt, ikm);
 
         long extracted = hkdf(base, new CK_HKDF_PARAMS(true, false, CKM_SHA256, CKF_HKDF_SALT_DATA, salt, 0, null), 32);
         assertArrayEquals(prk, value(extracted), "extract");
 
         long prkKey = secretKey(CKK_GENERIC_SECRET, prk, CKA_DERIVE);
         long expanded = hkdf(prkKey, new CK_HKDF_PARAMS(false, true, CKM_SHA256, CKF_HKDF_SALT_NULL, null, 0, info), 42);
-        assertArrayEquals(expand(prk, info, 42), value(expanded), "expand");
+        assertArrayEquals(RealModules.hkdfExpand(prk, info, 42), value(expanded), "expand");
 
         long both = hkdf(base, new CK_HKDF_PARAMS(true, true, CKM_SHA256, CKF_HKDF_SALT_DATA, salt, 0, info), 42);
-        assertArrayEquals(expand(prk, info, 42), value(both), "extract and expand (RFC 5869's case 1 shape)");
+        assertArrayEquals(RealModules.hkdfExpand(prk, info, 42), value(both), "extract and expand (RFC 5869's case 1 shape)");
 
         long saltKey = secretKey(CKK_GENERIC_SECRET, salt, CKA_DERIVE);
         long keyed = hkdf(base, new CK_HKDF_PARAMS(true, true, CKM_SHA256, CKF_HKDF_SALT_KEY, null, saltKey, info), 42);
-        assertArrayEquals(expand(prk, info, 42), value(keyed), "the salt as a key");
+        assertArrayEquals(RealModules.hkdfExpand(prk, info, 42), value(keyed), "the salt as a key");
 
         long noSalt = hkdf(base, new CK_HKDF_PARAMS(true, true, CKM_SHA256, CKF_HKDF_SALT_NULL, null, 0, info), 42);
-        assertArrayEquals(expand(hmac(new byte[0], ikm), info, 42), value(noSalt), "no salt: zeros of the hash length");
+        assertArrayEquals(RealModules.hkdfExpand(RealModules.hmacSha256(new byte[0], ikm), info, 42), value(noSalt),
+                "no salt: zeros of the hash length");
         for (long k : new long[] {extracted, prkKey, expanded, both, saltKey, keyed, noSalt, base}) {
             pkcs11.C_DestroyObject(session, k);
         }
@@ -271,7 +219,7 @@ class RealVersion3Test {
         // K(i) = HMAC(Kin, [i]32 || label || 00 || context || [L]32), L = 8 * (32 + 16)
         ByteArrayOutputStream material = new ByteArrayOutputStream();
         for (int i = 1; material.size() < 48; i++) {
-            material.write(hmac(keyIn, new byte[] {0, 0, 0, (byte) i}, label, new byte[] {0}, context,
+            material.write(RealModules.hmacSha256(keyIn, new byte[] {0, 0, 0, (byte) i}, label, new byte[] {0}, context,
                     new byte[] {0, 0, 0x01, (byte) 0x80}));
         }
         byte[] expected = material.toByteArray();

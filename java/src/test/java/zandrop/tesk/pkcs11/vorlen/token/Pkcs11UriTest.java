@@ -8,7 +8,6 @@ import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import java.util.Arrays;
 import java.util.Map;
 
 import org.junit.jupiter.api.Test;
@@ -147,9 +146,6 @@ class Pkcs11UriTest {
     }
 
     private static char[] padded(String text, int width) {
-        char[] field = new char[width];
-        Arrays.fill(field, ' ');
-        text.getChars(0, text.length(), field, 0);
-        return field;
+        return (text + " ".repeat(width - text.length())).toCharArray();
     }
 }
