@@ -35,6 +35,8 @@ import java.io.IOException;
 import java.io.InputStream;
 import java.io.UncheckedIOException;
 import java.math.BigInteger;
+import java.net.UnixDomainSocketAddress;
+import java.nio.channels.SocketChannel;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -536,15 +538,24 @@ final class RealModules {
             builder.redirectOutput(testDir().resolve("p11-kit-server.out").toFile());
             P11KitServer server = new P11KitServer(builder.start());
             long limit = System.nanoTime() + TimeUnit.SECONDS.toNanos(30L * Long.getLong("vorlen.timeout.scale", 1));
-            while (!Files.exists(socket)) {
+            // The socket's file appears when the server binds it, a moment before it listens.
+            while (!accepts(socket)) {
                 if (!server.process.isAlive() || System.nanoTime() > limit) {
                     server.close();
-                    fail("p11-kit server did not open " + socket + ": "
+                    fail("p11-kit server did not listen on " + socket + ": "
                             + Files.readString(testDir().resolve("p11-kit-server.out")));
                 }
                 Thread.sleep(20);
             }
             return server;
+        }
+
+        private static boolean accepts(Path socket) {
+            try (SocketChannel probe = SocketChannel.open(UnixDomainSocketAddress.of(socket))) {
+                return probe.isConnected();
+            } catch (IOException e) {
+                return false;
+            }
         }
 
         /** Kills the server's process group (the server and its connections) and waits for the server. */
