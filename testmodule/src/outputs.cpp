@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace vtm {
 
@@ -44,6 +45,9 @@ const std::vector<Field> fieldsOf[] = {
 #undef VTM_TEXT
 #undef VTM_ULONG
 #undef VTM_VERSION
+
+static_assert(std::size(fieldsOf) == static_cast<std::size_t>(RecordKind::SessionInfo) + 1,
+              "one row of fields per RecordKind");
 
 /// A copy of the record of type P at the start of `block`, when the block holds one.
 template <typename P>
