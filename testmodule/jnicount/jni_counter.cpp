@@ -71,6 +71,13 @@ thread_local int depth = 0;  // JNI functions of this thread running now
     X(NewObject) X(CallObjectMethod) X(CallBooleanMethod) X(CallByteMethod) X(CallCharMethod)     \
     X(CallIntMethod) X(CallLongMethod) X(CallVoidMethod) X(CallStaticObjectMethod)
 
+#define VORLEN_IS_CALL(name, kind) +(std::string_view(#kind) == "CALL")
+#define VORLEN_ONE(name) +1
+static_assert((0 VORLEN_COUNTED_JNI(VORLEN_IS_CALL)) == (0 VORLEN_METHOD_CALLS(VORLEN_ONE)),
+              "as many va_list forms wrapped as rows of kind CALL");
+#undef VORLEN_ONE
+#undef VORLEN_IS_CALL
+
 // Every function counted: the JNI table's, the JavaVM's AttachCurrentThread and the library's
 // heap allocation (counted and failed only when chosen by name).
 #define VORLEN_COUNTED(X) VORLEN_COUNTED_JNI(X) X(AttachCurrentThread, ) X(heapAlloc, ) X(operatorNew, )

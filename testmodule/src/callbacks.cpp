@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
+#include <iterator>
 #include <system_error>
 #include <utility>
 
@@ -62,6 +63,7 @@ void runNotify(const Plan& plan) {
 void runMutex(const Plan& plan) {
     using Kind = MutexOp::Kind;
     static const char* const kinds[] = {"create", "lock", "unlock", "destroy", "loop"};  // as MutexOp::Kind
+    static_assert(std::size(kinds) == static_cast<std::size_t>(Kind::Loop) + 1, "one name per MutexOp::Kind");
     CK_VOID_PTR current = plan.lastMutex;
     const InitArgs& a = plan.args;
     for (const MutexOp& op : plan.mutex) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace vtm {
 
@@ -44,6 +45,9 @@ const std::vector<Field> fieldsOf[] = {
 #undef VTM_TEXT
 #undef VTM_ULONG
 #undef VTM_VERSION
+
+static_assert(std::size(fieldsOf) == static_cast<std::size_t>(RecordKind::SessionInfo) + 1,
+              "one row of fields per RecordKind");
 
 /// A copy of the record of type P at the start of `block`, when the block holds one.
 template <typename P>
@@ -127,7 +131,9 @@ void Call::outParameters(CK_MECHANISM_PTR m) {
     if (step_.sslVersion && master && master->pVersion != nullptr)
         *master->pVersion = CK_VERSION{step_.sslVersion->first, step_.sslVersion->second};
     const auto keyMat = recordAt<CK_SSL3_KEY_MAT_PARAMS>(block, size);
-    if (CK_SSL3_KEY_MAT_OUT* out = keyMat ? keyMat->pReturnedKeyMaterial : nullptr) {
+    // Only a step that scripts key material reads the block as CK_SSL3_KEY_MAT_PARAMS's.
+    const bool keyMatScripted = step_.sslKeyMat || step_.sslIvClient || step_.sslIvServer;
+    if (CK_SSL3_KEY_MAT_OUT* out = keyMat && keyMatScripted ? keyMat->pReturnedKeyMaterial : nullptr) {
         if (step_.sslKeyMat) {
             const std::vector<CK_ULONG>& h = *step_.sslKeyMat;  // four handles, checked by the parser
             out->hClientMacSecret = h[0];
