@@ -264,14 +264,17 @@ class JniFaultSweepTest {
         shapes.add(new Shape("a value of a class no conversion takes", false, (module, pkcs11, session) ->
                 () -> pkcs11.C_CreateObject(session, new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_LABEL, new Object())})));
         // Connects; the third to a file no other object keeps loaded (the loader's records made anew).
-        for (String file : List.of(TestModules.first(), TestModules.v3(), TestModules.second())) {
-            boolean v3 = file.equals(TestModules.v3());
-            shapes.add(new Shape(v3 ? "connect through C_GetInterface" : file.equals(TestModules.first())
-                    ? "connect and disconnect" : "connect to a file no other object has", v3,
+        String[][] connects = {
+            {TestModules.first(), "connect and disconnect"},
+            {TestModules.v3(), "connect through C_GetInterface"},
+            {TestModules.second(), "connect to a file no other object has"},
+        };
+        for (String[] c : connects) {
+            shapes.add(new Shape(c[1], c[0].equals(TestModules.v3()),
                     (module, pkcs11, session) -> () -> {
                         PKCS11Impl other = new PKCS11Impl();
                         try {
-                            other.connect(file);
+                            other.connect(c[0]);
                             other.C_GetInfo();
                         } finally {
                             other.disconnect();

@@ -39,8 +39,11 @@ class RealJdkFormatsTest extends RealModules.SoftHsmSuite {
 
     /** A JDK key pair on the curve, or of RSA (2048 bits) for null. */
     private static KeyPair generate(Curve curve) throws Exception {
-        return curve != null && curve.kind() != Curve.Kind.WEIERSTRASS ? KeyPairGenerator.getInstance(curve.jdkName()).generateKeyPair()
-                : TestCertificates.jdkPair(curve == null ? "RSA" : curve.jdkName());
+        if (curve == null) {
+            return TestCertificates.jdkPair("RSA");
+        }
+        return curve.kind() == Curve.Kind.WEIERSTRASS ? TestCertificates.jdkPair(curve.jdkName())
+                : KeyPairGenerator.getInstance(curve.jdkName()).generateKeyPair();
     }
 
     /** The token's signature of DATA in the form the JDK reads (ECDSA: hashed on the host, DER). */

@@ -716,22 +716,27 @@ final class RealModules {
      */
     @org.junit.jupiter.api.TestInstance(org.junit.jupiter.api.TestInstance.Lifecycle.PER_CLASS)
     abstract static class NssSuite {
-        private final String database;
+        private final String databaseName;
         private long blocksBefore;
         PKCS11Impl pkcs11;
         /** The crypto slot: the first slot with a token. */
         long slot;
         long session;
 
-        NssSuite(String database) {
-            this.database = database;
+        NssSuite(String databaseName) {
+            this.databaseName = databaseName;
+        }
+
+        /** The folder of the suite's database, in the test folder. */
+        Path database() {
+            return testDir().resolve(databaseName);
         }
 
         @org.junit.jupiter.api.BeforeAll
         void initialiseNss() throws Exception {
             blocksBefore = PKCS11Impl.heapBlockCount();
             CK_C_INITIALIZE_ARGS args = new CK_C_INITIALIZE_ARGS(CKF_OS_LOCKING_OK);
-            args.pReserved = nssParameters(database);
+            args.pReserved = nssParameters(databaseName);
             pkcs11 = new PKCS11Impl(nssSoftoken());
             pkcs11.C_Initialize(args);
             long[] slots = pkcs11.C_GetSlotList(true);

@@ -83,7 +83,7 @@ class RealNssSoftokenTest extends RealModules.NssSuite {
         CK_INFO info = pkcs11.C_GetInfo();
         assertEquals("Mozilla Foundation", new String(info.manufacturerID).stripTrailing());
         // The softoken opened (and so created) its databases in the folder the string named.
-        Path database = RealModules.testDir().resolve("nssdb");
+        Path database = database();
         assertTrue(Files.exists(database.resolve("cert9.db")), "cert9.db in " + database);
         assertTrue(Files.exists(database.resolve("key4.db")), "key4.db in " + database);
         assertEquals(2, pkcs11.C_GetSlotList(true).length, "crypto services and the key database");

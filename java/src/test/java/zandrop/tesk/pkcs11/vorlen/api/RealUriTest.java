@@ -111,7 +111,7 @@ class RealUriTest {
             } else {
                 if (PADDED.containsKey(name)) {
                     // a padded field of a record: p11-kit keeps no trailing blanks
-                    value = new String(value, StandardCharsets.ISO_8859_1).replaceFirst(" +$", "").getBytes(StandardCharsets.ISO_8859_1);
+                    value = new String(value, StandardCharsets.ISO_8859_1).replaceFirst(" +\\z", "").getBytes(StandardCharsets.ISO_8859_1);
                 }
                 shown = HexFormat.of().withUpperCase().formatHex(value);
             }
